@@ -1,0 +1,39 @@
+#pragma once
+// Failures of the program's own operations: domain "com.zemtrix.vostrelle"
+// and an integer code. The user-facing text comes from the "Errors" table,
+// keyed by the code in decimal.
+#include <optional>
+#include <string>
+
+struct ZMError {
+    static constexpr const char* kDomain = "com.zemtrix.vostrelle";
+    enum Code : int {
+        Unknown = 0,
+        SourceIncompatible = 23,   // source incompatible with this system version
+        DecompressionFailed = 31,
+        NoNetwork = 32,
+        CommandFailed = 34,        // apt or dpkg failed
+        InvalidServerData = 35,
+    };
+
+    std::string domain = kDomain;
+    int code = Unknown;
+    std::string detail;  // technical detail for the log (and the console)
+
+    static ZMError make(int code, std::string detail = {}) { return ZMError{kDomain, code, std::move(detail)}; }
+
+    // The localized text for this code, or the generic text naming the code.
+    std::string localizedDescription() const;
+    std::string debugDescription() const;
+};
+
+// The outcome of an operation that produces a T or fails with a ZMError.
+template <typename T>
+struct ZMResult {
+    std::optional<T> value;
+    std::optional<ZMError> error;
+    static ZMResult success(T v) { return ZMResult{std::move(v), std::nullopt}; }
+    static ZMResult failure(ZMError e) { return ZMResult{std::nullopt, std::move(e)}; }
+    bool ok() const { return value.has_value(); }
+    explicit operator bool() const { return ok(); }
+};

@@ -1,0 +1,61 @@
+#include "ZMLocalization.h"
+
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+#include "ZMLog.h"
+#include "ZMPaths.h"
+
+namespace ZMLocalization {
+namespace {
+std::mutex gMutex;
+std::string gLanguage = "en";
+std::map<std::string, std::map<std::string, std::string>> gTables;
+
+const std::map<std::string, std::string>& table(const std::string& name) {
+    auto it = gTables.find(name);
+    if (it != gTables.end()) return it->second;
+    std::map<std::string, std::string> entries;
+    std::string path = ZMPaths::resourcesDirectory() + "/Localization/" + gLanguage + "/" + name + ".json";
+    std::ifstream in(path);
+    if (in) {
+        auto json = nlohmann::json::parse(in, nullptr, false);
+        if (json.is_object()) {
+            for (auto& [k, v] : json.items()) {
+                if (v.is_string()) entries[k] = v.get<std::string>();
+            }
+        } else {
+            ZMLOG("String table {} is not a JSON object", path);
+        }
+    }
+    return gTables.emplace(name, std::move(entries)).first->second;
+}
+}  // namespace
+
+std::string language() {
+    std::lock_guard lock(gMutex);
+    return gLanguage;
+}
+
+void setLanguage(const std::string& language) {
+    std::lock_guard lock(gMutex);
+    if (language.empty() || language.find('/') != std::string::npos || language.find("..") != std::string::npos) return;
+    gLanguage = language;
+    gTables.clear();
+}
+
+std::string string(const std::string& key, const std::string& tableName) {
+    std::lock_guard lock(gMutex);
+    const auto& t = table(tableName);
+    auto it = t.find(key);
+    return it == t.end() || it->second.empty() ? key : it->second;
+}
+
+void reload() {
+    std::lock_guard lock(gMutex);
+    gTables.clear();
+}
+}  // namespace ZMLocalization

@@ -1,0 +1,18 @@
+#pragma once
+// Log lines read "(*** Vostrelle 5 ***) <function> [Line <n>] <message>" and
+// go to standard error, which the application appends to its log file.
+#include <string>
+#include <string_view>
+
+#include <fmt/format.h>
+
+namespace ZMLog {
+void write(const char* function, int line, std::string_view message);
+std::string formatLine(const char* function, int line, std::string_view message);
+
+// Keeps the last `keep` lines of the file once it holds `threshold` or more.
+// Lines appended while trimming are kept. Returns false on an I/O error.
+bool trimFile(const std::string& path, size_t threshold = 5001, size_t keep = 4000);
+}  // namespace ZMLog
+
+#define ZMLOG(...) ::ZMLog::write(__func__, __LINE__, ::fmt::format(__VA_ARGS__))

@@ -1,0 +1,59 @@
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMPaths.h"
+
+namespace fs = std::filesystem;
+
+namespace TestSupport {
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "vostrelle-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+IsolatedEnvironment::IsolatedEnvironment() {
+    fs::create_directories(support());
+    fs::create_directories(targetRoot() + "/var/lib/dpkg");
+    fs::create_directories(dir_.path() + "/log");
+    ZMPaths::setApplicationSupport(support());
+    ZMPaths::setLogDirectory(dir_.path() + "/log");
+    ZMPaths::setTargetRoot(targetRoot());
+}
+
+IsolatedEnvironment::~IsolatedEnvironment() = default;
+
+bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+    return Dispatch::MainLoop::instance().runUntil(pred, timeout);
+}
+
+void pumpMainLoop(std::chrono::milliseconds duration) { Dispatch::MainLoop::instance().runFor(duration); }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string dataDirectory() { return VOSTRELLE_TEST_DATA_DIR; }
+
+}  // namespace TestSupport
