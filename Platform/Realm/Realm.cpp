@@ -237,6 +237,7 @@ thread_local std::vector<TransactionSlot> tlsTransactions;
 struct Realm::Transaction {
     Connection* connection;
     std::set<std::string> changed;
+    std::vector<const ObjectSchema*> createdTables;
 };
 
 class Realm::Lease {
@@ -299,7 +300,7 @@ void Realm::giveBack(Connection* connection) {
 void Realm::transactionWithBlock(const std::function<void()>& block) {
     if (currentTransaction()) throw RealmException("a write transaction is already open on this thread");
     std::unique_lock writeLock(writeMutex_);
-    Transaction transaction{checkout(), {}};
+    Transaction transaction{checkout(), {}, {}};
     try {
         transaction.connection->exec("BEGIN IMMEDIATE");
     } catch (...) {
@@ -340,6 +341,10 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
     leave();
     giveBack(transaction.connection);
     writeLock.unlock();
+    if (!transaction.createdTables.empty()) {
+        std::lock_guard lock(tablesMutex_);
+        readyTables_.insert(transaction.createdTables.begin(), transaction.createdTables.end());
+    }
 
     std::vector<std::shared_ptr<NotificationToken::Entry>> toNotify;
     {
@@ -475,18 +480,10 @@ void Realm::openFile() {
 }
 
 void Realm::ensureTable(const ObjectSchema& schema) {
-    std::lock_guard lock(tablesMutex_);
+    std::unique_lock lock(tablesMutex_);
     if (readyTables_.count(&schema)) return;
     Lease connection(*this);
     const std::string table = quoted(schema.className());
-
-    std::set<std::string> columns;
-    {
-        Statement statement(*connection, "SELECT name FROM pragma_table_info(?)");
-        statement.bind(1, schema.className());
-        while (statement.step())
-            columns.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0)));
-    }
     auto columnType = [](const Property& p) -> std::string {
         switch (p.type) {
             case PropertyType::String: return p.isPrimaryKey() ? "TEXT NOT NULL UNIQUE" : "TEXT";
@@ -498,64 +495,75 @@ void Realm::ensureTable(const ObjectSchema& schema) {
         }
         return "TEXT";
     };
-    std::vector<std::string> ddl;
-    if (columns.empty()) {
-        std::string create = "CREATE TABLE IF NOT EXISTS " + table + " (\"_rowid\" INTEGER PRIMARY KEY AUTOINCREMENT";
-        for (const auto& p : schema.properties()) {
-            create += ", " + quoted(p.name) + " " + columnType(p);
-            if (p.isFolded()) create += ", " + quoted(p.foldedColumn()) + " TEXT";
+    // The statements still needed, from what the file holds now.
+    auto missing = [&] {
+        std::set<std::string> columns, indexes;
+        {
+            Statement statement(*connection, "SELECT name FROM pragma_table_info(?)");
+            statement.bind(1, schema.className());
+            while (statement.step())
+                columns.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0)));
         }
-        ddl.push_back(create + ")");
-    } else {
-        for (const auto& p : schema.properties()) {
-            if (!columns.count(p.name)) {
-                std::string type = columnType(p);
-                if (p.isPrimaryKey()) type = "TEXT";  // cannot add a UNIQUE column; the index below enforces it
-                ddl.push_back("ALTER TABLE " + table + " ADD COLUMN " + quoted(p.name) + " " + type);
+        {
+            Statement statement(*connection, "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?");
+            statement.bind(1, schema.className());
+            while (statement.step())
+                indexes.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0)));
+        }
+        std::vector<std::string> ddl;
+        if (columns.empty()) {
+            std::string create = "CREATE TABLE IF NOT EXISTS " + table + " (\"_rowid\" INTEGER PRIMARY KEY AUTOINCREMENT";
+            for (const auto& p : schema.properties()) {
+                create += ", " + quoted(p.name) + " " + columnType(p);
+                if (p.isFolded()) create += ", " + quoted(p.foldedColumn()) + " TEXT";
             }
-            if (p.isFolded() && !columns.count(p.foldedColumn()))
-                ddl.push_back("ALTER TABLE " + table + " ADD COLUMN " + quoted(p.foldedColumn()) + " TEXT");
+            ddl.push_back(create + ")");
+        } else {
+            for (const auto& p : schema.properties()) {
+                if (!columns.count(p.name)) {
+                    std::string type = columnType(p);
+                    if (p.isPrimaryKey()) type = "TEXT";  // a UNIQUE column cannot be added; the index below enforces it
+                    ddl.push_back("ALTER TABLE " + table + " ADD COLUMN " + quoted(p.name) + " " + type);
+                }
+                if (p.isFolded() && !columns.count(p.foldedColumn()))
+                    ddl.push_back("ALTER TABLE " + table + " ADD COLUMN " + quoted(p.foldedColumn()) + " TEXT");
+            }
         }
-    }
-    for (const auto& p : schema.properties()) {
-        if (p.isIndexed() && !p.isPrimaryKey())
-            ddl.push_back(fmt::format("CREATE INDEX IF NOT EXISTS {} ON {}({})",
-                                      quoted(schema.className() + "_" + p.name), table, quoted(p.name)));
-        if (p.isPrimaryKey() && !columns.empty() && !columns.count(p.name))
-            ddl.push_back(fmt::format("CREATE UNIQUE INDEX IF NOT EXISTS {} ON {}({})",
-                                      quoted(schema.className() + "_" + p.name), table, quoted(p.name)));
-        if (p.isFolded())
-            ddl.push_back(fmt::format("CREATE INDEX IF NOT EXISTS {} ON {}({})",
-                                      quoted(schema.className() + "_" + p.foldedColumn()), table,
-                                      quoted(p.foldedColumn())));
-    }
-    // Skip the write when every index is there already (the usual launch).
-    std::set<std::string> indexes;
-    {
-        Statement statement(*connection, "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?");
-        statement.bind(1, schema.className());
-        while (statement.step())
-            indexes.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0)));
-    }
-    std::vector<std::string> needed;
-    for (const auto& statement : ddl) {
-        if (statement.rfind("CREATE INDEX", 0) == 0 || statement.rfind("CREATE UNIQUE INDEX", 0) == 0) {
-            const size_t a = statement.find('"') + 1;
-            const std::string name = statement.substr(a, statement.find('"', a) - a);
-            if (indexes.count(name)) continue;
+        auto index = [&](const std::string& column, bool unique) {
+            const std::string name = schema.className() + "_" + column;
+            if (indexes.count(name)) return;
+            ddl.push_back(fmt::format("CREATE {}INDEX IF NOT EXISTS {} ON {}({})", unique ? "UNIQUE " : "",
+                                      quoted(name), table, quoted(column)));
+        };
+        for (const auto& p : schema.properties()) {
+            if (p.isIndexed() && !p.isPrimaryKey()) index(p.name, false);
+            if (p.isPrimaryKey() && !columns.empty() && !columns.count(p.name)) index(p.name, true);
+            if (p.isFolded()) index(p.foldedColumn(), false);
         }
-        needed.push_back(statement);
+        return ddl;
+    };
+    if (missing().empty()) {
+        readyTables_.insert(&schema);
+        return;
     }
-    if (!needed.empty()) {
-        const bool own = !currentTransaction();
-        if (own) connection->exec("BEGIN IMMEDIATE");
-        try {
-            for (const auto& statement : needed) connection->exec(statement);
-            if (own) connection->exec("COMMIT");
-        } catch (...) {
-            if (own) connection->exec("ROLLBACK");
-            throw;
-        }
+    if (Transaction* transaction = currentTransaction()) {
+        // Created inside the caller's transaction: ready for others once it commits.
+        for (const auto& statement : missing()) connection->exec(statement);
+        transaction->createdTables.push_back(&schema);
+        return;
+    }
+    // Writers take the write lock before the tables lock: same order here.
+    lock.unlock();
+    std::lock_guard writeLock(writeMutex_);
+    lock.lock();
+    if (readyTables_.count(&schema)) return;
+    connection->exec("BEGIN IMMEDIATE");
+    try {
+        for (const auto& statement : missing()) connection->exec(statement);
+        connection->exec("COMMIT");
+    } catch (...) {
+        connection->exec("ROLLBACK");
+        throw;
     }
     readyTables_.insert(&schema);
 }
