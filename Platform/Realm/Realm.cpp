@@ -208,13 +208,18 @@ private:
     sqlite3_stmt* statement_;
 };
 
-std::string columnList(const ObjectSchema& schema) {
+const std::string& columnList(const ObjectSchema& schema) {
+    static std::mutex mutex;
+    static std::map<const ObjectSchema*, std::string> cache;
+    std::lock_guard lock(mutex);
+    auto it = cache.find(&schema);
+    if (it != cache.end()) return it->second;
     std::string out;
     for (const auto& p : schema.properties()) {
         if (!out.empty()) out += ", ";
         out += quoted(p.name);
     }
-    return out;
+    return cache.emplace(&schema, std::move(out)).first->second;
 }
 
 std::string idsJson(const std::vector<int64_t>& ids) { return nlohmann::json(ids).dump(); }
@@ -286,7 +291,8 @@ Realm::Connection* Realm::checkout() {
         }
     }
     auto connection = std::make_unique<Connection>(configuration_.path);
-    connection->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    connection->exec(fmt::format("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-{}; PRAGMA temp_store=MEMORY;",
+                                 configuration_.cacheSizeKiB));
     std::lock_guard lock(poolMutex_);
     allConnections_.push_back(std::move(connection));
     return allConnections_.back().get();
@@ -530,7 +536,7 @@ void Realm::ensureTable(const ObjectSchema& schema) {
             }
         }
         auto index = [&](const std::string& column, bool unique) {
-            const std::string name = schema.className() + "_" + column;
+            const std::string name = schema.className() + "_" + column.substr(0, column.find('"'));
             if (indexes.count(name)) return;
             ddl.push_back(fmt::format("CREATE {}INDEX IF NOT EXISTS {} ON {}({})", unique ? "UNIQUE " : "",
                                       quoted(name), table, quoted(column)));
@@ -538,7 +544,9 @@ void Realm::ensureTable(const ObjectSchema& schema) {
         for (const auto& p : schema.properties()) {
             if (p.isIndexed() && !p.isPrimaryKey()) index(p.name, false);
             if (p.isPrimaryKey() && !columns.empty() && !columns.count(p.name)) index(p.name, true);
-            if (p.isFolded()) index(p.foldedColumn(), false);
+            // The folded copy is indexed with the original beside it, so that a
+            // search sorted by the property reads the index alone.
+            if (p.isFolded()) index(p.foldedColumn() + "\", \"" + p.name, false);
         }
         return ddl;
     };
@@ -643,29 +651,54 @@ std::vector<RealmValue> Realm::queryColumn(const std::string& sql, const std::ve
 
 // ---- writing -------------------------------------------------------------------
 
-void Realm::write(const ObjectSchema& schema, const void* object, RealmObjectBase& base, bool update) {
-    Transaction& transaction = requireTransaction("adding a record");
-    ensureTable(schema);
-    const std::string table = quoted(schema.className());
-    const Property* pk = schema.primaryKey();
-    if (pk && storedText(pk->get(object)).empty())
-        throw RealmException(schema.className() + ": a record needs its primary key '" + pk->name + "'");
+namespace {
+// The statements that store a whole record, built once per class.
+struct WriteStatements {
+    std::string insert, upsert, updateByRowId;
+};
 
-    std::string columns, placeholders, assignments;
+const WriteStatements& writeStatements(const ObjectSchema& schema) {
+    static std::mutex mutex;
+    static std::map<const ObjectSchema*, WriteStatements> cache;
+    std::lock_guard lock(mutex);
+    auto it = cache.find(&schema);
+    if (it != cache.end()) return it->second;
+    const std::string table = quoted(schema.className());
+    std::string columns, placeholders, assignments, sets;
     for (const auto& p : schema.properties()) {
         auto add = [&](const std::string& column) {
             if (!columns.empty()) {
                 columns += ", ";
                 placeholders += ", ";
                 assignments += ", ";
+                sets += ", ";
             }
             columns += quoted(column);
             placeholders += "?";
             assignments += quoted(column) + " = excluded." + quoted(column);
+            sets += quoted(column) + " = ?";
         };
         add(p.name);
         if (p.isFolded()) add(p.foldedColumn());
     }
+    WriteStatements statements;
+    statements.insert = fmt::format("INSERT INTO {} ({}) VALUES ({}) RETURNING _rowid", table, columns, placeholders);
+    if (const Property* pk = schema.primaryKey())
+        statements.upsert = fmt::format("INSERT INTO {} ({}) VALUES ({}) ON CONFLICT({}) DO UPDATE SET {} RETURNING _rowid",
+                                        table, columns, placeholders, quoted(pk->name), assignments);
+    statements.updateByRowId = fmt::format("UPDATE {} SET {} WHERE _rowid = ? RETURNING _rowid", table, sets);
+    return cache.emplace(&schema, std::move(statements)).first->second;
+}
+}  // namespace
+
+void Realm::write(const ObjectSchema& schema, const void* object, RealmObjectBase& base, bool update) {
+    Transaction& transaction = requireTransaction("adding a record");
+    ensureTable(schema);
+    const Property* pk = schema.primaryKey();
+    if (pk && storedText(pk->get(object)).empty())
+        throw RealmException(schema.className() + ": a record needs its primary key '" + pk->name + "'");
+
+    const WriteStatements& sql = writeStatements(schema);
     auto bindValues = [&](Statement& statement) {
         int index = 1;
         for (const auto& p : schema.properties()) {
@@ -679,23 +712,13 @@ void Realm::write(const ObjectSchema& schema, const void* object, RealmObjectBas
     int64_t rowId = 0;
     const bool sameRealm = base.isManaged() && base.realm().get() == this;
     if (!pk && update && sameRealm) {
-        std::string sets;
-        for (const auto& p : schema.properties()) {
-            if (!sets.empty()) sets += ", ";
-            sets += quoted(p.name) + " = ?";
-            if (p.isFolded()) sets += ", " + quoted(p.foldedColumn()) + " = ?";
-        }
-        Statement statement(*transaction.connection,
-                            fmt::format("UPDATE {} SET {} WHERE _rowid = ? RETURNING _rowid", table, sets));
+        Statement statement(*transaction.connection, sql.updateByRowId);
         int index = bindValues(statement);
         statement.bind(index, base.realmRowId());
         if (statement.step()) rowId = statement.int64(0);
     }
     if (rowId == 0) {
-        std::string sql = fmt::format("INSERT INTO {} ({}) VALUES ({})", table, columns, placeholders);
-        if (pk && update) sql += fmt::format(" ON CONFLICT({}) DO UPDATE SET {}", quoted(pk->name), assignments);
-        sql += " RETURNING _rowid";
-        Statement statement(*transaction.connection, sql);
+        Statement statement(*transaction.connection, pk && update ? sql.upsert : sql.insert);
         bindValues(statement);
         if (!statement.step()) throw RealmException("insert into " + schema.className() + " returned no row");
         rowId = statement.int64(0);
@@ -796,8 +819,12 @@ std::string ResultsCore::querySql(const char* what) const {
         sql = fmt::format("SELECT {0} FROM {1} WHERE _rowid IN (SELECT min(_rowid) FROM {1} WHERE {2} GROUP BY {3})",
                           select, table, where_.sql, groups);
     }
+    // With a condition, sort the matches afterwards ("+" keeps the planner from
+    // walking a whole index in sort order and testing every row on the way).
+    const bool filtered = where_.sql != "1" || !distinct_.empty();
     std::string order;
-    for (const auto& d : sort_) order += quoted(d.keyPath) + (d.ascending ? " ASC, " : " DESC, ");
+    for (const auto& d : sort_)
+        order += (filtered ? "+" : "") + quoted(d.keyPath) + (d.ascending ? " ASC, " : " DESC, ");
     return sql + " ORDER BY " + order + "_rowid";
 }
 

@@ -202,6 +202,9 @@ public:
     struct Configuration {
         std::string path;
         uint64_t schemaVersion = kSchemaVersion;
+        // Page cache per connection. A write transaction larger than this
+        // starts writing pages to the log before it commits.
+        int64_t cacheSizeKiB = 65536;
     };
 
     // The database of ZMPaths::databaseFile() (reopened when that path changes).

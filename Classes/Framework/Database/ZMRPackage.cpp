@@ -10,7 +10,7 @@
 const ObjectSchema& ZMRPackage::schema() {
     using P = ZMRPackage;
     static const ObjectSchema schema("ZMRPackage", {
-        REALM_PROPERTY(P, identifier, PropertyPrimaryKey | PropertyFolded),
+        REALM_PROPERTY(P, identifier, PropertyPrimaryKey),
         REALM_PROPERTY(P, name, PropertyIndexed | PropertyFolded),
         REALM_PROPERTY(P, version),
         REALM_PROPERTY(P, installedVersion),

@@ -424,7 +424,8 @@ TEST(RealmFileTest, AProcessKilledInsideAWriteTransactionLeavesThePreviousState)
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(pipeFds[0]);
-        auto realm = Realm::open({path});
+        // A small cache, so that the transaction reaches the log before its end.
+        auto realm = Realm::open({path, Realm::kSchemaVersion, 1024});
         realm->transactionWithBlock([&] {
             // Enough data to spill pages into the write-ahead log before the end.
             for (int i = 0; i < 20000; ++i) {
