@@ -519,9 +519,18 @@ void Realm::ensureTable(const ObjectSchema& schema) {
         std::vector<std::string> ddl;
         if (columns.empty()) {
             std::string create = "CREATE TABLE IF NOT EXISTS " + table + " (\"_rowid\" INTEGER PRIMARY KEY AUTOINCREMENT";
-            for (const auto& p : schema.properties()) {
-                create += ", " + quoted(p.name) + " " + columnType(p);
-                if (p.isFolded()) create += ", " + quoted(p.foldedColumn()) + " TEXT";
+            // Numbers first, lists last: reading a column means walking the
+            // record up to it, and long texts may sit on overflow pages.
+            auto rank = [](const Property& p) {
+                if (p.type == PropertyType::StringList) return 2;
+                return p.type == PropertyType::String ? 1 : 0;
+            };
+            for (int pass = 0; pass < 3; ++pass) {
+                for (const auto& p : schema.properties()) {
+                    if (rank(p) != pass) continue;
+                    create += ", " + quoted(p.name) + " " + columnType(p);
+                    if (p.isFolded()) create += ", " + quoted(p.foldedColumn()) + " TEXT";
+                }
             }
             ddl.push_back(create + ")");
         } else {
@@ -531,8 +540,12 @@ void Realm::ensureTable(const ObjectSchema& schema) {
                     if (p.isPrimaryKey()) type = "TEXT";  // a UNIQUE column cannot be added; the index below enforces it
                     ddl.push_back("ALTER TABLE " + table + " ADD COLUMN " + quoted(p.name) + " " + type);
                 }
-                if (p.isFolded() && !columns.count(p.foldedColumn()))
+                if (p.isFolded() && !columns.count(p.foldedColumn())) {
                     ddl.push_back("ALTER TABLE " + table + " ADD COLUMN " + quoted(p.foldedColumn()) + " TEXT");
+                    if (columns.count(p.name))
+                        ddl.push_back(fmt::format("UPDATE {} SET {} = zm_fold({}, {})", table,
+                                                  quoted(p.foldedColumn()), quoted(p.name), int(TextFolding::Both)));
+                }
             }
         }
         auto index = [&](const std::string& column, bool unique) {

@@ -243,11 +243,15 @@ public:
     // addOrUpdate() replaces that record (which keeps its identity).
     template <typename T> void add(T& object) { write(T::schema(), &object, object, false); }
     template <typename T> void addOrUpdate(T& object) { write(T::schema(), &object, object, true); }
-    template <typename T> void deleteObject(T& object) { deleteRow(T::schema(), object.realmRowId()); }
+    template <typename T> void deleteObject(T& object) {
+        requireOwnRecord(object);
+        deleteRow(T::schema(), object.realmRowId());
+    }
     template <typename T> void deleteObjects(const Results<T>& results) { deleteRows(*results.core()); }
     // Sets one property of a stored record (and of the given struct).
     template <typename T> void setValueForKey(T& object, const std::string& key, RealmArg value) {
         const Property& p = requireProperty(T::schema(), key);
+        requireOwnRecord(object);
         setRowValue(T::schema(), object.realmRowId(), p, value.value);
         p.set(&object, value.value);
     }
@@ -273,6 +277,11 @@ public:
     // Creates the table, its missing columns and indexes the first time.
     void ensureTable(const ObjectSchema& schema);
     static const Property& requireProperty(const ObjectSchema& schema, const std::string& key);
+    // Throws unless the record was fetched from or added to this database.
+    void requireOwnRecord(const RealmObjectBase& object) const {
+        if (!object.isManaged() || object.realm().get() != this)
+            throw RealmException("the record is not stored in " + path());
+    }
 
     struct Connection;
 

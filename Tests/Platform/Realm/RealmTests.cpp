@@ -463,6 +463,46 @@ TEST(RealmFileTest, AProcessKilledInsideAWriteTransactionLeavesThePreviousState)
     EXPECT_EQ(realm->objects<Gadget>().count(), 11u);
 }
 
+TEST(RealmFileTest, AFieldAddedToARecordIsAddedToTheTableAndOldRowsStayReadable) {
+    TestSupport::TempDir dir;
+    const std::string path = dir.file("default.realm");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA user_version = 27;"
+                           "CREATE TABLE \"Gadget\" (\"_rowid\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+                           "\"key\" TEXT NOT NULL UNIQUE, \"label\" TEXT, \"count\" INTEGER);"
+                           "INSERT INTO \"Gadget\" (\"key\", \"label\", \"count\") VALUES ('old', 'Ölder', 7);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    auto realm = Realm::open({path});
+    EXPECT_FALSE(realm->databaseWasReset());
+    auto old = realm->objectForPrimaryKey<Gadget>("old");
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->label, "Ölder");
+    EXPECT_EQ(old->count, 7);
+    EXPECT_TRUE(old->tags.empty());
+    EXPECT_EQ(old->seen, std::nullopt);
+    EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] 'old'").count(), 1u) << "folded copy filled in";
+    realm->transactionWithBlock([&] { realm->addOrUpdate(*old); });
+    EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] 'old'").count(), 1u);
+}
+
+TEST(RealmFileTest, RecordsOfAnotherDatabaseAreRefused) {
+    TestSupport::TempDir dir;
+    auto first = Realm::open({dir.file("a.realm")});
+    auto second = Realm::open({dir.file("b.realm")});
+    Gadget g = Gadget::make("k", "v");
+    first->transactionWithBlock([&] { first->add(g); });
+    EXPECT_THROW(second->transactionWithBlock([&] { second->deleteObject(g); }), RealmException);
+    EXPECT_THROW(second->transactionWithBlock([&] { second->setValueForKey(g, "label", "x"); }), RealmException);
+    Gadget unmanaged = Gadget::make("u", "v");
+    EXPECT_THROW(first->transactionWithBlock([&] { first->deleteObject(unmanaged); }), RealmException);
+    EXPECT_EQ(first->objects<Gadget>().count(), 1u);
+}
+
 // ---- folding ---------------------------------------------------------------------
 
 TEST(TextFoldingTest, FoldsCaseAndDiacriticsSeparately) {
