@@ -433,11 +433,23 @@ std::shared_ptr<Realm> Realm::open(const Configuration& configuration) {
 }
 
 std::shared_ptr<Realm> Realm::defaultRealm() {
-    static std::mutex mutex;
+    // Two locks: a transaction may ask for the default database (quick path)
+    // while another thread holds the opening lock, which takes write locks.
+    static std::mutex currentMutex, openMutex;
     static std::shared_ptr<Realm> current;
     const std::string path = ZMPaths::databaseFile();
-    std::lock_guard lock(mutex);
-    if (!current || current->path() != path) current = open(Configuration{path, kSchemaVersion});
+    {
+        std::lock_guard lock(currentMutex);
+        if (current && current->path() == path) return current;
+    }
+    std::lock_guard opening(openMutex);
+    {
+        std::lock_guard lock(currentMutex);
+        if (current && current->path() == path) return current;
+    }
+    auto opened = open(Configuration{path, kSchemaVersion});
+    std::lock_guard lock(currentMutex);
+    current = opened;
     return current;
 }
 
