@@ -888,6 +888,15 @@ std::shared_ptr<ResultsCore> ResultsCore::distinct(std::vector<std::string> keyP
     return std::make_shared<ResultsCore>(realm_, schema_, where_, sort_, std::move(keyPaths));
 }
 
+std::shared_ptr<ResultsCore> ResultsCore::filtered(const Predicate& predicate) const {
+    CompiledPredicate extra = predicate.compile(schema_);
+    CompiledPredicate combined;
+    combined.sql = "(" + where_.sql + ") AND (" + extra.sql + ")";
+    combined.bindings = where_.bindings;
+    combined.bindings.insert(combined.bindings.end(), extra.bindings.begin(), extra.bindings.end());
+    return std::make_shared<ResultsCore>(realm_, schema_, std::move(combined), sort_, distinct_);
+}
+
 void ResultsCore::setValueForKey(const std::string& key, const RealmValue& value) const {
     realm_->setValues(*this, Realm::requireProperty(schema_, key), value);
 }

@@ -95,6 +95,8 @@ public:
     std::vector<int64_t> rowIds() const;
     std::shared_ptr<ResultsCore> sorted(std::vector<SortDescriptor> sort) const;
     std::shared_ptr<ResultsCore> distinct(std::vector<std::string> keyPaths) const;
+    // The records of this result that also match the predicate.
+    std::shared_ptr<ResultsCore> filtered(const Predicate& predicate) const;
     // Inside a write transaction: sets the property on every record of the result.
     void setValueForKey(const std::string& key, const RealmValue& value) const;
     std::vector<RealmValue> valuesForKey(const std::string& key) const;
@@ -151,6 +153,11 @@ public:
     // One record per distinct combination of the key paths (the first one stored).
     Results distinctResultsUsingKeyPaths(std::vector<std::string> keyPaths) const {
         return Results(core_->distinct(std::move(keyPaths)));
+    }
+    // Narrows the result further (same sort and distinct keys).
+    template <typename... Args> Results objectsWhere(const std::string& format, Args&&... args) const {
+        std::vector<RealmValue> values{RealmArg(std::forward<Args>(args)).value...};
+        return Results(core_->filtered(Predicate(format, std::move(values))));
     }
     // Inside a write transaction.
     void setValueForKey(const std::string& key, RealmArg value) const { core_->setValueForKey(key, value.value); }

@@ -176,6 +176,11 @@ TEST_F(RealmTest, SortingDistinctAndKeyValueSets) {
     EXPECT_FALSE(Gadget::objectsWhere("count > 100").firstObject());
     EXPECT_THROW(Gadget::objectsWhere("count > 100")[0], std::out_of_range);
     EXPECT_EQ(Gadget::objectsWhere("count = 3").toVector().size(), 2u);
+
+    // A result narrowed again keeps its order and binds its own arguments.
+    auto sortedByKey = Gadget::objectsWhere("count >= %i", 2).sortedResultsUsingKeyPath("key", false);
+    EXPECT_EQ(keys(sortedByKey.objectsWhere("label != %@", "apple")), (std::vector<std::string>{"3", "1"}));
+    EXPECT_THROW(sortedByKey.objectsWhere("nope = 1"), RealmException);
 }
 
 TEST_F(RealmTest, PropertiesByNameAndGenericValues) {
