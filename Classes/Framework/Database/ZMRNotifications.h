@@ -5,4 +5,4 @@ inline constexpr const char* ZMRSourceUpdatedNotification = "ZMRSourceUpdatedNot
 inline constexpr const char* ZMRSourceInfoIconChangedNotification = "ZMRSourceInfoIconChangedNotification";
 inline constexpr const char* ZMRPackageInfoIconChangedNotification = "ZMRPackageInfoIconChangedNotification";
 inline constexpr const char* ZMRPackageInfoRatingChangedNotification = "ZMRPackageInfoRatingChangedNotification";
-inline constexpr const char* DoneRebuildingPackagesCache = "DoneRebuildingPackagesCache";
+inline constexpr const char* ZMRDoneRebuildingPackagesCacheNotification = "DoneRebuildingPackagesCache";

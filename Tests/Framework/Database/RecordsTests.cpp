@@ -141,7 +141,7 @@ TEST(ZMRNotificationsTest, NamesAreTheirOwnValues) {
     EXPECT_STREQ(ZMRSourceInfoIconChangedNotification, "ZMRSourceInfoIconChangedNotification");
     EXPECT_STREQ(ZMRPackageInfoIconChangedNotification, "ZMRPackageInfoIconChangedNotification");
     EXPECT_STREQ(ZMRPackageInfoRatingChangedNotification, "ZMRPackageInfoRatingChangedNotification");
-    EXPECT_STREQ(DoneRebuildingPackagesCache, "DoneRebuildingPackagesCache");
+    EXPECT_STREQ(ZMRDoneRebuildingPackagesCacheNotification, "DoneRebuildingPackagesCache");
 }
 
 }  // namespace
