@@ -54,9 +54,9 @@ std::string withTrailingSlash(std::string s) {
 std::string sourcesLine(const std::string& location) { return "deb [trusted=yes] " + withTrailingSlash(location) + " ./"; }
 
 std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r");
+    size_t b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t\r");
+    size_t e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
 }
 

@@ -205,8 +205,12 @@ ZMResult<ZMCommandOutput> ZMCommandRunner::runHelper(const std::vector<std::stri
     if (handlers.statusFd) argv.push_back("--status-fd");
     argv.insert(argv.end(), arguments.begin(), arguments.end());
 
+    // Control characters escaped: a hostile name must not forge log lines.
     std::string shown;
-    for (size_t i = 1; i < argv.size(); ++i) shown += " " + argv[i];
+    for (size_t i = 1; i < argv.size(); ++i) {
+        shown += ' ';
+        for (unsigned char c : argv[i]) shown += (c < 0x20 || c == 0x7f) ? fmt::format("\\x{:02x}", c) : std::string(1, static_cast<char>(c));
+    }
     ZMLOG("running{}", shown);
     auto result = spawnAndCollect(argv, handlers);
     if (!result) {
