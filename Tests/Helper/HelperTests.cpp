@@ -2,6 +2,7 @@
 // uses, before running anything.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -129,4 +130,48 @@ TEST_F(Helper, RunsTheShapesTheDriverUses) {
     EXPECT_EQ(sandbox_->statusOf("com.example.alpha"), "install ok installed");
     EXPECT_TRUE(fs::exists(sandbox_->root() + "/var/log/dpkg.log"));
 
+}
+
+// Installed setuid-root, the helper works for an unprivileged caller on a tree
+// of the caller's own, and only on such a tree.
+TEST(HelperSetuid, BecomesRootForTheOwnerOfTheTree) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+    const uid_t nobody = 65534;
+    TestSupport::TempDir dir;
+    fs::permissions(dir.path(), fs::perms(0755));
+    std::string helper = dir.file("vostrelle-helper");
+    fs::copy_file(ZMCommandRunner::helperPath(), helper);
+    ASSERT_EQ(chmod(helper.c_str(), 04755), 0);
+    std::string tree = dir.file("support/APT"), downloads = dir.file("support/Downloads"), root = dir.file("root");
+    fs::create_directories(tree);
+    fs::create_directories(downloads);
+    fs::create_directories(root + "/var/lib/dpkg");
+    fs::create_directories(root + "/var/log");
+    TestSupport::writeFile(root + "/var/lib/dpkg/status", "");
+    std::string deb = downloads + "/com.example.beta_1.1_all.deb";
+    fs::copy_file(Repository::shared().archive("com.example.beta_1.1_all.deb"), deb);
+    for (const auto& p : {dir.file("support"), tree, downloads, deb}) ASSERT_EQ(chown(p.c_str(), nobody, nobody), 0);
+
+    auto asNobody = [&](const std::string& treeArgument) {
+        auto result = ZMCommandRunner::capture({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                                helper, treeArgument, root, "dpkg", "-i", deb});
+        EXPECT_TRUE(result.ok());
+        return result.ok() ? *result.value : ZMCommandOutput{};
+    };
+    // The root directory belongs to root: only a real switch to root can install there.
+    ZMCommandOutput installed = asNobody(tree);
+    EXPECT_EQ(installed.exitStatus, 0) << installed.standardError;
+    EXPECT_NE(TestSupport::readFile(root + "/var/lib/dpkg/status").find("Package: com.example.beta\nStatus: install ok installed"),
+              std::string::npos);
+
+    std::string foreign = dir.file("foreign");
+    fs::create_directories(foreign);
+    ZMCommandOutput refused = asNobody(foreign);
+    EXPECT_EQ(refused.exitStatus, ZMCommandRunner::kHelperRefused);
+    EXPECT_NE(refused.standardError.find("does not belong to the calling user"), std::string::npos);
+
+    // Without the setuid bit an unprivileged caller is told how to run it.
+    ASSERT_EQ(chmod(helper.c_str(), 0755), 0);
+    ZMCommandOutput plain = asNobody(tree);
+    EXPECT_EQ(plain.exitStatus, ZMCommandRunner::kHelperNotRoot);
 }

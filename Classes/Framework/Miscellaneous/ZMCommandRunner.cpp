@@ -27,6 +27,7 @@ namespace {
 std::atomic<bool> gBusy{false};
 
 constexpr int kChildStatusFd = 3;
+constexpr const char* kInstalledHelper = "/usr/local/libexec/vostrelle-helper";
 
 // Read ends and the child's write ends live above the standard descriptors
 // and the status descriptor, so that dup2 onto 1, 2 and 3 never meets itself.
@@ -168,6 +169,8 @@ bool runsAsRootByItself(const std::string& helper) {
 
 std::string ZMCommandRunner::helperPath() {
     if (const char* env = std::getenv("VOSTRELLE_HELPER"); env && *env) return env;
+    // Not root: the copy scripts/install-helper installed setuid-root, when there is one.
+    if (geteuid() != 0 && runsAsRootByItself(kInstalledHelper) && isExecutable(kInstalledHelper)) return kInstalledHelper;
     std::string built = VOSTRELLE_HELPER_BUILD_PATH;
     if (isExecutable(built)) return built;
     char self[PATH_MAX];

@@ -41,8 +41,10 @@ public:
     // True while a helper command runs.
     static bool isBusy();
 
-    // Where the helper is looked for: $VOSTRELLE_HELPER, else the build's
-    // copy, else beside the running executable.
+    // Where the helper is looked for: $VOSTRELLE_HELPER; else, when not root,
+    // the setuid copy in /usr/local/libexec (scripts/install-helper); else the
+    // build's copy; else beside the running executable. A helper that cannot
+    // become root by itself is started through pkexec.
     static std::string helperPath();
 
     // Runs an unprivileged read-only program (absolute path) and returns its
