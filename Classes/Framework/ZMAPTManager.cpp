@@ -21,6 +21,17 @@ namespace {
 
 std::string rootPrefix(const std::string& root) { return root == "/" ? std::string() : root; }
 
+// The helper compares the root it is given, resolved, with the one apt.conf
+// names: both are written resolved, so a root reached through a symbolic link
+// still matches.
+std::string resolved(const std::string& path) {
+    std::error_code ec;
+    auto canonical = fs::weakly_canonical(path, ec);
+    std::string text = ec ? path : canonical.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
 std::string readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
@@ -123,8 +134,8 @@ bool safeForConfiguration(const std::string& path) {
 
 // ---- the private tree -------------------------------------------------------
 
-std::string ZMAPTManager::treePath() { return ZMPaths::aptTree(); }
-std::string ZMAPTManager::targetRoot() { return ZMPaths::targetRoot(); }
+std::string ZMAPTManager::treePath() { return resolved(ZMPaths::aptTree()); }
+std::string ZMAPTManager::targetRoot() { return resolved(ZMPaths::targetRoot()); }
 std::string ZMAPTManager::downloadsDirectory() { return ZMPaths::subdirectory("Downloads"); }
 
 std::string ZMAPTManager::hostArchitecture() {
@@ -171,8 +182,7 @@ ZMResult<std::string> ZMAPTManager::aptConfiguration(const std::string& tree, co
 
 ZMResult<bool> ZMAPTManager::prepareTree() {
     std::string tree = treePath();
-    std::string root = targetRoot();
-    std::string prefix = rootPrefix(root);
+    std::string prefix = rootPrefix(targetRoot());
     for (const std::string& dir :
          {tree + "/etc/apt/sources.list.d", tree + "/etc/apt/apt.conf.d", tree + "/etc/apt/preferences.d",
           tree + "/var/lib/apt/lists/partial", tree + "/var/cache/apt/archives/partial",
@@ -186,7 +196,9 @@ ZMResult<bool> ZMAPTManager::prepareTree() {
     std::string status = prefix + "/var/lib/dpkg/status";
     if (!fs::exists(status)) std::ofstream(status).flush();
 
-    auto configuration = aptConfiguration(tree, root, hostArchitecture());
+    // Resolved again now that every directory exists.
+    tree = treePath();
+    auto configuration = aptConfiguration(tree, targetRoot(), hostArchitecture());
     if (!configuration) return ZMResult<bool>::failure(*configuration.error);
     if (!writeFileAtomically(tree + "/apt.conf", *configuration.value))
         return ZMResult<bool>::failure(ZMError::make(ZMError::CommandFailed, "could not write apt.conf"));

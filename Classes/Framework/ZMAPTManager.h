@@ -37,8 +37,8 @@ public:
     using StatusHandler = std::function<void(const ZMAPTStatus& status)>;
 
     // ---- the private tree ---------------------------------------------------
-    static std::string treePath();   // ZMPaths::aptTree()
-    static std::string targetRoot(); // ZMPaths::targetRoot()
+    static std::string treePath();    // ZMPaths::aptTree(), symbolic links resolved
+    static std::string targetRoot();  // ZMPaths::targetRoot(), symbolic links resolved
     static std::string downloadsDirectory();  // ZMPaths::subdirectory("Downloads")
 
     // Creates the tree's directories and the target root's dpkg directories,

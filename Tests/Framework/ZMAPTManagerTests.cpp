@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "Framework/APTTestRepository.h"
+#include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ZMAPTManager.h"
 
@@ -292,12 +293,16 @@ TEST_F(APTManager, FailingMaintainerScriptIsAFailure) {
     auto& sb = sandbox();
     ASSERT_TRUE(sb.ready()) << sb.problem();
     std::string output;
-    auto result = install({{"com.example.failing", Install, ""}}, nullptr, &output);
+    std::vector<ZMAPTStatus> statuses;
+    auto result = install({{"com.example.failing", Install, ""}}, &statuses, &output);
     ASSERT_FALSE(result.ok()) << "a failed postinst must not be reported as done";
     EXPECT_EQ(result.error->code, ZMError::CommandFailed);
     EXPECT_NE(result.error->detail.find("E: Sub-process /usr/bin/dpkg returned an error code (1)"), std::string::npos)
         << result.error->detail;
     EXPECT_NE(output.find("postinst of com.example.failing fails"), std::string::npos);
+    EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(), [](const ZMAPTStatus& s) {
+        return s.kind == ZMAPTStatus::Kind::Error && s.package == "com.example.failing";
+    })) << "the status descriptor names the failing package";
     // The status says what really happened, and the launch repair would see it.
     EXPECT_EQ(sb.statusOf("com.example.failing"), "install ok half-configured");
     EXPECT_TRUE(ZMAPTManager::needsRepair());
@@ -330,6 +335,9 @@ TEST_F(APTManager, DownloadOnlyAndLocalArchive) {
     EXPECT_TRUE(fs::exists(archives + "com.example.gamma_1.0_all.deb"));
     EXPECT_TRUE(fs::exists(archives + "com.example.beta_1.1_all.deb"));
     EXPECT_EQ(sb.statusOf("com.example.gamma"), "");
+    fs::remove(sb.tree() + "/var/cache/apt/pkgcache.bin");
+    offMain([] { EXPECT_TRUE(ZMAPTManager::rebuildCaches().ok()); });
+    EXPECT_TRUE(fs::exists(sb.tree() + "/var/cache/apt/pkgcache.bin"));
     ZMAPTManager::cleanArchives();
     EXPECT_FALSE(fs::exists(archives + "com.example.gamma_1.0_all.deb"));
     EXPECT_TRUE(fs::is_directory(archives + "partial"));
@@ -424,4 +432,28 @@ TEST(APTParsing, UnmetDependenciesWithAlternativesAndHeldRoot) {
     ASSERT_EQ(purge.packagesToRemove.size(), 1u);
     EXPECT_EQ(purge.packagesToRemove[0].operation, ZMDependencyOperation::Purge);
     EXPECT_EQ(purge.packagesToRemove[0].version, "1.1");
+}
+
+TEST_F(APTManager, RootReachedThroughALinkAndResolutionOffTheMainThread) {
+    auto& sb = sandbox();
+    ASSERT_TRUE(sb.ready()) << sb.problem();
+    // The helper compares resolved roots: a root named through a link still works.
+    std::string link = sb.root() + "-link";
+    fs::create_directory_symlink(sb.root(), link);
+    ZMPaths::setTargetRoot(link);
+    ASSERT_TRUE(ZMAPTManager::prepareTree().ok());
+    EXPECT_NE(readFile(sb.tree() + "/apt.conf").find("\"--root=" + sb.root() + "\";"), std::string::npos);
+
+    // The asynchronous form resolves on a background queue and answers on the main thread.
+    std::optional<ZMResult<ZMDryRunResult>> answer;
+    bool onMain = false;
+    ZMAPTManager::dryRunAsync({{"com.example.gamma", Install, ""}}, [&](ZMResult<ZMDryRunResult> result) {
+        onMain = Dispatch::isMainThread();
+        answer = std::move(result);
+    });
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return answer.has_value(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(onMain);
+    ASSERT_TRUE(answer->ok()) << answer->error->detail;
+    EXPECT_EQ(answer->value->allPackagesToInstall.size(), 2u);
+    fs::remove(link);
 }
