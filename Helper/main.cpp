@@ -329,15 +329,17 @@ void becomeRoot() {
     }
 }
 
-// Standard descriptors always open; nothing else inherited but the status pipe.
-void sanitizeDescriptors(bool keepStatusFd) {
+// Standard descriptors always open; nothing else inherited but the status
+// pipe. Returns whether the status pipe is there.
+bool sanitizeDescriptors(bool keepStatusFd) {
     for (int fd = 0; fd <= 2; ++fd)
         if (fcntl(fd, F_GETFD) < 0) open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (keepStatusFd && fcntl(kStatusFd, F_GETFD) >= 0) {
         close_range(kStatusFd + 1, ~0U, 0);
-    } else {
-        close_range(kStatusFd, ~0U, 0);
+        return true;
     }
+    close_range(kStatusFd, ~0U, 0);
+    return false;
 }
 
 }  // namespace
@@ -355,7 +357,7 @@ int main(int argc, char** argv) {
         statusFd = true;
         ++i;
     }
-    sanitizeDescriptors(statusFd);
+    statusFd = sanitizeDescriptors(statusFd);
     if (all.size() - i < 3) refuse("usage: vostrelle-helper [--status-fd] <tree> <root> <program> [arguments...]", all);
     becomeRoot();
 
