@@ -637,6 +637,10 @@ ZMDryRunResult ZMAPTManager::parseDryRun(const std::string& standardOutput, cons
                     std::string origin = inner.substr(versionEnd + 1);
                     size_t arch = origin.rfind(" [");
                     d.repository = trim(arch == std::string::npos ? origin : origin.substr(0, arch));
+                    if (arch != std::string::npos) {
+                        size_t end = origin.find(']', arch);
+                        if (end != std::string::npos) d.architecture = origin.substr(arch + 2, end - arch - 2);
+                    }
                 }
             }
             if (downgraded.count(d.identifier)) d.operation = ZMDependencyOperation::Downgrade;

@@ -12,6 +12,7 @@ struct ZMDependencyDescription {
     ZMDependencyOperation operation = ZMDependencyOperation::Install;
     std::string repository;        // where apt takes it from, as apt names it ("127.0.0.1", "Debian:12/stable")
     std::string installedVersion;  // the version installed before, when there is one
+    std::string architecture;      // of the version to be installed ("all", "amd64")
     std::string reason;            // for unmet dependencies: apt's readable explanation
 
     bool operator==(const ZMDependencyDescription&) const = default;

@@ -30,24 +30,26 @@ void mustRun(const std::vector<std::string>& argv, const std::string& stdoutFile
 }
 
 struct PackageSpec {
-    std::string name, version, extraControl, postinst;
+    std::string name, version, extraControl, postinst, architecture = "all";
 };
 
 void buildPackage(const std::string& work, const std::string& repo, const PackageSpec& p) {
     std::string dir = work + "/" + p.name + "-" + p.version;
     TestSupport::writeFile(dir + "/usr/share/vostrelle-test/" + p.name, p.version + "\n");
     TestSupport::writeFile(dir + "/DEBIAN/control", "Package: " + p.name + "\nVersion: " + p.version +
-                                                        "\nArchitecture: all\nMaintainer: Test <test@example.com>\n" +
+                                                        "\nArchitecture: " + p.architecture + "\nMaintainer: Test <test@example.com>\n" +
                                                         p.extraControl + "Description: test package\n");
     if (!p.postinst.empty()) {
         TestSupport::writeFile(dir + "/DEBIAN/postinst", "#!/bin/sh\n" + p.postinst + "\n");
         fs::permissions(dir + "/DEBIAN/postinst", fs::perms(0755));
     }
     mustRun({"/usr/bin/dpkg-deb", "--root-owner-group", "-Zgzip", "--build", dir,
-             repo + "/" + p.name + "_" + p.version + "_all.deb"});
+             repo + "/" + p.name + "_" + p.version + "_" + p.architecture + ".deb"});
 }
 
 }  // namespace
+
+std::string foreignArchitecture() { return ZMAPTManager::hostArchitecture() == "arm64" ? "amd64" : "arm64"; }
 
 struct Repository::State {
     TestSupport::TempDir dir;
@@ -81,6 +83,8 @@ Repository::Repository() : state_(std::make_unique<State>()) {
         {"com.example.failing", "1.0", "", "echo 'postinst of com.example.failing fails' >&2\nexit 1"},
         // Maintainer scripts run with the host's shell, inside the target root.
         {"com.example.scripted", "1.0", "", "touch \"$DPKG_ROOT/postinst-ran\""},
+        // Flat repositories are not filtered by architecture.
+        {"com.example.foreign", "1.0", "", "", foreignArchitecture()},
     };
     for (const auto& p : packages) buildPackage(work, s.repo, p);
     // apt-ftparchive names files relative to its working directory: run it in the repository.

@@ -32,6 +32,9 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// An architecture that is not this machine's ("arm64", or "amd64" on arm64).
+std::string foreignArchitecture();
+
 // Runs `body` on a thread of its own (helper commands refuse the main thread).
 void offMain(const std::function<void()>& body);
 

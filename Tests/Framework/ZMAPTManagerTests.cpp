@@ -173,6 +173,7 @@ TEST_F(APTManager, DryRunListsInstallsUpgradesDowngradesAndRemovals) {
     EXPECT_EQ(beta->version, "1.1");
     EXPECT_EQ(beta->repository, "127.0.0.1");
     EXPECT_EQ(beta->operation, ZMDependencyOperation::Install);
+    EXPECT_EQ(beta->architecture, "all");
     EXPECT_EQ(sb.statusOf("com.example.gamma"), "") << "a dry run installs nothing";
 
     ASSERT_TRUE(install({{"com.example.alpha", Install, "1.0"}, {"com.example.gamma", Install, ""}}).ok());
@@ -243,6 +244,12 @@ TEST_F(APTManager, DryRunExplainsWhatCannotBeDone) {
     ASSERT_EQ(noVersion.value->unmetDependencies.size(), 1u);
     EXPECT_EQ(noVersion.value->unmetDependencies[0].identifier, "com.example.alpha");
     EXPECT_NE(noVersion.value->unmetDependencies[0].reason.find("'0.5'"), std::string::npos);
+
+    // A package built for another architecture only is not offered by apt at all.
+    auto foreign = dryRun({{"com.example.foreign", Install, ""}});
+    ASSERT_TRUE(foreign.ok());
+    ASSERT_EQ(foreign.value->unmetDependencies.size(), 1u);
+    EXPECT_EQ(foreign.value->unmetDependencies[0].reason, "Unable to locate package com.example.foreign");
 
     // Names and versions outside Debian's grammar never reach a command.
     auto hostile = dryRun({{"x;rm -rf", Install, ""}});
