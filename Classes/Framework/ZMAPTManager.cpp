@@ -12,8 +12,10 @@
 #include <sstream>
 
 #include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "ZMPipelineManager.h"
 
 namespace fs = std::filesystem;
 
@@ -507,6 +509,21 @@ ZMResult<ZMCommandOutput> ZMAPTManager::unhold(const std::string& identifier) {
 }
 
 ZMResult<ZMCommandOutput> ZMAPTManager::rebuildCaches() { return run("apt-cache", {"gencaches"}); }
+
+std::shared_ptr<ZMFunctionTask> ZMAPTManager::cacheRebuildTask() {
+    return ZMFunctionTask::make("apt.cache.rebuild", ZMPipelineCacheOps, ZMLocalizedString("Rebuilding caches"), [](ZMFunctionTask&) {
+        auto result = rebuildCaches();
+        return result ? std::nullopt : result.error;
+    });
+}
+
+ZMResult<bool> ZMAPTManager::repairIfNeeded(const OutputHandler& output) {
+    if (!needsRepair()) return ZMResult<bool>::success(false);
+    ZMLOG("the target root has partially installed packages; running apt-get -f install");
+    auto result = fixBroken(output);
+    if (!result) return ZMResult<bool>::failure(*result.error);
+    return ZMResult<bool>::success(true);
+}
 
 // ---- parsing --------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Miscellaneous/ZMCommandRunner.h"
+#include "ZMFunctionTask.h"
 #include "Miscellaneous/ZMError.h"
 #include "ZMDependencyDescription.h"
 
@@ -90,10 +91,15 @@ public:
     // True when the target root's status lists a package that is not fully
     // installed, configured or removed.
     static bool needsRepair();
+    // The launch repair: fixBroken() when needsRepair(). True when it repaired
+    // something, false when nothing needed it; an error when the repair failed.
+    static ZMResult<bool> repairIfNeeded(const OutputHandler& output = {});
     static ZMResult<ZMCommandOutput> hold(const std::string& identifier);
     static ZMResult<ZMCommandOutput> unhold(const std::string& identifier);
     // Rebuilds apt's binary caches after a refresh.
     static ZMResult<ZMCommandOutput> rebuildCaches();
+    // rebuildCaches() as a pipeline task ("cache.ops").
+    static std::shared_ptr<ZMFunctionTask> cacheRebuildTask();
     // Runs one helper command against the tree and root; a failure of the
     // command is an error 34 carrying apt's or dpkg's message.
     static ZMResult<ZMCommandOutput> run(const std::string& program, const std::vector<std::string>& arguments,

@@ -11,6 +11,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ZMAPTManager.h"
+#include "ZMPipelineManager.h"
 
 namespace fs = std::filesystem;
 using APTTest::offMain;
@@ -294,6 +295,10 @@ TEST_F(APTManager, RealInstallAndRemovalStayInTheSandbox) {
     EXPECT_NE(sb.statusOf("com.example.beta"), "install ok installed");
     EXPECT_FALSE(fs::exists(sb.root() + "/usr/share/vostrelle-test/com.example.gamma"));
     EXPECT_FALSE(ZMAPTManager::needsRepair());
+    ZMResult<bool> repair;
+    offMain([&] { repair = ZMAPTManager::repairIfNeeded(); });
+    ASSERT_TRUE(repair.ok());
+    EXPECT_FALSE(*repair.value) << "nothing to repair, nothing run";
 }
 
 TEST_F(APTManager, FailingMaintainerScriptIsAFailure) {
@@ -313,9 +318,10 @@ TEST_F(APTManager, FailingMaintainerScriptIsAFailure) {
     // The status says what really happened, and the launch repair would see it.
     EXPECT_EQ(sb.statusOf("com.example.failing"), "install ok half-configured");
     EXPECT_TRUE(ZMAPTManager::needsRepair());
-    ZMResult<ZMCommandOutput> repair;
-    offMain([&] { repair = ZMAPTManager::fixBroken(); });
-    EXPECT_FALSE(repair.ok()) << "the script still fails, and that is said";
+    ZMResult<bool> repair;
+    offMain([&] { repair = ZMAPTManager::repairIfNeeded(); });
+    ASSERT_FALSE(repair.ok()) << "the script still fails, and that is said";
+    EXPECT_EQ(repair.error->code, ZMError::CommandFailed);
 }
 
 TEST_F(APTManager, HoldKeepsAPackageFromUpgrades) {
@@ -342,8 +348,13 @@ TEST_F(APTManager, DownloadOnlyAndLocalArchive) {
     EXPECT_TRUE(fs::exists(archives + "com.example.gamma_1.0_all.deb"));
     EXPECT_TRUE(fs::exists(archives + "com.example.beta_1.1_all.deb"));
     EXPECT_EQ(sb.statusOf("com.example.gamma"), "");
+    // The cache rebuild, as the pipeline runs it.
     fs::remove(sb.tree() + "/var/cache/apt/pkgcache.bin");
-    offMain([] { EXPECT_TRUE(ZMAPTManager::rebuildCaches().ok()); });
+    auto& pipeline = ZMPipelineManager::sharedManager();
+    auto task = ZMAPTManager::cacheRebuildTask();
+    EXPECT_EQ(task->pipelineID(), ZMPipelineCacheOps);
+    ASSERT_TRUE(pipeline.queueTask(task));
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return !pipeline.isTaskLive(task->taskID()); }, std::chrono::seconds(20)));
     EXPECT_TRUE(fs::exists(sb.tree() + "/var/cache/apt/pkgcache.bin"));
     ZMAPTManager::cleanArchives();
     EXPECT_FALSE(fs::exists(archives + "com.example.gamma_1.0_all.deb"));
