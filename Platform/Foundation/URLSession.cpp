@@ -415,7 +415,7 @@ private:
 
         // Our own revalidation came back unchanged: answer from the cache.
         std::function<void()> before;
-        std::string data = std::move(t->body);
+        std::string data = error ? std::string() : std::move(t->body);  // no half bodies
         auto cache = t->session->configuration().urlCache;
         if (!error && response && cache && !t->download) {
             if (response->statusCode == 304 && t->revalidating) {
