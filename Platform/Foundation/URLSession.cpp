@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -95,19 +96,27 @@ void postProgress(const std::shared_ptr<URLSessionTaskState>& t, bool force) {
     });
 }
 
+// What a completion receives; `prepare` may still change it on the session's
+// queue (cache writes and file moves stay off the network thread).
+struct Outcome {
+    std::string data;
+    std::optional<std::string> location;
+    std::optional<URLResponse> response;
+    std::optional<ZMError> error;
+};
+
 // Runs the completion once, on the session's queue, then lets go of it.
-void deliver(const std::shared_ptr<URLSessionTaskState>& t, std::string data, std::optional<std::string> location,
-             std::optional<URLResponse> response, std::optional<ZMError> error,
-             std::function<void()> beforeCompletion = {}) {
-    t->queue->async([t, data = std::move(data), location = std::move(location), response = std::move(response),
-                     error = std::move(error), before = std::move(beforeCompletion)]() mutable {
+void deliver(const std::shared_ptr<URLSessionTaskState>& t, Outcome outcome,
+             std::function<void(Outcome&)> prepare = {}) {
+    t->queue->async([t, outcome = std::move(outcome), prepare = std::move(prepare)]() mutable {
+        if (prepare) prepare(outcome);  // also when the task was answered already: it cleans up
         if (t->delivered.exchange(true)) return;
         t->state = URLSessionTask::State::Completed;
-        if (before) before();
         if (t->download) {
-            if (t->downloadCompletion) t->downloadCompletion(std::move(location), std::move(response), std::move(error));
+            if (t->downloadCompletion)
+                t->downloadCompletion(std::move(outcome.location), std::move(outcome.response), std::move(outcome.error));
         } else if (t->dataCompletion) {
-            t->dataCompletion(std::move(data), std::move(response), std::move(error));
+            t->dataCompletion(std::move(outcome.data), std::move(outcome.response), std::move(outcome.error));
         }
         t->dataCompletion = nullptr;
         t->downloadCompletion = nullptr;
@@ -120,7 +129,7 @@ void deliver(const std::shared_ptr<URLSessionTaskState>& t, std::string data, st
 }
 
 void deliverError(const std::shared_ptr<URLSessionTaskState>& t, ZMError error) {
-    deliver(t, {}, std::nullopt, std::nullopt, std::move(error));
+    deliver(t, Outcome{{}, std::nullopt, std::nullopt, std::move(error)});
 }
 
 int errorCodeFor(CURLcode code) {
@@ -360,7 +369,6 @@ private:
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
         t->started = t->lastActivity = Clock::now();
-        t->state = URLSessionTask::State::Running;
         active_[e] = t;
         curl_multi_add_handle(multi_, e);
     }
@@ -392,50 +400,50 @@ private:
             break;
         }
         if (error && error->code != URLError::Cancelled)
-            ZMLOG("Request {} failed: {}", t->request.url.string(), error->detail);
+            ZMLOG("Request {}://{}{} failed: {}", t->request.url.scheme(), t->request.url.host(), t->request.url.path(),
+                  error->detail);  // without the query: it may carry keys
 
-        std::optional<std::string> location;
-        if (t->download) {
-            bool ok = t->file && fflush(t->file) == 0 && fsync(fileno(t->file)) == 0;
-            if (t->file) fclose(t->file);
-            t->file = nullptr;
-            std::error_code ec;
-            if (!error && !ok) error = URLError::make(URLError::CannotWriteToFile, t->destination);
-            if (!error && response && response->isSuccess()) {
-                fs::rename(t->tempPath, t->destination, ec);
-                if (ec)
-                    error = URLError::make(URLError::CannotWriteToFile, ec.message());
-                else
-                    location = t->destination;
-            }
-            if (!location) fs::remove(t->tempPath, ec);
-        }
+        FILE* file = std::exchange(t->file, nullptr);
         releaseCurl(*t);
         if (!error && t->received > 0) postProgress(t, true);
 
-        // Our own revalidation came back unchanged: answer from the cache.
-        std::function<void()> before;
+        std::function<void(Outcome&)> prepare;
         std::string data = error ? std::string() : std::move(t->body);  // no half bodies
-        auto cache = t->session->configuration().urlCache;
-        if (!error && response && cache && !t->download) {
+        if (t->download) {
+            // The file is made durable and moved into place on the session's queue.
+            prepare = [file, temp = t->tempPath, destination = t->destination](Outcome& o) {
+                bool written = file && fflush(file) == 0 && fsync(fileno(file)) == 0;
+                if (file) written = fclose(file) == 0 && written;
+                std::error_code ec;
+                if (!o.error && !written) o.error = URLError::make(URLError::CannotWriteToFile, destination);
+                if (!o.error && o.response && o.response->isSuccess()) {
+                    fs::rename(temp, destination, ec);
+                    if (ec)
+                        o.error = URLError::make(URLError::CannotWriteToFile, ec.message());
+                    else
+                        o.location = destination;
+                }
+                if (!o.location) fs::remove(temp, ec);
+            };
+        } else if (auto cache = t->session->configuration().urlCache; cache && !error && response) {
             if (response->statusCode == 304 && t->revalidating) {
+                // Our own revalidation came back unchanged: answer from the cache.
                 URLCache::Entry entry = *t->revalidating;
                 for (const auto& [n, v] : response->headers.fields())
                     if (!HTTPHeaderFields::namesEqual(n, "Content-Length")) entry.response.headers.set(n, v);
                 entry.storedAt = std::time(nullptr);
-                entry.response.fromCache = false;
-                URLRequest request = t->request;
-                before = [cache, entry, request] { cache->storeCachedResponse(entry, request); };
                 data = entry.data;
                 response = entry.response;
                 response->fromCache = true;
+                prepare = [cache, entry = std::move(entry), request = t->request](Outcome&) {
+                    cache->storeCachedResponse(entry, request);
+                };
             } else if (URLCache::isStorable(t->request, *response, data.size(), cache->diskCapacity())) {
-                URLCache::Entry entry{*response, data, std::time(nullptr)};
-                URLRequest request = t->request;
-                before = [cache, entry = std::move(entry), request] { cache->storeCachedResponse(entry, request); };
+                prepare = [cache, entry = URLCache::Entry{*response, data, std::time(nullptr)},
+                           request = t->request](Outcome&) { cache->storeCachedResponse(entry, request); };
             }
         }
-        deliver(t, std::move(data), std::move(location), std::move(response), std::move(error), std::move(before));
+        deliver(t, Outcome{std::move(data), std::nullopt, std::move(response), std::move(error)}, std::move(prepare));
     }
 
     CURLM* multi_ = nullptr;
@@ -457,7 +465,7 @@ void startTask(const std::shared_ptr<URLSessionTaskState>& t) {
         if (entry && (policy != URLRequestCachePolicy::UseProtocolCachePolicy ||
                       URLCache::isFresh(*entry, t->request, std::time(nullptr)))) {
             t->received = static_cast<int64_t>(entry->data.size());
-            deliver(t, std::move(entry->data), std::nullopt, std::move(entry->response), std::nullopt);
+            deliver(t, Outcome{std::move(entry->data), std::nullopt, std::move(entry->response), std::nullopt});
             return;
         }
         if (policy == URLRequestCachePolicy::ReturnCacheDataDontLoad) {
@@ -497,9 +505,11 @@ void URLSessionTask::resume() {
 }
 
 void URLSessionTask::cancel() {
-    if (state_->state == State::Completed || state_->delivered) return;
+    auto previous = state_->state.load();
+    do {
+        if (previous == State::Completed || previous == State::Canceling) return;
+    } while (!state_->state.compare_exchange_weak(previous, State::Canceling));
     state_->cancelRequested = true;
-    auto previous = state_->state.exchange(State::Canceling);
     if (previous == State::Suspended)
         deliverError(state_, URLError::make(URLError::Cancelled));
     else
