@@ -2,6 +2,7 @@
 
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <atomic>
@@ -29,7 +30,9 @@ NetworkStatus detect() {
             continue;
         bool usable = false;
         if (i->ifa_addr->sa_family == AF_INET) {
-            usable = true;
+            // 169.254.x.x is what a link gets when no network gave it an address.
+            auto* a = reinterpret_cast<sockaddr_in*>(i->ifa_addr);
+            usable = (ntohl(a->sin_addr.s_addr) >> 16) != 0xA9FE;
         } else if (i->ifa_addr->sa_family == AF_INET6) {
             auto* a = reinterpret_cast<sockaddr_in6*>(i->ifa_addr);
             usable = !IN6_IS_ADDR_LINKLOCAL(&a->sin6_addr) && !IN6_IS_ADDR_LOOPBACK(&a->sin6_addr);

@@ -14,7 +14,7 @@ enum NetworkStatus : int64_t {
 };
 
 // An interface other than loopback that is up, running and has an IPv4 or
-// a non-link-local IPv6 address makes the network reachable; one whose name
+// IPv6 address that is not link-local makes the network reachable; one whose name
 // is a mobile modem's (wwan*, rmnet*, ppp*, ...) counts as cellular.
 // $VOSTRELLE_ASSUME_REACHABLE=1 (or 0) and setOverride() replace the answer.
 NetworkStatus currentReachabilityStatus();
