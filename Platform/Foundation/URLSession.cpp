@@ -215,7 +215,9 @@ private:
                 finish(t, code);
             }
             checkTimeouts();
-            curl_multi_poll(multi_, nullptr, 0, 50, nullptr);
+            // Idle, the thread sleeps until a task arrives (curl_multi_wakeup);
+            // busy, it looks at the time-outs every 50 ms.
+            curl_multi_poll(multi_, nullptr, 0, active_.empty() ? 60'000 : 50, nullptr);
         }
     }
 

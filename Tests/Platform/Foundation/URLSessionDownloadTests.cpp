@@ -61,6 +61,17 @@ protected:
             res.status = 404;
             res.set_content("not here", "text/plain");
         });
+        server.server.Get("/stalls.deb", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
+                if (offset == 0) {
+                    sink.write("first part", 10);
+                    return true;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // then silence
+                sink.done();
+                return true;
+            });
+        });
         server.start();
     }
     TestHTTPServer server;
@@ -117,6 +128,17 @@ TEST_F(DownloadTest, FailedDownloadsLeaveNoFile) {
     EXPECT_EQ(TestSupport::readFile(dir.file("keep.deb")), "old");
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+}
+
+TEST_F(DownloadTest, ATransferThatStallsMidwayTimesOut) {
+    auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
+    URLRequest request(server.url("/stalls.deb"));
+    request.timeoutInterval = 0.4;
+    auto r = download(session, request, dir.file("stalls.deb"));
+    ASSERT_TRUE(r.error);
+    EXPECT_TRUE(URLError::is(*r.error, URLError::TimedOut)) << r.error->debugDescription();
+    EXPECT_FALSE(r.location);
+    EXPECT_FALSE(fs::exists(dir.file("stalls.deb")));
 }
 
 }  // namespace
