@@ -62,6 +62,7 @@ struct URLSessionTaskState {
     std::string tempPath;
     std::optional<URLCache::Entry> revalidating;  // a stale entry we asked the server about
     curl_off_t lastUpload = 0;
+    bool encoded = false;  // the body arrives with a Content-Encoding we undo
     std::weak_ptr<URLSessionTaskState> self;
 };
 
@@ -250,13 +251,20 @@ private:
             // A new answer (after a redirect or a 100 Continue) starts over.
             t->responseHeaders.clear();
             t->expected = -1;
+            t->encoded = false;
             size_t sp = line.find(' ');
             t->status = sp == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(sp + 1, 3)).c_str());
         } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
             std::string_view value = line.substr(colon + 1);
             while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-            t->responseHeaders.add(line.substr(0, colon), value);
-            if (HTTPHeaderFields::namesEqual(line.substr(0, colon), "Content-Length"))
+            std::string_view name = line.substr(0, colon);
+            t->responseHeaders.add(name, value);
+            // A compressed transfer's length says nothing about the decoded body.
+            if (!t->download && HTTPHeaderFields::namesEqual(name, "Content-Encoding") && value != "identity") {
+                t->encoded = true;
+                t->expected = -1;
+            }
+            if (!t->encoded && HTTPHeaderFields::namesEqual(name, "Content-Length"))
                 t->expected = std::atoll(std::string(value).c_str());
         }
         return length;
