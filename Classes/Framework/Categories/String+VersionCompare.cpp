@@ -1,0 +1,178 @@
+#include "Categories/String+VersionCompare.h"
+
+#include <climits>
+#include <cstdint>
+
+namespace {
+
+// dpkg's c_isblank: what it trims around a version and refuses inside one.
+// Other control characters ("\n", "\r") are merely characters outside the grammar.
+inline bool isSpace(unsigned char c) { return c == ' ' || c == '\t'; }
+inline bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+inline bool isAlpha(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The weight of one character in a non-digit run. dpkg reads the text through
+// a signed char on the platforms we run on, so bytes >= 0x80 weigh their
+// unsigned value: after the letters, before the other punctuation. The end of
+// the text weighs 0; a NUL byte (which dpkg never sees) gets its own weight 256.
+inline int order(unsigned char c) {
+    if (isDigit(c)) return 0;
+    if (isAlpha(c)) return c;
+    if (c == '~') return -1;
+    if (c >= 0x80) return c;
+    return c + 256;
+}
+
+// dpkg's verrevcmp over explicit lengths; digit runs are compared by length
+// after their leading zeros, then digit by digit, so any length is fine.
+int verrevcmp(std::string_view a, std::string_view b) {
+    const size_t na = a.size(), nb = b.size();
+    size_t i = 0, j = 0;
+    while (i < na || j < nb) {
+        while ((i < na && !isDigit(a[i])) || (j < nb && !isDigit(b[j]))) {
+            const int ac = i < na ? order(a[i]) : 0;
+            const int bc = j < nb ? order(b[j]) : 0;
+            if (ac != bc) return ac - bc;
+            ++i;
+            ++j;
+        }
+        while (i < na && a[i] == '0') ++i;
+        while (j < nb && b[j] == '0') ++j;
+        int firstDiff = 0;
+        while (i < na && j < nb && isDigit(a[i]) && isDigit(b[j])) {
+            if (!firstDiff) firstDiff = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[j]);
+            ++i;
+            ++j;
+        }
+        if (i < na && isDigit(a[i])) return 1;
+        if (j < nb && isDigit(b[j])) return -1;
+        if (firstDiff) return firstDiff;
+    }
+    return 0;
+}
+
+enum Rank : int { Empty = 0, Refused = 1, Accepted = 2 };
+
+struct Parsed {
+    Rank rank = Empty;
+    std::string_view whole;  // trimmed
+    uint32_t epoch = 0;
+    std::string_view upstream;
+    std::string_view revision;
+};
+
+std::string_view trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && isSpace(s[b])) ++b;
+    while (e > b && isSpace(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+// The epoch as strtol reads it (optional sign, at least one digit, nothing
+// else before the colon), limited to 0..INT_MAX like dpkg.
+bool parseEpoch(std::string_view text, uint32_t& epoch) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return false;
+    uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (!isDigit(text[i])) return false;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        if (value > static_cast<uint64_t>(INT_MAX)) return false;  // stays small: no overflow
+    }
+    if (negative && value != 0) return false;
+    epoch = static_cast<uint32_t>(value);
+    return true;
+}
+
+Parsed parse(std::string_view raw) {
+    Parsed p;
+    p.whole = trim(raw);
+    if (p.whole.empty()) return p;
+    p.rank = Refused;
+    const std::string_view s = p.whole;
+    size_t colon = std::string_view::npos;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = s[i];
+        if (isSpace(c) || c == '\0') return p;
+        if (c == ':' && colon == std::string_view::npos) colon = i;
+    }
+    std::string_view rest = s;
+    if (colon != std::string_view::npos) {
+        if (!parseEpoch(s.substr(0, colon), p.epoch)) return p;
+        rest = s.substr(colon + 1);
+        if (rest.empty()) return p;
+    }
+    const size_t hyphen = rest.rfind('-');
+    if (hyphen != std::string_view::npos) {
+        p.revision = rest.substr(hyphen + 1);
+        if (p.revision.empty()) return p;
+        rest = rest.substr(0, hyphen);
+    }
+    if (rest.empty()) return p;
+    p.upstream = rest;
+    p.rank = Accepted;
+    return p;
+}
+
+}  // namespace
+
+int ZMVersionCompare(std::string_view a, std::string_view b) {
+    const Parsed pa = parse(a), pb = parse(b);
+    if (pa.rank != pb.rank) return pa.rank < pb.rank ? -1 : 1;
+    switch (pa.rank) {
+        case Empty:
+            return 0;
+        case Refused: {
+            if (const int r = verrevcmp(pa.whole, pb.whole)) return r;
+            const int r = pa.whole.compare(pb.whole);
+            return r < 0 ? -1 : (r > 0 ? 1 : 0);
+        }
+        case Accepted:
+            if (pa.epoch != pb.epoch) return pa.epoch < pb.epoch ? -1 : 1;
+            if (const int r = verrevcmp(pa.upstream, pb.upstream)) return r;
+            return verrevcmp(pa.revision, pb.revision);
+    }
+    return 0;
+}
+
+bool ZMVersionIsComparable(std::string_view version) { return parse(version).rank == Accepted; }
+
+bool isValidDebianVersion(std::string_view v) {
+    if (v.empty()) return false;
+    const auto plain = [](unsigned char c) { return isDigit(c) || isAlpha(c) || c == '.' || c == '+' || c == '~'; };
+    std::string_view rest = v;
+    bool hasEpoch = false;
+    if (const size_t colon = v.find(':'); colon != std::string_view::npos) {
+        const std::string_view epoch = v.substr(0, colon);
+        if (epoch.empty()) return false;
+        for (unsigned char c : epoch)
+            if (!isDigit(c)) return false;
+        uint32_t value = 0;
+        if (!parseEpoch(epoch, value)) return false;
+        rest = v.substr(colon + 1);
+        hasEpoch = true;
+    }
+    std::string_view upstream = rest;
+    if (const size_t hyphen = rest.rfind('-'); hyphen != std::string_view::npos) {
+        const std::string_view revision = rest.substr(hyphen + 1);
+        if (revision.empty()) return false;
+        for (unsigned char c : revision)
+            if (!plain(c)) return false;
+        upstream = rest.substr(0, hyphen);
+    }
+    if (upstream.empty() || !isDigit(upstream[0])) return false;
+    for (unsigned char c : upstream)
+        if (!plain(c) && c != '-' && !(hasEpoch && c == ':')) return false;
+    return true;
+}
+
+bool isValidDebianPackageName(std::string_view name) {
+    if (name.size() < 2) return false;
+    const auto lowerAlnum = [](unsigned char c) { return isDigit(c) || (c >= 'a' && c <= 'z'); };
+    if (!lowerAlnum(name[0])) return false;
+    for (unsigned char c : name.substr(1))
+        if (!lowerAlnum(c) && c != '+' && c != '.' && c != '-') return false;
+    return true;
+}
