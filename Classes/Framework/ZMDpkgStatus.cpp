@@ -1,14 +1,14 @@
 #include "ZMDpkgStatus.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <utility>
 
 #include "Categories/String+VersionCompare.h"
@@ -29,21 +29,34 @@ bool isValidArchitecture(std::string_view arch) {
 enum class ReadOutcome { Ok, Missing, Failed };
 
 ReadOutcome readWholeFile(const std::string& path, std::string& out, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        const int err = errno;
-        std::error_code ec;
-        if (!fs::exists(path, ec)) return ReadOutcome::Missing;
-        error = path + ": " + std::strerror(err);
+    error.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return ReadOutcome::Missing;
+        error = path + ": " + std::strerror(errno);
         return ReadOutcome::Failed;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        error = path + ": read error";
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        error = path + ": " + std::strerror(S_ISDIR(st.st_mode) ? EISDIR : errno);
+        ::close(fd);
         return ReadOutcome::Failed;
     }
-    out = std::move(ss).str();
+    out.clear();
+    out.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = path + ": " + std::strerror(errno);
+            ::close(fd);
+            return ReadOutcome::Failed;
+        }
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
     return ReadOutcome::Ok;
 }
 
