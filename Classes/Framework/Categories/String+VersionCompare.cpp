@@ -8,20 +8,28 @@ namespace {
 // dpkg's c_isblank: what it trims around a version and refuses inside one.
 // Other control characters ("\n", "\r") are merely characters outside the grammar.
 inline bool isSpace(unsigned char c) { return c == ' ' || c == '\t'; }
-inline bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline bool isAlpha(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+constexpr bool isAlpha(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // The weight of one character in a non-digit run. dpkg reads the text through
 // a signed char on the platforms we run on, so bytes >= 0x80 weigh their
 // unsigned value: after the letters, before the other punctuation. The end of
 // the text weighs 0; a NUL byte (which dpkg never sees) gets its own weight 256.
-inline int order(unsigned char c) {
+constexpr int order(unsigned char c) {
     if (isDigit(c)) return 0;
     if (isAlpha(c)) return c;
     if (c == '~') return -1;
     if (c >= 0x80) return c;
     return c + 256;
 }
+
+struct OrderTable {
+    int16_t weight[256];
+    constexpr OrderTable() : weight() {
+        for (int c = 0; c < 256; ++c) weight[c] = static_cast<int16_t>(order(static_cast<unsigned char>(c)));
+    }
+};
+constexpr OrderTable kOrder;
 
 // dpkg's verrevcmp over explicit lengths; digit runs are compared by length
 // after their leading zeros, then digit by digit, so any length is fine.
@@ -30,8 +38,8 @@ int verrevcmp(std::string_view a, std::string_view b) {
     size_t i = 0, j = 0;
     while (i < na || j < nb) {
         while ((i < na && !isDigit(a[i])) || (j < nb && !isDigit(b[j]))) {
-            const int ac = i < na ? order(a[i]) : 0;
-            const int bc = j < nb ? order(b[j]) : 0;
+            const int ac = i < na ? kOrder.weight[static_cast<unsigned char>(a[i])] : 0;
+            const int bc = j < nb ? kOrder.weight[static_cast<unsigned char>(b[j])] : 0;
             if (ac != bc) return ac - bc;
             ++i;
             ++j;
@@ -86,32 +94,47 @@ bool parseEpoch(std::string_view text, uint32_t& epoch) {
     return true;
 }
 
-Parsed parse(std::string_view raw) {
+// What one pass over a version has to notice: characters dpkg refuses inside
+// a version (blank, NUL), the first colon and the last hyphen.
+enum : uint8_t { kRefuse = 1, kColon = 2, kHyphen = 4 };
+struct ClassTable {
+    uint8_t bits[256];
+    constexpr ClassTable() : bits() {
+        bits[static_cast<unsigned char>(' ')] = bits[static_cast<unsigned char>('\t')] = bits[0] = kRefuse;
+        bits[static_cast<unsigned char>(':')] = kColon;
+        bits[static_cast<unsigned char>('-')] = kHyphen;
+    }
+};
+constexpr ClassTable kClass;
+
+inline Parsed parse(std::string_view raw) {
     Parsed p;
-    p.whole = trim(raw);
+    p.whole = raw;
+    if (!raw.empty() && (isSpace(raw.front()) || isSpace(raw.back()))) p.whole = trim(raw);
     if (p.whole.empty()) return p;
     p.rank = Refused;
     const std::string_view s = p.whole;
-    size_t colon = std::string_view::npos;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const unsigned char c = s[i];
-        if (isSpace(c) || c == '\0') return p;
-        if (c == ':' && colon == std::string_view::npos) colon = i;
-    }
-    std::string_view rest = s;
+    const size_t n = s.size();
+    // Branch-free summary first; the positions are looked for only when present.
+    uint8_t seen = 0;
+    for (size_t i = 0; i < n; ++i) seen |= kClass.bits[static_cast<unsigned char>(s[i])];
+    if (seen & kRefuse) return p;
+    const size_t colon = (seen & kColon) ? s.find(':') : std::string_view::npos;
+    const size_t hyphen = (seen & kHyphen) ? s.rfind('-') : std::string_view::npos;
+    size_t start = 0;
     if (colon != std::string_view::npos) {
         if (!parseEpoch(s.substr(0, colon), p.epoch)) return p;
-        rest = s.substr(colon + 1);
-        if (rest.empty()) return p;
+        start = colon + 1;
+        if (start == n) return p;
     }
-    const size_t hyphen = rest.rfind('-');
-    if (hyphen != std::string_view::npos) {
-        p.revision = rest.substr(hyphen + 1);
-        if (p.revision.empty()) return p;
-        rest = rest.substr(0, hyphen);
+    size_t end = n;
+    if (hyphen != std::string_view::npos && hyphen >= start) {
+        if (hyphen + 1 == n) return p;  // empty revision
+        p.revision = s.substr(hyphen + 1);
+        end = hyphen;
     }
-    if (rest.empty()) return p;
-    p.upstream = rest;
+    if (end == start) return p;  // empty upstream
+    p.upstream = s.substr(start, end - start);
     p.rank = Accepted;
     return p;
 }
@@ -119,6 +142,8 @@ Parsed parse(std::string_view raw) {
 }  // namespace
 
 int ZMVersionCompare(std::string_view a, std::string_view b) {
+    // Identical texts are equal whatever their syntax (lists hold many duplicates).
+    if (a.size() == b.size() && a == b) return 0;
     const Parsed pa = parse(a), pb = parse(b);
     if (pa.rank != pb.rank) return pa.rank < pb.rank ? -1 : 1;
     switch (pa.rank) {
