@@ -48,6 +48,8 @@ inline const std::string& plainIndexFile() {
         const std::string& text = debianIndex();
         if (text.empty()) return {};
         const std::string p = scratchDirectory() + "/Packages";
+        std::error_code ec;
+        if (std::filesystem::file_size(p, ec) == text.size()) return p;  // left by an earlier run
         FILE* f = fopen(p.c_str(), "wb");
         if (!f) return {};
         const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
@@ -56,12 +58,16 @@ inline const std::string& plainIndexFile() {
     return path;
 }
 
-// The index compressed with `xz -T1 -6` (made once at startup); "" on failure.
+// The index compressed with `xz -T1 -6` (made at startup unless an earlier run left it); "" on failure.
 inline const std::string& xzIndexFile() {
     static const std::string path = []() -> std::string {
         const std::string& plain = plainIndexFile();
         if (plain.empty()) return {};
         const std::string p = plain + ".xz";
+        std::error_code ec;
+        if (std::filesystem::exists(p, ec) &&
+            std::filesystem::last_write_time(p, ec) >= std::filesystem::last_write_time(plain, ec))
+            return p;  // already made from this copy
         const std::string command = "xz -T1 -6 -c '" + plain + "' > '" + p + "'";
         return std::system(command.c_str()) == 0 ? p : std::string();
     }();
