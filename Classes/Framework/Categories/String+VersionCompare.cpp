@@ -34,26 +34,31 @@ constexpr OrderTable kOrder;
 // dpkg's verrevcmp over explicit lengths; digit runs are compared by length
 // after their leading zeros, then digit by digit, so any length is fine.
 int verrevcmp(std::string_view a, std::string_view b) {
-    const size_t na = a.size(), nb = b.size();
-    size_t i = 0, j = 0;
-    while (i < na || j < nb) {
-        while ((i < na && !isDigit(a[i])) || (j < nb && !isDigit(b[j]))) {
-            const int ac = i < na ? kOrder.weight[static_cast<unsigned char>(a[i])] : 0;
-            const int bc = j < nb ? kOrder.weight[static_cast<unsigned char>(b[j])] : 0;
-            if (ac != bc) return ac - bc;
-            ++i;
-            ++j;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(a.data());
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(b.data());
+    const unsigned char* const pe = p + a.size();
+    const unsigned char* const qe = q + b.size();
+    while (p != pe || q != qe) {
+        // Non-digit run. Digits and the end both weigh 0, so equal non-zero
+        // weights mean the same character on both sides.
+        for (;;) {
+            const int wa = p != pe ? kOrder.weight[*p] : 0;
+            const int wb = q != qe ? kOrder.weight[*q] : 0;
+            if (wa != wb) return wa - wb;
+            if (wa == 0) break;
+            ++p;
+            ++q;
         }
-        while (i < na && a[i] == '0') ++i;
-        while (j < nb && b[j] == '0') ++j;
+        while (p != pe && *p == '0') ++p;
+        while (q != qe && *q == '0') ++q;
         int firstDiff = 0;
-        while (i < na && j < nb && isDigit(a[i]) && isDigit(b[j])) {
-            if (!firstDiff) firstDiff = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[j]);
-            ++i;
-            ++j;
+        while (p != pe && q != qe && isDigit(*p) && isDigit(*q)) {
+            if (!firstDiff) firstDiff = *p - *q;
+            ++p;
+            ++q;
         }
-        if (i < na && isDigit(a[i])) return 1;
-        if (j < nb && isDigit(b[j])) return -1;
+        if (p != pe && isDigit(*p)) return 1;
+        if (q != qe && isDigit(*q)) return -1;
         if (firstDiff) return firstDiff;
     }
     return 0;
