@@ -94,6 +94,9 @@ public:
     // from the piece given; only an unfinished stanza at the end of a piece is
     // copied and held until the rest of it arrives.
     explicit ZMControlParser(Callback callback);
+    // Stanzas handed out point into the parser's own storage.
+    ZMControlParser(const ZMControlParser&) = delete;
+    ZMControlParser& operator=(const ZMControlParser&) = delete;
     // false once the callback asked to stop (further input is ignored).
     bool feed(std::string_view chunk);
     bool finish();
