@@ -115,8 +115,11 @@ constexpr ClassTable kClass;
 inline Parsed parse(std::string_view raw) {
     Parsed p;
     p.whole = raw;
-    if (!raw.empty() && (isSpace(raw.front()) || isSpace(raw.back()))) p.whole = trim(raw);
-    if (p.whole.empty()) return p;
+    if (raw.empty()) return p;
+    if (isSpace(raw.front()) || isSpace(raw.back())) {
+        p.whole = trim(raw);
+        if (p.whole.empty()) return p;
+    }
     p.rank = Refused;
     const std::string_view s = p.whole;
     const size_t n = s.size();
@@ -124,8 +127,14 @@ inline Parsed parse(std::string_view raw) {
     uint8_t seen = 0;
     for (size_t i = 0; i < n; ++i) seen |= kClass.bits[static_cast<unsigned char>(s[i])];
     if (seen & kRefuse) return p;
-    const size_t colon = (seen & kColon) ? s.find(':') : std::string_view::npos;
-    const size_t hyphen = (seen & kHyphen) ? s.rfind('-') : std::string_view::npos;
+    size_t colon = std::string_view::npos, hyphen = std::string_view::npos;
+    if (seen & kColon) colon = s.find(':');
+    if (seen & kHyphen)
+        for (size_t i = n; i-- > 0;)
+            if (s[i] == '-') {
+                hyphen = i;
+                break;
+            }
     size_t start = 0;
     if (colon != std::string_view::npos) {
         if (!parseEpoch(s.substr(0, colon), p.epoch)) return p;
