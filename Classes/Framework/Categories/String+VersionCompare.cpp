@@ -1,6 +1,8 @@
 #include "Categories/String+VersionCompare.h"
 
+#include <bit>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 
 namespace {
@@ -38,6 +40,14 @@ int verrevcmp(std::string_view a, std::string_view b) {
     const unsigned char* q = reinterpret_cast<const unsigned char*>(b.data());
     const unsigned char* const pe = p + a.size();
     const unsigned char* const qe = q + b.size();
+    // A shared prefix compares equal; resume at the start of the digit run it
+    // may end in, a point where the scan can start afresh.
+    {
+        const unsigned char* const start = p;
+        while (p != pe && q != qe && *p == *q) ++p, ++q;
+        if (p == pe && q == qe) return 0;
+        while (p != start && isDigit(p[-1])) --p, --q;
+    }
     while (p != pe || q != qe) {
         // Non-digit run. Digits and the end both weigh 0, so equal non-zero
         // weights mean the same character on both sides.
@@ -99,18 +109,58 @@ bool parseEpoch(std::string_view text, uint32_t& epoch) {
     return true;
 }
 
-// What one pass over a version has to notice: characters dpkg refuses inside
-// a version (blank, NUL), the first colon and the last hyphen.
-enum : uint8_t { kRefuse = 1, kColon = 2, kHyphen = 4 };
-struct ClassTable {
-    uint8_t bits[256];
-    constexpr ClassTable() : bits() {
-        bits[static_cast<unsigned char>(' ')] = bits[static_cast<unsigned char>('\t')] = bits[0] = kRefuse;
-        bits[static_cast<unsigned char>(':')] = kColon;
-        bits[static_cast<unsigned char>('-')] = kHyphen;
+// One look at a version for what decides its structure: bytes dpkg refuses
+// inside a version (blank, NUL), the first colon and the last hyphen. Done
+// eight bytes at a time with the last word overlapping the previous one, so
+// the usual short version costs two words and no data-dependent loop exits.
+constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+constexpr uint64_t broadcast(unsigned char c) { return 0x0101010101010101ULL * c; }
+// 0x80 in exactly the bytes of v that are zero.
+inline uint64_t zeroBytes(uint64_t v) { return ~(((v & kLow7) + kLow7) | v | kLow7); }
+inline uint64_t matches(uint64_t w, unsigned char c) { return zeroBytes(w ^ broadcast(c)); }
+inline uint64_t refusedBytes(uint64_t w) { return zeroBytes(w) | matches(w, ' ') | matches(w, '\t'); }
+inline unsigned firstByte(uint64_t mask) { return static_cast<unsigned>(std::countr_zero(mask)) >> 3; }
+inline unsigned lastByte(uint64_t mask) { return static_cast<unsigned>(63 - std::countl_zero(mask)) >> 3; }
+
+constexpr size_t npos = std::string_view::npos;
+
+// false when the version holds a refused byte.
+inline bool scanVersion(const char* s, size_t n, size_t& colon, size_t& hyphen) {
+    static_assert(std::endian::native == std::endian::little, "byte positions assume little endian");
+    colon = hyphen = npos;
+    if (n < 8) {
+        if (n < 4) {
+            for (size_t i = 0; i < n; ++i) {
+                if (s[i] == ' ' || s[i] == '\t' || s[i] == '\0') return false;
+                if (s[i] == ':' && colon == npos) colon = i;
+                if (s[i] == '-') hyphen = i;
+            }
+            return true;
+        }
+        // Bytes 0-3 are positions 0-3, bytes 4-7 positions n-4 .. n-1.
+        uint32_t lo, hi;
+        std::memcpy(&lo, s, 4);
+        std::memcpy(&hi, s + n - 4, 4);
+        const uint64_t w = lo | (uint64_t{hi} << 32);
+        if (refusedBytes(w)) return false;
+        const auto position = [n](unsigned b) { return b < 4 ? size_t{b} : n - 8 + b; };
+        const uint64_t c = matches(w, ':'), h = matches(w, '-');
+        colon = c ? position(firstByte(c)) : npos;
+        hyphen = h ? position(lastByte(h)) : npos;
+        return true;
     }
-};
-constexpr ClassTable kClass;
+    for (size_t at = 0;; at += 8) {
+        const size_t pos = at + 8 <= n ? at : n - 8;
+        uint64_t w;
+        std::memcpy(&w, s + pos, 8);
+        if (refusedBytes(w)) return false;
+        const uint64_t c = matches(w, ':'), h = matches(w, '-');
+        const size_t firstColon = pos + firstByte(c), lastHyphen = pos + lastByte(h);
+        colon = (colon == npos && c) ? firstColon : colon;  // selects, not branches: the data decide
+        hyphen = h ? lastHyphen : hyphen;
+        if (pos + 8 >= n) return true;
+    }
+}
 
 inline Parsed parse(std::string_view raw) {
     Parsed p;
@@ -123,18 +173,8 @@ inline Parsed parse(std::string_view raw) {
     p.rank = Refused;
     const std::string_view s = p.whole;
     const size_t n = s.size();
-    // Branch-free summary first; the positions are looked for only when present.
-    uint8_t seen = 0;
-    for (size_t i = 0; i < n; ++i) seen |= kClass.bits[static_cast<unsigned char>(s[i])];
-    if (seen & kRefuse) return p;
-    size_t colon = std::string_view::npos, hyphen = std::string_view::npos;
-    if (seen & kColon) colon = s.find(':');
-    if (seen & kHyphen)
-        for (size_t i = n; i-- > 0;)
-            if (s[i] == '-') {
-                hyphen = i;
-                break;
-            }
+    size_t colon, hyphen;
+    if (!scanVersion(s.data(), n, colon, hyphen)) return p;
     size_t start = 0;
     if (colon != std::string_view::npos) {
         if (!parseEpoch(s.substr(0, colon), p.epoch)) return p;

@@ -164,6 +164,39 @@ TEST(VersionCompare, ComparableExactlyWhenDpkgAcceptsTheVersion) {
     }
 }
 
+// Random texts of every length up to 20 over the characters that decide the
+// structure (blank, colon, hyphen) and the order (digits, '~', letters, '.').
+TEST(VersionCompare, RandomTextsAgreeWithDpkg) {
+    if (!haveDpkg()) GTEST_SKIP() << "dpkg is not available";
+    const std::string alphabet = "0123456789001:-~~..+aZ \t";
+    std::mt19937 rng(41);
+    std::vector<std::string> texts;
+    for (int i = 0; i < 240; ++i) {
+        std::string t(1 + i % 20, ' ');
+        for (char& c : t) c = alphabet[rng() % alphabet.size()];
+        if (i % 3 == 0) t[0] = '1';  // more of them accepted, so more pairs get compared
+        if (i % 5 == 0) t.back() = '3';
+        texts.push_back(t);
+    }
+    size_t accepted = 0, compared = 0;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string& v = texts[i];
+        const int status = v[0] == '-' ? runDpkg("0", "lt", v) : runDpkg(v, "lt", "0");
+        const bool dpkgAccepts = status != 2;
+        EXPECT_EQ(ZMVersionIsComparable(v), dpkgAccepts) << "\"" << v << "\"";
+        accepted += dpkgAccepts;
+        if (!dpkgAccepts || i == 0 || !ZMVersionIsComparable(texts[i - 1]) || texts[i - 1][0] == '-') continue;
+        const int expected = dpkgSign(texts[i - 1], v);
+        ASSERT_NE(expected, kRefused) << texts[i - 1] << " / " << v;
+        EXPECT_EQ(sign(ZMVersionCompare(texts[i - 1], v)), expected) << "\"" << texts[i - 1] << "\" vs \"" << v << "\"";
+        ++compared;
+    }
+    std::cout << "[ dpkg     ] random texts: " << accepted << " of " << texts.size() << " accepted, " << compared
+              << " pairs compared\n";
+    EXPECT_GT(accepted, 60u);
+    EXPECT_GT(compared, 20u);
+}
+
 TEST(VersionCompare, MalformedVersionsStillOrderTotally) {
     std::vector<std::string> set = {"",      " ",     "\n",  "1 0",  ":1",    "a:1",  "1:",     "1.0-",
                                     "1:-1",  "-1",    "99999999999:1", std::string("1\0" "2", 3), std::string("\0", 1),
@@ -178,8 +211,12 @@ TEST(VersionCompare, MalformedVersionsStillOrderTotally) {
             for (size_t k = 0; k < n; ++k) {
                 const int jk = sign(ZMVersionCompare(set[j], set[k]));
                 const int ik = sign(ZMVersionCompare(set[i], set[k]));
-                if (ij <= 0 && jk <= 0) EXPECT_LE(ik, 0) << i << "," << j << "," << k;
-                if (ij == 0 && jk == 0) EXPECT_EQ(ik, 0) << i << "," << j << "," << k;
+                if (ij <= 0 && jk <= 0) {
+                    EXPECT_LE(ik, 0) << i << "," << j << "," << k;
+                }
+                if (ij == 0 && jk == 0) {
+                    EXPECT_EQ(ik, 0) << i << "," << j << "," << k;
+                }
             }
         }
     }
