@@ -197,6 +197,39 @@ TEST(VersionCompare, RandomTextsAgreeWithDpkg) {
     EXPECT_GT(compared, 20u);
 }
 
+// The structure scan works on words: put the deciding character at every
+// position of texts of every short length.
+TEST(VersionCompare, DecidingCharactersAtEveryPosition) {
+    for (size_t n = 1; n <= 20; ++n) {
+        for (size_t pos = 0; pos < n; ++pos) {
+            std::string v(n, '1');
+            const bool atEdge = pos == 0 || pos == n - 1;
+            v[pos] = ' ';
+            EXPECT_EQ(ZMVersionIsComparable(v), atEdge && n > 1) << n << "/" << pos;  // edges are trimmed
+            v[pos] = '\0';
+            EXPECT_FALSE(ZMVersionIsComparable(v)) << n << "/" << pos;
+            v[pos] = '-';
+            EXPECT_EQ(ZMVersionIsComparable(v), !atEdge) << n << "/" << pos;
+            if (!atEdge) {
+                // Only the revision after the last hyphen differs.
+                std::string w = v;
+                w.back() = '2';
+                EXPECT_LT(ZMVersionCompare(v, w), 0) << n << "/" << pos;
+                // A longer upstream part decides before the revision.
+                EXPECT_LT(ZMVersionCompare(v, std::string(v).replace(pos, 1, "1-")), 0) << n << "/" << pos;
+            }
+            v[pos] = ':';
+            // A colon first leaves the epoch empty, last leaves nothing after it;
+            // eleven ones are more than an epoch may be (2147483647).
+            EXPECT_EQ(ZMVersionIsComparable(v), !atEdge && pos <= 10) << n << "/" << pos;
+            if (!atEdge && pos <= 10) {
+                EXPECT_GT(ZMVersionCompare(v, "9" + std::string(n, '9')), 0) << "the epoch decides: " << v;
+                EXPECT_EQ(ZMVersionCompare(v, std::string(v).insert(0, "0")), 0) << v;  // "011:1" is epoch 11 too
+            }
+        }
+    }
+}
+
 TEST(VersionCompare, MalformedVersionsStillOrderTotally) {
     std::vector<std::string> set = {"",      " ",     "\n",  "1 0",  ":1",    "a:1",  "1:",     "1.0-",
                                     "1:-1",  "-1",    "99999999999:1", std::string("1\0" "2", 3), std::string("\0", 1),
