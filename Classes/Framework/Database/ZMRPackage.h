@@ -1,0 +1,64 @@
+#pragma once
+// The persistent record of one package (primary key `identifier`).
+#include <optional>
+#include <string>
+
+#include "Realm/Realm.h"
+
+struct ZMRPackage : RealmObject<ZMRPackage> {
+    // Control fields of the package's stanza.
+    std::string identifier;          // Package
+    std::string name;                // Name, else the identifier
+    std::string version;
+    std::string installedVersion;    // the version dpkg reports installed
+    std::string maintainer;          // as the control field gives it
+    std::string author;
+    std::string contact;             // e-mail address taken from the maintainer
+    std::string Description;
+    std::string category;            // Section; "Default" when the stanza has none
+    std::string subcategory;
+    std::string sourceLocation;      // `location` of the package's source
+    std::string website;             // Depiction URL
+    std::string sileoDepiction;      // URL of the native JSON depiction
+    std::string homepage;
+    std::string iconURL;             // Icon field
+    std::string architecture;
+    std::string size;                // whole number of bytes, as text
+    std::string installedSize;
+    std::string price;
+    std::string minosversion;
+    std::string maxosversion;
+    std::string postinstallaction;
+    std::string whatsNew;            // changelog text of an info-JSON source
+    StringList dependencies;
+    StringList conflicts;
+    StringList screenshots;          // image URLs
+    StringList iPadScreenshots;
+    StringList screenshotsLocalPaths;  // cached screenshot files, in save order
+    StringList installedFiles;       // lines of the dpkg file list, in file order
+    std::optional<double> installDate;  // seconds since 1970 UTC
+    std::string updatedDateStr;      // "yyyy-MM-dd HH:mm" of the refresh that added or updated it
+    std::optional<bool> isInstalled;
+    std::optional<bool> isUpdated;
+    std::optional<bool> isHeld;
+    std::optional<bool> isEssential;
+    std::optional<bool> isInTheQueue;
+    std::optional<int64_t> queueOperation;  // 1 install, 2 remove, 3 upgrade, 4 downgrade, 0 none
+    std::string queuedVersion;
+    std::optional<bool> isInWishlist;
+    std::optional<bool> isPaidThroughSileo;  // owned through a repository's payment API
+    std::optional<bool> isPaidThroughCydia;  // on the imported store purchase list
+    std::optional<bool> hasNewVersion;
+    std::optional<int64_t> tweakCompatibleStatus;  // 0 working, 1 not working, 2 no verdict
+    std::optional<int64_t> myRating;               // 0 to 5
+
+    static const ObjectSchema& schema();
+
+    // YES when the price is nil, empty, "0", "0.00" or "free" in any letter case
+    // (surrounding blanks ignored).
+    bool isFree() const;
+    // The cached icon's path (the file may not exist): IconCache/<md5 of identifier>.png
+    std::string iconPath() const;
+    // Every property under its own name, plus "isFree".
+    nlohmann::json snapshotDictionary() const;
+};

@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "Database/ZMRDeveloper.h"
+#include "Database/ZMRNotifications.h"
+#include "Database/ZMRPackage.h"
+#include "Database/ZMRPackageVersion.h"
+#include "Database/ZMRSearchHistory.h"
+#include "Database/ZMRSource.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "Support/TestSupport.h"
+
+namespace {
+
+TEST(ZMRPackageTest, IsFreeForNilEmptyZeroAndFreeInAnyCase) {
+    ZMRPackage p;
+    for (const char* price : {"", "0", "0.00", "free", "FREE", "Free", " free "}) {
+        p.price = price;
+        EXPECT_TRUE(p.isFree()) << '"' << price << '"';
+    }
+    for (const char* price : {"$1.99", "0.99", "1", "freely", "0.0"}) {
+        p.price = price;
+        EXPECT_FALSE(p.isFree()) << '"' << price << '"';
+    }
+}
+
+TEST(ZMRPackageTest, IconPathIsTheMd5OfTheIdentifierInTheIconCache) {
+    TestSupport::IsolatedEnvironment env;
+    ZMRPackage p;
+    p.identifier = "abc";
+    EXPECT_EQ(p.iconPath(), ZMPaths::subdirectory("IconCache") + "/900150983cd24fb0d6963f7d28e17f72.png");
+}
+
+TEST(ZMRPackageTest, SnapshotHoldsEveryPropertyAndIsFree) {
+    TestSupport::IsolatedEnvironment env;
+    auto realm = Realm::defaultRealm();
+    ZMRPackage p;
+    p.identifier = "com.example.tweak";
+    p.name = "Tweak";
+    p.price = "$0.99";
+    p.screenshots = {"https://e/2.png", "https://e/1.png"};
+    p.isInstalled = true;
+    p.tweakCompatibleStatus = 2;
+    realm->transactionWithBlock([&] { realm->add(p); });
+    auto stored = ZMRPackage::objectForPrimaryKey("com.example.tweak");
+    ASSERT_TRUE(stored);
+    auto snapshot = stored->snapshotDictionary();
+    for (const auto& name : ZMRPackage::propertyNames()) EXPECT_TRUE(snapshot.contains(name)) << name;
+    EXPECT_EQ(snapshot.size(), ZMRPackage::propertyNames().size() + 1);
+    EXPECT_EQ(snapshot["isFree"], false);
+    EXPECT_EQ(snapshot["screenshots"], nlohmann::json::array({"https://e/2.png", "https://e/1.png"}));
+    EXPECT_EQ(snapshot["isInstalled"], true);
+    EXPECT_EQ(snapshot["isHeld"], nullptr);
+    EXPECT_EQ(snapshot["tweakCompatibleStatus"], 2);
+    for (const char* field : {"isPaidThroughCydia", "installedFiles", "iPadScreenshots", "queueOperation",
+                              "queuedVersion", "sileoDepiction", "updatedDateStr", "myRating", "installDate"})
+        EXPECT_TRUE(snapshot.contains(field)) << field;
+}
+
+TEST(ZMRSourceTest, NewSourceWithLocation) {
+    ZMRSource s = ZMRSource::newSourceWithLocation("https://repo.example/");
+    EXPECT_EQ(s.location, "https://repo.example/");
+    EXPECT_EQ(s.name, "https://repo.example/");
+    EXPECT_EQ(s.Description, " ");
+    EXPECT_EQ(s.totalPackages, " ");
+    EXPECT_EQ(s.isUsingInfoJson, false);
+    EXPECT_EQ(s.isFollowed, false);
+    EXPECT_TRUE(std::regex_match(s.addingDate, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})"))) << s.addingDate;
+    EXPECT_FALSE(s.isManaged());
+
+    TestSupport::IsolatedEnvironment env;
+    auto realm = Realm::defaultRealm();
+    realm->transactionWithBlock([&] { realm->add(s); });
+    auto stored = ZMRSource::objectForPrimaryKey("https://repo.example/");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->Description, " ") << "a blank is not an empty text";
+    EXPECT_EQ(stored->hasErrors, std::nullopt);
+    EXPECT_FALSE(ZMRSource::objectForPrimaryKey("https://other.example/"));
+    EXPECT_EQ(ZMRSource::objectsWhere("location = %@", "https://repo.example/").count(), 1u);
+}
+
+TEST(ZMRDeveloperTest, NamesAreStoredLowerCased) {
+    EXPECT_EQ(ZMRDeveloper::normalizedName("CoolStar ÉTIENNE"), "coolstar étienne");
+    TestSupport::IsolatedEnvironment env;
+    auto realm = Realm::defaultRealm();
+    ZMRDeveloper d;
+    d.name = ZMRDeveloper::normalizedName("Alice");
+    d.isFollowed = true;
+    d.developerNewPackagesIdentifiers = {"com.z", "com.a"};
+    realm->transactionWithBlock([&] { realm->add(d); });
+    auto stored = ZMRDeveloper::objectForPrimaryKey("alice");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->packagesCount, 0);
+    EXPECT_EQ(stored->developerNewPackagesIdentifiers, (StringList{"com.z", "com.a"}));
+    EXPECT_EQ(ZMRDeveloper::objectsWhere("isFollowed = 1").count(), 1u);
+}
+
+TEST(ZMRSearchHistoryTest, RepeatedSearchesAreSeparateRecordsSortedByDate) {
+    TestSupport::IsolatedEnvironment env;
+    auto realm = Realm::defaultRealm();
+    for (double date : {100.0, 300.0, 200.0}) {
+        ZMRSearchHistory h;
+        h.date = date;
+        h.search = "same";
+        realm->transactionWithBlock([&] { realm->add(h); });
+    }
+    auto history = ZMRSearchHistory::allObjects().sortedResultsUsingKeyPath("date", false);
+    ASSERT_EQ(history.count(), 3u);
+    EXPECT_EQ(*history[0].date, 300.0);
+    EXPECT_EQ(*history[2].date, 100.0);
+}
+
+TEST(ZMRPackageVersionTest, VersionsOfASourceAreFoundAndReplaced) {
+    TestSupport::IsolatedEnvironment env;
+    auto realm = Realm::defaultRealm();
+    auto make = [](const std::string& source, const std::string& version) {
+        ZMRPackageVersion v;
+        v.identifier = "com.x";
+        v.version = version;
+        v.source = source;
+        v.versionKey = ZMRPackageVersion::makeKey(source, v.identifier, version);
+        v.fileLocation = "debs/com.x_" + version + ".deb";
+        return v;
+    };
+    realm->transactionWithBlock([&] {
+        for (auto v : {make("https://a/", "1.0"), make("https://a/", "1.1"), make("https://b/", "1.0")})
+            realm->addOrUpdate(v);
+        auto again = make("https://a/", "1.0");
+        again.fileLocation = "pool/moved.deb";
+        realm->addOrUpdate(again);
+    });
+    EXPECT_EQ(ZMRPackageVersion::objectsWhere("source = %@", "https://a/").count(), 2u);
+    EXPECT_EQ(ZMRPackageVersion::objectForPrimaryKey(ZMRPackageVersion::makeKey("https://a/", "com.x", "1.0"))
+                  ->fileLocation,
+              "pool/moved.deb");
+}
+
+TEST(ZMRNotificationsTest, NamesAreTheirOwnValues) {
+    EXPECT_STREQ(ZMRSourceUpdatedNotification, "ZMRSourceUpdatedNotification");
+    EXPECT_STREQ(ZMRSourceInfoIconChangedNotification, "ZMRSourceInfoIconChangedNotification");
+    EXPECT_STREQ(ZMRPackageInfoIconChangedNotification, "ZMRPackageInfoIconChangedNotification");
+    EXPECT_STREQ(ZMRPackageInfoRatingChangedNotification, "ZMRPackageInfoRatingChangedNotification");
+    EXPECT_STREQ(ZMRDoneRebuildingPackagesCacheNotification, "DoneRebuildingPackagesCache");
+}
+
+}  // namespace
