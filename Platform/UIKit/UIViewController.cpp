@@ -38,14 +38,18 @@ void UINavigationItem::setRightBarButtonItem(UIBarButtonItem* item) {
     setRightBarButtonItems(item ? std::vector<UIBarButtonItem*>{item} : std::vector<UIBarButtonItem*>{});
 }
 void UINavigationItem::setLeftBarButtonItems(std::vector<UIBarButtonItem*> items) {
-    for (auto* i : items)
+    for (auto* i : items) {
         if (!i->parent()) i->setParent(this);
+        connect(i, &UIBarButtonItem::changed, this, &UINavigationItem::changed, Qt::UniqueConnection);
+    }
     left_ = std::move(items);
     emit changed();
 }
 void UINavigationItem::setRightBarButtonItems(std::vector<UIBarButtonItem*> items) {
-    for (auto* i : items)
+    for (auto* i : items) {
         if (!i->parent()) i->setParent(this);
+        connect(i, &UIBarButtonItem::changed, this, &UINavigationItem::changed, Qt::UniqueConnection);
+    }
     right_ = std::move(items);
     emit changed();
 }

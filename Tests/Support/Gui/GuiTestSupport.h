@@ -15,6 +15,7 @@ inline bool waitUntil(const std::function<bool()>& pred, std::chrono::millisecon
     while (!pred()) {
         if (t.elapsed() > timeout.count()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::msleep(2);
     }
     return true;
@@ -26,6 +27,7 @@ inline void pump(std::chrono::milliseconds duration = std::chrono::milliseconds(
     t.start();
     while (t.elapsed() < duration.count()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::msleep(1);
     }
 }
