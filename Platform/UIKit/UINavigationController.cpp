@@ -22,6 +22,19 @@ std::vector<QPointer<UINavigationController>>& allControllers() {
 }
 }  // namespace
 
+namespace {
+// Bar icons are drawn as templates in the bar's tint, like the platform's.
+QIcon tinted(const QIcon& icon, const QColor& tint) {
+    if (icon.isNull() || !tint.isValid()) return icon;
+    QPixmap pm = icon.pixmap(QSize(44, 44));
+    QPainter p(&pm);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(pm.rect(), tint);
+    p.end();
+    return QIcon(pm);
+}
+}  // namespace
+
 // ---- the bar --------------------------------------------------------------------
 
 UINavigationBar::UINavigationBar(QWidget* parent) : QWidget(parent) {
@@ -126,7 +139,7 @@ void UINavigationBar::showItem(UINavigationItem* item, UIViewController* owner, 
                 b->setAutoRaise(true);
                 b->setCursor(Qt::PointingHandCursor);
                 b->setText(bi->title());
-                b->setIcon(bi->icon());
+                b->setIcon(tinted(bi->icon(), tint));
                 b->setIconSize(QSize(22, 22));
                 b->setToolButtonStyle(bi->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonIconOnly);
                 b->setToolTip(bi->title());

@@ -110,7 +110,7 @@ void UITabBarController::setViewControllers(std::vector<UIViewController*> vcs) 
         addChildViewController(vc);
         vc->setParent(content_);
         vc->hide();
-        auto* b = new UITabBarButton(vc->tabBarItem(), bar_);
+        auto* b = new UITabBarButton(itemFor(vc), bar_);
         barLayout_->addWidget(b);
         buttons_.push_back(b);
         connect(b, &QAbstractButton::clicked, this, [this, i] {
@@ -128,6 +128,15 @@ void UITabBarController::setViewControllers(std::vector<UIViewController*> vcs) 
     setSelectedIndex(tabs_.empty() ? -1 : 0);
     if (!barBackground_.isValid()) return;
     setBarColors(barBackground_, QColor(), QColor());
+}
+
+UITabBarItem* UITabBarController::itemFor(UIViewController* vc) const {
+    // A navigation controller without an item of its own shows its root's.
+    auto* own = vc->tabBarItem();
+    auto* nav = qobject_cast<UINavigationController*>(vc);
+    if (nav && own->title().isEmpty() && own->icon().isNull() && !nav->viewControllers().empty())
+        return nav->viewControllers().front()->tabBarItem();
+    return own;
 }
 
 UIViewController* UITabBarController::selectedViewController() const {
@@ -161,12 +170,12 @@ void UITabBarController::setSelectedIndex(int index) {
 
 void UITabBarController::setBadgeValue(int index, std::optional<std::string> badge) {
     if (index < 0 || index >= static_cast<int>(tabs_.size())) return;
-    tabs_[index]->tabBarItem()->setBadgeValue(std::move(badge));
+    itemFor(tabs_[index])->setBadgeValue(std::move(badge));
 }
 
 std::optional<std::string> UITabBarController::badgeValue(int index) const {
     if (index < 0 || index >= static_cast<int>(tabs_.size())) return std::nullopt;
-    return tabs_[index]->tabBarItem()->badgeValue();
+    return itemFor(tabs_[index])->badgeValue();
 }
 
 UITabBarButton* UITabBarController::tabButton(int index) const {

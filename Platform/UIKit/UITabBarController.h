@@ -40,6 +40,9 @@ public:
     void setBadgeValue(int index, std::optional<std::string> badge);
     std::optional<std::string> badgeValue(int index) const;
     UITabBarButton* tabButton(int index) const;
+    // The item a tab shows: the screen's own, or its root's for a navigation
+    // controller that has none.
+    UITabBarItem* itemFor(UIViewController* vc) const;
     QWidget* tabBar() const { return bar_; }
 
     // A view floating just above the tab bar (the status display); it keeps

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <thread>
 
@@ -22,18 +23,47 @@ TEST(WebViewNavigationRule, OnlyWebAddressesMayBeVisited) {
     }
 }
 
-// One smoke test through the real engine: a served page that tries to go to
-// a local file stays where it is.
-TEST(WebViewViewControllerTest, APageCannotNavigateToALocalFile) {
+// Mail links a user clicks are handed to the desktop, never loaded.
+class ExposedPage : public VostrelleWebPage {
+public:
+    using VostrelleWebPage::VostrelleWebPage;
+    using VostrelleWebPage::acceptNavigationRequest;
+};
+
+TEST(WebViewNavigationRule, MailLinksGoToTheDesktopAndOthersNowhere) {
+    std::vector<QUrl> opened;
+    UIApplication::setURLOpener([&](const QUrl& u) {
+        opened.push_back(u);
+        return true;
+    });
+    QWebEngineProfile profile;
+    ExposedPage page(&profile);
+    EXPECT_TRUE(page.acceptNavigationRequest(QUrl("https://example.org/"), QWebEnginePage::NavigationTypeLinkClicked, true));
+    EXPECT_FALSE(page.acceptNavigationRequest(QUrl("mailto:dev@example.org"), QWebEnginePage::NavigationTypeLinkClicked, true));
+    EXPECT_FALSE(page.acceptNavigationRequest(QUrl("file:///etc/passwd"), QWebEnginePage::NavigationTypeLinkClicked, false));
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl("mailto:dev@example.org")});
+    EXPECT_EQ(page.refusedNavigationCount(), 2);
+    UIApplication::setURLOpener(nullptr);
+}
+
+// One smoke test through the real engine: after a served page has loaded,
+// going to a local file or to the application's own resources is refused and
+// the page stays.
+TEST(WebViewViewControllerTest, APageCannotLeaveTheWeb) {
     httplib::Server server;
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><a id='l' href='file:///etc/hostname'>x</a>"
-                        "<script>setTimeout(function(){document.getElementById('l').click();}, 50);</script>"
-                        "</body></html>",
-                        "text/html");
+        res.set_content("<html><body><p>Donations</p></body></html>", "text/html");
     });
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread serving([&] { server.listen_after_bind(); });
+    struct Stop {
+        httplib::Server& s;
+        std::thread& t;
+        ~Stop() {
+            s.stop();
+            if (t.joinable()) t.join();
+        }
+    } stop{server, serving};
 
     std::vector<QUrl> opened;
     UIApplication::setURLOpener([&](const QUrl& u) {
@@ -54,14 +84,19 @@ TEST(WebViewViewControllerTest, APageCannotNavigateToALocalFile) {
         bool loaded = false;
         QObject::connect(web->page(), &QWebEnginePage::loadFinished, [&](bool ok) { loaded = loaded || ok; });
         ASSERT_TRUE(GuiTest::waitUntil([&] { return loaded; }, std::chrono::seconds(60))) << "the engine did not load";
-        ASSERT_TRUE(GuiTest::waitUntil([&] { return web->page()->refusedNavigationCount() > 0; }, std::chrono::seconds(20)));
-        GuiTest::pump(std::chrono::milliseconds(200));
+        int expected = 0;
+        for (const char* elsewhere : {"file:///etc/hostname", "qrc:/Styles/vostrelle.qss"}) {
+            web->page()->load(QUrl(elsewhere));
+            ++expected;
+            EXPECT_TRUE(GuiTest::waitUntil([&] { return web->page()->refusedNavigationCount() >= expected; },
+                                           std::chrono::seconds(10)))
+                << elsewhere;
+        }
+        GuiTest::pump(std::chrono::milliseconds(300));
         EXPECT_EQ(web->page()->url(), start);
-        EXPECT_TRUE(opened.empty());  // a file address is not handed to the desktop either
+        EXPECT_TRUE(opened.empty());
     }
     UIApplication::setURLOpener(nullptr);
-    server.stop();
-    serving.join();
 }
 
 }  // namespace
