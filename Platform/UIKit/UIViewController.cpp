@@ -134,9 +134,18 @@ protected:
     }
     void resizeEvent(QResizeEvent*) override { layoutContent(); }
     void paintEvent(QPaintEvent*) override {
-        if (vc_ && vc_->modalPresentationStyle() == UIViewController::ModalPresentationStyle::FormSheet) {
-            QPainter p(this);
+        if (!vc_) return;
+        QPainter p(this);
+        switch (vc_->modalPresentationStyle()) {
+        case UIViewController::ModalPresentationStyle::FormSheet:
             p.fillRect(rect(), QColor(0, 0, 0, 100));
+            break;
+        case UIViewController::ModalPresentationStyle::FullScreen:
+            // Nothing of the covered screens shows through, whatever the screen paints.
+            p.fillRect(rect(), palette().color(QPalette::Window));
+            break;
+        case UIViewController::ModalPresentationStyle::OverFullScreen:
+            break;
         }
     }
 
@@ -198,7 +207,6 @@ void UIViewController::removeFromParentViewController() {
 UINavigationController* UIViewController::navigationController() const {
     for (auto* p = parent_; p; p = p->parent_)
         if (auto* nav = qobject_cast<UINavigationController*>(p)) return nav;
-    if (presenting_ == nullptr) return nullptr;
     return nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QScroller>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
@@ -320,6 +321,35 @@ TEST_F(TableTest, CardTablesTakeTheHeightOfTheirContent) {
     table->reloadData();
     EXPECT_EQ(table->height(), 5 * 44);
     EXPECT_EQ(heights.last()[0].toInt(), 5 * 44);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TableTest, ATouchFlickReportsDragThenDeceleration) {
+    fill(1, 500);
+    QSignalSpy began(table, &UITableView::willBeginDragging);
+    QSignalSpy endedDrag(table, &UITableView::didEndDragging);
+    QSignalSpy decelerated(table, &UITableView::didEndDecelerating);
+    QScroller* scroller = QScroller::scroller(table->viewport());
+    qint64 t = 1000;
+    QPointF p(200, 500);
+    scroller->handleInput(QScroller::InputPress, p, t);
+    for (int i = 0; i < 8; ++i) {
+        p.ry() -= 40;
+        t += 10;
+        scroller->handleInput(QScroller::InputMove, p, t);
+    }
+    EXPECT_EQ(began.count(), 1);
+    EXPECT_TRUE(table->isDragging());
+    scroller->handleInput(QScroller::InputRelease, p, t + 5);
+    ASSERT_EQ(endedDrag.count(), 1);
+    EXPECT_TRUE(endedDrag[0][0].toBool());
+    EXPECT_TRUE(table->isDecelerating());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return decelerated.count() == 1; }, std::chrono::seconds(10)));
+    EXPECT_FALSE(table->isDecelerating());
+    EXPECT_GT(table->contentOffset(), 300);
 }
 
 }  // namespace
