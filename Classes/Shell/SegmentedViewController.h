@@ -11,7 +11,7 @@
 class SegmentedViewController : public ZMPalettedViewController {
     Q_OBJECT
 public:
-    // The spec's initWithControllers:titles:fistIndex:. An out-of-range first
+    // The screens, their segment titles in order, and the one shown first. An out-of-range first
     // index shows the first screen.
     SegmentedViewController(std::vector<UIViewController*> controllers, const QStringList& titles, int firstIndex,
                             QWidget* parent = nullptr);

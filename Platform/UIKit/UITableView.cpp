@@ -316,7 +316,8 @@ void UITableView::layoutVisible() {
             const auto& m = sections_[s];
             const double sTop = m.top, sBottom = m.top + m.headerHeight + m.offsets[m.rows];
             if (sBottom < y0 || sTop > y1) continue;
-            if (m.headerHeight > 0 && sTop + m.headerHeight >= y0) wantedHeaders.insert(s);
+            // Plain tables keep the header of the section at the top pinned there.
+            if (m.headerHeight > 0 && (style_ == Style::Plain || sTop + m.headerHeight >= y0)) wantedHeaders.insert(s);
             const double base = m.top + m.headerHeight;
             // First row whose bottom is below y0.
             auto it = std::upper_bound(m.offsets.begin(), m.offsets.end() - 1, y0 - base);
@@ -391,7 +392,13 @@ void UITableView::layoutVisible() {
                 headers_[s] = h;
                 if (delegate_) delegate_->willDisplayHeaderView(this, h, s);
             }
-            h->setGeometry(0, static_cast<int>(sections_[s].top - y0), width, static_cast<int>(sections_[s].headerHeight));
+            const auto& m = sections_[s];
+            double top = m.top - y0;
+            if (style_ == Style::Plain && !sizesToContent_) {
+                const double sectionBottom = m.top + m.headerHeight + m.offsets[m.rows] - y0;
+                top = std::min(std::max(top, 0.0), sectionBottom - m.headerHeight);
+            }
+            h->setGeometry(0, static_cast<int>(top), width, static_cast<int>(m.headerHeight));
             h->show();
             h->raise();
         }
@@ -418,6 +425,7 @@ void UITableView::layoutVisible() {
 
 void UITableView::reloadData() {
     hideSwipeActions();
+    keyboardRow_.reset();
     recycleAll();
     selected_.reset();
     invalidateMetrics();
@@ -764,6 +772,37 @@ bool UITableView::viewportEvent(QEvent* e) {
 void UITableView::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape && swipePanel_) {
         hideSwipeActions();
+        return;
+    }
+    // Up and Down move the highlighted row, Return opens it.
+    computeMetrics();
+    auto step = [this](IndexPath ip, int delta) -> std::optional<IndexPath> {
+        int s = ip.section, r = ip.row + delta;
+        while (s >= 0 && s < static_cast<int>(sections_.size())) {
+            if (r >= 0 && r < sections_[s].rows) return IndexPath{s, r};
+            s += delta;
+            if (s < 0 || s >= static_cast<int>(sections_.size())) break;
+            r = delta > 0 ? 0 : sections_[s].rows - 1;
+        }
+        return std::nullopt;
+    };
+    if (e->key() == Qt::Key_Down || e->key() == Qt::Key_Up) {
+        const int delta = e->key() == Qt::Key_Down ? 1 : -1;
+        std::optional<IndexPath> next;
+        if (keyboardRow_) next = step(*keyboardRow_, delta);
+        else next = step({0, -1}, 1);
+        if (next) {
+            if (keyboardRow_)
+                if (auto* c = cellForRow(*keyboardRow_)) c->setHighlighted(false);
+            keyboardRow_ = next;
+            scrollToRow(*next, ScrollPosition::None, false);
+            if (auto* c = cellForRow(*next)) c->setHighlighted(true);
+        }
+        return;
+    }
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && keyboardRow_ && delegate_) {
+        if (auto* c = cellForRow(*keyboardRow_)) c->setHighlighted(false);
+        delegate_->didSelectRow(this, *keyboardRow_);
         return;
     }
     QAbstractScrollArea::keyPressEvent(e);

@@ -12,6 +12,8 @@
 //
 // Trailing swipe actions: a right click (context menu) lists them; a leftward
 // drag on a row (mouse or touch) reveals them as buttons at the row's end.
+// Plain tables pin the current section's header at the top. Up/Down move a
+// highlighted row, Return selects it.
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QMenu>
@@ -235,6 +237,7 @@ private:
     QPointer<QWidget> headerView_;
     bool sizesToContent_ = false;
     std::optional<IndexPath> selected_;
+    std::optional<IndexPath> keyboardRow_;
     QPointer<UIRefreshControl> refresh_;
     QWidget* indexBar_ = nullptr;
     QPointer<QMenu> swipeMenu_;

@@ -353,3 +353,40 @@ TEST_F(TableTest, ATouchFlickReportsDragThenDeceleration) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TableTest, PlainHeadersStayPinnedWhileTheirSectionScrolls) {
+    rows.titles = {"A", "B", "C"};
+    fill(3, 30);
+    // Halfway through section B, B's header sits at the top.
+    const int bTop = table->rectForRow({1, 0}).top() - 28;
+    table->setContentOffset(bTop + 44 * 10);
+    auto* b = table->headerViewForSection(1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->y(), 0);
+    // Near the end of B, C's header pushes it up.
+    const int cTop = table->rectForRow({2, 0}).top() - 28;
+    table->setContentOffset(cTop - 10);
+    b = table->headerViewForSection(1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->y(), -18);
+    ASSERT_NE(table->headerViewForSection(2), nullptr);
+    EXPECT_EQ(table->headerViewForSection(2)->y(), 10);
+}
+
+TEST_F(TableTest, ArrowKeysWalkTheRowsAcrossSectionsAndReturnSelects) {
+    fill(2, 2);
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Down);
+    QTest::keyClick(table, Qt::Key_Down);
+    QTest::keyClick(table, Qt::Key_Down);
+    EXPECT_TRUE(table->cellForRow({1, 0})->isHighlighted());
+    QTest::keyClick(table, Qt::Key_Up);
+    EXPECT_FALSE(table->cellForRow({1, 0})->isHighlighted());
+    QTest::keyClick(table, Qt::Key_Return);
+    ASSERT_EQ(rows.selected.size(), 1u);
+    EXPECT_EQ(rows.selected[0], (IndexPath{0, 1}));
+}
+
+}  // namespace
