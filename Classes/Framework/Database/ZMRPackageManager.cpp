@@ -1,5 +1,6 @@
 #include "Database/ZMRPackageManager.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -17,6 +18,8 @@ std::shared_ptr<ZMRPackageManager> sharedManager;
 // Managers replaced in tests stay alive: references and blocks may still use them.
 std::vector<std::shared_ptr<ZMRPackageManager>> retiredManagers;
 std::vector<std::string> defaultSourceList;  // none on this platform
+// Bumped by resetForTesting(): work scheduled by a replaced manager is dropped.
+std::atomic<uint64_t> managerGeneration{0};
 
 }  // namespace
 
@@ -43,6 +46,7 @@ void ZMRPackageManager::resetForTesting() {
         sharedManager->idleHook_ = 0;
         retiredManagers.push_back(std::move(sharedManager));
     }
+    ++managerGeneration;
     sharedManager.reset();
 }
 
@@ -123,7 +127,9 @@ void ZMRPackageManager::firstUse() {
     if (addedSources || due) {
         scheduledLaunchRefresh_ = true;
         std::weak_ptr<ZMRSources> sources = sources_;
-        Dispatch::mainAfter(kLaunchRefreshDelay, [sources] {
+        const uint64_t generation = managerGeneration;
+        Dispatch::mainAfter(kLaunchRefreshDelay, [sources, generation] {
+            if (generation != managerGeneration) return;
             if (auto s = sources.lock()) s->refreshAllSources();
         });
     }
