@@ -279,36 +279,29 @@ std::shared_ptr<const ZMRPackages::DateGroups> ZMRPackages::buildDateGroups(bool
     std::string format = "updatedDateStr != nil";
     if (newVersionsOnly) format += " AND hasNewVersion = 1";
     if (!showIncompatible) format += " AND tweakCompatibleStatus != 1";
-    // The row id ends every sort, so the two column reads below line up.
     auto results = ZMRPackage::objectsWhere(format).sortedResultsUsingDescriptors(
         {{"updatedDateStr", false}, {"name", true}});
-    // Both columns are read inside one (empty) write transaction: no commit can
-    // land between the two reads, so they describe the same rows.
-    std::vector<nlohmann::json> dates, identifiers;
-    auto realm = Realm::defaultRealm();
-    if (realm->isInWriteTransaction()) {
-        dates = results.valueForKey("updatedDateStr");
-        identifiers = results.valueForKey("identifier");
-    } else {
-        realm->transactionWithBlock([&] {
-            dates = results.valueForKey("updatedDateStr");
-            identifiers = results.valueForKey("identifier");
-        });
-    }
+    // Date and identifier come back joined by a unit separator from ONE
+    // statement: a consistent snapshot, and half the work of two column reads.
+    // The date text never holds the separator, so the first one splits them.
+    const auto& core = *results.core();
+    auto rows = core.realm()->queryColumn(core.querySql("\"updatedDateStr\" || char(31) || \"identifier\""),
+                                          core.where().bindings, *ZMRPackage::schema().property("identifier"));
     auto groups = std::make_shared<DateGroups>();
-    if (dates.size() != identifiers.size()) return groups;
     std::vector<std::string>* current = nullptr;
     std::string currentDate;
-    for (size_t i = 0; i < dates.size(); ++i) {
-        if (!dates[i].is_string() || !identifiers[i].is_string()) continue;
-        const auto& date = dates[i].get_ref<const std::string&>();
-        if (date.empty()) continue;
+    for (const auto& row : rows) {
+        const auto* text = std::get_if<std::string>(&row);
+        if (!text) continue;
+        const size_t separator = text->find('\x1f');
+        if (separator == 0 || separator == std::string::npos || separator + 1 == text->size()) continue;
+        std::string_view date(text->data(), separator);
         if (!current || date != currentDate) {
-            currentDate = date;
-            groups->dates.push_back(date);
-            current = &groups->identifiers[date];
+            currentDate.assign(date);
+            groups->dates.push_back(currentDate);
+            current = &groups->identifiers[currentDate];
         }
-        current->push_back(identifiers[i].get<std::string>());
+        current->push_back(text->substr(separator + 1));
     }
     return groups;
 }
