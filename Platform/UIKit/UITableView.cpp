@@ -829,8 +829,11 @@ void UITableView::setRefreshControl(UIRefreshControl* rc) {
 // ---- cells' input ------------------------------------------------------------------------------
 
 void UITableView::cellPressed(UITableViewCell* cell) {
+    swallowRelease_ = false;
     if (swipePanel_) {
+        // The tap only closes the revealed actions.
         hideSwipeActions();
+        swallowRelease_ = true;
         return;
     }
     if (cell->selectionStyle() != UITableViewCell::SelectionStyle::None) cell->setHighlighted(true);
@@ -838,6 +841,10 @@ void UITableView::cellPressed(UITableViewCell* cell) {
 
 void UITableView::cellReleased(UITableViewCell* cell, bool inside) {
     cell->setHighlighted(false);
+    if (swallowRelease_) {
+        swallowRelease_ = false;
+        return;
+    }
     if (!inside) return;
     auto ip = indexPathForCell(cell);
     if (!ip) return;

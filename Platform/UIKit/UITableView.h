@@ -238,6 +238,7 @@ private:
     bool sizesToContent_ = false;
     std::optional<IndexPath> selected_;
     std::optional<IndexPath> keyboardRow_;
+    bool swallowRelease_ = false;
     QPointer<UIRefreshControl> refresh_;
     QWidget* indexBar_ = nullptr;
     QPointer<QMenu> swipeMenu_;

@@ -390,3 +390,27 @@ TEST_F(TableTest, ArrowKeysWalkTheRowsAcrossSectionsAndReturnSelects) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TableTest, ATouchSwipeLeftOnARowRevealsItsActions) {
+    fill(1, 30);
+    auto* cell = table->cellForRow({0, 3});
+    ASSERT_NE(cell, nullptr);
+    QPointingDevice* touch = QTest::createTouchDevice();
+    const QPoint start = cell->mapTo(&host, QPoint(320, cell->height() / 2));
+    QTest::touchEvent(&host, touch).press(0, start, &host);
+    for (int dx = 20; dx <= 140; dx += 20) QTest::touchEvent(&host, touch).move(0, start - QPoint(dx, 0), &host);
+    QTest::touchEvent(&host, touch).release(0, start - QPoint(140, 0), &host);
+    GuiTest::pump();
+    auto* panel = table->viewport()->findChild<QWidget*>("swipeActions");
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->geometry().center().y(), cell->geometry().center().y());
+    // A tap elsewhere closes it.
+    QTest::mouseClick(table->cellForRow({0, 8}), Qt::LeftButton);
+    GuiTest::pump();
+    EXPECT_EQ(table->viewport()->findChild<QWidget*>("swipeActions"), nullptr);
+    EXPECT_TRUE(rows.selected.empty());
+}
+
+}  // namespace
