@@ -78,24 +78,42 @@ public:
 };
 #endif
 
-std::optional<std::string> askPassword(const QString& reason, QWidget* parent) {
-    if (gTestPrompt) return gTestPrompt(reason);
-    QDialog dialog(parent);
-    dialog.setWindowTitle(QString::fromStdString(ZMLocalizedString("Authentication")));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* label = new QLabel(reason, &dialog);
+// Asks for the password without a nested event loop; `done` gets nullopt
+// when the user cancels.
+void askPassword(const QString& reason, QWidget* parent, std::function<void(std::optional<std::string>)> done) {
+    if (gTestPrompt) {
+        done(gTestPrompt(reason));
+        return;
+    }
+    auto* dialog = new QDialog(parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setWindowTitle(QString::fromStdString(ZMLocalizedString("Authentication")));
+    auto* layout = new QVBoxLayout(dialog);
+    auto* label = new QLabel(reason, dialog);
     label->setWordWrap(true);
-    auto* field = new QLineEdit(&dialog);
+    auto* field = new QLineEdit(dialog);
     field->setEchoMode(QLineEdit::Password);
     field->setPlaceholderText(QString::fromStdString(ZMLocalizedString("Password")));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     layout->addWidget(label);
     layout->addWidget(field);
     layout->addWidget(buttons);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return field->text().toStdString();
+    auto answered = std::make_shared<bool>(false);
+    QObject::connect(dialog, &QDialog::finished, dialog, [field, done, answered](int result) {
+        if (*answered) return;
+        *answered = true;
+        if (result == QDialog::Accepted) {
+            std::string typed = field->text().toStdString();
+            field->clear();
+            done(std::move(typed));
+        } else {
+            done(std::nullopt);
+        }
+    });
+    dialog->open();
 }
 
 }  // namespace
@@ -125,15 +143,16 @@ void LAContext::evaluatePolicy(const QString& reason, Reply reply, QWidget* pare
         Dispatch::main([reply] { reply(false, Error::NotAvailable); });
         return;
     }
-    auto password = askPassword(reason, parent);
-    if (!password) {
-        Dispatch::main([reply] { reply(false, Error::UserCancel); });
-        return;
-    }
     auto authenticator = authenticator_;
-    Dispatch::defaultQueue([authenticator, password = std::move(*password), reply]() mutable {
-        const bool ok = authenticator->verify(password);
-        std::fill(password.begin(), password.end(), '\0');
-        Dispatch::main([ok, reply] { reply(ok, ok ? Error::None : Error::AuthenticationFailed); });
+    askPassword(reason, parent, [authenticator, reply](std::optional<std::string> password) {
+        if (!password) {
+            Dispatch::main([reply] { reply(false, Error::UserCancel); });
+            return;
+        }
+        Dispatch::defaultQueue([authenticator, password = std::move(*password), reply]() mutable {
+            const bool ok = authenticator->verify(password);
+            std::fill(password.begin(), password.end(), '\0');
+            Dispatch::main([ok, reply] { reply(ok, ok ? Error::None : Error::AuthenticationFailed); });
+        });
     });
 }

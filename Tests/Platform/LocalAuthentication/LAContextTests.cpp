@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+
 #include "LocalAuthentication/LAContext.h"
 #include "Support/Gui/GuiTestSupport.h"
 
@@ -80,6 +84,33 @@ TEST_F(LAContextTest, CancellingOrAnUnusableCheckerNeverSucceeds) {
     EXPECT_FALSE(unavailable.success);
     EXPECT_EQ(unavailable.error, LAContext::Error::NotAvailable);
     EXPECT_TRUE(fake->tried.empty());
+}
+
+TEST_F(LAContextTest, ThePasswordDialogAsksWithoutBlockingAndPassesWhatWasTyped) {
+    LAContext::setPromptForTesting(nullptr);
+    Result r;
+    LAContext context;
+    context.evaluatePolicy("Add a source", [&](bool ok, LAContext::Error e) {
+        r.done = true;
+        r.success = ok;
+        r.error = e;
+    });
+    // The call returned with the dialog open.
+    QDialog* dialog = nullptr;
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        for (auto* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) dialog = d;
+        return dialog != nullptr;
+    }));
+    EXPECT_FALSE(r.done);
+    auto* field = dialog->findChild<QLineEdit*>();
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+    field->setText("correct horse");
+    dialog->accept();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return r.done; }));
+    EXPECT_TRUE(r.success);
+    EXPECT_EQ(fake->tried, std::vector<std::string>{"correct horse"});
 }
 
 TEST(PamAuthenticator, RejectsAWrongPasswordForTheCurrentUser) {
