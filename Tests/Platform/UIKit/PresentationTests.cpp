@@ -108,6 +108,22 @@ TEST_F(PresentationTest, AlertButtonsDismissThenRunTheirHandlers) {
     EXPECT_EQ(calls.size(), 1u);
 }
 
+TEST_F(PresentationTest, AlertTextFieldsAreReadableFromTheHandler) {
+    auto* alert = UIAlertController::alertControllerWithTitle("Add Source", "Enter the address", UIAlertController::Style::Alert);
+    alert->addTextField([](QLineEdit* f) { f->setPlaceholderText("https://"); });
+    QString typed;
+    alert->addAction("Add", UIAlertController::ActionStyle::Default, [&typed, alert] { typed = alert->textFields()[0]->text(); });
+    root->presentViewController(alert, false);
+    ASSERT_EQ(alert->textFields().size(), 1u);
+    QLineEdit* field = alert->textFields()[0];
+    EXPECT_TRUE(field->isVisible());
+    EXPECT_EQ(field->placeholderText(), "https://");
+    QTest::keyClicks(field, "https://repo.example.org/");
+    QTest::mouseClick(alert->buttonForAction(0), Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !typed.isEmpty(); }));
+    EXPECT_EQ(typed, "https://repo.example.org/");
+}
+
 TEST_F(PresentationTest, ActionSheetCancelsWithEscapeAndKeepsItsOrder) {
     auto* sheet = UIAlertController::alertControllerWithTitle("Sort", "How?", UIAlertController::Style::ActionSheet);
     std::string chosen;
