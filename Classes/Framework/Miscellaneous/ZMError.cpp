@@ -8,10 +8,14 @@ std::string ZMError::localizedDescription() const {
     std::string key = std::to_string(code);
     std::string text = ZMLocalization::string(key, "Errors");
     if (text != key) return text;
-    return fmt::format(fmt::runtime(ZMLocalization::string(
-                           "An unexpected error occurred (code {}). Please report this code to support@zemtrix.me.",
-                           "Errors")),
-                       code);
+    static const char* kGeneric = "An unexpected error occurred (code {}). Please report this code to support@zemtrix.me.";
+    // The translated format is data: a broken one must not throw while an
+    // error is being reported.
+    try {
+        return fmt::format(fmt::runtime(ZMLocalization::string(kGeneric, "Errors")), code);
+    } catch (const fmt::format_error&) {
+        return fmt::format(fmt::runtime(kGeneric), code);
+    }
 }
 
 std::string ZMError::debugDescription() const {

@@ -15,11 +15,14 @@ std::mutex gMutex;
 std::string gLanguage = "en";
 std::map<std::string, std::map<std::string, std::string>> gTables;
 
-const std::map<std::string, std::string>& table(const std::string& name) {
-    auto it = gTables.find(name);
+constexpr const char* kDevelopmentLanguage = "en";
+
+const std::map<std::string, std::string>& table(const std::string& language, const std::string& name) {
+    std::string cacheKey = language + "/" + name;
+    auto it = gTables.find(cacheKey);
     if (it != gTables.end()) return it->second;
     std::map<std::string, std::string> entries;
-    std::string path = ZMPaths::resourcesDirectory() + "/Localization/" + gLanguage + "/" + name + ".json";
+    std::string path = ZMPaths::resourcesDirectory() + "/Localization/" + language + "/" + name + ".json";
     std::ifstream in(path);
     if (in) {
         auto json = nlohmann::json::parse(in, nullptr, false);
@@ -31,7 +34,7 @@ const std::map<std::string, std::string>& table(const std::string& name) {
             ZMLOG("String table {} is not a JSON object", path);
         }
     }
-    return gTables.emplace(name, std::move(entries)).first->second;
+    return gTables.emplace(cacheKey, std::move(entries)).first->second;
 }
 }  // namespace
 
@@ -49,9 +52,17 @@ void setLanguage(const std::string& language) {
 
 std::string string(const std::string& key, const std::string& tableName) {
     std::lock_guard lock(gMutex);
-    const auto& t = table(tableName);
+    const auto& t = table(gLanguage, tableName);
     auto it = t.find(key);
-    return it == t.end() || it->second.empty() ? key : it->second;
+    if (it != t.end() && !it->second.empty()) return it->second;
+    // A partial translation shows English, not the key: the key of the
+    // "Errors" table is a number.
+    if (gLanguage != kDevelopmentLanguage) {
+        const auto& english = table(kDevelopmentLanguage, tableName);
+        auto en = english.find(key);
+        if (en != english.end() && !en->second.empty()) return en->second;
+    }
+    return key;
 }
 
 void reload() {

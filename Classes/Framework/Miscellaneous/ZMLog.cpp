@@ -67,8 +67,11 @@ bool trimFile(const std::string& path, size_t threshold, size_t keep) {
         while ((n = ::read(fd, buffer, sizeof buffer)) > 0) tail.append(buffer, static_cast<size_t>(n));
     }
     // Rewrite in place so that descriptors opened with O_APPEND (our own
-    // stdout/stderr) keep pointing at the same file.
-    bool ok = ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
+    // stdout/stderr) keep pointing at the same file. Our own writes append
+    // too: a line another writer adds right after the truncation lands before
+    // the kept tail instead of being overwritten by it.
+    int flags = ::fcntl(fd, F_GETFL);
+    bool ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_APPEND) == 0 && ::ftruncate(fd, 0) == 0;
     size_t written = 0;
     while (ok && written < tail.size()) {
         ssize_t n = ::write(fd, tail.data() + written, tail.size() - written);

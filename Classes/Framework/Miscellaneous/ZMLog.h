@@ -11,7 +11,9 @@ void write(const char* function, int line, std::string_view message);
 std::string formatLine(const char* function, int line, std::string_view message);
 
 // Keeps the last `keep` lines of the file once it holds `threshold` or more.
-// Lines appended while trimming are kept. Returns false on an I/O error.
+// Returns false on an I/O error. The application trims before it redirects its
+// own output into the file, so no writer of ours races the rewrite; a writer
+// that appends through O_APPEND after the rewrite still lands in the file.
 bool trimFile(const std::string& path, size_t threshold = 5001, size_t keep = 4000);
 }  // namespace ZMLog
 

@@ -1,0 +1,126 @@
+#include "Database/ZMRDevelopers.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "Database/ZMRDeveloper.h"
+#include "Database/ZMRPackage.h"
+#include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLog.h"
+#include "VostrellePersistentPreferences.h"
+
+void ZMRDevelopers::setAccountSyncHook(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    accountSyncHook_ = std::move(hook);
+}
+
+bool ZMRDevelopers::isDeveloperFollowed(const std::string& name) const {
+    auto developer = ZMRDeveloper::objectForPrimaryKey(ZMRDeveloper::normalizedName(name));
+    return developer && developer->isFollowed.value_or(false);
+}
+
+void ZMRDevelopers::setDeveloper(const std::string& name, bool followed, std::function<void()> done) {
+    auto self = shared_from_this();
+    const std::string key = ZMRDeveloper::normalizedName(name);
+    Dispatch::defaultQueue([self, key, followed, done] {
+        try {
+            auto realm = Realm::defaultRealm();
+            realm->transactionWithBlock([&] {
+                if (auto developer = realm->objectForPrimaryKey<ZMRDeveloper>(key)) {
+                    realm->setValueForKey(*developer, "isFollowed", followed);
+                } else {
+                    ZMRDeveloper created;
+                    created.name = key;
+                    created.isFollowed = followed;
+                    created.packagesCount = 0;
+                    realm->add(created);
+                }
+            });
+        } catch (const std::exception& e) {
+            ZMLOG("could not store the follow mark of {}: {}", key, e.what());
+        }
+        std::function<void()> sync;
+        {
+            std::lock_guard lock(self->mutex_);
+            sync = self->accountSyncHook_;
+        }
+        if (sync) sync();
+        if (done) Dispatch::main(done);
+    });
+}
+
+std::vector<std::string> ZMRDevelopers::arrayOfFollowedDevelopers() const {
+    std::vector<std::string> out;
+    for (const auto& v : ZMRDeveloper::objectsWhere("isFollowed = 1").valueForKey("name"))
+        if (v.is_string() && !v.get_ref<const std::string&>().empty()) out.push_back(v.get<std::string>());
+    return out;
+}
+
+size_t ZMRDevelopers::updateDevelopersCache() {
+    std::lock_guard rebuilding(rebuildMutex_);
+    auto realm = Realm::defaultRealm();
+    size_t followedWithNews = 0;
+    realm->transactionWithBlock([&] {
+        // Read and write in one transaction so that a refresh committing
+        // meanwhile cannot leave the counts half old, half new.
+        auto packages = realm->objects<ZMRPackage>();
+        auto maintainers = packages.valueForKey("maintainer");
+        auto identifiers = packages.valueForKey("identifier");
+        std::map<std::string, std::vector<std::string>> byDeveloper;
+        for (size_t i = 0; i < maintainers.size() && i < identifiers.size(); ++i) {
+            if (!maintainers[i].is_string() || !identifiers[i].is_string()) continue;
+            const auto& maintainer = maintainers[i].get_ref<const std::string&>();
+            if (maintainer.empty()) continue;
+            byDeveloper[ZMRDeveloper::normalizedName(maintainer)].push_back(identifiers[i].get<std::string>());
+        }
+
+        std::map<std::string, ZMRDeveloper> existing;
+        bool takenStockBefore = false;
+        for (auto& developer : realm->objects<ZMRDeveloper>().toVector()) {
+            if (!developer.packagesIdentifiers.empty()) takenStockBefore = true;
+            existing.emplace(developer.name, std::move(developer));
+        }
+
+        for (auto& [name, ids] : byDeveloper) {
+            auto found = existing.find(name);
+            ZMRDeveloper developer;
+            if (found != existing.end()) developer = found->second;
+            developer.name = name;
+            std::vector<std::string> fresh;
+            if (takenStockBefore) {
+                std::set<std::string> known(developer.packagesIdentifiers.begin(), developer.packagesIdentifiers.end());
+                for (const auto& id : ids)
+                    if (!known.count(id)) fresh.push_back(id);
+            }
+            std::set<std::string> current(ids.begin(), ids.end());
+            if (!fresh.empty()) {
+                developer.developerNewPackagesIdentifiers = fresh;
+            } else {
+                // Earlier news stays readable, without packages that are gone.
+                auto& news = developer.developerNewPackagesIdentifiers;
+                news.erase(std::remove_if(news.begin(), news.end(), [&](const std::string& id) { return !current.count(id); }),
+                           news.end());
+            }
+            if (!fresh.empty() && developer.isFollowed.value_or(false)) ++followedWithNews;
+            developer.packagesCount = static_cast<int64_t>(ids.size());
+            developer.packagesIdentifiers = std::move(ids);
+            realm->addOrUpdate(developer);
+            if (found != existing.end()) existing.erase(found);
+        }
+        // Developers with no packages left keep their record (and follow mark).
+        for (auto& [name, developer] : existing) {
+            if (developer.packagesCount == 0 && developer.packagesIdentifiers.empty() &&
+                developer.developerNewPackagesIdentifiers.empty())
+                continue;
+            developer.packagesCount = 0;
+            developer.packagesIdentifiers.clear();
+            developer.developerNewPackagesIdentifiers.clear();
+            realm->addOrUpdate(developer);
+        }
+    });
+    if (followedWithNews > 0)
+        VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::NewPackagesByFollowedDevelopers,
+                                                                 true);
+    return followedWithNews;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The developer collection: following and unfollowing developers, the list of
+// followed developers and the developers cache rebuilt after refreshes.
+// Developer names are stored lower-cased (ZMRDeveloper::normalizedName); a
+// developer is a package's `maintainer` text as the control field gives it.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class ZMRDevelopers : public std::enable_shared_from_this<ZMRDevelopers> {
+public:
+    // Uploads the followed list to the user's account (the account code decides
+    // whether there is anyone to upload for). Called on a background queue
+    // after every follow change.
+    void setAccountSyncHook(std::function<void()> hook);
+
+    // YES when a record with the lower-cased name exists and is followed.
+    bool isDeveloperFollowed(const std::string& name) const;
+    // Returns at once; on a default-priority queue sets the record's followed
+    // mark (creating a record with the lower-cased name and a package count of
+    // 0 when missing) in one transaction, then calls the account sync hook.
+    // `done` (optional) runs on the main thread afterwards.
+    void setDeveloper(const std::string& name, bool followed, std::function<void()> done = {});
+    // Names of the followed records, empty names skipped, in query order.
+    std::vector<std::string> arrayOfFollowedDevelopers() const;
+
+    // Rebuilds the developer records from the packages' maintainers: package
+    // count and identifiers, and the identifiers that are new since the last
+    // rebuild (developerNewPackagesIdentifiers; kept until newer ones come).
+    // The first rebuild of a database only takes stock and reports nothing new.
+    // Sets "NewPackagesByFollowedDevelopers" when a followed developer has new
+    // packages. Runs on the calling thread; returns the number of followed
+    // developers with new packages.
+    size_t updateDevelopersCache();
+
+private:
+    mutable std::mutex mutex_;
+    std::mutex rebuildMutex_;
+    std::function<void()> accountSyncHook_;
+};

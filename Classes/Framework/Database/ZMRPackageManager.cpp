@@ -1,0 +1,153 @@
+#include "Database/ZMRPackageManager.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+#include "Database/ZMRPackage.h"
+#include "Database/ZMRSource.h"
+#include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLog.h"
+#include "VostrellePersistentPreferences.h"
+#include "ZMPipelineManager.h"
+
+namespace {
+
+std::mutex managerMutex;
+std::shared_ptr<ZMRPackageManager> sharedManager;
+// Managers replaced in tests stay alive: references and blocks may still use them.
+std::vector<std::shared_ptr<ZMRPackageManager>> retiredManagers;
+std::vector<std::string> defaultSourceList;  // none on this platform
+// Bumped by resetForTesting(): work scheduled by a replaced manager is dropped.
+std::atomic<uint64_t> managerGeneration{0};
+
+}  // namespace
+
+ZMRPackageManager& ZMRPackageManager::sharedPackageManager() {
+    std::shared_ptr<ZMRPackageManager> manager;
+    {
+        std::lock_guard lock(managerMutex);
+        if (!sharedManager) {
+            sharedManager.reset(new ZMRPackageManager());
+            manager = sharedManager;
+        } else {
+            return *sharedManager;
+        }
+    }
+    // Outside the lock: the first-use steps may call back into the manager.
+    manager->firstUse();
+    return *manager;
+}
+
+void ZMRPackageManager::resetForTesting() {
+    std::lock_guard lock(managerMutex);
+    if (sharedManager) {
+        ZMPipelineManager::sharedManager().removeIdleHook(sharedManager->idleHook_);
+        sharedManager->idleHook_ = 0;
+        retiredManagers.push_back(std::move(sharedManager));
+    }
+    ++managerGeneration;
+    sharedManager.reset();
+}
+
+std::vector<std::string> ZMRPackageManager::defaultSources() {
+    std::lock_guard lock(managerMutex);
+    return defaultSourceList;
+}
+
+void ZMRPackageManager::setDefaultSources(std::vector<std::string> locations) {
+    std::lock_guard lock(managerMutex);
+    defaultSourceList = std::move(locations);
+}
+
+ZMRPackageManager::ZMRPackageManager()
+    : packages_(std::make_shared<ZMRPackages>()),
+      sources_(std::make_shared<ZMRSources>()),
+      developers_(std::make_shared<ZMRDevelopers>()),
+      searchHistories_(std::make_shared<ZMRSearchHistories>()) {}
+
+ZMRPackageManager::~ZMRPackageManager() {
+    if (idleHook_) ZMPipelineManager::sharedManager().removeIdleHook(idleHook_);
+}
+
+void ZMRPackageManager::firstUse() {
+    auto& pipeline = ZMPipelineManager::sharedManager();
+    std::weak_ptr<ZMRSources> weakSources = sources_;
+    pipeline.setSourceRefreshEndedHook([weakSources] {
+        if (auto sources = weakSources.lock()) sources->sourceRefreshEnded();
+    });
+    idleHook_ = pipeline.addIdleHook([this](const ZMPipelineIdleInfo& info) {
+        // The hook runs on the main thread; the rebuilds read the whole table.
+        if (info.sourcesRefreshed()) {
+            Dispatch::defaultQueue([this] { rebuildCachesAfterRefresh(); });
+        } else if (info.packagesChanged()) {
+            // Installs and removals change the update count of the badges.
+            packages_->rebuildPackagesCategoriesCache();
+        }
+    });
+
+    bool addedSources = false;
+    try {
+        auto realm = Realm::defaultRealm();
+        auto defaults = defaultSources();
+        if (!defaults.empty() && ZMRSource::allObjects().empty()) {
+            realm->transactionWithBlock([&] {
+                for (const auto& location : defaults) {
+                    auto normalized = ZMRSources::normalizeSourceLocation(location);
+                    if (!normalized.ok() || realm->objectForPrimaryKey<ZMRSource>(normalized.location)) continue;
+                    ZMRSource source = ZMRSource::newSourceWithLocation(normalized.location);
+                    source.category = "Default";
+                    realm->add(source);
+                    addedSources = true;
+                }
+            });
+        }
+    } catch (const std::exception& e) {
+        ZMLOG("could not add the default sources: {}", e.what());
+    }
+
+    bool due = false;
+    if (ZMRSources::isNetworkReachable()) {
+        auto& preferences = VostrellePersistentPreferences::sharedInstance();
+        auto last = preferences.dateForKey(VostrellePreferenceKey::LastRefreshDate);
+        if (!last) {
+            due = true;
+        } else {
+            double age = std::chrono::duration<double>(PersistentDictionary::Clock::now() - *last).count();
+            due = age > kRefreshInterval || age < 0;
+        }
+        if (!due) {
+            try {
+                due = ZMRPackage::allObjects().empty();
+            } catch (const std::exception& e) {
+                ZMLOG("could not count the packages: {}", e.what());
+            }
+        }
+    }
+    if (addedSources || due) {
+        scheduledLaunchRefresh_ = true;
+        std::weak_ptr<ZMRSources> sources = sources_;
+        const uint64_t generation = managerGeneration;
+        Dispatch::mainAfter(kLaunchRefreshDelay, [sources, generation] {
+            if (generation != managerGeneration) return;
+            if (auto s = sources.lock()) s->refreshAllSources();
+        });
+    }
+}
+
+void ZMRPackageManager::rebuildCachesAfterRefresh() {
+    try {
+        // Both replace the shared date list; the plain new-packages list goes
+        // last so that its dates are the ones left there.
+        packages_->rebuildDictOfNewPackagesVersions();
+        packages_->rebuildDictOfNewPackages();
+    } catch (const std::exception& e) {
+        ZMLOG("new-packages rebuild failed: {}", e.what());
+    }
+    try {
+        developers_->updateDevelopersCache();
+    } catch (const std::exception& e) {
+        ZMLOG("developers cache rebuild failed: {}", e.what());
+    }
+    packages_->rebuildPackagesCategoriesCache();
+}

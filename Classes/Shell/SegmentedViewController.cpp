@@ -1,0 +1,78 @@
+#include "SegmentedViewController.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QPointer>
+#include <QPropertyAnimation>
+
+SegmentedViewController::SegmentedViewController(std::vector<UIViewController*> controllers, const QStringList& titles,
+                                                 int firstIndex, QWidget* parent)
+    : ZMPalettedViewController(parent), controllers_(std::move(controllers)), control_(new UISegmentedControl(titles)) {
+    setOverrideLargeTitles(true);
+    navigationItem()->setRightBarButtonItem(new UIBarButtonItem(control_, navigationItem()));
+    control_->setParent(this);
+    control_->hide();
+    for (auto* vc : controllers_) {
+        addChildViewController(vc);
+        vc->setParent(this);
+        vc->hide();
+    }
+    connect(control_, &UISegmentedControl::valueChanged, this, [this](int i) { showController(i, true); });
+    if (firstIndex < 0 || firstIndex >= static_cast<int>(controllers_.size())) firstIndex = 0;
+    if (!controllers_.empty()) showController(firstIndex, false);
+}
+
+UIViewController* SegmentedViewController::currentViewController() const {
+    return current_ >= 0 && current_ < static_cast<int>(controllers_.size()) ? controllers_[current_] : nullptr;
+}
+
+std::vector<UIViewController*> SegmentedViewController::appearanceChildren() const {
+    if (auto* vc = currentViewController()) return {vc};
+    return {};
+}
+
+void SegmentedViewController::resizeEvent(QResizeEvent* e) {
+    ZMPalettedViewController::resizeEvent(e);
+    for (auto* vc : controllers_) vc->setGeometry(rect());
+}
+
+void SegmentedViewController::showController(int index, bool animated) {
+    if (index < 0 || index >= static_cast<int>(controllers_.size()) || index == current_) return;
+    UIViewController* old = currentViewController();
+    UIViewController* vc = controllers_[index];
+    current_ = index;
+    control_->setSelectedSegmentIndex(index);
+    const bool live = isOnScreen();
+    if (live) {
+        if (old) old->beginAppearanceTransition(false, animated);
+        vc->beginAppearanceTransition(true, animated);
+    }
+    vc->setGeometry(rect());
+    vc->show();
+    vc->raise();
+    QPointer<UIViewController> oldGuard(old), newGuard(vc);
+    auto finish = [oldGuard, newGuard, live, this] {
+        if (oldGuard && oldGuard != currentViewController()) oldGuard->hide();
+        if (newGuard) newGuard->setGraphicsEffect(nullptr);
+        if (live) {
+            if (oldGuard) oldGuard->endAppearanceTransition();
+            if (newGuard) newGuard->endAppearanceTransition();
+        }
+    };
+    const int ms = animated && old && live ? UIView::durationMs(0.25) : 0;
+    if (ms > 0) {
+        auto* effect = new QGraphicsOpacityEffect(vc);
+        vc->setGraphicsEffect(effect);
+        auto* anim = new QPropertyAnimation(effect, "opacity", vc);
+        anim->setDuration(ms);
+        anim->setStartValue(0.0);
+        anim->setEndValue(1.0);
+        connect(anim, &QPropertyAnimation::finished, this, finish);
+        anim->start(QAbstractAnimation::DeleteWhenStopped);
+    } else {
+        finish();
+    }
+}
+
+void SegmentedViewController::paletteDidChange(const ZMPalette& p) {
+    control_->setTintColor(p.tintColor(), p.foregroundColor());
+}

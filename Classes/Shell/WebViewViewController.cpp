@@ -1,0 +1,81 @@
+#include "WebViewViewController.h"
+
+#include <QProgressBar>
+#include <QVBoxLayout>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include "Miscellaneous/ZMLog.h"
+#include "UIKit/UIApplication.h"
+
+bool VostrelleWebPage::isNavigationAllowed(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
+}
+
+bool VostrelleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool) {
+    if (isNavigationAllowed(url)) return true;
+    ++refused_;
+    if (url.scheme().compare("mailto", Qt::CaseInsensitive) == 0) {
+        UIApplication::openURL(url);
+    } else {
+        ZMLOG("refused navigation to {}", url.toString().toStdString());
+    }
+    return false;
+}
+
+QWebEnginePage* VostrelleWebPage::createWindow(WebWindowType) {
+    // Links that ask for a new window open here.
+    return this;
+}
+
+WebViewViewController::WebViewViewController(QWidget* parent) : ZMPalettedViewController(parent) {}
+
+WebViewViewController::~WebViewViewController() {
+    // The page must go before its profile.
+    if (webView_) webView_->setPage(nullptr);
+    delete page_;
+    page_ = nullptr;
+}
+
+void WebViewViewController::viewDidLoad() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    profile_ = new QWebEngineProfile(this);  // no storage name: off the record
+    page_ = new VostrelleWebPage(profile_, nullptr);
+    progress_ = new QProgressBar(this);
+    progress_->setTextVisible(false);
+    progress_->setFixedHeight(2);
+    progress_->setRange(0, 100);
+    progress_->hide();
+    webView_ = new QWebEngineView(this);
+    webView_->setPage(page_);
+    layout->addWidget(progress_);
+    layout->addWidget(webView_, 1);
+    connect(page_, &QWebEnginePage::loadStarted, progress_, &QWidget::show);
+    connect(page_, &QWebEnginePage::loadProgress, progress_, &QProgressBar::setValue);
+    connect(page_, &QWebEnginePage::loadFinished, progress_, &QWidget::hide);
+}
+
+void WebViewViewController::setViewTitle(const std::string& title) { setTitle(QString::fromStdString(title)); }
+
+void WebViewViewController::setWebsiteURL(const QUrl& url) {
+    websiteURL_ = url;
+    if (isOnScreen()) viewWillAppear(false);
+}
+
+void WebViewViewController::viewWillAppear(bool) {
+    // Coming back from a link followed inside the page keeps that page.
+    if (!page_ || websiteURL_.isEmpty() || websiteURL_ == loadedURL_) return;
+    loadedURL_ = websiteURL_;
+    if (!VostrelleWebPage::isNavigationAllowed(websiteURL_)) {
+        ZMLOG("refused to load {}", websiteURL_.toString().toStdString());
+        return;
+    }
+    page_->load(websiteURL_);
+}
+
+void WebViewViewController::paletteDidChange(const ZMPalette& p) {
+    if (page_) page_->setBackgroundColor(p.backgroundColor());
+}

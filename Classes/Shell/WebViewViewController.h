@@ -1,0 +1,58 @@
+#pragma once
+// The in-app browser. Pages load in an off-the-record profile (no cookies or
+// cache on disk) and may only navigate to http and https addresses; a mailto
+// link goes to the desktop's mail program, anything else is refused.
+#include <QUrl>
+#include <QWebEnginePage>
+#include <string>
+
+#include "ZMPalettedViewController.h"
+
+class QProgressBar;
+class QWebEngineProfile;
+class QWebEngineView;
+
+// The page with the navigation rule.
+class VostrelleWebPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    using QWebEnginePage::QWebEnginePage;
+    // Whether a page may go to `url`: http and https with a host only.
+    static bool isNavigationAllowed(const QUrl& url);
+    int refusedNavigationCount() const { return refused_; }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage* createWindow(WebWindowType type) override;
+
+private:
+    int refused_ = 0;
+};
+
+class WebViewViewController : public ZMPalettedViewController {
+    Q_OBJECT
+public:
+    explicit WebViewViewController(QWidget* parent = nullptr);
+    ~WebViewViewController() override;
+
+    void setViewTitle(const std::string& title);
+    // Loaded when the screen is shown (again only if the address changed).
+    void setWebsiteURL(const QUrl& url);
+    QUrl websiteURL() const { return websiteURL_; }
+    QWebEngineView* webView() const { return webView_; }
+    VostrelleWebPage* page() const { return page_; }
+
+    void paletteDidChange(const ZMPalette& palette) override;
+
+protected:
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+
+private:
+    QUrl websiteURL_;
+    QUrl loadedURL_;
+    QWebEngineProfile* profile_ = nullptr;
+    VostrelleWebPage* page_ = nullptr;
+    QWebEngineView* webView_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+};

@@ -1,0 +1,38 @@
+#pragma once
+// A request: URL, method, header fields, body, cache policy and time-out.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "HTTPHeaderFields.h"
+#include "URL.h"
+
+enum class URLRequestCachePolicy {
+    UseProtocolCachePolicy,        // HTTP caching rules of the session's cache
+    ReloadIgnoringLocalCacheData,  // always ask the server (the answer may still be stored)
+    ReturnCacheDataElseLoad,       // any stored answer, however old, else the server
+    ReturnCacheDataDontLoad,       // only a stored answer; fails without one
+};
+
+struct URLRequest {
+    URLRequest() = default;
+    explicit URLRequest(URL u) : url(std::move(u)) {}
+
+    URL url;
+    std::string httpMethod = "GET";
+    HTTPHeaderFields headers;
+    std::string httpBody;
+    // Unset: the session configuration's value applies.
+    std::optional<URLRequestCachePolicy> cachePolicy;
+    // Seconds without any data moving before the request fails as timed out.
+    std::optional<double> timeoutInterval;
+    // The largest body accepted, in bytes (0: no limit).
+    std::optional<uint64_t> maximumBodySize;
+
+    void setValue(std::string_view value, std::string_view field) { headers.set(field, value); }
+    std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const { return headers.value(field); }
+    // True when the caller itself asked for a conditional answer.
+    bool isConditional() const {
+        return headers.contains("If-Modified-Since") || headers.contains("If-None-Match");
+    }
+};

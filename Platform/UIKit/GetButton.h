@@ -1,0 +1,22 @@
+#pragma once
+// The Get button's touches: the bounce when it is pressed, and a long press
+// (0.2 s minimum) that bounces too and reports its phases to an action.
+#include <QAbstractButton>
+#include <functional>
+
+namespace GetButton {
+
+enum class LongPressState { Began, Changed, Ended, Cancelled };
+
+// Plays the bounce: the button shrinks a little and springs back.
+void animateButton(QAbstractButton* button);
+
+// Attaches, once per button, a long press of at least 0.2 s: when it begins
+// the button bounces and `action` gets Began; moves give Changed; release
+// gives Ended (and the tap that would have followed is swallowed). A second
+// call replaces the action.
+void addTargetHapticAction(QAbstractButton* button, std::function<void(LongPressState)> action);
+
+constexpr int kMinimumPressMs = 200;
+
+}  // namespace GetButton

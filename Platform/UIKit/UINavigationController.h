@@ -1,0 +1,101 @@
+#pragma once
+// A stack of screens under a navigation bar: push/pop (a short slide when
+// animated), pop to root, back by the bar's back button, the mouse's back
+// button, Alt+Left and a rightward swipe; large titles by a global switch
+// with the per-screen override of UINavigationItem.
+#include <QLabel>
+#include <QPointer>
+#include <QToolButton>
+#include <functional>
+#include <vector>
+
+#include "UIKit/UIViewController.h"
+
+class QHBoxLayout;
+
+// The bar at the top of a navigation controller.
+class UINavigationBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit UINavigationBar(QWidget* parent = nullptr);
+    void showItem(UINavigationItem* item, UIViewController* owner, bool canGoBack, const QString& backTitle);
+    QToolButton* backButton() const { return back_; }
+    QLabel* titleLabel() const { return title_; }
+    QLabel* largeTitleLabel() const { return largeTitle_; }
+    bool showsLargeTitle() const { return !largeTitle_->isHidden(); }
+    void setLargeTitleVisible(bool v);
+    // The bar's fallback colours when the screen sets none.
+    void setDefaultColors(const QColor& background, const QColor& tint, const QColor& title);
+
+signals:
+    void backRequested();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    void clearItems();
+    QHBoxLayout* row_;
+    QHBoxLayout* leftBox_;
+    QHBoxLayout* rightBox_;
+    QWidget* titleBox_;
+    QToolButton* back_;
+    QLabel* title_;
+    QLabel* largeTitle_;
+    QPointer<UINavigationItem> item_;
+    QPointer<UIViewController> owner_;
+    QPointer<QWidget> titleView_;
+    std::vector<QPointer<QWidget>> customViews_;
+    std::vector<QWidget*> ownButtons_;
+    QColor background_, tint_, titleColor_;
+};
+
+class UINavigationController : public UIViewController {
+    Q_OBJECT
+public:
+    explicit UINavigationController(UIViewController* root = nullptr, QWidget* parent = nullptr);
+
+    void pushViewController(UIViewController* vc, bool animated);
+    // Returns the popped screen (deleted later unless it is retained after
+    // dismissal) or nullptr at the root.
+    UIViewController* popViewController(bool animated);
+    void popToRootViewController(bool animated);
+    void setViewControllers(std::vector<UIViewController*> vcs, bool animated = false);
+    const std::vector<UIViewController*>& viewControllers() const { return stack_; }
+    UIViewController* topViewController() const { return stack_.empty() ? nullptr : stack_.back(); }
+    UINavigationBar* navigationBar() const { return bar_; }
+    bool isTransitioning() const { return transitioning_; }
+
+    // Large titles for every navigation controller: a provider (wired to the
+    // preference "prefersLargeTitles") or a fixed value; refreshAllBars()
+    // re-reads it live.
+    static void setPrefersLargeTitlesProvider(std::function<bool()> provider);
+    static void setPrefersLargeTitles(bool prefers);
+    static bool prefersLargeTitles();
+    // Translucent bars ("UseTranslucentBars"), same scheme.
+    static void setTranslucentBarsProvider(std::function<bool()> provider);
+    static bool usesTranslucentBars();
+    static void refreshAllBars();
+
+    void updateBar();
+
+signals:
+    void didShowViewController(UIViewController* vc);
+
+protected:
+    std::vector<UIViewController*> appearanceChildren() const override;
+    void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    void attach(UIViewController* vc);
+    void layoutStack();
+    void retire(UIViewController* vc);
+    QWidget* content_;
+    UINavigationBar* bar_;
+    std::vector<UIViewController*> stack_;
+    QMetaObject::Connection itemConnection_;
+    bool transitioning_ = false;
+};

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "Categories/Data+Decompression.h"
+#include "Support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using DataDecompression::Format;
+
+namespace {
+
+struct Variant {
+    Format format;
+    const char* extension;
+    const char* command;  // compresses stdin to stdout
+};
+const Variant kVariants[] = {
+    {Format::Gzip, ".gz", "gzip -c -9"},
+    {Format::Bzip2, ".bz2", "bzip2 -c"},
+    {Format::Xz, ".xz", "xz -c"},
+    {Format::Lzma, ".lzma", "xz --format=lzma -c"},
+};
+
+// A Packages-like text big enough to span many chunks.
+std::string packagesText() {
+    std::string s;
+    for (int i = 0; i < 6000; ++i) {
+        s += "Package: com.example.tweak" + std::to_string(i) + "\nVersion: 1." + std::to_string(i % 17) +
+             "\nArchitecture: iphoneos-arm\nDescription: number " + std::to_string(i * 7919 % 10007) + "\n\n";
+    }
+    return s;
+}
+
+class DecompressionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plain = packagesText();
+        TestSupport::writeFile(dir.file("Packages"), plain);
+        for (const auto& v : kVariants) {
+            std::string command = std::string(v.command) + " < " + dir.file("Packages") + " > " +
+                                  dir.file(std::string("Packages") + v.extension);
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        }
+    }
+    std::string compressed(const Variant& v) { return TestSupport::readFile(dir.file(std::string("Packages") + v.extension)); }
+
+    TestSupport::TempDir dir;
+    std::string plain;
+};
+
+TEST_F(DecompressionTest, RoundTripsOfTheCommandLineTools) {
+    for (const auto& v : kVariants) {
+        SCOPED_TRACE(v.extension);
+        std::string data = compressed(v);
+        EXPECT_EQ(DataDecompression::formatForName(std::string("dists/main/Packages") + v.extension), v.format);
+        EXPECT_EQ(DataDecompression::formatForMagic(data), v.format);
+
+        auto buffer = DataDecompression::decompress(data, v.format);
+        ASSERT_TRUE(buffer.ok()) << buffer.error->detail;
+        EXPECT_TRUE(*buffer.value == plain);
+
+        std::string out = dir.file(std::string("out") + v.extension);
+        auto file = DataDecompression::decompressFile(dir.file(std::string("Packages") + v.extension), out);
+        ASSERT_TRUE(file.ok()) << file.error->detail;
+        EXPECT_EQ(*file.value, plain.size());
+        EXPECT_TRUE(TestSupport::readFile(out) == plain);
+
+        // Fed one byte at a time, the stream still comes out whole.
+        DataDecompression::Decompressor d(v.format);
+        std::string pieces;
+        auto sink = [&](std::string_view s) {
+            pieces.append(s);
+            return true;
+        };
+        for (char c : data) ASSERT_FALSE(d.feed(std::string_view(&c, 1), sink));
+        ASSERT_FALSE(d.finish(sink));
+        EXPECT_TRUE(pieces == plain);
+    }
+}
+
+TEST_F(DecompressionTest, TheMagicWinsOverAMisleadingName) {
+    // An xz file saved under a .gz name (or a gzip one that a server already undid) still reads.
+    fs::copy_file(dir.file("Packages.xz"), dir.file("Packages-really-xz.gz"));
+    auto r = DataDecompression::decompressFile(dir.file("Packages-really-xz.gz"), dir.file("out"));
+    ASSERT_TRUE(r.ok()) << r.error->detail;
+    EXPECT_EQ(DataDecompression::detectFormat("Packages", plain), Format::None);
+    EXPECT_EQ(DataDecompression::detectFormat("Packages.gz", plain), Format::Gzip);
+    EXPECT_EQ(DataDecompression::formatForName("https://repo.example.com/Packages.BZ2?x=1"), Format::Bzip2);
+    EXPECT_EQ(DataDecompression::formatForName("Packages"), Format::None);
+    auto stored = DataDecompression::decompressFile(dir.file("Packages"), dir.file("copy"));
+    ASSERT_TRUE(stored.ok());
+    EXPECT_TRUE(TestSupport::readFile(dir.file("copy")) == plain);
+}
+
+TEST_F(DecompressionTest, ConcatenatedStreamsAsTheToolsWriteThem) {
+    for (const auto& v : {kVariants[0], kVariants[1], kVariants[2]}) {
+        SCOPED_TRACE(v.extension);
+        std::string twice = compressed(v) + compressed(v);
+        auto r = DataDecompression::decompress(twice, v.format);
+        ASSERT_TRUE(r.ok()) << r.error->detail;
+        EXPECT_TRUE(*r.value == plain + plain);
+    }
+}
+
+TEST_F(DecompressionTest, DamagedInputFailsWithCode31AndLeavesNoFile) {
+    for (const auto& v : kVariants) {
+        SCOPED_TRACE(v.extension);
+        std::string data = compressed(v);
+        std::vector<std::pair<std::string, std::string>> damaged = {
+            {"truncated", data.substr(0, data.size() / 2)},
+            {"cut short", data.substr(0, data.size() - 3)},
+            {"empty", ""},
+            {"trailing garbage", data + "GARBAGE!"},
+        };
+        std::string flipped = data;
+        flipped[flipped.size() / 2] = static_cast<char>(~flipped[flipped.size() / 2]);
+        damaged.emplace_back("flipped", flipped);
+        for (const auto& [what, bytes] : damaged) {
+            auto r = DataDecompression::decompress(bytes, v.format);
+            ASSERT_FALSE(r.ok()) << what;
+            EXPECT_EQ(r.error->code, ZMError::DecompressionFailed) << what;
+            EXPECT_EQ(r.error->domain, ZMError::kDomain);
+
+            TestSupport::writeFile(dir.file("bad"), bytes);
+            auto f = DataDecompression::decompressFile(dir.file("bad"), dir.file("bad.out"), v.format);
+            EXPECT_FALSE(f.ok()) << what;
+            EXPECT_FALSE(fs::exists(dir.file("bad.out"))) << what;
+        }
+        // Plain garbage.
+        std::string garbage;
+        for (int i = 0; i < 5000; ++i) garbage += static_cast<char>(i * 31 % 251);
+        EXPECT_FALSE(DataDecompression::decompress(garbage, v.format).ok());
+    }
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
+TEST_F(DecompressionTest, ADecompressionBombHitsTheCap) {
+    // 64 MiB of zeros shrink to a few kilobytes; with a 1 MiB cap they must fail, not fill memory.
+    for (const auto& v : kVariants) {
+        SCOPED_TRACE(v.extension);
+        std::string bomb = dir.file(std::string("bomb") + v.extension);
+        std::string command = "head -c 67108864 /dev/zero | " + std::string(v.command) + " > " + bomb;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        ASSERT_LT(fs::file_size(bomb), 1u << 20);
+        auto r = DataDecompression::decompress(TestSupport::readFile(bomb), v.format, 1 << 20);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error->code, ZMError::DecompressionFailed);
+        auto f = DataDecompression::decompressFile(bomb, dir.file("bomb.out"), std::nullopt, 1 << 20);
+        EXPECT_FALSE(f.ok());
+        EXPECT_FALSE(fs::exists(dir.file("bomb.out")));
+        // Exactly at the cap is still fine.
+        auto exact = DataDecompression::decompress(compressed(v), v.format, plain.size());
+        EXPECT_TRUE(exact.ok());
+        EXPECT_FALSE(DataDecompression::decompress(compressed(v), v.format, plain.size() - 1).ok());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,538 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <thread>
+
+#include "Dispatch/Dispatch.h"
+#include "Notifications/NotificationCenter.h"
+#include "Support/TestSupport.h"
+#include "ZMFunctionTask.h"
+#include "ZMPipelineManager.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Holds tasks inside taskStart until the test opens it.
+class Gate {
+public:
+    void wait() {
+        std::unique_lock lock(mutex_);
+        cv_.wait_for(lock, 30s, [this] { return open_; });  // never hang a failing run forever
+    }
+    void open() {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
+
+// A task that reports its end itself, like the real ones.
+class ManualTask : public ZMTask {
+public:
+    ManualTask(std::string id, std::string pipeline, std::function<void(ManualTask&)> start)
+        : id_(std::move(id)), pipeline_(std::move(pipeline)), start_(std::move(start)) {}
+    void taskStart() override { start_(*this); }
+    std::string taskID() const override { return id_; }
+    std::string pipelineID() const override { return pipeline_; }
+    std::string taskDescription() const override { return "Working on " + id_; }
+    double taskProgress() const override { return 0; }
+    ZMTaskPtr self() { return shared_from_this(); }
+
+private:
+    std::string id_, pipeline_;
+    std::function<void(ManualTask&)> start_;
+};
+
+ZMTaskPtr manual(std::string id, std::string pipeline, std::function<void(ManualTask&)> start) {
+    return std::make_shared<ManualTask>(std::move(id), std::move(pipeline), std::move(start));
+}
+
+// Records notifications as observers on the posting thread see them.
+class Recorder {
+public:
+    struct Entry {
+        std::string name;
+        nlohmann::json info;
+        bool onMain;
+        std::thread::id thread;
+    };
+    explicit Recorder(std::vector<std::string> names) {
+        for (const auto& name : names) {
+            bag_.add(NotificationCenter::defaultCenter().addObserver(
+                name, NotificationCenter::Queue::Posting, [this](const Notification& n) {
+                    std::lock_guard lock(mutex_);
+                    entries_.push_back({n.name, n.userInfo, Dispatch::isMainThread(), std::this_thread::get_id()});
+                }));
+        }
+    }
+    std::vector<Entry> forTask(const std::string& taskID) const {
+        std::lock_guard lock(mutex_);
+        std::vector<Entry> out;
+        for (const auto& e : entries_) {
+            if (e.info.is_object() && e.info.value("taskID", "") == taskID) out.push_back(e);
+        }
+        return out;
+    }
+    std::vector<Entry> named(const std::string& name) const {
+        std::lock_guard lock(mutex_);
+        std::vector<Entry> out;
+        for (const auto& e : entries_) {
+            if (e.name == name) out.push_back(e);
+        }
+        return out;
+    }
+    size_t finishedCount(const std::string& taskID) const {
+        size_t n = 0;
+        for (const auto& e : forTask(taskID)) n += e.name == ZMPipelineTaskFinishedNotification;
+        return n;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Entry> entries_;
+    ObserverBag bag_;
+};
+
+const std::vector<std::string> kTaskNotifications = {ZMPipelineTaskQueuedNotification, ZMPipelineTaskStatusNotification,
+                                                      ZMPipelineTaskProgressNotification,
+                                                      ZMPipelineTaskFinishedNotification};
+
+// Waits without running the main loop, so nothing queued to it is delivered.
+bool waitWithoutPumping(const std::atomic<bool>& flag) {
+    for (int i = 0; i < 1000 && !flag; ++i) std::this_thread::sleep_for(10ms);
+    return flag;
+}
+
+class Pipeline : public ::testing::Test {
+protected:
+    ZMPipelineManager& pipeline = ZMPipelineManager::sharedManager();
+
+    Gate& gate() { return gates_.emplace_back(); }
+
+    void TearDown() override {
+        for (auto& g : gates_) g.open();
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return pipeline.liveTaskCount() == 0; }));
+        TestSupport::pumpMainLoop(100ms);
+        for (auto id : idleHooks) pipeline.removeIdleHook(id);
+        pipeline.setPostInstallHandler(nullptr);
+        pipeline.setSourceRefreshEndedHook(nullptr);
+    }
+
+    std::vector<uint64_t> idleHooks;
+
+private:
+    std::list<Gate> gates_;
+};
+
+}  // namespace
+
+TEST_F(Pipeline, DuplicateTaskIDIsIgnoredWhileLiveAndAcceptedAfterItEnded) {
+    Recorder rec(kTaskNotifications);
+    auto& g1 = gate();
+    std::atomic<int> secondRuns{0};
+    auto first = ZMFunctionTask::make("dup.task", ZMPipelineMisc, "first", [&](ZMFunctionTask&) {
+        g1.wait();
+        return std::optional<ZMError>{};
+    });
+    auto second = ZMFunctionTask::make("dup.task", ZMPipelineMisc, "second", [&](ZMFunctionTask&) {
+        ++secondRuns;
+        return std::optional<ZMError>{};
+    });
+    EXPECT_TRUE(pipeline.queueTask(first));
+    EXPECT_FALSE(pipeline.queueTask(second));
+    EXPECT_FALSE(pipeline.queueTask(nullptr));
+    EXPECT_TRUE(pipeline.isTaskLive("dup.task"));
+    auto live = pipeline.runningTasks();
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(live[0], first);
+
+    g1.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return rec.finishedCount("dup.task") == 1; }));
+    EXPECT_FALSE(pipeline.isTaskLive("dup.task"));
+    EXPECT_EQ(secondRuns, 0);
+    EXPECT_EQ(rec.forTask("dup.task").size(), 2u);  // queued + finished of the first only
+
+    // Once the first has ended the identifier is free again.
+    auto& g2 = gate();
+    auto third = ZMFunctionTask::make("dup.task", ZMPipelineMisc, "third", [&](ZMFunctionTask&) {
+        g2.wait();
+        return std::optional<ZMError>{};
+    });
+    EXPECT_TRUE(pipeline.queueTask(third));
+    // A stray second report of the first task must not end the new one.
+    pipeline.taskDoneWithSuccess(first);
+    TestSupport::pumpMainLoop(100ms);
+    EXPECT_TRUE(pipeline.isTaskLive("dup.task"));
+    EXPECT_EQ(rec.finishedCount("dup.task"), 1u);
+    g2.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return rec.finishedCount("dup.task") == 2; }));
+}
+
+TEST_F(Pipeline, RunsAtMostFifteenTasksOnThreadsOfItsOwn) {
+    auto& g = gate();
+    std::atomic<int> current{0}, peak{0}, started{0}, finished{0};
+    std::vector<ZMTaskPtr> tasks;
+    for (int i = 0; i < 20; ++i) {
+        tasks.push_back(ZMFunctionTask::make("limit." + std::to_string(i), ZMPipelineDownloadOps, "blocking",
+                                             [&](ZMFunctionTask&) {
+                                                 ++started;
+                                                 int now = ++current;
+                                                 int seen = peak;
+                                                 while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+                                                 }
+                                                 g.wait();
+                                                 --current;
+                                                 ++finished;
+                                                 return std::optional<ZMError>{};
+                                             }));
+    }
+    EXPECT_EQ(pipeline.queueTasks(tasks), 20u);
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return started == 15; }));
+    TestSupport::pumpMainLoop(200ms);
+    EXPECT_EQ(started, 15);
+    EXPECT_EQ(pipeline.activeTaskCount(), 15u);
+    EXPECT_EQ(pipeline.liveTaskCount(), 20u);
+
+    // Fifteen blocked tasks leave the shared pools free.
+    std::atomic<bool> defaultRan{false}, backgroundRan{false};
+    Dispatch::defaultQueue([&] { defaultRan = true; });
+    Dispatch::backgroundQueue([&] { backgroundRan = true; });
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return defaultRan && backgroundRan; }, 5s));
+
+    g.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.liveTaskCount() == 0; }));
+    EXPECT_EQ(finished, 20);
+    EXPECT_EQ(peak, 15);
+}
+
+// A task that returns from taskStart and reports later keeps its slot.
+TEST_F(Pipeline, TasksReportingFromACompletionKeepTheirSlotUntilDone) {
+    auto& g = gate();
+    std::atomic<int> started{0};
+    std::vector<ZMTaskPtr> tasks;
+    for (int i = 0; i < 20; ++i) {
+        tasks.push_back(manual("async." + std::to_string(i), ZMPipelineDownloadOps, [&](ManualTask& t) {
+            ++started;
+            // The gate outlives the thread: tear-down opens it and waits for
+            // every task to have reported.
+            std::thread([&g, self = t.self(), this] {
+                g.wait();
+                pipeline.taskDoneWithSuccess(self);
+            }).detach();
+        }));
+    }
+    EXPECT_EQ(pipeline.queueTasks(tasks), 20u);
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return started == 15; }));
+    TestSupport::pumpMainLoop(200ms);
+    EXPECT_EQ(started, 15);
+    EXPECT_EQ(pipeline.activeTaskCount(), 15u);
+    g.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.liveTaskCount() == 0; }));
+    EXPECT_EQ(started, 20);
+}
+
+TEST_F(Pipeline, QueuedGoesOutOnTheQueuingThreadTheRestOnTheMainThread) {
+    Recorder rec(kTaskNotifications);
+    auto task = ZMFunctionTask::make("threads.task", ZMPipelineSearch, "Waiting", [](ZMFunctionTask& t) {
+        t.setStatus("Working");
+        t.setProgress(0.5);
+        return std::optional<ZMError>{};
+    });
+    std::thread::id queuingThread;
+    std::thread queuer([&] {
+        queuingThread = std::this_thread::get_id();
+        EXPECT_TRUE(pipeline.queueTask(task));
+    });
+    queuer.join();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return rec.finishedCount("threads.task") == 1; }));
+
+    auto seen = rec.forTask("threads.task");
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].name, ZMPipelineTaskQueuedNotification);
+    EXPECT_EQ(seen[0].thread, queuingThread);
+    EXPECT_FALSE(seen[0].onMain);
+    EXPECT_EQ(seen[0].info["status"], "Waiting");
+    EXPECT_EQ(seen[1].name, ZMPipelineTaskStatusNotification);
+    EXPECT_EQ(seen[1].info["status"], "Working");
+    EXPECT_EQ(seen[2].name, ZMPipelineTaskProgressNotification);
+    EXPECT_DOUBLE_EQ(seen[2].info["progress"].get<double>(), 0.5);
+    EXPECT_EQ(seen[3].name, ZMPipelineTaskFinishedNotification);
+    EXPECT_EQ(seen[3].info["success"], true);
+    EXPECT_FALSE(seen[3].info.contains("error"));
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_TRUE(seen[i].onMain) << seen[i].name;
+    for (const auto& e : seen) EXPECT_EQ(e.info["pipelineID"], "search") << e.name;
+}
+
+TEST_F(Pipeline, FailuresAreReportedAsFailuresWithTheirError) {
+    Recorder rec(kTaskNotifications);
+    pipeline.queueTask(ZMFunctionTask::make("fail.error", ZMPipelinePackageOps, "run", [](ZMFunctionTask&) {
+        return std::optional<ZMError>(ZMError::make(ZMError::CommandFailed, "dpkg exited with status 1"));
+    }));
+    // Failure without an error object, then a second (ignored) report.
+    pipeline.queueTask(manual("fail.bare", ZMPipelineMisc, [&](ManualTask& t) {
+        pipeline.taskDone(t.self(), false);
+        pipeline.taskDoneWithSuccess(t.self());
+    }));
+    pipeline.queueTask(manual("fail.throw", ZMPipelineMisc, [](ManualTask&) { throw std::runtime_error("disk full"); }));
+
+    ASSERT_TRUE(TestSupport::waitUntil([&] {
+        return rec.finishedCount("fail.error") && rec.finishedCount("fail.bare") && rec.finishedCount("fail.throw");
+    }));
+    TestSupport::pumpMainLoop(100ms);
+
+    auto finished = [&](const std::string& id) {
+        for (const auto& e : rec.forTask(id)) {
+            if (e.name == ZMPipelineTaskFinishedNotification) return e.info;
+        }
+        return nlohmann::json();
+    };
+    auto error = finished("fail.error");
+    EXPECT_EQ(error["success"], false);
+    EXPECT_EQ(error["cancelled"], false);
+    EXPECT_EQ(error["error"]["domain"], "com.zemtrix.vostrelle");
+    EXPECT_EQ(error["error"]["code"], 34);
+    EXPECT_EQ(error["error"]["detail"], "dpkg exited with status 1");
+    EXPECT_FALSE(error["error"]["message"].get<std::string>().empty());
+
+    EXPECT_EQ(rec.finishedCount("fail.bare"), 1u);
+    auto bare = finished("fail.bare");
+    EXPECT_EQ(bare["success"], false);
+    EXPECT_EQ(bare["error"]["code"], ZMError::Unknown);
+
+    auto thrown = finished("fail.throw");
+    EXPECT_EQ(thrown["success"], false);
+    EXPECT_EQ(thrown["error"]["detail"], "disk full");
+}
+
+TEST_F(Pipeline, SourceUpdateObserversSeeTheCountWithoutTheFinishedRefresh) {
+    std::vector<std::pair<std::string, int>> observed;  // location, sourceRefreshCount at delivery
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        "TestSourceUpdated", NotificationCenter::Queue::Main,
+        [&](const Notification& n) { observed.emplace_back(n.objectString(), pipeline.sourceRefreshCount()); });
+    std::vector<std::string> order;
+    auto doneToken = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main,
+        [&](const Notification&) { order.push_back("done"); });
+    bool refreshInProgress = true;
+    bool flagClearedBeforeDone = false;
+    pipeline.setSourceRefreshEndedHook([&] { refreshInProgress = false; });
+    auto flagToken = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main,
+        [&](const Notification&) { flagClearedBeforeDone = !refreshInProgress; });
+
+    auto& slow = gate();
+    auto& fastGate = gate();
+    std::atomic<bool> fastReported{false};
+    // Queues its post to the main thread first, then reports done.
+    auto fast = manual("refresh.fast", ZMPipelineSourceOps, [&](ManualTask& t) {
+        fastGate.wait();
+        Dispatch::main([] { NotificationCenter::defaultCenter().post("TestSourceUpdated", std::string("http://fast/")); });
+        pipeline.taskDoneWithSuccess(t.self());
+        fastReported = true;
+    });
+    // Lets the pipeline post it after ending the task.
+    auto slowTask = manual("refresh.slow", ZMPipelineSourceOps, [&](ManualTask& t) {
+        slow.wait();
+        pipeline.taskDone(t.self(), true, std::nullopt, [] {
+            NotificationCenter::defaultCenter().post("TestSourceUpdated", std::string("http://slow/"));
+        });
+    });
+    EXPECT_EQ(pipeline.queueTasks({slowTask, fast}), 2u);
+    EXPECT_EQ(pipeline.sourceRefreshCount(), 2);
+
+    fastGate.open();
+    ASSERT_TRUE(waitWithoutPumping(fastReported));
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return observed.size() == 1; }));
+    EXPECT_EQ(observed[0], std::make_pair(std::string("http://fast/"), 1));
+    TestSupport::pumpMainLoop(100ms);
+    EXPECT_TRUE(order.empty());  // one refresh still running
+    EXPECT_TRUE(refreshInProgress);
+
+    slow.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return order.size() == 1; }));
+    ASSERT_EQ(observed.size(), 2u);
+    EXPECT_EQ(observed[1], std::make_pair(std::string("http://slow/"), 0));
+    EXPECT_TRUE(flagClearedBeforeDone);
+}
+
+TEST_F(Pipeline, RefreshEndsOnceAndIdleHooksWaitForAnEmptyPipeline) {
+    int doneCount = 0;
+    auto doneToken = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main, [&](const Notification&) { ++doneCount; });
+    std::vector<ZMPipelineIdleInfo> idles;
+    int doneCountAtFirstIdle = -1;
+    // Rebuilds "caches" after a refresh, the way the caches will.
+    idleHooks.push_back(pipeline.addIdleHook([&](const ZMPipelineIdleInfo& info) {
+        if (idles.empty()) doneCountAtFirstIdle = doneCount;
+        idles.push_back(info);
+        if (info.sourcesRefreshed()) {
+            pipeline.queueTask(ZMFunctionTask::make("idle.caches", ZMPipelineCacheOps, "Rebuilding caches",
+                                                    [](ZMFunctionTask&) { return std::optional<ZMError>{}; }));
+        }
+    }));
+
+    std::vector<Gate*> sources;
+    std::vector<ZMTaskPtr> tasks;
+    for (int i = 0; i < 3; ++i) {
+        auto* g = &gate();
+        sources.push_back(g);
+        tasks.push_back(ZMFunctionTask::make("idle.source." + std::to_string(i), ZMPipelineSourceOps, "refresh",
+                                             [g](ZMFunctionTask&) {
+                                                 g->wait();
+                                                 return std::optional<ZMError>{};
+                                             }));
+    }
+    auto& other = gate();
+    tasks.push_back(ZMFunctionTask::make("idle.other", ZMPipelineMisc, "other", [&](ZMFunctionTask&) {
+        other.wait();
+        return std::optional<ZMError>{};
+    }));
+    EXPECT_EQ(pipeline.queueTasks(tasks), 4u);
+
+    sources[0]->open();
+    sources[1]->open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.sourceRefreshCount() == 1; }));
+    TestSupport::pumpMainLoop(150ms);
+    EXPECT_EQ(doneCount, 0);
+
+    sources[2]->open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return doneCount == 1; }));
+    TestSupport::pumpMainLoop(150ms);
+    EXPECT_TRUE(idles.empty());  // "idle.other" still runs
+
+    other.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return idles.size() == 2; }));
+    TestSupport::pumpMainLoop(200ms);
+    ASSERT_EQ(idles.size(), 2u);  // the cache task's own end does not loop
+    EXPECT_EQ(doneCountAtFirstIdle, 1);
+    EXPECT_EQ(idles[0].finishedPipelines, (std::set<std::string>{"source.ops", "misc"}));
+    EXPECT_EQ(idles[1].finishedPipelines, (std::set<std::string>{"cache.ops"}));
+    EXPECT_EQ(doneCount, 1);
+}
+
+TEST_F(Pipeline, PostInstallActionsAreHandedOverOnceAtTheEndOfARun) {
+    std::vector<std::set<ZMPostInstallAction>> handed;
+    std::vector<std::string> order;
+    pipeline.setPostInstallHandler([&](const std::set<ZMPostInstallAction>& actions) {
+        handed.push_back(actions);
+        order.push_back("actions");
+    });
+    auto finishedToken = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main,
+        [&](const Notification& n) { order.push_back(n.userInfo["taskID"]); });
+
+    auto packageTask = [&](std::string id, Gate& g, ZMPostInstallAction action) {
+        return ZMFunctionTask::make(id, ZMPipelinePackageOps, "install", [&g, action, this](ZMFunctionTask&) {
+            pipeline.addPostInstallAction(action);
+            g.wait();
+            return std::optional<ZMError>{};
+        });
+    };
+    auto &g1 = gate(), &g2 = gate(), &g3 = gate();
+    pipeline.queueTasks({packageTask("post.1", g1, ZMPostInstallAction::Respring),
+                         packageTask("post.2", g2, ZMPostInstallAction::RefreshIcons),
+                         packageTask("post.3", g3, ZMPostInstallAction::Respring)});
+    // A download ending meanwhile is not the end of the run.
+    pipeline.queueTask(ZMFunctionTask::make("post.download", ZMPipelineDownloadOps, "download",
+                                            [](ZMFunctionTask&) { return std::optional<ZMError>{}; }));
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.pendingPostInstallActions().size() == 2; }));
+    g1.open();
+    g2.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.liveTaskCount() == 1; }));
+    TestSupport::pumpMainLoop(150ms);
+    EXPECT_TRUE(handed.empty());
+
+    g3.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return handed.size() == 1; }));
+    TestSupport::pumpMainLoop(150ms);
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_EQ(handed[0], (std::set<ZMPostInstallAction>{ZMPostInstallAction::Respring, ZMPostInstallAction::RefreshIcons}));
+    EXPECT_TRUE(pipeline.pendingPostInstallActions().empty());
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order.back(), "actions");
+    EXPECT_EQ(order[order.size() - 2], "post.3");
+
+    // The next run starts empty; a .deb installation counts as a run too.
+    pipeline.queueTask(ZMFunctionTask::make("post.deb", ZMPipelineZMPInstallOps, "deb", [this](ZMFunctionTask&) {
+        pipeline.addPostInstallAction(ZMPostInstallAction::Reboot);
+        return std::optional<ZMError>{};
+    }));
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return handed.size() == 2; }));
+    EXPECT_EQ(handed[1], (std::set<ZMPostInstallAction>{ZMPostInstallAction::Reboot}));
+    EXPECT_STREQ(ZMPostInstallActionName(ZMPostInstallAction::RefreshIcons), "uicache");
+}
+
+TEST_F(Pipeline, CancelRemovesAQueuedTaskAndAsksARunningOneToStop) {
+    Recorder rec(kTaskNotifications);
+    auto& g = gate();
+    std::vector<ZMTaskPtr> blockers;
+    for (int i = 0; i < ZMPipelineManager::kMaxConcurrentTasks - 1; ++i) {
+        blockers.push_back(ZMFunctionTask::make("cancel.block." + std::to_string(i), ZMPipelineMisc, "block",
+                                                [&](ZMFunctionTask&) {
+                                                    g.wait();
+                                                    return std::optional<ZMError>{};
+                                                }));
+    }
+    pipeline.queueTasks(blockers);
+    // The fifteenth slot: runs until cancelled.
+    auto running = ZMFunctionTask::make("cancel.running", ZMPipelineMisc, "loop", [](ZMFunctionTask& t) {
+        for (int i = 0; i < 3000 && !t.isCancelled(); ++i) std::this_thread::sleep_for(10ms);
+        return std::optional<ZMError>{};
+    });
+    running->setCancellable(true);
+    pipeline.queueTask(running);
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.activeTaskCount() == 15; }));
+
+    std::atomic<bool> waitingRan{false};
+    auto waiting = ZMFunctionTask::make("cancel.waiting", ZMPipelineMisc, "never", [&](ZMFunctionTask&) {
+        waitingRan = true;
+        return std::optional<ZMError>{};
+    });
+    waiting->setCancellable(true);
+    pipeline.queueTask(waiting);
+
+    EXPECT_FALSE(pipeline.cancelTask("cancel.block.0"));  // cannot cancel
+    EXPECT_FALSE(pipeline.cancelTask("cancel.nothing"));
+    EXPECT_TRUE(pipeline.cancelTask("cancel.waiting"));
+    EXPECT_TRUE(pipeline.cancelTask("cancel.running"));
+    ASSERT_TRUE(TestSupport::waitUntil(
+        [&] { return rec.finishedCount("cancel.waiting") == 1 && rec.finishedCount("cancel.running") == 1; }));
+    for (const std::string id : {"cancel.waiting", "cancel.running"}) {
+        auto seen = rec.forTask(id);
+        EXPECT_EQ(seen.back().info["success"], false) << id;
+        EXPECT_EQ(seen.back().info["cancelled"], true) << id;
+        EXPECT_FALSE(seen.back().info.contains("error")) << id;
+    }
+    EXPECT_TRUE(pipeline.isTaskLive("cancel.block.0"));
+    g.open();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.liveTaskCount() == 0; }));
+    EXPECT_FALSE(waitingRan);
+}
+
+TEST_F(Pipeline, VerboseLinesGoOutOnTheMainThread) {
+    Recorder rec({ZMUpdateVerboseViewNotification});
+    std::thread([] {
+        ZMPipelineManager::postVerbose("Unpacking com.example.tweak");
+        ZMPipelineManager::postVerbose("dpkg: error processing archive", true);
+    }).join();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return rec.named("UpdateVerboseView").size() == 2; }));
+    auto lines = rec.named("UpdateVerboseView");
+    EXPECT_EQ(lines[0].info["Message"], "Unpacking com.example.tweak");
+    EXPECT_EQ(lines[0].info["Error"], false);
+    EXPECT_EQ(lines[1].info["Message"], "dpkg: error processing archive");
+    EXPECT_TRUE(lines[1].info["Error"].is_boolean());
+    EXPECT_EQ(lines[1].info["Error"], true);
+    EXPECT_TRUE(lines[0].onMain && lines[1].onMain);
+}

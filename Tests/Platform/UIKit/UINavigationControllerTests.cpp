@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <QPointer>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "Support/Gui/GuiTestSupport.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UIWindow.h"
+
+namespace {
+
+// Writes every lifecycle call into a shared log as "<name>.<event>".
+class RecordingScreen : public UIViewController {
+public:
+    RecordingScreen(std::string name, std::vector<std::string>* log) : name_(std::move(name)), log_(log) {
+        setTitle(QString::fromStdString(name_));
+    }
+    void viewDidLoad() override { log_->push_back(name_ + ".load"); }
+    void viewWillAppear(bool) override { log_->push_back(name_ + ".willAppear"); }
+    void viewDidAppear(bool) override { log_->push_back(name_ + ".didAppear"); }
+    void viewWillDisappear(bool) override { log_->push_back(name_ + ".willDisappear"); }
+    void viewDidDisappear(bool) override { log_->push_back(name_ + ".didDisappear"); }
+
+private:
+    std::string name_;
+    std::vector<std::string>* log_;
+};
+
+class NavigationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UIView::setAnimationsEnabled(false);
+        UINavigationController::setPrefersLargeTitles(true);
+        root = new RecordingScreen("A", &log);
+        nav = new UINavigationController(root);
+        window.setRootViewController(nav);
+        window.resize(400, 700);
+        window.show();
+        log.clear();
+    }
+    void TearDown() override { UIView::setAnimationsEnabled(true); }
+
+    std::vector<std::string> log;
+    UIWindow window;
+    RecordingScreen* root = nullptr;
+    UINavigationController* nav = nullptr;
+};
+
+TEST_F(NavigationTest, PushAndPopRunTheLifecycleInOrder) {
+    auto* b = new RecordingScreen("B", &log);
+    nav->pushViewController(b, false);
+    EXPECT_EQ(log, (std::vector<std::string>{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"}));
+    EXPECT_EQ(nav->topViewController(), b);
+    EXPECT_EQ(b->navigationController(), nav);
+    EXPECT_TRUE(b->isVisible());
+    EXPECT_FALSE(root->isVisible());
+    EXPECT_TRUE(nav->navigationBar()->backButton()->isVisible());
+
+    log.clear();
+    QPointer<UIViewController> popped = nav->popViewController(false);
+    EXPECT_EQ(popped, b);
+    EXPECT_EQ(log, (std::vector<std::string>{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    EXPECT_FALSE(nav->navigationBar()->backButton()->isVisible());
+    // Popped screens go away once the event loop runs.
+    GuiTest::waitUntil([&] { return popped.isNull(); });
+    EXPECT_TRUE(popped.isNull());
+    // Nothing to pop at the root.
+    EXPECT_EQ(nav->popViewController(false), nullptr);
+}
+
+TEST_F(NavigationTest, AnimatedPushFinishesAppearanceAfterTheSlide) {
+    UIView::setAnimationsEnabled(true);
+    auto* b = new RecordingScreen("B", &log);
+    nav->pushViewController(b, true);
+    EXPECT_TRUE(nav->isTransitioning());
+    EXPECT_EQ(log.back(), "B.willAppear");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !nav->isTransitioning(); }));
+    EXPECT_EQ(log.back(), "B.didAppear");
+    EXPECT_EQ(b->pos(), QPoint(0, 0));
+    // A pop asked for during a transition is ignored rather than corrupting the stack.
+    nav->pushViewController(new RecordingScreen("C", &log), true);
+    EXPECT_EQ(nav->popViewController(true), nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !nav->isTransitioning(); }));
+    EXPECT_EQ(nav->viewControllers().size(), 3u);
+}
+
+TEST_F(NavigationTest, BackByAltLeftMouseBackButtonAndBarButton) {
+    nav->pushViewController(new RecordingScreen("B", &log), false);
+    nav->pushViewController(new RecordingScreen("C", &log), false);
+    nav->pushViewController(new RecordingScreen("D", &log), false);
+    ASSERT_EQ(nav->viewControllers().size(), 4u);
+
+    QTest::keyClick(nav->topViewController(), Qt::Key_Left, Qt::AltModifier);
+    EXPECT_EQ(nav->viewControllers().size(), 3u);
+    // A plain Left arrow is not "back".
+    QTest::keyClick(nav->topViewController(), Qt::Key_Left);
+    EXPECT_EQ(nav->viewControllers().size(), 3u);
+
+    QTest::mouseClick(nav->topViewController(), Qt::BackButton);
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
+
+    QTest::mouseClick(nav->navigationBar()->backButton(), Qt::LeftButton);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    QTest::keyClick(nav->topViewController(), Qt::Key_Left, Qt::AltModifier);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+}
+
+TEST_F(NavigationTest, RightSwipeOnATouchScreenPops) {
+    auto* b = new RecordingScreen("B", &log);
+    nav->pushViewController(b, false);
+    QPointingDevice* touch = QTest::createTouchDevice();
+    const QPoint start = b->mapTo(&window, QPoint(40, 300));
+    QTest::touchEvent(&window, touch).press(0, start, &window);
+    QTest::touchEvent(&window, touch).move(0, start + QPoint(60, 5), &window);
+    QTest::touchEvent(&window, touch).move(0, start + QPoint(160, 10), &window);
+    QTest::touchEvent(&window, touch).release(0, start + QPoint(160, 10), &window);
+    GuiTest::pump();
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+
+    // A short or vertical movement does not.
+    auto* c = new RecordingScreen("C", &log);
+    nav->pushViewController(c, false);
+    QTest::touchEvent(&window, touch).press(0, start, &window);
+    QTest::touchEvent(&window, touch).move(0, start + QPoint(30, 200), &window);
+    QTest::touchEvent(&window, touch).release(0, start + QPoint(30, 200), &window);
+    GuiTest::pump();
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
+}
+
+TEST_F(NavigationTest, PopToRootRemovesEveryScreenAboveTheRoot) {
+    QPointer<UIViewController> b = new RecordingScreen("B", &log);
+    nav->pushViewController(b, false);
+    nav->pushViewController(new RecordingScreen("C", &log), false);
+    log.clear();
+    nav->popToRootViewController(false);
+    EXPECT_EQ(nav->viewControllers(), std::vector<UIViewController*>{root});
+    EXPECT_EQ(log.back(), "A.didAppear");
+    // The middle screen never appeared again on the way.
+    EXPECT_EQ(std::count(log.begin(), log.end(), "B.willAppear"), 0);
+    GuiTest::waitUntil([&] { return b.isNull(); });
+    EXPECT_TRUE(b.isNull());
+}
+
+TEST_F(NavigationTest, LargeTitlesFollowTheGlobalSwitchAndThePerScreenOverride) {
+    bool prefers = true;
+    UINavigationController::setPrefersLargeTitlesProvider([&] { return prefers; });
+    nav->updateBar();
+    EXPECT_TRUE(nav->navigationBar()->showsLargeTitle());
+    EXPECT_EQ(nav->navigationBar()->largeTitleLabel()->text(), "A");
+
+    prefers = false;
+    UINavigationController::refreshAllBars();
+    EXPECT_FALSE(nav->navigationBar()->showsLargeTitle());
+
+    prefers = true;
+    auto* b = new RecordingScreen("B", &log);
+    b->navigationItem()->setLargeTitleDisplayMode(UINavigationItem::LargeTitleDisplayMode::Never);
+    nav->pushViewController(b, false);
+    EXPECT_FALSE(nav->navigationBar()->showsLargeTitle());
+    EXPECT_EQ(nav->navigationBar()->titleLabel()->text(), "B");
+    nav->popViewController(false);
+    EXPECT_TRUE(nav->navigationBar()->showsLargeTitle());
+    UINavigationController::setPrefersLargeTitles(true);
+}
+
+TEST_F(NavigationTest, BarButtonItemsRunTheirActionsAndFollowChanges) {
+    int taps = 0;
+    auto* item = new UIBarButtonItem("Edit", [&](UIBarButtonItem*) { ++taps; });
+    root->navigationItem()->setRightBarButtonItem(item);
+    auto* button = qobject_cast<QToolButton*>(item->buttonWidget());
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "Edit");
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(taps, 1);
+
+    // A title change redraws the bar with a new button for the item.
+    item->setTitle("Done");
+    GuiTest::pump();
+    button = qobject_cast<QToolButton*>(item->buttonWidget());
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "Done");
+    item->setEnabled(false);
+    GuiTest::pump();
+    button = qobject_cast<QToolButton*>(item->buttonWidget());
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(taps, 1);
+
+    // A custom title view replaces the text title, and goes back to its screen later.
+    auto* titleView = new QLabel("custom");
+    root->navigationItem()->setTitleView(titleView);
+    EXPECT_TRUE(titleView->isVisible());
+    nav->pushViewController(new RecordingScreen("B", &log), false);
+    EXPECT_FALSE(titleView->isVisible());
+    EXPECT_EQ(titleView->parentWidget(), root);
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QToolButton>
+
+#include "SegmentedViewController.h"
+#include "Support/Gui/GuiTestSupport.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UIWindow.h"
+#include "ZMPaletteManager.h"
+
+namespace {
+
+class Pane : public UIViewController {
+public:
+    int appeared = 0, disappeared = 0;
+    void viewDidAppear(bool) override { ++appeared; }
+    void viewDidDisappear(bool) override { ++disappeared; }
+};
+
+TEST(SegmentedViewControllerTest, SegmentsSwapTheChildWithACrossFade) {
+    ZMPaletteManager::sharedManager().setStyle(0);
+    UINavigationController::setPrefersLargeTitles(true);
+    auto* a = new Pane;
+    auto* b = new Pane;
+    auto* segmented = new SegmentedViewController({a, b}, {"Packages", "Sources"}, 1);
+    auto* nav = new UINavigationController(segmented);
+    UIWindow window;
+    window.setRootViewController(nav);
+    window.resize(400, 700);
+    window.show();
+
+    EXPECT_EQ(segmented->currentIndex(), 1);
+    EXPECT_TRUE(b->isVisible());
+    EXPECT_FALSE(a->isVisible());
+    EXPECT_EQ(b->appeared, 1);
+    EXPECT_EQ(a->appeared, 0);
+    // The control is the bar's right item, in title order, and there is no large title.
+    EXPECT_EQ(segmented->navigationItem()->rightBarButtonItem()->customView(), segmented->segmentedControl());
+    EXPECT_TRUE(segmented->segmentedControl()->isVisible());
+    EXPECT_EQ(segmented->segmentedControl()->segment(0)->text(), "Packages");
+    EXPECT_EQ(segmented->segmentedControl()->selectedSegmentIndex(), 1);
+    EXPECT_FALSE(nav->navigationBar()->showsLargeTitle());
+    EXPECT_TRUE(segmented->segmentedControl()->segment(0)->styleSheet().contains(ZMPalette(0).tintColor().name()));
+
+    QTest::mouseClick(segmented->segmentedControl()->segment(0), Qt::LeftButton);
+    EXPECT_EQ(segmented->currentIndex(), 0);
+    EXPECT_TRUE(a->isVisible());
+    EXPECT_EQ(a->appeared, 0);  // still fading in
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return a->appeared == 1; }));
+    EXPECT_FALSE(b->isVisible());
+    EXPECT_EQ(b->disappeared, 1);
+    EXPECT_EQ(a->graphicsEffect(), nullptr);
+
+    ZMPaletteManager::sharedManager().setStyle(1);
+    EXPECT_TRUE(segmented->segmentedControl()->segment(0)->styleSheet().contains(ZMPalette(1).tintColor().name()));
+    ZMPaletteManager::sharedManager().setStyle(0);
+}
+
+TEST(SegmentedViewControllerTest, AnOutOfRangeFirstIndexShowsTheFirstScreen) {
+    auto* a = new Pane;
+    SegmentedViewController segmented({a, new Pane}, {"One", "Two"}, 5);
+    EXPECT_EQ(segmented.currentIndex(), 0);
+    EXPECT_EQ(segmented.currentViewController(), a);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+#include <thread>
+
+#include "Support/Gui/GuiTestSupport.h"
+#include "UIKit/UIApplication.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UIWindow.h"
+#include "WebViewViewController.h"
+
+namespace {
+
+TEST(WebViewNavigationRule, OnlyWebAddressesMayBeVisited) {
+    EXPECT_TRUE(VostrelleWebPage::isNavigationAllowed(QUrl("https://repo.example.org/depiction/x")));
+    EXPECT_TRUE(VostrelleWebPage::isNavigationAllowed(QUrl("HTTP://127.0.0.1:8080/")));
+    for (const char* refused : {"file:///etc/passwd", "javascript:alert(1)", "data:text/html,<b>x</b>", "about:blank",
+                                "mailto:a@b.c", "ftp://host/", "vostrelle://x", "http:///nohost", "qrc:/Styles/vostrelle.qss"}) {
+        EXPECT_FALSE(VostrelleWebPage::isNavigationAllowed(QUrl(refused))) << refused;
+    }
+}
+
+// Mail links a user clicks are handed to the desktop, never loaded.
+class ExposedPage : public VostrelleWebPage {
+public:
+    using VostrelleWebPage::VostrelleWebPage;
+    using VostrelleWebPage::acceptNavigationRequest;
+};
+
+TEST(WebViewNavigationRule, MailLinksGoToTheDesktopAndOthersNowhere) {
+    std::vector<QUrl> opened;
+    UIApplication::setURLOpener([&](const QUrl& u) {
+        opened.push_back(u);
+        return true;
+    });
+    QWebEngineProfile profile;
+    ExposedPage page(&profile);
+    EXPECT_TRUE(page.acceptNavigationRequest(QUrl("https://example.org/"), QWebEnginePage::NavigationTypeLinkClicked, true));
+    EXPECT_FALSE(page.acceptNavigationRequest(QUrl("mailto:dev@example.org"), QWebEnginePage::NavigationTypeLinkClicked, true));
+    EXPECT_FALSE(page.acceptNavigationRequest(QUrl("file:///etc/passwd"), QWebEnginePage::NavigationTypeLinkClicked, false));
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl("mailto:dev@example.org")});
+    EXPECT_EQ(page.refusedNavigationCount(), 2);
+    UIApplication::setURLOpener(nullptr);
+}
+
+// One smoke test through the real engine: after a served page has loaded,
+// going to a local file or to the application's own resources is refused and
+// the page stays.
+TEST(WebViewViewControllerTest, APageCannotLeaveTheWeb) {
+    httplib::Server server;
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body><p>Donations</p></body></html>", "text/html");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    struct Stop {
+        httplib::Server& s;
+        std::thread& t;
+        ~Stop() {
+            s.stop();
+            if (t.joinable()) t.join();
+        }
+    } stop{server, serving};
+
+    std::vector<QUrl> opened;
+    UIApplication::setURLOpener([&](const QUrl& u) {
+        opened.push_back(u);
+        return true;
+    });
+    {
+        UIWindow window;
+        auto* web = new WebViewViewController;
+        web->setViewTitle("Donate to Example");
+        const QUrl start(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        web->setWebsiteURL(start);
+        auto* nav = new UINavigationController(web);
+        window.setRootViewController(nav);
+        window.resize(400, 700);
+        window.show();
+        EXPECT_EQ(web->title(), "Donate to Example");
+        bool loaded = false;
+        QObject::connect(web->page(), &QWebEnginePage::loadFinished, [&](bool ok) { loaded = loaded || ok; });
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return loaded; }, std::chrono::seconds(60))) << "the engine did not load";
+        int expected = 0;
+        for (const char* elsewhere : {"file:///etc/hostname", "qrc:/Styles/vostrelle.qss"}) {
+            web->page()->load(QUrl(elsewhere));
+            ++expected;
+            EXPECT_TRUE(GuiTest::waitUntil([&] { return web->page()->refusedNavigationCount() >= expected; },
+                                           std::chrono::seconds(10)))
+                << elsewhere;
+        }
+        GuiTest::pump(std::chrono::milliseconds(300));
+        EXPECT_EQ(web->page()->url(), start);
+        EXPECT_TRUE(opened.empty());
+    }
+    UIApplication::setURLOpener(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+// GUI tests run inside a QApplication (offscreen under ctest); Dispatch's
+// main thread is Qt's event loop, as in the application.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QApplication>
+
+#include "UIKit/QtMainExecutor.h"
+#include "UIKit/UIViewController.h"
+
+int main(int argc, char** argv) {
+    // Test discovery runs this without ctest's environment: without a display
+    // the offscreen platform is the only one that can start.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY") &&
+        !qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Chromium refuses to run as root inside its sandbox (CI containers run as root).
+    if (geteuid() == 0) {
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-sandbox")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // Qt WebEngine asks for it before the application
+    QApplication app(argc, argv);
+    UIKit::installQtMainExecutor();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
