@@ -4,7 +4,7 @@
 
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRNotifications.h"
-#include "Database/ZMRVersionOrdering.h"
+#include "Categories/String+VersionCompare.h"
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
