@@ -103,9 +103,15 @@ size_t ZMRDevelopers::updateDevelopersCache() {
                            news.end());
             }
             if (!fresh.empty() && developer.isFollowed.value_or(false)) ++followedWithNews;
+            const bool unchanged = found != existing.end() && fresh.empty() &&
+                                   developer.packagesCount == static_cast<int64_t>(ids.size()) &&
+                                   developer.packagesIdentifiers == ids &&
+                                   developer.developerNewPackagesIdentifiers ==
+                                       found->second.developerNewPackagesIdentifiers;
             developer.packagesCount = static_cast<int64_t>(ids.size());
             developer.packagesIdentifiers = std::move(ids);
-            realm->addOrUpdate(developer);
+            // Unchanged records are not rewritten: no needless change notifications.
+            if (!unchanged) realm->addOrUpdate(developer);
             if (found != existing.end()) existing.erase(found);
         }
         // Developers with no packages left keep their record (and follow mark).
