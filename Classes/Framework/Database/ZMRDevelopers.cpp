@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "Database/ZMRDeveloper.h"
 #include "Database/ZMRPackage.h"
@@ -68,11 +69,15 @@ size_t ZMRDevelopers::updateDevelopersCache() {
         auto maintainers = packages.valueForKey("maintainer");
         auto identifiers = packages.valueForKey("identifier");
         std::map<std::string, std::vector<std::string>> byDeveloper;
+        // Folding is the costly part and maintainers repeat: fold each text once.
+        std::unordered_map<std::string, std::vector<std::string>*> byMaintainer;
         for (size_t i = 0; i < maintainers.size() && i < identifiers.size(); ++i) {
             if (!maintainers[i].is_string() || !identifiers[i].is_string()) continue;
             const auto& maintainer = maintainers[i].get_ref<const std::string&>();
             if (maintainer.empty()) continue;
-            byDeveloper[ZMRDeveloper::normalizedName(maintainer)].push_back(identifiers[i].get<std::string>());
+            auto& list = byMaintainer[maintainer];
+            if (!list) list = &byDeveloper[ZMRDeveloper::normalizedName(maintainer)];
+            list->push_back(identifiers[i].get<std::string>());
         }
 
         std::map<std::string, ZMRDeveloper> existing;

@@ -241,6 +241,17 @@ TEST_F(ZMRPackagesTest, UpdateAllMarksEachPackageWithItsOwnOperationInOneTransac
 
     EXPECT_EQ(packages->setPackagesWhere("isInTheQueue = 1", false, std::nullopt, 0), expected);
     EXPECT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1 OR queueOperation > 0").count(), 0u);
+
+    // A predicate with arguments; a hostile value is only a value.
+    size_t inGamma = 0;
+    for (const auto& p : model) inGamma += p.sourceLocation == kSources[2];
+    EXPECT_EQ(packages->setPackagesWhere(Predicate("sourceLocation = %@", {RealmValue(kSources[2])}), true,
+                                         std::nullopt, ZMRQueueOperationRemove),
+              inGamma);
+    EXPECT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1 AND queueOperation = 2").count(), inGamma);
+    EXPECT_EQ(packages->setPackagesWhere(Predicate("sourceLocation = %@", {RealmValue("x' OR 1=1 --")}), true,
+                                         std::nullopt, 0),
+              0u);
 }
 
 TEST_F(ZMRPackagesTest, CategoriesCacheHoldsTheListInOrderAndAnnouncesItOnTheMainThread) {
