@@ -377,6 +377,22 @@ TEST_F(ZMRPackagesTest, NewPackagesAreGroupedByDateNewestFirstAndFollowTheCompat
     EXPECT_EQ(packages->newPackagesGroups()->dates, allDates) << "each kind keeps its own dates with its groups";
 }
 
+TEST_F(ZMRPackagesTest, OddIdentifiersAndNamesSurviveTheNewPackagesLists) {
+    ZMRPackage a, b, c;
+    a.identifier = "odd.\x1f" "12\x1f" "x";
+    a.name = "B\x1f" "3\x1f" "name";
+    b.identifier = "odd.ünï";
+    b.name = "A";
+    c.identifier = "odd.noname";  // no name: sorts first
+    for (auto* p : {&a, &b, &c}) p->updatedDateStr = "2030-01-01 00:00";
+    store({a, b, c});
+    packages->rebuildDictOfNewPackages();
+    ASSERT_FALSE(packages->arrayOfInitialDateStr()->empty());
+    EXPECT_EQ(packages->arrayOfInitialDateStr()->front(), "2030-01-01 00:00");
+    EXPECT_EQ(packages->dictionaryOfNewPackagesByDateStr()->at("2030-01-01 00:00"),
+              (Strings{"odd.noname", "odd.ünï", a.identifier}));
+}
+
 TEST_F(ZMRPackagesTest, ReadersNeverSeeAHalfBuiltDictionary) {
     // Two database states that differ in every group; every snapshot must be one of them, whole.
     packages->rebuildDictOfNewPackages();
