@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "Database/ZMRDeveloper.h"
 #include "Database/ZMRPackage.h"
@@ -68,11 +69,15 @@ size_t ZMRDevelopers::updateDevelopersCache() {
         auto maintainers = packages.valueForKey("maintainer");
         auto identifiers = packages.valueForKey("identifier");
         std::map<std::string, std::vector<std::string>> byDeveloper;
+        // Folding is the costly part and maintainers repeat: fold each text once.
+        std::unordered_map<std::string, std::vector<std::string>*> byMaintainer;
         for (size_t i = 0; i < maintainers.size() && i < identifiers.size(); ++i) {
             if (!maintainers[i].is_string() || !identifiers[i].is_string()) continue;
             const auto& maintainer = maintainers[i].get_ref<const std::string&>();
             if (maintainer.empty()) continue;
-            byDeveloper[ZMRDeveloper::normalizedName(maintainer)].push_back(identifiers[i].get<std::string>());
+            auto& list = byMaintainer[maintainer];
+            if (!list) list = &byDeveloper[ZMRDeveloper::normalizedName(maintainer)];
+            list->push_back(identifiers[i].get<std::string>());
         }
 
         std::map<std::string, ZMRDeveloper> existing;
@@ -103,9 +108,15 @@ size_t ZMRDevelopers::updateDevelopersCache() {
                            news.end());
             }
             if (!fresh.empty() && developer.isFollowed.value_or(false)) ++followedWithNews;
+            const bool unchanged = found != existing.end() && fresh.empty() &&
+                                   developer.packagesCount == static_cast<int64_t>(ids.size()) &&
+                                   developer.packagesIdentifiers == ids &&
+                                   developer.developerNewPackagesIdentifiers ==
+                                       found->second.developerNewPackagesIdentifiers;
             developer.packagesCount = static_cast<int64_t>(ids.size());
             developer.packagesIdentifiers = std::move(ids);
-            realm->addOrUpdate(developer);
+            // Unchanged records are not rewritten: no needless change notifications.
+            if (!unchanged) realm->addOrUpdate(developer);
             if (found != existing.end()) existing.erase(found);
         }
         // Developers with no packages left keep their record (and follow mark).

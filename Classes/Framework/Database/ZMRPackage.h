@@ -43,7 +43,7 @@ struct ZMRPackage : RealmObject<ZMRPackage> {
     std::optional<bool> isHeld;
     std::optional<bool> isEssential;
     std::optional<bool> isInTheQueue;
-    std::optional<int64_t> queueOperation;  // 1 install, 2 remove, 3 upgrade, 4 downgrade, 0 none
+    std::optional<int64_t> queueOperation;  // 1 install, 2 remove, 3 upgrade, 4 downgrade, 5 reinstall, 0 none (ZMRPackages.h)
     std::string queuedVersion;
     std::optional<bool> isInWishlist;
     std::optional<bool> isPaidThroughSileo;  // owned through a repository's payment API

@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <string_view>
+
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRNotifications.h"
-#include "Database/ZMRVersionOrdering.h"
+#include "Categories/String+VersionCompare.h"
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
@@ -279,29 +282,54 @@ std::shared_ptr<const ZMRPackages::DateGroups> ZMRPackages::buildDateGroups(bool
     std::string format = "updatedDateStr != nil";
     if (newVersionsOnly) format += " AND hasNewVersion = 1";
     if (!showIncompatible) format += " AND tweakCompatibleStatus != 1";
-    auto results = ZMRPackage::objectsWhere(format).sortedResultsUsingDescriptors(
-        {{"updatedDateStr", false}, {"name", true}});
-    // Date and identifier come back joined by a unit separator from ONE
-    // statement: a consistent snapshot, and half the work of two column reads.
-    // The date text never holds the separator, so the first one splits them.
+    // One statement returns date, identifier and name of every row, in table
+    // order: a consistent snapshot, read by a plain table scan (walking the
+    // date index instead costs a random row lookup per package, about three
+    // times slower at 63,000 packages). Sorting happens here.
+    // Row text: date US byte-length-of-identifier US identifier name. The date
+    // (our own "yyyy-MM-dd HH:mm") and the length never hold the separator, and
+    // the length delimits the identifier, so any identifier and name survive.
+    auto results = ZMRPackage::objectsWhere(format);
     const auto& core = *results.core();
-    auto rows = core.realm()->queryColumn(core.querySql("\"updatedDateStr\" || char(31) || \"identifier\""),
-                                          core.where().bindings, *ZMRPackage::schema().property("identifier"));
+    auto rows = core.realm()->queryColumn(
+        core.querySql("\"updatedDateStr\" || char(31) || length(CAST(\"identifier\" AS BLOB)) || char(31) || "
+                      "\"identifier\" || coalesce(\"name\", '')"),
+        core.where().bindings, *ZMRPackage::schema().property("identifier"));
+
+    struct Row {
+        std::string_view date, identifier, name;
+    };
+    std::vector<Row> parsed;
+    parsed.reserve(rows.size());
+    for (const auto& value : rows) {
+        const auto* text = std::get_if<std::string>(&value);
+        if (!text) continue;  // no date
+        std::string_view all(*text);
+        const size_t first = all.find('\x1f');
+        if (first == 0 || first == std::string_view::npos) continue;
+        const size_t second = all.find('\x1f', first + 1);
+        if (second == std::string_view::npos) continue;
+        size_t length = 0;
+        for (char c : all.substr(first + 1, second - first - 1)) length = length * 10 + static_cast<size_t>(c - '0');
+        if (length == 0 || second + 1 + length > all.size()) continue;
+        parsed.push_back({all.substr(0, first), all.substr(second + 1, length), all.substr(second + 1 + length)});
+    }
+    // Newest date first, then by name; ties keep table order.
+    std::stable_sort(parsed.begin(), parsed.end(), [](const Row& a, const Row& b) {
+        if (a.date != b.date) return a.date > b.date;
+        return a.name < b.name;
+    });
+
     auto groups = std::make_shared<DateGroups>();
     std::vector<std::string>* current = nullptr;
-    std::string currentDate;
-    for (const auto& row : rows) {
-        const auto* text = std::get_if<std::string>(&row);
-        if (!text) continue;
-        const size_t separator = text->find('\x1f');
-        if (separator == 0 || separator == std::string::npos || separator + 1 == text->size()) continue;
-        std::string_view date(text->data(), separator);
-        if (!current || date != currentDate) {
-            currentDate.assign(date);
-            groups->dates.push_back(currentDate);
-            current = &groups->identifiers[currentDate];
+    std::string_view currentDate;
+    for (const auto& row : parsed) {
+        if (!current || row.date != currentDate) {
+            currentDate = row.date;
+            groups->dates.emplace_back(row.date);
+            current = &groups->identifiers[groups->dates.back()];
         }
-        current->push_back(text->substr(separator + 1));
+        current->emplace_back(row.identifier);
     }
     return groups;
 }

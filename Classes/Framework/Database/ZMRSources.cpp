@@ -117,6 +117,9 @@ ZMRNormalizedSourceLocation ZMRSources::normalizeSourceLocation(const std::strin
     // the sources list agree.
     location = scheme + location.substr(separator);
     if (location.back() != '/') location.push_back('/');
+    // What the APT sources list cannot carry (query strings, user names,
+    // '$' or '#') would be a source that never refreshes.
+    if (!ZMAPTManager::isAcceptableSourceLocation(location)) return {{}, P::InvalidCharacters};
     return {location, P::None};
 }
 

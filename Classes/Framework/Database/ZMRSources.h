@@ -24,7 +24,8 @@ enum class ZMRSourceLocationProblem {
     SchemeOnly,          // exactly "http://" or "https://"
     NoScheme,            // no "://"
     UnsupportedScheme,   // anything but http and https
-    InvalidCharacters,   // blanks, control characters, quotes or brackets inside
+    InvalidCharacters,   // blanks, control characters, quotes, brackets inside, or
+                         // anything else the APT sources list cannot carry
 };
 
 struct ZMRNormalizedSourceLocation {
@@ -80,7 +81,8 @@ public:
     std::vector<std::string> arrayOfConfiguredSources() const;
     // Pure: trims surrounding blanks once, refuses an empty text, exactly
     // "http://"/"https://", a text without "://", another scheme and blanks,
-    // control characters, quotes or brackets inside; appends "/" when missing.
+    // control characters, quotes or brackets inside, and what the APT sources
+    // list cannot carry; appends "/" when missing.
     static ZMRNormalizedSourceLocation normalizeSourceLocation(const std::string& location);
     // Whether the part after "://" is configured under https:// or http://.
     static bool isLocationConfigured(const std::string& normalizedLocation);

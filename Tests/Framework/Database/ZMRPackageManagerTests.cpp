@@ -180,6 +180,15 @@ TEST_F(ZMRDevelopersTest, CacheCountsPackagesAndAnnouncesNewOnesOfFollowedDevelo
     jane = ZMRDeveloper::objectForPrimaryKey("jane roe <jane@example.com>");
     EXPECT_EQ(jane->packagesCount, 2);
     EXPECT_EQ(jane->developerNewPackagesIdentifiers, std::vector<std::string>{"a.3"});
+
+    // A rebuild that changes nothing writes nothing (no change notifications for the screens).
+    int changes = 0;
+    auto token = ZMRDeveloper::allObjects().addNotificationBlock([&](const Results<ZMRDeveloper>&) { ++changes; });
+    TestSupport::pumpMainLoop();
+    changes = 0;
+    developers->updateDevelopersCache();
+    TestSupport::pumpMainLoop(std::chrono::milliseconds(100));
+    EXPECT_EQ(changes, 0);
 }
 
 // ---- search history --------------------------------------------------------------

@@ -241,6 +241,17 @@ TEST_F(ZMRPackagesTest, UpdateAllMarksEachPackageWithItsOwnOperationInOneTransac
 
     EXPECT_EQ(packages->setPackagesWhere("isInTheQueue = 1", false, std::nullopt, 0), expected);
     EXPECT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1 OR queueOperation > 0").count(), 0u);
+
+    // A predicate with arguments; a hostile value is only a value.
+    size_t inGamma = 0;
+    for (const auto& p : model) inGamma += p.sourceLocation == kSources[2];
+    EXPECT_EQ(packages->setPackagesWhere(Predicate("sourceLocation = %@", {RealmValue(kSources[2])}), true,
+                                         std::nullopt, ZMRQueueOperationRemove),
+              inGamma);
+    EXPECT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1 AND queueOperation = 2").count(), inGamma);
+    EXPECT_EQ(packages->setPackagesWhere(Predicate("sourceLocation = %@", {RealmValue("x' OR 1=1 --")}), true,
+                                         std::nullopt, 0),
+              0u);
 }
 
 TEST_F(ZMRPackagesTest, CategoriesCacheHoldsTheListInOrderAndAnnouncesItOnTheMainThread) {
@@ -364,6 +375,22 @@ TEST_F(ZMRPackagesTest, NewPackagesAreGroupedByDateNewestFirstAndFollowTheCompat
     EXPECT_EQ(*packages->arrayOfInitialDateStr(), versionDates) << "the dates of the last rebuild of either kind";
     EXPECT_EQ(packages->newPackagesVersionsGroups()->dates, versionDates);
     EXPECT_EQ(packages->newPackagesGroups()->dates, allDates) << "each kind keeps its own dates with its groups";
+}
+
+TEST_F(ZMRPackagesTest, OddIdentifiersAndNamesSurviveTheNewPackagesLists) {
+    ZMRPackage a, b, c;
+    a.identifier = "odd.\x1f" "12\x1f" "x";
+    a.name = "B\x1f" "3\x1f" "name";
+    b.identifier = "odd.ünï";
+    b.name = "A";
+    c.identifier = "odd.noname";  // no name: sorts first
+    for (auto* p : {&a, &b, &c}) p->updatedDateStr = "2030-01-01 00:00";
+    store({a, b, c});
+    packages->rebuildDictOfNewPackages();
+    ASSERT_FALSE(packages->arrayOfInitialDateStr()->empty());
+    EXPECT_EQ(packages->arrayOfInitialDateStr()->front(), "2030-01-01 00:00");
+    EXPECT_EQ(packages->dictionaryOfNewPackagesByDateStr()->at("2030-01-01 00:00"),
+              (Strings{"odd.noname", "odd.ünï", a.identifier}));
 }
 
 TEST_F(ZMRPackagesTest, ReadersNeverSeeAHalfBuiltDictionary) {
