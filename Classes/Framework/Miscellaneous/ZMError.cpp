@@ -5,6 +5,9 @@
 #include "ZMLocalization.h"
 
 std::string ZMError::localizedDescription() const {
+    // The "Errors" table speaks for our own domain only; a transport error
+    // (or any other domain) carries its own description in the detail.
+    if (domain != kDomain && !detail.empty()) return ZMLocalization::string(detail);
     std::string key = std::to_string(code);
     std::string text = ZMLocalization::string(key, "Errors");
     if (text != key) return text;

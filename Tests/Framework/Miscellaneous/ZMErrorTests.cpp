@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Foundation/URLError.h"
+
 #include "Miscellaneous/ZMError.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMPaths.h"
@@ -50,6 +52,15 @@ TEST(ZMError, AnUnknownCodeGetsTheGenericTextNamingIt) {
     EXPECT_EQ(ZMError::make(404).localizedDescription(),
               "An unexpected error occurred (code 404). Please report this code to support@zemtrix.me.");
     EXPECT_NE(ZMError::make(0).localizedDescription().find("(code 0)"), std::string::npos);
+}
+
+TEST(ZMError, AnotherDomainShowsItsOwnDescriptionNotOurTableEntry) {
+    // -1001 of the transport domain must not read as "unexpected error", and
+    // a foreign code that happens to equal one of ours must not borrow our text.
+    ZMError timeout = URLError::make(URLError::TimedOut);
+    EXPECT_EQ(timeout.localizedDescription(), URLError::description(URLError::TimedOut));
+    ZMError foreign{"SomeOtherDomain", 31, "The peer said no."};
+    EXPECT_EQ(foreign.localizedDescription(), "The peer said no.");
 }
 
 TEST_F(ZMErrorLanguageTest, ASecondLanguageCanBeSwitchedTo) {
