@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
@@ -12,7 +13,12 @@
 
 #include <httplib.h>
 
+#include "Categories/String+VersionCompare.h"
+#include "Database/ZMRPackage.h"
+#include "Database/ZMRPackageVersion.h"
+#include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Realm/Realm.h"
 #include "ZMAPTManager.h"
 
 namespace fs = std::filesystem;
@@ -57,6 +63,7 @@ struct Repository::State {
     httplib::Server server;
     std::thread thread;
     int port = 0;
+    std::atomic<size_t> requests{0};
     std::mutex mutex;
     std::condition_variable cv;
     bool slowArrived = false;
@@ -85,14 +92,21 @@ Repository::Repository() : state_(std::make_unique<State>()) {
         {"com.example.scripted", "1.0", "", "touch \"$DPKG_ROOT/postinst-ran\""},
         // Flat repositories are not filtered by architecture.
         {"com.example.foreign", "1.0", "", "", foreignArchitecture()},
+        // Calls for a respring once installed.
+        {"com.example.respring", "1.0", "Post-Install-Action: respring\n", ""},
     };
     for (const auto& p : packages) buildPackage(work, s.repo, p);
+    for (const auto& name : benchPackages()) buildPackage(work, s.repo, {name, "1.0", "", ""});
     // apt-ftparchive names files relative to its working directory: run it in the repository.
     mustRun({"/bin/sh", "-c", "cd \"$0\" && apt-ftparchive packages . > Packages", s.repo});
     mustRun({"/usr/bin/gzip", "-kf", s.repo + "/Packages"});
     mustRun({"/usr/bin/xz", "-kf", s.repo + "/Packages"});
     mustRun({"/bin/sh", "-c", "cd \"$0\" && apt-ftparchive release . > Release.tmp && mv Release.tmp Release", s.repo});
 
+    s.server.set_pre_routing_handler([&s](const httplib::Request&, httplib::Response&) {
+        ++s.requests;
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     s.server.set_mount_point("/repo", s.repo);
     s.server.set_mount_point("/other", s.repo);
     s.server.Get(R"(/slow/.*)", [&s](const httplib::Request&, httplib::Response& res) {
@@ -120,6 +134,49 @@ std::string Repository::url() const { return "http://127.0.0.1:" + std::to_strin
 std::string Repository::otherUrl() const { return "http://127.0.0.1:" + std::to_string(state_->port) + "/other/"; }
 std::string Repository::slowUrl() const { return "http://127.0.0.1:" + std::to_string(state_->port) + "/slow/"; }
 std::string Repository::archive(const std::string& fileName) const { return state_->repo + "/" + fileName; }
+std::string Repository::indexPath() const { return state_->repo + "/Packages"; }
+size_t Repository::requestCount() const { return state_->requests; }
+
+std::vector<std::string> benchPackages() {
+    std::vector<std::string> names;
+    for (int i = 1; i <= 20; ++i) names.push_back("com.example.bench" + std::string(i < 10 ? "0" : "") + std::to_string(i));
+    return names;
+}
+
+void loadRecordsFromIndex(const std::string& location) {
+    std::string index = TestSupport::readFile(Repository::shared().indexPath());
+    std::map<std::string, ZMRPackage> packages;
+    std::vector<ZMRPackageVersion> versions;
+    ZMControlParser::forEachStanza(index, [&](const ZMControlStanza& stanza) {
+        auto text = [&](const char* name) { return std::string(stanza.field(name).value_or("")); };
+        ZMRPackageVersion v;
+        v.identifier = text("Package");
+        v.version = text("Version");
+        v.source = location;
+        v.versionKey = ZMRPackageVersion::makeKey(location, v.identifier, v.version);
+        v.fileLocation = text("Filename");
+        v.size = text("Size");
+        v.md5sum = text("MD5sum");
+        v.sha256 = text("SHA256");
+        versions.push_back(v);
+        auto& p = packages[v.identifier];
+        if (!p.identifier.empty() && ZMVersionCompare(p.version, v.version) >= 0) return true;
+        p.identifier = v.identifier;
+        p.name = v.identifier;
+        p.version = v.version;
+        p.architecture = text("Architecture");
+        p.sourceLocation = location;
+        p.size = v.size;
+        p.maintainer = text("Maintainer");
+        p.postinstallaction = text("Post-Install-Action");
+        return true;
+    });
+    auto realm = Realm::defaultRealm();
+    realm->transactionWithBlock([&] {
+        for (auto& [name, p] : packages) realm->addOrUpdate(p);
+        for (auto& v : versions) realm->addOrUpdate(v);
+    });
+}
 
 bool Repository::slowRequestArrived() const {
     std::lock_guard lock(state_->mutex);

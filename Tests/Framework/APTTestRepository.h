@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Miscellaneous/ZMCommandRunner.h"
 #include "Support/TestSupport.h"
@@ -19,6 +20,9 @@ public:
     std::string otherUrl() const;  // the same packages under /other/
     std::string slowUrl() const;   // answers only after releaseSlow()
     std::string archive(const std::string& fileName) const;  // path of a built .deb
+    std::string indexPath() const;  // the uncompressed Packages index
+    // Requests the server has answered or held so far.
+    size_t requestCount() const;
 
     // The slow location's first request has arrived and is being held.
     bool slowRequestArrived() const;
@@ -31,6 +35,14 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// The records the refresh would write for the shared repository under
+// `location`: one ZMRPackage per package (its highest version) and one
+// ZMRPackageVersion per stanza, into the default database.
+void loadRecordsFromIndex(const std::string& location);
+
+// The identifiers of the 20 small independent packages kept for timing runs.
+std::vector<std::string> benchPackages();
 
 // An architecture that is not this machine's ("arm64", or "amd64" on arm64).
 std::string foreignArchitecture();

@@ -1,0 +1,100 @@
+#include "ZMQueue.h"
+
+#include "Database/ZMRPackageVersion.h"
+#include "Database/ZMRPackages.h"
+#include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLog.h"
+#include "Realm/Realm.h"
+
+std::optional<ZMQueueItem> ZMQueue::itemForPackage(const ZMRPackage& package) {
+    if (!package.isInTheQueue.value_or(false)) return std::nullopt;
+    std::optional<std::string> version;
+    if (!package.queuedVersion.empty()) version = package.queuedVersion;
+    int64_t code = package.queueOperation.value_or(ZMRQueueOperationNone);
+    if (code == ZMRQueueOperationNone) code = ZMRPackages::queueOperationForPackage(package, version, code);
+    ZMQueueItem item;
+    item.identifier = package.identifier;
+    item.version = package.queuedVersion;
+    switch (code) {
+        case ZMRQueueOperationInstall: item.operation = ZMQueueOperation::Install; break;
+        case ZMRQueueOperationRemove:
+            item.operation = ZMQueueOperation::Remove;
+            item.version.clear();
+            break;
+        case ZMRQueueOperationUpgrade: item.operation = ZMQueueOperation::Upgrade; break;
+        case ZMRQueueOperationDowngrade: item.operation = ZMQueueOperation::Downgrade; break;
+        case ZMRQueueOperationReinstall: item.operation = ZMQueueOperation::Reinstall; break;
+        default:
+            ZMLOG("unknown queue operation {} of {}", code, package.identifier);
+            return std::nullopt;
+    }
+    return item;
+}
+
+std::vector<ZMQueueItem> ZMQueue::queueItems() {
+    std::vector<ZMQueueItem> items;
+    for (const auto& package :
+         ZMRPackage::objectsWhere("isInTheQueue = 1").sortedResultsUsingKeyPath("identifier", true).toVector())
+        if (auto item = itemForPackage(package)) items.push_back(*item);
+    return items;
+}
+
+void ZMQueue::resolve(std::function<void(std::vector<ZMQueueItem>, ZMResult<ZMDryRunResult>)> completion) {
+    Dispatch::backgroundQueue([completion = std::move(completion)] {
+        auto queue = queueItems();
+        auto result = ZMAPTManager::dryRun(queue);
+        Dispatch::main([completion, queue = std::move(queue), result = std::move(result)] { completion(queue, result); });
+    });
+}
+
+std::optional<ZMPackageArchive> ZMQueue::archiveFor(const ZMDependencyDescription& d) {
+    auto package = ZMRPackage::objectForPrimaryKey(d.identifier);
+    std::optional<ZMRPackageVersion> version;
+    if (package && !package->sourceLocation.empty())
+        version = ZMRPackageVersion::objectForPrimaryKey(ZMRPackageVersion::makeKey(package->sourceLocation, d.identifier, d.version));
+    if (!version)
+        version = ZMRPackageVersion::objectsWhere("identifier = %@ AND version = %@", d.identifier, d.version).firstObject();
+    if (!version || version->fileLocation.empty()) return std::nullopt;
+
+    ZMPackageArchive archive;
+    archive.identifier = d.identifier;
+    archive.version = d.version;
+    archive.architecture = !d.architecture.empty() ? d.architecture : package ? package->architecture : std::string();
+    archive.sourceLocation = version->source;
+    archive.fileName = version->fileLocation;
+    archive.size = version->size;
+    archive.sha256 = version->sha256;
+    archive.md5sum = version->md5sum;
+    if (package) {
+        archive.name = package->name;
+        archive.maintainer = package->maintainer;
+        archive.isPaid = !package->isFree();
+    }
+    return archive;
+}
+
+ZMResult<ZMQueue::Confirmation> ZMQueue::confirm(std::vector<ZMQueueItem> queue, const ZMDryRunResult& resolved,
+                                                 std::function<void(const ZMError&)> onFailure) {
+    if (!resolved.canProceed()) {
+        std::string reasons;
+        for (const auto& u : resolved.unmetDependencies) reasons += (reasons.empty() ? "" : "\n") + u.reason;
+        return ZMResult<Confirmation>::failure(ZMError::make(ZMError::CommandFailed, reasons));
+    }
+    Confirmation confirmation;
+    confirmation.run = ZMPackageQueueTask::make(std::move(queue), resolved);
+    confirmation.batch = ZMDownloadBatch::make(confirmation.run, std::move(onFailure));
+    for (const auto& d : resolved.allPackagesToInstall) {
+        auto archive = archiveFor(d);
+        if (!archive) {
+            ZMLOG("no index record of {} {}: apt-get fetches it", d.identifier, d.version);
+            confirmation.leftToApt.push_back(d.identifier);
+            continue;
+        }
+        auto task = ZMPackageDownloadTask::make(std::move(*archive), confirmation.batch);
+        confirmation.batch->add(task);
+        confirmation.downloads.push_back(task);
+    }
+    if (!confirmation.batch->start())
+        return ZMResult<Confirmation>::failure(ZMError::make(ZMError::Unknown, "The queue is already running"));
+    return ZMResult<Confirmation>::success(std::move(confirmation));
+}
