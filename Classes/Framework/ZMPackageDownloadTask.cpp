@@ -342,9 +342,14 @@ void ZMDownloadBatch::downloadEnded(const ZMPackageDownloadTask& task, bool succ
         }
         queueRun = remaining_ == 0 && !failed_;
     }
-    if (queueRun && run_) ZMPipelineManager::sharedManager().queueTask(run_);
+    std::optional<ZMError> runRefused;
+    if (queueRun && run_ && !ZMPipelineManager::sharedManager().queueTask(run_)) {
+        // Another run of the queue is live: this one would vanish silently.
+        runRefused = ZMError::make(ZMError::CommandFailed, "Another run of the queue is in progress");
+        reportFailure = true;
+    }
     if (reportFailure) {
-        ZMError reason = error.value_or(ZMError::make(ZMError::Unknown, "A download failed"));
+        ZMError reason = runRefused ? *runRefused : error.value_or(ZMError::make(ZMError::Unknown, "A download failed"));
         std::string message = "The queue was not run: " + reason.detail;
         ZMLOG("{}", message);
         ZMPipelineManager::postVerbose(message, true);

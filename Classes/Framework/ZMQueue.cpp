@@ -5,6 +5,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Realm/Realm.h"
+#include "ZMPipelineManager.h"
 
 std::optional<ZMQueueItem> ZMQueue::itemForPackage(const ZMRPackage& package) {
     if (!package.isInTheQueue.value_or(false)) return std::nullopt;
@@ -80,6 +81,9 @@ ZMResult<ZMQueue::Confirmation> ZMQueue::confirm(std::vector<ZMQueueItem> queue,
         for (const auto& u : resolved.unmetDependencies) reasons += (reasons.empty() ? "" : "\n") + u.reason;
         return ZMResult<Confirmation>::failure(ZMError::make(ZMError::CommandFailed, reasons));
     }
+    if (ZMPipelineManager::sharedManager().isTaskLive("package.queue"))
+        return ZMResult<Confirmation>::failure(
+            ZMError::make(ZMError::CommandFailed, "Another run of the queue is in progress"));
     Confirmation confirmation;
     confirmation.run = ZMPackageQueueTask::make(std::move(queue), resolved);
     confirmation.batch = ZMDownloadBatch::make(confirmation.run, std::move(onFailure));

@@ -418,3 +418,63 @@ TEST_F(PackageQueue, LocalDebInstallAndHolds) {
     EXPECT_FALSE(record("com.example.beta").isHeld.value_or(true));
     offMain([&] { EXPECT_FALSE(ZMPackageOperations::setHeld("x;rm -rf", true).ok()); });
 }
+
+TEST_F(PackageQueue, PaidBranchAndStatisticsHooksAndDownloadProgress) {
+    std::map<std::string, double> progress;  // download taskID -> last progress
+    bag_.add(NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineTaskProgressNotification, NotificationCenter::Queue::Main, [&](const Notification& n) {
+            if (n.userInfo.value("pipelineID", "") == ZMPipelineDownloadOps)
+                progress[n.userInfo.value("taskID", "")] = n.userInfo.value("progress", -1.0);
+        }));
+    std::mutex mutex;
+    std::vector<std::string> counted, paidAsked;
+    ZMPackageDownloadTask::setStatisticsHandler([&](const ZMPackageArchive& a) {
+        std::lock_guard lock(mutex);
+        counted.push_back(a.identifier + "=" + a.version);
+    });
+    // The store hands out its own location for the paid package; the archive
+    // is still checked against the index.
+    ZMPackageDownloadTask::setPaidDownloadHandler([&](const ZMPackageArchive& a, auto completion) {
+        {
+            std::lock_guard lock(mutex);
+            paidAsked.push_back(a.identifier);
+        }
+        completion(Repository::shared().otherUrl() + a.archiveFileName(), std::nullopt);
+    });
+    auto realm = Realm::defaultRealm();
+    auto beta = record("com.example.beta");
+    realm->transactionWithBlock([&] { realm->setValueForKey(beta, "price", std::string("$1.99")); });
+
+    mark("com.example.gamma");
+    auto outcome = confirmQueue();
+    ASSERT_TRUE(outcome.success) << outcome.message;
+    EXPECT_EQ(paidAsked, std::vector<std::string>{"com.example.beta"});
+    std::sort(counted.begin(), counted.end());
+    EXPECT_EQ(counted, (std::vector<std::string>{"com.example.beta=1.1", "com.example.gamma=1.0"}));
+    EXPECT_DOUBLE_EQ(progress["download:com.example.beta=1.1"], 1.0);
+    EXPECT_DOUBLE_EQ(progress["download:com.example.gamma=1.0"], 1.0);
+    EXPECT_EQ(sandbox_->statusOf("com.example.beta"), "install ok installed");
+    observed_.finished.clear();
+
+    // The payment client refusing (not purchased) fails the download and the run.
+    ZMPackageDownloadTask::setPaidDownloadHandler([](const ZMPackageArchive&, auto completion) {
+        completion(std::nullopt, ZMError::make(403, "not purchased"));
+    });
+    packages_.setPackage("com.example.beta", true, std::string("1.1"), ZMRQueueOperationReinstall);
+    auto refused = confirmQueue();
+    EXPECT_FALSE(refused.ran);
+    ASSERT_TRUE(refused.batchFailure.has_value());
+    EXPECT_EQ(refused.batchFailure->code, 403);
+    EXPECT_TRUE(record("com.example.beta").isInTheQueue.value_or(false));
+
+    ZMPackageDownloadTask::setPaidDownloadHandler(nullptr);
+    ZMPackageDownloadTask::setStatisticsHandler(nullptr);
+}
+
+TEST(PackageOperations, ConsoleErrorLines) {
+    EXPECT_TRUE(ZMPackageOperations::isErrorLine("E: Sub-process /usr/bin/dpkg returned an error code (1)", true));
+    EXPECT_TRUE(ZMPackageOperations::isErrorLine("something the script wrote", true));
+    EXPECT_FALSE(ZMPackageOperations::isErrorLine("W: Some index files failed to download", true));
+    EXPECT_TRUE(ZMPackageOperations::isErrorLine("dpkg: error processing package x (--configure):", false));
+    EXPECT_FALSE(ZMPackageOperations::isErrorLine("Setting up x (1.0) ...", false));
+}
