@@ -38,7 +38,7 @@ ZMResult<ZMDpkgStatusScan> ZMPackageOperations::rescanInstalledState() {
 
 void ZMPackageOperations::postQueueStateChanged(const std::vector<std::string>& identifiers) {
     for (const auto& identifier : identifiers)
-        NotificationCenter::defaultCenter().postOnMain(ZMQueueStateNotificationPrefix + identifier, {},
+        NotificationCenter::defaultCenter().postOnMain(ZMQueueStateNotificationPrefix + identifier, identifier,
                                                        {{"identifier", identifier}});
 }
 

@@ -13,8 +13,9 @@
 #include "ZMDpkgStatus.h"
 #include "ZMPipelineManager.h"
 
-// Posted on the main thread, no object, for each package a run touched:
-// "UpdateQueueStateNotification-" + identifier. User info {"identifier"}.
+// Posted on the main thread for each package a run touched:
+// "UpdateQueueStateNotification-" + identifier, object and user info
+// {"identifier"} the identifier.
 inline constexpr const char* ZMQueueStateNotificationPrefix = "UpdateQueueStateNotification-";
 
 class ZMPackageOperations {

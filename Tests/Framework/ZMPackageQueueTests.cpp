@@ -71,7 +71,10 @@ protected:
     void observeQueueState(const std::string& identifier) {
         bag_.add(NotificationCenter::defaultCenter().addObserver(
             ZMQueueStateNotificationPrefix + identifier, NotificationCenter::Queue::Main,
-            [this, identifier](const Notification&) { observed_.queueStates.insert(identifier); }));
+            [this, identifier](const Notification& n) {
+                EXPECT_EQ(n.objectString(), identifier);
+                observed_.queueStates.insert(identifier);
+            }));
     }
 
     void mark(const std::string& identifier, std::optional<std::string> version = std::nullopt, int64_t operation = 0) {
