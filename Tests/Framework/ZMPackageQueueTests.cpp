@@ -481,3 +481,21 @@ TEST(PackageOperations, ConsoleErrorLines) {
     EXPECT_TRUE(ZMPackageOperations::isErrorLine("dpkg: error processing package x (--configure):", false));
     EXPECT_FALSE(ZMPackageOperations::isErrorLine("Setting up x (1.0) ...", false));
 }
+
+TEST_F(PackageQueue, ASecondConfirmationWhileTheQueueRunsIsRefused) {
+    mark("com.example.beta");
+    std::optional<std::pair<std::vector<ZMQueueItem>, ZMResult<ZMDryRunResult>>> resolved;
+    ZMQueue::resolve([&](std::vector<ZMQueueItem> q, ZMResult<ZMDryRunResult> r) { resolved.emplace(std::move(q), std::move(r)); });
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return resolved.has_value(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(resolved->second.ok());
+    auto run = ZMPackageQueueTask::make(resolved->first, *resolved->second.value);
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(run));
+    auto second = ZMQueue::confirm(resolved->first, *resolved->second.value);
+    EXPECT_FALSE(second.ok());
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return observed_.finished.count("package.queue") > 0; },
+                                       std::chrono::seconds(60)));
+    EXPECT_TRUE(observed_.finished["package.queue"].value("success", false));
+    EXPECT_EQ(sandbox_->statusOf("com.example.beta"), "install ok installed");
+    // apt fetched the archive itself (nothing was downloaded ahead): the run does not depend on our downloads.
+    EXPECT_TRUE(record("com.example.beta").isInstalled.value_or(false));
+}
