@@ -288,7 +288,10 @@ TEST_F(PackageQueue, MaliciousFileNamesAreRefusedWithoutAnyRequest) {
     EXPECT_EQ(ZMPackageDownloadTask::archiveURL("http://h.example/repo", "pool/main/b/beta_1.1_all.deb"),
               "http://h.example/repo/pool/main/b/beta_1.1_all.deb");
 
-    ZMPackageArchive epoch{"com.example.e", "", "1:2.0-1", "amd64"};
+    ZMPackageArchive epoch;
+    epoch.identifier = "com.example.e";
+    epoch.version = "1:2.0-1";
+    epoch.architecture = "amd64";
     EXPECT_EQ(epoch.archiveFileName(), "com.example.e_1%3a2.0-1_amd64.deb");
 
     // Through the whole confirmation: the index record of beta points out of the repository.
