@@ -265,7 +265,9 @@ TEST_F(PackageQueue, HashMismatchIsRefusedAndNothingInstalls) {
     ASSERT_TRUE(outcome.batchFailure.has_value());
     EXPECT_NE(outcome.batchFailure->detail.find("SHA-256 mismatch"), std::string::npos) << outcome.batchFailure->detail;
     std::string betaTask = "download:com.example.beta=1.1";
-    ASSERT_TRUE(observed_.finished.count(betaTask));
+    // The batch reports its failure from the task's thread; the task's own
+    // finished notification reaches the main thread on its own schedule.
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return observed_.finished.count(betaTask) > 0; }));
     EXPECT_FALSE(observed_.finished[betaTask].value("success", true));
     EXPECT_EQ(observed_.finished[betaTask]["error"].value("code", 0), ZMError::InvalidServerData);
 
