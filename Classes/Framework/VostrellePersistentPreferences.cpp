@@ -39,6 +39,7 @@ const nlohmann::json& VostrellePersistentPreferences::defaults() {
         {K::UseTranslucentBars, true},
         {K::ShowNotificationsInsteadOfErrorAlerts, false},
         {K::NewsCount, 0},
+        {K::Theme, 0},
     };
     return values;
 }

@@ -17,9 +17,10 @@
 //   UseTranslucentBars                       YES     translucent navigation and tab bars
 //   ShowNotificationsInsteadOfErrorAlerts    NO      errors as local notifications instead of popups
 //   NewsCount                                0       number of news items already announced
+//   Theme                                    0       appearance style: 0 light, 1 blue, 2 grey, 3 pure black
 // Keys without a default (absent until set): setupDone, welcomeScreenVersion,
 // SearchQueryOption, SearchDeveloper, cydiaStoreIsSignedIn, lastRefreshDate
-// (ISO-8601 UTC text, see PersistentDictionary::setDate).
+// and lastVisitDate (ISO-8601 UTC texts, see PersistentDictionary::setDate).
 //
 // Further defaults (appearance, for instance) belong in defaults() so that
 // every launch completes them.
@@ -41,6 +42,7 @@ inline constexpr const char* PrefersLargeTitles = "prefersLargeTitles";
 inline constexpr const char* UseTranslucentBars = "UseTranslucentBars";
 inline constexpr const char* ShowNotificationsInsteadOfErrorAlerts = "ShowNotificationsInsteadOfErrorAlerts";
 inline constexpr const char* NewsCount = "NewsCount";
+inline constexpr const char* Theme = "Theme";
 
 inline constexpr const char* SetupDone = "setupDone";
 inline constexpr const char* WelcomeScreenVersion = "welcomeScreenVersion";
@@ -48,6 +50,7 @@ inline constexpr const char* SearchQueryOption = "SearchQueryOption";
 inline constexpr const char* SearchDeveloper = "SearchDeveloper";
 inline constexpr const char* CydiaStoreIsSignedIn = "cydiaStoreIsSignedIn";
 inline constexpr const char* LastRefreshDate = "lastRefreshDate";
+inline constexpr const char* LastVisitDate = "lastVisitDate";
 }  // namespace VostrellePreferenceKey
 
 class VostrellePersistentPreferences {

@@ -1,0 +1,468 @@
+// Before any Qt header: the parser behind it has a member named like Qt's emit keyword.
+#include "ZMDpkgStatus.h"
+
+#include "ZMVostrelle.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+
+#include "Database/ZMRNotifications.h"
+#include "Database/ZMRPackageManager.h"
+#include "Database/ZMRSource.h"
+#include "Dispatch/Dispatch.h"
+#include "ErrorViewController.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMLog.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMPlatform.h"
+#include "PackageCell.h"
+#include "Realm/Realm.h"
+#include "TabPlaceholderViewController.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UITabBarController.h"
+#include "UIKit/UIWindow.h"
+#include "UserNotifications/UNUserNotificationCenter.h"
+#include "VostrellePersistentPreferences.h"
+#include "ZMAPTManager.h"
+#include "ZMPaletteManager.h"
+#include "ZMPipelineManager.h"
+#include "ZMTabBarStatusView.h"
+
+namespace fs = std::filesystem;
+namespace K = VostrellePreferenceKey;
+
+struct ZMVostrelle::Pending {
+    std::atomic<bool> aptTreeDone{false};
+    std::atomic<bool> repairDone{false};
+};
+
+namespace {
+ZMVostrelle* gShared = nullptr;
+
+std::string L(const char* key) { return ZMLocalizedString(key); }
+
+PersistentDictionary& preferences() { return VostrellePersistentPreferences::sharedInstance(); }
+
+// Logs what escaped every handler before the process goes down.
+[[noreturn]] void logUncaughtException() {
+    if (auto current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& e) {
+            ZMLOG("uncaught exception: {}", e.what());
+        } catch (...) {
+            ZMLOG("uncaught exception of an unknown type");
+        }
+    } else {
+        ZMLOG("terminate called without an exception");
+    }
+    std::fflush(stderr);
+    std::abort();
+}
+}  // namespace
+
+ZMVostrelle& ZMVostrelle::sharedVostrelle() {
+    if (!gShared) gShared = new ZMVostrelle;
+    return *gShared;
+}
+
+void ZMVostrelle::resetForTesting() {
+    delete gShared;
+    gShared = nullptr;
+}
+
+ZMVostrelle::ZMVostrelle() : pending_(std::make_shared<Pending>()) {}
+
+ZMVostrelle::~ZMVostrelle() {
+    observers_.clear();
+    delete window_.data();
+}
+
+const std::vector<std::string>& ZMVostrelle::launchStepNames() {
+    static const std::vector<std::string> names = {
+        "shortcuts",           "exceptionLogger",  "outdatedDatabase",       "applicationSupport",
+        "aptTree",             "database",         "dpkgStatus",             "platform",
+        "tweakCompatibility",  "repositoryDirectory", "audioSession",     "notificationPermission",
+        "observers",           "darkMode",         "sourceRefresh",          "repair",
+    };
+    return names;
+}
+
+const std::vector<std::string>& ZMVostrelle::applicationSupportDirectories() {
+    static const std::vector<std::string> names = {"Downloads", "SourcesFiles", "ScreenshotsCache", "HomeCache",
+                                                   "IconCache", "APT"};
+    return names;
+}
+
+UIWindow* ZMVostrelle::window() const { return window_; }
+UITabBarController* ZMVostrelle::tabBarController() const { return tabs_; }
+ZMTabBarStatusView* ZMVostrelle::statusView() const { return status_; }
+
+void ZMVostrelle::step(const char* name) { completedSteps_.emplace_back(name); }
+
+bool ZMVostrelle::backgroundLaunchWorkDone() const { return pending_->aptTreeDone && pending_->repairDone; }
+
+// ---- launch -------------------------------------------------------------------------------
+
+void ZMVostrelle::applicationDidFinishLaunching() {
+    if (launched_) return;
+    launched_ = true;
+    buildWindow();
+    registerShortcuts();
+    installUncaughtExceptionLogger();
+    removeOutdatedDatabaseIfNeeded();
+    generateAppSupportIfNeeded();
+    prepareAPTTree();
+    openDatabase();
+    scanDpkgStatus();
+    logPlatform();
+    loadTweakCompatibilityList();
+    loadRepositoryDirectory();
+    configureAudioSession();
+    requestNotificationPermission();
+    addApplicationObservers();
+    observeDarkMode();
+    refreshSourcesIfNeeded();
+    window_->show();
+    if (databaseWasReset_)
+        showAlert(L("Database Reset"),
+                  L("The package database could not be read and was created anew. Refresh your sources to fill it again."));
+    repairPartiallyInstalledPackages();
+}
+
+void ZMVostrelle::registerShortcuts() {
+    step("shortcuts");
+    // A desktop has no home-screen quick actions; refresh and add-source stay
+    // in the screens.
+    ZMLOG("no home-screen shortcuts on this platform");
+}
+
+void ZMVostrelle::installUncaughtExceptionLogger() {
+    step("exceptionLogger");
+    std::set_terminate(logUncaughtException);
+}
+
+void ZMVostrelle::removeOutdatedDatabaseIfNeeded() {
+    step("outdatedDatabase");
+    // A database of another schema version is replaced when it is opened. What
+    // is left to do here: journal files without their database (deleted by
+    // hand, or a reset cut short) would be replayed into the next new one.
+    const std::string db = ZMPaths::databaseFile();
+    std::error_code ec;
+    if (fs::exists(db, ec)) return;
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        const std::string stale = db + suffix;
+        if (fs::exists(stale, ec)) {
+            ZMLOG("removing {} left without its database", stale);
+            fs::remove(stale, ec);
+        }
+    }
+}
+
+void ZMVostrelle::generateAppSupportIfNeeded() {
+    step("applicationSupport");
+    if (!ZMPaths::createDirectories(ZMPaths::applicationSupport()))
+        ZMLOG("cannot create {}", ZMPaths::applicationSupport());
+    for (const auto& name : applicationSupportDirectories()) {
+        const std::string dir = ZMPaths::subdirectory(name);
+        if (!ZMPaths::createDirectories(dir)) ZMLOG("cannot create {}", dir);
+    }
+    // Loads the preference file and completes it with the defaults.
+    (void)VostrellePersistentPreferences::sharedInstance();
+}
+
+void ZMVostrelle::prepareAPTTree() {
+    step("aptTree");
+    auto pending = pending_;
+    Dispatch::backgroundQueue([pending] {
+        auto prepared = ZMAPTManager::prepareTree();
+        if (!prepared) ZMLOG("APT tree: {}", prepared.error ? prepared.error->debugDescription() : "failed");
+        ZMAPTManager::cleanArchives();
+        pending->aptTreeDone = true;
+    });
+}
+
+void ZMVostrelle::openDatabase() {
+    step("database");
+    try {
+        auto realm = Realm::defaultRealm();
+        databaseWasReset_ = realm->databaseWasReset();
+        ZMLOG("database {} open{}", realm->path(), databaseWasReset_ ? " (reset)" : "");
+    } catch (const std::exception& e) {
+        ZMLOG("cannot open the database: {}", e.what());
+        Dispatch::main([this, what = std::string(e.what())] {
+            showAlert(L("Error"), L("The package database could not be opened.") + "\n" + what);
+        });
+    }
+}
+
+void ZMVostrelle::scanDpkgStatus() {
+    step("dpkgStatus");
+    auto scan = ZMDpkgStatus::read();
+    if (!scan) {
+        ZMLOG("dpkg status: {}", scan.error ? scan.error->debugDescription() : "unreadable");
+        return;
+    }
+    size_t installed = 0;
+    for (const auto& p : scan.value->packages) installed += p.installed ? 1 : 0;
+    ZMLOG("dpkg status: {} packages, {} installed", scan.value->packages.size(), installed);
+}
+
+void ZMVostrelle::logPlatform() {
+    step("platform");
+    ZMLOG("running on {} {} ({}), Vostrelle {}", ZMPlatform::platformName(), ZMPlatform::firmwareVersion(),
+          ZMPlatform::deviceModelID(), VOSTRELLE_VERSION);
+}
+
+void ZMVostrelle::loadTweakCompatibilityList() {
+    step("tweakCompatibility");
+    // The compatibility service plugs in here; until then rows read the
+    // status stored on each package.
+}
+
+void ZMVostrelle::loadRepositoryDirectory() {
+    step("repositoryDirectory");
+    // The online repository directory is fetched by the online services.
+}
+
+void ZMVostrelle::configureAudioSession() {
+    step("audioSession");
+    // Desktop audio needs no session.
+}
+
+void ZMVostrelle::requestNotificationPermission() {
+    step("notificationPermission");
+    UNUserNotificationCenter::current().requestAuthorization([](bool granted) {
+        if (!granted) ZMLOG("local notifications are not allowed");
+    });
+}
+
+void ZMVostrelle::addApplicationObservers() {
+    step("observers");
+    using Q = NotificationCenter::Queue;
+    auto& center = NotificationCenter::defaultCenter();
+    QPointer<ZMVostrelle> self(this);
+    // A failed task's error (a cancelled task has none and shows nothing).
+    observers_.add(center.addObserver(ZMPipelineTaskFinishedNotification, Q::Main, [self](const Notification& n) {
+        if (!self || !n.userInfo.is_object()) return;
+        if (n.userInfo.value("success", false) || n.userInfo.value("cancelled", false)) return;
+        std::string message;
+        if (n.userInfo.contains("error") && n.userInfo["error"].is_object())
+            message = n.userInfo["error"].value("message", "");
+        if (message.empty()) message = ZMError::make(ZMError::Unknown).localizedDescription();
+        self->showAlert(L("Error"), message);
+    }));
+    observers_.add(center.addObserver(kVostrelleSetupBackupDoneNotification, Q::Main, [self](const Notification& n) {
+        if (!self) return;
+        const auto& info = n.userInfo;
+        const std::string title = info.is_object() ? info.value("title", "") : "";
+        const std::string message = info.is_object() ? info.value("message", "") : "";
+        self->showAlert(title, message);
+    }));
+    observers_.add(center.addObserver(ZMRDoneRebuildingPackagesCacheNotification, Q::Main, [self](const Notification& n) {
+        if (!self) return;
+        uint64_t updates = 0;
+        if (n.userInfo.is_object() && n.userInfo.contains(ZMRUpdatesCountKey) && n.userInfo[ZMRUpdatesCountKey].is_number())
+            updates = n.userInfo[ZMRUpdatesCountKey].get<uint64_t>();
+        self->updateSectionsBadge(updates);
+    }));
+    status_->start();
+}
+
+void ZMVostrelle::observeDarkMode() {
+    step("darkMode");
+    auto& manager = ZMPaletteManager::sharedManager();
+    manager.setStyleProvider([] { return static_cast<int>(preferences().integerForKey(K::Theme)); });
+    UINavigationController::setPrefersLargeTitlesProvider([] { return preferences().boolForKey(K::PrefersLargeTitles); });
+    UINavigationController::setTranslucentBarsProvider([] { return preferences().boolForKey(K::UseTranslucentBars); });
+    manager.applyToApplication();
+    connect(&manager, &ZMPaletteManager::paletteDidChange, this, [this](int) { applyPaletteToChrome(); });
+    QPointer<ZMVostrelle> self(this);
+    observers_.add(NotificationCenter::defaultCenter().addObserver(
+        kZMAppearanceSettingsChangedNotification, NotificationCenter::Queue::Main, [self](const Notification&) {
+            if (!self) return;
+            ZMPaletteManager::sharedManager().reloadStyle();
+            UINavigationController::refreshAllBars();
+            self->applyPaletteToChrome();
+        }));
+    UINavigationController::refreshAllBars();
+    applyPaletteToChrome();
+}
+
+void ZMVostrelle::refreshSourcesIfNeeded() {
+    step("sourceRefresh");
+    try {
+        // The first use of the package manager adds the default sources and
+        // schedules the refresh when one is due.
+        auto& manager = ZMRPackageManager::sharedPackageManager();
+        manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
+        if (manager.scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");
+    } catch (const std::exception& e) {
+        ZMLOG("package manager unavailable: {}", e.what());
+    }
+}
+
+void ZMVostrelle::repairPartiallyInstalledPackages() {
+    step("repair");
+    auto pending = pending_;
+    QPointer<ZMVostrelle> self(this);
+    Dispatch::backgroundQueue([pending, self] {
+        if (ZMAPTManager::needsRepair()) {
+            ZMLOG("repairing partially installed packages");
+            auto result = ZMAPTManager::repairIfNeeded();
+            if (!result && result.error) {
+                const std::string message = result.error->localizedDescription();
+                Dispatch::main([self, message] {
+                    if (self) self->showAlert(L("Error"), message);
+                });
+            }
+        }
+        pending->repairDone = true;
+    });
+}
+
+// ---- termination --------------------------------------------------------------------------
+
+void ZMVostrelle::applicationWillTerminate() {
+    if (terminated_) return;
+    terminated_ = true;
+    try {
+        const size_t cleared = ZMRPackageManager::sharedPackageManager().packages().setPackagesWhere(
+            "isInTheQueue = 1", false, std::nullopt, ZMRQueueOperationNone);
+        if (cleared) ZMLOG("cleared {} queue marks", cleared);
+    } catch (const std::exception& e) {
+        ZMLOG("could not clear the queue: {}", e.what());
+    }
+    auto& prefs = preferences();
+    prefs.setDate(K::LastVisitDate, std::chrono::system_clock::now());
+    prefs.saveToFile();
+}
+
+// ---- the window -------------------------------------------------------------------------
+
+void ZMVostrelle::buildWindow() {
+    struct TabSpec {
+        const char* screen;
+        const char* title;
+        const char* icon;
+    };
+    static const TabSpec specs[TabCount] = {
+        {"FeaturedViewController", "Featured", "Featured"},
+        {"CategoriesTableViewController", "Sections", "Sections"},
+        {"ChangesViewController", "Changes", "Changes"},
+        {"ManageViewController", "Manage", "Manage"},
+        {"SearchViewController", "Search", "Search"},
+    };
+    window_ = new UIWindow;
+    window_->setWindowTitle(QStringLiteral("Vostrelle"));
+    window_->setWindowIcon(QIcon(QStringLiteral(":/Images/Tabs/Manage.svg")));
+    window_->resize(440, 820);
+    tabs_ = new UITabBarController;
+    std::vector<UIViewController*> navs;
+    for (const auto& spec : specs) {
+        auto* root = new TabPlaceholderViewController(spec.screen, QString::fromStdString(L(spec.title)));
+        root->tabBarItem()->setIcon(QIcon(QStringLiteral(":/Images/Tabs/%1.svg").arg(spec.icon)));
+        navs.push_back(new UINavigationController(root));
+    }
+    tabs_->setViewControllers(navs);
+    status_ = new ZMTabBarStatusView;
+    tabs_->setAccessoryView(status_);
+    status_->hide();
+    connect(status_, &ZMTabBarStatusView::tapped, this, [this] { presentQueue(); });
+    window_->setRootViewController(tabs_);
+    auto& notifications = UNUserNotificationCenter::current();
+    notifications.setBannerHost(window_);
+    notifications.attachBadge(window_, nullptr, -1);
+}
+
+void ZMVostrelle::applyPaletteToChrome() {
+    if (!tabs_) return;
+    const ZMPalette p = ZMPaletteManager::sharedManager().palette();
+    tabs_->setBarColors(p.foregroundColor(), p.secondaryTextColor(), p.tintColor());
+    if (status_) status_->update();
+}
+
+void ZMVostrelle::updateSectionsBadge(uint64_t updates) {
+    if (!tabs_) return;
+    tabs_->setBadgeValue(SectionsTab, updates > 0 ? std::optional<std::string>(std::to_string(updates)) : std::nullopt);
+}
+
+void ZMVostrelle::presentViewController(UIViewController* vc, QWidget* sender) {
+    if (!vc) return;
+    UIViewController* top = window_ ? window_->topPresentedViewController() : nullptr;
+    if (!top) {
+        ZMLOG("no window to present on");
+        vc->deleteLater();
+        return;
+    }
+    top->presentViewController(vc, true);
+}
+
+void ZMVostrelle::shareAlertWithItems(std::vector<UIActivityViewController::Item> items, const std::optional<std::string>& title,
+                                      QWidget* sender) {
+    auto* sheet = new UIActivityViewController(std::move(items), title ? QString::fromStdString(*title) : QString());
+    presentViewController(sheet, sender);
+}
+
+void ZMVostrelle::showAlert(const std::string& title, const std::optional<std::string>& message) {
+    ++alertCount_;
+    lastAlertTitle_ = title;
+    lastAlertMessage_ = message.value_or("");
+    ZMLOG("{}: {}", title, lastAlertMessage_);
+    if (preferences().boolForKey(K::ShowNotificationsInsteadOfErrorAlerts)) {
+        static int counter = 0;
+        UNUserNotificationCenter::current().add(
+            {"vostrelle.alert." + std::to_string(++counter), title, lastAlertMessage_, nlohmann::json::object()});
+        return;
+    }
+    auto* popup = new ErrorViewController;
+    popup->showWithTitle(title, message, 1, L("OK"));
+    presentViewController(popup);
+}
+
+// ---- the queue ----------------------------------------------------------------------------
+
+void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, const std::optional<std::string>& versionToQueue,
+                                             QAbstractButton* button) {
+    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    if (!package) {
+        ZMLOG("no package {} to queue", identifier);
+        return;
+    }
+    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
+    const int64_t operation = ZMRPackages::queueOperationForPackage(*package, versionToQueue, ZMRQueueOperationNone);
+    const bool obtainable = package->isFree() || package->isPaidThroughCydia.value_or(false) ||
+                            package->isPaidThroughSileo.value_or(false) || operation == ZMRQueueOperationRemove;
+    if (!obtainable) {
+        // Buying goes through the repository's store, which this version
+        // cannot reach yet: say so rather than queue a download that fails.
+        ZMLOG("paid package {} cannot be obtained here", identifier);
+        showAlert(L("Can't get package"), L("This package is sold through its repository's store, which Vostrelle cannot use yet."));
+        return;
+    }
+    packages.setPackage(identifier, true, versionToQueue, ZMRQueueOperationNone);
+    if (button) {
+        button->setText(QString::fromStdString(
+            packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt)));
+    }
+    NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName(identifier));
+}
+
+void ZMVostrelle::presentQueue() {
+    // The confirmation screen replaces this summary.
+    size_t queued = 0;
+    try {
+        queued = ZMRPackage::objectsWhere("isInTheQueue = 1").count();
+    } catch (const std::exception& e) {
+        ZMLOG("queue unavailable: {}", e.what());
+    }
+    auto* popup = new ErrorViewController;
+    QString text = QString::fromStdString(queued == 1 ? L("1 package queued") : L("%lu packages queued"));
+    text.replace(QStringLiteral("%lu"), QString::number(queued));
+    popup->showWithTitle(L("Queue"), text.toStdString(), 1, L("OK"));
+    presentViewController(popup);
+}

@@ -1,0 +1,134 @@
+#pragma once
+// The application delegate: runs the launch sequence, owns the window with
+// the five tabs and the floating status display, shows the app-wide alerts
+// and is the queue entry point of every Get button.
+//
+// Launch (applicationDidFinishLaunching), in this order on the main thread:
+//   shortcuts, uncaught-exception logger, outdated database, application
+//   support + preferences, APT tree (background), database, dpkg status,
+//   platform facts, tweak compatibility, repository directory, audio session,
+//   notification permission, app-wide observers, dark mode, source refresh,
+//   then the window is shown and the repair of half-installed packages runs
+//   on a background queue.
+// Termination (applicationWillTerminate): every queue mark is cleared and the
+// date of the visit stored.
+#include <QAbstractButton>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Notifications/NotificationCenter.h"
+#include "UIKit/UIActivityViewController.h"
+#include "ZMErrorDelegate.h"
+
+class UITabBarController;
+class UIViewController;
+class UIWindow;
+class ZMTabBarStatusView;
+
+// Posted (main thread, no object) by whoever changes "Theme",
+// "prefersLargeTitles" or "UseTranslucentBars": the shell re-reads them.
+inline constexpr const char* kZMAppearanceSettingsChangedNotification = "AppearanceSettingsChanged";
+// Posted by the setup backup with user info "title" and "message".
+inline constexpr const char* kVostrelleSetupBackupDoneNotification = "VostrelleSetupBackupDone";
+
+class ZMVostrelle : public QObject, public ZMErrorDelegate {
+    Q_OBJECT
+public:
+    // Tab indexes.
+    enum Tab { FeaturedTab = 0, SectionsTab = 1, ChangesTab = 2, ManageTab = 3, SearchTab = 4, TabCount = 5 };
+
+    static ZMVostrelle& sharedVostrelle();
+    // Tests: drops the shared delegate (and its window); the next
+    // sharedVostrelle() makes a new one.
+    static void resetForTesting();
+
+    // ---- launch and termination ---------------------------------------------------
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    // The steps in launch order, by name; completedLaunchSteps() lists the
+    // ones this delegate has run.
+    static const std::vector<std::string>& launchStepNames();
+    const std::vector<std::string>& completedLaunchSteps() const { return completedSteps_; }
+
+    // The steps (each records itself).
+    void registerShortcuts();
+    void installUncaughtExceptionLogger();
+    void removeOutdatedDatabaseIfNeeded();
+    // Creates the missing directories of the application-support directory
+    // and loads the preferences (completing their defaults).
+    void generateAppSupportIfNeeded();
+    void prepareAPTTree();
+    void openDatabase();
+    void scanDpkgStatus();
+    void logPlatform();
+    void loadTweakCompatibilityList();
+    void loadRepositoryDirectory();
+    void configureAudioSession();
+    void requestNotificationPermission();
+    void addApplicationObservers();
+    void observeDarkMode();
+    void refreshSourcesIfNeeded();
+    void repairPartiallyInstalledPackages();
+
+    // The directories generateAppSupportIfNeeded() makes.
+    static const std::vector<std::string>& applicationSupportDirectories();
+
+    // ---- the window -------------------------------------------------------------
+    UIWindow* window() const;
+    UITabBarController* tabBarController() const;
+    ZMTabBarStatusView* statusView() const;
+
+    // Presents `vc` on the top-most presented screen (the sender would anchor a
+    // popover; a desktop shows the screen centred).
+    void presentViewController(UIViewController* vc, QWidget* sender = nullptr);
+    void shareAlertWithItems(std::vector<UIActivityViewController::Item> items, const std::optional<std::string>& title,
+                             QWidget* sender = nullptr);
+    // An error or confirmation with one "OK" button: the modal popup, or a
+    // local notification when "ShowNotificationsInsteadOfErrorAlerts" is on.
+    void showAlert(const std::string& title, const std::optional<std::string>& message);
+
+    // ---- the queue --------------------------------------------------------------
+    // The entry point of every Get button: works out the operation (or the
+    // one the version implies), marks the package queued and posts
+    // "UpdateQueueStateNotification-" + identifier. `button`, when given,
+    // shows the new state at once. A paid package that cannot be obtained
+    // gets the alert "Can't get package".
+    void queuePackageWithIdentifier(const std::string& identifier, const std::optional<std::string>& versionToQueue,
+                                    QAbstractButton* button = nullptr);
+    // Opens the queue.
+    void presentQueue();
+
+    // Tests: how many alerts were shown (popups and notifications alike), and
+    // the last one's texts.
+    int alertCount() const { return alertCount_; }
+    const std::string& lastAlertTitle() const { return lastAlertTitle_; }
+    const std::string& lastAlertMessage() const { return lastAlertMessage_; }
+    // Tests: the background work of the launch has finished (APT tree, repair).
+    bool backgroundLaunchWorkDone() const;
+
+    ~ZMVostrelle() override;
+
+private:
+    ZMVostrelle();
+    void step(const char* name);
+    void buildWindow();
+    void applyPaletteToChrome();
+    void updateSectionsBadge(uint64_t updates);
+
+    std::vector<std::string> completedSteps_;
+    QPointer<UIWindow> window_;
+    QPointer<UITabBarController> tabs_;
+    QPointer<ZMTabBarStatusView> status_;
+    ObserverBag observers_;
+    bool databaseWasReset_ = false;
+    bool launched_ = false;
+    bool terminated_ = false;
+    int alertCount_ = 0;
+    std::string lastAlertTitle_, lastAlertMessage_;
+    struct Pending;
+    std::shared_ptr<Pending> pending_;
+};

@@ -1,0 +1,345 @@
+// The package rows: what every list shows for a package, and how a row
+// follows its package's queue state.
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+#include <QVBoxLayout>
+#include <filesystem>
+
+#include "GetPackageCell.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "PackageCell.h"
+#include "ShellTestSupport.h"
+#include "UIKit/UITableView.h"
+
+namespace {
+
+using ShellTest::makePackage;
+
+class PackageCellTest : public ShellTest::Fixture {};
+
+TEST_F(PackageCellTest, NameColourFollowsThePrice) {
+    auto free = makePackage("com.test.free", "Free One");
+    auto zero = makePackage("com.test.zero", "Zero Price");
+    zero.price = " 0.00 ";
+    auto paid = makePackage("com.test.paid", "Paid One");
+    paid.price = "$1.99";
+    store({free, zero, paid});
+    const ZMPalette palette = ZMPaletteManager::sharedManager().palette();
+    ASSERT_NE(palette.primaryTextColor(), palette.paidTextColor());
+
+    PackageCell cell;
+    GetPackageCell getCell;
+    for (const auto& [package, expected] : std::vector<std::pair<ZMRPackage, QColor>>{
+             {free, palette.primaryTextColor()}, {zero, palette.primaryTextColor()}, {paid, palette.paidTextColor()}}) {
+        cell.updateWithPackage(package);
+        getCell.updateWithPackage(package);
+        EXPECT_EQ(cell.nameLbl()->palette().color(QPalette::WindowText), expected) << package.identifier;
+        EXPECT_EQ(getCell.nameLbl()->palette().color(QPalette::WindowText), expected) << package.identifier;
+        EXPECT_EQ(cell.nameLbl()->text().toStdString(), package.name);
+    }
+    // The paid label shows the price; without it the button reads GET.
+    getCell.updateButtonTitleWithPackage(paid, true);
+    EXPECT_EQ(getCell.getBtn()->text(), "$1.99");
+    getCell.updateButtonTitleWithPackage(paid, false);
+    EXPECT_EQ(getCell.getBtn()->text(), "GET");
+}
+
+TEST_F(PackageCellTest, PreferencesHideVersionDescriptionAndCompatibilityDot) {
+    auto p = makePackage("com.test.prefs", "Prefs");
+    p.tweakCompatibleStatus = 0;
+    store({p});
+    PackageCell cell;
+    cell.resize(390, 70);
+    cell.updateWithPackage(p);
+    EXPECT_FALSE(cell.versionLbl()->isHidden());
+    EXPECT_EQ(cell.versionLbl()->text(), "1.2");
+    EXPECT_FALSE(cell.descriptionLbl()->isHidden());
+    EXPECT_FALSE(cell.compatibilityView()->isHidden());
+
+    namespace K = VostrellePreferenceKey;
+    prefs().setValue(K::HidePackageVersion, true);
+    cell.updateWithPackage(p);
+    EXPECT_TRUE(cell.versionLbl()->isHidden());
+    EXPECT_FALSE(cell.descriptionLbl()->isHidden());
+    EXPECT_FALSE(cell.compatibilityView()->isHidden());
+
+    prefs().setValue(K::HidePackageDescription, true);
+    prefs().setValue(K::HidePackageTweakCompatibleIndicator, true);
+    cell.updateWithPackage(p);
+    EXPECT_TRUE(cell.descriptionLbl()->isHidden());
+    EXPECT_TRUE(cell.compatibilityView()->isHidden());
+
+    // Back on: every part shows again on the next fill of a reused row.
+    prefs().setValue(K::HidePackageVersion, false);
+    prefs().setValue(K::HidePackageDescription, false);
+    prefs().setValue(K::HidePackageTweakCompatibleIndicator, false);
+    cell.updateWithPackage(p);
+    EXPECT_FALSE(cell.versionLbl()->isHidden());
+    EXPECT_FALSE(cell.descriptionLbl()->isHidden());
+    EXPECT_FALSE(cell.compatibilityView()->isHidden());
+}
+
+TEST_F(PackageCellTest, CompatibilityDotColours) {
+    auto working = makePackage("com.test.ok", "Works");
+    working.tweakCompatibleStatus = 0;
+    auto broken = makePackage("com.test.broken", "Broken");
+    broken.tweakCompatibleStatus = 1;
+    auto unknown = makePackage("com.test.unknown", "Unknown verdict");
+    unknown.tweakCompatibleStatus = 2;
+    auto none = makePackage("com.test.none", "No verdict");
+    store({working, broken, unknown, none});
+    PackageCell cell;
+    const QColor green(52, 199, 89), red(255, 59, 48), yellow(255, 204, 0);
+    cell.updateWithPackage(working);
+    EXPECT_EQ(cell.compatibilityView()->color(), green);
+    cell.updateWithPackage(broken);
+    EXPECT_EQ(cell.compatibilityView()->color(), red);
+    cell.updateWithPackage(unknown);
+    EXPECT_EQ(cell.compatibilityView()->color(), yellow);
+    cell.updateWithPackage(none);
+    EXPECT_EQ(cell.compatibilityView()->color(), yellow);
+
+    // A compatibility service answers instead of the stored status.
+    PackageRow::setCompatibilityProvider([](const std::string& id, const std::string& version) -> std::optional<int64_t> {
+        return id == "com.test.none" && version == "1.2" ? 1 : 0;
+    });
+    cell.updateConpatibilityIndicatorWithPackageIdentifier("com.test.none", "1.2");
+    EXPECT_EQ(cell.compatibilityView()->color(), red);
+    cell.updateConpatibilityIndicatorWithPackageIdentifier("com.test.none", "9.9");
+    EXPECT_EQ(cell.compatibilityView()->color(), green);
+    PackageRow::setCompatibilityProvider(nullptr);
+}
+
+TEST_F(PackageCellTest, SubLineIsMaintainerOrSourceName) {
+    auto withSource = makePackage("com.test.src", "Has Source");
+    auto noSource = makePackage("com.test.nosrc", "No Source");
+    noSource.sourceLocation.clear();
+    auto goneSource = makePackage("com.test.gone", "Gone Source");
+    goneSource.sourceLocation = "https://gone.example/";
+    auto plain = makePackage("com.test.plain", "Plain maintainer");
+    plain.maintainer = "Solo Dev";
+    store({withSource, noSource, goneSource, plain});
+    storeSource("https://repo.example/", "Example Repo");
+
+    PackageCell cell;
+    GetPackageCell getCell;
+    cell.updateWithPackage(withSource);
+    EXPECT_EQ(cell.subinfoLbl()->text(), "Jane Doe");
+    cell.updateWithPackage(plain);
+    EXPECT_EQ(cell.subinfoLbl()->text(), "Solo Dev");
+    cell.updateWithPackage(noSource);
+    EXPECT_EQ(cell.subinfoLbl()->text(), "Jane Doe");
+
+    prefs().setValue(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName, true);
+    cell.updateWithPackage(withSource);
+    getCell.updateWithPackage(withSource);
+    EXPECT_EQ(cell.subinfoLbl()->text(), "Example Repo");
+    EXPECT_EQ(getCell.subinfoLbl()->text(), "Example Repo");
+    cell.updateWithPackage(noSource);
+    getCell.updateWithPackage(noSource);
+    EXPECT_EQ(cell.subinfoLbl()->text(), "Unknown");
+    EXPECT_EQ(getCell.subinfoLbl()->text(), "Unknown");
+    // A source removed since keeps showing where the package came from.
+    cell.updateWithPackage(goneSource);
+    EXPECT_EQ(cell.subinfoLbl()->text(), "https://gone.example/");
+}
+
+TEST_F(PackageCellTest, QueueImageFollowsInstalledAndQueuedStates) {
+    auto installed = makePackage("com.test.inst", "Installed");
+    installed.isInstalled = true;
+    installed.installedVersion = "1.2";
+    auto queuedRemoval = installed;
+    queuedRemoval.identifier = "com.test.rm";
+    queuedRemoval.isInTheQueue = true;
+    queuedRemoval.queueOperation = ZMRQueueOperationRemove;
+    auto available = makePackage("com.test.avail", "Available");
+    store({installed, queuedRemoval, available});
+
+    PackageCell cell;
+    cell.updateWithPackage(installed);
+    EXPECT_FALSE(cell.installOrQueueStatusImageView()->isHidden());
+    EXPECT_EQ(cell.shownQueueOperation(), 0);
+    EXPECT_EQ(cell.installOrQueueStatusImageView()->toolTip(), "Installed");
+    // Installed and queued: the queued operation wins.
+    cell.updateWithPackage(queuedRemoval);
+    EXPECT_EQ(cell.shownQueueOperation(), ZMRQueueOperationRemove);
+    EXPECT_EQ(cell.installOrQueueStatusImageView()->toolTip(), "Remove");
+    cell.updateWithPackage(available);
+    EXPECT_TRUE(cell.installOrQueueStatusImageView()->isHidden());
+}
+
+TEST_F(PackageCellTest, IconFromCacheFileElseCategoryImageWithRoundedCorners) {
+    auto cached = makePackage("com.test.icon", "Cached icon");
+    auto category = makePackage("com.test.cat", "Category icon");
+    category.category = "Themes (SpringBoard)";
+    store({cached, category});
+    // A plain red icon in the cache.
+    std::filesystem::create_directories(std::filesystem::path(cached.iconPath()).parent_path());
+    QImage red(64, 64, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(QString::fromStdString(cached.iconPath())));
+
+    PackageCell cell;
+    cell.updateWithPackage(cached);
+    QImage shown = cell.iconView()->pixmap().toImage();
+    ASSERT_EQ(shown.height(), 52);
+    EXPECT_EQ(shown.pixelColor(26, 26), QColor(Qt::red));
+    // Radius 0.2237 x 52 ≈ 11.6: the corner pixel is outside the rounded rect.
+    EXPECT_EQ(shown.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(shown.pixelColor(2, 26).alpha(), 255);
+
+    cell.updateWithPackage(category);
+    QImage themed = cell.iconView()->pixmap().toImage();
+    const QImage expected = PackageRow::roundedIcon(PackageRow::bundledImage("Categories/Themes", 52), 52).toImage();
+    ASSERT_FALSE(expected.isNull());
+    EXPECT_EQ(themed.pixelColor(26, 10), expected.pixelColor(26, 10));
+    EXPECT_NE(themed.pixelColor(26, 10), QColor(Qt::red));
+    EXPECT_EQ(themed.pixelColor(0, 0).alpha(), 0);
+
+    // Names from package data never reach outside the image directory.
+    EXPECT_FALSE(PackageRow::hasBundledImage("Categories/../../../etc/passwd"));
+    EXPECT_TRUE(PackageRow::bundledImage("../Tabs/Manage", 20).isNull());
+}
+
+TEST_F(PackageCellTest, QueueNotificationRedrawsOnlyTheRowsOfThatPackage) {
+    auto a = makePackage("com.test.a", "Package A");
+    auto b = makePackage("com.test.b", "Package B");
+    store({a, b});
+    GetPackageCell cellA;
+    PackageCell rowA;
+    GetPackageCell cellB;
+    cellA.updateWithPackage(a);
+    rowA.updateWithPackage(a);
+    cellB.updateWithPackage(b);
+    ASSERT_EQ(cellA.getBtn()->text(), "GET");
+
+    ZMRPackageManager::sharedPackageManager().packages().setPackage("com.test.a", true, std::nullopt, 0);
+    NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName("com.test.a"));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return cellA.getBtn()->text() == "QUEUED"; }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return rowA.shownQueueOperation() == ZMRQueueOperationInstall; }));
+    EXPECT_EQ(cellB.getBtn()->text(), "GET");
+    EXPECT_EQ(cellB.notificationRedrawCount(), 0);
+
+    // A reused row follows its new package only.
+    cellA.updateWithPackage(b);
+    const int before = cellA.notificationRedrawCount();
+    NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName("com.test.a"));
+    GuiTest::pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(cellA.notificationRedrawCount(), before);
+    EXPECT_EQ(cellA.getBtn()->text(), "GET");
+}
+
+TEST_F(PackageCellTest, GetButtonQueuesAFreePackageAndRefusesAPaidOne) {
+    auto free = makePackage("com.test.get", "Gettable");
+    auto installedWithUpdate = makePackage("com.test.upd", "Updatable");
+    installedWithUpdate.isInstalled = true;
+    installedWithUpdate.isUpdated = true;
+    installedWithUpdate.isHeld = false;
+    installedWithUpdate.installedVersion = "1.0";
+    auto paid = makePackage("com.test.buy", "Buyable");
+    paid.price = "2.49";
+    store({free, installedWithUpdate, paid});
+
+    GetPackageCell cell;
+    PackageCell other;  // another list showing the same package
+    cell.resize(390, 70);
+    cell.show();
+    other.updateWithPackage(free);
+    cell.updateWithPackage(free);
+    QTest::mouseClick(cell.getBtn(), Qt::LeftButton);
+    EXPECT_EQ(cell.getBtn()->text(), "QUEUED");  // the tapped button at once
+    auto record = fetch("com.test.get");
+    EXPECT_TRUE(record.isInTheQueue.value_or(false));
+    EXPECT_EQ(record.queueOperation.value_or(-1), ZMRQueueOperationInstall);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return other.shownQueueOperation() == ZMRQueueOperationInstall; }));
+
+    cell.updateWithPackage(installedWithUpdate);
+    EXPECT_EQ(cell.getBtn()->text(), "UPDATE");
+    QTest::mouseClick(cell.getBtn(), Qt::LeftButton);
+    EXPECT_EQ(fetch("com.test.upd").queueOperation.value_or(-1), ZMRQueueOperationUpgrade);
+
+    // A paid package is not queued: the store is not reachable from here.
+    cell.updateWithPackage(paid);
+    EXPECT_EQ(cell.getBtn()->text(), "2.49");
+    const int alerts = ZMVostrelle::sharedVostrelle().alertCount();
+    QTest::mouseClick(cell.getBtn(), Qt::LeftButton);
+    EXPECT_FALSE(fetch("com.test.buy").isInTheQueue.value_or(false));
+    EXPECT_EQ(ZMVostrelle::sharedVostrelle().alertCount(), alerts + 1);
+    EXPECT_EQ(ZMVostrelle::sharedVostrelle().lastAlertTitle(), "Can't get package");
+    EXPECT_EQ(cell.getBtn()->text(), "2.49");
+
+    // Removing a paid package needs no store.
+    paid.isInstalled = true;
+    paid.installedVersion = "2.49";
+    store({paid});
+    ZMVostrelle::sharedVostrelle().queuePackageWithIdentifier("com.test.buy", std::nullopt);
+    EXPECT_EQ(fetch("com.test.buy").queueOperation.value_or(-1), ZMRQueueOperationRemove);
+}
+
+// Rows inside the layer's table: fixed 70 px rows, reuse, and the last row of
+// each section without a separator.
+class CellList : public UIViewController, public UITableViewDataSource, public UITableViewDelegate {
+public:
+    std::vector<std::vector<std::string>> sections;
+    UITableView* table = nullptr;
+    void viewDidLoad() override {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        table = new UITableView(UITableView::Style::Plain, this);
+        table->registerCell(PackageCell::kReuseIdentifier, [] { return new PackageCell; });
+        table->setRowHeight(PackageRow::kRowHeight);
+        table->setDataSource(this);
+        table->setDelegate(this);
+        layout->addWidget(table);
+    }
+    int numberOfSections(UITableView*) override { return static_cast<int>(sections.size()); }
+    int numberOfRows(UITableView*, int s) override { return static_cast<int>(sections[s].size()); }
+    UITableViewCell* cellForRow(UITableView* t, IndexPath ip) override {
+        auto* cell = t->dequeueReusableCell<PackageCell>(PackageCell::kReuseIdentifier);
+        if (auto p = ZMRPackage::objectForPrimaryKey(sections[ip.section][ip.row])) cell->updateWithPackage(*p);
+        PackageRow::hideSeparatorIfLast(cell, t, ip);
+        return cell;
+    }
+};
+
+TEST_F(PackageCellTest, RowsInATableHideTheLastSeparatorOfEachSection) {
+    std::vector<ZMRPackage> packages;
+    for (int i = 0; i < 5; ++i) packages.push_back(makePackage("com.test.row" + std::to_string(i), "Row " + std::to_string(i)));
+    store(packages);
+    CellList list;
+    list.sections = {{"com.test.row0", "com.test.row1", "com.test.row2"}, {"com.test.row3", "com.test.row4"}};
+    list.resize(390, 700);
+    list.show();
+    GuiTest::pump();
+    ASSERT_NE(list.table, nullptr);
+    const auto cells = list.table->visibleCells();
+    ASSERT_EQ(cells.size(), 5u);
+    for (auto* c : cells) {
+        auto ip = list.table->indexPathForCell(c);
+        ASSERT_TRUE(ip.has_value());
+        auto* cell = static_cast<PackageCell*>(c);
+        EXPECT_EQ(cell->height(), PackageRow::kRowHeight);
+        EXPECT_EQ(cell->packageIdentifier(), list.sections[ip->section][ip->row]);
+        const bool last = ip->row == static_cast<int>(list.sections[ip->section].size()) - 1;
+        EXPECT_EQ(cell->isSeparatorHidden(), last) << ip->section << "/" << ip->row;
+    }
+}
+
+TEST(LinesLabel, WrapsToThreeLinesAtMostAndElidesTheLast) {
+    LinesLabel label;
+    label.setText(QString("word ").repeated(200));
+    const int line = QFontMetrics(label.font()).lineSpacing();
+    label.resize(200, line * 10);
+    auto lines = label.visibleLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines.back().endsWith(QChar(0x2026)));
+    // Only what fits in the height is drawn.
+    label.resize(200, line + 2);
+    EXPECT_EQ(label.visibleLines().size(), 1);
+    label.setText("short");
+    label.resize(200, line * 10);
+    EXPECT_EQ(label.visibleLines(), QStringList{"short"});
+}
+
+}  // namespace

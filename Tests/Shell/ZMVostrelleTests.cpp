@@ -1,0 +1,299 @@
+// The application delegate: launch order, the window and its tabs, the
+// status display, app-wide alerts, theming and termination.
+#include <QTest>
+#include <filesystem>
+#include <thread>
+
+#include "Database/ZMRNotifications.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "ShellTestSupport.h"
+#include "TabPlaceholderViewController.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UITabBarController.h"
+#include "UserNotifications/UNUserNotificationCenter.h"
+#include "ZMAPTManager.h"
+#include "ZMFunctionTask.h"
+#include "ZMPipelineManager.h"
+#include "ZMTabBarStatusView.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using ShellTest::makePackage;
+
+class VostrelleTest : public ShellTest::Fixture {
+protected:
+    ZMVostrelle& launch() {
+        auto& d = ZMVostrelle::sharedVostrelle();
+        d.applicationDidFinishLaunching();
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
+        return d;
+    }
+    // Writes the queue mark of the packages from another thread, as the
+    // screens' bulk actions and the queue run do.
+    static void markQueuedOnAnotherThread(const std::vector<std::string>& ids, bool queued) {
+        std::thread([ids, queued] {
+            for (const auto& id : ids)
+                ZMRPackageManager::sharedPackageManager().packages().setPackage(id, queued, std::nullopt, 0);
+        }).join();
+    }
+};
+
+TEST_F(VostrelleTest, LaunchRunsEveryStepInOrderAndPreparesTheFiles) {
+    // Journal files without their database must not survive into the new one.
+    const std::string db = ZMPaths::databaseFile();
+    TestSupport::writeFile(db + "-wal", "stale");
+    TestSupport::writeFile(db + "-shm", "stale");
+
+    auto& d = launch();
+    EXPECT_EQ(d.completedLaunchSteps(), ZMVostrelle::launchStepNames());
+    const std::vector<std::string> expected = {
+        "shortcuts",          "exceptionLogger",     "outdatedDatabase", "applicationSupport",
+        "aptTree",            "database",            "dpkgStatus",       "platform",
+        "tweakCompatibility", "repositoryDirectory", "audioSession",     "notificationPermission",
+        "observers",          "darkMode",            "sourceRefresh",    "repair"};
+    EXPECT_EQ(ZMVostrelle::launchStepNames(), expected);
+
+    for (const char* dir : {"Downloads", "SourcesFiles", "ScreenshotsCache", "HomeCache", "IconCache", "APT"})
+        EXPECT_TRUE(fs::is_directory(ZMPaths::subdirectory(dir))) << dir;
+    EXPECT_TRUE(fs::exists(ZMPaths::preferencesFile()));
+    EXPECT_TRUE(fs::exists(ZMAPTManager::treePath() + "/apt.conf"));
+    EXPECT_TRUE(fs::exists(db));
+    EXPECT_FALSE(fs::exists(db + "-wal") && TestSupport::readFile(db + "-wal") == "stale");
+    EXPECT_EQ(prefs().integerForKey(VostrellePreferenceKey::Theme), 0);
+    EXPECT_TRUE(prefs().containsKey(VostrellePreferenceKey::Theme));
+    // A normal launch shows no alert.
+    EXPECT_EQ(d.alertCount(), 0);
+
+    // A second call does not launch twice.
+    d.applicationDidFinishLaunching();
+    EXPECT_EQ(d.completedLaunchSteps().size(), expected.size());
+}
+
+TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
+    auto& d = launch();
+    ASSERT_NE(d.window(), nullptr);
+    EXPECT_TRUE(d.window()->isVisible());
+    auto* tabs = d.tabBarController();
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(d.window()->rootViewController(), tabs);
+    ASSERT_EQ(tabs->viewControllers().size(), 5u);
+    const char* screens[] = {"FeaturedViewController", "CategoriesTableViewController", "ChangesViewController",
+                             "ManageViewController", "SearchViewController"};
+    const char* titles[] = {"Featured", "Sections", "Changes", "Manage", "Search"};
+    for (int i = 0; i < 5; ++i) {
+        auto* nav = dynamic_cast<UINavigationController*>(tabs->viewControllers()[i]);
+        ASSERT_NE(nav, nullptr) << i;
+        auto* root = dynamic_cast<TabPlaceholderViewController*>(nav->viewControllers().front());
+        ASSERT_NE(root, nullptr) << i;
+        EXPECT_EQ(root->screenName(), screens[i]);
+        EXPECT_EQ(tabs->itemFor(nav)->title(), titles[i]);
+        EXPECT_FALSE(tabs->itemFor(nav)->icon().isNull()) << i;
+    }
+    EXPECT_EQ(tabs->selectedIndex(), ZMVostrelle::FeaturedTab);
+    tabs->setSelectedIndex(ZMVostrelle::SearchTab);
+    EXPECT_EQ(dynamic_cast<UINavigationController*>(tabs->selectedViewController())->viewControllers().front()->title(),
+              "Search");
+}
+
+TEST_F(VostrelleTest, SectionsBadgeFollowsTheCategoriesRebuild) {
+    auto& d = launch();
+    auto updated = makePackage("com.test.u1", "U1");
+    updated.isInstalled = true;
+    updated.isUpdated = true;
+    updated.isHeld = false;
+    auto held = updated;
+    held.identifier = "com.test.u2";
+    held.isHeld = true;
+    auto second = updated;
+    second.identifier = "com.test.u3";
+    store({updated, held, second});
+    ZMRPackageManager::sharedPackageManager().packages().rebuildPackagesCategoriesCache();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab).has_value(); }));
+    EXPECT_EQ(d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab), std::optional<std::string>("2"));
+
+    NotificationCenter::defaultCenter().post(ZMRDoneRebuildingPackagesCacheNotification, {},
+                                             nlohmann::json{{ZMRUpdatesCountKey, 0}});
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab); }));
+}
+
+TEST_F(VostrelleTest, StatusDisplayCountsQueuedPackagesWrittenOnAnotherThread) {
+    auto& d = launch();
+    store({makePackage("com.test.q1", "Q1"), makePackage("com.test.q2", "Q2"), makePackage("com.test.q3", "Q3")});
+    auto* status = d.statusView();
+    ASSERT_NE(status, nullptr);
+    GuiTest::pump();
+    EXPECT_FALSE(status->isVisible());
+
+    markQueuedOnAnotherThread({"com.test.q1", "com.test.q2"}, true);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return status->isVisible() && status->queuedCount() == 2; }));
+    EXPECT_EQ(status->titleText(), "2 packages queued");
+    // It floats above the tab bar.
+    EXPECT_LE(status->geometry().bottom(), d.tabBarController()->tabBar()->geometry().top());
+
+    markQueuedOnAnotherThread({"com.test.q1"}, false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return status->queuedCount() == 1; }));
+    EXPECT_EQ(status->titleText(), "1 package queued");
+
+    markQueuedOnAnotherThread({"com.test.q2"}, false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return status->queuedCount() == 0; }));
+    EXPECT_FALSE(status->isVisible());
+}
+
+TEST_F(VostrelleTest, StatusDisplayShowsARunningTaskAndItsProgressAndOpensTheQueue) {
+    auto& d = launch();
+    auto* status = d.statusView();
+    std::atomic<bool> release{false};
+    auto task = ZMFunctionTask::make("test.status.task", ZMPipelineMisc, "Starting", [&](ZMFunctionTask& t) -> std::optional<ZMError> {
+        t.setStatus("Working on it");
+        t.setProgress(0.5);
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return std::nullopt;
+    });
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(task));
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        return status->isVisible() && status->detailText() == "Working on it" && status->progress() == 0.5;
+    }));
+    EXPECT_EQ(status->runningTaskCount(), 1u);
+    EXPECT_EQ(status->titleText(), "1 task running");
+
+    QTest::mouseClick(status, Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
+    EXPECT_EQ(topPopup()->titleLbl()->text(), "Queue");
+
+    release = true;
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return status->runningTaskCount() == 0; }, std::chrono::seconds(10)));
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_FALSE(status->progress().has_value());
+    // A successful task shows no error (the queue summary is no alert).
+    EXPECT_EQ(d.alertCount(), 0);
+}
+
+TEST_F(VostrelleTest, FailedTaskShowsItsErrorAsPopupOrNotification) {
+    auto& d = launch();
+    auto failing = ZMFunctionTask::make("test.fail.1", ZMPipelineMisc, "Failing", [](ZMFunctionTask&) -> std::optional<ZMError> {
+        return ZMError::make(ZMError::CommandFailed, "dpkg said no");
+    });
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(failing));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }, std::chrono::seconds(10)));
+    EXPECT_EQ(topPopup()->titleLbl()->text(), "Error");
+    EXPECT_EQ(topPopup()->messageLbl()->text().toStdString(), ZMError::make(ZMError::CommandFailed).localizedDescription());
+    EXPECT_EQ(topPopup()->closeBtn()->text(), "OK");
+    QTest::mouseClick(topPopup()->closeBtn(), Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() == nullptr; }));
+
+    // A cancelled task is no error.
+    auto cancelled = ZMFunctionTask::make("test.cancel", ZMPipelineMisc, "Cancel me", [](ZMFunctionTask& t) -> std::optional<ZMError> {
+        while (!t.isCancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return std::nullopt;
+    });
+    cancelled->setCancellable(true);
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(cancelled));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMPipelineManager::sharedManager().isTaskLive("test.cancel"); }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMPipelineManager::sharedManager().cancelTask("test.cancel"); }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !ZMPipelineManager::sharedManager().isTaskLive("test.cancel"); }));
+    GuiTest::pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(topPopup(), nullptr);
+    EXPECT_EQ(d.alertCount(), 1);
+
+    // With notifications instead of alerts: a banner, no popup.
+    prefs().setValue(VostrellePreferenceKey::ShowNotificationsInsteadOfErrorAlerts, true);
+    QString shown;
+    auto connection = QObject::connect(&UNUserNotificationCenter::current(), &UNUserNotificationCenter::notificationShown,
+                                       [&](const QString& id) { shown = id; });
+    auto failingAgain = ZMFunctionTask::make("test.fail.2", ZMPipelineMisc, "Failing", [](ZMFunctionTask&) -> std::optional<ZMError> {
+        return ZMError::make(ZMError::NoNetwork);
+    });
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(failingAgain));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.alertCount() == 2; }, std::chrono::seconds(10)));
+    EXPECT_EQ(d.lastAlertMessage(), ZMError::make(ZMError::NoNetwork).localizedDescription());
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return !shown.isEmpty(); }));
+    EXPECT_EQ(topPopup(), nullptr);
+    QObject::disconnect(connection);
+}
+
+TEST_F(VostrelleTest, SetupBackupDoneShowsItsTitleAndMessage) {
+    launch();
+    NotificationCenter::defaultCenter().post(kVostrelleSetupBackupDoneNotification, {},
+                                             nlohmann::json{{"title", "Vostrelle Setup Backup"}, {"message", "Saved 12 sources."}});
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
+    EXPECT_EQ(topPopup()->titleLbl()->text(), "Vostrelle Setup Backup");
+    EXPECT_EQ(topPopup()->messageLbl()->text(), "Saved 12 sources.");
+    EXPECT_EQ(topPopup()->closeBtn()->text(), "OK");
+    EXPECT_TRUE(topPopup()->otherBtn()->isHidden());
+}
+
+TEST_F(VostrelleTest, UnreadableDatabaseIsResetWithAnAlert) {
+    std::string garbage(4096, 'x');
+    TestSupport::writeFile(ZMPaths::databaseFile(), "this is not a database\n" + garbage);
+    auto& d = launch();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
+    EXPECT_EQ(topPopup()->titleLbl()->text(), "Database Reset");
+    // The new database works.
+    store({makePackage("com.test.after", "After reset")});
+    EXPECT_TRUE(ZMRPackage::objectForPrimaryKey("com.test.after").has_value());
+    EXPECT_EQ(d.alertCount(), 1);
+}
+
+TEST_F(VostrelleTest, ThemeAndBarPreferencesApplyLive) {
+    auto& d = launch();
+    EXPECT_EQ(ZMPaletteManager::sharedManager().activeStyle(), 0);
+    prefs().setValue(VostrellePreferenceKey::Theme, 3);
+    prefs().setValue(VostrellePreferenceKey::PrefersLargeTitles, false);
+    NotificationCenter::defaultCenter().post(kZMAppearanceSettingsChangedNotification);
+    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == 3; }));
+    EXPECT_FALSE(UINavigationController::prefersLargeTitles());
+    // The tab bar takes the new palette's colour.
+    const QImage shot = d.window()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() - 3), ZMPalette(3).foregroundColor());
+
+    prefs().setValue(VostrellePreferenceKey::Theme, 0);
+    prefs().setValue(VostrellePreferenceKey::PrefersLargeTitles, true);
+    NotificationCenter::defaultCenter().post(kZMAppearanceSettingsChangedNotification);
+    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == 0; }));
+    EXPECT_TRUE(UINavigationController::prefersLargeTitles());
+}
+
+TEST_F(VostrelleTest, TerminationClearsQueueMarksAndStoresTheVisit) {
+    auto& d = launch();
+    auto a = makePackage("com.test.t1", "T1");
+    a.isInTheQueue = true;
+    a.queueOperation = ZMRQueueOperationInstall;
+    auto b = makePackage("com.test.t2", "T2");
+    b.isInTheQueue = true;
+    b.queueOperation = ZMRQueueOperationInstall;
+    b.queuedVersion = "1.2";
+    store({a, b, makePackage("com.test.t3", "T3")});
+    const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
+    d.applicationWillTerminate();
+    EXPECT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1").count(), 0u);
+    EXPECT_EQ(fetch("com.test.t2").queuedVersion, "");
+    EXPECT_EQ(fetch("com.test.t2").queueOperation.value_or(-1), 0);
+    // Stored on disk, not only in memory.
+    VostrellePersistentPreferences::resetForTesting();
+    auto visit = prefs().dateForKey(VostrellePreferenceKey::LastVisitDate);
+    ASSERT_TRUE(visit.has_value());
+    EXPECT_GE(*visit, before);
+}
+
+TEST_F(VostrelleTest, PresentingGoesOnTopOfThePresentedScreen) {
+    auto& d = launch();
+    auto* first = new ErrorViewController;
+    first->showWithTitle("First", std::nullopt, 1, "OK");
+    d.presentViewController(first);
+    ASSERT_EQ(topPopup(), first);
+    auto* second = new ErrorViewController;
+    second->showWithTitle("Second", std::nullopt, 1, "OK");
+    d.presentViewController(second);
+    EXPECT_EQ(topPopup(), second);
+    EXPECT_EQ(second->presentingViewController(), first);
+
+    d.shareAlertWithItems({QString("https://repo.example/")}, std::string("All Sources"));
+    auto* sheet = dynamic_cast<UIActivityViewController*>(d.window()->topPresentedViewController());
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->combinedText(), "https://repo.example/");
+    EXPECT_EQ(sheet->presentingViewController(), second);
+}
+
+}  // namespace
