@@ -201,7 +201,9 @@ PackageCell::PackageCell(const QString& reuseIdentifier, QWidget* parent)
     ui_->nameLbl->setTextFormat(Qt::PlainText);
     ui_->subinfoLbl->setTextFormat(Qt::PlainText);
     ui_->versionLbl->setTextFormat(Qt::PlainText);
-    ui_->nameLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Long names give way to the version and the indicators (clipped, never overlapping).
+    ui_->nameLbl->setMinimumWidth(1);
+    ui_->versionLbl->setMinimumWidth(1);
     ui_->subinfoLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ui_->descriptionLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
     ui_->installOrQueueStatusImageView->hide();
