@@ -77,7 +77,9 @@ void ZMTabBarStatusView::taskQueued(const Notification& n) {
     const auto& info = n.userInfo;
     if (!info.is_object() || !info.contains("taskID")) return;
     const std::string id = info.value("taskID", "");
-    if (find(id)) return;
+    // The notice hops to the main thread after the task was queued: a quick
+    // task may have finished (and its finished notice gone by) meanwhile.
+    if (find(id) || !ZMPipelineManager::sharedManager().isTaskLive(id)) return;
     TaskState t;
     t.taskID = id;
     t.title = info.value("title", "");
@@ -93,6 +95,7 @@ void ZMTabBarStatusView::taskChanged(const Notification& n, bool progressOnly) {
     TaskState* t = find(id);
     if (!t) {
         // A status can overtake the queued notice of its own task.
+        if (!ZMPipelineManager::sharedManager().isTaskLive(id)) return;
         tasks_.push_back({id, "", "", 0});
         t = &tasks_.back();
     }

@@ -170,6 +170,21 @@ TEST_F(VostrelleTest, StatusDisplayShowsARunningTaskAndItsProgressAndOpensTheQue
     EXPECT_EQ(d.alertCount(), 0);
 }
 
+TEST_F(VostrelleTest, LateNoticesOfFinishedTasksLeaveNoStaleStatus) {
+    auto& d = launch();
+    auto* status = d.statusView();
+    // The queued notice hops to the main thread after the task was queued, so
+    // a quick task can be over (finished notice delivered) when it arrives;
+    // likewise a last status line. Neither may bring back a task that is gone.
+    auto& center = NotificationCenter::defaultCenter();
+    const nlohmann::json info = {{"taskID", "test.gone"}, {"pipelineID", ZMPipelineMisc}, {"status", "Late"}};
+    center.post(ZMPipelineTaskQueuedNotification, {}, info);
+    center.post(ZMPipelineTaskStatusNotification, {}, info);
+    GuiTest::pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(status->runningTaskCount(), 0u);
+    EXPECT_FALSE(status->isVisible());
+}
+
 TEST_F(VostrelleTest, FailedTaskShowsItsErrorAsPopupOrNotification) {
     auto& d = launch();
     auto failing = ZMFunctionTask::make("test.fail.1", ZMPipelineMisc, "Failing", [](ZMFunctionTask&) -> std::optional<ZMError> {
