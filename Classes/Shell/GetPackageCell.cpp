@@ -68,9 +68,7 @@ void GetPackageCell::observe(const std::string& identifier) {
 void GetPackageCell::updateWithPackage(const ZMRPackage& package) {
     setPackageIdentifier(package.identifier);
     ui_->nameLbl->setText(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
-    QPalette pal = ui_->nameLbl->palette();
-    pal.setColor(QPalette::WindowText, PackageRow::nameColor(package));
-    ui_->nameLbl->setPalette(pal);
+    PackageRow::setTextColor(ui_->nameLbl, PackageRow::nameColor(package));
     ui_->subinfoLbl->setText(QString::fromStdString(PackageRow::subinfoText(package)));
     updateButtonTitleWithPackage(package, showsPaidLabel_);
     updatePackageIcon();

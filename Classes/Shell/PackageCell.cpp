@@ -79,6 +79,14 @@ QColor nameColor(const ZMRPackage& package) {
     return package.isFree() ? palette.primaryTextColor() : palette.paidTextColor();
 }
 
+void setTextColor(QLabel* label, const QColor& color) {
+    if (!label) return;
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+    label->setStyleSheet(QStringLiteral("color: %1;").arg(color.name(QColor::HexArgb)));
+}
+
 std::string displayMaintainer(const std::string& maintainer) {
     const auto lt = maintainer.find('<');
     if (lt == std::string::npos || lt == 0) return maintainer;
@@ -263,9 +271,7 @@ void PackageCell::updateWithPackage(const ZMRPackage& package) {
     setPackageIdentifier(package.identifier);
 
     ui_->nameLbl->setText(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
-    QPalette pal = ui_->nameLbl->palette();
-    pal.setColor(QPalette::WindowText, PackageRow::nameColor(package));
-    ui_->nameLbl->setPalette(pal);
+    PackageRow::setTextColor(ui_->nameLbl, PackageRow::nameColor(package));
 
     ui_->versionLbl->setText(QString::fromStdString(package.version));
     ui_->versionLbl->setVisible(!prefs.boolForKey(K::HidePackageVersion) && !package.version.empty());

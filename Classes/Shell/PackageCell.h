@@ -51,6 +51,9 @@ bool hasBundledImage(const std::string& imageName);
 QPixmap roundedIcon(const QPixmap& source, int side);
 
 QColor nameColor(const ZMRPackage& package);
+// Puts a text colour on a label; a style sheet, since the application's style
+// sheet would paint over a palette colour.
+void setTextColor(QLabel* label, const QColor& color);
 // The source's name or the maintainer, by the preference.
 std::string subinfoText(const ZMRPackage& package);
 // "Jane Doe <jane@example.com>" shows as "Jane Doe".

@@ -16,6 +16,18 @@ namespace {
 
 using ShellTest::makePackage;
 
+// Pixels of the rendered label close to `color` (anti-aliased text has few exact ones).
+int pixelsNear(QWidget* w, const QColor& color) {
+    const QImage image = w->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - color.red()) + std::abs(c.green() - color.green()) + std::abs(c.blue() - color.blue()) < 40) ++n;
+        }
+    return n;
+}
+
 class PackageCellTest : public ShellTest::Fixture {};
 
 TEST_F(PackageCellTest, NameColourFollowsThePrice) {
@@ -28,15 +40,27 @@ TEST_F(PackageCellTest, NameColourFollowsThePrice) {
     const ZMPalette palette = ZMPaletteManager::sharedManager().palette();
     ASSERT_NE(palette.primaryTextColor(), palette.paidTextColor());
 
+    // As in the application: its style sheet is on.
+    ZMPaletteManager::sharedManager().applyToApplication();
     PackageCell cell;
     GetPackageCell getCell;
-    for (const auto& [package, expected] : std::vector<std::pair<ZMRPackage, QColor>>{
-             {free, palette.primaryTextColor()}, {zero, palette.primaryTextColor()}, {paid, palette.paidTextColor()}}) {
+    cell.resize(390, 70);
+    getCell.resize(390, 70);
+    cell.show();
+    getCell.show();
+    for (const auto& [package, expected, other] : std::vector<std::tuple<ZMRPackage, QColor, QColor>>{
+             {free, palette.primaryTextColor(), palette.paidTextColor()},
+             {zero, palette.primaryTextColor(), palette.paidTextColor()},
+             {paid, palette.paidTextColor(), palette.primaryTextColor()}}) {
         cell.updateWithPackage(package);
         getCell.updateWithPackage(package);
-        EXPECT_EQ(cell.nameLbl()->palette().color(QPalette::WindowText), expected) << package.identifier;
-        EXPECT_EQ(getCell.nameLbl()->palette().color(QPalette::WindowText), expected) << package.identifier;
+        GuiTest::pump(std::chrono::milliseconds(10));
         EXPECT_EQ(cell.nameLbl()->text().toStdString(), package.name);
+        // What is painted, not only what was asked for.
+        for (QLabel* label : {cell.nameLbl(), getCell.nameLbl()}) {
+            EXPECT_GT(pixelsNear(label, expected), 10) << package.identifier;
+            EXPECT_EQ(pixelsNear(label, other), 0) << package.identifier;
+        }
     }
     // The paid label shows the price; without it the button reads GET.
     getCell.updateButtonTitleWithPackage(paid, true);

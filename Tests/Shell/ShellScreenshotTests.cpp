@@ -100,6 +100,7 @@ TEST_F(ShellScreenshot, MainWindowWithPackageRowsAndTheQueue) {
     auto barometer = makePackage("com.example.barometer", "Barometer Pro");
     barometer.maintainer = "Marta Ruiz <marta@example.com>";
     barometer.price = "$1.99";
+    barometer.Description = "Air pressure and altitude in the status bar.";
     barometer.category = "Applications";
     auto tidy = makePackage("com.example.tidy", "Tidy Folders");
     tidy.maintainer = "Oskar Berg";
@@ -149,6 +150,18 @@ TEST_F(ShellScreenshot, MainWindowWithPackageRowsAndTheQueue) {
     // The status pill is painted in the tint colour above the tab bar.
     const QPoint inWindow = status->mapTo(d.window(), status->rect().topLeft()) + QPoint(12, status->height() / 2);
     EXPECT_EQ(image.pixelColor(inWindow), ZMPaletteManager::sharedManager().palette().tintColor());
+
+    // The same window after switching to the pure black style in the settings.
+    prefs().setValue(VostrellePreferenceKey::Theme, ZMPalette::PureBlack);
+    NotificationCenter::defaultCenter().post(kZMAppearanceSettingsChangedNotification);
+    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == ZMPalette::PureBlack; }));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    const ZMPalette dark(ZMPalette::PureBlack);
+    auto* row = dynamic_cast<PackageCell*>(screen->table->cellForRow({1, 0}));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->nameLbl()->palette().color(QPalette::WindowText), dark.primaryTextColor());
+    const QImage darkImage = d.window()->grab().toImage();
+    ASSERT_TRUE(darkImage.save(VOSTRELLE_SCREENSHOT_DIR "/shell-main-dark.png"));
 }
 
 }  // namespace
