@@ -1,9 +1,12 @@
 #include "PackageCell.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QTextLayout>
 #include <mutex>
 
@@ -66,12 +69,35 @@ QPixmap roundedIcon(const QPixmap& source, int side) {
 
 QPixmap iconForPackage(const std::string& identifier, int side) {
     auto& packages = ZMRPackageManager::sharedPackageManager().packages();
-    QPixmap source;
-    if (auto path = packages.iconPath(identifier); path && QFile::exists(QString::fromStdString(*path)))
-        source.load(QString::fromStdString(*path));
-    if (source.isNull()) source = bundledImage(packages.getCategoryIconForIdentifier(identifier), side);
-    if (source.isNull()) source = bundledImage("Categories/Default", side);
-    return roundedIcon(source, side);
+    // Rows are drawn again and again while lists scroll: decoded and rounded
+    // icons are cached, keyed by the file and its modification time so that a
+    // downloaded replacement shows at once.
+    if (auto path = packages.iconPath(identifier)) {
+        const QFileInfo file(QString::fromStdString(*path));
+        if (file.exists()) {
+            const QString key = QStringLiteral("pkgicon:%1:%2:%3")
+                                    .arg(file.filePath())
+                                    .arg(file.lastModified().toMSecsSinceEpoch())
+                                    .arg(side);
+            QPixmap cached;
+            if (QPixmapCache::find(key, &cached)) return cached;
+            // QImage: QPixmap's own file cache goes by whole seconds.
+            const QPixmap source = QPixmap::fromImage(QImage(file.filePath()));
+            if (!source.isNull()) {
+                QPixmap rounded = roundedIcon(source, side);
+                QPixmapCache::insert(key, rounded);
+                return rounded;
+            }
+        }
+    }
+    std::string name = packages.getCategoryIconForIdentifier(identifier);
+    if (!hasBundledImage(name)) name = "Categories/Default";
+    const QString key = QStringLiteral("caticon:%1:%2").arg(QString::fromStdString(name)).arg(side);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached)) return cached;
+    QPixmap rounded = roundedIcon(bundledImage(name, side), side);
+    QPixmapCache::insert(key, rounded);
+    return rounded;
 }
 
 QColor nameColor(const ZMRPackage& package) {

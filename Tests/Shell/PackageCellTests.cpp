@@ -213,6 +213,14 @@ TEST_F(PackageCellTest, IconFromCacheFileElseCategoryImageWithRoundedCorners) {
     EXPECT_EQ(shown.pixelColor(0, 0).alpha(), 0);
     EXPECT_EQ(shown.pixelColor(2, 26).alpha(), 255);
 
+    // A new icon file (a download finished) replaces the cached picture.
+    QImage blue(64, 64, QImage::Format_ARGB32);
+    blue.fill(Qt::blue);
+    ASSERT_TRUE(blue.save(QString::fromStdString(cached.iconPath())));
+    std::filesystem::last_write_time(cached.iconPath(), std::filesystem::last_write_time(cached.iconPath()) + std::chrono::seconds(5));
+    cell.updatePackageIcon();
+    EXPECT_EQ(cell.iconView()->pixmap().toImage().pixelColor(26, 26), QColor(Qt::blue));
+
     cell.updateWithPackage(category);
     QImage themed = cell.iconView()->pixmap().toImage();
     const QImage expected = PackageRow::roundedIcon(PackageRow::bundledImage("Categories/Themes", 52), 52).toImage();
