@@ -194,8 +194,9 @@ void ZMVostrelle::openDatabase() {
         ZMLOG("database {} open{}", realm->path(), databaseWasReset_ ? " (reset)" : "");
     } catch (const std::exception& e) {
         ZMLOG("cannot open the database: {}", e.what());
-        Dispatch::main([this, what = std::string(e.what())] {
-            showAlert(L("Error"), L("The package database could not be opened.") + "\n" + what);
+        QPointer<ZMVostrelle> self(this);
+        Dispatch::main([self, what = std::string(e.what())] {
+            if (self) self->showAlert(L("Error"), L("The package database could not be opened.") + "\n" + what);
         });
     }
 }

@@ -251,6 +251,20 @@ TEST_F(VostrelleTest, UnreadableDatabaseIsResetWithAnAlert) {
     EXPECT_EQ(d.alertCount(), 1);
 }
 
+TEST_F(VostrelleTest, ADatabaseThatCannotBeOpenedIsReportedAndTheWindowStillComesUp) {
+    // A directory with contents where the database file belongs: it can be
+    // neither opened nor replaced.
+    TestSupport::writeFile(ZMPaths::databaseFile() + "/keep", "x");
+    auto& d = launch();
+    EXPECT_EQ(d.completedLaunchSteps(), ZMVostrelle::launchStepNames());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
+    EXPECT_EQ(topPopup()->titleLbl()->text(), "Error");
+    EXPECT_TRUE(topPopup()->messageLbl()->text().startsWith("The package database could not be opened."));
+    EXPECT_TRUE(d.window()->isVisible());
+    EXPECT_EQ(d.tabBarController()->viewControllers().size(), 5u);
+    EXPECT_FALSE(d.statusView()->isVisible());
+}
+
 TEST_F(VostrelleTest, ThemeAndBarPreferencesApplyLive) {
     auto& d = launch();
     EXPECT_EQ(ZMPaletteManager::sharedManager().activeStyle(), 0);
