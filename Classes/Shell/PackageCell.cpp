@@ -1,3 +1,6 @@
+// Before any Qt header: a parser behind it has a member named like Qt's emit keyword.
+#include "ZMPackageOperations.h"
+
 #include "PackageCell.h"
 
 #include <QDateTime>
@@ -32,7 +35,7 @@ bool preference(const char* key) { return VostrellePersistentPreferences::shared
 bool safeImageName(const std::string& name) { return !name.empty() && name.find("..") == std::string::npos; }
 }  // namespace
 
-std::string queueStateNotificationName(const std::string& identifier) { return kQueueStateNotificationPrefix + identifier; }
+std::string queueStateNotificationName(const std::string& identifier) { return ZMQueueStateNotificationPrefix + identifier; }
 
 bool hasBundledImage(const std::string& imageName) {
     if (!safeImageName(imageName)) return false;

@@ -38,7 +38,7 @@ class PackageCell;
 namespace PackageRow {
 inline constexpr int kRowHeight = 70;
 inline constexpr double kIconCornerRatio = 0.2237;
-inline const std::string kQueueStateNotificationPrefix = "UpdateQueueStateNotification-";
+// "UpdateQueueStateNotification-" + identifier (ZMPackageOperations posts it).
 std::string queueStateNotificationName(const std::string& identifier);
 
 // The row's icon: the package's cached icon file when there is one, else the

@@ -1,5 +1,6 @@
 // Before any Qt header: the parser behind it has a member named like Qt's emit keyword.
 #include "ZMDpkgStatus.h"
+#include "ZMPackageOperations.h"
 
 #include "ZMVostrelle.h"
 
@@ -38,6 +39,7 @@ namespace K = VostrellePreferenceKey;
 struct ZMVostrelle::Pending {
     std::atomic<bool> aptTreeDone{false};
     std::atomic<bool> repairDone{false};
+    std::atomic<bool> statusScanDone{false};
 };
 
 namespace {
@@ -104,7 +106,9 @@ ZMTabBarStatusView* ZMVostrelle::statusView() const { return status_; }
 
 void ZMVostrelle::step(const char* name) { completedSteps_.emplace_back(name); }
 
-bool ZMVostrelle::backgroundLaunchWorkDone() const { return pending_->aptTreeDone && pending_->repairDone; }
+bool ZMVostrelle::backgroundLaunchWorkDone() const {
+    return pending_->aptTreeDone && pending_->statusScanDone && pending_->repairDone;
+}
 
 // ---- launch -------------------------------------------------------------------------------
 
@@ -203,14 +207,25 @@ void ZMVostrelle::openDatabase() {
 
 void ZMVostrelle::scanDpkgStatus() {
     step("dpkgStatus");
-    auto scan = ZMDpkgStatus::read();
-    if (!scan) {
-        ZMLOG("dpkg status: {}", scan.error ? scan.error->debugDescription() : "unreadable");
-        return;
-    }
-    size_t installed = 0;
-    for (const auto& p : scan.value->packages) installed += p.installed ? 1 : 0;
-    ZMLOG("dpkg status: {} packages, {} installed", scan.value->packages.size(), installed);
+    // Reading the status and writing every record is too slow for the main
+    // thread with tens of thousands of packages; lists follow the records'
+    // change notifications.
+    auto pending = pending_;
+    Dispatch::defaultQueue([pending] {
+        try {
+            auto scan = ZMPackageOperations::rescanInstalledState();
+            if (!scan) {
+                ZMLOG("dpkg status: {}", scan.error ? scan.error->debugDescription() : "unreadable");
+            } else {
+                size_t installed = 0;
+                for (const auto& p : scan.value->packages) installed += p.installed ? 1 : 0;
+                ZMLOG("dpkg status: {} packages, {} installed", scan.value->packages.size(), installed);
+            }
+        } catch (const std::exception& e) {
+            ZMLOG("dpkg status scan failed: {}", e.what());
+        }
+        pending->statusScanDone = true;
+    });
 }
 
 void ZMVostrelle::logPlatform() {
@@ -311,18 +326,13 @@ void ZMVostrelle::repairPartiallyInstalledPackages() {
     step("repair");
     auto pending = pending_;
     QPointer<ZMVostrelle> self(this);
-    Dispatch::backgroundQueue([pending, self] {
-        if (ZMAPTManager::needsRepair()) {
-            ZMLOG("repairing partially installed packages");
-            auto result = ZMAPTManager::repairIfNeeded();
-            if (!result && result.error) {
-                const std::string message = result.error->localizedDescription();
-                Dispatch::main([self, message] {
-                    if (self) self->showAlert(L("Error"), message);
-                });
-            }
-        }
+    ZMPackageOperations::repairAtLaunch([pending, self](ZMResult<bool> result) {
         pending->repairDone = true;
+        if (result.ok()) {
+            if (*result.value) ZMLOG("repaired partially installed packages");
+            return;
+        }
+        if (self && result.error) self->showAlert(L("Error"), result.error->localizedDescription());
     });
 }
 
@@ -450,7 +460,7 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
         button->setText(QString::fromStdString(
             packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt)));
     }
-    NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName(identifier));
+    ZMPackageOperations::postQueueStateChanged({identifier});
 }
 
 void ZMVostrelle::presentQueue() {

@@ -71,6 +71,20 @@ TEST_F(VostrelleTest, LaunchRunsEveryStepInOrderAndPreparesTheFiles) {
     EXPECT_EQ(d.completedLaunchSteps().size(), expected.size());
 }
 
+TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkg) {
+    TestSupport::writeFile(env.targetRoot() + "/var/lib/dpkg/status",
+                           "Package: com.test.here\nStatus: install ok installed\nVersion: 1.2\nArchitecture: all\n\n");
+    auto here = makePackage("com.test.here", "Here");
+    auto gone = makePackage("com.test.gone", "Gone");
+    gone.isInstalled = true;
+    gone.installedVersion = "0.9";
+    store({here, gone});
+    launch();
+    EXPECT_TRUE(fetch("com.test.here").isInstalled.value_or(false));
+    EXPECT_EQ(fetch("com.test.here").installedVersion, "1.2");
+    EXPECT_FALSE(fetch("com.test.gone").isInstalled.value_or(true));
+}
+
 TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
     auto& d = launch();
     ASSERT_NE(d.window(), nullptr);
