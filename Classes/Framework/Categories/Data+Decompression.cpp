@@ -74,7 +74,7 @@ struct Decompressor::Impl {
     virtual std::optional<ZMError> finish(const Sink& sink) = 0;
 
     // Hands output on, enforcing the cap.
-    std::optional<ZMError> emit(const char* data, size_t length, const Sink& sink) {
+    std::optional<ZMError> deliverOutput(const char* data, size_t length, const Sink& sink) {
         if (length == 0) return std::nullopt;
         if (limit > 0 && total + length > limit)
             return failure("output exceeds the limit of " + std::to_string(limit) + " bytes");
@@ -93,7 +93,7 @@ namespace {
 struct Stored : Decompressor::Impl {
     using Impl::Impl;
     std::optional<ZMError> feed(std::string_view input, const Decompressor::Sink& sink) override {
-        return emit(input.data(), input.size(), sink);
+        return deliverOutput(input.data(), input.size(), sink);
     }
     std::optional<ZMError> finish(const Decompressor::Sink&) override { return std::nullopt; }
 };
@@ -122,7 +122,7 @@ struct Gzip : Decompressor::Impl {
             z.next_out = reinterpret_cast<Bytef*>(buffer.data());
             z.avail_out = static_cast<uInt>(buffer.size());
             int ret = inflate(&z, Z_NO_FLUSH);
-            if (auto e = emit(buffer.data(), buffer.size() - z.avail_out, sink)) return e;
+            if (auto e = deliverOutput(buffer.data(), buffer.size() - z.avail_out, sink)) return e;
             if (ret == Z_STREAM_END) {
                 ended = true;
             } else if (ret == Z_BUF_ERROR) {
@@ -136,7 +136,7 @@ struct Gzip : Decompressor::Impl {
             z.next_out = reinterpret_cast<Bytef*>(buffer.data());
             z.avail_out = static_cast<uInt>(buffer.size());
             int ret = inflate(&z, Z_NO_FLUSH);
-            if (auto e = emit(buffer.data(), buffer.size() - z.avail_out, sink)) return e;
+            if (auto e = deliverOutput(buffer.data(), buffer.size() - z.avail_out, sink)) return e;
             if (ret == Z_STREAM_END) ended = true;
             else if (ret != Z_OK && ret != Z_BUF_ERROR) return failure(std::string("gzip: ") + (z.msg ? z.msg : "data error"));
         }
@@ -181,7 +181,7 @@ struct Bzip2 : Decompressor::Impl {
             s.avail_out = static_cast<unsigned>(buffer.size());
             int ret = BZ2_bzDecompress(&s);
             size_t produced = buffer.size() - s.avail_out;
-            if (auto e = emit(buffer.data(), produced, sink)) return e;
+            if (auto e = deliverOutput(buffer.data(), produced, sink)) return e;
             if (ret == BZ_STREAM_END) {
                 ended = true;
                 continue;
@@ -220,7 +220,7 @@ struct LZMA : Decompressor::Impl {
             s.avail_out = buffer.size();
             lzma_ret ret = lzma_code(&s, action);
             size_t produced = buffer.size() - s.avail_out;
-            if (auto e = emit(buffer.data(), produced, sink)) return e;
+            if (auto e = deliverOutput(buffer.data(), produced, sink)) return e;
             if (ret == LZMA_STREAM_END) {
                 ended = true;
                 if (s.avail_in > 0) return failure("lzma: trailing garbage after the compressed data");

@@ -112,7 +112,7 @@ size_t ZMControlParser::forEachStanza(std::string_view text, const Callback& cal
     return parser.count_;
 }
 
-bool ZMControlParser::emit(std::string_view raw) {
+bool ZMControlParser::deliverStanza(std::string_view raw) {
     std::vector<ZMControlField>& fields = stanza_.fields_;
     if (fields.empty()) return true;  // only comments
     // Multi-line values of CRLF text keep their "\r\n" in the buffer; give
@@ -163,7 +163,7 @@ size_t ZMControlParser::parse(std::string_view text, bool atEnd) {
 
         if (end == pos) {  // blank line: closes the stanza
             if (stanzaStart != none) {
-                const bool more = emit(text.substr(stanzaStart, pos - stanzaStart));
+                const bool more = deliverStanza(text.substr(stanzaStart, pos - stanzaStart));
                 fields.clear();
                 crFields_.clear();
                 stanzaStart = none;
@@ -199,7 +199,7 @@ size_t ZMControlParser::parse(std::string_view text, bool atEnd) {
     }
 
     if (atEnd) {
-        if (stanzaStart != none) emit(text.substr(stanzaStart, n - stanzaStart));
+        if (stanzaStart != none) deliverStanza(text.substr(stanzaStart, n - stanzaStart));
         fields.clear();
         crFields_.clear();
         return n;

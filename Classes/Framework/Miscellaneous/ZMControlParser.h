@@ -107,7 +107,7 @@ private:
     // Parses complete stanzas of text; when !atEnd, stops before a stanza not
     // yet closed by a blank line. Returns the bytes consumed.
     size_t parse(std::string_view text, bool atEnd);
-    bool emit(std::string_view raw);
+    bool deliverStanza(std::string_view raw);
 
     Callback callback_;
     ZMControlStanza stanza_;
