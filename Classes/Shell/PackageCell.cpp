@@ -1,4 +1,3 @@
-// Before any Qt header: a parser behind it has a member named like Qt's emit keyword.
 #include "ZMPackageOperations.h"
 
 #include "PackageCell.h"

@@ -1,4 +1,3 @@
-// Before any Qt header: the parser behind it has a member named like Qt's emit keyword.
 #include "ZMDpkgStatus.h"
 #include "ZMPackageOperations.h"
 
