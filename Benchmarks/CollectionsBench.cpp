@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <random>
 
+#include "BenchPackages.h"
 #include "Database/ZMRDeveloper.h"
 #include "Database/ZMRDevelopers.h"
 #include "Database/ZMRPackages.h"
@@ -19,8 +20,6 @@
 
 namespace {
 
-constexpr size_t kPackages = 63440;
-const char* kIndex = "/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-amd64_Packages.lz4";
 
 // Fills the states a refreshed database has: some installed, updated, held,
 // new versions, compatibility verdicts, update dates over a week.
@@ -36,61 +35,6 @@ void decorate(ZMRPackage& p, size_t i) {
     p.hasNewVersion = i % 7 == 0;
 }
 
-std::vector<ZMRPackage> readDebianIndex() {
-    std::vector<ZMRPackage> out;
-    if (!std::filesystem::exists(kIndex)) return out;
-    FILE* pipe = popen((std::string("/usr/lib/apt/apt-helper cat-file '") + kIndex + "' 2>/dev/null").c_str(), "r");
-    if (!pipe) return out;
-    ZMRPackage current;
-    char* line = nullptr;
-    size_t capacity = 0;
-    ssize_t length;
-    auto flush = [&] {
-        if (!current.identifier.empty()) {
-            decorate(current, out.size());
-            out.push_back(std::move(current));
-        }
-        current = ZMRPackage();
-    };
-    while ((length = getline(&line, &capacity, pipe)) > 0) {
-        std::string l(line, static_cast<size_t>(length));
-        if (!l.empty() && l.back() == '\n') l.pop_back();
-        if (l.empty()) {
-            flush();
-            continue;
-        }
-        auto colon = l.find(": ");
-        if (colon == std::string::npos || l[0] == ' ') continue;
-        std::string key = l.substr(0, colon), value = l.substr(colon + 2);
-        if (key == "Package") current.identifier = value;
-        else if (key == "Version") current.version = value;
-        else if (key == "Section") current.category = value;
-        else if (key == "Maintainer") current.maintainer = value;
-        else if (key == "Description") current.Description = value;
-    }
-    flush();
-    free(line);
-    pclose(pipe);
-    return out;
-}
-
-std::vector<ZMRPackage> syntheticPackages() {
-    static const char* sections[] = {"libs", "python", "utils", "devel", "doc", "fonts", "net", "x11", "admin",
-                                     "text", "web", "games", "graphics", "sound", "science", "misc"};
-    std::mt19937 random(42);
-    std::vector<ZMRPackage> out;
-    for (size_t i = 0; i < kPackages; ++i) {
-        ZMRPackage p;
-        p.identifier = "synthetic-package-" + std::to_string(i);
-        p.version = "1." + std::to_string(i % 17);
-        p.category = sections[random() % 16];
-        p.maintainer = "Maintainer " + std::to_string(i % 900) + " <m" + std::to_string(i % 900) + "@example.org>";
-        decorate(p, i);
-        out.push_back(std::move(p));
-    }
-    return out;
-}
-
 size_t packageCount = 0;
 
 // One populated database for every benchmark of the run.
@@ -98,8 +42,8 @@ void populate() {
     static bool done = [] {
         char pattern[] = "/tmp/vostrelle-collections-bench-XXXXXX";
         ZMPaths::setApplicationSupport(mkdtemp(pattern));
-        auto all = readDebianIndex();
-        if (all.size() < 1000) all = syntheticPackages();
+        auto all = BenchPackages::records();
+        for (size_t i = 0; i < all.size(); ++i) decorate(all[i], i);
         packageCount = all.size();
         auto realm = Realm::defaultRealm();
         realm->transactionWithBlock([&] {

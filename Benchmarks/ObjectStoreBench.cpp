@@ -12,100 +12,25 @@
 #include <random>
 #include <sstream>
 
+#include "BenchPackages.h"
 #include "Database/ZMRPackage.h"
 #include "Miscellaneous/ZMPaths.h"
 
 namespace {
 
-constexpr size_t kPackages = 63440;
-const char* kIndex = "/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-amd64_Packages.lz4";
-
-StringList splitList(const std::string& text) {
-    StringList out;
-    std::stringstream stream(text);
-    std::string item;
-    while (std::getline(stream, item, ',')) {
-        auto b = item.find_first_not_of(' ');
-        if (b != std::string::npos) out.push_back(item.substr(b));
-    }
-    return out;
-}
-
-std::vector<ZMRPackage> readDebianIndex() {
-    std::vector<ZMRPackage> out;
-    if (!std::filesystem::exists(kIndex)) return out;
-    std::string command = std::string("/usr/lib/apt/apt-helper cat-file ") + kIndex;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    ZMRPackage current;
-    char* line = nullptr;
-    size_t capacity = 0;
-    ssize_t length;
-    auto flush = [&] {
-        if (!current.identifier.empty()) {
-            if (current.name.empty()) current.name = current.identifier;
-            if (current.category.empty()) current.category = "Default";
-            current.sourceLocation = "https://deb.debian.org/debian/";
-            current.updatedDateStr = "2026-12-0" + std::to_string(1 + out.size() % 6) + " 10:00";
-            current.tweakCompatibleStatus = static_cast<int64_t>(out.size() % 3);
-            out.push_back(std::move(current));
-        }
-        current = ZMRPackage();
-    };
-    while ((length = getline(&line, &capacity, pipe)) > 0) {
-        std::string l(line, static_cast<size_t>(length));
-        if (!l.empty() && l.back() == '\n') l.pop_back();
-        if (l.empty()) {
-            flush();
-            continue;
-        }
-        auto colon = l.find(": ");
-        if (colon == std::string::npos || l[0] == ' ') continue;
-        std::string key = l.substr(0, colon), value = l.substr(colon + 2);
-        if (key == "Package") current.identifier = value;
-        else if (key == "Version") current.version = value;
-        else if (key == "Section") current.category = value;
-        else if (key == "Maintainer") current.maintainer = value;
-        else if (key == "Description") current.Description = value;
-        else if (key == "Depends") current.dependencies = splitList(value);
-        else if (key == "Homepage") current.homepage = value;
-        else if (key == "Size") current.size = value;
-        else if (key == "Installed-Size") current.installedSize = value;
-        else if (key == "Architecture") current.architecture = value;
-    }
-    flush();
-    free(line);
-    pclose(pipe);
-    return out;
-}
-
-std::vector<ZMRPackage> syntheticPackages() {
-    static const char* words[] = {"lib", "python3", "gtk", "tool", "data", "core", "font", "doc", "dev", "perl",
-                                  "node", "ruby", "qt", "xfce", "gnome", "kde", "utils", "server", "client", "common"};
-    static const char* sections[] = {"libs", "python", "utils", "devel", "doc", "fonts", "net", "x11", "admin",
-                                     "text", "web", "games", "graphics", "sound", "science", "misc"};
-    std::mt19937 random(42);
-    std::vector<ZMRPackage> out;
-    for (size_t i = 0; i < kPackages; ++i) {
-        ZMRPackage p;
-        p.identifier = std::string(words[random() % 20]) + "-" + words[random() % 20] + "-" + std::to_string(i);
-        p.name = p.identifier;
-        p.version = "1." + std::to_string(i % 17);
-        p.category = sections[random() % 16];
-        p.maintainer = "Maintainer " + std::to_string(i % 900) + " <m" + std::to_string(i % 900) + "@example.org>";
-        p.Description = "Synthetic package number " + std::to_string(i);
-        p.sourceLocation = "https://deb.example/";
-        p.updatedDateStr = "2026-12-0" + std::to_string(1 + i % 6) + " 10:00";
-        p.tweakCompatibleStatus = static_cast<int64_t>(i % 3);
-        out.push_back(std::move(p));
-    }
-    return out;
-}
 
 const std::vector<ZMRPackage>& packages() {
     static const std::vector<ZMRPackage> all = [] {
-        auto real = readDebianIndex();
-        return real.size() >= 1000 ? real : syntheticPackages();
+        auto out = BenchPackages::records();
+        for (size_t i = 0; i < out.size(); ++i) {
+            auto& p = out[i];
+            if (p.name.empty()) p.name = p.identifier;
+            if (p.category.empty()) p.category = "Default";
+            p.sourceLocation = "https://deb.debian.org/debian/";
+            p.updatedDateStr = "2026-12-0" + std::to_string(1 + i % 6) + " 10:00";
+            p.tweakCompatibleStatus = static_cast<int64_t>(i % 3);
+        }
+        return out;
     }();
     return all;
 }
