@@ -11,6 +11,9 @@ namespace SourceAddition {
 
 UIViewController* topPresenter(UIViewController* presenter) {
     UIViewController* top = presenter;
+    // A screen inside a container presents through its outermost container, so
+    // that the window sees the whole chain of presentations.
+    while (top && top->parentViewController()) top = top->parentViewController();
     while (top && top->presentedViewController() && !top->presentedViewController()->isBeingDismissed())
         top = top->presentedViewController();
     return top;

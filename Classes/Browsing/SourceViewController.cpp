@@ -308,7 +308,8 @@ void SourceViewController::setSourceDictionaryFromSourceObject() {
     if (!isSourceStringValid()) return;
     if (auto source = ZMRSource::objectForPrimaryKey(sourceLocation_)) {
         // Empty texts are stored as nil: keep only the present values.
-        for (const auto& [key, value] : source->dictionaryValue().items())
+        const nlohmann::json record = source->dictionaryValue();
+        for (const auto& [key, value] : record.items())
             if (!value.is_null()) (*sourceDictionary_)[key] = value;
     }
 }
@@ -561,6 +562,9 @@ void SourceViewController::editingDidEnd() {
     const std::string text = trimmed(typed);
     sourceUrlTextField->setText(QString::fromStdString(text));
     if (isMakersRepository()) return;
+    // Focus moving to a popup ends the edit a second time: one answer per attempt.
+    if (text == lastAttempt_) return;
+    lastAttempt_ = text;
     // One normalisation, the same the collection applies when adding.
     auto normalized = ZMRSources::normalizeSourceLocation(text);
     if (!normalized.ok()) {
@@ -590,6 +594,8 @@ void SourceViewController::editingDidEnd() {
             }
         }
         SourceAddition::add(this, location, false, false);  // says why nothing was added
+        sourceUrlTextField->setText(QString::fromStdString(sourceLocation_));
+        lastAttempt_ = sourceLocation_;
         setSourceDictionaryFromSourceObject();
         updateButtons();
         updateSource();

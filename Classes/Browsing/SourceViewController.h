@@ -131,4 +131,5 @@ private:
     QPointer<ErrorViewController> errorViewController_;
     QPointer<WebViewViewController> webViewViewController_;
     bool editing_ = false;
+    std::string lastAttempt_;
 };
