@@ -512,6 +512,8 @@ void ManageViewController::fillSourceCell(SourcesCell* cell, const ZMRSource& so
         cell->nameLbl->setText(q("New Source"));
     }
     cell->nameLbl->setPalette(namePalette);
+    // The colour also as a style sheet: the application's style sheet would otherwise draw the default text colour.
+    cell->nameLbl->setStyleSheet(QStringLiteral("color: %1;").arg(namePalette.color(QPalette::WindowText).name()));
 
     QPixmap icon;
     if (auto path = ZMRPackageManager::sharedPackageManager().sources().iconForLocation(source.location))
@@ -523,6 +525,7 @@ void ManageViewController::fillSourceCell(SourcesCell* cell, const ZMRSource& so
     QPalette descriptionPalette = cell->descriptionLbl->palette();
     descriptionPalette.setColor(QPalette::WindowText, errors ? QColor(255, 59, 48) : p.secondaryTextColor());
     cell->descriptionLbl->setPalette(descriptionPalette);
+    cell->descriptionLbl->setStyleSheet(QStringLiteral("color: %1;").arg(descriptionPalette.color(QPalette::WindowText).name()));
     cell->descriptionLbl->setText(QString::fromStdString(description.empty() ? source.location : description));
 
     auto count = installedCounts_.find(source.location);

@@ -397,6 +397,7 @@ void SourceViewController::updateSource() {
         sourceNameLbl->setText(QString::fromStdString(dictString("name")));
     }
     sourceNameLbl->setPalette(namePalette);
+    sourceNameLbl->setStyleSheet(QStringLiteral("color: %1;").arg(namePalette.color(QPalette::WindowText).name()));
 
     // Address.
     if (!sourceUrlTextField->hasFocus() || sourceUrlTextField->text().isEmpty())
