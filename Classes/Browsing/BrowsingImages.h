@@ -17,4 +17,13 @@ std::optional<QPixmap> fromFile(const std::string& path, int size);
 // clipped (the continuous corners of the platform approximated by a rounded rect).
 QPixmap rounded(const QPixmap& picture, int size, double radiusFraction);
 
+// The file of a cached icon, from what the collections answer (a path when
+// one exists, or an icon record whose path is empty without a file).
+inline std::optional<std::string> iconFilePath(const std::optional<std::string>& path) { return path; }
+template <class Icon>
+std::optional<std::string> iconFilePath(const Icon& icon) {
+    if (icon.path.empty()) return std::nullopt;
+    return icon.path;
+}
+
 }  // namespace BrowsingImages

@@ -447,7 +447,7 @@ void ManageViewController::sourceIconChanged(const Notification& note) {
     for (auto* cell : sourcesTableView_->visibleCells()) {
         auto* row = qobject_cast<SourcesCell*>(cell);
         if (!row || row->sourceLocation != location) continue;
-        if (auto path = ZMRPackageManager::sharedPackageManager().sources().iconForLocation(location))
+        if (auto path = BrowsingImages::iconFilePath(ZMRPackageManager::sharedPackageManager().sources().iconForLocation(location)))
             if (auto picture = BrowsingImages::fromFile(*path, SourcesCell::kIconSize * 2)) row->setIcon(*picture);
     }
 }
@@ -516,7 +516,7 @@ void ManageViewController::fillSourceCell(SourcesCell* cell, const ZMRSource& so
     cell->nameLbl->setStyleSheet(QStringLiteral("color: %1;").arg(namePalette.color(QPalette::WindowText).name()));
 
     QPixmap icon;
-    if (auto path = ZMRPackageManager::sharedPackageManager().sources().iconForLocation(source.location))
+    if (auto path = BrowsingImages::iconFilePath(ZMRPackageManager::sharedPackageManager().sources().iconForLocation(source.location)))
         if (auto picture = BrowsingImages::fromFile(*path, SourcesCell::kIconSize * 2)) icon = *picture;
     if (icon.isNull()) icon = BrowsingImages::named("ZMCydiaSource.png", SourcesCell::kIconSize * 2);
     cell->setIcon(icon);

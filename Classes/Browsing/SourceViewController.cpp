@@ -368,7 +368,7 @@ void SourceViewController::updateSource() {
     // Icon.
     QPixmap icon;
     if (valid) {
-        if (auto path = ZMRPackageManager::sharedPackageManager().sources().iconForLocation(sourceLocation_))
+        if (auto path = BrowsingImages::iconFilePath(ZMRPackageManager::sharedPackageManager().sources().iconForLocation(sourceLocation_)))
             if (auto picture = BrowsingImages::fromFile(*path, kIconSize * 2)) icon = *picture;
         if (icon.isNull()) icon = BrowsingImages::named(dictBool("isTrusted") ? "Verified Icon" : "ZMCydiaSource.png", kIconSize * 2);
     } else {

@@ -91,6 +91,7 @@ protected:
         ZMRPackageManager::resetForTesting();
         ZMRSources::setReachabilityHook(nullptr);
         VostrellePersistentPreferences::resetForTesting();
+        UIView::setAnimationsEnabled(true);
     }
 
     void store(std::vector<ZMRPackage> packages) {

@@ -137,7 +137,22 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return rowFor(location) && rowFor(location)->installedPackagesLbl->text() == "1"; }));
 
     // https is added without a warning; nothing answers TLS there, so the source shows its failure.
-    const std::string secure = "https://127.0.0.1:" + location.substr(location.rfind(':') + 1);
+    // The same address under https is the same repository: refused and said.
+    form = openAddForm();
+    ASSERT_NE(form, nullptr);
+    form->sourceUrlTextField->setText(QString::fromStdString("https" + location.substr(4)));
+    form->editingDidEnd();
+    GuiTest::pump();
+    auto* duplicate = dynamic_cast<ErrorViewController*>(top());
+    ASSERT_NE(duplicate, nullptr);
+    EXPECT_EQ(duplicate->titleLbl()->text(), "Cannot Add Source");
+    duplicate->closeBtn()->click();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<ErrorViewController*>(top()) == nullptr; }));
+    EXPECT_EQ(form->sourceLocation(), location);  // the form turned to the configured source
+    form->dismissVC();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<UINavigationController*>(top()) == nullptr; }));
+
+    const std::string secure = "https" + location.substr(4) + "secure/";
     form = openAddForm();
     ASSERT_NE(form, nullptr);
     form->sourceUrlTextField->setText(QString::fromStdString(secure));
@@ -149,7 +164,11 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
         return s && s->hasErrors.value_or(false);
     }, std::chrono::seconds(30)));
     form->dismissVC();
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return rowFor(secure) && rowFor(secure)->nameLbl->text() == "Invalid Source"; }));
+    // A new record is named by its location; the failed refresh turns its description red.
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        return rowFor(secure) && rowFor(secure)->descriptionLbl->palette().color(QPalette::WindowText) == QColor(255, 59, 48);
+    }));
+    EXPECT_EQ(rowFor(secure)->nameLbl->text().toStdString(), secure);
 
     // Removal: asked first, the root part off the main thread, the counts follow.
     std::atomic<bool> purgedOnMain{false};
@@ -168,7 +187,8 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     EXPECT_FALSE(purgedOnMain.load());
     EXPECT_FALSE(ZMRSource::objectForPrimaryKey(location).has_value());
     ASSERT_TRUE(GuiTest::waitUntil([&] {
-        return manage->sourcesTableView()->height() == 99 && !manage->dictOfInstalledPackagesCount().count(location);
+        return manage->sourcesTableView()->height() == 99 && !manage->dictOfInstalledPackagesCount().count(location) &&
+               manage->dictOfInstalledPackagesCount().count(secure);
     }));
 }
 
