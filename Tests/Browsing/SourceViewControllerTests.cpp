@@ -1,6 +1,8 @@
 // The source page and the add-a-source form.
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/SourceViewController.h"
 #include "Categories/String+ZemtrixExtensions.h"
@@ -147,6 +149,8 @@ TEST_F(SourcePageTest, PageShowsErrorsStatusStoreRowAndRegenerationThatMovesOnly
     EXPECT_TRUE(page->verifiedIcon->isVisible());
     EXPECT_EQ(page->sourceNumberOfPackagesLbl->text(), "42");
     EXPECT_EQ(page->sourceLastRepoRegenLbl->text(), "5 minutes ago");
+    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+    ASSERT_TRUE(window->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/browse-source-page.png"));
     EXPECT_TRUE(page->repoStoreContainer->isVisible());
     EXPECT_EQ(page->repoStoreLogInOutButton->text(), "Login");
     EXPECT_FALSE(page->repoStorePurchasedButton->isEnabled());
