@@ -154,11 +154,18 @@ void ManageViewController::viewDidLoad() {
     observers_.add(center.addObserver(ZMRSourceInfoIconChangedNotification, NotificationCenter::Queue::Main,
                                       [this](const Notification& n) { sourceIconChanged(n); }));
 
-    allSources_ = ZMRSource::allObjects().sortedResultsUsingKeyPath("name", true);
     std::weak_ptr<void> owner = alive_;
-    sourceNotification_ = allSources_->addNotificationBlock(owner, [this](const Results<ZMRSource>&) { sourcesChanged(); });
-    allPackages_ = ZMRPackage::objectsWhere("isInstalled = 1").sortedResultsUsingKeyPath("installDate", false);
-    packageNotification_ = allPackages_->addNotificationBlock(owner, [this](const Results<ZMRPackage>&) { packagesChanged(); });
+    try {
+        allSources_ = ZMRSource::allObjects().sortedResultsUsingKeyPath("name", true);
+        sourceNotification_ = allSources_->addNotificationBlock(owner, [this](const Results<ZMRSource>&) { sourcesChanged(); });
+        allPackages_ = ZMRPackage::objectsWhere("isInstalled = 1").sortedResultsUsingKeyPath("installDate", false);
+        packageNotification_ = allPackages_->addNotificationBlock(owner, [this](const Results<ZMRPackage>&) { packagesChanged(); });
+    } catch (const std::exception& e) {
+        // Without a database the tab stays empty; the shell reports the database itself.
+        ZMLOG("the Manage tab has no database: {}", e.what());
+        allSources_.reset();
+        allPackages_.reset();
+    }
 
     // The first delivery: the tables as the database stands now.
     sourcesTableView_->reloadData();
