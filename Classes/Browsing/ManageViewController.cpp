@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -145,7 +146,16 @@ void ManageViewController::viewDidLoad() {
         table->setDataSource(this);
         table->setDelegate(this);
     }
-    installedPackagesTableView_->registerCell("cell", [] { return new PackageCell("cell"); });
+    installedPackagesTableView_->registerCell("cell", [this] {
+        auto* cell = new PackageCell("cell");
+        cell->installEventFilter(this);  // the card's long press starts on its rows too
+        return cell;
+    });
+    installedPackagesCard_->installEventFilter(this);
+    longPressTimer_ = new QTimer(this);
+    longPressTimer_->setSingleShot(true);
+    longPressTimer_->setInterval(200);
+    connect(longPressTimer_, &QTimer::timeout, this, [this] { handleLongPressGesture(LongPressState::Began, QCursor::pos()); });
     sourcesTableView_->registerCell("sourcesCell", [] { return new SourcesCell; });
 
     auto& center = NotificationCenter::defaultCenter();
@@ -459,7 +469,42 @@ void ManageViewController::sourceIconChanged(const Notification& note) {
     }
 }
 
+void ManageViewController::handleLongPressGesture(LongPressState state, QPoint globalPosition) {
+    auto setPressed = [this](bool pressed) {
+        cardPressed_ = pressed;
+        // Pressed in: the card's margins grow by 2.5 % on each side (scale 0.95), and spring back.
+        const int dx = pressed ? installedPackagesCard_->width() / 40 : 0;
+        const int dy = pressed ? installedPackagesCard_->height() / 40 : 0;
+        installedPackagesCard_->setContentsMargins(dx, dy, dx, dy);
+        installedPackagesCard_->update();
+    };
+    if (state == LongPressState::Began) {
+        setPressed(true);
+        return;
+    }
+    if (!cardPressed_) return;
+    setPressed(false);
+    if (state != LongPressState::Ended) return;
+    const QPoint inCard = installedPackagesCard_->mapFromGlobal(globalPosition);
+    if (installedPackagesCard_->rect().contains(inCard)) seeAllInstalledPackages();
+}
+
 bool ManageViewController::eventFilter(QObject* watched, QEvent* event) {
+    const bool onCard = watched == installedPackagesCard_ ||
+                        (qobject_cast<PackageCell*>(watched) && static_cast<QWidget*>(watched)->parentWidget() &&
+                         installedPackagesCard_->isAncestorOf(static_cast<QWidget*>(watched)));
+    if (onCard && longPressTimer_) {
+        if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            longPressTimer_->start();
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            longPressTimer_->stop();
+            if (cardPressed_) {
+                if (auto* row = qobject_cast<UITableViewCell*>(watched)) row->setHighlighted(false);
+                handleLongPressGesture(LongPressState::Ended, static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+                return true;  // the long press replaces the row's tap
+            }
+        }
+    }
     if (event->type() == QEvent::Wheel && scrollView_) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         auto* bar = scrollView_->verticalScrollBar();

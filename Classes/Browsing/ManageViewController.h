@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTimer>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,6 +53,11 @@ public:
     void rebuildSourcesCache();
     void animateContentForTable(bool sourcesTable);
     void updateShadows();
+    // The installed card's long press (0.2 s): the card presses in, and a release
+    // inside it opens the full list.
+    enum class LongPressState { Began, Ended, Cancelled };
+    void handleLongPressGesture(LongPressState state, QPoint globalPosition);
+    bool isInstalledCardPressed() const { return cardPressed_; }
     void iconChanged(const Notification& note);
     void sourceIconChanged(const Notification& note);
     // Asks, authenticates when the preference says so, then removes.
@@ -135,6 +141,8 @@ private:
     QLabel* sourcesTitle_ = nullptr;
     UITableView* sourcesTableView_ = nullptr;
     double pullAccumulated_ = 0;
+    QTimer* longPressTimer_ = nullptr;
+    bool cardPressed_ = false;
 
     QPointer<UIViewController> lastPushed_;
     QPointer<UIViewController> lastPresented_;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QTest>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -164,8 +165,16 @@ TEST_F(ManageTabTest, CardsFollowTheDatabaseAndCountsArriveFromAnotherThread) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return count(kAlpha) == "0" && count(kBeta) == "1"; }));
     EXPECT_EQ(manage->installedPackagesTableView()->height(), 2 * 70);
 
-    manage->seeAllInstalledPackages();
+    // A long press on the card: pressed in after 0.2 s, released inside it opens the full list.
+    auto* firstRow = manage->installedPackagesTableView()->cellForRow({0, 0});
+    ASSERT_NE(firstRow, nullptr);
+    QTest::mousePress(firstRow, Qt::LeftButton, {}, QPoint(40, 20));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_FALSE(manage->isInstalledCardPressed());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isInstalledCardPressed(); }, std::chrono::seconds(2)));
+    QTest::mouseRelease(firstRow, Qt::LeftButton, {}, QPoint(40, 20));
     GuiTest::pump();
+    EXPECT_FALSE(manage->isInstalledCardPressed());
     auto* all = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
     ASSERT_NE(all, nullptr);
     EXPECT_EQ(all->title(), "Installed Packages");
