@@ -21,6 +21,7 @@
 #include "Miscellaneous/ZMPlatform.h"
 #include "PackageCell.h"
 #include "Realm/Realm.h"
+#include "Browsing/ManageViewController.h"
 #include "TabPlaceholderViewController.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
@@ -374,7 +375,13 @@ void ZMVostrelle::buildWindow() {
     tabs_ = new UITabBarController;
     std::vector<UIViewController*> navs;
     for (const auto& spec : specs) {
-        auto* root = new TabPlaceholderViewController(spec.screen, QString::fromStdString(L(spec.title)));
+        UIViewController* root = nullptr;
+        if (&spec == &specs[ManageTab]) {
+            root = new ManageViewController;
+            root->setTitle(QString::fromStdString(L(spec.title)));
+        } else {
+            root = new TabPlaceholderViewController(spec.screen, QString::fromStdString(L(spec.title)));
+        }
         root->tabBarItem()->setIcon(QIcon(QStringLiteral(":/Images/Tabs/%1.svg").arg(spec.icon)));
         navs.push_back(new UINavigationController(root));
     }
@@ -399,6 +406,15 @@ void ZMVostrelle::applyPaletteToChrome() {
 void ZMVostrelle::updateSectionsBadge(uint64_t updates) {
     if (!tabs_) return;
     tabs_->setBadgeValue(SectionsTab, updates > 0 ? std::optional<std::string>(std::to_string(updates)) : std::nullopt);
+}
+
+void ZMVostrelle::showAddSource() {
+    if (!tabs_) return;
+    tabs_->setSelectedIndex(ManageTab);
+    auto* nav = qobject_cast<UINavigationController*>(tabs_->viewControllers()[ManageTab]);
+    if (!nav) return;
+    nav->popToRootViewController(false);
+    if (auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front())) manage->addSource();
 }
 
 void ZMVostrelle::presentViewController(UIViewController* vc, QWidget* sender) {

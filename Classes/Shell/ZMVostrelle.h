@@ -91,6 +91,10 @@ public:
     // local notification when "ShowNotificationsInsteadOfErrorAlerts" is on.
     void showAlert(const std::string& title, const std::optional<std::string>& message);
 
+    // The add-source shortcut: selects the Manage tab, pops it to its root and
+    // sends it addSource().
+    void showAddSource();
+
     // ---- the queue --------------------------------------------------------------
     // The entry point of every Get button: works out the operation (or the
     // one the version implies), marks the package queued and posts

@@ -7,6 +7,7 @@
 #include "Database/ZMRNotifications.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ShellTestSupport.h"
+#include "Browsing/ManageViewController.h"
 #include "TabPlaceholderViewController.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
@@ -99,9 +100,13 @@ TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
     for (int i = 0; i < 5; ++i) {
         auto* nav = dynamic_cast<UINavigationController*>(tabs->viewControllers()[i]);
         ASSERT_NE(nav, nullptr) << i;
-        auto* root = dynamic_cast<TabPlaceholderViewController*>(nav->viewControllers().front());
-        ASSERT_NE(root, nullptr) << i;
-        EXPECT_EQ(root->screenName(), screens[i]);
+        if (i == ZMVostrelle::ManageTab) {
+            EXPECT_NE(dynamic_cast<ManageViewController*>(nav->viewControllers().front()), nullptr);
+        } else {
+            auto* root = dynamic_cast<TabPlaceholderViewController*>(nav->viewControllers().front());
+            ASSERT_NE(root, nullptr) << i;
+            EXPECT_EQ(root->screenName(), screens[i]);
+        }
         EXPECT_EQ(tabs->itemFor(nav)->title(), titles[i]);
         EXPECT_FALSE(tabs->itemFor(nav)->icon().isNull()) << i;
     }

@@ -1,0 +1,18 @@
+#pragma once
+// Opening a package from any list: the web depiction when the package's
+// source asks for original depictions (and the depiction is a web page),
+// otherwise the package's details screen, titled with its name.
+#include <string>
+
+#include "Database/ZMRPackage.h"
+
+class UIViewController;
+
+namespace PackageOpening {
+
+// The screen to push for the package; never null.
+UIViewController* viewControllerForPackage(const ZMRPackage& package);
+// Whether the package's source asks for its original web depictions.
+bool opensOriginalDepiction(const ZMRPackage& package);
+
+}  // namespace PackageOpening

@@ -1,0 +1,262 @@
+#include "Browsing/PackagesTableViewController.h"
+
+#include <QVBoxLayout>
+
+#include "Browsing/BrowsingText.h"
+#include "Browsing/PackageOpening.h"
+#include "Database/ZMCategorySpecial.h"
+#include "Database/ZMRNotifications.h"
+#include "Database/ZMRPackageManager.h"
+#include "Dispatch/Dispatch.h"
+#include "PackageCell.h"
+#include "UIKit/UIAlertController.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UISwipeGesture.h"
+#include "VostrellePersistentPreferences.h"
+#include "ZMVostrelle.h"
+
+using BrowsingText::q;
+
+PackagesTableViewController::PackagesTableViewController(QWidget* parent) : ZMPalettedViewController(parent) {}
+
+PackagesTableViewController::~PackagesTableViewController() {
+    observers_.clear();
+    if (packagesTableView_) {
+        packagesTableView_->setDataSource(nullptr);
+        packagesTableView_->setDelegate(nullptr);
+    }
+}
+
+void PackagesTableViewController::setFollowedDeveloper(const std::optional<ZMRDeveloper>& developer) {
+    if (developer) model_.followedDeveloperNewPackages = developer->developerNewPackagesIdentifiers;
+    else model_.followedDeveloperNewPackages.reset();
+}
+
+void PackagesTableViewController::viewDidLoad() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    packagesTableView_ = new UITableView(UITableView::Style::Plain);
+    packagesTableView_->setObjectName("packagesTableView");
+    layout->addWidget(packagesTableView_);
+    packagesTableView_->setDataSource(this);
+    packagesTableView_->setDelegate(this);
+    packagesTableView_->setRowHeight(kRowHeight);
+    packagesTableView_->registerCell("cell", [] { return new PackageCell("cell"); });
+
+    auto& center = NotificationCenter::defaultCenter();
+    observers_.add(center.addObserver(ZMRSourceUpdatedNotification, NotificationCenter::Queue::Main,
+                                      [this](const Notification& n) { sourceRefreshed(n); }));
+    observers_.add(center.addObserver(ZMRPackageInfoIconChangedNotification, NotificationCenter::Queue::Main,
+                                      [this](const Notification& n) { iconChanged(n); }));
+    UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
+
+    connect(packagesTableView_, &UITableView::willBeginDragging, this, [this] { scrollViewWillBeginDragging(); });
+    // Either end of a scroll: a deceleration, or a drag released without one.
+    connect(packagesTableView_, &UITableView::didEndScrolling, this, [this] { scrollViewDidEndScrolling(); });
+
+    isScrolling_ = false;
+    needCacheRebuild_ = true;
+    setSortButton();
+}
+
+void PackagesTableViewController::viewWillAppear(bool) {
+    packagesTableView_->setBackgroundColor(Qt::transparent);
+    rebuildCache();
+}
+
+void PackagesTableViewController::setSortButton() {
+    if (!model_.showsSortButton()) {
+        navigationItem()->setRightBarButtonItems({});
+        return;
+    }
+    if (navigationItem()->rightBarButtonItem()) return;
+    auto* sort = new UIBarButtonItem(QIcon(QStringLiteral(":/Images/Sort.svg")),
+                                     [this](UIBarButtonItem* item) { sortPackages(item->buttonWidget()); }, navigationItem());
+    sort->setTitle(q("Sort"));
+    navigationItem()->setRightBarButtonItem(sort);
+}
+
+void PackagesTableViewController::rebuildCache() {
+    if (isScrolling_) {
+        // Carried out when the scroll ends.
+        needCacheRebuild_ = true;
+        return;
+    }
+    needCacheRebuild_ = false;
+    ++rebuildCount_;
+    setSortButton();
+    model_.rebuild();
+    if (packagesTableView_) packagesTableView_->reloadData();
+}
+
+void PackagesTableViewController::sortPackages(QWidget* sender) {
+    auto* sheet = UIAlertController::alertControllerWithTitle(q("Sort Installed Packages"),
+                                                              q("How do you want to sort your installed packages:"),
+                                                              UIAlertController::Style::ActionSheet);
+    QPointer<PackagesTableViewController> self(this);
+    auto choose = [self](const char* value) {
+        return [self, value] {
+            VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SortInstalledPackagesBy, value);
+            if (self) self->rebuildCache();
+        };
+    };
+    sheet->addAction(q("Category"), UIAlertController::ActionStyle::Default, choose("Category"));
+    if (model_.isInstalledList()) sheet->addAction(q("Install date"), UIAlertController::ActionStyle::Default, choose("InstallDate"));
+    sheet->addAction(q("Maintainer"), UIAlertController::ActionStyle::Default, choose("Maintainer"));
+    sheet->addAction(q("Name"), UIAlertController::ActionStyle::Default, choose("Name"));
+    sheet->addAction(q("Source"), UIAlertController::ActionStyle::Default, choose("Source"));
+    sheet->addAction(q("Cancel"), UIAlertController::ActionStyle::Cancel);
+    ZMVostrelle::sharedVostrelle().presentViewController(sheet, sender);
+}
+
+void PackagesTableViewController::sourceRefreshed(const Notification&) {
+    if (!isViewLoaded() || !isOnScreen()) return;
+    needCacheRebuild_ = true;
+    rebuildCache();
+}
+
+PackageCell* PackagesTableViewController::visibleCellFor(const std::string& identifier) const {
+    if (!packagesTableView_) return nullptr;
+    for (auto* cell : packagesTableView_->visibleCells())
+        if (auto* row = qobject_cast<PackageCell*>(cell); row && row->packageIdentifier() == identifier) return row;
+    return nullptr;
+}
+
+void PackagesTableViewController::iconChanged(const Notification& note) {
+    const std::string identifier = note.objectString();
+    QPointer<PackagesTableViewController> self(this);
+    auto redraw = [self, identifier] {
+        if (!self) return;
+        if (auto* cell = self->visibleCellFor(identifier)) cell->updatePackageIcon();
+    };
+    if (Dispatch::isMainThread()) redraw();
+    else Dispatch::main(redraw);
+}
+
+void PackagesTableViewController::backSwipe() {
+    if (auto* nav = navigationController(); nav && nav->topViewController() == this && nav->viewControllers().size() > 1)
+        nav->popViewController(true);
+}
+
+void PackagesTableViewController::updateUI() {
+    if (packagesTableView_) packagesTableView_->reloadData();
+}
+
+void PackagesTableViewController::scrollViewWillBeginDragging() { isScrolling_ = true; }
+
+void PackagesTableViewController::scrollViewDidEndScrolling() {
+    // The visible rows get their real icons now that the list stands still.
+    for (auto* cell : packagesTableView_->visibleCells())
+        if (auto* row = qobject_cast<PackageCell*>(cell)) row->updatePackageIcon();
+    isScrolling_ = false;
+    if (needCacheRebuild_) rebuildCache();
+}
+
+// ---- table ---------------------------------------------------------------------------------------
+
+int PackagesTableViewController::numberOfSections(UITableView*) { return model_.numberOfSections(); }
+
+int PackagesTableViewController::numberOfRows(UITableView*, int section) { return model_.numberOfRows(section); }
+
+UITableViewCell* PackagesTableViewController::cellForRow(UITableView* table, IndexPath ip) {
+    auto* cell = table->dequeueReusableCell<PackageCell>("cell");
+    cell->setBackgroundColor(Qt::transparent);
+    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
+    auto identifier = model_.identifierAt(ip.section, ip.row);
+    std::optional<ZMRPackage> package;
+    if (identifier) package = ZMRPackage::objectForPrimaryKey(*identifier);
+    if (!package) {
+        // Removed since the last rebuild (a source went away): an empty row until the next one.
+        cell->setPackageIdentifier(identifier.value_or(""));
+        cell->nameLbl()->setText(QString::fromStdString(identifier.value_or("")));
+        PackageRow::hideSeparatorIfLast(cell, table, ip);
+        return cell;
+    }
+    cell->updateWithPackage(*package);
+    cell->updateQueuingIconWithPackage(*package);
+    cell->updateConpatibilityIndicatorWithPackageIdentifier(package->identifier, package->version);
+    PackageRow::hideSeparatorIfLast(cell, table, ip);
+    return cell;
+}
+
+std::optional<QString> PackagesTableViewController::titleForHeader(UITableView*, int section) {
+    if (section < 0 || section >= model_.numberOfSections()) return std::nullopt;
+    return QString::fromStdString(model_.headerTitle(section));
+}
+
+QStringList PackagesTableViewController::sectionIndexTitles(UITableView*) {
+    QStringList titles;
+    if (model_.indexTitles())
+        for (const auto& t : *model_.indexTitles()) titles << QString::fromStdString(t);
+    return titles;
+}
+
+void PackagesTableViewController::willDisplayHeaderView(UITableView*, QWidget* view, int) {
+    QPalette p = view->palette();
+    p.setColor(QPalette::Window, palette().foregroundColor());
+    p.setColor(QPalette::WindowText, palette().primaryTextColor());
+    p.setColor(QPalette::Text, palette().primaryTextColor());
+    view->setPalette(p);
+    for (auto* label : view->findChildren<QLabel*>()) label->setPalette(p);
+}
+
+void PackagesTableViewController::didSelectRow(UITableView* table, IndexPath ip) {
+    table->deselectRow(ip, true);
+    auto identifier = model_.identifierAt(ip.section, ip.row);
+    if (!identifier) return;
+    auto package = ZMRPackage::objectForPrimaryKey(*identifier);
+    if (!package) return;
+    UIViewController* vc = PackageOpening::viewControllerForPackage(*package);
+    lastOpened_ = vc;
+    if (auto* nav = navigationController()) nav->pushViewController(vc, true);
+    else presentViewController(new UINavigationController(vc), true);
+}
+
+std::vector<UIContextualAction> PackagesTableViewController::trailingSwipeActions(UITableView* table, IndexPath ip) {
+    auto identifier = model_.identifierAt(ip.section, ip.row);
+    if (!identifier) return {};
+    auto package = ZMRPackage::objectForPrimaryKey(*identifier);
+    if (!package) return {};
+    const std::string id = *identifier;
+    QPointer<UITableView> tableGuard(table);
+    auto redrawRow = [tableGuard, ip, id] {
+        if (!tableGuard) return;
+        if (auto* cell = qobject_cast<PackageCell*>(tableGuard->cellForRow(ip)); cell && cell->packageIdentifier() == id)
+            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) cell->updateQueuingIconWithPackage(*fresh);
+    };
+    UIContextualAction action;
+    action.style = UIContextualAction::Style::Normal;
+    if (package->isInTheQueue.value_or(false)) {
+        action.title = q("Remove");
+        action.backgroundColor = QColor(255, 59, 48);
+        action.handler = [id, redrawRow](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) {
+                ZMRPackageManager::sharedPackageManager().packages().setPackageObject(*fresh, false, std::nullopt, 0);
+                redrawRow();
+                // Every other view of this package (details, other lists) follows.
+                NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName(id));
+            }
+            if (done) done(true);
+        };
+    } else {
+        action.title = q("Queue");
+        action.backgroundColor = QColor::fromRgbF(0.0, 0.67, 0.88, 1.0);
+        action.handler = [id, redrawRow](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+            ZMVostrelle::sharedVostrelle().queuePackageWithIdentifier(id, std::nullopt, nullptr);
+            redrawRow();
+            if (done) done(true);
+        };
+    }
+    return {action};
+}
+
+void PackagesTableViewController::paletteDidChange(const ZMPalette& palette) {
+    QPalette p = QWidget::palette();
+    p.setColor(QPalette::Window, palette.backgroundColor());
+    setPalette(p);
+    setAutoFillBackground(true);
+    if (packagesTableView_) {
+        packagesTableView_->setSectionIndexColor(palette.tintColor());
+        packagesTableView_->setSeparatorColor(palette.separatorColor());
+    }
+}

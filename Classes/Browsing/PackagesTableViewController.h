@@ -1,0 +1,97 @@
+#pragma once
+// The one screen behind every generic package list: all, installed, updated,
+// new packages by date, a source's packages, a section's subcategory, search
+// results, purchased packages and a followed developer's or source's new
+// packages. The opener sets the kind and the navigation title.
+//
+// Rows are package identifiers; each record is looked up when its row is
+// drawn, tapped or swiped. A tap opens the package, a swipe queues or
+// dequeues it, "Sort" chooses the system-wide sort criterion. A rebuild asked
+// for while the user scrolls waits for the scroll to end (a deceleration, or a
+// drag released without one) and is never lost.
+#include <QPointer>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Browsing/PackageListModel.h"
+#include "Database/ZMRDeveloper.h"
+#include "Notifications/NotificationCenter.h"
+#include "UIKit/UITableView.h"
+#include "ZMPalettedViewController.h"
+
+class PackageCell;
+
+class PackagesTableViewController : public ZMPalettedViewController,
+                                    public UITableViewDataSource,
+                                    public UITableViewDelegate {
+    Q_OBJECT
+public:
+    static constexpr double kRowHeight = 70;
+
+    explicit PackagesTableViewController(QWidget* parent = nullptr);
+    ~PackagesTableViewController() override;
+
+    // ---- inputs ----------------------------------------------------------------------------
+    void setCategory(const std::string& category) { model_.category = category; }
+    void setSubcategory(const std::string& subcategory) { model_.subcategory = subcategory; }
+    void setSearch(const std::string& search) { model_.search = search; }
+    void setSourceLocation(const std::string& location) { model_.sourceLocation = location; }
+    void setFollowedDeveloper(const std::optional<ZMRDeveloper>& developer);
+    void setNewsSourcePackagesToShow(std::vector<std::string> identifiers) {
+        model_.newsSourcePackagesToShow = std::move(identifiers);
+    }
+    const std::string& category() const { return model_.category; }
+
+    // ---- state -----------------------------------------------------------------------------
+    const PackageListModel& model() const { return model_; }
+    bool isScrolling() const { return isScrolling_; }
+    bool needCacheRebuild() const { return needCacheRebuild_; }
+    int rebuildCount() const { return rebuildCount_; }
+    UITableView* packagesTableView() const { return packagesTableView_; }
+    UIViewController* lastOpenedViewController() const { return lastOpened_; }
+
+    // ---- operations ------------------------------------------------------------------------
+    void rebuildCache();
+    std::string sortPropertyForPrefs() const { return model_.sortPropertyForPrefs(); }
+    // The Sort button's sheet.
+    void sortPackages(QWidget* sender);
+    void sourceRefreshed(const Notification& note);
+    void iconChanged(const Notification& note);
+    void backSwipe();
+    // The queue confirmation screen's redraw request: reloads the rows.
+    void updateUI();
+
+    // ---- scrolling (the table's signals land here) ----------------------------------------------
+    void scrollViewWillBeginDragging();
+    void scrollViewDidEndScrolling();
+
+    // ---- table -----------------------------------------------------------------------------
+    int numberOfSections(UITableView*) override;
+    int numberOfRows(UITableView*, int section) override;
+    UITableViewCell* cellForRow(UITableView*, IndexPath indexPath) override;
+    std::optional<QString> titleForHeader(UITableView*, int section) override;
+    QStringList sectionIndexTitles(UITableView*) override;
+    double heightForRow(UITableView*, IndexPath) override { return kRowHeight; }
+    void willDisplayHeaderView(UITableView*, QWidget* view, int section) override;
+    void didSelectRow(UITableView*, IndexPath indexPath) override;
+    std::vector<UIContextualAction> trailingSwipeActions(UITableView*, IndexPath indexPath) override;
+
+    void paletteDidChange(const ZMPalette& palette) override;
+
+protected:
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+
+private:
+    void setSortButton();
+    PackageCell* visibleCellFor(const std::string& identifier) const;
+
+    PackageListModel model_;
+    UITableView* packagesTableView_ = nullptr;
+    bool isScrolling_ = false;
+    bool needCacheRebuild_ = false;
+    int rebuildCount_ = 0;
+    ObserverBag observers_;
+    QPointer<UIViewController> lastOpened_;
+};

@@ -1,0 +1,370 @@
+// The Manage tab inside the application's window: the two cards and their
+// counts, swipe actions, removal, pull to refresh, the timer, adding from the
+// pasteboard, and a screenshot.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTest>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "Browsing/BrowsingFixture.h"
+#include "Browsing/ManageViewController.h"
+#include "Browsing/PackagesTableViewController.h"
+#include "Browsing/SourceAddition.h"
+#include "Browsing/SourceViewController.h"
+#include "Browsing/SourcesCell.h"
+#include "Categories/String+ZemtrixExtensions.h"
+#include "Database/ZMCategorySpecial.h"
+#include "Dispatch/Dispatch.h"
+#include "ErrorViewController.h"
+#include "LocalAuthentication/LAContext.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "PackageCell.h"
+#include "SegmentedViewController.h"
+#include "UIKit/UIAlertController.h"
+#include <QToolButton>
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UITabBarController.h"
+#include "UIKit/UIWindow.h"
+#include "ZMFunctionTask.h"
+#include "ZMPipelineManager.h"
+#include "ZMVostrelle.h"
+
+namespace {
+
+const std::string kAlpha = "https://alpha.example/";
+const std::string kBeta = "https://beta.example/repo/";
+const std::string kGamma = "http://gamma.example/";
+
+class ManageTabTest : public BrowsingFixture::Database {
+protected:
+    ManageViewController* manage = nullptr;
+    UINavigationController* nav = nullptr;
+
+    void SetUp() override {
+        Database::SetUp();
+        ZMVostrelle::resetForTesting();
+        auto& d = ZMVostrelle::sharedVostrelle();
+        d.applicationDidFinishLaunching();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
+        d.window()->resize(420, 900);
+        nav = qobject_cast<UINavigationController*>(d.tabBarController()->viewControllers()[ZMVostrelle::ManageTab]);
+        ASSERT_NE(nav, nullptr);
+        manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+        ASSERT_NE(manage, nullptr);
+    }
+    void TearDown() override {
+        LAContext::setAuthenticatorForTesting(nullptr);
+        ZMRPackageManager::sharedPackageManager().sources().setPurgeHook(nullptr);
+        ZMVostrelle::resetForTesting();
+        Database::TearDown();
+    }
+    void selectManageTab() {
+        ZMVostrelle::sharedVostrelle().tabBarController()->setSelectedIndex(ZMVostrelle::ManageTab);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isOnScreen(); }));
+    }
+    static ZMRPackage installed(const std::string& id, const std::string& source, double date) {
+        ZMRPackage p;
+        p.identifier = id;
+        p.name = "Installed " + id;
+        p.version = "1.0";
+        p.sourceLocation = source;
+        p.isInstalled = true;
+        p.installedVersion = "1.0";
+        p.installDate = date;
+        p.Description = "An installed package.";
+        return p;
+    }
+    UIViewController* top() const { return ZMVostrelle::sharedVostrelle().window()->topPresentedViewController(); }
+    std::string count(const std::string& location) const {
+        auto it = manage->dictOfInstalledPackagesCount().find(location);
+        return it == manage->dictOfInstalledPackagesCount().end() ? "-" : it->second;
+    }
+    int rowOf(const std::string& location) const {
+        for (int r = 0; r < manage->numberOfRows(manage->sourcesTableView(), 0); ++r) {
+            auto* cell = qobject_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, r}));
+            if (cell && cell->sourceLocation == location) return r;
+        }
+        return -1;
+    }
+};
+
+TEST_F(ManageTabTest, CardsFollowTheDatabaseAndCountsArriveFromAnotherThread) {
+    selectManageTab();
+    EXPECT_EQ(manage->title(), "Manage");
+    EXPECT_EQ(manage->installedPackagesTableView()->height(), 0);
+    EXPECT_EQ(manage->sourcesTableView()->height(), 0);
+    ASSERT_EQ(manage->navigationItem()->rightBarButtonItems().size(), 2u);
+    ASSERT_NE(manage->navigationItem()->leftBarButtonItem(), nullptr);
+
+    storeSources({kAlpha, kBeta, kGamma});
+    realm->transactionWithBlock([&] {
+        auto a = *realm->objectForPrimaryKey<ZMRSource>(kAlpha);
+        a.name = "Alpha Repo";
+        a.Description = "Tweaks and themes for everyone";
+        a.totalPackages = "1204";
+        a.regenDate = ZemtrixExtensions::iso8601String(std::chrono::system_clock::now() - std::chrono::hours(3));
+        realm->addOrUpdate(a);
+        auto g = *realm->objectForPrimaryKey<ZMRSource>(kGamma);
+        g.name = "";
+        g.hasErrors = true;
+        realm->addOrUpdate(g);
+    });
+    const double now = 1'780'000'000;
+    std::vector<ZMRPackage> ps;
+    for (int i = 0; i < 4; ++i) ps.push_back(installed("com.alpha.p" + std::to_string(i), kAlpha, now + i));
+    for (int i = 0; i < 3; ++i) ps.push_back(installed("com.beta.p" + std::to_string(i), kBeta, now + 10 + i));
+    store(ps);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return count(kAlpha) == "4" && count(kBeta) == "3" && count(kGamma) == "0"; }));
+    EXPECT_EQ(manage->sourcesTableView()->height(), 3 * 99);
+    EXPECT_EQ(manage->installedPackagesTableView()->height(), 5 * 70);
+    EXPECT_EQ(manage->numberOfRows(manage->installedPackagesTableView(), 0), 5);
+    // Most recently installed first.
+    auto* firstInstalled = qobject_cast<PackageCell*>(manage->installedPackagesTableView()->cellForRow({0, 0}));
+    ASSERT_NE(firstInstalled, nullptr);
+    EXPECT_EQ(firstInstalled->packageIdentifier(), "com.beta.p2");
+
+    // Rows: sorted by name (the erroneous nameless source first), counts, totals, relative regeneration.
+    GuiTest::pump();
+    auto* alphaRow = qobject_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, rowOf(kAlpha)}));
+    ASSERT_NE(alphaRow, nullptr);
+    EXPECT_EQ(alphaRow->nameLbl->text(), "Alpha Repo");
+    EXPECT_EQ(alphaRow->installedPackagesLbl->text(), "4");
+    EXPECT_EQ(alphaRow->totalPackagesLbl->text(), "1204");
+    EXPECT_EQ(alphaRow->lastRepoRegenLbl->text(), "3 hours ago");
+    auto* gammaRow = qobject_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, rowOf(kGamma)}));
+    ASSERT_NE(gammaRow, nullptr);
+    EXPECT_EQ(rowOf(kGamma), 0);
+    EXPECT_EQ(gammaRow->nameLbl->text(), "Invalid Source");
+    EXPECT_EQ(gammaRow->nameLbl->palette().color(QPalette::WindowText), QColor(255, 59, 48));
+    EXPECT_EQ(gammaRow->descriptionLbl->palette().color(QPalette::WindowText), QColor(255, 59, 48));
+    EXPECT_EQ(gammaRow->lastRepoRegenLbl->text(), "never");
+    EXPECT_TRUE(qobject_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, 2}))->isSeparatorHidden());
+
+    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+    ASSERT_TRUE(ZMVostrelle::sharedVostrelle().window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/browse-manage-tab.png"));
+
+    // The counts follow the installed packages.
+    store({installed("com.gamma.p0", kGamma, now + 100)});
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return count(kGamma) == "1"; }));
+    realm->transactionWithBlock([&] {
+        for (int i = 0; i < 4; ++i) {
+            auto p = *realm->objectForPrimaryKey<ZMRPackage>("com.alpha.p" + std::to_string(i));
+            realm->setValueForKey(p, "isInstalled", false);
+        }
+        for (int i = 0; i < 2; ++i) {
+            auto p = *realm->objectForPrimaryKey<ZMRPackage>("com.beta.p" + std::to_string(i));
+            realm->setValueForKey(p, "isInstalled", false);
+        }
+    });
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return count(kAlpha) == "0" && count(kBeta) == "1"; }));
+    EXPECT_EQ(manage->installedPackagesTableView()->height(), 2 * 70);
+
+    // A long press on the card: pressed in after 0.2 s, released inside it opens the full list.
+    auto* firstRow = manage->installedPackagesTableView()->cellForRow({0, 0});
+    ASSERT_NE(firstRow, nullptr);
+    QTest::mousePress(firstRow, Qt::LeftButton, {}, QPoint(40, 20));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_FALSE(manage->isInstalledCardPressed());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isInstalledCardPressed(); }, std::chrono::seconds(2)));
+    QTest::mouseRelease(firstRow, Qt::LeftButton, {}, QPoint(40, 20));
+    GuiTest::pump();
+    EXPECT_FALSE(manage->isInstalledCardPressed());
+    auto* all = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
+    ASSERT_NE(all, nullptr);
+    EXPECT_EQ(all->title(), "Installed Packages");
+    EXPECT_EQ(all->category(), kCategorySpecial_InstalledPackages);
+}
+
+TEST_F(ManageTabTest, SwipeActionsCopyAndOpeningASource) {
+    storeSources({kAlpha, SourceAddition::kMakersRepositoryLocation});
+    store({installed("com.alpha.p0", kAlpha, 1)});
+    selectManageTab();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->height() == 2 * 99; }));
+    auto titles = [&](const std::string& location) {
+        std::vector<QString> out;
+        for (const auto& a : manage->trailingSwipeActions(manage->sourcesTableView(), {0, rowOf(location)})) out.push_back(a.title);
+        return out;
+    };
+    EXPECT_EQ(titles(kAlpha), (std::vector<QString>{"Remove", "Refresh", "Info"}));
+    EXPECT_EQ(titles(SourceAddition::kMakersRepositoryLocation), (std::vector<QString>{"Refresh", "Info"}));
+    auto actions = manage->trailingSwipeActions(manage->sourcesTableView(), {0, rowOf(kAlpha)});
+    EXPECT_EQ(actions[0].backgroundColor, QColor(255, 59, 48));
+    EXPECT_EQ(actions[1].backgroundColor, QColor(52, 199, 89));
+    EXPECT_EQ(actions[2].backgroundColor, QColor(0, 122, 255));
+    EXPECT_TRUE(manage->trailingSwipeActions(manage->installedPackagesTableView(), {0, 0}).empty());
+
+    manage->copySourceAtRow(rowOf(kAlpha));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(kAlpha));
+
+    // Info: the source page, presented with "Close".
+    actions[2].handler(actions[2], nullptr, [](bool) {});
+    GuiTest::pump();
+    auto* presentedNav = dynamic_cast<UINavigationController*>(top());
+    ASSERT_NE(presentedNav, nullptr);
+    auto* info = dynamic_cast<SourceViewController*>(presentedNav->topViewController());
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->isPresented());
+    EXPECT_EQ(info->sourceLocation(), kAlpha);
+    ASSERT_NE(info->navigationItem()->leftBarButtonItem(), nullptr);
+    EXPECT_EQ(info->navigationItem()->leftBarButtonItem()->title(), "Close");
+    info->dismissVC();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<UINavigationController*>(top()) == nullptr; }));
+
+    // A source with packages opens the two-segment screen; one without, its page.
+    manage->didSelectRow(manage->sourcesTableView(), {0, rowOf(kAlpha)});
+    GuiTest::pump();
+    auto* segmented = dynamic_cast<SegmentedViewController*>(nav->topViewController());
+    ASSERT_NE(segmented, nullptr);
+    ASSERT_EQ(segmented->segmentedControl()->numberOfSegments(), 2);
+    EXPECT_EQ(segmented->segmentedControl()->segment(0)->text(), "Categories");
+    EXPECT_EQ(segmented->segmentedControl()->segment(1)->text(), "Source Info");
+    EXPECT_EQ(segmented->currentIndex(), 0);
+    nav->popViewController(false);
+    manage->didSelectRow(manage->sourcesTableView(), {0, rowOf(SourceAddition::kMakersRepositoryLocation)});
+    GuiTest::pump();
+    EXPECT_NE(dynamic_cast<SourceViewController*>(nav->topViewController()), nullptr);
+}
+
+TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
+    storeSources({kAlpha, kBeta});
+    store({installed("com.alpha.p0", kAlpha, 1), installed("com.beta.p0", kBeta, 2)});
+    selectManageTab();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return count(kAlpha) == "1" && count(kBeta) == "1"; }));
+    std::atomic<bool> purgedOnMain{false};
+    std::atomic<int> purges{0};
+    ZMRPackageManager::sharedPackageManager().sources().setPurgeHook([&](const std::string& location) -> std::optional<ZMError> {
+        ++purges;
+        if (Dispatch::isMainThread()) purgedOnMain = true;
+        if (location == kBeta) return ZMError::make(ZMError::CommandFailed, "apt-get failed");
+        return std::nullopt;
+    });
+    std::vector<std::pair<std::string, bool>> outcomes;
+    manage->setRemovalObserver([&](const std::string& l, bool ok) { outcomes.emplace_back(l, ok); });
+
+    // Cancel keeps the source.
+    manage->removeSourceAtRow(rowOf(kAlpha));
+    auto* confirm = dynamic_cast<UIAlertController*>(top());
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(confirm->alertTitle(), "Remove Source");
+    EXPECT_EQ(confirm->message(), "Are you sure you want to remove Source https://alpha.example/?");
+    confirm->performAction(0);
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(purges.load(), 0);
+    EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kAlpha).has_value());
+
+    manage->removeSourceAtRow(rowOf(kAlpha));
+    confirm = dynamic_cast<UIAlertController*>(top());
+    ASSERT_NE(confirm, nullptr);
+    confirm->performAction(1);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return outcomes.size() == 1; }));
+    EXPECT_EQ(outcomes[0], std::make_pair(kAlpha, true));
+    EXPECT_FALSE(purgedOnMain.load());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->height() == 99 && count(kAlpha) == "-"; }));
+    const int alertsBefore = ZMVostrelle::sharedVostrelle().alertCount();
+
+    // A failing purge is reported as a failure.
+    manage->removeSourceAtRow(rowOf(kBeta));
+    dynamic_cast<UIAlertController*>(top())->performAction(1);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return outcomes.size() == 2; }));
+    EXPECT_EQ(outcomes[1], std::make_pair(kBeta, false));
+    EXPECT_EQ(ZMVostrelle::sharedVostrelle().alertCount(), alertsBefore + 1);
+    EXPECT_EQ(ZMVostrelle::sharedVostrelle().lastAlertTitle(), "Could not remove Source https://beta.example/repo/");
+}
+
+TEST_F(ManageTabTest, AuthenticationThatCannotRunKeepsTheSource) {
+    struct Unusable : LAAuthenticator {
+        bool isUsable() override { return false; }
+        bool verify(const std::string&) override { return false; }
+    };
+    LAContext::setAuthenticatorForTesting(std::make_shared<Unusable>());
+    preferences().setValue(VostrellePreferenceKey::AuthenticationForPackagesManagementTasks, true);
+    storeSources({kAlpha});
+    selectManageTab();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->height() == 99; }));
+    manage->removeSourceAtRow(0);
+    dynamic_cast<UIAlertController*>(top())->performAction(1);
+    GuiTest::pump();
+    auto* alert = dynamic_cast<UIAlertController*>(top());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->alertTitle(), "Vostrelle Authentication");
+    EXPECT_TRUE(alert->message().startsWith("Your device can't use FaceID, TouchID or password authentication"));
+    ASSERT_EQ(alert->actions().size(), 1u);
+    EXPECT_EQ(alert->actions()[0].title, "Close");
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kAlpha).has_value());
+}
+
+TEST_F(ManageTabTest, PullDuringARunningRefreshEndsTheSpinnerAndStartsNothing) {
+    storeSources({kAlpha});
+    preferences().setValue(VostrellePreferenceKey::SetupDone, true);
+    std::atomic<bool> release{false};
+    std::atomic<int> made{0};
+    auto& sources = ZMRPackageManager::sharedPackageManager().sources();
+    sources.setRefreshTaskFactory([&](const std::string& location) -> ZMTaskPtr {
+        ++made;
+        return ZMFunctionTask::make("refresh-" + location, "source.ops", "refresh", [&](ZMFunctionTask&) -> std::optional<ZMError> {
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return std::nullopt;
+        });
+    });
+    selectManageTab();
+    ASSERT_TRUE(sources.refreshSource(kAlpha));
+    ASSERT_TRUE(sources.isRefreshInProgress());
+    manage->refreshControl()->triggerByUser();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return !manage->refreshControl()->isRefreshing(); }, std::chrono::seconds(1)));
+    EXPECT_EQ(made.load(), 1);
+    release = true;
+    GuiTest::waitUntil([&] { return !sources.isRefreshInProgress(); });
+    sources.setRefreshTaskFactory(nullptr);
+}
+
+TEST_F(ManageTabTest, RegenerationTimerRunsOnlyWhileTheTabIsShown) {
+    storeSources({kAlpha});
+    selectManageTab();
+    EXPECT_TRUE(manage->isTimerRunning());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->height() == 99; }));
+    auto* row = qobject_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, 0}));
+    ASSERT_NE(row, nullptr);
+    row->lastRepoRegenLbl->setText("stale");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return row->lastRepoRegenLbl->text() == "never"; }, std::chrono::seconds(3)));
+    ZMVostrelle::sharedVostrelle().tabBarController()->setSelectedIndex(ZMVostrelle::FeaturedTab);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !manage->isOnScreen(); }));
+    EXPECT_FALSE(manage->isTimerRunning());
+}
+
+TEST_F(ManageTabTest, PasteboardOffersOnlyNewRepositoriesAndAddsThemWithoutTheHttpWarning) {
+    storeSources({kAlpha});
+    selectManageTab();
+    QGuiApplication::clipboard()->setText("Try http://alpha.example and http://new.example/repo please");
+    manage->addSource();
+    auto* alert = dynamic_cast<UIAlertController*>(top());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->alertTitle(), "Repositories Detected");
+    EXPECT_EQ(alert->message(), "Would you like to add: \r\nhttp://new.example/repo");
+    ASSERT_EQ(alert->actions().size(), 2u);
+    EXPECT_EQ(alert->actions()[0].title, "No");
+    EXPECT_EQ(alert->actions()[1].title, "Yes");
+    alert->performAction(1);
+    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRSource::objectForPrimaryKey("http://new.example/repo/").has_value(); }));
+    EXPECT_EQ(dynamic_cast<ErrorViewController*>(top()), nullptr);  // pasted addresses skip the warning
+
+    // Only configured addresses: straight to the add form.
+    QGuiApplication::clipboard()->setText("https://alpha.example/ http://new.example/repo/");
+    ZMVostrelle::sharedVostrelle().showAddSource();
+    GuiTest::pump();
+    auto* formNav = dynamic_cast<UINavigationController*>(top());
+    ASSERT_NE(formNav, nullptr);
+    auto* form = dynamic_cast<SourceViewController*>(formNav->topViewController());
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(form->sourceLocation().empty());
+    EXPECT_TRUE(form->isPresented());
+    EXPECT_EQ(form->sourceUrlTextField->text(), "https://");
+}
+
+}  // namespace
