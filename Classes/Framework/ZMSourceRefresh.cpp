@@ -43,6 +43,8 @@ std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
 // Stanzas refused are logged one by one up to this many per refresh, then counted.
 constexpr size_t kLoggedSkips = 20;
 constexpr size_t kChunk = 1 << 20;
+// From this index size on, the indexes of the records are built once after the writes.
+constexpr double kBulkIndexBytes = 4 << 20;
 
 // Thrown inside the write transaction to roll it back with a reason.
 struct RefreshFailure {
@@ -329,6 +331,7 @@ void ZMSourceRefresh::taskStart() {
 
 ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     using Result = ZMResult<ZMSourceRefreshSummary>;
+    const auto startedAt = std::chrono::steady_clock::now();
     work_ = std::make_unique<Work>();
     Work& work = *work_;
     work.updatedDateStr = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
@@ -478,6 +481,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
                                   fmt::format("no Packages index (last answer HTTP {})", lastStatus)));
     setProgress(0.4);
     (void)releaseUnchanged;
+    const auto downloadedAt = std::chrono::steady_clock::now();
 
     // 4. Decompress into the copy (beside it until everything worked).
     setStatus(ZMLocalizedString("Parsing") + " " + location_ + work.variant);
@@ -505,9 +509,14 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         }
     }
     setProgress(0.6);
+    const auto decompressedAt = std::chrono::steady_clock::now();
 
     // 5. Parse and store.
     auto parsed = packagesFileParserFromPath(newCopy);
+    const auto storedAt = std::chrono::steady_clock::now();
+    auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
+    ZMLOG("{}: fetched in {:.0f} ms, decompressed in {:.0f} ms, parsed and stored in {:.0f} ms", location_,
+          ms(startedAt, downloadedAt), ms(downloadedAt, decompressedAt), ms(decompressedAt, storedAt));
     if (!parsed) {
         removeFile(newCopy);
         return fail(*parsed.error);
@@ -606,7 +615,9 @@ void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::str
     r.maintainer = fieldText(stanza, "Maintainer");
     if (r.maintainer.empty()) r.maintainer = r.author;
     r.contact = emailOf(r.maintainer);
-    r.Description = fieldText(stanza, "Description");
+    // The synopsis, as the dpkg status scan keeps it: lists show it, and the
+    // long texts of large indexes would double the database.
+    r.Description = trim(ZMControlParser::firstLine(fieldText(stanza, "Description")));
     r.category = fieldText(stanza, "Section");
     if (r.category.empty()) r.category = "Default";
     r.sourceLocation = location;
@@ -652,8 +663,14 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(con
     const double totalBytes = ::fstat(fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<double>(st.st_size) : 1.0;
 
     auto realm = Realm::defaultRealm();
+    auto blockStarted = std::chrono::steady_clock::now(), blockEnded = blockStarted;
     try {
         realm->transactionWithBlock([&] {
+            blockStarted = std::chrono::steady_clock::now();
+            if (totalBytes >= kBulkIndexBytes) {
+                realm->deferIndexes(ZMRPackage::schema());
+                realm->deferIndexes(ZMRPackageVersion::schema());
+            }
             // What the source owns now: identifiers, versions and stanza digests only.
             std::unordered_map<std::string, OwnedRecord> owned;
             {
@@ -680,6 +697,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(con
                 std::string priorVersion;
             };
             std::unordered_map<std::string, Decision> decided;  // first sight of each identifier
+            std::unordered_set<std::string> versionKeys;
             size_t valid = 0, foreign = 0, logged = 0;
             auto skip = [&](const std::string& why) {
                 ++summary.skipped;
@@ -722,7 +740,9 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(con
                 row.sha256 = fieldText(stanza, "SHA256");
                 row.dependencies = splitRelations(fieldText(stanza, "Depends"));
                 row.conflicts = splitRelations(fieldText(stanza, "Conflicts"));
-                realm->addOrUpdate(row);
+                // Rows of this source were deleted above: only a stanza listed twice meets its own row.
+                if (versionKeys.insert(row.versionKey).second) realm->add(row);
+                else realm->addOrUpdate(row);
 
                 // One record per identifier: the highest version of the index.
                 auto already = stored.find(identifier);
@@ -782,7 +802,9 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(con
                 }
                 record.isUpdated = record.isInstalled.value_or(false) && !record.installedVersion.empty() &&
                                    ZMVersionCompare(record.version, record.installedVersion) > 0;
-                realm->addOrUpdate(record);
+                // A record never stored is inserted outright (cheaper than an upsert).
+                if (record.isManaged()) realm->addOrUpdate(record);
+                else realm->add(record);
                 stored[identifier] = version;
                 superseded.erase(identifier);
                 return true;
@@ -841,7 +863,11 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(con
             source->lastrefresh = ZemtrixExtensions::iso8601String(std::chrono::system_clock::now());
             source->httpValidators = work.validators.empty() ? std::string() : work.validators.dump();
             realm->addOrUpdate(*source);
+            blockEnded = std::chrono::steady_clock::now();
         });
+        ZMLOG("{}: records written in {:.0f} ms, committed in {:.0f} ms", location_,
+              std::chrono::duration<double, std::milli>(blockEnded - blockStarted).count(),
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - blockEnded).count());
     } catch (const RefreshFailure& failure) {
         return Result::failure(failure.error);
     } catch (const std::exception& e) {
