@@ -9,7 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
 #include <future>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -231,6 +234,91 @@ bool writeWholeFile(const std::string& path, std::string_view content) {
     return true;
 }
 
+
+// Decompressed text handed from the decompressing thread to the parsing one,
+// a few chunks at a time so memory stays flat whatever the index's size.
+class ChunkPipe {
+public:
+    // Producer side: false once the consumer gave up.
+    bool push(std::string chunk) {
+        std::unique_lock lock(mutex_);
+        roomy_.wait(lock, [&] { return chunks_.size() < kDepth || cancelled_; });
+        if (cancelled_) return false;
+        chunks_.push_back(std::move(chunk));
+        ready_.notify_one();
+        return true;
+    }
+    void finish(std::optional<ZMError> error) {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        error_ = std::move(error);
+        ready_.notify_all();
+    }
+    // Consumer side: false at the end (or after a failure of the producer).
+    bool pop(std::string& chunk) {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !chunks_.empty() || done_; });
+        if (chunks_.empty() || error_) return false;
+        chunk = std::move(chunks_.front());
+        chunks_.pop_front();
+        roomy_.notify_one();
+        return true;
+    }
+    void cancel() {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        roomy_.notify_all();
+    }
+    std::optional<ZMError> error() const {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    static constexpr size_t kDepth = 8;
+    mutable std::mutex mutex_;
+    std::condition_variable ready_, roomy_;
+    std::deque<std::string> chunks_;
+    bool done_ = false, cancelled_ = false;
+    std::optional<ZMError> error_;
+};
+
+// Decompresses `source` into `destination` and into the pipe.
+std::optional<ZMError> decompressInto(const std::string& source, const std::string& destination,
+                                      DataDecompression::Format format, uint64_t limit, ChunkPipe& pipe) {
+    FILE* in = std::fopen(source.c_str(), "rb");
+    if (!in) return ZMError::make(ZMError::Unknown, "cannot read " + source);
+    FILE* out = std::fopen(destination.c_str(), "wb");
+    if (!out) {
+        std::fclose(in);
+        return ZMError::make(ZMError::Unknown, "cannot write " + destination);
+    }
+    DataDecompression::Decompressor decompressor(format, limit);
+    std::string pending;
+    bool stopped = false, writeFailed = false;
+    auto sink = [&](std::string_view piece) {
+        if (std::fwrite(piece.data(), 1, piece.size(), out) != piece.size()) writeFailed = true;
+        pending.append(piece);
+        if (pending.size() >= kChunk) {
+            if (!pipe.push(std::move(pending))) stopped = true;
+            pending = std::string();
+            pending.reserve(kChunk + (64 << 10));
+        }
+        return !stopped && !writeFailed;
+    };
+    std::vector<char> buffer(256 << 10);
+    std::optional<ZMError> error;
+    size_t n;
+    while (!error && !stopped && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        error = decompressor.feed(std::string_view(buffer.data(), n), sink);
+    if (!error && !stopped) error = decompressor.finish(sink);
+    if (!error && !stopped && !pending.empty()) pipe.push(std::move(pending));
+    std::fclose(in);
+    if (std::fclose(out) != 0) writeFailed = true;
+    if (stopped) return std::nullopt;  // the consumer has its own reason
+    if (writeFailed && !error) error = ZMError::make(ZMError::Unknown, "cannot write " + destination);
+    return error;
+}
 }  // namespace
 
 // What one refresh carries from step to step.
@@ -483,40 +571,50 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     (void)releaseUnchanged;
     const auto downloadedAt = std::chrono::steady_clock::now();
 
-    // 4. Decompress into the copy (beside it until everything worked).
+    // 4. Decompress into the copy (kept beside it until everything worked)
+    // on a thread of its own, while this one parses and stores the text as it
+    // comes: the two take about as long as each other on a large index.
     setStatus(ZMLocalizedString("Parsing") + " " + location_ + work.variant);
     const std::string newCopy = copyPath + ".new";
-    {
-        std::string head;
-        if (FILE* f = std::fopen(downloaded.c_str(), "rb")) {
-            head.resize(16);
-            head.resize(std::fread(head.data(), 1, head.size(), f));
-            std::fclose(f);
-        }
-        auto format = DataDecompression::detectFormat(work.variant, head);
-        if (format == DataDecompression::Format::None) {
-            if (::rename(downloaded.c_str(), newCopy.c_str()) != 0) {
-                removeFile(downloaded);
-                return fail(ZMError::make(ZMError::Unknown, std::string("cannot keep the index: ") + std::strerror(errno)));
-            }
-        } else {
-            auto decompressed = DataDecompression::decompressFile(downloaded, newCopy, format, maximumIndexBytes.load());
-            removeFile(downloaded);
-            if (!decompressed) {
-                removeFile(newCopy);
-                return fail(*decompressed.error);
-            }
-        }
+    std::string head;
+    if (FILE* f = std::fopen(downloaded.c_str(), "rb")) {
+        head.resize(16);
+        head.resize(std::fread(head.data(), 1, head.size(), f));
+        std::fclose(f);
     }
-    setProgress(0.6);
-    const auto decompressedAt = std::chrono::steady_clock::now();
-
-    // 5. Parse and store.
-    auto parsed = packagesFileParserFromPath(newCopy);
+    const auto format = DataDecompression::detectFormat(work.variant, head);
+    ZMResult<ZMSourceRefreshSummary> parsed;
+    if (format == DataDecompression::Format::None) {
+        if (::rename(downloaded.c_str(), newCopy.c_str()) != 0) {
+            removeFile(downloaded);
+            return fail(ZMError::make(ZMError::Unknown, std::string("cannot keep the index: ") + std::strerror(errno)));
+        }
+        parsed = packagesFileParserFromPath(newCopy);
+    } else {
+        ChunkPipe pipe;
+        std::thread producer([&] {
+            pipe.finish(decompressInto(downloaded, newCopy, format, maximumIndexBytes.load(), pipe));
+        });
+        struct stat packed{};
+        const double expected = ::stat(downloaded.c_str(), &packed) == 0 ? 5.0 * static_cast<double>(packed.st_size) : 0;
+        parsed = storeIndex(
+            [&](std::string& chunk) {
+                if (pipe.pop(chunk)) return true;
+                // A failed decompression must roll the records back, not end the index early.
+                if (auto error = pipe.error()) throw RefreshFailure{*error};
+                return false;
+            },
+            expected);
+        pipe.cancel();  // a refused index stops the decompression early
+        producer.join();
+        removeFile(downloaded);
+        // The decompression's own failure (corrupt, truncated, too large) comes first.
+        if (auto error = pipe.error()) parsed = ZMResult<ZMSourceRefreshSummary>::failure(*error);
+    }
     const auto storedAt = std::chrono::steady_clock::now();
-    auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
-    ZMLOG("{}: fetched in {:.0f} ms, decompressed in {:.0f} ms, parsed and stored in {:.0f} ms", location_,
-          ms(startedAt, downloadedAt), ms(downloadedAt, decompressedAt), ms(decompressedAt, storedAt));
+    ZMLOG("{}: fetched in {:.0f} ms, decompressed, parsed and stored in {:.0f} ms", location_,
+          std::chrono::duration<double, std::milli>(downloadedAt - startedAt).count(),
+          std::chrono::duration<double, std::milli>(storedAt - downloadedAt).count());
     if (!parsed) {
         removeFile(newCopy);
         return fail(*parsed.error);
@@ -644,6 +742,28 @@ void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::str
 
 ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(const std::string& path) {
     using Result = ZMResult<ZMSourceRefreshSummary>;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return Result::failure(ZMError::make(ZMError::Unknown, "cannot read " + path + ": " + std::strerror(errno)));
+    struct Closer {
+        FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{file};
+    struct stat st{};
+    const double totalBytes = ::fstat(fileno(file), &st) == 0 ? static_cast<double>(st.st_size) : 0.0;
+    return storeIndex(
+        [&](std::string& chunk) {
+            chunk.resize(kChunk);
+            const size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
+            chunk.resize(n);
+            if (n == 0 && std::ferror(file)) throw RefreshFailure{ZMError::make(ZMError::Unknown, "read error in " + path)};
+            return n > 0;
+        },
+        totalBytes);
+}
+
+ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function<bool(std::string&)>& next,
+                                                             double expectedBytes) {
+    using Result = ZMResult<ZMSourceRefreshSummary>;
     if (!work_) {
         work_ = std::make_unique<Work>();
         work_->updatedDateStr = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
@@ -653,21 +773,12 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(con
     ZMSourceRefreshSummary summary;
     summary.variant = work.variant;
 
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return Result::failure(ZMError::make(ZMError::Unknown, "cannot read " + path + ": " + std::strerror(errno)));
-    struct Closer {
-        FILE* f;
-        ~Closer() { std::fclose(f); }
-    } closer{file};
-    struct stat st{};
-    const double totalBytes = ::fstat(fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<double>(st.st_size) : 1.0;
-
     auto realm = Realm::defaultRealm();
     auto blockStarted = std::chrono::steady_clock::now(), blockEnded = blockStarted;
     try {
         realm->transactionWithBlock([&] {
             blockStarted = std::chrono::steady_clock::now();
-            if (totalBytes >= kBulkIndexBytes) {
+            if (expectedBytes >= kBulkIndexBytes) {
                 realm->deferIndexes(ZMRPackage::schema());
                 realm->deferIndexes(ZMRPackageVersion::schema());
             }
@@ -810,21 +921,19 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(con
                 return true;
             });
 
-            std::vector<char> buffer(kChunk);
+            std::string piece;
             bool sawText = false;
-            size_t n;
             double read = 0;
-            while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-                std::string_view chunk(buffer.data(), n);
+            while (next(piece)) {
+                std::string_view chunk(piece);
                 if (std::memchr(chunk.data(), '\0', chunk.size()))
                     throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
                 if (!sawText)
                     sawText = chunk.find_first_not_of(" \t\r\n") != std::string_view::npos;
                 parser.feed(chunk);
-                read += static_cast<double>(n);
-                progress_ = 0.6 + 0.35 * (read / totalBytes);
+                read += static_cast<double>(chunk.size());
+                if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
             }
-            if (std::ferror(file)) throw RefreshFailure{ZMError::make(ZMError::Unknown, "read error in " + path)};
             parser.finish();
             if (sawText && valid == 0 && foreign == 0)
                 throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};

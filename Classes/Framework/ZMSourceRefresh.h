@@ -114,6 +114,9 @@ private:
     explicit ZMSourceRefresh(std::string location);
     void setStatus(std::string status);
     void setProgress(double progress);
+    // packagesFileParserFromPath() over text that arrives in pieces: `next`
+    // fills the next piece and returns false at the end.
+    ZMResult<ZMSourceRefreshSummary> storeIndex(const std::function<bool(std::string&)>& next, double expectedBytes);
 
     struct Work;
     const std::string location_;
