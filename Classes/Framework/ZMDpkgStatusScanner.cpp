@@ -11,6 +11,7 @@
 #include "Miscellaneous/ZMPaths.h"
 #include "Notifications/NotificationCenter.h"
 #include "ZMDpkgStatus.h"
+#include "ZMPackageOperations.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ InstalledState stateOf(const ZMRPackage& r) {
 }  // namespace
 
 std::string ZMDpkgStatusScanner::queueStateNotificationName(const std::string& identifier) {
-    return "UpdateQueueStateNotification-" + identifier;
+    return ZMQueueStateNotificationPrefix + identifier;
 }
 
 ZMResult<ZMDpkgStatusScanSummary> ZMDpkgStatusScanner::scan() { return scan(ZMPaths::dpkgDirectory()); }
@@ -160,7 +161,7 @@ ZMResult<ZMDpkgStatusScanSummary> ZMDpkgStatusScanner::scan(const std::string& d
     }
     for (const auto& identifier : summary.changedIdentifiers)
         NotificationCenter::defaultCenter().postOnMain(queueStateNotificationName(identifier), std::any(identifier),
-                                                       nullptr);
+                                                       {{"identifier", identifier}});
     ZMLOG("dpkg status: {} installed, {} new, {} removed, {} changed", summary.installed, summary.created,
           summary.removed, summary.changedIdentifiers.size());
     return Result::success(std::move(summary));

@@ -5,8 +5,9 @@
 // location "DPKG" for every installed package no source carries; installed
 // state cleared from records dpkg no longer lists as installed (records
 // known only to dpkg are then deleted). One write transaction. Posts
-// "UpdateQueueStateNotification-<identifier>" (object: the identifier) on the
-// main thread for every package whose installed state changed.
+// "UpdateQueueStateNotification-<identifier>" (object and user info
+// {"identifier"}: the identifier) on the main thread for every package whose
+// installed state changed.
 //
 // Run at launch, after a queue run and after a source removal (the package
 // manager installs it as the sources collection's rescan hook).
