@@ -243,6 +243,7 @@ struct Realm::Transaction {
     Connection* connection;
     std::set<std::string> changed;
     std::vector<const ObjectSchema*> createdTables;
+    std::vector<std::string> deferredIndexes;  // CREATE INDEX statements to run before the commit
 };
 
 class Realm::Lease {
@@ -303,6 +304,28 @@ void Realm::giveBack(Connection* connection) {
     freeConnections_.push_back(connection);
 }
 
+void Realm::deferIndexes(const ObjectSchema& schema) {
+    Transaction& transaction = requireTransaction("deferring indexes");
+    ensureTable(schema);
+    std::vector<std::pair<std::string, std::string>> found;  // name, CREATE statement
+    {
+        Statement statement(*transaction.connection,
+                            "SELECT name, sql FROM sqlite_master WHERE type = 'index' AND tbl_name = ? AND sql IS NOT NULL");
+        statement.bind(1, schema.className());
+        while (statement.step()) {
+            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0));
+            const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 1));
+            if (name && sql) found.emplace_back(name, sql);
+        }
+    }
+    for (const auto& [name, sql] : found) {
+        // Unique indexes keep guarding their constraint during the bulk write.
+        if (sql.rfind("CREATE UNIQUE", 0) == 0) continue;
+        transaction.connection->exec("DROP INDEX " + quoted(name));
+        transaction.deferredIndexes.push_back(sql);
+    }
+}
+
 void Realm::transactionWithBlock(const std::function<void()>& block) {
     if (currentTransaction()) throw RealmException("a write transaction is already open on this thread");
     std::unique_lock writeLock(writeMutex_);
@@ -339,6 +362,7 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
         throw;
     }
     try {
+        for (const auto& statement : transaction.deferredIndexes) transaction.connection->exec(statement);
         transaction.connection->exec("COMMIT");
     } catch (...) {
         abandon();
@@ -707,7 +731,10 @@ const WriteStatements& writeStatements(const ObjectSchema& schema) {
         if (p.isFolded()) add(p.foldedColumn());
     }
     WriteStatements statements;
-    statements.insert = fmt::format("INSERT INTO {} ({}) VALUES ({}) RETURNING _rowid", table, columns, placeholders);
+    // A plain insert: OR IGNORE (and no RETURNING) lets SQLite skip its
+    // statement journal, which in a long transaction copies every page the
+    // insert touches; a conflict is then seen as "no row inserted".
+    statements.insert = fmt::format("INSERT OR IGNORE INTO {} ({}) VALUES ({})", table, columns, placeholders);
     if (const Property* pk = schema.primaryKey())
         statements.upsert = fmt::format("INSERT INTO {} ({}) VALUES ({}) ON CONFLICT({}) DO UPDATE SET {} RETURNING _rowid",
                                         table, columns, placeholders, quoted(pk->name), assignments);
@@ -742,11 +769,19 @@ void Realm::write(const ObjectSchema& schema, const void* object, RealmObjectBas
         statement.bind(index, base.realmRowId());
         if (statement.step()) rowId = statement.int64(0);
     }
-    if (rowId == 0) {
-        Statement statement(*transaction.connection, pk && update ? sql.upsert : sql.insert);
+    if (rowId == 0 && pk && update) {
+        Statement statement(*transaction.connection, sql.upsert);
         bindValues(statement);
         if (!statement.step()) throw RealmException("insert into " + schema.className() + " returned no row");
         rowId = statement.int64(0);
+    } else if (rowId == 0) {
+        Statement statement(*transaction.connection, sql.insert);
+        bindValues(statement);
+        statement.step();
+        if (sqlite3_changes(transaction.connection->db) != 1)
+            throw RealmException(schema.className() +
+                                 ": a record with this primary key exists (or a required field is missing)");
+        rowId = sqlite3_last_insert_rowid(transaction.connection->db);
     }
     base.attachToRealm(shared_from_this(), &schema, rowId);
     transaction.changed.insert(schema.className());

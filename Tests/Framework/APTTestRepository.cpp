@@ -19,6 +19,7 @@
 #include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Realm/Realm.h"
+#include "Support/FlatRepository.h"
 #include "ZMAPTManager.h"
 
 namespace fs = std::filesystem;
@@ -35,22 +36,10 @@ void mustRun(const std::vector<std::string>& argv, const std::string& stdoutFile
     if (!stdoutFile.empty()) TestSupport::writeFile(stdoutFile, result.value->standardOutput);
 }
 
-struct PackageSpec {
-    std::string name, version, extraControl, postinst, architecture = "all";
-};
+using PackageSpec = FlatRepository::Deb;
 
 void buildPackage(const std::string& work, const std::string& repo, const PackageSpec& p) {
-    std::string dir = work + "/" + p.name + "-" + p.version;
-    TestSupport::writeFile(dir + "/usr/share/vostrelle-test/" + p.name, p.version + "\n");
-    TestSupport::writeFile(dir + "/DEBIAN/control", "Package: " + p.name + "\nVersion: " + p.version +
-                                                        "\nArchitecture: " + p.architecture + "\nMaintainer: Test <test@example.com>\n" +
-                                                        p.extraControl + "Description: test package\n");
-    if (!p.postinst.empty()) {
-        TestSupport::writeFile(dir + "/DEBIAN/postinst", "#!/bin/sh\n" + p.postinst + "\n");
-        fs::permissions(dir + "/DEBIAN/postinst", fs::perms(0755));
-    }
-    mustRun({"/usr/bin/dpkg-deb", "--root-owner-group", "-Zgzip", "--build", dir,
-             repo + "/" + p.name + "_" + p.version + "_" + p.architecture + ".deb"});
+    FlatRepository::buildDeb(work, repo, p);
 }
 
 }  // namespace

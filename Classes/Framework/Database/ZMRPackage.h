@@ -25,6 +25,10 @@ struct ZMRPackage : RealmObject<ZMRPackage> {
     std::string architecture;
     std::string size;                // whole number of bytes, as text
     std::string installedSize;
+    std::string filename;            // Filename: the .deb's path under the source
+    std::string sha256;              // SHA256 of the .deb
+    std::string md5sum;              // MD5sum of the .deb
+    std::string controlHash;         // digest of the index stanza it was built from (skips unchanged ones)
     std::string price;
     std::string minosversion;
     std::string maxosversion;

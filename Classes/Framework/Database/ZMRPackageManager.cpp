@@ -1,5 +1,7 @@
 #include "Database/ZMRPackageManager.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -9,7 +11,10 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLog.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMAPTManager.h"
+#include "ZMDpkgStatusScanner.h"
 #include "ZMPipelineManager.h"
+#include "ZMSourceRefresh.h"
 
 namespace {
 
@@ -72,6 +77,11 @@ ZMRPackageManager::~ZMRPackageManager() {
 
 void ZMRPackageManager::firstUse() {
     auto& pipeline = ZMPipelineManager::sharedManager();
+    sources_->setRefreshTaskFactory([](const std::string& location) -> ZMTaskPtr {
+        return ZMSourceRefresh::make(location);
+    });
+    // Installed packages of a removed source come back as packages known only to dpkg.
+    sources_->setStatusRescanHook([] { ZMDpkgStatusScanner::scanInBackground(); });
     std::weak_ptr<ZMRSources> weakSources = sources_;
     pipeline.setSourceRefreshEndedHook([weakSources] {
         if (auto sources = weakSources.lock()) sources->sourceRefreshEnded();
@@ -80,6 +90,11 @@ void ZMRPackageManager::firstUse() {
         // The hook runs on the main thread; the rebuilds read the whole table.
         if (info.sourcesRefreshed()) {
             Dispatch::defaultQueue([this] { rebuildCachesAfterRefresh(); });
+            // The refreshes placed their indexes in the private APT tree; apt's
+            // binary caches follow once the tree exists.
+            struct stat st{};
+            if (::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0)
+                ZMPipelineManager::sharedManager().queueTask(ZMAPTManager::cacheRebuildTask());
         } else if (info.packagesChanged()) {
             // Installs and removals change the update count of the badges.
             packages_->rebuildPackagesCategoriesCache();

@@ -190,6 +190,28 @@ std::optional<std::string> ZMRPackages::iconPath(const std::string& identifier) 
     return package->iconPath();
 }
 
+ZMRIcon ZMRPackages::iconForIdentifier(const std::string& identifier) const {
+    return iconForIdentifier(identifier, std::nullopt);
+}
+
+ZMRIcon ZMRPackages::iconForIdentifier(const std::string& identifier,
+                                       const std::optional<std::string>& overrideURL) const {
+    ZMRPackage probe;
+    probe.identifier = identifier;
+    const std::string path = probe.iconPath();
+    if (ZMIconCache::exists(path)) return {path, {}};
+    std::string url = overrideURL.value_or(std::string());
+    if (url.empty()) {
+        try {
+            if (auto package = ZMRPackage::objectForPrimaryKey(identifier)) url = package->iconURL;
+        } catch (const std::exception& e) {
+            ZMLOG("icon of {}: {}", identifier, e.what());
+        }
+    }
+    if (!url.empty()) ZMIconCache::fetch(url, path, ZMRPackageInfoIconChangedNotification, identifier);
+    return {{}, getCategoryIconForIdentifier(identifier)};
+}
+
 // ---- categories ------------------------------------------------------------------------
 
 std::optional<std::vector<std::string>> ZMRPackages::arrayOfPackagesCategories() const {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Database/ZMRPackage.h"
+#include "ZMIconCache.h"
 
 // Queue operation codes stored in ZMRPackage::queueOperation.
 enum ZMRQueueOperationCode : int64_t {
@@ -98,6 +99,14 @@ public:
     // The path of the package's cached icon file (which may not exist);
     // nullopt without a record.
     std::optional<std::string> iconPath(const std::string& identifier) const;
+    // What to show at once: the cached icon file (iconPath) when it exists,
+    // else the category image name while the icon (the record's Icon URL, or
+    // `overrideURL` when given) is fetched in the background. A stored icon is
+    // announced with ZMRPackageInfoIconChangedNotification (object: the
+    // identifier) on the main thread. Never fails; only http(s) URLs are
+    // fetched, one download per icon at a time.
+    ZMRIcon iconForIdentifier(const std::string& identifier) const;
+    ZMRIcon iconForIdentifier(const std::string& identifier, const std::optional<std::string>& overrideURL) const;
 
     // ---- categories cache ---------------------------------------------------
     // nullopt until the first rebuild. Then: kCategorySpecial_AllPackages,

@@ -29,6 +29,7 @@ const ObjectSchema& ZMRSource::schema() {
         REALM_PROPERTY(S, waitingLogin),
         REALM_PROPERTY(S, twitterLink),
         REALM_PROPERTY(S, donateLink),
+        REALM_PROPERTY(S, httpValidators),
     });
     return schema;
 }

@@ -31,6 +31,9 @@ struct ZMRSource : RealmObject<ZMRSource> {
     std::optional<bool> waitingLogin;
     std::string twitterLink;
     std::string donateLink;
+    // HTTP validators of the last successful refresh, as JSON text:
+    // {"release": {"Last-Modified", "ETag"}, "packages": {"url", "Last-Modified", "ETag"}}.
+    std::string httpValidators;
 
     static const ObjectSchema& schema();
 

@@ -28,19 +28,6 @@ std::function<bool()> reachabilityHook;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-std::string md5Hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
-    static const char* hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out.push_back(hex[digest[i] >> 4]);
-        out.push_back(hex[digest[i] & 0xF]);
-    }
-    return out;
-}
-
 std::string lowercase(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
     return s;
@@ -298,9 +285,17 @@ bool ZMRSources::refreshAllSources() {
 
 void ZMRSources::sourceRefreshEnded() { refreshInProgress_ = false; }
 
-std::optional<std::string> ZMRSources::iconForLocation(const std::string& location) const {
-    const std::string path = ZMPaths::subdirectory("IconCache") + "/" + md5Hex(location) + ".png";
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
-    return std::nullopt;
+ZMRIcon ZMRSources::iconForLocation(const std::string& location) const {
+    const std::string path = ZMIconCache::pathForKey(location);
+    if (ZMIconCache::exists(path)) return {path, {}};
+    // Only configured sources are asked for their icon.
+    std::string url;
+    try {
+        if (auto source = ZMRSource::objectForPrimaryKey(location))
+            url = source->iconURL.empty() ? location + "CydiaIcon.png" : source->iconURL;
+    } catch (const std::exception& e) {
+        ZMLOG("icon of {}: {}", location, e.what());
+    }
+    if (!url.empty()) ZMIconCache::fetch(url, path, ZMRSourceInfoIconChangedNotification, location);
+    return {{}, ZMIconCache::kDefaultSourceImage};
 }

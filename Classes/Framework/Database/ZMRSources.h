@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Miscellaneous/ZMError.h"
+#include "ZMIconCache.h"
 #include "ZMTask.h"
 
 // Why a location was refused.
@@ -127,8 +128,11 @@ public:
     void sourceRefreshEnded();
 
     // The cached icon file of a source (IconCache/<md5 of the location>.png)
-    // when it exists.
-    std::optional<std::string> iconForLocation(const std::string& location) const;
+    // when it exists; else the default source image name while the icon (the
+    // record's iconURL, else <location>CydiaIcon.png) is fetched in the
+    // background and announced with ZMRSourceInfoIconChangedNotification
+    // (object: the location) on the main thread.
+    ZMRIcon iconForLocation(const std::string& location) const;
 
 private:
     void storeSource(const std::string& location, bool showOriginalDepictions, std::function<void(bool)> added);

@@ -1,0 +1,988 @@
+#include "ZMSourceRefresh.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <nlohmann/json.hpp>
+
+#include "Categories/Data+Decompression.h"
+#include "Categories/String+VersionCompare.h"
+#include "Categories/String+ZemtrixExtensions.h"
+#include "Categories/URLRequest+ZemtrixExtensions.h"
+#include "Database/ZMRNotifications.h"
+#include "Database/ZMRPackage.h"
+#include "Database/ZMRPackageVersion.h"
+#include "Database/ZMRSource.h"
+#include "Database/ZMRSources.h"
+#include "Foundation/URLSession.h"
+#include "Miscellaneous/ZMControlParser.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMLog.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "Notifications/NotificationCenter.h"
+#include "ZMAPTManager.h"
+#include "ZMPipelineManager.h"
+
+namespace {
+
+std::mutex hooksMutex;
+ZMSourceRefresh::PaymentEndpointHook paymentEndpointHook;
+ZMSourceRefresh::RefreshedHook refreshedHook;
+std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
+
+// Stanzas refused are logged one by one up to this many per refresh, then counted.
+constexpr size_t kLoggedSkips = 20;
+constexpr size_t kChunk = 1 << 20;
+// From this index size on, the indexes of the records are built once after the writes.
+constexpr double kBulkIndexBytes = 4 << 20;
+
+// Thrown inside the write transaction to roll it back with a reason.
+struct RefreshFailure {
+    ZMError error;
+};
+
+std::string trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string fieldText(const ZMControlStanza& stanza, std::string_view name) {
+    auto v = stanza.field(name);
+    return v ? trim(*v) : std::string();
+}
+
+// A log-safe rendering of untrusted text: control characters escaped, length capped.
+std::string printable(std::string_view s) {
+    std::string out;
+    for (unsigned char c : s.substr(0, 80)) {
+        if (c < 0x20 || c == 0x7F) out += fmt::format("\\x{:02x}", c);
+        else out.push_back(static_cast<char>(c));
+    }
+    if (s.size() > 80) out += "…";
+    return out;
+}
+
+StringList splitRelations(std::string_view text) {
+    StringList out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string_view::npos) comma = text.size();
+        std::string item = trim(text.substr(start, comma - start));
+        // Folded lines of a long Depends field keep their line breaks: flatten them.
+        for (char& c : item)
+            if (c == '\n' || c == '\t') c = ' ';
+        if (!item.empty()) out.push_back(std::move(item));
+        start = comma + 1;
+    }
+    return out;
+}
+
+// "Name <mail@host>" -> "mail@host".
+std::string emailOf(const std::string& maintainer) {
+    size_t open = maintainer.find('<');
+    size_t close = maintainer.find('>', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos || close <= open + 1) return {};
+    return maintainer.substr(open + 1, close - open - 1);
+}
+
+std::string flatName(const std::string& location) {
+    std::string name = location;
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return name;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void removeFile(const std::string& path) {
+    if (!path.empty()) ::unlink(path.c_str());
+}
+
+std::shared_ptr<URLSession> refreshSession() {
+    static std::shared_ptr<URLSession> session = [] {
+        auto configuration = URLSessionConfiguration::noCacheConfigureation();
+        configuration.keepsCookies = false;
+        return URLSession::sessionWithConfiguration(configuration);
+    }();
+    return session;
+}
+
+struct Fetched {
+    std::string data;
+    std::optional<std::string> file;
+    std::optional<URLResponse> response;
+    std::optional<ZMError> error;
+};
+
+// Runs a request to its end on the session and waits for it; the session's
+// own time-outs bound the wait.
+Fetched fetchBlocking(const URLRequest& request, const std::optional<std::string>& destination) {
+    auto promise = std::make_shared<std::promise<Fetched>>();
+    auto future = promise->get_future();
+    auto session = refreshSession();
+    std::shared_ptr<URLSessionTask> task;
+    if (destination) {
+        task = session->downloadTaskWithRequest(
+            request, *destination,
+            [promise](std::optional<std::string> location, std::optional<URLResponse> response,
+                      std::optional<ZMError> error) {
+                promise->set_value(Fetched{{}, std::move(location), std::move(response), std::move(error)});
+            });
+    } else {
+        task = session->dataTaskWithRequest(
+            request, [promise](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
+                promise->set_value(Fetched{std::move(data), std::nullopt, std::move(response), std::move(error)});
+            });
+    }
+    task->resume();
+    return future.get();
+}
+
+ZMError transportError(const std::string& what, const ZMError& error) {
+    if (URLError::is(error, URLError::DataLengthExceedsMaximum))
+        return ZMError::make(ZMError::InvalidServerData, what + ": larger than the index size limit");
+    return ZMError::make(ZMError::NoNetwork, what + ": " + error.detail);
+}
+
+// Release "Date" (RFC 2822) as ISO-8601 UTC text; "" when unreadable.
+std::string regenDateFromRelease(const std::string& date) {
+    if (date.empty()) return {};
+    time_t t = curl_getdate(date.c_str(), nullptr);
+    if (t == -1) return {};
+    return ZemtrixExtensions::iso8601String(std::chrono::system_clock::from_time_t(t));
+}
+
+nlohmann::json parseValidators(const std::string& text) {
+    if (text.empty()) return nlohmann::json::object();
+    auto parsed = nlohmann::json::parse(text, nullptr, false);
+    return parsed.is_object() ? parsed : nlohmann::json::object();
+}
+
+std::string jsonString(const nlohmann::json& object, const char* key) {
+    auto it = object.find(key);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+void addConditionalHeaders(URLRequest& request, const nlohmann::json& validators) {
+    const std::string lastModified = jsonString(validators, "Last-Modified");
+    const std::string etag = jsonString(validators, "ETag");
+    if (!lastModified.empty()) request.setValue(lastModified, "If-Modified-Since");
+    if (!etag.empty()) request.setValue(etag, "If-None-Match");
+}
+
+nlohmann::json validatorsOf(const URLResponse& response) {
+    nlohmann::json out = nlohmann::json::object();
+    if (auto v = response.valueForHTTPHeaderField("Last-Modified")) out["Last-Modified"] = *v;
+    if (auto v = response.valueForHTTPHeaderField("ETag")) out["ETag"] = *v;
+    return out;
+}
+
+// Places `source` at `destination` (hard link, else copy), replacing it atomically.
+bool installCopy(const std::string& source, const std::string& destination) {
+    const std::string temporary = destination + ".vostrelle-new";
+    ::unlink(temporary.c_str());
+    if (::link(source.c_str(), temporary.c_str()) != 0) {
+        FILE* in = std::fopen(source.c_str(), "rb");
+        FILE* out = in ? std::fopen(temporary.c_str(), "wb") : nullptr;
+        bool ok = in && out;
+        std::vector<char> buffer(kChunk);
+        size_t n;
+        while (ok && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) ok = std::fwrite(buffer.data(), 1, n, out) == n;
+        if (in) std::fclose(in);
+        if (out && std::fclose(out) != 0) ok = false;
+        if (!ok) {
+            ::unlink(temporary.c_str());
+            return false;
+        }
+    }
+    if (::rename(temporary.c_str(), destination.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool writeWholeFile(const std::string& path, std::string_view content) {
+    const std::string temporary = path + ".vostrelle-new";
+    FILE* out = std::fopen(temporary.c_str(), "wb");
+    if (!out) return false;
+    bool ok = std::fwrite(content.data(), 1, content.size(), out) == content.size();
+    if (std::fclose(out) != 0) ok = false;
+    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+
+// Decompressed text handed from the decompressing thread to the parsing one,
+// a few chunks at a time so memory stays flat whatever the index's size.
+class ChunkPipe {
+public:
+    // Producer side: false once the consumer gave up.
+    bool push(std::string chunk) {
+        std::unique_lock lock(mutex_);
+        roomy_.wait(lock, [&] { return chunks_.size() < kDepth || cancelled_; });
+        if (cancelled_) return false;
+        chunks_.push_back(std::move(chunk));
+        ready_.notify_one();
+        return true;
+    }
+    void finish(std::optional<ZMError> error) {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        error_ = std::move(error);
+        ready_.notify_all();
+    }
+    // Consumer side: false at the end (or after a failure of the producer).
+    bool pop(std::string& chunk) {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !chunks_.empty() || done_; });
+        if (chunks_.empty() || error_) return false;
+        chunk = std::move(chunks_.front());
+        chunks_.pop_front();
+        roomy_.notify_one();
+        return true;
+    }
+    void cancel() {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        roomy_.notify_all();
+    }
+    std::optional<ZMError> error() const {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+
+private:
+    static constexpr size_t kDepth = 8;
+    mutable std::mutex mutex_;
+    std::condition_variable ready_, roomy_;
+    std::deque<std::string> chunks_;
+    bool done_ = false, cancelled_ = false;
+    std::optional<ZMError> error_;
+};
+
+// Decompresses `source` into `destination` and into the pipe.
+std::optional<ZMError> decompressInto(const std::string& source, const std::string& destination,
+                                      DataDecompression::Format format, uint64_t limit, ChunkPipe& pipe) {
+    FILE* in = std::fopen(source.c_str(), "rb");
+    if (!in) return ZMError::make(ZMError::Unknown, "cannot read " + source);
+    FILE* out = std::fopen(destination.c_str(), "wb");
+    if (!out) {
+        std::fclose(in);
+        return ZMError::make(ZMError::Unknown, "cannot write " + destination);
+    }
+    DataDecompression::Decompressor decompressor(format, limit);
+    std::string pending;
+    bool stopped = false, writeFailed = false;
+    auto sink = [&](std::string_view piece) {
+        if (std::fwrite(piece.data(), 1, piece.size(), out) != piece.size()) writeFailed = true;
+        pending.append(piece);
+        if (pending.size() >= kChunk) {
+            if (!pipe.push(std::move(pending))) stopped = true;
+            pending = std::string();
+            pending.reserve(kChunk + (64 << 10));
+        }
+        return !stopped && !writeFailed;
+    };
+    std::vector<char> buffer(256 << 10);
+    std::optional<ZMError> error;
+    size_t n;
+    while (!error && !stopped && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        error = decompressor.feed(std::string_view(buffer.data(), n), sink);
+    if (!error && !stopped) error = decompressor.finish(sink);
+    if (!error && !stopped && !pending.empty()) pipe.push(std::move(pending));
+    std::fclose(in);
+    if (std::fclose(out) != 0) writeFailed = true;
+    if (stopped) return std::nullopt;  // the consumer has its own reason
+    if (writeFailed && !error) error = ZMError::make(ZMError::Unknown, "cannot write " + destination);
+    return error;
+}
+}  // namespace
+
+// What one refresh carries from step to step.
+struct ZMSourceRefresh::Work {
+    std::string updatedDateStr;  // of this refresh
+    std::string hostArchitecture;
+    nlohmann::json sourceFields = nlohmann::json::object();  // from the Release
+    nlohmann::json validators = nlohmann::json::object();    // to store on success
+    std::string releaseBody;
+    std::string variant;
+};
+
+// ---- configuration ----------------------------------------------------------------
+
+std::shared_ptr<ZMSourceRefresh> ZMSourceRefresh::make(std::string location) {
+    return std::shared_ptr<ZMSourceRefresh>(new ZMSourceRefresh(std::move(location)));
+}
+
+ZMSourceRefresh::ZMSourceRefresh(std::string location) : location_(std::move(location)) {
+    status_ = ZMLocalizedString("Refreshing") + " " + location_;
+}
+
+ZMSourceRefresh::~ZMSourceRefresh() = default;
+
+std::string ZMSourceRefresh::taskIDForLocation(const std::string& location) {
+    return std::string(ZMPipelineSourceOps) + ":" + location;
+}
+
+void ZMSourceRefresh::setPaymentEndpointHook(PaymentEndpointHook hook) {
+    std::lock_guard lock(hooksMutex);
+    paymentEndpointHook = std::move(hook);
+}
+
+void ZMSourceRefresh::setRefreshedHook(RefreshedHook hook) {
+    std::lock_guard lock(hooksMutex);
+    refreshedHook = std::move(hook);
+}
+
+void ZMSourceRefresh::setMaximumIndexSize(uint64_t bytes) { maximumIndexBytes = bytes ? bytes : (256ull << 20); }
+uint64_t ZMSourceRefresh::maximumIndexSize() { return maximumIndexBytes; }
+
+const std::vector<std::string>& ZMSourceRefresh::packagesVariants() {
+    static const std::vector<std::string> variants = {"Packages.xz", "Packages.lzma", "Packages.bz2", "Packages.gz",
+                                                      "Packages"};
+    return variants;
+}
+
+std::string ZMSourceRefresh::pipelineID() const { return ZMPipelineSourceOps; }
+
+std::string ZMSourceRefresh::taskDescription() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+std::string ZMSourceRefresh::taskLocalizedTitle() const { return ZMLocalizedString("Refreshing Sources"); }
+
+std::optional<ZMError> ZMSourceRefresh::lastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+void ZMSourceRefresh::setStatus(std::string status) {
+    {
+        std::lock_guard lock(mutex_);
+        status_ = std::move(status);
+    }
+    auto self = shared_from_this();
+    if (ZMPipelineManager::sharedManager().isTaskLive(taskID())) ZMPipelineManager::sharedManager().taskStatusChanged(self);
+}
+
+void ZMSourceRefresh::setProgress(double progress) {
+    progress_ = progress;
+    if (ZMPipelineManager::sharedManager().isTaskLive(taskID()))
+        ZMPipelineManager::sharedManager().taskProgressChanged(shared_from_this());
+}
+
+// ---- the task -----------------------------------------------------------------------
+
+void ZMSourceRefresh::taskStart() {
+    ZMPipelineManager::postVerbose(ZMLocalizedString("Refreshing") + " " + location_);
+    auto result = refresh();
+    if (result) {
+        ZMPipelineManager::postVerbose(
+            fmt::format("{}: {} ({} {})", location_, ZMLocalizedString("Done"), result.value->packages,
+                        ZMLocalizedString("packages")));
+    } else {
+        ZMPipelineManager::postVerbose(location_ + ": " + result.error->localizedDescription() + " (" +
+                                           result.error->detail + ")",
+                                       true);
+    }
+    const std::string location = location_;
+    // The notification goes out after the pipeline has dropped this refresh
+    // from its count, so its observers see the count without it.
+    ZMPipelineManager::sharedManager().taskDone(shared_from_this(), result.ok(), result.error, [location] {
+        NotificationCenter::defaultCenter().post(ZMRSourceUpdatedNotification, std::any(location), nullptr);
+    });
+}
+
+ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
+    using Result = ZMResult<ZMSourceRefreshSummary>;
+    const auto startedAt = std::chrono::steady_clock::now();
+    work_ = std::make_unique<Work>();
+    Work& work = *work_;
+    work.updatedDateStr = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
+    work.hostArchitecture = ZMAPTManager::hostArchitecture();
+
+    auto fail = [&](ZMError error) -> Result {
+        ZMLOG("refresh of {} failed: {}", location_, error.debugDescription());
+        try {
+            auto realm = Realm::defaultRealm();
+            realm->transactionWithBlock([&] {
+                if (auto source = realm->objectForPrimaryKey<ZMRSource>(location_))
+                    realm->setValueForKey(*source, "hasErrors", true);
+            });
+        } catch (const std::exception& e) {
+            ZMLOG("could not mark {} as failed: {}", location_, e.what());
+        }
+        std::lock_guard lock(mutex_);
+        lastError_ = error;
+        return Result::failure(std::move(error));
+    };
+
+    std::optional<ZMRSource> source;
+    try {
+        source = ZMRSource::objectForPrimaryKey(location_);
+    } catch (const std::exception& e) {
+        return fail(ZMError::make(ZMError::Unknown, e.what()));
+    }
+    if (!source) return fail(ZMError::make(ZMError::Unknown, "no source record for " + location_));
+    auto base = URL::parse(location_);
+    if (!base || !base->isHTTP()) return fail(ZMError::make(ZMError::InvalidServerData, "not an http(s) location: " + location_));
+
+    const std::string copyPath = ZMRSources::packagesFilePath(location_);
+    ZMPaths::createDirectories(ZMPaths::subdirectory("SourcesFiles"));
+    // Validators are only trusted when the previous refresh stored everything they vouch for.
+    const bool canRevalidate = source->hasErrors == false && fileExists(copyPath);
+    const nlohmann::json previous = canRevalidate ? parseValidators(source->httpValidators) : nlohmann::json::object();
+
+    // 1. Release.
+    setStatus(ZMLocalizedString("Downloading") + " " + location_ + "Release");
+    bool releaseUnchanged = false;
+    {
+        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(*URL::parse(location_ + "Release"));
+        request.maximumBodySize = 16u << 20;
+        if (previous.contains("release")) addConditionalHeaders(request, previous["release"]);
+        Fetched release = fetchBlocking(request, std::nullopt);
+        if (release.error) return fail(transportError("Release", *release.error));
+        if (!release.response) return fail(ZMError::make(ZMError::NoNetwork, "Release: no answer"));
+        const int status = release.response->statusCode;
+        if (status == 304) {
+            releaseUnchanged = true;
+            work.validators["release"] = previous["release"];
+        } else if (release.response->isSuccess()) {
+            work.validators["release"] = validatorsOf(*release.response);
+            work.releaseBody = std::move(release.data);
+            bool parsed = false;
+            ZMControlParser::forEachStanza(work.releaseBody, [&](const ZMControlStanza& stanza) {
+                std::string origin = fieldText(stanza, "Origin");
+                if (origin.empty()) origin = fieldText(stanza, "Label");
+                if (!origin.empty()) work.sourceFields["name"] = origin;
+                if (auto d = stanza.field("Description")) work.sourceFields["Description"] = trim(*d);
+                std::string maintainer = fieldText(stanza, "Maintainer");
+                if (!maintainer.empty()) work.sourceFields["maintainer"] = maintainer;
+                work.sourceFields["regenDate"] = regenDateFromRelease(fieldText(stanza, "Date"));
+                parsed = true;
+                return false;  // the first stanza is the Release
+            });
+            if (!parsed) ZMLOG("{}Release has no fields", location_);
+        } else {
+            return fail(ZMError::make(ZMError::InvalidServerData, fmt::format("Release: HTTP {}", status)));
+        }
+        work.sourceFields["iconURL"] = location_ + "CydiaIcon.png";
+    }
+    setProgress(0.1);
+
+    // 2. Payment endpoint.
+    checkPaymentEndpoint();
+    setProgress(0.2);
+
+    // 3. Packages, through its variants.
+    setStatus(ZMLocalizedString("Downloading") + " " + location_ + "Packages");
+    const std::string partialDirectory = ZMPaths::subdirectory("SourcesFiles") + "/partial";
+    ZMPaths::createDirectories(partialDirectory);
+    std::string downloaded;
+    std::vector<std::string> variants = packagesVariants();
+    std::optional<std::string> knownVariant;
+    if (previous.contains("packages")) {
+        std::string v = jsonString(previous["packages"], "variant");
+        for (const auto& candidate : variants)
+            if (candidate == v) knownVariant = v;
+    }
+    auto downloadVariant = [&](const std::string& variant, bool conditional, int& status) -> std::optional<ZMError> {
+        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(*URL::parse(location_ + variant));
+        request.maximumBodySize = maximumIndexBytes.load();
+        if (conditional) addConditionalHeaders(request, previous["packages"]);
+        const std::string destination = partialDirectory + "/" + flatName(location_) + "-" + variant;
+        Fetched fetched = fetchBlocking(request, destination);
+        if (fetched.error) return transportError(variant, *fetched.error);
+        status = fetched.response ? fetched.response->statusCode : 0;
+        if (fetched.file && fetched.response && fetched.response->isSuccess()) {
+            downloaded = *fetched.file;
+            work.variant = variant;
+            nlohmann::json v = validatorsOf(*fetched.response);
+            v["variant"] = variant;
+            work.validators["packages"] = v;
+        }
+        return std::nullopt;
+    };
+    if (knownVariant) {
+        int status = 0;
+        if (auto error = downloadVariant(*knownVariant, true, status)) return fail(*error);
+        if (status == 304) {
+            // Nothing changed since the last refresh that stored everything.
+            work.validators["packages"] = previous["packages"];
+            ZMSourceRefreshSummary summary;
+            summary.unchanged = true;
+            summary.variant = *knownVariant;
+            try {
+                auto realm = Realm::defaultRealm();
+                realm->transactionWithBlock([&] {
+                    auto record = realm->objectForPrimaryKey<ZMRSource>(location_);
+                    if (!record) return;
+                    for (auto it = work.sourceFields.begin(); it != work.sourceFields.end(); ++it)
+                        record->setValueForKey(it.key(), RealmArg(it->get<std::string>()));
+                    record->hasErrors = false;
+                    record->lastrefresh = ZemtrixExtensions::iso8601String(std::chrono::system_clock::now());
+                    record->httpValidators = work.validators.dump();
+                    summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();
+                    realm->addOrUpdate(*record);
+                });
+            } catch (const std::exception& e) {
+                return fail(ZMError::make(ZMError::Unknown, e.what()));
+            }
+            ZMLOG("{} unchanged (HTTP 304)", location_);
+            setProgress(1.0);
+            return Result::success(summary);
+        }
+    }
+    int lastStatus = 0;
+    for (const auto& variant : variants) {
+        if (!downloaded.empty()) break;
+        int status = 0;
+        if (auto error = downloadVariant(variant, false, status)) return fail(*error);
+        if (downloaded.empty()) lastStatus = status;
+    }
+    if (downloaded.empty())
+        return fail(ZMError::make(ZMError::InvalidServerData,
+                                  fmt::format("no Packages index (last answer HTTP {})", lastStatus)));
+    setProgress(0.4);
+    (void)releaseUnchanged;
+    const auto downloadedAt = std::chrono::steady_clock::now();
+
+    // 4. Decompress into the copy (kept beside it until everything worked)
+    // on a thread of its own, while this one parses and stores the text as it
+    // comes: the two take about as long as each other on a large index.
+    setStatus(ZMLocalizedString("Parsing") + " " + location_ + work.variant);
+    const std::string newCopy = copyPath + ".new";
+    std::string head;
+    if (FILE* f = std::fopen(downloaded.c_str(), "rb")) {
+        head.resize(16);
+        head.resize(std::fread(head.data(), 1, head.size(), f));
+        std::fclose(f);
+    }
+    const auto format = DataDecompression::detectFormat(work.variant, head);
+    ZMResult<ZMSourceRefreshSummary> parsed;
+    if (format == DataDecompression::Format::None) {
+        if (::rename(downloaded.c_str(), newCopy.c_str()) != 0) {
+            removeFile(downloaded);
+            return fail(ZMError::make(ZMError::Unknown, std::string("cannot keep the index: ") + std::strerror(errno)));
+        }
+        parsed = packagesFileParserFromPath(newCopy);
+    } else {
+        ChunkPipe pipe;
+        std::thread producer([&] {
+            pipe.finish(decompressInto(downloaded, newCopy, format, maximumIndexBytes.load(), pipe));
+        });
+        struct stat packed{};
+        const double expected = ::stat(downloaded.c_str(), &packed) == 0 ? 5.0 * static_cast<double>(packed.st_size) : 0;
+        parsed = storeIndex(
+            [&](std::string& chunk) {
+                if (pipe.pop(chunk)) return true;
+                // A failed decompression must roll the records back, not end the index early.
+                if (auto error = pipe.error()) throw RefreshFailure{*error};
+                return false;
+            },
+            expected);
+        pipe.cancel();  // a refused index stops the decompression early
+        producer.join();
+        removeFile(downloaded);
+        // The decompression's own failure (corrupt, truncated, too large) comes first.
+        if (auto error = pipe.error()) parsed = ZMResult<ZMSourceRefreshSummary>::failure(*error);
+    }
+    const auto storedAt = std::chrono::steady_clock::now();
+    ZMLOG("{}: fetched in {:.0f} ms, decompressed, parsed and stored in {:.0f} ms", location_,
+          std::chrono::duration<double, std::milli>(downloadedAt - startedAt).count(),
+          std::chrono::duration<double, std::milli>(storedAt - downloadedAt).count());
+    if (!parsed) {
+        removeFile(newCopy);
+        return fail(*parsed.error);
+    }
+    if (::rename(newCopy.c_str(), copyPath.c_str()) != 0) ZMLOG("could not keep {}: {}", copyPath, std::strerror(errno));
+    setProgress(0.95);
+
+    // 6. The private APT tree reads the same index.
+    const std::string lists = ZMAPTManager::treePath() + "/var/lib/apt/lists";
+    struct stat st{};
+    if (ZMAPTManager::isAcceptableSourceLocation(location_) && ::stat(lists.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        const std::string prefix = lists + "/" + ZMAPTManager::listFilePrefix(location_);
+        if (!work.releaseBody.empty() && !writeWholeFile(prefix + "Release", work.releaseBody))
+            ZMLOG("could not write {}Release", prefix);
+        if (!installCopy(copyPath, prefix + "Packages")) ZMLOG("could not write {}Packages", prefix);
+    }
+    if (::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0) try {
+        std::vector<std::string> locations;
+        for (const auto& v : ZMRSource::allObjects().valueForKey("location"))
+            if (v.is_string()) locations.push_back(v.get<std::string>());
+        auto written = ZMAPTManager::writeSourcesList(locations);
+        if (!written) ZMLOG("sources list not written: {}", written.error->debugDescription());
+    } catch (const std::exception& e) {
+        ZMLOG("sources list not written: {}", e.what());
+    }
+
+    RefreshedHook hook;
+    {
+        std::lock_guard lock(hooksMutex);
+        hook = refreshedHook;
+    }
+    if (hook) hook(location_);
+    {
+        std::lock_guard lock(mutex_);
+        lastError_.reset();
+    }
+    setProgress(1.0);
+    return parsed;
+}
+
+void ZMSourceRefresh::checkPaymentEndpoint() {
+    PaymentEndpointHook hook;
+    {
+        std::lock_guard lock(hooksMutex);
+        hook = paymentEndpointHook;
+    }
+    PaymentEndpoint answer;
+    if (hook) {
+        auto promise = std::make_shared<std::promise<PaymentEndpoint>>();
+        auto future = promise->get_future();
+        auto once = std::make_shared<std::once_flag>();
+        hook(location_, [promise, once](PaymentEndpoint value) {
+            std::call_once(*once, [&] { promise->set_value(std::move(value)); });
+        });
+        // A client that never answers must not hold the refresh forever.
+        if (future.wait_for(std::chrono::seconds(60)) == std::future_status::ready) answer = future.get();
+        else ZMLOG("payment endpoint of {} did not answer", location_);
+    }
+    try {
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            auto source = realm->objectForPrimaryKey<ZMRSource>(location_);
+            if (!source) return;
+            source->hasEndpoint = answer.hasEndpoint;
+            source->endpoint = answer.hasEndpoint ? answer.endpoint : std::string();
+            realm->addOrUpdate(*source);
+        });
+    } catch (const std::exception& e) {
+        ZMLOG("could not store the payment endpoint of {}: {}", location_, e.what());
+    }
+}
+
+// ---- the index into the records ---------------------------------------------------------
+
+namespace {
+
+// What the store needs to know about a record the source already owns.
+struct OwnedRecord {
+    std::string version;
+    std::string controlHash;
+};
+
+// Changing how stanzas become records changes this salt, so every stanza is
+// rewritten once after an update of the program.
+std::string stanzaHash(std::string_view raw) {
+    return fmt::format("1:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
+}
+
+void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::string& identifier,
+                    const std::string& version, const std::string& architecture, const std::string& location) {
+    r.identifier = identifier;
+    r.version = version;
+    r.name = fieldText(stanza, "Name");
+    if (r.name.empty()) r.name = identifier;
+    r.author = fieldText(stanza, "Author");
+    r.maintainer = fieldText(stanza, "Maintainer");
+    if (r.maintainer.empty()) r.maintainer = r.author;
+    r.contact = emailOf(r.maintainer);
+    // The synopsis, as the dpkg status scan keeps it: lists show it, and the
+    // long texts of large indexes would double the database.
+    r.Description = trim(ZMControlParser::firstLine(fieldText(stanza, "Description")));
+    r.category = fieldText(stanza, "Section");
+    if (r.category.empty()) r.category = "Default";
+    r.sourceLocation = location;
+    r.website = fieldText(stanza, "Depiction");
+    // Field names compare without case: this covers SileoDepiction, sileoDepiction, Sileodepiction, sileodepiction.
+    r.sileoDepiction = fieldText(stanza, "SileoDepiction");
+    r.homepage = fieldText(stanza, "Homepage");
+    r.iconURL = fieldText(stanza, "Icon");
+    r.architecture = architecture;
+    r.size = fieldText(stanza, "Size");
+    r.installedSize = fieldText(stanza, "Installed-Size");
+    // Only an explicit Price makes a package paid here; the store API fills in the rest.
+    r.price = fieldText(stanza, "Price");
+    r.filename = fieldText(stanza, "Filename");
+    r.sha256 = fieldText(stanza, "SHA256");
+    r.md5sum = fieldText(stanza, "MD5sum");
+    r.dependencies = splitRelations(fieldText(stanza, "Depends"));
+    r.conflicts = splitRelations(fieldText(stanza, "Conflicts"));
+    std::string essential = fieldText(stanza, "Essential");
+    if (!essential.empty()) r.isEssential = essential == "yes";
+}
+
+}  // namespace
+
+ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(const std::string& path) {
+    using Result = ZMResult<ZMSourceRefreshSummary>;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return Result::failure(ZMError::make(ZMError::Unknown, "cannot read " + path + ": " + std::strerror(errno)));
+    struct Closer {
+        FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{file};
+    struct stat st{};
+    const double totalBytes = ::fstat(fileno(file), &st) == 0 ? static_cast<double>(st.st_size) : 0.0;
+    return storeIndex(
+        [&](std::string& chunk) {
+            chunk.resize(kChunk);
+            const size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
+            chunk.resize(n);
+            if (n == 0 && std::ferror(file)) throw RefreshFailure{ZMError::make(ZMError::Unknown, "read error in " + path)};
+            return n > 0;
+        },
+        totalBytes);
+}
+
+ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function<bool(std::string&)>& next,
+                                                             double expectedBytes) {
+    using Result = ZMResult<ZMSourceRefreshSummary>;
+    if (!work_) {
+        work_ = std::make_unique<Work>();
+        work_->updatedDateStr = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
+        work_->hostArchitecture = ZMAPTManager::hostArchitecture();
+    }
+    Work& work = *work_;
+    ZMSourceRefreshSummary summary;
+    summary.variant = work.variant;
+
+    auto realm = Realm::defaultRealm();
+    auto blockStarted = std::chrono::steady_clock::now(), blockEnded = blockStarted;
+    try {
+        realm->transactionWithBlock([&] {
+            blockStarted = std::chrono::steady_clock::now();
+            if (expectedBytes >= kBulkIndexBytes) {
+                realm->deferIndexes(ZMRPackage::schema());
+                realm->deferIndexes(ZMRPackageVersion::schema());
+            }
+            // What the source owns now: identifiers, versions and stanza digests only.
+            std::unordered_map<std::string, OwnedRecord> owned;
+            {
+                auto records = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_)
+                                   .sortedResultsUsingKeyPath("identifier", true);
+                auto ids = records.valueForKey("identifier");
+                auto versions = records.valueForKey("version");
+                auto hashes = records.valueForKey("controlHash");
+                owned.reserve(ids.size());
+                for (size_t i = 0; i < ids.size() && i < versions.size() && i < hashes.size(); ++i) {
+                    if (!ids[i].is_string()) continue;
+                    owned.emplace(ids[i].get<std::string>(),
+                                  OwnedRecord{versions[i].is_string() ? versions[i].get<std::string>() : "",
+                                              hashes[i].is_string() ? hashes[i].get<std::string>() : ""});
+                }
+            }
+            realm->deleteObjects(realm->objectsWhere<ZMRPackageVersion>("source = %@", location_));
+
+            std::unordered_map<std::string, std::string> stored;  // identifier -> version taken this time
+            std::unordered_map<std::string, ZMRPackage> adopted;  // records of DPKG or another source, as they were
+            std::unordered_set<std::string> superseded;
+            struct Decision {
+                bool isNew = false;
+                std::string priorVersion;
+            };
+            std::unordered_map<std::string, Decision> decided;  // first sight of each identifier
+            std::unordered_set<std::string> versionKeys;
+            size_t valid = 0, foreign = 0, logged = 0;
+            auto skip = [&](const std::string& why) {
+                ++summary.skipped;
+                if (logged++ < kLoggedSkips) ZMLOG("{}: skipping a stanza: {}", location_, why);
+            };
+
+            ZMControlParser parser([&](const ZMControlStanza& stanza) {
+                auto packageField = stanza.field("Package");
+                if (!packageField) {
+                    skip("no Package field");
+                    return true;
+                }
+                const std::string identifier = trim(*packageField);
+                if (!isValidDebianPackageName(identifier)) {
+                    skip("invalid package name \"" + printable(identifier) + "\"");
+                    return true;
+                }
+                auto versionField = stanza.field("Version");
+                const std::string version = versionField ? trim(*versionField) : std::string();
+                if (!isValidDebianVersion(version)) {
+                    skip("invalid version \"" + printable(version) + "\" of " + identifier);
+                    return true;
+                }
+                const std::string architecture = fieldText(stanza, "Architecture");
+                if (!architecture.empty() && architecture != "all" && architecture != work.hostArchitecture) {
+                    ++foreign;
+                    skip(identifier + " is for " + printable(architecture));
+                    return true;
+                }
+                ++valid;
+
+                ZMRPackageVersion row;
+                row.versionKey = ZMRPackageVersion::makeKey(location_, identifier, version);
+                row.identifier = identifier;
+                row.version = version;
+                row.source = location_;
+                row.fileLocation = fieldText(stanza, "Filename");
+                row.size = fieldText(stanza, "Size");
+                row.md5sum = fieldText(stanza, "MD5sum");
+                row.sha256 = fieldText(stanza, "SHA256");
+                row.dependencies = splitRelations(fieldText(stanza, "Depends"));
+                row.conflicts = splitRelations(fieldText(stanza, "Conflicts"));
+                // Rows of this source were deleted above: only a stanza listed twice meets its own row.
+                if (versionKeys.insert(row.versionKey).second) realm->add(row);
+                else realm->addOrUpdate(row);
+
+                // One record per identifier: the highest version of the index.
+                auto already = stored.find(identifier);
+                if (already != stored.end() && ZMVersionCompare(version, already->second) <= 0) return true;
+                const std::string hash = stanzaHash(stanza.raw());
+                auto own = owned.find(identifier);
+                ZMRPackage record;
+                bool isNew = false, versionChanged = false;
+                if (already != stored.end()) {
+                    // A higher version later in the same index: judged against what was there before this refresh.
+                    auto existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
+                    if (existing) record = std::move(*existing);
+                    const Decision& d = decided[identifier];
+                    isNew = d.isNew;
+                    versionChanged = !d.isNew && d.priorVersion != version;
+                } else if (own != owned.end()) {
+                    if (own->second.controlHash == hash && !stored.count(identifier)) {
+                        stored[identifier] = version;  // unchanged: not even read
+                        return true;
+                    }
+                    auto existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
+                    if (existing) record = std::move(*existing);
+                    versionChanged = own->second.version != version;
+                } else {
+                    auto previous = adopted.find(identifier);
+                    if (previous == adopted.end()) {
+                        std::optional<ZMRPackage> existing;
+                        if (realm->rowIdForPrimaryKey(ZMRPackage::schema(), identifier) != 0)
+                            existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
+                        if (existing) previous = adopted.emplace(identifier, std::move(*existing)).first;
+                    }
+                    if (previous == adopted.end()) {
+                        isNew = true;
+                    } else {
+                        const ZMRPackage& other = previous->second;
+                        const bool fromDpkg = other.sourceLocation.empty() || other.sourceLocation == "DPKG";
+                        if (!fromDpkg && ZMVersionCompare(version, other.version) <= 0) {
+                            // Another source carries it in a higher or equal version.
+                            superseded.insert(identifier);
+                            return true;
+                        }
+                        record = other;
+                        isNew = fromDpkg;
+                        versionChanged = !fromDpkg;
+                    }
+                }
+                if (already == stored.end())
+                    decided[identifier] = Decision{isNew, own != owned.end() ? own->second.version : record.version};
+                fillFromStanza(record, stanza, identifier, version, architecture, location_);
+                record.controlHash = hash;
+                if (isNew) {
+                    record.updatedDateStr = work.updatedDateStr;
+                    record.hasNewVersion = false;
+                } else if (versionChanged) {
+                    record.updatedDateStr = work.updatedDateStr;
+                    record.hasNewVersion = true;
+                }
+                record.isUpdated = record.isInstalled.value_or(false) && !record.installedVersion.empty() &&
+                                   ZMVersionCompare(record.version, record.installedVersion) > 0;
+                // A record never stored is inserted outright (cheaper than an upsert).
+                if (record.isManaged()) realm->addOrUpdate(record);
+                else realm->add(record);
+                stored[identifier] = version;
+                superseded.erase(identifier);
+                return true;
+            });
+
+            std::string piece;
+            bool sawText = false;
+            double read = 0;
+            while (next(piece)) {
+                std::string_view chunk(piece);
+                if (std::memchr(chunk.data(), '\0', chunk.size()))
+                    throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
+                if (!sawText)
+                    sawText = chunk.find_first_not_of(" \t\r\n") != std::string_view::npos;
+                parser.feed(chunk);
+                read += static_cast<double>(chunk.size());
+                if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
+            }
+            parser.finish();
+            if (sawText && valid == 0 && foreign == 0)
+                throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};
+
+            // Packages gone from the index.
+            for (const auto& [identifier, record] : owned) {
+                if (stored.count(identifier)) continue;
+                auto existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
+                if (!existing) continue;
+                ++summary.removed;
+                if (existing->isInstalled.value_or(false)) {
+                    // Still on the system: keep it visible as a package known only to dpkg.
+                    existing->sourceLocation = "DPKG";
+                    if (!existing->installedVersion.empty()) existing->version = existing->installedVersion;
+                    existing->isUpdated = false;
+                    existing->controlHash.clear();
+                    realm->addOrUpdate(*existing);
+                } else {
+                    realm->deleteObject(*existing);
+                }
+            }
+            for (const auto& [identifier, version] : stored) {
+                auto own = owned.find(identifier);
+                if (own == owned.end()) ++summary.added;
+                else if (own->second.version != version) ++summary.changed;
+            }
+            summary.superseded = superseded.size();
+            summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();
+
+            auto source = realm->objectForPrimaryKey<ZMRSource>(location_);
+            if (!source) throw RefreshFailure{ZMError::make(ZMError::Unknown, "the source was removed during its refresh")};
+            for (auto it = work.sourceFields.begin(); it != work.sourceFields.end(); ++it)
+                if (it->is_string()) source->setValueForKey(it.key(), RealmArg(it->get<std::string>()));
+            source->hasErrors = false;
+            source->totalPackages = std::to_string(summary.packages);
+            source->lastrefresh = ZemtrixExtensions::iso8601String(std::chrono::system_clock::now());
+            source->httpValidators = work.validators.empty() ? std::string() : work.validators.dump();
+            realm->addOrUpdate(*source);
+            blockEnded = std::chrono::steady_clock::now();
+        });
+        ZMLOG("{}: records written in {:.0f} ms, committed in {:.0f} ms", location_,
+              std::chrono::duration<double, std::milli>(blockEnded - blockStarted).count(),
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - blockEnded).count());
+    } catch (const RefreshFailure& failure) {
+        return Result::failure(failure.error);
+    } catch (const std::exception& e) {
+        return Result::failure(ZMError::make(ZMError::Unknown, e.what()));
+    }
+    ZMLOG("{}: {} packages ({} new, {} changed, {} removed, {} skipped, {} in a higher version elsewhere)", location_,
+          summary.packages, summary.added, summary.changed, summary.removed, summary.skipped, summary.superseded);
+    return Result::success(summary);
+}

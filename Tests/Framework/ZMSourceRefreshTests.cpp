@@ -1,0 +1,402 @@
+// Source refresh against real flat repositories (dpkg-deb, apt-ftparchive)
+// served on loopback: records, dates, new versions, vanished packages, the
+// conditional path, the index copy, and bad repositories that must fail
+// cleanly with the previous records kept.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "Categories/Data+Hashes.h"
+#include "Categories/String+ZemtrixExtensions.h"
+#include "Database/ZMRNotifications.h"
+#include "Database/ZMRPackage.h"
+#include "Database/ZMRPackageManager.h"
+#include "Database/ZMRPackageVersion.h"
+#include "Database/ZMRSource.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "Notifications/NotificationCenter.h"
+#include "Support/FlatRepository.h"
+#include "Support/TestSupport.h"
+#include "VostrellePersistentPreferences.h"
+#include "ZMAPTManager.h"
+#include "ZMPipelineManager.h"
+#include "ZMSourceRefresh.h"
+
+namespace fs = std::filesystem;
+using FlatRepository::Deb;
+
+namespace {
+
+// A snapshot of a source's records, to show that a failed refresh left them alone.
+std::map<std::string, std::string> recordsOf(const std::string& location) {
+    std::map<std::string, std::string> out;
+    for (const auto& p : ZMRPackage::objectsWhere("sourceLocation = %@", location).toVector())
+        out[p.identifier] = p.version + "|" + p.updatedDateStr + "|" + p.name;
+    return out;
+}
+
+class SourceRefresh : public ::testing::Test {
+protected:
+    TestSupport::IsolatedEnvironment env;
+    TestSupport::TempDir dir;
+    std::string repo = dir.path() + "/repo";
+    std::string work = dir.path() + "/work";
+    std::unique_ptr<FlatRepository::FileServer> server;
+    std::string location;
+
+    void SetUp() override {
+        VostrellePersistentPreferences::resetForTesting();
+        ZMRPackageManager::resetForTesting();
+        ZMRSources::setReachabilityHook([] { return true; });
+        ZMLocalization::setLanguage("en");
+        ZMSourceRefresh::setPaymentEndpointHook(nullptr);
+        ZMSourceRefresh::setMaximumIndexSize(0);
+        fs::create_directories(repo);
+        server = std::make_unique<FlatRepository::FileServer>(repo);
+        location = server->url();
+        VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SetupDone, true);
+    }
+    void TearDown() override {
+        TestSupport::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; });
+        TestSupport::pumpMainLoop(std::chrono::milliseconds(20));
+        ZMSourceRefresh::setMaximumIndexSize(0);
+        ZMSourceRefresh::setPaymentEndpointHook(nullptr);
+        ZMRPackageManager::resetForTesting();
+        ZMRSources::setReachabilityHook(nullptr);
+        VostrellePersistentPreferences::resetForTesting();
+    }
+
+    void addSourceRecord(const std::string& at) {
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            auto source = ZMRSource::newSourceWithLocation(at);
+            realm->addOrUpdate(source);
+        });
+    }
+    // A refresh on this thread, straight through the task's steps.
+    ZMResult<ZMSourceRefreshSummary> refreshNow(const std::string& at) {
+        return ZMSourceRefresh::make(at)->refresh();
+    }
+    // Through the collection and the pipeline, waiting for the source-updated notification.
+    bool refreshThroughCollection(int* countSeen = nullptr) {
+        bool updated = false;
+        auto token = NotificationCenter::defaultCenter().addObserver(
+            ZMRSourceUpdatedNotification, NotificationCenter::Queue::Main,
+            [&](const Notification& n) {
+                updated = true;
+                if (countSeen) *countSeen = ZMPipelineManager::sharedManager().sourceRefreshCount();
+            },
+            location);
+        if (!ZMRPackageManager::sharedPackageManager().sources().refreshSource(location)) return false;
+        return TestSupport::waitUntil([&] { return updated; }, std::chrono::seconds(30));
+    }
+    ZMRPackage package(const std::string& identifier) {
+        auto p = ZMRPackage::objectForPrimaryKey(identifier);
+        EXPECT_TRUE(p.has_value()) << identifier;
+        return p.value_or(ZMRPackage());
+    }
+};
+
+TEST_F(SourceRefresh, EndToEndThroughTheCollection) {
+    FlatRepository::buildDeb(work, repo, {"com.example.alpha", "0.9", "Section: Tweaks\n"});
+    const std::string alphaDeb = FlatRepository::buildDeb(
+        work, repo,
+        {"com.example.alpha", "1.0",
+         "Section: Tweaks\nName: Alpha Tweak\nDepiction: https://example.com/alpha\nsileodepiction: "
+         "https://example.com/alpha.json\nIcon: https://example.com/alpha.png\nPrice: 1.99\nAuthor: Ann Author "
+         "<ann@example.com>\nDepends: com.example.beta (>= 1.0), firmware\n"});
+    FlatRepository::buildDeb(work, repo, {"com.example.beta", "1.0", ""});
+    FlatRepository::buildDeb(work, repo, {"com.example.gamma", "1.0", "Section: Themes\n"});
+    FlatRepository::buildDeb(work, repo, {"com.example.delta", "1.0", "Section: Utilities\n"});
+    FlatRepository::writeIndexes(repo, "Example Repo", "Packages for the tests");
+    addSourceRecord(location);
+
+    // The pipeline's end of refresh and the idle rebuild of the caches.
+    bool done = false, rebuilt = false;
+    auto doneToken = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main, [&](const Notification&) { done = true; });
+    auto rebuiltToken = NotificationCenter::defaultCenter().addObserver(
+        ZMRDoneRebuildingPackagesCacheNotification, NotificationCenter::Queue::Main,
+        [&](const Notification&) { rebuilt = true; });
+    const std::string before = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
+    int countSeen = -1;
+    ASSERT_TRUE(refreshThroughCollection(&countSeen));
+    const std::string after = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
+    EXPECT_EQ(countSeen, 0) << "the refresh no longer counts when its notification arrives";
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return done && rebuilt; }));
+    EXPECT_FALSE(ZMRPackageManager::sharedPackageManager().sources().isRefreshInProgress());
+    auto categories = ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesCategories();
+    ASSERT_TRUE(categories.has_value());
+    for (const char* c : {"Default", "Themes", "Tweaks", "Utilities"})
+        EXPECT_NE(std::find(categories->begin(), categories->end(), c), categories->end()) << c;
+
+    // The first variant that exists was used, and only that one.
+    EXPECT_EQ(server->count("Packages.xz"), 1u);
+    EXPECT_EQ(server->count("Packages.gz"), 0u);
+
+    auto alpha = package("com.example.alpha");
+    EXPECT_EQ(alpha.version, "1.0") << "the highest version of the index";
+    EXPECT_EQ(alpha.name, "Alpha Tweak");
+    EXPECT_EQ(alpha.category, "Tweaks");
+    EXPECT_EQ(alpha.website, "https://example.com/alpha");
+    EXPECT_EQ(alpha.sileoDepiction, "https://example.com/alpha.json");
+    EXPECT_EQ(alpha.iconURL, "https://example.com/alpha.png");
+    EXPECT_EQ(alpha.price, "1.99");
+    EXPECT_EQ(alpha.maintainer, "Test <test@example.com>");
+    EXPECT_EQ(alpha.contact, "test@example.com");
+    EXPECT_EQ(alpha.author, "Ann Author <ann@example.com>");
+    EXPECT_EQ(alpha.dependencies, (StringList{"com.example.beta (>= 1.0)", "firmware"}));
+    EXPECT_EQ(alpha.sourceLocation, location);
+    EXPECT_EQ(alpha.filename, "./" + alphaDeb);
+    EXPECT_EQ(alpha.sha256, DataHashes::sha256OfFile(repo + "/" + alphaDeb).value_or("?"));
+    EXPECT_EQ(alpha.size, std::to_string(fs::file_size(repo + "/" + alphaDeb)));
+    EXPECT_TRUE(alpha.updatedDateStr == before || alpha.updatedDateStr == after) << alpha.updatedDateStr;
+    EXPECT_EQ(alpha.hasNewVersion, false);
+    EXPECT_EQ(package("com.example.beta").category, "Default");
+    EXPECT_EQ(package("com.example.beta").name, "com.example.beta");
+    EXPECT_EQ(ZMRPackageVersion::objectsWhere("identifier = %@ AND source = %@", "com.example.alpha", location).count(), 2u);
+
+    auto source = ZMRSource::objectForPrimaryKey(location);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->name, "Example Repo");
+    EXPECT_EQ(source->Description, "Packages for the tests");
+    EXPECT_EQ(source->iconURL, location + "CydiaIcon.png");
+    EXPECT_EQ(source->totalPackages, "4");
+    EXPECT_EQ(source->hasErrors, false);
+    EXPECT_EQ(source->hasEndpoint, false);
+    EXPECT_TRUE(source->endpoint.empty());
+    ASSERT_TRUE(ZemtrixExtensions::dateFromISO8601(source->regenDate)) << source->regenDate;
+    EXPECT_EQ(source->regenDate.back(), 'Z');
+    EXPECT_LT(std::abs(std::chrono::duration<double>(*ZemtrixExtensions::dateFromISO8601(source->regenDate) -
+                                                     std::chrono::system_clock::now())
+                           .count()),
+              600.0);
+    EXPECT_EQ(TestSupport::readFile(ZMRSources::packagesFilePath(location)), TestSupport::readFile(repo + "/Packages"));
+
+    // Second index: alpha 2.0, beta gone, delta gone but installed, gamma unchanged.
+    auto realm = Realm::defaultRealm();
+    realm->transactionWithBlock([&] {
+        auto gamma = *realm->objectForPrimaryKey<ZMRPackage>("com.example.gamma");
+        realm->setValueForKey(gamma, "updatedDateStr", "2020-01-01 00:00");
+        auto a = *realm->objectForPrimaryKey<ZMRPackage>("com.example.alpha");
+        realm->setValueForKey(a, "isInWishlist", true);
+        realm->setValueForKey(a, "isInstalled", true);
+        realm->setValueForKey(a, "installedVersion", "1.0");
+        auto d = *realm->objectForPrimaryKey<ZMRPackage>("com.example.delta");
+        realm->setValueForKey(d, "isInstalled", true);
+        realm->setValueForKey(d, "installedVersion", "1.0");
+    });
+    for (const char* gone : {"com.example.beta_1.0_all.deb", "com.example.delta_1.0_all.deb",
+                             "com.example.alpha_0.9_all.deb"})
+        fs::remove(repo + "/" + std::string(gone));
+    FlatRepository::buildDeb(work, repo, {"com.example.alpha", "2.0", "Section: Tweaks\nName: Alpha Tweak\n"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
+    FlatRepository::writeIndexes(repo, "Example Repo", "Packages for the tests");
+    server->clearRequests();
+    ASSERT_TRUE(refreshThroughCollection());
+
+    alpha = package("com.example.alpha");
+    EXPECT_EQ(alpha.version, "2.0");
+    EXPECT_EQ(alpha.hasNewVersion, true);
+    EXPECT_EQ(alpha.isUpdated, true) << "installed 1.0, 2.0 available";
+    EXPECT_EQ(alpha.isInWishlist, true) << "the user's marks survive a refresh";
+    EXPECT_FALSE(alpha.updatedDateStr.empty());
+    EXPECT_NE(alpha.updatedDateStr, "2020-01-01 00:00");
+    EXPECT_EQ(package("com.example.gamma").updatedDateStr, "2020-01-01 00:00") << "unchanged packages keep their date";
+    EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.beta")) << "gone from the index, not installed";
+    auto delta = package("com.example.delta");
+    EXPECT_EQ(delta.sourceLocation, "DPKG") << "gone from the index but installed";
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->totalPackages, "2");
+    EXPECT_EQ(ZMRPackageVersion::objectsWhere("source = %@", location).count(), 3u) << "alpha 1.0 and 2.0, gamma";
+
+    // Nothing changed: Release and the index answer 304 and the records stay.
+    server->clearRequests();
+    auto snapshot = recordsOf(location);
+    auto unchanged = refreshNow(location);
+    ASSERT_TRUE(unchanged) << unchanged.error->debugDescription();
+    EXPECT_TRUE(unchanged.value->unchanged);
+    std::vector<int> statuses;
+    for (const auto& r : server->requests()) statuses.push_back(r.status);
+    EXPECT_EQ(statuses, (std::vector<int>{304, 304})) << "Release and Packages.xz, both conditional";
+    EXPECT_EQ(recordsOf(location), snapshot);
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, false);
+}
+
+TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
+    FlatRepository::buildDeb(work, repo, {"com.example.alpha", "1.0", ""});
+    FlatRepository::writeIndexes(repo);
+    ASSERT_TRUE(ZMAPTManager::prepareTree());
+    addSourceRecord(location);
+    ZMSourceRefresh::setPaymentEndpointHook([](const std::string& at, auto completion) {
+        completion({true, at + "payment/"});
+    });
+    auto result = refreshNow(location);
+    ASSERT_TRUE(result) << result.error->debugDescription();
+    auto source = ZMRSource::objectForPrimaryKey(location);
+    EXPECT_EQ(source->hasEndpoint, true);
+    EXPECT_EQ(source->endpoint, location + "payment/");
+
+    // apt reads the same index without downloading it again.
+    const std::string prefix = ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix(location);
+    EXPECT_EQ(TestSupport::readFile(prefix + "Packages"), TestSupport::readFile(repo + "/Packages"));
+    EXPECT_EQ(TestSupport::readFile(prefix + "Release"), TestSupport::readFile(repo + "/Release"));
+    EXPECT_NE(TestSupport::readFile(ZMAPTManager::treePath() + "/etc/apt/sources.list").find(location),
+              std::string::npos);
+    ZMResult<ZMDryRunResult> dry;
+    std::thread([&] { dry = ZMAPTManager::dryRun({{"com.example.alpha", ZMQueueOperation::Install, ""}}); }).join();
+    ASSERT_TRUE(dry) << dry.error->debugDescription();
+    EXPECT_TRUE(dry.value->unmetDependencies.empty());
+    ASSERT_EQ(dry.value->allPackagesToInstall.size(), 1u);
+    EXPECT_EQ(dry.value->allPackagesToInstall[0].identifier, "com.example.alpha");
+}
+
+TEST_F(SourceRefresh, BadStanzasAreSkippedAndTheRestIsStored) {
+    const std::string host = ZMAPTManager::hostArchitecture();
+    const std::string foreign = host == "arm64" ? "amd64" : "arm64";
+    FlatRepository::writeIndexesForText(repo,
+                                        "Package: com.example.good\nVersion: 1.0\nArchitecture: all\n\n"
+                                        "Version: 1.0\nArchitecture: all\nDescription: no Package field\n\n"
+                                        "Package: x;rm -rf\nVersion: 1.0\nArchitecture: all\n\n"
+                                        "Package: com.example.newline\nVersion: 1.0\n evil\nArchitecture: all\n\n"
+                                        "Package: Com.Example.Upper\nVersion: 1.0\n\n"
+                                        "Package: com.example.foreign\nVersion: 1.0\nArchitecture: " + foreign + "\n\n"
+                                        "Package: com.example.native\nVersion: 2:1.0~rc1-3\nArchitecture: " + host + "\n\n"
+                                        "Package: com.example.nosection\r\nVersion: 0.5\r\nDescription: crlf\r\n");
+    addSourceRecord(location);
+    auto result = refreshNow(location);
+    ASSERT_TRUE(result) << result.error->debugDescription();
+    EXPECT_EQ(result.value->skipped, 5u);
+    EXPECT_EQ(result.value->packages, 3u);
+    EXPECT_TRUE(ZMRPackage::objectForPrimaryKey("com.example.good"));
+    EXPECT_EQ(package("com.example.native").version, "2:1.0~rc1-3");
+    EXPECT_EQ(package("com.example.nosection").version, "0.5");
+    for (const char* refused : {"x;rm -rf", "com.example.newline", "Com.Example.Upper", "com.example.foreign"})
+        EXPECT_FALSE(ZMRPackage::objectForPrimaryKey(refused)) << refused;
+    EXPECT_EQ(ZMRPackageVersion::objectsWhere("source = %@", location).count(), 3u);
+}
+
+TEST_F(SourceRefresh, TheHighestVersionAmongSourcesOwnsTheRecord) {
+    TestSupport::TempDir otherDir;
+    FlatRepository::FileServer other(otherDir.path());
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.shared\nVersion: 1.0\nName: Low\n");
+    FlatRepository::writeIndexesForText(otherDir.path(), "Package: com.example.shared\nVersion: 2.0\nName: High\n");
+    addSourceRecord(location);
+    addSourceRecord(other.url());
+    ASSERT_TRUE(refreshNow(location));
+    EXPECT_EQ(package("com.example.shared").sourceLocation, location);
+    ASSERT_TRUE(refreshNow(other.url()));
+    EXPECT_EQ(package("com.example.shared").version, "2.0");
+    EXPECT_EQ(package("com.example.shared").hasNewVersion, true);
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.shared\nVersion: 1.0\nName: Low\n\n"
+                                              "Package: com.example.own\nVersion: 1.0\n");
+    auto lower = refreshNow(location);
+    ASSERT_TRUE(lower);
+    EXPECT_EQ(lower.value->superseded, 1u);
+    EXPECT_EQ(package("com.example.shared").sourceLocation, other.url()) << "a lower version does not take it back";
+    EXPECT_EQ(package("com.example.shared").name, "High");
+    EXPECT_EQ(ZMRPackageVersion::objectsWhere("identifier = %@", "com.example.shared").count(), 2u);
+}
+
+TEST_F(SourceRefresh, FailuresKeepThePreviousRecordsAndMarkTheSource) {
+    FlatRepository::buildDeb(work, repo, {"com.example.alpha", "1.0", ""});
+    FlatRepository::buildDeb(work, repo, {"com.example.beta", "1.0", ""});
+    FlatRepository::writeIndexes(repo);
+    addSourceRecord(location);
+    ASSERT_TRUE(refreshNow(location));
+    const auto good = recordsOf(location);
+    ASSERT_EQ(good.size(), 2u);
+    const std::string copy = TestSupport::readFile(ZMRSources::packagesFilePath(location));
+
+    auto expectFailure = [&](const char* what, int code) {
+        auto result = refreshNow(location);
+        ASSERT_FALSE(result) << what;
+        EXPECT_EQ(result.error->domain, ZMError::kDomain) << what;
+        EXPECT_EQ(result.error->code, code) << what << ": " << result.error->detail;
+        EXPECT_EQ(recordsOf(location), good) << what;
+        EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, true) << what;
+        EXPECT_EQ(TestSupport::readFile(ZMRSources::packagesFilePath(location)), copy) << what;
+    };
+    const std::string xz = TestSupport::readFile(repo + "/Packages.xz");
+
+    // A truncated archive.
+    TestSupport::writeFile(repo + "/Packages.xz", xz.substr(0, xz.size() / 2));
+    expectFailure("truncated xz", ZMError::DecompressionFailed);
+    // Garbage behind a gzip magic, every other variant missing.
+    FlatRepository::removeIndexes(repo);
+    FlatRepository::writeIndexes(repo);
+    for (const char* v : {"Packages.xz", "Packages.lzma", "Packages.bz2", "Packages"}) fs::remove(repo + "/" + v);
+    TestSupport::writeFile(repo + "/Packages.gz", std::string("\x1f\x8b\x08\x00garbage garbage garbage", 28));
+    expectFailure("corrupt gzip", ZMError::DecompressionFailed);
+    // No index at all.
+    fs::remove(repo + "/Packages.gz");
+    server->clearRequests();
+    expectFailure("404 on every variant", ZMError::InvalidServerData);
+    for (const auto& variant : ZMSourceRefresh::packagesVariants())
+        EXPECT_EQ(server->count(variant), 1u) << variant;
+    // Binary garbage as a plain index.
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xFF));
+    TestSupport::writeFile(repo + "/Packages", binary);
+    expectFailure("binary garbage", ZMError::InvalidServerData);
+    // Text that holds no package at all.
+    TestSupport::writeFile(repo + "/Packages", "<html><body>Not here: try later</body></html>\n");
+    expectFailure("an HTML page", ZMError::InvalidServerData);
+    // An index over the size limit.
+    FlatRepository::writeIndexes(repo);
+    const auto packed = fs::file_size(repo + "/Packages.xz"), plain = fs::file_size(repo + "/Packages");
+    ASSERT_LT(packed, plain);
+    ZMSourceRefresh::setMaximumIndexSize((packed + plain) / 2);
+    expectFailure("decompressed over the size limit", ZMError::DecompressionFailed);
+    ZMSourceRefresh::setMaximumIndexSize(packed / 2);
+    expectFailure("download over the size limit", ZMError::InvalidServerData);
+    ZMSourceRefresh::setMaximumIndexSize(0);
+    // No Release.
+    fs::remove(repo + "/Release");
+    expectFailure("no Release", ZMError::InvalidServerData);
+    FlatRepository::writeIndexes(repo);
+
+    // An unreachable server.
+    int port;
+    {
+        FlatRepository::FileServer closed(repo);
+        port = std::stoi(closed.url().substr(17));
+    }
+    const std::string gone = "http://127.0.0.1:" + std::to_string(port) + "/";
+    addSourceRecord(gone);
+    auto unreachable = refreshNow(gone);
+    ASSERT_FALSE(unreachable);
+    EXPECT_EQ(unreachable.error->code, ZMError::NoNetwork);
+
+    // And the good index again: the source recovers.
+    auto recovered = refreshNow(location);
+    ASSERT_TRUE(recovered) << recovered.error->debugDescription();
+    EXPECT_FALSE(recovered.value->unchanged) << "validators of a failed source are not trusted";
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, false);
+}
+
+TEST_F(SourceRefresh, AFailedTaskIsReportedAsAFailureWithItsError) {
+    TestSupport::writeFile(repo + "/Release", "Origin: Broken\n");
+    TestSupport::writeFile(repo + "/Packages.bz2", "BZh9 this is not bzip2 at all");
+    addSourceRecord(location);
+    std::optional<nlohmann::json> finished;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main,
+        [&](const Notification& n) {
+            if (n.userInfo.value("taskID", "") == ZMSourceRefresh::taskIDForLocation(location)) finished = n.userInfo;
+        });
+    bool updated = false;
+    auto updatedToken = NotificationCenter::defaultCenter().addObserver(
+        ZMRSourceUpdatedNotification, NotificationCenter::Queue::Main, [&](const Notification&) { updated = true; },
+        location);
+    ASSERT_TRUE(ZMRPackageManager::sharedPackageManager().sources().refreshSource(location));
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return finished.has_value() && updated; }, std::chrono::seconds(30)));
+    EXPECT_EQ((*finished)["success"], false);
+    EXPECT_EQ((*finished)["error"]["code"], ZMError::DecompressionFailed);
+    EXPECT_EQ((*finished)["error"]["domain"], ZMError::kDomain);
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, true);
+}
+
+}  // namespace
