@@ -42,10 +42,12 @@ StringList relations(const std::string& text) {
     return out;
 }
 
+// Configured packages count, also with triggers still to run; a package an
+// interrupted or failed run left unpacked or half-configured does not: it is
+// not usable yet, and showing it installed would report a failed run as done.
 bool onTheSystem(const ZMDpkgPackage& p) {
     if (p.installed) return true;
-    return p.state == "unpacked" || p.state == "half-configured" || p.state == "triggers-awaited" ||
-           p.state == "triggers-pending" || p.state == "half-installed";
+    return p.state == "triggers-awaited" || p.state == "triggers-pending";
 }
 
 bool isDpkgOnly(const ZMRPackage& r) { return r.sourceLocation.empty() || r.sourceLocation == "DPKG"; }
@@ -74,18 +76,23 @@ std::string ZMDpkgStatusScanner::queueStateNotificationName(const std::string& i
 ZMResult<ZMDpkgStatusScanSummary> ZMDpkgStatusScanner::scan() { return scan(ZMPaths::dpkgDirectory()); }
 
 ZMResult<ZMDpkgStatusScanSummary> ZMDpkgStatusScanner::scan(const std::string& dpkgDirectory) {
-    using Result = ZMResult<ZMDpkgStatusScanSummary>;
     auto read = ZMDpkgStatus::read(dpkgDirectory);
     if (!read) {
         ZMLOG("cannot read the dpkg status in {}: {}", dpkgDirectory, read.error->debugDescription());
-        return Result::failure(*read.error);
+        return ZMResult<ZMDpkgStatusScanSummary>::failure(*read.error);
     }
+    return apply(*read.value);
+}
+
+ZMResult<ZMDpkgStatusScanSummary> ZMDpkgStatusScanner::apply(const ZMDpkgStatusScan& status) {
+    using Result = ZMResult<ZMDpkgStatusScanSummary>;
+    const auto* read = &status;
     ZMDpkgStatusScanSummary summary;
     try {
         auto realm = Realm::defaultRealm();
         realm->transactionWithBlock([&] {
             std::unordered_set<std::string> seen;
-            for (const auto& p : read.value->packages) {
+            for (const auto& p : read->packages) {
                 if (!onTheSystem(p) || !seen.insert(p.identifier).second) continue;
                 ++summary.installed;
                 auto existing = realm->objectForPrimaryKey<ZMRPackage>(p.identifier);

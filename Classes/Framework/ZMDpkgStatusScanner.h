@@ -12,15 +12,16 @@
 // Run at launch, after a queue run and after a source removal (the package
 // manager installs it as the sources collection's rescan hook).
 //
-// Installed means dpkg's state "installed", or a state an interrupted run left
-// behind with the package's files in place (unpacked, half-configured,
-// triggers pending or awaited, half-installed): such a package is on the
-// system and the repair at launch finishes it.
+// Installed means dpkg's state "installed" or a configured package whose
+// triggers are pending. A package a failed or interrupted run left unpacked,
+// half-configured or half-installed is not installed (ZMDpkgPackage's
+// needsRepair tells the launch repair about it).
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "Miscellaneous/ZMError.h"
+#include "ZMDpkgStatus.h"
 
 struct ZMDpkgStatusScanSummary {
     size_t installed = 0;  // packages dpkg lists as installed
@@ -34,6 +35,8 @@ public:
     // Reads ZMPaths::dpkgDirectory() and writes the records, on the calling thread.
     static ZMResult<ZMDpkgStatusScanSummary> scan();
     static ZMResult<ZMDpkgStatusScanSummary> scan(const std::string& dpkgDirectory);
+    // Writes the records from a status already read.
+    static ZMResult<ZMDpkgStatusScanSummary> apply(const ZMDpkgStatusScan& status);
     // scan() on a background queue; the completion (optional) runs on the main thread.
     static void scanInBackground(std::function<void(ZMResult<ZMDpkgStatusScanSummary>)> completion = {});
     // "UpdateQueueStateNotification-" + identifier.

@@ -1,5 +1,7 @@
 #include "ZMPackageOperations.h"
 
+#include "ZMDpkgStatusScanner.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -13,26 +15,8 @@
 ZMResult<ZMDpkgStatusScan> ZMPackageOperations::rescanInstalledState() {
     auto scan = ZMDpkgStatus::read();
     if (!scan) return scan;
-    std::map<std::string, const ZMDpkgPackage*> byName;
-    for (const auto& p : scan.value->packages) byName[p.identifier] = &p;
-
-    auto realm = Realm::defaultRealm();
-    auto records = realm->objects<ZMRPackage>().toVector();
-    realm->transactionWithBlock([&] {
-        for (auto& record : records) {
-            auto found = byName.find(record.identifier);
-            const ZMDpkgPackage* p = found == byName.end() ? nullptr : found->second;
-            // Only a package dpkg calls installed counts: half-configured or
-            // unpacked is not installed, whatever the run hoped for.
-            bool installed = p && p->installed && !p->needsRepair;
-            std::string version = installed ? p->version : std::string();
-            bool held = p && p->held;
-            if (record.isInstalled.value_or(false) != installed || !record.isInstalled)
-                realm->setValueForKey(record, "isInstalled", installed);
-            if (record.installedVersion != version) realm->setValueForKey(record, "installedVersion", version);
-            if (record.isHeld.value_or(false) != held || !record.isHeld) realm->setValueForKey(record, "isHeld", held);
-        }
-    });
+    if (auto applied = ZMDpkgStatusScanner::apply(*scan.value); !applied)
+        return ZMResult<ZMDpkgStatusScan>::failure(*applied.error);
     return scan;
 }
 

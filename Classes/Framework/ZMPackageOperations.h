@@ -20,11 +20,9 @@ inline constexpr const char* ZMQueueStateNotificationPrefix = "UpdateQueueStateN
 
 class ZMPackageOperations {
 public:
-    // Reads the target root's dpkg status and writes what it says into the
-    // package records (isInstalled, installedVersion, isHeld) in one
-    // transaction; records of packages absent from the status become not
-    // installed. A minimal rescan for after a run; the full scan of the
-    // database (file lists, install dates) may take its place.
+    // Reads the target root's dpkg status and brings the package records in
+    // line with it (ZMDpkgStatusScanner::apply); returns what was read, so a
+    // run can tell which of its packages reached their wanted state.
     static ZMResult<ZMDpkgStatusScan> rescanInstalledState();
 
     static void postQueueStateChanged(const std::vector<std::string>& identifiers);

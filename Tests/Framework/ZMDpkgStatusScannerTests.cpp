@@ -76,9 +76,10 @@ TEST_F(DpkgStatusScanner, InstalledStateFollowsTheStatusFile) {
     writeStatus(
         "Package: com.example.alpha\nStatus: hold ok installed\nVersion: 1.0\nArchitecture: all\n\n"
         "Package: com.example.same\nStatus: install ok installed\nVersion: 1.0\nArchitecture: all\n\n"
-        "Package: com.example.local\nStatus: install ok unpacked\nVersion: 3.0\nArchitecture: all\n"
+        "Package: com.example.local\nStatus: install ok triggers-pending\nVersion: 3.0\nArchitecture: all\n"
         "Name: Local Thing\nSection: Utilities\nMaintainer: Me <me@example.com>\nDescription: only here\n more\n\n"
-        "Package: com.example.config\nStatus: deinstall ok config-files\nVersion: 1.0\n\n");
+        "Package: com.example.config\nStatus: deinstall ok config-files\nVersion: 1.0\n\n"
+        "Package: com.example.halfway\nStatus: install reinstreq half-configured\nVersion: 1.0\nArchitecture: all\n\n");
     writeList("com.example.alpha", "/.\n/usr/bin/alpha\n/usr/share/alpha\n");
     writeList("com.example.local", "/usr/bin/local\n");
 
@@ -110,7 +111,9 @@ TEST_F(DpkgStatusScanner, InstalledStateFollowsTheStatusFile) {
     EXPECT_EQ(local->category, "Utilities");
     EXPECT_EQ(local->version, "3.0");
     EXPECT_EQ(local->Description, "only here");
-    EXPECT_EQ(local->isInstalled, true) << "unpacked: its files are on the system";
+    EXPECT_EQ(local->isInstalled, true) << "configured, only its triggers are pending";
+    EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.halfway"))
+        << "a half-configured package is not installed: the launch repair deals with it";
 
     auto gone = ZMRPackage::objectForPrimaryKey("com.example.removed");
     ASSERT_TRUE(gone);

@@ -42,11 +42,14 @@ struct ZMRPackage : RealmObject<ZMRPackage> {
     StringList installedFiles;       // lines of the dpkg file list, in file order
     std::optional<double> installDate;  // seconds since 1970 UTC
     std::string updatedDateStr;      // "yyyy-MM-dd HH:mm" of the refresh that added or updated it
-    std::optional<bool> isInstalled;
-    std::optional<bool> isUpdated;
-    std::optional<bool> isHeld;
+    // The states the screens query with "= 0" start as an explicit NO: a
+    // stored nil would not match "isHeld = 0" and a new package would be
+    // missing from the updates list once installed.
+    std::optional<bool> isInstalled = false;
+    std::optional<bool> isUpdated = false;
+    std::optional<bool> isHeld = false;
     std::optional<bool> isEssential;
-    std::optional<bool> isInTheQueue;
+    std::optional<bool> isInTheQueue = false;
     std::optional<int64_t> queueOperation;  // 1 install, 2 remove, 3 upgrade, 4 downgrade, 5 reinstall, 0 none (ZMRPackages.h)
     std::string queuedVersion;
     std::optional<bool> isInWishlist;

@@ -51,7 +51,8 @@ TEST(ZMRPackageTest, SnapshotHoldsEveryPropertyAndIsFree) {
     EXPECT_EQ(snapshot["isFree"], false);
     EXPECT_EQ(snapshot["screenshots"], nlohmann::json::array({"https://e/2.png", "https://e/1.png"}));
     EXPECT_EQ(snapshot["isInstalled"], true);
-    EXPECT_EQ(snapshot["isHeld"], nullptr);
+    EXPECT_EQ(snapshot["isHeld"], false) << "queried with = 0, so a new record says NO";
+    EXPECT_EQ(snapshot["isInWishlist"], nullptr);
     EXPECT_EQ(snapshot["tweakCompatibleStatus"], 2);
     for (const char* field : {"isPaidThroughCydia", "installedFiles", "iPadScreenshots", "queueOperation",
                               "queuedVersion", "sileoDepiction", "updatedDateStr", "myRating", "installDate"})

@@ -15,6 +15,9 @@ ZMRPackage package(const std::string& identifier, const std::string& name) {
     p.name = name;
     p.category = "Tweaks";
     p.sourceLocation = "https://repo.example/";
+    // Nil states, as records written before the states had defaults: the
+    // queries must keep their nil semantics for them.
+    p.isInstalled = p.isUpdated = p.isHeld = p.isInTheQueue = std::nullopt;
     return p;
 }
 
