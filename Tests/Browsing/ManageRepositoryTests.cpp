@@ -4,8 +4,6 @@
 // repository again while the counts follow.
 #include <gtest/gtest.h>
 
-#if __has_include("Support/FlatRepository.h")
-
 #include <QClipboard>
 #include <QGuiApplication>
 #include <atomic>
@@ -193,5 +191,3 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
 }
 
 }  // namespace
-
-#endif
