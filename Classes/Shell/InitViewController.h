@@ -16,13 +16,7 @@
 
 #include "ZMPalettedViewController.h"
 
-// Marks the screens of the flow, so that its end can close them all.
-class ZMFirstRunScreen {
-public:
-    virtual ~ZMFirstRunScreen() = default;
-};
-
-class InitViewController : public ZMPalettedViewController, public ZMFirstRunScreen {
+class InitViewController : public ZMPalettedViewController {
     Q_OBJECT
 public:
     explicit InitViewController(QWidget* parent = nullptr);
@@ -46,7 +40,7 @@ private:
     QPushButton* continueBtn_ = nullptr;
 };
 
-class DarkmodeViewController : public ZMPalettedViewController, public ZMFirstRunScreen {
+class DarkmodeViewController : public ZMPalettedViewController {
     Q_OBJECT
 public:
     explicit DarkmodeViewController(QWidget* parent = nullptr);
@@ -66,7 +60,7 @@ private:
     QPushButton* continueBtn_ = nullptr;
 };
 
-class RepoTransferViewController : public ZMPalettedViewController, public ZMFirstRunScreen {
+class RepoTransferViewController : public ZMPalettedViewController {
     Q_OBJECT
 public:
     explicit RepoTransferViewController(QWidget* parent = nullptr);
