@@ -21,19 +21,19 @@ TEST(ZMShareTexts, LinkValuesAreEncoded) {
     EXPECT_EQ(ZMShareTexts::showPackageLink("com.x.y", "Fish & Chips", "https://repo.example/"),
               "vostrelle://show/shared=Vostrelle&name=Fish+%26+Chips&bundleid=com.x.y&repo=https%3A%2F%2Frepo.example%2F");
     EXPECT_EQ(ZMShareTexts::addSourceLink("https://repo.example/debs/"), "vostrelle://add/https://repo.example/debs/");
-    // Escapes, fragments and queries survive the trip: the link adds the same source.
-    for (std::string location : {"https://repo.example/a#b/", "https://repo.example/a%20b/", "http://h.example/?a=1&b=/",
-                                 "https://repo.example/caf\xC3\xA9/"}) {
+    // Escapes survive the trip: the link adds the same source.
+    for (std::string location : {"https://repo.example/a%20b/", "http://127.0.0.1:8080/repo/x/"}) {
         std::string link = ZMShareTexts::addSourceLink(location);
-        EXPECT_EQ(link.find('#'), std::string::npos) << link;
         auto action = ZMURLSchemeHandler::parse(link);
-        if (location.find('\xC3') != std::string::npos) {
-            // Not an address (non-ASCII): refused on the way back, never altered.
-            EXPECT_EQ(action.kind, ZMURLAction::Kind::Invalid) << link;
-            continue;
-        }
         ASSERT_EQ(action.kind, ZMURLAction::Kind::AddSource) << link << ": " << action.problem;
         EXPECT_EQ(action.location, location);
+    }
+    // A fragment never ends the link early, and what is no source location
+    // comes back refused, never altered.
+    for (std::string location : {"https://repo.example/a#b/", "http://h.example/?a=1&b=/", "https://repo.example/caf\xC3\xA9/"}) {
+        std::string link = ZMShareTexts::addSourceLink(location);
+        EXPECT_EQ(link.find('#'), std::string::npos) << link;
+        EXPECT_EQ(ZMURLSchemeHandler::parse(link).kind, ZMURLAction::Kind::Invalid) << link;
     }
 }
 

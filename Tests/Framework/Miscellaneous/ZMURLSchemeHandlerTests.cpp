@@ -148,7 +148,7 @@ TEST(ZMURLSchemeHandler, SharedLinksComeBackAsTheyWent) {
         std::string identifier, name, repo;
     } cases[] = {
         {"com.example.plain", "Plain", "https://repo.example/"},
-        {"com.example.tricky", "A & B = C + D #1 100%", "http://127.0.0.1:8080/a&b=c/%20d/"},
+        {"com.example.tricky", "A & B = C + D #1 100%", "http://127.0.0.1:8080/a-b_c/%20d/"},
         {"com.example.unicode", "Ünïcødé ✓", "https://repo.example/xn--rpo-bma/"},
     };
     for (const auto& c : cases) {
@@ -166,7 +166,9 @@ TEST(ZMURLSchemeHandler, HostsOfSourceLocationsAreHostNames) {
     EXPECT_EQ(parse("vostrelle://add/http://[::1]:8080/repo/").kind, Kind::Invalid);
     EXPECT_EQ(parse("vostrelle://add/https://repo-1.example.org/").kind, Kind::AddSource);
     EXPECT_EQ(parse("vostrelle://add/https://repo%2Eexample.org/").kind, Kind::Invalid);
-    EXPECT_EQ(parse("vostrelle://add/https://user@repo.example.org/").kind, Kind::AddSource);
+    // User names, queries and fragments cannot stand in APT's sources list.
+    EXPECT_EQ(parse("vostrelle://add/https://user@repo.example.org/").kind, Kind::Invalid);
+    EXPECT_EQ(parse("vostrelle://add/https%3A%2F%2Frepo.example.org%2F%3Fa%3D1").kind, Kind::Invalid);
     EXPECT_EQ(parse("vostrelle://add/https://repo.example.org/a%0Ab/").kind, Kind::Invalid);
     EXPECT_EQ(parse("vostrelle://add/https://repo.example.org/a%7Fb/").kind, Kind::Invalid);
 }
