@@ -244,9 +244,9 @@ bool PackagesConfirmationViewController::confirm() {
     }
     confirmBtn_->setEnabled(false);
     auto handler = runStarted_;
-    UIViewController* presenter = presentingViewController();
-    QPointer<UIViewController> presenterGuard(presenter);
+    // Shown inside a navigation controller, that one is what was presented.
     UIViewController* dismisser = navigationController() ? static_cast<UIViewController*>(navigationController()) : this;
+    QPointer<UIViewController> presenterGuard(dismisser->presentingViewController());
     dismisser->dismissViewController(true, [handler, presenterGuard] {
         if (handler) {
             handler();

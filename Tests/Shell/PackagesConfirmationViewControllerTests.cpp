@@ -2,6 +2,8 @@
 
 #include "ErrorViewController.h"
 #include "PackagesConfirmationViewController.h"
+#include "SegmentedViewController.h"
+#include "UIKit/UINavigationController.h"
 #include "QueueScreensFixture.h"
 #include "ZMPackageQueue.h"
 
@@ -250,4 +252,20 @@ TEST_F(ConfirmationTest, AnEmptyQueueAsksNothing) {
     EXPECT_TRUE(resolver.asked.empty());
     EXPECT_FALSE(screen->canConfirm());
     EXPECT_EQ(screen->statusLabel()->text(), "The queue is empty.");
+}
+
+TEST_F(ConfirmationTest, InANavigationControllerConfirmOpensTheTaskScreens) {
+    FakeResolver resolver;
+    ZMPackageQueue::setRunStarter([&](auto&, auto&) -> std::optional<ZMError> { return std::nullopt; });
+    auto* screen = new PackagesConfirmationViewController;
+    auto* nav = new UINavigationController(screen);
+    root->presentViewController(nav, false);
+    resolver.answer(ZMResult<ZMDryRunResult>::success(goodResolution()));
+    EXPECT_TRUE(screen->confirm());
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        auto* shown = dynamic_cast<UINavigationController*>(root->presentedViewController());
+        return shown && shown != nav;
+    }));
+    auto* tasks = dynamic_cast<UINavigationController*>(root->presentedViewController());
+    EXPECT_NE(dynamic_cast<SegmentedViewController*>(tasks->topViewController()), nullptr);
 }
