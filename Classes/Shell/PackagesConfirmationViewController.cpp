@@ -126,7 +126,12 @@ void PackagesConfirmationViewController::viewDidLoad() {
     confirmBtn_ = new QPushButton(qs(ZMLocalizedString("Confirm")), this);
     confirmBtn_->setObjectName("confirmBtn");
     confirmBtn_->setMinimumHeight(44);
-    connect(confirmBtn_, &QPushButton::clicked, this, [this] { confirm(); });
+    connect(confirmBtn_, &QPushButton::clicked, this, [this] {
+        if (resolutionFailed_)
+            reloadQueue();
+        else
+            confirm();
+    });
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(16, 8, 16, 12);
     bottom->addWidget(confirmBtn_);
@@ -147,13 +152,18 @@ bool PackagesConfirmationViewController::canConfirm() const {
 }
 
 void PackagesConfirmationViewController::updateConfirmButton() {
-    if (confirmBtn_) confirmBtn_->setEnabled(canConfirm());
+    if (!confirmBtn_) return;
+    // A resolution that could not run (apt busy, the tree being rebuilt) can be tried again.
+    const bool retry = resolutionFailed_ && !resolving_;
+    confirmBtn_->setText(QString::fromStdString(retry ? ZMLocalizedString("Try Again") : ZMLocalizedString("Confirm")));
+    confirmBtn_->setEnabled(retry || canConfirm());
 }
 
 void PackagesConfirmationViewController::reloadQueue() {
     loadViewIfNeeded();
     queue_ = ZMPackageQueue::currentQueue();
     resolution_.reset();
+    resolutionFailed_ = false;
     sections_.clear();
     const uint64_t generation = ++generation_;
     if (queue_.empty()) {
@@ -193,6 +203,7 @@ void PackagesConfirmationViewController::showResolution(const std::vector<ZMQueu
     for (const auto& item : queue_) queued.insert(item.identifier);
     sections_.clear();
     resolution_.reset();
+    resolutionFailed_ = !result.ok();
     if (result.ok()) {
         resolution_ = *result.value;
         sections_ = sectionsForResolution(*result.value, queued);

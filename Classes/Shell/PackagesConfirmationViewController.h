@@ -7,7 +7,7 @@
 // menu): the delegate's updateUI() follows and the queue is resolved again.
 // "Confirm" is offered only for a resolution without unmet dependencies; it
 // hands the queue to ZMPackageQueue::startRun (downloads, then the run) and
-// closes the screen.
+// closes the screen. A resolution that could not run offers "Try Again".
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -104,6 +104,7 @@ private:
     std::vector<Section> sections_;
     uint64_t generation_ = 0;
     bool resolving_ = false;
+    bool resolutionFailed_ = false;
     UITableView* table_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* statusLbl_ = nullptr;

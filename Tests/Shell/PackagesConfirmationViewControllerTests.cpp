@@ -171,6 +171,14 @@ TEST_F(ConfirmationTest, AFailedResolutionKeepsThePackagesListedAndCannotBeConfi
     EXPECT_EQ(screen->sections()[1].rows.size(), 3u);
     EXPECT_TRUE(screen->sections()[1].rows[0].queued);  // still removable from the queue
     EXPECT_FALSE(screen->canConfirm());
+    // The button offers to resolve again, and does.
+    EXPECT_EQ(screen->confirmButton()->text(), "Try Again");
+    ASSERT_TRUE(screen->confirmButton()->isEnabled());
+    QTest::mouseClick(screen->confirmButton(), Qt::LeftButton);
+    EXPECT_EQ(resolver.asked.size(), 2u);
+    resolver.answer(ZMResult<ZMDryRunResult>::success(goodResolution()));
+    EXPECT_EQ(screen->confirmButton()->text(), "Confirm");
+    EXPECT_TRUE(screen->canConfirm());
 }
 
 TEST_F(ConfirmationTest, TakingAPackageOutTellsTheDelegateAndResolvesAgain) {
