@@ -6,6 +6,7 @@
 #include "Database/ZMRPackages.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Notifications/NotificationCenter.h"
+#include "ZMQueue.h"
 
 namespace {
 std::mutex gStarterMutex;
@@ -17,33 +18,10 @@ std::string ZMQueueStateNotificationName(const std::string& identifier) {
 }
 
 std::optional<ZMQueueItem> ZMPackageQueue::queueItemForPackage(const ZMRPackage& package) {
-    if (!package.isInTheQueue.value_or(false)) return std::nullopt;
-    ZMQueueItem item;
-    item.identifier = package.identifier;
-    switch (package.queueOperation.value_or(ZMRQueueOperationNone)) {
-        case ZMRQueueOperationInstall: item.operation = ZMQueueOperation::Install; break;
-        case ZMRQueueOperationRemove: item.operation = ZMQueueOperation::Remove; break;
-        case ZMRQueueOperationUpgrade: item.operation = ZMQueueOperation::Upgrade; break;
-        case ZMRQueueOperationDowngrade: item.operation = ZMQueueOperation::Downgrade; break;
-        case ZMRQueueOperationReinstall: item.operation = ZMQueueOperation::Reinstall; break;
-        default:
-            ZMLOG("package {} is queued with unknown operation {}", package.identifier,
-                  package.queueOperation.value_or(-1));
-            return std::nullopt;
-    }
-    // A removal takes no version; the others take the chosen one, if any.
-    if (item.operation != ZMQueueOperation::Remove) item.version = package.queuedVersion;
-    return item;
+    return ZMQueue::itemForPackage(package);
 }
 
-std::vector<ZMQueueItem> ZMPackageQueue::currentQueue() {
-    std::vector<ZMQueueItem> out;
-    for (const auto& package :
-         ZMRPackage::objectsWhere("isInTheQueue = 1").sortedResultsUsingKeyPath("identifier", true).toVector()) {
-        if (auto item = queueItemForPackage(package)) out.push_back(std::move(*item));
-    }
-    return out;
-}
+std::vector<ZMQueueItem> ZMPackageQueue::currentQueue() { return ZMQueue::queueItems(); }
 
 size_t ZMPackageQueue::queuedCount() { return ZMRPackage::objectsWhere("isInTheQueue = 1").count(); }
 

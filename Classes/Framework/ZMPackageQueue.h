@@ -16,10 +16,9 @@ std::string ZMQueueStateNotificationName(const std::string& identifier);
 
 class ZMPackageQueue {
 public:
-    // The queue item for a record's marks; nullopt when the record is not
-    // queued or its operation code is unknown.
+    // The queue item for a record's marks and every queued package's, by
+    // identifier (ZMQueue's rules).
     static std::optional<ZMQueueItem> queueItemForPackage(const ZMRPackage& package);
-    // Every queued package, ordered by identifier.
     static std::vector<ZMQueueItem> currentQueue();
     static size_t queuedCount();
 

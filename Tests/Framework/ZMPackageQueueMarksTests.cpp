@@ -6,7 +6,7 @@
 
 namespace {
 
-class PackageQueue : public CollectionsFixture::Database {
+class PackageQueueMarks : public CollectionsFixture::Database {
 protected:
     void TearDown() override {
         ZMPackageQueue::setRunStarter(nullptr);
@@ -26,26 +26,7 @@ protected:
 
 }  // namespace
 
-TEST_F(PackageQueue, TheMarksBecomeTheAptQueue) {
-    store({make("c.install", false, ZMRQueueOperationInstall), make("a.remove", true, ZMRQueueOperationRemove, "1.0"),
-           make("b.down", true, ZMRQueueOperationDowngrade, "0.9"), make("d.up", true, ZMRQueueOperationUpgrade),
-           make("e.again", true, ZMRQueueOperationReinstall, "1.0"), make("f.idle", true, 0),
-           make("g.odd", true, 42)});
-    auto queue = ZMPackageQueue::currentQueue();
-    ASSERT_EQ(queue.size(), 5u);  // the unknown operation is left out, not guessed
-    EXPECT_EQ(queue[0].identifier, "a.remove");
-    EXPECT_EQ(queue[0].operation, ZMQueueOperation::Remove);
-    EXPECT_EQ(queue[0].version, "");  // a removal takes no version
-    EXPECT_EQ(queue[1].operation, ZMQueueOperation::Downgrade);
-    EXPECT_EQ(queue[1].version, "0.9");
-    EXPECT_EQ(queue[2].operation, ZMQueueOperation::Install);
-    EXPECT_EQ(queue[3].operation, ZMQueueOperation::Upgrade);
-    EXPECT_EQ(queue[4].operation, ZMQueueOperation::Reinstall);
-    EXPECT_EQ(ZMPackageQueue::queuedCount(), 6u);
-    EXPECT_FALSE(ZMPackageQueue::queueItemForPackage(make("x", false, 0)));
-}
-
-TEST_F(PackageQueue, ClearingAnnouncesEveryPackage) {
+TEST_F(PackageQueueMarks, ClearingAnnouncesEveryPackage) {
     store({make("a", false, ZMRQueueOperationInstall), make("b", true, ZMRQueueOperationRemove), make("c", true, 0)});
     std::vector<std::string> announced;
     ObserverBag bag;
@@ -61,7 +42,7 @@ TEST_F(PackageQueue, ClearingAnnouncesEveryPackage) {
     EXPECT_EQ(announced, (std::vector<std::string>{"a", "b"}));
 }
 
-TEST_F(PackageQueue, ARunStartsOnlyWithARunnerAndAResolvableQueue) {
+TEST_F(PackageQueueMarks, ARunStartsOnlyWithARunnerAndAResolvableQueue) {
     std::vector<ZMQueueItem> q{{"a", ZMQueueOperation::Install, ""}};
     ZMDryRunResult ok;
     EXPECT_TRUE(ZMPackageQueue::startRun(q, ok).has_value());  // no runner installed
