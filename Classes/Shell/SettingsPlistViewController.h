@@ -4,9 +4,10 @@
 // titles, errors as notifications, the installed-packages order — and the
 // theme choice. Changes apply at once.
 #include "RootViewController.h"
+#include "VostrellePersistentPreferences.h"
 
 // The preference that holds the theme: 0 light, 1 blue, 2 grey, 3 pure black.
-inline constexpr const char* kZMThemeStylePreferenceKey = "Theme";
+inline constexpr const char* kZMThemeStylePreferenceKey = VostrellePreferenceKey::Theme;
 
 class SettingsPlistViewController : public RootViewController {
     Q_OBJECT
