@@ -375,12 +375,7 @@ void ManageViewController::seeAllInstalledPackages() {
     push(list);
 }
 
-void ManageViewController::shareAllSources() {
-    std::string all;
-    for (const auto& location : ZMRPackageManager::sharedPackageManager().sources().arrayOfConfiguredSources())
-        all += (all.empty() ? "" : "\n") + location;
-    ZMVostrelle::sharedVostrelle().shareAlertWithItems({QString::fromStdString(all)}, ZMLocalizedString("All Sources"));
-}
+void ManageViewController::shareAllSources() { ZMVostrelle::sharedVostrelle().shareAllSources(); }
 
 void ManageViewController::copySourceAtRow(int row) {
     if (auto source = sourceAtRow(row)) QGuiApplication::clipboard()->setText(QString::fromStdString(source->location));

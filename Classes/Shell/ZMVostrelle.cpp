@@ -22,6 +22,8 @@
 #include "PackageCell.h"
 #include "Realm/Realm.h"
 #include "Browsing/ManageViewController.h"
+#include "InitViewController.h"
+#include "PackagesConfirmationViewController.h"
 #include "TabPlaceholderViewController.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
@@ -31,7 +33,10 @@
 #include "ZMAPTManager.h"
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
+#include "ZMPackageOptionsSheet.h"
+#include "ZMQueueScreensSetup.h"
 #include "ZMTabBarStatusView.h"
+#include "ZMURLRouter.h"
 
 namespace fs = std::filesystem;
 namespace K = VostrellePreferenceKey;
@@ -129,6 +134,7 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     configureAudioSession();
     requestNotificationPermission();
     addApplicationObservers();
+    ZMQueueScreensSetup::install();
     observeDarkMode();
     refreshSourcesIfNeeded();
     window_->show();
@@ -479,16 +485,37 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
 }
 
 void ZMVostrelle::presentQueue() {
-    // The confirmation screen replaces this summary.
-    size_t queued = 0;
-    try {
-        queued = ZMRPackage::objectsWhere("isInTheQueue = 1").count();
-    } catch (const std::exception& e) {
-        ZMLOG("queue unavailable: {}", e.what());
-    }
-    auto* popup = new ErrorViewController;
-    QString text = QString::fromStdString(queued == 1 ? L("1 package queued") : L("%lu packages queued"));
-    text.replace(QStringLiteral("%lu"), QString::number(queued));
-    popup->showWithTitle(L("Queue"), text.toStdString(), 1, L("OK"));
-    presentViewController(popup);
+    auto* screen = new PackagesConfirmationViewController;
+    auto* nav = new UINavigationController(screen);
+    nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
+    presentViewController(nav);
+}
+
+void ZMVostrelle::presentOptions(const std::string& identifier, QWidget* sender) {
+    UIViewController* top = window_ ? window_->topPresentedViewController() : nullptr;
+    if (auto* sheet = ZMPackageOptionsSheet::optionsSheet(identifier, top)) presentViewController(sheet, sender);
+}
+
+void ZMVostrelle::sharePackage(const std::string& identifier, QWidget* sender) {
+    presentViewController(ZMPackageOptionsSheet::packageShareSheet(identifier), sender);
+}
+
+void ZMVostrelle::shareAllSources(QWidget* sender) {
+    presentViewController(ZMPackageOptionsSheet::allSourcesShareSheet(), sender);
+}
+
+void ZMVostrelle::shareSourceWithLocation(const std::string& location, QWidget* sender) {
+    presentViewController(ZMPackageOptionsSheet::sourceShareSheet(location), sender);
+}
+
+void ZMVostrelle::openURLs(const QStringList& arguments) {
+    int taken = ZMURLRouter::open(arguments);
+    ZMLOG("opened {} of {} links and files", taken, arguments.size());
+}
+
+void ZMVostrelle::presentFirstRunIfNeeded() {
+    if (!InitViewController::needsSetup()) return;
+    auto* welcome = new InitViewController;
+    welcome->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FullScreen);
+    presentViewController(welcome);
 }

@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <functional>
 #include <optional>
 #include <string>
@@ -103,8 +104,20 @@ public:
     // gets the alert "Can't get package".
     void queuePackageWithIdentifier(const std::string& identifier, const std::optional<std::string>& versionToQueue,
                                     QAbstractButton* button = nullptr);
-    // Opens the queue.
+    // Opens the queue: the confirmation screen, which resolves it.
     void presentQueue();
+    // The package's options sheet, "What would you like to do?".
+    void presentOptions(const std::string& identifier, QWidget* sender = nullptr);
+    // Share sheets: a package with its show-package link, every source
+    // location ("All Sources"), one source with its add-source link.
+    void sharePackage(const std::string& identifier, QWidget* sender = nullptr);
+    void shareAllSources(QWidget* sender = nullptr);
+    void shareSourceWithLocation(const std::string& location, QWidget* sender = nullptr);
+    // Links of our scheme, store callbacks and .deb files handed over from
+    // outside (the command line, a second start).
+    void openURLs(const QStringList& arguments);
+    // The first-run flow, while "setupDone" is not set.
+    void presentFirstRunIfNeeded();
 
     // Tests: how many alerts were shown (popups and notifications alike), and
     // the last one's texts.

@@ -14,6 +14,8 @@
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "UIKit/QtMainExecutor.h"
+#include "UIKit/UIWindow.h"
+#include "ZMSingleInstance.h"
 #include "ZMVostrelle.h"
 
 namespace {
@@ -87,9 +89,30 @@ int main(int argc, char** argv) {
     UIKit::installQtMainExecutor();
     quitOnTerminationSignals(app);
 
+    // One program per user: a second start (a link or a .deb opened from the
+    // desktop) hands its arguments to the running one and ends.
+    const QStringList requests = ZMSingleInstance::openRequests(QCoreApplication::arguments().mid(1));
+    ZMSingleInstance instance;
+    if (!instance.listen()) {
+        if (instance.handOver(requests)) {
+            ZMLOG("handed {} links and files to the running Vostrelle", requests.size());
+            return 0;
+        }
+        ZMLOG("another Vostrelle holds the instance socket but did not answer; starting anyway");
+    }
+
     ZMVostrelle& delegate = ZMVostrelle::sharedVostrelle();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&instance, &ZMSingleInstance::argumentsReceived, &app, [&delegate](const QStringList& arguments) {
+        delegate.openURLs(arguments);
+        if (auto* window = delegate.window()) {
+            window->raise();
+            window->activateWindow();
+        }
+    });
     delegate.applicationDidFinishLaunching();
     ZMLOG("launched");
+    delegate.presentFirstRunIfNeeded();
+    if (!requests.isEmpty()) delegate.openURLs(requests);
     return app.exec();
 }

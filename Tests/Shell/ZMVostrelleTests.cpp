@@ -6,8 +6,11 @@
 
 #include "Database/ZMRNotifications.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "InitViewController.h"
+#include "PackagesConfirmationViewController.h"
 #include "ShellTestSupport.h"
 #include "Browsing/ManageViewController.h"
+#include "UIKit/UIActivityViewController.h"
 #include "TabPlaceholderViewController.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
@@ -177,9 +180,15 @@ TEST_F(VostrelleTest, StatusDisplayShowsARunningTaskAndItsProgressAndOpensTheQue
     EXPECT_EQ(status->runningTaskCount(), 1u);
     EXPECT_EQ(status->titleText(), "1 task running");
 
+    // A tap opens the queue's confirmation screen.
     QTest::mouseClick(status, Qt::LeftButton);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
-    EXPECT_EQ(topPopup()->titleLbl()->text(), "Queue");
+    PackagesConfirmationViewController* queue = nullptr;
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        auto* nav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
+        queue = nav ? dynamic_cast<PackagesConfirmationViewController*>(nav->topViewController()) : nullptr;
+        return queue != nullptr;
+    }));
+    EXPECT_EQ(queue->statusLabel()->text(), "The queue is empty.");
 
     release = true;
     ASSERT_TRUE(GuiTest::waitUntil([&] { return status->runningTaskCount() == 0; }, std::chrono::seconds(10)));
@@ -345,3 +354,49 @@ TEST_F(VostrelleTest, PresentingGoesOnTopOfThePresentedScreen) {
 }
 
 }  // namespace
+
+TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
+    store({makePackage("com.example.shared", "Shared")});
+    storeSource("https://repo.example/", "Example");
+    auto& d = launch();
+    auto top = [&] { return d.window()->topPresentedViewController(); };
+    auto dismissTop = [&] {
+        top()->dismissViewController(false);
+        GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); });
+    };
+
+    d.presentOptions("com.example.shared");
+    auto* sheet = dynamic_cast<UIAlertController*>(top());
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->message(), "What would you like to do?");
+    dismissTop();
+
+    d.sharePackage("com.example.shared");
+    auto* share = dynamic_cast<UIActivityViewController*>(top());
+    ASSERT_NE(share, nullptr);
+    EXPECT_TRUE(share->combinedText().contains("vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"));
+    dismissTop();
+    d.shareAllSources();
+    share = dynamic_cast<UIActivityViewController*>(top());
+    ASSERT_NE(share, nullptr);
+    EXPECT_EQ(share->alertTitle(), "All Sources");
+    dismissTop();
+    d.shareSourceWithLocation("https://repo.example/");
+    share = dynamic_cast<UIActivityViewController*>(top());
+    ASSERT_NE(share, nullptr);
+    EXPECT_TRUE(share->combinedText().contains("vostrelle://add/https://repo.example/"));
+    dismissTop();
+
+    // A developer link selects the search tab with the name stored for it.
+    d.openURLs({"vostrelle://developer/Jane%20Doe", "vostrelle://show/bundleid=a%0Ab"});
+    EXPECT_EQ(d.tabBarController()->selectedIndex(), 4);
+    EXPECT_EQ(prefs().stringForKey("SearchDeveloper"), std::optional<std::string>("Jane Doe"));
+
+    // Until setup is done, the first-run flow comes up; afterwards it does not.
+    d.presentFirstRunIfNeeded();
+    EXPECT_NE(dynamic_cast<InitViewController*>(top()), nullptr);
+    dismissTop();
+    prefs().setValue("setupDone", true);
+    d.presentFirstRunIfNeeded();
+    EXPECT_EQ(top(), d.window()->rootViewController());
+}

@@ -1,0 +1,103 @@
+#include "Miscellaneous/ZMShareTexts.h"
+
+#include <cctype>
+
+#include "Database/ZMRPackage.h"
+#include "Database/ZMRSource.h"
+#include "Foundation/URL.h"
+#include "Miscellaneous/ZMLocalization.h"
+
+namespace ZMShareTexts {
+
+std::string fillFormat(std::string_view format, const std::vector<std::string>& arguments) {
+    std::string out;
+    out.reserve(format.size() + 64);
+    size_t next = 0;
+    size_t position = 0;
+    while (position < format.size()) {
+        size_t at = format.find("%@", position);
+        if (at == std::string_view::npos) {
+            out.append(format.substr(position));
+            break;
+        }
+        out.append(format.substr(position, at - position));
+        if (next < arguments.size()) out += arguments[next];
+        ++next;
+        position = at + 2;
+    }
+    return out;
+}
+
+std::string encodeLinkValue(std::string_view value) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(value.size());
+    for (unsigned char c : value) {
+        if (c == ' ') {
+            out += '+';
+        } else if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string showPackageLink(const std::string& identifier, const std::string& name, const std::string& repository) {
+    return "vostrelle://show/shared=Vostrelle&name=" + encodeLinkValue(name) + "&bundleid=" +
+           encodeLinkValue(identifier) + "&repo=" + encodeLinkValue(repository);
+}
+
+std::string addSourceLink(const std::string& location) {
+    // A plain location stays readable. One with a query, a fragment or
+    // characters a URL cannot carry is escaped as a whole, so that the link
+    // neither ends early nor changes the location on the way back.
+    auto url = URL::parse(location);
+    if (url && !url->query() && !url->fragment()) return "vostrelle://add/" + location;
+    return "vostrelle://add/" + URLEncoding::encodeQueryValue(location);
+}
+
+std::string packageText(const std::string& name, const std::string& maintainer, const std::string& sourceName,
+                        const std::string& identifier, const std::string& sourceLocation) {
+    return fillFormat(
+        ZMLocalizedString("Check out the package \"%@\" by %@ from the source %@ on Vostrelle !%@(See the package : %@)"),
+        {name, maintainer, sourceName, "\n", showPackageLink(identifier, name, sourceLocation)});
+}
+
+std::optional<std::string> packageTextForIdentifier(const std::string& identifier) {
+    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    if (!package) return std::nullopt;
+    std::string sourceName = package->sourceLocation;
+    if (auto source = ZMRSource::objectForPrimaryKey(package->sourceLocation); source && !source->name.empty())
+        sourceName = source->name;
+    if (sourceName.empty()) sourceName = ZMLocalizedString("Unknown");
+    std::string name = package->name.empty() ? package->identifier : package->name;
+    return packageText(name, package->maintainer, sourceName, package->identifier, package->sourceLocation);
+}
+
+std::string allSourcesText(const std::vector<std::string>& locations) {
+    std::string out;
+    for (const auto& location : locations) {
+        if (!out.empty()) out += '\n';
+        out += location;
+    }
+    return out;
+}
+
+std::string allSourcesTitle() { return ZMLocalizedString("All Sources"); }
+
+std::string sourceText(const std::string& name, const std::string& location) {
+    return fillFormat(ZMLocalizedString("Check out the source \"%@\" on Vostrelle !%@(Add the source : %@)"),
+                      {name.empty() ? location : name, "\n", addSourceLink(location)});
+}
+
+std::string sourceTextForLocation(const std::string& location) {
+    std::string name;
+    if (auto source = ZMRSource::objectForPrimaryKey(location)) name = source->name;
+    return sourceText(name, location);
+}
+
+}  // namespace ZMShareTexts

@@ -1,0 +1,59 @@
+#include "ZMQueueScreensSetup.h"
+
+#include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMLog.h"
+#include "ZMDebInstallTask.h"
+#include "ZMPackageOperations.h"
+#include "ZMPackageOptionsSheet.h"
+#include "ZMPackageQueue.h"
+#include "ZMPipelineManager.h"
+#include "ZMPostInstallExecutor.h"
+#include "ZMPostInstallPrompt.h"
+#include "ZMQueue.h"
+#include "ZMTasksViewController.h"
+#include "ZMURLRouter.h"
+#include "UIKit/UITabBarController.h"
+#include "ZMVostrelle.h"
+
+void ZMQueueScreensSetup::install() {
+    ZMPackageQueue::setRunStarter([](const std::vector<ZMQueueItem>& queue,
+                                     const ZMDryRunResult& resolution) -> std::optional<ZMError> {
+        auto confirmation = ZMQueue::confirm(queue, resolution, [](const ZMError& error) {
+            // A download failed: the run was not queued. Say so; the queue marks stay.
+            Dispatch::main([error] {
+                ZMVostrelle::sharedVostrelle().showAlert(ZMLocalizedString("Error"), error.localizedDescription());
+            });
+        });
+        return confirmation.error;
+    });
+    ZMPackageOptionsSheet::setQueueFunction([](const std::string& identifier, const std::optional<std::string>& version) {
+        ZMVostrelle::sharedVostrelle().queuePackageWithIdentifier(identifier, version);
+    });
+    ZMPackageOptionsSheet::setHoldFunction(
+        [](const std::string& identifier, bool held, std::function<void(std::optional<ZMError>)> completion) {
+            ZMPackageOperations::setHeldAsync(identifier, held, [completion](ZMResult<bool> result) {
+                if (completion) completion(result.error);
+            });
+        });
+    ZMPostInstallPrompt::setExecutor([](ZMPostInstallAction action) {
+        // The commands block: off the main thread. Accepting the popup is the confirmation a reboot needs.
+        Dispatch::backgroundQueue([action] {
+            auto outcome = ZMPostInstallExecutor::sharedExecutor().perform({action}, true);
+            for (const auto& [a, o] : outcome)
+                if (o == ZMPostInstallExecutor::Outcome::Failed) ZMLOG("post-install action {} failed", ZMPostInstallActionName(a));
+        });
+    });
+    ZMPostInstallPrompt::install();
+    // The console shows what the tasks said before it was first opened.
+    (void)ZMConsoleViewController::Store::shared();
+
+    auto hooks = ZMURLRouter::hooks();
+    hooks.showSearchTab = [] {
+        if (auto* tabs = ZMVostrelle::sharedVostrelle().tabBarController()) tabs->setSelectedIndex(4);
+    };
+    hooks.installDebFile = [](const std::string& path) {
+        ZMPipelineManager::sharedManager().queueTask(ZMDebInstallTask::make(path));
+    };
+    ZMURLRouter::setHooks(hooks);
+}

@@ -1,0 +1,47 @@
+#pragma once
+// Carries out what arrives from outside: our scheme's links, the stores'
+// callbacks and opened .deb files (from the command line or the hand-over of
+// a second start). The parsing is ZMURLSchemeHandler's; this decides what to
+// show. The screens that live elsewhere (package details, the search tab, the
+// payment client, the .deb installer) plug in through the hooks; without one
+// the request is logged and dropped.
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "Miscellaneous/ZMURLSchemeHandler.h"
+
+class UIViewController;
+
+class ZMURLRouter {
+public:
+    struct Hooks {
+        // Opens the package's details (identifier, name from the link).
+        std::function<void(const std::string& identifier)> showPackage;
+        // Selects the search tab after the name was stored under "SearchDeveloper".
+        std::function<void()> showSearchTab;
+        // The repository store client's callbacks: sign-in with the callback
+        // URL, purchase completed.
+        std::function<void(const std::string& callbackURL)> authenticationSuccess;
+        std::function<void()> paymentCompleted;
+        // Installs a local .deb file.
+        std::function<void(const std::string& path)> installDebFile;
+        // Where popups and screens go; by default the main window's top screen.
+        std::function<UIViewController*()> presenter;
+    };
+    static void setHooks(Hooks hooks);
+    static Hooks hooks();
+
+    // Handles each argument: a URL of our schemes, else a path to a .deb file.
+    // Returns how many were taken.
+    static int open(const QStringList& arguments);
+    // One URL; false when refused.
+    static bool openURL(const std::string& text);
+    // One .deb file; false when it is not a readable regular .deb file.
+    static bool openFile(const std::string& path);
+
+    // Carries out a parsed action (public for tests).
+    static bool perform(const ZMURLAction& action);
+};
