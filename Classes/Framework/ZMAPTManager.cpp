@@ -10,8 +10,10 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMCommandRunner.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
@@ -512,8 +514,20 @@ ZMResult<ZMCommandOutput> ZMAPTManager::rebuildCaches() { return run("apt-cache"
 
 std::shared_ptr<ZMFunctionTask> ZMAPTManager::cacheRebuildTask() {
     return ZMFunctionTask::make("apt.cache.rebuild", ZMPipelineCacheOps, ZMLocalizedString("Rebuilding caches"), [](ZMFunctionTask&) {
-        auto result = rebuildCaches();
-        return result ? std::nullopt : result.error;
+        // Housekeeping waits its turn: the user's command (a dry run, a queue
+        // run) keeps the helper, and the rebuild must not fail, or make that
+        // command fail, just because both came at once.
+        constexpr int kAttempts = 3000;  // about ten minutes of 200 ms waits
+        for (int attempt = 0;; ++attempt) {
+            while (ZMCommandRunner::isBusy() && attempt < kAttempts) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                ++attempt;
+            }
+            auto result = rebuildCaches();
+            if (result) return std::optional<ZMError>();
+            // Refused because another command started in between: wait again.
+            if (!ZMCommandRunner::isBusy() || attempt >= kAttempts) return result.error;
+        }
     });
 }
 

@@ -178,6 +178,12 @@ void Repository::releaseSlow() {
     state_->cv.notify_all();
 }
 
+void Repository::rearmSlow() {
+    std::lock_guard lock(state_->mutex);
+    state_->slowArrived = false;
+    state_->slowReleased = false;
+}
+
 void offMain(const std::function<void()>& body) {
     std::thread thread(body);
     thread.join();

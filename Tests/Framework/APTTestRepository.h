@@ -19,6 +19,8 @@ public:
     std::string url() const;       // http://127.0.0.1:<port>/repo/
     std::string otherUrl() const;  // the same packages under /other/
     std::string slowUrl() const;   // answers only after releaseSlow()
+    // Makes the slow address hold its next request again.
+    void rearmSlow();
     std::string archive(const std::string& fileName) const;  // path of a built .deb
     std::string indexPath() const;  // the uncompressed Packages index
     // Requests the server has answered or held so far.

@@ -11,6 +11,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ZMAPTManager.h"
+#include "Notifications/NotificationCenter.h"
 #include "ZMPipelineManager.h"
 
 namespace fs = std::filesystem;
@@ -390,6 +391,26 @@ TEST_F(APTManager, OneCommandAtATime) {
     repo.releaseSlow();
     first.join();
     EXPECT_FALSE(ZMCommandRunner::isBusy());
+
+    // A cache rebuild that arrives while a command holds the helper waits for
+    // it instead of failing.
+    repo.rearmSlow();
+    std::thread again([] { ZMAPTManager::update(); });
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return repo.slowRequestArrived(); }, std::chrono::seconds(20)));
+    auto& pipeline = ZMPipelineManager::sharedManager();
+    auto rebuild = ZMAPTManager::cacheRebuildTask();
+    std::optional<bool> rebuildSucceeded;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main, [&](const Notification& n) {
+            if (n.userInfo.value("taskID", "") == rebuild->taskID()) rebuildSucceeded = n.userInfo.value("success", false);
+        });
+    ASSERT_TRUE(pipeline.queueTask(rebuild));
+    TestSupport::pumpMainLoop(std::chrono::milliseconds(600));
+    EXPECT_FALSE(rebuildSucceeded.has_value()) << "still waiting for the helper";
+    repo.releaseSlow();
+    again.join();
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return rebuildSucceeded.has_value(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(*rebuildSucceeded);
 
     // Never on the main thread (this test's thread is the main loop's).
     auto onMain = ZMAPTManager::update();
