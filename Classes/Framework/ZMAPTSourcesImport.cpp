@@ -170,11 +170,19 @@ std::vector<ZMAPTImportedSource> ZMAPTSourcesImport::importableSources() {
                                                  : parseDeb822(text, path.string());
         all.insert(all.end(), found.begin(), found.end());
     }
-    // Once per location: the program keeps one source per location.
+    // Once per location: the program keeps one source per location. The
+    // refresh reads flat repositories only: an entry with a suite and a
+    // component would be added at its archive root and could never refresh.
     std::set<std::string> seen;
     std::vector<ZMAPTImportedSource> out;
-    for (auto& entry : all)
+    for (auto& entry : all) {
+        if (!entry.isFlat()) {
+            ZMLOG("not importing {} {} {}: only flat repositories can be followed", entry.location, entry.suite,
+                  entry.component);
+            continue;
+        }
         if (seen.insert(entry.location).second) out.push_back(std::move(entry));
+    }
     return out;
 }
 

@@ -3,11 +3,11 @@
 // first-run flow: /etc/apt/sources.list, sources.list.d/*.list (one-line
 // format) and sources.list.d/*.sources (deb822).
 //
-// Only binary ("deb") entries over http or https are taken, and of those only
-// the two shapes this program can follow: flat repositories (suite "./" or any
-// suite ending in "/", no component) and entries with exactly one component.
-// Source ("deb-src"), disabled, cdrom/file/ftp entries and entries with several
-// components are skipped. Locations are normalized (trailing "/") and
+// Only binary ("deb") entries over http or https are parsed, in two shapes:
+// flat repositories (suite "./" or any suite ending in "/", no component) and
+// entries with exactly one component; only the flat ones are offered, since
+// the refresh follows flat repositories. Source ("deb-src"), disabled,
+// cdrom/file/ftp entries and entries with several components are skipped. Locations are normalized (trailing "/") and
 // listed once, in file order (sources.list first, then the directory's files
 // sorted by name).
 #include <string>
@@ -27,9 +27,10 @@ public:
     static std::string etcDirectory();
     static void setEtcDirectory(const std::string& path);
 
-    // Everything importable under etcDirectory().
+    // The flat entries under etcDirectory(), once per location (the others are
+    // logged and left: the refresh cannot follow them).
     static std::vector<ZMAPTImportedSource> importableSources();
-    // Only the locations, once each.
+    // Only the locations.
     static std::vector<std::string> importableLocations();
 
     // Parsers for one file's text (`file` is only recorded in the entries).

@@ -102,7 +102,8 @@ Components: main contrib
 
 TEST(ZMAPTSourcesImport, ReadsTheDirectoryInOrderAndListsEachLocationOnce) {
     EtcDirectory etc;
-    etc.write("sources.list", "deb https://one.example.org/ ./\ndeb https://shared.example.org/ stable main\n");
+    etc.write("sources.list", "deb https://one.example.org/ ./\ndeb https://shared.example.org/ stable main\n"
+                              "deb https://dists.example.org/debian bookworm main\n");
     etc.write("sources.list.d/b.list", "deb https://three.example.org/ ./\n");
     etc.write("sources.list.d/a.sources", "Types: deb\nURIs: https://two.example.org/\nSuites: ./\n\n"
                                           "Types: deb\nURIs: https://shared.example.org\nSuites: ./\n");
@@ -111,8 +112,9 @@ TEST(ZMAPTSourcesImport, ReadsTheDirectoryInOrderAndListsEachLocationOnce) {
     std::filesystem::create_directories(ZMAPTSourcesImport::etcDirectory() + "/sources.list.d/e.list");  // a directory
 
     EXPECT_EQ(ZMAPTSourcesImport::importableLocations(),
-              (std::vector<std::string>{"https://one.example.org/", "https://shared.example.org/",
-                                        "https://two.example.org/", "https://three.example.org/"}));
+              (std::vector<std::string>{"https://one.example.org/", "https://two.example.org/",
+                                        "https://shared.example.org/", "https://three.example.org/"}))
+        << "only flat entries can be refreshed; a location listed both ways comes in once";
 }
 
 TEST(ZMAPTSourcesImport, NothingToImport) {

@@ -155,7 +155,7 @@ protected:
         previousEtc = ZMAPTSourcesImport::etcDirectory();
         std::filesystem::create_directories(etc.path() + "/sources.list.d");
         TestSupport::writeFile(etc.file("sources.list"),
-                               "deb https://one.example.org/ ./\ndeb http://two.example.org/debian stable main\n"
+                               "deb https://one.example.org/ ./\ndeb http://two.example.org/debian ./\n"
                                "deb http://deb.example.org/debian bookworm main contrib\n");
         ZMAPTSourcesImport::setEtcDirectory(etc.path());
         ZMRSources::setReachabilityHook([] { return true; });
