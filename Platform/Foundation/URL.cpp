@@ -243,8 +243,18 @@ URL URL::withoutFragment() const {
 
 namespace URLEncoding {
 
-std::string encodeQueryValue(std::string_view text) {
-    return encode(text, [](unsigned char c) { return isUnreserved(c); });
+std::string encodeQueryValue(std::string_view text, bool spaceAsPlus) {
+    auto keep = [](unsigned char c) { return isUnreserved(c); };
+    if (!spaceAsPlus) return encode(text, keep);
+    std::string out;
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != ' ') continue;
+        out += encode(text.substr(start, i - start), keep);
+        if (i < text.size()) out += '+';
+        start = i + 1;
+    }
+    return out;
 }
 
 std::string encodePath(std::string_view text) {

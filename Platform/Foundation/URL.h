@@ -59,7 +59,8 @@ private:
 namespace URLEncoding {
 // Everything but the unreserved characters (A-Z a-z 0-9 - . _ ~) escaped:
 // safe for a query value or a form field ("&", "=", "+", "/" all escaped).
-std::string encodeQueryValue(std::string_view text);
+// With spaceAsPlus, a blank is written "+" (form style) instead of "%20".
+std::string encodeQueryValue(std::string_view text, bool spaceAsPlus = false);
 // Escapes what cannot stand in a path; "/" is kept.
 std::string encodePath(std::string_view text);
 // Escapes what cannot stand in one path segment; "/" is escaped too.

@@ -28,23 +28,7 @@ std::string fillFormat(std::string_view format, const std::vector<std::string>& 
     return out;
 }
 
-std::string encodeLinkValue(std::string_view value) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(value.size());
-    for (unsigned char c : value) {
-        if (c == ' ') {
-            out += '+';
-        } else if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
-    }
-    return out;
-}
+std::string encodeLinkValue(std::string_view value) { return URLEncoding::encodeQueryValue(value, true); }
 
 std::string showPackageLink(const std::string& identifier, const std::string& name, const std::string& repository) {
     return "vostrelle://show/shared=Vostrelle&name=" + encodeLinkValue(name) + "&bundleid=" +
