@@ -39,31 +39,10 @@ QPushButton* GetPackageCell::getBtn() const { return ui_->getBtn; }
 
 void GetPackageCell::setPackageIdentifier(const std::string& identifier) {
     packageIdentifier_ = identifier;
-    observe(identifier);
+    observer_.observe(
+        identifier, [this] { return packageIdentifier_; }, [this] { if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) updateWithPackage(*package); }, [this] { updatePackageIcon(); });
 }
 
-void GetPackageCell::observe(const std::string& identifier) {
-    if (identifier == observedIdentifier_ && queueObserver_.isActive()) return;
-    observedIdentifier_ = identifier;
-    queueObserver_.reset();
-    iconObserver_.reset();
-    if (identifier.empty()) return;
-    auto& center = NotificationCenter::defaultCenter();
-    QPointer<GetPackageCell> self(this);
-    queueObserver_ = center.addObserver(PackageRow::queueStateNotificationName(identifier), NotificationCenter::Queue::Main,
-                                        [self, identifier](const Notification&) {
-                                            if (!self || self->packageIdentifier_ != identifier) return;
-                                            ++self->notificationRedraws_;
-                                            if (auto package = ZMRPackage::objectForPrimaryKey(identifier))
-                                                self->updateWithPackage(*package);
-                                        });
-    iconObserver_ = center.addObserver(
-        ZMRPackageInfoIconChangedNotification, NotificationCenter::Queue::Main,
-        [self, identifier](const Notification&) {
-            if (self && self->packageIdentifier_ == identifier) self->updatePackageIcon();
-        },
-        identifier);
-}
 
 void GetPackageCell::updateWithPackage(const ZMRPackage& package) {
     setPackageIdentifier(package.identifier);

@@ -11,6 +11,7 @@
 
 #include "Database/ZMRPackage.h"
 #include "Notifications/NotificationCenter.h"
+#include "PackageCell.h"
 #include "UIKit/UITableViewCell.h"
 
 namespace Ui {
@@ -42,16 +43,12 @@ public:
     QLabel* subinfoLbl() const;
     QPushButton* getBtn() const;
 
-    int notificationRedrawCount() const { return notificationRedraws_; }
+    int notificationRedrawCount() const { return observer_.redrawCount(); }
 
 private:
-    void observe(const std::string& identifier);
     void getTapped();
     std::unique_ptr<Ui::GetPackageCell> ui_;
     std::string packageIdentifier_;
-    std::string observedIdentifier_;
-    ObserverToken queueObserver_;
-    ObserverToken iconObserver_;
+    PackageRow::Observer observer_;
     bool showsPaidLabel_ = true;
-    int notificationRedraws_ = 0;
 };

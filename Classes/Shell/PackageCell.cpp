@@ -263,31 +263,10 @@ void PackageCell::setDescriptionLblTrailingConstraint(int points) {
 
 void PackageCell::setPackageIdentifier(const std::string& identifier) {
     packageIdentifier_ = identifier;
-    observe(identifier);
+    observer_.observe(
+        identifier, [this] { return packageIdentifier_; }, [this] { redrawFromDatabase(); }, [this] { updatePackageIcon(); });
 }
 
-void PackageCell::observe(const std::string& identifier) {
-    if (identifier == observedIdentifier_ && queueObserver_.isActive()) return;
-    observedIdentifier_ = identifier;
-    queueObserver_.reset();
-    iconObserver_.reset();
-    if (identifier.empty()) return;
-    auto& center = NotificationCenter::defaultCenter();
-    QPointer<PackageCell> self(this);
-    queueObserver_ = center.addObserver(PackageRow::queueStateNotificationName(identifier), NotificationCenter::Queue::Main,
-                                        [self, identifier](const Notification&) {
-                                            // A reused row may show another package by now.
-                                            if (!self || self->packageIdentifier_ != identifier) return;
-                                            ++self->notificationRedraws_;
-                                            self->redrawFromDatabase();
-                                        });
-    iconObserver_ = center.addObserver(
-        ZMRPackageInfoIconChangedNotification, NotificationCenter::Queue::Main,
-        [self, identifier](const Notification&) {
-            if (self && self->packageIdentifier_ == identifier) self->updatePackageIcon();
-        },
-        identifier);
-}
 
 void PackageCell::redrawFromDatabase() {
     if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) updateWithPackage(*package);
@@ -369,4 +348,28 @@ void PackageCell::updatePackageIcon() {
 void PackageCell::prepareForReuse() {
     ui_->iconView->clear();
     shownOperation_ = 0;
+}
+
+void PackageRow::Observer::observe(const std::string& identifier, std::function<std::string()> showing,
+                                   std::function<void()> redraw, std::function<void()> iconChanged) {
+    if (identifier == identifier_ && queue_.isActive()) return;
+    identifier_ = identifier;
+    queue_.reset();
+    icon_.reset();
+    if (identifier.empty()) return;
+    // The tokens end with the row (they are its members), so the handlers
+    // never outlive what they call.
+    auto& center = NotificationCenter::defaultCenter();
+    queue_ = center.addObserver(queueStateNotificationName(identifier), NotificationCenter::Queue::Main,
+                                [this, identifier, showing, redraw](const Notification&) {
+                                    if (showing() != identifier) return;
+                                    ++redraws_;
+                                    redraw();
+                                });
+    icon_ = center.addObserver(
+        ZMRPackageInfoIconChangedNotification, NotificationCenter::Queue::Main,
+        [identifier, showing, iconChanged](const Notification&) {
+            if (showing() == identifier) iconChanged();
+        },
+        identifier);
 }

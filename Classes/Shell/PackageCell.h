@@ -70,6 +70,22 @@ QColor colorForCompatibilityStatus(std::optional<int64_t> status);
 
 // Hides the separator of the last row of its section.
 void hideSeparatorIfLast(UITableViewCell* cell, UITableView* table, IndexPath indexPath);
+
+// A row's two observations of the package it shows: its queue state and its
+// icon, both on the main thread. A reused row may show another package by the
+// time a notification arrives, so each call first asks the row what it shows.
+class Observer {
+public:
+    void observe(const std::string& identifier, std::function<std::string()> showing, std::function<void()> redraw,
+                 std::function<void()> iconChanged);
+    int redrawCount() const { return redraws_; }
+
+private:
+    std::string identifier_;
+    ObserverToken queue_;
+    ObserverToken icon_;
+    int redraws_ = 0;
+};
 }  // namespace PackageRow
 
 // The round compatibility dot.
@@ -140,18 +156,14 @@ public:
     // The queued operation whose image is shown (0: the installed image or none).
     int64_t shownQueueOperation() const { return shownOperation_; }
     // How many times the row redrew because of its package's notification.
-    int notificationRedrawCount() const { return notificationRedraws_; }
+    int notificationRedrawCount() const { return observer_.redrawCount(); }
 
     void prepareForReuse() override;
 
 private:
-    void observe(const std::string& identifier);
     void redrawFromDatabase();
     std::unique_ptr<Ui::PackageCell> ui_;
     std::string packageIdentifier_;
-    std::string observedIdentifier_;
-    ObserverToken queueObserver_;
-    ObserverToken iconObserver_;
+    PackageRow::Observer observer_;
     int64_t shownOperation_ = 0;
-    int notificationRedraws_ = 0;
 };
