@@ -24,34 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Collects what is written to standard error (where log lines go).
-class StderrCapture {
-public:
-    StderrCapture() : file_(dir_.file("stderr")) {
-        fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, STDERR_FILENO);
-        close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    std::string text() {
-        restore();
-        return TestSupport::readFile(file_);
-    }
-
-private:
-    void restore() {
-        if (saved_ < 0) return;
-        fflush(stderr);
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-        saved_ = -1;
-    }
-    TestSupport::TempDir dir_;
-    std::string file_;
-    int saved_ = -1;
-};
 
 ino_t inodeOf(const std::string& path) {
     struct stat st {};
@@ -371,7 +343,7 @@ TEST(PersistentDictionary, UnreadableFilesStartEmptyAndAreKeptAside) {
     for (const auto& [name, content] : broken) {
         std::string path = dir.file(name + ".plist");
         TestSupport::writeFile(path, content);
-        StderrCapture capture;
+        TestSupport::StderrCapture capture;
         PersistentDictionary d(path, json{{"default", true}});
         std::string log = capture.text();
         EXPECT_EQ(d.dictionaryRepresentation(), json({{"default", true}})) << name;

@@ -1,5 +1,9 @@
 #include "TestSupport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +26,29 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
+}
+
+StderrCapture::StderrCapture() : file_(dir_.file("stderr")) {
+    fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+    dup2(fd, STDERR_FILENO);
+    close(fd);
+}
+
+StderrCapture::~StderrCapture() { restore(); }
+
+std::string StderrCapture::text() {
+    restore();
+    return readFile(file_);
+}
+
+void StderrCapture::restore() {
+    if (saved_ < 0) return;
+    fflush(stderr);
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+    saved_ = -1;
 }
 
 IsolatedEnvironment::IsolatedEnvironment() {

@@ -35,6 +35,24 @@ private:
     TempDir dir_;
 };
 
+// Collects what is written to standard error (where log lines go) until
+// text() is read or the object ends; writes from several threads stay whole
+// (the file is opened for appending).
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    std::string text();
+
+private:
+    void restore();
+    TempDir dir_;
+    std::string file_;
+    int saved_ = -1;
+};
+
 // Runs the main loop until pred holds or the timeout passes.
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Runs the main loop for the given time.

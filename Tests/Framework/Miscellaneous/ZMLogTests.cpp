@@ -15,33 +15,6 @@
 
 namespace {
 
-class StderrCapture {
-public:
-    StderrCapture() : file_(dir_.file("stderr")) {
-        fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
-        dup2(fd, STDERR_FILENO);
-        close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    std::string text() {
-        restore();
-        return TestSupport::readFile(file_);
-    }
-
-private:
-    void restore() {
-        if (saved_ < 0) return;
-        fflush(stderr);
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-        saved_ = -1;
-    }
-    TestSupport::TempDir dir_;
-    std::string file_;
-    int saved_ = -1;
-};
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -66,14 +39,14 @@ void reportSomething() {
 
 TEST(ZMLog, LinesNameTheFunctionAndTheSourceLine) {
     EXPECT_EQ(ZMLog::formatLine("refreshSource", 120, "done"), "(*** Vostrelle 5 ***) refreshSource [Line 120] done");
-    StderrCapture capture;
+    TestSupport::StderrCapture capture;
     reportSomething();
     EXPECT_EQ(capture.text(),
               "(*** Vostrelle 5 ***) reportSomething [Line " + std::to_string(gLoggedLine) + "] Error : no route (7)\n");
 }
 
 TEST(ZMLog, LinesFromManyThreadsStayWhole) {
-    StderrCapture capture;
+    TestSupport::StderrCapture capture;
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t) {
         threads.emplace_back([t] {
