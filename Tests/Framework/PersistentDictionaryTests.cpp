@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 ino_t inodeOf(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;

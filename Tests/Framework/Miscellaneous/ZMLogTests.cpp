@@ -15,7 +15,6 @@
 
 namespace {
 
-
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
