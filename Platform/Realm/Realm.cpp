@@ -294,9 +294,42 @@ Realm::Connection* Realm::checkout() {
     auto connection = std::make_unique<Connection>(configuration_.path);
     connection->exec(fmt::format("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-{}; PRAGMA temp_store=MEMORY;",
                                  configuration_.cacheSizeKiB));
+    // Replaces SQLite's automatic checkpoint, which runs inside the COMMIT of
+    // the transaction that fills the log: after a refresh that is copying
+    // ~100 MB into the database file and syncing it while the caller waits.
+    sqlite3_wal_hook(connection->db, &Realm::walCommitted, this);
     std::lock_guard lock(poolMutex_);
     allConnections_.push_back(std::move(connection));
     return allConnections_.back().get();
+}
+
+int Realm::walCommitted(void* context, sqlite3*, const char*, int pages) {
+    // The same threshold as SQLite's own automatic checkpoint.
+    if (pages >= 1000) static_cast<Realm*>(context)->scheduleCheckpoint();
+    return SQLITE_OK;
+}
+
+void Realm::scheduleCheckpoint() {
+    if (checkpointPending_.exchange(true)) return;
+    std::weak_ptr<Realm> weak = weak_from_this();
+    if (weak.expired()) {  // still opening: nobody waits on this commit
+        checkpointPending_ = false;
+        return;
+    }
+    Dispatch::backgroundQueue([weak] {
+        auto realm = weak.lock();
+        if (!realm) return;
+        realm->checkpointPending_ = false;
+        realm->checkpoint();
+    });
+}
+
+void Realm::checkpoint() {
+    Lease connection(*this);
+    // PASSIVE: never waits for readers or the writer; frames still in use
+    // are copied by a later checkpoint.
+    if (sqlite3_wal_checkpoint_v2(connection->db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
+        ZMLOG("checkpoint of {} failed: {}", path(), sqlite3_errmsg(connection->db));
 }
 
 void Realm::giveBack(Connection* connection) {

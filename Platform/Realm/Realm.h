@@ -319,6 +319,9 @@ private:
     void markChanged(const std::string& className);
     void notifyEntry(const std::shared_ptr<NotificationToken::Entry>& entry);
     void openFile();
+    static int walCommitted(void* context, sqlite3* db, const char* database, int pages);
+    void scheduleCheckpoint();
+    void checkpoint();
 
     Configuration configuration_;
     bool wasReset_ = false;
@@ -326,6 +329,7 @@ private:
     std::vector<std::unique_ptr<Connection>> allConnections_;
     std::vector<Connection*> freeConnections_;
     std::mutex writeMutex_;
+    std::atomic<bool> checkpointPending_{false};
     std::mutex tablesMutex_;
     std::set<const ObjectSchema*> readyTables_;
     std::mutex changeMutex_;
