@@ -79,18 +79,12 @@ protected:
 
     void SetUp() override {
         UIView::setAnimationsEnabled(false);
-        VostrellePersistentPreferences::resetForTesting();
-        ZMRPackageManager::resetForTesting();
-        ZMRSources::setReachabilityHook(nullptr);
-        ZMLocalization::setLanguage("en");
-        ZMLocalization::reload();
+        TestSupport::resetSharedServices();
         realm = Realm::defaultRealm();
     }
     void TearDown() override {
         GuiTest::pump(std::chrono::milliseconds(20));
-        ZMRPackageManager::resetForTesting();
-        ZMRSources::setReachabilityHook(nullptr);
-        VostrellePersistentPreferences::resetForTesting();
+        TestSupport::resetSharedServices();
         UIView::setAnimationsEnabled(true);
     }
 

@@ -10,7 +10,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "Database/ZMRPackageManager.h"
+#include "Database/ZMRSources.h"
 #include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "VostrellePersistentPreferences.h"
 #include "Miscellaneous/ZMPaths.h"
 
 namespace fs = std::filesystem;
@@ -61,6 +65,14 @@ IsolatedEnvironment::IsolatedEnvironment() {
 }
 
 IsolatedEnvironment::~IsolatedEnvironment() = default;
+
+void resetSharedServices() {
+    VostrellePersistentPreferences::resetForTesting();
+    ZMRPackageManager::resetForTesting();
+    ZMRSources::setReachabilityHook(nullptr);
+    ZMLocalization::setLanguage("en");
+    ZMLocalization::reload();
+}
 
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
     return Dispatch::MainLoop::instance().runUntil(pred, timeout);

@@ -53,6 +53,10 @@ private:
     int saved_ = -1;
 };
 
+// Fresh shared services for a test over the package database: preferences,
+// package manager, no reachability override, the English string table.
+void resetSharedServices();
+
 // Runs the main loop until pred holds or the timeout passes.
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Runs the main loop for the given time.

@@ -73,18 +73,12 @@ protected:
     std::shared_ptr<Realm> realm;
 
     void SetUp() override {
-        VostrellePersistentPreferences::resetForTesting();
-        ZMRPackageManager::resetForTesting();
-        ZMRSources::setReachabilityHook(nullptr);
-        ZMLocalization::setLanguage("en");
-        ZMLocalization::reload();
+        TestSupport::resetSharedServices();
         realm = Realm::defaultRealm();
     }
     void TearDown() override {
         TestSupport::pumpMainLoop(std::chrono::milliseconds(20));
-        ZMRPackageManager::resetForTesting();
-        ZMRSources::setReachabilityHook(nullptr);
-        VostrellePersistentPreferences::resetForTesting();
+        TestSupport::resetSharedServices();
     }
 
     void store(std::vector<ZMRPackage> packages) {
