@@ -729,6 +729,8 @@ void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::str
     r.installedSize = fieldText(stanza, "Installed-Size");
     // Only an explicit Price makes a package paid here; the store API fills in the rest.
     r.price = fieldText(stanza, "Price");
+    // What the queue run carries out after installing (respring, reboot, uicache).
+    r.postinstallaction = fieldText(stanza, "Post-Install-Action");
     r.filename = fieldText(stanza, "Filename");
     r.sha256 = fieldText(stanza, "SHA256");
     r.md5sum = fieldText(stanza, "MD5sum");

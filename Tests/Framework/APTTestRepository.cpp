@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include "Categories/String+VersionCompare.h"
@@ -18,7 +19,9 @@
 #include "Database/ZMRPackageVersion.h"
 #include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Database/ZMRSource.h"
 #include "Realm/Realm.h"
+#include "ZMSourceRefresh.h"
 #include "Support/FlatRepository.h"
 #include "ZMAPTManager.h"
 
@@ -133,38 +136,15 @@ std::vector<std::string> benchPackages() {
 }
 
 void loadRecordsFromIndex(const std::string& location) {
-    std::string index = TestSupport::readFile(Repository::shared().indexPath());
-    std::map<std::string, ZMRPackage> packages;
-    std::vector<ZMRPackageVersion> versions;
-    ZMControlParser::forEachStanza(index, [&](const ZMControlStanza& stanza) {
-        auto text = [&](const char* name) { return std::string(stanza.field(name).value_or("")); };
-        ZMRPackageVersion v;
-        v.identifier = text("Package");
-        v.version = text("Version");
-        v.source = location;
-        v.versionKey = ZMRPackageVersion::makeKey(location, v.identifier, v.version);
-        v.fileLocation = text("Filename");
-        v.size = text("Size");
-        v.md5sum = text("MD5sum");
-        v.sha256 = text("SHA256");
-        versions.push_back(v);
-        auto& p = packages[v.identifier];
-        if (!p.identifier.empty() && ZMVersionCompare(p.version, v.version) >= 0) return true;
-        p.identifier = v.identifier;
-        p.name = v.identifier;
-        p.version = v.version;
-        p.architecture = text("Architecture");
-        p.sourceLocation = location;
-        p.size = v.size;
-        p.maintainer = text("Maintainer");
-        p.postinstallaction = text("Post-Install-Action");
-        return true;
-    });
-    auto realm = Realm::defaultRealm();
-    realm->transactionWithBlock([&] {
-        for (auto& [name, p] : packages) realm->addOrUpdate(p);
-        for (auto& v : versions) realm->addOrUpdate(v);
-    });
+    // The refresh's own parser, without the download: the records are what a
+    // refresh of the repository writes.
+    if (!ZMRSource::objectForPrimaryKey(location)) {
+        auto realm = Realm::defaultRealm();
+        auto source = ZMRSource::newSourceWithLocation(location);
+        realm->transactionWithBlock([&] { realm->add(source); });
+    }
+    auto parsed = ZMSourceRefresh::make(location)->packagesFileParserFromPath(Repository::shared().indexPath());
+    ASSERT_TRUE(parsed.ok()) << parsed.error->debugDescription();
 }
 
 bool Repository::slowRequestArrived() const {
