@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QParallelAnimationGroup>
+#include <functional>
+#include <tuple>
 #include <QPropertyAnimation>
 #include <QVBoxLayout>
 
@@ -343,23 +345,25 @@ void UINavigationController::pushViewController(UIViewController* vc, bool anima
     if (ms > 0) {
         transitioning_ = true;
         const int w = content_->width();
-        auto* group = new QParallelAnimationGroup(this);
-        auto* in = new QPropertyAnimation(vc, "pos");
-        in->setStartValue(QPoint(w, 0));
-        in->setEndValue(QPoint(0, 0));
-        auto* out = new QPropertyAnimation(old, "pos");
-        out->setStartValue(QPoint(0, 0));
-        out->setEndValue(QPoint(-w / 3, 0));
-        for (auto* a : {in, out}) {
-            a->setDuration(ms);
-            a->setEasingCurve(QEasingCurve::OutCubic);
-            group->addAnimation(a);
-        }
-        connect(group, &QAbstractAnimation::finished, this, finish);
-        group->start(QAbstractAnimation::DeleteWhenStopped);
+        slide(vc, QPoint(w, 0), QPoint(0, 0), old, QPoint(0, 0), QPoint(-w / 3, 0), ms, finish);
     } else {
         finish();
     }
+}
+
+void UINavigationController::slide(QWidget* in, QPoint inFrom, QPoint inTo, QWidget* out, QPoint outFrom,
+                                   QPoint outTo, int ms, const std::function<void()>& finished) {
+    auto* group = new QParallelAnimationGroup(this);
+    for (auto [widget, from, to] : {std::tuple{in, inFrom, inTo}, std::tuple{out, outFrom, outTo}}) {
+        auto* a = new QPropertyAnimation(widget, "pos");
+        a->setStartValue(from);
+        a->setEndValue(to);
+        a->setDuration(ms);
+        a->setEasingCurve(QEasingCurve::OutCubic);
+        group->addAnimation(a);
+    }
+    connect(group, &QAbstractAnimation::finished, this, finished);
+    group->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 UIViewController* UINavigationController::popViewController(bool animated) {
@@ -390,20 +394,7 @@ UIViewController* UINavigationController::popViewController(bool animated) {
     if (ms > 0) {
         transitioning_ = true;
         const int w = content_->width();
-        auto* group = new QParallelAnimationGroup(this);
-        auto* out = new QPropertyAnimation(popped, "pos");
-        out->setStartValue(QPoint(0, 0));
-        out->setEndValue(QPoint(w, 0));
-        auto* in = new QPropertyAnimation(revealed, "pos");
-        in->setStartValue(QPoint(-w / 3, 0));
-        in->setEndValue(QPoint(0, 0));
-        for (auto* a : {in, out}) {
-            a->setDuration(ms);
-            a->setEasingCurve(QEasingCurve::OutCubic);
-            group->addAnimation(a);
-        }
-        connect(group, &QAbstractAnimation::finished, this, finish);
-        group->start(QAbstractAnimation::DeleteWhenStopped);
+        slide(revealed, QPoint(-w / 3, 0), QPoint(0, 0), popped, QPoint(0, 0), QPoint(w, 0), ms, finish);
     } else {
         finish();
     }

@@ -90,6 +90,9 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
+    // Moves `in` and `out` together over `ms` milliseconds, then calls `finished`.
+    void slide(QWidget* in, QPoint inFrom, QPoint inTo, QWidget* out, QPoint outFrom, QPoint outTo, int ms,
+               const std::function<void()>& finished);
     void attach(UIViewController* vc);
     void layoutStack();
     void retire(UIViewController* vc);
