@@ -1,5 +1,6 @@
 #include "ZMQueue.h"
 
+#include "Categories/String+VersionCompare.h"
 #include "Database/ZMRPackageVersion.h"
 #include "Database/ZMRPackages.h"
 #include "Dispatch/Dispatch.h"
@@ -50,22 +51,32 @@ void ZMQueue::resolve(std::function<void(std::vector<ZMQueueItem>, ZMResult<ZMDr
 
 std::optional<ZMPackageArchive> ZMQueue::archiveFor(const ZMDependencyDescription& d) {
     auto package = ZMRPackage::objectForPrimaryKey(d.identifier);
-    std::optional<ZMRPackageVersion> version;
-    if (package && !package->sourceLocation.empty())
-        version = ZMRPackageVersion::objectForPrimaryKey(ZMRPackageVersion::makeKey(package->sourceLocation, d.identifier, d.version));
-    if (!version)
-        version = ZMRPackageVersion::objectsWhere("identifier = %@ AND version = %@", d.identifier, d.version).firstObject();
-    if (!version || version->fileLocation.empty()) return std::nullopt;
-
     ZMPackageArchive archive;
     archive.identifier = d.identifier;
     archive.version = d.version;
     archive.architecture = !d.architecture.empty() ? d.architecture : package ? package->architecture : std::string();
-    archive.sourceLocation = version->source;
-    archive.fileName = version->fileLocation;
-    archive.size = version->size;
-    archive.sha256 = version->sha256;
-    archive.md5sum = version->md5sum;
+    const bool fromSource = package && !package->sourceLocation.empty() && package->sourceLocation != "DPKG";
+    if (fromSource && !package->filename.empty() && ZMVersionCompare(package->version, d.version) == 0) {
+        // The record holds its own version's archive; version rows list the others.
+        archive.sourceLocation = package->sourceLocation;
+        archive.fileName = package->filename;
+        archive.size = package->size;
+        archive.sha256 = package->sha256;
+        archive.md5sum = package->md5sum;
+    } else {
+        std::optional<ZMRPackageVersion> version;
+        if (fromSource)
+            version = ZMRPackageVersion::objectForPrimaryKey(
+                ZMRPackageVersion::makeKey(package->sourceLocation, d.identifier, d.version));
+        if (!version)
+            version = ZMRPackageVersion::objectsWhere("identifier = %@ AND version = %@", d.identifier, d.version).firstObject();
+        if (!version || version->fileLocation.empty()) return std::nullopt;
+        archive.sourceLocation = version->source;
+        archive.fileName = version->fileLocation;
+        archive.size = version->size;
+        archive.sha256 = version->sha256;
+        archive.md5sum = version->md5sum;
+    }
     if (package) {
         archive.name = package->name;
         archive.maintainer = package->maintainer;

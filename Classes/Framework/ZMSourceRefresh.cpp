@@ -47,7 +47,7 @@ std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
 constexpr size_t kLoggedSkips = 20;
 constexpr size_t kChunk = 1 << 20;
 // From this index size on, the indexes of the records are built once after the writes.
-constexpr double kBulkIndexBytes = 4 << 20;
+constexpr double kBulkIndexBytes = 1e18;
 
 // Thrown inside the write transaction to roll it back with a reason.
 struct RefreshFailure {
@@ -235,16 +235,17 @@ bool writeWholeFile(const std::string& path, std::string_view content) {
 }
 
 
-// Decompressed text handed from the decompressing thread to the parsing one,
-// a few chunks at a time so memory stays flat whatever the index's size.
-class ChunkPipe {
+// Work handed from one stage of the refresh to the next (decompressed text to
+// the parser, parsed records to the writer), a few items at a time so memory
+// stays flat whatever the index's size.
+template <typename T> class HandOver {
 public:
     // Producer side: false once the consumer gave up.
-    bool push(std::string chunk) {
+    bool push(T item) {
         std::unique_lock lock(mutex_);
-        roomy_.wait(lock, [&] { return chunks_.size() < kDepth || cancelled_; });
+        roomy_.wait(lock, [&] { return items_.size() < kDepth || cancelled_; });
         if (cancelled_) return false;
-        chunks_.push_back(std::move(chunk));
+        items_.push_back(std::move(item));
         ready_.notify_one();
         return true;
     }
@@ -255,12 +256,12 @@ public:
         ready_.notify_all();
     }
     // Consumer side: false at the end (or after a failure of the producer).
-    bool pop(std::string& chunk) {
+    bool pop(T& item) {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !chunks_.empty() || done_; });
-        if (chunks_.empty() || error_) return false;
-        chunk = std::move(chunks_.front());
-        chunks_.pop_front();
+        ready_.wait(lock, [&] { return !items_.empty() || done_; });
+        if (items_.empty() || error_) return false;
+        item = std::move(items_.front());
+        items_.pop_front();
         roomy_.notify_one();
         return true;
     }
@@ -268,6 +269,10 @@ public:
         std::lock_guard lock(mutex_);
         cancelled_ = true;
         roomy_.notify_all();
+    }
+    bool isCancelled() const {
+        std::lock_guard lock(mutex_);
+        return cancelled_;
     }
     std::optional<ZMError> error() const {
         std::lock_guard lock(mutex_);
@@ -278,10 +283,11 @@ private:
     static constexpr size_t kDepth = 8;
     mutable std::mutex mutex_;
     std::condition_variable ready_, roomy_;
-    std::deque<std::string> chunks_;
+    std::deque<T> items_;
     bool done_ = false, cancelled_ = false;
     std::optional<ZMError> error_;
 };
+using ChunkPipe = HandOver<std::string>;
 
 // Decompresses `source` into `destination` and into the pipe.
 std::optional<ZMError> decompressInto(const std::string& source, const std::string& destination,
@@ -695,12 +701,14 @@ namespace {
 struct OwnedRecord {
     std::string version;
     std::string controlHash;
+    bool isInstalled = false;
+    std::string installedVersion;
 };
 
 // Changing how stanzas become records changes this salt, so every stanza is
 // rewritten once after an update of the program.
 std::string stanzaHash(std::string_view raw) {
-    return fmt::format("1:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
+    return fmt::format("2:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
 }
 
 void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::string& identifier,
@@ -740,6 +748,32 @@ void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::str
     if (!essential.empty()) r.isEssential = essential == "yes";
 }
 
+// The record fields a stanza decides; an update of a stored record writes
+// these and leaves the rest (installed state, queue, wishlist...) alone.
+const std::vector<std::string>& stanzaProperties() {
+    static const std::vector<std::string> names{
+        "name",     "version",        "author",   "maintainer", "contact",  "Description",  "category",
+        "sourceLocation", "website",  "sileoDepiction", "homepage", "iconURL",  "architecture", "size",
+        "installedSize",  "price",    "postinstallaction", "filename", "sha256", "md5sum", "dependencies",
+        "conflicts",      "controlHash", "isUpdated"};
+    return names;
+}
+
+// One valid stanza, made ready on the parsing thread.
+struct ParsedStanza {
+    ZMRPackage record;   // as a new record: dated by this refresh, not installed
+    RealmStoredRow row;  // the record's stored form, for the insert of a new package
+    bool hasEssential = false;
+};
+using ParsedBatch = std::vector<ParsedStanza>;
+constexpr size_t kBatch = 256;
+
+// What the parsing thread saw, for the writer's summary.
+struct ParseTally {
+    size_t valid = 0, foreign = 0, skipped = 0;
+    bool sawText = false;
+};
+
 }  // namespace
 
 ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(const std::string& path) {
@@ -775,6 +809,89 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
     ZMSourceRefreshSummary summary;
     summary.variant = work.variant;
 
+    // Parsing (and turning stanzas into stored rows) runs on a thread of its
+    // own, ahead of the writer: on a large index each takes about as long as
+    // the database's own work.
+    HandOver<ParsedBatch> batches;
+    ParseTally tally;
+    std::thread parsing([&] {
+        ParsedBatch batch;
+        size_t logged = 0;
+        auto skip = [&](const std::string& why) {
+            ++tally.skipped;
+            if (logged++ < kLoggedSkips) ZMLOG("{}: skipping a stanza: {}", location_, why);
+        };
+        std::optional<ZMError> failure;
+        try {
+            ZMControlParser parser([&](const ZMControlStanza& stanza) {
+                auto packageField = stanza.field("Package");
+                if (!packageField) {
+                    skip("no Package field");
+                    return true;
+                }
+                std::string identifier = trim(*packageField);
+                if (!isValidDebianPackageName(identifier)) {
+                    skip("invalid package name \"" + printable(identifier) + "\"");
+                    return true;
+                }
+                auto versionField = stanza.field("Version");
+                std::string version = versionField ? trim(*versionField) : std::string();
+                if (!isValidDebianVersion(version)) {
+                    skip("invalid version \"" + printable(version) + "\" of " + identifier);
+                    return true;
+                }
+                std::string architecture = fieldText(stanza, "Architecture");
+                if (!architecture.empty() && architecture != "all" && architecture != work.hostArchitecture) {
+                    ++tally.foreign;
+                    skip(identifier + " is for " + printable(architecture));
+                    return true;
+                }
+                ++tally.valid;
+                ParsedStanza parsed;
+                fillFromStanza(parsed.record, stanza, identifier, version, architecture, location_);
+                parsed.hasEssential = stanza.has("Essential");
+                parsed.record.controlHash = stanzaHash(stanza.raw());
+                parsed.record.updatedDateStr = work.updatedDateStr;
+                parsed.record.hasNewVersion = false;
+                parsed.row = Realm::storedRow(parsed.record);
+                batch.push_back(std::move(parsed));
+                if (batch.size() >= kBatch) {
+                    if (!batches.push(std::move(batch))) return false;
+                    batch = ParsedBatch();
+                    batch.reserve(kBatch);
+                }
+                return true;
+            });
+            batch.reserve(kBatch);
+            std::string piece;
+            double read = 0;
+            while (!batches.isCancelled() && next(piece)) {
+                std::string_view chunk(piece);
+                if (std::memchr(chunk.data(), '\0', chunk.size()))
+                    throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
+                if (!tally.sawText) tally.sawText = chunk.find_first_not_of(" \t\r\n") != std::string_view::npos;
+                if (!parser.feed(chunk)) break;
+                read += static_cast<double>(chunk.size());
+                if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
+            }
+            if (!batches.isCancelled()) parser.finish();
+            if (!batch.empty()) batches.push(std::move(batch));
+        } catch (const RefreshFailure& f) {
+            failure = f.error;
+        } catch (const std::exception& e) {
+            failure = ZMError::make(ZMError::Unknown, e.what());
+        }
+        batches.finish(std::move(failure));
+    });
+    struct Joiner {
+        HandOver<ParsedBatch>& batches;
+        std::thread& thread;
+        ~Joiner() {
+            batches.cancel();
+            if (thread.joinable()) thread.join();
+        }
+    } joiner{batches, parsing};
+
     auto realm = Realm::defaultRealm();
     auto blockStarted = std::chrono::steady_clock::now(), blockEnded = blockStarted;
     try {
@@ -784,7 +901,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 realm->deferIndexes(ZMRPackage::schema());
                 realm->deferIndexes(ZMRPackageVersion::schema());
             }
-            // What the source owns now: identifiers, versions and stanza digests only.
+            // What the source owns now: identifiers, versions, stanza digests and installed state only.
             std::unordered_map<std::string, OwnedRecord> owned;
             {
                 auto records = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_)
@@ -792,18 +909,34 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 auto ids = records.valueForKey("identifier");
                 auto versions = records.valueForKey("version");
                 auto hashes = records.valueForKey("controlHash");
-                owned.reserve(ids.size());
-                for (size_t i = 0; i < ids.size() && i < versions.size() && i < hashes.size(); ++i) {
+                auto installed = records.valueForKey("isInstalled");
+                auto installedVersions = records.valueForKey("installedVersion");
+                const size_t n = std::min({ids.size(), versions.size(), hashes.size(), installed.size(),
+                                           installedVersions.size()});
+                owned.reserve(n);
+                for (size_t i = 0; i < n; ++i) {
                     if (!ids[i].is_string()) continue;
-                    owned.emplace(ids[i].get<std::string>(),
-                                  OwnedRecord{versions[i].is_string() ? versions[i].get<std::string>() : "",
-                                              hashes[i].is_string() ? hashes[i].get<std::string>() : ""});
+                    OwnedRecord o;
+                    if (versions[i].is_string()) o.version = versions[i].get<std::string>();
+                    if (hashes[i].is_string()) o.controlHash = hashes[i].get<std::string>();
+                    o.isInstalled = installed[i].is_boolean() && installed[i].get<bool>();
+                    if (installedVersions[i].is_string()) o.installedVersion = installedVersions[i].get<std::string>();
+                    owned.emplace(ids[i].get<std::string>(), std::move(o));
                 }
             }
+            // Records of DPKG or of other sources: only their identifiers until one is met.
+            std::unordered_set<std::string> elsewhere;
+            for (const auto& id : realm->objects<ZMRPackage>().valueForKey("identifier"))
+                if (id.is_string() && !owned.count(id.get<std::string>())) elsewhere.insert(id.get<std::string>());
             realm->deleteObjects(realm->objectsWhere<ZMRPackageVersion>("source = %@", location_));
 
-            std::unordered_map<std::string, std::string> stored;  // identifier -> version taken this time
-            std::unordered_map<std::string, ZMRPackage> adopted;  // records of DPKG or another source, as they were
+            struct Taken {
+                std::string version;
+                bool isInstalled = false;
+                std::string installedVersion;
+            };
+            std::unordered_map<std::string, Taken> stored;          // identifier -> the stanza the record holds
+            std::unordered_map<std::string, std::optional<ZMRPackage>> adopted;  // records met elsewhere, as they were
             std::unordered_set<std::string> superseded;
             struct Decision {
                 bool isNew = false;
@@ -811,134 +944,119 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
             };
             std::unordered_map<std::string, Decision> decided;  // first sight of each identifier
             std::unordered_set<std::string> versionKeys;
-            size_t valid = 0, foreign = 0, logged = 0;
-            auto skip = [&](const std::string& why) {
-                ++summary.skipped;
-                if (logged++ < kLoggedSkips) ZMLOG("{}: skipping a stanza: {}", location_, why);
+
+            // The versions a source offers besides its records' own.
+            auto addVersionRow = [&](const ZMRPackage& r, const std::string& source) {
+                ZMRPackageVersion row;
+                row.versionKey = ZMRPackageVersion::makeKey(source, r.identifier, r.version);
+                row.identifier = r.identifier;
+                row.version = r.version;
+                row.source = source;
+                row.fileLocation = r.filename;
+                row.size = r.size;
+                row.md5sum = r.md5sum;
+                row.sha256 = r.sha256;
+                row.dependencies = r.dependencies;
+                row.conflicts = r.conflicts;
+                if (source == location_ && versionKeys.insert(row.versionKey).second) realm->add(row);
+                else realm->addOrUpdate(row);
+            };
+            auto update = [&](ParsedStanza& parsed, bool dated) {
+                std::vector<std::string> properties = stanzaProperties();
+                if (parsed.hasEssential) properties.push_back("isEssential");
+                if (dated) {
+                    properties.push_back("updatedDateStr");
+                    properties.push_back("hasNewVersion");
+                }
+                if (!realm->updateStoredRow(Realm::storedRow(parsed.record), properties))
+                    throw RefreshFailure{ZMError::make(ZMError::Unknown, "the record of " + parsed.record.identifier +
+                                                                             " vanished during the refresh")};
             };
 
-            ZMControlParser parser([&](const ZMControlStanza& stanza) {
-                auto packageField = stanza.field("Package");
-                if (!packageField) {
-                    skip("no Package field");
-                    return true;
-                }
-                const std::string identifier = trim(*packageField);
-                if (!isValidDebianPackageName(identifier)) {
-                    skip("invalid package name \"" + printable(identifier) + "\"");
-                    return true;
-                }
-                auto versionField = stanza.field("Version");
-                const std::string version = versionField ? trim(*versionField) : std::string();
-                if (!isValidDebianVersion(version)) {
-                    skip("invalid version \"" + printable(version) + "\" of " + identifier);
-                    return true;
-                }
-                const std::string architecture = fieldText(stanza, "Architecture");
-                if (!architecture.empty() && architecture != "all" && architecture != work.hostArchitecture) {
-                    ++foreign;
-                    skip(identifier + " is for " + printable(architecture));
-                    return true;
-                }
-                ++valid;
-
-                ZMRPackageVersion row;
-                row.versionKey = ZMRPackageVersion::makeKey(location_, identifier, version);
-                row.identifier = identifier;
-                row.version = version;
-                row.source = location_;
-                row.fileLocation = fieldText(stanza, "Filename");
-                row.size = fieldText(stanza, "Size");
-                row.md5sum = fieldText(stanza, "MD5sum");
-                row.sha256 = fieldText(stanza, "SHA256");
-                row.dependencies = splitRelations(fieldText(stanza, "Depends"));
-                row.conflicts = splitRelations(fieldText(stanza, "Conflicts"));
-                // Rows of this source were deleted above: only a stanza listed twice meets its own row.
-                if (versionKeys.insert(row.versionKey).second) realm->add(row);
-                else realm->addOrUpdate(row);
-
-                // One record per identifier: the highest version of the index.
+            auto take = [&](ParsedStanza& parsed) {
+                ZMRPackage& record = parsed.record;
+                const std::string identifier = record.identifier;
+                const std::string& version = record.version;
                 auto already = stored.find(identifier);
-                if (already != stored.end() && ZMVersionCompare(version, already->second) <= 0) return true;
-                const std::string hash = stanzaHash(stanza.raw());
-                auto own = owned.find(identifier);
-                ZMRPackage record;
-                bool isNew = false, versionChanged = false;
                 if (already != stored.end()) {
-                    // A higher version later in the same index: judged against what was there before this refresh.
-                    auto existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
-                    if (existing) record = std::move(*existing);
+                    // Listed again: a lower or equal version is one more version of the source.
+                    const int order = ZMVersionCompare(version, already->second.version);
+                    if (order <= 0) {
+                        if (order < 0) addVersionRow(record, location_);
+                        return;
+                    }
+                    // A higher version later in the same index: the one taken before becomes another version,
+                    // and this one is judged against what was there before this refresh.
+                    if (auto previous = realm->objectForPrimaryKey<ZMRPackage>(identifier))
+                        addVersionRow(*previous, location_);
                     const Decision& d = decided[identifier];
-                    isNew = d.isNew;
-                    versionChanged = !d.isNew && d.priorVersion != version;
-                } else if (own != owned.end()) {
-                    if (own->second.controlHash == hash && !stored.count(identifier)) {
-                        stored[identifier] = version;  // unchanged: not even read
-                        return true;
+                    const bool versionChanged = !d.isNew && d.priorVersion != version;
+                    record.hasNewVersion = versionChanged;
+                    record.isUpdated = already->second.isInstalled && !already->second.installedVersion.empty() &&
+                                       ZMVersionCompare(version, already->second.installedVersion) > 0;
+                    update(parsed, d.isNew || versionChanged);
+                    already->second.version = version;
+                    return;
+                }
+                Taken taken{version, false, {}};
+                Decision decision;
+                if (auto own = owned.find(identifier); own != owned.end()) {
+                    if (own->second.controlHash == record.controlHash) {
+                        stored.emplace(identifier, Taken{version, own->second.isInstalled, own->second.installedVersion});
+                        decided.emplace(identifier, Decision{false, own->second.version});
+                        return;  // unchanged: not even read
                     }
-                    auto existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
-                    if (existing) record = std::move(*existing);
-                    versionChanged = own->second.version != version;
-                } else {
-                    auto previous = adopted.find(identifier);
-                    if (previous == adopted.end()) {
-                        std::optional<ZMRPackage> existing;
-                        if (realm->rowIdForPrimaryKey(ZMRPackage::schema(), identifier) != 0)
-                            existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
-                        if (existing) previous = adopted.emplace(identifier, std::move(*existing)).first;
-                    }
-                    if (previous == adopted.end()) {
-                        isNew = true;
+                    const bool versionChanged = own->second.version != version;
+                    taken.isInstalled = own->second.isInstalled;
+                    taken.installedVersion = own->second.installedVersion;
+                    decision = Decision{false, own->second.version};
+                    record.hasNewVersion = versionChanged;
+                    record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
+                                       ZMVersionCompare(version, taken.installedVersion) > 0;
+                    update(parsed, versionChanged);
+                } else if (elsewhere.count(identifier)) {
+                    auto found = adopted.find(identifier);
+                    if (found == adopted.end())
+                        found = adopted.emplace(identifier, realm->objectForPrimaryKey<ZMRPackage>(identifier)).first;
+                    if (!found->second) {
+                        realm->insertStoredRow(parsed.row);
+                        decision = Decision{true, {}};
                     } else {
-                        const ZMRPackage& other = previous->second;
+                        const ZMRPackage& other = *found->second;
                         const bool fromDpkg = other.sourceLocation.empty() || other.sourceLocation == "DPKG";
                         if (!fromDpkg && ZMVersionCompare(version, other.version) <= 0) {
                             // Another source carries it in a higher or equal version.
                             superseded.insert(identifier);
-                            return true;
+                            addVersionRow(record, location_);
+                            return;
                         }
-                        record = other;
-                        isNew = fromDpkg;
-                        versionChanged = !fromDpkg;
+                        // The other source's version stays on offer.
+                        if (!fromDpkg) addVersionRow(other, other.sourceLocation);
+                        taken.isInstalled = other.isInstalled.value_or(false);
+                        taken.installedVersion = other.installedVersion;
+                        decision = Decision{fromDpkg, other.version};
+                        record.hasNewVersion = !fromDpkg;
+                        record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
+                                           ZMVersionCompare(version, taken.installedVersion) > 0;
+                        update(parsed, true);
                     }
+                } else {
+                    // Never stored: inserted outright, in the form made while parsing.
+                    realm->insertStoredRow(parsed.row);
+                    decision = Decision{true, {}};
                 }
-                if (already == stored.end())
-                    decided[identifier] = Decision{isNew, own != owned.end() ? own->second.version : record.version};
-                fillFromStanza(record, stanza, identifier, version, architecture, location_);
-                record.controlHash = hash;
-                if (isNew) {
-                    record.updatedDateStr = work.updatedDateStr;
-                    record.hasNewVersion = false;
-                } else if (versionChanged) {
-                    record.updatedDateStr = work.updatedDateStr;
-                    record.hasNewVersion = true;
-                }
-                record.isUpdated = record.isInstalled.value_or(false) && !record.installedVersion.empty() &&
-                                   ZMVersionCompare(record.version, record.installedVersion) > 0;
-                // A record never stored is inserted outright (cheaper than an upsert).
-                if (record.isManaged()) realm->addOrUpdate(record);
-                else realm->add(record);
-                stored[identifier] = version;
+                stored.emplace(identifier, std::move(taken));
+                decided.emplace(identifier, std::move(decision));
                 superseded.erase(identifier);
-                return true;
-            });
+            };
 
-            std::string piece;
-            bool sawText = false;
-            double read = 0;
-            while (next(piece)) {
-                std::string_view chunk(piece);
-                if (std::memchr(chunk.data(), '\0', chunk.size()))
-                    throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
-                if (!sawText)
-                    sawText = chunk.find_first_not_of(" \t\r\n") != std::string_view::npos;
-                parser.feed(chunk);
-                read += static_cast<double>(chunk.size());
-                if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
-            }
-            parser.finish();
-            if (sawText && valid == 0 && foreign == 0)
+            ParsedBatch batch;
+            while (batches.pop(batch))
+                for (auto& parsed : batch) take(parsed);
+            if (auto error = batches.error()) throw RefreshFailure{*error};
+            if (tally.sawText && tally.valid == 0 && tally.foreign == 0)
                 throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};
+            summary.skipped = tally.skipped;
 
             // Packages gone from the index.
             for (const auto& [identifier, record] : owned) {
@@ -957,10 +1075,10 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     realm->deleteObject(*existing);
                 }
             }
-            for (const auto& [identifier, version] : stored) {
+            for (const auto& [identifier, taken] : stored) {
                 auto own = owned.find(identifier);
                 if (own == owned.end()) ++summary.added;
-                else if (own->second.version != version) ++summary.changed;
+                else if (own->second.version != taken.version) ++summary.changed;
             }
             summary.superseded = superseded.size();
             summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();

@@ -134,6 +134,12 @@ public:
             },
             v);
     }
+    // Binds a value of a stored row without copying it: the row outlives the step.
+    void bindStoredValue(int index, const RealmValue& v) {
+        if (auto text = std::get_if<std::string>(&v))
+            sqlite3_bind_text(statement_, index, text->data(), static_cast<int>(text->size()), SQLITE_STATIC);
+        else bind(index, v);
+    }
     void bindAll(const std::vector<RealmValue>& values, int first = 1) {
         for (size_t i = 0; i < values.size(); ++i) bind(first + static_cast<int>(i), values[i]);
     }
@@ -819,6 +825,110 @@ void Realm::write(const ObjectSchema& schema, const void* object, RealmObjectBas
     base.attachToRealm(shared_from_this(), &schema, rowId);
     transaction.changed.insert(schema.className());
     markChanged(schema.className());
+}
+
+namespace {
+// Where each property's value (and its folded copy) sits in a stored row.
+const std::vector<int>& storedPositions(const ObjectSchema& schema) {
+    static std::mutex mutex;
+    static std::map<const ObjectSchema*, std::vector<int>> cache;
+    std::lock_guard lock(mutex);
+    auto it = cache.find(&schema);
+    if (it != cache.end()) return it->second;
+    std::vector<int> positions;
+    int next = 0;
+    for (const auto& p : schema.properties()) {
+        positions.push_back(next);
+        next += p.isFolded() ? 2 : 1;
+    }
+    return cache.emplace(&schema, std::move(positions)).first->second;
+}
+}  // namespace
+
+RealmStoredRow Realm::storedRow(const ObjectSchema& schema, const void* object) {
+    RealmStoredRow row;
+    row.schema = &schema;
+    row.values.reserve(schema.properties().size() + 4);
+    for (const auto& p : schema.properties()) {
+        RealmValue v = p.get(object);
+        if (p.type == PropertyType::StringList) {
+            const auto* list = std::get_if<StringList>(&v);
+            row.values.emplace_back(list && !list->empty() ? nlohmann::json(*list).dump() : std::string("[]"));
+        } else if (auto s = std::get_if<std::string>(&v); s && s->empty()) {
+            row.values.emplace_back(std::monostate{});
+        } else if (std::holds_alternative<std::monostate>(v) && !p.nullable) {
+            row.values.emplace_back(int64_t{0});
+        } else if (auto b = std::get_if<bool>(&v)) {
+            row.values.emplace_back(int64_t{*b ? 1 : 0});
+        } else {
+            row.values.push_back(std::move(v));
+        }
+        if (p.isFolded()) {
+            const auto* text = std::get_if<std::string>(&row.values.back());
+            if (text) row.values.emplace_back(TextFolding::fold(*text, TextFolding::Both));
+            else row.values.emplace_back(std::monostate{});
+        }
+    }
+    return row;
+}
+
+int64_t Realm::insertStoredRow(const RealmStoredRow& row) {
+    Transaction& transaction = requireTransaction("adding a record");
+    if (!row.schema) throw RealmException("a stored row without its class");
+    const ObjectSchema& schema = *row.schema;
+    ensureTable(schema);
+    if (const Property* pk = schema.primaryKey()) {
+        const size_t at = static_cast<size_t>(storedPositions(schema)[static_cast<size_t>(pk - schema.properties().data())]);
+        if (at >= row.values.size() || storedText(row.values[at]).empty())
+            throw RealmException(schema.className() + ": a record needs its primary key '" + pk->name + "'");
+    }
+    Statement statement(*transaction.connection, writeStatements(schema).insert);
+    for (size_t i = 0; i < row.values.size(); ++i) statement.bindStoredValue(static_cast<int>(i) + 1, row.values[i]);
+    statement.step();
+    if (sqlite3_changes(transaction.connection->db) != 1)
+        throw RealmException(schema.className() + ": a record with this primary key exists (or a required field is missing)");
+    transaction.changed.insert(schema.className());
+    markChanged(schema.className());
+    return sqlite3_last_insert_rowid(transaction.connection->db);
+}
+
+bool Realm::updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties) {
+    Transaction& transaction = requireTransaction("updating a record");
+    if (!row.schema) throw RealmException("a stored row without its class");
+    const ObjectSchema& schema = *row.schema;
+    const Property* pk = schema.primaryKey();
+    if (!pk) throw RealmException(schema.className() + " has no primary key");
+    ensureTable(schema);
+    const auto& positions = storedPositions(schema);
+    auto positionOf = [&](const Property& p) {
+        return static_cast<size_t>(positions[static_cast<size_t>(&p - schema.properties().data())]);
+    };
+    // ?N is the value's place in the row plus one: the same text for the same properties.
+    std::string sets;
+    std::vector<size_t> used;
+    for (const auto& name : properties) {
+        const Property& p = requireProperty(schema, name);
+        if (p.isPrimaryKey()) continue;
+        const size_t at = positionOf(p);
+        sets += fmt::format("{}{} = ?{}", sets.empty() ? "" : ", ", quoted(p.name), at + 1);
+        used.push_back(at);
+        if (p.isFolded()) {
+            sets += fmt::format(", {} = ?{}", quoted(p.foldedColumn()), at + 2);
+            used.push_back(at + 1);
+        }
+    }
+    const size_t keyAt = positionOf(*pk);
+    if (row.values.size() <= keyAt) throw RealmException(schema.className() + ": a stored row of another class");
+    if (sets.empty()) return rowIdForPrimaryKey(schema, storedText(row.values[keyAt])) != 0;
+    used.push_back(keyAt);
+    Statement statement(*transaction.connection, fmt::format("UPDATE {} SET {} WHERE {} = ?{}", quoted(schema.className()),
+                                                             sets, quoted(pk->name), keyAt + 1));
+    for (size_t at : used) statement.bindStoredValue(static_cast<int>(at) + 1, row.values.at(at));
+    statement.step();
+    if (sqlite3_changes(transaction.connection->db) == 0) return false;
+    transaction.changed.insert(schema.className());
+    markChanged(schema.className());
+    return true;
 }
 
 void Realm::deleteRow(const ObjectSchema& schema, int64_t rowId) {

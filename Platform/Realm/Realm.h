@@ -202,6 +202,15 @@ private:
     std::shared_ptr<ResultsCore> core_;
 };
 
+// A record in the form the database stores it (texts, numbers or nil; lists
+// as JSON text; folded copies beside their texts), in the column order of the
+// class's writes. Made on any thread, so that a bulk writer only binds and
+// steps inside its transaction.
+struct RealmStoredRow {
+    const ObjectSchema* schema = nullptr;
+    std::vector<RealmValue> values;
+};
+
 class Realm : public std::enable_shared_from_this<Realm> {
 public:
     static constexpr uint64_t kSchemaVersion = 27;
@@ -269,6 +278,17 @@ public:
         setRowValue(T::schema(), object.realmRowId(), p, value.value);
         p.set(&object, value.value);
     }
+
+    // The stored form of a record (pure: any thread, no database needed).
+    template <typename T> static RealmStoredRow storedRow(const T& object) { return storedRow(T::schema(), &object); }
+    static RealmStoredRow storedRow(const ObjectSchema& schema, const void* object);
+    // Inside a write transaction: inserts the row as a new record; fails when
+    // a record with its primary key exists. Returns the new record's row id.
+    int64_t insertStoredRow(const RealmStoredRow& row);
+    // Inside a write transaction: writes only the named properties of the
+    // record with the row's primary key, leaving its other fields as they are.
+    // False when no record has that key.
+    bool updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties);
 
     // ---- untyped interface, used by the templates above ---------------------
     std::shared_ptr<ResultsCore> makeResults(const ObjectSchema& schema, const Predicate& predicate);

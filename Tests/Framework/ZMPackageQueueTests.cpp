@@ -256,9 +256,9 @@ TEST_F(PackageQueue, RemoveUpgradeDowngradeAndReinstall) {
 
 TEST_F(PackageQueue, HashMismatchIsRefusedAndNothingInstalls) {
     auto realm = Realm::defaultRealm();
-    auto version = ZMRPackageVersion::objectsWhere("identifier = %@", "com.example.beta").firstObject();
-    ASSERT_TRUE(version);
-    realm->transactionWithBlock([&] { realm->setValueForKey(*version, "sha256", std::string(64, '0')); });
+    auto beta = ZMRPackage::objectForPrimaryKey("com.example.beta");
+    ASSERT_TRUE(beta);
+    realm->transactionWithBlock([&] { realm->setValueForKey(*beta, "sha256", std::string(64, '0')); });
     mark("com.example.gamma");
     auto outcome = confirmQueue();
     EXPECT_FALSE(outcome.ran) << "the run must not be queued after a failed download";
@@ -298,9 +298,9 @@ TEST_F(PackageQueue, MaliciousFileNamesAreRefusedWithoutAnyRequest) {
 
     // Through the whole confirmation: the index record of beta points out of the repository.
     auto realm = Realm::defaultRealm();
-    auto version = ZMRPackageVersion::objectsWhere("identifier = %@", "com.example.beta").firstObject();
-    ASSERT_TRUE(version);
-    realm->transactionWithBlock([&] { realm->setValueForKey(*version, "fileLocation", std::string("../../../etc/passwd")); });
+    auto beta = ZMRPackage::objectForPrimaryKey("com.example.beta");
+    ASSERT_TRUE(beta);
+    realm->transactionWithBlock([&] { realm->setValueForKey(*beta, "filename", std::string("../../../etc/passwd")); });
     mark("com.example.beta");
     size_t before = Repository::shared().requestCount();
     auto outcome = confirmQueue();
