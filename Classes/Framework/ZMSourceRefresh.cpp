@@ -27,6 +27,7 @@
 #include "Database/ZMRPackageVersion.h"
 #include "Database/ZMRSource.h"
 #include "Database/ZMRSources.h"
+#include "Dispatch/Dispatch.h"
 #include "Foundation/URLSession.h"
 #include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMLocalization.h"
@@ -930,19 +931,19 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 if (id.is_string() && !owned.count(id.get<std::string>())) elsewhere.insert(id.get<std::string>());
             realm->deleteObjects(realm->objectsWhere<ZMRPackageVersion>("source = %@", location_));
 
+            // Per identifier taken: the stanza the record holds now, and how its
+            // first sight in this index was judged against the records before it.
             struct Taken {
                 std::string version;
                 bool isInstalled = false;
                 std::string installedVersion;
-            };
-            std::unordered_map<std::string, Taken> stored;          // identifier -> the stanza the record holds
-            std::unordered_map<std::string, std::optional<ZMRPackage>> adopted;  // records met elsewhere, as they were
-            std::unordered_set<std::string> superseded;
-            struct Decision {
                 bool isNew = false;
                 std::string priorVersion;
             };
-            std::unordered_map<std::string, Decision> decided;  // first sight of each identifier
+            std::unordered_map<std::string, Taken> stored;
+            stored.reserve(std::max<size_t>(owned.size(), 1024));
+            std::unordered_map<std::string, std::optional<ZMRPackage>> adopted;  // records met elsewhere, as they were
+            std::unordered_set<std::string> superseded;
             std::unordered_set<std::string> versionKeys;
 
             // The versions a source offers besides its records' own.
@@ -961,6 +962,13 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 if (source == location_ && versionKeys.insert(row.versionKey).second) realm->add(row);
                 else realm->addOrUpdate(row);
             };
+            // New records wait here to be inserted several at a time; anything
+            // else that reads or writes the records first writes them out.
+            std::vector<const RealmStoredRow*> pendingInserts;
+            auto flushInserts = [&] {
+                realm->insertStoredRows(pendingInserts);
+                pendingInserts.clear();
+            };
             auto update = [&](ParsedStanza& parsed, bool dated) {
                 std::vector<std::string> properties = stanzaProperties();
                 if (parsed.hasEssential) properties.push_back("isEssential");
@@ -978,6 +986,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 const std::string identifier = record.identifier;
                 const std::string& version = record.version;
                 auto already = stored.find(identifier);
+                const bool owns = owned.count(identifier) != 0;
+                if (already != stored.end() || owns || elsewhere.count(identifier)) flushInserts();
                 if (already != stored.end()) {
                     // Listed again: a lower or equal version is one more version of the source.
                     const int order = ZMVersionCompare(version, already->second.version);
@@ -989,27 +999,26 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     // and this one is judged against what was there before this refresh.
                     if (auto previous = realm->objectForPrimaryKey<ZMRPackage>(identifier))
                         addVersionRow(*previous, location_);
-                    const Decision& d = decided[identifier];
+                    const Taken& d = already->second;
                     const bool versionChanged = !d.isNew && d.priorVersion != version;
                     record.hasNewVersion = versionChanged;
-                    record.isUpdated = already->second.isInstalled && !already->second.installedVersion.empty() &&
-                                       ZMVersionCompare(version, already->second.installedVersion) > 0;
+                    record.isUpdated = d.isInstalled && !d.installedVersion.empty() &&
+                                       ZMVersionCompare(version, d.installedVersion) > 0;
                     update(parsed, d.isNew || versionChanged);
                     already->second.version = version;
                     return;
                 }
-                Taken taken{version, false, {}};
-                Decision decision;
+                Taken taken{version, false, {}, false, {}};
                 if (auto own = owned.find(identifier); own != owned.end()) {
                     if (own->second.controlHash == record.controlHash) {
-                        stored.emplace(identifier, Taken{version, own->second.isInstalled, own->second.installedVersion});
-                        decided.emplace(identifier, Decision{false, own->second.version});
+                        stored.emplace(identifier, Taken{version, own->second.isInstalled, own->second.installedVersion,
+                                                         false, own->second.version});
                         return;  // unchanged: not even read
                     }
                     const bool versionChanged = own->second.version != version;
                     taken.isInstalled = own->second.isInstalled;
                     taken.installedVersion = own->second.installedVersion;
-                    decision = Decision{false, own->second.version};
+                    taken.priorVersion = own->second.version;
                     record.hasNewVersion = versionChanged;
                     record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
                                        ZMVersionCompare(version, taken.installedVersion) > 0;
@@ -1020,7 +1029,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                         found = adopted.emplace(identifier, realm->objectForPrimaryKey<ZMRPackage>(identifier)).first;
                     if (!found->second) {
                         realm->insertStoredRow(parsed.row);
-                        decision = Decision{true, {}};
+                        taken.isNew = true;
                     } else {
                         const ZMRPackage& other = *found->second;
                         const bool fromDpkg = other.sourceLocation.empty() || other.sourceLocation == "DPKG";
@@ -1034,7 +1043,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                         if (!fromDpkg) addVersionRow(other, other.sourceLocation);
                         taken.isInstalled = other.isInstalled.value_or(false);
                         taken.installedVersion = other.installedVersion;
-                        decision = Decision{fromDpkg, other.version};
+                        taken.isNew = fromDpkg;
+                        taken.priorVersion = other.version;
                         record.hasNewVersion = !fromDpkg;
                         record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
                                            ZMVersionCompare(version, taken.installedVersion) > 0;
@@ -1042,17 +1052,21 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     }
                 } else {
                     // Never stored: inserted outright, in the form made while parsing.
-                    realm->insertStoredRow(parsed.row);
-                    decision = Decision{true, {}};
+                    pendingInserts.push_back(&parsed.row);
+                    taken.isNew = true;
                 }
                 stored.emplace(identifier, std::move(taken));
-                decided.emplace(identifier, std::move(decision));
                 superseded.erase(identifier);
             };
 
             ParsedBatch batch;
-            while (batches.pop(batch))
+            while (batches.pop(batch)) {
                 for (auto& parsed : batch) take(parsed);
+                flushInserts();
+                // Tens of thousands of small strings: freed away from the writer.
+                Dispatch::backgroundQueue([done = std::make_shared<ParsedBatch>(std::move(batch))] {});
+                batch = ParsedBatch();
+            }
             if (auto error = batches.error()) throw RefreshFailure{*error};
             if (tally.sawText && tally.valid == 0 && tally.foreign == 0)
                 throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};

@@ -892,6 +892,41 @@ int64_t Realm::insertStoredRow(const RealmStoredRow& row) {
     return sqlite3_last_insert_rowid(transaction.connection->db);
 }
 
+void Realm::insertStoredRows(const std::vector<const RealmStoredRow*>& rows) {
+    if (rows.empty()) return;
+    Transaction& transaction = requireTransaction("adding records");
+    const ObjectSchema* schema = rows.front()->schema;
+    if (!schema) throw RealmException("a stored row without its class");
+    ensureTable(*schema);
+    const Property* pk = schema->primaryKey();
+    const size_t keyAt =
+        pk ? static_cast<size_t>(storedPositions(*schema)[static_cast<size_t>(pk - schema->properties().data())]) : 0;
+    const std::string& single = writeStatements(*schema).insert;
+    const size_t valuesAt = single.rfind(" VALUES (");
+    const std::string tuple = single.substr(valuesAt + 8);  // "(?, ?, ...)"
+    constexpr size_t kPerStatement = 32;
+    for (size_t first = 0; first < rows.size(); first += kPerStatement) {
+        const size_t count = std::min(kPerStatement, rows.size() - first);
+        std::string sql = single.substr(0, valuesAt + 8) + tuple;
+        for (size_t i = 1; i < count; ++i) sql += ", " + tuple;
+        Statement statement(*transaction.connection, sql);
+        int index = 1;
+        for (size_t i = first; i < first + count; ++i) {
+            const RealmStoredRow& row = *rows[i];
+            if (row.schema != schema) throw RealmException("stored rows of different classes in one insert");
+            if (pk && (keyAt >= row.values.size() || storedText(row.values[keyAt]).empty()))
+                throw RealmException(schema->className() + ": a record needs its primary key '" + pk->name + "'");
+            for (const auto& value : row.values) statement.bindStoredValue(index++, value);
+        }
+        statement.step();
+        if (sqlite3_changes(transaction.connection->db) != static_cast<int>(count))
+            throw RealmException(schema->className() +
+                                 ": a record with this primary key exists (or a required field is missing)");
+    }
+    transaction.changed.insert(schema->className());
+    markChanged(schema->className());
+}
+
 bool Realm::updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties) {
     Transaction& transaction = requireTransaction("updating a record");
     if (!row.schema) throw RealmException("a stored row without its class");

@@ -285,6 +285,9 @@ public:
     // Inside a write transaction: inserts the row as a new record; fails when
     // a record with its primary key exists. Returns the new record's row id.
     int64_t insertStoredRow(const RealmStoredRow& row);
+    // The same for many new records of one class, several to a statement
+    // (a bulk write then pays SQLite's per-statement work once per batch).
+    void insertStoredRows(const std::vector<const RealmStoredRow*>& rows);
     // Inside a write transaction: writes only the named properties of the
     // record with the row's primary key, leaving its other fields as they are.
     // False when no record has that key.

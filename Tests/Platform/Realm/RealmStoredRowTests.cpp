@@ -1,0 +1,116 @@
+// Records written in their stored form: made on another thread, inserted many
+// to a statement, or updated field by field. Whatever the path, a record must
+// read back exactly as one written with add().
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "Platform/Realm/RealmTestRecords.h"
+#include "Support/TestSupport.h"
+
+namespace {
+
+class RealmStoredRows : public ::testing::Test {
+protected:
+    TestSupport::TempDir dir;
+    std::shared_ptr<Realm> realm = Realm::open({dir.file("rows.realm")});
+
+    static Gadget sample(const std::string& key) {
+        Gadget g = Gadget::make(key, "Ünïcode Label " + key, 7);
+        g.flag = true;
+        g.tags = {"a \"quoted\" tag", "second"};
+        g.weight = 2.5;
+        g.seen = 1700000000.0;
+        return g;
+    }
+};
+
+TEST_F(RealmStoredRows, AllWritePathsReadBackAlike) {
+    // Stored rows made on a thread of their own, as the refresh makes them.
+    std::vector<RealmStoredRow> rows;
+    std::thread maker([&] {
+        for (int i = 0; i < 70; ++i) rows.push_back(Realm::storedRow(sample("bulk" + std::to_string(i))));
+        Gadget empty = Gadget::make("empty", "");
+        rows.push_back(Realm::storedRow(empty));
+    });
+    maker.join();
+    std::vector<const RealmStoredRow*> pointers;
+    for (const auto& r : rows) pointers.push_back(&r);
+    realm->transactionWithBlock([&] {
+        auto reference = sample("reference");
+        realm->add(reference);
+        realm->insertStoredRow(Realm::storedRow(sample("single")));
+        realm->insertStoredRows(pointers);  // 71 rows: two full statements and a remainder
+    });
+
+    auto reference = *realm->objectForPrimaryKey<Gadget>("reference");
+    for (const std::string key : {"single", "bulk0", "bulk31", "bulk32", "bulk69"}) {
+        auto g = realm->objectForPrimaryKey<Gadget>(key);
+        ASSERT_TRUE(g) << key;
+        EXPECT_EQ(g->label, "Ünïcode Label " + key);
+        EXPECT_EQ(g->count, reference.count);
+        EXPECT_EQ(g->flag, reference.flag);
+        EXPECT_EQ(g->tags, reference.tags);
+        EXPECT_EQ(g->weight, reference.weight);
+        EXPECT_EQ(g->seen, reference.seen);
+    }
+    auto empty = *realm->objectForPrimaryKey<Gadget>("empty");
+    EXPECT_TRUE(empty.label.empty());
+    EXPECT_FALSE(empty.count.has_value());
+    EXPECT_TRUE(empty.tags.empty());
+    EXPECT_EQ(realm->objects<Gadget>().count(), 73u);
+    // The folded copies were written too: a folded search finds the bulk rows.
+    EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] %@", "unicode label bulk").count(), 70u);
+    EXPECT_EQ(realm->objectsWhere<Gadget>("label == nil").count(), 1u);
+}
+
+TEST_F(RealmStoredRows, AKeyTwiceOrNoKeyFailsAndRollsBack) {
+    realm->transactionWithBlock([&] { realm->insertStoredRow(Realm::storedRow(sample("taken"))); });
+    auto again = Realm::storedRow(Gadget::make("taken", "Again"));
+    auto fresh = Realm::storedRow(Gadget::make("fresh", "Fresh"));
+    EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRows({&fresh, &again}); }), RealmException);
+    EXPECT_FALSE(realm->objectForPrimaryKey<Gadget>("fresh")) << "the batch rolled back with its transaction";
+    EXPECT_EQ(realm->objectForPrimaryKey<Gadget>("taken")->label, "Ünïcode Label taken");
+
+    auto keyless = Realm::storedRow(Gadget::make("", "No key"));
+    EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRow(keyless); }), RealmException);
+    EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRows({&fresh, &keyless}); }), RealmException);
+    EXPECT_THROW(realm->insertStoredRow(fresh), RealmException) << "only inside a transaction";
+
+    Note note;
+    note.text = "a note";
+    auto noteRow = Realm::storedRow(note);
+    EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRows({&fresh, &noteRow}); }), RealmException)
+        << "rows of two classes in one insert";
+}
+
+TEST_F(RealmStoredRows, AnUpdateWritesOnlyTheNamedFields) {
+    realm->transactionWithBlock([&] {
+        auto g = sample("kept");
+        realm->add(g);
+    });
+    Gadget changed = Gadget::make("kept", "New Label", 99);
+    changed.tags = {"replaced"};
+    changed.weight = 9;
+    bool updated = false, missing = true;
+    realm->transactionWithBlock([&] {
+        updated = realm->updateStoredRow(Realm::storedRow(changed), {"label", "tags"});
+        missing = realm->updateStoredRow(Realm::storedRow(Gadget::make("absent", "x")), {"label"});
+    });
+    EXPECT_TRUE(updated);
+    EXPECT_FALSE(missing) << "no record with that key: nothing written, and said so";
+    EXPECT_FALSE(realm->objectForPrimaryKey<Gadget>("absent"));
+    auto g = *realm->objectForPrimaryKey<Gadget>("kept");
+    EXPECT_EQ(g.label, "New Label");
+    EXPECT_EQ(g.tags, StringList{"replaced"});
+    EXPECT_EQ(g.count, 7) << "not named: left alone";
+    EXPECT_EQ(g.weight, 2.5);
+    EXPECT_EQ(g.flag, true);
+    // The folded copy follows its text.
+    EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] %@", "new lab").count(), 1u);
+    EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] %@", "unicode").count(), 0u);
+    EXPECT_THROW(realm->transactionWithBlock([&] { realm->updateStoredRow(Realm::storedRow(changed), {"nosuch"}); }),
+                 RealmException);
+}
+
+}  // namespace
