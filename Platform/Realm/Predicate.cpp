@@ -345,6 +345,21 @@ private:
         } else if (std::holds_alternative<std::string>(value)) {
             fail(format_, at, "'" + p.name + "' is not a text");
         }
+        // A Boolean compared for (in)equality with 0 or 1 gets that constant
+        // written out instead of bound: SQLite uses a partial index
+        // ("WHERE col = 1") only when the query's term names the same
+        // constant. (With a bound value it plans again for that value, which
+        // costs a new prepare every time the statement is bound.) Only these
+        // two constants ever become SQL text.
+        if ((op == Op::Eq || op == Op::Ne) && p.type == PropertyType::Bool) {
+            std::optional<int64_t> constant;
+            if (auto b = std::get_if<bool>(&value)) constant = *b ? 1 : 0;
+            else if (auto i = std::get_if<int64_t>(&value); i && (*i == 0 || *i == 1)) constant = *i;
+            if (constant) {
+                if (op == Op::Eq) return fmt::format("({0} IS NOT NULL AND {0} = {1})", column, *constant);
+                return fmt::format("({0} IS NULL OR {0} <> {1})", column, *constant);
+            }
+        }
         const char* sqlOp = "=";
         switch (op) {
             case Op::Eq: sqlOp = "="; break;

@@ -250,6 +250,7 @@ struct Realm::Transaction {
     std::set<std::string> changed;
     std::vector<const ObjectSchema*> createdTables;
     std::vector<std::string> deferredIndexes;  // CREATE INDEX statements to run before the commit
+    std::set<std::string> deferredIndexNames;  // their names: not "missing" until then
 };
 
 class Realm::Lease {
@@ -362,6 +363,7 @@ void Realm::deferIndexes(const ObjectSchema& schema) {
         if (sql.rfind("CREATE UNIQUE", 0) == 0) continue;
         transaction.connection->exec("DROP INDEX " + quoted(name));
         transaction.deferredIndexes.push_back(sql);
+        transaction.deferredIndexNames.insert(name);
     }
 }
 
@@ -591,6 +593,11 @@ void Realm::ensureTable(const ObjectSchema& schema) {
             while (statement.step())
                 indexes.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0)));
         }
+        // A table made in the open transaction is checked again on each use:
+        // indexes deferred to its commit count as present, or they would be
+        // built twice (and the commit's CREATE INDEX would fail).
+        if (Transaction* transaction = currentTransaction())
+            indexes.insert(transaction->deferredIndexNames.begin(), transaction->deferredIndexNames.end());
         std::vector<std::string> ddl;
         if (columns.empty()) {
             std::string create = "CREATE TABLE IF NOT EXISTS " + table + " (\"_rowid\" INTEGER PRIMARY KEY AUTOINCREMENT";
@@ -623,19 +630,40 @@ void Realm::ensureTable(const ObjectSchema& schema) {
                 }
             }
         }
-        auto index = [&](const std::string& column, bool unique) {
-            const std::string name = schema.className() + "_" + column.substr(0, column.find('"'));
+        // Index names are "<Class>_<column>"; the ones of that form the schema
+        // no longer declares are dropped, so a changed flag takes effect on
+        // the next open.
+        const std::string prefix = schema.className() + "_";
+        std::set<std::string> declared;
+        auto index = [&](const std::string& name, const std::string& columns, bool unique, const std::string& where) {
+            declared.insert(name);
             if (indexes.count(name)) return;
-            ddl.push_back(fmt::format("CREATE {}INDEX IF NOT EXISTS {} ON {}({})", unique ? "UNIQUE " : "",
-                                      quoted(name), table, quoted(column)));
+            ddl.push_back(fmt::format("CREATE {}INDEX IF NOT EXISTS {} ON {}({}){}", unique ? "UNIQUE " : "",
+                                      quoted(name), table, columns, where));
         };
         for (const auto& p : schema.properties()) {
-            if (p.isIndexed() && !p.isPrimaryKey()) index(p.name, false);
-            if (p.isPrimaryKey() && !columns.empty() && !columns.count(p.name)) index(p.name, true);
+            if (p.isPrimaryKey()) {
+                // Made only when the key column came later (an added column
+                // cannot be UNIQUE); kept from then on.
+                declared.insert(prefix + p.name);
+                if (!columns.empty() && !columns.count(p.name)) index(prefix + p.name, quoted(p.name), true, "");
+            } else if (p.isIndexed() && p.type == PropertyType::Bool) {
+                // Only the YES records: a new name, so a full index of an
+                // earlier file is seen as stale.
+                index(prefix + p.name + "_yes", quoted(p.name), false, " WHERE " + quoted(p.name) + " = 1");
+            } else if (p.isIndexed()) {
+                index(prefix + p.name, quoted(p.name), false, "");
+            }
             // The folded copy is indexed with the original beside it, so that a
             // search sorted by the property reads the index alone.
-            if (p.isFolded()) index(p.foldedColumn() + "\", \"" + p.name, false);
+            if (p.hasFoldedIndex())
+                index(prefix + p.foldedColumn(), quoted(p.foldedColumn()) + ", " + quoted(p.name), false, "");
         }
+        std::vector<std::string> drops;
+        for (const auto& name : indexes)
+            if (name.rfind(prefix, 0) == 0 && name.rfind("sqlite_autoindex_", 0) != 0 && !declared.count(name))
+                drops.push_back("DROP INDEX IF EXISTS " + quoted(name));
+        ddl.insert(ddl.begin(), drops.begin(), drops.end());
         return ddl;
     };
     if (missing().empty()) {

@@ -24,6 +24,8 @@ enum class PropertyType { String, Bool, Int, Double, Date, StringList };
 
 enum PropertyFlags : unsigned {
     PropertyNone = 0,
+    // A Boolean gets a partial index of the records where it is YES only: the
+    // lists look for the few flagged records, never for the many unflagged.
     PropertyIndexed = 1u << 0,
     PropertyPrimaryKey = 1u << 1,
     // Keeps a case- and diacritic-folded copy in a shadow column (indexed), so
@@ -31,6 +33,11 @@ enum PropertyFlags : unsigned {
     PropertyFolded = 1u << 2,
     // A double holding a date as seconds since 1970-01-01 UTC.
     PropertyDate = 1u << 3,
+    // Keeps the folded shadow column like PropertyFolded, so that [cd]
+    // comparisons read it instead of folding every row, but without its index:
+    // for texts searched with CONTAINS (which no index serves), where the index
+    // would only cost write time. Prefix searches on it read every row.
+    PropertyFoldedUnindexed = 1u << 4,
 };
 
 struct Property {
@@ -43,7 +50,8 @@ struct Property {
 
     bool isIndexed() const { return flags & (PropertyIndexed | PropertyPrimaryKey); }
     bool isPrimaryKey() const { return flags & PropertyPrimaryKey; }
-    bool isFolded() const { return flags & PropertyFolded; }
+    bool isFolded() const { return flags & (PropertyFolded | PropertyFoldedUnindexed); }
+    bool hasFoldedIndex() const { return flags & PropertyFolded; }
     std::string foldedColumn() const { return name + "__cd"; }
 };
 
