@@ -241,10 +241,11 @@ bool writeWholeFile(const std::string& path, std::string_view content) {
 // stays flat whatever the index's size.
 template <typename T> class HandOver {
 public:
+    explicit HandOver(size_t depth = 8) : depth_(depth) {}
     // Producer side: false once the consumer gave up.
     bool push(T item) {
         std::unique_lock lock(mutex_);
-        roomy_.wait(lock, [&] { return items_.size() < kDepth || cancelled_; });
+        roomy_.wait(lock, [&] { return items_.size() < depth_ || cancelled_; });
         if (cancelled_) return false;
         items_.push_back(std::move(item));
         ready_.notify_one();
@@ -266,6 +267,15 @@ public:
         roomy_.notify_one();
         return true;
     }
+    // Consumer side, without waiting: false when nothing is there yet.
+    bool tryPop(T& item) {
+        std::lock_guard lock(mutex_);
+        if (items_.empty()) return false;
+        item = std::move(items_.front());
+        items_.pop_front();
+        roomy_.notify_one();
+        return true;
+    }
     void cancel() {
         std::lock_guard lock(mutex_);
         cancelled_ = true;
@@ -281,7 +291,7 @@ public:
     }
 
 private:
-    static constexpr size_t kDepth = 8;
+    const size_t depth_;
     mutable std::mutex mutex_;
     std::condition_variable ready_, roomy_;
     std::deque<T> items_;
@@ -767,12 +777,157 @@ struct ParsedStanza {
     bool hasEssential = false;
 };
 using ParsedBatch = std::vector<ParsedStanza>;
-constexpr size_t kBatch = 256;
 
 // What the parsing thread saw, for the writer's summary.
 struct ParseTally {
     size_t valid = 0, foreign = 0, skipped = 0;
     bool sawText = false;
+};
+
+// The index text cut at stanza boundaries and parsed on several threads; the
+// writer receives the pieces' records in the index's order. One thread reads
+// the text (calling `next`) and deals the pieces out in turn; piece i goes to
+// worker i % n, so taking the results from the workers in turn keeps the order.
+class IndexParsing {
+public:
+    // Turns one stanza into records of the batch (or counts it as skipped).
+    using Convert = std::function<void(const ZMControlStanza&, ParsedBatch&, ParseTally&)>;
+
+    IndexParsing(size_t workers, const std::function<bool(std::string&)>& next, Convert convert,
+                 std::function<void(double bytesRead)> progress)
+        : convert_(std::move(convert)) {
+        for (size_t i = 0; i < std::max<size_t>(workers, 1); ++i) workers_.push_back(std::make_unique<Worker>());
+        for (auto& w : workers_) w->thread = std::thread([this, worker = w.get()] { work(*worker); });
+        reader_ = std::thread([this, &next, progress = std::move(progress)] { read(next, progress); });
+    }
+    ~IndexParsing() {
+        for (auto& w : workers_) {
+            w->pieces.cancel();
+            w->pieces.finish(std::nullopt);
+            w->batches.cancel();
+        }
+        if (reader_.joinable()) reader_.join();
+        for (auto& w : workers_)
+            if (w->thread.joinable()) w->thread.join();
+    }
+
+    // The next piece's records, in order; false at the end or on a failure (see error()).
+    bool pop(ParsedBatch& batch) {
+        Worker& w = *workers_[taken_ % workers_.size()];
+        if (!w.batches.pop(batch)) {
+            if (!error_) error_ = w.batches.error();
+            return false;
+        }
+        ++taken_;
+        return true;
+    }
+    // A batch the writer is done with goes back to the thread that made it,
+    // which frees it: its many small strings never cross to another allocator arena.
+    void giveBack(ParsedBatch batch) {
+        Worker& w = *workers_[(taken_ - 1) % workers_.size()];
+        if (!w.done.load()) w.used.push(std::move(batch));
+    }
+    std::optional<ZMError> error() const { return error_; }
+    // After pop() answered false: what every thread saw.
+    ParseTally tally() const {
+        ParseTally sum;
+        for (const auto& w : workers_) {
+            sum.valid += w->tally.valid;
+            sum.foreign += w->tally.foreign;
+            sum.skipped += w->tally.skipped;
+        }
+        sum.sawText = sawText_;
+        return sum;
+    }
+
+private:
+    static constexpr size_t kPiece = 256 << 10;
+    struct Worker {
+        HandOver<std::string> pieces{2};
+        HandOver<ParsedBatch> batches{2};
+        HandOver<ParsedBatch> used{64};
+        ParseTally tally;
+        std::atomic<bool> done{false};
+        std::thread thread;
+    };
+
+    // Where the first stanza boundary at or after `from` ends: the end of a
+    // line holding only blanks, as the parser reads them. npos when there is none yet.
+    static size_t boundaryAfter(std::string_view text, size_t from) {
+        for (size_t nl = text.find('\n', from); nl != std::string_view::npos; nl = text.find('\n', nl + 1)) {
+            size_t i = nl + 1;
+            while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
+            if (i < text.size() && text[i] == '\n') return i + 1;
+        }
+        return std::string_view::npos;
+    }
+
+    void read(const std::function<bool(std::string&)>& next, const std::function<void(double)>& progress) {
+        std::optional<ZMError> failure;
+        size_t dealt = 0;
+        auto deal = [&](std::string piece) { return workers_[dealt++ % workers_.size()]->pieces.push(std::move(piece)); };
+        try {
+            std::string chunk, buffer;
+            double read = 0;
+            bool stopped = false;
+            while (!stopped && next(chunk)) {
+                if (std::memchr(chunk.data(), '\0', chunk.size()))
+                    throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
+                if (!sawText_) sawText_ = chunk.find_first_not_of(" \t\r\n") != std::string::npos;
+                read += static_cast<double>(chunk.size());
+                progress(read);
+                buffer.append(chunk);
+                size_t start = 0;
+                while (buffer.size() - start > kPiece) {
+                    const size_t end = boundaryAfter(buffer, start + kPiece);
+                    if (end == std::string::npos) break;
+                    if (!deal(buffer.substr(start, end - start))) {
+                        stopped = true;
+                        break;
+                    }
+                    start = end;
+                }
+                buffer.erase(0, start);
+            }
+            if (!stopped && !buffer.empty()) deal(std::move(buffer));
+        } catch (const RefreshFailure& f) {
+            failure = f.error;
+        } catch (const std::exception& e) {
+            failure = ZMError::make(ZMError::Unknown, e.what());
+        }
+        for (auto& w : workers_) w->pieces.finish(failure);
+    }
+
+    void work(Worker& w) {
+        std::optional<ZMError> failure;
+        try {
+            std::string piece;
+            while (w.pieces.pop(piece)) {
+                ParsedBatch used;
+                while (w.used.tryPop(used)) used = ParsedBatch();
+                ParsedBatch batch;
+                ZMControlParser parser([&](const ZMControlStanza& stanza) {
+                    convert_(stanza, batch, w.tally);
+                    return true;
+                });
+                parser.feed(piece);
+                parser.finish();
+                if (!w.batches.push(std::move(batch))) break;
+            }
+            failure = w.pieces.error();
+        } catch (const std::exception& e) {
+            failure = ZMError::make(ZMError::Unknown, e.what());
+        }
+        w.done = true;
+        w.batches.finish(std::move(failure));
+    }
+
+    Convert convert_;
+    std::vector<std::unique_ptr<Worker>> workers_;
+    std::thread reader_;
+    bool sawText_ = false;
+    size_t taken_ = 0;
+    std::optional<ZMError> error_;
 };
 
 }  // namespace
@@ -810,88 +965,42 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
     ZMSourceRefreshSummary summary;
     summary.variant = work.variant;
 
-    // Parsing (and turning stanzas into stored rows) runs on a thread of its
-    // own, ahead of the writer: on a large index each takes about as long as
-    // the database's own work.
-    HandOver<ParsedBatch> batches;
-    ParseTally tally;
-    std::thread parsing([&] {
-        ParsedBatch batch;
-        size_t logged = 0;
-        auto skip = [&](const std::string& why) {
-            ++tally.skipped;
-            if (logged++ < kLoggedSkips) ZMLOG("{}: skipping a stanza: {}", location_, why);
-        };
-        std::optional<ZMError> failure;
-        try {
-            ZMControlParser parser([&](const ZMControlStanza& stanza) {
-                auto packageField = stanza.field("Package");
-                if (!packageField) {
-                    skip("no Package field");
-                    return true;
-                }
-                std::string identifier = trim(*packageField);
-                if (!isValidDebianPackageName(identifier)) {
-                    skip("invalid package name \"" + printable(identifier) + "\"");
-                    return true;
-                }
-                auto versionField = stanza.field("Version");
-                std::string version = versionField ? trim(*versionField) : std::string();
-                if (!isValidDebianVersion(version)) {
-                    skip("invalid version \"" + printable(version) + "\" of " + identifier);
-                    return true;
-                }
-                std::string architecture = fieldText(stanza, "Architecture");
-                if (!architecture.empty() && architecture != "all" && architecture != work.hostArchitecture) {
-                    ++tally.foreign;
-                    skip(identifier + " is for " + printable(architecture));
-                    return true;
-                }
-                ++tally.valid;
-                ParsedStanza parsed;
-                fillFromStanza(parsed.record, stanza, identifier, version, architecture, location_);
-                parsed.hasEssential = stanza.has("Essential");
-                parsed.record.controlHash = stanzaHash(stanza.raw());
-                parsed.record.updatedDateStr = work.updatedDateStr;
-                parsed.record.hasNewVersion = false;
-                parsed.row = Realm::storedRow(parsed.record);
-                batch.push_back(std::move(parsed));
-                if (batch.size() >= kBatch) {
-                    if (!batches.push(std::move(batch))) return false;
-                    batch = ParsedBatch();
-                    batch.reserve(kBatch);
-                }
-                return true;
-            });
-            batch.reserve(kBatch);
-            std::string piece;
-            double read = 0;
-            while (!batches.isCancelled() && next(piece)) {
-                std::string_view chunk(piece);
-                if (std::memchr(chunk.data(), '\0', chunk.size()))
-                    throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
-                if (!tally.sawText) tally.sawText = chunk.find_first_not_of(" \t\r\n") != std::string_view::npos;
-                if (!parser.feed(chunk)) break;
-                read += static_cast<double>(chunk.size());
-                if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
-            }
-            if (!batches.isCancelled()) parser.finish();
-            if (!batch.empty()) batches.push(std::move(batch));
-        } catch (const RefreshFailure& f) {
-            failure = f.error;
-        } catch (const std::exception& e) {
-            failure = ZMError::make(ZMError::Unknown, e.what());
+    // Parsing (and turning stanzas into stored rows) runs on threads of its
+    // own, ahead of the writer: on a large index it takes longer than the
+    // database's own work.
+    std::atomic<size_t> logged{0};
+    auto skip = [&](ParseTally& tally, const std::string& why) {
+        ++tally.skipped;
+        if (logged++ < kLoggedSkips) ZMLOG("{}: skipping a stanza: {}", location_, why);
+    };
+    auto convert = [&](const ZMControlStanza& stanza, ParsedBatch& batch, ParseTally& tally) {
+        auto packageField = stanza.field("Package");
+        if (!packageField) return skip(tally, "no Package field");
+        std::string identifier = trim(*packageField);
+        if (!isValidDebianPackageName(identifier))
+            return skip(tally, "invalid package name \"" + printable(identifier) + "\"");
+        auto versionField = stanza.field("Version");
+        std::string version = versionField ? trim(*versionField) : std::string();
+        if (!isValidDebianVersion(version))
+            return skip(tally, "invalid version \"" + printable(version) + "\" of " + identifier);
+        std::string architecture = fieldText(stanza, "Architecture");
+        if (!architecture.empty() && architecture != "all" && architecture != work.hostArchitecture) {
+            ++tally.foreign;
+            return skip(tally, identifier + " is for " + printable(architecture));
         }
-        batches.finish(std::move(failure));
+        ++tally.valid;
+        ParsedStanza& parsed = batch.emplace_back();
+        fillFromStanza(parsed.record, stanza, identifier, version, architecture, location_);
+        parsed.hasEssential = stanza.has("Essential");
+        parsed.record.controlHash = stanzaHash(stanza.raw());
+        parsed.record.updatedDateStr = work.updatedDateStr;
+        parsed.record.hasNewVersion = false;
+        parsed.row = Realm::storedRow(parsed.record);
+    };
+    const size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency() / 2, 1, 3);
+    IndexParsing parsing(workers, next, convert, [&](double read) {
+        if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
     });
-    struct Joiner {
-        HandOver<ParsedBatch>& batches;
-        std::thread& thread;
-        ~Joiner() {
-            batches.cancel();
-            if (thread.joinable()) thread.join();
-        }
-    } joiner{batches, parsing};
 
     auto realm = Realm::defaultRealm();
     auto blockStarted = std::chrono::steady_clock::now(), blockEnded = blockStarted;
@@ -1060,14 +1169,14 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
             };
 
             ParsedBatch batch;
-            while (batches.pop(batch)) {
+            while (parsing.pop(batch)) {
                 for (auto& parsed : batch) take(parsed);
                 flushInserts();
-                // Tens of thousands of small strings: freed away from the writer.
-                Dispatch::backgroundQueue([done = std::make_shared<ParsedBatch>(std::move(batch))] {});
+                parsing.giveBack(std::move(batch));
                 batch = ParsedBatch();
             }
-            if (auto error = batches.error()) throw RefreshFailure{*error};
+            if (auto error = parsing.error()) throw RefreshFailure{*error};
+            const ParseTally tally = parsing.tally();
             if (tally.sawText && tally.valid == 0 && tally.foreign == 0)
                 throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};
             summary.skipped = tally.skipped;

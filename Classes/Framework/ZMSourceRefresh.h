@@ -31,8 +31,10 @@
 // One record per identifier: when an index lists several versions the highest
 // wins; when several sources carry the same identifier, the record belongs to
 // the source with the highest version (a later refresh of a source with a
-// lower or equal version leaves it alone). Every source's versions are kept
-// as ZMRPackageVersion rows. When the owning source drops a package that
+// lower or equal version leaves it alone). A record carries its own
+// version's archive (filename, size, digests); the other versions a source
+// offers (older ones of its index, or ones another source's record
+// supersedes) are kept as ZMRPackageVersion rows. When the owning source drops a package that
 // another source still carries, the record returns with that source's next
 // refresh.
 #include <atomic>

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
+
+#include <fmt/format.h>
 
 #include "Categories/Data+Hashes.h"
 #include "Categories/String+ZemtrixExtensions.h"
@@ -283,6 +286,61 @@ TEST_F(SourceRefresh, BadStanzasAreSkippedAndTheRestIsStored) {
     for (const char* refused : {"x;rm -rf", "com.example.newline", "Com.Example.Upper", "com.example.foreign"})
         EXPECT_FALSE(ZMRPackage::objectForPrimaryKey(refused)) << refused;
     EXPECT_EQ(ZMRPackageVersion::objectsWhere("source = %@", location).count(), 0u) << "one version each";
+}
+
+// An index of several megabytes is cut into pieces that are parsed apart: no
+// stanza may be split, lost or mixed with its neighbour, whatever separates
+// the stanzas, and the order of the index still decides between versions.
+TEST_F(SourceRefresh, ALargeIndexIsParsedInPiecesInItsOwnOrder) {
+    constexpr int kCount = 6000;
+    const std::string filler(400, 'x');
+    std::string text;
+    auto stanza = [&](const std::string& id, const std::string& version, const std::string& description) {
+        return "Package: " + id + "\nVersion: " + version + "\nArchitecture: all\nDescription: " + description +
+               "\n " + filler + "\n";
+    };
+    text += stanza("com.example.dup", "1.0", "first") + "\n";
+    for (int i = 0; i < kCount; ++i) {
+        const std::string id = fmt::format("com.example.p{:05}", i);
+        if (i % 997 == 5) {
+            // A stanza with CRLF line ends, then a separator line of blanks.
+            text += "Package: " + id + "\r\nVersion: 1." + std::to_string(i) + "\r\nDescription: crlf " + id +
+                    "\r\n\r\n";
+            continue;
+        }
+        text += stanza(id, "1." + std::to_string(i), "about " + id);
+        text += i % 3 == 0 ? "\n \t\n" : "\n";
+        if (i == kCount / 2) text += stanza("com.example.dup", "3.0", "middle") + "\n";
+    }
+    text += stanza("com.example.dup", "2.0", "last");
+    ASSERT_GT(text.size(), 2u << 20);
+    FlatRepository::writeIndexesForText(repo, text);
+    addSourceRecord(location);
+    auto result = refreshNow(location);
+    ASSERT_TRUE(result) << result.error->debugDescription();
+    EXPECT_EQ(result.value->packages, size_t(kCount + 1));
+    EXPECT_EQ(result.value->skipped, 0u);
+    EXPECT_EQ(ZMRPackage::objectsWhere("").count(), size_t(kCount + 1));
+    for (int i : {0, 1, 5, 1002, 2999, 3000, 3001, 4991, kCount - 1}) {
+        const std::string id = fmt::format("com.example.p{:05}", i);
+        auto p = package(id);
+        EXPECT_EQ(p.version, "1." + std::to_string(i)) << id;
+        EXPECT_EQ(p.Description, (i % 997 == 5 ? "crlf " : "about ") + id);
+    }
+    EXPECT_EQ(package("com.example.dup").version, "3.0");
+    EXPECT_EQ(package("com.example.dup").Description, "middle");
+    EXPECT_EQ(ZMPackageOptions::availableVersions("com.example.dup"), (std::vector<std::string>{"3.0", "2.0", "1.0"}));
+
+    // Binary data far into the next index: refused as a whole, the records stay as they were.
+    const auto before = recordsOf(location);
+    std::string poisoned = text;
+    poisoned.insert(poisoned.size() - 1000, std::string("\0\x01\x02", 3));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
+    FlatRepository::writeIndexesForText(repo, poisoned);
+    auto refused = refreshNow(location);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error->code, ZMError::InvalidServerData) << refused.error->detail;
+    EXPECT_EQ(recordsOf(location), before);
 }
 
 TEST_F(SourceRefresh, TheHighestVersionAmongSourcesOwnsTheRecord) {

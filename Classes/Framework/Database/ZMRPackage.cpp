@@ -14,7 +14,7 @@ const ObjectSchema& ZMRPackage::schema() {
         REALM_PROPERTY(P, name, PropertyIndexed | PropertyFolded),
         REALM_PROPERTY(P, version),
         REALM_PROPERTY(P, installedVersion),
-        REALM_PROPERTY(P, maintainer, PropertyIndexed | PropertyFoldedUnindexed),
+        REALM_PROPERTY(P, maintainer, PropertyFoldedUnindexed),
         REALM_PROPERTY(P, author),
         REALM_PROPERTY(P, contact),
         REALM_PROPERTY(P, Description),

@@ -83,7 +83,9 @@ TEST_F(PackageIndexTest, FlagQueriesReadThePartialIndexesAndCountRight) {
 
 TEST_F(PackageIndexTest, MaintainersKeepTheirFoldedCopyButNoFoldedIndex) {
     const auto names = indexes();
-    EXPECT_TRUE(names.count("ZMRPackage_maintainer"));
+    // Maintainers are looked up rarely and their random keys are the dearest
+    // index to keep up during a refresh: they have none, only the folded copy.
+    EXPECT_FALSE(names.count("ZMRPackage_maintainer"));
     EXPECT_FALSE(names.count("ZMRPackage_maintainer__cd"));
     EXPECT_TRUE(names.count("ZMRPackage_name__cd")) << "name prefix searches keep theirs";
     EXPECT_EQ(column(db, "SELECT count(*) FROM ZMRPackage WHERE maintainer__cd = 'zoe arger <zoe@example.org>'"),
