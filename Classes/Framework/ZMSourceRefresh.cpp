@@ -47,8 +47,6 @@ std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
 // Stanzas refused are logged one by one up to this many per refresh, then counted.
 constexpr size_t kLoggedSkips = 20;
 constexpr size_t kChunk = 1 << 20;
-// From this index size on, the indexes of the records are built once after the writes.
-constexpr double kBulkIndexBytes = 1e18;
 
 // Thrown inside the write transaction to roll it back with a reason.
 struct RefreshFailure {
@@ -1007,10 +1005,6 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
     try {
         realm->transactionWithBlock([&] {
             blockStarted = std::chrono::steady_clock::now();
-            if (expectedBytes >= kBulkIndexBytes) {
-                realm->deferIndexes(ZMRPackage::schema());
-                realm->deferIndexes(ZMRPackageVersion::schema());
-            }
             // What the source owns now: identifiers, versions, stanza digests and installed state only.
             std::unordered_map<std::string, OwnedRecord> owned;
             {
