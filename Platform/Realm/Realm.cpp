@@ -922,6 +922,23 @@ int64_t Realm::insertStoredRow(const RealmStoredRow& row) {
     return sqlite3_last_insert_rowid(transaction.connection->db);
 }
 
+namespace {
+// "INSERT ... VALUES (...), (...)" for `count` records, built once per class and count.
+const std::string& multiRowInsert(const ObjectSchema& schema, size_t count) {
+    static std::mutex mutex;
+    static std::map<std::pair<const ObjectSchema*, size_t>, std::string> cache;
+    std::lock_guard lock(mutex);
+    auto it = cache.find({&schema, count});
+    if (it != cache.end()) return it->second;
+    const std::string& single = writeStatements(schema).insert;
+    const size_t valuesAt = single.rfind(" VALUES (");
+    const std::string tuple = single.substr(valuesAt + 8);  // "(?, ?, ...)"
+    std::string sql = single.substr(0, valuesAt + 8) + tuple;
+    for (size_t i = 1; i < count; ++i) sql += ", " + tuple;
+    return cache.emplace(std::make_pair(&schema, count), std::move(sql)).first->second;
+}
+}  // namespace
+
 void Realm::insertStoredRows(const std::vector<const RealmStoredRow*>& rows) {
     if (rows.empty()) return;
     Transaction& transaction = requireTransaction("adding records");
@@ -931,15 +948,10 @@ void Realm::insertStoredRows(const std::vector<const RealmStoredRow*>& rows) {
     const Property* pk = schema->primaryKey();
     const size_t keyAt =
         pk ? static_cast<size_t>(storedPositions(*schema)[static_cast<size_t>(pk - schema->properties().data())]) : 0;
-    const std::string& single = writeStatements(*schema).insert;
-    const size_t valuesAt = single.rfind(" VALUES (");
-    const std::string tuple = single.substr(valuesAt + 8);  // "(?, ?, ...)"
     constexpr size_t kPerStatement = 32;
     for (size_t first = 0; first < rows.size(); first += kPerStatement) {
         const size_t count = std::min(kPerStatement, rows.size() - first);
-        std::string sql = single.substr(0, valuesAt + 8) + tuple;
-        for (size_t i = 1; i < count; ++i) sql += ", " + tuple;
-        Statement statement(*transaction.connection, sql);
+        Statement statement(*transaction.connection, multiRowInsert(*schema, count));
         int index = 1;
         for (size_t i = first; i < first + count; ++i) {
             const RealmStoredRow& row = *rows[i];
