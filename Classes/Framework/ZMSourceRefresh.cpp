@@ -1041,6 +1041,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 bool isInstalled = false;
                 std::string installedVersion;
                 bool isNew = false;
+                bool wasOwned = false;  // by this source before the refresh
                 std::string priorVersion;
             };
             std::unordered_map<std::string, Taken> stored;
@@ -1072,14 +1073,22 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 realm->insertStoredRows(pendingInserts);
                 pendingInserts.clear();
             };
-            auto update = [&](ParsedStanza& parsed, bool dated) {
+            // The four shapes of update: with or without Essential, dated or not.
+            std::vector<RealmStoredUpdate> updates;
+            for (int shape = 0; shape < 4; ++shape) {
                 std::vector<std::string> properties = stanzaProperties();
-                if (parsed.hasEssential) properties.push_back("isEssential");
-                if (dated) {
+                if (shape & 1) properties.push_back("isEssential");
+                if (shape & 2) {
                     properties.push_back("updatedDateStr");
                     properties.push_back("hasNewVersion");
                 }
-                if (!realm->updateStoredRow(Realm::storedRow(parsed.record), properties))
+                updates.push_back(Realm::storedUpdate(ZMRPackage::schema(), properties));
+            }
+            auto update = [&](ParsedStanza& parsed, bool dated) {
+                // The row made while parsing is a new record's: only these two differ for a stored one.
+                Realm::setStoredValue(parsed.row, "isUpdated", parsed.record.isUpdated.value_or(false));
+                Realm::setStoredValue(parsed.row, "hasNewVersion", parsed.record.hasNewVersion.value_or(false));
+                if (!realm->updateStoredRow(parsed.row, updates[(parsed.hasEssential ? 1 : 0) + (dated ? 2 : 0)]))
                     throw RefreshFailure{ZMError::make(ZMError::Unknown, "the record of " + parsed.record.identifier +
                                                                              " vanished during the refresh")};
             };
@@ -1111,17 +1120,20 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     already->second.version = version;
                     return;
                 }
-                Taken taken{version, false, {}, false, {}};
+                Taken taken{version, false, {}, false, false, {}};
                 if (auto own = owned.find(identifier); own != owned.end()) {
-                    if (own->second.controlHash == record.controlHash) {
-                        stored.emplace(identifier, Taken{version, own->second.isInstalled, own->second.installedVersion,
-                                                         false, own->second.version});
-                        return;  // unchanged: not even read
-                    }
-                    const bool versionChanged = own->second.version != version;
+                    // Taken from the map: what is left there at the end is gone from the index.
+                    taken.wasOwned = true;
                     taken.isInstalled = own->second.isInstalled;
-                    taken.installedVersion = own->second.installedVersion;
-                    taken.priorVersion = own->second.version;
+                    taken.installedVersion = std::move(own->second.installedVersion);
+                    taken.priorVersion = std::move(own->second.version);
+                    const bool unchanged = own->second.controlHash == record.controlHash;
+                    owned.erase(own);
+                    if (unchanged) {
+                        stored.emplace(identifier, std::move(taken));
+                        return;  // not even read
+                    }
+                    const bool versionChanged = taken.priorVersion != version;
                     record.hasNewVersion = versionChanged;
                     record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
                                        ZMVersionCompare(version, taken.installedVersion) > 0;
@@ -1175,9 +1187,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};
             summary.skipped = tally.skipped;
 
-            // Packages gone from the index.
+            // Packages gone from the index: the source's records no stanza took.
             for (const auto& [identifier, record] : owned) {
-                if (stored.count(identifier)) continue;
                 auto existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
                 if (!existing) continue;
                 ++summary.removed;
@@ -1193,9 +1204,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 }
             }
             for (const auto& [identifier, taken] : stored) {
-                auto own = owned.find(identifier);
-                if (own == owned.end()) ++summary.added;
-                else if (own->second.version != taken.version) ++summary.changed;
+                if (!taken.wasOwned) ++summary.added;
+                else if (taken.priorVersion != taken.version) ++summary.changed;
             }
             summary.superseded = superseded.size();
             summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();

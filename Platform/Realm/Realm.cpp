@@ -969,42 +969,82 @@ void Realm::insertStoredRows(const std::vector<const RealmStoredRow*>& rows) {
     markChanged(schema->className());
 }
 
-bool Realm::updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties) {
-    Transaction& transaction = requireTransaction("updating a record");
+namespace {
+size_t storedPosition(const ObjectSchema& schema, const Property& p) {
+    return static_cast<size_t>(storedPositions(schema)[static_cast<size_t>(&p - schema.properties().data())]);
+}
+}  // namespace
+
+void Realm::setStoredValue(RealmStoredRow& row, const std::string& property, const RealmValue& value) {
     if (!row.schema) throw RealmException("a stored row without its class");
-    const ObjectSchema& schema = *row.schema;
+    const Property& p = requireProperty(*row.schema, property);
+    // The same rules as storedRow().
+    const size_t at = storedPosition(*row.schema, p);
+    if (at >= row.values.size()) throw RealmException(row.schema->className() + ": a stored row of another class");
+    RealmValue stored = value;
+    if (p.type == PropertyType::StringList) {
+        const auto* list = std::get_if<StringList>(&value);
+        stored = list && !list->empty() ? nlohmann::json(*list).dump() : std::string("[]");
+    } else if (auto text = std::get_if<std::string>(&value); text && text->empty()) {
+        stored = std::monostate{};
+    } else if (std::holds_alternative<std::monostate>(value) && !p.nullable) {
+        stored = int64_t{0};
+    } else if (auto b = std::get_if<bool>(&value)) {
+        stored = int64_t{*b ? 1 : 0};
+    }
+    if (p.isFolded()) {
+        const auto* text = std::get_if<std::string>(&stored);
+        row.values[at + 1] = text ? RealmValue(TextFolding::fold(*text, TextFolding::Both)) : RealmValue(std::monostate{});
+    }
+    row.values[at] = std::move(stored);
+}
+
+RealmStoredUpdate Realm::storedUpdate(const ObjectSchema& schema, const std::vector<std::string>& properties) {
     const Property* pk = schema.primaryKey();
     if (!pk) throw RealmException(schema.className() + " has no primary key");
-    ensureTable(schema);
-    const auto& positions = storedPositions(schema);
-    auto positionOf = [&](const Property& p) {
-        return static_cast<size_t>(positions[static_cast<size_t>(&p - schema.properties().data())]);
-    };
-    // ?N is the value's place in the row plus one: the same text for the same properties.
+    RealmStoredUpdate update;
+    update.schema = &schema;
+    // ?N is the value's place in the row plus one.
     std::string sets;
-    std::vector<size_t> used;
     for (const auto& name : properties) {
         const Property& p = requireProperty(schema, name);
         if (p.isPrimaryKey()) continue;
-        const size_t at = positionOf(p);
+        const size_t at = storedPosition(schema, p);
         sets += fmt::format("{}{} = ?{}", sets.empty() ? "" : ", ", quoted(p.name), at + 1);
-        used.push_back(at);
+        update.positions.push_back(at);
         if (p.isFolded()) {
             sets += fmt::format(", {} = ?{}", quoted(p.foldedColumn()), at + 2);
-            used.push_back(at + 1);
+            update.positions.push_back(at + 1);
         }
     }
-    const size_t keyAt = positionOf(*pk);
-    if (row.values.size() <= keyAt) throw RealmException(schema.className() + ": a stored row of another class");
-    if (sets.empty()) return rowIdForPrimaryKey(schema, storedText(row.values[keyAt])) != 0;
-    used.push_back(keyAt);
-    Statement statement(*transaction.connection, fmt::format("UPDATE {} SET {} WHERE {} = ?{}", quoted(schema.className()),
-                                                             sets, quoted(pk->name), keyAt + 1));
-    for (size_t at : used) statement.bindStoredValue(static_cast<int>(at) + 1, row.values.at(at));
+    const size_t keyAt = storedPosition(schema, *pk);
+    update.positions.push_back(keyAt);
+    update.sql = sets.empty() ? fmt::format("SELECT 1 FROM {} WHERE {} = ?{}", quoted(schema.className()),
+                                            quoted(pk->name), keyAt + 1)
+                              : fmt::format("UPDATE {} SET {} WHERE {} = ?{}", quoted(schema.className()), sets,
+                                            quoted(pk->name), keyAt + 1);
+    return update;
+}
+
+bool Realm::updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties) {
+    if (!row.schema) throw RealmException("a stored row without its class");
+    return updateStoredRow(row, storedUpdate(*row.schema, properties));
+}
+
+bool Realm::updateStoredRow(const RealmStoredRow& row, const RealmStoredUpdate& update) {
+    Transaction& transaction = requireTransaction("updating a record");
+    if (!row.schema || row.schema != update.schema) throw RealmException("a stored row of another class");
+    ensureTable(*row.schema);
+    Statement statement(*transaction.connection, update.sql);
+    for (size_t at : update.positions) {
+        if (at >= row.values.size()) throw RealmException(row.schema->className() + ": a stored row of another class");
+        statement.bindStoredValue(static_cast<int>(at) + 1, row.values[at]);
+    }
+    if (update.positions.size() == 1) return statement.step();  // nothing to write: does the record exist?
     statement.step();
     if (sqlite3_changes(transaction.connection->db) == 0) return false;
-    transaction.changed.insert(schema.className());
-    markChanged(schema.className());
+    transaction.changed.insert(row.schema->className());
+    markChanged(row.schema->className());
     return true;
 }
 

@@ -211,6 +211,13 @@ struct RealmStoredRow {
     std::vector<RealmValue> values;
 };
 
+// An update of some fields of stored records, prepared once for many rows.
+struct RealmStoredUpdate {
+    const ObjectSchema* schema = nullptr;
+    std::string sql;
+    std::vector<size_t> positions;  // values of the row to bind, the primary key last
+};
+
 class Realm : public std::enable_shared_from_this<Realm> {
 public:
     static constexpr uint64_t kSchemaVersion = 27;
@@ -292,6 +299,11 @@ public:
     // record with the row's primary key, leaving its other fields as they are.
     // False when no record has that key.
     bool updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties);
+    // The same with the update prepared once (storedUpdate) for many rows.
+    static RealmStoredUpdate storedUpdate(const ObjectSchema& schema, const std::vector<std::string>& properties);
+    bool updateStoredRow(const RealmStoredRow& row, const RealmStoredUpdate& update);
+    // Sets one property of a stored row (and its folded copy) from a record's value.
+    static void setStoredValue(RealmStoredRow& row, const std::string& property, const RealmValue& value);
 
     // ---- untyped interface, used by the templates above ---------------------
     std::shared_ptr<ResultsCore> makeResults(const ObjectSchema& schema, const Predicate& predicate);

@@ -113,4 +113,38 @@ TEST_F(RealmStoredRows, AnUpdateWritesOnlyTheNamedFields) {
                  RealmException);
 }
 
+// The refresh's path: one prepared update for many rows, each row patched
+// in its stored form first.
+TEST_F(RealmStoredRows, APreparedUpdateWritesPatchedRows) {
+    realm->transactionWithBlock([&] {
+        for (const char* key : {"one", "two"}) {
+            auto g = sample(key);
+            realm->add(g);
+        }
+    });
+    const auto update = Realm::storedUpdate(Gadget::schema(), {"label", "flag", "count"});
+    auto row = Realm::storedRow(Gadget::make("one", "Ignored", 1));
+    Realm::setStoredValue(row, "label", std::string("Émile Zola"));
+    Realm::setStoredValue(row, "flag", false);
+    Realm::setStoredValue(row, "count", std::monostate{});
+    auto second = Realm::storedRow(Gadget::make("two", "Second", 2));
+    realm->transactionWithBlock([&] {
+        EXPECT_TRUE(realm->updateStoredRow(row, update));
+        EXPECT_TRUE(realm->updateStoredRow(second, update));
+    });
+    auto one = *realm->objectForPrimaryKey<Gadget>("one");
+    EXPECT_EQ(one.label, "Émile Zola");
+    EXPECT_EQ(one.flag, false) << "a false flag is stored as NO, not nil";
+    EXPECT_FALSE(one.count.has_value());
+    EXPECT_EQ(one.tags, (StringList{"a \"quoted\" tag", "second"})) << "not in the update";
+    EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] %@", "emile").count(), 1u) << "folded copy patched";
+    EXPECT_EQ(realm->objectsWhere<Gadget>("flag = 0").count(), 1u);
+    EXPECT_EQ(realm->objectForPrimaryKey<Gadget>("two")->label, "Second");
+    EXPECT_THROW(Realm::setStoredValue(row, "nosuch", int64_t{1}), RealmException);
+    Note note;
+    auto noteRow = Realm::storedRow(note);
+    EXPECT_THROW(realm->transactionWithBlock([&] { realm->updateStoredRow(noteRow, update); }), RealmException)
+        << "a row of another class";
+}
+
 }  // namespace
