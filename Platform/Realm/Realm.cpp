@@ -536,7 +536,7 @@ void Realm::openFile() {
             if (statement.step()) objects = statement.int64(0);
         }
         if (version == 0 && objects == 0) {
-            probe.exec("PRAGMA page_size=16384");
+            probe.exec("PRAGMA page_size=32768");
             probe.exec("PRAGMA journal_mode=WAL");
             probe.exec(fmt::format("PRAGMA user_version = {}", configuration_.schemaVersion));
         } else if (static_cast<uint64_t>(version) != configuration_.schemaVersion) {
@@ -551,7 +551,7 @@ void Realm::openFile() {
     if (needsReset) {
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + suffix).c_str());
         Connection fresh(path);
-        fresh.exec("PRAGMA page_size=16384");
+        fresh.exec("PRAGMA page_size=32768");
         fresh.exec("PRAGMA journal_mode=WAL");
         fresh.exec(fmt::format("PRAGMA user_version = {}", configuration_.schemaVersion));
         wasReset_ = true;
