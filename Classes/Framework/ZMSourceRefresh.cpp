@@ -587,8 +587,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     const auto downloadedAt = std::chrono::steady_clock::now();
 
     // 4. Decompress into the copy (kept beside it until everything worked)
-    // on a thread of its own, while this one parses and stores the text as it
-    // comes: the two take about as long as each other on a large index.
+    // on a thread of its own; the text goes on to the parsing threads and
+    // this one stores what they make of it.
     setStatus(ZMLocalizedString("Parsing") + " " + location_ + work.variant);
     const std::string newCopy = copyPath + ".new";
     std::string head;

@@ -6,9 +6,11 @@
 //   2. asks the payment client for the source's payment endpoint,
 //   3. fetches the Packages index through its compression variants
 //      (Packages.xz, .lzma, .bz2, .gz, plain: the first that exists),
-//   4. decompresses it to SourcesFiles/<location, "/" as "_">-Packages while
-//      it streams, then parses that copy and rewrites the source's package
-//      records in ONE write transaction,
+//   4. decompresses it to SourcesFiles/<location, "/" as "_">-Packages and,
+//      as the text comes, cuts it at stanza boundaries into pieces parsed on
+//      a few threads of its own, while the calling thread rewrites the
+//      source's package records from them, in the index's order, in ONE
+//      write transaction,
 //   5. hands the index and Release to the private APT tree (so apt sees the
 //      same packages without downloading them again) and rewrites its
 //      sources list,

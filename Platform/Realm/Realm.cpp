@@ -54,6 +54,23 @@ std::string storedText(const RealmValue& v) {
     return {};
 }
 
+// A property's value as the database keeps it: a text, a number or nil; a
+// list as JSON text; an empty text as nil; a missing number as 0.
+RealmValue storedForm(const Property& p, RealmValue v) {
+    if (p.type == PropertyType::StringList) {
+        const auto* list = std::get_if<StringList>(&v);
+        return list && !list->empty() ? nlohmann::json(*list).dump() : std::string("[]");
+    }
+    if (auto s = std::get_if<std::string>(&v); s && s->empty()) return std::monostate{};
+    if (std::holds_alternative<std::monostate>(v) && !p.nullable) return int64_t{0};
+    if (auto b = std::get_if<bool>(&v)) return int64_t{*b ? 1 : 0};
+    return v;
+}
+RealmValue foldedForm(const RealmValue& stored) {
+    const auto* text = std::get_if<std::string>(&stored);
+    return text ? RealmValue(TextFolding::fold(*text, TextFolding::Both)) : RealmValue(std::monostate{});
+}
+
 }  // namespace
 
 struct Realm::Connection {
@@ -144,31 +161,8 @@ public:
         for (size_t i = 0; i < values.size(); ++i) bind(first + static_cast<int>(i), values[i]);
     }
     // Binds a property value as it is stored: an empty text as NULL.
-    void bindStored(int index, const Property& p, const RealmValue& v) {
-        if (p.type == PropertyType::StringList) {
-            const auto* list = std::get_if<StringList>(&v);
-            std::string text = list ? nlohmann::json(*list).dump() : "[]";
-            sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-            return;
-        }
-        if (auto s = std::get_if<std::string>(&v); s && s->empty()) {
-            sqlite3_bind_null(statement_, index);
-            return;
-        }
-        if (std::holds_alternative<std::monostate>(v) && !p.nullable) {
-            sqlite3_bind_int64(statement_, index, 0);
-            return;
-        }
-        bind(index, v);
-    }
-    void bindFolded(int index, const RealmValue& v) {
-        std::string text = storedText(v);
-        if (text.empty()) sqlite3_bind_null(statement_, index);
-        else {
-            std::string folded = TextFolding::fold(text, TextFolding::Both);
-            sqlite3_bind_text(statement_, index, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
-        }
-    }
+    void bindStored(int index, const Property& p, const RealmValue& v) { bind(index, storedForm(p, v)); }
+    void bindFolded(int index, const RealmValue& v) { bind(index, foldedForm(v)); }
 
     bool step() {
         int rc = sqlite3_step(statement_);
@@ -875,29 +869,14 @@ const std::vector<int>& storedPositions(const ObjectSchema& schema) {
 }
 }  // namespace
 
+
 RealmStoredRow Realm::storedRow(const ObjectSchema& schema, const void* object) {
     RealmStoredRow row;
     row.schema = &schema;
     row.values.reserve(schema.properties().size() + 4);
     for (const auto& p : schema.properties()) {
-        RealmValue v = p.get(object);
-        if (p.type == PropertyType::StringList) {
-            const auto* list = std::get_if<StringList>(&v);
-            row.values.emplace_back(list && !list->empty() ? nlohmann::json(*list).dump() : std::string("[]"));
-        } else if (auto s = std::get_if<std::string>(&v); s && s->empty()) {
-            row.values.emplace_back(std::monostate{});
-        } else if (std::holds_alternative<std::monostate>(v) && !p.nullable) {
-            row.values.emplace_back(int64_t{0});
-        } else if (auto b = std::get_if<bool>(&v)) {
-            row.values.emplace_back(int64_t{*b ? 1 : 0});
-        } else {
-            row.values.push_back(std::move(v));
-        }
-        if (p.isFolded()) {
-            const auto* text = std::get_if<std::string>(&row.values.back());
-            if (text) row.values.emplace_back(TextFolding::fold(*text, TextFolding::Both));
-            else row.values.emplace_back(std::monostate{});
-        }
+        row.values.push_back(storedForm(p, p.get(object)));
+        if (p.isFolded()) row.values.push_back(foldedForm(row.values.back()));
     }
     return row;
 }
@@ -978,25 +957,11 @@ size_t storedPosition(const ObjectSchema& schema, const Property& p) {
 void Realm::setStoredValue(RealmStoredRow& row, const std::string& property, const RealmValue& value) {
     if (!row.schema) throw RealmException("a stored row without its class");
     const Property& p = requireProperty(*row.schema, property);
-    // The same rules as storedRow().
     const size_t at = storedPosition(*row.schema, p);
-    if (at >= row.values.size()) throw RealmException(row.schema->className() + ": a stored row of another class");
-    RealmValue stored = value;
-    if (p.type == PropertyType::StringList) {
-        const auto* list = std::get_if<StringList>(&value);
-        stored = list && !list->empty() ? nlohmann::json(*list).dump() : std::string("[]");
-    } else if (auto text = std::get_if<std::string>(&value); text && text->empty()) {
-        stored = std::monostate{};
-    } else if (std::holds_alternative<std::monostate>(value) && !p.nullable) {
-        stored = int64_t{0};
-    } else if (auto b = std::get_if<bool>(&value)) {
-        stored = int64_t{*b ? 1 : 0};
-    }
-    if (p.isFolded()) {
-        const auto* text = std::get_if<std::string>(&stored);
-        row.values[at + 1] = text ? RealmValue(TextFolding::fold(*text, TextFolding::Both)) : RealmValue(std::monostate{});
-    }
-    row.values[at] = std::move(stored);
+    if (at + (p.isFolded() ? 1 : 0) >= row.values.size())
+        throw RealmException(row.schema->className() + ": a stored row of another class");
+    row.values[at] = storedForm(p, value);
+    if (p.isFolded()) row.values[at + 1] = foldedForm(row.values[at]);
 }
 
 RealmStoredUpdate Realm::storedUpdate(const ObjectSchema& schema, const std::vector<std::string>& properties) {
