@@ -996,15 +996,17 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
         parsed.row = Realm::storedRow(parsed.record);
     };
     const size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency() / 2, 1, 3);
-    IndexParsing parsing(workers, next, convert, [&](double read) {
-        if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
-    });
 
     auto realm = Realm::defaultRealm();
     auto blockStarted = std::chrono::steady_clock::now(), blockEnded = blockStarted;
     try {
         realm->transactionWithBlock([&] {
             blockStarted = std::chrono::steady_clock::now();
+            // Started once the write lock is held: refreshes waiting for it do
+            // not each pile up parsed records meanwhile.
+            IndexParsing parsing(workers, next, convert, [&](double read) {
+                if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
+            });
             // What the source owns now: identifiers, versions, stanza digests and installed state only.
             std::unordered_map<std::string, OwnedRecord> owned;
             {
