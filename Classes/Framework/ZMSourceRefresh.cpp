@@ -27,7 +27,6 @@
 #include "Database/ZMRPackageVersion.h"
 #include "Database/ZMRSource.h"
 #include "Database/ZMRSources.h"
-#include "Dispatch/Dispatch.h"
 #include "Foundation/URLSession.h"
 #include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMLocalization.h"
