@@ -1144,7 +1144,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     if (found == adopted.end())
                         found = adopted.emplace(identifier, realm->objectForPrimaryKey<ZMRPackage>(identifier)).first;
                     if (!found->second) {
-                        realm->insertStoredRow(parsed.row);
+                        pendingInserts.push_back(&parsed.row);
                         taken.isNew = true;
                     } else {
                         const ZMRPackage& other = *found->second;

@@ -243,8 +243,6 @@ struct Realm::Transaction {
     Connection* connection;
     std::set<std::string> changed;
     std::vector<const ObjectSchema*> createdTables;
-    std::vector<std::string> deferredIndexes;  // CREATE INDEX statements to run before the commit
-    std::set<std::string> deferredIndexNames;  // their names: not "missing" until then
 };
 
 class Realm::Lease {
@@ -338,29 +336,6 @@ void Realm::giveBack(Connection* connection) {
     freeConnections_.push_back(connection);
 }
 
-void Realm::deferIndexes(const ObjectSchema& schema) {
-    Transaction& transaction = requireTransaction("deferring indexes");
-    ensureTable(schema);
-    std::vector<std::pair<std::string, std::string>> found;  // name, CREATE statement
-    {
-        Statement statement(*transaction.connection,
-                            "SELECT name, sql FROM sqlite_master WHERE type = 'index' AND tbl_name = ? AND sql IS NOT NULL");
-        statement.bind(1, schema.className());
-        while (statement.step()) {
-            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0));
-            const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 1));
-            if (name && sql) found.emplace_back(name, sql);
-        }
-    }
-    for (const auto& [name, sql] : found) {
-        // Unique indexes keep guarding their constraint during the bulk write.
-        if (sql.rfind("CREATE UNIQUE", 0) == 0) continue;
-        transaction.connection->exec("DROP INDEX " + quoted(name));
-        transaction.deferredIndexes.push_back(sql);
-        transaction.deferredIndexNames.insert(name);
-    }
-}
-
 void Realm::transactionWithBlock(const std::function<void()>& block) {
     if (currentTransaction()) throw RealmException("a write transaction is already open on this thread");
     std::unique_lock writeLock(writeMutex_);
@@ -397,7 +372,6 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
         throw;
     }
     try {
-        for (const auto& statement : transaction.deferredIndexes) transaction.connection->exec(statement);
         transaction.connection->exec("COMMIT");
     } catch (...) {
         abandon();
@@ -589,11 +563,6 @@ void Realm::ensureTable(const ObjectSchema& schema) {
             while (statement.step())
                 indexes.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement.raw(), 0)));
         }
-        // A table made in the open transaction is checked again on each use:
-        // indexes deferred to its commit count as present, or they would be
-        // built twice (and the commit's CREATE INDEX would fail).
-        if (Transaction* transaction = currentTransaction())
-            indexes.insert(transaction->deferredIndexNames.begin(), transaction->deferredIndexNames.end());
         std::vector<std::string> ddl;
         if (columns.empty()) {
             std::string create = "CREATE TABLE IF NOT EXISTS " + table + " (\"_rowid\" INTEGER PRIMARY KEY AUTOINCREMENT";
@@ -881,26 +850,6 @@ RealmStoredRow Realm::storedRow(const ObjectSchema& schema, const void* object) 
     return row;
 }
 
-int64_t Realm::insertStoredRow(const RealmStoredRow& row) {
-    Transaction& transaction = requireTransaction("adding a record");
-    if (!row.schema) throw RealmException("a stored row without its class");
-    const ObjectSchema& schema = *row.schema;
-    ensureTable(schema);
-    if (const Property* pk = schema.primaryKey()) {
-        const size_t at = static_cast<size_t>(storedPositions(schema)[static_cast<size_t>(pk - schema.properties().data())]);
-        if (at >= row.values.size() || storedText(row.values[at]).empty())
-            throw RealmException(schema.className() + ": a record needs its primary key '" + pk->name + "'");
-    }
-    Statement statement(*transaction.connection, writeStatements(schema).insert);
-    for (size_t i = 0; i < row.values.size(); ++i) statement.bindStoredValue(static_cast<int>(i) + 1, row.values[i]);
-    statement.step();
-    if (sqlite3_changes(transaction.connection->db) != 1)
-        throw RealmException(schema.className() + ": a record with this primary key exists (or a required field is missing)");
-    transaction.changed.insert(schema.className());
-    markChanged(schema.className());
-    return sqlite3_last_insert_rowid(transaction.connection->db);
-}
-
 namespace {
 // "INSERT ... VALUES (...), (...)" for `count` records, built once per class and count.
 const std::string& multiRowInsert(const ObjectSchema& schema, size_t count) {
@@ -989,11 +938,6 @@ RealmStoredUpdate Realm::storedUpdate(const ObjectSchema& schema, const std::vec
                               : fmt::format("UPDATE {} SET {} WHERE {} = ?{}", quoted(schema.className()), sets,
                                             quoted(pk->name), keyAt + 1);
     return update;
-}
-
-bool Realm::updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties) {
-    if (!row.schema) throw RealmException("a stored row without its class");
-    return updateStoredRow(row, storedUpdate(*row.schema, properties));
 }
 
 bool Realm::updateStoredRow(const RealmStoredRow& row, const RealmStoredUpdate& update) {

@@ -250,13 +250,6 @@ public:
     // rethrown. Throws RealmException when called inside a transaction.
     void transactionWithBlock(const std::function<void()>& block);
     bool isInWriteTransaction() const;
-    // Inside a write transaction: drops the class's non-unique indexes and
-    // builds them again right before the commit. Writing tens of thousands of
-    // records then costs one sorted index build instead of a scattered b-tree
-    // insert per index and record. Queries inside the transaction still work,
-    // only slower; a rollback (or a failed rebuild) leaves the indexes as
-    // they were.
-    void deferIndexes(const ObjectSchema& schema);
 
     template <typename T> Results<T> objects() { return objectsWhere<T>(""); }
     template <typename T, typename... Args> Results<T> objectsWhere(const std::string& format, Args&&... args) {
@@ -289,18 +282,15 @@ public:
     // The stored form of a record (pure: any thread, no database needed).
     template <typename T> static RealmStoredRow storedRow(const T& object) { return storedRow(T::schema(), &object); }
     static RealmStoredRow storedRow(const ObjectSchema& schema, const void* object);
-    // Inside a write transaction: inserts the row as a new record; fails when
-    // a record with its primary key exists. Returns the new record's row id.
-    int64_t insertStoredRow(const RealmStoredRow& row);
-    // The same for many new records of one class, several to a statement
-    // (a bulk write then pays SQLite's per-statement work once per batch).
+    // Inside a write transaction: inserts the rows as new records of one
+    // class, several to a statement (a bulk write then pays SQLite's
+    // per-statement work once per batch). Fails when a primary key exists.
     void insertStoredRows(const std::vector<const RealmStoredRow*>& rows);
-    // Inside a write transaction: writes only the named properties of the
-    // record with the row's primary key, leaving its other fields as they are.
-    // False when no record has that key.
-    bool updateStoredRow(const RealmStoredRow& row, const std::vector<std::string>& properties);
-    // The same with the update prepared once (storedUpdate) for many rows.
+    // An update of the named properties, prepared once for many rows.
     static RealmStoredUpdate storedUpdate(const ObjectSchema& schema, const std::vector<std::string>& properties);
+    // Inside a write transaction: writes only the update's properties of the
+    // record with the row's primary key, leaving its other fields as they
+    // are. False when no record has that key.
     bool updateStoredRow(const RealmStoredRow& row, const RealmStoredUpdate& update);
     // Sets one property of a stored row (and its folded copy) from a record's value.
     static void setStoredValue(RealmStoredRow& row, const std::string& property, const RealmValue& value);

@@ -1,66 +1,19 @@
-// The store's bulk-write aids: indexes built once at the commit, and plain
-// inserts that still refuse a key twice.
+// The store's bulk-write aids: plain inserts that still refuse a key twice,
+// and large commits copied into the database file afterwards.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 
 #include "Platform/Realm/RealmTestRecords.h"
 #include "Support/TestSupport.h"
 
 namespace {
 
-std::set<std::string> gadgetIndexes(const std::shared_ptr<Realm>& realm) {
-    // The schema table is readable like any other through a raw column query.
-    Property name;
-    name.name = "name";
-    name.type = PropertyType::String;
-    std::set<std::string> out;
-    for (const auto& v : realm->queryColumn("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'Gadget'",
-                                            {}, name))
-        if (auto s = std::get_if<std::string>(&v)) out.insert(*s);
-    return out;
-}
-
 class RealmBulkWrite : public ::testing::Test {
 protected:
     TestSupport::TempDir dir;
     std::shared_ptr<Realm> realm = Realm::open({dir.file("bulk.realm")});
 };
-
-TEST_F(RealmBulkWrite, DeferredIndexesComeBackAtTheCommitAndAfterARollback) {
-    realm->transactionWithBlock([&] {
-        auto g = Gadget::make("k0", "Zeta", 1);
-        realm->add(g);
-    });
-    const auto before = gadgetIndexes(realm);
-    ASSERT_GE(before.size(), 3u) << "label, its folded copy, count and the key";
-
-    realm->transactionWithBlock([&] {
-        realm->deferIndexes(Gadget::schema());
-        EXPECT_LT(gadgetIndexes(realm).size(), before.size());
-        for (int i = 1; i <= 500; ++i) {
-            auto g = Gadget::make("k" + std::to_string(i), "Label " + std::to_string(i % 7), i % 5);
-            realm->add(g);
-        }
-        // Queries inside the transaction still answer, without the indexes.
-        EXPECT_EQ(realm->objectsWhere<Gadget>("count = 3").count(), 100u);
-    });
-    EXPECT_EQ(gadgetIndexes(realm), before);
-    EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] %@", "label 3").count(), 72u) << "i % 7 == 3 for 3, 10, ..., 500";
-    EXPECT_EQ(realm->objectsWhere<Gadget>("count = 3").count(), 100u);
-
-    EXPECT_THROW(realm->transactionWithBlock([&] {
-                     realm->deferIndexes(Gadget::schema());
-                     auto g = Gadget::make("k9999", "Gone");
-                     realm->add(g);
-                     throw std::runtime_error("stop");
-                 }),
-                 std::runtime_error);
-    EXPECT_EQ(gadgetIndexes(realm), before);
-    EXPECT_FALSE(realm->objectForPrimaryKey<Gadget>("k9999"));
-    EXPECT_THROW(realm->deferIndexes(Gadget::schema()), RealmException) << "only inside a transaction";
-}
 
 TEST_F(RealmBulkWrite, APlainInsertOfAnExistingKeyFailsAndChangesNothing) {
     realm->transactionWithBlock([&] {

@@ -1,6 +1,6 @@
 // How the store indexes: Booleans through partial indexes that the compiled
 // queries can use, folded shadow columns without an index, stale indexes
-// dropped when a file is opened, and partial indexes surviving a bulk write.
+// dropped when a file is opened.
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -248,44 +248,6 @@ TEST_F(RealmIndexTest, OpeningDropsStaleIndexesAndCreatesTheDeclaredOnes) {
                  }),
                  RealmException)
         << "the key is still unique";
-}
-
-TEST_F(RealmIndexTest, DeferredIndexesComeBackPartial) {
-    addLamps();
-    RawDatabase raw(path);
-    const std::string partial = raw.indexSql("Lamp_lit_yes");
-    const auto before = raw.indexes("Lamp");
-    realm->transactionWithBlock([&] {
-        realm->deferIndexes(Lamp::schema());
-        for (int i = kLamps; i < 2 * kLamps; ++i) {
-            Lamp lamp;
-            lamp.key = "k" + std::to_string(i);
-            lamp.lit = i % 2 == 0;
-            realm->add(lamp);
-        }
-    });
-    EXPECT_EQ(raw.indexes("Lamp"), before);
-    EXPECT_EQ(raw.indexSql("Lamp_lit_yes"), partial);
-    EXPECT_NE(raw.plan(realm->objectsWhere<Lamp>("lit = 1")).find("Lamp_lit_yes"), std::string::npos);
-    EXPECT_EQ(realm->objectsWhere<Lamp>("lit = 1").count(), expected(true, true) + kLamps / 2);
-    EXPECT_EQ(realm->objectsWhere<Lamp>("lit != 1").count(), expected(false, true) + kLamps / 2);
-}
-
-TEST_F(RealmIndexTest, DeferringOnATableMadeInTheSameTransaction) {
-    // The table does not exist before the transaction: its indexes must still
-    // be built once, at the commit.
-    realm->transactionWithBlock([&] {
-        realm->deferIndexes(Lamp::schema());
-        for (int i = 0; i < 10; ++i) {
-            Lamp lamp;
-            lamp.key = "k" + std::to_string(i);
-            lamp.lit = i < 4;
-            realm->add(lamp);
-        }
-    });
-    EXPECT_EQ(realm->objectsWhere<Lamp>("lit = 1").count(), 4u);
-    RawDatabase raw(path);
-    EXPECT_TRUE(raw.indexes("Lamp").count("Lamp_lit_yes"));
 }
 
 }  // namespace

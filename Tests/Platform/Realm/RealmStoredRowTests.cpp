@@ -39,7 +39,8 @@ TEST_F(RealmStoredRows, AllWritePathsReadBackAlike) {
     realm->transactionWithBlock([&] {
         auto reference = sample("reference");
         realm->add(reference);
-        realm->insertStoredRow(Realm::storedRow(sample("single")));
+        auto single = Realm::storedRow(sample("single"));
+        realm->insertStoredRows({&single});
         realm->insertStoredRows(pointers);  // 71 rows: two full statements and a remainder
     });
 
@@ -65,7 +66,8 @@ TEST_F(RealmStoredRows, AllWritePathsReadBackAlike) {
 }
 
 TEST_F(RealmStoredRows, AKeyTwiceOrNoKeyFailsAndRollsBack) {
-    realm->transactionWithBlock([&] { realm->insertStoredRow(Realm::storedRow(sample("taken"))); });
+    auto taken = Realm::storedRow(sample("taken"));
+    realm->transactionWithBlock([&] { realm->insertStoredRows({&taken}); });
     auto again = Realm::storedRow(Gadget::make("taken", "Again"));
     auto fresh = Realm::storedRow(Gadget::make("fresh", "Fresh"));
     EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRows({&fresh, &again}); }), RealmException);
@@ -73,9 +75,9 @@ TEST_F(RealmStoredRows, AKeyTwiceOrNoKeyFailsAndRollsBack) {
     EXPECT_EQ(realm->objectForPrimaryKey<Gadget>("taken")->label, "Ünïcode Label taken");
 
     auto keyless = Realm::storedRow(Gadget::make("", "No key"));
-    EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRow(keyless); }), RealmException);
+    EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRows({&keyless}); }), RealmException);
     EXPECT_THROW(realm->transactionWithBlock([&] { realm->insertStoredRows({&fresh, &keyless}); }), RealmException);
-    EXPECT_THROW(realm->insertStoredRow(fresh), RealmException) << "only inside a transaction";
+    EXPECT_THROW(realm->insertStoredRows({&fresh}), RealmException) << "only inside a transaction";
 
     Note note;
     note.text = "a note";
@@ -94,8 +96,9 @@ TEST_F(RealmStoredRows, AnUpdateWritesOnlyTheNamedFields) {
     changed.weight = 9;
     bool updated = false, missing = true;
     realm->transactionWithBlock([&] {
-        updated = realm->updateStoredRow(Realm::storedRow(changed), {"label", "tags"});
-        missing = realm->updateStoredRow(Realm::storedRow(Gadget::make("absent", "x")), {"label"});
+        const auto labelAndTags = Realm::storedUpdate(Gadget::schema(), {"label", "tags"});
+        updated = realm->updateStoredRow(Realm::storedRow(changed), labelAndTags);
+        missing = realm->updateStoredRow(Realm::storedRow(Gadget::make("absent", "x")), labelAndTags);
     });
     EXPECT_TRUE(updated);
     EXPECT_FALSE(missing) << "no record with that key: nothing written, and said so";
@@ -109,8 +112,7 @@ TEST_F(RealmStoredRows, AnUpdateWritesOnlyTheNamedFields) {
     // The folded copy follows its text.
     EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] %@", "new lab").count(), 1u);
     EXPECT_EQ(realm->objectsWhere<Gadget>("label BEGINSWITH[cd] %@", "unicode").count(), 0u);
-    EXPECT_THROW(realm->transactionWithBlock([&] { realm->updateStoredRow(Realm::storedRow(changed), {"nosuch"}); }),
-                 RealmException);
+    EXPECT_THROW(Realm::storedUpdate(Gadget::schema(), {"nosuch"}), RealmException);
 }
 
 // The refresh's path: one prepared update for many rows, each row patched
