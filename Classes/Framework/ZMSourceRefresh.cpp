@@ -278,10 +278,6 @@ public:
         cancelled_ = true;
         roomy_.notify_all();
     }
-    bool isCancelled() const {
-        std::lock_guard lock(mutex_);
-        return cancelled_;
-    }
     std::optional<ZMError> error() const {
         std::lock_guard lock(mutex_);
         return error_;
