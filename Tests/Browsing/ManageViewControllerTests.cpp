@@ -2,6 +2,7 @@
 // counts, swipe actions, removal, pull to refresh, the timer, adding from the
 // pasteboard, and a screenshot.
 #include <gtest/gtest.h>
+#include "VostrelleBuildPaths.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -2,6 +2,7 @@
 // swipe to queue and unqueue, deferred rebuilds while scrolling, opening a
 // package, and a screenshot.
 #include <gtest/gtest.h>
+#include "VostrelleBuildPaths.h"
 
 #include <QDir>
 

@@ -1,5 +1,6 @@
 // The source page and the add-a-source form.
 #include <gtest/gtest.h>
+#include "VostrelleBuildPaths.h"
 
 #include <QDir>
 

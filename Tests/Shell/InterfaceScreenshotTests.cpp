@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "VostrelleBuildPaths.h"
 
 #include <QDir>
 #include <QHBoxLayout>

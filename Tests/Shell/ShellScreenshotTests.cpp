@@ -1,6 +1,7 @@
 // A picture of the main window with packages in the database: a list of
 // package rows in the Changes tab and the status display with the queue.
 #include <QPainter>
+#include "VostrelleBuildPaths.h"
 #include <QVBoxLayout>
 #include <filesystem>
 

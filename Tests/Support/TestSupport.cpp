@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "VostrelleBuildPaths.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -16,9 +16,7 @@
 #include "Dispatch/Dispatch.h"
 #include "ZMLog.h"
 
-#ifndef VOSTRELLE_HELPER_BUILD_PATH
-#define VOSTRELLE_HELPER_BUILD_PATH ""
-#endif
+#include "VostrelleBuildPaths.h"
 
 extern char** environ;
 

@@ -5,9 +5,7 @@
 #include <mutex>
 #include <optional>
 
-#ifndef VOSTRELLE_RESOURCES_DIR
-#define VOSTRELLE_RESOURCES_DIR "Resources"
-#endif
+#include "VostrelleBuildPaths.h"
 
 namespace fs = std::filesystem;
 
