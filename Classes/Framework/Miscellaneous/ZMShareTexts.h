@@ -10,11 +10,6 @@
 
 namespace ZMShareTexts {
 
-// Replaces the "%@" of `format`, in order, with `arguments`. Inserted text is
-// never scanned again, so a value holding "%@" stays as it is; missing
-// arguments leave the rest of the placeholders empty.
-std::string fillFormat(std::string_view format, const std::vector<std::string>& arguments);
-
 // A link value: every blank becomes "+" and everything but the unreserved
 // characters is percent-encoded ("+" itself as "%2B").
 std::string encodeLinkValue(std::string_view value);
