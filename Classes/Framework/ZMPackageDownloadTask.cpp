@@ -12,6 +12,7 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMRequestError.h"
 #include "ZMAPTManager.h"
 #include "ZMPipelineManager.h"
 
@@ -198,6 +199,7 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
     std::error_code ec;
     fs::remove(partial, ec);
 
+    requestURL_ = *url;
     URLRequest request(*url);
     request.timeoutInterval = timeout;
     auto expected = parseSize(archive_.size);
@@ -218,13 +220,9 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
                 fs::remove(partial, ec);
                 return self->finish(std::nullopt, true);
             }
-            if (error) return fail(*error);
-            if (!location) {
-                int status = response ? response->statusCode : 0;
-                return fail(ZMError::make(ZMError::InvalidServerData,
-                                          "Downloading " + self->archive_.fileName + " failed with HTTP status " +
-                                              std::to_string(status)));
-            }
+            const URL& from = self->requestURL_;
+            if (error) return fail(ZMRequestError::fromTransport(from, *error));
+            if (!location) return fail(ZMRequestError::fromHTTPStatus(from, response ? response->statusCode : 0));
             const auto& a = self->archive_;
             uint64_t size = fs::file_size(*location, ec);
             if (ec || (expected && size != *expected))
@@ -272,7 +270,7 @@ void ZMPackageDownloadTask::finish(std::optional<ZMError> error, bool cancelled)
     if (batch_) {
         std::optional<ZMError> reason = error;
         if (cancelled && !reason) reason = ZMError::make(ZMError::Unknown, "Downloading " + archive_.identifier + " was cancelled");
-        batch_->downloadEnded(*this, !error && !cancelled, reason);
+        batch_->downloadEnded(*this, !error && !cancelled, reason, error.has_value());
     }
     auto& pipeline = ZMPipelineManager::sharedManager();
     if (error) pipeline.taskDoneWithError(self, *error);
@@ -328,7 +326,7 @@ bool ZMDownloadBatch::failed() const {
 }
 
 void ZMDownloadBatch::downloadEnded(const ZMPackageDownloadTask& task, bool success,
-                                    const std::optional<ZMError>& error) {
+                                    const std::optional<ZMError>& error, bool failedWithError) {
     bool queueRun = false, reportFailure = false;
     std::vector<std::string> cancel;
     {
@@ -355,6 +353,6 @@ void ZMDownloadBatch::downloadEnded(const ZMPackageDownloadTask& task, bool succ
         ZMPipelineManager::postVerbose(message, true);
         // Running downloads are stopped; queued ones end at their start.
         for (const auto& id : cancel) ZMPipelineManager::sharedManager().cancelTask(id);
-        if (onFailure_) onFailure_(reason);
+        if (onFailure_ && (runRefused || !failedWithError)) onFailure_(reason);
     }
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Foundation/URL.h"
 #include "Miscellaneous/ZMError.h"
 #include "ZMTask.h"
 
@@ -99,13 +100,16 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> started_{false};
     std::atomic<bool> finished_{false};
+    URL requestURL_;  // what download() asked for, to say which server failed
 };
 
 // The downloads of one confirmation and the run that follows them.
 class ZMDownloadBatch : public std::enable_shared_from_this<ZMDownloadBatch> {
 public:
     // `run` is queued when every download has succeeded. `onFailure` (any
-    // thread, optional) hears once that the run was not queued, and why.
+    // thread, optional) hears once that the run was not queued, and why,
+    // unless the cause is a download that failed with an error: that one's
+    // own failure (the pipeline's finished notification) says it already.
     static std::shared_ptr<ZMDownloadBatch> make(ZMTaskPtr run, std::function<void(const ZMError&)> onFailure = {});
 
     // Before queueing: adds a download that the run waits for.
@@ -117,7 +121,9 @@ public:
     // A download has ended. The last success queues the run (before the
     // download itself reports done, so the pipeline never looks idle in
     // between); the first failure cancels the others.
-    void downloadEnded(const ZMPackageDownloadTask& task, bool success, const std::optional<ZMError>& error);
+    // `failedWithError`: the download itself reports `error` as its failure.
+    void downloadEnded(const ZMPackageDownloadTask& task, bool success, const std::optional<ZMError>& error,
+                       bool failedWithError = false);
 
     bool failed() const;
     const ZMTaskPtr& runTask() const { return run_; }

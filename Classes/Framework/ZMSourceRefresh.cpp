@@ -29,6 +29,7 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMRequestError.h"
 #include "Notifications/NotificationCenter.h"
 #include "ZMAPTManager.h"
 #include "ZMIndexParsing.h"
@@ -156,40 +157,6 @@ Fetched fetchBlocking(const URLRequest& request, const std::optional<std::string
     }
     task->resume();
     return future.get();
-}
-
-// A failed request, said as what happened: the server's address (with its
-// port), and whether it refused the connection, did not answer in time,
-// redirected where we do not follow or sent too much.
-ZMError transportError(const URL& url, const ZMError& error) {
-    const std::string address = url.host() + (url.port() ? ":" + std::to_string(*url.port()) : std::string());
-    const std::string file = url.path();
-    auto with = [&](int code, const char* format) {
-        return ZMError::make(code, file + ": " + error.detail).withReason(ZMLocalization::format(format, {address, file}));
-    };
-    switch (URLError::is(error, error.code) ? error.code : URLError::Unknown) {
-        case URLError::DataLengthExceedsMaximum:
-            return with(ZMError::InvalidServerData, "%@ sent more than the size limit for %@.");
-        case URLError::UnsupportedURL:
-        case URLError::BadURL:
-            return with(ZMError::InvalidServerData, "%@ redirected %@ to an address that is not http or https; it was not followed.");
-        case URLError::HTTPTooManyRedirects: return with(ZMError::InvalidServerData, "%@ redirected %@ too many times.");
-        case URLError::CannotConnectToHost: return with(ZMError::NoNetwork, "%@ refused the connection.");
-        case URLError::CannotFindHost: return with(ZMError::NoNetwork, "The server %@ could not be found.");
-        case URLError::TimedOut: return with(ZMError::NoNetwork, "%@ did not answer in time.");
-        case URLError::NetworkConnectionLost: return with(ZMError::NoNetwork, "The connection to %@ was lost.");
-        case URLError::SecureConnectionFailed:
-        case URLError::ServerCertificateUntrusted:
-            return with(ZMError::NoNetwork, "A secure connection to %@ could not be made.");
-        case URLError::NotConnectedToInternet: return ZMError::make(ZMError::NoNetwork, file + ": " + error.detail);
-        default: return with(ZMError::NoNetwork, "%@ could not be reached.");
-    }
-}
-
-ZMError httpError(const URL& url, int status) {
-    const std::string address = url.host() + (url.port() ? ":" + std::to_string(*url.port()) : std::string());
-    return ZMError::make(ZMError::InvalidServerData, fmt::format("{}: HTTP {}", url.path(), status))
-        .withReason(ZMLocalization::format("%@ answered %@ with HTTP status %@.", {address, url.path(), std::to_string(status)}));
 }
 
 nlohmann::json parseValidators(const std::string& text) {
@@ -409,7 +376,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         request.maximumBodySize = ZMReleaseFile::kMaximumBytes;
         if (previous.contains("release")) addConditionalHeaders(request, previous["release"]);
         Fetched release = fetchBlocking(request, std::nullopt);
-        if (release.error) return fail(transportError(releaseURL, *release.error));
+        if (release.error) return fail(ZMRequestError::fromTransport(releaseURL, *release.error));
         if (!release.response) return fail(ZMError::make(ZMError::NoNetwork, "Release: no answer"));
         const int status = release.response->statusCode;
         if (status == 304) {
@@ -429,7 +396,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
             // Kept to give apt the same Release when the server later answers 304.
             work.validators["aptRelease"] = work.aptRelease;
         } else {
-            return fail(httpError(releaseURL, status));
+            return fail(ZMRequestError::fromHTTPStatus(releaseURL, status));
         }
         work.sourceFields["iconURL"] = location_ + "CydiaIcon.png";
     }
@@ -458,7 +425,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         if (conditional) addConditionalHeaders(request, previous["packages"]);
         const std::string destination = partialDirectory + "/" + flatName(location_) + "-" + variant;
         Fetched fetched = fetchBlocking(request, destination);
-        if (fetched.error) return transportError(url, *fetched.error);
+        if (fetched.error) return ZMRequestError::fromTransport(url, *fetched.error);
         status = fetched.response ? fetched.response->statusCode : 0;
         if (fetched.file && fetched.response && fetched.response->isSuccess()) {
             downloaded = *fetched.file;
@@ -507,7 +474,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         if (auto error = downloadVariant(variant, false, status)) return fail(*error);
         if (downloaded.empty()) lastStatus = status;
     }
-    if (downloaded.empty()) return fail(httpError(*URL::parse(location_ + "Packages"), lastStatus));
+    if (downloaded.empty()) return fail(ZMRequestError::fromHTTPStatus(*URL::parse(location_ + "Packages"), lastStatus));
     setProgress(0.4);
     const auto downloadedAt = std::chrono::steady_clock::now();
 

@@ -45,8 +45,10 @@ void ZMQueueScreensSetup::install() {
         });
     });
     ZMPostInstallPrompt::install();
-    // The console shows what the tasks said before it was first opened.
+    // The console and the task screen show what the tasks said and how they
+    // ended before they were first opened.
     (void)ZMConsoleViewController::Store::shared();
+    (void)ZMTasksViewController::History::shared();
 
     auto hooks = ZMURLRouter::hooks();
     hooks.showSearchTab = [] {

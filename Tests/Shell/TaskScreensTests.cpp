@@ -26,6 +26,7 @@ class TaskScreensTest : public QueueScreens::Fixture {};
 }  // namespace
 
 TEST_F(TaskScreensTest, TasksFollowTheirNotificationsToTheEnd) {
+    ZMTasksViewController::History::shared().clear();
     auto* tasks = new ZMTasksViewController;
     root->presentViewController(tasks, false);
     auto& center = NotificationCenter::defaultCenter();
@@ -54,6 +55,15 @@ TEST_F(TaskScreensTest, TasksFollowTheirNotificationsToTheEnd) {
     bool shown = false;
     for (auto* label : cell->findChildren<QLabel*>()) shown |= label->text() == "apt-get failed";
     EXPECT_TRUE(shown);
+
+    // A screen opened after the run still tells how it ended; the next task
+    // queued while none runs starts afresh.
+    auto* later = new ZMTasksViewController;
+    EXPECT_EQ(later->rows().size(), 2u);
+    delete later;
+    center.post(ZMPipelineTaskQueuedNotification, {}, info("next", {{"title", "Next"}}));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return tasks->rows().size() == 1; }));
+    EXPECT_EQ(tasks->rows()[0].taskID, "next");
 }
 
 TEST_F(TaskScreensTest, TheConsoleShowsEarlierAndNewLinesAsText) {
