@@ -3,7 +3,6 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
-#include "ZMDebInstallTask.h"
 #include "ZMPackageOperations.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMPackageQueue.h"
@@ -54,8 +53,7 @@ void ZMQueueScreensSetup::install() {
     hooks.showSearchTab = [] {
         if (auto* tabs = ZMVostrelle::sharedVostrelle().tabBarController()) tabs->setSelectedIndex(4);
     };
-    hooks.installDebFile = [](const std::string& path) {
-        ZMPipelineManager::sharedManager().queueTask(ZMDebInstallTask::make(path));
-    };
+    // Any program can hand us a file: it is installed only once the user confirms.
+    hooks.installDebFile = [](const std::string& path) { ZMVostrelle::sharedVostrelle().presentDebFile(path); };
     ZMURLRouter::setHooks(hooks);
 }

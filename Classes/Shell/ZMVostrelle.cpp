@@ -484,8 +484,15 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
     ZMPackageOperations::postQueueStateChanged({identifier});
 }
 
-void ZMVostrelle::presentQueue() {
+void ZMVostrelle::presentQueue() { presentConfirmation(new PackagesConfirmationViewController); }
+
+void ZMVostrelle::presentDebFile(const std::string& path) {
     auto* screen = new PackagesConfirmationViewController;
+    screen->setDebFile(path);
+    presentConfirmation(screen);
+}
+
+void ZMVostrelle::presentConfirmation(PackagesConfirmationViewController* screen) {
     auto* nav = new UINavigationController(screen);
     nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
     presentViewController(nav);

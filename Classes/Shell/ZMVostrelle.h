@@ -28,6 +28,7 @@
 class UITabBarController;
 class UIViewController;
 class UIWindow;
+class PackagesConfirmationViewController;
 class ZMTabBarStatusView;
 
 // Posted (main thread, no object) by whoever changes "Theme",
@@ -106,6 +107,9 @@ public:
                                     QAbstractButton* button = nullptr);
     // Opens the queue: the confirmation screen, which resolves it.
     void presentQueue();
+    // A .deb file handed over from outside: the same screen shows what
+    // installing it means, and installs it only when the user confirms.
+    void presentDebFile(const std::string& path);
     // The package's options sheet, "What would you like to do?".
     void presentOptions(const std::string& identifier, QWidget* sender = nullptr);
     // Share sheets: a package with its show-package link, every source
@@ -132,6 +136,7 @@ public:
 private:
     ZMVostrelle();
     void step(const char* name);
+    void presentConfirmation(PackagesConfirmationViewController* screen);
     void buildWindow();
     void applyPaletteToChrome();
     void updateSectionsBadge(uint64_t updates);

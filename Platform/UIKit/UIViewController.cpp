@@ -150,6 +150,9 @@ protected:
         switch (vc_->modalPresentationStyle()) {
         case UIViewController::ModalPresentationStyle::FormSheet:
             p.fillRect(rect(), QColor(0, 0, 0, 100));
+            // The sheet itself is opaque: nothing of the presenter (a title
+            // under its translucent bar) shows through.
+            p.fillRect(contentRect(), palette().color(QPalette::Window));
             break;
         case UIViewController::ModalPresentationStyle::FullScreen:
             // Nothing of the covered screens shows through, whatever the screen paints.

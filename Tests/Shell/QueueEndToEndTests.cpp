@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QTest>
 #include <atomic>
+#include <set>
 #include <filesystem>
 
 #include "Database/ZMRPackageManager.h"
@@ -15,6 +16,7 @@
 #include "ZMAPTManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMTasksViewController.h"
+#include "ZMURLRouter.h"
 #include "ZMVostrelle.h"
 #include "VostrelleBuildPaths.h"
 
@@ -243,4 +245,47 @@ TEST_F(QueueEndToEnd, AFailedRunIsOneClosableAlertInFrontOfTheTaskScreen) {
     d.window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/queue-failed-run-tasks.png");
     tasksNav->topViewController()->navigationItem()->leftBarButtonItem()->trigger();
     EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
+}
+
+// A .deb handed over by another program is shown (name, version, what the dry
+// run adds) and installed only when the user confirms.
+TEST_F(QueueEndToEnd, AnOpenedDebIsInstalledOnlyOnceConfirmed) {
+    auto& d = launch();
+    addSourceAndRefresh();
+    TestSupport::TempDir outside;
+    const std::string deb = outside.path() + "/" +
+        FlatRepository::buildDeb(work.path(), outside.path(),
+                                 {"com.example.opened", "2.5", "Name: Opened Tweak\nDepends: com.example.e2e\n", ""});
+    auto openIt = [&]() -> PackagesConfirmationViewController* {
+        EXPECT_TRUE(ZMURLRouter::open({QString::fromStdString(deb)}));
+        auto* nav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
+        auto* screen = nav ? dynamic_cast<PackagesConfirmationViewController*>(nav->topViewController()) : nullptr;
+        EXPECT_TRUE(screen && screen->isDebFile());
+        if (screen) EXPECT_TRUE(GuiTest::waitUntil([&] { return !screen->isResolving(); }, std::chrono::seconds(60)));
+        return screen;
+    };
+    auto* screen = openIt();
+    ASSERT_NE(screen, nullptr);
+    GuiTest::pump(std::chrono::milliseconds(300));
+    EXPECT_FALSE(installedInSandbox("com.example.opened")) << "nothing before the user confirms";
+    EXPECT_EQ(screen->statusLabel()->text().toStdString(),
+              "Install Opened Tweak 2.5 from the file com.example.opened_2.5_all.deb?");
+    std::set<std::string> listed;
+    for (const auto& section : screen->sections())
+        for (const auto& row : section.rows) listed.insert(row.identifier);
+    EXPECT_EQ(listed, (std::set<std::string>{"com.example.opened", "com.example.e2e"})) << "with its dependency";
+    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+    d.window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/queue-opened-deb.png");
+    screen->navigationItem()->leftBarButtonItem()->trigger();  // Cancel
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
+    waitForQuietPipeline();
+    EXPECT_FALSE(installedInSandbox("com.example.opened"));
+
+    screen = openIt();
+    ASSERT_NE(screen, nullptr);
+    ASSERT_TRUE(screen->confirmButton()->isEnabled());
+    QTest::mouseClick(screen->confirmButton(), Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return installedInSandbox("com.example.opened"); }, std::chrono::seconds(120)))
+        << statusText();
+    EXPECT_TRUE(installedInSandbox("com.example.e2e"));
 }
