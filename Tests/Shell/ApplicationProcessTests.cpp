@@ -17,9 +17,33 @@ QString applicationPath() {
     return QFileInfo(QCoreApplication::applicationDirPath() + "/../vostrelle").canonicalFilePath();
 }
 
+QProcessEnvironment environmentFor(const std::string& dir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("VOSTRELLE_DATA_DIR", QString::fromStdString(dir + "/data"));
+    env.insert("VOSTRELLE_LOG_DIR", QString::fromStdString(dir + "/log"));
+    env.insert("VOSTRELLE_TARGET_ROOT", QString::fromStdString(dir + "/root"));
+    env.remove("VOSTRELLE_LOG_TO_TERMINAL");
+    return env;
+}
+
+bool waitForLaunch(const std::string& log) {
+    return GuiTest::waitUntil([&] { return TestSupport::readFile(log).find("main [Line") != std::string::npos; },
+                              std::chrono::seconds(30));
+}
+
+// Another Vostrelle (another data directory, as the user's own beside the
+// tests) is another program: this one starts rather than handing over.
 TEST(ApplicationProcess, TrimsAndAppendsItsLogAndEndsCleanlyOnSigterm) {
     const QString app = applicationPath();
     if (app.isEmpty()) GTEST_SKIP() << "the application is not built";
+    TestSupport::TempDir otherDir;
+    QProcess other;
+    other.setProcessEnvironment(environmentFor(otherDir.path()));
+    other.start(app, {});
+    ASSERT_TRUE(other.waitForStarted(10000));
+    const bool otherLaunched = waitForLaunch(otherDir.path() + "/log/vostrelle.log");
+
     TestSupport::TempDir dir;
     const std::string logDir = dir.path() + "/log";
     const std::string log = logDir + "/vostrelle.log";
@@ -29,19 +53,15 @@ TEST(ApplicationProcess, TrimsAndAppendsItsLogAndEndsCleanlyOnSigterm) {
         for (int i = 1; i <= 6000; ++i) out << "old " << i << "\n";
     }
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("VOSTRELLE_DATA_DIR", QString::fromStdString(dir.path() + "/data"));
-    env.insert("VOSTRELLE_LOG_DIR", QString::fromStdString(logDir));
-    env.insert("VOSTRELLE_TARGET_ROOT", QString::fromStdString(dir.path() + "/root"));
-    env.remove("VOSTRELLE_LOG_TO_TERMINAL");
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(environmentFor(dir.path()));
     process.start(app, {});
     ASSERT_TRUE(process.waitForStarted(10000));
-    const bool launched = GuiTest::waitUntil(
-        [&] { return TestSupport::readFile(log).find("main [Line") != std::string::npos; }, std::chrono::seconds(30));
+    const bool launched = waitForLaunch(log);
     process.terminate();  // SIGTERM
+    other.terminate();
     ASSERT_TRUE(process.waitForFinished(20000));
+    ASSERT_TRUE(other.waitForFinished(20000));
+    EXPECT_TRUE(otherLaunched);
     ASSERT_TRUE(launched) << TestSupport::readFile(log).substr(0, 2000);
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
