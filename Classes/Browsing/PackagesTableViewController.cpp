@@ -147,7 +147,10 @@ void PackagesTableViewController::scrollViewWillBeginDragging() { isScrolling_ =
 void PackagesTableViewController::scrollViewDidEndScrolling() {
     // The visible rows get their real icons now that the list stands still.
     for (auto* cell : packagesTableView_->visibleCells())
-        if (auto* row = qobject_cast<PackageCell*>(cell)) row->updatePackageIcon();
+        if (auto* row = qobject_cast<PackageCell*>(cell)) {
+            row->setFetchesIcon(true);
+            row->updatePackageIcon();
+        }
     isScrolling_ = false;
     if (needCacheRebuild_) rebuildCache();
 }
@@ -172,6 +175,8 @@ UITableViewCell* PackagesTableViewController::cellForRow(UITableView* table, Ind
         PackageRow::hideSeparatorIfLast(cell, table, ip);
         return cell;
     }
+    // Rows drawn during a scroll start no icon download.
+    cell->setFetchesIcon(!isScrolling_);
     cell->updateWithPackage(*package);
     cell->updateQueuingIconWithPackage(*package);
     cell->updateConpatibilityIndicatorWithPackageIdentifier(package->identifier, package->version);

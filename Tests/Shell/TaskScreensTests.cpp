@@ -202,6 +202,12 @@ TEST_F(TaskScreensTest, AnAddLinkForPlainHttpAsksFirst) {
     auto* warning = dynamic_cast<ErrorViewController*>(root->presentedViewController());
     ASSERT_NE(warning, nullptr);
     EXPECT_EQ(warning->titleLbl()->text(), "Warning");
+    EXPECT_TRUE(warning->messageLbl()->text().endsWith("\n\nhttp://plain.example.org/repo/")) << "it names the address";
+    // Every line shows: the label has the height its text needs at its width.
+    window.resize(420, 760);
+    GuiTest::pump();
+    const QLabel* message = warning->messageLbl();
+    EXPECT_GE(message->height(), message->heightForWidth(message->width()));
     EXPECT_FALSE(ZMRSource::objectForPrimaryKey("http://plain.example.org/repo/"));
     QTest::mouseClick(warning->otherBtn(), Qt::LeftButton);  // "Continue"
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRSource::objectForPrimaryKey("http://plain.example.org/repo/").has_value(); }));
