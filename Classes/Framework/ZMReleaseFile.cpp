@@ -37,6 +37,22 @@ std::optional<ZMReleaseFile> ZMReleaseFile::parse(std::string_view body) {
             const std::string value = line(field, kMaximumNameCharacters);
             if (!value.empty()) release.aptText += std::string(field) + ": " + value + "\n";
         }
+        for (const char* field : {"SHA256", "SHA512", "SHA1", "MD5Sum"}) {
+            auto value = stanza.field(field);
+            if (!value) continue;
+            // One file a line: "<digest> <size> <name>".
+            size_t start = 0;
+            while (start < value->size()) {
+                size_t end = value->find('\n', start);
+                if (end == std::string_view::npos) end = value->size();
+                const std::string_view line = value->substr(start, end - start);
+                const size_t name = line.find_last_of(" \t");
+                if (name != std::string_view::npos && name + 1 < line.size() && line.size() < 1024)
+                    release.listedFiles.emplace_back(line.substr(name + 1));
+                start = end + 1;
+            }
+            break;
+        }
         out = std::move(release);
         return false;  // the first stanza is the Release
     });

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct ZMReleaseFile {
     // A larger Release is the source's error.
@@ -22,6 +23,9 @@ struct ZMReleaseFile {
     // Origin, Label, Suite, Codename, Version, Date, NotAutomatic and
     // ButAutomaticUpgrades, those present, as "Name: value" lines.
     std::string aptText;
+    // The files the Release lists digests of ("Packages.gz", ...): the
+    // variants of the index that exist, as apt reads them.
+    std::vector<std::string> listedFiles;
 
     // The first stanza of `body`; nullopt when it has no field.
     static std::optional<ZMReleaseFile> parse(std::string_view body);

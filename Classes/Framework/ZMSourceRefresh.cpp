@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -233,6 +234,7 @@ struct ZMSourceRefresh::Work {
     nlohmann::json sourceFields = nlohmann::json::object();  // from the Release
     nlohmann::json validators = nlohmann::json::object();    // to store on success
     std::string aptRelease;  // the Release for the private APT tree ("" when none was fetched)
+    std::vector<std::string> listedFiles;  // the files the Release lists
     std::string variant;
     // Where the stanzas accepted go, in the index's order (null: nowhere).
     FILE* accepted = nullptr;
@@ -390,6 +392,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
                 if (!parsed->maintainer.empty()) work.sourceFields["maintainer"] = parsed->maintainer;
                 work.sourceFields["regenDate"] = parsed->regenDate;
                 work.aptRelease = parsed->aptText;
+                work.listedFiles = parsed->listedFiles;
             } else {
                 ZMLOG("{}Release has no fields", location_);
             }
@@ -411,7 +414,12 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     const std::string partialDirectory = ZMPaths::subdirectory("SourcesFiles") + "/partial";
     ZMPaths::createDirectories(partialDirectory);
     std::string downloaded;
+    // The variants the Release lists first: those exist, and the others are
+    // asked for only when none of them answers.
     std::vector<std::string> variants = packagesVariants();
+    std::stable_partition(variants.begin(), variants.end(), [&](const std::string& v) {
+        return std::find(work.listedFiles.begin(), work.listedFiles.end(), v) != work.listedFiles.end();
+    });
     std::optional<std::string> knownVariant;
     if (previous.contains("packages")) {
         std::string v = jsonString(previous["packages"], "variant");
@@ -850,7 +858,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
 
             auto take = [&](ZMParsedStanza& parsed) {
                 ZMRPackage& record = parsed.record;
-                const std::string identifier = record.identifier;
+                const std::string& identifier = record.identifier;
                 const std::string& version = record.version;
                 auto already = stored.find(identifier);
                 const bool owns = owned.count(identifier) != 0;
@@ -929,17 +937,35 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 superseded.erase(identifier);
             };
 
+            // The accepted text goes to its file on a thread of its own, in order.
+            ZMHandOver<std::string> acceptedText(8);
+            std::atomic<bool> listFailed{false};
+            std::thread listWriter([&] {
+                std::string text;
+                while (acceptedText.pop(text))
+                    if (work.accepted && !listFailed &&
+                        std::fwrite(text.data(), 1, text.size(), work.accepted) != text.size())
+                        listFailed = true;
+            });
+            struct Joiner {
+                ZMHandOver<std::string>& pipe;
+                std::thread& thread;
+                void operator()() {
+                    pipe.finish(std::nullopt);
+                    if (thread.joinable()) thread.join();
+                }
+                ~Joiner() { (*this)(); }
+            } joinListWriter{acceptedText, listWriter};
             ZMParsedBatch batch;
             while (parsing.pop(batch)) {
                 for (auto& parsed : batch.stanzas) take(parsed);
                 flushInserts();
-                if (work.accepted && std::fwrite(batch.accepted.data(), 1, batch.accepted.size(), work.accepted) !=
-                                         batch.accepted.size())
-                    throw RefreshFailure{ZMError::make(ZMError::Unknown, std::string("cannot write the lists: ") +
-                                                                             std::strerror(errno))};
+                acceptedText.push(std::move(batch.accepted));
                 parsing.giveBack(std::move(batch));
                 batch = ZMParsedBatch();
             }
+            joinListWriter();
+            if (listFailed) throw RefreshFailure{ZMError::make(ZMError::Unknown, "cannot write the list")};
             if (auto error = parsing.error()) throw RefreshFailure{*error};
             const ZMParseTally tally = parsing.tally();
             if (tally.sawText && tally.valid == 0 && tally.foreign == 0)

@@ -335,6 +335,20 @@ TEST_F(SourceRefresh, AHostileSourceChangesNothingForACleanOne) {
     EXPECT_TRUE(dry.value->unmetDependencies.empty());
 }
 
+// As apt does, the refresh asks for a variant the Release lists, not for
+// every variant in turn until one answers.
+TEST_F(SourceRefresh, TheReleaseSaysWhichVariantToFetch) {
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.listed\nVersion: 1.0\n");
+    for (const char* v : {"Packages.xz", "Packages.lzma", "Packages.bz2"}) fs::remove(repo + "/" + v);
+    TestSupport::writeFile(repo + "/Release", "Origin: Listed\nSHA256:\n " + std::string(64, 'a') + " 10 Packages\n " +
+                                                  std::string(64, 'b') + " 20 Packages.gz\n");
+    addSourceRecord(location);
+    auto result = refreshNow(location);
+    ASSERT_TRUE(result) << result.error->debugDescription();
+    EXPECT_EQ(result.value->variant, "Packages.gz");
+    for (const char* v : {"Packages.xz", "Packages.lzma", "Packages.bz2"}) EXPECT_EQ(server->count(v), 0u) << v;
+}
+
 TEST_F(SourceRefresh, BadStanzasAreSkippedAndTheRestIsStored) {
     const std::string host = ZMAPTManager::hostArchitecture();
     const std::string foreign = host == "arm64" ? "amd64" : "arm64";
