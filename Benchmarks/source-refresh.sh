@@ -13,33 +13,10 @@ set -euo pipefail
 BUILD=${1:-build}
 RUNS=${2:-7}
 TOOL=$(realpath "$BUILD/Benchmarks/bench_SourceRefreshBench")
-INDEX=/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-amd64_Packages.lz4
 [ -x "$TOOL" ] || { echo "build bench_SourceRefreshBench first (ninja -C $BUILD bench_SourceRefreshBench)"; exit 2; }
-[ -f "$INDEX" ] || { echo "no $INDEX: run apt-get update on the host first"; exit 2; }
 [ -x /usr/bin/time ] || { echo "no /usr/bin/time: install the time package"; exit 2; }
-
-WORK=$(mktemp -d /tmp/vostrelle-refresh-bench.XXXXXX)
-SERVER_PID=
-cleanup() { [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null; rm -rf "$WORK"; }
-trap cleanup EXIT
-
-/usr/lib/apt/apt-helper cat-file "$INDEX" > "$WORK/Packages"
-echo "index: $(grep -c '^Package:' "$WORK/Packages") stanzas, $(stat -c %s "$WORK/Packages") bytes"
-mkdir -p "$WORK/repo/xz" "$WORK/repo/gz"
-xz -6 -c "$WORK/Packages" > "$WORK/repo/xz/Packages.xz"
-gzip -9 -c "$WORK/Packages" > "$WORK/repo/gz/Packages.gz"
-for v in xz gz; do
-    # Release lists the plain index too (apt wants it), which is not served.
-    cp "$WORK/Packages" "$WORK/repo/$v/"
-    (cd "$WORK/repo/$v" && apt-ftparchive release . > "$WORK/Release.tmp")
-    mv "$WORK/Release.tmp" "$WORK/repo/$v/Release"
-    rm "$WORK/repo/$v/Packages"
-done
-
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-(cd "$WORK/repo" && exec python3 -m http.server --bind 127.0.0.1 "$PORT" >/dev/null 2>&1) &
-SERVER_PID=$!
-for _ in $(seq 50); do curl -sf "http://127.0.0.1:$PORT/xz/Release" >/dev/null && break; sleep 0.1; done
+VARIANTS="xz gz"
+source "$(dirname "$0")/debian-index-server.sh"
 
 # The private tree of the notes (apt.conf of its own, empty target root).
 TREE=$WORK/tree ROOT=$WORK/root

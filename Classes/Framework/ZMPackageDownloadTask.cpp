@@ -270,7 +270,7 @@ void ZMPackageDownloadTask::finish(std::optional<ZMError> error, bool cancelled)
     if (batch_) {
         std::optional<ZMError> reason = error;
         if (cancelled && !reason) reason = ZMError::make(ZMError::Unknown, "Downloading " + archive_.identifier + " was cancelled");
-        batch_->downloadEnded(*this, !error && !cancelled, reason, error.has_value());
+        batch_->downloadEnded(*this, !error && !cancelled, reason);
     }
     auto& pipeline = ZMPipelineManager::sharedManager();
     if (error) pipeline.taskDoneWithError(self, *error);
@@ -326,7 +326,7 @@ bool ZMDownloadBatch::failed() const {
 }
 
 void ZMDownloadBatch::downloadEnded(const ZMPackageDownloadTask& task, bool success,
-                                    const std::optional<ZMError>& error, bool failedWithError) {
+                                    const std::optional<ZMError>& error) {
     bool queueRun = false, reportFailure = false;
     std::vector<std::string> cancel;
     {
@@ -353,6 +353,6 @@ void ZMDownloadBatch::downloadEnded(const ZMPackageDownloadTask& task, bool succ
         ZMPipelineManager::postVerbose(message, true);
         // Running downloads are stopped; queued ones end at their start.
         for (const auto& id : cancel) ZMPipelineManager::sharedManager().cancelTask(id);
-        if (onFailure_ && (runRefused || !failedWithError)) onFailure_(reason);
+        if (onFailure_) onFailure_(reason);
     }
 }

@@ -107,9 +107,7 @@ private:
 class ZMDownloadBatch : public std::enable_shared_from_this<ZMDownloadBatch> {
 public:
     // `run` is queued when every download has succeeded. `onFailure` (any
-    // thread, optional) hears once that the run was not queued, and why,
-    // unless the cause is a download that failed with an error: that one's
-    // own failure (the pipeline's finished notification) says it already.
+    // thread, optional) hears once that the run was not queued, and why.
     static std::shared_ptr<ZMDownloadBatch> make(ZMTaskPtr run, std::function<void(const ZMError&)> onFailure = {});
 
     // Before queueing: adds a download that the run waits for.
@@ -121,9 +119,7 @@ public:
     // A download has ended. The last success queues the run (before the
     // download itself reports done, so the pipeline never looks idle in
     // between); the first failure cancels the others.
-    // `failedWithError`: the download itself reports `error` as its failure.
-    void downloadEnded(const ZMPackageDownloadTask& task, bool success, const std::optional<ZMError>& error,
-                       bool failedWithError = false);
+    void downloadEnded(const ZMPackageDownloadTask& task, bool success, const std::optional<ZMError>& error);
 
     bool failed() const;
     const ZMTaskPtr& runTask() const { return run_; }

@@ -28,6 +28,7 @@
 class UITabBarController;
 class UIViewController;
 class UIWindow;
+class ErrorViewController;
 class PackagesConfirmationViewController;
 class ZMTabBarStatusView;
 
@@ -151,6 +152,7 @@ private:
     bool terminated_ = false;
     int alertCount_ = 0;
     std::string lastAlertTitle_, lastAlertMessage_;
+    std::vector<QPointer<ErrorViewController>> alerts_;  // shown by showAlert, until they go
     struct Pending;
     std::shared_ptr<Pending> pending_;
 };
