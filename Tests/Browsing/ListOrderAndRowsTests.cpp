@@ -15,6 +15,7 @@
 #include "Browsing/SourcesCell.h"
 #include "Database/ZMCategorySpecial.h"
 #include "PackageCell.h"
+#include "Shell/ShellTestSupport.h"
 #include "Support/FlatRepository.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
@@ -34,15 +35,6 @@ protected:
         ZMRSources::setReachabilityHook(nullptr);
         ZMVostrelle::resetForTesting();
         Database::TearDown();
-    }
-    static ZMRPackage package(const std::string& id, const std::string& name) {
-        ZMRPackage p;
-        p.identifier = id;
-        p.name = name;
-        p.version = "1.0";
-        p.category = "Tweaks";
-        p.isInstalled = false;
-        return p;
     }
     ManageViewController* launchManageTab() {
         auto& d = ZMVostrelle::sharedVostrelle();
@@ -66,9 +58,10 @@ TEST_F(ListOrderAndRows, NamesInReadingOrderAndThePackagesOwnIcon) {
     green.fill(Qt::green);
     ASSERT_TRUE(green.save(QString::fromStdString(served.path() + "/icon.png")));
     FlatRepository::FileServer server(served.path());
-    auto helper = package("com.cydia.helper", "Cydia Helper");
+    auto helper = ShellTest::makePackage("com.cydia.helper", "Cydia Helper");
     helper.iconURL = server.url("icon.png");
-    store({package("com.walk.app", "Walk App"), package("com.walk.tool", "com.walk.tool"), helper});
+    store({ShellTest::makePackage("com.walk.app", "Walk App"), ShellTest::makePackage("com.walk.tool", "com.walk.tool"),
+           helper});
 
     auto* list = new PackagesTableViewController;
     list->setCategory(kCategorySpecial_AllPackages);
@@ -94,7 +87,7 @@ TEST_F(ListOrderAndRows, NamesInReadingOrderAndThePackagesOwnIcon) {
 }
 
 TEST_F(ListOrderAndRows, InstalledRowsShowTheInstalledVersion) {
-    auto p = package("com.example.installed", "Installed Tweak");
+    auto p = ShellTest::makePackage("com.example.installed", "Installed Tweak");
     p.version = "1.1";  // what a source offers now
     p.isInstalled = true;
     p.installedVersion = "1.0";
