@@ -15,11 +15,18 @@ bool VostrelleWebPage::isNavigationAllowed(const QUrl& url) {
 
 bool VostrelleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool) {
     if (isNavigationAllowed(url)) return true;
+    // The callback scheme the profile answers itself stays inside the program.
+    if (!callbackScheme_.isEmpty() && url.scheme().toLower() == callbackScheme_ &&
+        profile()->urlSchemeHandler(callbackScheme_.toUtf8()))
+        return true;
     ++refused_;
     if (url.scheme().compare("mailto", Qt::CaseInsensitive) == 0) {
         UIApplication::openURL(url);
     } else {
-        ZMLOG("refused navigation to {}", url.toString().toStdString());
+        // Without query and fragment: links may carry credentials.
+        ZMLOG("refused navigation to {}", url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+                                              .toString()
+                                              .toStdString());
     }
     return false;
 }
@@ -30,6 +37,9 @@ QWebEnginePage* VostrelleWebPage::createWindow(WebWindowType) {
 }
 
 WebViewViewController::WebViewViewController(QWidget* parent) : ZMPalettedViewController(parent) {}
+
+WebViewViewController::WebViewViewController(QWebEngineProfile* profile, const QString& callbackScheme, QWidget* parent)
+    : ZMPalettedViewController(parent), profile_(profile), ownProfile_(false), callbackScheme_(callbackScheme) {}
 
 WebViewViewController::~WebViewViewController() {
     // The page must go before its profile.
@@ -42,8 +52,9 @@ void WebViewViewController::viewDidLoad() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    profile_ = new QWebEngineProfile(this);  // no storage name: off the record
+    if (ownProfile_) profile_ = new QWebEngineProfile(this);  // no storage name: off the record
     page_ = new VostrelleWebPage(profile_, nullptr);
+    page_->setCallbackScheme(callbackScheme_);
     progress_ = new QProgressBar(this);
     progress_->setTextVisible(false);
     progress_->setFixedHeight(2);
@@ -70,7 +81,7 @@ void WebViewViewController::viewWillAppear(bool) {
     if (!page_ || websiteURL_.isEmpty() || websiteURL_ == loadedURL_) return;
     loadedURL_ = websiteURL_;
     if (!VostrelleWebPage::isNavigationAllowed(websiteURL_)) {
-        ZMLOG("refused to load {}", websiteURL_.toString().toStdString());
+        ZMLOG("refused to load {}", websiteURL_.adjusted(QUrl::RemoveQuery).toString().toStdString());
         return;
     }
     page_->load(websiteURL_);

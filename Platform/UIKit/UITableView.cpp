@@ -549,7 +549,8 @@ void UITableView::setBackgroundColor(const QColor& c) {
 }
 
 void UITableView::setTableHeaderView(QWidget* view) {
-    if (headerView_) headerView_->deleteLater();
+    // Setting the same header again (after resizing it) only lays it out anew.
+    if (headerView_ && headerView_ != view) headerView_->deleteLater();
     headerView_ = view;
     if (view) {
         view->setParent(viewport());
