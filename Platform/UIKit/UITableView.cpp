@@ -544,6 +544,8 @@ void UITableView::setBackgroundColor(const QColor& c) {
     QPalette pal = viewport()->palette();
     pal.setColor(QPalette::Window, c);
     viewport()->setPalette(pal);
+    // A scroll area's viewport fills with Base (the cells' colour) by default.
+    viewport()->setBackgroundRole(QPalette::Window);
     viewport()->setAutoFillBackground(c.isValid() && c.alpha() > 0);
     setAutoFillBackground(false);
 }

@@ -164,6 +164,12 @@ CydiaStore::CydiaStore(std::vector<std::string> purchases) : purchases_(std::mov
                         "text/html");
     });
     store_->route("account/purchases", [this, hasSession, form, image](const httplib::Request& req, httplib::Response& res) {
+        int delay = 0;
+        {
+            std::lock_guard lock(mutex_);
+            delay = delayMs_;
+        }
+        if (delay) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         std::string page = "<html><body>" + image;
         if (hasSession(req)) {
             std::lock_guard lock(mutex_);
@@ -193,4 +199,11 @@ void CydiaStore::setPurchases(std::vector<std::string> purchases) {
     purchases_ = std::move(purchases);
 }
 
+}  // namespace FakeStores
+
+namespace FakeStores {
+void CydiaStore::setPurchaseListDelay(int milliseconds) {
+    std::lock_guard lock(mutex_);
+    delayMs_ = milliseconds;
+}
 }  // namespace FakeStores

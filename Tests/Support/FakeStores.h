@@ -76,6 +76,8 @@ public:
     FlatRepository::FileServer& images() { return *images_; }
     bool signedIn() const;
     void setPurchases(std::vector<std::string> purchases);
+    // The purchase list answers this much later.
+    void setPurchaseListDelay(int milliseconds);
 
 private:
     TestSupport::TempDir dir_;
@@ -83,6 +85,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> purchases_;
     std::string session_;
+    int delayMs_ = 0;
 };
 
 }  // namespace FakeStores

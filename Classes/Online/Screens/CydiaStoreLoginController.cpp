@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <QStyle>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
@@ -12,13 +11,11 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Services/ZMCydiaStore.h"
+#include "StoreHeaderView.h"
 #include "UIKit/UIBarButtonItem.h"
 
 namespace {
 
-QIcon barIcon(const char* themeName, QStyle::StandardPixmap fallback) {
-    return QIcon::fromTheme(QString::fromLatin1(themeName), QApplication::style()->standardIcon(fallback));
-}
 
 QString localized(const char* key) { return QString::fromStdString(ZMLocalizedString(key)); }
 
@@ -37,13 +34,13 @@ void CydiaStoreLoginController::viewDidLoad() {
     setTitle(localized("Cydia Store"));
     auto* done = new UIBarButtonItem(localized("Done"), [this](UIBarButtonItem*) { dismiss(); }, navigationItem());
     done->setStyle(UIBarButtonItem::Style::Done);
-    backwardButton_ = new UIBarButtonItem(barIcon("go-previous", QStyle::SP_ArrowBack), [this](UIBarButtonItem*) { goBack(); },
+    backwardButton_ = new UIBarButtonItem(StoreHeaderView::barImage("back"), [this](UIBarButtonItem*) { goBack(); },
                                           navigationItem());
-    forwardButton_ = new UIBarButtonItem(barIcon("go-next", QStyle::SP_ArrowForward),
+    forwardButton_ = new UIBarButtonItem(StoreHeaderView::barImage("forward"),
                                          [this](UIBarButtonItem*) { goForward(); }, navigationItem());
-    refreshItem_ = new UIBarButtonItem(barIcon("view-refresh", QStyle::SP_BrowserReload), [this](UIBarButtonItem*) { refresh(); },
+    refreshItem_ = new UIBarButtonItem(StoreHeaderView::barImage("refresh"), [this](UIBarButtonItem*) { refresh(); },
                                        navigationItem());
-    cancelItem_ = new UIBarButtonItem(barIcon("process-stop", QStyle::SP_BrowserStop), [this](UIBarButtonItem*) { cancel(); },
+    cancelItem_ = new UIBarButtonItem(StoreHeaderView::barImage("cancel"), [this](UIBarButtonItem*) { cancel(); },
                                       navigationItem());
     backwardButton_->setEnabled(false);
     forwardButton_->setEnabled(false);

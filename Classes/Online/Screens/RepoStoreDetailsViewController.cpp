@@ -113,6 +113,9 @@ void RepoStoreDetailsViewController::setSignedIn(bool signedIn) {
     header_->button()->setText(signedIn ? localized("Logout") : QString::fromStdString(signInTitle));
     header_->setFixedHeight(height);
     tableView_->setTableHeaderView(header_);
+    // The rows change kind with the state; the list's own change may have come already.
+    hasZeroPackages_ = isSignedIn_ && purchasedCount() == 0;
+    tableView_->reloadData();
 }
 
 void RepoStoreDetailsViewController::logInOutButtonPressed() {

@@ -53,7 +53,6 @@ void StoreHeaderView::applyPalette(const ZMPalette& p) {
     title_->setStyleSheet(QStringLiteral("color: %1;").arg(p.primaryTextColor().name()));
     subtitle_->setStyleSheet(QStringLiteral("color: %1;").arg(p.secondaryTextColor().name()));
     if (button_) {
-        button_->setFixedWidth(static_cast<int>(width() * 0.7));
         button_->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border-radius: 13px; border: none; padding: 0 16px; }")
                                    .arg(p.tintColor().name()));
     }
@@ -71,11 +70,18 @@ QPixmap StoreHeaderView::sourceIcon(const std::string& location, int side) {
     return BrowsingImages::named("ZMCydiaSource.png", side);
 }
 
-QPixmap StoreHeaderView::cydiaStoreIcon(int side) {
+void StoreHeaderView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (button_) button_->setFixedWidth(static_cast<int>(width() * 0.7));
+}
+
+QIcon StoreHeaderView::barImage(const QString& name) {
     static const bool ready = (initOnlineResources(), true);
     (void)ready;
-    return QIcon(QStringLiteral(":/Images/Online/CydiaStore.svg")).pixmap(side, side);
+    return QIcon(QStringLiteral(":/Images/Online/%1.svg").arg(name));
 }
+
+QPixmap StoreHeaderView::cydiaStoreIcon(int side) { return barImage("CydiaStore").pixmap(side, side); }
 
 QPixmap StoreHeaderView::applicationIcon(int side) {
     return QIcon(QStringLiteral(":/Images/Developers/iTunesArtwork.svg")).pixmap(side, side);

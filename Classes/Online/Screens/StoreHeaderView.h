@@ -6,6 +6,7 @@
 //
 // Also the pictures the store screens show: a source's icon (its cached
 // file, else the default source image), the Cydia store's and the program's.
+#include <QIcon>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -36,9 +37,14 @@ public:
 
     static QPixmap sourceIcon(const std::string& location, int side);
     static QPixmap cydiaStoreIcon(int side);
+    // The store screens' bundled images by name: "back", "forward", "cancel", "refresh".
+    static QIcon barImage(const QString& name);
     static QPixmap applicationIcon(int side);
     // A picture from downloaded bytes, or a null pixmap.
     static QPixmap pictureFromData(const std::string& bytes);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QLabel* icon_;
