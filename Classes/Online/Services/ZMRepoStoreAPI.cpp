@@ -94,6 +94,14 @@ bool isLoopbackHost(const std::string& host) {
 
 void logError(const RepoStoreError& error) { ZMLOG("ERROR: {}", error.localizedDescription); }
 
+// The end of a failed operation: the error in the record, a log line, the completion.
+template <typename R>
+void complete(const std::function<void(bool, const R&)>& completion, R response, RepoStoreError error, bool failed = true) {
+    response.error = std::move(error);
+    logError(*response.error);
+    completion(failed, response);
+}
+
 std::string statusText(int status) { return std::to_string(status); }
 
 }  // namespace
@@ -114,6 +122,14 @@ struct ZMRepoStoreAPI::Reply {
     RepoStoreError error(const std::string& statusFormat) const {
         if (transport) return RepoStoreError::fromTransport(*transport);
         return failure(status, statusFormat, {statusText(status)});
+    }
+    // The body's JSON object into `object`, else why not, in the words of the
+    // request whose texts begin with `prefix`.
+    std::optional<RepoStoreError> readObject(const std::string& prefix, json& object) const {
+        if (!ok()) return error(prefix + "communication with the server failed (%ld)");
+        object = this->object();
+        if (object.is_null()) return failure(status, prefix + "unable to parse response");
+        return std::nullopt;
     }
 };
 
@@ -255,11 +271,7 @@ void ZMRepoStoreAPI::invalidateCredentialsForSourceLocation(const std::string& l
 void ZMRepoStoreAPI::endpointForSourceLocation(const std::string& location,
                                                Completion<RepoStoreEndpointResponse> completion) {
     auto response = ZMRepoStoreResponseFactory::endpointResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.error = std::move(error);
-        logError(*response.error);
-        completion(true, response);
-    };
+    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
     if (sourceWithLoacationIsBlacklisted(location)) {
         response.definitive = true;
         return fail(failure(0, "Endpoint request failed, source is blacklisted"));
@@ -269,11 +281,7 @@ void ZMRepoStoreAPI::endpointForSourceLocation(const std::string& location,
     if (!address) return fail(failure(0, "Endpoint request failed, source with url:(%@) can't be found", {location}));
     send(URLRequest(*address), false, [location, completion](const Reply& reply) {
         auto response = ZMRepoStoreResponseFactory::endpointResponse();
-        auto fail = [&](RepoStoreError error, bool failed) {
-            response.error = std::move(error);
-            logError(*response.error);
-            completion(failed, response);
-        };
+        auto fail = [&](RepoStoreError error, bool failed) { complete(completion, response, std::move(error), failed); };
         if (!reply.ok()) {
             response.definitive = !reply.transport && (reply.status == 404 || reply.status == 410);
             return fail(reply.error("Endpoint request failed, communication with the server failed (%ld)"), true);
@@ -296,11 +304,7 @@ void ZMRepoStoreAPI::endpointForSourceLocation(const std::string& location,
 void ZMRepoStoreAPI::vendorInfoForSourceLocation(const std::string& location,
                                                  Completion<RepoStoreVendorInfoResponse> completion) {
     auto response = ZMRepoStoreResponseFactory::vendorInfoResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.error = std::move(error);
-        logError(*response.error);
-        completion(true, response);
-    };
+    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
     if (location.empty()) return fail(failure(0, "Vendor info request failed, missing source location"));
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source) return fail(failure(0, "Vendor info request failed, source with url:(%@) can't be found", {location}));
@@ -309,13 +313,8 @@ void ZMRepoStoreAPI::vendorInfoForSourceLocation(const std::string& location,
         return fail(failure(0, "Vendor info request failed, source with url:(%@) endpoint can't be found", {location}));
     send(*request, true, [completion](const Reply& reply) {
         auto response = ZMRepoStoreResponseFactory::vendorInfoResponse();
-        json object = reply.ok() ? reply.object() : json();
-        if (!reply.ok() || object.is_null()) {
-            response.error = reply.ok() ? failure(reply.status, "Vendor info request failed, unable to parse response")
-                                        : reply.error("Vendor info request failed, communication with the server failed (%ld)");
-            logError(*response.error);
-            return completion(true, response);
-        }
+        json object;
+        if (auto error = reply.readObject("Vendor info request failed, ", object)) return complete(completion, response, *error);
         response.error = readError(object, reply.status);
         response.name = readString(object, "name");
         response.tagline = readString(object, "description");
@@ -333,11 +332,7 @@ void ZMRepoStoreAPI::vendorInfoForSourceLocation(const std::string& location,
 void ZMRepoStoreAPI::userInfoForSourceLocation(const std::string& location,
                                                Completion<RepoStoreUserInfoResponse> completion) {
     auto response = ZMRepoStoreResponseFactory::userInfoResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.error = std::move(error);
-        logError(*response.error);
-        completion(true, response);
-    };
+    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
     if (location.empty()) return fail(failure(0, "User info request failed, missing source location"));
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source) return fail(failure(0, "User info request failed, source with url:(%@) can't be found", {location}));
@@ -350,19 +345,12 @@ void ZMRepoStoreAPI::userInfoForSourceLocation(const std::string& location,
         return fail(failure(0, "User info request failed, source with url:(%@) endpoint can't be found", {location}));
     send(*request, true, [this, location, token, completion](const Reply& reply) {
         auto response = ZMRepoStoreResponseFactory::userInfoResponse();
-        json object = reply.ok() ? reply.object() : json();
-        if (!reply.ok() || object.is_null()) {
-            response.error = reply.ok() ? failure(reply.status, "User info request failed, unable to parse response")
-                                        : reply.error("User info request failed, communication with the server failed (%ld)");
-            logError(*response.error);
-            return completion(true, response);
-        }
+        json object;
+        if (auto error = reply.readObject("User info request failed, ", object)) return complete(completion, response, *error);
         // A reply for an account that has meanwhile been signed out (or
         // replaced) must not speak for the current one.
         if (storedTokenForSourceLocation(location).value_or("") != token) {
-            response.error = failure(0, "User info request failed, user not signed in to source with url:(%@)", {location});
-            logError(*response.error);
-            return completion(true, response);
+            return complete(completion, response, failure(0, "User info request failed, user not signed in to source with url:(%@)", {location}));
         }
         response.invalidate = readBool(object, "invalidate");
         response.error = readError(object, reply.status);
@@ -386,11 +374,7 @@ void ZMRepoStoreAPI::userInfoForSourceLocation(const std::string& location,
 void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& identifier,
                                                           Completion<RepoStorePackageInfoResponse> completion) {
     auto response = ZMRepoStoreResponseFactory::packageInfoResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.error = std::move(error);
-        logError(*response.error);
-        completion(true, response);
-    };
+    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
     if (identifier.empty()) return fail(failure(0, "Purchase Info request failed, missing identifier"));
     if (!ZMAPTManager::isValidPackageName(identifier))
         return fail(failure(0, "Purchase Info request failed, invalid identifier:(%@)", {identifier}));
@@ -418,9 +402,7 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
         }
         json object = reply.object();
         if (object.is_null()) {
-            response.error = failure(reply.status, "Failed to parse response");
-            logError(*response.error);
-            return completion(true, response);
+            return complete(completion, response, failure(reply.status, "Failed to parse response"));
         }
         response.invalidate = readBool(object, "invalidate");
         if (response.invalidate) invalidateCredentialsForSourceLocation(location);
@@ -441,12 +423,8 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
 void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier,
                                                    Completion<RepoStorePackagePurchaseResponse> completion) {
     auto response = ZMRepoStoreResponseFactory::packagePurchaseResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.status = RepoStorePackagePurchaseResponse::kFailed;
-        response.error = std::move(error);
-        logError(*response.error);
-        completion(true, response);
-    };
+    response.status = RepoStorePackagePurchaseResponse::kFailed;  // unless a request is sent
+    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
     if (identifier.empty()) return fail(failure(0, "Purchase request failed, missing identifier"));
     if (!ZMAPTManager::isValidPackageName(identifier))
         return fail(failure(0, "Purchase request failed, invalid identifier:(%@)", {identifier}));
@@ -478,9 +456,7 @@ void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier
         }
         json object = reply.object();
         if (object.is_null()) {
-            response.error = failure(reply.status, "Purchase request failed, unable to parse response");
-            logError(*response.error);
-            return completion(true, response);
+            return complete(completion, response, failure(reply.status, "Purchase request failed, unable to parse response"));
         }
         response.invalidate = readBool(object, "invalidate");
         if (response.invalidate) invalidateCredentialsForSourceLocation(location);
@@ -492,9 +468,7 @@ void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier
         response.url = readURL(object, "url");
         if (response.url.empty()) {
             response.status = RepoStorePackagePurchaseResponse::kFailed;
-            response.error = failure(reply.status, "Purchase request failed, the store gave no purchase page for (%@)", {identifier});
-            logError(*response.error);
-            return completion(true, response);
+            return complete(completion, response, failure(reply.status, "Purchase request failed, the store gave no purchase page for (%@)", {identifier}));
         }
         std::optional<PendingPurchase> replaced;
         uint64_t page = 0;
@@ -531,20 +505,14 @@ void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier
 void ZMRepoStoreAPI::userSignoutForSourceLocation(const std::string& location,
                                                   Completion<RepoStoreSignoutResponse> completion) {
     auto response = ZMRepoStoreResponseFactory::signoutResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.error = std::move(error);
-        logError(*response.error);
-        completion(true, response);
-    };
+    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
     if (location.empty()) return fail(failure(0, "Signout failed, missing source location"));
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source) return fail(failure(0, "Signout failed, source with url:(%@) can't be found", {location}));
     const std::string token = storedTokenForSourceLocation(location).value_or("");
     if (token.empty()) {
         response.success = true;
-        response.error = failure(0, "Signout failed, user not signed in to source with url:(%@)", {location});
-        logError(*response.error);
-        return completion(false, response);
+        return complete(completion, response, failure(0, "Signout failed, user not signed in to source with url:(%@)", {location}), false);
     }
     auto request = jsonRequest(source->endpoint, "sign_out", json{{"token", token}}.dump());
     if (!request) {
@@ -552,9 +520,7 @@ void ZMRepoStoreAPI::userSignoutForSourceLocation(const std::string& location,
         // they would leave the source signed in for good.
         invalidateCredentialsForSourceLocation(location);
         response.success = true;
-        response.error = failure(0, "Signout failed, source with url:(%@) endpoint can't be found", {location});
-        logError(*response.error);
-        return completion(false, response);
+        return complete(completion, response, failure(0, "Signout failed, source with url:(%@) endpoint can't be found", {location}), false);
     }
     send(*request, true, [this, location, completion](const Reply& reply) {
         auto response = ZMRepoStoreResponseFactory::signoutResponse();
@@ -645,11 +611,7 @@ bool ZMRepoStoreAPI::hasPendingPurchase() const {
 void ZMRepoStoreAPI::userSigninForSourceLocation(const std::string& location,
                                                  Completion<RepoStoreSigninResponse> completion) {
     auto response = ZMRepoStoreResponseFactory::signinResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.error = std::move(error);
-        logError(*response.error);
-        completion(true, response);
-    };
+    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
     if (location.empty()) return fail(failure(0, "Signin failed, missing source location"));
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source) return fail(failure(0, "Signin failed, source with url:(%@) can't be found", {location}));
@@ -703,11 +665,7 @@ void ZMRepoStoreAPI::signinAuthenticationCallBackHandler(const std::string& url)
     if (!pending) return logError(failure(0, "Signin callback failed, session location not set"));
     if (pages.dismiss) pages.dismiss(pending->page);
     auto response = ZMRepoStoreResponseFactory::signinResponse();
-    auto fail = [&](RepoStoreError error) {
-        response.error = std::move(error);
-        logError(*response.error);
-        pending->completion(true, response);
-    };
+    auto fail = [&](RepoStoreError error) { complete(pending->completion, response, std::move(error)); };
     const ZMURLAction action = ZMURLSchemeHandler::parse(url);
     auto parameter = [&](const char* name) {
         auto it = action.parameters.find(name);
@@ -744,11 +702,9 @@ void ZMRepoStoreAPI::purchaseCompletedCallbackHandler() {
         if (!failed && !info.error && info.available && info.purchased) return completion(false, response);
         response.status = RepoStorePackagePurchaseResponse::kFailed;
         response.invalidate = info.invalidate;
-        response.error = info.error && !info.error->localizedDescription.empty()
+        complete(completion, response, info.error && !info.error->localizedDescription.empty()
                              ? *info.error
-                             : failure(0, "Purchase request failed, the store has not confirmed the purchase of (%@)", {identifier});
-        logError(*response.error);
-        completion(true, response);
+                             : failure(0, "Purchase request failed, the store has not confirmed the purchase of (%@)", {identifier}));
     });
 }
 
@@ -762,15 +718,11 @@ void ZMRepoStoreAPI::storePageClosed(uint64_t page) {
     }
     if (signin) {
         auto response = ZMRepoStoreResponseFactory::signinResponse();
-        response.error = failure(0, "Signin failed, the sign-in page was closed");
-        logError(*response.error);
-        signin->completion(true, response);
+        complete(signin->completion, response, failure(0, "Signin failed, the sign-in page was closed"));
     }
     if (purchase) {
         auto response = ZMRepoStoreResponseFactory::packagePurchaseResponse();
         response.status = RepoStorePackagePurchaseResponse::kFailed;
-        response.error = failure(0, "Purchase request failed, the purchase page was closed before the payment completed");
-        logError(*response.error);
-        purchase->completion(true, response);
+        complete(purchase->completion, response, failure(0, "Purchase request failed, the purchase page was closed before the payment completed"));
     }
 }
