@@ -31,6 +31,7 @@
 #include "UserNotifications/UNUserNotificationCenter.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
+#include "ZMDeviceOwnerAuthentication.h"
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
@@ -322,6 +323,7 @@ void ZMVostrelle::refreshSourcesIfNeeded() {
         // schedules the refresh when one is due.
         auto& manager = ZMRPackageManager::sharedPackageManager();
         manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
+        ZMDeviceOwnerAuthentication::installInto(manager.sources());
         if (manager.scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");
     } catch (const std::exception& e) {
         ZMLOG("package manager unavailable: {}", e.what());

@@ -278,27 +278,96 @@ TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
     EXPECT_EQ(ZMVostrelle::sharedVostrelle().lastAlertTitle(), "Could not remove Source https://beta.example/repo/");
 }
 
-TEST_F(ManageTabTest, AuthenticationThatCannotRunKeepsTheSource) {
-    struct Unusable : LAAuthenticator {
-        bool isUsable() override { return false; }
-        bool verify(const std::string&) override { return false; }
+// With the preference on, a source is added (from the form or a link) and
+// removed only after a successful check; a failed or unavailable check says
+// so and changes nothing.
+TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
+    struct Checker : LAAuthenticator {
+        bool usable, correct;
+        Checker(bool u, bool c) : usable(u), correct(c) {}
+        bool isUsable() override { return usable; }
+        bool verify(const std::string&) override { return correct; }
     };
-    LAContext::setAuthenticatorForTesting(std::make_shared<Unusable>());
+    struct Case {
+        const char* name;
+        bool usable, correct;
+        const char* alert;  // nullptr: none, the task goes ahead
+    };
+    const Case cases[] = {
+        {"failure", true, false, "Failed to authenticate yourself. Try again."},
+        {"unavailable", false, false,
+         "Your device can't use FaceID, TouchID or password authentication at the moment. Most likely you haven't set "
+         "it up in Settings."},
+        {"success", true, true, nullptr},
+    };
+    std::vector<std::string> reasons;
+    LAContext::setPromptForTesting([&](const QString& reason) {
+        reasons.push_back(reason.toStdString());
+        return std::optional<std::string>("secret");
+    });
+    ZMRPackageManager::sharedPackageManager().sources().setPurgeHook([](const std::string&) { return std::nullopt; });
+    std::vector<std::string> removed;
+    manage->setRemovalObserver([&](const std::string& l, bool) { removed.push_back(l); });
     preferences().setValue(VostrellePreferenceKey::AuthenticationForPackagesManagementTasks, true);
     storeSources({kAlpha});
     selectManageTab();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->height() == 99; }));
-    manage->removeSourceAtRow(0);
-    dynamic_cast<UIAlertController*>(top())->performAction(1);
-    GuiTest::pump();
-    auto* alert = dynamic_cast<UIAlertController*>(top());
-    ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->alertTitle(), "Vostrelle Authentication");
-    EXPECT_TRUE(alert->message().startsWith("Your device can't use FaceID, TouchID or password authentication"));
-    ASSERT_EQ(alert->actions().size(), 1u);
-    EXPECT_EQ(alert->actions()[0].title, "Close");
-    GuiTest::pump(std::chrono::milliseconds(100));
-    EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kAlpha).has_value());
+    auto outcome = [&](const Case& c) {
+        GuiTest::pump(std::chrono::milliseconds(100));
+        auto* alert = dynamic_cast<UIAlertController*>(top());
+        if (!c.alert) {
+            EXPECT_EQ(alert, nullptr);
+            return;
+        }
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->alertTitle(), "Vostrelle Authentication");
+        EXPECT_EQ(alert->message(), c.alert);
+        ASSERT_EQ(alert->actions().size(), 1u);
+        EXPECT_EQ(alert->actions()[0].title, "Close");
+        alert->performAction(0);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LAContext::setAuthenticatorForTesting(std::make_shared<Checker>(c.usable, c.correct));
+        reasons.clear();
+        const bool succeeds = c.alert == nullptr;
+        const std::string typed = std::string("https://") + c.name + ".example/";
+        QGuiApplication::clipboard()->clear();
+        manage->addSource();
+        GuiTest::pump();
+        auto* formNav = dynamic_cast<UINavigationController*>(top());
+        ASSERT_NE(formNav, nullptr);
+        auto* form = dynamic_cast<SourceViewController*>(formNav->topViewController());
+        form->sourceUrlTextField->setText(QString::fromStdString(typed));
+        form->editingDidEnd();
+        outcome(c);
+        EXPECT_EQ(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(typed).has_value(); },
+                                     std::chrono::milliseconds(succeeds ? 5000 : 200)),
+                  succeeds);
+        form->dismissVC();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
+
+        const std::string linked = std::string("https://link-") + c.name + ".example/";
+        ZMVostrelle::sharedVostrelle().openURLs({QString::fromStdString("vostrelle://add/" + linked)});
+        outcome(c);
+        EXPECT_EQ(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(linked).has_value(); },
+                                     std::chrono::milliseconds(succeeds ? 5000 : 200)),
+                  succeeds);
+
+        manage->removeSourceAtRow(rowOf(kAlpha));
+        dynamic_cast<UIAlertController*>(top())->performAction(1);
+        outcome(c);
+        EXPECT_EQ(GuiTest::waitUntil([&] { return !removed.empty(); }, std::chrono::milliseconds(succeeds ? 5000 : 200)),
+                  succeeds);
+        EXPECT_EQ(ZMRSource::objectForPrimaryKey(kAlpha).has_value(), !succeeds);
+        if (c.usable)
+            EXPECT_EQ(reasons, (std::vector<std::string>{"Please authenticate yourself to add " + typed,
+                                                         "Please authenticate yourself to add " + linked,
+                                                         "Please authenticate yourself to remove Source " + kAlpha}));
+        else
+            EXPECT_TRUE(reasons.empty());
+    }
+    LAContext::setPromptForTesting(nullptr);
 }
 
 TEST_F(ManageTabTest, PullDuringARunningRefreshEndsTheSpinnerAndStartsNothing) {
