@@ -664,6 +664,17 @@ std::vector<UIContextualAction> ManageViewController::trailingSwipeActions(UITab
     return {remove, refresh, info};
 }
 
+std::vector<UIContextualAction> ManageViewController::editMenuActions(UITableView* table, IndexPath ip) {
+    if (table != sourcesTableView_ || !sourceAtRow(ip.row)) return {};
+    std::weak_ptr<void> owner = alive_;
+    const int row = ip.row;
+    return {{UIContextualAction::Style::Normal, q("Copy"), QColor(),
+             [this, owner, row](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+                 if (owner.lock()) copySourceAtRow(row);
+                 if (done) done(true);
+             }}};
+}
+
 void ManageViewController::paletteDidChange(const ZMPalette& palette) {
     if (!scrollView_) return;
     QPalette p = QWidget::palette();

@@ -200,7 +200,15 @@ TEST_F(ManageTabTest, SwipeActionsCopyAndOpeningASource) {
     EXPECT_EQ(actions[2].backgroundColor, QColor(0, 122, 255));
     EXPECT_TRUE(manage->trailingSwipeActions(manage->installedPackagesTableView(), {0, 0}).empty());
 
-    manage->copySourceAtRow(rowOf(kAlpha));
+    // The row's context menu: the swipe actions, then Copy, which copies the location.
+    QMenu* menu = manage->sourcesTableView()->showSwipeMenu({0, rowOf(kAlpha)}, QPoint(10, 10));
+    ASSERT_NE(menu, nullptr);
+    QStringList entries;
+    for (auto* a : menu->actions())
+        if (!a->isSeparator()) entries << a->text();
+    EXPECT_EQ(entries, (QStringList{"Remove", "Refresh", "Info", "Copy"}));
+    menu->actions().back()->trigger();
+    menu->close();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(kAlpha));
 
     // Info: the source page, presented with "Close".
