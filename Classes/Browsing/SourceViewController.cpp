@@ -20,11 +20,11 @@
 #include "Foundation/URL.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Miscellaneous/ZMLog.h"
-#include "UIKit/UIActivityViewController.h"
 #include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMVostrelle.h"
 
 using BrowsingText::q;
 
@@ -456,12 +456,7 @@ void SourceViewController::refreshSource() {
 
 void SourceViewController::shareSource() {
     if (!isSourceStringValid()) return;
-    const std::string name = dictString("name").empty() ? sourceLocation_ : dictString("name");
-    auto* sheet = new UIActivityViewController(
-        {QString::fromStdString(BrowsingText::format("Check out %@ on Vostrelle:", name)),
-         QUrl(QString::fromStdString(sourceLocation_), QUrl::StrictMode)},
-        q("Share"));
-    SourceAddition::topPresenter(this)->presentViewController(sheet, true);
+    ZMVostrelle::sharedVostrelle().shareSourceWithLocation(sourceLocation_);
 }
 
 void SourceViewController::followThisRepository(bool on) {

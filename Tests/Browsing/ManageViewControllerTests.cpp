@@ -25,8 +25,10 @@
 #include "ErrorViewController.h"
 #include "LocalAuthentication/LAContext.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMShareTexts.h"
 #include "PackageCell.h"
 #include "SegmentedViewController.h"
+#include "UIKit/UIActivityViewController.h"
 #include "UIKit/UIAlertController.h"
 #include <QToolButton>
 #include "UIKit/UINavigationController.h"
@@ -222,6 +224,14 @@ TEST_F(ManageTabTest, SwipeActionsCopyAndOpeningASource) {
     EXPECT_EQ(info->sourceLocation(), kAlpha);
     ASSERT_NE(info->navigationItem()->leftBarButtonItem(), nullptr);
     EXPECT_EQ(info->navigationItem()->leftBarButtonItem()->title(), "Close");
+    // Its Share is the share service's: the source's text with the add-source link.
+    info->shareSource();
+    GuiTest::pump();
+    auto* share = dynamic_cast<UIActivityViewController*>(top());
+    ASSERT_NE(share, nullptr);
+    EXPECT_TRUE(share->combinedText().startsWith(QString::fromStdString(ZMShareTexts::sourceTextForLocation(kAlpha))));
+    share->dismissViewController(false);
+    GuiTest::pump();
     info->dismissVC();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<UINavigationController*>(top()) == nullptr; }));
 
