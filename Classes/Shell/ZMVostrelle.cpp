@@ -32,6 +32,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
 #include "ZMDeviceOwnerAuthentication.h"
+#include "ZMFollowedNews.h"
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
@@ -294,6 +295,13 @@ void ZMVostrelle::addApplicationObservers() {
         self->updateSectionsBadge(updates);
     }));
     status_->start();
+    // Followed sources and developers announce their new packages; answering
+    // such a notification opens their list.
+    followedNews_ = std::make_unique<ZMFollowedNews>();
+    UNUserNotificationCenter::current().setResponseHandler([self](const UNNotificationRequest& request) {
+        if (!self) return;
+        if (auto* list = ZMFollowedNews::viewControllerForNotification(request)) self->presentViewController(list);
+    });
 }
 
 void ZMVostrelle::observeDarkMode() {
