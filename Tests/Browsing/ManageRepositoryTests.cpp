@@ -208,10 +208,7 @@ TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBro
         for (auto* label : center.currentBanner()->findChildren<QLabel*>())
             lastBanner << (label->textFormat() == Qt::PlainText ? label->text() : "rich: " + label->text());
     });
-    auto announcementsOf = [&](const std::string& location) {
-        return std::count_if(shown.begin(), shown.end(), [&](const std::string& id) { return id.find(location) != std::string::npos; });
-    };
-    // Two repositories of stanzas written by hand; only the first is followed.
+    // Two repositories of stanzas written by hand, each with a maintainer of its own.
     const std::string followed = server->url("followed/"), plain = server->url("plain/");
     auto publish = [&](const char* dir, const char* origin, const std::vector<std::pair<std::string, std::string>>& packages) {
         std::string text;
@@ -220,9 +217,6 @@ TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBro
                     " Name\nMaintainer: " + origin + " Dev <dev@example.org>\n\n";
         FlatRepository::writeIndexesForText(repoDir.path() + "/" + dir, text, origin);
     };
-    publish("followed", "Followed Repo", {{"com.f.one", "1.0"}});
-    publish("plain", "Plain Repo", {{"com.p.one", "1.0"}});
-    storeSources({followed, plain});
     auto& sources = ZMRPackageManager::sharedPackageManager().sources();
     auto refreshBoth = [&] {
         const std::string date = ZMRSource::objectForPrimaryKey(followed)->lastrefresh;
@@ -232,41 +226,43 @@ TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBro
         }, std::chrono::seconds(30)));
         GuiTest::pump(std::chrono::milliseconds(200));  // the announcements come through the main queue
     };
+    // Answering the last announcement presents the list of its packages.
+    auto answer = [&](const char* kind, const std::vector<std::string>& rows) {
+        center.activateBanner();
+        GuiTest::pump();
+        auto* nav = dynamic_cast<UINavigationController*>(top());
+        auto* list = nav ? dynamic_cast<PackagesTableViewController*>(nav->topViewController()) : nullptr;
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->category(), kind);
+        EXPECT_EQ(list->title(), "New Packages");
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return list->packagesTableView()->numberOfSections() == 1; }));
+        EXPECT_EQ(list->model().sectionsDictionary().at("C"), rows);
+        QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+        EXPECT_TRUE(ZMVostrelle::sharedVostrelle().window()->grab().save(
+            QString(VOSTRELLE_SCREENSHOT_DIR "/followed-news-%1.png").arg(shown.size())));
+        list->navigationItem()->leftBarButtonItem()->trigger();  // "Close"
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
+    };
+    publish("followed", "Followed Repo", {{"com.f.one", "1.0"}});
+    publish("plain", "Plain Repo", {{"com.p.one", "1.0"}});
+    storeSources({followed, plain});
     refreshBoth();
     EXPECT_TRUE(shown.empty()) << "nobody follows either source yet";
 
     // Followed: the next refresh announces its new package, not the changed one; the other source stays quiet.
     realm->transactionWithBlock([&] {
-        auto s = *realm->objectForPrimaryKey<ZMRSource>(followed);
-        realm->setValueForKey(s, "isFollowed", true);
+        auto source = *realm->objectForPrimaryKey<ZMRSource>(followed);
+        realm->setValueForKey(source, "isFollowed", true);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
     publish("followed", "Followed Repo", {{"com.f.one", "1.1"}, {"com.f.two", "1.0"}});
     publish("plain", "Plain Repo", {{"com.p.one", "1.0"}, {"com.p.two", "1.0"}});
     refreshBoth();
-    EXPECT_EQ(announcementsOf(followed), 1);
-    EXPECT_EQ(announcementsOf(plain), 0);
+    EXPECT_EQ(shown, std::vector<std::string>{"vostrelle.followed.source." + followed});
     EXPECT_EQ(lastBanner, (QStringList{"New Packages from Followed Source", "New in Followed Repo: com.f.two Name"}));
+    answer(kCategorySpecial_NewPackagesFromFollowedSource, {"com.f.two"});
 
-    // Answering it presents the list of the new package.
-    center.activateBanner();
-    GuiTest::pump();
-    auto* listNav = dynamic_cast<UINavigationController*>(top());
-    ASSERT_NE(listNav, nullptr);
-    auto* list = dynamic_cast<PackagesTableViewController*>(listNav->topViewController());
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->category(), kCategorySpecial_NewPackagesFromFollowedSource);
-    EXPECT_EQ(list->title(), "New Packages");
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->packagesTableView()->numberOfSections() == 1; }));
-    EXPECT_EQ(list->model().sectionsDictionary().at("C"), std::vector<std::string>{"com.f.two"});
-    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
-    EXPECT_TRUE(ZMVostrelle::sharedVostrelle().window()->grab().save(VOSTRELLE_SCREENSHOT_DIR "/followed-source-news.png"));
-    ASSERT_NE(list->navigationItem()->leftBarButtonItem(), nullptr);
-    list->navigationItem()->leftBarButtonItem()->trigger();
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
-
-    // A followed developer's new package is announced after the refresh, and opens its own list.
-    const std::string developer = "plain repo dev <dev@example.org>";
+    // A followed developer's new package is announced once the refresh has ended.
     bool following = false;
     ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Plain Repo Dev <dev@example.org>", true,
                                                                        [&] { following = true; });
@@ -274,17 +270,10 @@ TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBro
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     publish("plain", "Plain Repo", {{"com.p.one", "1.0"}, {"com.p.two", "1.0"}, {"com.p.three", "1.0"}});
     refreshBoth();
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return announcementsOf(developer) == 1; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return shown.size() == 2; }, std::chrono::seconds(10)));
+    EXPECT_EQ(shown[1], "vostrelle.followed.developer.plain repo dev <dev@example.org>");
     EXPECT_EQ(lastBanner, (QStringList{"New Packages from Followed Developers", "New from Plain Repo Dev: com.p.three Name"}));
-    center.activateBanner();
-    GuiTest::pump();
-    listNav = dynamic_cast<UINavigationController*>(top());
-    ASSERT_NE(listNav, nullptr);
-    list = dynamic_cast<PackagesTableViewController*>(listNav->topViewController());
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->category(), kCategorySpecial_NewPackagesFromFollowedDeveloper);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->packagesTableView()->numberOfSections() == 1; }));
-    EXPECT_EQ(list->model().sectionsDictionary().at("C"), std::vector<std::string>{"com.p.three"});
+    answer(kCategorySpecial_NewPackagesFromFollowedDeveloper, {"com.p.three"});
     center.setDesktopNotificationsEnabled(true);
 }
 

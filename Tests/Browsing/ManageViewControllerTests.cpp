@@ -306,16 +306,14 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         bool isUsable() override { return usable; }
         bool verify(const std::string&) override { return correct; }
     };
-    struct Case {
+    const struct {
         const char* name;
         bool usable, correct;
         const char* alert;  // nullptr: none, the task goes ahead
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"failure", true, false, "Failed to authenticate yourself. Try again."},
-        {"unavailable", false, false,
-         "Your device can't use FaceID, TouchID or password authentication at the moment. Most likely you haven't set "
-         "it up in Settings."},
+        {"unavailable", false, false, "Your device can't use FaceID, TouchID or password authentication at the moment. "
+                                      "Most likely you haven't set it up in Settings."},
         {"success", true, true, nullptr},
     };
     std::vector<std::string> reasons;
@@ -324,66 +322,42 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         return std::optional<std::string>("secret");
     });
     ZMRPackageManager::sharedPackageManager().sources().setPurgeHook([](const std::string&) { return std::nullopt; });
-    std::vector<std::string> removed;
-    manage->setRemovalObserver([&](const std::string& l, bool) { removed.push_back(l); });
     preferences().setValue(VostrellePreferenceKey::AuthenticationForPackagesManagementTasks, true);
     storeSources({kAlpha});
     selectManageTab();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->height() == 99; }));
-    auto outcome = [&](const Case& c) {
-        GuiTest::pump(std::chrono::milliseconds(100));
-        auto* alert = dynamic_cast<UIAlertController*>(top());
-        if (!c.alert) {
-            EXPECT_EQ(alert, nullptr);
-            return;
-        }
-        ASSERT_NE(alert, nullptr);
-        EXPECT_EQ(alert->alertTitle(), "Vostrelle Authentication");
-        EXPECT_EQ(alert->message(), c.alert);
-        ASSERT_EQ(alert->actions().size(), 1u);
-        EXPECT_EQ(alert->actions()[0].title, "Close");
-        alert->performAction(0);
-    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LAContext::setAuthenticatorForTesting(std::make_shared<Checker>(c.usable, c.correct));
         reasons.clear();
-        const bool succeeds = c.alert == nullptr;
-        const std::string typed = std::string("https://") + c.name + ".example/";
+        // Each task: the alert it must show (closed), then whether it happened.
+        auto expectOutcome = [&](const std::function<bool()>& happened) {
+            GuiTest::pump(std::chrono::milliseconds(100));
+            auto* alert = dynamic_cast<UIAlertController*>(top());
+            EXPECT_EQ(alert ? alert->alertTitle() + "/" + alert->message() : QString(),
+                      c.alert ? QString("Vostrelle Authentication/") + c.alert : QString());
+            if (alert) alert->performAction(0);
+            EXPECT_EQ(GuiTest::waitUntil(happened, std::chrono::milliseconds(c.alert ? 200 : 5000)), !c.alert);
+        };
+        const std::string typed = std::string("https://") + c.name + ".example/", linked = "https://link." + typed.substr(8);
         QGuiApplication::clipboard()->clear();
         manage->addSource();
         GuiTest::pump();
-        auto* formNav = dynamic_cast<UINavigationController*>(top());
-        ASSERT_NE(formNav, nullptr);
-        auto* form = dynamic_cast<SourceViewController*>(formNav->topViewController());
+        auto* form = dynamic_cast<SourceViewController*>(dynamic_cast<UINavigationController*>(top())->topViewController());
         form->sourceUrlTextField->setText(QString::fromStdString(typed));
         form->editingDidEnd();
-        outcome(c);
-        EXPECT_EQ(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(typed).has_value(); },
-                                     std::chrono::milliseconds(succeeds ? 5000 : 200)),
-                  succeeds);
+        expectOutcome([&] { return ZMRSource::objectForPrimaryKey(typed).has_value(); });
         form->dismissVC();
         ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
-
-        const std::string linked = std::string("https://link-") + c.name + ".example/";
         ZMVostrelle::sharedVostrelle().openURLs({QString::fromStdString("vostrelle://add/" + linked)});
-        outcome(c);
-        EXPECT_EQ(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(linked).has_value(); },
-                                     std::chrono::milliseconds(succeeds ? 5000 : 200)),
-                  succeeds);
-
+        expectOutcome([&] { return ZMRSource::objectForPrimaryKey(linked).has_value(); });
         manage->removeSourceAtRow(rowOf(kAlpha));
         dynamic_cast<UIAlertController*>(top())->performAction(1);
-        outcome(c);
-        EXPECT_EQ(GuiTest::waitUntil([&] { return !removed.empty(); }, std::chrono::milliseconds(succeeds ? 5000 : 200)),
-                  succeeds);
-        EXPECT_EQ(ZMRSource::objectForPrimaryKey(kAlpha).has_value(), !succeeds);
-        if (c.usable)
-            EXPECT_EQ(reasons, (std::vector<std::string>{"Please authenticate yourself to add " + typed,
-                                                         "Please authenticate yourself to add " + linked,
-                                                         "Please authenticate yourself to remove Source " + kAlpha}));
-        else
-            EXPECT_TRUE(reasons.empty());
+        expectOutcome([&] { return !ZMRSource::objectForPrimaryKey(kAlpha).has_value(); });
+        const std::vector<std::string> asked = {"Please authenticate yourself to add " + typed,
+                                                "Please authenticate yourself to add " + linked,
+                                                "Please authenticate yourself to remove Source " + kAlpha};
+        EXPECT_EQ(reasons, c.usable ? asked : std::vector<std::string>{});
     }
     LAContext::setPromptForTesting(nullptr);
 }
