@@ -52,11 +52,10 @@ ZMFollowedNews::ZMFollowedNews() {
     auto& center = NotificationCenter::defaultCenter();
     using Q = NotificationCenter::Queue;
     // An announcement that cannot read the database is dropped, not the program.
-    auto guarded = [](void (*announce)(const std::string&, const std::vector<std::string>&)) {
+    auto guarded = [](void (*announce)(const std::string&, const nlohmann::json&)) {
         return [announce](const Notification& n) {
             try {
-                const auto identifiers = identifiersIn(n.userInfo);
-                if (!identifiers.empty()) announce(n.objectString(), identifiers);
+                announce(n.objectString(), n.userInfo);
             } catch (const std::exception& e) {
                 ZMLOG("no announcement for {}: {}", n.objectString(), e.what());
             }
@@ -66,9 +65,12 @@ ZMFollowedNews::ZMFollowedNews() {
     observers_.add(center.addObserver(ZMRFollowedDeveloperNewPackagesNotification, Q::Main, guarded(&announceDeveloper)));
 }
 
-void ZMFollowedNews::announceSource(const std::string& location, const std::vector<std::string>& identifiers) {
+void ZMFollowedNews::announceSource(const std::string& location, const nlohmann::json& info) {
+    // Most refreshes are of sources nobody follows: asked first, before the list is read.
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source || !source->isFollowed.value_or(false)) return;
+    const auto identifiers = identifiersIn(info);
+    if (identifiers.empty()) return;
     const std::string name = source->name.empty() ? location : source->name;
     UNUserNotificationCenter::current().add(
         {"vostrelle.followed.source." + location, ZMLocalizedString(kCategorySpecial_NewPackagesFromFollowedSource),
@@ -76,7 +78,9 @@ void ZMFollowedNews::announceSource(const std::string& location, const std::vect
          {{kKindKey, kSourceKind}, {"location", location}, {ZMRPackageIdentifiersKey, identifiers}}});
 }
 
-void ZMFollowedNews::announceDeveloper(const std::string& developer, const std::vector<std::string>& identifiers) {
+void ZMFollowedNews::announceDeveloper(const std::string& developer, const nlohmann::json& info) {
+    const auto identifiers = identifiersIn(info);
+    if (identifiers.empty()) return;
     // The record keeps the name lower-cased; the packages say it as written.
     std::string name = developer;
     if (auto package = ZMRPackage::objectForPrimaryKey(identifiers.front()); package && !package->maintainer.empty())

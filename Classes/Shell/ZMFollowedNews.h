@@ -5,7 +5,8 @@
 // notification). Answering it opens the list of those packages, presented
 // modally with a "Close" button.
 #include <string>
-#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "Notifications/NotificationCenter.h"
 
@@ -22,8 +23,9 @@ public:
     static UIViewController* viewControllerForNotification(const UNNotificationRequest& request);
 
 private:
-    static void announceSource(const std::string& location, const std::vector<std::string>& identifiers);
-    static void announceDeveloper(const std::string& developer, const std::vector<std::string>& identifiers);
+    // The user info carries the identifiers (ZMRPackageIdentifiersKey).
+    static void announceSource(const std::string& location, const nlohmann::json& info);
+    static void announceDeveloper(const std::string& developer, const nlohmann::json& info);
 
     ObserverBag observers_;
 };
