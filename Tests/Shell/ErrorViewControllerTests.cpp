@@ -62,7 +62,8 @@ TEST_F(ErrorPopupTest, CloseOnlyDismissesAndOneButtonShowsNoOther) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));
 
     auto* second = new ErrorViewController;
-    second->showWithTitle("Done", std::string("Backup saved."), 2, "Close", std::string("Open"), [&] { ++ran; });
+    second->showWithTitle("Done", std::string("<b>Backup</b> saved."), 2, "Close", std::string("Open"), [&] { ++ran; });
+    EXPECT_EQ(second->messageLbl()->textFormat(), Qt::PlainText) << "server texts show as they are";
     owner->presentViewController(second, false);
     QTest::mouseClick(second->closeBtn(), Qt::LeftButton);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));

@@ -153,7 +153,10 @@ TEST_F(RepoStoreClient, OnlyADefinitiveDiscoveryAnswerChangesTheStoredEndpoint) 
         if (c.status == 404) EXPECT_EQ(server->count("payment_endpoint"), 2u) << "one / before payment_endpoint";
         server->clearRequests();
     }
-    // A stored endpoint survives a server that is gone, and goes on a 404.
+    // A source that cannot be reached says nothing about its endpoint.
+    auto gone = await<RepoStoreEndpointResponse>([&](auto k) { client.endpointForSourceLocation("http://127.0.0.1:1/", k); });
+    EXPECT_EQ(ZMRepoStoreAPI::endpointChangeFor(gone.first, gone.second), Change::Keep);
+    // A stored endpoint survives a server error, and goes on a 404.
     ZMRepoStoreAPI::storeEndpointChange(location, Change::Set, ep);
     auto stored = [&] { return ZMRSource::objectForPrimaryKey(location)->endpoint; };
     api->update([](auto& s) { s.endpointStatus = 500; });
@@ -232,6 +235,13 @@ TEST_F(RepoStoreClient, HostileRepliesAreTypeCheckedAndCapped) {
         });
         c.check();
     }
+    // Tokens follow no redirect.
+    server->route("pay/user_info", [this](const httplib::Request&, httplib::Response& res) {
+        res.status = 307;
+        res.set_header("Location", server->url("elsewhere"));
+    });
+    EXPECT_EQ(user().second.error->domain, "URLErrorDomain");
+    EXPECT_EQ(server->count("elsewhere"), 0u);
     // A server that never answers is given up on.
     client.setRequestTimeout(0.5);
     server->route("pay/info", [](const httplib::Request&, httplib::Response&) { std::this_thread::sleep_for(std::chrono::seconds(2)); });
