@@ -257,7 +257,10 @@ void ZMSetupRestoration::launchSetupRestorationPackagesPart() {
         auto& packages = ZMRPackageManager::sharedPackageManager().packages();
         for (const auto& identifier : self->packages_) {
             try {
-                if (ZMRPackage::objectForPrimaryKey(identifier)) {
+                // An installed package is there already: queued without a
+                // version, the collection would choose to remove it.
+                auto package = ZMRPackage::objectForPrimaryKey(identifier);
+                if (package && !package->isInstalled.value_or(false)) {
                     packages.setPackage(identifier, true, std::nullopt, ZMRQueueOperationNone);
                     self->summary_.packagesQueued.push_back(identifier);
                     continue;

@@ -20,8 +20,8 @@
 // part runs once: after the refreshes this restoration queued (or found
 // running) have ended, at once when none could be queued (before the
 // first-run setup is done, or offline). It marks each selected package that
-// has a record queued (operation chosen by the collection: install for one
-// that is not installed) and skips the others.
+// has a record and is not installed queued for installation, and skips the
+// others (queued, an installed package would be removed).
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,7 +81,8 @@ public:
         std::vector<std::string> sourcesRefreshed;  // configured already: refreshed only
         std::vector<std::string> sourcesSkipped;    // unusable, or plain http without approval
         std::vector<std::string> packagesQueued;
-        std::vector<std::string> packagesSkipped;   // no record (its source offers no such package)
+        // No record (its source offers no such package), or installed already.
+        std::vector<std::string> packagesSkipped;
     };
     // Runs the restoration of the selected items. Returns at once; the
     // restoration keeps itself alive until its packages part has run and
