@@ -132,10 +132,10 @@ void FakeMakerAPI::addAccount(const Account& account) {
     accounts_[account.username] = account;
 }
 
-#define FAKE_SETTER(method, member, type)        \
+#define FAKE_SETTER(method, member, type)          \
     void FakeMakerAPI::method(const type& value) { \
-        std::lock_guard lock(mutex_);            \
-        member = value;                          \
+        std::lock_guard lock(mutex_);              \
+        member = value;                            \
     }
 FAKE_SETTER(setFeatured, featured_, json)
 FAKE_SETTER(setNews, news_, json)
@@ -145,38 +145,33 @@ FAKE_SETTER(setDirectory, directory_, json)
 FAKE_SETTER(setTrending, trending_, json)
 #undef FAKE_SETTER
 
+template <typename Value>
+std::optional<Value> FakeMakerAPI::valueFor(const std::map<int, Value>& values, int userID) const {
+    std::lock_guard lock(mutex_);
+    auto it = values.find(userID);
+    return it == values.end() ? std::nullopt : std::optional<Value>(it->second);
+}
+
 void FakeMakerAPI::setWishlist(int userID, const std::string& joined) {
     std::lock_guard lock(mutex_);
     wishlists_[userID] = joined;
 }
 
-std::optional<std::string> FakeMakerAPI::wishlist(int userID) const {
-    std::lock_guard lock(mutex_);
-    auto it = wishlists_.find(userID);
-    return it == wishlists_.end() ? std::nullopt : std::optional<std::string>(it->second);
-}
+std::optional<std::string> FakeMakerAPI::wishlist(int userID) const { return valueFor(wishlists_, userID); }
 
 void FakeMakerAPI::setFollowed(int userID, const std::string& joined) {
     std::lock_guard lock(mutex_);
     followed_[userID] = joined;
 }
 
-std::optional<std::string> FakeMakerAPI::followed(int userID) const {
-    std::lock_guard lock(mutex_);
-    auto it = followed_.find(userID);
-    return it == followed_.end() ? std::nullopt : std::optional<std::string>(it->second);
-}
+std::optional<std::string> FakeMakerAPI::followed(int userID) const { return valueFor(followed_, userID); }
 
 void FakeMakerAPI::setSetup(int userID, const json& document) {
     std::lock_guard lock(mutex_);
     setups_[userID] = document;
 }
 
-std::optional<json> FakeMakerAPI::setup(int userID) const {
-    std::lock_guard lock(mutex_);
-    auto it = setups_.find(userID);
-    return it == setups_.end() ? std::nullopt : std::optional<json>(it->second);
-}
+std::optional<json> FakeMakerAPI::setup(int userID) const { return valueFor(setups_, userID); }
 
 json FakeMakerAPI::directory() const {
     std::lock_guard lock(mutex_);
@@ -356,7 +351,8 @@ void FakeMakerAPI::answer(const Request& request, httplib::Response& res) {
         int user = intField(request, "userID");
         if (user <= 0) return reply(res, 200, "Error");
         if (e == "setup/savesetup.php") {
-            setups_[user] = {{"sources", request.fieldValues("sources[]")}, {"packages", request.fieldValues("packages[]")}};
+            setups_[user] = {{"sources", request.fieldValues("sources[]")},
+                             {"packages", request.fieldValues("packages[]")}};
             return reply(res, 200, "Setup saved");
         }
         auto it = setups_.find(user);
@@ -409,7 +405,8 @@ void FakeMakerAPI::answer(const Request& request, httplib::Response& res) {
     if (e == "developers/devs.php") {
         json found = json::array();
         for (const auto& profile : developers_)
-            if (profile.is_object() && containsIgnoringCase(profile.value("developer", ""), request.field("searchParam")))
+            if (profile.is_object() &&
+                containsIgnoringCase(profile.value("developer", ""), request.field("searchParam")))
                 found.push_back(profile);
         return replyJSON(res, found);
     }

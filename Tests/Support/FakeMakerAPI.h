@@ -68,12 +68,12 @@ public:
     // What an endpoint does instead of its normal answer. Unset members keep
     // the normal behaviour.
     struct Behaviour {
-        int status = 0;                               // answer this status (0: the normal one)
-        std::optional<std::string> body;              // answer this body
-        std::chrono::milliseconds delay{0};           // answer this much later
-        size_t oversizedBytes = 0;                    // answer this many filler bytes
-        bool hold = false;                            // wait until releaseHeld() (or the server stops)
-        int times = -1;                               // requests it applies to (-1: all)
+        int status = 0;                      // answer this status (0: the normal one)
+        std::optional<std::string> body;     // answer this body
+        std::chrono::milliseconds delay{0};  // answer this much later
+        size_t oversizedBytes = 0;           // answer this many filler bytes
+        bool hold = false;                   // wait until releaseHeld() (or the server stops)
+        int times = -1;                      // requests it applies to (-1: all)
     };
 
     struct Request {
@@ -149,6 +149,8 @@ private:
     void handle(const httplib::Request& req, httplib::Response& res);
     void answer(const Request& request, httplib::Response& res);
     bool keyAccepted(const Request& request, const char* field, httplib::Response& res) const;
+    template <typename Value>
+    std::optional<Value> valueFor(const std::map<int, Value>& values, int userID) const;
 
     httplib::Server server_;
     std::thread thread_;

@@ -96,7 +96,8 @@ std::optional<ZMAccount::SignInEntries> ZMAccount::entriesFromReply(const std::s
     auto id = ZMMakerAPI::positiveInteger(*userID);
     if (!id) return std::nullopt;
     entries.userID = *id;
-    if (auto it = reply->find("email"); it != reply->end() && it->is_string() && !it->get_ref<const std::string&>().empty())
+    if (auto it = reply->find("email");
+        it != reply->end() && it->is_string() && !it->get_ref<const std::string&>().empty())
         entries.email = it->get<std::string>();
     if (auto avatar = ZMMakerAPI::httpURL(*reply, "avatar_url"); !avatar.empty()) entries.avatarURL = avatar;
     entries.groupID = groupText(*reply, "group_id");
@@ -128,15 +129,13 @@ void ZMAccount::logout() {
 }
 
 void ZMAccount::performLogin(const std::string& username, const std::string& password,
-                             std::function<void(std::string message)> completion,
-                             std::function<void()> synchronized) {
+                             std::function<void(std::string message)> completion, std::function<void()> synchronized) {
     if (username.empty() || password.empty()) {
         completion(ZMLocalizedString("You have to fill in both username and password"));
         return;
     }
     auto request = ZMMakerAPI::postForm(
-        "login/login.php",
-        {{"username", username}, {"password", password}, {"login", ZMMakerAPI::kClientKey}},
+        "login/login.php", {{"username", username}, {"password", password}, {"login", ZMMakerAPI::kClientKey}},
         ZMMakerAPI::Blank::Plus);
     ZMMakerAPI::send(request, [this, completion = std::move(completion),
                                synchronized = std::move(synchronized)](ZMMakerAPI::Reply reply) {

@@ -70,8 +70,7 @@ public:
     // `synchronized` (optional) runs on a background queue once both merges
     // have ended, whatever their outcome.
     void performLogin(const std::string& username, const std::string& password,
-                      std::function<void(std::string message)> completion,
-                      std::function<void()> synchronized = {});
+                      std::function<void(std::string message)> completion, std::function<void()> synchronized = {});
 
     // Removes the seven entries. The wishlist and followed marks in the
     // database stay as they are.

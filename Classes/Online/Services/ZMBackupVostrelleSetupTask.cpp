@@ -23,7 +23,9 @@ ZMBackupVostrelleSetupTask::ZMBackupVostrelleSetupTask(int32_t userID, std::vect
 
 std::string ZMBackupVostrelleSetupTask::pipelineID() const { return ZMPipelineSynchronization; }
 
-std::string ZMBackupVostrelleSetupTask::taskDescription() const { return ZMLocalizedString("Saving the user setup..."); }
+std::string ZMBackupVostrelleSetupTask::taskDescription() const {
+    return ZMLocalizedString("Saving the user setup...");
+}
 
 std::string ZMBackupVostrelleSetupTask::status() const {
     std::lock_guard lock(mutex_);
@@ -83,6 +85,8 @@ void ZMBackupVostrelleSetupTask::finish(const std::string& message, std::optiona
         NotificationCenter::defaultCenter().post(kVostrelleSetupBackupDoneNotification, {},
                                                  {{"title", "Vostrelle Setup Backup"}, {"message", message}});
     });
-    if (failure) ZMPipelineManager::sharedManager().taskDoneWithError(self, *failure);
-    else ZMPipelineManager::sharedManager().taskDoneWithSuccess(self);
+    if (failure)
+        ZMPipelineManager::sharedManager().taskDoneWithError(self, *failure);
+    else
+        ZMPipelineManager::sharedManager().taskDoneWithSuccess(self);
 }

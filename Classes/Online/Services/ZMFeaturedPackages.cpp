@@ -6,8 +6,8 @@ using ZMMakerAPI::httpURL;
 using ZMMakerAPI::text;
 
 ZMFeaturedPackagesTop ZMFeaturedPackagesTop::fromJSON(const nlohmann::json& element) {
-    return {text(element, "bundle_id"),         text(element, "title"), text(element, "developer"),
-            text(element, "description"),       httpURL(element, "logo"), httpURL(element, "background"),
+    return {text(element, "bundle_id"),   text(element, "title"),   text(element, "developer"),
+            text(element, "description"), httpURL(element, "logo"), httpURL(element, "background"),
             httpURL(element, "repo")};
 }
 

@@ -6,11 +6,6 @@
 #include "Miscellaneous/ZMLog.h"
 #include "Services/ZMListSynchronizer.h"
 
-namespace {
-constexpr const char* kUploadPath = "followeddevs/developers.php";
-constexpr const char* kDownloadPath = "followeddevs/retrievedevelopers.php";
-}  // namespace
-
 ZMFollowedDevelopers& ZMFollowedDevelopers::sharedInstance() {
     static ZMFollowedDevelopers followed;
     return followed;
@@ -18,22 +13,20 @@ ZMFollowedDevelopers& ZMFollowedDevelopers::sharedInstance() {
 
 ZMFollowedDevelopers::ZMFollowedDevelopers() = default;
 
-ZMListSynchronizer& ZMFollowedDevelopers::uploads() {
+ZMListSynchronizer& ZMFollowedDevelopers::accountList() {
     static ZMListSynchronizer synchronizer(
-        [] { return ZMRPackageManager::sharedPackageManager().developers().arrayOfFollowedDevelopers(); },
-        [](int32_t userID, const std::vector<std::string>& list, ZMListSynchronizer::Done done) {
-            ZMListSynchronizer::upload(kUploadPath, "developers", userID, list, std::move(done));
-        });
+        {"followeddevs/developers.php", "followeddevs/retrievedevelopers.php", "developers"},
+        [] { return ZMRPackageManager::sharedPackageManager().developers().arrayOfFollowedDevelopers(); });
     return synchronizer;
 }
 
 void ZMFollowedDevelopers::syncWithTheZemtrixAccount(std::function<void(std::optional<ZMError>)> done) {
-    uploads().synchronize(std::move(done));
+    accountList().synchronize(std::move(done));
 }
 
 void ZMFollowedDevelopers::retrieveZemtrixAccountFollowedDevelopers(
     std::function<void(std::optional<std::vector<std::string>>)> completion) {
-    ZMListSynchronizer::download(kDownloadPath, "developers", std::move(completion));
+    accountList().download(std::move(completion));
 }
 
 void ZMFollowedDevelopers::mergeAccountFollowedDevelopers(const std::optional<std::vector<std::string>>& received,

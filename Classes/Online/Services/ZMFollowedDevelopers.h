@@ -48,5 +48,5 @@ public:
 
 private:
     ZMFollowedDevelopers();
-    ZMListSynchronizer& uploads();
+    ZMListSynchronizer& accountList();
 };

@@ -6,8 +6,8 @@
 #include "Services/ZMAccount.h"
 #include "Services/ZMMakerAPI.h"
 
-ZMListSynchronizer::ZMListSynchronizer(Reader reader, Sender sender)
-    : reader_(std::move(reader)), sender_(std::move(sender)) {}
+ZMListSynchronizer::ZMListSynchronizer(Endpoints endpoints, Reader reader)
+    : endpoints_(endpoints), reader_(std::move(reader)) {}
 
 bool ZMListSynchronizer::isUploading() const {
     std::lock_guard lock(mutex_);
@@ -28,8 +28,10 @@ void ZMListSynchronizer::synchronize(Done done) {
     auto begin = [this] { Dispatch::defaultQueue([this] { start(); }); };
     // On the main thread the caller may still be inside the write transaction
     // of the change: read after the current main-thread work has finished.
-    if (Dispatch::isMainThread()) Dispatch::main(begin);
-    else begin();
+    if (Dispatch::isMainThread())
+        Dispatch::main(begin);
+    else
+        begin();
 }
 
 void ZMListSynchronizer::start() {
@@ -46,7 +48,7 @@ void ZMListSynchronizer::start() {
         ended(ZMError::make(ZMError::Unknown, e.what()));
         return;
     }
-    sender_(account.returnUserID(), list, [this](std::optional<ZMError> error) { ended(std::move(error)); });
+    upload(account.returnUserID(), list);
 }
 
 void ZMListSynchronizer::ended(std::optional<ZMError> error) {
@@ -67,30 +69,32 @@ void ZMListSynchronizer::ended(std::optional<ZMError> error) {
     if (again) start();
 }
 
-void ZMListSynchronizer::upload(const std::string& path, const std::string& field, int32_t userID,
-                                const std::vector<std::string>& list, Done done) {
+void ZMListSynchronizer::upload(int32_t userID, const std::vector<std::string>& list) {
     std::string joined;
     for (size_t i = 0; i < list.size(); ++i) joined += (i ? ";" : "") + list[i];
     // An empty first name would start the text with the separator.
     if (!joined.empty() && joined.front() == ';') joined.erase(0, 1);
-    auto request = ZMMakerAPI::postForm(path, {{"userID", std::to_string(userID)}, {field, joined}},
-                                        ZMMakerAPI::Blank::Plus);
-    ZMMakerAPI::send(request, [done = std::move(done)](ZMMakerAPI::Reply reply) {
-        if (reply.ok()) ZMLOG("Sync state : success");
-        else ZMMAKER_LOG_FAILURE(reply.error->localizedDescription());
-        if (done) done(reply.error);
+    auto request =
+        ZMMakerAPI::postForm(endpoints_.uploadPath, {{"userID", std::to_string(userID)}, {endpoints_.field, joined}},
+                             ZMMakerAPI::Blank::Plus);
+    ZMMakerAPI::send(request, [this](ZMMakerAPI::Reply reply) {
+        if (reply.ok())
+            ZMLOG("Sync state : success");
+        else
+            ZMMAKER_LOG_FAILURE(reply.error->localizedDescription());
+        ended(reply.error);
     });
 }
 
-void ZMListSynchronizer::download(const std::string& path, const std::string& key,
-                                  std::function<void(std::optional<std::vector<std::string>>)> completion) {
+void ZMListSynchronizer::download(std::function<void(std::optional<std::vector<std::string>>)> completion) const {
     auto& account = ZMAccount::instance();
     if (!account.isSignedIn()) {
         completion(std::nullopt);
         return;
     }
-    auto request = ZMMakerAPI::get(path, {{"userID", std::to_string(account.returnUserID())}});
-    ZMMakerAPI::send(request, [key, completion = std::move(completion)](ZMMakerAPI::Reply reply) {
+    auto request = ZMMakerAPI::get(endpoints_.downloadPath, {{"userID", std::to_string(account.returnUserID())}});
+    ZMMakerAPI::send(request, [key = std::string(endpoints_.field),
+                               completion = std::move(completion)](ZMMakerAPI::Reply reply) {
         if (!reply.ok()) {
             ZMMAKER_LOG_FAILURE(reply.error->localizedDescription());
             completion(std::nullopt);

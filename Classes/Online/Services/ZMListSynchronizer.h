@@ -1,6 +1,10 @@
 #pragma once
-// Uploads of one whole list (the wishlist, the followed developers) to the
-// signed-in account, so that the server always ends with the newest list.
+// One list of the signed-in account (the wishlist, the followed developers):
+// its uploads, so that the server always ends with the newest list, and its
+// download.
+//
+//   upload    POST <uploadPath>   userID=<id>&<field>=<items joined by ";">  (blanks as "+")
+//   download  GET  <downloadPath>?userID=<id>  ->  {"<field>": "a;b"}
 //
 // One upload of a kind is in flight at a time. A request made meanwhile is
 // remembered, and when the upload ends one more upload goes out with the list
@@ -25,39 +29,38 @@
 
 class ZMListSynchronizer {
 public:
+    struct Endpoints {
+        const char* uploadPath;
+        const char* downloadPath;
+        const char* field;  // the form field of the upload and the key of the download
+    };
     // The outcome of the upload that carried a request's change.
     using Done = std::function<void(std::optional<ZMError>)>;
     // Reads the list to send.
     using Reader = std::function<std::vector<std::string>()>;
-    // Sends the list for the user and calls back exactly once with the outcome.
-    using Sender = std::function<void(int32_t userID, const std::vector<std::string>& list, Done done)>;
 
-    ZMListSynchronizer(Reader reader, Sender sender);
+    ZMListSynchronizer(Endpoints endpoints, Reader reader);
 
     // Asks for an upload. `done` (optional) runs on a background queue once
-    // the upload that carries the current list has ended.
+    // the upload that carries the current list has ended. The upload logs
+    // "Sync state : success" or the failure; the reply body is not read.
     void synchronize(Done done = {});
     // An upload is in flight.
     bool isUploading() const;
 
-    // ---- the two transfers of an account list (wishlist, followed developers) ----
-    // POST <path> with "userID=<id>&<field>=<items joined by ";">" (blanks as
-    // "+"); logs "Sync state : success" or the failure; the reply body is not read.
-    static void upload(const std::string& path, const std::string& field, int32_t userID,
-                       const std::vector<std::string>& list, Done done);
-    // Signed in: GET <path>?userID=<id>, a JSON object whose `key` is a text,
-    // split at ";". Otherwise (signed out, a failure, another shape) nullopt.
-    // `completion` runs exactly once, on a background queue (at once on the
-    // caller's thread when nothing was sent).
-    static void download(const std::string& path, const std::string& key,
-                         std::function<void(std::optional<std::vector<std::string>>)> completion);
+    // Signed in: the downloaded text split at ";" (an empty text gives one
+    // empty item). Otherwise (signed out, a failure, `field` not a text)
+    // nullopt. `completion` runs exactly once, on a background queue (at
+    // once on the caller's thread when nothing was sent).
+    void download(std::function<void(std::optional<std::vector<std::string>>)> completion) const;
 
 private:
     void start();
+    void upload(int32_t userID, const std::vector<std::string>& list);
     void ended(std::optional<ZMError> error);
 
+    const Endpoints endpoints_;
     Reader reader_;
-    Sender sender_;
     mutable std::mutex mutex_;
     bool inFlight_ = false;
     bool pending_ = false;

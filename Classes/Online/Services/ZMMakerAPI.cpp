@@ -102,8 +102,7 @@ ZMError invalidReplyError() {
 // ---- configuration ----------------------------------------------------------
 
 bool isAcceptableServiceURL(const URL& url) {
-    if (!url.hasAuthority() || url.host().empty() || !url.user().empty() || url.query() || url.fragment())
-        return false;
+    if (!url.hasAuthority() || url.host().empty() || !url.user().empty() || url.query() || url.fragment()) return false;
     std::string scheme = url.scheme();
     for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (scheme == "https") return true;
@@ -218,27 +217,28 @@ void send(const Request& request, ReplyHandler handler) {
     configuration.keepsCookies = false;
     auto session = URLSession::sessionWithConfiguration(std::move(configuration));
     session
-        ->dataTaskWithRequest(urlRequest,
-                              [handler = std::move(handler)](std::string data, std::optional<URLResponse> response,
-                                                             std::optional<ZMError> error) {
-                                  Reply reply;
-                                  if (response) reply.statusCode = response->statusCode;
-                                  reply.answered = response.has_value() ||
-                                                   (error && URLError::is(*error, URLError::DataLengthExceedsMaximum));
-                                  if (error) {
-                                      reply.error = std::move(error);
-                                  } else if (!response) {
-                                      reply.error = URLError::make(URLError::Unknown);
-                                  } else if (!response->isSuccess()) {
-                                      reply.error = makeError(
-                                          HTTPStatus, fmt::format(fmt::runtime(ZMLocalizedString(
-                                                                      "The server answered with HTTP status {}.")),
-                                                                  response->statusCode));
-                                  } else {
-                                      reply.body = std::move(data);
-                                  }
-                                  handler(std::move(reply));
-                              })
+        ->dataTaskWithRequest(
+            urlRequest,
+            [handler = std::move(handler)](std::string data, std::optional<URLResponse> response,
+                                           std::optional<ZMError> error) {
+                Reply reply;
+                if (response) reply.statusCode = response->statusCode;
+                reply.answered =
+                    response.has_value() || (error && URLError::is(*error, URLError::DataLengthExceedsMaximum));
+                if (error) {
+                    reply.error = std::move(error);
+                } else if (!response) {
+                    reply.error = URLError::make(URLError::Unknown);
+                } else if (!response->isSuccess()) {
+                    reply.error = makeError(
+                        HTTPStatus,
+                        fmt::format(fmt::runtime(ZMLocalizedString("The server answered with HTTP status {}.")),
+                                    response->statusCode));
+                } else {
+                    reply.body = std::move(data);
+                }
+                handler(std::move(reply));
+            })
         ->resume();
 }
 

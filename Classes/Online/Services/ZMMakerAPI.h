@@ -85,8 +85,8 @@ double requestTimeLimit();
 // ---- requests ---------------------------------------------------------------
 enum class Blank { Percent20, Plus };
 struct Field {
-    std::string name;  // written as it stands (e.g. "sources[]")
-    std::string value; // percent-encoded
+    std::string name;   // written as it stands (e.g. "sources[]")
+    std::string value;  // percent-encoded
 };
 using Fields = std::vector<Field>;
 // "name=value&name=value" with every value percent-encoded.
@@ -107,8 +107,8 @@ Request postForm(const std::string& path, const Fields& form, Blank blank = Blan
 
 struct Reply {
     std::string body;
-    int statusCode = 0;             // 0 when no status arrived
-    std::optional<ZMError> error;   // set for every failure (see the top of the file)
+    int statusCode = 0;            // 0 when no status arrived
+    std::optional<ZMError> error;  // set for every failure (see the top of the file)
     // The server answered, with a status outside 2xx or too large a body,
     // as opposed to no answer at all (no connection, time limit, not sent).
     bool answered = false;

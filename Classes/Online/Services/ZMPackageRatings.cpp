@@ -55,7 +55,8 @@ void ZMPackageRatings::getAverageRate(const std::string& packageID,
     ZMMakerAPI::send(ZMMakerAPI::get("ratings/rating.php", {{"packageID", packageID}}),
                      [completion = std::move(completion)](ZMMakerAPI::Reply reply) {
                          auto parsed = jsonReply(reply);
-                         if (!parsed || !parsed->is_object() || !parsed->contains("rating")) return completion(std::nullopt);
+                         if (!parsed || !parsed->is_object() || !parsed->contains("rating"))
+                             return completion(std::nullopt);
                          const auto& rating = (*parsed)["rating"];
                          if (rating.is_number_integer()) return completion(rating.dump());
                          if (rating.is_number_float()) return completion(fmt::format("{}", rating.get<double>()));
@@ -103,8 +104,8 @@ void ZMPackageRatings::getReviewWithID(
                      });
 }
 
-void ZMPackageRatings::replyToReviewWithUserID(int32_t userID, int32_t reviewID, const std::optional<std::string>& reply,
-                                               bool upvote, bool downvote,
+void ZMPackageRatings::replyToReviewWithUserID(int32_t userID, int32_t reviewID,
+                                               const std::optional<std::string>& reply, bool upvote, bool downvote,
                                                std::function<void(std::optional<std::string> answer)> completion) {
     if (userID <= 0 || !ZMAccount::instance().isSignedIn()) {
         completion(std::nullopt);
@@ -112,9 +113,12 @@ void ZMPackageRatings::replyToReviewWithUserID(int32_t userID, int32_t reviewID,
     }
     const std::string id = std::to_string(userID), review = std::to_string(reviewID);
     ZMMakerAPI::Fields form;
-    if (reply) form = {{"id", id}, {"reply", *reply}, {"review_id", review}};
-    else if (upvote) form = {{"id", id}, {"upvote", "1"}, {"review_id", review}};
-    else if (downvote) form = {{"id", id}, {"downvote", "1"}, {"review_id", review}};
+    if (reply)
+        form = {{"id", id}, {"reply", *reply}, {"review_id", review}};
+    else if (upvote)
+        form = {{"id", id}, {"upvote", "1"}, {"review_id", review}};
+    else if (downvote)
+        form = {{"id", id}, {"downvote", "1"}, {"review_id", review}};
     ZMMakerAPI::send(ZMMakerAPI::postForm("ratings/reply.php", form),
                      [completion = std::move(completion)](ZMMakerAPI::Reply answer) {
                          if (!answer.ok()) {

@@ -48,7 +48,8 @@ public:
 
     // The average rating as decimal text ("4.5"), or nullopt when the reply
     // has no number under "rating" or on a failure.
-    void getAverageRate(const std::string& packageID, std::function<void(std::optional<std::string> average)> completion);
+    void getAverageRate(const std::string& packageID,
+                        std::function<void(std::optional<std::string> average)> completion);
 
     // The package's reviews in reply order: "Success" with them (and
     // packageReviews() replaced), or nullopt on a failure (packageReviews()
@@ -58,8 +59,9 @@ public:
                     std::function<void(std::optional<std::string> status, std::vector<ZMReviews> reviews)> completion);
 
     // One review: "Success" with it (and review() replaced), or nullopt.
-    void getReviewWithID(int32_t reviewID,
-                         std::function<void(std::optional<std::string> status, std::optional<ZMReviews> review)> completion);
+    void getReviewWithID(
+        int32_t reviewID,
+        std::function<void(std::optional<std::string> status, std::optional<ZMReviews> review)> completion);
 
     // A reply (when `reply` is given), else an upvote, else a downvote, else
     // an empty body. The completion gets the server's answer to show as it

@@ -5,11 +5,6 @@
 #include "Miscellaneous/ZMLog.h"
 #include "Services/ZMListSynchronizer.h"
 
-namespace {
-constexpr const char* kUploadPath = "wishlist/wishlist.php";
-constexpr const char* kDownloadPath = "wishlist/retrievewishlist.php";
-}  // namespace
-
 ZMPackagesWishlist& ZMPackagesWishlist::sharedInstance() {
     static ZMPackagesWishlist wishlist;
     return wishlist;
@@ -17,22 +12,20 @@ ZMPackagesWishlist& ZMPackagesWishlist::sharedInstance() {
 
 ZMPackagesWishlist::ZMPackagesWishlist() = default;
 
-ZMListSynchronizer& ZMPackagesWishlist::uploads() {
-    static ZMListSynchronizer synchronizer(
-        [] { return ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesInWishlist(); },
-        [](int32_t userID, const std::vector<std::string>& list, ZMListSynchronizer::Done done) {
-            ZMListSynchronizer::upload(kUploadPath, "wishlist", userID, list, std::move(done));
-        });
+ZMListSynchronizer& ZMPackagesWishlist::accountList() {
+    static ZMListSynchronizer synchronizer({"wishlist/wishlist.php", "wishlist/retrievewishlist.php", "wishlist"}, [] {
+        return ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesInWishlist();
+    });
     return synchronizer;
 }
 
 void ZMPackagesWishlist::syncWithTheZemtrixAccount(std::function<void(std::optional<ZMError>)> done) {
-    uploads().synchronize(std::move(done));
+    accountList().synchronize(std::move(done));
 }
 
 void ZMPackagesWishlist::retrieveZemtrixAccountWishlist(
     std::function<void(std::optional<std::vector<std::string>>)> completion) {
-    ZMListSynchronizer::download(kDownloadPath, "wishlist", std::move(completion));
+    accountList().download(std::move(completion));
 }
 
 void ZMPackagesWishlist::mergeAccountWishlist(const std::optional<std::vector<std::string>>& received) {

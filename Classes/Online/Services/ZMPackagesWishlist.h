@@ -47,5 +47,5 @@ public:
 
 private:
     ZMPackagesWishlist();
-    ZMListSynchronizer& uploads();
+    ZMListSynchronizer& accountList();
 };

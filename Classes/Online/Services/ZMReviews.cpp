@@ -14,9 +14,12 @@ ZMReviews ZMReviews::fromJSON(const nlohmann::json& element) {
     review.desc = text(element, "review");
     if (element.contains("rate")) {
         const auto& rate = element["rate"];
-        if (rate.is_number_integer()) review.rating = rate.get<int64_t>();
-        else if (rate.is_number_float() && std::abs(rate.get<double>()) < 1e9) review.rating = static_cast<int64_t>(rate.get<double>());
-        else if (auto stars = ZMMakerAPI::positiveInteger(rate)) review.rating = *stars;
+        if (rate.is_number_integer())
+            review.rating = rate.get<int64_t>();
+        else if (rate.is_number_float() && std::abs(rate.get<double>()) < 1e9)
+            review.rating = static_cast<int64_t>(rate.get<double>());
+        else if (auto stars = ZMMakerAPI::positiveInteger(rate))
+            review.rating = *stars;
     }
     review.date = text(element, "date");
     review.name = text(element, "username");

@@ -74,8 +74,10 @@ void ZMSearchRepositories::fetch(const ZMMakerAPI::Request& request, Completion 
                 repositories_ = *entries;
             }
         }
-        if (!entries) complete(std::nullopt, {});
-        else complete(kZMStatusSuccess, std::move(*entries));
+        if (!entries)
+            complete(std::nullopt, {});
+        else
+            complete(kZMStatusSuccess, std::move(*entries));
     });
 }
 
@@ -84,7 +86,8 @@ void ZMSearchRepositories::addRepository(const std::string& location,
     if (location.size() < 10) return;
     std::optional<ZMSearchedRepo> entry;
     try {
-        if (auto source = ZMRSource::objectForPrimaryKey(location)) entry = ZMSearchedRepo::searchedRepoWithSource(*source);
+        if (auto source = ZMRSource::objectForPrimaryKey(location))
+            entry = ZMSearchedRepo::searchedRepoWithSource(*source);
     } catch (const std::exception& e) {
         ZMLOG("cannot read the source {}: {}", location, e.what());
     }
@@ -102,13 +105,19 @@ void ZMSearchRepositories::addRepository(const std::string& location,
                                                                    {"maintainer", entry->maintainer},
                                                                    {"category", entry->category}});
     ZMMakerAPI::send(request, [this, entry = *entry, completion = std::move(completion)](ZMMakerAPI::Reply reply) {
-        if (!reply.ok()) ZMMAKER_LOG_FAILURE(reply.error->localizedDescription());
+        if (!reply.ok()) {
+            // Not taken: it stays out of the list (reported_ still keeps this
+            // process from asking again).
+            ZMMAKER_LOG_FAILURE(reply.error->localizedDescription());
+            if (completion) completion(std::nullopt);
+            return;
+        }
         {
             std::lock_guard lock(mutex_);
             if (std::find(repositories_.begin(), repositories_.end(), entry) == repositories_.end())
                 repositories_.push_back(entry);
         }
-        if (completion) completion(reply.ok() ? std::optional<std::string>(ZMMakerAPI::displayText(reply.body)) : std::nullopt);
+        if (completion) completion(ZMMakerAPI::displayText(reply.body));
     });
 }
 

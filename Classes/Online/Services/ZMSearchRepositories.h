@@ -42,9 +42,9 @@ public:
     // Reports a configured source, by location: nothing is sent when the
     // location is shorter than 10 characters, has no source record, gives no
     // entry (see ZMSearchedRepo::searchedRepoWithSource), is already in the
-    // list or reported earlier, or gives an invalid entry. When the request
-    // ends the entry is appended and `completion` (optional, background
-    // queue) gets the server's text (nullopt on a failure).
+    // list or reported earlier, or gives an invalid entry. When the server
+    // took it (2xx) the entry is appended; `completion` (optional, background
+    // queue) gets the server's text, or nullopt on a failure.
     void addRepository(const std::string& location,
                        std::function<void(std::optional<std::string> reply)> completion = {});
 
@@ -59,6 +59,6 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<ZMSearchedRepo> repositories_;
-    uint64_t generation_ = 0;          // of the newest search or list started
-    std::set<std::string> reported_;   // urls reported (or being reported) in this process
+    uint64_t generation_ = 0;         // of the newest search or list started
+    std::set<std::string> reported_;  // urls reported (or being reported) in this process
 };

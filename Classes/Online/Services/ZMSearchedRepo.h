@@ -10,10 +10,10 @@
 struct ZMRSource;
 
 struct ZMSearchedRepo {
-    std::string icon;        // icon URL (http(s) only; may be empty)
-    std::string name;        // display name
-    std::string url;         // the repository URL (the APT source location)
-    std::string desc;        // description
+    std::string icon;  // icon URL (http(s) only; may be empty)
+    std::string name;  // display name
+    std::string url;   // the repository URL (the APT source location)
+    std::string desc;  // description
     std::string maintainer;
     std::string category;
 

@@ -84,8 +84,8 @@ bool ZMSetupBackup::backupOnline() {
     auto& account = ZMAccount::instance();
     if (!account.isSignedIn()) return false;
     auto backup = current();
-    auto task = ZMBackupVostrelleSetupTask::make(account.returnUserID(), std::move(backup.sources),
-                                                 std::move(backup.packages));
+    auto task =
+        ZMBackupVostrelleSetupTask::make(account.returnUserID(), std::move(backup.sources), std::move(backup.packages));
     return ZMPipelineManager::sharedManager().queueTask(task);
 }
 
@@ -95,9 +95,9 @@ void ZMSetupBackup::fetchOnlineBackup(std::function<void(ZMResult<std::string> b
         completion(ZMResult<std::string>::failure(retrievalError()));
         return;
     }
-    auto request = ZMMakerAPI::postForm(
-        "setup/retrievesetup.php",
-        {{"key", ZMMakerAPI::kClientKey}, {"userID", std::to_string(account.returnUserID())}});
+    auto request =
+        ZMMakerAPI::postForm("setup/retrievesetup.php",
+                             {{"key", ZMMakerAPI::kClientKey}, {"userID", std::to_string(account.returnUserID())}});
     ZMMakerAPI::send(request, [completion = std::move(completion)](ZMMakerAPI::Reply reply) {
         if (!reply.ok()) {
             ZMMAKER_LOG_FAILURE(reply.error->localizedDescription());

@@ -60,7 +60,8 @@ void ZMSetupRestoration::openBackup(std::function<void(Finding)> completion) {
     if (ZMAccount::instance().isPremium()) {
         ZMSetupBackup::fetchOnlineBackup([completion](ZMResult<std::string> bytes) {
             if (!bytes) {
-                Dispatch::main([completion, message = bytes.error->localizedDescription()] { completion(failed(message)); });
+                Dispatch::main(
+                    [completion, message = bytes.error->localizedDescription()] { completion(failed(message)); });
                 return;
             }
             restoreBackupWithJSONData(std::move(*bytes.value), completion);
@@ -132,8 +133,8 @@ ZMSetupRestoration::Finding ZMSetupRestoration::compare(const std::string& bytes
         finding.kind = Finding::Kind::Compared;
     } else {
         finding.kind = Finding::Kind::AllInstalled;
-        finding.message =
-            ZMLocalizedString("All items in this backup are already installed, do you want to view the backup anyways?");
+        finding.message = ZMLocalizedString(
+            "All items in this backup are already installed, do you want to view the backup anyways?");
     }
     return finding;
 }
@@ -164,10 +165,9 @@ ZMSetupRestoration::ZMSetupRestoration(std::vector<std::string> sources, std::ve
       httpApproved_(httpApproved),
       completion_(std::move(completion)) {}
 
-std::shared_ptr<ZMSetupRestoration> ZMSetupRestoration::launchSetupRestoration(std::vector<std::string> sources,
-                                                                               std::vector<std::string> packages,
-                                                                               bool httpApproved,
-                                                                               std::function<void(Summary)> completion) {
+std::shared_ptr<ZMSetupRestoration> ZMSetupRestoration::launchSetupRestoration(
+    std::vector<std::string> sources, std::vector<std::string> packages, bool httpApproved,
+    std::function<void(Summary)> completion) {
     std::shared_ptr<ZMSetupRestoration> restoration(
         new ZMSetupRestoration(std::move(sources), std::move(packages), httpApproved, std::move(completion)));
     restoration->keepAlive_ = restoration;

@@ -10,7 +10,8 @@ namespace {
 void report(const ZMMakerAPI::Request& request, ZMStatistics::ReportCompletion completion) {
     ZMMakerAPI::send(request, [completion = std::move(completion)](ZMMakerAPI::Reply reply) {
         if (!reply.ok()) ZMMAKER_LOG_FAILURE(reply.error->localizedDescription());
-        if (completion) completion(reply.ok() ? std::optional<std::string>(ZMMakerAPI::displayText(reply.body)) : std::nullopt);
+        if (completion)
+            completion(reply.ok() ? std::optional<std::string>(ZMMakerAPI::displayText(reply.body)) : std::nullopt);
     });
 }
 

@@ -27,7 +27,8 @@
 #include "ZMPipelineManager.h"
 
 // A value handed to a completion on another thread, and how many times it came.
-template <typename T> class Answer {
+template <typename T>
+class Answer {
 public:
     void set(T value) {
         std::lock_guard lock(mutex_);

@@ -49,8 +49,9 @@ TEST_F(OnlineServices, SignInAnswersAndStoresOnlySuccess) {
 // A second sign-in leaves nothing of the first account; fields it leaves out
 // (or gives as null or a file: URL) remove their entries.
 TEST_F(OnlineServices, SignInReplacesEveryEntryAndSignOutRemovesThem) {
-    maker->addAccount({"bob", "pw", 7, "", "", "", "", nlohmann::json{{"username", "bob"}, {"user_id", "7"},
-                                                                       {"email", nullptr}, {"avatar_url", "file:///x"}}});
+    maker->addAccount(
+        {"bob", "pw", 7, "", "", "", "",
+         nlohmann::json{{"username", "bob"}, {"user_id", "7"}, {"email", nullptr}, {"avatar_url", "file:///x"}}});
     ASSERT_EQ(login("ada", "pässword & co"), "Success");
     ASSERT_EQ(login("bob", "pw"), "Success");
     auto& account = ZMAccount::instance();
@@ -69,8 +70,8 @@ TEST_F(OnlineServices, PremiumIsGroupFiveOrAMemberFiveOfTheSecondaryList) {
     struct Case {
         std::string group, secondary;
         bool premium;
-    } cases[] = {{"5", "", true},   {"2", "15", false}, {"2", "3,5", true},   {"2", " 5 ", true},
-                 {"2", "", false},  {"25", "51", false}, {"2", "1,2,55", false}, {"05", "", true}};
+    } cases[] = {{"5", "", true},  {"2", "15", false},  {"2", "3,5", true},     {"2", " 5 ", true},
+                 {"2", "", false}, {"25", "51", false}, {"2", "1,2,55", false}, {"05", "", true}};
     int id = 100;
     for (const auto& c : cases) {
         const std::string name = "user" + std::to_string(id);

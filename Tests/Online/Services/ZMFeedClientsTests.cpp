@@ -17,8 +17,11 @@ std::optional<std::string> fetchFeatured() {
 
 TEST_F(OnlineServices, FeaturedFeedFillsFiveListsAndKeepsThemOnFailure) {
     maker->setFeatured({{"featuredTop",
-                         {{{"bundle_id", "com.a"}, {"title", "Could be great"}, {"logo", "javascript:alert(1)"},
-                           {"background", "https://img.example/b.png"}, {"description", "D"}},
+                         {{{"bundle_id", "com.a"},
+                           {"title", "Could be great"},
+                           {"logo", "javascript:alert(1)"},
+                           {"background", "https://img.example/b.png"},
+                           {"description", "D"}},
                           "not an object"}},
                         {"featuredMiddle", {{{"bundle_id", "com.m"}}, {{"bundle_id", 5}}}},
                         {"mustHaveTweaks", {{{"bundle_id", "com.t"}}}},
@@ -86,13 +89,18 @@ TEST_F(OnlineServices, DirectorySearchKeepsValidDistinctEntriesOfTheNewestReply)
     EXPECT_EQ(maker->count("reposearch/reposearch.php"), 0u);
 
     auto entry = [](const char* name, const char* url, json extra = json::object()) {
-        json e = {{"icon", "https://i.example/i.png"}, {"name", name}, {"url", url},
-                  {"description", "D"},                {"maintainer", "M"}, {"category", "C"}};
+        json e = {{"icon", "https://i.example/i.png"},
+                  {"name", name},
+                  {"url", url},
+                  {"description", "D"},
+                  {"maintainer", "M"},
+                  {"category", "C"}};
         e.update(extra);
         return e;
     };
     maker->setDirectory({entry("Dark One", "https://one.example/"), entry("Dark One", "https://one.example/"),
-                         entry("Dark Two", "https://one.example/"), entry("Dark Bad", "https://bad.example/", {{"maintainer", nullptr}}),
+                         entry("Dark Two", "https://one.example/"),
+                         entry("Dark Bad", "https://bad.example/", {{"maintainer", nullptr}}),
                          entry("Dark Null", "https://null.example/", {{"description", "(null)"}}),
                          entry("", "https://dark.example/"), entry("Dark File", "file:///dark/"),
                          entry("Dark Icon", "https://icon.example/", {{"icon", "javascript:x"}})});
@@ -161,14 +169,19 @@ TEST_F(OnlineServices, DirectoryReportsOnlyHealthyPublicSourcesOnce) {
 }
 
 TEST_F(OnlineServices, DeveloperLookupsEachGetTheirOwnProfiles) {
-    maker->setDevelopers({{{"developer", "Jane Roe"}, {"twitter", "jroe"}, {"homepage", "javascript:x"},
-                           {"avatar", "https://a.example/j.png"}, {"about", nullptr}},
-                          {{"developer", "Janet"}, {"twitter", "https://t.example/janet"}, {"github", "https://gh.example/j"}},
-                          {{"developer", "Bob Stone"}, {"twitter", "http:/broken"}},
-                          {{"developer", "Carl"}}});
+    maker->setDevelopers(
+        {{{"developer", "Jane Roe"},
+          {"twitter", "jroe"},
+          {"homepage", "javascript:x"},
+          {"avatar", "https://a.example/j.png"},
+          {"about", nullptr}},
+         {{"developer", "Janet"}, {"twitter", "https://t.example/janet"}, {"github", "https://gh.example/j"}},
+         {{"developer", "Bob Stone"}, {"twitter", "http:/broken"}},
+         {{"developer", "Carl"}}});
     auto& client = ZMSearchDeveloper::instance();
     Answer<size_t> tooShort;
-    client.searchDeveloper("ab", [&](auto status, auto profiles) { tooShort.set(profiles.size() + (status ? 0 : 100)); });
+    client.searchDeveloper("ab",
+                           [&](auto status, auto profiles) { tooShort.set(profiles.size() + (status ? 0 : 100)); });
     EXPECT_EQ(tooShort.value(), 0u);
     EXPECT_EQ(maker->count("developers/devs.php"), 0u);
 
@@ -179,7 +192,8 @@ TEST_F(OnlineServices, DeveloperLookupsEachGetTheirOwnProfiles) {
         client.searchDeveloper(name, [&answers, name](auto, auto profiles) { answers.at(name).set(profiles); });
     ASSERT_TRUE(TestSupport::waitUntil([&] { return maker->heldRequests("developers/devs.php").size() == 3; }));
     for (const char* name : {"carl", "bob+stone", "jane"}) {
-        maker->releaseHeld("developers/devs.php", [&](const auto& r) { return r.rawQuery == std::string("searchParam=") + name; });
+        maker->releaseHeld("developers/devs.php",
+                           [&](const auto& r) { return r.rawQuery == std::string("searchParam=") + name; });
         TestSupport::pumpMainLoop(std::chrono::milliseconds(30));
     }
     for (auto& [name, answer] : answers) ASSERT_TRUE(answer.wait()) << name;

@@ -34,7 +34,8 @@ TEST(ZMMakerAPIConfiguration, AcceptsHTTPSAndLoopbackHTTPOnly) {
         EXPECT_EQ(base ? base->string() : "", c.base) << c.text;
     }
     ZMMakerAPI::setBaseURL("https://api.example.com/prefix/");
-    EXPECT_EQ(ZMMakerAPI::registerPageURL()->string(), "https://api.example.com/register/") << "web defaults to the origin";
+    EXPECT_EQ(ZMMakerAPI::registerPageURL()->string(), "https://api.example.com/register/")
+        << "web defaults to the origin";
     ZMMakerAPI::setWebURL("https://www.example.com");
     EXPECT_EQ(ZMMakerAPI::lostPasswordPageURL()->string(), "https://www.example.com/index.php?lost-password/");
     ZMMakerAPI::setBaseURL(std::nullopt);
@@ -126,9 +127,7 @@ TEST_F(OnlineServices, BrokenRepliesEndOnceAsFailures) {
         ZMPackageRatings().getReviews("com.a", [=](auto s, auto r) { done(status(s) + std::to_string(r.size())); });
     };
     auto login = [&](auto done) { ZMAccount::instance().performLogin("ada", "pässword & co", done); };
-    auto rating = [&](auto done) {
-        ZMPackageRatings("ada").postRatingReview("com.a", "", "", 5, done);
-    };
+    auto rating = [&](auto done) { ZMPackageRatings("ada").postRatingReview("com.a", "", "", 5, done); };
     auto news = [&](auto done) { ZMNewsRetrieval::instance().fetchNewsWithCompletionHandler(done); };
     const std::string unreadable = "The server sent data that could not be read.";
     const Case cases[] = {
@@ -147,10 +146,15 @@ TEST_F(OnlineServices, BrokenRepliesEndOnceAsFailures) {
         {"login/login.php", {.body = "{\"username\": \"ada\", \"user_id\": [12]}"}, login, unreadable.c_str()},
         {"login/login.php", {.body = "{\"username\": \"\", \"user_id\": 12}"}, login, unreadable.c_str()},
         {"login/login.php", {.body = "{\"username\": \"ada\", \"user_id\": \"0\"}"}, login, unreadable.c_str()},
-        {"login/login.php", {.status = 503, .body = "Incorrect password. Please try again."}, login,
+        {"login/login.php",
+         {.status = 503, .body = "Incorrect password. Please try again."},
+         login,
          "The server answered with HTTP status 503."},
         {"login/login.php", {.hold = true}, login, "The request timed out."},
-        {"ratings/rate.php", {.status = 500, .body = "<b>Fatal</b>"}, rating, "The server answered with HTTP status 500."},
+        {"ratings/rate.php",
+         {.status = 500, .body = "<b>Fatal</b>"},
+         rating,
+         "The server answered with HTTP status 500."},
         {"news/retrievenews.php", {.body = "{}"}, news, unreadable.c_str()},
     };
     for (const auto& c : cases) {
@@ -162,7 +166,8 @@ TEST_F(OnlineServices, BrokenRepliesEndOnceAsFailures) {
         EXPECT_EQ(answer.value().rfind(c.expected, 0), 0u) << c.endpoint << ": " << answer.value();
         EXPECT_EQ(answer.calls(), 1) << c.endpoint;
         maker->clearBehaviour(c.endpoint);
-        while (maker->releaseHeld(c.endpoint)) {}
+        while (maker->releaseHeld(c.endpoint)) {
+        }
     }
     EXPECT_TRUE(ZMStatistics::instance().searchesTrending().empty()) << "[1, {}] holds no text";
     auto lists = ZMFeaturedPackagesMethods::instance().featuredLists();

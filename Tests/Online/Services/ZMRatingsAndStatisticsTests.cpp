@@ -28,8 +28,15 @@ TEST_F(OnlineServices, RatingsReviewsAndVotes) {
     ASSERT_TRUE(TestSupport::waitUntil([&] { return average.calls() == 2; }));
     EXPECT_EQ(average.value(), std::nullopt) << "a text is not a number";
 
-    maker->setReviews("com.a", {{{"id", 34}, {"rate", "4"}, {"title", "T"}, {"review", "R"}, {"username", "u"},
-                                 {"date", "2026-01-01"}, {"reply", nullptr}, {"upvotes", 2}, {"downvotes", "0"}}});
+    maker->setReviews("com.a", {{{"id", 34},
+                                 {"rate", "4"},
+                                 {"title", "T"},
+                                 {"review", "R"},
+                                 {"username", "u"},
+                                 {"date", "2026-01-01"},
+                                 {"reply", nullptr},
+                                 {"upvotes", 2},
+                                 {"downvotes", "0"}}});
     Answer<std::vector<ZMReviews>> reviews;
     client.getReviews("com.a", [&](auto, auto list) { reviews.set(list); });
     ASSERT_TRUE(reviews.wait());
@@ -75,8 +82,9 @@ TEST_F(OnlineServices, RatingsReviewsAndVotes) {
 TEST_F(OnlineServices, StatisticsReportPublicPackagesAndReadTrending) {
     addSources({"https://repo.example/", "https://user:pw@private.example/"});
     realm->transactionWithBlock([&] {
-        for (auto [id, source] : {std::pair{"com.a", "https://repo.example/"}, std::pair{"com.orphan", "https://gone.example/"},
-                                  std::pair{"com.private", "https://user:pw@private.example/"}}) {
+        for (auto [id, source] :
+             {std::pair{"com.a", "https://repo.example/"}, std::pair{"com.orphan", "https://gone.example/"},
+              std::pair{"com.private", "https://user:pw@private.example/"}}) {
             ZMRPackage p;
             p.identifier = p.name = id;
             p.sourceLocation = source;

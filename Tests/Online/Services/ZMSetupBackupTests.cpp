@@ -14,8 +14,9 @@ using Kind = ZMSetupRestoration::Finding::Kind;
 TEST(ZMSetupBackupDocument, SaveBodyAndParsing) {
     EXPECT_EQ(ZMSetupBackup{}.saveBody(12), "key=Quendarix&userID=12&");
     ZMSetupBackup two{{"https://a.example/", "http://b.example/x y/"}, {"com.a"}};
-    EXPECT_EQ(two.saveBody(3), "key=Quendarix&userID=3&sources[]=https%3A%2F%2Fa.example%2F&"
-                               "sources[]=http%3A%2F%2Fb.example%2Fx%20y%2F&packages[]=com.a&");
+    EXPECT_EQ(two.saveBody(3),
+              "key=Quendarix&userID=3&sources[]=https%3A%2F%2Fa.example%2F&"
+              "sources[]=http%3A%2F%2Fb.example%2Fx%20y%2F&packages[]=com.a&");
     auto back = ZMSetupBackup::parse(two.jsonText());
     ASSERT_TRUE(back);
     EXPECT_EQ(back->sources, two.sources);
@@ -39,7 +40,9 @@ TEST_F(OnlineServices, BackupTaskTellsTheTruthInOnePopup) {
     } cases[] = {
         {{}, "Vostrelle setup successfully saved.", true},
         {{.body = "Error"}, "There was an error during the backup upload process, contact us or retry later.", false},
-        {{.status = 500, .body = "Saved"}, "There was an error during the backup upload process, contact us or retry later.", false},
+        {{.status = 500, .body = "Saved"},
+         "There was an error during the backup upload process, contact us or retry later.",
+         false},
         {{.hold = true}, "The request timed out.", false},
     };
     for (const auto& c : cases) {
@@ -69,7 +72,7 @@ TEST_F(OnlineServices, BackupTaskTellsTheTruthInOnePopup) {
     EXPECT_EQ(sent.header("User-Agent").rfind("Vostrelle/", 0), 0u);
     EXPECT_FALSE(sent.header("X-Device-UUID").empty());
     EXPECT_EQ(maker->setup(30), (nlohmann::json{{"sources", {"https://a.example/", "https://b.example/"}},
-                                               {"packages", {"com.installed"}}}));
+                                                {"packages", {"com.installed"}}}));
     ZMMakerAPI::setRequestTimeLimit(std::nullopt);
 }
 
@@ -103,15 +106,16 @@ TEST_F(OnlineServices, FindingABackupAndComparingIt) {
     addSources({"http://conf.example/", "https://other.example/"});
     addPackages({"com.installed"}, true);
     addPackages({"com.here"}, false);
-    TestSupport::writeFile(ZMSetupBackup::localBackupPath(),
-                           R"({"sources": ["https://conf.example", "https://other.example/", "ftp://x", "https://new.example/",
+    TestSupport::writeFile(
+        ZMSetupBackup::localBackupPath(),
+        R"({"sources": ["https://conf.example", "https://other.example/", "ftp://x", "https://new.example/",
                                            "https://new.example/"],
                                "packages": ["com.installed", "com.here", "com.gone"]})");
     auto local = find();
     EXPECT_EQ(local.kind, Kind::Compared);
     EXPECT_EQ(local.comparison.sourcesToRestore,
-              (std::map<std::string, bool>{{"https://conf.example", false}, {"https://other.example/", false},
-                                           {"https://new.example/", true}}));
+              (std::map<std::string, bool>{
+                  {"https://conf.example", false}, {"https://other.example/", false}, {"https://new.example/", true}}));
     EXPECT_EQ(local.comparison.unusableSources, std::vector<std::string>{"ftp://x"});
     EXPECT_EQ(local.comparison.packagesToRestore,
               (std::map<std::string, bool>{{"com.installed", false}, {"com.here", true}, {"com.gone", true}}));
@@ -126,13 +130,21 @@ TEST_F(OnlineServices, FindingABackupAndComparingIt) {
         const char* message;
     } cases[] = {
         {{}, std::nullopt, Kind::Failed, "There was an error during the backup retrieval, contact us or retry later."},
-        {{.status = 502}, nlohmann::json{{"sources", {"https://new.example/"}}}, Kind::Failed,
+        {{.status = 502},
+         nlohmann::json{{"sources", {"https://new.example/"}}},
+         Kind::Failed,
          "There was an error during the backup retrieval, contact us or retry later."},
-        {{}, nlohmann::json{{"sources", nlohmann::json::array()}, {"packages", nlohmann::json::array()}}, Kind::Empty,
+        {{},
+         nlohmann::json{{"sources", nlohmann::json::array()}, {"packages", nlohmann::json::array()}},
+         Kind::Empty,
          "This backup is empty"},
-        {{}, nlohmann::json{{"sources", {"https://other.example/"}}}, Kind::AllInstalled,
+        {{},
+         nlohmann::json{{"sources", {"https://other.example/"}}},
+         Kind::AllInstalled,
          "All items in this backup are already installed, do you want to view the backup anyways?"},
-        {{.body = "{\"sources\": [1]}"}, std::nullopt, Kind::Failed,
+        {{.body = "{\"sources\": [1]}"},
+         std::nullopt,
+         Kind::Failed,
          "There was an error during the backup retrieval, contact us or retry later."},
     };
     for (const auto& c : cases) {

@@ -5,7 +5,8 @@
 #include "ZMAPTManager.h"
 
 namespace {
-ZMSetupRestoration::Summary restore(std::vector<std::string> sources, std::vector<std::string> packages, bool approved) {
+ZMSetupRestoration::Summary restore(std::vector<std::string> sources, std::vector<std::string> packages,
+                                    bool approved) {
     Answer<ZMSetupRestoration::Summary> summary;
     ZMSetupRestoration::launchSetupRestoration(std::move(sources), std::move(packages), approved, summary.callback());
     EXPECT_TRUE(summary.wait());
@@ -18,8 +19,8 @@ TEST_F(OnlineServices, RestorationFollowsTheAddRulesAndQueuesAtOnceWithoutRefres
     addPackages({"com.here"});
     addPackages({"com.installed"}, true);
     // The configured source's files in the APT tree.
-    const std::string list =
-        ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix("http://conf.example/") + "Packages";
+    const std::string list = ZMAPTManager::treePath() + "/var/lib/apt/lists/" +
+                             ZMAPTManager::listFilePrefix("http://conf.example/") + "Packages";
     TestSupport::writeFile(list, "Package: com.here\n");
     const std::vector<std::string> sources = {"https://conf.example", "http://plain.example/", "https://new.example",
                                               "not a url"};
