@@ -3,6 +3,7 @@
 // payment endpoints, and the hooks that tie the source refresh and the paid
 // download to this client.
 #include <atomic>
+#include <mutex>
 
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackage.h"
@@ -162,6 +163,12 @@ void ZMRepoStoreAPI::refreshEndpontsForAllSourcesWithCompletion(SuccessCompletio
 }
 
 void ZMRepoStoreAPI::installFrameworkHooks() {
+    static std::once_flag once;  // the refreshed hooks are a list: one entry of ours
+    std::call_once(once, [] {
+        ZMSourceRefresh::addRefreshedHook([](const std::string& location) {
+            if (userIsAuthenticatedForStoreLocation(location)) updadatePurchasedPackagesForSource(location);
+        });
+    });
     ZMSourceRefresh::setPaymentEndpointHook([](const std::string& location, auto completion) {
         sharedRepoStore().endpointForSourceLocation(location, [completion](bool failed, const RepoStoreEndpointResponse& r) {
             using Change = ZMSourceRefresh::PaymentEndpoint::Change;
@@ -171,9 +178,6 @@ void ZMRepoStoreAPI::installFrameworkHooks() {
                 case EndpointChange::Keep: return completion({Change::Keep, {}});
             }
         });
-    });
-    ZMSourceRefresh::setRefreshedHook([](const std::string& location) {
-        if (userIsAuthenticatedForStoreLocation(location)) updadatePurchasedPackagesForSource(location);
     });
     ZMPackageDownloadTask::setPaidDownloadHandler([](const ZMPackageArchive& archive, auto completion) {
         sharedRepoStore().authorizeDownload(archive, std::move(completion));

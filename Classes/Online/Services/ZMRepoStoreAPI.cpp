@@ -260,9 +260,7 @@ std::optional<std::string> ZMRepoStoreAPI::storedSecretForSourceLocation(const s
 
 void ZMRepoStoreAPI::invalidateCredentialsForSourceLocation(const std::string& location) {
     if (location.empty()) return;
-    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
-    keychain.removeObjectForKey(location + "_token");
-    keychain.removeObjectForKey(location + "_payment");
+    PDKeychainBindings::sharedKeychainBindings().setObjects({{location + "_token", nullptr}, {location + "_payment", nullptr}});
     ZMLOG("credentials of {} dropped", location);
 }
 
@@ -676,9 +674,9 @@ void ZMRepoStoreAPI::signinAuthenticationCallBackHandler(const std::string& url)
         return fail(failure(0, "Signin callback failed, unable to parse credentials url:(%@)", {pending->location}));
     if (!ZMRSource::objectForPrimaryKey(pending->location))
         return fail(failure(0, "Signin failed, source with url:(%@) can't be found", {pending->location}));
-    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
-    keychain.setString(token, pending->location + "_token");
-    keychain.setString(secret, pending->location + "_payment");
+    // Both in one write: a reader never finds a new token beside an old secret.
+    PDKeychainBindings::sharedKeychainBindings().setObjects(
+        {{pending->location + "_token", token}, {pending->location + "_payment", secret}});
     ZMLOG("signed in to the store of {}", pending->location);
     response.success = true;
     pending->completion(false, response);
