@@ -163,12 +163,16 @@ void ZMRepoStoreAPI::refreshEndpontsForAllSourcesWithCompletion(SuccessCompletio
 }
 
 void ZMRepoStoreAPI::installFrameworkHooks() {
-    static std::once_flag once;  // the refreshed hooks are a list: one entry of ours
-    std::call_once(once, [] {
-        ZMSourceRefresh::addRefreshedHook([](const std::string& location) {
+    // The refreshed hooks are a list shared with others: ours is replaced, never doubled.
+    static std::mutex mutex;
+    static uint64_t refreshedHook = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (refreshedHook) ZMSourceRefresh::removeRefreshedHook(refreshedHook);
+        refreshedHook = ZMSourceRefresh::addRefreshedHook([](const std::string& location) {
             if (userIsAuthenticatedForStoreLocation(location)) updadatePurchasedPackagesForSource(location);
         });
-    });
+    }
     ZMSourceRefresh::setPaymentEndpointHook([](const std::string& location, auto completion) {
         sharedRepoStore().endpointForSourceLocation(location, [completion](bool failed, const RepoStoreEndpointResponse& r) {
             using Change = ZMSourceRefresh::PaymentEndpoint::Change;

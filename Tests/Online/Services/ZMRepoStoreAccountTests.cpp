@@ -7,6 +7,7 @@
 #include "Database/ZMRNotifications.h"
 #include "Notifications/NotificationCenter.h"
 #include "Online/Services/RepoStoreFixture.h"
+#include "ZMSourceRefresh.h"
 
 namespace {
 
@@ -55,6 +56,22 @@ TEST_F(RepoStoreAccount, EveryUserInfoReplyRewritesTheMarksOfItsOwnSourceOnly) {
     ZMRepoStoreAPI::updadatePurchasedPackagesForSource(location);
     EXPECT_TRUE(TestSupport::waitUntil([&] { return !ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location); }));
     EXPECT_TRUE(owned("com.example.paid"));
+}
+
+TEST_F(RepoStoreAccount, ARefreshStoresTheEndpointAndReReadsThePurchases) {
+    FlatRepository::writeIndexesForText(dir.path(), "Package: com.example.paid\nVersion: 1.0\nArchitecture: all\nPrice: $1.99\n");
+    addSource(location, "");
+    signIn(location);
+    api->update([](auto& s) { s.purchased = {"com.example.paid"}; });
+    ZMRepoStoreAPI::installFrameworkHooks();
+    auto refreshed = ZMSourceRefresh::make(location)->refresh();
+    ASSERT_TRUE(refreshed) << refreshed.error->debugDescription();
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->endpoint, api->endpoint());
+    EXPECT_TRUE(TestSupport::waitUntil([] { return owned("com.example.paid"); }));
+    EXPECT_EQ(server->count("pay/user_info"), 1u);
+    ZMSourceRefresh::setPaymentEndpointHook(nullptr);
+    ZMSourceRefresh::setRefreshedHook(nullptr);
+    ZMPackageDownloadTask::setPaidDownloadHandler(nullptr);
 }
 
 TEST_F(RepoStoreAccount, AReplyThatArrivesAfterTheSignOutChangesNothing) {
