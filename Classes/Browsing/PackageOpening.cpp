@@ -27,6 +27,10 @@ UIViewController* viewControllerForPackage(const ZMRPackage& package) {
             return web;
         }
     }
+    return detailsViewControllerForPackage(package);
+}
+
+UIViewController* detailsViewControllerForPackage(const ZMRPackage& package) {
     auto* details = new PackagePlaceholderViewController;
     details->setPackageIdentifier(package.identifier);
     details->setTitle(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
