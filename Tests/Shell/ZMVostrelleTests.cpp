@@ -80,14 +80,22 @@ TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkg) {
     TestSupport::writeFile(env.targetRoot() + "/var/lib/dpkg/status",
                            "Package: com.test.here\nStatus: install ok installed\nVersion: 1.2\nArchitecture: all\n\n");
     auto here = makePackage("com.test.here", "Here");
+    here.version = "2.0";
     auto gone = makePackage("com.test.gone", "Gone");
     gone.isInstalled = true;
     gone.installedVersion = "0.9";
     store({here, gone});
-    launch();
+    ZMRSources::setReachabilityHook([] { return false; });
+    auto& d = launch();
     EXPECT_TRUE(fetch("com.test.here").isInstalled.value_or(false));
     EXPECT_EQ(fetch("com.test.here").installedVersion, "1.2");
     EXPECT_FALSE(fetch("com.test.gone").isInstalled.value_or(true));
+    // No refresh is due (offline): the categories and the updates badge come from the scan.
+    EXPECT_FALSE(ZMRPackageManager::sharedPackageManager().scheduledLaunchRefresh());
+    EXPECT_TRUE(GuiTest::waitUntil(
+        [&] { return d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab) == std::optional<std::string>("1"); }));
+    EXPECT_TRUE(ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesCategories().has_value());
+    ZMRSources::setReachabilityHook(nullptr);
 }
 
 TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
