@@ -1,5 +1,6 @@
 #include "Browsing/CategoriesTableViewController.h"
 
+#include <QCoreApplication>
 #include <QPropertyAnimation>
 #include <QScrollBar>
 #include <QTimer>
@@ -111,21 +112,21 @@ void CategoriesTableViewController::setOtherTableHeight() {
 }
 
 void CategoriesTableViewController::scrollTo(int y) {
-    // After the layout has taken the new table height.
-    QPointer<QScrollArea> view(scrollView_);
-    QTimer::singleShot(0, this, [view, y] {
-        if (!view) return;
-        QScrollBar* bar = view->verticalScrollBar();
-        const int duration = UIView::durationMs(0.3);
-        if (duration == 0) {
-            bar->setValue(y);
-            return;
-        }
-        auto* animation = new QPropertyAnimation(bar, "value", bar);
-        animation->setDuration(duration);
-        animation->setEndValue(std::min(y, bar->maximum()));
-        animation->start(QAbstractAnimation::DeleteWhenStopped);
-    });
+    // The page takes the new table height first, so that the scroll range allows the offset.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    if (QWidget* page = scrollView_->widget()) {
+        page->resize(scrollView_->viewport()->width(), std::max(scrollView_->viewport()->height(), page->sizeHint().height()));
+    }
+    QScrollBar* bar = scrollView_->verticalScrollBar();
+    const int duration = UIView::durationMs(0.3);
+    if (duration == 0) {
+        bar->setValue(y);
+        return;
+    }
+    auto* animation = new QPropertyAnimation(bar, "value", bar);
+    animation->setDuration(duration);
+    animation->setEndValue(std::min(y, bar->maximum()));
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void CategoriesTableViewController::manipulateAddonsArray(bool addons, bool themes, bool tweaks, bool widgets) {

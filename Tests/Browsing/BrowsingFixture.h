@@ -16,7 +16,9 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/TestSupport.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UIViewController.h"
+#include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
 
 namespace BrowsingFixture {
@@ -68,6 +70,19 @@ inline std::vector<ZMRPackage> generatePackages(size_t count, unsigned seed = 11
         out.push_back(std::move(p));
     }
     return out;
+}
+
+// Shows the screen as the root of a navigation controller in a window of its own.
+inline UINavigationController* showInWindow(UIViewController* screen, std::unique_ptr<UIWindow>& window,
+                                            QSize size = {420, 760}) {
+    auto* nav = new UINavigationController(screen);
+    window = std::make_unique<UIWindow>();
+    window->resize(size);
+    window->setRootViewController(nav);
+    window->show();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return screen->isOnScreen(); }));
+    GuiTest::pump();
+    return nav;
 }
 
 // Fresh database, preferences and package manager per test.
