@@ -35,9 +35,8 @@ std::optional<ZMRPackage> fill(PackageCell* cell, const std::optional<std::strin
         cell->installOrQueueStatusImageView()->hide();
         return std::nullopt;
     }
+    // Name, version, sub-line, description, icon, queue mark and compatibility dot.
     cell->updateWithPackage(*package);
-    cell->updateQueuingIconWithPackage(*package);
-    cell->updateConpatibilityIndicatorWithPackageIdentifier(package->identifier, package->version);
     return package;
 }
 
