@@ -136,20 +136,23 @@ void SearchViewController::viewWillAppear(bool) {
         card->table->setBackgroundColor(Qt::transparent);
         card->table->reloadData();
     }
-    // A developer name handed over by a link or the followed developers: searched once.
-    const std::string developer = prefs().stringForKey(K::SearchDeveloper).value_or("");
-    if (!developer.empty()) {
-        prefs().setValue(K::SearchDeveloper, std::string());
-        showResults(true);
-        setSearch(developer);
-        recordSearch(developer, true);
-        return;
-    }
+    if (searchHandedOverDeveloper()) return;
     fetchTrending();
     reloadHistory();
     setTableHeights();
     historyCard_.table->reloadData();
     updateShadows();
+}
+
+bool SearchViewController::searchHandedOverDeveloper() {
+    // A developer name handed over by a link or the followed developers: searched once.
+    const std::string developer = prefs().stringForKey(K::SearchDeveloper).value_or("");
+    if (developer.empty()) return false;
+    prefs().setValue(K::SearchDeveloper, std::string());
+    showResults(true);
+    setSearch(developer);
+    recordSearch(developer, true);
+    return true;
 }
 
 void SearchViewController::viewWillDisappear(bool) {

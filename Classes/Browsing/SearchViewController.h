@@ -53,6 +53,9 @@ public:
     // ---- operations ----------------------------------------------------------------------
     // A complete search for a given text (history and trending rows, "SearchDeveloper").
     void setSearch(const std::string& text);
+    // Searches and records the developer name stored under "SearchDeveloper",
+    // once, and empties the preference; false when none was stored.
+    bool searchHandedOverDeveloper();
     // The package query for the current text, off the main thread.
     void updatePackagesSearch();
     // The mode control: stores the mode and searches the text shown again at once.

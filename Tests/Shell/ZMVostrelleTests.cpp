@@ -400,6 +400,9 @@ TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
     ASSERT_NE(search, nullptr);
     EXPECT_EQ(search->searchText(), std::optional<std::string>("Jane Doe"));
     EXPECT_EQ(prefs().stringForKey("SearchDeveloper"), std::optional<std::string>(""));
+    // Another one while the tab is shown is searched at once.
+    d.openURLs({"vostrelle://developer/John"});
+    EXPECT_EQ(search->searchText(), std::optional<std::string>("John"));
 
     // Until setup is done, the first-run flow comes up; afterwards it does not.
     d.presentFirstRunIfNeeded();
