@@ -9,12 +9,21 @@
 #include <QLabel>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "UIKit/UITableView.h"
 #include "UIKit/UITableViewCell.h"
 
 namespace Ui {
 class CategoriesCell;
+}
+
+// The rows of a category section (always section 0) as index paths.
+inline std::vector<IndexPath> sectionZero(const std::vector<int>& rows) {
+    std::vector<IndexPath> out;
+    out.reserve(rows.size());
+    for (int r : rows) out.push_back({0, r});
+    return out;
 }
 
 class CategoriesCell : public UITableViewCell {

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Browsing/BrowsingText.h"
+#include "Browsing/PackageOpening.h"
 #include "Browsing/CategoriesCell.h"
 #include "Browsing/OnlineScreens.h"
 #include "Browsing/PackagesTableViewController.h"
@@ -130,32 +131,15 @@ void CategoriesTableViewController::scrollTo(int y) {
 }
 
 void CategoriesTableViewController::manipulateAddonsArray(bool addons, bool themes, bool tweaks, bool widgets) {
-    std::optional<CategoryGroups::Group> group;
-    if (addons) group = CategoryGroups::Addons;
-    else if (themes) group = CategoryGroups::Themes;
-    else if (tweaks) group = CategoryGroups::Tweaks;
-    else if (widgets) group = CategoryGroups::Widgets;
+    auto group = CategoryGroups::groupOf(addons, themes, tweaks, widgets);
     if (!group) return;
     UITableView* table = otherCard_.table;
-    auto rowsOf = [](const std::vector<int>& rows) {
-        std::vector<IndexPath> out;
-        for (int r : rows) out.push_back({0, r});
-        return out;
-    };
-    if (groups_.isCollapsed(*group)) {
-        table->insertRows(rowsOf(groups_.expand(*group)), UITableView::RowAnimation::Automatic);
-        for (int g = 0; g < 4; ++g) {
-            auto other = static_cast<CategoryGroups::Group>(g);
-            if (other == *group || groups_.isCollapsed(other)) continue;
-            table->deleteRows(rowsOf(groups_.collapse(other)), UITableView::RowAnimation::Automatic);
-        }
-        setOtherTableHeight();
-        if (auto label = groups_.rowOfLabel(*group)) scrollTo(kOtherTableTop + kRowHeight * static_cast<int>(*label));
-    } else {
-        auto removed = groups_.collapse(*group);
-        setOtherTableHeight();
-        table->deleteRows(rowsOf(removed), UITableView::RowAnimation::Automatic);
-    }
+    const bool unfolded = groups_.toggle(
+        *group, [table](const std::vector<int>& rows) { table->insertRows(sectionZero(rows)); },
+        [table](const std::vector<int>& rows) { table->deleteRows(sectionZero(rows)); });
+    setOtherTableHeight();
+    if (auto label = groups_.rowOfLabel(*group); unfolded && label)
+        scrollTo(kOtherTableTop + kRowHeight * static_cast<int>(*label));
     QPointer<CategoriesTableViewController> self(this);
     QTimer::singleShot(10, this, [self] {
         if (self) self->updateShadows();
@@ -201,8 +185,7 @@ void CategoriesTableViewController::willDisplayCell(UITableView* table, UITableV
 
 void CategoriesTableViewController::push(UIViewController* vc) {
     lastPushed_ = vc;
-    if (auto* nav = navigationController()) nav->pushViewController(vc, true);
-    else presentViewController(new UINavigationController(vc), true);
+    PackageOpening::show(this, vc);
 }
 
 void CategoriesTableViewController::selectDefaultRow(int row) {

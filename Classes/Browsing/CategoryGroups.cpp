@@ -60,6 +60,26 @@ std::optional<size_t> CategoryGroups::rowOfLabel(Group group) const {
     return static_cast<size_t>(it - rows_.begin());
 }
 
+std::optional<CategoryGroups::Group> CategoryGroups::groupOf(bool addons, bool themes, bool tweaks, bool widgets) {
+    if (addons) return Addons;
+    if (themes) return Themes;
+    if (tweaks) return Tweaks;
+    if (widgets) return Widgets;
+    return std::nullopt;
+}
+
+bool CategoryGroups::toggle(Group group, const std::function<void(const std::vector<int>&)>& inserted,
+                            const std::function<void(const std::vector<int>&)>& removed) {
+    if (!collapsed_[group]) {
+        removed(collapse(group));
+        return false;
+    }
+    inserted(expand(group));
+    for (size_t g = 0; g < collapsed_.size(); ++g)
+        if (static_cast<Group>(g) != group && !collapsed_[g]) removed(collapse(static_cast<Group>(g)));
+    return true;
+}
+
 std::vector<int> CategoryGroups::expand(Group group) {
     std::vector<int> inserted;
     if (!collapsed_[group]) return inserted;

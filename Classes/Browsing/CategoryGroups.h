@@ -6,6 +6,7 @@
 // alphabetical place among the other names (localized, case-insensitive); at
 // most one group is unfolded, its members right below its label.
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,14 @@ public:
     bool isCollapsed(Group group) const { return collapsed_[group]; }
     std::optional<Group> expandedGroup() const;
     std::optional<size_t> rowOfLabel(Group group) const;
+
+    // The group of the four flags of a toggle (the first one set).
+    static std::optional<Group> groupOf(bool addons, bool themes, bool tweaks, bool widgets);
+    // Unfolds a folded group (then folds the one that was open) or folds an
+    // unfolded one, telling `inserted` and `removed` the rows of each step as
+    // the table must show them. True when the group was unfolded.
+    bool toggle(Group group, const std::function<void(const std::vector<int>&)>& inserted,
+                const std::function<void(const std::vector<int>&)>& removed);
 
     // Puts the group's members right below its label; the rows inserted.
     std::vector<int> expand(Group group);

@@ -1,23 +1,7 @@
 #include "Browsing/ChangesModel.h"
 
+#include "Browsing/PackageColumn.h"
 #include "Database/ZMRPackage.h"
-
-namespace {
-
-// The first `limit` values of a column of the result, in its order (0: all).
-std::vector<std::string> column(const Results<ZMRPackage>& results, const char* property, size_t limit) {
-    const auto& core = *results.core();
-    std::string sql = core.querySql(("\"" + std::string(property) + "\"").c_str());
-    if (limit > 0) sql += " LIMIT " + std::to_string(limit);
-    auto values = core.realm()->queryColumn(sql, core.where().bindings, *ZMRPackage::schema().property(property));
-    std::vector<std::string> out;
-    out.reserve(values.size());
-    for (auto& v : values)
-        if (auto* s = std::get_if<std::string>(&v)) out.push_back(std::move(*s));
-    return out;
-}
-
-}  // namespace
 
 ChangesModel::Reading ChangesModel::read(bool showIncompatible) {
     Reading r;
@@ -27,22 +11,22 @@ ChangesModel::Reading ChangesModel::read(bool showIncompatible) {
         return ZMRPackage::objectsWhere(dated + " AND updatedDateStr = %@", date);
     };
     // Date texts sort chronologically.
-    auto newestDate = column(ZMRPackage::objectsWhere(dated).sortedResultsUsingKeyPath("updatedDateStr", false),
+    auto newestDate = PackageColumn::texts(ZMRPackage::objectsWhere(dated).sortedResultsUsingKeyPath("updatedDateStr", false),
                              "updatedDateStr", 1);
     if (!newestDate.empty()) {
         auto newest = byDate(newestDate[0]);
         r.newCount = newest.count();
-        r.newest = column(newest.sortedResultsUsingKeyPath("name", true), "identifier", kNewestRows);
-        auto olderDate = column(ZMRPackage::objectsWhere(dated + " AND updatedDateStr < %@", newestDate[0])
+        r.newest = PackageColumn::texts(newest.sortedResultsUsingKeyPath("name", true), "identifier", kNewestRows);
+        auto olderDate = PackageColumn::texts(ZMRPackage::objectsWhere(dated + " AND updatedDateStr < %@", newestDate[0])
                                     .sortedResultsUsingKeyPath("updatedDateStr", false),
                                 "updatedDateStr", 1);
         if (!olderDate.empty()) {
             auto older = byDate(olderDate[0]);
             r.oldCount = older.count();
-            r.older = column(older.sortedResultsUsingKeyPath("name", true), "identifier", kOlderRows);
+            r.older = PackageColumn::texts(older.sortedResultsUsingKeyPath("name", true), "identifier", kOlderRows);
         }
     }
-    r.updates = column(ZMRPackage::objectsWhere("isUpdated = 1 AND isHeld = 0").sortedResultsUsingKeyPath("name", true),
+    r.updates = PackageColumn::texts(ZMRPackage::objectsWhere("isUpdated = 1 AND isHeld = 0").sortedResultsUsingKeyPath("name", true),
                        "identifier", 0);
     return r;
 }

@@ -202,8 +202,7 @@ void ChangesViewController::updateAllPackages() {
 
 void ChangesViewController::push(UIViewController* vc) {
     lastPushed_ = vc;
-    if (auto* nav = navigationController()) nav->pushViewController(vc, true);
-    else presentViewController(new UINavigationController(vc), true);
+    PackageOpening::show(this, vc);
 }
 
 void ChangesViewController::showPackagesTableView() {

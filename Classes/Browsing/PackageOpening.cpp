@@ -5,9 +5,15 @@
 #include "Browsing/PackagePlaceholderViewController.h"
 #include "Database/ZMRSource.h"
 #include "Foundation/URL.h"
+#include "UIKit/UINavigationController.h"
 #include "WebViewViewController.h"
 
 namespace PackageOpening {
+
+void show(UIViewController* from, UIViewController* vc) {
+    if (auto* nav = from->navigationController()) nav->pushViewController(vc, true);
+    else from->presentViewController(new UINavigationController(vc), true);
+}
 
 bool opensOriginalDepiction(const ZMRPackage& package) {
     if (package.sourceLocation.empty()) return false;

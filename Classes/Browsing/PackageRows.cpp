@@ -40,6 +40,24 @@ std::optional<ZMRPackage> fill(PackageCell* cell, const std::optional<std::strin
     return package;
 }
 
+PackageCell* dequeueCell(UITableView* table, IndexPath ip, const std::optional<std::string>& identifier) {
+    auto* cell = table->dequeueReusableCell<PackageCell>("cell");
+    cell->setBackgroundColor(Qt::transparent);
+    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
+    fill(cell, identifier);
+    PackageRow::hideSeparatorIfLast(cell, table, ip);
+    return cell;
+}
+
+void styleHeader(QWidget* header, const ZMPalette& palette) {
+    QPalette p = header->palette();
+    p.setColor(QPalette::Window, palette.foregroundColor());
+    p.setColor(QPalette::WindowText, palette.primaryTextColor());
+    p.setColor(QPalette::Text, palette.primaryTextColor());
+    header->setPalette(p);
+    for (auto* label : header->findChildren<QLabel*>()) label->setPalette(p);
+}
+
 std::optional<ZMRPackage> fillGetCell(GetPackageCell* cell, const std::optional<std::string>& identifier) {
     auto package = lookUp(identifier);
     cell->getBtn()->setVisible(package.has_value());

@@ -9,11 +9,19 @@
 
 #include "Database/ZMRPackage.h"
 #include "UIKit/UITableView.h"
+#include "ZMPalette.h"
 
 class GetPackageCell;
 class PackageCell;
 
 namespace PackageRows {
+
+// A list's package row: the "cell" PackageCell on a clear background with a
+// disclosure indicator, filled from the identifier, without a separator
+// under the last row of its section.
+PackageCell* dequeueCell(UITableView* table, IndexPath indexPath, const std::optional<std::string>& identifier);
+// A section header in the palette's foreground and primary text colours.
+void styleHeader(QWidget* header, const ZMPalette& palette);
 
 // Fills the cell and returns the record, or empties it and returns nullopt.
 std::optional<ZMRPackage> fill(PackageCell* cell, const std::optional<std::string>& identifier);

@@ -1,5 +1,7 @@
 #include "Browsing/PackageSearch.h"
 
+#include "Browsing/PackageColumn.h"
+
 #include "Miscellaneous/ZMLog.h"
 #include "VostrellePersistentPreferences.h"
 
@@ -28,20 +30,6 @@ std::optional<Results<ZMRPackage>> query(const std::string& text, int64_t mode) 
     return ZMRPackage::objectsWhere(*queryFormat(mode, true, incompatible), text).sortedResultsUsingKeyPath("name", true);
 }
 
-namespace {
-// Every identifier of the result in its order, from one statement.
-std::vector<std::string> identifiersOf(const Results<ZMRPackage>& results) {
-    const auto& core = *results.core();
-    auto values = core.realm()->queryColumn(core.querySql("\"identifier\""), core.where().bindings,
-                                            *ZMRPackage::schema().property("identifier"));
-    std::vector<std::string> out;
-    out.reserve(values.size());
-    for (auto& v : values)
-        if (auto* s = std::get_if<std::string>(&v)) out.push_back(std::move(*s));
-    return out;
-}
-}  // namespace
-
 Summary summarize(const std::string& text, int64_t mode, size_t limit) {
     Summary summary;
     summary.text = text;
@@ -50,10 +38,10 @@ Summary summarize(const std::string& text, int64_t mode, size_t limit) {
         const bool incompatible = showsIncompatible();
         auto byName = queryFormat(mode, false, incompatible);
         if (!byName) return summary;
-        auto ids = identifiersOf(ZMRPackage::objectsWhere(*byName, text).sortedResultsUsingKeyPath("name", true));
+        auto ids = PackageColumn::texts(ZMRPackage::objectsWhere(*byName, text).sortedResultsUsingKeyPath("name", true), "identifier");
         if (ids.empty())
-            ids = identifiersOf(ZMRPackage::objectsWhere(*queryFormat(mode, true, incompatible), text)
-                                    .sortedResultsUsingKeyPath("name", true));
+            ids = PackageColumn::texts(ZMRPackage::objectsWhere(*queryFormat(mode, true, incompatible), text)
+                                    .sortedResultsUsingKeyPath("name", true), "identifier");
         summary.total = ids.size();
         if (ids.size() > limit) ids.resize(limit);
         summary.identifiers = std::move(ids);

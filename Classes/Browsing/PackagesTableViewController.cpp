@@ -160,13 +160,8 @@ int PackagesTableViewController::numberOfSections(UITableView*) { return model_.
 int PackagesTableViewController::numberOfRows(UITableView*, int section) { return model_.numberOfRows(section); }
 
 UITableViewCell* PackagesTableViewController::cellForRow(UITableView* table, IndexPath ip) {
-    auto* cell = table->dequeueReusableCell<PackageCell>("cell");
-    cell->setBackgroundColor(Qt::transparent);
-    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
     // A record removed since the last rebuild (a source went away): an empty row until the next one.
-    PackageRows::fill(cell, model_.identifierAt(ip.section, ip.row));
-    PackageRow::hideSeparatorIfLast(cell, table, ip);
-    return cell;
+    return PackageRows::dequeueCell(table, ip, model_.identifierAt(ip.section, ip.row));
 }
 
 std::optional<QString> PackagesTableViewController::titleForHeader(UITableView*, int section) {
@@ -182,12 +177,7 @@ QStringList PackagesTableViewController::sectionIndexTitles(UITableView*) {
 }
 
 void PackagesTableViewController::willDisplayHeaderView(UITableView*, QWidget* view, int) {
-    QPalette p = view->palette();
-    p.setColor(QPalette::Window, palette().foregroundColor());
-    p.setColor(QPalette::WindowText, palette().primaryTextColor());
-    p.setColor(QPalette::Text, palette().primaryTextColor());
-    view->setPalette(p);
-    for (auto* label : view->findChildren<QLabel*>()) label->setPalette(p);
+    PackageRows::styleHeader(view, palette());
 }
 
 void PackagesTableViewController::didSelectRow(UITableView* table, IndexPath ip) {
@@ -196,8 +186,7 @@ void PackagesTableViewController::didSelectRow(UITableView* table, IndexPath ip)
     if (!package) return;
     UIViewController* vc = PackageOpening::viewControllerForPackage(*package);
     lastOpened_ = vc;
-    if (auto* nav = navigationController()) nav->pushViewController(vc, true);
-    else presentViewController(new UINavigationController(vc), true);
+    PackageOpening::show(this, vc);
 }
 
 std::vector<UIContextualAction> PackagesTableViewController::trailingSwipeActions(UITableView* table, IndexPath ip) {

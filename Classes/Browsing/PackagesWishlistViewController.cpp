@@ -67,14 +67,9 @@ void PackagesWishlistViewController::backSwipe() {
 }
 
 UITableViewCell* PackagesWishlistViewController::cellForRow(UITableView* table, IndexPath ip) {
-    auto* cell = table->dequeueReusableCell<PackageCell>("cell");
-    cell->setBackgroundColor(Qt::transparent);
-    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
     std::optional<std::string> identifier;
     if (ip.row >= 0 && ip.row < static_cast<int>(identifiers_.size())) identifier = identifiers_[ip.row];
-    PackageRows::fill(cell, identifier);
-    cell->setSeparatorHidden(ip.row + 1 == static_cast<int>(identifiers_.size()));
-    return cell;
+    return PackageRows::dequeueCell(table, ip, identifier);
 }
 
 void PackagesWishlistViewController::didSelectRow(UITableView* table, IndexPath ip) {
@@ -86,8 +81,7 @@ void PackagesWishlistViewController::didSelectRow(UITableView* table, IndexPath 
     // Always the details screen here, whatever the source's depiction switch says.
     UIViewController* details = PackageOpening::detailsViewControllerForPackage(*package);
     lastPushed_ = details;
-    if (auto* nav = navigationController()) nav->pushViewController(details, true);
-    else presentViewController(new UINavigationController(details), true);
+    PackageOpening::show(this, details);
 }
 
 void PackagesWishlistViewController::paletteDidChange(const ZMPalette& palette) {

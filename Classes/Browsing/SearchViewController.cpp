@@ -456,8 +456,7 @@ void SearchViewController::iconChanged(const Notification& note) {
 
 void SearchViewController::push(UIViewController* vc) {
     lastPushed_ = vc;
-    if (auto* nav = navigationController()) nav->pushViewController(vc, true);
-    else presentViewController(new UINavigationController(vc), true);
+    PackageOpening::show(this, vc);
 }
 
 void SearchViewController::loadPicture(const std::string& key, const std::string& url, bool developer) {
@@ -505,14 +504,9 @@ UITableViewCell* SearchViewController::cellForRow(UITableView* table, IndexPath 
         return cell;
     }
     if (table == packagesCard_.table) {
-        auto* cell = table->dequeueReusableCell<PackageCell>("cell");
-        cell->setBackgroundColor(Qt::transparent);
-        cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
         std::optional<std::string> identifier;
         if (packages_ && ip.row < static_cast<int>(packages_->identifiers.size())) identifier = packages_->identifiers[ip.row];
-        PackageRows::fill(cell, identifier);
-        cell->setSeparatorHidden(last);
-        return cell;
+        return PackageRows::dequeueCell(table, ip, identifier);
     }
     auto* cell = table->dequeueReusableCell<SearchCell>(SearchCell::kReuseIdentifier);
     cell->setBackgroundColor(Qt::transparent);

@@ -145,29 +145,13 @@ void SubcategoriesViewController::setBarButtons() {
 }
 
 void SubcategoriesViewController::manipulateAddonsArray(bool addons, bool themes, bool tweaks, bool widgets) {
-    std::optional<CategoryGroups::Group> group;
-    if (addons) group = CategoryGroups::Addons;
-    else if (themes) group = CategoryGroups::Themes;
-    else if (tweaks) group = CategoryGroups::Tweaks;
-    else if (widgets) group = CategoryGroups::Widgets;
+    auto group = CategoryGroups::groupOf(addons, themes, tweaks, widgets);
     if (!group || !table_) return;
-    auto rowsOf = [](const std::vector<int>& rows) {
-        std::vector<IndexPath> out;
-        for (int r : rows) out.push_back({0, r});
-        return out;
-    };
-    if (groups_.isCollapsed(*group)) {
-        table_->insertRows(rowsOf(groups_.expand(*group)), UITableView::RowAnimation::Automatic);
-        for (int g = 0; g < 4; ++g) {
-            auto other = static_cast<CategoryGroups::Group>(g);
-            if (other != *group && !groups_.isCollapsed(other))
-                table_->deleteRows(rowsOf(groups_.collapse(other)), UITableView::RowAnimation::Automatic);
-        }
-        if (auto label = groups_.rowOfLabel(*group))
-            table_->scrollToRow({0, static_cast<int>(*label)}, UITableView::ScrollPosition::Top, true);
-    } else {
-        table_->deleteRows(rowsOf(groups_.collapse(*group)), UITableView::RowAnimation::Automatic);
-    }
+    const bool unfolded = groups_.toggle(
+        *group, [this](const std::vector<int>& rows) { table_->insertRows(sectionZero(rows)); },
+        [this](const std::vector<int>& rows) { table_->deleteRows(sectionZero(rows)); });
+    if (auto label = groups_.rowOfLabel(*group); unfolded && label)
+        table_->scrollToRow({0, static_cast<int>(*label)}, UITableView::ScrollPosition::Top, true);
 }
 
 void SubcategoriesViewController::updateUI() {
@@ -179,8 +163,7 @@ void SubcategoriesViewController::updateUI() {
 
 void SubcategoriesViewController::push(UIViewController* vc) {
     lastPushed_ = vc;
-    if (auto* nav = navigationController()) nav->pushViewController(vc, true);
-    else presentViewController(new UINavigationController(vc), true);
+    PackageOpening::show(this, vc);
 }
 
 void SubcategoriesViewController::sourceInfo() {
@@ -287,21 +270,11 @@ UITableViewCell* SubcategoriesViewController::cellForRow(UITableView* table, Ind
         cell->setSeparatorHidden(ip.row + 1 == static_cast<int>(rows.size()));
         return cell;
     }
-    auto* cell = table->dequeueReusableCell<PackageCell>("cell");
-    cell->setBackgroundColor(Qt::transparent);
-    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
-    PackageRows::fill(cell, identifierAt(ip));
-    PackageRow::hideSeparatorIfLast(cell, table, ip);
-    return cell;
+    return PackageRows::dequeueCell(table, ip, identifierAt(ip));
 }
 
 void SubcategoriesViewController::willDisplayHeaderView(UITableView*, QWidget* view, int) {
-    QPalette p = view->palette();
-    p.setColor(QPalette::Window, palette().foregroundColor());
-    p.setColor(QPalette::WindowText, palette().primaryTextColor());
-    p.setColor(QPalette::Text, palette().primaryTextColor());
-    view->setPalette(p);
-    for (auto* label : view->findChildren<QLabel*>()) label->setPalette(p);
+    PackageRows::styleHeader(view, palette());
 }
 
 void SubcategoriesViewController::didSelectRow(UITableView* table, IndexPath ip) {

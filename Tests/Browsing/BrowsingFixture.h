@@ -20,6 +20,7 @@
 #include "UIKit/UIViewController.h"
 #include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMVostrelle.h"
 
 namespace BrowsingFixture {
 
@@ -132,6 +133,23 @@ protected:
             if (keep(p)) out.push_back(&p);
         std::stable_sort(out.begin(), out.end(), [&](const ZMRPackage* a, const ZMRPackage* b) { return key(*a) < key(*b); });
         return out;
+    }
+};
+
+// The same, for screens shown in a window of their own (`window`), with the
+// application delegate made anew around each test.
+class Screens : public Database {
+protected:
+    std::unique_ptr<UIWindow> window;
+
+    void SetUp() override {
+        Database::SetUp();
+        ZMVostrelle::resetForTesting();
+    }
+    void TearDown() override {
+        window.reset();
+        ZMVostrelle::resetForTesting();
+        Database::TearDown();
     }
 };
 

@@ -11,20 +11,10 @@
 
 namespace {
 
-class ChangesTest : public BrowsingFixture::Database {
+class ChangesTest : public BrowsingFixture::Screens {
 protected:
-    std::unique_ptr<UIWindow> window;
     UINavigationController* nav = nullptr;
 
-    void SetUp() override {
-        Database::SetUp();
-        ZMVostrelle::resetForTesting();
-    }
-    void TearDown() override {
-        window.reset();
-        ZMVostrelle::resetForTesting();
-        Database::TearDown();
-    }
     // `count` packages changed at `date` (none: known only to dpkg), named so that they sort by number.
     void storeGroup(size_t count, const std::string& date, const std::string& prefix) {
         std::vector<ZMRPackage> packages;

@@ -13,19 +13,9 @@
 
 namespace {
 
-class WishlistTest : public BrowsingFixture::Database {
+class WishlistTest : public BrowsingFixture::Screens {
 protected:
-    std::unique_ptr<UIWindow> window;
 
-    void SetUp() override {
-        Database::SetUp();
-        ZMVostrelle::resetForTesting();
-    }
-    void TearDown() override {
-        window.reset();
-        ZMVostrelle::resetForTesting();
-        Database::TearDown();
-    }
     static ZMRPackage wished(const std::string& id, const std::string& name) {
         ZMRPackage p;
         p.identifier = id;

@@ -43,16 +43,14 @@ ZMRPackage make(const std::string& id, const std::string& name, const std::strin
     return p;
 }
 
-class SearchTest : public BrowsingFixture::Database {
+class SearchTest : public BrowsingFixture::Screens {
 protected:
-    std::unique_ptr<UIWindow> window;
     UINavigationController* nav = nullptr;
     SearchViewController* search = nullptr;
     std::shared_ptr<FakeServices> services = std::make_shared<FakeServices>();
 
     void SetUp() override {
-        Database::SetUp();
-        ZMVostrelle::resetForTesting();
+        Screens::SetUp();
         SearchServices::setShared(services);
         auto broken = make("p.alpine", "Alpine", "Zed");
         broken.tweakCompatibleStatus = 1;
@@ -61,10 +59,8 @@ protected:
                make("p.slash", "back\\slash")});
     }
     void TearDown() override {
-        window.reset();
         SearchServices::setShared(nullptr);
-        ZMVostrelle::resetForTesting();
-        Database::TearDown();
+        Screens::TearDown();
     }
     void show() {
         search = new SearchViewController;

@@ -33,11 +33,16 @@ TEST(CategoryGroupsTest, FoldsUnfoldsAndKeepsOneGroupOpen) {
     EXPECT_EQ(groups.expand(CategoryGroups::Tweaks), (std::vector<int>{5, 6}));
     EXPECT_EQ(groups.rows()[5], "Tweaks");
     EXPECT_EQ(groups.rows()[6], "Tweaks (Beta)");
-    // Unfolding the themes folds the tweaks: their rows as they were before.
-    EXPECT_EQ(groups.expand(CategoryGroups::Themes), (std::vector<int>{4}));
-    EXPECT_EQ(groups.collapse(CategoryGroups::Tweaks), (std::vector<int>{6, 7}));
+    // Unfolding the themes folds the tweaks in the same toggle: their rows as they were before.
+    std::vector<std::vector<int>> inserted, removed;
+    auto in = [&](const std::vector<int>& r) { inserted.push_back(r); };
+    auto out = [&](const std::vector<int>& r) { removed.push_back(r); };
+    EXPECT_TRUE(groups.toggle(*CategoryGroups::groupOf(false, true, false, false), in, out));
+    EXPECT_EQ(inserted, (std::vector<std::vector<int>>{{4}}));
+    EXPECT_EQ(removed, (std::vector<std::vector<int>>{{6, 7}}));
     EXPECT_EQ(groups.expandedGroup(), CategoryGroups::Themes);
-    EXPECT_EQ(groups.collapse(CategoryGroups::Themes), (std::vector<int>{4}));
+    EXPECT_FALSE(groups.toggle(CategoryGroups::Themes, in, out));
+    EXPECT_EQ(removed.back(), (std::vector<int>{4}));
     EXPECT_FALSE(groups.expandedGroup().has_value());
 }
 
@@ -58,20 +63,10 @@ TEST(CategoriesCellTest, IconRuleSetsImageAndWeight) {
     }
 }
 
-class SectionsTest : public BrowsingFixture::Database {
+class SectionsTest : public BrowsingFixture::Screens {
 protected:
-    std::unique_ptr<UIWindow> window;
     UINavigationController* nav = nullptr;
 
-    void SetUp() override {
-        Database::SetUp();
-        ZMVostrelle::resetForTesting();
-    }
-    void TearDown() override {
-        window.reset();
-        ZMVostrelle::resetForTesting();
-        Database::TearDown();
-    }
     static ZMRPackage package(const std::string& id, const std::string& category, const std::string& name = "") {
         ZMRPackage p;
         p.identifier = id;
