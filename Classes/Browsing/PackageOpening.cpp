@@ -5,9 +5,15 @@
 #include "Browsing/PackagePlaceholderViewController.h"
 #include "Database/ZMRSource.h"
 #include "Foundation/URL.h"
+#include "UIKit/UINavigationController.h"
 #include "WebViewViewController.h"
 
 namespace PackageOpening {
+
+void show(UIViewController* from, UIViewController* vc) {
+    if (auto* nav = from->navigationController()) nav->pushViewController(vc, true);
+    else from->presentViewController(new UINavigationController(vc), true);
+}
 
 bool opensOriginalDepiction(const ZMRPackage& package) {
     if (package.sourceLocation.empty()) return false;
@@ -27,6 +33,10 @@ UIViewController* viewControllerForPackage(const ZMRPackage& package) {
             return web;
         }
     }
+    return detailsViewControllerForPackage(package);
+}
+
+UIViewController* detailsViewControllerForPackage(const ZMRPackage& package) {
     auto* details = new PackagePlaceholderViewController;
     details->setPackageIdentifier(package.identifier);
     details->setTitle(QString::fromStdString(package.name.empty() ? package.identifier : package.name));

@@ -22,7 +22,10 @@
 #include "PackageCell.h"
 #include "Realm/Realm.h"
 #include "Services/ZMOnlineServices.h"
+#include "Browsing/CategoriesTableViewController.h"
+#include "Browsing/ChangesViewController.h"
 #include "Browsing/ManageViewController.h"
+#include "Browsing/SearchViewController.h"
 #include "InitViewController.h"
 #include "PackagesConfirmationViewController.h"
 #include "TabPlaceholderViewController.h"
@@ -238,6 +241,25 @@ void ZMVostrelle::scanDpkgStatus() {
         } catch (const std::exception& e) {
             ZMLOG("dpkg status scan failed: {}", e.what());
         }
+        // Without a refresh to come, the Sections tab and the updates badge are
+        // built from what the database holds now.
+        Dispatch::main([] {
+            try {
+                auto& manager = ZMRPackageManager::sharedPackageManager();
+                if (manager.scheduledLaunchRefresh()) return;
+                Dispatch::defaultQueue([] {
+                    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
+                    try {
+                        packages.rebuildDictOfNewPackages();
+                    } catch (const std::exception& e) {
+                        ZMLOG("new-packages rebuild failed: {}", e.what());
+                    }
+                    packages.rebuildPackagesCategoriesCache();
+                });
+            } catch (const std::exception& e) {
+                ZMLOG("package manager unavailable: {}", e.what());
+            }
+        });
         pending->statusScanDone = true;
     });
 }
@@ -401,12 +423,18 @@ void ZMVostrelle::buildWindow() {
     std::vector<UIViewController*> navs;
     for (const auto& spec : specs) {
         UIViewController* root = nullptr;
-        if (&spec == &specs[ManageTab]) {
+        if (&spec == &specs[SectionsTab]) {
+            root = new CategoriesTableViewController;
+        } else if (&spec == &specs[ChangesTab]) {
+            root = new ChangesViewController;
+        } else if (&spec == &specs[ManageTab]) {
             root = new ManageViewController;
-            root->setTitle(QString::fromStdString(L(spec.title)));
+        } else if (&spec == &specs[SearchTab]) {
+            root = new SearchViewController;
         } else {
             root = new TabPlaceholderViewController(spec.screen, QString::fromStdString(L(spec.title)));
         }
+        root->setTitle(QString::fromStdString(L(spec.title)));
         root->tabBarItem()->setIcon(QIcon(QStringLiteral(":/Images/Tabs/%1.svg").arg(spec.icon)));
         navs.push_back(new UINavigationController(root));
     }
