@@ -105,6 +105,13 @@ TEST_F(RepoStoreAccount, ASignOutWithoutAReadableReplyKeepsCredentialsAndMarks) 
     EXPECT_TRUE(logout());
     EXPECT_FALSE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
     EXPECT_FALSE(owned("com.example.second"));
+    // A source whose store is gone cannot be told: its useless credentials go, unsent.
+    signIn(location);
+    addSource(location, "");
+    server->clearRequests();
+    EXPECT_TRUE(logout());
+    EXPECT_FALSE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+    EXPECT_TRUE(server->requests().empty());
 }
 
 TEST_F(RepoStoreAccount, RefreshingAllEndpointsCompletesOnceAfterEveryAnswerIsStored) {
