@@ -86,6 +86,10 @@ Repository::Repository() : state_(std::make_unique<State>()) {
         {"com.example.foreign", "1.0", "", "", foreignArchitecture()},
         // Calls for a respring once installed.
         {"com.example.respring", "1.0", "Post-Install-Action: respring\n", ""},
+        // Installs in 1.0; moving to 2.0 or 0.9 fails before unpacking and leaves 1.0 installed.
+        {"com.example.brittle", "1.0", "", ""},
+        {"com.example.brittle", "2.0", "", "", "all", "exit 1"},
+        {"com.example.brittle", "0.9", "", "", "all", "exit 1"},
     };
     for (const auto& p : packages) buildPackage(work, s.repo, p);
     for (const auto& name : benchPackages()) buildPackage(work, s.repo, {name, "1.0", "", ""});

@@ -51,9 +51,10 @@ std::string buildDeb(const std::string& work, const std::string& directory, cons
                                                         "\nArchitecture: " + p.architecture +
                                                         "\nMaintainer: Test <test@example.com>\n" + p.extraControl +
                                                         "Description: test package\n");
-    if (!p.postinst.empty()) {
-        TestSupport::writeFile(dir + "/DEBIAN/postinst", "#!/bin/sh\n" + p.postinst + "\n");
-        fs::permissions(dir + "/DEBIAN/postinst", fs::perms(0755));
+    for (const auto& [script, body] : {std::pair{"postinst", &p.postinst}, std::pair{"preinst", &p.preinst}}) {
+        if (body->empty()) continue;
+        TestSupport::writeFile(dir + "/DEBIAN/" + script, "#!/bin/sh\n" + *body + "\n");
+        fs::permissions(dir + "/DEBIAN/" + script, fs::perms(0755));
     }
     fs::create_directories(directory);
     const std::string file = p.name + "_" + p.version + "_" + p.architecture + ".deb";

@@ -19,8 +19,9 @@ namespace FlatRepository {
 struct Deb {
     std::string name, version;
     std::string extraControl;  // more "Field: value\n" lines
-    std::string postinst;      // body of a postinst script, or ""
+    std::string postinst = {}; // body of a postinst script, or ""
     std::string architecture = "all";
+    std::string preinst = {};  // body of a preinst script, or ""
 };
 
 // Builds the archive into `directory` (its scratch files under `work`) and
