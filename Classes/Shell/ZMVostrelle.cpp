@@ -21,6 +21,7 @@
 #include "Miscellaneous/ZMPlatform.h"
 #include "PackageCell.h"
 #include "Realm/Realm.h"
+#include "Services/ZMOnlineServices.h"
 #include "Browsing/ManageViewController.h"
 #include "InitViewController.h"
 #include "PackagesConfirmationViewController.h"
@@ -250,7 +251,7 @@ void ZMVostrelle::loadTweakCompatibilityList() {
 
 void ZMVostrelle::loadRepositoryDirectory() {
     step("repositoryDirectory");
-    // The online repository directory is fetched by the online services.
+    ZMOnlineServices::loadRepositoryDirectory();
 }
 
 void ZMVostrelle::configureAudioSession() {
@@ -274,6 +275,8 @@ void ZMVostrelle::addApplicationObservers() {
     observers_.add(center.addObserver(ZMPipelineTaskFinishedNotification, Q::Main, [self](const Notification& n) {
         if (!self || !n.userInfo.is_object()) return;
         if (n.userInfo.value("success", false) || n.userInfo.value("cancelled", false)) return;
+        // The setup backup tells its outcome in a popup of its own.
+        if (n.userInfo.value("taskID", "") == ZMBackupVostrelleSetupTask::kTaskID) return;
         std::string message;
         if (n.userInfo.contains("error") && n.userInfo["error"].is_object())
             message = n.userInfo["error"].value("message", "");
@@ -330,6 +333,7 @@ void ZMVostrelle::refreshSourcesIfNeeded() {
         // The first use of the package manager adds the default sources and
         // schedules the refresh when one is due.
         auto& manager = ZMRPackageManager::sharedPackageManager();
+        ZMOnlineServices::installAccountSync(manager.developers());
         manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
         ZMDeviceOwnerAuthentication::installInto(manager.sources());
         if (manager.scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");

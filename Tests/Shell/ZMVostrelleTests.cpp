@@ -9,6 +9,7 @@
 #include "InitViewController.h"
 #include "PackagesConfirmationViewController.h"
 #include "ShellTestSupport.h"
+#include "Support/FakeMakerAPI.h"
 #include "Browsing/ManageViewController.h"
 #include "UIKit/UIActivityViewController.h"
 #include "TabPlaceholderViewController.h"
@@ -256,12 +257,18 @@ TEST_F(VostrelleTest, FailedTaskShowsItsErrorAsPopupOrNotification) {
     QObject::disconnect(connection);
 }
 
-TEST_F(VostrelleTest, SetupBackupDoneShowsItsTitleAndMessage) {
-    launch();
-    NotificationCenter::defaultCenter().post(kVostrelleSetupBackupDoneNotification, {},
-                                             nlohmann::json{{"title", "Backup"}, {"message", "Saved 12 sources."}});
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
-    EXPECT_EQ(topPopup()->titleLbl()->text() + "|" + topPopup()->messageLbl()->text(), "Backup|Saved 12 sources.");
+TEST_F(VostrelleTest, AFailedSetupBackupShowsOnePopupWithItsTitleAndMessage) {
+    auto& d = launch();
+    FakeMakerAPI maker;
+    maker.setBehaviour("setup/savesetup.php", {.body = "Error"});
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(ZMBackupVostrelleSetupTask::make(12, {"https://a.example/"}, {})));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }, std::chrono::seconds(10)));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(d.alertCount(), 1) << "the failed task shows no second, generic popup";
+    EXPECT_EQ(topPopup()->titleLbl()->text(), "Vostrelle Setup Backup");
+    EXPECT_EQ(topPopup()->messageLbl()->text(),
+              "There was an error during the backup upload process, contact us or retry later.");
+    EXPECT_EQ(topPopup()->closeBtn()->text(), "OK");
     EXPECT_TRUE(topPopup()->otherBtn()->isHidden());
 }
 
