@@ -2,10 +2,10 @@
 
 #include <QUrl>
 
-#include "Browsing/PackagePlaceholderViewController.h"
 #include "Database/ZMRSource.h"
+#include "Details/PackageDetailsViewController.h"
+#include "Details/WebDepictionViewController.h"
 #include "Foundation/URL.h"
-#include "WebViewViewController.h"
 
 namespace PackageOpening {
 
@@ -20,17 +20,16 @@ UIViewController* viewControllerForPackage(const ZMRPackage& package) {
         // Only a web page opens in the browser screen; anything else gets the details.
         auto url = URL::parse(package.website);
         if (url && url->isHTTP() && !url->host().empty()) {
-            auto* web = new WebViewViewController;
-            web->setViewTitle(package.name.empty() ? package.identifier : package.name);
+            auto* web = new WebDepictionViewController;
             web->setWebsiteURL(QUrl(QString::fromStdString(url->string()), QUrl::StrictMode));
-            web->setObjectName("WebDepictionViewController");
+            web->setPackageIdentifier(package.identifier);
+            web->setTitle(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
             return web;
         }
     }
-    auto* details = new PackagePlaceholderViewController;
+    auto* details = new PackageDetailsViewController;
     details->setPackageIdentifier(package.identifier);
     details->setTitle(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
-    details->setObjectName("PackageDetailsViewController");
     return details;
 }
 

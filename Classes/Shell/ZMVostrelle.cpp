@@ -35,6 +35,7 @@
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
+#include "Details/ZMDetailsScreensSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
 
@@ -135,6 +136,7 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     requestNotificationPermission();
     addApplicationObservers();
     ZMQueueScreensSetup::install();
+    ZMDetailsScreensSetup::install();
     observeDarkMode();
     refreshSourcesIfNeeded();
     window_->show();
