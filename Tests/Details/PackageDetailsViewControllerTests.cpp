@@ -15,7 +15,10 @@
 #include "Details/DetailsFixture.h"
 #include "Details/PackageScreenshotsViewController.h"
 #include "Details/ScreenshotsCell.h"
+#include "Details/ZMDetailsScreensSetup.h"
 #include "Miscellaneous/ZMPlatform.h"
+#include "Miscellaneous/ZMShareTexts.h"
+#include "ZMURLRouter.h"
 #include "UIKit/UITextView.h"
 
 namespace {
@@ -324,6 +327,33 @@ TEST_F(DetailsPageTest, GetTitlesAndTheStoresPurchaseInformation) {
         window.reset();
     }
     ZMDetailsServices::install(nullptr);
+}
+
+TEST_F(DetailsPageTest, AShowLinkPresentsThePageWithClose) {
+    ZMRPackage p;
+    p.identifier = "com.linked.pkg";
+    p.name = "Linked";
+    storePackage(p);
+    auto* list = new PackagesTableViewController;
+    list->setCategory(kCategorySpecial_AllPackages);
+    show(list);
+    ZMDetailsScreensSetup::install();
+    auto hooks = ZMURLRouter::hooks();
+    hooks.presenter = [&] { return window->topPresentedViewController(); };
+    ZMURLRouter::setHooks(hooks);
+    ASSERT_TRUE(ZMURLRouter::openURL(ZMShareTexts::showPackageLink(p.identifier, p.name, "https://repo.example/")));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return window->topPresentedViewController() != nav; }));
+    auto* presented = dynamic_cast<UINavigationController*>(window->topPresentedViewController());
+    ASSERT_NE(presented, nullptr);
+    auto* page = dynamic_cast<PackageDetailsViewController*>(presented->topViewController());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->packageIdentifier(), p.identifier);
+    auto* close = page->navigationItem()->leftBarButtonItem();
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->title(), "Close");
+    close->trigger();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return window->topPresentedViewController() == nav; }));
+    ZMURLRouter::setHooks({});
 }
 
 TEST_F(DetailsPageTest, MarkdownLinksThatShowTheirAddressAreNotUnderlined) {
