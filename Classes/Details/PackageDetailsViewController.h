@@ -86,6 +86,8 @@ public:
     bool refreshForCydiaPackages() const { return refreshForCydiaPackages_; }
     bool cydiaPackageHaveChangelog() const { return cydiaPackageHaveChangelog_; }
     bool hideBannerPlaceholder() const { return hideBannerPlaceholder_; }
+    // The depiction's header image has arrived and shows in the banner.
+    bool hasBannerImage() const { return hasBannerImage_; }
     // Rounded screenshots keyed 1..k (main thread).
     const std::map<int, QImage>& screenshotsDictionary() const { return screenshotsDictionary_; }
     const QImage& authorAvatar() const { return authorAvatar_; }

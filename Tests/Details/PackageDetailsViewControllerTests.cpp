@@ -55,8 +55,11 @@ protected:
 TEST_F(DetailsPageTest, NativeDepictionFromAPackageListThenFromTheCache) {
     TestSupport::TempDir work;
     const std::string depiction = nativeDepiction("native");
-    FlatRepository::buildDeb(work.path(), root.path(),
-                             {"com.loop.native", "1.10", "Name: Loop Native\nSection: Tweaks\nSileoDepiction: " + depiction + "\n"});
+    FlatRepository::Deb deb;
+    deb.name = "com.loop.native";
+    deb.version = "1.10";
+    deb.extraControl = "Name: Loop Native\nSection: Tweaks\nSileoDepiction: " + depiction + "\n";
+    FlatRepository::buildDeb(work.path(), root.path(), deb);
     FlatRepository::writeIndexes(root.path(), "Loopback Repo");
     preferences().setValue(VostrellePreferenceKey::SetupDone, true);
     ZMRPackageManager::sharedPackageManager().sources().addSourceWithLocation(url(""), true);

@@ -69,15 +69,82 @@ void readChangelogTab(const json& views, std::map<std::string, std::string>& ent
     }
 }
 
-bool textOrdersBefore(const std::string& a, const std::string& b) {
-    // Descending, ignoring the case of ASCII letters; equal texts by bytes.
-    auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
-    const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                   [&](char x, char y) { return lower(x) < lower(y); });
-    const bool greater = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
-                                                      [&](char x, char y) { return lower(x) < lower(y); });
-    if (less != greater) return greater;
-    return a > b;
+// Builds the document with only the keys the walk reads: the rest of a large
+// depiction (classes, sizes, colours, fonts...) is never built.
+class KeptKeys {
+public:
+    explicit KeptKeys(json& root) : root_(root) {}
+    bool null() { return scalar(nullptr); }
+    bool boolean(bool v) { return scalar(v); }
+    bool number_integer(json::number_integer_t v) { return scalar(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return scalar(v); }
+    bool number_float(json::number_float_t v, const std::string&) { return scalar(v); }
+    bool string(std::string& v) { return scalar(std::move(v)); }
+    bool binary(json::binary_t&) { return scalar(nullptr); }
+    bool start_object(std::size_t) { return open(json::object()); }
+    bool start_array(std::size_t) { return open(json::array()); }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool key(std::string& k) {
+        if (skipDepth_ > 0) return true;
+        static constexpr std::string_view kWanted[] = {"markdown", "views", "title", "text", "screenshots",
+                                                       "url", "tabname", "tabs", "action", "headerImage"};
+        if (std::find(std::begin(kWanted), std::end(kWanted), k) == std::end(kWanted)) {
+            skipValue_ = true;
+            return true;
+        }
+        slot_ = &(*stack_.back())[std::move(k)];
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+private:
+    bool skipping() {
+        if (skipDepth_ > 0) return true;
+        if (!skipValue_) return false;
+        skipValue_ = false;
+        return true;
+    }
+    json* place(json&& value) {
+        if (stack_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        json& parent = *stack_.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return &parent.back();
+        }
+        *slot_ = std::move(value);
+        return slot_;
+    }
+    template <class V> bool scalar(V&& v) {
+        if (!skipping()) place(json(std::forward<V>(v)));
+        return true;
+    }
+    bool open(json&& container) {
+        if (skipping()) ++skipDepth_;
+        else stack_.push_back(place(std::move(container)));
+        return true;
+    }
+    bool close() {
+        if (skipDepth_ > 0) --skipDepth_;
+        else stack_.pop_back();
+        return true;
+    }
+
+    json& root_;
+    std::vector<json*> stack_;
+    json* slot_ = nullptr;
+    bool skipValue_ = false;
+    int skipDepth_ = 0;
+};
+
+std::string folded(const std::string& text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
 }
 
 }  // namespace
@@ -86,7 +153,12 @@ std::vector<std::string> ZMNativeDepiction::sortedHeadings(std::vector<std::stri
     // Text order first; then the places the versions took are refilled with the
     // versions in version order. Mixing the two rules in one comparison would
     // not be a consistent order ("2" > "15 x" > "10" by text, "10" > "2" as versions).
-    std::sort(headings.begin(), headings.end(), textOrdersBefore);
+    // Descending, ignoring the case of ASCII letters; texts equal but for case by their bytes.
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(headings.size());
+    for (auto& h : headings) keyed.emplace_back(folded(h), std::move(h));
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a > b; });
+    for (size_t i = 0; i < keyed.size(); ++i) headings[i] = std::move(keyed[i].second);
     std::vector<size_t> slots;
     std::vector<std::string> versions;
     for (size_t i = 0; i < headings.size(); ++i)
@@ -114,7 +186,9 @@ std::optional<std::string> ZMNativeDepiction::changelogText(const std::map<std::
 
 ZMNativeDepiction ZMNativeDepiction::parse(std::string_view body) {
     ZMNativeDepiction out;
-    const json doc = json::parse(body.begin(), body.end(), nullptr, false);
+    json doc;
+    KeptKeys builder(doc);
+    if (!json::sax_parse(body.begin(), body.end(), &builder)) doc = nullptr;
     if (!doc.is_object()) return out;
     out.headerImage = webURL(stringAt(doc, "headerImage"));
     const json* tabs = arrayAt(doc, "tabs");

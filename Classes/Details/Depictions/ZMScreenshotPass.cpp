@@ -1,5 +1,7 @@
 #include "Depictions/ZMScreenshotPass.h"
 
+#include <filesystem>
+
 #include "Database/ZMRPackage.h"
 #include "Depictions/ZMDepictionRequests.h"
 #include "Depictions/ZMScreenshotCache.h"
@@ -54,18 +56,40 @@ void ZMScreenshotPass::run() {
 }
 
 bool ZMScreenshotPass::showCache() {
-    Outcome outcome;
-    outcome.fromCache = true;
-    int position = 0;
-    for (const auto& path : request_.cachedPaths) {
-        ++position;
-        std::string data;
-        if (!ZMScreenshotCache::isCachePath(path) || !AtomicFile::read(path, data)) return false;
-        auto image = codec_->decode(data);
-        if (!image) return false;
-        outcome.images[position] = std::move(image);
+    // All paths are checked first; the files are then decoded side by side.
+    for (const auto& path : request_.cachedPaths)
+        if (!ZMScreenshotCache::isCachePath(path) || !std::filesystem::is_regular_file(path)) return false;
+    struct Reading {
+        std::mutex mutex;
+        Images images;
+        size_t remaining;
+        bool failed = false;
+    };
+    auto reading = std::make_shared<Reading>();
+    reading->remaining = request_.cachedPaths.size();
+    auto self = shared_from_this();
+    for (size_t i = 0; i < request_.cachedPaths.size(); ++i) {
+        Dispatch::defaultQueue([self, reading, position = static_cast<int>(i) + 1, path = request_.cachedPaths[i]] {
+            std::string data;
+            auto image = AtomicFile::read(path, data) ? self->codec_->decode(data) : nullptr;
+            bool last;
+            {
+                std::lock_guard lock(reading->mutex);
+                if (image) reading->images[position] = std::move(image);
+                else reading->failed = true;
+                last = --reading->remaining == 0;
+            }
+            if (!last) return;
+            if (!reading->failed) {
+                Outcome outcome;
+                outcome.fromCache = true;
+                outcome.images = std::move(reading->images);
+                self->deliver(std::move(outcome));
+            } else if (!self->request_.urls.empty()) {
+                self->download();  // a file that does not decode: the cache failed
+            }
+        });
     }
-    deliver(std::move(outcome));
     return true;
 }
 
@@ -81,8 +105,15 @@ void ZMScreenshotPass::download() {
         session()
             ->dataTaskWithRequest(*r, [self](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
                 // An error page is no screenshot, even one that is an image.
-                if (!error && response && response->isSuccess() && !self->cancelled_) self->arrived(data);
-                self->completed();
+                if (error || !response || !response->isSuccess() || self->cancelled_) {
+                    self->completed();
+                    return;
+                }
+                // Decoded side by side, off the session's queue; numbered as they are ready.
+                Dispatch::defaultQueue([self, data = std::move(data)] {
+                    self->arrived(data);
+                    self->completed();
+                });
             })
             ->resume();
     }

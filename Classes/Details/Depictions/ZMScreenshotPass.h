@@ -4,8 +4,9 @@
 // record the saved paths on the package record.
 //
 // Positions: the screenshots that arrive are numbered 1, 2, 3... in the order
-// their downloads complete; a download that fails or brings no image takes no
-// number, so images, cache names and recorded paths always run 1..k.
+// their downloads complete (and decode); a download that fails or brings no
+// image takes no number, so images, cache names and recorded paths always run
+// 1..k.
 //
 // The record is written once, when the pass is over, in one transaction
 // (never emptied while another pass appends): its `screenshotsLocalPaths`
@@ -17,7 +18,7 @@
 // nothing more and writes nothing more.
 //
 // Decoding and PNG encoding belong to the interface (a codec object); they run
-// on worker threads, never on the main thread.
+// on worker threads, side by side, never on the main thread.
 #include <atomic>
 #include <functional>
 #include <map>
