@@ -891,11 +891,7 @@ void PackageDetailsViewController::updateGetButtonTitle() {
         }
         effect->setOpacity(std::clamp(buttonAlpha_, 0.0, 1.0));
     }
-    QFont bold = getBtn_->font();
-    bold.setBold(true);
-    bold.setPixelSize(13);
-    getBtn_->setFont(bold);
-    getBtn_->setFixedWidth(QFontMetrics(bold).horizontalAdvance(q(title)) + 34);
+    GetButton::setTitleFittingWidth(getBtn_, q(title));
 }
 
 void PackageDetailsViewController::getPackage(QPushButton* sender) {

@@ -1,11 +1,9 @@
 #include "Details/WebDepictionViewController.h"
+#include "Details/PackageDetailsViewController.h"
 
-#include <QFontMetrics>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLocale>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -238,19 +236,8 @@ void WebDepictionViewController::fillHeader() {
     const int side = infoJson ? (compact_ ? 100 : 120) : 80;
     const int radius = infoJson ? (compact_ ? 25 : 30) : 20;
     iconView_->setFixedSize(side, side);
-    QPixmap icon = PackageRow::iconForPackage(packageIdentifier_, side);
-    if (!icon.isNull()) {
-        QPixmap rounded(side, side);
-        rounded.fill(Qt::transparent);
-        QPainter p(&rounded);
-        p.setRenderHint(QPainter::Antialiasing);
-        QPainterPath clip;
-        clip.addRoundedRect(QRectF(0, 0, side, side), radius, radius);
-        p.setClipPath(clip);
-        p.drawPixmap(0, 0, icon.scaled(side, side, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation));
-        p.end();
-        iconView_->setPixmap(rounded);
-    }
+    const QImage icon = PackageRow::iconForPackage(packageIdentifier_, side).toImage();
+    iconView_->setPixmap(QPixmap::fromImage(PackageDetailsViewController::makeRoundedImage(icon, radius)));
     // The buttons keep their place beside the icon only on a tall window for an
     // information-file source; elsewhere they hang 30 below the maintainer.
     buttonGap_->setFixedHeight(!compact_ && infoJson ? 4 : 30);
@@ -290,12 +277,7 @@ void WebDepictionViewController::fillHeader() {
     else if (package->isInstalled.value_or(false)) title = "UNINSTALL";
     else if (!package->isFree()) title = q(package->price);
     else title = "GET";
-    getBtn_->setText(title);
-    QFont bold = getBtn_->font();
-    bold.setBold(true);
-    bold.setPixelSize(13);
-    getBtn_->setFont(bold);
-    getBtn_->setFixedWidth(QFontMetrics(bold).horizontalAdvance(title) + 34);
+    GetButton::setTitleFittingWidth(getBtn_, title);
 }
 
 void WebDepictionViewController::viewDidAppear(bool) {
