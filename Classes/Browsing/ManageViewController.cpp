@@ -26,13 +26,13 @@
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackageManager.h"
 #include "Dispatch/Dispatch.h"
-#include "LocalAuthentication/LAContext.h"
 #include "Miscellaneous/ZMLog.h"
 #include "PackageCell.h"
 #include "SegmentedViewController.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UINavigationController.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMDeviceOwnerAuthentication.h"
 #include "ZMVostrelle.h"
 
 using BrowsingText::q;
@@ -398,26 +398,10 @@ void ManageViewController::removeSourceAtRow(int row) {
             removeSource(location, name);
             return;
         }
-        auto showAuthAlert = [this, owner](const char* message) {
-            if (!owner.lock()) return;
-            auto* alert = UIAlertController::alertControllerWithTitle(q("Vostrelle Authentication"), q(message),
-                                                                      UIAlertController::Style::Alert);
-            alert->addAction(q("Close"), UIAlertController::ActionStyle::Cancel);
-            present(alert);
-        };
-        LAContext context;
-        if (!context.canEvaluatePolicy()) {
-            showAuthAlert("Your device can't use FaceID, TouchID or password authentication at the moment. Most likely you "
-                          "haven't set it up in Settings.");
-            return;
-        }
-        context.evaluatePolicy(q("Please authenticate yourself to remove %@", name),
-                               [this, owner, location, name, showAuthAlert](bool success, LAContext::Error) {
-                                   if (!owner.lock()) return;
-                                   if (success) removeSource(location, name);
-                                   else showAuthAlert("Failed to authenticate yourself. Try again.");
-                               },
-                               this);
+        ZMDeviceOwnerAuthentication::authenticate(BrowsingText::format("Please authenticate yourself to remove %@", name),
+                                                  [this, owner, location, name](bool success) {
+                                                      if (success && owner.lock()) removeSource(location, name);
+                                                  });
     });
     present(confirm);
 }
@@ -678,6 +662,17 @@ std::vector<UIContextualAction> ManageViewController::trailingSwipeActions(UITab
                                   if (done) done(true);
                               }};
     return {remove, refresh, info};
+}
+
+std::vector<UIContextualAction> ManageViewController::editMenuActions(UITableView* table, IndexPath ip) {
+    if (table != sourcesTableView_ || !sourceAtRow(ip.row)) return {};
+    std::weak_ptr<void> owner = alive_;
+    const int row = ip.row;
+    return {{UIContextualAction::Style::Normal, q("Copy"), QColor(),
+             [this, owner, row](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+                 if (owner.lock()) copySourceAtRow(row);
+                 if (done) done(true);
+             }}};
 }
 
 void ManageViewController::paletteDidChange(const ZMPalette& palette) {

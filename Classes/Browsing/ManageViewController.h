@@ -93,6 +93,8 @@ public:
     double heightForRow(UITableView* table, IndexPath) override;
     void didSelectRow(UITableView* table, IndexPath indexPath) override;
     std::vector<UIContextualAction> trailingSwipeActions(UITableView* table, IndexPath indexPath) override;
+    // A source row's edit menu: Copy.
+    std::vector<UIContextualAction> editMenuActions(UITableView* table, IndexPath indexPath) override;
 
     void paletteDidChange(const ZMPalette& palette) override;
 

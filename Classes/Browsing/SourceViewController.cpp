@@ -1,5 +1,6 @@
 #include "Browsing/SourceViewController.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QFontMetrics>
 #include <QGraphicsOpacityEffect>
@@ -20,11 +21,11 @@
 #include "Foundation/URL.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Miscellaneous/ZMLog.h"
-#include "UIKit/UIActivityViewController.h"
 #include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMVostrelle.h"
 
 using BrowsingText::q;
 
@@ -456,12 +457,7 @@ void SourceViewController::refreshSource() {
 
 void SourceViewController::shareSource() {
     if (!isSourceStringValid()) return;
-    const std::string name = dictString("name").empty() ? sourceLocation_ : dictString("name");
-    auto* sheet = new UIActivityViewController(
-        {QString::fromStdString(BrowsingText::format("Check out %@ on Vostrelle:", name)),
-         QUrl(QString::fromStdString(sourceLocation_), QUrl::StrictMode)},
-        q("Share"));
-    SourceAddition::topPresenter(this)->presentViewController(sheet, true);
+    ZMVostrelle::sharedVostrelle().shareSourceWithLocation(sourceLocation_);
 }
 
 void SourceViewController::followThisRepository(bool on) {
@@ -551,6 +547,12 @@ void SourceViewController::openPurchased() {
     push(list);
 }
 
+bool SourceViewController::isAwaitingAnswer() const {
+    if (QApplication::activeModalWidget()) return true;
+    UIViewController* top = SourceAddition::topPresenter(const_cast<SourceViewController*>(this));
+    return top && top != this && !top->isAncestorOf(this);
+}
+
 void SourceViewController::editingDidEnd() {
     if (editing_) return;
     editing_ = true;
@@ -563,9 +565,10 @@ void SourceViewController::editingDidEnd() {
     const std::string text = trimmed(typed);
     sourceUrlTextField->setText(QString::fromStdString(text));
     if (isMakersRepository()) return;
-    // Focus moving to a popup ends the edit a second time: one answer per attempt.
-    if (text == lastAttempt_) return;
-    lastAttempt_ = text;
+    // Focus moving to a popup or the password prompt ends the edit once more:
+    // that is no new attempt. Once the user has answered, every ending of the
+    // edit tries again, so "Cancel" on the warning is not final.
+    if (isAwaitingAnswer()) return;
     // One normalisation, the same the collection applies when adding.
     auto normalized = ZMRSources::normalizeSourceLocation(text);
     if (!normalized.ok()) {
@@ -582,7 +585,6 @@ void SourceViewController::editingDidEnd() {
     const std::string location = normalized.location;
     if (!stringIsValidURL(location)) return;
     sourceUrlTextField->setText(QString::fromStdString(location));
-    if (location == sourceLocation_) return;  // unchanged: nothing to add
     if (ZMRSources::isLocationConfigured(location)) {
         // Already configured, perhaps under the other scheme: show that source.
         size_t at = location.find("://");
@@ -596,7 +598,6 @@ void SourceViewController::editingDidEnd() {
         }
         SourceAddition::add(this, location, false, false);  // says why nothing was added
         sourceUrlTextField->setText(QString::fromStdString(sourceLocation_));
-        lastAttempt_ = sourceLocation_;
         setSourceDictionaryFromSourceObject();
         updateButtons();
         updateSource();

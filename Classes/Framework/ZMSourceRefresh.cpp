@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -657,6 +658,11 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         hook = refreshedHook;
     }
     if (hook) hook(location_);
+    auto& center = NotificationCenter::defaultCenter();
+    // A new source's first refresh brings thousands: nothing is built for nobody.
+    if (!parsed.value->newIdentifiers.empty() && center.observerCount(ZMRSourcePackagesAddedNotification) > 0)
+        center.post(ZMRSourcePackagesAddedNotification, std::any(location_),
+                    {{ZMRPackageIdentifiersKey, parsed.value->newIdentifiers}});
     {
         std::lock_guard lock(mutex_);
         lastError_.reset();
@@ -1203,7 +1209,9 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
             for (const auto& [identifier, taken] : stored) {
                 if (!taken.wasOwned) ++summary.added;
                 else if (taken.priorVersion != taken.version) ++summary.changed;
+                if (taken.isNew) summary.newIdentifiers.push_back(identifier);
             }
+            std::sort(summary.newIdentifiers.begin(), summary.newIdentifiers.end());
             summary.superseded = superseded.size();
             summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();
 

@@ -15,7 +15,9 @@
 //      same packages without downloading them again) and rewrites its
 //      sources list,
 // and ends by posting ZMRSourceUpdatedNotification (object: the location) on
-// the main thread, after the pipeline's refresh count has dropped.
+// the main thread, after the pipeline's refresh count has dropped. A refresh
+// that brought packages no source had before first posts
+// ZMRSourcePackagesAddedNotification with their identifiers.
 //
 // Failure at any step (unreachable server, Release or every index variant
 // missing, corrupt archive: error 31, an index over the size cap, binary
@@ -60,6 +62,9 @@ struct ZMSourceRefreshSummary {
     size_t removed = 0;      // deleted, or handed back to "DPKG"
     size_t skipped = 0;      // stanzas refused (no Package, bad name/version, foreign architecture)
     size_t superseded = 0;   // identifiers another source carries in a higher version
+    // Packages that no source had before this refresh, sorted; a successful
+    // refresh posts them with ZMRSourcePackagesAddedNotification.
+    std::vector<std::string> newIdentifiers;
 };
 
 class ZMSourceRefresh : public ZMTask {

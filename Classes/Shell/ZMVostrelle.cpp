@@ -31,6 +31,8 @@
 #include "UserNotifications/UNUserNotificationCenter.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
+#include "ZMDeviceOwnerAuthentication.h"
+#include "ZMFollowedNews.h"
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
@@ -295,6 +297,13 @@ void ZMVostrelle::addApplicationObservers() {
         self->updateSectionsBadge(updates);
     }));
     status_->start();
+    // Followed sources and developers announce their new packages; answering
+    // such a notification opens their list.
+    followedNews_ = std::make_unique<ZMFollowedNews>();
+    UNUserNotificationCenter::current().setResponseHandler([self](const UNNotificationRequest& request) {
+        if (!self) return;
+        if (auto* list = ZMFollowedNews::viewControllerForNotification(request)) self->presentViewController(list);
+    });
 }
 
 void ZMVostrelle::observeDarkMode() {
@@ -324,6 +333,7 @@ void ZMVostrelle::refreshSourcesIfNeeded() {
         // schedules the refresh when one is due.
         auto& manager = ZMRPackageManager::sharedPackageManager();
         manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
+        ZMDeviceOwnerAuthentication::installInto(manager.sources());
         if (manager.scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");
     } catch (const std::exception& e) {
         ZMLOG("package manager unavailable: {}", e.what());

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@
 class UITabBarController;
 class UIViewController;
 class UIWindow;
+class ZMFollowedNews;
 class ZMTabBarStatusView;
 
 // Posted (main thread, no object) by whoever changes "Theme",
@@ -141,6 +143,7 @@ private:
     QPointer<UITabBarController> tabs_;
     QPointer<ZMTabBarStatusView> status_;
     ObserverBag observers_;
+    std::unique_ptr<ZMFollowedNews> followedNews_;
     bool databaseWasReset_ = false;
     bool launched_ = false;
     bool terminated_ = false;

@@ -870,7 +870,8 @@ void UITableView::cellContextMenu(UITableViewCell* cell, QPoint globalPos) {
 QMenu* UITableView::showSwipeMenu(IndexPath ip, QPoint globalPos) {
     if (!delegate_) return nullptr;
     const auto actions = delegate_->trailingSwipeActions(this, ip);
-    if (actions.empty()) return nullptr;
+    const auto editActions = delegate_->editMenuActions(this, ip);
+    if (actions.empty() && editActions.empty()) return nullptr;
     if (swipeMenu_) swipeMenu_->deleteLater();
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -880,6 +881,11 @@ QMenu* UITableView::showSwipeMenu(IndexPath ip, QPoint globalPos) {
                                                 : (a.style == UIContextualAction::Style::Destructive ? QColor(255, 59, 48)
                                                                                                      : QColor(142, 142, 147)));
         QAction* qa = menu->addAction(QIcon(swatch), a.title);
+        connect(qa, &QAction::triggered, this, [this, a, ip] { runAction(a, ip); });
+    }
+    if (!actions.empty() && !editActions.empty()) menu->addSeparator();
+    for (const auto& a : editActions) {
+        QAction* qa = menu->addAction(a.title);
         connect(qa, &QAction::triggered, this, [this, a, ip] { runAction(a, ip); });
     }
     swipeMenu_ = menu;

@@ -202,10 +202,17 @@ TEST_F(SourceRefresh, EndToEndThroughTheCollection) {
                              "com.example.alpha_0.9_all.deb"})
         fs::remove(repo + "/" + std::string(gone));
     FlatRepository::buildDeb(work, repo, {"com.example.alpha", "2.0", "Section: Tweaks\nName: Alpha Tweak\n"});
+    FlatRepository::buildDeb(work, repo, {"com.example.epsilon", "1.0", ""});
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
     FlatRepository::writeIndexes(repo, "Example Repo", "Packages for the tests");
     server->clearRequests();
+    // Announced as added: the package no source had, not the one whose version changed.
+    nlohmann::json added;
+    auto addedToken = NotificationCenter::defaultCenter().addObserver(
+        ZMRSourcePackagesAddedNotification, NotificationCenter::Queue::Posting,
+        [&](const Notification& n) { added = n.userInfo[ZMRPackageIdentifiersKey]; }, location);
     ASSERT_TRUE(refreshThroughCollection());
+    EXPECT_EQ(added, nlohmann::json::array({"com.example.epsilon"}));
 
     alpha = package("com.example.alpha");
     EXPECT_EQ(alpha.version, "2.0");
@@ -218,7 +225,7 @@ TEST_F(SourceRefresh, EndToEndThroughTheCollection) {
     EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.beta")) << "gone from the index, not installed";
     auto delta = package("com.example.delta");
     EXPECT_EQ(delta.sourceLocation, "DPKG") << "gone from the index but installed";
-    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->totalPackages, "2");
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->totalPackages, "3");
     EXPECT_EQ(ZMPackageOptions::availableVersions("com.example.alpha"), (std::vector<std::string>{"2.0", "1.0"}));
     EXPECT_EQ(ZMRPackageVersion::objectsWhere("source = %@", location).count(), 1u) << "alpha 1.0 beside the record's 2.0";
 

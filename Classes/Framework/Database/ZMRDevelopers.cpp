@@ -6,9 +6,11 @@
 #include <unordered_map>
 
 #include "Database/ZMRDeveloper.h"
+#include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackage.h"
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLog.h"
+#include "Notifications/NotificationCenter.h"
 #include "VostrellePersistentPreferences.h"
 
 void ZMRDevelopers::setAccountSyncHook(std::function<void()> hook) {
@@ -61,7 +63,8 @@ std::vector<std::string> ZMRDevelopers::arrayOfFollowedDevelopers() const {
 size_t ZMRDevelopers::updateDevelopersCache() {
     std::lock_guard rebuilding(rebuildMutex_);
     auto realm = Realm::defaultRealm();
-    size_t followedWithNews = 0;
+    // Followed developers with new packages: announced once the rebuild is stored.
+    std::vector<std::pair<std::string, std::vector<std::string>>> news;
     realm->transactionWithBlock([&] {
         // Read and write in one transaction so that a refresh committing
         // meanwhile cannot leave the counts half old, half new.
@@ -107,7 +110,7 @@ size_t ZMRDevelopers::updateDevelopersCache() {
                 news.erase(std::remove_if(news.begin(), news.end(), [&](const std::string& id) { return !current.count(id); }),
                            news.end());
             }
-            if (!fresh.empty() && developer.isFollowed.value_or(false)) ++followedWithNews;
+            if (!fresh.empty() && developer.isFollowed.value_or(false)) news.emplace_back(name, fresh);
             const bool unchanged = found != existing.end() && fresh.empty() &&
                                    developer.packagesCount == static_cast<int64_t>(ids.size()) &&
                                    developer.packagesIdentifiers == ids &&
@@ -130,8 +133,10 @@ size_t ZMRDevelopers::updateDevelopersCache() {
             realm->addOrUpdate(developer);
         }
     });
-    if (followedWithNews > 0)
-        VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::NewPackagesByFollowedDevelopers,
-                                                                 true);
-    return followedWithNews;
+    if (news.empty()) return 0;
+    VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::NewPackagesByFollowedDevelopers, true);
+    for (const auto& [name, identifiers] : news)
+        NotificationCenter::defaultCenter().post(ZMRFollowedDeveloperNewPackagesNotification, std::any(name),
+                                                 {{ZMRPackageIdentifiersKey, identifiers}});
+    return news.size();
 }

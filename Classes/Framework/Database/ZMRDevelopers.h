@@ -30,9 +30,10 @@ public:
     // count and identifiers, and the identifiers that are new since the last
     // rebuild (developerNewPackagesIdentifiers; kept until newer ones come).
     // The first rebuild of a database only takes stock and reports nothing new.
-    // Sets "NewPackagesByFollowedDevelopers" when a followed developer has new
-    // packages. Runs on the calling thread; returns the number of followed
-    // developers with new packages.
+    // Sets "NewPackagesByFollowedDevelopers" and posts
+    // ZMRFollowedDeveloperNewPackagesNotification for each followed developer
+    // with new packages. Runs on the calling thread; returns the number of
+    // followed developers with new packages.
     size_t updateDevelopersCache();
 
 private:
