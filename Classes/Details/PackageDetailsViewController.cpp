@@ -448,7 +448,7 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
     QPointer<PackageDetailsViewController> weak(this);
     auto defaultAvatar = [weak] {
         Dispatch::main([weak] {
-            if (weak) weak->authorAvatar_ = QIcon(":/Images/Browsing/AppIcon.svg").pixmap(120, 120).toImage();
+            if (weak) weak->authorAvatar_ = QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120).toImage();
         });
     };
     const std::string maintainer = text("maintainer");
@@ -473,7 +473,7 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
                                                Dispatch::main([weak, image] {
                                                    if (!weak) return;
                                                    weak->authorAvatar_ = image.isNull()
-                                                       ? QIcon(":/Images/Browsing/AppIcon.svg").pixmap(120, 120).toImage()
+                                                       ? QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120).toImage()
                                                        : image;
                                                });
                                            });
