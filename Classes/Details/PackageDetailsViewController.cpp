@@ -606,11 +606,8 @@ void PackageDetailsViewController::fetchChangelogPage(const std::string& url) {
                 auto changelog = ZMNativeDepiction::changelogFromPage(data);
                 Dispatch::main([weak, changelog] {
                     if (!weak) return;
-                    if (changelog) {
-                        if (!weak->changelogFromTab_) weak->showChangelog(q(*changelog));
-                    } else if (!weak->changelogFromTab_) {
-                        weak->cydiaPackageHaveChangelog_ = false;
-                    }
+                    // A page without a changelog hides none that another source gave.
+                    if (changelog && !weak->changelogFromTab_) weak->showChangelog(q(*changelog));
                     weak->setContent();
                 });
             });

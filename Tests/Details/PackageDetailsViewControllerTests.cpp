@@ -5,10 +5,12 @@
 // page closed while it loads.
 #include <gtest/gtest.h>
 
+#include <QImageReader>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"
@@ -16,6 +18,7 @@
 #include "Details/PackageScreenshotsViewController.h"
 #include "Details/ScreenshotsCell.h"
 #include "Details/ZMDetailsScreensSetup.h"
+#include "Details/ZMScreenshotQtCodec.h"
 #include "Miscellaneous/ZMPlatform.h"
 #include "Miscellaneous/ZMShareTexts.h"
 #include "ZMURLRouter.h"
@@ -357,6 +360,44 @@ TEST_F(DetailsPageTest, AShowLinkPresentsThePageWithClose) {
     close->trigger();
     EXPECT_TRUE(GuiTest::waitUntil([&] { return window->topPresentedViewController() == nav; }));
     ZMURLRouter::setHooks({});
+}
+
+TEST_F(DetailsPageTest, ChangelogPagesAndImagesThatFail) {
+    // A changelog page that fails leaves what the depiction showed; one that answers shows.
+    serve("pages/depiction.json", nlohmann::json{{"tabs", {{{"tabname", "Details"}, {"views", {{{"markdown", "From the depiction"}},
+        {{"title", "Changelog"}, {"action", url("pages/missing.html")}}, {{"title", "Changelog"}, {"action", url("pages/log.html")}}}}}}}}.dump());
+    serve("pages/log.html", "<section class='main-content'><ul><li>Page changes</li></ul></section>");
+    server->route("pages/missing.html", [](const httplib::Request&, httplib::Response& res) { res.status = 500; });
+    ZMRPackage p;
+    p.identifier = "com.pages.pkg";
+    p.name = "Pages";
+    p.Description = "From the index";
+    p.sileoDepiction = url("pages/depiction.json");
+    storePackage(p);
+    auto* page = openDetails(p.identifier);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->changelogSection()->isVisible() && server->count("missing.html") == 1; }));
+    GuiTest::pump(std::chrono::milliseconds(200));
+    EXPECT_TRUE(page->changelogSection()->isVisible());
+    EXPECT_EQ(text(page->changelogContentLbl()), "Page changes");
+    EXPECT_EQ(text(page->descriptionLbl()), "From the depiction");
+
+    // Images: a decoder refuses more than 40 megapixels from the header alone, and what is no image.
+    auto chunk = [](const QByteArray& type, const QByteArray& data) {
+        const QByteArray body = type + data;
+        auto be32 = [](quint32 v) { return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(8, '0')); };
+        return be32(static_cast<quint32>(data.size())) + body +
+               be32(static_cast<quint32>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), static_cast<uInt>(body.size()))));
+    };
+    const QByteArray huge = QByteArray("\x89PNG\r\n\x1a\n", 8) +
+                            chunk("IHDR", QByteArray::fromHex("0000ea600000ea600802000000")) +  // 60000 x 60000 RGB
+                            chunk("IDAT", qCompress(QByteArray(64, '\0')).mid(4)) + chunk("IEND", {});
+    QByteArray headerBytes = huge;
+    QBuffer header(&headerBytes);
+    header.open(QIODevice::ReadOnly);
+    ASSERT_EQ(QImageReader(&header).size(), QSize(60000, 60000));
+    EXPECT_TRUE(ZMScreenshotQtCodec::decodeImage(huge.toStdString()).isNull());
+    EXPECT_TRUE(ZMScreenshotQtCodec::decodeImage("<html>not found</html>").isNull());
+    EXPECT_EQ(ZMScreenshotQtCodec::decodeImage(png(64, 32, Qt::red)).size(), QSize(64, 32));
 }
 
 TEST_F(DetailsPageTest, MarkdownLinksThatShowTheirAddressAreNotUnderlined) {

@@ -6,6 +6,8 @@
 
 #include <QDesktopServices>
 #include <QTest>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <mutex>
 
@@ -63,6 +65,10 @@ protected:
                                      "mailto:dev@example.org"})
                 links += std::string("<a href='") + href + "' style='display:block;height:60px;margin:0'>" + href + "</a>";
             res.set_content("<html><body style='margin:0'>" + links + "</body></html>", "text/html");
+        });
+        server->route("depiction/file.zip", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Content-Disposition", "attachment; filename=file.zip");
+            res.set_content(std::string(1024, 'z'), "application/zip");
         });
         server->route("depiction/redirect", [this](const httplib::Request& r, httplib::Response& res) {
             echoOnly(r);
@@ -198,6 +204,17 @@ TEST_F(WebDepictionTest, IdentityStaysWithTheSourceHostAndPagesStayConfined) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened.front(), QUrl("mailto:dev@example.org"));
     EXPECT_EQ(web->page()->url().path(), "/depiction/links");
+
+    // No permission is granted and no download kept.
+    web->page()->runJavaScript("navigator.geolocation.getCurrentPosition(() => document.title = 'granted', "
+                               "() => document.title = 'denied')");
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return web->page()->title() == "denied"; }, std::chrono::seconds(10)));
+    std::optional<QWebEngineDownloadRequest::DownloadState> download;
+    QObject::connect(web->page()->profile(), &QWebEngineProfile::downloadRequested,
+                     [&](QWebEngineDownloadRequest* d) { download = d->state(); });
+    web->page()->runJavaScript(QString::fromStdString("location.href = '" + url("depiction/file.zip") + "'"));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return download.has_value(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(*download, QWebEngineDownloadRequest::DownloadCancelled);
     window.reset();
 
     // A depiction on another host never gets the identity; an identifier
