@@ -18,6 +18,7 @@
 #include "Browsing/SourceAddition.h"
 #include "Browsing/SourceViewController.h"
 #include "Browsing/SourcesCell.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "ErrorViewController.h"
 #include "WebViewViewController.h"
 #include "Categories/String+URLsFromString.h"
@@ -620,10 +621,9 @@ void ManageViewController::didSelectRow(UITableView* table, IndexPath ip) {
         return;
     }
     const std::string name = source->name.empty() ? source->location : source->name;
-    // The source's packages (its sections screen comes with the Sections tab) and its page.
-    auto* packages = new PackagesTableViewController;
+    // The source's sections and packages, and its page.
+    auto* packages = new SubcategoriesViewController;
     packages->setCategory(kCategorySpecial_SourcePackages);
-    packages->setSubcategory("All Packages");
     packages->setSourceLocation(source->location);
     packages->setTitle(q("%@ Packages", name));
     auto* segmented = new SegmentedViewController({packages, page()}, {q("Categories"), q("Source Info")}, 0);

@@ -6,8 +6,14 @@
 #include "Details/PackageDetailsViewController.h"
 #include "Details/WebDepictionViewController.h"
 #include "Foundation/URL.h"
+#include "UIKit/UINavigationController.h"
 
 namespace PackageOpening {
+
+void show(UIViewController* from, UIViewController* vc) {
+    if (auto* nav = from->navigationController()) nav->pushViewController(vc, true);
+    else from->presentViewController(new UINavigationController(vc), true);
+}
 
 bool opensOriginalDepiction(const ZMRPackage& package) {
     if (package.sourceLocation.empty()) return false;
@@ -17,7 +23,7 @@ bool opensOriginalDepiction(const ZMRPackage& package) {
 
 UIViewController* viewControllerForPackage(const ZMRPackage& package) {
     if (opensOriginalDepiction(package)) {
-        // Only a web page opens in the browser screen; anything else gets the details.
+        // Only a web page opens in the web depiction screen; anything else gets the details.
         auto url = URL::parse(package.website);
         if (url && url->isHTTP() && !url->host().empty()) {
             auto* web = new WebDepictionViewController;
@@ -27,6 +33,10 @@ UIViewController* viewControllerForPackage(const ZMRPackage& package) {
             return web;
         }
     }
+    return detailsViewControllerForPackage(package);
+}
+
+UIViewController* detailsViewControllerForPackage(const ZMRPackage& package) {
     auto* details = new PackageDetailsViewController;
     details->setPackageIdentifier(package.identifier);
     details->setTitle(QString::fromStdString(package.name.empty() ? package.identifier : package.name));

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <deque>
 #include <future>
+#include <map>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -41,7 +42,8 @@ namespace {
 
 std::mutex hooksMutex;
 ZMSourceRefresh::PaymentEndpointHook paymentEndpointHook;
-ZMSourceRefresh::RefreshedHook refreshedHook;
+std::map<uint64_t, ZMSourceRefresh::RefreshedHook> refreshedHooks;
+uint64_t nextRefreshedHook = 1;
 std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
 
 // Stanzas refused are logged one by one up to this many per refresh, then counted.
@@ -363,9 +365,23 @@ void ZMSourceRefresh::setPaymentEndpointHook(PaymentEndpointHook hook) {
     paymentEndpointHook = std::move(hook);
 }
 
-void ZMSourceRefresh::setRefreshedHook(RefreshedHook hook) {
+uint64_t ZMSourceRefresh::addRefreshedHook(RefreshedHook hook) {
     std::lock_guard lock(hooksMutex);
-    refreshedHook = std::move(hook);
+    refreshedHooks[nextRefreshedHook] = std::move(hook);
+    return nextRefreshedHook++;
+}
+
+void ZMSourceRefresh::removeRefreshedHook(uint64_t id) {
+    std::lock_guard lock(hooksMutex);
+    refreshedHooks.erase(id);
+}
+
+void ZMSourceRefresh::setRefreshedHook(RefreshedHook hook) {
+    {
+        std::lock_guard lock(hooksMutex);
+        refreshedHooks.clear();
+    }
+    if (hook) addRefreshedHook(std::move(hook));
 }
 
 void ZMSourceRefresh::setMaximumIndexSize(uint64_t bytes) { maximumIndexBytes = bytes ? bytes : (256ull << 20); }
@@ -652,12 +668,12 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         ZMLOG("sources list not written: {}", e.what());
     }
 
-    RefreshedHook hook;
+    std::vector<RefreshedHook> hooks;
     {
         std::lock_guard lock(hooksMutex);
-        hook = refreshedHook;
+        for (const auto& [id, hook] : refreshedHooks) hooks.push_back(hook);
     }
-    if (hook) hook(location_);
+    for (const auto& hook : hooks) hook(location_);
     auto& center = NotificationCenter::defaultCenter();
     // A new source's first refresh brings thousands: nothing is built for nobody.
     if (!parsed.value->newIdentifiers.empty() && center.observerCount(ZMRSourcePackagesAddedNotification) > 0)

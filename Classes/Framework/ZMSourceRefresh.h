@@ -86,6 +86,11 @@ public:
 
     // The payment client installs this; without it every source has no endpoint.
     static void setPaymentEndpointHook(PaymentEndpointHook hook);
+    // Refreshed hooks run in the order they were added. addRefreshedHook
+    // returns an id for removeRefreshedHook; setRefreshedHook replaces them
+    // all by one (null: none).
+    static uint64_t addRefreshedHook(RefreshedHook hook);
+    static void removeRefreshedHook(uint64_t id);
     static void setRefreshedHook(RefreshedHook hook);
     // The largest index accepted, decompressed or downloaded (default 256 MiB).
     static void setMaximumIndexSize(uint64_t bytes);

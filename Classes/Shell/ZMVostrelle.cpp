@@ -21,7 +21,11 @@
 #include "Miscellaneous/ZMPlatform.h"
 #include "PackageCell.h"
 #include "Realm/Realm.h"
+#include "Services/ZMOnlineServices.h"
+#include "Browsing/CategoriesTableViewController.h"
+#include "Browsing/ChangesViewController.h"
 #include "Browsing/ManageViewController.h"
+#include "Browsing/SearchViewController.h"
 #include "InitViewController.h"
 #include "PackagesConfirmationViewController.h"
 #include "TabPlaceholderViewController.h"
@@ -234,6 +238,25 @@ void ZMVostrelle::scanDpkgStatus() {
         } catch (const std::exception& e) {
             ZMLOG("dpkg status scan failed: {}", e.what());
         }
+        // Without a refresh to come, the Sections tab and the updates badge are
+        // built from what the database holds now.
+        Dispatch::main([] {
+            try {
+                auto& manager = ZMRPackageManager::sharedPackageManager();
+                if (manager.scheduledLaunchRefresh()) return;
+                Dispatch::defaultQueue([] {
+                    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
+                    try {
+                        packages.rebuildDictOfNewPackages();
+                    } catch (const std::exception& e) {
+                        ZMLOG("new-packages rebuild failed: {}", e.what());
+                    }
+                    packages.rebuildPackagesCategoriesCache();
+                });
+            } catch (const std::exception& e) {
+                ZMLOG("package manager unavailable: {}", e.what());
+            }
+        });
         pending->statusScanDone = true;
     });
 }
@@ -252,7 +275,7 @@ void ZMVostrelle::loadTweakCompatibilityList() {
 
 void ZMVostrelle::loadRepositoryDirectory() {
     step("repositoryDirectory");
-    // The online repository directory is fetched by the online services.
+    ZMOnlineServices::loadRepositoryDirectory();
 }
 
 void ZMVostrelle::configureAudioSession() {
@@ -276,6 +299,8 @@ void ZMVostrelle::addApplicationObservers() {
     observers_.add(center.addObserver(ZMPipelineTaskFinishedNotification, Q::Main, [self](const Notification& n) {
         if (!self || !n.userInfo.is_object()) return;
         if (n.userInfo.value("success", false) || n.userInfo.value("cancelled", false)) return;
+        // The setup backup tells its outcome in a popup of its own.
+        if (n.userInfo.value("taskID", "") == ZMBackupVostrelleSetupTask::kTaskID) return;
         std::string message;
         if (n.userInfo.contains("error") && n.userInfo["error"].is_object())
             message = n.userInfo["error"].value("message", "");
@@ -332,6 +357,7 @@ void ZMVostrelle::refreshSourcesIfNeeded() {
         // The first use of the package manager adds the default sources and
         // schedules the refresh when one is due.
         auto& manager = ZMRPackageManager::sharedPackageManager();
+        ZMOnlineServices::installAccountSync(manager.developers());
         manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
         ZMDeviceOwnerAuthentication::installInto(manager.sources());
         if (manager.scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");
@@ -394,12 +420,18 @@ void ZMVostrelle::buildWindow() {
     std::vector<UIViewController*> navs;
     for (const auto& spec : specs) {
         UIViewController* root = nullptr;
-        if (&spec == &specs[ManageTab]) {
+        if (&spec == &specs[SectionsTab]) {
+            root = new CategoriesTableViewController;
+        } else if (&spec == &specs[ChangesTab]) {
+            root = new ChangesViewController;
+        } else if (&spec == &specs[ManageTab]) {
             root = new ManageViewController;
-            root->setTitle(QString::fromStdString(L(spec.title)));
+        } else if (&spec == &specs[SearchTab]) {
+            root = new SearchViewController;
         } else {
             root = new TabPlaceholderViewController(spec.screen, QString::fromStdString(L(spec.title)));
         }
+        root->setTitle(QString::fromStdString(L(spec.title)));
         root->tabBarItem()->setIcon(QIcon(QStringLiteral(":/Images/Tabs/%1.svg").arg(spec.icon)));
         navs.push_back(new UINavigationController(root));
     }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Notifications/NotificationCenter.h"
+#include "Services/ZMBackupVostrelleSetupTask.h"  // kVostrelleSetupBackupDoneNotification
 #include "UIKit/UIActivityViewController.h"
 #include "ZMErrorDelegate.h"
 
@@ -35,8 +36,6 @@ class ZMTabBarStatusView;
 // Posted (main thread, no object) by whoever changes "Theme",
 // "prefersLargeTitles" or "UseTranslucentBars": the shell re-reads them.
 inline constexpr const char* kZMAppearanceSettingsChangedNotification = "AppearanceSettingsChanged";
-// Posted by the setup backup with user info "title" and "message".
-inline constexpr const char* kVostrelleSetupBackupDoneNotification = "VostrelleSetupBackupDone";
 
 class ZMVostrelle : public QObject, public ZMErrorDelegate {
     Q_OBJECT

@@ -16,8 +16,11 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/TestSupport.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UIViewController.h"
+#include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMVostrelle.h"
 
 namespace BrowsingFixture {
 
@@ -70,6 +73,19 @@ inline std::vector<ZMRPackage> generatePackages(size_t count, unsigned seed = 11
     return out;
 }
 
+// Shows the screen as the root of a navigation controller in a window of its own.
+inline UINavigationController* showInWindow(UIViewController* screen, std::unique_ptr<UIWindow>& window,
+                                            QSize size = {420, 760}) {
+    auto* nav = new UINavigationController(screen);
+    window = std::make_unique<UIWindow>();
+    window->resize(size);
+    window->setRootViewController(nav);
+    window->show();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return screen->isOnScreen(); }));
+    GuiTest::pump();
+    return nav;
+}
+
 // Fresh database, preferences and package manager per test.
 class Database : public ::testing::Test {
 protected:
@@ -117,6 +133,23 @@ protected:
             if (keep(p)) out.push_back(&p);
         std::stable_sort(out.begin(), out.end(), [&](const ZMRPackage* a, const ZMRPackage* b) { return key(*a) < key(*b); });
         return out;
+    }
+};
+
+// The same, for screens shown in a window of their own (`window`), with the
+// application delegate made anew around each test.
+class Screens : public Database {
+protected:
+    std::unique_ptr<UIWindow> window;
+
+    void SetUp() override {
+        Database::SetUp();
+        ZMVostrelle::resetForTesting();
+    }
+    void TearDown() override {
+        window.reset();
+        ZMVostrelle::resetForTesting();
+        Database::TearDown();
     }
 };
 

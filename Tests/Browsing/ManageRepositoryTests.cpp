@@ -16,6 +16,7 @@
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/PackagesTableViewController.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "Browsing/SourceViewController.h"
 #include "Browsing/SourcesCell.h"
 #include "Database/ZMCategorySpecial.h"
@@ -114,18 +115,18 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     EXPECT_EQ(rowFor(location)->totalPackagesLbl->text(), "3");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return rowFor(location)->installedPackagesLbl->text() == "0"; }));
 
-    // Its page lists its packages; a swipe queues one.
+    // Its page lists its sections and packages; a swipe queues one.
     manage->didSelectRow(manage->sourcesTableView(), {0, rowIndex(location)});
     GuiTest::pump();
     auto* segmented = dynamic_cast<SegmentedViewController*>(nav->topViewController());
     ASSERT_NE(segmented, nullptr);
-    auto* list = dynamic_cast<PackagesTableViewController*>(segmented->currentViewController());
+    auto* list = dynamic_cast<SubcategoriesViewController*>(segmented->currentViewController());
     ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->packagesTableView()->numberOfSections() == 1; }));
-    EXPECT_EQ(list->model().sections(), std::vector<std::string>{"L"});
-    EXPECT_EQ(list->model().sectionsDictionary().at("L"),
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->subcategoriesAndPackagesTableView()->numberOfSections() == 2; }));
+    EXPECT_EQ(list->subcategoriesArray(), (std::vector<std::string>{"All Packages", "Themes   ", "Tweaks   "}));
+    EXPECT_EQ(list->packageSections().sectionsDictionary().at("L"),
               (std::vector<std::string>{"com.loop.alpha", "com.loop.beta", "com.loop.gamma"}));
-    auto actions = list->trailingSwipeActions(list->packagesTableView(), {0, 1});
+    auto actions = list->trailingSwipeActions(list->subcategoriesAndPackagesTableView(), {1, 1});
     ASSERT_EQ(actions.size(), 1u);
     actions[0].handler(actions[0], nullptr, [](bool) {});
     EXPECT_TRUE(ZMRPackage::objectForPrimaryKey("com.loop.beta")->isInTheQueue.value_or(false));

@@ -13,6 +13,21 @@
 #include "Notifications/NotificationCenter.h"
 #include "VostrellePersistentPreferences.h"
 
+namespace {
+// Inside a write transaction: the record's followed mark, or a new record.
+void storeFollowMark(Realm& realm, const std::string& key, bool followed) {
+    if (auto developer = realm.objectForPrimaryKey<ZMRDeveloper>(key)) {
+        realm.setValueForKey(*developer, "isFollowed", followed);
+    } else {
+        ZMRDeveloper created;
+        created.name = key;
+        created.isFollowed = followed;
+        created.packagesCount = 0;
+        realm.add(created);
+    }
+}
+}  // namespace
+
 void ZMRDevelopers::setAccountSyncHook(std::function<void()> hook) {
     std::lock_guard lock(mutex_);
     accountSyncHook_ = std::move(hook);
@@ -29,17 +44,7 @@ void ZMRDevelopers::setDeveloper(const std::string& name, bool followed, std::fu
     Dispatch::defaultQueue([self, key, followed, done] {
         try {
             auto realm = Realm::defaultRealm();
-            realm->transactionWithBlock([&] {
-                if (auto developer = realm->objectForPrimaryKey<ZMRDeveloper>(key)) {
-                    realm->setValueForKey(*developer, "isFollowed", followed);
-                } else {
-                    ZMRDeveloper created;
-                    created.name = key;
-                    created.isFollowed = followed;
-                    created.packagesCount = 0;
-                    realm->add(created);
-                }
-            });
+            realm->transactionWithBlock([&] { storeFollowMark(*realm, key, followed); });
         } catch (const std::exception& e) {
             ZMLOG("could not store the follow mark of {}: {}", key, e.what());
         }
@@ -58,6 +63,17 @@ std::vector<std::string> ZMRDevelopers::arrayOfFollowedDevelopers() const {
     for (const auto& v : ZMRDeveloper::objectsWhere("isFollowed = 1").valueForKey("name"))
         if (v.is_string() && !v.get_ref<const std::string&>().empty()) out.push_back(v.get<std::string>());
     return out;
+}
+
+void ZMRDevelopers::replaceFollowedDevelopers(const std::vector<std::string>& names) {
+    auto realm = Realm::defaultRealm();
+    realm->transactionWithBlock([&] {
+        realm->objectsWhere<ZMRDeveloper>("isFollowed = 1").setValueForKey("isFollowed", false);
+        for (const auto& name : names) {
+            const std::string key = ZMRDeveloper::normalizedName(name);
+            if (!key.empty()) storeFollowMark(*realm, key, true);
+        }
+    });
 }
 
 size_t ZMRDevelopers::updateDevelopersCache() {
