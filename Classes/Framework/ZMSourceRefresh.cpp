@@ -1133,8 +1133,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     const Taken& d = already->second;
                     const bool versionChanged = !d.isNew && d.priorVersion != version;
                     record.hasNewVersion = versionChanged;
-                    record.isUpdated = d.isInstalled && !d.installedVersion.empty() &&
-                                       ZMVersionCompare(version, d.installedVersion) > 0;
+                    record.isUpdated = d.isInstalled && ZMRPackage::offersUpdate(version, d.installedVersion);
                     update(parsed, d.isNew || versionChanged);
                     already->second.version = version;
                     return;
@@ -1154,8 +1153,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     }
                     const bool versionChanged = taken.priorVersion != version;
                     record.hasNewVersion = versionChanged;
-                    record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
-                                       ZMVersionCompare(version, taken.installedVersion) > 0;
+                    record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
                     update(parsed, versionChanged);
                 } else if (elsewhere.count(identifier)) {
                     auto found = adopted.find(identifier);
@@ -1180,8 +1178,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                         taken.isNew = fromDpkg;
                         taken.priorVersion = other.version;
                         record.hasNewVersion = !fromDpkg;
-                        record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
-                                           ZMVersionCompare(version, taken.installedVersion) > 0;
+                        record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
                         update(parsed, true);
                     }
                 } else {

@@ -51,9 +51,10 @@ std::string buildDeb(const std::string& work, const std::string& directory, cons
                                                         "\nArchitecture: " + p.architecture +
                                                         "\nMaintainer: Test <test@example.com>\n" + p.extraControl +
                                                         "Description: test package\n");
-    if (!p.postinst.empty()) {
-        TestSupport::writeFile(dir + "/DEBIAN/postinst", "#!/bin/sh\n" + p.postinst + "\n");
-        fs::permissions(dir + "/DEBIAN/postinst", fs::perms(0755));
+    for (const auto& [script, body] : {std::pair{"postinst", &p.postinst}, std::pair{"preinst", &p.preinst}}) {
+        if (body->empty()) continue;
+        TestSupport::writeFile(dir + "/DEBIAN/" + script, "#!/bin/sh\n" + *body + "\n");
+        fs::permissions(dir + "/DEBIAN/" + script, fs::perms(0755));
     }
     fs::create_directories(directory);
     const std::string file = p.name + "_" + p.version + "_" + p.architecture + ".deb";
@@ -89,6 +90,8 @@ FileServer::FileServer(std::string root) : root_(std::move(root)) {
         {
             std::lock_guard lock(mutex_);
             auto it = routes_.find(path);
+            for (auto r = routes_.begin(); !handler && it == routes_.end() && r != routes_.end(); ++r)
+                if (r->first.back() == '/' && path.rfind(r->first, 0) == 0) handler = r->second;
             if (it != routes_.end()) handler = it->second;
         }
         if (handler) {
