@@ -41,6 +41,7 @@
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
+#include "Details/ZMDetailsScreensSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
 
@@ -141,6 +142,7 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     requestNotificationPermission();
     addApplicationObservers();
     ZMQueueScreensSetup::install();
+    ZMDetailsScreensSetup::install();
     observeDarkMode();
     refreshSourcesIfNeeded();
     window_->show();
