@@ -2,11 +2,46 @@
 
 #include <QProgressBar>
 #include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineFileSystemAccessRequest>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include "Miscellaneous/ZMLog.h"
 #include "UIKit/UIApplication.h"
+
+VostrelleWebPage::VostrelleWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
+    QWebEngineSettings* s = settings();
+    s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanPaste, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::AllowWindowActivationFromJavaScript, false);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
+        setFeaturePermission(origin, feature, PermissionDeniedByUser);
+    });
+    connect(this, &QWebEnginePage::fullScreenRequested, this, [](QWebEngineFullScreenRequest r) { r.reject(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest r) { r.reject(); });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this, [](QWebEngineFileSystemAccessRequest r) { r.reject(); });
+}
+
+QWebEngineProfile* VostrelleWebPage::makeProfile(QObject* parent) {
+    auto* profile = new QWebEngineProfile(parent);  // no storage name: off the record
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, [](QWebEngineDownloadRequest* d) {
+        ZMLOG("download refused: {}", d->url().toString().toStdString());
+        d->cancel();
+    });
+    return profile;
+}
+
+QStringList VostrelleWebPage::chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) { return {}; }
 
 bool VostrelleWebPage::isNavigationAllowed(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
@@ -52,7 +87,7 @@ void WebViewViewController::viewDidLoad() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    if (ownProfile_) profile_ = new QWebEngineProfile(this);  // no storage name: off the record
+    if (ownProfile_) profile_ = VostrelleWebPage::makeProfile(this);
     page_ = new VostrelleWebPage(profile_, nullptr);
     page_->setCallbackScheme(callbackScheme_);
     progress_ = new QProgressBar(this);

@@ -41,8 +41,10 @@
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
+#include "Details/ZMDetailsScreensSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
+#include "Online/Screens/ZMRepoStoreDetailsServices.h"
 #include "Online/Screens/ZMStorePages.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "WebViewViewController.h"
@@ -144,7 +146,9 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     requestNotificationPermission();
     addApplicationObservers();
     ZMQueueScreensSetup::install();
+    ZMDetailsScreensSetup::install();
     ZMStorePages::install();
+    ZMRepoStoreDetailsServices::install();
     ZMRepoStoreAPI::installFrameworkHooks();
     observeDarkMode();
     refreshSourcesIfNeeded();

@@ -354,7 +354,7 @@ private:
         curl_easy_setopt(e, CURLOPT_URL, r.url.withoutFragment().string().c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, r.followsRedirects ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(t->session->configuration().maximumRedirects));
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         // Ending a transfer (cancel, exit) never waits for a name lookup to finish.

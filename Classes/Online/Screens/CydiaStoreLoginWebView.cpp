@@ -47,7 +47,7 @@ void CydiaStoreRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& in
 
 QWebEngineProfile* CydiaStoreLoginWebView::profile() {
     static QWebEngineProfile* profile = [] {
-        auto* p = new QWebEngineProfile(qApp);  // no storage name: off the record
+        auto* p = VostrelleWebPage::makeProfile(qApp);  // off the record
         p->setUrlRequestInterceptor(new CydiaStoreRequestInterceptor(p));
         auto* store = p->cookieStore();
         QObject::connect(store, &QWebEngineCookieStore::cookieAdded, p,

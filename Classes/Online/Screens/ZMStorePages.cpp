@@ -28,7 +28,7 @@ void ZMStorePages::setPresenter(std::function<UIViewController*()> presenter) { 
 
 QWebEngineProfile* ZMStorePages::profile() {
     if (!profile_) {
-        profile_ = new QWebEngineProfile(this);  // no storage name: off the record
+        profile_ = VostrelleWebPage::makeProfile(this);  // off the record
         profile_->installUrlSchemeHandler(ZMStoreCallbackSchemeHandler::kScheme,
                                           new ZMStoreCallbackSchemeHandler(
                                               [](const std::string& url) {

@@ -8,8 +8,8 @@
 
 #include "Browsing/ManageViewController.h"
 #include "Browsing/PackageOpening.h"
-#include "Browsing/PackagePlaceholderViewController.h"
 #include "Browsing/SourceViewController.h"
+#include "Details/PackageDetailsViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Online/Screens/CydiaStoreLoginController.h"
 #include "Online/Screens/CydiaStoreLoginWebView.h"
@@ -116,12 +116,15 @@ TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
     GuiTest::pump();
 
     // The package's price buys it on the store's page.
-    auto* details = dynamic_cast<PackagePlaceholderViewController*>(
+    auto* details = dynamic_cast<PackageDetailsViewController*>(
         PackageOpening::viewControllerForPackage(fetch("com.example.paid")));
     ASSERT_NE(details, nullptr);
     nav->pushViewController(details, false);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return details->isOnScreen(); }));
-    EXPECT_EQ(details->getBtn()->text(), "$1.99");
+    // The page asked the store: its price on the Get button.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return details->getBtn()->text() == "$1.99"; }, std::chrono::seconds(20)))
+        << details->getBtn()->text().toStdString();
+    EXPECT_GE(server->count("pay/package/com.example.paid/info"), 1u);
     details->getBtn()->click();
     auto* checkout = storePage("pay");
     ASSERT_NE(checkout, nullptr);
