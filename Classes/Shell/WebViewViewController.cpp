@@ -8,9 +8,13 @@
 #include <QWebEngineProfile>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include "Miscellaneous/ZMLog.h"
+#include "Miscellaneous/ZMURLSchemeHandler.h"
 #include "UIKit/UIApplication.h"
 
 VostrelleWebPage::VostrelleWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
@@ -32,12 +36,28 @@ VostrelleWebPage::VostrelleWebPage(QWebEngineProfile* profile, QObject* parent) 
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this, [](QWebEngineFileSystemAccessRequest r) { r.reject(); });
 }
 
+namespace {
+// Answers a scheme that no page of its profile may load.
+class RefusedSchemeHandler : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob* job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+};
+}  // namespace
+
 QWebEngineProfile* VostrelleWebPage::makeProfile(QObject* parent) {
     auto* profile = new QWebEngineProfile(parent);  // no storage name: off the record
     QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, [](QWebEngineDownloadRequest* d) {
         ZMLOG("download refused: {}", d->url().toString().toStdString());
         d->cancel();
     });
+    // The stores' callback scheme is known to the whole engine; a profile that
+    // does not serve it must still have its pages ask (and refuse) such a link
+    // rather than let the engine replace the page with a blank one. The store
+    // pages' profile installs its own handler in place of this one.
+    const QByteArray callbacks = ZMURLSchemeHandler::kStoreCallbackScheme;
+    if (!QWebEngineUrlScheme::schemeByName(callbacks).name().isEmpty())
+        profile->installUrlSchemeHandler(callbacks, new RefusedSchemeHandler(profile));
     return profile;
 }
 

@@ -29,6 +29,7 @@ void ZMStorePages::setPresenter(std::function<UIViewController*()> presenter) { 
 QWebEngineProfile* ZMStorePages::profile() {
     if (!profile_) {
         profile_ = VostrelleWebPage::makeProfile(this);  // off the record
+        profile_->removeUrlScheme(ZMStoreCallbackSchemeHandler::kScheme);  // the refusing stand-in
         profile_->installUrlSchemeHandler(ZMStoreCallbackSchemeHandler::kScheme,
                                           new ZMStoreCallbackSchemeHandler(
                                               [](const std::string& url) {
