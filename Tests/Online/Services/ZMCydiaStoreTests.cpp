@@ -108,7 +108,8 @@ TEST_F(CydiaStoreImport, AnImportAppliesOnlyTheLinksOfItsOwnPage) {
     EXPECT_EQ(announced.size(), 1u);
 
     ZMCydiaStore::signOut();
-    EXPECT_TRUE(TestSupport::waitUntil([] { return !marked("com.cydia.bought"); }));
+    // The marks are cleared in the background, the announcement comes on the main thread: wait for both.
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return !marked("com.cydia.bought") && announced.size() == 2; }));
     EXPECT_EQ(announced, (std::vector<bool>{true, false}));
     EXPECT_FALSE(VostrellePersistentPreferences::sharedInstance().boolForKey("cydiaStoreIsSignedIn"));
 }
