@@ -1,4 +1,5 @@
 #include "Browsing/ManageViewController.h"
+#include "Online/Screens/RepoStoresListController.h"
 
 #include "Categories/String+LocalizedCompare.h"
 
@@ -21,6 +22,7 @@
 #include "Browsing/SourceAddition.h"
 #include "Browsing/SourceViewController.h"
 #include "Browsing/SourcesCell.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "ErrorViewController.h"
 #include "WebViewViewController.h"
 #include "Categories/String+LocalizedCompare.h"
@@ -30,13 +32,13 @@
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackageManager.h"
 #include "Dispatch/Dispatch.h"
-#include "LocalAuthentication/LAContext.h"
 #include "Miscellaneous/ZMLog.h"
 #include "PackageCell.h"
 #include "SegmentedViewController.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UINavigationController.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMDeviceOwnerAuthentication.h"
 #include "ZMPipelineManager.h"
 #include "ZMVostrelle.h"
 
@@ -217,7 +219,13 @@ void ManageViewController::setBarButtons() {
     auto* share = new UIBarButtonItem(QIcon::fromTheme("document-send"), [this](UIBarButtonItem*) { shareAllSources(); },
                                       navigationItem());
     share->setTitle(q("Share"));
-    navigationItem()->setLeftBarButtonItem(share);
+    // The stores' list, reached from here until the account screen opens it.
+    auto* stores = new UIBarButtonItem(q("Stores"), [this](UIBarButtonItem*) { openCommercialStores(); }, navigationItem());
+    navigationItem()->setLeftBarButtonItems({share, stores});
+}
+
+void ManageViewController::openCommercialStores() {
+    if (auto* nav = navigationController()) nav->pushViewController(new RepoStoresListController, true);
 }
 
 void ManageViewController::startTimer() {
@@ -407,26 +415,10 @@ void ManageViewController::removeSourceAtRow(int row) {
             removeSource(location, name);
             return;
         }
-        auto showAuthAlert = [this, owner](const char* message) {
-            if (!owner.lock()) return;
-            auto* alert = UIAlertController::alertControllerWithTitle(q("Vostrelle Authentication"), q(message),
-                                                                      UIAlertController::Style::Alert);
-            alert->addAction(q("Close"), UIAlertController::ActionStyle::Cancel);
-            present(alert);
-        };
-        LAContext context;
-        if (!context.canEvaluatePolicy()) {
-            showAuthAlert("Your device can't use FaceID, TouchID or password authentication at the moment. Most likely you "
-                          "haven't set it up in Settings.");
-            return;
-        }
-        context.evaluatePolicy(q("Please authenticate yourself to remove %@", name),
-                               [this, owner, location, name, showAuthAlert](bool success, LAContext::Error) {
-                                   if (!owner.lock()) return;
-                                   if (success) removeSource(location, name);
-                                   else showAuthAlert("Failed to authenticate yourself. Try again.");
-                               },
-                               this);
+        ZMDeviceOwnerAuthentication::authenticate(BrowsingText::format("Please authenticate yourself to remove %@", name),
+                                                  [this, owner, location, name](bool success) {
+                                                      if (success && owner.lock()) removeSource(location, name);
+                                                  });
     });
     present(confirm);
 }
@@ -671,10 +663,9 @@ void ManageViewController::didSelectRow(UITableView* table, IndexPath ip) {
         return;
     }
     const std::string name = source->name.empty() ? source->location : source->name;
-    // The source's packages (its sections screen comes with the Sections tab) and its page.
-    auto* packages = new PackagesTableViewController;
+    // The source's sections and packages, and its page.
+    auto* packages = new SubcategoriesViewController;
     packages->setCategory(kCategorySpecial_SourcePackages);
-    packages->setSubcategory("All Packages");
     packages->setSourceLocation(source->location);
     packages->setTitle(q("%@ Packages", name));
     auto* segmented = new SegmentedViewController({packages, page()}, {q("Categories"), q("Source Info")}, 0);
@@ -713,6 +704,17 @@ std::vector<UIContextualAction> ManageViewController::trailingSwipeActions(UITab
                                   if (done) done(true);
                               }};
     return {remove, refresh, info};
+}
+
+std::vector<UIContextualAction> ManageViewController::editMenuActions(UITableView* table, IndexPath ip) {
+    if (table != sourcesTableView_ || !sourceAtRow(ip.row)) return {};
+    std::weak_ptr<void> owner = alive_;
+    const int row = ip.row;
+    return {{UIContextualAction::Style::Normal, q("Copy"), QColor(),
+             [this, owner, row](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+                 if (owner.lock()) copySourceAtRow(row);
+                 if (done) done(true);
+             }}};
 }
 
 void ManageViewController::paletteDidChange(const ZMPalette& palette) {

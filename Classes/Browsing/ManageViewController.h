@@ -65,6 +65,8 @@ public:
     // Puts the row's location on the clipboard.
     void copySourceAtRow(int row);
     void shareAllSources();
+    // Pushes the list of stores ("Stores").
+    void openCommercialStores();
 
     // ---- state for the screen's users and tests -------------------------------------------------------
     UITableView* installedPackagesTableView() const { return installedPackagesTableView_; }
@@ -93,6 +95,8 @@ public:
     double heightForRow(UITableView* table, IndexPath) override;
     void didSelectRow(UITableView* table, IndexPath indexPath) override;
     std::vector<UIContextualAction> trailingSwipeActions(UITableView* table, IndexPath indexPath) override;
+    // A source row's edit menu: Copy.
+    std::vector<UIContextualAction> editMenuActions(UITableView* table, IndexPath indexPath) override;
 
     void paletteDidChange(const ZMPalette& palette) override;
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <set>
 
+#include "Browsing/PackageSearch.h"
 #include "Categories/String+LocalizedCompare.h"
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRPackageManager.h"
@@ -68,6 +69,10 @@ bool PackageListModel::isNewPackagesKind() const {
            (category == kCategorySpecial_NewPackages || category == kCategorySpecial_NewPackagesVersions);
 }
 
+bool PackageListModel::isSourceKind() const {
+    return category == kCategorySpecial_SourcePackages && !sourceLocation.empty();
+}
+
 bool PackageListModel::isInstalledList() const { return category == kCategorySpecial_InstalledPackages; }
 
 std::string PackageListModel::sortPropertyForPrefs() const {
@@ -84,7 +89,7 @@ std::string PackageListModel::sortPropertyForPrefs() const {
 
 std::optional<Results<ZMRPackage>> PackageListModel::queryForSortCriteria(const std::string& key) const {
     auto sorted = [&](Results<ZMRPackage> r) { return r.sortedResultsUsingKeyPath(key, true); };
-    if (category == kCategorySpecial_SourcePackages) {
+    if (isSourceKind()) {
         if (subcategory == "All Packages") return sorted(ZMRPackage::objectsWhere(filtered("sourceLocation = %@"), sourceLocation));
         return sorted(ZMRPackage::objectsWhere(filtered("sourceLocation = %@ AND category = %@"), sourceLocation, subcategory));
     }
@@ -96,10 +101,9 @@ std::optional<Results<ZMRPackage>> PackageListModel::queryForSortCriteria(const 
     if (category == kCategorySpecial_UpdatedPackages) return sorted(ZMRPackage::objectsWhere("isUpdated = 1 AND isHeld = 0"));
     if (isNewPackagesKind()) return std::nullopt;
     if (category == kCategorySpecial_Search) {
-        auto byName = sorted(ZMRPackage::objectsWhere(filtered("name contains[cd] %@ AND NOT name BEGINSWITH[cd] 'cy+'"), search));
-        if (!byName.empty()) return byName;
-        return sorted(
-            ZMRPackage::objectsWhere(filtered("maintainer contains[cd] %@ AND NOT name BEGINSWITH[cd] 'cy+'"), search));
+        // The search card's own query, so that this list holds what it counted.
+        if (auto found = PackageSearch::query(search, searchQuery)) return sorted(*found);
+        return sorted(ZMRPackage::objectsWhere("FALSEPREDICATE"));
     }
     if (category == kCategorySpecial_SileoPackages) {
         if (!sourceLocation.empty())
@@ -143,6 +147,12 @@ void PackageListModel::rebuild() {
     }
     packages_ = queryForSortCriteria(sortCriteria_);
     rebuildSectionsCacheForSortCriteria(sortCriteria_);
+}
+
+void PackageListModel::rebuildWithPackages(Results<ZMRPackage> packages, const std::string& keyPath) {
+    sortCriteria_ = keyPath;
+    packages_ = std::move(packages);
+    rebuildSectionsCacheForSortCriteria(keyPath);
 }
 
 void PackageListModel::rebuildSectionsCacheForSortCriteria(const std::string& keyPath) {

@@ -22,6 +22,9 @@ public:
     std::string category;
     std::string subcategory;
     std::string search;
+    // The search mode of the Search kind (PackageSearch::Mode); Fuzzy unless
+    // the search screen hands over its own.
+    int64_t searchQuery = 1;
     std::string sourceLocation;
     // A followed developer's new packages (its developerNewPackagesIdentifiers).
     std::optional<std::vector<std::string>> followedDeveloperNewPackages;
@@ -42,6 +45,10 @@ public:
     // Queries and groups again.
     void rebuild();
     void rebuildSectionsCacheForSortCriteria(const std::string& keyPath);
+    // For screens with a query of their own: groups `packages` by `keyPath`.
+    void rebuildWithPackages(Results<ZMRPackage> packages, const std::string& keyPath);
+    // The source kind needs a source: the category alone is a section name.
+    bool isSourceKind() const;
 
     const std::optional<Results<ZMRPackage>>& packages() const { return packages_; }
     const std::vector<std::string>& sections() const { return sections_; }

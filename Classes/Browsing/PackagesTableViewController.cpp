@@ -4,6 +4,7 @@
 
 #include "Browsing/BrowsingText.h"
 #include "Browsing/PackageOpening.h"
+#include "Browsing/PackageRows.h"
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackageManager.h"
@@ -162,26 +163,9 @@ int PackagesTableViewController::numberOfSections(UITableView*) { return model_.
 int PackagesTableViewController::numberOfRows(UITableView*, int section) { return model_.numberOfRows(section); }
 
 UITableViewCell* PackagesTableViewController::cellForRow(UITableView* table, IndexPath ip) {
-    auto* cell = table->dequeueReusableCell<PackageCell>("cell");
-    cell->setBackgroundColor(Qt::transparent);
-    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
-    auto identifier = model_.identifierAt(ip.section, ip.row);
-    std::optional<ZMRPackage> package;
-    if (identifier) package = ZMRPackage::objectForPrimaryKey(*identifier);
-    if (!package) {
-        // Removed since the last rebuild (a source went away): an empty row until the next one.
-        cell->setPackageIdentifier(identifier.value_or(""));
-        cell->nameLbl()->setText(QString::fromStdString(identifier.value_or("")));
-        PackageRow::hideSeparatorIfLast(cell, table, ip);
-        return cell;
-    }
-    // Rows drawn during a scroll start no icon download.
-    cell->setFetchesIcon(!isScrolling_);
-    cell->updateWithPackage(*package);
-    cell->updateQueuingIconWithPackage(*package);
-    cell->updateConpatibilityIndicatorWithPackageIdentifier(package->identifier, package->version);
-    PackageRow::hideSeparatorIfLast(cell, table, ip);
-    return cell;
+    // A record removed since the last rebuild (a source went away): an empty
+    // row until the next one. Rows drawn during a scroll start no icon download.
+    return PackageRows::dequeueCell(table, ip, model_.identifierAt(ip.section, ip.row), !isScrolling_);
 }
 
 std::optional<QString> PackagesTableViewController::titleForHeader(UITableView*, int section) {
@@ -197,62 +181,22 @@ QStringList PackagesTableViewController::sectionIndexTitles(UITableView*) {
 }
 
 void PackagesTableViewController::willDisplayHeaderView(UITableView*, QWidget* view, int) {
-    QPalette p = view->palette();
-    p.setColor(QPalette::Window, palette().foregroundColor());
-    p.setColor(QPalette::WindowText, palette().primaryTextColor());
-    p.setColor(QPalette::Text, palette().primaryTextColor());
-    view->setPalette(p);
-    for (auto* label : view->findChildren<QLabel*>()) label->setPalette(p);
+    PackageRows::styleHeader(view, palette());
 }
 
 void PackagesTableViewController::didSelectRow(UITableView* table, IndexPath ip) {
     table->deselectRow(ip, true);
-    auto identifier = model_.identifierAt(ip.section, ip.row);
-    if (!identifier) return;
-    auto package = ZMRPackage::objectForPrimaryKey(*identifier);
+    auto package = PackageRows::lookUp(model_.identifierAt(ip.section, ip.row));
     if (!package) return;
     UIViewController* vc = PackageOpening::viewControllerForPackage(*package);
     lastOpened_ = vc;
-    if (auto* nav = navigationController()) nav->pushViewController(vc, true);
-    else presentViewController(new UINavigationController(vc), true);
+    PackageOpening::show(this, vc);
 }
 
 std::vector<UIContextualAction> PackagesTableViewController::trailingSwipeActions(UITableView* table, IndexPath ip) {
-    auto identifier = model_.identifierAt(ip.section, ip.row);
-    if (!identifier) return {};
-    auto package = ZMRPackage::objectForPrimaryKey(*identifier);
+    auto package = PackageRows::lookUp(model_.identifierAt(ip.section, ip.row));
     if (!package) return {};
-    const std::string id = *identifier;
-    QPointer<UITableView> tableGuard(table);
-    auto redrawRow = [tableGuard, ip, id] {
-        if (!tableGuard) return;
-        if (auto* cell = qobject_cast<PackageCell*>(tableGuard->cellForRow(ip)); cell && cell->packageIdentifier() == id)
-            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) cell->updateQueuingIconWithPackage(*fresh);
-    };
-    UIContextualAction action;
-    action.style = UIContextualAction::Style::Normal;
-    if (package->isInTheQueue.value_or(false)) {
-        action.title = q("Remove");
-        action.backgroundColor = QColor(255, 59, 48);
-        action.handler = [id, redrawRow](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
-            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) {
-                ZMRPackageManager::sharedPackageManager().packages().setPackageObject(*fresh, false, std::nullopt, 0);
-                redrawRow();
-                // Every other view of this package (details, other lists) follows.
-                NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName(id));
-            }
-            if (done) done(true);
-        };
-    } else {
-        action.title = q("Queue");
-        action.backgroundColor = QColor::fromRgbF(0.0, 0.67, 0.88, 1.0);
-        action.handler = [id, redrawRow](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
-            ZMVostrelle::sharedVostrelle().queuePackageWithIdentifier(id, std::nullopt, nullptr);
-            redrawRow();
-            if (done) done(true);
-        };
-    }
-    return {action};
+    return PackageRows::queueActions(table, ip, *package);
 }
 
 void PackagesTableViewController::paletteDidChange(const ZMPalette& palette) {

@@ -36,6 +36,8 @@ public:
     void setCategory(const std::string& category) { model_.category = category; }
     void setSubcategory(const std::string& subcategory) { model_.subcategory = subcategory; }
     void setSearch(const std::string& search) { model_.search = search; }
+    // The search mode (PackageSearch::Mode) of the search-results kind.
+    void setSearchQuery(int64_t mode) { model_.searchQuery = mode; }
     void setSourceLocation(const std::string& location) { model_.sourceLocation = location; }
     void setFollowedDeveloper(const std::optional<ZMRDeveloper>& developer);
     void setNewsSourcePackagesToShow(std::vector<std::string> identifiers) {

@@ -1,5 +1,6 @@
 #include "Browsing/SourceViewController.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QFontMetrics>
 #include <QGraphicsOpacityEffect>
@@ -18,13 +19,14 @@
 #include "Database/ZMRSource.h"
 #include "ErrorViewController.h"
 #include "Foundation/URL.h"
-#include "Keychain/PDKeychainBindings.h"
+#include "Dispatch/Dispatch.h"
+#include "Services/ZMRepoStoreAPI.h"
 #include "Miscellaneous/ZMLog.h"
-#include "UIKit/UIActivityViewController.h"
 #include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMVostrelle.h"
 
 using BrowsingText::q;
 
@@ -259,6 +261,8 @@ void SourceViewController::viewDidLoad() {
     UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
     // The maker's own repository keeps its address.
     sourceUrlTextField->setReadOnly(isMakersRepository());
+    // The source's store may know of purchases made elsewhere.
+    if (hasStoreToken() && !dictString("endpoint").empty()) ZMRepoStoreAPI::updadatePurchasedPackagesForSource(sourceLocation_);
 
     auto* refresh = new UIBarButtonItem(QIcon::fromTheme("view-refresh"), [this](UIBarButtonItem*) { refreshSource(); },
                                         navigationItem());
@@ -330,8 +334,8 @@ bool SourceViewController::dictBool(const char* key) const {
 bool SourceViewController::isMakersRepository() const { return sourceLocation_ == SourceAddition::kMakersRepositoryLocation; }
 
 bool SourceViewController::hasStoreToken() const {
-    if (sourceLocation_.empty()) return false;
-    return PDKeychainBindings::sharedKeychainBindings().stringForKey(sourceLocation_ + "_token").has_value();
+    // The payment client's rule: a token and a payment secret, both non-empty.
+    return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(sourceLocation_);
 }
 
 // ---- redraws -----------------------------------------------------------------------------------
@@ -456,12 +460,7 @@ void SourceViewController::refreshSource() {
 
 void SourceViewController::shareSource() {
     if (!isSourceStringValid()) return;
-    const std::string name = dictString("name").empty() ? sourceLocation_ : dictString("name");
-    auto* sheet = new UIActivityViewController(
-        {QString::fromStdString(BrowsingText::format("Check out %@ on Vostrelle:", name)),
-         QUrl(QString::fromStdString(sourceLocation_), QUrl::StrictMode)},
-        q("Share"));
-    SourceAddition::topPresenter(this)->presentViewController(sheet, true);
+    ZMVostrelle::sharedVostrelle().shareSourceWithLocation(sourceLocation_);
 }
 
 void SourceViewController::followThisRepository(bool on) {
@@ -537,10 +536,14 @@ void SourceViewController::contactEmail() {
 
 void SourceViewController::logInOut() {
     if (sourceLocation_.empty()) return;
-    // The repository-store sign-in belongs to the online services; without them
-    // the page only redraws what the keychain says.
-    ZMLOG("repository store sign-in is not available for {}", sourceLocation_);
-    updateButtons();
+    QPointer<SourceViewController> self(this);
+    auto redraw = [self](bool) {
+        Dispatch::main([self] {
+            if (self) self->updateButtons();
+        });
+    };
+    if (hasStoreToken()) ZMRepoStoreAPI::logoutOfSource(sourceLocation_, redraw);
+    else ZMRepoStoreAPI::loginToSource(sourceLocation_, redraw);
 }
 
 void SourceViewController::openPurchased() {
@@ -549,6 +552,12 @@ void SourceViewController::openPurchased() {
     list->setSourceLocation(sourceLocation_);
     list->setTitle(q(kCategorySpecial_SileoPackages));
     push(list);
+}
+
+bool SourceViewController::isAwaitingAnswer() const {
+    if (QApplication::activeModalWidget()) return true;
+    UIViewController* top = SourceAddition::topPresenter(const_cast<SourceViewController*>(this));
+    return top && top != this && !top->isAncestorOf(this);
 }
 
 void SourceViewController::editingDidEnd() {
@@ -563,9 +572,10 @@ void SourceViewController::editingDidEnd() {
     const std::string text = trimmed(typed);
     sourceUrlTextField->setText(QString::fromStdString(text));
     if (isMakersRepository()) return;
-    // Focus moving to a popup ends the edit a second time: one answer per attempt.
-    if (text == lastAttempt_) return;
-    lastAttempt_ = text;
+    // Focus moving to a popup or the password prompt ends the edit once more:
+    // that is no new attempt. Once the user has answered, every ending of the
+    // edit tries again, so "Cancel" on the warning is not final.
+    if (isAwaitingAnswer()) return;
     // One normalisation, the same the collection applies when adding.
     auto normalized = ZMRSources::normalizeSourceLocation(text);
     if (!normalized.ok()) {
@@ -582,7 +592,6 @@ void SourceViewController::editingDidEnd() {
     const std::string location = normalized.location;
     if (!stringIsValidURL(location)) return;
     sourceUrlTextField->setText(QString::fromStdString(location));
-    if (location == sourceLocation_) return;  // unchanged: nothing to add
     if (ZMRSources::isLocationConfigured(location)) {
         // Already configured, perhaps under the other scheme: show that source.
         size_t at = location.find("://");
@@ -596,7 +605,6 @@ void SourceViewController::editingDidEnd() {
         }
         SourceAddition::add(this, location, false, false);  // says why nothing was added
         sourceUrlTextField->setText(QString::fromStdString(sourceLocation_));
-        lastAttempt_ = sourceLocation_;
         setSourceDictionaryFromSourceObject();
         updateButtons();
         updateSource();

@@ -116,6 +116,8 @@ private:
     void startTimer();
     void redrawRegenDate();
     bool isMakersRepository() const;
+    // A popup or the password prompt is up: the user has not answered yet.
+    bool isAwaitingAnswer() const;
     bool hasStoreToken() const;
     std::string dictString(const char* key) const;
     bool dictBool(const char* key) const;
@@ -131,5 +133,4 @@ private:
     QPointer<ErrorViewController> errorViewController_;
     QPointer<WebViewViewController> webViewViewController_;
     bool editing_ = false;
-    std::string lastAttempt_;
 };

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <map>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -41,7 +42,8 @@ namespace {
 
 std::mutex hooksMutex;
 ZMSourceRefresh::PaymentEndpointHook paymentEndpointHook;
-ZMSourceRefresh::RefreshedHook refreshedHook;
+std::map<uint64_t, ZMSourceRefresh::RefreshedHook> refreshedHooks;
+uint64_t nextRefreshedHook = 1;
 std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
 
 // Stanzas refused are logged one by one up to this many per refresh, then counted.
@@ -261,9 +263,23 @@ void ZMSourceRefresh::setPaymentEndpointHook(PaymentEndpointHook hook) {
     paymentEndpointHook = std::move(hook);
 }
 
-void ZMSourceRefresh::setRefreshedHook(RefreshedHook hook) {
+uint64_t ZMSourceRefresh::addRefreshedHook(RefreshedHook hook) {
     std::lock_guard lock(hooksMutex);
-    refreshedHook = std::move(hook);
+    refreshedHooks[nextRefreshedHook] = std::move(hook);
+    return nextRefreshedHook++;
+}
+
+void ZMSourceRefresh::removeRefreshedHook(uint64_t id) {
+    std::lock_guard lock(hooksMutex);
+    refreshedHooks.erase(id);
+}
+
+void ZMSourceRefresh::setRefreshedHook(RefreshedHook hook) {
+    {
+        std::lock_guard lock(hooksMutex);
+        refreshedHooks.clear();
+    }
+    if (hook) addRefreshedHook(std::move(hook));
 }
 
 void ZMSourceRefresh::setMaximumIndexSize(uint64_t bytes) { maximumIndexBytes = bytes ? bytes : (256ull << 20); }
@@ -384,6 +400,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         if (status == 304) {
             work.validators["release"] = previous["release"];
             work.aptRelease = previous.value("aptRelease", "");
+            work.validators["aptRelease"] = work.aptRelease;
         } else if (release.response->isSuccess()) {
             work.validators["release"] = validatorsOf(*release.response);
             if (auto parsed = ZMReleaseFile::parse(release.data)) {
@@ -543,12 +560,17 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     // 5. The private APT tree reads the same packages.
     handToAPT(copyPath, work.aptRelease);
 
-    RefreshedHook hook;
+    std::vector<RefreshedHook> hooks;
     {
         std::lock_guard lock(hooksMutex);
-        hook = refreshedHook;
+        for (const auto& [id, hook] : refreshedHooks) hooks.push_back(hook);
     }
-    if (hook) hook(location_);
+    for (const auto& hook : hooks) hook(location_);
+    auto& center = NotificationCenter::defaultCenter();
+    // A new source's first refresh brings thousands: nothing is built for nobody.
+    if (!parsed.value->newIdentifiers.empty() && center.observerCount(ZMRSourcePackagesAddedNotification) > 0)
+        center.post(ZMRSourcePackagesAddedNotification, std::any(location_),
+                    {{ZMRPackageIdentifiersKey, parsed.value->newIdentifiers}});
     {
         std::lock_guard lock(mutex_);
         lastError_.reset();
@@ -583,8 +605,9 @@ void ZMSourceRefresh::checkPaymentEndpoint() {
         std::lock_guard lock(hooksMutex);
         hook = paymentEndpointHook;
     }
-    PaymentEndpoint answer;
+    PaymentEndpoint answer{PaymentEndpoint::Change::Clear, {}};
     if (hook) {
+        answer.change = PaymentEndpoint::Change::Keep;
         auto promise = std::make_shared<std::promise<PaymentEndpoint>>();
         auto future = promise->get_future();
         auto once = std::make_shared<std::once_flag>();
@@ -595,14 +618,15 @@ void ZMSourceRefresh::checkPaymentEndpoint() {
         if (future.wait_for(std::chrono::seconds(60)) == std::future_status::ready) answer = future.get();
         else ZMLOG("payment endpoint of {} did not answer", location_);
     }
+    if (answer.change == PaymentEndpoint::Change::Keep) return;
+    const bool has = answer.change == PaymentEndpoint::Change::Set;
     try {
         auto realm = Realm::defaultRealm();
         realm->transactionWithBlock([&] {
             auto source = realm->objectForPrimaryKey<ZMRSource>(location_);
             if (!source) return;
-            source->hasEndpoint = answer.hasEndpoint;
-            source->endpoint = answer.hasEndpoint ? answer.endpoint : std::string();
-            realm->addOrUpdate(*source);
+            realm->setValueForKey(*source, "hasEndpoint", has);
+            realm->setValueForKey(*source, "endpoint", has ? answer.endpoint : std::string());
         });
     } catch (const std::exception& e) {
         ZMLOG("could not store the payment endpoint of {}: {}", location_, e.what());
@@ -877,8 +901,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     const Taken& d = already->second;
                     const bool versionChanged = !d.isNew && d.priorVersion != version;
                     record.hasNewVersion = versionChanged;
-                    record.isUpdated = d.isInstalled && !d.installedVersion.empty() &&
-                                       ZMVersionCompare(version, d.installedVersion) > 0;
+                    record.isUpdated = d.isInstalled && ZMRPackage::offersUpdate(version, d.installedVersion);
                     update(parsed, d.isNew || versionChanged);
                     already->second.version = version;
                     return;
@@ -898,8 +921,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     }
                     const bool versionChanged = taken.priorVersion != version;
                     record.hasNewVersion = versionChanged;
-                    record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
-                                       ZMVersionCompare(version, taken.installedVersion) > 0;
+                    record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
                     update(parsed, versionChanged);
                 } else if (elsewhere.count(identifier)) {
                     auto found = adopted.find(identifier);
@@ -924,8 +946,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                         taken.isNew = fromDpkg;
                         taken.priorVersion = other.version;
                         record.hasNewVersion = !fromDpkg;
-                        record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
-                                           ZMVersionCompare(version, taken.installedVersion) > 0;
+                        record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
                         update(parsed, true);
                     }
                 } else {
@@ -991,7 +1012,9 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
             for (const auto& [identifier, taken] : stored) {
                 if (!taken.wasOwned) ++summary.added;
                 else if (taken.priorVersion != taken.version) ++summary.changed;
+                if (taken.isNew) summary.newIdentifiers.push_back(identifier);
             }
+            std::sort(summary.newIdentifiers.begin(), summary.newIdentifiers.end());
             summary.superseded = superseded.size();
             summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();
 

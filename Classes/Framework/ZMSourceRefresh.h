@@ -16,7 +16,9 @@
 //      Release holding only the fields apt reads, and rewrites its sources
 //      list: apt knows exactly the packages the records know,
 // and ends by posting ZMRSourceUpdatedNotification (object: the location) on
-// the main thread, after the pipeline's refresh count has dropped.
+// the main thread, after the pipeline's refresh count has dropped. A refresh
+// that brought packages no source had before first posts
+// ZMRSourcePackagesAddedNotification with their identifiers.
 //
 // Failure at any step (unreachable server, Release or every index variant
 // missing or too large, corrupt archive: error 31, an index over the size
@@ -65,14 +67,20 @@ struct ZMSourceRefreshSummary {
     size_t removed = 0;      // deleted, or handed back to "DPKG"
     size_t skipped = 0;      // stanzas refused (no Package, bad name/version, foreign architecture)
     size_t superseded = 0;   // identifiers another source carries in a higher version
+    // Packages that no source had before this refresh, sorted; a successful
+    // refresh posts them with ZMRSourcePackagesAddedNotification.
+    std::vector<std::string> newIdentifiers;
 };
 
 class ZMSourceRefresh : public ZMTask {
 public:
-    // The payment client's answer for a source.
+    // The payment client's answer for a source: what becomes of the stored
+    // endpoint. Only a definitive answer of the source sets or clears it; a
+    // failed or missing answer keeps what the source had.
     struct PaymentEndpoint {
-        bool hasEndpoint = false;
-        std::string endpoint;
+        enum class Change { Keep, Set, Clear };
+        Change change = Change::Keep;
+        std::string endpoint;  // with Set
     };
     using PaymentEndpointHook =
         std::function<void(const std::string& location, std::function<void(PaymentEndpoint)> completion)>;
@@ -84,8 +92,14 @@ public:
     ~ZMSourceRefresh() override;
     static std::string taskIDForLocation(const std::string& location);
 
-    // The payment client installs this; without it every source has no endpoint.
+    // The payment client installs this; without it every source has no
+    // endpoint. A hook that does not answer within 60 s keeps the endpoint.
     static void setPaymentEndpointHook(PaymentEndpointHook hook);
+    // Refreshed hooks run in the order they were added. addRefreshedHook
+    // returns an id for removeRefreshedHook; setRefreshedHook replaces them
+    // all by one (null: none).
+    static uint64_t addRefreshedHook(RefreshedHook hook);
+    static void removeRefreshedHook(uint64_t id);
     static void setRefreshedHook(RefreshedHook hook);
     // The largest index accepted, decompressed or downloaded (default 256 MiB).
     static void setMaximumIndexSize(uint64_t bytes);
@@ -99,7 +113,7 @@ public:
     // what taskStart() runs before it reports to the pipeline.
     ZMResult<ZMSourceRefreshSummary> refresh();
     // Asks the payment endpoint hook and stores its answer (hasEndpoint,
-    // endpoint) in one write transaction before returning.
+    // endpoint) in one write transaction before returning; Keep writes nothing.
     void checkPaymentEndpoint();
     // Parses a decompressed Packages file and rewrites the source's package
     // records from it in one write transaction (nothing is written on

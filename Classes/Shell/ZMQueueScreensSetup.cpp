@@ -1,5 +1,6 @@
 #include "ZMQueueScreensSetup.h"
 
+#include "Browsing/SearchViewController.h"
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
@@ -12,6 +13,7 @@
 #include "ZMQueue.h"
 #include "ZMTasksViewController.h"
 #include "ZMURLRouter.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "ZMVostrelle.h"
 
@@ -51,7 +53,14 @@ void ZMQueueScreensSetup::install() {
 
     auto hooks = ZMURLRouter::hooks();
     hooks.showSearchTab = [] {
-        if (auto* tabs = ZMVostrelle::sharedVostrelle().tabBarController()) tabs->setSelectedIndex(4);
+        auto* tabs = ZMVostrelle::sharedVostrelle().tabBarController();
+        if (!tabs) return;
+        auto* nav = qobject_cast<UINavigationController*>(tabs->viewControllers().at(ZMVostrelle::SearchTab));
+        if (nav) nav->popToRootViewController(false);
+        tabs->setSelectedIndex(ZMVostrelle::SearchTab);
+        // Already on screen, the search tab does not appear again: it searches the name now.
+        auto* search = nav ? qobject_cast<SearchViewController*>(nav->viewControllers().front()) : nullptr;
+        if (search && search->isOnScreen()) search->searchHandedOverDeveloper();
     };
     // Any program can hand us a file: it is installed only once the user confirms.
     hooks.installDebFile = [](const std::string& path) { ZMVostrelle::sharedVostrelle().presentDebFile(path); };

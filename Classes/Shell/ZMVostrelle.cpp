@@ -21,7 +21,11 @@
 #include "Miscellaneous/ZMPlatform.h"
 #include "PackageCell.h"
 #include "Realm/Realm.h"
+#include "Services/ZMOnlineServices.h"
+#include "Browsing/CategoriesTableViewController.h"
+#include "Browsing/ChangesViewController.h"
 #include "Browsing/ManageViewController.h"
+#include "Browsing/SearchViewController.h"
 #include "InitViewController.h"
 #include "PackagesConfirmationViewController.h"
 #include "TabPlaceholderViewController.h"
@@ -31,12 +35,19 @@
 #include "UserNotifications/UNUserNotificationCenter.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
+#include "ZMDeviceOwnerAuthentication.h"
+#include "ZMFollowedNews.h"
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
+#include "Details/ZMDetailsScreensSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
+#include "Online/Screens/ZMRepoStoreDetailsServices.h"
+#include "Online/Screens/ZMStorePages.h"
+#include "Services/ZMRepoStoreAPI.h"
+#include "WebViewViewController.h"
 
 namespace fs = std::filesystem;
 namespace K = VostrellePreferenceKey;
@@ -135,6 +146,10 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     requestNotificationPermission();
     addApplicationObservers();
     ZMQueueScreensSetup::install();
+    ZMDetailsScreensSetup::install();
+    ZMStorePages::install();
+    ZMRepoStoreDetailsServices::install();
+    ZMRepoStoreAPI::installFrameworkHooks();
     observeDarkMode();
     refreshSourcesIfNeeded();
     window_->show();
@@ -230,6 +245,25 @@ void ZMVostrelle::scanDpkgStatus() {
         } catch (const std::exception& e) {
             ZMLOG("dpkg status scan failed: {}", e.what());
         }
+        // Without a refresh to come, the Sections tab and the updates badge are
+        // built from what the database holds now.
+        Dispatch::main([] {
+            try {
+                auto& manager = ZMRPackageManager::sharedPackageManager();
+                if (manager.scheduledLaunchRefresh()) return;
+                Dispatch::defaultQueue([] {
+                    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
+                    try {
+                        packages.rebuildDictOfNewPackages();
+                    } catch (const std::exception& e) {
+                        ZMLOG("new-packages rebuild failed: {}", e.what());
+                    }
+                    packages.rebuildPackagesCategoriesCache();
+                });
+            } catch (const std::exception& e) {
+                ZMLOG("package manager unavailable: {}", e.what());
+            }
+        });
         pending->statusScanDone = true;
     });
 }
@@ -248,7 +282,7 @@ void ZMVostrelle::loadTweakCompatibilityList() {
 
 void ZMVostrelle::loadRepositoryDirectory() {
     step("repositoryDirectory");
-    // The online repository directory is fetched by the online services.
+    ZMOnlineServices::loadRepositoryDirectory();
 }
 
 void ZMVostrelle::configureAudioSession() {
@@ -272,6 +306,8 @@ void ZMVostrelle::addApplicationObservers() {
     observers_.add(center.addObserver(ZMPipelineTaskFinishedNotification, Q::Main, [self](const Notification& n) {
         if (!self || !n.userInfo.is_object()) return;
         if (n.userInfo.value("success", false) || n.userInfo.value("cancelled", false)) return;
+        // The setup backup tells its outcome in a popup of its own.
+        if (n.userInfo.value("taskID", "") == ZMBackupVostrelleSetupTask::kTaskID) return;
         std::string message;
         if (n.userInfo.contains("error") && n.userInfo["error"].is_object())
             message = n.userInfo["error"].value("message", "");
@@ -293,6 +329,13 @@ void ZMVostrelle::addApplicationObservers() {
         self->updateSectionsBadge(updates);
     }));
     status_->start();
+    // Followed sources and developers announce their new packages; answering
+    // such a notification opens their list.
+    followedNews_ = std::make_unique<ZMFollowedNews>();
+    UNUserNotificationCenter::current().setResponseHandler([self](const UNNotificationRequest& request) {
+        if (!self) return;
+        if (auto* list = ZMFollowedNews::viewControllerForNotification(request)) self->presentViewController(list);
+    });
 }
 
 void ZMVostrelle::observeDarkMode() {
@@ -321,7 +364,9 @@ void ZMVostrelle::refreshSourcesIfNeeded() {
         // The first use of the package manager adds the default sources and
         // schedules the refresh when one is due.
         auto& manager = ZMRPackageManager::sharedPackageManager();
+        ZMOnlineServices::installAccountSync(manager.developers());
         manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
+        ZMDeviceOwnerAuthentication::installInto(manager.sources());
         if (manager.scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");
     } catch (const std::exception& e) {
         ZMLOG("package manager unavailable: {}", e.what());
@@ -382,12 +427,18 @@ void ZMVostrelle::buildWindow() {
     std::vector<UIViewController*> navs;
     for (const auto& spec : specs) {
         UIViewController* root = nullptr;
-        if (&spec == &specs[ManageTab]) {
+        if (&spec == &specs[SectionsTab]) {
+            root = new CategoriesTableViewController;
+        } else if (&spec == &specs[ChangesTab]) {
+            root = new ChangesViewController;
+        } else if (&spec == &specs[ManageTab]) {
             root = new ManageViewController;
-            root->setTitle(QString::fromStdString(L(spec.title)));
+        } else if (&spec == &specs[SearchTab]) {
+            root = new SearchViewController;
         } else {
             root = new TabPlaceholderViewController(spec.screen, QString::fromStdString(L(spec.title)));
         }
+        root->setTitle(QString::fromStdString(L(spec.title)));
         root->tabBarItem()->setIcon(QIcon(QStringLiteral(":/Images/Tabs/%1.svg").arg(spec.icon)));
         navs.push_back(new UINavigationController(root));
     }
@@ -472,23 +523,82 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
         ZMLOG("no package {} to queue", identifier);
         return;
     }
-    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
     const int64_t operation = ZMRPackages::queueOperationForPackage(*package, versionToQueue, ZMRQueueOperationNone);
-    const bool obtainable = package->isFree() || package->isPaidThroughCydia.value_or(false) ||
-                            package->isPaidThroughSileo.value_or(false) || operation == ZMRQueueOperationRemove;
-    if (!obtainable) {
-        // Buying goes through the repository's store, which this version
-        // cannot reach yet: say so rather than queue a download that fails.
-        ZMLOG("paid package {} cannot be obtained here", identifier);
-        showAlert(L("Can't get package"), L("This package is sold through its repository's store, which Vostrelle cannot use yet."));
+    QPointer<QAbstractButton> weakButton(button);
+    auto queue = [identifier, versionToQueue, weakButton] {
+        auto& packages = ZMRPackageManager::sharedPackageManager().packages();
+        packages.setPackage(identifier, true, versionToQueue, ZMRQueueOperationNone);
+        if (weakButton) {
+            weakButton->setText(QString::fromStdString(
+                packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt)));
+        }
+        ZMPackageOperations::postQueueStateChanged({identifier});
+    };
+    if (package->isFree() || package->isPaidThroughCydia.value_or(false) || package->isPaidThroughSileo.value_or(false) ||
+        operation == ZMRQueueOperationRemove)
+        return queue();
+
+    // A paid package: through its repository's store.
+    const std::string location = package->sourceLocation;
+    auto source = ZMRSource::objectForPrimaryKey(location);
+    auto& store = ZMRepoStoreAPI::sharedRepoStore();
+    if (!source || source->endpoint.empty()) {
+        if (store.sourceWithLoacationIsBlacklisted(location)) return queue();
+        ZMLOG("paid package {} has no store", identifier);
+        showAlert(L("Can't get package"), L("This package is sold, but its repository offers no store to buy it from."));
         return;
     }
-    packages.setPackage(identifier, true, versionToQueue, ZMRQueueOperationNone);
-    if (button) {
-        button->setText(QString::fromStdString(
-            packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt)));
+    if (!ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location)) {
+        ZMRepoStoreAPI::loginToSource(location);
+        return;
     }
-    ZMPackageOperations::postQueueStateChanged({identifier});
+    QPointer<ZMVostrelle> self(this);
+    store.purchaseInfoForPackageWithIdentifier(identifier, [self, identifier, queue](bool, const RepoStorePackageInfoResponse& info) {
+        Dispatch::main([self, identifier, queue, info] {
+            if (!self) return;
+            if (info.error) return self->showStoreError(L("Error fetching package info"), *info.error, info.recovery_url);
+            if (!info.available) return;
+            if (info.purchased) return queue();
+            ZMRepoStoreAPI::sharedRepoStore().purchasePackageWithIdentifier(
+                identifier, [self, identifier, queue](bool failed, const RepoStorePackagePurchaseResponse& r) {
+                    Dispatch::main([self, identifier, queue, failed, r] {
+                        if (!self) return;
+                        if (failed || r.status != RepoStorePackagePurchaseResponse::kCompleted) {
+                            return self->showStoreError(L("Purchase Failed"),
+                                                        r.error.value_or(RepoStoreError::make(0, L("The purchase did not go through."))),
+                                                        {});
+                        }
+                        auto realm = Realm::defaultRealm();
+                        realm->transactionWithBlock([&] {
+                            if (auto p = realm->objectForPrimaryKey<ZMRPackage>(identifier))
+                                realm->setValueForKey(*p, "isPaidThroughSileo", true);
+                        });
+                        queue();
+                    });
+                });
+        });
+    });
+}
+
+void ZMVostrelle::showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo) {
+    if (moreInfo.empty() || preferences().boolForKey(K::ShowNotificationsInsteadOfErrorAlerts))
+        return showAlert(title, error.localizedDescription);
+    ++alertCount_;
+    lastAlertTitle_ = title;
+    lastAlertMessage_ = error.localizedDescription;
+    auto* popup = new ErrorViewController;
+    const QUrl page(QString::fromStdString(moreInfo), QUrl::StrictMode);
+    popup->showWithTitle(title, error.localizedDescription, 2, L("OK"), L("More Info"), [this, page] {
+        auto* web = new WebViewViewController;
+        web->setWebsiteURL(page);
+        auto* nav = new UINavigationController(web);
+        QPointer<UINavigationController> weak(nav);
+        web->navigationItem()->setLeftBarButtonItem(new UIBarButtonItem(
+            QString::fromStdString(L("Close")), [weak](UIBarButtonItem*) { if (weak) weak->dismissViewController(true); },
+            web->navigationItem()));
+        presentViewController(nav);
+    });
+    presentViewController(popup);
 }
 
 void ZMVostrelle::presentQueue() { presentConfirmation(new PackagesConfirmationViewController); }

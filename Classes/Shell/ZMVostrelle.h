@@ -17,11 +17,13 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Notifications/NotificationCenter.h"
+#include "Services/ZMBackupVostrelleSetupTask.h"  // kVostrelleSetupBackupDoneNotification
 #include "UIKit/UIActivityViewController.h"
 #include "ZMErrorDelegate.h"
 
@@ -30,13 +32,13 @@ class UIViewController;
 class UIWindow;
 class ErrorViewController;
 class PackagesConfirmationViewController;
+class ZMFollowedNews;
 class ZMTabBarStatusView;
+struct RepoStoreError;
 
 // Posted (main thread, no object) by whoever changes "Theme",
 // "prefersLargeTitles" or "UseTranslucentBars": the shell re-reads them.
 inline constexpr const char* kZMAppearanceSettingsChangedNotification = "AppearanceSettingsChanged";
-// Posted by the setup backup with user info "title" and "message".
-inline constexpr const char* kVostrelleSetupBackupDoneNotification = "VostrelleSetupBackupDone";
 
 class ZMVostrelle : public QObject, public ZMErrorDelegate {
     Q_OBJECT
@@ -102,8 +104,11 @@ public:
     // The entry point of every Get button: works out the operation (or the
     // one the version implies), marks the package queued and posts
     // "UpdateQueueStateNotification-" + identifier. `button`, when given,
-    // shows the new state at once. A paid package that cannot be obtained
-    // gets the alert "Can't get package".
+    // shows the new state at once. A paid package goes through its
+    // repository's store: signed out, the store's sign-in; signed in, the
+    // package's purchase state, then the purchase (on the store's page when
+    // it asks), and the package is queued once it is owned. A paid package
+    // of a source without a store gets the alert "Can't get package".
     void queuePackageWithIdentifier(const std::string& identifier, const std::optional<std::string>& versionToQueue,
                                     QAbstractButton* button = nullptr);
     // Opens the queue: the confirmation screen, which resolves it.
@@ -136,6 +141,8 @@ public:
 
 private:
     ZMVostrelle();
+    // A store's failure; with a recovery page, a "More Info" button opens it.
+    void showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo);
     void step(const char* name);
     void presentConfirmation(PackagesConfirmationViewController* screen);
     void buildWindow();
@@ -147,6 +154,7 @@ private:
     QPointer<UITabBarController> tabs_;
     QPointer<ZMTabBarStatusView> status_;
     ObserverBag observers_;
+    std::unique_ptr<ZMFollowedNews> followedNews_;
     bool databaseWasReset_ = false;
     bool launched_ = false;
     bool terminated_ = false;

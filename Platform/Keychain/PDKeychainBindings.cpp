@@ -93,13 +93,22 @@ std::optional<std::string> PDKeychainBindings::stringForKey(const std::string& k
 }
 
 bool PDKeychainBindings::setObject(const json& value, const std::string& key) {
+    return setObjects(json::object({{key, value}}));
+}
+
+bool PDKeychainBindings::setObjects(const json& entries) {
+    if (!entries.is_object()) return false;
     std::lock_guard lock(state_->mutex);
-    if (value.is_null()) {
-        if (!state_->entries.contains(key)) return true;
-        state_->entries.erase(key);
-    } else {
-        state_->entries[key] = value;
+    bool write = false;
+    for (const auto& [key, value] : entries.items()) {
+        if (value.is_null()) {
+            write |= state_->entries.erase(key) > 0;
+        } else {
+            state_->entries[key] = value;
+            write = true;
+        }
     }
+    if (!write) return true;
     // Written under the lock so that the file never goes back to an older state.
     auto directory = std::filesystem::path(state_->path).parent_path();
     if (!directory.empty()) ZMPaths::createDirectories(directory.string());

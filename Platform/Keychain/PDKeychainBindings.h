@@ -34,6 +34,9 @@ public:
     bool setObject(const nlohmann::json& value, const std::string& key);
     bool setString(const std::string& value, const std::string& key);
     bool removeObjectForKey(const std::string& key);
+    // Several entries in one write (a member whose value is null is removed),
+    // so that a reader or a crash never finds half of them changed.
+    bool setObjects(const nlohmann::json& entries);
 
     static constexpr const char* kFileName = "keychain.json";
 

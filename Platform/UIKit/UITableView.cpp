@@ -544,12 +544,15 @@ void UITableView::setBackgroundColor(const QColor& c) {
     QPalette pal = viewport()->palette();
     pal.setColor(QPalette::Window, c);
     viewport()->setPalette(pal);
+    // A scroll area's viewport fills with Base (the cells' colour) by default.
+    viewport()->setBackgroundRole(QPalette::Window);
     viewport()->setAutoFillBackground(c.isValid() && c.alpha() > 0);
     setAutoFillBackground(false);
 }
 
 void UITableView::setTableHeaderView(QWidget* view) {
-    if (headerView_) headerView_->deleteLater();
+    // Setting the same header again (after resizing it) only lays it out anew.
+    if (headerView_ && headerView_ != view) headerView_->deleteLater();
     headerView_ = view;
     if (view) {
         view->setParent(viewport());
@@ -870,7 +873,8 @@ void UITableView::cellContextMenu(UITableViewCell* cell, QPoint globalPos) {
 QMenu* UITableView::showSwipeMenu(IndexPath ip, QPoint globalPos) {
     if (!delegate_) return nullptr;
     const auto actions = delegate_->trailingSwipeActions(this, ip);
-    if (actions.empty()) return nullptr;
+    const auto editActions = delegate_->editMenuActions(this, ip);
+    if (actions.empty() && editActions.empty()) return nullptr;
     if (swipeMenu_) swipeMenu_->deleteLater();
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -880,6 +884,11 @@ QMenu* UITableView::showSwipeMenu(IndexPath ip, QPoint globalPos) {
                                                 : (a.style == UIContextualAction::Style::Destructive ? QColor(255, 59, 48)
                                                                                                      : QColor(142, 142, 147)));
         QAction* qa = menu->addAction(QIcon(swatch), a.title);
+        connect(qa, &QAction::triggered, this, [this, a, ip] { runAction(a, ip); });
+    }
+    if (!actions.empty() && !editActions.empty()) menu->addSeparator();
+    for (const auto& a : editActions) {
+        QAction* qa = menu->addAction(a.title);
         connect(qa, &QAction::triggered, this, [this, a, ip] { runAction(a, ip); });
     }
     swipeMenu_ = menu;

@@ -76,6 +76,9 @@ public:
     virtual void willDisplayCell(UITableView*, UITableViewCell* cell, IndexPath) {}
     virtual void didSelectRow(UITableView*, IndexPath) {}
     virtual std::vector<UIContextualAction> trailingSwipeActions(UITableView*, IndexPath) { return {}; }
+    // The row's edit menu (Copy...): the context menu lists these after the
+    // swipe actions; a swipe does not show them.
+    virtual std::vector<UIContextualAction> editMenuActions(UITableView*, IndexPath) { return {}; }
 };
 
 class UITableView : public QAbstractScrollArea {
@@ -154,8 +157,8 @@ public:
     bool isDragging() const { return dragging_; }
     bool isDecelerating() const { return decelerating_; }
 
-    // Swipe actions of a row: shows them as a menu at `globalPos` (what a
-    // right click does). The menu stays reachable through activeSwipeMenu().
+    // Swipe actions of a row, then its edit menu: shows them as a menu at
+    // `globalPos` (what a right click does). The menu stays reachable through activeSwipeMenu().
     QMenu* showSwipeMenu(IndexPath ip, QPoint globalPos);
     QMenu* activeSwipeMenu() const { return swipeMenu_; }
     // Reveals the swipe buttons at the row's end (what a leftward drag does).

@@ -88,7 +88,7 @@ void UITableViewCell::paintEvent(QPaintEvent*) {
     if (!separatorHidden_ && tableSeparators) {
         QColor sc = table_ ? table_->separatorColor() : palette().color(QPalette::Mid);
         p.setPen(sc);
-        p.drawLine(separatorInset_, height() - 1, width(), height() - 1);
+        p.drawLine(separatorInset_, height() - 1, width() - separatorTrailingInset_, height() - 1);
     }
     if (accessory_ != Accessory::None) {
         p.setRenderHint(QPainter::Antialiasing);

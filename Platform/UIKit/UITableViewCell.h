@@ -30,6 +30,8 @@ public:
     void setSeparatorHidden(bool hidden);
     bool isSeparatorHidden() const { return separatorHidden_; }
     void setSeparatorInset(int left) { separatorInset_ = left; update(); }
+    void setSeparatorTrailingInset(int right) { separatorTrailingInset_ = right; update(); }
+    int separatorTrailingInset() const { return separatorTrailingInset_; }
     // An invalid colour paints the palette's base colour; transparent paints nothing.
     void setBackgroundColor(const QColor& c);
     QColor backgroundColor() const { return background_; }
@@ -62,6 +64,7 @@ private:
     SelectionStyle selectionStyle_ = SelectionStyle::Default;
     bool separatorHidden_ = false;
     int separatorInset_ = 16;
+    int separatorTrailingInset_ = 0;
     QColor background_, selectedBackground_, accessoryColor_;
     bool selected_ = false;
     bool highlighted_ = false;

@@ -34,6 +34,9 @@ public:
         t->setFont(f);
         auto* b = new QLabel(body, this);
         b->setWordWrap(true);
+        // Names in notifications come from repositories: never markup.
+        t->setTextFormat(Qt::PlainText);
+        b->setTextFormat(Qt::PlainText);
         v->addWidget(t);
         v->addWidget(b);
         const int w = std::min(420, host->width() - 24);
@@ -60,6 +63,14 @@ UNUserNotificationCenter::UNUserNotificationCenter() {
     auto bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
         dbusConnected_ = bus.connect(kService, kPath, kService, "ActionInvoked", this, SLOT(onActionInvoked(uint, QString)));
+        // Whether the service reads the body as markup; until it has said, assume it does.
+        auto* watcher = new QDBusPendingCallWatcher(
+            bus.asyncCall(QDBusMessage::createMethodCall(kService, kPath, kService, "GetCapabilities")), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+            QDBusPendingReply<QStringList> reply = *watcher;
+            if (!reply.isError()) bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+            watcher->deleteLater();
+        });
     }
 }
 
@@ -108,7 +119,8 @@ void UNUserNotificationCenter::activateBanner() {
 void UNUserNotificationCenter::sendDesktop(const UNNotificationRequest& request) {
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, kPath, kService, "Notify");
     msg << QStringLiteral("Vostrelle") << 0u << QStringLiteral("system-software-install")
-        << QString::fromStdString(request.title) << QString::fromStdString(request.body)
+        << QString::fromStdString(request.title)
+        << (bodyMarkup_ ? QString::fromStdString(request.body).toHtmlEscaped() : QString::fromStdString(request.body))
         << QStringList{QStringLiteral("default"), QStringLiteral("Open")} << QVariantMap{} << -1;
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(msg), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, request] {

@@ -3,7 +3,7 @@
 // and, when the session has a notification service (org.freedesktop.Notifications
 // over D-Bus), a desktop notification too. A click on either runs the
 // response handler. The application badge is a number shown on a tab and in
-// the window title.
+// the window title. Titles and bodies are shown as plain text.
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -67,6 +67,7 @@ private:
     std::map<uint, UNNotificationRequest> desktopIds_;
     bool desktopEnabled_ = true;
     bool dbusConnected_ = false;
+    bool bodyMarkup_ = true;  // the service's "body-markup" capability: texts are escaped for it
     int badge_ = 0;
     QPointer<QWidget> badgeWindow_;
     QString baseTitle_;

@@ -17,8 +17,11 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/TestSupport.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UIViewController.h"
+#include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMVostrelle.h"
 
 namespace BrowsingFixture {
 
@@ -69,6 +72,19 @@ inline std::vector<ZMRPackage> generatePackages(size_t count, unsigned seed = 11
         out.push_back(std::move(p));
     }
     return out;
+}
+
+// Shows the screen as the root of a navigation controller in a window of its own.
+inline UINavigationController* showInWindow(UIViewController* screen, std::unique_ptr<UIWindow>& window,
+                                            QSize size = {420, 760}) {
+    auto* nav = new UINavigationController(screen);
+    window = std::make_unique<UIWindow>();
+    window->resize(size);
+    window->setRootViewController(nav);
+    window->show();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return screen->isOnScreen(); }));
+    GuiTest::pump();
+    return nav;
 }
 
 // Fresh database, preferences and package manager per test.
@@ -127,6 +143,23 @@ protected:
             return LocalizedCompare::compare(key(*a), key(*b)) < 0;
         });
         return out;
+    }
+};
+
+// The same, for screens shown in a window of their own (`window`), with the
+// application delegate made anew around each test.
+class Screens : public Database {
+protected:
+    std::unique_ptr<UIWindow> window;
+
+    void SetUp() override {
+        Database::SetUp();
+        ZMVostrelle::resetForTesting();
+    }
+    void TearDown() override {
+        window.reset();
+        ZMVostrelle::resetForTesting();
+        Database::TearDown();
     }
 };
 

@@ -1,18 +1,25 @@
 // The Manage tab with a real repository on loopback: add it through the form
 // (plain http after the warning), watch it refresh, list and queue its
 // packages, add an https address that cannot be reached, and remove the
-// repository again while the counts follow.
+// repository again while the counts follow. Followed repositories and
+// developers announce what a refresh brought; the announcement opens the list.
 #include <gtest/gtest.h>
 
+#include "VostrelleBuildPaths.h"
+
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <atomic>
+#include <thread>
 
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/PackagesTableViewController.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "Browsing/SourceViewController.h"
 #include "Browsing/SourcesCell.h"
+#include "Database/ZMCategorySpecial.h"
 #include "Dispatch/Dispatch.h"
 #include "ErrorViewController.h"
 #include "PackageCell.h"
@@ -22,6 +29,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "UIKit/UIWindow.h"
+#include "UserNotifications/UNUserNotificationCenter.h"
 #include "ZMVostrelle.h"
 
 namespace {
@@ -107,18 +115,18 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     EXPECT_EQ(rowFor(location)->totalPackagesLbl->text(), "3");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return rowFor(location)->installedPackagesLbl->text() == "0"; }));
 
-    // Its page lists its packages; a swipe queues one.
+    // Its page lists its sections and packages; a swipe queues one.
     manage->didSelectRow(manage->sourcesTableView(), {0, rowIndex(location)});
     GuiTest::pump();
     auto* segmented = dynamic_cast<SegmentedViewController*>(nav->topViewController());
     ASSERT_NE(segmented, nullptr);
-    auto* list = dynamic_cast<PackagesTableViewController*>(segmented->currentViewController());
+    auto* list = dynamic_cast<SubcategoriesViewController*>(segmented->currentViewController());
     ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->packagesTableView()->numberOfSections() == 1; }));
-    EXPECT_EQ(list->model().sections(), std::vector<std::string>{"L"});
-    EXPECT_EQ(list->model().sectionsDictionary().at("L"),
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->subcategoriesAndPackagesTableView()->numberOfSections() == 2; }));
+    EXPECT_EQ(list->subcategoriesArray(), (std::vector<std::string>{"All Packages", "Themes   ", "Tweaks   "}));
+    EXPECT_EQ(list->packageSections().sectionsDictionary().at("L"),
               (std::vector<std::string>{"com.loop.alpha", "com.loop.beta", "com.loop.gamma"}));
-    auto actions = list->trailingSwipeActions(list->packagesTableView(), {0, 1});
+    auto actions = list->trailingSwipeActions(list->subcategoriesAndPackagesTableView(), {1, 1});
     ASSERT_EQ(actions.size(), 1u);
     actions[0].handler(actions[0], nullptr, [](bool) {});
     EXPECT_TRUE(ZMRPackage::objectForPrimaryKey("com.loop.beta")->isInTheQueue.value_or(false));
@@ -188,6 +196,86 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
         return manage->sourcesTableView()->height() == 99 && !manage->dictOfInstalledPackagesCount().count(location) &&
                manage->dictOfInstalledPackagesCount().count(secure);
     }));
+}
+
+TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBroughtAndTheAnnouncementOpensIt) {
+    auto& center = UNUserNotificationCenter::current();
+    center.setDesktopNotificationsEnabled(false);
+    std::vector<std::string> shown;
+    QStringList lastBanner;  // its texts, as plain text
+    QObject::connect(&center, &UNUserNotificationCenter::notificationShown, manage, [&](const QString& id) {
+        shown.push_back(id.toStdString());
+        lastBanner.clear();
+        for (auto* label : center.currentBanner()->findChildren<QLabel*>())
+            lastBanner << (label->textFormat() == Qt::PlainText ? label->text() : "rich: " + label->text());
+    });
+    // Two repositories of stanzas written by hand, each with a maintainer of its own.
+    const std::string followed = server->url("followed/"), plain = server->url("plain/");
+    auto publish = [&](const char* dir, const char* origin, const std::vector<std::pair<std::string, std::string>>& packages) {
+        std::string text;
+        for (const auto& [id, version] : packages)
+            text += "Package: " + id + "\nVersion: " + version + "\nArchitecture: all\nName: " + id +
+                    " Name\nMaintainer: " + origin + " Dev <dev@example.org>\n\n";
+        FlatRepository::writeIndexesForText(repoDir.path() + "/" + dir, text, origin);
+    };
+    auto& sources = ZMRPackageManager::sharedPackageManager().sources();
+    auto refreshBoth = [&] {
+        const std::string date = ZMRSource::objectForPrimaryKey(followed)->lastrefresh;
+        ASSERT_TRUE(sources.refreshSources({followed, plain}));
+        ASSERT_TRUE(GuiTest::waitUntil([&] {
+            return !sources.isRefreshInProgress() && ZMRSource::objectForPrimaryKey(followed)->lastrefresh != date;
+        }, std::chrono::seconds(30)));
+        GuiTest::pump(std::chrono::milliseconds(200));  // the announcements come through the main queue
+    };
+    // Answering the last announcement presents the list of its packages.
+    auto answer = [&](const char* kind, const std::vector<std::string>& rows) {
+        center.activateBanner();
+        GuiTest::pump();
+        auto* nav = dynamic_cast<UINavigationController*>(top());
+        auto* list = nav ? dynamic_cast<PackagesTableViewController*>(nav->topViewController()) : nullptr;
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->category(), kind);
+        EXPECT_EQ(list->title(), "New Packages");
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return list->packagesTableView()->numberOfSections() == 1; }));
+        EXPECT_EQ(list->model().sectionsDictionary().at("C"), rows);
+        QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+        EXPECT_TRUE(ZMVostrelle::sharedVostrelle().window()->grab().save(
+            QString(VOSTRELLE_SCREENSHOT_DIR "/followed-news-%1.png").arg(shown.size())));
+        list->navigationItem()->leftBarButtonItem()->trigger();  // "Close"
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
+    };
+    publish("followed", "Followed Repo", {{"com.f.one", "1.0"}});
+    publish("plain", "Plain Repo", {{"com.p.one", "1.0"}});
+    storeSources({followed, plain});
+    refreshBoth();
+    EXPECT_TRUE(shown.empty()) << "nobody follows either source yet";
+
+    // Followed: the next refresh announces its new package, not the changed one; the other source stays quiet.
+    realm->transactionWithBlock([&] {
+        auto source = *realm->objectForPrimaryKey<ZMRSource>(followed);
+        realm->setValueForKey(source, "isFollowed", true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
+    publish("followed", "Followed Repo", {{"com.f.one", "1.1"}, {"com.f.two", "1.0"}});
+    publish("plain", "Plain Repo", {{"com.p.one", "1.0"}, {"com.p.two", "1.0"}});
+    refreshBoth();
+    EXPECT_EQ(shown, std::vector<std::string>{"vostrelle.followed.source." + followed});
+    EXPECT_EQ(lastBanner, (QStringList{"New Packages from Followed Source", "New in Followed Repo: com.f.two Name"}));
+    answer(kCategorySpecial_NewPackagesFromFollowedSource, {"com.f.two"});
+
+    // A followed developer's new package is announced once the refresh has ended.
+    bool following = false;
+    ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Plain Repo Dev <dev@example.org>", true,
+                                                                       [&] { following = true; });
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return following; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    publish("plain", "Plain Repo", {{"com.p.one", "1.0"}, {"com.p.two", "1.0"}, {"com.p.three", "1.0"}});
+    refreshBoth();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return shown.size() == 2; }, std::chrono::seconds(10)));
+    EXPECT_EQ(shown[1], "vostrelle.followed.developer.plain repo dev <dev@example.org>");
+    EXPECT_EQ(lastBanner, (QStringList{"New Packages from Followed Developers", "New from Plain Repo Dev: com.p.three Name"}));
+    answer(kCategorySpecial_NewPackagesFromFollowedDeveloper, {"com.p.three"});
+    center.setDesktopNotificationsEnabled(true);
 }
 
 }  // namespace

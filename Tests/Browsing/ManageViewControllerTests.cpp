@@ -25,8 +25,10 @@
 #include "ErrorViewController.h"
 #include "LocalAuthentication/LAContext.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMShareTexts.h"
 #include "PackageCell.h"
 #include "SegmentedViewController.h"
+#include "UIKit/UIActivityViewController.h"
 #include "UIKit/UIAlertController.h"
 #include <QToolButton>
 #include "UIKit/UINavigationController.h"
@@ -200,7 +202,15 @@ TEST_F(ManageTabTest, SwipeActionsCopyAndOpeningASource) {
     EXPECT_EQ(actions[2].backgroundColor, QColor(0, 122, 255));
     EXPECT_TRUE(manage->trailingSwipeActions(manage->installedPackagesTableView(), {0, 0}).empty());
 
-    manage->copySourceAtRow(rowOf(kAlpha));
+    // The row's context menu: the swipe actions, then Copy, which copies the location.
+    QMenu* menu = manage->sourcesTableView()->showSwipeMenu({0, rowOf(kAlpha)}, QPoint(10, 10));
+    ASSERT_NE(menu, nullptr);
+    QStringList entries;
+    for (auto* a : menu->actions())
+        if (!a->isSeparator()) entries << a->text();
+    EXPECT_EQ(entries, (QStringList{"Remove", "Refresh", "Info", "Copy"}));
+    menu->actions().back()->trigger();
+    menu->close();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(kAlpha));
 
     // Info: the source page, presented with "Close".
@@ -214,6 +224,14 @@ TEST_F(ManageTabTest, SwipeActionsCopyAndOpeningASource) {
     EXPECT_EQ(info->sourceLocation(), kAlpha);
     ASSERT_NE(info->navigationItem()->leftBarButtonItem(), nullptr);
     EXPECT_EQ(info->navigationItem()->leftBarButtonItem()->title(), "Close");
+    // Its Share is the share service's: the source's text with the add-source link.
+    info->shareSource();
+    GuiTest::pump();
+    auto* share = dynamic_cast<UIActivityViewController*>(top());
+    ASSERT_NE(share, nullptr);
+    EXPECT_TRUE(share->combinedText().startsWith(QString::fromStdString(ZMShareTexts::sourceTextForLocation(kAlpha))));
+    share->dismissViewController(false);
+    GuiTest::pump();
     info->dismissVC();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<UINavigationController*>(top()) == nullptr; }));
 
@@ -278,27 +296,70 @@ TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
     EXPECT_EQ(ZMVostrelle::sharedVostrelle().lastAlertTitle(), "Could not remove Source https://beta.example/repo/");
 }
 
-TEST_F(ManageTabTest, AuthenticationThatCannotRunKeepsTheSource) {
-    struct Unusable : LAAuthenticator {
-        bool isUsable() override { return false; }
-        bool verify(const std::string&) override { return false; }
+// With the preference on, a source is added (from the form or a link) and
+// removed only after a successful check; a failed or unavailable check says
+// so and changes nothing.
+TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
+    struct Checker : LAAuthenticator {
+        bool usable, correct;
+        Checker(bool u, bool c) : usable(u), correct(c) {}
+        bool isUsable() override { return usable; }
+        bool verify(const std::string&) override { return correct; }
     };
-    LAContext::setAuthenticatorForTesting(std::make_shared<Unusable>());
+    const struct {
+        const char* name;
+        bool usable, correct;
+        const char* alert;  // nullptr: none, the task goes ahead
+    } cases[] = {
+        {"failure", true, false, "Failed to authenticate yourself. Try again."},
+        {"unavailable", false, false, "Your device can't use FaceID, TouchID or password authentication at the moment. "
+                                      "Most likely you haven't set it up in Settings."},
+        {"success", true, true, nullptr},
+    };
+    std::vector<std::string> reasons;
+    LAContext::setPromptForTesting([&](const QString& reason) {
+        reasons.push_back(reason.toStdString());
+        return std::optional<std::string>("secret");
+    });
+    ZMRPackageManager::sharedPackageManager().sources().setPurgeHook([](const std::string&) { return std::nullopt; });
     preferences().setValue(VostrellePreferenceKey::AuthenticationForPackagesManagementTasks, true);
     storeSources({kAlpha});
     selectManageTab();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->height() == 99; }));
-    manage->removeSourceAtRow(0);
-    dynamic_cast<UIAlertController*>(top())->performAction(1);
-    GuiTest::pump();
-    auto* alert = dynamic_cast<UIAlertController*>(top());
-    ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->alertTitle(), "Vostrelle Authentication");
-    EXPECT_TRUE(alert->message().startsWith("Your device can't use FaceID, TouchID or password authentication"));
-    ASSERT_EQ(alert->actions().size(), 1u);
-    EXPECT_EQ(alert->actions()[0].title, "Close");
-    GuiTest::pump(std::chrono::milliseconds(100));
-    EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kAlpha).has_value());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LAContext::setAuthenticatorForTesting(std::make_shared<Checker>(c.usable, c.correct));
+        reasons.clear();
+        // Each task: the alert it must show (closed), then whether it happened.
+        auto expectOutcome = [&](const std::function<bool()>& happened) {
+            GuiTest::pump(std::chrono::milliseconds(100));
+            auto* alert = dynamic_cast<UIAlertController*>(top());
+            EXPECT_EQ(alert ? alert->alertTitle() + "/" + alert->message() : QString(),
+                      c.alert ? QString("Vostrelle Authentication/") + c.alert : QString());
+            if (alert) alert->performAction(0);
+            EXPECT_EQ(GuiTest::waitUntil(happened, std::chrono::milliseconds(c.alert ? 200 : 5000)), !c.alert);
+        };
+        const std::string typed = std::string("https://") + c.name + ".example/", linked = "https://link." + typed.substr(8);
+        QGuiApplication::clipboard()->clear();
+        manage->addSource();
+        GuiTest::pump();
+        auto* form = dynamic_cast<SourceViewController*>(dynamic_cast<UINavigationController*>(top())->topViewController());
+        form->sourceUrlTextField->setText(QString::fromStdString(typed));
+        form->editingDidEnd();
+        expectOutcome([&] { return ZMRSource::objectForPrimaryKey(typed).has_value(); });
+        form->dismissVC();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
+        ZMVostrelle::sharedVostrelle().openURLs({QString::fromStdString("vostrelle://add/" + linked)});
+        expectOutcome([&] { return ZMRSource::objectForPrimaryKey(linked).has_value(); });
+        manage->removeSourceAtRow(rowOf(kAlpha));
+        dynamic_cast<UIAlertController*>(top())->performAction(1);
+        expectOutcome([&] { return !ZMRSource::objectForPrimaryKey(kAlpha).has_value(); });
+        const std::vector<std::string> asked = {"Please authenticate yourself to add " + typed,
+                                                "Please authenticate yourself to add " + linked,
+                                                "Please authenticate yourself to remove Source " + kAlpha};
+        EXPECT_EQ(reasons, c.usable ? asked : std::vector<std::string>{});
+    }
+    LAContext::setPromptForTesting(nullptr);
 }
 
 TEST_F(ManageTabTest, PullDuringARunningRefreshEndsTheSpinnerAndStartsNothing) {

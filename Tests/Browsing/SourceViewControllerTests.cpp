@@ -3,6 +3,7 @@
 #include "VostrelleBuildPaths.h"
 
 #include <QDir>
+#include <QTest>
 
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/SourceViewController.h"
@@ -115,16 +116,28 @@ TEST_F(SourcePageTest, AddFormTrimsAndNormalisesOnceAndSaysWhyWhenRefused) {
     EXPECT_EQ(ZMRSource::allObjects().count(), before);
 }
 
-TEST_F(SourcePageTest, PlainHttpNeedsTheWarningAndContinueAddsWithoutOriginalDepictions) {
+TEST_F(SourcePageTest, PlainHttpAsksAtEveryEndOfTheEditUntilContinueAddsWithoutOriginalDepictions) {
     show("");
     page->seeOriginalDepictionsSwitch->setChecked(true);
-    edit("http://plain.example/debs");
-    ASSERT_NE(popup(), nullptr);
-    EXPECT_EQ(popup()->titleLbl()->text(), "Warning");
-    EXPECT_EQ(popup()->messageLbl()->text(),
-              "You are trying to add a source with http:// instead of default https://.\nAs it is less secure, are you sure you want to add it?");
-    GuiTest::pump(std::chrono::milliseconds(100));
-    EXPECT_FALSE(source("http://plain.example/debs/").has_value());
+    // Typed and ended with Return: one warning, though it takes the focus from the field.
+    page->sourceUrlTextField->setFocus();
+    page->sourceUrlTextField->clear();
+    QTest::keyClicks(page->sourceUrlTextField, "http://plain.example/debs");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        QTest::keyClick(page->sourceUrlTextField, Qt::Key_Return);
+        GuiTest::pump();
+        ASSERT_NE(popup(), nullptr);
+        EXPECT_EQ(popup()->titleLbl()->text(), "Warning");
+        EXPECT_EQ(popup()->messageLbl()->text(),
+                  "You are trying to add a source with http:// instead of default https://.\nAs it is less secure, are you "
+                  "sure you want to add it?");
+        if (attempt == 1) break;
+        closePopup();  // "Cancel": the same text, ended again, asks again
+        EXPECT_EQ(popup(), nullptr);
+        GuiTest::pump(std::chrono::milliseconds(100));
+        EXPECT_FALSE(source("http://plain.example/debs/").has_value());
+    }
     popup()->otherBtn()->click();
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRSource::objectForPrimaryKey("http://plain.example/debs/").has_value(); }));
     EXPECT_FALSE(source("http://plain.example/debs/")->seeOriginalDepictions.value_or(false));
@@ -155,7 +168,11 @@ TEST_F(SourcePageTest, PageShowsErrorsStatusStoreRowAndRegenerationThatMovesOnly
     EXPECT_TRUE(page->repoStoreContainer->isVisible());
     EXPECT_EQ(page->repoStoreLogInOutButton->text(), "Login");
     EXPECT_FALSE(page->repoStorePurchasedButton->isEnabled());
+    // Signed in takes a token and a payment secret.
     PDKeychainBindings::sharedKeychainBindings().setString("token", "https://alpha.example/_token");
+    page->updateButtons();
+    EXPECT_EQ(page->repoStoreLogInOutButton->text(), "Login");
+    PDKeychainBindings::sharedKeychainBindings().setString("secret", "https://alpha.example/_payment");
     page->updateButtons();
     EXPECT_EQ(page->repoStoreLogInOutButton->text(), "Logout");
     EXPECT_TRUE(page->repoStorePurchasedButton->isEnabled());

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -203,10 +204,17 @@ TEST_F(SourceRefresh, EndToEndThroughTheCollection) {
                              "com.example.alpha_0.9_all.deb"})
         fs::remove(repo + "/" + std::string(gone));
     FlatRepository::buildDeb(work, repo, {"com.example.alpha", "2.0", "Section: Tweaks\nName: Alpha Tweak\n"});
+    FlatRepository::buildDeb(work, repo, {"com.example.epsilon", "1.0", ""});
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
     FlatRepository::writeIndexes(repo, "Example Repo", "Packages for the tests");
     server->clearRequests();
+    // Announced as added: the package no source had, not the one whose version changed.
+    nlohmann::json added;
+    auto addedToken = NotificationCenter::defaultCenter().addObserver(
+        ZMRSourcePackagesAddedNotification, NotificationCenter::Queue::Posting,
+        [&](const Notification& n) { added = n.userInfo[ZMRPackageIdentifiersKey]; }, location);
     ASSERT_TRUE(refreshThroughCollection());
+    EXPECT_EQ(added, nlohmann::json::array({"com.example.epsilon"}));
 
     alpha = package("com.example.alpha");
     EXPECT_EQ(alpha.version, "2.0");
@@ -219,7 +227,7 @@ TEST_F(SourceRefresh, EndToEndThroughTheCollection) {
     EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.beta")) << "gone from the index, not installed";
     auto delta = package("com.example.delta");
     EXPECT_EQ(delta.sourceLocation, "DPKG") << "gone from the index but installed";
-    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->totalPackages, "2");
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->totalPackages, "3");
     EXPECT_EQ(ZMPackageOptions::availableVersions("com.example.alpha"), (std::vector<std::string>{"2.0", "1.0"}));
     EXPECT_EQ(ZMRPackageVersion::objectsWhere("source = %@", location).count(), 1u) << "alpha 1.0 beside the record's 2.0";
 
@@ -241,14 +249,23 @@ TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
     FlatRepository::writeIndexes(repo);
     ASSERT_TRUE(ZMAPTManager::prepareTree());
     addSourceRecord(location);
-    ZMSourceRefresh::setPaymentEndpointHook([](const std::string& at, auto completion) {
-        completion({true, at + "payment/"});
+    // Only a definitive answer changes the stored endpoint; Keep (a failed or
+    // late answer) leaves what the source had.
+    using Change = ZMSourceRefresh::PaymentEndpoint::Change;
+    Change change = Change::Set;
+    ZMSourceRefresh::setPaymentEndpointHook([&change](const std::string& at, auto completion) {
+        completion({change, change == Change::Set ? at + "payment/" : std::string("ignored")});
     });
-    auto result = refreshNow(location);
-    ASSERT_TRUE(result) << result.error->debugDescription();
-    auto source = ZMRSource::objectForPrimaryKey(location);
-    EXPECT_EQ(source->hasEndpoint, true);
-    EXPECT_EQ(source->endpoint, location + "payment/");
+    for (auto [answer, has, endpoint] : {std::tuple{Change::Set, true, location + "payment/"},
+                                         std::tuple{Change::Keep, true, location + "payment/"},
+                                         std::tuple{Change::Clear, false, std::string()}}) {
+        change = answer;
+        auto result = refreshNow(location);
+        ASSERT_TRUE(result) << result.error->debugDescription();
+        auto source = ZMRSource::objectForPrimaryKey(location);
+        EXPECT_EQ(source->hasEndpoint, has);
+        EXPECT_EQ(source->endpoint, endpoint);
+    }
 
     // apt reads the same index without downloading it again; of the Release,
     // only the fields apt reads (no digests of files it is not given).

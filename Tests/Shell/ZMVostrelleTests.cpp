@@ -9,7 +9,9 @@
 #include "InitViewController.h"
 #include "PackagesConfirmationViewController.h"
 #include "ShellTestSupport.h"
+#include "Support/FakeMakerAPI.h"
 #include "Browsing/ManageViewController.h"
+#include "Browsing/SearchViewController.h"
 #include "UIKit/UIActivityViewController.h"
 #include "TabPlaceholderViewController.h"
 #include "UIKit/UINavigationController.h"
@@ -79,14 +81,22 @@ TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkg) {
     TestSupport::writeFile(env.targetRoot() + "/var/lib/dpkg/status",
                            "Package: com.test.here\nStatus: install ok installed\nVersion: 1.2\nArchitecture: all\n\n");
     auto here = makePackage("com.test.here", "Here");
+    here.version = "2.0";
     auto gone = makePackage("com.test.gone", "Gone");
     gone.isInstalled = true;
     gone.installedVersion = "0.9";
     store({here, gone});
-    launch();
+    ZMRSources::setReachabilityHook([] { return false; });
+    auto& d = launch();
     EXPECT_TRUE(fetch("com.test.here").isInstalled.value_or(false));
     EXPECT_EQ(fetch("com.test.here").installedVersion, "1.2");
     EXPECT_FALSE(fetch("com.test.gone").isInstalled.value_or(true));
+    // No refresh is due (offline): the categories and the updates badge come from the scan.
+    EXPECT_FALSE(ZMRPackageManager::sharedPackageManager().scheduledLaunchRefresh());
+    EXPECT_TRUE(GuiTest::waitUntil(
+        [&] { return d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab) == std::optional<std::string>("1"); }));
+    EXPECT_TRUE(ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesCategories().has_value());
+    ZMRSources::setReachabilityHook(nullptr);
 }
 
 TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
@@ -103,13 +113,9 @@ TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
     for (int i = 0; i < 5; ++i) {
         auto* nav = dynamic_cast<UINavigationController*>(tabs->viewControllers()[i]);
         ASSERT_NE(nav, nullptr) << i;
-        if (i == ZMVostrelle::ManageTab) {
-            EXPECT_NE(dynamic_cast<ManageViewController*>(nav->viewControllers().front()), nullptr);
-        } else {
-            auto* root = dynamic_cast<TabPlaceholderViewController*>(nav->viewControllers().front());
-            ASSERT_NE(root, nullptr) << i;
-            EXPECT_EQ(root->screenName(), screens[i]);
-        }
+        UIViewController* front = nav->viewControllers().front();
+        if (auto* root = dynamic_cast<TabPlaceholderViewController*>(front)) EXPECT_EQ(root->screenName(), screens[i]);
+        else EXPECT_STREQ(front->metaObject()->className(), screens[i]);
         EXPECT_EQ(tabs->itemFor(nav)->title(), titles[i]);
         EXPECT_FALSE(tabs->itemFor(nav)->icon().isNull()) << i;
     }
@@ -256,13 +262,17 @@ TEST_F(VostrelleTest, FailedTaskShowsItsErrorAsPopupOrNotification) {
     QObject::disconnect(connection);
 }
 
-TEST_F(VostrelleTest, SetupBackupDoneShowsItsTitleAndMessage) {
-    launch();
-    NotificationCenter::defaultCenter().post(kVostrelleSetupBackupDoneNotification, {},
-                                             nlohmann::json{{"title", "Vostrelle Setup Backup"}, {"message", "Saved 12 sources."}});
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
+TEST_F(VostrelleTest, AFailedSetupBackupShowsOnePopupWithItsTitleAndMessage) {
+    auto& d = launch();
+    FakeMakerAPI maker;
+    maker.setBehaviour("setup/savesetup.php", {.body = "Error"});
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(ZMBackupVostrelleSetupTask::make(12, {"https://a.example/"}, {})));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }, std::chrono::seconds(10)));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(d.alertCount(), 1) << "the failed task shows no second, generic popup";
     EXPECT_EQ(topPopup()->titleLbl()->text(), "Vostrelle Setup Backup");
-    EXPECT_EQ(topPopup()->messageLbl()->text(), "Saved 12 sources.");
+    EXPECT_EQ(topPopup()->messageLbl()->text(),
+              "There was an error during the backup upload process, contact us or retry later.");
     EXPECT_EQ(topPopup()->closeBtn()->text(), "OK");
     EXPECT_TRUE(topPopup()->otherBtn()->isHidden());
 }
@@ -304,12 +314,8 @@ TEST_F(VostrelleTest, ThemeAndBarPreferencesApplyLive) {
     // The tab bar takes the new palette's colour.
     const QImage shot = d.window()->grab().toImage();
     EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() - 3), ZMPalette(3).foregroundColor());
-
-    prefs().setValue(VostrellePreferenceKey::Theme, 0);
-    prefs().setValue(VostrellePreferenceKey::PrefersLargeTitles, true);
-    NotificationCenter::defaultCenter().post(kZMAppearanceSettingsChangedNotification);
-    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == 0; }));
-    EXPECT_TRUE(UINavigationController::prefersLargeTitles());
+    ZMPaletteManager::sharedManager().setStyle(0);
+    UINavigationController::setPrefersLargeTitles(true);
 }
 
 TEST_F(VostrelleTest, TerminationClearsQueueMarksAndStoresTheVisit) {
@@ -371,26 +377,31 @@ TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
     EXPECT_EQ(sheet->message(), "What would you like to do?");
     dismissTop();
 
-    d.sharePackage("com.example.shared");
-    auto* share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_TRUE(share->combinedText().contains("vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"));
-    dismissTop();
-    d.shareAllSources();
-    share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_EQ(share->alertTitle(), "All Sources");
-    dismissTop();
-    d.shareSourceWithLocation("https://repo.example/");
-    share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_TRUE(share->combinedText().contains("vostrelle://add/https://repo.example/"));
-    dismissTop();
+    // Share links end to end: what each sheet carries is the link of its package or source.
+    const std::pair<std::function<void()>, QString> shares[] = {
+        {[&] { d.sharePackage("com.example.shared"); }, "vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"},
+        {[&] { d.shareAllSources(); }, "https://repo.example/"},
+        {[&] { d.shareSourceWithLocation("https://repo.example/"); }, "vostrelle://add/https://repo.example/"},
+    };
+    for (const auto& [share, link] : shares) {
+        share();
+        auto* sheet = dynamic_cast<UIActivityViewController*>(top());
+        ASSERT_NE(sheet, nullptr) << link.toStdString();
+        EXPECT_TRUE(sheet->combinedText().contains(link)) << sheet->combinedText().toStdString();
+        dismissTop();
+    }
 
-    // A developer link selects the search tab with the name stored for it.
+    // A developer link selects the search tab, which searches the name stored for it once.
     d.openURLs({"vostrelle://developer/Jane%20Doe", "vostrelle://show/bundleid=a%0Ab"});
-    EXPECT_EQ(d.tabBarController()->selectedIndex(), 4);
-    EXPECT_EQ(prefs().stringForKey("SearchDeveloper"), std::optional<std::string>("Jane Doe"));
+    EXPECT_EQ(d.tabBarController()->selectedIndex(), ZMVostrelle::SearchTab);
+    auto* searchNav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
+    auto* search = searchNav ? dynamic_cast<SearchViewController*>(searchNav->viewControllers().front()) : nullptr;
+    ASSERT_NE(search, nullptr);
+    EXPECT_EQ(search->searchText(), std::optional<std::string>("Jane Doe"));
+    EXPECT_EQ(prefs().stringForKey("SearchDeveloper"), std::optional<std::string>(""));
+    // Another one while the tab is shown is searched at once.
+    d.openURLs({"vostrelle://developer/John"});
+    EXPECT_EQ(search->searchText(), std::optional<std::string>("John"));
 
     // Until setup is done, the first-run flow comes up; afterwards it does not.
     d.presentFirstRunIfNeeded();

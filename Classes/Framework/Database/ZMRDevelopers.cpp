@@ -6,10 +6,27 @@
 #include <unordered_map>
 
 #include "Database/ZMRDeveloper.h"
+#include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackage.h"
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLog.h"
+#include "Notifications/NotificationCenter.h"
 #include "VostrellePersistentPreferences.h"
+
+namespace {
+// Inside a write transaction: the record's followed mark, or a new record.
+void storeFollowMark(Realm& realm, const std::string& key, bool followed) {
+    if (auto developer = realm.objectForPrimaryKey<ZMRDeveloper>(key)) {
+        realm.setValueForKey(*developer, "isFollowed", followed);
+    } else {
+        ZMRDeveloper created;
+        created.name = key;
+        created.isFollowed = followed;
+        created.packagesCount = 0;
+        realm.add(created);
+    }
+}
+}  // namespace
 
 void ZMRDevelopers::setAccountSyncHook(std::function<void()> hook) {
     std::lock_guard lock(mutex_);
@@ -27,17 +44,7 @@ void ZMRDevelopers::setDeveloper(const std::string& name, bool followed, std::fu
     Dispatch::defaultQueue([self, key, followed, done] {
         try {
             auto realm = Realm::defaultRealm();
-            realm->transactionWithBlock([&] {
-                if (auto developer = realm->objectForPrimaryKey<ZMRDeveloper>(key)) {
-                    realm->setValueForKey(*developer, "isFollowed", followed);
-                } else {
-                    ZMRDeveloper created;
-                    created.name = key;
-                    created.isFollowed = followed;
-                    created.packagesCount = 0;
-                    realm->add(created);
-                }
-            });
+            realm->transactionWithBlock([&] { storeFollowMark(*realm, key, followed); });
         } catch (const std::exception& e) {
             ZMLOG("could not store the follow mark of {}: {}", key, e.what());
         }
@@ -58,10 +65,22 @@ std::vector<std::string> ZMRDevelopers::arrayOfFollowedDevelopers() const {
     return out;
 }
 
+void ZMRDevelopers::replaceFollowedDevelopers(const std::vector<std::string>& names) {
+    auto realm = Realm::defaultRealm();
+    realm->transactionWithBlock([&] {
+        realm->objectsWhere<ZMRDeveloper>("isFollowed = 1").setValueForKey("isFollowed", false);
+        for (const auto& name : names) {
+            const std::string key = ZMRDeveloper::normalizedName(name);
+            if (!key.empty()) storeFollowMark(*realm, key, true);
+        }
+    });
+}
+
 size_t ZMRDevelopers::updateDevelopersCache() {
     std::lock_guard rebuilding(rebuildMutex_);
     auto realm = Realm::defaultRealm();
-    size_t followedWithNews = 0;
+    // Followed developers with new packages: announced once the rebuild is stored.
+    std::vector<std::pair<std::string, std::vector<std::string>>> news;
     realm->transactionWithBlock([&] {
         // Read and write in one transaction so that a refresh committing
         // meanwhile cannot leave the counts half old, half new.
@@ -107,7 +126,7 @@ size_t ZMRDevelopers::updateDevelopersCache() {
                 news.erase(std::remove_if(news.begin(), news.end(), [&](const std::string& id) { return !current.count(id); }),
                            news.end());
             }
-            if (!fresh.empty() && developer.isFollowed.value_or(false)) ++followedWithNews;
+            if (!fresh.empty() && developer.isFollowed.value_or(false)) news.emplace_back(name, fresh);
             const bool unchanged = found != existing.end() && fresh.empty() &&
                                    developer.packagesCount == static_cast<int64_t>(ids.size()) &&
                                    developer.packagesIdentifiers == ids &&
@@ -130,8 +149,10 @@ size_t ZMRDevelopers::updateDevelopersCache() {
             realm->addOrUpdate(developer);
         }
     });
-    if (followedWithNews > 0)
-        VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::NewPackagesByFollowedDevelopers,
-                                                                 true);
-    return followedWithNews;
+    if (news.empty()) return 0;
+    VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::NewPackagesByFollowedDevelopers, true);
+    for (const auto& [name, identifiers] : news)
+        NotificationCenter::defaultCenter().post(ZMRFollowedDeveloperNewPackagesNotification, std::any(name),
+                                                 {{ZMRPackageIdentifiersKey, identifiers}});
+    return news.size();
 }

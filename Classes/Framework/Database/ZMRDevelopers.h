@@ -25,14 +25,19 @@ public:
     void setDeveloper(const std::string& name, bool followed, std::function<void()> done = {});
     // Names of the followed records, empty names skipped, in query order.
     std::vector<std::string> arrayOfFollowedDevelopers() const;
+    // In ONE write transaction on the calling thread: clears every followed
+    // mark, then follows each name (creating missing records as setDeveloper
+    // does; empty names skipped). No account sync: the caller uploads once.
+    void replaceFollowedDevelopers(const std::vector<std::string>& names);
 
     // Rebuilds the developer records from the packages' maintainers: package
     // count and identifiers, and the identifiers that are new since the last
     // rebuild (developerNewPackagesIdentifiers; kept until newer ones come).
     // The first rebuild of a database only takes stock and reports nothing new.
-    // Sets "NewPackagesByFollowedDevelopers" when a followed developer has new
-    // packages. Runs on the calling thread; returns the number of followed
-    // developers with new packages.
+    // Sets "NewPackagesByFollowedDevelopers" and posts
+    // ZMRFollowedDeveloperNewPackagesNotification for each followed developer
+    // with new packages. Runs on the calling thread; returns the number of
+    // followed developers with new packages.
     size_t updateDevelopersCache();
 
 private:

@@ -123,6 +123,7 @@ protected:
 };
 
 TEST_F(ZMRDevelopersTest, FollowAndUnfollowByLowerCasedName) {
+    EXPECT_EQ(ZMRDeveloper::normalizedName("CoolStar ÉTIENNE"), "coolstar étienne");
     EXPECT_FALSE(developers->isDeveloperFollowed("Jane Roe"));
     follow("Jane Roe", true);
     auto record = ZMRDeveloper::objectForPrimaryKey("jane roe");
@@ -164,8 +165,16 @@ TEST_F(ZMRDevelopersTest, CacheCountsPackagesAndAnnouncesNewOnesOfFollowedDevelo
     EXPECT_EQ(ZMRDeveloper::objectForPrimaryKey("bob")->developerNewPackagesIdentifiers, std::vector<std::string>{"b.2"});
     EXPECT_FALSE(preferences().boolForKey("NewPackagesByFollowedDevelopers"));
 
-    store({packageBy("a.3", "Jane Roe <jane@example.com>")});
+    // Only the followed developer's news is announced, with the new identifiers.
+    std::vector<std::pair<std::string, nlohmann::json>> announced;
+    auto announcements = NotificationCenter::defaultCenter().addObserver(
+        ZMRFollowedDeveloperNewPackagesNotification, NotificationCenter::Queue::Posting,
+        [&](const Notification& n) { announced.emplace_back(n.objectString(), n.userInfo[ZMRPackageIdentifiersKey]); });
+    store({packageBy("a.3", "Jane Roe <jane@example.com>"), packageBy("b.3", "Bob")});
     EXPECT_EQ(developers->updateDevelopersCache(), 1u);
+    ASSERT_EQ(announced.size(), 1u);
+    EXPECT_EQ(announced[0].first, "jane roe <jane@example.com>");
+    EXPECT_EQ(announced[0].second, nlohmann::json::array({"a.3"}));
     jane = ZMRDeveloper::objectForPrimaryKey("jane roe <jane@example.com>");
     EXPECT_EQ(jane->packagesCount, 3);
     EXPECT_EQ(jane->developerNewPackagesIdentifiers, std::vector<std::string>{"a.3"});

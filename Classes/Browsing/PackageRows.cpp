@@ -1,0 +1,115 @@
+#include "Browsing/PackageRows.h"
+
+#include <QPointer>
+
+#include "Browsing/BrowsingText.h"
+#include "Database/ZMRPackageManager.h"
+#include "Miscellaneous/ZMLog.h"
+#include "GetPackageCell.h"
+#include "PackageCell.h"
+#include "ZMVostrelle.h"
+
+namespace PackageRows {
+
+std::optional<ZMRPackage> lookUp(const std::optional<std::string>& identifier) {
+    if (!identifier || identifier->empty()) return std::nullopt;
+    try {
+        auto package = ZMRPackage::objectForPrimaryKey(*identifier);
+        if (package && !package->isInvalidated()) return package;
+    } catch (const std::exception& e) {
+        ZMLOG("package {}: {}", *identifier, e.what());
+    }
+    return std::nullopt;
+}
+
+std::optional<ZMRPackage> fill(PackageCell* cell, const std::optional<std::string>& identifier) {
+    auto package = lookUp(identifier);
+    if (!package) {
+        cell->setPackageIdentifier("");
+        cell->iconView()->clear();
+        cell->nameLbl()->clear();
+        cell->versionLbl()->hide();
+        cell->subinfoLbl()->clear();
+        cell->descriptionLbl()->clear();
+        cell->compatibilityView()->hide();
+        cell->installOrQueueStatusImageView()->hide();
+        return std::nullopt;
+    }
+    // Name, version, sub-line, description, icon, queue mark and compatibility dot.
+    cell->updateWithPackage(*package);
+    return package;
+}
+
+PackageCell* dequeueCell(UITableView* table, IndexPath ip, const std::optional<std::string>& identifier,
+                         bool fetchesIcon) {
+    auto* cell = table->dequeueReusableCell<PackageCell>("cell");
+    cell->setFetchesIcon(fetchesIcon);
+    cell->setBackgroundColor(Qt::transparent);
+    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
+    fill(cell, identifier);
+    PackageRow::hideSeparatorIfLast(cell, table, ip);
+    return cell;
+}
+
+void styleHeader(QWidget* header, const ZMPalette& palette) {
+    QPalette p = header->palette();
+    p.setColor(QPalette::Window, palette.foregroundColor());
+    p.setColor(QPalette::WindowText, palette.primaryTextColor());
+    p.setColor(QPalette::Text, palette.primaryTextColor());
+    header->setPalette(p);
+    for (auto* label : header->findChildren<QLabel*>()) label->setPalette(p);
+}
+
+std::optional<ZMRPackage> fillGetCell(GetPackageCell* cell, const std::optional<std::string>& identifier) {
+    auto package = lookUp(identifier);
+    cell->getBtn()->setVisible(package.has_value());
+    if (!package) {
+        cell->setPackageIdentifier("");
+        cell->iconView()->clear();
+        cell->nameLbl()->clear();
+        cell->subinfoLbl()->clear();
+        return std::nullopt;
+    }
+    cell->setShowsPaidLabel(false);
+    cell->updateWithPackage(*package);
+    return package;
+}
+
+std::vector<UIContextualAction> queueActions(UITableView* table, IndexPath ip, const ZMRPackage& package,
+                                             std::function<void()> afterwards) {
+    const std::string id = package.identifier;
+    QPointer<UITableView> tableGuard(table);
+    auto redrawRow = [tableGuard, ip, id] {
+        if (!tableGuard) return;
+        if (auto* cell = qobject_cast<PackageCell*>(tableGuard->cellForRow(ip)); cell && cell->packageIdentifier() == id)
+            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) cell->updateQueuingIconWithPackage(*fresh);
+    };
+    UIContextualAction action;
+    action.style = UIContextualAction::Style::Normal;
+    if (package.isInTheQueue.value_or(false)) {
+        action.title = BrowsingText::q("Remove");
+        action.backgroundColor = QColor(255, 59, 48);
+        action.handler = [id, redrawRow, afterwards](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) {
+                ZMRPackageManager::sharedPackageManager().packages().setPackageObject(*fresh, false, std::nullopt, 0);
+                redrawRow();
+                // Every other view of this package (details, other lists) follows.
+                NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName(id));
+            }
+            if (afterwards) afterwards();
+            if (done) done(true);
+        };
+    } else {
+        action.title = BrowsingText::q("Queue");
+        action.backgroundColor = QColor::fromRgbF(0.0, 0.67, 0.88, 1.0);
+        action.handler = [id, redrawRow, afterwards](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+            ZMVostrelle::sharedVostrelle().queuePackageWithIdentifier(id, std::nullopt, nullptr);
+            redrawRow();
+            if (afterwards) afterwards();
+            if (done) done(true);
+        };
+    }
+    return {action};
+}
+
+}  // namespace PackageRows

@@ -1,0 +1,323 @@
+#include "Browsing/SubcategoriesViewController.h"
+
+#include <QVBoxLayout>
+
+#include "Browsing/BrowsingText.h"
+#include "Browsing/CategoriesCell.h"
+#include "Browsing/PackageOpening.h"
+#include "Browsing/PackageRows.h"
+#include "Browsing/PackageSearch.h"
+#include "Browsing/PackagesTableViewController.h"
+#include "Browsing/SourceViewController.h"
+#include "Database/ZMCategorySpecial.h"
+#include "Database/ZMRNotifications.h"
+#include "Database/ZMRPackageManager.h"
+#include "Dispatch/Dispatch.h"
+#include "ErrorViewController.h"
+#include "WebViewViewController.h"
+#include "Keychain/PDKeychainBindings.h"
+#include "Miscellaneous/ZMLog.h"
+#include "PackageCell.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UISwipeGesture.h"
+
+using BrowsingText::q;
+
+namespace {
+std::function<void(const std::string&)> gPurchasedRefresher;
+}  // namespace
+
+void SubcategoriesViewController::setPurchasedPackagesRefresher(std::function<void(const std::string&)> refresher) {
+    gPurchasedRefresher = std::move(refresher);
+}
+
+SubcategoriesViewController::SubcategoriesViewController(QWidget* parent) : ZMPalettedViewController(parent) {}
+
+SubcategoriesViewController::~SubcategoriesViewController() {
+    observers_.clear();
+    if (table_) {
+        table_->setDataSource(nullptr);
+        table_->setDelegate(nullptr);
+    }
+}
+
+void SubcategoriesViewController::viewDidLoad() {
+    setOverrideLargeTitles(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    table_ = new UITableView(UITableView::Style::Plain);
+    table_->setObjectName("subcategoriesAndPackagesTableView");
+    layout->addWidget(table_);
+    table_->setDataSource(this);
+    table_->setDelegate(this);
+    table_->registerCell(CategoriesCell::kReuseIdentifier, [] { return new CategoriesCell; });
+    table_->registerCell("cell", [] { return new PackageCell("cell"); });
+    try {
+        if (isSourceScreen()) source_ = ZMRSource::objectForPrimaryKey(sourceLocation_);
+    } catch (const std::exception& e) {
+        ZMLOG("source {}: {}", sourceLocation_, e.what());
+    }
+
+    auto& center = NotificationCenter::defaultCenter();
+    observers_.add(center.addObserver(ZMRSourceUpdatedNotification, NotificationCenter::Queue::Main,
+                                      [this](const Notification& n) { sourceRefreshed(n); }));
+    observers_.add(center.addObserver(ZMRPackageInfoIconChangedNotification, NotificationCenter::Queue::Main,
+                                      [this](const Notification& n) { iconChanged(n); }));
+    UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
+    connect(table_, &UITableView::willBeginDragging, this, [this] { scrollViewWillBeginDragging(); });
+    // Either end of a scroll: a deceleration, or a drag released without one.
+    connect(table_, &UITableView::didEndScrolling, this, [this] { scrollViewDidEndScrolling(); });
+    isScrolling_ = false;
+    needCacheRebuild_ = true;
+}
+
+void SubcategoriesViewController::viewWillAppear(bool) {
+    table_->setBackgroundColor(Qt::transparent);
+    updateUI();
+    rebuildCache();
+}
+
+bool SubcategoriesViewController::signedInToStore() const {
+    if (!source_ || source_->endpoint.empty()) return false;
+    return PDKeychainBindings::sharedKeychainBindings().stringForKey(sourceLocation_ + "_token").has_value();
+}
+
+void SubcategoriesViewController::rebuildCache() {
+    if (isScrolling_) {
+        // Carried out when the scroll ends.
+        needCacheRebuild_ = true;
+        return;
+    }
+    needCacheRebuild_ = false;
+    ++rebuildCount_;
+    std::vector<std::string> entries;
+    auto& collection = ZMRPackageManager::sharedPackageManager().packages();
+    const bool incompatible = PackageSearch::showsIncompatible();
+    std::optional<Results<ZMRPackage>> packages;
+    try {
+        if (isSourceScreen()) {
+            source_ = ZMRSource::objectForPrimaryKey(sourceLocation_);
+            if (source_) {
+                entries = collection.arrayOfSourceCategories(sourceLocation_);
+                if (signedInToStore() && gPurchasedRefresher) gPurchasedRefresher(sourceLocation_);
+            }
+            // The source's own packages (none once it is gone).
+            packages = incompatible ? ZMRPackage::objectsWhere("sourceLocation = %@", sourceLocation_)
+                                    : ZMRPackage::objectsWhere("sourceLocation = %@ AND tweakCompatibleStatus != %i",
+                                                               sourceLocation_, 1);
+        } else {
+            entries = collection.arrayOfSubcategoriesOfCategory(category_);
+            packages = incompatible ? ZMRPackage::objectsWhere("category = %@", category_)
+                                    : ZMRPackage::objectsWhere("category = %@ AND tweakCompatibleStatus != %i", category_, 1);
+        }
+    } catch (const std::exception& e) {
+        ZMLOG("category screen of {}: {}", isSourceScreen() ? sourceLocation_ : category_, e.what());
+        entries.clear();
+        packages.reset();
+    }
+    groups_.setEntries(std::move(entries));
+    if (isSourceScreen() && source_ && !groups_.rows().empty()) groups_.insertRow(0, kAllPackagesRow);
+    if (packages) sections_.rebuildWithPackages(packages->sortedResultsUsingKeyPath("name", true), "name");
+    else sections_.rebuildWithPackages(ZMRPackage::objectsWhere("FALSEPREDICATE"), "name");
+    setBarButtons();
+    if (table_) table_->reloadData();
+    if (isSourceScreen() && !source_) popFromNavigation();
+}
+
+void SubcategoriesViewController::popFromNavigation() {
+    auto* nav = navigationController();
+    if (!nav) return;
+    // This screen, or the container it is a page of, as the stack holds it.
+    UIViewController* entry = this;
+    while (entry && entry->parentViewController() && entry->parentViewController() != nav) entry = entry->parentViewController();
+    if (nav->topViewController() == entry && nav->viewControllers().size() > 1) nav->popViewController(true);
+}
+
+void SubcategoriesViewController::setBarButtons() {
+    navigationItem()->setRightBarButtonItems({});
+    if (!isSourceScreen()) return;
+    std::vector<UIBarButtonItem*> items;
+    items.push_back(new UIBarButtonItem(q("Source Info"), [this](UIBarButtonItem*) { sourceInfo(); }, navigationItem()));
+    if (signedInToStore())
+        items.push_back(
+            new UIBarButtonItem(q("Purchased"), [this](UIBarButtonItem*) { seeSileoPurchasedPackages(); }, navigationItem()));
+    navigationItem()->setRightBarButtonItems(items);
+}
+
+void SubcategoriesViewController::manipulateAddonsArray(bool addons, bool themes, bool tweaks, bool widgets) {
+    auto group = CategoryGroups::groupOf(addons, themes, tweaks, widgets);
+    if (!group || !table_) return;
+    const bool unfolded = groups_.toggle(
+        *group, [this](const std::vector<int>& rows) { table_->insertRows(sectionZero(rows)); },
+        [this](const std::vector<int>& rows) { table_->deleteRows(sectionZero(rows)); });
+    if (auto label = groups_.rowOfLabel(*group); unfolded && label)
+        table_->scrollToRow({0, static_cast<int>(*label)}, UITableView::ScrollPosition::Top, true);
+}
+
+void SubcategoriesViewController::updateUI() {
+    if (isScrolling_) return;
+    // The rows keep the identifiers of the last rebuild; only their drawing follows the queue.
+    setBarButtons();
+    if (table_) table_->reloadData();
+}
+
+void SubcategoriesViewController::push(UIViewController* vc) {
+    lastPushed_ = vc;
+    PackageOpening::show(this, vc);
+}
+
+void SubcategoriesViewController::sourceInfo() {
+    auto* page = new SourceViewController;
+    page->setSourceLocation(sourceLocation_);
+    page->setIsPresented(true);
+    auto* nav = new UINavigationController(page);
+    nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
+    lastPresented_ = nav;
+    UIViewController* from = navigationController() ? static_cast<UIViewController*>(navigationController()) : this;
+    from->presentViewController(nav, true);
+}
+
+void SubcategoriesViewController::seeSileoPurchasedPackages() {
+    auto* list = new PackagesTableViewController;
+    list->setTitle(q(kCategorySpecial_SileoPackages));
+    list->setCategory(kCategorySpecial_SileoPackages);
+    list->setSourceLocation(sourceLocation_);
+    push(list);
+}
+
+void SubcategoriesViewController::sourceRefreshed(const Notification&) {
+    if (!isViewLoaded() || !isOnScreen()) return;
+    needCacheRebuild_ = true;
+    updateUI();
+    rebuildCache();
+}
+
+void SubcategoriesViewController::iconChanged(const Notification& note) {
+    const std::string identifier = note.objectString();
+    QPointer<SubcategoriesViewController> self(this);
+    Dispatch::main([self, identifier] {
+        if (!self || !self->table_) return;
+        for (const auto& ip : self->table_->indexPathsForVisibleRows()) {
+            if (self->hasSubcategorySection() && ip.section == 0) continue;
+            auto* cell = qobject_cast<PackageCell*>(self->table_->cellForRow(ip));
+            if (cell && cell->packageIdentifier() == identifier) {
+                cell->updatePackageIcon();
+                return;
+            }
+        }
+    });
+}
+
+void SubcategoriesViewController::backSwipe() {
+    if (auto* nav = navigationController(); nav && nav->topViewController() == this && nav->viewControllers().size() > 1)
+        nav->popViewController(true);
+}
+
+void SubcategoriesViewController::scrollViewWillBeginDragging() { isScrolling_ = true; }
+
+void SubcategoriesViewController::scrollViewDidEndScrolling() {
+    for (const auto& ip : table_->indexPathsForVisibleRows()) {
+        if (hasSubcategorySection() && ip.section == 0) continue;
+        if (auto* cell = qobject_cast<PackageCell*>(table_->cellForRow(ip))) cell->updatePackageIcon();
+    }
+    isScrolling_ = false;
+    if (needCacheRebuild_) {
+        updateUI();
+        rebuildCache();
+    }
+}
+
+// ---- table ---------------------------------------------------------------------------------------
+
+std::optional<std::string> SubcategoriesViewController::identifierAt(IndexPath ip) const {
+    if (hasSubcategorySection() && ip.section == 0) return std::nullopt;
+    return sections_.identifierAt(packageSectionIndex(ip.section), ip.row);
+}
+
+int SubcategoriesViewController::numberOfSections(UITableView*) {
+    return sections_.numberOfSections() + (hasSubcategorySection() ? 1 : 0);
+}
+
+int SubcategoriesViewController::numberOfRows(UITableView*, int section) {
+    if (hasSubcategorySection() && section == 0) return static_cast<int>(groups_.rows().size());
+    return sections_.numberOfRows(packageSectionIndex(section));
+}
+
+double SubcategoriesViewController::heightForRow(UITableView*, IndexPath ip) {
+    return hasSubcategorySection() && ip.section == 0 ? kSubcategoryRowHeight : kPackageRowHeight;
+}
+
+std::optional<QString> SubcategoriesViewController::titleForHeader(UITableView*, int section) {
+    if (hasSubcategorySection() && section == 0) return isSourceScreen() ? q("Source categories") : q("Subcategories");
+    const int index = packageSectionIndex(section);
+    if (index < 0 || index >= sections_.numberOfSections()) return std::nullopt;
+    return QString::fromStdString(sections_.sections()[index]);
+}
+
+UITableViewCell* SubcategoriesViewController::cellForRow(UITableView* table, IndexPath ip) {
+    if (hasSubcategorySection() && ip.section == 0) {
+        auto* cell = table->dequeueReusableCell<CategoriesCell>(CategoriesCell::kReuseIdentifier);
+        cell->setBackgroundColor(Qt::transparent);
+        const auto& rows = groups_.rows();
+        const std::string entry = ip.row < static_cast<int>(rows.size()) ? rows[ip.row] : std::string();
+        // Shown as the source gives it.
+        cell->nameLbl()->setText(QString::fromStdString(entry));
+        PackageRow::setTextColor(cell->nameLbl(), palette().primaryTextColor());
+        cell->applyCategoryIcon(entry);
+        const bool label = CategoryGroups::groupOfLabel(entry).has_value();
+        cell->setAccessoryType(label ? UITableViewCell::Accessory::None : UITableViewCell::Accessory::DisclosureIndicator);
+        cell->setSeparatorTrailingConstraint(label ? CategoriesCell::kGroupLabelSeparatorInset : 0);
+        cell->setSeparatorHidden(ip.row + 1 == static_cast<int>(rows.size()));
+        return cell;
+    }
+    return PackageRows::dequeueCell(table, ip, identifierAt(ip));
+}
+
+void SubcategoriesViewController::willDisplayHeaderView(UITableView*, QWidget* view, int) {
+    PackageRows::styleHeader(view, palette());
+}
+
+void SubcategoriesViewController::didSelectRow(UITableView* table, IndexPath ip) {
+    table->deselectRow(ip, true);
+    if (hasSubcategorySection() && ip.section == 0) {
+        if (ip.row < 0 || ip.row >= static_cast<int>(groups_.rows().size())) return;
+        const std::string entry = groups_.rows()[ip.row];
+        if (auto group = CategoryGroups::groupOfLabel(entry)) {
+            manipulateAddonsArray(*group == CategoryGroups::Addons, *group == CategoryGroups::Themes,
+                                  *group == CategoryGroups::Tweaks, *group == CategoryGroups::Widgets);
+            return;
+        }
+        auto* list = new PackagesTableViewController;
+        if (isSourceScreen()) {
+            list->setCategory(kCategorySpecial_SourcePackages);
+            list->setSourceLocation(sourceLocation_);
+        } else {
+            list->setCategory(category_);
+        }
+        list->setSubcategory(entry);
+        list->setTitle(q(entry));
+        push(list);
+        return;
+    }
+    // A record gone since the last rebuild opens nothing.
+    auto package = PackageRows::lookUp(identifierAt(ip));
+    if (!package) return;
+    push(PackageOpening::viewControllerForPackage(*package));
+}
+
+std::vector<UIContextualAction> SubcategoriesViewController::trailingSwipeActions(UITableView* table, IndexPath ip) {
+    auto package = PackageRows::lookUp(identifierAt(ip));
+    if (!package) return {};
+    QPointer<SubcategoriesViewController> self(this);
+    return PackageRows::queueActions(table, ip, *package, [self] {
+        if (self) self->setBarButtons();
+    });
+}
+
+void SubcategoriesViewController::paletteDidChange(const ZMPalette& palette) {
+    QPalette p = QWidget::palette();
+    p.setColor(QPalette::Window, palette.backgroundColor());
+    setPalette(p);
+    setAutoFillBackground(true);
+    if (table_) table_->setSeparatorColor(palette.separatorColor());
+}

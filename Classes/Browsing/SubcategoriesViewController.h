@@ -1,0 +1,116 @@
+#pragma once
+// One package category, or one source: a table whose first section lists the
+// category's subcategories (or the source's categories, under "All Packages"),
+// with the names that begin with "Addon", "Theme", "Tweak" or "Widget" folded
+// into four groups, and whose other sections list the packages by the first
+// letter of their names. A tap on a subcategory opens the generic package list
+// narrowed to it; a tap on a package opens it; a swipe queues or unqueues it.
+//
+// It is a source screen when a source location was given (setSourceLocation);
+// it then lists that source's own packages and offers the source's page and,
+// once signed in to the source's store, the packages bought there. A source
+// removed meanwhile pops the screen at its next rebuild.
+//
+// Rows hold identifiers taken at the last rebuild; a rebuild asked for while
+// the user scrolls runs when the scroll ends (a deceleration, or a drag
+// released without one).
+#include <QPointer>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Browsing/CategoryGroups.h"
+#include "Browsing/PackageListModel.h"
+#include "Database/ZMRSource.h"
+#include "Notifications/NotificationCenter.h"
+#include "UIKit/UITableView.h"
+#include "ZMPalettedViewController.h"
+
+class SubcategoriesViewController : public ZMPalettedViewController,
+                                    public UITableViewDataSource,
+                                    public UITableViewDelegate {
+    Q_OBJECT
+public:
+    static constexpr double kSubcategoryRowHeight = 44;
+    static constexpr double kPackageRowHeight = 70;
+    static constexpr const char* kAllPackagesRow = "All Packages";
+
+    explicit SubcategoriesViewController(QWidget* parent = nullptr);
+    ~SubcategoriesViewController() override;
+
+    // ---- inputs ----------------------------------------------------------------------------
+    void setCategory(const std::string& category) { category_ = category; }
+    void setSourceLocation(const std::string& location) { sourceLocation_ = location; }
+    const std::string& category() const { return category_; }
+    bool isSourceScreen() const { return !sourceLocation_.empty(); }
+
+    // The store's purchases of a signed-in source are refreshed in the
+    // background at every rebuild; the store client installs the refresher.
+    static void setPurchasedPackagesRefresher(std::function<void(const std::string& location)> refresher);
+
+    // ---- operations ------------------------------------------------------------------------
+    void rebuildCache();
+    // Exactly one argument true: unfolds that group (folding any other) or folds it.
+    void manipulateAddonsArray(bool addons, bool themes, bool tweaks, bool widgets);
+    // The queue confirmation's redraw request: the bar buttons and the rows.
+    void updateUI();
+    void sourceInfo();
+    void seeSileoPurchasedPackages();
+    void sourceRefreshed(const Notification& note);
+    void iconChanged(const Notification& note);
+    void backSwipe();
+    void scrollViewWillBeginDragging();
+    void scrollViewDidEndScrolling();
+
+    // ---- state -----------------------------------------------------------------------------
+    const std::vector<std::string>& subcategoriesArray() const { return groups_.rows(); }
+    const CategoryGroups& groups() const { return groups_; }
+    const PackageListModel& packageSections() const { return sections_; }
+    const std::optional<ZMRSource>& source() const { return source_; }
+    bool isScrolling() const { return isScrolling_; }
+    bool needCacheRebuild() const { return needCacheRebuild_; }
+    int rebuildCount() const { return rebuildCount_; }
+    UITableView* subcategoriesAndPackagesTableView() const { return table_; }
+    UIViewController* lastPushedViewController() const { return lastPushed_; }
+    UIViewController* lastPresentedViewController() const { return lastPresented_; }
+    // The identifier of a package row; nullopt for a subcategory row.
+    std::optional<std::string> identifierAt(IndexPath indexPath) const;
+
+    // ---- table -----------------------------------------------------------------------------
+    int numberOfSections(UITableView*) override;
+    int numberOfRows(UITableView*, int section) override;
+    UITableViewCell* cellForRow(UITableView* table, IndexPath indexPath) override;
+    std::optional<QString> titleForHeader(UITableView*, int section) override;
+    double heightForRow(UITableView*, IndexPath indexPath) override;
+    void willDisplayHeaderView(UITableView*, QWidget* view, int section) override;
+    void didSelectRow(UITableView* table, IndexPath indexPath) override;
+    std::vector<UIContextualAction> trailingSwipeActions(UITableView* table, IndexPath indexPath) override;
+
+    void paletteDidChange(const ZMPalette& palette) override;
+
+protected:
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+
+private:
+    bool hasSubcategorySection() const { return !groups_.rows().empty(); }
+    int packageSectionIndex(int tableSection) const { return tableSection - (hasSubcategorySection() ? 1 : 0); }
+    bool signedInToStore() const;
+    void setBarButtons();
+    void popFromNavigation();
+    void push(UIViewController* vc);
+
+    std::string category_;
+    std::string sourceLocation_;
+    std::optional<ZMRSource> source_;
+    CategoryGroups groups_;
+    PackageListModel sections_;
+    UITableView* table_ = nullptr;
+    bool isScrolling_ = false;
+    bool needCacheRebuild_ = false;
+    int rebuildCount_ = 0;
+    ObserverBag observers_;
+    QPointer<UIViewController> lastPushed_;
+    QPointer<UIViewController> lastPresented_;
+};

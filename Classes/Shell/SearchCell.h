@@ -1,0 +1,73 @@
+#pragma once
+// The developer or repository row of the search results and of the followed
+// developers list: an icon, a name, a line under it and, for developers, a
+// follow button. Layout: Resources/SearchCell.ui; rows are 56 px high and the
+// icon has corners of 8.948 px.
+//
+// The follow button follows or unfollows `developerName` (ZMRDevelopers),
+// shows "Followed" or "Unfollowed" for a moment, and tells the delegate once
+// the follow mark is stored, so that a list redrawn then reads the new state.
+#include <QLabel>
+#include <QPixmap>
+#include <QPointer>
+#include <QToolButton>
+#include <memory>
+#include <string>
+
+#include "UIKit/UITableView.h"
+#include "UIKit/UITableViewCell.h"
+
+namespace Ui {
+class SearchCell;
+}
+
+class SearchCellDelegate {
+public:
+    virtual ~SearchCellDelegate() = default;
+    // A follow or unfollow of the row's developer has been stored.
+    virtual void followStateChanged() = 0;
+};
+
+class SearchCell : public UITableViewCell {
+    Q_OBJECT
+public:
+    static constexpr int kRowHeight = 56;
+    static constexpr double kIconCornerRadius = 8.948;
+    // How long the confirmation stays once it is on screen.
+    static constexpr double kConfirmationSeconds = 0.1;
+    static inline const QString kReuseIdentifier = QStringLiteral("searchCell");
+
+    explicit SearchCell(const QString& reuseIdentifier = kReuseIdentifier, QWidget* parent = nullptr);
+    ~SearchCell() override;
+
+    // Outlets.
+    QLabel* iconView() const;
+    QLabel* nameLbl() const;
+    QLabel* subinfoLbl() const;
+    QToolButton* followBtn() const;
+
+    const std::string& developerName() const { return developerName_; }
+    void setDeveloperName(const std::string& name) { developerName_ = name; }
+    // Held weakly: a delegate that is a QObject is not called once it is gone.
+    void setDelegate(SearchCellDelegate* delegate);
+    SearchCellDelegate* delegate() const;
+
+    // The button's image: "unfollow" for a followed developer, else "follow".
+    void setFollowButtonFollowed(bool followed);
+    bool followButtonShowsFollowed() const { return showsFollowed_; }
+    // The picture scaled to fit the icon, with the row's rounded corners.
+    void setIcon(const QPixmap& picture);
+
+    // The follow button's action.
+    void changeFollowState();
+
+    void prepareForReuse() override;
+
+private:
+    std::unique_ptr<Ui::SearchCell> ui_;
+    std::string developerName_;
+    SearchCellDelegate* delegate_ = nullptr;
+    QPointer<QObject> delegateObject_;
+    bool delegateIsObject_ = false;
+    bool showsFollowed_ = false;
+};
