@@ -22,6 +22,9 @@ public:
         std::function<void(const std::string& identifier)> showPackage;
         // Selects the search tab after the name was stored under "SearchDeveloper".
         std::function<void()> showSearchTab;
+        // Shows a developer's page for a "developer" link; without it the
+        // link goes to the search tab (showSearchTabForDeveloper).
+        std::function<void(const std::string& name)> showDeveloper;
         // The repository store client's callbacks: sign-in with the callback
         // URL, purchase completed.
         std::function<void(const std::string& callbackURL)> authenticationSuccess;
@@ -41,6 +44,10 @@ public:
     static bool openURL(const std::string& text);
     // One .deb file; false when it is not a readable regular .deb file.
     static bool openFile(const std::string& path);
+
+    // Stores the name under "SearchDeveloper" and selects the search tab,
+    // which looks it up; false when nothing selects the tab.
+    static bool showSearchTabForDeveloper(const std::string& name);
 
     // Carries out a parsed action (public for tests).
     static bool perform(const ZMURLAction& action);

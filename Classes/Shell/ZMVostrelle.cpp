@@ -42,6 +42,7 @@
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
 #include "Details/ZMDetailsScreensSetup.h"
+#include "Details/ZMReviewsAndDevelopersSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
 
@@ -143,6 +144,7 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     addApplicationObservers();
     ZMQueueScreensSetup::install();
     ZMDetailsScreensSetup::install();
+    ZMReviewsAndDevelopersSetup::install();
     observeDarkMode();
     refreshSourcesIfNeeded();
     window_->show();
