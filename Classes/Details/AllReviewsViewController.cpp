@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Browsing/BrowsingText.h"
+#include "Browsing/SourceAddition.h"
 #include "Details/AllReviewsCell.h"
 #include "Details/FullReviewViewController.h"
 #include "Details/ReviewText.h"
@@ -87,7 +88,7 @@ void AllReviewsViewController::didSelectRow(UITableView* table, IndexPath ip) {
     full->setMaintainer(maintainer_);
     lastPushed_ = full;
     if (auto* nav = navigationController()) nav->pushViewController(full, true);
-    else presentViewController(new UINavigationController(full), true);
+    else SourceAddition::topPresenter(this)->presentViewController(new UINavigationController(full), true);
 }
 
 void AllReviewsViewController::paletteDidChange(const ZMPalette& palette) {

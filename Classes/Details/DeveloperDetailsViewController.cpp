@@ -316,7 +316,7 @@ void DeveloperDetailsViewController::changeIsDeveloperFollowedState() {
     isFollowed_ = !isFollowed_;
     ZMRPackageManager::sharedPackageManager().developers().setDeveloper(profile_.fullName, isFollowed_);
     followedBtn_->setTitle(isFollowed_ ? q("Unfollow") : q("Follow"));
-    SearchCell::presentFollowConfirmation(this, isFollowed_ ? q("Followed") : q("Unfollowed"));
+    SearchCell::presentFollowConfirmation(SourceAddition::topPresenter(this), isFollowed_ ? q("Followed") : q("Unfollowed"));
 }
 
 void DeveloperDetailsViewController::seeAllPkgFromThisDev() {

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "Browsing/BrowsingText.h"
+#include "Browsing/SourceAddition.h"
 #include "Details/ReplyToReviewViewController.h"
 #include "Details/ReviewSheet.h"
 #include "Details/ReviewText.h"
@@ -103,7 +104,7 @@ UIAlertController* FullReviewViewController::replyToReview() {
     menu->addAction(q("Upvote"), UIAlertController::ActionStyle::Default, choose(true, false, false));
     menu->addAction(q("Downvote"), UIAlertController::ActionStyle::Default, choose(false, true, false));
     menu->addAction(q("Cancel"), UIAlertController::ActionStyle::Cancel);
-    presentViewController(menu, true);
+    SourceAddition::topPresenter(this)->presentViewController(menu, true);
     return menu;
 }
 
@@ -115,7 +116,7 @@ void FullReviewViewController::apiCallForUpvote(bool upvote, bool downvote, bool
         sheet->setDelegate(this);
         sheet->setReviewID(review_.reviewIDValue());
         replySheet_ = sheet;
-        presentViewController(sheet, true);
+        SourceAddition::topPresenter(this)->presentViewController(sheet, true);
         return;
     }
     auto& account = ZMAccount::instance();

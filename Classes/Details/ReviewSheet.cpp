@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QVariantAnimation>
 
+#include "Browsing/SourceAddition.h"
 #include "ErrorViewController.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "UIKit/Timers.h"
@@ -111,10 +112,11 @@ UIViewController* ReviewSheet::topPresenterOf(QWidget* window) {
 }
 
 void ReviewSheet::presentOutcome(UIViewController* presenter, const std::string& title, const std::string& message) {
-    if (!presenter) return;
+    UIViewController* top = SourceAddition::topPresenter(presenter);
+    if (!top) return;
     auto* popup = new ErrorViewController;
     popup->showWithTitle(title, message, 1, ZMLocalizedString("OK"));
-    presenter->presentViewController(popup, true);
+    top->presentViewController(popup, true);
 }
 
 void ReviewSheet::paintEvent(QPaintEvent*) {

@@ -36,7 +36,8 @@ public:
     // the outcome popup goes once the sheet has gone. The application's
     // window when `window` is gone or no UIWindow.
     static UIViewController* topPresenterOf(QWidget* window);
-    // Shows the popup "title" with `message` and "OK" over `presenter`.
+    // Shows the popup "title" with `message` and "OK" on top of `presenter`'s
+    // chain of presentations.
     static void presentOutcome(UIViewController* presenter, const std::string& title, const std::string& message);
 
 protected:

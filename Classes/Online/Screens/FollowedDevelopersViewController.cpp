@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "Browsing/BrowsingText.h"
+#include "Browsing/SourceAddition.h"
 #include "Database/ZMRPackageManager.h"
 #include "Details/DeveloperDetailsViewController.h"
 #include "Dispatch/Dispatch.h"
@@ -136,7 +137,7 @@ void FollowedDevelopersViewController::didSelectRow(UITableView* table, IndexPat
                     page->setImg(avatar->second.toImage());
                 self->lastPushed_ = page;
                 if (auto* nav = self->navigationController()) nav->pushViewController(page, true);
-                else self->presentViewController(new UINavigationController(page), true);
+                else SourceAddition::topPresenter(self)->presentViewController(new UINavigationController(page), true);
             });
         });
 }
