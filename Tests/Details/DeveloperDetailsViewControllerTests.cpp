@@ -4,13 +4,16 @@
 #include <filesystem>
 
 #include "Browsing/AllDevPackagesViewController.h"
+#include "Browsing/OnlineScreens.h"
 #include "Database/ZMRSources.h"
 #include "Details/DeveloperDetailsViewController.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Details/ReviewsFixture.h"
+#include "Details/ZMReviewsAndDevelopersSetup.h"
 #include "Support/FlatRepository.h"
 #include "UIKit/UIApplication.h"
 #include "WebViewViewController.h"
+#include "ZMURLRouter.h"
 
 namespace {
 
@@ -180,6 +183,35 @@ TEST_F(DeveloperPage, FollowingSeeAllAndPackageRows) {
     auto* details = dynamic_cast<PackageDetailsViewController*>(page->lastPushedViewController());
     ASSERT_NE(details, nullptr);
     EXPECT_EQ(details->packageIdentifier(), page->devPackages()[1]);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeveloperPage, DeveloperLinkPresentsTheFirstProfileOrFallsBackToSearch) {
+    maker->setDevelopers(nlohmann::json::array({{{"developer", "Jane Doe"}, {"about", "Tweaks"}}}));
+    ZMReviewsAndDevelopersSetup::install();
+    show(new UIViewController);
+
+    ASSERT_TRUE(ZMURLRouter::openURL("vostrelle://developer/jane%20doe"));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() != nav && topAs<UINavigationController>() != nullptr; }));
+    auto* page = dynamic_cast<Page*>(topAs<UINavigationController>()->topViewController());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->developerProfile().biography, "Tweaks");
+    ASSERT_NE(page->navigationItem()->leftBarButtonItem(), nullptr);
+    EXPECT_EQ(page->navigationItem()->leftBarButtonItem()->title(), "Close");
+    page->navigationItem()->leftBarButtonItem()->trigger();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == nav; }));
+
+    for (const char* name : {"ab", "Nobody%20Here"}) {
+        const int before = searchTabs;
+        ASSERT_TRUE(ZMURLRouter::openURL(std::string("vostrelle://developer/") + name));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return searchTabs == before + 1; })) << name;
+        EXPECT_EQ(top(), nav) << name;
+    }
+    EXPECT_EQ(prefs().stringForKey(VostrellePreferenceKey::SearchDeveloper), std::optional<std::string>("Nobody Here"));
+    EXPECT_EQ(maker->count("developers/devs.php"), 2u) << "\"ab\" is not looked up";
 }
 
 }  // namespace

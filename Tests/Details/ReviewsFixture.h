@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include "Browsing/OnlineScreens.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Services/ZMAccount.h"
@@ -18,6 +19,7 @@
 #include "UIKit/UINavigationController.h"
 #include "VostrelleBuildPaths.h"
 #include "ZMPipelineManager.h"
+#include "ZMURLRouter.h"
 
 namespace ReviewsFixture {
 
@@ -32,6 +34,7 @@ protected:
     std::unique_ptr<FakeMakerAPI> maker;
     std::unique_ptr<UIWindow> window;
     UINavigationController* nav = nullptr;
+    int searchTabs = 0;  // selections of the search tab through ZMURLRouter
 
     void SetUp() override {
         Fixture::SetUp();
@@ -42,10 +45,16 @@ protected:
         maker->addAccount({.username = "Jane Doe", .password = "pw", .userID = 12});
         maker->addAccount({.username = "bob", .password = "pw", .userID = 13});
         ZMOnlineServices::installAccountSync(ZMRPackageManager::sharedPackageManager().developers());
+        ZMURLRouter::Hooks hooks;
+        hooks.showSearchTab = [this] { ++searchTabs; };
+        hooks.presenter = [this] { return window ? window->topPresentedViewController() : nullptr; };
+        ZMURLRouter::setHooks(hooks);
     }
     void TearDown() override {
         GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(20));
         ZMRSources::setReachabilityHook(nullptr);
+        ZMURLRouter::setHooks({});
+        OnlineScreens::setDeveloperPageFactory(nullptr);
         window.reset();
         maker.reset();
         ZMMakerAPI::setRequestTimeLimit(std::nullopt);
