@@ -83,10 +83,17 @@ void FullReviewViewController::viewWillAppear(bool) {
     drawComment();
 }
 
-void FullReviewViewController::drawVotes() { ReviewText::fillVotes(voteLbl_->document(), review_); }
+// A new document each time: the view fits its height to the one it is given.
+void FullReviewViewController::drawVotes() {
+    auto* document = new QTextDocument;
+    ReviewText::fillVotes(document, review_);
+    voteLbl_->setAttributedText(document);
+}
 
 void FullReviewViewController::drawComment() {
-    ReviewText::fillFullComment(commentLbl_->document(), review_, maintainer_);
+    auto* document = new QTextDocument;
+    ReviewText::fillFullComment(document, review_, maintainer_);
+    commentLbl_->setAttributedText(document);
 }
 
 UIAlertController* FullReviewViewController::replyToReview() {
