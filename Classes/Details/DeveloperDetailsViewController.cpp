@@ -7,6 +7,7 @@
 #include <map>
 
 #include "Browsing/AllDevPackagesViewController.h"
+#include "Browsing/BrowsingCard.h"
 #include "Browsing/BrowsingText.h"
 #include "Browsing/PackageOpening.h"
 #include "Browsing/PackageRows.h"
@@ -69,15 +70,7 @@ DeveloperDetailsViewController::~DeveloperDetailsViewController() {
 }
 
 void DeveloperDetailsViewController::buildView() {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    scrollView_ = new QScrollArea;
-    scrollView_->setObjectName("scrollView");
-    scrollView_->setWidgetResizable(true);
-    scrollView_->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scrollView_);
-    auto* page = new QWidget;
-    auto* column = new QVBoxLayout(page);
+    QVBoxLayout* column = BrowsingCard::makeColumn(this, scrollView_, "scrollView");
     column->setContentsMargins(20, 16, 20, 24);
     column->setSpacing(0);
 
@@ -136,9 +129,6 @@ void DeveloperDetailsViewController::buildView() {
     noPackagesLbl_->setForegroundRole(QPalette::PlaceholderText);
     column->addWidget(noPackagesLbl_);
     column->addStretch(1);
-    scrollView_->setWidget(page);
-    scrollView_->viewport()->setAutoFillBackground(false);
-    page->setAutoFillBackground(false);
 }
 
 void DeveloperDetailsViewController::viewDidLoad() {

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "Browsing/BrowsingCard.h"
 #include "Browsing/BrowsingText.h"
 #include "Browsing/SourceAddition.h"
 #include "Details/ReplyToReviewViewController.h"
@@ -21,16 +22,7 @@ FullReviewViewController::FullReviewViewController(QWidget* parent) : ZMPaletted
 
 void FullReviewViewController::viewDidLoad() {
     setTitle(q("Review"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    scrollView_ = new QScrollArea;
-    scrollView_->setObjectName("scrollView");
-    scrollView_->setWidgetResizable(true);
-    scrollView_->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scrollView_);
-    auto* page = new QWidget;
-    page->setAutoFillBackground(false);
-    auto* column = new QVBoxLayout(page);
+    QVBoxLayout* column = BrowsingCard::makeColumn(this, scrollView_, "scrollView");
     column->setContentsMargins(20, 16, 20, 24);
     column->setSpacing(8);
 
@@ -66,8 +58,6 @@ void FullReviewViewController::viewDidLoad() {
     commentLbl_->setObjectName("commentLbl");
     column->addWidget(commentLbl_);
     column->addStretch(1);
-    scrollView_->setWidget(page);
-    scrollView_->viewport()->setAutoFillBackground(false);
 
     QPointer<FullReviewViewController> self(this);
     navigationItem()->setRightBarButtonItem(new UIBarButtonItem(

@@ -156,6 +156,10 @@ TEST_F(ReviewsAndDevelopersRoad, MaintainerReadsVotesRepliesRatesAndFollows) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return maker->followed(12) == std::optional<std::string>("jane doe"); }));
     GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == modal; });
     screenshot(d, "developer-page.png");
+    DeveloperDetailsViewController reopened;
+    reopened.setDeveloperProfile(page->developerProfile());
+    reopened.loadViewIfNeeded();
+    EXPECT_EQ(reopened.followedBtn()->title(), "Unfollow") << "reopened once the write has landed";
     page->seeAllPkgByThisDevBtn()->click();
     auto* all = dynamic_cast<AllDevPackagesViewController*>(modal->topViewController());
     ASSERT_NE(all, nullptr);
