@@ -31,8 +31,7 @@ void presentModally(const ZMDeveloperProfile& profile) {
     page->setDeveloperProfile(profile);
     page->setIsShownModally(true);
     auto* nav = new UINavigationController(page);
-    auto router = ZMURLRouter::hooks();
-    if (UIViewController* top = router.presenter ? router.presenter() : nullptr) top->presentViewController(nav, true);
+    if (UIViewController* top = ZMURLRouter::presenter()) top->presentViewController(nav, true);
     else ZMVostrelle::sharedVostrelle().presentViewController(nav);
 }
 

@@ -693,8 +693,9 @@ void ZMSourceRefresh::checkPaymentEndpoint() {
         std::lock_guard lock(hooksMutex);
         hook = paymentEndpointHook;
     }
-    PaymentEndpoint answer;
+    PaymentEndpoint answer{PaymentEndpoint::Change::Clear, {}};
     if (hook) {
+        answer.change = PaymentEndpoint::Change::Keep;
         auto promise = std::make_shared<std::promise<PaymentEndpoint>>();
         auto future = promise->get_future();
         auto once = std::make_shared<std::once_flag>();
@@ -705,14 +706,15 @@ void ZMSourceRefresh::checkPaymentEndpoint() {
         if (future.wait_for(std::chrono::seconds(60)) == std::future_status::ready) answer = future.get();
         else ZMLOG("payment endpoint of {} did not answer", location_);
     }
+    if (answer.change == PaymentEndpoint::Change::Keep) return;
+    const bool has = answer.change == PaymentEndpoint::Change::Set;
     try {
         auto realm = Realm::defaultRealm();
         realm->transactionWithBlock([&] {
             auto source = realm->objectForPrimaryKey<ZMRSource>(location_);
             if (!source) return;
-            source->hasEndpoint = answer.hasEndpoint;
-            source->endpoint = answer.hasEndpoint ? answer.endpoint : std::string();
-            realm->addOrUpdate(*source);
+            realm->setValueForKey(*source, "hasEndpoint", has);
+            realm->setValueForKey(*source, "endpoint", has ? answer.endpoint : std::string());
         });
     } catch (const std::exception& e) {
         ZMLOG("could not store the payment endpoint of {}: {}", location_, e.what());

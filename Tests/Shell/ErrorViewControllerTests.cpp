@@ -63,7 +63,8 @@ TEST_F(ErrorPopupTest, CloseOnlyDismissesAndTheBlockRunsOnceFromTheOtherButton) 
     int ran = 0;
     for (bool other : {false, true}) {
         auto* second = new ErrorViewController;
-        second->showWithTitle("Done", std::string("Backup saved."), 2, "Close", std::string("Open"), [&] { ++ran; });
+        second->showWithTitle("Done", std::string("<b>Backup</b> saved."), 2, "Close", std::string("Open"), [&] { ++ran; });
+        EXPECT_EQ(second->messageLbl()->textFormat(), Qt::PlainText) << "server texts show as they are";
         owner->presentViewController(second, false);
         QTest::mouseClick(other ? second->otherBtn() : second->closeBtn(), Qt::LeftButton);
         if (other) QTest::mouseClick(second->otherBtn(), Qt::LeftButton);

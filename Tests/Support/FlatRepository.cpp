@@ -84,7 +84,7 @@ void writeIndexesForText(const std::string& directory, const std::string& packag
 
 FileServer::FileServer(std::string root) : root_(std::move(root)) {
     server_.set_keep_alive_max_count(1);
-    server_.Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
         const std::string path = req.matches[1];
         std::function<void(const httplib::Request&, httplib::Response&)> handler;
         {
@@ -120,9 +120,13 @@ FileServer::FileServer(std::string root) : root_(std::move(root)) {
                 }
             }
         }
+        const auto mark = req.target.find('?');
         std::lock_guard lock(mutex_);
-        requests_.push_back({path, res.status});
-    });
+        requests_.push_back({path, res.status, req.method, req.body, req.headers,
+                             mark == std::string::npos ? std::string() : req.target.substr(mark + 1)});
+    };
+    server_.Get(R"(/(.*))", serve);
+    server_.Post(R"(/(.*))", serve);
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("file server: cannot bind");
     thread_ = std::thread([this] { server_.listen_after_bind(); });

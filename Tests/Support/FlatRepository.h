@@ -41,6 +41,10 @@ void removeIndexes(const std::string& directory);
 struct Request {
     std::string path;
     int status = 0;
+    std::string method;
+    std::string body;             // what a POST sent
+    httplib::Headers headers;     // as received
+    std::string query;            // the raw query, without "?"
 };
 
 // Serves files under `root` at http://127.0.0.1:<port>/<path>, with
@@ -50,7 +54,7 @@ public:
     explicit FileServer(std::string root);
     ~FileServer();
     std::string url(const std::string& path = "") const;  // "http://127.0.0.1:<port>/" + path
-    // Answers this path with a handler instead of a file; a path ending in "/"
+    // Answers this path (GET or POST) with a handler instead of a file; a path ending in "/"
     // answers everything below it.
     void route(const std::string& path, std::function<void(const httplib::Request&, httplib::Response&)> handler);
     std::vector<Request> requests() const;
