@@ -59,7 +59,7 @@ void LeaveReviewViewController::viewDidLoad() {
     reviewTitleTextField_ = new QLineEdit;
     reviewTitleTextField_->setObjectName("reviewTitleTextField");
     reviewTitleTextField_->setPlaceholderText(q("Title"));
-    connect(reviewTitleTextField_, &QLineEdit::returnPressed, this, [this] { reviewTextView_->setFocus(); });
+    connect(reviewTitleTextField_, &QLineEdit::returnPressed, reviewTitleTextField_, &QWidget::clearFocus);
     cardLayout()->addWidget(reviewTitleTextField_);
 
     reviewTextView_ = new ReviewTextView(kMaximumLength);
