@@ -16,6 +16,9 @@
 
 #include "UIKit/UITableView.h"
 #include "UIKit/UITableViewCell.h"
+#include "UIKit/WeakDelegate.h"
+
+class UIViewController;
 
 namespace Ui {
 class SearchCell;
@@ -61,13 +64,15 @@ public:
     // The follow button's action.
     void changeFollowState();
 
+    // The follow confirmation: an alert with only `title`, presented over
+    // `presenter` and taken away kConfirmationSeconds after it is on screen.
+    static void presentFollowConfirmation(UIViewController* presenter, const QString& title);
+
     void prepareForReuse() override;
 
 private:
     std::unique_ptr<Ui::SearchCell> ui_;
     std::string developerName_;
-    SearchCellDelegate* delegate_ = nullptr;
-    QPointer<QObject> delegateObject_;
-    bool delegateIsObject_ = false;
+    WeakDelegate<SearchCellDelegate> delegate_;
     bool showsFollowed_ = false;
 };

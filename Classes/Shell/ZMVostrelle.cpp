@@ -42,6 +42,7 @@
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
 #include "Details/ZMDetailsScreensSetup.h"
+#include "Details/ZMReviewsAndDevelopersSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
 #include "Online/Screens/ZMRepoStoreDetailsServices.h"
@@ -147,6 +148,7 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     addApplicationObservers();
     ZMQueueScreensSetup::install();
     ZMDetailsScreensSetup::install();
+    ZMReviewsAndDevelopersSetup::install();
     ZMStorePages::install();
     ZMRepoStoreDetailsServices::install();
     ZMRepoStoreAPI::installFrameworkHooks();
