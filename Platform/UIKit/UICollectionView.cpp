@@ -152,10 +152,8 @@ bool UICollectionView::eventFilter(QObject* o, QEvent* e) {
         if (!mousePressed_ || !(me->buttons() & Qt::LeftButton)) break;
         const QPoint moved = me->globalPosition().toPoint() - pressPos_;
         if (!dragging_ && moved.manhattanLength() > QApplication::startDragDistance()) beginDragging();
-        if (dragging_) {
-            setContentOffset(pressOffset_ - moved.x());
-            return true;
-        }
+        // The item sees the move too, so that a press on it gives way to the drag.
+        if (dragging_) setContentOffset(pressOffset_ - moved.x());
         break;
     }
     case QEvent::MouseButtonRelease: {
