@@ -1,7 +1,6 @@
 #include "Browsing/FeaturedModel.h"
 
 #include "Database/ZMRPackage.h"
-#include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
 
 namespace FeaturedModel {
