@@ -78,21 +78,10 @@ FeaturedViewController::~FeaturedViewController() {
 
 void FeaturedViewController::viewDidLoad() {
     navigationItem()->setNavigationBarHidden(true);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    scrollView_ = new QScrollArea;
-    scrollView_->setObjectName("scrollView");
-    scrollView_->setWidgetResizable(true);
-    scrollView_->setFrameShape(QFrame::NoFrame);
-    scrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scrollView_->viewport()->setAutoFillBackground(false);
-    outer->addWidget(scrollView_);
-    auto* page = new QWidget;
-    page->setAutoFillBackground(false);
-    auto* column = new QVBoxLayout(page);
+    QVBoxLayout* column = BrowsingCard::makeColumn(this, scrollView_, "scrollView");
+    // The carousel runs from edge to edge; the header and cards keep their own margins.
     column->setContentsMargins(0, 12, 0, 24);
     column->setSpacing(18);
-    scrollView_->setWidget(page);
 
     // The top bar: prompt, title, news and account buttons.
     navigationBar_ = new QWidget;

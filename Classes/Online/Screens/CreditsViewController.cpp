@@ -38,7 +38,7 @@ void CreditsViewController::viewDidLoad() {
     table_->setDataSource(this);
     table_->setDelegate(this);
     layout->addWidget(table_);
-    UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
+    UISwipeGesture::addBackSwipe(this);
     QPointer<CreditsViewController> self(this);
     ZMCredits::fetchCredits([self](std::optional<std::vector<ZMCreditEntry>> entries) {
         // The list is the main thread's: the entries are handed over there.
@@ -61,14 +61,8 @@ UITableViewCell* CreditsViewController::cellForRow(UITableView* table, IndexPath
     if (ip.row < 0 || ip.row >= static_cast<int>(credits_.size())) return cell;
     const auto& entry = credits_[ip.row];
     auto avatar = avatars_.iconFor(entry.name, entry.avatarURL);
-    cell->setIcon(avatar ? *avatar : QPixmap::fromImage(OnlineImages::named("iTunesArtwork.png")));
-    cell->nameLbl()->setText(QString::fromStdString(entry.name));
-    PackageRow::setTextColor(cell->nameLbl(), palette().primaryTextColor());
-    cell->subinfoLbl()->setText(QString::fromStdString(entry.description));
-    cell->followBtn()->hide();
-    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
-    cell->setBackgroundColor(Qt::transparent);
-    PackageRow::hideSeparatorIfLast(cell, table, ip);
+    cell->showEntry(table, ip, avatar ? *avatar : QPixmap::fromImage(OnlineImages::named("iTunesArtwork.png")), entry.name,
+                    entry.description, palette().primaryTextColor());
     return cell;
 }
 
@@ -96,10 +90,6 @@ void CreditsViewController::didSelectRow(UITableView* table, IndexPath ip) {
         });
 }
 
-void CreditsViewController::backSwipe() {
-    if (auto* nav = navigationController(); nav && nav->topViewController() == this && nav->viewControllers().size() > 1)
-        nav->popViewController(true);
-}
 
 void CreditsViewController::paletteDidChange(const ZMPalette& p) {
     QPalette pal = QWidget::palette();

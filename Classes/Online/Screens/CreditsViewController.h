@@ -24,7 +24,6 @@ public:
     UIViewController* lastPushedViewController() const { return lastPushed_; }
     // Lookups answered (opened a page or not).
     int lookupsAnswered() const { return lookupsAnswered_; }
-    void backSwipe();
 
     int numberOfRows(UITableView*, int) override { return static_cast<int>(credits_.size()); }
     UITableViewCell* cellForRow(UITableView* table, IndexPath indexPath) override;

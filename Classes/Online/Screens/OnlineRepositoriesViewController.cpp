@@ -48,7 +48,7 @@ void OnlineRepositoriesViewController::viewDidLoad() {
     table_->setDataSource(this);
     table_->setDelegate(this);
     layout->addWidget(table_);
-    UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
+    UISwipeGesture::addBackSwipe(this);
     ZMSearchRepositories::instance().listOnlineRepositories([self](std::optional<std::string>, std::vector<ZMSearchedRepo>) {
         Dispatch::main([self] {
             if (!self) return;
@@ -68,15 +68,10 @@ UITableViewCell* OnlineRepositoriesViewController::cellForRow(UITableView* table
     auto* cell = table->dequeueReusableCell<SearchCell>("cell");
     if (ip.row < 0 || ip.row >= static_cast<int>(repositories_.size())) return cell;
     const auto& repo = repositories_[ip.row];
-    if (auto icon = icons_.iconFor(repo.name, repo.icon)) cell->setIcon(*icon);
-    cell->nameLbl()->setText(QString::fromStdString(repo.name));
-    PackageRow::setTextColor(cell->nameLbl(), palette().primaryTextColor());
-    cell->subinfoLbl()->setText(QString::fromStdString(repo.desc));
+    // While the icon loads the row keeps the picture it has.
+    cell->showEntry(table, ip, icons_.iconFor(repo.name, repo.icon).value_or(QPixmap()), repo.name, repo.desc,
+                    palette().primaryTextColor());
     cell->subinfoLbl()->setWordWrap(true);
-    cell->followBtn()->hide();
-    cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
-    cell->setBackgroundColor(Qt::transparent);
-    PackageRow::hideSeparatorIfLast(cell, table, ip);
     return cell;
 }
 
@@ -97,10 +92,6 @@ void OnlineRepositoriesViewController::showSearchTab() {
     if (tabs) tabs->setSelectedIndex(ZMVostrelle::SearchTab);
 }
 
-void OnlineRepositoriesViewController::backSwipe() {
-    if (auto* nav = navigationController(); nav && nav->topViewController() == this && nav->viewControllers().size() > 1)
-        nav->popViewController(true);
-}
 
 void OnlineRepositoriesViewController::paletteDidChange(const ZMPalette& p) {
     QPalette pal = QWidget::palette();

@@ -25,7 +25,6 @@ public:
     UITableView* repositoriesTableView() const { return table_; }
     UIViewController* lastPushedViewController() const { return lastPushed_; }
     void showSearchTab();
-    void backSwipe();
 
     int numberOfRows(UITableView*, int) override { return static_cast<int>(repositories_.size()); }
     UITableViewCell* cellForRow(UITableView* table, IndexPath indexPath) override;

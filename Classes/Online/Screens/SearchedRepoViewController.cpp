@@ -97,7 +97,7 @@ void SearchedRepoViewController::viewDidLoad() {
     addTable_->setSeparatorStyle(UITableView::SeparatorStyle::None);
     column->addWidget(addTable_);
     column->addStretch(1);
-    UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
+    UISwipeGesture::addBackSwipe(this);
 
     if (!repoIcon_.isNull()) {
         showIcon(repoIcon_);
@@ -147,10 +147,6 @@ void SearchedRepoViewController::addSource() {
     SourceAddition::add(this, repo_.url, false, false);
 }
 
-void SearchedRepoViewController::backSwipe() {
-    if (auto* nav = navigationController(); nav && nav->topViewController() == this && nav->viewControllers().size() > 1)
-        nav->popViewController(true);
-}
 
 void SearchedRepoViewController::paletteDidChange(const ZMPalette& p) {
     QPalette pal = QWidget::palette();

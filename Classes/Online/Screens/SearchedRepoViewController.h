@@ -29,7 +29,6 @@ public:
     void setRepoIcon(const QImage& icon) { repoIcon_ = icon; }
     // The "Add this source" row's action.
     void addSource();
-    void backSwipe();
 
     QLabel* iconView() const { return iconView_; }
     QLabel* nameLbl() const { return nameLbl_; }

@@ -90,7 +90,7 @@ void VostrelleSetupRestorationViewController::viewDidLoad() {
     section(sourcesTitle_, selectedSourcesLbl_, sourcesTable_, "Sources", "sources");
     section(packagesTitle_, selectedPackagesLbl_, packagesTable_, "Packages", "packages");
     column->addStretch(1);
-    UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
+    UISwipeGesture::addBackSwipe(this);
     setContent();
 }
 
@@ -224,10 +224,6 @@ void VostrelleSetupRestorationViewController::launchSetupRestoration(bool httpAp
         });
 }
 
-void VostrelleSetupRestorationViewController::backSwipe() {
-    if (auto* nav = navigationController(); nav && nav->topViewController() == this && nav->viewControllers().size() > 1)
-        nav->popViewController(true);
-}
 
 // ---- palette ------------------------------------------------------------------------------
 

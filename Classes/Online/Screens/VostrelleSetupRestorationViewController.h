@@ -42,7 +42,6 @@ public:
     // The restoration itself (after the confirmations).
     void launchSetupRestoration(bool httpApproved);
     bool isRestoring() const { return restoring_; }
-    void backSwipe();
 
     UIBarButtonItem* restoreButton() const { return restoreBtn_; }
     UITableView* sourcesTableView() const { return sourcesTable_; }

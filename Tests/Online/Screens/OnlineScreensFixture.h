@@ -8,14 +8,9 @@
 #include <QMouseEvent>
 #include <QTest>
 
-#include "Keychain/PDKeychainBindings.h"
+#include "Browsing/BrowsingFixture.h"
 #include "Online/Screens/ZMOnlineScreensSetup.h"
-#include "Services/ZMFeaturedPackagesMethods.h"
-#include "Services/ZMNewsRetrieval.h"
-#include "Services/ZMOnlineServices.h"
-#include "Services/ZMSearchDeveloper.h"
-#include "Services/ZMSearchRepositories.h"
-#include "Services/ZMStatistics.h"
+#include "Online/Services/OnlineServicesFixture.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeMakerAPI.h"
 #include "Support/FlatRepository.h"
@@ -35,12 +30,7 @@ protected:
         ShellTest::Fixture::SetUp();
         FakeMakerAPI::setWaitFunction(
             [](const std::function<bool()>& pred, std::chrono::milliseconds timeout) { return GuiTest::waitUntil(pred, timeout); });
-        PDKeychainBindings::resetForTesting();
-        ZMFeaturedPackagesMethods::instance().resetForTesting();
-        ZMNewsRetrieval::instance().resetForTesting();
-        ZMSearchDeveloper::instance().resetForTesting();
-        ZMSearchRepositories::instance().resetForTesting();
-        ZMStatistics::instance().resetForTesting();
+        resetOnlineClients();
         maker = std::make_unique<FakeMakerAPI>();
         maker->addAccount({"ada", "secret", 12, "ada@example.com", ""});
         ZMOnlineScreensSetup::install();
@@ -57,14 +47,7 @@ protected:
 
     // `screen` as the root of a navigation controller in a window of its own.
     UINavigationController* show(UIViewController* screen, QSize size = {430, 860}) {
-        auto* nav = new UINavigationController(screen);
-        window = std::make_unique<UIWindow>();
-        window->resize(size);
-        window->setRootViewController(nav);
-        window->show();
-        EXPECT_TRUE(GuiTest::waitUntil([&] { return screen->isOnScreen(); }));
-        GuiTest::pump();
-        return nav;
+        return BrowsingFixture::showInWindow(screen, window, size);
     }
     UIViewController* top() const {
         if (window) return window->topPresentedViewController();
