@@ -97,10 +97,6 @@ void FeaturedPackageViewController::viewDidLoad() {
     header->addLayout(names, 1);
     getBtn_ = new QPushButton;
     getBtn_->setObjectName("getButton");
-    QFont bold = getBtn_->font();
-    bold.setBold(true);
-    bold.setPointSize(13);
-    getBtn_->setFont(bold);
     getBtn_->setFixedHeight(30);
     connect(getBtn_, &QPushButton::clicked, this, [this] {
         GetButton::animateButton(getBtn_);
@@ -173,12 +169,7 @@ void FeaturedPackageViewController::setContent() {
         title = "UPDATE";
     else if (pack && pack->isInstalled.value_or(false))
         title = "UNINSTALL";
-    getBtn_->setText(q(title));
-    QPointer<FeaturedPackageViewController> self(this);
-    Dispatch::main([self] {
-        if (!self) return;
-        self->getBtn_->setFixedWidth(QFontMetrics(self->getBtn_->font()).horizontalAdvance(self->getBtn_->text()) + 34);
-    });
+    GetButton::setTitleFittingWidth(getBtn_, q(title));
 
     const int side = std::max(120, static_cast<int>((std::max(width(), 320) - 32) / 1.5));
     imageView_->setFixedSize(side, side);

@@ -21,6 +21,7 @@
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
+#include "Details/PackageDetailsViewController.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/AtomicFile.h"
 #include "GetPackageCell.h"
@@ -518,7 +519,10 @@ void FeaturedViewController::open(UIViewController* vc) {
 void FeaturedViewController::openPackageDepictionForIdentifier(const std::string& identifier) {
     if (identifier.empty()) return;
     if (auto package = PackageRows::lookUp(identifier)) {
-        open(PackageOpening::viewControllerForPackage(*package));
+        UIViewController* vc = PackageOpening::viewControllerForPackage(*package);
+        // The details show their navigation bar over this page, which has none.
+        if (auto* details = qobject_cast<PackageDetailsViewController*>(vc)) details->setIsComingFromFeatured(true);
+        open(vc);
         return;
     }
     const ZMFeaturedPackagesTop* banner = bannerFor(identifier);

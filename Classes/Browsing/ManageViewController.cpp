@@ -1,4 +1,5 @@
 #include "Browsing/ManageViewController.h"
+#include "Online/Screens/RepoStoresListController.h"
 
 #include <QClipboard>
 #include <QCursor>
@@ -210,7 +211,13 @@ void ManageViewController::setBarButtons() {
     auto* share = new UIBarButtonItem(QIcon::fromTheme("document-send"), [this](UIBarButtonItem*) { shareAllSources(); },
                                       navigationItem());
     share->setTitle(q("Share"));
-    navigationItem()->setLeftBarButtonItem(share);
+    // The stores' list, reached from here until the account screen opens it.
+    auto* stores = new UIBarButtonItem(q("Stores"), [this](UIBarButtonItem*) { openCommercialStores(); }, navigationItem());
+    navigationItem()->setLeftBarButtonItems({share, stores});
+}
+
+void ManageViewController::openCommercialStores() {
+    if (auto* nav = navigationController()) nav->pushViewController(new RepoStoresListController, true);
 }
 
 void ManageViewController::startTimer() {

@@ -2,11 +2,11 @@
 
 #include <QUrl>
 
-#include "Browsing/PackagePlaceholderViewController.h"
 #include "Database/ZMRSource.h"
+#include "Details/PackageDetailsViewController.h"
+#include "Details/WebDepictionViewController.h"
 #include "Foundation/URL.h"
 #include "UIKit/UINavigationController.h"
-#include "WebViewViewController.h"
 
 namespace PackageOpening {
 
@@ -23,13 +23,13 @@ bool opensOriginalDepiction(const ZMRPackage& package) {
 
 UIViewController* viewControllerForPackage(const ZMRPackage& package) {
     if (opensOriginalDepiction(package)) {
-        // Only a web page opens in the browser screen; anything else gets the details.
+        // Only a web page opens in the web depiction screen; anything else gets the details.
         auto url = URL::parse(package.website);
         if (url && url->isHTTP() && !url->host().empty()) {
-            auto* web = new WebViewViewController;
-            web->setViewTitle(package.name.empty() ? package.identifier : package.name);
+            auto* web = new WebDepictionViewController;
             web->setWebsiteURL(QUrl(QString::fromStdString(url->string()), QUrl::StrictMode));
-            web->setObjectName("WebDepictionViewController");
+            web->setPackageIdentifier(package.identifier);
+            web->setTitle(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
             return web;
         }
     }
@@ -37,10 +37,9 @@ UIViewController* viewControllerForPackage(const ZMRPackage& package) {
 }
 
 UIViewController* detailsViewControllerForPackage(const ZMRPackage& package) {
-    auto* details = new PackagePlaceholderViewController;
+    auto* details = new PackageDetailsViewController;
     details->setPackageIdentifier(package.identifier);
     details->setTitle(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
-    details->setObjectName("PackageDetailsViewController");
     return details;
 }
 

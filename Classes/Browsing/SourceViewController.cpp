@@ -19,7 +19,8 @@
 #include "Database/ZMRSource.h"
 #include "ErrorViewController.h"
 #include "Foundation/URL.h"
-#include "Keychain/PDKeychainBindings.h"
+#include "Dispatch/Dispatch.h"
+#include "Services/ZMRepoStoreAPI.h"
 #include "Miscellaneous/ZMLog.h"
 #include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
@@ -260,6 +261,8 @@ void SourceViewController::viewDidLoad() {
     UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
     // The maker's own repository keeps its address.
     sourceUrlTextField->setReadOnly(isMakersRepository());
+    // The source's store may know of purchases made elsewhere.
+    if (hasStoreToken() && !dictString("endpoint").empty()) ZMRepoStoreAPI::updadatePurchasedPackagesForSource(sourceLocation_);
 
     auto* refresh = new UIBarButtonItem(QIcon::fromTheme("view-refresh"), [this](UIBarButtonItem*) { refreshSource(); },
                                         navigationItem());
@@ -331,8 +334,8 @@ bool SourceViewController::dictBool(const char* key) const {
 bool SourceViewController::isMakersRepository() const { return sourceLocation_ == SourceAddition::kMakersRepositoryLocation; }
 
 bool SourceViewController::hasStoreToken() const {
-    if (sourceLocation_.empty()) return false;
-    return PDKeychainBindings::sharedKeychainBindings().stringForKey(sourceLocation_ + "_token").has_value();
+    // The payment client's rule: a token and a payment secret, both non-empty.
+    return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(sourceLocation_);
 }
 
 // ---- redraws -----------------------------------------------------------------------------------
@@ -533,10 +536,14 @@ void SourceViewController::contactEmail() {
 
 void SourceViewController::logInOut() {
     if (sourceLocation_.empty()) return;
-    // The repository-store sign-in belongs to the online services; without them
-    // the page only redraws what the keychain says.
-    ZMLOG("repository store sign-in is not available for {}", sourceLocation_);
-    updateButtons();
+    QPointer<SourceViewController> self(this);
+    auto redraw = [self](bool) {
+        Dispatch::main([self] {
+            if (self) self->updateButtons();
+        });
+    };
+    if (hasStoreToken()) ZMRepoStoreAPI::logoutOfSource(sourceLocation_, redraw);
+    else ZMRepoStoreAPI::loginToSource(sourceLocation_, redraw);
 }
 
 void SourceViewController::openPurchased() {

@@ -4,7 +4,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "Categories/String+VersionCompare.h"
 #include "Database/ZMRPackage.h"
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLog.h"
@@ -133,7 +132,7 @@ ZMResult<ZMDpkgStatusScanSummary> ZMDpkgStatusScanner::apply(const ZMDpkgStatusS
                 record.installDate.reset();
                 if (p.installDate)
                     record.installDate = std::chrono::duration<double>(p.installDate->time_since_epoch()).count();
-                record.isUpdated = ZMVersionCompare(record.version, p.version) > 0;
+                record.isUpdated = ZMRPackage::offersUpdate(record.version, p.version);
                 const bool filesChanged = record.installedFiles != p.installedFiles;
                 if (filesChanged) record.installedFiles = p.installedFiles;
                 const bool stateChanged = created || !(stateOf(record) == before);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <tuple>
 
 #include "Categories/Data+Hashes.h"
 #include "Foundation/URL.h"
@@ -230,10 +231,16 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
             if (ec || (expected && size != *expected))
                 return fail(invalid("Size mismatch for " + a.fileName + ": " + std::to_string(size) + " bytes, the index says " +
                                     a.size));
-            bool sha = isHex(a.sha256, 64);
-            auto digest = sha ? DataHashes::sha256OfFile(*location) : DataHashes::md5OfFile(*location);
-            if (!digest || *digest != lower(sha ? a.sha256 : a.md5sum))
-                return fail(invalid(std::string(sha ? "SHA-256" : "MD5") + " mismatch for " + a.fileName));
+            // Every checksum the index gives must match: a file that matches
+            // only one of two is not the file the index describes.
+            const std::tuple<const char*, const std::string&, size_t, DataHashes::Algorithm> checksums[] = {
+                {"SHA-256", a.sha256, 64, DataHashes::Algorithm::SHA256}, {"MD5", a.md5sum, 32, DataHashes::Algorithm::MD5}};
+            for (const auto& [label, expectedDigest, length, algorithm] : checksums) {
+                if (!isHex(expectedDigest, length)) continue;
+                auto digest = DataHashes::digestOfFile(algorithm, *location);
+                if (!digest || *digest != lower(expectedDigest))
+                    return fail(invalid(std::string(label) + " mismatch for " + a.fileName));
+            }
             fs::rename(*location, destinationPath(a), ec);
             if (ec) return fail(ZMError::make(ZMError::CommandFailed, "Cannot store " + a.fileName + ": " + ec.message()));
             self->progress_ = 1.0;

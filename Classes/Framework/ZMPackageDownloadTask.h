@@ -2,9 +2,9 @@
 // Downloads one package's archive ("download.ops") into the private tree's
 // archives directory, under the name apt gives it, so that the queue run
 // finds it there and fetches nothing again. The archive is written into
-// archives/partial first and moved into place only once its size and SHA-256
-// (MD5 when the index gives no SHA-256) match the index; a mismatch is a
-// failure and the file is removed.
+// archives/partial first and moved into place only once its size and every
+// checksum the index gives (SHA-256, MD5) match; a mismatch is a failure and
+// the file is removed.
 //
 // Downloads of one confirmation share a ZMDownloadBatch: when the last one
 // has succeeded the batch queues the run task; when any fails, the others are

@@ -693,8 +693,9 @@ void ZMSourceRefresh::checkPaymentEndpoint() {
         std::lock_guard lock(hooksMutex);
         hook = paymentEndpointHook;
     }
-    PaymentEndpoint answer;
+    PaymentEndpoint answer{PaymentEndpoint::Change::Clear, {}};
     if (hook) {
+        answer.change = PaymentEndpoint::Change::Keep;
         auto promise = std::make_shared<std::promise<PaymentEndpoint>>();
         auto future = promise->get_future();
         auto once = std::make_shared<std::once_flag>();
@@ -705,14 +706,15 @@ void ZMSourceRefresh::checkPaymentEndpoint() {
         if (future.wait_for(std::chrono::seconds(60)) == std::future_status::ready) answer = future.get();
         else ZMLOG("payment endpoint of {} did not answer", location_);
     }
+    if (answer.change == PaymentEndpoint::Change::Keep) return;
+    const bool has = answer.change == PaymentEndpoint::Change::Set;
     try {
         auto realm = Realm::defaultRealm();
         realm->transactionWithBlock([&] {
             auto source = realm->objectForPrimaryKey<ZMRSource>(location_);
             if (!source) return;
-            source->hasEndpoint = answer.hasEndpoint;
-            source->endpoint = answer.hasEndpoint ? answer.endpoint : std::string();
-            realm->addOrUpdate(*source);
+            realm->setValueForKey(*source, "hasEndpoint", has);
+            realm->setValueForKey(*source, "endpoint", has ? answer.endpoint : std::string());
         });
     } catch (const std::exception& e) {
         ZMLOG("could not store the payment endpoint of {}: {}", location_, e.what());
@@ -1133,8 +1135,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     const Taken& d = already->second;
                     const bool versionChanged = !d.isNew && d.priorVersion != version;
                     record.hasNewVersion = versionChanged;
-                    record.isUpdated = d.isInstalled && !d.installedVersion.empty() &&
-                                       ZMVersionCompare(version, d.installedVersion) > 0;
+                    record.isUpdated = d.isInstalled && ZMRPackage::offersUpdate(version, d.installedVersion);
                     update(parsed, d.isNew || versionChanged);
                     already->second.version = version;
                     return;
@@ -1154,8 +1155,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                     }
                     const bool versionChanged = taken.priorVersion != version;
                     record.hasNewVersion = versionChanged;
-                    record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
-                                       ZMVersionCompare(version, taken.installedVersion) > 0;
+                    record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
                     update(parsed, versionChanged);
                 } else if (elsewhere.count(identifier)) {
                     auto found = adopted.find(identifier);
@@ -1180,8 +1180,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                         taken.isNew = fromDpkg;
                         taken.priorVersion = other.version;
                         record.hasNewVersion = !fromDpkg;
-                        record.isUpdated = taken.isInstalled && !taken.installedVersion.empty() &&
-                                           ZMVersionCompare(version, taken.installedVersion) > 0;
+                        record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
                         update(parsed, true);
                     }
                 } else {

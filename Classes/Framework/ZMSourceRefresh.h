@@ -69,10 +69,13 @@ struct ZMSourceRefreshSummary {
 
 class ZMSourceRefresh : public ZMTask {
 public:
-    // The payment client's answer for a source.
+    // The payment client's answer for a source: what becomes of the stored
+    // endpoint. Only a definitive answer of the source sets or clears it; a
+    // failed or missing answer keeps what the source had.
     struct PaymentEndpoint {
-        bool hasEndpoint = false;
-        std::string endpoint;
+        enum class Change { Keep, Set, Clear };
+        Change change = Change::Keep;
+        std::string endpoint;  // with Set
     };
     using PaymentEndpointHook =
         std::function<void(const std::string& location, std::function<void(PaymentEndpoint)> completion)>;
@@ -84,7 +87,8 @@ public:
     ~ZMSourceRefresh() override;
     static std::string taskIDForLocation(const std::string& location);
 
-    // The payment client installs this; without it every source has no endpoint.
+    // The payment client installs this; without it every source has no
+    // endpoint. A hook that does not answer within 60 s keeps the endpoint.
     static void setPaymentEndpointHook(PaymentEndpointHook hook);
     // Refreshed hooks run in the order they were added. addRefreshedHook
     // returns an id for removeRefreshedHook; setRefreshedHook replaces them
@@ -104,7 +108,7 @@ public:
     // what taskStart() runs before it reports to the pipeline.
     ZMResult<ZMSourceRefreshSummary> refresh();
     // Asks the payment endpoint hook and stores its answer (hasEndpoint,
-    // endpoint) in one write transaction before returning.
+    // endpoint) in one write transaction before returning; Keep writes nothing.
     void checkPaymentEndpoint();
     // Parses a decompressed Packages file and rewrites the source's package
     // records from it in one write transaction (nothing is written on

@@ -27,6 +27,9 @@ void ErrorViewController::viewDidLoad() {
         b->setMinimumHeight(38);
     }
     ui_->otherBtn->hide();
+    // Messages carry servers' texts (a store's error): never read as markup.
+    ui_->titleLbl->setTextFormat(Qt::PlainText);
+    ui_->messageLbl->setTextFormat(Qt::PlainText);
     connect(ui_->closeBtn, &QPushButton::clicked, this, &ErrorViewController::closeTapped);
     connect(ui_->otherBtn, &QPushButton::clicked, this, &ErrorViewController::otherTapped);
 }

@@ -2,11 +2,66 @@
 
 #include <QProgressBar>
 #include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineFileSystemAccessRequest>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include "Miscellaneous/ZMLog.h"
+#include "Miscellaneous/ZMURLSchemeHandler.h"
 #include "UIKit/UIApplication.h"
+
+VostrelleWebPage::VostrelleWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
+    QWebEngineSettings* s = settings();
+    s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanPaste, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::AllowWindowActivationFromJavaScript, false);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
+        setFeaturePermission(origin, feature, PermissionDeniedByUser);
+    });
+    connect(this, &QWebEnginePage::fullScreenRequested, this, [](QWebEngineFullScreenRequest r) { r.reject(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest r) { r.reject(); });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this, [](QWebEngineFileSystemAccessRequest r) { r.reject(); });
+}
+
+namespace {
+// Answers a scheme that no page of its profile may load.
+class RefusedSchemeHandler : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob* job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+};
+}  // namespace
+
+QWebEngineProfile* VostrelleWebPage::makeProfile(QObject* parent) {
+    auto* profile = new QWebEngineProfile(parent);  // no storage name: off the record
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, [](QWebEngineDownloadRequest* d) {
+        ZMLOG("download refused: {}", d->url().toString().toStdString());
+        d->cancel();
+    });
+    // The stores' callback scheme is known to the whole engine; a profile that
+    // does not serve it must still have its pages ask (and refuse) such a link
+    // rather than let the engine replace the page with a blank one. The store
+    // pages' profile installs its own handler in place of this one.
+    const QByteArray callbacks = ZMURLSchemeHandler::kStoreCallbackScheme;
+    if (!QWebEngineUrlScheme::schemeByName(callbacks).name().isEmpty())
+        profile->installUrlSchemeHandler(callbacks, new RefusedSchemeHandler(profile));
+    return profile;
+}
+
+QStringList VostrelleWebPage::chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) { return {}; }
 
 bool VostrelleWebPage::isNavigationAllowed(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
@@ -15,11 +70,18 @@ bool VostrelleWebPage::isNavigationAllowed(const QUrl& url) {
 
 bool VostrelleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool) {
     if (isNavigationAllowed(url)) return true;
+    // The callback scheme the profile answers itself stays inside the program.
+    if (!callbackScheme_.isEmpty() && url.scheme().toLower() == callbackScheme_ &&
+        profile()->urlSchemeHandler(callbackScheme_.toUtf8()))
+        return true;
     ++refused_;
     if (url.scheme().compare("mailto", Qt::CaseInsensitive) == 0) {
         UIApplication::openURL(url);
     } else {
-        ZMLOG("refused navigation to {}", url.toString().toStdString());
+        // Without query and fragment: links may carry credentials.
+        ZMLOG("refused navigation to {}", url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+                                              .toString()
+                                              .toStdString());
     }
     return false;
 }
@@ -30,6 +92,9 @@ QWebEnginePage* VostrelleWebPage::createWindow(WebWindowType) {
 }
 
 WebViewViewController::WebViewViewController(QWidget* parent) : ZMPalettedViewController(parent) {}
+
+WebViewViewController::WebViewViewController(QWebEngineProfile* profile, const QString& callbackScheme, QWidget* parent)
+    : ZMPalettedViewController(parent), profile_(profile), ownProfile_(false), callbackScheme_(callbackScheme) {}
 
 WebViewViewController::~WebViewViewController() {
     // The page must go before its profile.
@@ -42,8 +107,9 @@ void WebViewViewController::viewDidLoad() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    profile_ = new QWebEngineProfile(this);  // no storage name: off the record
+    if (ownProfile_) profile_ = VostrelleWebPage::makeProfile(this);
     page_ = new VostrelleWebPage(profile_, nullptr);
+    page_->setCallbackScheme(callbackScheme_);
     progress_ = new QProgressBar(this);
     progress_->setTextVisible(false);
     progress_->setFixedHeight(2);
@@ -70,7 +136,7 @@ void WebViewViewController::viewWillAppear(bool) {
     if (!page_ || websiteURL_.isEmpty() || websiteURL_ == loadedURL_) return;
     loadedURL_ = websiteURL_;
     if (!VostrelleWebPage::isNavigationAllowed(websiteURL_)) {
-        ZMLOG("refused to load {}", websiteURL_.toString().toStdString());
+        ZMLOG("refused to load {}", websiteURL_.adjusted(QUrl::RemoveQuery).toString().toStdString());
         return;
     }
     page_->load(websiteURL_);

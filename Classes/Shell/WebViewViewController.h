@@ -1,7 +1,13 @@
 #pragma once
 // The in-app browser. Pages load in an off-the-record profile (no cookies or
 // cache on disk) and may only navigate to http and https addresses; a mailto
-// link goes to the desktop's mail program, anything else is refused.
+// link goes to the desktop's mail program, anything else is refused. A page
+// is confined: scripts run but reach no clipboard and no local file, a new
+// window opens in the same view, downloads are cancelled and every permission
+// (camera, location, notifications, full screen, file system...) is denied.
+// A screen given a profile of its own (the stores' sign-in and purchase
+// pages) uses it and may also go to the one callback scheme that profile
+// serves itself.
 #include <QUrl>
 #include <QWebEnginePage>
 #include <string>
@@ -16,23 +22,31 @@ class QWebEngineView;
 class VostrelleWebPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    using QWebEnginePage::QWebEnginePage;
+    explicit VostrelleWebPage(QWebEngineProfile* profile, QObject* parent = nullptr);
+    // An off-the-record profile whose downloads are cancelled.
+    static QWebEngineProfile* makeProfile(QObject* parent);
     // Whether a page may go to `url`: http and https with a host only.
     static bool isNavigationAllowed(const QUrl& url);
     int refusedNavigationCount() const { return refused_; }
+    // A scheme the page's profile answers itself, which the page may visit too.
+    void setCallbackScheme(const QString& scheme) { callbackScheme_ = scheme.toLower(); }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     QWebEnginePage* createWindow(WebWindowType type) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& acceptedMimeTypes) override;
 
 private:
     int refused_ = 0;
+    QString callbackScheme_;
 };
 
 class WebViewViewController : public ZMPalettedViewController {
     Q_OBJECT
 public:
     explicit WebViewViewController(QWidget* parent = nullptr);
+    // Pages in `profile`, which must outlive the screen and answers `callbackScheme` itself.
+    WebViewViewController(QWebEngineProfile* profile, const QString& callbackScheme, QWidget* parent = nullptr);
     ~WebViewViewController() override;
 
     void setViewTitle(const std::string& title);
@@ -52,6 +66,8 @@ private:
     QUrl websiteURL_;
     QUrl loadedURL_;
     QWebEngineProfile* profile_ = nullptr;
+    bool ownProfile_ = true;
+    QString callbackScheme_;
     VostrelleWebPage* page_ = nullptr;
     QWebEngineView* webView_ = nullptr;
     QProgressBar* progress_ = nullptr;

@@ -20,14 +20,7 @@ namespace {
 std::mutex gMutex;
 ZMURLRouter::Hooks gHooks;
 
-UIViewController* presenter() {
-    auto h = ZMURLRouter::hooks();
-    if (h.presenter) return h.presenter();
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* window = qobject_cast<UIWindow*>(w); window && window->isVisible())
-            return window->topPresentedViewController();
-    return nullptr;
-}
+UIViewController* presenter() { return ZMURLRouter::presenter(); }
 
 void popup(const std::string& title, const std::string& message) {
     auto* top = presenter();
@@ -65,6 +58,15 @@ void addSource(const std::string& location, bool approval) {
 }
 
 }  // namespace
+
+UIViewController* ZMURLRouter::presenter() {
+    auto h = hooks();
+    if (h.presenter) return h.presenter();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<UIWindow*>(w); window && window->isVisible())
+            return window->topPresentedViewController();
+    return nullptr;
+}
 
 void ZMURLRouter::setHooks(Hooks hooks) {
     std::lock_guard lock(gMutex);
@@ -112,13 +114,9 @@ bool ZMURLRouter::perform(const ZMURLAction& action) {
             h.showSearchTab();
             return true;
         case Kind::AuthenticationSuccess:
-            if (!h.authenticationSuccess) break;
-            h.authenticationSuccess(action.url);
-            return true;
         case Kind::PaymentCompleted:
-            if (!h.paymentCompleted) break;
-            h.paymentCompleted();
-            return true;
+            ZMLOG("store callback from outside the program dropped");
+            return false;
     }
     ZMLOG("nothing handles this link yet");
     return false;

@@ -1,10 +1,12 @@
 #pragma once
-// Carries out what arrives from outside: our scheme's links, the stores'
-// callbacks and opened .deb files (from the command line or the hand-over of
-// a second start). The parsing is ZMURLSchemeHandler's; this decides what to
-// show. The screens that live elsewhere (package details, the search tab, the
-// payment client, the .deb installer) plug in through the hooks; without one
-// the request is logged and dropped.
+// Carries out what arrives from outside: our scheme's links and opened .deb
+// files (from the command line or the hand-over of a second start). The
+// parsing is ZMURLSchemeHandler's; this decides what to show. The screens
+// that live elsewhere (package details, the search tab, the .deb installer)
+// plug in through the hooks; without one the request is logged and dropped.
+// The stores' "sileo://" callbacks are never taken from outside: they count
+// only from the store pages the program opened itself (ZMStorePages), so one
+// arriving here is logged (without its query) and dropped.
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -22,10 +24,6 @@ public:
         std::function<void(const std::string& identifier)> showPackage;
         // Selects the search tab after the name was stored under "SearchDeveloper".
         std::function<void()> showSearchTab;
-        // The repository store client's callbacks: sign-in with the callback
-        // URL, purchase completed.
-        std::function<void(const std::string& callbackURL)> authenticationSuccess;
-        std::function<void()> paymentCompleted;
         // Installs a local .deb file.
         std::function<void(const std::string& path)> installDebFile;
         // Where popups and screens go; by default the main window's top screen.
@@ -44,4 +42,7 @@ public:
 
     // Carries out a parsed action (public for tests).
     static bool perform(const ZMURLAction& action);
+    // Where popups and screens go: the hook's choice, else the top screen of
+    // the visible main window.
+    static UIViewController* presenter();
 };

@@ -44,8 +44,13 @@
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
+#include "Details/ZMDetailsScreensSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
+#include "Online/Screens/ZMRepoStoreDetailsServices.h"
+#include "Online/Screens/ZMStorePages.h"
+#include "Services/ZMRepoStoreAPI.h"
+#include "WebViewViewController.h"
 
 namespace fs = std::filesystem;
 namespace K = VostrellePreferenceKey;
@@ -145,6 +150,10 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     requestNotificationPermission();
     addApplicationObservers();
     ZMQueueScreensSetup::install();
+    ZMDetailsScreensSetup::install();
+    ZMStorePages::install();
+    ZMRepoStoreDetailsServices::install();
+    ZMRepoStoreAPI::installFrameworkHooks();
     ZMOnlineScreensSetup::install();
     observeDarkMode();
     refreshSourcesIfNeeded();
@@ -518,23 +527,82 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
         ZMLOG("no package {} to queue", identifier);
         return;
     }
-    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
     const int64_t operation = ZMRPackages::queueOperationForPackage(*package, versionToQueue, ZMRQueueOperationNone);
-    const bool obtainable = package->isFree() || package->isPaidThroughCydia.value_or(false) ||
-                            package->isPaidThroughSileo.value_or(false) || operation == ZMRQueueOperationRemove;
-    if (!obtainable) {
-        // Buying goes through the repository's store, which this version
-        // cannot reach yet: say so rather than queue a download that fails.
-        ZMLOG("paid package {} cannot be obtained here", identifier);
-        showAlert(L("Can't get package"), L("This package is sold through its repository's store, which Vostrelle cannot use yet."));
+    QPointer<QAbstractButton> weakButton(button);
+    auto queue = [identifier, versionToQueue, weakButton] {
+        auto& packages = ZMRPackageManager::sharedPackageManager().packages();
+        packages.setPackage(identifier, true, versionToQueue, ZMRQueueOperationNone);
+        if (weakButton) {
+            weakButton->setText(QString::fromStdString(
+                packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt)));
+        }
+        ZMPackageOperations::postQueueStateChanged({identifier});
+    };
+    if (package->isFree() || package->isPaidThroughCydia.value_or(false) || package->isPaidThroughSileo.value_or(false) ||
+        operation == ZMRQueueOperationRemove)
+        return queue();
+
+    // A paid package: through its repository's store.
+    const std::string location = package->sourceLocation;
+    auto source = ZMRSource::objectForPrimaryKey(location);
+    auto& store = ZMRepoStoreAPI::sharedRepoStore();
+    if (!source || source->endpoint.empty()) {
+        if (store.sourceWithLoacationIsBlacklisted(location)) return queue();
+        ZMLOG("paid package {} has no store", identifier);
+        showAlert(L("Can't get package"), L("This package is sold, but its repository offers no store to buy it from."));
         return;
     }
-    packages.setPackage(identifier, true, versionToQueue, ZMRQueueOperationNone);
-    if (button) {
-        button->setText(QString::fromStdString(
-            packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt)));
+    if (!ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location)) {
+        ZMRepoStoreAPI::loginToSource(location);
+        return;
     }
-    ZMPackageOperations::postQueueStateChanged({identifier});
+    QPointer<ZMVostrelle> self(this);
+    store.purchaseInfoForPackageWithIdentifier(identifier, [self, identifier, queue](bool, const RepoStorePackageInfoResponse& info) {
+        Dispatch::main([self, identifier, queue, info] {
+            if (!self) return;
+            if (info.error) return self->showStoreError(L("Error fetching package info"), *info.error, info.recovery_url);
+            if (!info.available) return;
+            if (info.purchased) return queue();
+            ZMRepoStoreAPI::sharedRepoStore().purchasePackageWithIdentifier(
+                identifier, [self, identifier, queue](bool failed, const RepoStorePackagePurchaseResponse& r) {
+                    Dispatch::main([self, identifier, queue, failed, r] {
+                        if (!self) return;
+                        if (failed || r.status != RepoStorePackagePurchaseResponse::kCompleted) {
+                            return self->showStoreError(L("Purchase Failed"),
+                                                        r.error.value_or(RepoStoreError::make(0, L("The purchase did not go through."))),
+                                                        {});
+                        }
+                        auto realm = Realm::defaultRealm();
+                        realm->transactionWithBlock([&] {
+                            if (auto p = realm->objectForPrimaryKey<ZMRPackage>(identifier))
+                                realm->setValueForKey(*p, "isPaidThroughSileo", true);
+                        });
+                        queue();
+                    });
+                });
+        });
+    });
+}
+
+void ZMVostrelle::showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo) {
+    if (moreInfo.empty() || preferences().boolForKey(K::ShowNotificationsInsteadOfErrorAlerts))
+        return showAlert(title, error.localizedDescription);
+    ++alertCount_;
+    lastAlertTitle_ = title;
+    lastAlertMessage_ = error.localizedDescription;
+    auto* popup = new ErrorViewController;
+    const QUrl page(QString::fromStdString(moreInfo), QUrl::StrictMode);
+    popup->showWithTitle(title, error.localizedDescription, 2, L("OK"), L("More Info"), [this, page] {
+        auto* web = new WebViewViewController;
+        web->setWebsiteURL(page);
+        auto* nav = new UINavigationController(web);
+        QPointer<UINavigationController> weak(nav);
+        web->navigationItem()->setLeftBarButtonItem(new UIBarButtonItem(
+            QString::fromStdString(L("Close")), [weak](UIBarButtonItem*) { if (weak) weak->dismissViewController(true); },
+            web->navigationItem()));
+        presentViewController(nav);
+    });
+    presentViewController(popup);
 }
 
 void ZMVostrelle::presentQueue() {

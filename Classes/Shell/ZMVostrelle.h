@@ -32,6 +32,7 @@ class UIViewController;
 class UIWindow;
 class ZMFollowedNews;
 class ZMTabBarStatusView;
+struct RepoStoreError;
 
 // Posted (main thread, no object) by whoever changes "Theme",
 // "prefersLargeTitles" or "UseTranslucentBars": the shell re-reads them.
@@ -101,8 +102,11 @@ public:
     // The entry point of every Get button: works out the operation (or the
     // one the version implies), marks the package queued and posts
     // "UpdateQueueStateNotification-" + identifier. `button`, when given,
-    // shows the new state at once. A paid package that cannot be obtained
-    // gets the alert "Can't get package".
+    // shows the new state at once. A paid package goes through its
+    // repository's store: signed out, the store's sign-in; signed in, the
+    // package's purchase state, then the purchase (on the store's page when
+    // it asks), and the package is queued once it is owned. A paid package
+    // of a source without a store gets the alert "Can't get package".
     void queuePackageWithIdentifier(const std::string& identifier, const std::optional<std::string>& versionToQueue,
                                     QAbstractButton* button = nullptr);
     // Opens the queue: the confirmation screen, which resolves it.
@@ -145,6 +149,8 @@ public:
 
 private:
     ZMVostrelle();
+    // A store's failure; with a recovery page, a "More Info" button opens it.
+    void showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo);
     void step(const char* name);
     void buildWindow();
     void applyPaletteToChrome();

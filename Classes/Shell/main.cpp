@@ -13,6 +13,7 @@
 
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
 #include "UIKit/QtMainExecutor.h"
 #include "UIKit/UIWindow.h"
 #include "ZMSingleInstance.h"
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
         if (!flags.contains("--no-sandbox")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
     }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // Qt WebEngine asks for it before the application
+    ZMStoreCallbackSchemeHandler::registerScheme();  // the web engine takes schemes only before the application
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vostrelle"));
     QApplication::setApplicationVersion(QStringLiteral(VOSTRELLE_VERSION));

@@ -28,6 +28,9 @@ struct URLRequest {
     std::optional<double> timeoutInterval;
     // The largest body accepted, in bytes (0: no limit).
     std::optional<uint64_t> maximumBodySize;
+    // Off: a 3xx answer arrives as the response (with its Location) for the
+    // caller to follow, e.g. to decide which header fields the next host gets.
+    bool followsRedirects = true;
 
     void setValue(std::string_view value, std::string_view field) { headers.set(field, value); }
     std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const { return headers.value(field); }

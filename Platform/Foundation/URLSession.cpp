@@ -161,32 +161,47 @@ int errorCodeFor(CURLcode code) {
 class Engine {
 public:
     static Engine& instance() {
-        static auto* engine = new Engine;  // lives for the whole process
+        static auto* engine = new Engine;  // never destroyed: stop() ends its thread at exit
         return *engine;
     }
 
+    // After stop() a task is dropped unanswered: the program is ending.
     void add(std::shared_ptr<URLSessionTaskState> t) {
-        {
-            std::lock_guard lock(mutex_);
-            pendingAdds_.push_back(std::move(t));
-        }
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        pendingAdds_.push_back(std::move(t));
         curl_multi_wakeup(multi_);
     }
     void cancel(std::shared_ptr<URLSessionTaskState> t) {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        pendingCancels_.push_back(std::move(t));
+        curl_multi_wakeup(multi_);
+    }
+
+    // Ends every transfer and joins the network thread. exit() calls it
+    // before static destructors and before the TLS library's own clean-up,
+    // which would otherwise pull its state from under a handshake.
+    void stop() {
         {
             std::lock_guard lock(mutex_);
-            pendingCancels_.push_back(std::move(t));
+            if (stopping_) return;
+            stopping_ = true;
+            curl_multi_wakeup(multi_);
         }
-        curl_multi_wakeup(multi_);
+        if (thread_.get_id() == std::this_thread::get_id()) return;  // exit() from a callback
+        if (thread_.joinable()) thread_.join();
     }
 
 private:
     Engine() {
         curl_global_init(CURL_GLOBAL_ALL);
+        // Registered after curl (and so OpenSSL) registered theirs: runs before them.
+        std::atexit([] { instance().stop(); });
         multi_ = curl_multi_init();
         curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, 6L);
         curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, 24L);
-        std::thread([this] { run(); }).detach();
+        thread_ = std::thread([this] { run(); });
     }
 
     void run() {
@@ -194,6 +209,7 @@ private:
             std::vector<std::shared_ptr<URLSessionTaskState>> adds, cancels;
             {
                 std::lock_guard lock(mutex_);
+                if (stopping_) break;
                 adds.swap(pendingAdds_);
                 cancels.swap(pendingCancels_);
             }
@@ -220,6 +236,17 @@ private:
             // busy, it looks at the time-outs every 50 ms.
             curl_multi_poll(multi_, nullptr, 0, active_.empty() ? 60'000 : 50, nullptr);
         }
+        // No completion runs any more: their code may already be torn down.
+        for (auto& [easy, t] : active_) {
+            curl_multi_remove_handle(multi_, easy);
+            std::error_code ec;
+            if (t->file) fs::remove(t->tempPath, ec);
+            releaseCurl(*t);
+        }
+        active_.clear();
+        pendingAdds_.clear();
+        pendingCancels_.clear();
+        curl_multi_cleanup(multi_);
     }
 
     void checkTimeouts() {
@@ -327,9 +354,11 @@ private:
         curl_easy_setopt(e, CURLOPT_URL, r.url.withoutFragment().string().c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, r.followsRedirects ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(t->session->configuration().maximumRedirects));
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        // Ending a transfer (cancel, exit) never waits for a name lookup to finish.
+        curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->errorBuffer);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Engine::onHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
@@ -457,7 +486,9 @@ private:
     }
 
     CURLM* multi_ = nullptr;
+    std::thread thread_;
     std::mutex mutex_;
+    bool stopping_ = false;
     std::vector<std::shared_ptr<URLSessionTaskState>> pendingAdds_, pendingCancels_;
     std::map<CURL*, std::shared_ptr<URLSessionTaskState>> active_;
 };

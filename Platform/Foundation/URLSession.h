@@ -5,7 +5,9 @@
 // all sessions run on one network thread (curl multi), so many sessions and
 // requests cost no extra threads. Each session delivers its completions and
 // progress callbacks one at a time, in order, on its own serial queue (a
-// strand on the default-priority pool, never the main thread).
+// strand on the default-priority pool, never the main thread). At exit the
+// network thread drops every transfer unanswered and is joined before static
+// destruction.
 //
 // Only http and https URLs are fetched: any other scheme, also one reached
 // through a redirect, fails with URLError::UnsupportedURL. An HTTP status is

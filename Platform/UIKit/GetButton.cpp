@@ -1,6 +1,7 @@
 #include "UIKit/GetButton.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPropertyAnimation>
@@ -10,6 +11,15 @@
 #include "UIKit/UIViewController.h"
 
 namespace GetButton {
+
+void setTitleFittingWidth(QAbstractButton* button, const QString& title) {
+    QFont bold = button->font();
+    bold.setBold(true);
+    bold.setPixelSize(13);
+    button->setFont(bold);
+    button->setText(title);
+    button->setFixedWidth(QFontMetrics(bold).horizontalAdvance(title) + 34);
+}
 
 void animateButton(QAbstractButton* button) {
     if (!button || button->property("vostrelleBouncing").toBool()) return;

@@ -19,4 +19,8 @@ void addTargetHapticAction(QAbstractButton* button, std::function<void(LongPress
 
 constexpr int kMinimumPressMs = 200;
 
+// Sets the title in the bold 13-point font and makes the button as wide as
+// the title plus 34 points, the way the package pages size their Get buttons.
+void setTitleFittingWidth(QAbstractButton* button, const QString& title);
+
 }  // namespace GetButton

@@ -69,6 +69,7 @@ UINavigationBar::UINavigationBar(QWidget* parent) : QWidget(parent) {
     rightBox_->addStretch();
     title_ = new QLabel(titleBox_);
     title_->setObjectName("navigationTitle");
+    title_->setTextFormat(Qt::PlainText);  // titles may be names from servers
     QFont f = title_->font();
     f.setBold(true);
     f.setPointSizeF(f.pointSizeF() * 1.1);
@@ -82,6 +83,7 @@ UINavigationBar::UINavigationBar(QWidget* parent) : QWidget(parent) {
     outer->addWidget(rowWidget);
     largeTitle_ = new QLabel(this);
     largeTitle_->setObjectName("largeTitle");
+    largeTitle_->setTextFormat(Qt::PlainText);
     QFont lf = largeTitle_->font();
     lf.setBold(true);
     lf.setPointSizeF(lf.pointSizeF() * 2.1);

@@ -544,12 +544,15 @@ void UITableView::setBackgroundColor(const QColor& c) {
     QPalette pal = viewport()->palette();
     pal.setColor(QPalette::Window, c);
     viewport()->setPalette(pal);
+    // A scroll area's viewport fills with Base (the cells' colour) by default.
+    viewport()->setBackgroundRole(QPalette::Window);
     viewport()->setAutoFillBackground(c.isValid() && c.alpha() > 0);
     setAutoFillBackground(false);
 }
 
 void UITableView::setTableHeaderView(QWidget* view) {
-    if (headerView_) headerView_->deleteLater();
+    // Setting the same header again (after resizing it) only lays it out anew.
+    if (headerView_ && headerView_ != view) headerView_->deleteLater();
     headerView_ = view;
     if (view) {
         view->setParent(viewport());

@@ -312,11 +312,14 @@ void UIViewController::presentViewController(UIViewController* vc, bool animated
 
 void UIViewController::dismissViewController(bool animated, std::function<void()> completion) {
     // Called on a presenter: dismiss what it presents. Called on a presented
-    // screen that presents nothing: ask its presenter.
+    // screen that presents nothing: ask its presenter; on a screen inside a
+    // presented container (a navigation controller's root): ask the container.
     UIViewController* target = presented_;
     if (!target) {
         if (presenting_) {
             presenting_->dismissViewController(animated, std::move(completion));
+        } else if (parent_) {
+            parent_->dismissViewController(animated, std::move(completion));
         } else if (completion) {
             completion();
         }

@@ -14,6 +14,7 @@
 #include "Browsing/PackagesTableViewController.h"
 #include "Browsing/SearchViewController.h"
 #include "Browsing/SubcategoriesViewController.h"
+#include "Details/PackageDetailsViewController.h"
 #include "PackagesConfirmationViewController.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FlatRepository.h"
@@ -104,7 +105,9 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     screenshot(d, "category-screen.png");
     category->didSelectRow(category->subcategoriesAndPackagesTableView(), {2, 0});
     ASSERT_NE(topOf(sections), category);
-    EXPECT_EQ(topOf(sections)->title(), "Loop Tool");
+    auto* opened = dynamic_cast<PackageDetailsViewController*>(topOf(sections));
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(opened->packageIdentifier(), "com.loop.tool");
     sections->navigationController()->popToRootViewController(false);
 
     // Search: the card comes after the pause (Exact, the first mode); Fuzzy then

@@ -12,6 +12,7 @@
 #include "Browsing/FeaturedModel.h"
 #include "Browsing/FeaturedPackageViewController.h"
 #include "Browsing/FeaturedViewController.h"
+#include "Details/PackageDetailsViewController.h"
 #include "GetPackageCell.h"
 #include "InitViewController.h"
 #include "Miscellaneous/ZMPaths.h"
@@ -202,7 +203,9 @@ TEST_F(FeaturedTest, OnlyALongPressReleasedOnItsCardOpensThePackageOnce) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->viewControllers().size() == 2; }));
     GuiTest::pump(std::chrono::milliseconds(100));
     EXPECT_EQ(nav->viewControllers().size(), 2u);  // once, not also as a click
-    EXPECT_EQ(nav->topViewController()->title(), "Pkg 0");
+    auto* details = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(details->packageIdentifier(), "com.f.0");
     EXPECT_FALSE(page->isCarouselTimerRunning());  // the press stopped it
     nav->popViewController(false);
 

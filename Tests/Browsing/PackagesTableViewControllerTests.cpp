@@ -7,15 +7,15 @@
 #include <QDir>
 
 #include "Browsing/BrowsingFixture.h"
-#include "Browsing/PackagePlaceholderViewController.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRNotifications.h"
+#include "Details/PackageDetailsViewController.h"
+#include "Details/WebDepictionViewController.h"
 #include "PackageCell.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
-#include "WebViewViewController.h"
 #include "ZMVostrelle.h"
 
 namespace {
@@ -188,7 +188,7 @@ TEST_F(PackagesListScreenTest, RebuildWaitsForTheEndOfAnyScrollAndIsNeverLost) {
 
 TEST_F(PackagesListScreenTest, SourceUpdateOffScreenChangesNothingUntilTheNextAppearance) {
     show([](PackagesTableViewController& l) { l.setCategory(kCategorySpecial_AllPackages); });
-    auto* other = new PackagePlaceholderViewController;
+    auto* other = new PackageDetailsViewController;
     other->setPackageIdentifier("com.gen.pkg1");
     nav->pushViewController(other, false);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !list->isOnScreen(); }));
@@ -234,17 +234,16 @@ TEST_F(PackagesListScreenTest, OpeningAPackageFollowsItsSourcesDepictionChoice) 
                 }
         return nullptr;
     };
-    auto* w = dynamic_cast<WebViewViewController*>(open("aaa.web"));
+    auto* w = dynamic_cast<WebDepictionViewController*>(open("aaa.web"));
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->websiteURL(), QUrl("https://depictions.example/aaa.web"));
     nav->popViewController(false);
-    auto* n = dynamic_cast<PackagePlaceholderViewController*>(open("aaa.native"));
+    auto* n = dynamic_cast<PackageDetailsViewController*>(open("aaa.native"));
     ASSERT_NE(n, nullptr);
-    EXPECT_EQ(n->title(), "0 Native");
     EXPECT_EQ(n->nameLbl()->text(), "0 Native");
     nav->popViewController(false);
     // A depiction that is not a web page never reaches the browser screen.
-    EXPECT_NE(dynamic_cast<PackagePlaceholderViewController*>(open("aaa.hostile")), nullptr);
+    EXPECT_NE(dynamic_cast<PackageDetailsViewController*>(open("aaa.hostile")), nullptr);
 }
 
 }  // namespace

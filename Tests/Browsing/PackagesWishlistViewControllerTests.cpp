@@ -6,6 +6,7 @@
 
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/PackagesWishlistViewController.h"
+#include "Details/PackageDetailsViewController.h"
 #include "PackageCell.h"
 #include "UIKit/UIAlertController.h"
 #include "ZMPaletteManager.h"
@@ -54,7 +55,9 @@ TEST_F(WishlistTest, ListsTheMarkedPackagesInDatabaseOrder) {
     EXPECT_EQ(wishlist->wishlistTableView()->numberOfRows(0), 3);
     wishlist->didSelectRow(wishlist->wishlistTableView(), {0, 1});
     ASSERT_NE(nav->topViewController(), wishlist);
-    EXPECT_EQ(nav->topViewController()->title(), "Mike");
+    auto* opened = dynamic_cast<PackageDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(opened->nameLbl()->text(), "Mike");
 
     // Back on the empty wishlist: the alert, whose button returns to the root.
     nav->popViewController(false);

@@ -168,7 +168,11 @@ TEST_F(SourcePageTest, PageShowsErrorsStatusStoreRowAndRegenerationThatMovesOnly
     EXPECT_TRUE(page->repoStoreContainer->isVisible());
     EXPECT_EQ(page->repoStoreLogInOutButton->text(), "Login");
     EXPECT_FALSE(page->repoStorePurchasedButton->isEnabled());
+    // Signed in takes a token and a payment secret.
     PDKeychainBindings::sharedKeychainBindings().setString("token", "https://alpha.example/_token");
+    page->updateButtons();
+    EXPECT_EQ(page->repoStoreLogInOutButton->text(), "Login");
+    PDKeychainBindings::sharedKeychainBindings().setString("secret", "https://alpha.example/_payment");
     page->updateButtons();
     EXPECT_EQ(page->repoStoreLogInOutButton->text(), "Logout");
     EXPECT_TRUE(page->repoStorePurchasedButton->isEnabled());

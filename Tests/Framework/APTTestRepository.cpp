@@ -2,22 +2,15 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <condition_variable>
-#include <map>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
-#include <stdexcept>
-#include <thread>
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
-#include "Categories/String+VersionCompare.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageVersion.h"
-#include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Database/ZMRSource.h"
 #include "Realm/Realm.h"
@@ -29,33 +22,12 @@ namespace fs = std::filesystem;
 
 namespace APTTest {
 
-namespace {
-
-void mustRun(const std::vector<std::string>& argv, const std::string& stdoutFile = {}) {
-    auto result = ZMCommandRunner::capture(argv);
-    if (!result || !result.value->succeeded())
-        throw std::runtime_error("test repository: " + argv[0] + " failed: " +
-                                 (result ? result.value->standardError : result.error->detail));
-    if (!stdoutFile.empty()) TestSupport::writeFile(stdoutFile, result.value->standardOutput);
-}
-
-using PackageSpec = FlatRepository::Deb;
-
-void buildPackage(const std::string& work, const std::string& repo, const PackageSpec& p) {
-    FlatRepository::buildDeb(work, repo, p);
-}
-
-}  // namespace
-
 std::string foreignArchitecture() { return ZMAPTManager::hostArchitecture() == "arm64" ? "amd64" : "arm64"; }
 
 struct Repository::State {
     TestSupport::TempDir dir;
-    std::string repo;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    std::atomic<size_t> requests{0};
+    std::string repo = dir.path() + "/repo";
+    std::unique_ptr<FlatRepository::FileServer> server;
     std::mutex mutex;
     std::condition_variable cv;
     bool slowArrived = false;
@@ -69,10 +41,8 @@ Repository& Repository::shared() {
 
 Repository::Repository() : state_(std::make_unique<State>()) {
     State& s = *state_;
-    s.repo = s.dir.path() + "/repo";
-    std::string work = s.dir.path() + "/build";
-    fs::create_directories(s.repo);
-    const PackageSpec packages[] = {
+    const std::string work = s.dir.path() + "/build";
+    const FlatRepository::Deb packages[] = {
         {"com.example.alpha", "1.0", "", ""},
         {"com.example.alpha", "2.0", "", ""},
         {"com.example.beta", "1.1", "", ""},
@@ -86,48 +56,36 @@ Repository::Repository() : state_(std::make_unique<State>()) {
         {"com.example.foreign", "1.0", "", "", foreignArchitecture()},
         // Calls for a respring once installed.
         {"com.example.respring", "1.0", "Post-Install-Action: respring\n", ""},
+        // Installs in 1.0; moving to 2.0 or 0.9 fails before unpacking and leaves 1.0 installed.
+        {"com.example.brittle", "1.0", "", ""},
+        {"com.example.brittle", "2.0", "", "", "all", "exit 1"},
+        {"com.example.brittle", "0.9", "", "", "all", "exit 1"},
     };
-    for (const auto& p : packages) buildPackage(work, s.repo, p);
-    for (const auto& name : benchPackages()) buildPackage(work, s.repo, {name, "1.0", "", ""});
-    // apt-ftparchive names files relative to its working directory: run it in the repository.
-    mustRun({"/bin/sh", "-c", "cd \"$0\" && apt-ftparchive packages . > Packages", s.repo});
-    mustRun({"/usr/bin/gzip", "-kf", s.repo + "/Packages"});
-    mustRun({"/usr/bin/xz", "-kf", s.repo + "/Packages"});
-    mustRun({"/bin/sh", "-c", "cd \"$0\" && apt-ftparchive release . > Release.tmp && mv Release.tmp Release", s.repo});
-
-    s.server.set_pre_routing_handler([&s](const httplib::Request&, httplib::Response&) {
-        ++s.requests;
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    s.server.set_mount_point("/repo", s.repo);
-    s.server.set_mount_point("/other", s.repo);
-    s.server.Get(R"(/slow/.*)", [&s](const httplib::Request&, httplib::Response& res) {
+    for (const auto& p : packages) FlatRepository::buildDeb(work, s.repo, p);
+    for (const auto& name : benchPackages()) FlatRepository::buildDeb(work, s.repo, {name, "1.0", "", ""});
+    FlatRepository::writeIndexes(s.repo);
+    fs::create_directory_symlink(s.repo, s.dir.path() + "/other");  // the same packages elsewhere
+    s.server = std::make_unique<FlatRepository::FileServer>(s.dir.path());
+    s.server->route("slow/", [&s](const httplib::Request&, httplib::Response& res) {
         std::unique_lock lock(s.mutex);
         s.slowArrived = true;
         s.cv.notify_all();
         s.cv.wait_for(lock, std::chrono::seconds(30), [&s] { return s.slowReleased; });
         res.status = 404;
     });
-    // apt pipelines requests on one connection; one request per connection keeps it from waiting on keep-alive.
-    s.server.set_keep_alive_max_count(1);
-    s.port = s.server.bind_to_any_port("127.0.0.1");
-    if (s.port <= 0) throw std::runtime_error("test repository: cannot bind");
-    s.thread = std::thread([&s] { s.server.listen_after_bind(); });
-    while (!s.server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 Repository::~Repository() {
     releaseSlow();
-    state_->server.stop();
-    if (state_->thread.joinable()) state_->thread.join();
+    state_->server.reset();
 }
 
-std::string Repository::url() const { return "http://127.0.0.1:" + std::to_string(state_->port) + "/repo/"; }
-std::string Repository::otherUrl() const { return "http://127.0.0.1:" + std::to_string(state_->port) + "/other/"; }
-std::string Repository::slowUrl() const { return "http://127.0.0.1:" + std::to_string(state_->port) + "/slow/"; }
+std::string Repository::url() const { return state_->server->url("repo/"); }
+std::string Repository::otherUrl() const { return state_->server->url("other/"); }
+std::string Repository::slowUrl() const { return state_->server->url("slow/"); }
 std::string Repository::archive(const std::string& fileName) const { return state_->repo + "/" + fileName; }
 std::string Repository::indexPath() const { return state_->repo + "/Packages"; }
-size_t Repository::requestCount() const { return state_->requests; }
+size_t Repository::requestCount() const { return state_->server->requests().size(); }
 
 std::vector<std::string> benchPackages() {
     std::vector<std::string> names;

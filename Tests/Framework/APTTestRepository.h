@@ -23,7 +23,7 @@ public:
     void rearmSlow();
     std::string archive(const std::string& fileName) const;  // path of a built .deb
     std::string indexPath() const;  // the uncompressed Packages index
-    // Requests the server has answered or held so far.
+    // Requests the server has answered so far.
     size_t requestCount() const;
 
     // The slow location's first request has arrived and is being held.

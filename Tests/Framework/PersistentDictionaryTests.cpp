@@ -66,32 +66,22 @@ TEST(PersistentDictionary, EveryValueTypeSurvivesTheFile) {
     {
         PersistentDictionary dictionary(path);
         for (auto& [key, value] : values.items()) dictionary.setValue(key, value);
+        // Nulls are left out of the file, also inside lists and objects.
+        dictionary.setValue("gone", nullptr);
+        dictionary.setValue("nulls", json::array({1, nullptr, 2}));
+        dictionary.setValue("nullMember", {{"keep", 1}, {"drop", nullptr}});
         ASSERT_TRUE(dictionary.saveToFile());
     }
     std::string text = TestSupport::readFile(path);
     EXPECT_EQ(text.rfind("<?xml", 0), 0u) << "written as an XML property list";
     EXPECT_NE(text.find("<key>ratio</key>"), std::string::npos);
 
+    values["nulls"] = json::array({1, 2});
+    values["nullMember"] = {{"keep", 1}};
     PersistentDictionary reread(path);
     EXPECT_EQ(reread.dictionaryRepresentation(), values);
     EXPECT_EQ(reread.objectForKey("third").get<double>(), 1.0 / 3.0) << "reals keep full precision";
     EXPECT_EQ(reread.integerForKey("big"), 9007199254740993);
-}
-
-TEST(PersistentDictionary, NullsAreLeftOutOfTheFile) {
-    TestSupport::TempDir dir;
-    std::string path = dir.file("prefs.plist");
-    {
-        PersistentDictionary dictionary(path);
-        dictionary.setValue("list", json::array({1, nullptr, 2}));
-        dictionary.setValue("object", {{"keep", 1}, {"drop", nullptr}});
-        dictionary.setValue("gone", nullptr);
-        ASSERT_TRUE(dictionary.saveToFile());
-    }
-    PersistentDictionary reread(path);
-    EXPECT_EQ(reread.objectForKey("list"), json::array({1, 2}));
-    EXPECT_EQ(reread.objectForKey("object"), json({{"keep", 1}}));
-    EXPECT_FALSE(reread.containsKey("gone"));
 }
 
 TEST(PersistentDictionary, ReadsBinaryPropertyListsWithDatesAndData) {
@@ -202,40 +192,28 @@ TEST(PersistentDictionary, SavesOnceAfterTheLastOfSeveralQuickChanges) {
     EXPECT_EQ(inodeOf(path), saved) << "one write for the whole burst";
 }
 
-TEST(PersistentDictionary, SaveToFileWritesAtOnceAndCancelsTheDelayedSave) {
-    TestSupport::TempDir dir;
-    std::string path = dir.file("p.plist");
-    PersistentDictionary d(path);
-    d.setValue("cydiaStoreIsSignedIn", true);
-    EXPECT_FALSE(fs::exists(path)) << "nothing is written before the delay without pumping";
-    ASSERT_TRUE(d.saveToFile());
-    EXPECT_EQ(fileContent(path).value("cydiaStoreIsSignedIn", false), true);
-    EXPECT_FALSE(d.hasUnsavedChanges());
-    ino_t saved = inodeOf(path);
-    TestSupport::pumpMainLoop(1500ms);
-    EXPECT_EQ(inodeOf(path), saved) << "the pending delayed save found nothing to do";
-}
-
-TEST(PersistentDictionary, UnchangedValuesScheduleNothing) {
-    TestSupport::TempDir dir;
-    std::string path = dir.file("p.plist");
-    PersistentDictionary d(path);
-    d.setValue("a", 1);
-    ASSERT_TRUE(d.saveToFile());
-    d.setValue("a", 1);
-    d.removeObjectForKey("never-set");
-    EXPECT_FALSE(d.hasUnsavedChanges());
-}
-
-TEST(PersistentDictionary, PendingChangesAreWrittenWhenTheDictionaryGoesAway) {
+// An explicit save writes at once and leaves the delayed one nothing to do;
+// an unchanged value schedules nothing; a dictionary going away writes what
+// is pending, and its delayed save touches nothing afterwards.
+TEST(PersistentDictionary, ExplicitSavesUnchangedValuesAndTheEnd) {
     TestSupport::TempDir dir;
     std::string path = dir.file("p.plist");
     {
         PersistentDictionary d(path);
+        d.setValue("cydiaStoreIsSignedIn", true);
+        EXPECT_FALSE(fs::exists(path)) << "nothing is written before the delay without pumping";
+        ASSERT_TRUE(d.saveToFile());
+        EXPECT_EQ(fileContent(path).value("cydiaStoreIsSignedIn", false), true);
+        EXPECT_FALSE(d.hasUnsavedChanges());
+        ino_t saved = inodeOf(path);
+        TestSupport::pumpMainLoop(1500ms);
+        EXPECT_EQ(inodeOf(path), saved) << "the pending delayed save found nothing to do";
+        d.setValue("cydiaStoreIsSignedIn", true);
+        d.removeObjectForKey("never-set");
+        EXPECT_FALSE(d.hasUnsavedChanges());
         d.setValue("late", "change");
     }
     EXPECT_EQ(fileContent(path).value("late", ""), "change");
-    // The delayed save of the destroyed dictionary must not touch anything.
     TestSupport::pumpMainLoop(1200ms);
     EXPECT_EQ(fileContent(path).value("late", ""), "change");
 }

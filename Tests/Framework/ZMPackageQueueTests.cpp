@@ -350,6 +350,27 @@ TEST_F(PackageQueue, FailingMaintainerScriptIsReportedAndTheRecordsTellTheTruth)
     EXPECT_FALSE(record("com.example.failing").isInstalled.value_or(true));
 }
 
+// An upgrade or a downgrade that fails leaves the old version installed: not
+// done, so its queue mark stays for a retry.
+TEST_F(PackageQueue, AFailedUpgradeOrDowngradeKeepsItsQueueMark) {
+    mark("com.example.brittle", std::string("1.0"));
+    ASSERT_TRUE(confirmQueue().success);
+    const std::pair<std::optional<std::string>, int64_t> moves[] = {{std::nullopt, ZMRQueueOperationUpgrade},
+                                                                    {std::string("0.9"), ZMRQueueOperationDowngrade}};
+    for (const auto& [version, operation] : moves) {
+        observed_.finished.clear();
+        mark("com.example.brittle", version, operation);
+        auto outcome = confirmQueue();
+        ASSERT_TRUE(outcome.ran);
+        EXPECT_FALSE(outcome.success) << operation;
+        EXPECT_EQ(sandbox_->statusOf("com.example.brittle"), "install ok installed");
+        auto brittle = record("com.example.brittle");
+        EXPECT_EQ(brittle.installedVersion, "1.0") << operation;
+        EXPECT_TRUE(brittle.isInTheQueue.value_or(false)) << operation;
+        EXPECT_EQ(brittle.queueOperation.value_or(-1), operation);
+    }
+}
+
 TEST_F(PackageQueue, PostInstallActionsAreCollectedAndCarriedOutByTheExecutor) {
     std::optional<std::set<ZMPostInstallAction>> handed;
     ZMPipelineManager::sharedManager().setPostInstallHandler([&](const std::set<ZMPostInstallAction>& a) { handed = a; });

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -247,14 +248,23 @@ TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
     FlatRepository::writeIndexes(repo);
     ASSERT_TRUE(ZMAPTManager::prepareTree());
     addSourceRecord(location);
-    ZMSourceRefresh::setPaymentEndpointHook([](const std::string& at, auto completion) {
-        completion({true, at + "payment/"});
+    // Only a definitive answer changes the stored endpoint; Keep (a failed or
+    // late answer) leaves what the source had.
+    using Change = ZMSourceRefresh::PaymentEndpoint::Change;
+    Change change = Change::Set;
+    ZMSourceRefresh::setPaymentEndpointHook([&change](const std::string& at, auto completion) {
+        completion({change, change == Change::Set ? at + "payment/" : std::string("ignored")});
     });
-    auto result = refreshNow(location);
-    ASSERT_TRUE(result) << result.error->debugDescription();
-    auto source = ZMRSource::objectForPrimaryKey(location);
-    EXPECT_EQ(source->hasEndpoint, true);
-    EXPECT_EQ(source->endpoint, location + "payment/");
+    for (auto [answer, has, endpoint] : {std::tuple{Change::Set, true, location + "payment/"},
+                                         std::tuple{Change::Keep, true, location + "payment/"},
+                                         std::tuple{Change::Clear, false, std::string()}}) {
+        change = answer;
+        auto result = refreshNow(location);
+        ASSERT_TRUE(result) << result.error->debugDescription();
+        auto source = ZMRSource::objectForPrimaryKey(location);
+        EXPECT_EQ(source->hasEndpoint, has);
+        EXPECT_EQ(source->endpoint, endpoint);
+    }
 
     // apt reads the same index without downloading it again.
     const std::string prefix = ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix(location);

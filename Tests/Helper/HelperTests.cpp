@@ -1,5 +1,6 @@
-// The privileged helper refuses every request outside the shapes the driver
-// uses, before running anything.
+// The privileged helper, run as a real process: it refuses every request
+// outside the shapes the driver uses before running anything, and runs those
+// shapes on the sandbox only.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -26,110 +27,150 @@ protected:
         ASSERT_TRUE(sandbox_->ready()) << sandbox_->problem();
         marker_ = sandbox_->root() + "/../marker";
         statusBefore_ = sandbox_->statusText();
-        fs::create_directories(ZMAPTManager::downloadsDirectory());
-        inside_ = ZMAPTManager::downloadsDirectory() + "/com.example.alpha_1.0_all.deb";
-        fs::copy_file(Repository::shared().archive("com.example.alpha_1.0_all.deb"), inside_);
+        downloads_ = ZMAPTManager::downloadsDirectory();
+        fs::create_directories(downloads_);
+        inside_ = place(downloads_ + "/com.example.alpha_1.0_all.deb");
     }
     void TearDown() override { EXPECT_TRUE(sandbox_->hostStatusUnchanged()); }
 
-    ZMCommandOutput run(std::vector<std::string> arguments) {
+    static std::string place(const std::string& path) {
+        fs::create_directories(fs::path(path).parent_path());
+        fs::copy_file(Repository::shared().archive("com.example.alpha_1.0_all.deb"), path);
+        return path;
+    }
+    ZMCommandOutput run(const std::vector<std::string>& arguments) {
         ZMResult<ZMCommandOutput> result;
         offMain([&] { result = ZMCommandRunner::runHelper(arguments); });
         EXPECT_TRUE(result.ok());
         return result.ok() ? *result.value : ZMCommandOutput{};
     }
-    std::vector<std::string> with(std::vector<std::string> rest) {
+    std::vector<std::string> with(std::vector<std::string> rest) const {
         std::vector<std::string> all = {sandbox_->tree(), sandbox_->root()};
         all.insert(all.end(), rest.begin(), rest.end());
         return all;
     }
-    // Refused, said so, and nothing ran: no marker, no dpkg log, status as before.
-    void expectRefused(const std::vector<std::string>& arguments) {
+    // Refused, said so on one line, and nothing ran: no marker, no dpkg log, status as before.
+    void expectRefused(const std::vector<std::string>& arguments, const std::string& why) {
         ZMCommandOutput out = run(arguments);
-        EXPECT_EQ(out.exitStatus, ZMCommandRunner::kHelperRefused) << out.standardError;
-        EXPECT_EQ(out.standardError.rfind("vostrelle-helper: refused: ", 0), 0u) << out.standardError;
-        EXPECT_EQ(out.standardError.find('\n'), out.standardError.size() - 1) << "one line, control characters escaped";
-        EXPECT_TRUE(out.standardOutput.empty()) << out.standardOutput;
-        EXPECT_FALSE(fs::exists(marker_));
-        EXPECT_FALSE(fs::exists(sandbox_->root() + "/var/log/dpkg.log"));
-        EXPECT_EQ(sandbox_->statusText(), statusBefore_);
+        EXPECT_EQ(out.exitStatus, ZMCommandRunner::kHelperRefused) << why << ": " << out.standardError;
+        EXPECT_EQ(out.standardError.rfind("vostrelle-helper: refused: ", 0), 0u) << why << ": " << out.standardError;
+        EXPECT_EQ(out.standardError.find('\n'), out.standardError.size() - 1) << why << ": control characters escaped";
+        EXPECT_TRUE(out.standardOutput.empty()) << why;
+        EXPECT_FALSE(fs::exists(marker_)) << why;
+        EXPECT_FALSE(fs::exists(sandbox_->root() + "/var/log/dpkg.log")) << why;
+        EXPECT_EQ(sandbox_->statusText(), statusBefore_) << why;
     }
 
     std::unique_ptr<Sandbox> sandbox_;
-    std::string marker_, statusBefore_, inside_;
+    std::string marker_, statusBefore_, downloads_, inside_;
 };
 
 }  // namespace
 
-TEST_F(Helper, RefusesProgramsOptionsAndRootsItDoesNotKnow) {
-    std::string touch = "touch " + marker_;
-    expectRefused(with({"sh", "-c", touch}));
-    expectRefused(with({"/bin/sh", "-c", touch}));
-    expectRefused(with({"apt-get", "-o", "APT::Update::Pre-Invoke::=" + touch, "update"}));
-    expectRefused(with({"apt-get", "-oDir::State::status=/var/lib/dpkg/status", "-s", "install", "com.example.alpha"}));
-    expectRefused(with({"apt-get", "-s", "install", "-o", "Dir::State::status=/var/lib/dpkg/status", "com.example.alpha"}));
-    expectRefused(with({"apt-get", "source", "com.example.alpha"}));
-    expectRefused(with({"apt-get", "update", "com.example.alpha"}));
-    expectRefused(with({"dpkg", "--root=/", "-i", inside_}));
-    expectRefused(with({"dpkg", "-i", "--root=/", inside_}));
-    expectRefused(with({"dpkg", "--purge", "com.example.alpha"}));
-    expectRefused(with({"apt-mark", "auto", "com.example.alpha"}));
-    expectRefused(with({"dpkg-deb", "-x", inside_, "/"}));
-    expectRefused({});
-    expectRefused({sandbox_->tree()});
-    expectRefused({"relative/tree", sandbox_->root(), "apt-get", "update"});
+TEST_F(Helper, RefusesProgramsOptionsNamesAndRootsOutsideItsGrammar) {
+    const std::string touch = "touch " + marker_;
+    const std::string tree = sandbox_->tree(), root = sandbox_->root();
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"a shell", with({"sh", "-c", touch})},
+        {"a shell by path", with({"/bin/sh", "-c", touch})},
+        {"apt option", with({"apt-get", "-o", "APT::Update::Pre-Invoke::=" + touch, "update"})},
+        {"glued apt option", with({"apt-get", "-oDir::State::status=/var/lib/dpkg/status", "-s", "install", "x.y"})},
+        {"option after the command", with({"apt-get", "-s", "install", "-o", "Dir::State::status=/", "x.y"})},
+        {"apt-get source", with({"apt-get", "source", "com.example.alpha"})},
+        {"update with operands", with({"apt-get", "update", "com.example.alpha"})},
+        {"dpkg root option", with({"dpkg", "--root=/", "-i", inside_})},
+        {"dpkg root option later", with({"dpkg", "-i", "--root=/", inside_})},
+        {"dpkg --purge", with({"dpkg", "--purge", "com.example.alpha"})},
+        {"apt-mark auto", with({"apt-mark", "auto", "com.example.alpha"})},
+        {"dpkg-deb -x", with({"dpkg-deb", "-x", inside_, "/"})},
+        {"no arguments", {}},
+        {"no root", {tree}},
+        {"relative tree", {"relative/tree", root, "apt-get", "update"}},
+        {"a root apt.conf does not name", {tree, "/", "apt-get", "-s", "install", "com.example.alpha"}},
+        {"command in a name", with({"apt-get", "-s", "install", "--", "x;touch " + marker_})},
+        {"blank in a name", with({"apt-get", "-s", "install", "x;rm -rf"})},
+        {"newline in a version", with({"apt-get", "-s", "install", "com.example.alpha=1.0\nfoo"})},
+        {"substitution in a version", with({"apt-get", "-s", "install", "com.example.alpha=$(" + touch + ")"})},
+        {"capitals", with({"apt-get", "-s", "install", "Com.Example.Alpha"})},
+        {"leading hyphen", with({"apt-get", "-s", "install", "-com.example.alpha"})},
+        {"version on remove", with({"apt-get", "-s", "remove", "com.example.alpha=1.0"})},
+        {"glob", with({"apt-get", "-s", "install", "com.example.*"})},
+        {"version on apt-mark", with({"apt-mark", "hold", "com.example.alpha=1.0"})},
+        {"field name with a command", with({"dpkg-deb", "-f", inside_, "Package;id"})},
+    };
+    for (const auto& [why, arguments] : cases) expectRefused(arguments, why);
 
-    // Pointing the root elsewhere than apt.conf says: refused, not run against "/".
-    expectRefused({sandbox_->tree(), "/", "apt-get", "-s", "install", "com.example.alpha"});
     // An apt.conf that reads other configuration is not accepted either.
-    std::string conf = readFile(sandbox_->tree() + "/apt.conf");
-    TestSupport::writeFile(sandbox_->tree() + "/apt.conf",
+    std::string conf = readFile(tree + "/apt.conf");
+    TestSupport::writeFile(tree + "/apt.conf",
                            conf.substr(0, conf.find("Dir::Etc::parts")) + conf.substr(conf.find("Dir::State::status")));
-    expectRefused(with({"apt-get", "-s", "install", "com.example.alpha"}));
+    expectRefused(with({"apt-get", "-s", "install", "com.example.alpha"}), "apt.conf reading other files");
 }
 
-TEST_F(Helper, RefusesNamesVersionsAndPathsOutsideTheGrammar) {
-    expectRefused(with({"apt-get", "-s", "install", "--", "x;touch " + marker_}));
-    expectRefused(with({"apt-get", "-s", "install", "x;rm -rf"}));
-    expectRefused(with({"apt-get", "-s", "install", "com.example.alpha=1.0\nfoo"}));
-    expectRefused(with({"apt-get", "-s", "install", "com.example.alpha=$(touch " + marker_ + ")"}));
-    expectRefused(with({"apt-get", "-s", "install", "Com.Example.Alpha"}));
-    expectRefused(with({"apt-get", "-s", "install", "-com.example.alpha"}));
-    expectRefused(with({"apt-get", "-s", "remove", "com.example.alpha=1.0"}));
-    expectRefused(with({"apt-get", "-s", "install", "com.example.*"}));
-    expectRefused(with({"apt-mark", "hold", "com.example.alpha=1.0"}));
-
-    // Archives: only inside the private tree or the downloads directory, even through ../ or a link.
+// Archives are taken only from inside the private tree or the downloads
+// directory, judged after links and ".." are resolved.
+TEST_F(Helper, ArchivePathsResolveInsideTheTreeOrTheDownloadsOnly) {
+    const std::string tree = sandbox_->tree();
+    const std::string support = fs::path(tree).parent_path().string();
     TestSupport::TempDir outside;
-    std::string evil = outside.file("evil.deb");
-    fs::copy_file(inside_, evil);
-    std::string climbing = sandbox_->tree() + "/var/cache/apt/archives";
-    for (fs::path p = climbing; p != "/"; p = p.parent_path()) climbing += "/..";
-    climbing += evil;
-    expectRefused(with({"dpkg", "-i", climbing}));
-    expectRefused(with({"apt-get", "-y", "install", climbing}));
-    fs::create_symlink(evil, ZMAPTManager::downloadsDirectory() + "/link.deb");
-    expectRefused(with({"dpkg", "-i", ZMAPTManager::downloadsDirectory() + "/link.deb"}));
-    expectRefused(with({"dpkg", "-i", "relative.deb"}));
-    expectRefused(with({"dpkg-deb", "-f", inside_, "Package;id"}));
+    const std::string evil = place(outside.file("evil.deb"));
+    auto climbOut = [](std::string from) {  // from/../../.. up to "/"
+        for (fs::path p = from; p != "/"; p = p.parent_path()) from += "/..";
+        return from;
+    };
+    fs::create_symlink(evil, downloads_ + "/link.deb");
+    fs::create_directory_symlink(outside.path(), downloads_ + "/folder");
+    const std::string inTree = place(tree + "/var/cache/apt/archives/com.example.alpha_1.0_all.deb");
+    fs::create_symlink(inTree, downloads_ + "/to-tree.deb");
+    fs::copy_file(inside_, downloads_ + "/not-an-archive");
+    fs::create_symlink(downloads_ + "/not-an-archive", tree + "/looks.deb");
+    fs::create_directories(downloads_ + "/directory.deb");
+
+    struct Case {
+        const char* why;
+        std::string path;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"in the downloads", inside_, true},
+        {"in the tree", inTree, true},
+        {"'..' that stays inside", tree + "/var/../var/cache/apt/archives/com.example.alpha_1.0_all.deb", true},
+        {"a link from the downloads into the tree", downloads_ + "/to-tree.deb", true},
+        {"climbing out of the tree with '..'", climbOut(tree + "/var/cache/apt/archives") + evil, false},
+        {"climbing out of the downloads with '..'", climbOut(downloads_) + evil, false},
+        {"sibling of the tree", place(support + "/APTevil/x.deb"), false},
+        {"sibling of the downloads", place(support + "/Downloadsevil/x.deb"), false},
+        {"'..' into a sibling", downloads_ + "/../Downloadsevil/x.deb", false},
+        {"a link leading out", downloads_ + "/link.deb", false},
+        {"a linked folder leading out", downloads_ + "/folder/evil.deb", false},
+        {"a .deb link to a file without the suffix", tree + "/looks.deb", false},
+        {"no .deb suffix", downloads_ + "/not-an-archive", false},
+        {"a directory", downloads_ + "/directory.deb", false},
+        {"missing", downloads_ + "/missing.deb", false},
+        {"relative", "com.example.alpha_1.0_all.deb", false},
+    };
+    for (const auto& c : cases) {
+        if (!c.accepted) {
+            expectRefused(with({"dpkg-deb", "-f", c.path, "Package"}), c.why);
+            expectRefused(with({"dpkg", "-i", c.path}), c.why);
+            expectRefused(with({"apt-get", "-y", "install", c.path}), c.why);
+            continue;
+        }
+        ZMCommandOutput field = run(with({"dpkg-deb", "-f", c.path, "Package", "Version"}));
+        EXPECT_EQ(field.exitStatus, 0) << c.why << ": " << field.standardError;
+        EXPECT_EQ(field.standardOutput, "Package: com.example.alpha\nVersion: 1.0\n") << c.why;
+    }
 }
 
-TEST_F(Helper, RunsTheShapesTheDriverUses) {
-    // The same archive the refusals used is accepted from the downloads directory.
-    ZMCommandOutput field = run(with({"dpkg-deb", "-f", inside_, "Package", "Version"}));
-    EXPECT_EQ(field.exitStatus, 0) << field.standardError;
-    EXPECT_EQ(field.standardOutput, "Package: com.example.alpha\nVersion: 1.0\n");
-
+TEST_F(Helper, RunsTheShapesTheDriverUsesOnTheSandboxOnly) {
     ZMCommandOutput arch = run(with({"dpkg", "--print-architecture"}));
     EXPECT_EQ(arch.exitStatus, 0);
     EXPECT_EQ(arch.standardOutput, ZMAPTManager::hostArchitecture() + "\n");
 
-    // dpkg -i acts on the sandbox root only, with its own log.
     ZMCommandOutput installed = run(with({"dpkg", "-i", inside_}));
     EXPECT_EQ(installed.exitStatus, 0) << installed.standardError;
     EXPECT_EQ(sandbox_->statusOf("com.example.alpha"), "install ok installed");
     EXPECT_TRUE(fs::exists(sandbox_->root() + "/var/log/dpkg.log"));
-
 }
 
 // Installed setuid-root, the helper works for an unprivileged caller on a tree

@@ -1,11 +1,20 @@
-// The application as a process: its log file and a clean shutdown on SIGTERM.
+// The application as a process: its log file, and a clean end on SIGTERM,
+// also while a transfer is under way.
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <thread>
 
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/TestSupport.h"
@@ -17,25 +26,90 @@ QString applicationPath() {
     return QFileInfo(QCoreApplication::applicationDirPath() + "/../vostrelle").canonicalFilePath();
 }
 
+// The real program on its own data, log, target root and single-instance socket.
+void prepare(QProcess& process, const std::string& dir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TMPDIR", QString::fromStdString(dir));
+    env.insert("VOSTRELLE_DATA_DIR", QString::fromStdString(dir + "/data"));
+    env.insert("VOSTRELLE_LOG_DIR", QString::fromStdString(dir + "/log"));
+    env.insert("VOSTRELLE_TARGET_ROOT", QString::fromStdString(dir + "/root"));
+    env.insert("VOSTRELLE_ASSUME_REACHABLE", "1");
+    env.remove("VOSTRELLE_LOG_TO_TERMINAL");
+    process.setProcessEnvironment(env);
+}
+
+// A TLS server that never finishes its handshake: it announces a long record
+// and then sends it one byte a millisecond, so the client's network thread
+// keeps working inside the TLS library.
+class DribblingServer {
+public:
+    DribblingServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 8) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~DribblingServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    int connections() const { return connections_; }
+
+private:
+    void serve() {
+        std::vector<int> clients;
+        while (!stop_) {
+            pollfd listening{listener_, POLLIN, 0};
+            if (::poll(&listening, 1, 1) > 0) {
+                int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                const unsigned char header[] = {0x16, 0x03, 0x03, 0x40, 0x00, 0x02, 0x00, 0x3f, 0xfc};
+                if (client >= 0 && ::send(client, header, sizeof header, MSG_NOSIGNAL) > 0) {
+                    clients.push_back(client);
+                    ++connections_;
+                }
+            }
+            std::erase_if(clients, [](int client) {
+                char sink[4096];
+                while (::recv(client, sink, sizeof sink, MSG_DONTWAIT) > 0) {}
+                const char byte = 0x2a;
+                if (::send(client, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN) {
+                    ::close(client);
+                    return true;
+                }
+                return false;
+            });
+        }
+        for (int client : clients) ::close(client);
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
+
 TEST(ApplicationProcess, TrimsAndAppendsItsLogAndEndsCleanlyOnSigterm) {
     const QString app = applicationPath();
     if (app.isEmpty()) GTEST_SKIP() << "the application is not built";
     TestSupport::TempDir dir;
-    const std::string logDir = dir.path() + "/log";
-    const std::string log = logDir + "/vostrelle.log";
+    const std::string log = dir.path() + "/log/vostrelle.log";
     {
-        std::filesystem::create_directories(logDir);
+        std::filesystem::create_directories(dir.path() + "/log");
         std::ofstream out(log);
         for (int i = 1; i <= 6000; ++i) out << "old " << i << "\n";
     }
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("VOSTRELLE_DATA_DIR", QString::fromStdString(dir.path() + "/data"));
-    env.insert("VOSTRELLE_LOG_DIR", QString::fromStdString(logDir));
-    env.insert("VOSTRELLE_TARGET_ROOT", QString::fromStdString(dir.path() + "/root"));
-    env.remove("VOSTRELLE_LOG_TO_TERMINAL");
-    process.setProcessEnvironment(env);
+    prepare(process, dir.path());
     process.start(app, {});
     ASSERT_TRUE(process.waitForStarted(10000));
     const bool launched = GuiTest::waitUntil(
@@ -58,6 +132,34 @@ TEST(ApplicationProcess, TrimsAndAppendsItsLogAndEndsCleanlyOnSigterm) {
     EXPECT_NE(text.find("(*** Vostrelle 5 ***) ", lastOld), std::string::npos);
     // SIGTERM ran the termination work: the visit is stored.
     EXPECT_NE(TestSupport::readFile(dir.path() + "/data/me.zemtrix.vostrelle.plist").find("lastVisitDate"), std::string::npos);
+}
+
+// Quitting while the network thread is inside a TLS handshake: the program
+// must stop its transfers before the libraries clean up at exit.
+TEST(ApplicationProcess, QuittingDuringASlowTransferNeverCrashes) {
+    const QString app = applicationPath();
+    if (app.isEmpty()) GTEST_SKIP() << "the application is not built";
+    DribblingServer server;
+    ASSERT_GT(server.port(), 0);
+    // Adding a source through a link refreshes it at once.
+    const QString link = QString("vostrelle://add/https://127.0.0.1:%1/repo/").arg(server.port());
+    std::mt19937 random(20);
+    for (int run = 0; run < 20; ++run) {
+        TestSupport::TempDir dir;
+        QProcess process;
+        prepare(process, dir.path());
+        const int before = server.connections();
+        process.start(app, {link});
+        ASSERT_TRUE(process.waitForStarted(10000));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return server.connections() > before; }, std::chrono::seconds(30)))
+            << "run " << run << ": the program never refreshed the source";
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+        process.terminate();
+        ASSERT_TRUE(process.waitForFinished(20000)) << "run " << run << " did not end";
+        ASSERT_EQ(process.exitStatus(), QProcess::NormalExit)
+            << "run " << run << " crashed with " << process.exitCode() << ":\n" << TestSupport::readFile(dir.path() + "/log/vostrelle.log");
+        ASSERT_EQ(process.exitCode(), 0) << "run " << run;
+    }
 }
 
 }  // namespace

@@ -51,9 +51,8 @@ TEST_F(ErrorPopupTest, SelectorVariantCallsTheDelegateAfterDismissal) {
     EXPECT_TRUE(popup.isNull());
 }
 
-TEST_F(ErrorPopupTest, CloseOnlyDismissesAndOneButtonShowsNoOther) {
+TEST_F(ErrorPopupTest, CloseOnlyDismissesAndTheBlockRunsOnceFromTheOtherButton) {
     auto* popup = new ErrorViewController;
-    int ran = 0;
     popup->showWithTitle("Reply to Review", std::nullopt, 1, "OK");
     EXPECT_FALSE(popup->otherBtn()->isVisibleTo(popup));
     EXPECT_FALSE(popup->messageLbl()->isVisibleTo(popup));
@@ -61,48 +60,39 @@ TEST_F(ErrorPopupTest, CloseOnlyDismissesAndOneButtonShowsNoOther) {
     QTest::mouseClick(popup->closeBtn(), Qt::LeftButton);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));
 
-    auto* second = new ErrorViewController;
-    second->showWithTitle("Done", std::string("Backup saved."), 2, "Close", std::string("Open"), [&] { ++ran; });
-    owner->presentViewController(second, false);
-    QTest::mouseClick(second->closeBtn(), Qt::LeftButton);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));
-    EXPECT_EQ(ran, 0);
-}
-
-TEST_F(ErrorPopupTest, BlockVariantRunsTheBlockOnce) {
-    auto* popup = new ErrorViewController;
     int ran = 0;
-    popup->showWithTitle("Done", std::string("Backup saved."), 2, "Close", std::string("Open"), [&] { ++ran; });
-    owner->presentViewController(popup, false);
-    QTest::mouseClick(popup->otherBtn(), Qt::LeftButton);
-    QTest::mouseClick(popup->otherBtn(), Qt::LeftButton);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return ran > 0; }));
-    GuiTest::pump();
-    EXPECT_EQ(ran, 1);
+    for (bool other : {false, true}) {
+        auto* second = new ErrorViewController;
+        second->showWithTitle("Done", std::string("<b>Backup</b> saved."), 2, "Close", std::string("Open"), [&] { ++ran; });
+        EXPECT_EQ(second->messageLbl()->textFormat(), Qt::PlainText) << "server texts show as they are";
+        owner->presentViewController(second, false);
+        QTest::mouseClick(other ? second->otherBtn() : second->closeBtn(), Qt::LeftButton);
+        if (other) QTest::mouseClick(second->otherBtn(), Qt::LeftButton);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));
+        GuiTest::pump();
+        EXPECT_EQ(ran, other ? 1 : 0);
+    }
 }
 
+// A delegate that went away, or one that is not the selector's class, hears nothing.
 TEST_F(ErrorPopupTest, AGoneOrForeignDelegateReceivesNothing) {
-    auto* popup = new ErrorViewController;
-    {
-        OtherDelegate stranger;
-        popup->setDelegate(&stranger);
-        EXPECT_EQ(popup->delegate(), &stranger);
-    }
-    EXPECT_EQ(popup->delegate(), nullptr);
-    popup->showWithTitle("Warning", std::nullopt, 2, "Cancel", std::string("Go"), ErrorViewController::selector(&Owner::addAnyway));
-    owner->presentViewController(popup, false);
-    QTest::mouseClick(popup->otherBtn(), Qt::LeftButton);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));
-    EXPECT_EQ(owner->added, 0);
-
     OtherDelegate foreign;
-    auto* again = new ErrorViewController;
-    again->setDelegate(&foreign);
-    again->showWithTitle("Warning", std::nullopt, 2, "Cancel", std::string("Go"), ErrorViewController::selector(&Owner::addAnyway));
-    owner->presentViewController(again, false);
-    QTest::mouseClick(again->otherBtn(), Qt::LeftButton);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));
-    EXPECT_EQ(owner->added, 0);
+    for (bool gone : {true, false}) {
+        auto* popup = new ErrorViewController;
+        if (gone) {
+            OtherDelegate stranger;
+            popup->setDelegate(&stranger);
+            EXPECT_EQ(popup->delegate(), &stranger);
+        } else {
+            popup->setDelegate(&foreign);
+        }
+        EXPECT_EQ(popup->delegate() == nullptr, gone);
+        popup->showWithTitle("Warning", std::nullopt, 2, "Cancel", std::string("Go"), ErrorViewController::selector(&Owner::addAnyway));
+        owner->presentViewController(popup, false);
+        QTest::mouseClick(popup->otherBtn(), Qt::LeftButton);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return owner->presentedViewController() == nullptr; }));
+        EXPECT_EQ(owner->added, 0);
+    }
 }
 
 }  // namespace

@@ -3,14 +3,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QTest>
-#include <QVBoxLayout>
 #include <filesystem>
 
 #include "GetPackageCell.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "PackageCell.h"
 #include "ShellTestSupport.h"
-#include "UIKit/UITableView.h"
 
 namespace {
 
@@ -75,55 +73,30 @@ TEST_F(PackageCellTest, PreferencesHideVersionDescriptionAndCompatibilityDot) {
     store({p});
     PackageCell cell;
     cell.resize(390, 70);
-    cell.updateWithPackage(p);
-    EXPECT_FALSE(cell.versionLbl()->isHidden());
-    EXPECT_EQ(cell.versionLbl()->text(), "1.2");
-    EXPECT_FALSE(cell.descriptionLbl()->isHidden());
-    EXPECT_FALSE(cell.compatibilityView()->isHidden());
-
     namespace K = VostrellePreferenceKey;
-    prefs().setValue(K::HidePackageVersion, true);
-    cell.updateWithPackage(p);
-    EXPECT_TRUE(cell.versionLbl()->isHidden());
-    EXPECT_FALSE(cell.descriptionLbl()->isHidden());
-    EXPECT_FALSE(cell.compatibilityView()->isHidden());
-
-    prefs().setValue(K::HidePackageDescription, true);
-    prefs().setValue(K::HidePackageTweakCompatibleIndicator, true);
-    cell.updateWithPackage(p);
-    EXPECT_TRUE(cell.descriptionLbl()->isHidden());
-    EXPECT_TRUE(cell.compatibilityView()->isHidden());
-
-    // Back on: every part shows again on the next fill of a reused row.
-    prefs().setValue(K::HidePackageVersion, false);
-    prefs().setValue(K::HidePackageDescription, false);
-    prefs().setValue(K::HidePackageTweakCompatibleIndicator, false);
-    cell.updateWithPackage(p);
-    EXPECT_FALSE(cell.versionLbl()->isHidden());
-    EXPECT_FALSE(cell.descriptionLbl()->isHidden());
-    EXPECT_FALSE(cell.compatibilityView()->isHidden());
+    // Each on, then all off again: a reused row shows every part again.
+    for (const char* hidden : {"", K::HidePackageVersion, K::HidePackageDescription, K::HidePackageTweakCompatibleIndicator, ""}) {
+        for (const char* key : {K::HidePackageVersion, K::HidePackageDescription, K::HidePackageTweakCompatibleIndicator})
+            prefs().setValue(key, std::string(key) == hidden);
+        cell.updateWithPackage(p);
+        EXPECT_EQ(cell.versionLbl()->isHidden(), std::string(hidden) == K::HidePackageVersion) << hidden;
+        EXPECT_EQ(cell.descriptionLbl()->isHidden(), std::string(hidden) == K::HidePackageDescription) << hidden;
+        EXPECT_EQ(cell.compatibilityView()->isHidden(), std::string(hidden) == K::HidePackageTweakCompatibleIndicator) << hidden;
+    }
+    EXPECT_EQ(cell.versionLbl()->text(), "1.2");
 }
 
 TEST_F(PackageCellTest, CompatibilityDotColours) {
-    auto working = makePackage("com.test.ok", "Works");
-    working.tweakCompatibleStatus = 0;
-    auto broken = makePackage("com.test.broken", "Broken");
-    broken.tweakCompatibleStatus = 1;
-    auto unknown = makePackage("com.test.unknown", "Unknown verdict");
-    unknown.tweakCompatibleStatus = 2;
-    auto none = makePackage("com.test.none", "No verdict");
-    store({working, broken, unknown, none});
-    PackageCell cell;
     const QColor green(52, 199, 89), red(255, 59, 48), yellow(255, 204, 0);
-    cell.updateWithPackage(working);
-    EXPECT_EQ(cell.compatibilityView()->color(), green);
-    cell.updateWithPackage(broken);
-    EXPECT_EQ(cell.compatibilityView()->color(), red);
-    cell.updateWithPackage(unknown);
-    EXPECT_EQ(cell.compatibilityView()->color(), yellow);
-    cell.updateWithPackage(none);
-    EXPECT_EQ(cell.compatibilityView()->color(), yellow);
-
+    const std::pair<std::optional<int64_t>, QColor> verdicts[] = {{0, green}, {1, red}, {2, yellow}, {std::nullopt, yellow}};
+    PackageCell cell;
+    for (const auto& [status, colour] : verdicts) {
+        auto p = makePackage("com.test.none", "No verdict");
+        p.tweakCompatibleStatus = status;
+        store({p});
+        cell.updateWithPackage(p);
+        EXPECT_EQ(cell.compatibilityView()->color(), colour) << status.value_or(-1);
+    }
     // A compatibility service answers instead of the stored status.
     PackageRow::setCompatibilityProvider([](const std::string& id, const std::string& version) -> std::optional<int64_t> {
         return id == "com.test.none" && version == "1.2" ? 1 : 0;
@@ -146,27 +119,20 @@ TEST_F(PackageCellTest, SubLineIsMaintainerOrSourceName) {
     store({withSource, noSource, goneSource, plain});
     storeSource("https://repo.example/", "Example Repo");
 
+    // The maintainer's name, or with the preference the source's name; a
+    // source removed since keeps showing where the package came from.
+    const std::tuple<bool, ZMRPackage, const char*> cases[] = {
+        {false, withSource, "Jane Doe"},    {false, plain, "Solo Dev"},       {false, noSource, "Jane Doe"},
+        {true, withSource, "Example Repo"}, {true, noSource, "Unknown"}, {true, goneSource, "https://gone.example/"}};
     PackageCell cell;
     GetPackageCell getCell;
-    cell.updateWithPackage(withSource);
-    EXPECT_EQ(cell.subinfoLbl()->text(), "Jane Doe");
-    cell.updateWithPackage(plain);
-    EXPECT_EQ(cell.subinfoLbl()->text(), "Solo Dev");
-    cell.updateWithPackage(noSource);
-    EXPECT_EQ(cell.subinfoLbl()->text(), "Jane Doe");
-
-    prefs().setValue(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName, true);
-    cell.updateWithPackage(withSource);
-    getCell.updateWithPackage(withSource);
-    EXPECT_EQ(cell.subinfoLbl()->text(), "Example Repo");
-    EXPECT_EQ(getCell.subinfoLbl()->text(), "Example Repo");
-    cell.updateWithPackage(noSource);
-    getCell.updateWithPackage(noSource);
-    EXPECT_EQ(cell.subinfoLbl()->text(), "Unknown");
-    EXPECT_EQ(getCell.subinfoLbl()->text(), "Unknown");
-    // A source removed since keeps showing where the package came from.
-    cell.updateWithPackage(goneSource);
-    EXPECT_EQ(cell.subinfoLbl()->text(), "https://gone.example/");
+    for (const auto& [sourceName, package, expected] : cases) {
+        prefs().setValue(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName, sourceName);
+        cell.updateWithPackage(package);
+        getCell.updateWithPackage(package);
+        EXPECT_EQ(cell.subinfoLbl()->text(), expected) << package.identifier;
+        EXPECT_EQ(getCell.subinfoLbl()->text(), expected) << package.identifier;
+    }
 }
 
 TEST_F(PackageCellTest, QueueImageFollowsInstalledAndQueuedStates) {
@@ -307,55 +273,6 @@ TEST_F(PackageCellTest, GetButtonQueuesAFreePackageAndRefusesAPaidOne) {
     store({paid});
     ZMVostrelle::sharedVostrelle().queuePackageWithIdentifier("com.test.buy", std::nullopt);
     EXPECT_EQ(fetch("com.test.buy").queueOperation.value_or(-1), ZMRQueueOperationRemove);
-}
-
-// Rows inside the layer's table: fixed 70 px rows, reuse, and the last row of
-// each section without a separator.
-class CellList : public UIViewController, public UITableViewDataSource, public UITableViewDelegate {
-public:
-    std::vector<std::vector<std::string>> sections;
-    UITableView* table = nullptr;
-    void viewDidLoad() override {
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        table = new UITableView(UITableView::Style::Plain, this);
-        table->registerCell(PackageCell::kReuseIdentifier, [] { return new PackageCell; });
-        table->setRowHeight(PackageRow::kRowHeight);
-        table->setDataSource(this);
-        table->setDelegate(this);
-        layout->addWidget(table);
-    }
-    int numberOfSections(UITableView*) override { return static_cast<int>(sections.size()); }
-    int numberOfRows(UITableView*, int s) override { return static_cast<int>(sections[s].size()); }
-    UITableViewCell* cellForRow(UITableView* t, IndexPath ip) override {
-        auto* cell = t->dequeueReusableCell<PackageCell>(PackageCell::kReuseIdentifier);
-        if (auto p = ZMRPackage::objectForPrimaryKey(sections[ip.section][ip.row])) cell->updateWithPackage(*p);
-        PackageRow::hideSeparatorIfLast(cell, t, ip);
-        return cell;
-    }
-};
-
-TEST_F(PackageCellTest, RowsInATableHideTheLastSeparatorOfEachSection) {
-    std::vector<ZMRPackage> packages;
-    for (int i = 0; i < 5; ++i) packages.push_back(makePackage("com.test.row" + std::to_string(i), "Row " + std::to_string(i)));
-    store(packages);
-    CellList list;
-    list.sections = {{"com.test.row0", "com.test.row1", "com.test.row2"}, {"com.test.row3", "com.test.row4"}};
-    list.resize(390, 700);
-    list.show();
-    GuiTest::pump();
-    ASSERT_NE(list.table, nullptr);
-    const auto cells = list.table->visibleCells();
-    ASSERT_EQ(cells.size(), 5u);
-    for (auto* c : cells) {
-        auto ip = list.table->indexPathForCell(c);
-        ASSERT_TRUE(ip.has_value());
-        auto* cell = static_cast<PackageCell*>(c);
-        EXPECT_EQ(cell->height(), PackageRow::kRowHeight);
-        EXPECT_EQ(cell->packageIdentifier(), list.sections[ip->section][ip->row]);
-        const bool last = ip->row == static_cast<int>(list.sections[ip->section].size()) - 1;
-        EXPECT_EQ(cell->isSeparatorHidden(), last) << ip->section << "/" << ip->row;
-    }
 }
 
 TEST(LinesLabel, WrapsToThreeLinesAtMostAndElidesTheLast) {

@@ -141,6 +141,14 @@ TEST_F(ShellScreenshot, MainWindowWithPackageRowsAndTheQueue) {
     auto* status = d.statusView();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return status->isVisible() && status->queuedCount() == 1; }));
     ASSERT_EQ(screen->table->visibleCells().size(), 6u);
+    // Fixed-height rows; the last row of each section has no separator.
+    for (auto* c : screen->table->visibleCells()) {
+        auto ip = screen->table->indexPathForCell(c);
+        ASSERT_TRUE(ip.has_value());
+        EXPECT_EQ(c->height(), PackageRow::kRowHeight);
+        EXPECT_EQ(c->isSeparatorHidden(), ip->row == static_cast<int>(screen->sections[ip->section].second.size()) - 1)
+            << ip->section << "/" << ip->row;
+    }
     auto* update = dynamic_cast<GetPackageCell*>(screen->table->cellForRow({0, 0}));
     ASSERT_NE(update, nullptr);
     EXPECT_EQ(update->getBtn()->text(), "UPDATE");

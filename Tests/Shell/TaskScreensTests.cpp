@@ -125,10 +125,8 @@ TEST(ZMSingleInstance, ASecondStartHandsItsArgumentsOver) {
     EXPECT_TRUE(handed);
     EXPECT_EQ(received.at(0).at(0).toStringList(),
               (QStringList{"vostrelle://show/bundleid=com.example.a", "/tmp/some file.deb"}));
-}
-
-TEST(ZMSingleInstance, NobodyListening) {
-    ZMSingleInstance lone(QString("vostrelle-test-none-%1").arg(QCoreApplication::applicationPid()));
+    // Nobody listening: the hand-over fails.
+    ZMSingleInstance lone(key + "-none");
     EXPECT_FALSE(lone.handOver({"vostrelle://add/https://a.example/"}, 300));
 }
 
@@ -145,14 +143,12 @@ TEST(ZMSingleInstance, OpenRequestsFromACommandLine) {
 }
 
 TEST_F(TaskScreensTest, TheRouterActsOnLinksAndFiles) {
-    std::vector<std::string> shown, debs, callbacks;
-    int searchTab = 0, payments = 0;
+    std::vector<std::string> shown, debs;
+    int searchTab = 0;
     ZMURLRouter::Hooks hooks;
     hooks.showPackage = [&](const std::string& id) { shown.push_back(id); };
     hooks.showSearchTab = [&] { ++searchTab; };
     hooks.installDebFile = [&](const std::string& path) { debs.push_back(path); };
-    hooks.authenticationSuccess = [&](const std::string& url) { callbacks.push_back(url); };
-    hooks.paymentCompleted = [&] { ++payments; };
     hooks.presenter = [this] { return root; };
     ZMURLRouter::setHooks(hooks);
     store({QueueScreens::package("com.example.a", "1.0", false)});
@@ -164,13 +160,11 @@ TEST_F(TaskScreensTest, TheRouterActsOnLinksAndFiles) {
                                    "sileo://authentication_success?token=t", "sileo://payment_completed",
                                    QString::fromStdString(dir.file("pkg.deb")), QString::fromStdString(dir.file("notes.txt")),
                                    QString::fromStdString(dir.file("missing.deb")), "vostrelle://show/bundleid=a%0Ab"});
-    EXPECT_EQ(taken, 5);
+    EXPECT_EQ(taken, 3) << "store callbacks count only from the program's own store pages";
     EXPECT_EQ(shown, (std::vector<std::string>{"com.example.a"}));
     EXPECT_EQ(searchTab, 1);
     EXPECT_EQ(VostrellePersistentPreferences::sharedInstance().stringForKey("SearchDeveloper"),
               std::optional<std::string>("Jane Doe"));
-    EXPECT_EQ(callbacks, (std::vector<std::string>{"sileo://authentication_success?token=t"}));
-    EXPECT_EQ(payments, 1);
     ASSERT_EQ(debs.size(), 1u);
     EXPECT_NE(debs[0].find("pkg.deb"), std::string::npos);
 

@@ -314,12 +314,8 @@ TEST_F(VostrelleTest, ThemeAndBarPreferencesApplyLive) {
     // The tab bar takes the new palette's colour.
     const QImage shot = d.window()->grab().toImage();
     EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() - 3), ZMPalette(3).foregroundColor());
-
-    prefs().setValue(VostrellePreferenceKey::Theme, 0);
-    prefs().setValue(VostrellePreferenceKey::PrefersLargeTitles, true);
-    NotificationCenter::defaultCenter().post(kZMAppearanceSettingsChangedNotification);
-    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == 0; }));
-    EXPECT_TRUE(UINavigationController::prefersLargeTitles());
+    ZMPaletteManager::sharedManager().setStyle(0);
+    UINavigationController::setPrefersLargeTitles(true);
 }
 
 TEST_F(VostrelleTest, TerminationClearsQueueMarksAndStoresTheVisit) {
@@ -381,25 +377,23 @@ TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
     EXPECT_EQ(sheet->message(), "What would you like to do?");
     dismissTop();
 
-    d.sharePackage("com.example.shared");
-    auto* share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_TRUE(share->combinedText().contains("vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"));
-    dismissTop();
-    d.shareAllSources();
-    share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_EQ(share->alertTitle(), "All Sources");
-    dismissTop();
-    d.shareSourceWithLocation("https://repo.example/");
-    share = dynamic_cast<UIActivityViewController*>(top());
-    ASSERT_NE(share, nullptr);
-    EXPECT_TRUE(share->combinedText().contains("vostrelle://add/https://repo.example/"));
-    dismissTop();
+    // Share links end to end: what each sheet carries is the link of its package or source.
+    const std::pair<std::function<void()>, QString> shares[] = {
+        {[&] { d.sharePackage("com.example.shared"); }, "vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"},
+        {[&] { d.shareAllSources(); }, "https://repo.example/"},
+        {[&] { d.shareSourceWithLocation("https://repo.example/"); }, "vostrelle://add/https://repo.example/"},
+    };
+    for (const auto& [share, link] : shares) {
+        share();
+        auto* sheet = dynamic_cast<UIActivityViewController*>(top());
+        ASSERT_NE(sheet, nullptr) << link.toStdString();
+        EXPECT_TRUE(sheet->combinedText().contains(link)) << sheet->combinedText().toStdString();
+        dismissTop();
+    }
 
     // A developer link selects the search tab, which searches the name stored for it once.
     d.openURLs({"vostrelle://developer/Jane%20Doe", "vostrelle://show/bundleid=a%0Ab"});
-    EXPECT_EQ(d.tabBarController()->selectedIndex(), 4);
+    EXPECT_EQ(d.tabBarController()->selectedIndex(), ZMVostrelle::SearchTab);
     auto* searchNav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
     auto* search = searchNav ? dynamic_cast<SearchViewController*>(searchNav->viewControllers().front()) : nullptr;
     ASSERT_NE(search, nullptr);

@@ -51,9 +51,10 @@ std::string buildDeb(const std::string& work, const std::string& directory, cons
                                                         "\nArchitecture: " + p.architecture +
                                                         "\nMaintainer: Test <test@example.com>\n" + p.extraControl +
                                                         "Description: test package\n");
-    if (!p.postinst.empty()) {
-        TestSupport::writeFile(dir + "/DEBIAN/postinst", "#!/bin/sh\n" + p.postinst + "\n");
-        fs::permissions(dir + "/DEBIAN/postinst", fs::perms(0755));
+    for (const auto& [script, body] : {std::pair{"postinst", &p.postinst}, std::pair{"preinst", &p.preinst}}) {
+        if (body->empty()) continue;
+        TestSupport::writeFile(dir + "/DEBIAN/" + script, "#!/bin/sh\n" + *body + "\n");
+        fs::permissions(dir + "/DEBIAN/" + script, fs::perms(0755));
     }
     fs::create_directories(directory);
     const std::string file = p.name + "_" + p.version + "_" + p.architecture + ".deb";
@@ -85,12 +86,14 @@ void writeIndexesForText(const std::string& directory, const std::string& packag
 
 FileServer::FileServer(std::string root) : root_(std::move(root)) {
     server_.set_keep_alive_max_count(1);
-    server_.Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
         const std::string path = req.matches[1];
         std::function<void(const httplib::Request&, httplib::Response&)> handler;
         {
             std::lock_guard lock(mutex_);
             auto it = routes_.find(path);
+            for (auto r = routes_.begin(); !handler && it == routes_.end() && r != routes_.end(); ++r)
+                if (r->first.back() == '/' && path.rfind(r->first, 0) == 0) handler = r->second;
             if (it != routes_.end()) handler = it->second;
         }
         if (handler) {
@@ -119,9 +122,13 @@ FileServer::FileServer(std::string root) : root_(std::move(root)) {
                 }
             }
         }
+        const auto mark = req.target.find('?');
         std::lock_guard lock(mutex_);
-        requests_.push_back({path, res.status});
-    });
+        requests_.push_back({path, res.status, req.method, req.body, req.headers,
+                             mark == std::string::npos ? std::string() : req.target.substr(mark + 1)});
+    };
+    server_.Get(R"(/(.*))", serve);
+    server_.Post(R"(/(.*))", serve);
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("file server: cannot bind");
     thread_ = std::thread([this] { server_.listen_after_bind(); });

@@ -19,8 +19,9 @@ namespace FlatRepository {
 struct Deb {
     std::string name, version;
     std::string extraControl;  // more "Field: value\n" lines
-    std::string postinst;      // body of a postinst script, or ""
+    std::string postinst = {}; // body of a postinst script, or ""
     std::string architecture = "all";
+    std::string preinst = {};  // body of a preinst script, or ""
 };
 
 // Builds the archive into `directory` (its scratch files under `work`) and
@@ -40,6 +41,10 @@ void removeIndexes(const std::string& directory);
 struct Request {
     std::string path;
     int status = 0;
+    std::string method;
+    std::string body;             // what a POST sent
+    httplib::Headers headers;     // as received
+    std::string query;            // the raw query, without "?"
 };
 
 // Serves files under `root` at http://127.0.0.1:<port>/<path>, with
@@ -49,7 +54,8 @@ public:
     explicit FileServer(std::string root);
     ~FileServer();
     std::string url(const std::string& path = "") const;  // "http://127.0.0.1:<port>/" + path
-    // Answers this path with a handler instead of a file.
+    // Answers this path (GET or POST) with a handler instead of a file; a path ending in "/"
+    // answers everything below it.
     void route(const std::string& path, std::function<void(const httplib::Request&, httplib::Response&)> handler);
     std::vector<Request> requests() const;
     void clearRequests();

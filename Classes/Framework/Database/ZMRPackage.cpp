@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Categories/String+VersionCompare.h"
 #include "Miscellaneous/ZMPaths.h"
 
 const ObjectSchema& ZMRPackage::schema() {
@@ -63,6 +64,10 @@ const ObjectSchema& ZMRPackage::schema() {
 }
 
 static const RealmSchemaRegistration registration(ZMRPackage::schema());
+
+bool ZMRPackage::offersUpdate(const std::string& available, const std::string& installedVersion) {
+    return !installedVersion.empty() && ZMVersionCompare(available, installedVersion) > 0;
+}
 
 bool ZMRPackage::isFree() const {
     auto begin = std::find_if_not(price.begin(), price.end(), [](unsigned char c) { return std::isspace(c); });

@@ -64,6 +64,10 @@ struct ZMRPackage : RealmObject<ZMRPackage> {
     // YES when the price is nil, empty, "0", "0.00" or "free" in any letter case
     // (surrounding blanks ignored).
     bool isFree() const;
+    // Whether `available` is an update of the installed `installedVersion`:
+    // it orders strictly above it (dpkg's order). An equal version is no
+    // update, and nothing is an update of an unknown (empty) version.
+    static bool offersUpdate(const std::string& available, const std::string& installedVersion);
     // The cached icon's path (the file may not exist): IconCache/<md5 of identifier>.png
     std::string iconPath() const;
     // Every property under its own name, plus "isFree".

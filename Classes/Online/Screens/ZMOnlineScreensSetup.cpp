@@ -7,6 +7,7 @@
 #include "Online/Screens/LoginViewController.h"
 #include "Online/Screens/OnlineRepositoriesViewController.h"
 #include "Online/Screens/OnlineSearchServices.h"
+#include "Online/Screens/RepoStoresListController.h"
 #include "Online/Screens/SearchedRepoViewController.h"
 
 void ZMOnlineScreensSetup::install() {
@@ -26,6 +27,7 @@ void ZMOnlineScreensSetup::install() {
         return static_cast<UIViewController*>(page);
     });
     OnlineScreens::setRepositoryDirectoryFactory([] { return static_cast<UIViewController*>(new OnlineRepositoriesViewController); });
+    OnlineScreens::setStoreListFactory([] { return static_cast<UIViewController*>(new RepoStoresListController); });
     InitViewController::setLoginStepFactory([] { return static_cast<UIViewController*>(new LoginViewController); });
 }
 
@@ -33,5 +35,6 @@ void ZMOnlineScreensSetup::uninstall() {
     SearchServices::setShared(nullptr);
     OnlineScreens::setRepositoryPageFactory(nullptr);
     OnlineScreens::setRepositoryDirectoryFactory(nullptr);
+    OnlineScreens::setStoreListFactory(nullptr);
     InitViewController::setLoginStepFactory(nullptr);
 }

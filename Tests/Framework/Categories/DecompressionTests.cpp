@@ -77,6 +77,11 @@ TEST_F(DecompressionTest, RoundTripsOfTheCommandLineTools) {
         for (char c : data) ASSERT_FALSE(d.feed(std::string_view(&c, 1), sink));
         ASSERT_FALSE(d.finish(sink));
         EXPECT_TRUE(pieces == plain);
+        // Concatenated streams, as the tools write them (lzma has no such form).
+        if (v.format == Format::Lzma) continue;
+        auto twice = DataDecompression::decompress(data + data, v.format);
+        ASSERT_TRUE(twice.ok()) << twice.error->detail;
+        EXPECT_TRUE(*twice.value == plain + plain);
     }
 }
 
@@ -94,29 +99,16 @@ TEST_F(DecompressionTest, TheMagicWinsOverAMisleadingName) {
     EXPECT_TRUE(TestSupport::readFile(dir.file("copy")) == plain);
 }
 
-TEST_F(DecompressionTest, ConcatenatedStreamsAsTheToolsWriteThem) {
-    for (const auto& v : {kVariants[0], kVariants[1], kVariants[2]}) {
-        SCOPED_TRACE(v.extension);
-        std::string twice = compressed(v) + compressed(v);
-        auto r = DataDecompression::decompress(twice, v.format);
-        ASSERT_TRUE(r.ok()) << r.error->detail;
-        EXPECT_TRUE(*r.value == plain + plain);
-    }
-}
-
 TEST_F(DecompressionTest, DamagedInputFailsWithCode31AndLeavesNoFile) {
     for (const auto& v : kVariants) {
         SCOPED_TRACE(v.extension);
         std::string data = compressed(v);
-        std::vector<std::pair<std::string, std::string>> damaged = {
-            {"truncated", data.substr(0, data.size() / 2)},
-            {"cut short", data.substr(0, data.size() - 3)},
-            {"empty", ""},
-            {"trailing garbage", data + "GARBAGE!"},
-        };
-        std::string flipped = data;
+        std::string flipped = data, garbage;
         flipped[flipped.size() / 2] = static_cast<char>(~flipped[flipped.size() / 2]);
-        damaged.emplace_back("flipped", flipped);
+        for (int i = 0; i < 5000; ++i) garbage += static_cast<char>(i * 31 % 251);
+        const std::pair<const char*, std::string> damaged[] = {
+            {"truncated", data.substr(0, data.size() / 2)}, {"cut short", data.substr(0, data.size() - 3)},
+            {"empty", ""}, {"trailing garbage", data + "GARBAGE!"}, {"flipped", flipped}, {"garbage", garbage}};
         for (const auto& [what, bytes] : damaged) {
             auto r = DataDecompression::decompress(bytes, v.format);
             ASSERT_FALSE(r.ok()) << what;
@@ -128,10 +120,6 @@ TEST_F(DecompressionTest, DamagedInputFailsWithCode31AndLeavesNoFile) {
             EXPECT_FALSE(f.ok()) << what;
             EXPECT_FALSE(fs::exists(dir.file("bad.out"))) << what;
         }
-        // Plain garbage.
-        std::string garbage;
-        for (int i = 0; i < 5000; ++i) garbage += static_cast<char>(i * 31 % 251);
-        EXPECT_FALSE(DataDecompression::decompress(garbage, v.format).ok());
     }
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 
 #include "Categories/URLRequest+ZemtrixExtensions.h"
@@ -18,8 +17,6 @@ protected:
         server.server.Get("/Release", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(mutex);
             seen = req;
-            ++hits;
-            res.set_header("Cache-Control", "max-age=600");
             res.set_content("Origin: Test\n", "text/plain");
         });
         server.start();
@@ -30,7 +27,6 @@ protected:
     TestHTTPServer server;
     std::mutex mutex;
     httplib::Request seen;
-    std::atomic<int> hits{0};
 };
 
 TEST_F(RequestFactoryTest, ProgramRequestCarriesItsUserAgentAndDeviceID) {
@@ -65,21 +61,6 @@ TEST_F(RequestFactoryTest, RepositoryRequestCarriesTheAPTHeaders) {
     EXPECT_TRUE(URLRequestZemtrix::VostrelleGetRequestWithString(server.base() + "/Release"));
     EXPECT_FALSE(URLRequestZemtrix::VostrelleGetRequestWithString("not a url"));
     EXPECT_FALSE(URLRequestZemtrix::VostrelleGetRequestWithString(""));
-}
-
-TEST_F(RequestFactoryTest, CachePoliciesOfTheFactoriesThroughTheSharedSession) {
-    TestSupport::IsolatedEnvironment env;  // the shared cache lives in the (isolated) support directory
-    auto shared = URLSession::sharedSession();
-    auto repository = URLRequestZemtrix::VostrelleGetRequestWithURL(server.url("/Release"));
-    fetch(shared, repository);
-    fetch(shared, repository);
-    EXPECT_EQ(hits.load(), 2);  // repository indexes always come from the server
-    auto program = URLRequestZemtrix::requestWithURL(server.url("/Release"));
-    auto cached = fetch(shared, program);
-    EXPECT_EQ(hits.load(), 2);  // stored by the earlier answers, still fresh
-    ASSERT_TRUE(cached.response);
-    EXPECT_TRUE(cached.response->fromCache);
-    EXPECT_EQ(cached.data, "Origin: Test\n");
 }
 
 }  // namespace

@@ -1,64 +1,57 @@
+// Debian version order. The verdicts below were taken from dpkg
+// (dpkg --compare-versions) and are kept here, so the tests never depend on
+// the machine having dpkg.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
-#include <iostream>
-#include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Categories/String+VersionCompare.h"
 #include "Support/TestSupport.h"
 
-extern char** environ;
-
 namespace {
 
 int sign(int v) { return (v > 0) - (v < 0); }
 
-// Exit status of `dpkg --compare-versions a op b`; 0 true, 1 false, 2 refused.
-int runDpkg(const std::string& a, const char* op, const std::string& b) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {"dpkg", "--compare-versions", a, op, b};
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, "dpkg", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+constexpr int kRefused = 99;  // dpkg refuses one of the two versions
 
-constexpr int kRefused = 99;
+struct Verdict {
+    std::string a, b;
+    int order;  // dpkg's sign of a compared with b, or kRefused
+};
 
-// dpkg's verdict as a sign, or kRefused. A first argument starting with '-'
-// would be read as an option, so such pairs are asked the other way round.
-int dpkgSign(const std::string& a, const std::string& b) {
-    if (!a.empty() && a[0] == '-') {
-        const int r = dpkgSign(b, a);
-        return r == kRefused ? r : -r;
-    }
-    const int lt = runDpkg(a, "lt", b);
-    if (lt == 0) return -1;
-    if (lt != 1) return kRefused;
-    const int eq = runDpkg(a, "eq", b);
-    if (eq == 0) return 0;
-    return eq == 1 ? 1 : kRefused;
-}
+const Verdict kVerdicts[] = {
+    {"1.0~rc1", "1.0", -1}, {"1.0~rc1", "1.0~rc2", -1}, {"1.0~~", "1.0~", -1}, {"1.0~", "1.0", -1},
+    {"1.0~", "1.0-1", -1}, {"1.0-1", "1.0", 1}, {"1.0-0", "1.0", 0}, {"1.0-1", "1.0-1.1", -1},
+    {"0001", "1", 0}, {"1.0", "1.00", 0}, {"1.0a", "1.0+", -1}, {"1.0a", "1.0", 1}, {"1.0a", "1.0A", 1},
+    {"1.0Z", "1.0a", -1}, {"1.0+", "1.0.", -1}, {"1.0.", "1.0-", kRefused}, {"1.0+b1", "1.0", 1},
+    {"1.0+dfsg", "1.0+b1", 1}, {"1.2.3", "1.2.10", -1}, {"1.2.3-4", "1.2.3-10", -1}, {"1.0-1-2", "1.0-1-10", -1},
+    {"1:2:3-4", "1:2:3-5", -1}, {"v1", "1", 1}, {"a", "b", -1}, {"~", "0", -1}, {"~~a", "~", -1},
+    {"1.0@", "1.0", 1}, {"1.0@", "1.0+", 1}, {"1.0_1", "1.0.1", 1}, {"1.0\xe9", "1.0z", 1}, {"1.0\xe9", "1.0+", -1},
+    {"1.0\x80", "1.0\xff", -1}, {"", "~", -1}, {"", "", 0}, {"", "0", -1}, {"1.0", "1.0a~", -1},
+    {"1.0a~", "1.0a", -1}, {"9", "10", -1}, {"0.9", "0.10", -1}, {"1.001", "1.1", 0}, {"1.001", "1.01", 0},
+    {"10", "1.0", 1}, {"1a", "1-a", 1}, {"1.2.3~beta1+git", "1.2.3", -1}, {"1.0-~", "1.0-", kRefused},
+    {"1.0-a", "1.0-A", 1}, {"1.0-2~bpo1", "1.0-2", -1}, {"1.0-2+deb12u1", "1.0-2+deb12u10", -1},
+    // The epoch decides first, in both directions; an absent epoch is 0.
+    {"1:0", "2", 1}, {"2", "1:0", -1}, {"2:1.0", "1:9.9", 1}, {"1:9.9", "2:1.0", -1}, {"0:2", "2", 0},
+    {"00001:1", "1:1", 0}, {"+1:0", "1:0", 0}, {"1:1:1", "1:1", 1}, {"7:0~", "7", 1}, {"2147483647:1", "1", 1},
+    // Blanks around a version are trimmed; other control characters order like any other.
+    {"1.0", " 1.0 ", 0}, {"\t1.0\t", "1.0", 0}, {"1.0\n", "1.0", 1}, {"\n1.0", "1", 1}, {"1.0\r", "1.0", 1},
+    {"1.0 \n", "1.0", kRefused}, {"1.0\n ", "1.0", 1},
+    // Digit runs far beyond any integer type.
+    {"1." + std::string(400, '9'), "1." + std::string(399, '9'), 1},
+    {"1." + std::string(400, '9'), "1.1" + std::string(400, '0'), -1},
+    {std::string(300, '0') + "1", "1", 0},
+    {"1:" + std::string(60, '7') + "-" + std::string(60, '3'), "1:" + std::string(60, '7') + "-" + std::string(61, '3'), -1},
+    {std::string(100, '1') + "~", std::string(100, '1'), -1},
+    // dpkg refuses these; their order is our own.
+    {"1 0", "1", kRefused}, {":1", "1", kRefused}, {"a:1", "1", kRefused}, {"1:", "1", kRefused},
+    {"1.0-", "1", kRefused}, {"1:-1", "1", kRefused}, {"99999999999:1", "1", kRefused},
+    {"2147483648:1", "1", kRefused}, {"-5:1", "1", kRefused}, {"0x1:1", "1", kRefused}, {"+:1", "1", kRefused},
+};
 
-bool haveDpkg() { return runDpkg("1", "lt", "2") == 0; }
-
+// Versions sampled from Debian 12, stored in dpkg's order.
 std::vector<std::string> sampledVersions() {
     std::ifstream in(TestSupport::dataDirectory() + "/Debian/bookworm-versions.txt");
     std::vector<std::string> out;
@@ -67,134 +60,45 @@ std::vector<std::string> sampledVersions() {
     return out;
 }
 
-const std::vector<std::pair<std::string, std::string>> kTrickyPairs = {
-    {"1.0~rc1", "1.0"},      {"1.0~rc1", "1.0~rc2"},    {"1.0~~", "1.0~"},         {"1.0~", "1.0"},
-    {"1.0~", "1.0-1"},       {"1:0", "2"},              {"0:2", "2"},              {"00001:1", "1:1"},
-    {"+1:0", "1:0"},         {"1.0-1", "1.0"},          {"1.0-0", "1.0"},          {"1.0-1", "1.0-1.1"},
-    {"0001", "1"},           {"1.0", "1.00"},           {"1.0a", "1.0+"},          {"1.0a", "1.0"},
-    {"1.0a", "1.0A"},        {"1.0Z", "1.0a"},          {"1.0+", "1.0."},          {"1.0.", "1.0-"},
-    {"1.0+b1", "1.0"},       {"1.0+dfsg", "1.0+b1"},    {"1.2.3", "1.2.10"},       {"1.2.3-4", "1.2.3-10"},
-    {"2:1.0", "1:9.9"},      {"1.0-1-2", "1.0-1-10"},   {"1:1:1", "1:1"},          {"1:2:3-4", "1:2:3-5"},
-    {"1.0", " 1.0 "},        {"\t1.0\t", "1.0"},     {"1.0\n", "1.0"},  {"\n1.0", "1"}, {"1.0\r", "1.0"}, {"1.0 \n", "1.0"}, {"1.0\n ", "1.0"},        {"v1", "1"},               {"a", "b"},
-    {"~", "0"},              {"~~a", "~"},              {"1.0@", "1.0"},           {"1.0@", "1.0+"},
-    {"1.0_1", "1.0.1"},      {"1.0\xe9", "1.0z"},       {"1.0\xe9", "1.0+"},       {"1.0\x80", "1.0\xff"},
-    {"", "~"},               {"", ""},                  {"", "0"},                 {"2147483647:1", "1"},
-    {"1.0", "1.0a~"},        {"1.0a~", "1.0a"},         {"9", "10"},               {"0.9", "0.10"},
-    {"1.001", "1.1"},        {"1.001", "1.01"},         {"10", "1.0"},             {"1a", "1-a"},
-    {"1.2.3~beta1+git", "1.2.3"}, {"1.0-~", "1.0-"},    {"7:0~", "7"},             {"1.0-a", "1.0-A"},
-    {"1.0-2~bpo1", "1.0-2"}, {"1.0-2+deb12u1", "1.0-2+deb12u10"},
-    // Digit runs far beyond any integer type.
-    {"1." + std::string(400, '9'), "1." + std::string(399, '9')},
-    {"1." + std::string(400, '9'), "1.1" + std::string(400, '0')},
-    {std::string(300, '0') + "1", "1"},
-    {"1:" + std::string(60, '7') + "-" + std::string(60, '3'), "1:" + std::string(60, '7') + "-" + std::string(61, '3')},
-    {std::string(100, '1') + "~", std::string(100, '1')},
-    // dpkg refuses these (checked below); their order is our own.
-    {"1 0", "1"},            {":1", "1"},               {"a:1", "1"},              {"1:", "1"},
-    {"1.0-", "1"},           {"1:-1", "1"},             {"99999999999:1", "1"},    {"2147483648:1", "1"},
-    {"-5:1", "1"},           {"0x1:1", "1"},            {"+:1", "1"},
-};
-
 }  // namespace
 
-TEST(VersionCompare, OrdersKnownCases) {
-    EXPECT_LT(ZMVersionCompare("1.0~rc1", "1.0"), 0);
-    EXPECT_GT(ZMVersionCompare("1:0", "2"), 0);
-    EXPECT_GT(ZMVersionCompare("1.0-1", "1.0"), 0);
-    EXPECT_EQ(ZMVersionCompare("0001", "1"), 0);
-    EXPECT_LT(ZMVersionCompare("1.0a", "1.0+"), 0);
-    EXPECT_LT(ZMVersionCompare("1.2.9", "1.2.10"), 0);
-    EXPECT_EQ(ZMVersionCompare(" 1.0\t", "1.0"), 0);
-    EXPECT_GT(ZMVersionCompare("1.0\n", "1.0"), 0);
-    EXPECT_LT(ZMVersionCompare("1." + std::string(1000, '9'), "1.1" + std::string(1000, '0')), 0);
-    EXPECT_TRUE(lessThan("4.9", "5.0"));
-    EXPECT_FALSE(lessThan("5.0", "5.0"));
-    EXPECT_FALSE(lessThan("5.0.1", "5.0"));
+TEST(VersionCompare, OrdersLikeDpkg) {
+    for (const auto& [a, b, order] : kVerdicts) {
+        const int ours = sign(ZMVersionCompare(a, b));
+        EXPECT_EQ(sign(ZMVersionCompare(b, a)), -ours) << "antisymmetry: \"" << a << "\" / \"" << b << "\"";
+        if (order == kRefused)
+            EXPECT_TRUE(!ZMVersionIsComparable(a) || !ZMVersionIsComparable(b)) << a << " / " << b;
+        else
+            EXPECT_EQ(ours, order) << "\"" << a << "\" vs \"" << b << "\"";
+    }
 }
 
-TEST(VersionCompare, AgreesWithDpkgOnTrickyAndRealPairs) {
-    if (!haveDpkg()) GTEST_SKIP() << "dpkg is not available";
+TEST(VersionCompare, RealVersionsKeepDpkgsOrder) {
     const std::vector<std::string> real = sampledVersions();
     ASSERT_GE(real.size(), 300u);
-
-    std::vector<std::pair<std::string, std::string>> pairs = kTrickyPairs;
-    std::vector<std::string> sorted = real;
-    std::sort(sorted.begin(), sorted.end(), lessThan);
-    for (size_t i = 0; i + 1 < sorted.size(); ++i) pairs.emplace_back(sorted[i], sorted[i + 1]);
-    std::mt19937 rng(20261206);
-    std::uniform_int_distribution<size_t> pick(0, real.size() - 1);
-    for (int i = 0; i < 300; ++i) pairs.emplace_back(real[pick(rng)], real[pick(rng)]);
-    // Real versions against hand-made neighbours of themselves.
-    for (size_t i = 0; i < real.size(); i += 7) {
-        pairs.emplace_back(real[i], real[i] + "~1");
-        pairs.emplace_back(real[i], real[i] + "+b1");
-        pairs.emplace_back(real[i], "1:" + real[i]);
+    for (size_t i = 0; i < real.size(); ++i) {
+        const std::string& v = real[i];
+        EXPECT_TRUE(isValidDebianVersion(v)) << v;
+        EXPECT_TRUE(ZMVersionIsComparable(v)) << v;
+        if (i + 1 < real.size()) EXPECT_LT(ZMVersionCompare(v, real[i + 1]), 0) << v << " / " << real[i + 1];
+        // Neighbours by dpkg's rules: a tilde sorts before the end, a suffix after it, an epoch above all.
+        EXPECT_LT(ZMVersionCompare(v + "~1", v), 0) << v;
+        EXPECT_GT(ZMVersionCompare(v + "+b1", v), 0) << v;
+        if (v.find(':') == std::string::npos) EXPECT_GT(ZMVersionCompare("1:" + v, v), 0) << v;
     }
-
-    size_t agreed = 0, refusedByBoth = 0;
-    for (const auto& [a, b] : pairs) {
-        const int expected = dpkgSign(a, b);
-        const int ours = sign(ZMVersionCompare(a, b));
-        EXPECT_EQ(sign(ZMVersionCompare(b, a)), -ours) << "antisymmetry: " << a << " / " << b;
-        if (expected == kRefused) {
-            // dpkg refused one of them: it must be one we call not comparable.
-            EXPECT_TRUE(!ZMVersionIsComparable(a) || !ZMVersionIsComparable(b)) << a << " / " << b;
-            ++refusedByBoth;
-            continue;
-        }
-        EXPECT_EQ(ours, expected) << "\"" << a << "\" vs \"" << b << "\"";
-        if (ours == expected) ++agreed;
-    }
-    std::cout << "[ dpkg     ] " << agreed << " of " << pairs.size() - refusedByBoth << " comparable pairs agree; "
-              << refusedByBoth << " pairs refused by dpkg and by us\n";
-    EXPECT_GE(agreed, 700u);
 }
 
 TEST(VersionCompare, ComparableExactlyWhenDpkgAcceptsTheVersion) {
-    if (!haveDpkg()) GTEST_SKIP() << "dpkg is not available";
-    const std::vector<std::string> versions = {
-        "1.0",  "1:1.0-1", "+1:0", "v1", "1.0@", "1.0\xe9", "~", "1:2:3", "2147483647:1", "1.0~", " 1.0 ",
-        "1 0",  ":1",      "a:1",  "1:", "1.0-", "1:-1",    "-1", "2147483648:1", "-5:1", "0x1:1", "+:1",
-        "1\t0", "1.0-a b", "1.0\n", "\n", "\r1.0", "1.0 \n", "1.0\n ", " ",
+    const std::pair<std::string, bool> verdicts[] = {
+        {"1.0", true}, {"1:1.0-1", true}, {"+1:0", true}, {"v1", true}, {"1.0@", true}, {"1.0\xe9", true},
+        {"~", true}, {"1:2:3", true}, {"2147483647:1", true}, {"1.0~", true}, {" 1.0 ", true}, {"1.0\n", true},
+        {"\n", true}, {"\r1.0", true}, {"1.0\n ", true}, {"1.0-~", true}, {"1.0.", true},
+        {"1:a", true}, {"1 0", false}, {":1", false}, {"a:1", false}, {"1:", false}, {"0:", false},
+        {"1.0-", false}, {"1:-1", false}, {"-1", false}, {"2147483648:1", false}, {"-5:1", false},
+        {"0x1:1", false}, {"+:1", false}, {"1\t0", false}, {"1.0-a b", false}, {"1.0 \n", false}, {" ", false},
     };
-    for (const std::string& v : versions) {
-        // "0" is accepted by every dpkg; a refusal is exit status 2.
-        const int status = v[0] == '-' ? runDpkg("0", "lt", v) : runDpkg(v, "lt", "0");
-        EXPECT_EQ(status != 2, ZMVersionIsComparable(v)) << "\"" << v << "\" dpkg status " << status;
-    }
-}
-
-// Random texts of every length up to 20 over the characters that decide the
-// structure (blank, colon, hyphen) and the order (digits, '~', letters, '.').
-TEST(VersionCompare, RandomTextsAgreeWithDpkg) {
-    if (!haveDpkg()) GTEST_SKIP() << "dpkg is not available";
-    const std::string alphabet = "0123456789001:-~~..+aZ \t";
-    std::mt19937 rng(41);
-    std::vector<std::string> texts;
-    for (int i = 0; i < 240; ++i) {
-        std::string t(1 + i % 20, ' ');
-        for (char& c : t) c = alphabet[rng() % alphabet.size()];
-        if (i % 3 == 0) t[0] = '1';  // more of them accepted, so more pairs get compared
-        if (i % 5 == 0) t.back() = '3';
-        texts.push_back(t);
-    }
-    size_t accepted = 0, compared = 0;
-    for (size_t i = 0; i < texts.size(); ++i) {
-        const std::string& v = texts[i];
-        const int status = v[0] == '-' ? runDpkg("0", "lt", v) : runDpkg(v, "lt", "0");
-        const bool dpkgAccepts = status != 2;
-        EXPECT_EQ(ZMVersionIsComparable(v), dpkgAccepts) << "\"" << v << "\"";
-        accepted += dpkgAccepts;
-        if (!dpkgAccepts || i == 0 || !ZMVersionIsComparable(texts[i - 1]) || texts[i - 1][0] == '-') continue;
-        const int expected = dpkgSign(texts[i - 1], v);
-        ASSERT_NE(expected, kRefused) << texts[i - 1] << " / " << v;
-        EXPECT_EQ(sign(ZMVersionCompare(texts[i - 1], v)), expected) << "\"" << texts[i - 1] << "\" vs \"" << v << "\"";
-        ++compared;
-    }
-    std::cout << "[ dpkg     ] random texts: " << accepted << " of " << texts.size() << " accepted, " << compared
-              << " pairs compared\n";
-    EXPECT_GT(accepted, 60u);
-    EXPECT_GT(compared, 20u);
+    for (const auto& [version, accepted] : verdicts)
+        EXPECT_EQ(ZMVersionIsComparable(version), accepted) << "\"" << version << "\"";
 }
 
 // The structure scan works on words: put the deciding character at every
@@ -271,11 +175,6 @@ TEST(VersionCompare, ValidVersionGrammar) {
                           "+1:0", "2147483648:1", "1:2-3\t"})
         EXPECT_FALSE(isValidDebianVersion(v)) << v;
     EXPECT_FALSE(isValidDebianVersion(std::string("1.0\0", 4)));
-    // Every valid version is one dpkg compares.
-    for (const std::string& v : sampledVersions()) {
-        EXPECT_TRUE(isValidDebianVersion(v)) << v;
-        EXPECT_TRUE(ZMVersionIsComparable(v)) << v;
-    }
 }
 
 TEST(VersionCompare, ValidPackageNameGrammar) {

@@ -123,6 +123,7 @@ protected:
 };
 
 TEST_F(ZMRDevelopersTest, FollowAndUnfollowByLowerCasedName) {
+    EXPECT_EQ(ZMRDeveloper::normalizedName("CoolStar ÉTIENNE"), "coolstar étienne");
     EXPECT_FALSE(developers->isDeveloperFollowed("Jane Roe"));
     follow("Jane Roe", true);
     auto record = ZMRDeveloper::objectForPrimaryKey("jane roe");

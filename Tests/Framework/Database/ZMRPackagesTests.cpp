@@ -79,27 +79,15 @@ TEST(ZMRPackagesRules, CategoryIconRules) {
         std::string entry, image;
         bool bold;
     };
+    // Exact names are bold; a word inside a longer name, a prefix or a mapped
+    // name gives the plain image; the rules are case-sensitive.
     const std::vector<Case> cases = {
-        {"Addons (SpringBoard)", "Categories/Addons", true},
-        {"App Addons Extra", "Categories/App Addons", false},
-        {"My Addon", "Categories/Addons", false},
-        {"Themes (Complete)", "Categories/Themes", true},
-        {"Les Thèmes", "Categories/Themes", true},
-        {"Applications", "Categories/Applications", false},
-        {"Cydgets", "Categories/Cydgets", false},
-        {"Data_Storage", "Categories/Data Storage", false},
-        {"Bold Fonts", "Categories/Fonts", false},
-        {"Networking", "Categories/Network", false},
-        {"Terminal Support", "Categories/Terminal", false},
-        {"Tweaks", "Categories/Tweaks", true},
-        {"Live Wallpapers", "Categories/Wallpapers", false},
-        {"Widgets   ", "Categories/Widgets", true},
-        {"Lock Widget", "Categories/Widgets", false},
-        {"Zeppelin Logos", "Categories/Zeppelin", false},
-        {"Cydia/Telesphoreo", "Categories/Tervalo", false},
-        {"Cydia/Telesphoreo Extra", "Categories/Default", false},
-        {"tweaks", "Categories/Default", false},  // case-sensitive
-        {"", "Categories/Default", false},
+        {"Addons (SpringBoard)", "Categories/Addons", true}, {"App Addons Extra", "Categories/App Addons", false},
+        {"My Addon", "Categories/Addons", false},            {"Les Thèmes", "Categories/Themes", true},
+        {"Data_Storage", "Categories/Data Storage", false},  {"Networking", "Categories/Network", false},
+        {"Widgets   ", "Categories/Widgets", true},          {"Lock Widget", "Categories/Widgets", false},
+        {"Cydia/Telesphoreo", "Categories/Tervalo", false},  {"Cydia/Telesphoreo Extra", "Categories/Default", false},
+        {"tweaks", "Categories/Default", false},             {"", "Categories/Default", false},
     };
     for (const auto& c : cases) {
         auto icon = ZMRPackages::categoryIconForEntry(c.entry, none);

@@ -283,16 +283,4 @@ TEST_F(ZMRSourcesTest, RefreshAllSourcesRulesAndTheInProgressState) {
     EXPECT_FALSE(sources->isRefreshInProgress());
 }
 
-TEST_F(ZMRSourcesTest, IconForLocationIsTheCachedFileWhenThereIsOne) {
-    EXPECT_FALSE(sources->iconForLocation(kSources[0]).isFile());
-    EXPECT_EQ(sources->iconForLocation(kSources[0]).imageName, "Sources/Default");
-    std::filesystem::create_directories(ZMPaths::subdirectory("IconCache"));
-    ZMRPackage probe;
-    probe.identifier = kSources[0];
-    const std::string path = probe.iconPath();  // sources use the same md5 naming as package icons
-    TestSupport::writeFile(path, "png");
-    EXPECT_EQ(sources->iconForLocation(kSources[0]).path, path);
-    EXPECT_FALSE(sources->iconForLocation(kSources[1]).isFile());
-}
-
 }  // namespace

@@ -17,7 +17,7 @@
 #include "Services/ZMAccount.h"
 #include "Services/ZMMakerAPI.h"
 #include "Services/ZMSetupBackup.h"
-#include "TabPlaceholderViewController.h"
+#include "Online/Screens/RepoStoresListController.h"
 #include "UIKit/UIApplication.h"
 #include "UIKit/UITabBarController.h"
 #include "WebViewViewController.h"
@@ -147,9 +147,7 @@ TEST_F(AccountTest, TheHeaderFollowsSigningInAndOutAndTheRowsLeadOn) {
     EXPECT_NE(qobject_cast<PackagesWishlistViewController*>(nav->topViewController()), nullptr);
     nav->popViewController(false);
     performRow("openCommercialStores");
-    auto* stores = qobject_cast<TabPlaceholderViewController*>(nav->topViewController());
-    ASSERT_NE(stores, nullptr);
-    EXPECT_EQ(stores->screenName(), "RepoStoresListController");
+    EXPECT_NE(qobject_cast<RepoStoresListController*>(nav->topViewController()), nullptr);
     nav->popViewController(false);
 
     // Outside links open in the in-app browser only; nothing goes to other programs.

@@ -14,6 +14,7 @@
 #include "Browsing/FeaturedViewController.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/SourcesCell.h"
+#include "Details/PackageDetailsViewController.h"
 #include "InitViewController.h"
 #include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/CreditsViewController.h"
@@ -141,7 +142,9 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
     // A banner opens its package; coming back shows the page with the packages' descriptions.
     featured->didSelectItem(featured->topFeaturedCollectionView(), 0);
     ASSERT_EQ(featuredNav->viewControllers().size(), 2u);
-    EXPECT_EQ(featuredNav->topViewController()->title(), "Walk Banner");
+    auto* details = qobject_cast<PackageDetailsViewController*>(featuredNav->topViewController());
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(details->packageIdentifier(), "com.walk.banner");
     featuredNav->popViewController(false);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return featured->bannerCell(0) &&
                                                 featured->bannerCell(0)->descriptionLbl()->text() == "test package"; }));

@@ -32,7 +32,6 @@ TEST_F(OnlineServices, BackupTaskTellsTheTruthInOnePopup) {
     addSources({"https://a.example/", "https://b.example/"});
     addPackages({"com.installed"}, true);
     addPackages({"com.not"}, false);
-    ZMMakerAPI::setRequestTimeLimit(1.0);
     struct Case {
         Behaviour behaviour;
         const char* message;
@@ -46,6 +45,8 @@ TEST_F(OnlineServices, BackupTaskTellsTheTruthInOnePopup) {
         {{.hold = true}, "The request timed out.", false},
     };
     for (const auto& c : cases) {
+        // Only the silent server should meet the limit, even on a loaded machine.
+        ZMMakerAPI::setRequestTimeLimit(c.behaviour.hold ? 1.0 : 30.0);
         maker->setBehaviour("setup/savesetup.php", c.behaviour);
         std::vector<nlohmann::json> popups, finished;
         auto popup = NotificationCenter::defaultCenter().addObserver(

@@ -1,5 +1,4 @@
-// The store's bulk-write aids: plain inserts that still refuse a key twice,
-// and large commits copied into the database file afterwards.
+// Large commits are copied into the database file afterwards.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,31 +14,6 @@ protected:
     std::shared_ptr<Realm> realm = Realm::open({dir.file("bulk.realm")});
 };
 
-TEST_F(RealmBulkWrite, APlainInsertOfAnExistingKeyFailsAndChangesNothing) {
-    realm->transactionWithBlock([&] {
-        auto g = Gadget::make("same", "First", 1);
-        realm->add(g);
-    });
-    EXPECT_THROW(realm->transactionWithBlock([&] {
-                     auto g = Gadget::make("other", "Other");
-                     realm->add(g);
-                     auto again = Gadget::make("same", "Second", 2);
-                     realm->add(again);
-                 }),
-                 RealmException);
-    EXPECT_EQ(realm->objectForPrimaryKey<Gadget>("same")->label, "First");
-    EXPECT_FALSE(realm->objectForPrimaryKey<Gadget>("other")) << "the whole transaction rolled back";
-    // The row id of a plain insert is the record's.
-    realm->transactionWithBlock([&] {
-        auto g = Gadget::make("third", "Third");
-        realm->add(g);
-        EXPECT_EQ(g.realmRowId(), realm->rowIdForPrimaryKey(Gadget::schema(), "third"));
-    });
-}
-
-}  // namespace
-
-namespace {
 uintmax_t fileSize(const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);

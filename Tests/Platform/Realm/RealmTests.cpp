@@ -103,6 +103,12 @@ TEST_F(RealmTest, WritesNeedATransactionAndPrimaryKeysStayUnique) {
 
     Gadget noKey;
     EXPECT_THROW(realm->transactionWithBlock([&] { realm->add(noKey); }), RealmException);
+    // The row id of an insert is the record's.
+    realm->transactionWithBlock([&] {
+        auto third = Gadget::make("third", "Third");
+        realm->add(third);
+        EXPECT_EQ(third.realmRowId(), realm->rowIdForPrimaryKey(Gadget::schema(), "third"));
+    });
 }
 
 TEST_F(RealmTest, NestedTransactionIsAnErrorAndTheOuterOneStillCommits) {

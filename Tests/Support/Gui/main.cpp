@@ -6,6 +6,7 @@
 
 #include <QApplication>
 
+#include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
 #include "UIKit/QtMainExecutor.h"
 #include "UIKit/UIViewController.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // Qt WebEngine asks for it before the application
+    ZMStoreCallbackSchemeHandler::registerScheme();  // as the application does, before QApplication
     QApplication app(argc, argv);
     UIKit::installQtMainExecutor();
     ::testing::InitGoogleTest(&argc, argv);

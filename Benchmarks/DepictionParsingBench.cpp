@@ -1,0 +1,161 @@
+// The depiction readers against the libraries they stand on:
+//   - each classic page family's readers over a 200 KB page, against a bare
+//     gumbo_parse of the same page;
+//   - the HTML of 50 KB of Markdown, against a bare cmark_markdown_to_html;
+//   - the native depiction walk of a 1 MB document, against a bare
+//     nlohmann::json::parse.
+// Inputs are generated, deterministic and shaped like real pages.
+#include <benchmark/benchmark.h>
+#include <cmark-gfm.h>
+#include <gumbo.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "Depictions/ZMDepictionsParser.h"
+#include "Depictions/ZMMarkdownHTML.h"
+#include "Depictions/ZMNativeDepiction.h"
+
+namespace {
+
+const std::string kPage = "https://repo.example/depictions/package.php?id=7";
+
+// Every family's elements, repeated to 200 KB: a title, the Marlgate
+// fieldsets, an Orvane panel, Kestrum paragraphs in nested divs, links.
+const std::string& page200KB() {
+    static const std::string page = [] {
+        std::string p = "<!DOCTYPE html><html><head><meta charset='utf-8'><title>Bench Tweak - Marlgate - Depiction</title>"
+                        "<style>body{font-family:sans-serif}</style></head><body>"
+                        "<a href='changelog.php'>Changes</a><a href='screenshots.php'>Shots</a>"
+                        "<fieldset id='description'>Description: A tweak that does many things.";
+        for (int i = 0; i < 8; ++i) p += "<img src='shot" + std::to_string(i) + ".png'>";
+        p += "</fieldset><fieldset><label>What's New</label><div>Fixed crashes\n\nAdded options  </div></fieldset>"
+             "<panel><img class='icon' src='icon.png'><label>Description</label><p>intro</p><fieldset><div>";
+        for (int i = 0; i < 20; ++i) p += "<p>Feature " + std::to_string(i) + " makes the device faster.</p>";
+        p += "</div></fieldset><img src='a.png'><img src='b.png'></panel>";
+        int n = 0;
+        while (p.size() < 200 * 1024) {
+            p += "<div class='section'><h3>Section " + std::to_string(n) + "</h3><div class='inner'><p>Paragraph " +
+                 std::to_string(n) +
+                 " explains a setting with <b>bold</b> words, <a href='https://example.org/x'>a link</a> and more text "
+                 "to fill the line the way depiction pages do.</p><ul><li>one</li><li>two</li></ul></div></div>";
+            ++n;
+        }
+        return p + "</body></html>";
+    }();
+    return page;
+}
+
+const std::string& markdown50KB() {
+    static const std::string text = [] {
+        std::string md;
+        for (int i = 0; md.size() < 50 * 1024; ++i) {
+            md += "## Version 1." + std::to_string(i) + "\n\nThis release makes *things* faster and adds a [link](https://example.org/" +
+                  std::to_string(i) + ") with `code`, **bold** text and more words to fill the paragraph.\n\n"
+                  "- fixed a crash\n- added an option\n  - with a nested note\n\n1. first\n2. second\n\n";
+            if (i % 10 == 0) md += "<p>Raw <b>HTML</b> from the depiction</p>\n\n";
+        }
+        return md;
+    }();
+    return text;
+}
+
+const std::string& depiction1MB() {
+    static const std::string doc = [] {
+        nlohmann::json views = nlohmann::json::array();
+        nlohmann::json changelog = nlohmann::json::array();
+        nlohmann::json shots = nlohmann::json::array();
+        for (int i = 0; i < 8; ++i) shots.push_back({{"url", "https://repo.example/shots/" + std::to_string(i) + ".png"}, {"accessibilityText", "Screenshot"}});
+        views.push_back({{"class", "DepictionScreenshotsView"}, {"itemCornerRadius", 8}, {"screenshots", shots}});
+        size_t size = 0;  // roughly what dump(2) writes for each view
+        for (int i = 0; size < 700 * 1024; ++i) {
+            const std::string text = "Paragraph " + std::to_string(i) + " of the description with **bold** text, a [link](https://example.org/) and more words.";
+            views.push_back({{"class", "DepictionMarkdownView"}, {"useSpacing", true}, {"markdown", text}});
+            size += text.size() + 110;
+        }
+        size = 0;
+        for (int v = 0; size < 300 * 1024; ++v) {
+            changelog.push_back({{"class", "DepictionSubheaderView"}, {"title", "1." + std::to_string(v / 10) + "." + std::to_string(v % 10)}});
+            changelog.push_back({{"class", "DepictionMarkdownView"}, {"markdown", "- fixed issue " + std::to_string(v) + "\n- improved things"}});
+            size += 200;
+        }
+        nlohmann::json d = {{"minVersion", "0.1"},
+                            {"headerImage", "https://repo.example/banner.png"},
+                            {"class", "DepictionTabView"},
+                            {"tabs", {{{"tabname", "Details"}, {"class", "DepictionStackView"}, {"views", views}},
+                                      {{"tabname", "Changelog"}, {"class", "DepictionStackView"}, {"views", changelog}}}}};
+        return d.dump(2);
+    }();
+    return doc;  // about 1 MB
+}
+
+void BM_GumboParse200KB(benchmark::State& state) {
+    const std::string& p = page200KB();
+    for (auto _ : state) {
+        GumboOutput* out = gumbo_parse_with_options(&kGumboDefaultOptions, p.data(), p.size());
+        benchmark::DoNotOptimize(out);
+        gumbo_destroy_output(&kGumboDefaultOptions, out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * p.size()));
+}
+BENCHMARK(BM_GumboParse200KB);
+
+// One scrape of a family: the page parsed once, then every reader of the family.
+void BM_Scrape200KB(benchmark::State& state) {
+    const std::string& p = page200KB();
+    const int family = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        auto parser = ZMDepictionsParser::depictionsParserWithData(p, kPage);
+        if (family == 0) {
+            benchmark::DoNotOptimize(parser->marlgateName("Marlgate"));
+            benchmark::DoNotOptimize(parser->marlgateDescription());
+            benchmark::DoNotOptimize(parser->marlgateChangelog());
+            benchmark::DoNotOptimize(parser->marlgateScreenshots(kPage));
+        } else if (family == 1) {
+            benchmark::DoNotOptimize(parser->orvaneName());
+            benchmark::DoNotOptimize(parser->orvaneDescription());
+            benchmark::DoNotOptimize(parser->orvaneScreenshots(kPage));
+        } else {
+            benchmark::DoNotOptimize(parser->kestrumDescription());
+            benchmark::DoNotOptimize(parser->linksTo("changelog.php"));
+            benchmark::DoNotOptimize(parser->linksTo("screenshots.php"));
+        }
+    }
+    state.SetLabel(family == 0 ? "Marlgate" : family == 1 ? "Orvane" : "Kestrum");
+}
+BENCHMARK(BM_Scrape200KB)->Arg(0)->Arg(1)->Arg(2);
+
+void BM_CmarkToHTML50KB(benchmark::State& state) {
+    const std::string& md = markdown50KB();
+    for (auto _ : state) {
+        char* html = cmark_markdown_to_html(md.data(), md.size(), CMARK_OPT_DEFAULT);
+        benchmark::DoNotOptimize(html);
+        free(html);
+    }
+}
+BENCHMARK(BM_CmarkToHTML50KB);
+
+void BM_MarkdownHTML50KB(benchmark::State& state) {
+    const std::string& md = markdown50KB();
+    for (auto _ : state) benchmark::DoNotOptimize(ZMMarkdownHTML::htmlForText(md, false, false));
+}
+BENCHMARK(BM_MarkdownHTML50KB);
+
+void BM_JsonParse1MB(benchmark::State& state) {
+    const std::string& doc = depiction1MB();
+    for (auto _ : state) benchmark::DoNotOptimize(nlohmann::json::parse(doc));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+BENCHMARK(BM_JsonParse1MB);
+
+void BM_NativeWalk1MB(benchmark::State& state) {
+    const std::string& doc = depiction1MB();
+    for (auto _ : state) benchmark::DoNotOptimize(ZMNativeDepiction::parse(doc));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+BENCHMARK(BM_NativeWalk1MB);
+
+}  // namespace
+
+BENCHMARK_MAIN();

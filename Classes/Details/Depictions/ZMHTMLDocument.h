@@ -1,0 +1,64 @@
+#pragma once
+// An HTML page parsed by gumbo (HTML5 rules, so broken pages parse the way
+// browsers read them), with the few queries the page readers need. Queries
+// are tree walks instead of CSS selectors; every walk is iterative, so a page
+// of thousands of nested elements cannot exhaust the stack.
+//
+// Element names are lower case. Elements HTML does not know (a "panel") are
+// named by the name they were written with.
+//
+// Text: the page is read as UTF-8 unless it is not valid UTF-8, in which case
+// the charset its head declares (else windows-1252, as browsers do) is
+// converted; a UTF-8 or UTF-16 byte-order mark decides first.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct GumboInternalNode;
+struct GumboInternalOutput;
+
+class ZMHTMLDocument {
+public:
+    using Element = const GumboInternalNode*;
+
+    static std::shared_ptr<const ZMHTMLDocument> parse(std::string_view data);
+    ~ZMHTMLDocument();
+    ZMHTMLDocument(const ZMHTMLDocument&) = delete;
+    ZMHTMLDocument& operator=(const ZMHTMLDocument&) = delete;
+
+    // The document node: the scope of whole-page queries.
+    Element document() const;
+    // Elements named `name` below `scope` (not `scope` itself), in document order.
+    std::vector<Element> elementsNamed(std::string_view name, Element scope = nullptr) const;
+    Element firstElementNamed(std::string_view name, Element scope = nullptr) const;
+    // Elements named `name` that lie inside at least one element passing
+    // `container`, each once, in document order.
+    std::vector<Element> elementsNamedInside(std::string_view name, const std::function<bool(Element)>& container) const;
+
+    // Visits every node below `scope` in document order: `enter` for each node
+    // (false: skip what lies below it, and its `leave`), `leave` for an
+    // element after its children.
+    static void traverse(Element scope, const std::function<bool(Element)>& enter,
+                         const std::function<void(Element)>& leave);
+    // Text nodes (also white space and CDATA) and their text.
+    static bool isText(Element node);
+    static std::string_view text(Element node);
+
+    static std::vector<Element> childElements(Element element);
+    static std::string tagName(Element element);
+    static bool isNamed(Element element, std::string_view name);
+    static std::optional<std::string> attribute(Element element, std::string_view name);
+    // All text beneath the element, white space as written.
+    static std::string textContent(Element element);
+
+    // The page's bytes as UTF-8 (exposed for tests and the sanitizer).
+    static std::string toUTF8(std::string_view data);
+
+private:
+    ZMHTMLDocument() = default;
+    std::string text_;  // gumbo points into it
+    GumboInternalOutput* output_ = nullptr;
+};

@@ -1,0 +1,468 @@
+#include "Depictions/ZMMarkdownHTML.h"
+
+#include <cmark-gfm.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <optional>
+#include <vector>
+
+#include "Depictions/ZMHTMLDocument.h"
+
+namespace {
+
+constexpr std::string_view kBullet = "\u2022 ";
+constexpr int kIndentPerLevel = 18;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+template <size_t N> bool isOneOf(std::string_view name, const std::array<std::string_view, N>& names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Dropped together with everything inside them.
+constexpr std::array<std::string_view, 20> kDroppedWithContent = {
+    "script", "style",  "link",   "iframe",   "img",    "form",     "object", "embed",  "noscript", "template",
+    "svg",    "math",   "audio",  "video",    "canvas", "select",   "textarea", "input", "button",   "frame"};
+// Kept, without attributes.
+constexpr std::array<std::string_view, 30> kKept = {
+    "b",   "strong", "i",     "em",    "u",     "s",   "strike",     "del",  "ins",   "sub",
+    "sup", "small",  "big",   "code",  "tt",    "kbd", "pre",        "span", "div",   "center",
+    "blockquote", "table", "thead", "tbody", "tfoot", "tr", "td", "th", "dl", "dd"};
+// Blocks of other names: kept as a div so their text does not run together.
+constexpr std::array<std::string_view, 16> kBlocks = {
+    "section", "article", "header", "footer", "nav",   "main",  "aside",  "fieldset",
+    "figure",  "figcaption", "address", "details", "summary", "panel", "dt", "legend"};
+
+void escapeInto(std::string& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+}
+
+// Writes the allowed HTML. Fed by the Markdown tree and by raw HTML alike, so
+// lists, paragraphs and links follow one set of rules.
+class Writer {
+public:
+    explicit Writer(bool forChangelog, size_t reserve) : changelog_(forChangelog) { out_.reserve(reserve); }
+
+    std::string take() && {
+        while (!lists_.empty()) closeList();
+        return std::move(out_);
+    }
+    bool skipping() const { return skip_ > 0; }
+
+    void text(std::string_view t) {
+        if (skip_ == 0) escapeInto(out_, t);
+    }
+    void raw(std::string_view html) {
+        if (skip_ == 0) out_ += html;
+    }
+
+    // ---- blocks ------------------------------------------------------------
+    void openParagraph() {
+        if (skip_) return;
+        if (Item* item = currentItem()) {
+            if (item->open) {
+                if (item->paragraphs++ > 0) out_ += "<br />";
+            } else {
+                openItemParagraph(*item, false);
+                item->paragraphs = 1;
+            }
+            return;
+        }
+        out_ += "<p>";
+        paragraphOpen_ = true;
+    }
+    void closeParagraph() {
+        if (skip_ || currentItem() || !paragraphOpen_) return;
+        out_ += changelog_ ? "</p><br />" : "</p><br /><br />";
+        paragraphOpen_ = false;
+    }
+    void openHeading(int level) {
+        if (skip_) return;
+        leaveItemParagraph();
+        out_ += "<h" + std::to_string(std::clamp(level, 1, 6)) + ">";
+    }
+    void closeHeading(int level) {
+        if (skip_) return;
+        out_ += "</h" + std::to_string(std::clamp(level, 1, 6)) + "><br />";
+    }
+    void openList(bool ordered, int start) {
+        if (skip_) return;
+        leaveItemParagraph();
+        lists_.push_back({ordered, start, {}});
+    }
+    void closeList() {
+        if (skip_ || lists_.empty()) return;
+        closeItem();
+        lists_.pop_back();
+    }
+    void openItem() {
+        if (skip_) return;
+        if (lists_.empty()) lists_.push_back({false, 1, {}});  // an item outside any list
+        closeItem();
+        List& list = lists_.back();
+        list.items.push_back({});
+        openItemParagraph(list.items.back(), true);
+    }
+    void closeItem() {
+        if (skip_ || lists_.empty() || lists_.back().items.empty()) return;
+        leaveItemParagraph();
+        lists_.back().items.pop_back();
+    }
+
+    // ---- elements of raw HTML -------------------------------------------------
+    static bool isDropped(std::string_view name) { return isOneOf(name, kDroppedWithContent); }
+    static bool isVoid(std::string_view name) {
+        return name == "img" || name == "link" || name == "input" || name == "embed" || name == "frame";
+    }
+    // Returns false for an element that goes with its content (the caller
+    // skips it, or brackets it with beginSkip()/endSkip()).
+    bool openElement(std::string_view name, const std::optional<std::string>& href) {
+        if (isDropped(name)) return false;
+        if (skip_) return true;
+        if (name == "p") openParagraph();
+        else if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') openHeading(name[1] - '0');
+        else if (name == "ul" || name == "ol") openList(name == "ol", 1);
+        else if (name == "li") openItem();
+        else if (name == "br") raw("<br />");
+        else if (name == "hr") raw("<hr />");
+        else if (name == "a") openLink(href);
+        else if (isOneOf(name, kKept)) raw("<" + std::string(name) + ">");
+        else if (isOneOf(name, kBlocks)) raw("<div>");
+        return true;
+    }
+    void closeElement(std::string_view name) {
+        if (skip_ || isDropped(name)) return;
+        if (name == "p") closeParagraph();
+        else if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') closeHeading(name[1] - '0');
+        else if (name == "ul" || name == "ol") closeList();
+        else if (name == "li") closeItem();
+        else if (name == "a") closeLink();
+        else if (isOneOf(name, kKept)) raw("</" + std::string(name) + ">");
+        else if (isOneOf(name, kBlocks)) raw("</div>");
+    }
+    // Raw HTML of a Markdown text comes a tag at a time: what lies between the
+    // tags of a dropped element is dropped too.
+    void beginSkip() { ++skip_; }
+    void endSkip() {
+        if (skip_ > 0) --skip_;
+    }
+    void openLink(const std::optional<std::string>& href) {
+        if (skip_) return;
+        const bool allowed = href && ZMMarkdownHTML::isAllowedLink(*href);
+        links_.push_back(allowed);
+        if (!allowed) return;
+        out_ += "<a href=\"";
+        escapeInto(out_, *href);
+        out_ += "\">";
+    }
+    void closeLink() {
+        if (skip_ || links_.empty()) return;
+        if (links_.back()) out_ += "</a>";
+        links_.pop_back();
+    }
+
+private:
+    struct Item {
+        bool open = false;  // its paragraph is open
+        int paragraphs = 0;
+    };
+    struct List {
+        bool ordered;
+        int next;
+        std::vector<Item> items;
+    };
+
+    Item* currentItem() {
+        if (lists_.empty() || lists_.back().items.empty()) return nullptr;
+        return &lists_.back().items.back();
+    }
+    void openItemParagraph(Item& item, bool withMarker) {
+        const int depth = static_cast<int>(lists_.size());
+        if (depth > 1) out_ += "<p style=\"margin-left:" + std::to_string(kIndentPerLevel * (depth - 1)) + "px\">";
+        else out_ += "<p>";
+        if (withMarker) {
+            List& list = lists_.back();
+            if (list.ordered) out_ += std::to_string(list.next++) + ". ";
+            else out_ += kBullet;
+        }
+        item.open = true;
+    }
+    // Closes the current item's paragraph (a nested block follows).
+    void leaveItemParagraph() {
+        if (Item* item = currentItem(); item && item->open) {
+            out_ += "</p>";
+            item->open = false;
+        }
+    }
+
+    bool changelog_;
+    std::string out_;
+    std::vector<List> lists_;
+    std::vector<bool> links_;
+    bool paragraphOpen_ = false;
+    int skip_ = 0;
+};
+
+// Raw HTML through gumbo, into the writer.
+void sanitizeInto(Writer& w, std::string_view html) {
+    auto doc = ZMHTMLDocument::parse(html);
+    auto body = doc->firstElementNamed("body");
+    if (!body) return;
+    ZMHTMLDocument::traverse(
+        body,
+        [&](ZMHTMLDocument::Element node) {
+            if (ZMHTMLDocument::isText(node)) {
+                w.text(ZMHTMLDocument::text(node));
+                return false;
+            }
+            const std::string name = ZMHTMLDocument::tagName(node);
+            if (name.empty()) return false;  // comments
+            return w.openElement(name, name == "a" ? ZMHTMLDocument::attribute(node, "href") : std::nullopt);
+        },
+        [&](ZMHTMLDocument::Element node) { w.closeElement(ZMHTMLDocument::tagName(node)); });
+}
+
+std::string decodeEntities(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '&') {
+            out += s[i];
+            continue;
+        }
+        const size_t semi = s.find(';', i);
+        if (semi == std::string_view::npos || semi - i > 10) {
+            out += '&';
+            continue;
+        }
+        const std::string_view entity = s.substr(i + 1, semi - i - 1);
+        std::optional<unsigned long> code;
+        if (entity == "amp") code = '&';
+        else if (entity == "lt") code = '<';
+        else if (entity == "gt") code = '>';
+        else if (entity == "quot") code = '"';
+        else if (entity == "apos") code = '\'';
+        else if (entity.size() > 1 && entity[0] == '#') {
+            const bool hex = entity[1] == 'x' || entity[1] == 'X';
+            const std::string digits(entity.substr(hex ? 2 : 1));
+            if (!digits.empty() && digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos)
+                code = std::stoul(digits, nullptr, hex ? 16 : 10);
+        }
+        if (!code || *code > 0x7F) {  // only what an address can hold unescaped
+            out += '&';
+            continue;
+        }
+        out += static_cast<char>(*code);
+        i = semi;
+    }
+    return out;
+}
+
+// One tag of inline raw HTML (the parser hands them over one at a time).
+void inlineTag(Writer& w, std::string_view tag) {
+    if (tag.size() < 3 || tag[0] != '<' || tag[1] == '!' || tag[1] == '?') return;  // comments, declarations
+    size_t i = 1;
+    const bool closing = tag[i] == '/';
+    if (closing) ++i;
+    const size_t start = i;
+    while (i < tag.size() && (std::isalnum(static_cast<unsigned char>(tag[i])) || tag[i] == '-')) ++i;
+    std::string name(tag.substr(start, i - start));
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (name.empty()) return;
+    if (closing) {
+        if (Writer::isDropped(name)) {
+            if (!Writer::isVoid(name)) w.endSkip();
+        } else {
+            w.closeElement(name);
+        }
+        return;
+    }
+    std::optional<std::string> href;
+    while (i < tag.size()) {  // attributes: name[=value]
+        while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+        const size_t nameStart = i;
+        while (i < tag.size() && !std::isspace(static_cast<unsigned char>(tag[i])) && tag[i] != '=' && tag[i] != '>' &&
+               tag[i] != '/')
+            ++i;
+        const std::string_view attribute = tag.substr(nameStart, i - nameStart);
+        if (attribute.empty()) {
+            ++i;
+            continue;
+        }
+        while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+        std::string_view value;
+        if (i < tag.size() && tag[i] == '=') {
+            ++i;
+            while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i]))) ++i;
+            if (i < tag.size() && (tag[i] == '"' || tag[i] == '\'')) {
+                const size_t end = tag.find(tag[i], i + 1);
+                value = tag.substr(i + 1, (end == std::string_view::npos ? tag.size() : end) - i - 1);
+                i = end == std::string_view::npos ? tag.size() : end + 1;
+            } else {
+                const size_t valueStart = i;
+                while (i < tag.size() && !std::isspace(static_cast<unsigned char>(tag[i])) && tag[i] != '>') ++i;
+                value = tag.substr(valueStart, i - valueStart);
+            }
+        }
+        if (equalsIgnoringCase(attribute, "href")) href = decodeEntities(value);
+    }
+    if (Writer::isDropped(name)) {
+        const bool selfClosing = tag.size() >= 2 && tag.substr(tag.size() - 2) == "/>";
+        if (!Writer::isVoid(name) && !selfClosing) w.beginSkip();
+        return;
+    }
+    w.openElement(name, href);
+}
+
+void renderMarkdown(Writer& w, std::string_view markdown) {
+    cmark_node* document = cmark_parse_document(markdown.data(), markdown.size(), CMARK_OPT_DEFAULT);
+    cmark_iter* iter = cmark_iter_new(document);
+    cmark_event_type event;
+    while ((event = cmark_iter_next(iter)) != CMARK_EVENT_DONE) {
+        cmark_node* node = cmark_iter_get_node(iter);
+        const bool entering = event == CMARK_EVENT_ENTER;
+        switch (cmark_node_get_type(node)) {
+            case CMARK_NODE_PARAGRAPH: entering ? w.openParagraph() : w.closeParagraph(); break;
+            case CMARK_NODE_HEADING:
+                entering ? w.openHeading(cmark_node_get_heading_level(node)) : w.closeHeading(cmark_node_get_heading_level(node));
+                break;
+            case CMARK_NODE_LIST:
+                if (entering) w.openList(cmark_node_get_list_type(node) == CMARK_ORDERED_LIST, cmark_node_get_list_start(node));
+                else w.closeList();
+                break;
+            case CMARK_NODE_ITEM: entering ? w.openItem() : w.closeItem(); break;
+            case CMARK_NODE_BLOCK_QUOTE: w.raw(entering ? "<blockquote>" : "</blockquote>"); break;
+            case CMARK_NODE_CODE_BLOCK:
+                w.raw("<pre><code>");
+                w.text(cmark_node_get_literal(node));
+                w.raw("</code></pre>");
+                break;
+            case CMARK_NODE_THEMATIC_BREAK: w.raw("<hr />"); break;
+            case CMARK_NODE_HTML_BLOCK: sanitizeInto(w, cmark_node_get_literal(node)); break;
+            case CMARK_NODE_HTML_INLINE: inlineTag(w, cmark_node_get_literal(node)); break;
+            case CMARK_NODE_TEXT: w.text(cmark_node_get_literal(node)); break;
+            case CMARK_NODE_SOFTBREAK: w.raw("\n"); break;
+            case CMARK_NODE_LINEBREAK: w.raw("<br />\n"); break;
+            case CMARK_NODE_CODE:
+                w.raw("<code>");
+                w.text(cmark_node_get_literal(node));
+                w.raw("</code>");
+                break;
+            case CMARK_NODE_EMPH: w.raw(entering ? "<em>" : "</em>"); break;
+            case CMARK_NODE_STRONG: w.raw(entering ? "<strong>" : "</strong>"); break;
+            case CMARK_NODE_LINK:
+                if (entering) {
+                    const char* url = cmark_node_get_url(node);
+                    w.openLink(url ? std::optional<std::string>(url) : std::nullopt);
+                } else {
+                    w.closeLink();
+                }
+                break;
+            case CMARK_NODE_IMAGE:  // images load nothing here: dropped with their text
+                if (entering) cmark_iter_reset(iter, node, CMARK_EVENT_EXIT);
+                break;
+            default: break;
+        }
+    }
+    cmark_iter_free(iter);
+    cmark_node_free(document);
+}
+
+bool isNewline(std::string_view text, size_t i, size_t& width) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\r') {
+        width = (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+        return true;
+    }
+    if (c == '\n' || c == 0x0B || c == 0x0C) {
+        width = 1;
+        return true;
+    }
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) {
+        width = 2;
+        return true;
+    }
+    if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+        (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+        width = 3;
+        return true;
+    }
+    return false;
+}
+
+// The text without its lines that begin with "<p><img"; nullopt when none is left.
+std::optional<std::string> withoutImageLines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool any = false;
+    size_t lineStart = 0;
+    auto take = [&](size_t end) {
+        const std::string_view line = text.substr(lineStart, end - lineStart);
+        if (line.substr(0, 7) == "<p><img") return;
+        if (any) out += '\n';
+        out += line;
+        any = true;
+    };
+    for (size_t i = 0; i < text.size();) {
+        size_t width = 0;
+        if (isNewline(text, i, width)) {
+            take(i);
+            i += width;
+            lineStart = i;
+        } else {
+            ++i;
+        }
+    }
+    take(text.size());
+    if (!any) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+bool ZMMarkdownHTML::isAllowedLink(std::string_view url) {
+    size_t start = 0;
+    while (start < url.size() && static_cast<unsigned char>(url[start]) <= ' ') ++start;
+    const std::string_view u = url.substr(start);
+    const size_t colon = u.find(':');
+    if (colon == std::string_view::npos) return false;
+    const std::string_view scheme = u.substr(0, colon);
+    if (equalsIgnoringCase(scheme, "mailto")) return colon + 1 < u.size();
+    return (equalsIgnoringCase(scheme, "http") || equalsIgnoringCase(scheme, "https")) && u.substr(colon + 1, 2) == "//" &&
+           u.size() > colon + 3;
+}
+
+std::string ZMMarkdownHTML::sanitize(std::string_view html, bool forChangelog) {
+    Writer w(forChangelog, html.size());
+    sanitizeInto(w, html);
+    return std::move(w).take();
+}
+
+std::string ZMMarkdownHTML::htmlForText(std::string_view text, bool forChangelog, bool darkMode) {
+    if (text.empty()) return {};
+    auto joined = withoutImageLines(text);
+    if (!joined) return {};
+    Writer w(forChangelog, joined->size() + joined->size() / 2);
+    if (joined->rfind("<style>", 0) == 0) sanitizeInto(w, *joined);
+    else renderMarkdown(w, *joined);
+    std::string body = std::move(w).take();
+    std::string out = "<span style=\"font-family: -apple-system; font-size: 15.0; color:";
+    out += darkMode ? "white" : "black";
+    out += "\">";
+    out += body;
+    out += "</span>";
+    return out;
+}

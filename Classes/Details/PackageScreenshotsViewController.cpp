@@ -1,0 +1,63 @@
+#include "Details/PackageScreenshotsViewController.h"
+
+#include <QResizeEvent>
+#include <QVBoxLayout>
+
+#include "Details/ScreenshotsCell.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "UIKit/UINavigationController.h"
+
+PackageScreenshotsViewController::PackageScreenshotsViewController(QWidget* parent) : ZMPalettedViewController(parent) {
+    setObjectName("PackageScreenshotsViewController");
+}
+
+void PackageScreenshotsViewController::setScreenshotsDictionary(std::map<int, QImage> images) {
+    images_ = std::move(images);
+    if (collection_) collection_->reloadData();
+}
+
+void PackageScreenshotsViewController::viewDidLoad() {
+    setTitle(QString::fromStdString(ZMLocalizedString("Screenshots")));
+    auto* close = new UIBarButtonItem(QString::fromStdString(ZMLocalizedString("Close")),
+                                      [this](UIBarButtonItem*) { dismissVC(); }, navigationItem());
+    navigationItem()->setLeftBarButtonItem(close);
+    navigationItem()->setBarTintColor(QColor::fromRgbF(0.0f, 0.67f, 0.88f, 1.0f));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    collection_ = new UICollectionView(this);
+    collection_->setObjectName("screenshotsCollectionView");
+    collection_->setSpacing(0);
+    collection_->setContentInsets(0, 0);
+    collection_->setPagingEnabled(true);
+    collection_->setDataSource(this);
+    layout->addWidget(collection_, 1, Qt::AlignTop);
+    collection_->reloadData();
+}
+
+void PackageScreenshotsViewController::dismissVC() {
+    if (auto* nav = navigationController()) nav->dismissViewController(true);
+    else dismissViewController(true);
+}
+
+int PackageScreenshotsViewController::numberOfItems(UICollectionView*) { return static_cast<int>(images_.size()); }
+
+QWidget* PackageScreenshotsViewController::cellForItem(UICollectionView*, int index) {
+    auto* cell = new ScreenshotsCell;
+    if (auto it = images_.find(index + 1); it != images_.end()) cell->setImage(it->second);
+    return cell;
+}
+
+// One screenshot fills the view.
+QSize PackageScreenshotsViewController::sizeForItem(UICollectionView*, int) { return size().expandedTo(QSize(1, 1)); }
+
+void PackageScreenshotsViewController::resizeEvent(QResizeEvent* e) {
+    ZMPalettedViewController::resizeEvent(e);
+    if (collection_) collection_->reloadData();
+}
+
+void PackageScreenshotsViewController::paletteDidChange(const ZMPalette& palette) {
+    QPalette p = QWidget::palette();
+    p.setColor(QPalette::Window, palette.backgroundColor());
+    setPalette(p);
+    setAutoFillBackground(true);
+}

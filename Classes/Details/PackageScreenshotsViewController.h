@@ -1,0 +1,31 @@
+#pragma once
+// The full-screen gallery of a package's screenshots, one per page, opened
+// from the details page's strip in a navigation controller with "Close".
+#include <QImage>
+#include <map>
+
+#include "UIKit/UICollectionView.h"
+#include "ZMPalettedViewController.h"
+
+class PackageScreenshotsViewController : public ZMPalettedViewController, public UICollectionViewDataSource {
+    Q_OBJECT
+public:
+    explicit PackageScreenshotsViewController(QWidget* parent = nullptr);
+    // Images keyed 1..n; item r shows key r + 1.
+    void setScreenshotsDictionary(std::map<int, QImage> images);
+    UICollectionView* screenshotsCollectionView() const { return collection_; }
+    void dismissVC();
+
+    int numberOfItems(UICollectionView*) override;
+    QWidget* cellForItem(UICollectionView*, int index) override;
+    QSize sizeForItem(UICollectionView*, int index) override;
+    void paletteDidChange(const ZMPalette& palette) override;
+
+protected:
+    void viewDidLoad() override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    std::map<int, QImage> images_;
+    UICollectionView* collection_ = nullptr;
+};

@@ -1,0 +1,89 @@
+#include "ZMStorePages.h"
+
+#include <QApplication>
+#include <QUrl>
+#include <QWebEngineProfile>
+
+#include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMLog.h"
+#include "Services/ZMRepoStoreAPI.h"
+#include "UIKit/UINavigationController.h"
+#include "WebViewViewController.h"
+#include "ZMStoreCallbackSchemeHandler.h"
+#include "ZMURLRouter.h"
+
+namespace {
+std::function<UIViewController*()> gPresenter;
+}
+
+ZMStorePages::ZMStorePages(QObject* parent) : QObject(parent) {}
+
+ZMStorePages& ZMStorePages::shared() {
+    static ZMStorePages* pages = new ZMStorePages(qApp);
+    return *pages;
+}
+
+void ZMStorePages::setPresenter(std::function<UIViewController*()> presenter) { gPresenter = std::move(presenter); }
+
+QWebEngineProfile* ZMStorePages::profile() {
+    if (!profile_) {
+        profile_ = VostrelleWebPage::makeProfile(this);  // off the record
+        profile_->removeUrlScheme(ZMStoreCallbackSchemeHandler::kScheme);  // the refusing stand-in
+        profile_->installUrlSchemeHandler(ZMStoreCallbackSchemeHandler::kScheme,
+                                          new ZMStoreCallbackSchemeHandler(
+                                              [](const std::string& url) {
+                                                  ZMRepoStoreAPI::sharedRepoStore().storeCallbackReceived(url);
+                                              },
+                                              profile_));
+    }
+    return profile_;
+}
+
+void ZMStorePages::install() {
+    ZMRepoStoreAPI::sharedRepoStore().setPageHooks(
+        {[](uint64_t page, const std::string& url) { Dispatch::main([page, url] { shared().present(page, url); }); },
+         [](uint64_t page) { Dispatch::main([page] { shared().dismiss(page); }); }});
+}
+
+WebViewViewController* ZMStorePages::pageScreen(uint64_t page) const {
+    auto it = screens_.find(page);
+    return it == screens_.end() ? nullptr : it->second.data();
+}
+
+void ZMStorePages::present(uint64_t page, const std::string& url) {
+    UIViewController* top = gPresenter ? gPresenter() : ZMURLRouter::presenter();
+    const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
+    if (!top || !address.isValid()) {
+        ZMLOG("store page {} cannot be shown", page);
+        ZMRepoStoreAPI::sharedRepoStore().storePageClosed(page);
+        return;
+    }
+    auto* web = new WebViewViewController(profile(), ZMStoreCallbackSchemeHandler::kScheme);
+    // The host in the title: the user sees whose page asks for a password.
+    web->setViewTitle(address.host().toStdString());
+    web->setWebsiteURL(address);
+    auto* nav = new UINavigationController(web);
+    nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
+    QPointer<UINavigationController> weak(nav);
+    web->navigationItem()->setLeftBarButtonItem(new UIBarButtonItem(
+        QString::fromStdString(ZMLocalizedString("Cancel")),
+        [weak](UIBarButtonItem*) {
+            if (weak) weak->dismissViewController(true);
+        },
+        web->navigationItem()));
+    pages_[page] = nav;
+    screens_[page] = web;
+    lastPage_ = page;
+    connect(nav, &QObject::destroyed, this, [this, page] {
+        pages_.erase(page);
+        screens_.erase(page);
+        ZMRepoStoreAPI::sharedRepoStore().storePageClosed(page);
+    });
+    top->presentViewController(nav, true);
+}
+
+void ZMStorePages::dismiss(uint64_t page) {
+    auto it = pages_.find(page);
+    if (it != pages_.end() && it->second) it->second->dismissViewController(true);
+}

@@ -1,0 +1,180 @@
+#pragma once
+// The client of the payment protocol that a paid repository may offer beside
+// its indexes. The source answers "payment_endpoint" with the address of its
+// store; under it live "info", "user_info", "package/<id>/info",
+// "package/<id>/purchase", "package/<id>/authorize_download", "sign_out" and
+// the sign-in page "authenticate?udid=..&model=..". One process-wide client,
+// sharedRepoStore(); every operation completes with a failure flag and its
+// record (ZMRepoStoreResponseFactory.h).
+//
+// Credentials: the token and the payment secret a store issued at sign-in
+// live in the keychain file under "<location>_token" and "<location>_payment".
+// A source counts as signed in when both are non-empty.
+//
+// What reaches a store is guarded, since tokens and payment secrets buy things:
+//  - an endpoint is https, or http to this machine (127.0.0.0/8, ::1,
+//    localhost), without user, query or fragment, at most 2048 characters;
+//    anything else is malformed. A stored endpoint is checked again at each
+//    use; one that fails the check fails the request unsent (code 0).
+//  - requests under an endpoint follow no redirect and accept at most 1 MiB;
+//    the package identifier must be a package name and goes in as one path
+//    segment, percent-encoded (udid and model likewise in the sign-in query).
+//  - replies are type-checked: a Boolean is true or a non-zero number, texts
+//    are strings (anything else reads as empty), "items" keeps its strings,
+//    addresses are http(s) or empty.
+//
+// Sign-in and purchase pages: the shell installs PageHooks that show a page
+// (and close it). Callbacks of the "sileo" scheme come back from those pages
+// only, through storeCallbackReceived(); a callback finishes the sign-in or
+// purchase this client started, once: a pending sign-in or purchase ends at
+// its first callback, when a newer one replaces it, or when its page closes
+// (all but a good callback report a failure). A "payment_completed" is
+// verified with the package information before the purchase counts. No
+// token, secret or callback query is written to the log.
+//
+// Threads: any thread may call. Completions of sent requests run on the URL
+// session's queue; failures found before sending complete on the caller's
+// thread before the call returns.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Foundation/URL.h"
+#include "ZMPackageDownloadTask.h"
+#include "ZMRepoStoreResponseFactory.h"
+
+class URLSession;
+struct URLRequest;
+
+class ZMRepoStoreAPI {
+public:
+    template <typename Response>
+    using Completion = std::function<void(bool failed, const Response& response)>;
+    using SuccessCompletion = std::function<void(bool success)>;
+
+    static ZMRepoStoreAPI& sharedRepoStore();
+
+    // ---- requests --------------------------------------------------------------------------
+    void endpointForSourceLocation(const std::string& location, Completion<RepoStoreEndpointResponse> completion);
+    void vendorInfoForSourceLocation(const std::string& location, Completion<RepoStoreVendorInfoResponse> completion);
+    void userInfoForSourceLocation(const std::string& location, Completion<RepoStoreUserInfoResponse> completion);
+    void purchaseInfoForPackageWithIdentifier(const std::string& identifier,
+                                              Completion<RepoStorePackageInfoResponse> completion);
+    // Status 1 (the store wants its page) keeps the completion until the
+    // page's "payment_completed" callback has been verified, or the page closed.
+    void purchasePackageWithIdentifier(const std::string& identifier,
+                                       Completion<RepoStorePackagePurchaseResponse> completion);
+    void userSignoutForSourceLocation(const std::string& location, Completion<RepoStoreSignoutResponse> completion);
+    // The paid branch of a package download: the archive's address from the
+    // source's store ("package/<id>/info", then "authorize_download"), or
+    // from the repository itself when the source has no store or is blocked.
+    void authorizeDownload(const ZMPackageArchive& archive, ZMPackageDownloadTask::DownloadURLCompletion completion);
+
+    // The one repository kept out of the payment protocol (exact text):
+    // $VOSTRELLE_BLOCKED_STORE_SOURCE, else the preference
+    // "BlockedStoreSource", else the built-in entry.
+    bool sourceWithLoacationIsBlacklisted(const std::string& location) const;
+    static std::string blockedSourceLocation();
+
+    std::optional<std::string> storedTokenForSourceLocation(const std::string& location) const;
+    std::optional<std::string> storedSecretForSourceLocation(const std::string& location) const;
+    void invalidateCredentialsForSourceLocation(const std::string& location);
+
+    // ---- sign-in, pages and callbacks ------------------------------------------------------
+    // Shows the store's sign-in page; completes when its callback stored the
+    // credentials, or fails (bad callback, page closed, replaced).
+    void userSigninForSourceLocation(const std::string& location, Completion<RepoStoreSigninResponse> completion);
+    // A callback URL from a store page ("sileo://authentication_success?token=..&payment_secret=..",
+    // "sileo://payment_completed"). Anything else, or nothing pending of its kind, is logged and dropped.
+    void storeCallbackReceived(const std::string& url);
+    void signinAuthenticationCallBackHandler(const std::string& url);
+    void purchaseCompletedCallbackHandler();
+
+    struct PageHooks {
+        // Shows the page (any thread; the shell hops to its own). `page` names it in dismiss/storePageClosed.
+        std::function<void(uint64_t page, const std::string& url)> present;
+        std::function<void(uint64_t page)> dismiss;
+    };
+    // Without hooks no page can be shown: sign-ins and page purchases fail.
+    void setPageHooks(PageHooks hooks);
+    // The shell: the page is gone (closed by the user or dismissed).
+    void storePageClosed(uint64_t page);
+    bool hasPendingSignin() const;
+    bool hasPendingPurchase() const;
+
+    // ---- account synchronisation (ZMRepoStoreAPI+Utility.cpp) ------------------------------
+    // Completions may run on any thread; database writes commit before them.
+    static bool userIsAuthenticatedForStoreLocation(const std::string& location);
+    // Signs in, then marks the packages the user owns there; 1 s after a
+    // rewrite of the marks, ZMRSourceUpdatedNotification (object: location).
+    static void loginToSource(const std::string& location, SuccessCompletion completion = {});
+    // Signs out; with a readable reply the source's marks are cleared (YES),
+    // without one the credentials and marks stay (NO).
+    static void logoutOfSource(const std::string& location, SuccessCompletion completion = {});
+    // Re-reads the user's purchases when signed in; failures are only logged.
+    static void updadatePurchasedPackagesForSource(const std::string& location);
+    // Rewrites isPaidThroughSileo of the source's packages from the reply (an
+    // empty list clears them); identifiers of other sources are not marked.
+    // Nothing is written once the source is signed out. NO when nothing was written.
+    static void updatePurchasesForSourceWithLocation(const std::string& location, const RepoStoreUserInfoResponse& info,
+                                                     SuccessCompletion completion = {});
+    // Discovers the endpoint and stores it when the answer is definitive.
+    static void updateEndpointForSourceLocation(const std::string& location, SuccessCompletion completion = {});
+    // The same for every source, all at once; the completion runs once, after
+    // every answer has been stored (at once with no sources).
+    static void refreshEndpontsForAllSourcesWithCompletion(SuccessCompletion completion = {});
+    // What a discovery answer does to the stored endpoint, and storing it.
+    enum class EndpointChange { Keep, Set, Clear };
+    static EndpointChange endpointChangeFor(bool failed, const RepoStoreEndpointResponse& response);
+    static void storeEndpointChange(const std::string& location, EndpointChange change, const std::string& endpoint);
+    // Connects the source refresh (discovery, purchases re-read after a
+    // parse) and the download task's paid branch to this client.
+    static void installFrameworkHooks();
+
+    // ---- address rules -----------------------------------------------------------------
+    // Not empty, "http://" or "https://" (exact case), parses with a host.
+    static bool isURL(std::string_view text);
+    // isURL plus the endpoint rules above.
+    static bool isAcceptableEndpoint(std::string_view text);
+    // The endpoint (trimmed) with `component` (already encoded) after exactly one "/".
+    static std::optional<URL> addressUnderEndpoint(std::string_view endpoint, std::string_view component);
+    // The discovery address: the source location with "payment_endpoint".
+    static std::optional<URL> paymentEndpointAddress(const std::string& location);
+    static constexpr size_t kMaximumEndpointLength = 2048;
+    static constexpr uint64_t kMaximumReplyBytes = 1 << 20;
+
+    // Tests: request time-out (default 30 s) and a fresh client state.
+    void setRequestTimeout(double seconds);
+    void resetForTesting();
+
+private:
+    ZMRepoStoreAPI();
+    struct Reply;
+    using ReplyHandler = std::function<void(const Reply& reply)>;
+    void send(const URLRequest& request, bool underEndpoint, ReplyHandler handler);
+    std::optional<URLRequest> jsonRequest(const std::string& endpoint, const std::string& component,
+                                          const std::optional<std::string>& body) const;
+
+    struct PendingSignin {
+        uint64_t page = 0;
+        std::string location;
+        Completion<RepoStoreSigninResponse> completion;
+    };
+    struct PendingPurchase {
+        uint64_t page = 0;
+        std::string identifier;
+        Completion<RepoStorePackagePurchaseResponse> completion;
+    };
+    mutable std::mutex mutex_;
+    PageHooks pages_;
+    uint64_t nextPage_ = 1;
+    std::optional<PendingSignin> signin_;
+    std::optional<PendingPurchase> purchase_;
+    double timeout_ = 30;
+    std::shared_ptr<URLSession> endpointSession_, discoverySession_;
+};

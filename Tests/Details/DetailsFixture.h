@@ -1,0 +1,101 @@
+#pragma once
+// The package screens against a loopback host that serves depictions, pages
+// and screenshots (files written into its directory, or handlers), with the
+// network taken as reachable.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+
+#include "Browsing/BrowsingFixture.h"
+#include "Depictions/ZMDepictionSettings.h"
+#include "Details/PackageDetailsViewController.h"
+#include "Support/FlatRepository.h"
+#include "SystemConfiguration/Reachability.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UIWindow.h"
+#include "VostrelleBuildPaths.h"
+#include "ZMVostrelle.h"
+
+namespace DetailsFixture {
+
+// A PNG of the size, filled and numbered.
+inline std::string png(int width, int height, const QColor& color, const QString& label = {}) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    if (!label.isEmpty()) {
+        QPainter p(&image);
+        QFont f;
+        f.setPixelSize(height / 3);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(image.rect(), Qt::AlignCenter, label);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+inline void saveScreenshot(QWidget* widget, const char* name) {
+    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+    EXPECT_TRUE(widget->grab().toImage().save(QString(VOSTRELLE_SCREENSHOT_DIR "/") + name));
+}
+
+class Host : public BrowsingFixture::Database {
+protected:
+    TestSupport::TempDir root;
+    std::unique_ptr<FlatRepository::FileServer> server;
+    std::unique_ptr<UIWindow> window;
+    UINavigationController* nav = nullptr;
+
+    void SetUp() override {
+        Database::SetUp();
+        Reachability::setOverride(Reachability::ReachableViaWiFi);
+        ZMVostrelle::resetForTesting();
+        server = std::make_unique<FlatRepository::FileServer>(root.path());
+    }
+    void TearDown() override {
+        window.reset();
+        ZMVostrelle::resetForTesting();
+        ZMDepictionSettings::set(std::nullopt);
+        Reachability::setOverride(std::nullopt);
+        server.reset();
+        Database::TearDown();
+    }
+    // A file the host serves at `path`.
+    void serve(const std::string& path, const std::string& content) {
+        QDir().mkpath(QString::fromStdString(root.file(path)).section('/', 0, -2));
+        TestSupport::writeFile(root.file(path), content);
+    }
+    std::string url(const std::string& path) const { return server->url(path); }
+
+    // Shows `root` in a window of its own, in a navigation controller.
+    void show(UIViewController* rootScreen, QSize size = {420, 900}) {
+        nav = new UINavigationController(rootScreen);
+        window = std::make_unique<UIWindow>();
+        window->resize(size);
+        window->setRootViewController(nav);
+        window->show();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return rootScreen->isOnScreen(); }));
+    }
+    PackageDetailsViewController* openDetails(const std::string& identifier) {
+        auto* details = new PackageDetailsViewController;
+        details->setPackageIdentifier(identifier);
+        show(details);
+        return details;
+    }
+    void storePackage(ZMRPackage p) { store({std::move(p)}); }
+    void storeSource(const std::string& location, bool infoJson = false, bool original = false) {
+        auto s = ZMRSource::newSourceWithLocation(location);
+        s.name = "Loopback";
+        s.isUsingInfoJson = infoJson;
+        s.seeOriginalDepictions = original;
+        realm->transactionWithBlock([&] { realm->addOrUpdate(s); });
+    }
+};
+
+}  // namespace DetailsFixture

@@ -1,0 +1,361 @@
+// The payment API client against a fake store on loopback: what each request
+// sends, what it refuses to send, how it reads hostile replies, endpoint
+// discovery, and the sign-in and purchase callbacks.
+#include <gmock/gmock.h>
+
+#include <thread>
+
+#include "Miscellaneous/ZMPlatform.h"
+#include "Online/Services/RepoStoreFixture.h"
+
+using nlohmann::json;
+using testing::HasSubstr;
+
+namespace {
+
+using Change = ZMRepoStoreAPI::EndpointChange;
+
+class RepoStoreClient : public RepoStoreFixture {
+protected:
+    // The last request under the endpoint, by path.
+    FlatRepository::Request last(const std::string& path) {
+        for (auto& r : server->requests())
+            if (r.path == path) return r;
+        ADD_FAILURE() << "no request for " << path;
+        return {};
+    }
+    void setEndpoint(const std::string& endpoint) { addSource(location, endpoint); }
+    std::string errorText(const std::optional<RepoStoreError>& e) { return e ? e->localizedDescription : "<none>"; }
+};
+
+TEST_F(RepoStoreClient, RequestsCarryTheirMethodAddressBodyAndHeaders) {
+    signIn(location);
+    const json device = {{"udid", ZMPlatform::deviceUDID()}, {"device", ZMPlatform::deviceModelID()}};
+    api->update([](auto& s) { s.purchaseStatus = 0; });
+    // The same addresses whether or not the stored endpoint ends with "/".
+    for (std::string endpoint : {api->endpoint(), api->endpoint().substr(0, api->endpoint().size() - 1)}) {
+        setEndpoint(endpoint);
+        server->clearRequests();
+        auto vendor = await<RepoStoreVendorInfoResponse>([&](auto c) { client.vendorInfoForSourceLocation(location, c); });
+        ASSERT_FALSE(vendor.first) << errorText(vendor.second.error);
+        EXPECT_EQ(vendor.second.name, "Paid Test Store");
+        EXPECT_EQ(vendor.second.authenticationInfo->buttonTitle, "Sign in");
+        auto info = last("pay/info");
+        EXPECT_EQ(info.method, "GET");
+        EXPECT_EQ(info.headers.find("Accept")->second, "application/json");
+
+        EXPECT_FALSE(await<RepoStoreUserInfoResponse>([&](auto c) { client.userInfoForSourceLocation(location, c); }).first);
+        EXPECT_FALSE(await<RepoStorePackageInfoResponse>([&](auto c) { client.purchaseInfoForPackageWithIdentifier("com.example.paid", c); }).first);
+        auto bought = await<RepoStorePackagePurchaseResponse>([&](auto c) { client.purchasePackageWithIdentifier("com.example.paid", c); });
+        EXPECT_EQ(bought.second.status, 0);
+        const json token = {{"token", api->state().token}};
+        auto merged = [](json a, const json& b) {
+            a.update(b);
+            return a;
+        };
+        struct Expected {
+            std::string path;
+            json body;
+        };
+        for (const auto& [path, body] : std::vector<Expected>{
+                 {"pay/user_info", merged(device, token)},
+                 {"pay/package/com.example.paid/info", merged(device, token)},
+                 {"pay/package/com.example.paid/purchase",
+                  merged(merged(device, token), {{"payment_secret", api->state().secret}})}}) {
+            auto r = last(path);
+            EXPECT_EQ(r.method, "POST") << path;
+            EXPECT_EQ(json::parse(r.body), body) << path;
+            EXPECT_EQ(r.headers.find("Content-Type")->second, "application/json") << path;
+            EXPECT_EQ(r.headers.find("Content-Length")->second, std::to_string(r.body.size())) << path;
+            EXPECT_EQ(r.headers.count("X-Unique-ID"), 0u) << "no device headers beyond the body";
+        }
+        auto out = await<RepoStoreSignoutResponse>([&](auto c) { client.userSignoutForSourceLocation(location, c); });
+        EXPECT_TRUE(out.second.success);
+        EXPECT_EQ(json::parse(last("pay/sign_out").body), token);
+        EXPECT_FALSE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+        signIn(location);
+    }
+}
+
+TEST_F(RepoStoreClient, FailuresFoundBeforeSendingSendNothingAndCarryCodeZero) {
+    addSource("https://no-store.example/", "");
+    struct Case {
+        std::string name, endpoint, identifier;  // identifier: a purchase info request, else user info
+        bool token = true, secret = true;
+        std::string text;
+    };
+    const std::string ep = api->endpoint();
+    for (const auto& c : std::vector<Case>{
+             {"plain http to another host", "http://store.example/pay/", "", true, true, "endpoint can't be found"},
+             {"ftp", "ftp://127.0.0.1/pay/", "", true, true, "endpoint can't be found"},
+             {"10 KB", "https://store.example/" + std::string(10 * 1024, 'a') + "/", "", true, true, "endpoint can't be found"},
+             {"empty", "", "", true, true, "endpoint can't be found"},
+             {"not signed in", ep, "", false, true, "user not signed in"},
+             {"slash in the identifier", ep, "com.example/../x", true, true, "invalid identifier"},
+             {"dots", ep, "..", true, true, "invalid identifier"},
+             {"query", ep, "a?b=1", true, true, "invalid identifier"},
+             {"unknown package", ep, "com.example.unknown", true, true, "can't be found"},
+         }) {
+        setEndpoint(c.endpoint);
+        PDKeychainBindings::sharedKeychainBindings().setString(c.token ? "t" : "", location + "_token");
+        server->clearRequests();
+        auto [failed, error] = c.identifier.empty()
+            ? [&] { auto r = await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); }); return std::pair{r.first, r.second.error}; }()
+            : [&] { auto r = await<RepoStorePackageInfoResponse>([&](auto k) { client.purchaseInfoForPackageWithIdentifier(c.identifier, k); }); return std::pair{r.first, r.second.error}; }();
+        EXPECT_TRUE(failed) << c.name;
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(error->code, 0) << c.name;
+        EXPECT_THAT(error->localizedDescription, HasSubstr(c.text)) << c.name;
+        EXPECT_TRUE(server->requests().empty()) << c.name;
+    }
+    // A token without a payment secret is not signed in: no purchase is attempted.
+    setEndpoint(ep);
+    PDKeychainBindings::sharedKeychainBindings().setString("t", location + "_token");
+    PDKeychainBindings::sharedKeychainBindings().setString("", location + "_payment");
+    EXPECT_FALSE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+    auto purchase = await<RepoStorePackagePurchaseResponse>([&](auto k) { client.purchasePackageWithIdentifier("com.example.paid", k); });
+    EXPECT_EQ(purchase.second.status, -1);
+    EXPECT_THAT(errorText(purchase.second.error), HasSubstr("user not signed in"));
+    // Signing out without a token: success, the not-signed-in error, no request.
+    PDKeychainBindings::sharedKeychainBindings().removeObjectForKey(location + "_token");
+    auto out = await<RepoStoreSignoutResponse>([&](auto k) { client.userSignoutForSourceLocation(location, k); });
+    EXPECT_FALSE(out.first);
+    EXPECT_TRUE(out.second.success);
+    EXPECT_TRUE(server->requests().empty());
+}
+
+TEST_F(RepoStoreClient, OnlyADefinitiveDiscoveryAnswerChangesTheStoredEndpoint) {
+    struct Case {
+        int status;
+        std::string body;
+        Change change;
+        std::string error;
+    };
+    const std::string ep = api->endpoint();
+    for (const auto& c : std::vector<Case>{
+             {200, " \t" + ep + " \n", Change::Set, ""},
+             {200, "", Change::Clear, "no endpoint data found"},
+             {200, "ftp://127.0.0.1/pay/", Change::Clear, "malformed endpoint"},
+             {200, "http://store.example/pay/", Change::Clear, "malformed endpoint"},
+             {200, "https://store.example/" + std::string(10 * 1024, 'p'), Change::Clear, "malformed endpoint"},
+             {404, "", Change::Clear, "communication with the server failed (404)"},
+             {410, "", Change::Clear, "(410)"},
+             {500, ep, Change::Keep, "(500)"},
+             {503, ep, Change::Keep, "(503)"},
+         }) {
+        api->update([&](auto& s) { s.endpointStatus = c.status, s.endpointBody = c.body; });
+        for (const std::string& at : {location, location.substr(0, location.size() - 1)}) {
+            auto [failed, r] = await<RepoStoreEndpointResponse>([&](auto k) { client.endpointForSourceLocation(at, k); });
+            EXPECT_EQ(ZMRepoStoreAPI::endpointChangeFor(failed, r), c.change) << c.status << " " << c.body.substr(0, 40);
+            if (c.change == Change::Set) EXPECT_EQ(r.endpoint, ep);
+            EXPECT_THAT(errorText(r.error), HasSubstr(c.error.empty() ? "<none>" : c.error));
+        }
+        if (c.status == 404) EXPECT_EQ(server->count("payment_endpoint"), 2u) << "one / before payment_endpoint";
+        server->clearRequests();
+    }
+    // A source that cannot be reached says nothing about its endpoint.
+    auto gone = await<RepoStoreEndpointResponse>([&](auto k) { client.endpointForSourceLocation("http://127.0.0.1:1/", k); });
+    EXPECT_EQ(ZMRepoStoreAPI::endpointChangeFor(gone.first, gone.second), Change::Keep);
+    // A stored endpoint survives a server error, and goes on a 404.
+    ZMRepoStoreAPI::storeEndpointChange(location, Change::Set, ep);
+    auto stored = [&] { return ZMRSource::objectForPrimaryKey(location)->endpoint; };
+    api->update([](auto& s) { s.endpointStatus = 500; });
+    EXPECT_TRUE(awaitBool([&](auto k) { ZMRepoStoreAPI::updateEndpointForSourceLocation(location, k); }) == false);
+    EXPECT_EQ(stored(), ep);
+    api->update([](auto& s) { s.endpointStatus = 404; });
+    awaitBool([&](auto k) { ZMRepoStoreAPI::updateEndpointForSourceLocation(location, k); });
+    EXPECT_EQ(stored(), "");
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasEndpoint, false);
+    // The blocked source is refused without traffic (and only as exact text).
+    server->clearRequests();
+    const std::string blocked = ZMRepoStoreAPI::blockedSourceLocation();
+    auto refused = await<RepoStoreEndpointResponse>([&](auto k) { client.endpointForSourceLocation(blocked, k); });
+    EXPECT_EQ(ZMRepoStoreAPI::endpointChangeFor(refused.first, refused.second), Change::Clear);
+    EXPECT_THAT(errorText(refused.second.error), HasSubstr("source is blacklisted"));
+    EXPECT_FALSE(client.sourceWithLoacationIsBlacklisted(blocked.substr(0, blocked.size() - 1)));
+}
+
+TEST_F(RepoStoreClient, HostileRepliesAreTypeCheckedAndCapped) {
+    signIn(location);
+    const std::string big(50 << 20, ' ');
+    struct Case {
+        std::string route, body;
+        std::function<void()> check;
+    };
+    auto info = [&] { return await<RepoStorePackageInfoResponse>([&](auto k) { client.purchaseInfoForPackageWithIdentifier("com.example.paid", k); }); };
+    auto purchase = [&] { return await<RepoStorePackagePurchaseResponse>([&](auto k) { client.purchasePackageWithIdentifier("com.example.paid", k); }); };
+    auto vendor = [&] { return await<RepoStoreVendorInfoResponse>([&](auto k) { client.vendorInfoForSourceLocation(location, k); }); };
+    auto user = [&] { return await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); }); };
+    const std::string pkg = "pay/package/com.example.paid/";
+    for (const auto& c : std::vector<Case>{
+             {pkg + "info", "{\"available\": \"true\", \"purchased\": 1}", [&] {
+                  auto [failed, r] = info();
+                  EXPECT_TRUE(failed);
+                  EXPECT_FALSE(r.available);
+                  EXPECT_EQ(errorText(r.error), "Package is unavailable for an unknown reason");
+              }},
+             {pkg + "info", "{\"available\": 2, \"purchased\": null, \"price\": 3, \"error\": null}", [&] {
+                  auto [failed, r] = info();
+                  EXPECT_FALSE(failed);
+                  EXPECT_TRUE(r.available && !r.purchased && r.price.empty() && !r.error);
+              }},
+             {pkg + "info", "{\"available\": false, \"recovery_url\": \"javascript:alert(1)\", \"error\": {\"x\": 1}}", [&] {
+                  auto [failed, r] = info();
+                  EXPECT_TRUE(failed);
+                  EXPECT_EQ(r.recovery_url, "");
+                  EXPECT_EQ(r.error->code, 0);
+              }},
+             {pkg + "info", "[1, 2", [&] { EXPECT_EQ(errorText(info().second.error), "Failed to parse response"); }},
+             {pkg + "info", big, [&] { EXPECT_EQ(info().second.error->domain, "URLErrorDomain"); }},
+             {"pay/info", "{\"name\": [\"x\"], \"icon\": \"file:///etc/passwd\", \"authentication_banner\": 7}", [&] {
+                  auto [failed, r] = vendor();
+                  EXPECT_FALSE(failed);
+                  EXPECT_EQ(r.name + r.icon, "");
+                  EXPECT_EQ(r.authenticationInfo->message, "");
+              }},
+             {"pay/user_info", "{\"user\": null, \"items\": [\"a.b\", 5, null, {\"c\": 1}, \"d.e\"]}", [&] {
+                  auto r = user().second;
+                  EXPECT_EQ(r.purchases, (std::vector<std::string>{"a.b", "d.e"}));
+              }},
+             {"pay/user_info", "{\"items\": 42}", [&] { EXPECT_TRUE(user().second.purchases.empty()); }},
+             {pkg + "purchase", "{\"error\": null}", [&] {
+                  auto [failed, r] = purchase();
+                  EXPECT_FALSE(failed);
+                  EXPECT_EQ(r.status, -1) << "no status reads as failed";
+              }},
+             {pkg + "purchase", "{\"status\": 1, \"url\": \"javascript:pay()\"}", [&] {
+                  auto [failed, r] = purchase();
+                  EXPECT_TRUE(failed);
+                  EXPECT_EQ(r.status, -1);
+                  EXPECT_FALSE(client.hasPendingPurchase());
+              }},
+         }) {
+        server->route(c.route, [body = c.body](const httplib::Request&, httplib::Response& res) {
+            res.set_content(body, "application/json");
+        });
+        c.check();
+    }
+    // Tokens follow no redirect.
+    server->route("pay/user_info", [this](const httplib::Request&, httplib::Response& res) {
+        res.status = 307;
+        res.set_header("Location", server->url("elsewhere"));
+    });
+    EXPECT_EQ(user().second.error->domain, "URLErrorDomain");
+    EXPECT_EQ(server->count("elsewhere"), 0u);
+    // A server that never answers is given up on.
+    client.setRequestTimeout(0.5);
+    server->route("pay/info", [](const httplib::Request&, httplib::Response&) { std::this_thread::sleep_for(std::chrono::seconds(2)); });
+    EXPECT_EQ(vendor().second.error->domain, "URLErrorDomain");
+}
+
+TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
+    auto signin = [&] {
+        auto result = std::make_shared<std::optional<std::pair<bool, RepoStoreSigninResponse>>>();
+        client.userSigninForSourceLocation(location, [result](bool failed, const RepoStoreSigninResponse& r) { *result = {failed, r}; });
+        return result;
+    };
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    // Nothing pending: dropped.
+    client.storeCallbackReceived("sileo://authentication_success?token=x&payment_secret=y");
+    EXPECT_FALSE(keychain.stringForKey(location + "_token"));
+
+    auto first = signin();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].second, api->endpoint() + "authenticate?udid=" + ZMPlatform::deviceUDID() +
+                                   "&model=" + URLEncoding::encodeQueryValue(ZMPlatform::deviceModelID()));
+    // A second sign-in ends the first, which fails and loses its page.
+    auto second = signin();
+    ASSERT_TRUE(*first);
+    EXPECT_TRUE((*first)->first);
+    EXPECT_EQ(dismissed, std::vector<uint64_t>{shown[0].first});
+    // An empty payment secret fails and ends the sign-in: a replay finds nothing.
+    client.storeCallbackReceived("sileo://authentication_success?token=abc&payment_secret=");
+    ASSERT_TRUE(*second);
+    EXPECT_THAT(errorText((*second)->second.error), HasSubstr("unable to parse credentials"));
+    client.storeCallbackReceived("sileo://authentication_success?token=abc&payment_secret=s");
+    EXPECT_FALSE(keychain.stringForKey(location + "_token"));
+
+    // A closed page fails its sign-in.
+    auto closed = signin();
+    client.storePageClosed(shown.back().first);
+    ASSERT_TRUE(*closed);
+    EXPECT_TRUE((*closed)->first);
+
+    auto good = signin();
+    client.storeCallbackReceived("sileo://authentication_success/?token=tk%3D&payment_secret=ps");
+    ASSERT_TRUE(*good);
+    EXPECT_FALSE((*good)->first);
+    EXPECT_TRUE((*good)->second.success);
+    EXPECT_EQ(keychain.stringForKey(location + "_token"), "tk=");
+    EXPECT_EQ(keychain.stringForKey(location + "_payment"), "ps");
+    EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+    EXPECT_FALSE(client.hasPendingSignin());
+}
+
+TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
+    signIn(location);
+    for (auto [status, failed] : {std::pair{0, false}, std::pair{-1, false}}) {
+        api->update([&](auto& s) { s.purchaseStatus = status, s.purchased.clear(); });
+        auto r = await<RepoStorePackagePurchaseResponse>([&](auto k) { client.purchasePackageWithIdentifier("com.example.paid", k); });
+        EXPECT_EQ(r.first, failed);
+        EXPECT_EQ(r.second.status, status);
+    }
+    api->update([](auto& s) { s.purchaseStatus = 1, s.purchased.clear(); });
+    auto pending = std::make_shared<std::promise<std::pair<bool, RepoStorePackagePurchaseResponse>>>();
+    auto start = [&] {
+        pending = std::make_shared<std::promise<std::pair<bool, RepoStorePackagePurchaseResponse>>>();
+        client.purchasePackageWithIdentifier("com.example.paid", [p = pending](bool f, const auto& r) { p->set_value({f, r}); });
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return client.hasPendingPurchase(); }));
+    };
+    auto outcome = [&] {
+        auto f = pending->get_future();
+        EXPECT_EQ(f.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        return f.get();
+    };
+    // The page says "completed" but nothing was paid.
+    start();
+    EXPECT_EQ(shown.back().second, server->url("pay/package/com.example.paid/checkout"));
+    client.storeCallbackReceived("sileo://payment_completed");
+    auto unpaid = outcome();
+    EXPECT_TRUE(unpaid.first);
+    EXPECT_EQ(unpaid.second.status, -1);
+    // Paid, then the callback (a second one finds nothing pending).
+    start();
+    api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
+    client.storeCallbackReceived("sileo://payment_completed/x");
+    auto paid = outcome();
+    EXPECT_FALSE(paid.first);
+    EXPECT_EQ(paid.second.status, 0);
+    client.storeCallbackReceived("sileo://payment_completed");
+    // Closing the page fails the purchase.
+    start();
+    client.storePageClosed(shown.back().first);
+    EXPECT_TRUE(outcome().first);
+}
+
+TEST_F(RepoStoreClient, ThePaidDownloadAsksTheStoreForAOneTimeAddress) {
+    TestSupport::writeFile(dir.file("paid.deb"), "archive");
+    ZMPackageArchive archive;
+    archive.identifier = "com.example.paid", archive.version = "1.0", archive.sourceLocation = location;
+    archive.fileName = "./paid.deb";
+    auto authorize = [&] {
+        auto p = std::make_shared<std::promise<std::pair<std::optional<std::string>, std::optional<ZMError>>>>();
+        client.authorizeDownload(archive, [p](auto url, auto error) { p->set_value({url, error}); });
+        auto f = p->get_future();
+        EXPECT_EQ(f.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        return f.get();
+    };
+    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("not signed in"));
+    signIn(location);
+    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("has not been purchased"));
+    api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
+    auto [url, error] = authorize();
+    ASSERT_TRUE(url) << error->debugDescription();
+    EXPECT_THAT(*url, HasSubstr("/pay/download/"));
+    EXPECT_EQ(json::parse(last("pay/package/com.example.paid/authorize_download").body)["repo"], location);
+    // Without a store the archive comes from the repository.
+    setEndpoint("");
+    EXPECT_EQ(authorize().first, location + "paid.deb");
+}
+
+}  // namespace
