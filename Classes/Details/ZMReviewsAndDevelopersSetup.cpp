@@ -2,6 +2,7 @@
 
 #include "Browsing/OnlineScreens.h"
 #include "Details/DeveloperDetailsViewController.h"
+#include "Online/Screens/FollowedDevelopersViewController.h"
 #include "Dispatch/Dispatch.h"
 #include "Services/ZMMakerAPI.h"
 #include "Services/ZMSearchDeveloper.h"
@@ -58,6 +59,7 @@ void ZMReviewsAndDevelopersSetup::showDeveloper(const std::string& name) {
 
 void ZMReviewsAndDevelopersSetup::install() {
     OnlineScreens::setDeveloperPageFactory(developerPage);
+    OnlineScreens::setFollowedDevelopersFactory([] { return new FollowedDevelopersViewController; });
     auto hooks = ZMURLRouter::hooks();
     hooks.showDeveloper = showDeveloper;
     ZMURLRouter::setHooks(hooks);

@@ -1,5 +1,7 @@
 #include "SearchCell.h"
 
+#include "PackageCell.h"
+
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
@@ -60,6 +62,18 @@ void SearchCell::setFollowButtonFollowed(bool followed) {
     ui_->followBtn->setIcon(QIcon(followed ? QStringLiteral(":/Images/Developers/unfollow.svg")
                                            : QStringLiteral(":/Images/Developers/follow.svg")));
     ui_->followBtn->setToolTip(followed ? tr("Unfollow") : tr("Follow"));
+}
+
+void SearchCell::showEntry(UITableView* table, IndexPath indexPath, const QPixmap& icon, const std::string& name,
+                           const std::string& line, const QColor& nameColor) {
+    if (!icon.isNull()) setIcon(icon);
+    ui_->nameLbl->setText(QString::fromStdString(name));
+    PackageRow::setTextColor(ui_->nameLbl, nameColor);
+    ui_->subinfoLbl->setText(QString::fromStdString(line));
+    ui_->followBtn->hide();
+    setAccessoryType(Accessory::DisclosureIndicator);
+    setBackgroundColor(Qt::transparent);
+    PackageRow::hideSeparatorIfLast(this, table, indexPath);
 }
 
 void SearchCell::setIcon(const QPixmap& picture) {

@@ -61,6 +61,13 @@ public:
     // The picture scaled to fit the icon, with the row's rounded corners.
     void setIcon(const QPixmap& picture);
 
+    // A row that opens something (a repository, a credited person): the
+    // picture, the name in `nameColor`, the line under it, no follow button, a
+    // disclosure indicator, a clear background and no separator under the
+    // table's last row.
+    void showEntry(UITableView* table, IndexPath indexPath, const QPixmap& icon, const std::string& name,
+                   const std::string& line, const QColor& nameColor);
+
     // The follow button's action.
     void changeFollowState();
 
