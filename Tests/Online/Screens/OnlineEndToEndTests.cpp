@@ -14,6 +14,7 @@
 #include "Browsing/FeaturedViewController.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/SourcesCell.h"
+#include "Details/DeveloperDetailsViewController.h"
 #include "Details/PackageDetailsViewController.h"
 #include "InitViewController.h"
 #include "Online/Screens/AccountPlistViewController.h"
@@ -226,7 +227,9 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
     ASSERT_TRUE(GuiTest::waitUntil([&] { return credits->creditsArray().size() == 1; }));
     credits->didSelectRow(credits->creditsTableView(), {0, 0});
     ASSERT_TRUE(GuiTest::waitUntil([&] { return featuredNav->topViewController() != credits; }));
-    EXPECT_EQ(featuredNav->topViewController()->title(), "ada dev");
+    auto* developerPage = qobject_cast<DeveloperDetailsViewController*>(featuredNav->topViewController());
+    ASSERT_NE(developerPage, nullptr);
+    EXPECT_EQ(developerPage->developerProfile().fullName, "ada dev");
     featuredNav->popToRootViewController(false);
 
     // ---- the news
