@@ -9,6 +9,8 @@ namespace {
 DeveloperPageFactory gDeveloperPage;
 RepositoryPageFactory gRepositoryPage;
 RepositoryDirectoryFactory gRepositoryDirectory;
+ScreenFactory gStoreList;
+ScreenFactory gFollowedDevelopers;
 
 UIViewController* placeholder(const char* screen, const std::string& title) {
     return new TabPlaceholderViewController(screen, QString::fromStdString(title));
@@ -18,6 +20,8 @@ UIViewController* placeholder(const char* screen, const std::string& title) {
 void setDeveloperPageFactory(DeveloperPageFactory factory) { gDeveloperPage = std::move(factory); }
 void setRepositoryPageFactory(RepositoryPageFactory factory) { gRepositoryPage = std::move(factory); }
 void setRepositoryDirectoryFactory(RepositoryDirectoryFactory factory) { gRepositoryDirectory = std::move(factory); }
+void setStoreListFactory(ScreenFactory factory) { gStoreList = std::move(factory); }
+void setFollowedDevelopersFactory(ScreenFactory factory) { gFollowedDevelopers = std::move(factory); }
 
 UIViewController* developerPage(const SearchServices::Developer& developer, const QPixmap& avatar) {
     if (gDeveloperPage)
@@ -35,6 +39,18 @@ UIViewController* repositoryDirectory() {
     if (gRepositoryDirectory)
         if (auto* vc = gRepositoryDirectory()) return vc;
     return placeholder("OnlineRepositoriesViewController", ZMLocalizedString("Browse Repositories"));
+}
+
+UIViewController* storeList() {
+    if (gStoreList)
+        if (auto* vc = gStoreList()) return vc;
+    return placeholder("RepoStoresListController", ZMLocalizedString("Commercial Stores"));
+}
+
+UIViewController* followedDevelopers() {
+    if (gFollowedDevelopers)
+        if (auto* vc = gFollowedDevelopers()) return vc;
+    return placeholder("FollowedDevelopersViewController", ZMLocalizedString("Followed Developers"));
 }
 
 }  // namespace OnlineScreens

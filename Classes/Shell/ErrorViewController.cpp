@@ -22,6 +22,10 @@ void ErrorViewController::viewDidLoad() {
     f.setBold(true);
     f.setPointSizeF(f.pointSizeF() * 1.15);
     ui_->titleLbl->setFont(f);
+    // Titles and messages often carry a server's or a repository's text:
+    // shown as written, never read as markup.
+    ui_->titleLbl->setTextFormat(Qt::PlainText);
+    ui_->messageLbl->setTextFormat(Qt::PlainText);
     for (auto* b : {ui_->closeBtn, ui_->otherBtn}) {
         b->setCursor(Qt::PointingHandCursor);
         b->setMinimumHeight(38);

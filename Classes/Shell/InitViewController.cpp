@@ -71,6 +71,21 @@ UIViewController* InitViewController::makeLoginStep() {
     return factory ? factory() : nullptr;
 }
 
+bool InitViewController::presentFlowIfNeeded(UIViewController* presenter) {
+    if (!presenter || !needsSetup()) return false;
+    UIViewController* top = presenter;
+    while (top->parentViewController()) top = top->parentViewController();
+    while (top->presentedViewController() && !top->presentedViewController()->isBeingDismissed())
+        top = top->presentedViewController();
+    // Every screen of the flow is presented by the welcome screen or one it presented.
+    for (UIViewController* vc = top; vc; vc = vc->presentingViewController())
+        if (dynamic_cast<InitViewController*>(vc) && !vc->isBeingDismissed()) return false;
+    auto* welcome = new InitViewController;
+    welcome->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FullScreen);
+    top->presentViewController(welcome, true);
+    return true;
+}
+
 void InitViewController::viewDidLoad() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 48, 32, 32);

@@ -26,6 +26,9 @@ public:
     // installs it; that screen presents RepoTransferViewController itself).
     static void setLoginStepFactory(std::function<UIViewController*()> factory);
     static UIViewController* makeLoginStep();
+    // Presents the flow over the top of `presenter`'s presentations, unless
+    // the setup is done or a flow is already shown there. True when presented.
+    static bool presentFlowIfNeeded(UIViewController* presenter);
 
     void nextViewController();
     QPushButton* continueButton() const { return continueBtn_; }

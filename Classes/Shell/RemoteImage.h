@@ -14,6 +14,11 @@ inline constexpr int64_t kMaxBytes = 2 * 1024 * 1024;
 
 // `done` runs once, on the main thread.
 void load(const std::string& url, std::function<void(const QImage& image, bool placeholder)> done);
+// The picture itself, decoded where the transfer ends (a background queue,
+// never the main thread): `decoded` gets a null image for anything that is
+// not a picture of at most `maxBytes` from an http(s) address. It runs once,
+// on that queue (or at once on the caller's thread for a refused address).
+void fetch(const std::string& url, int64_t maxBytes, std::function<void(const QImage& image)> decoded);
 // The placeholder ("iTunesArtwork").
 QImage placeholder();
 

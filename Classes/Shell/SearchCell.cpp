@@ -1,5 +1,7 @@
 #include "SearchCell.h"
 
+#include "PackageCell.h"
+
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
@@ -51,22 +53,27 @@ QLabel* SearchCell::nameLbl() const { return ui_->nameLbl; }
 QLabel* SearchCell::subinfoLbl() const { return ui_->subinfoLbl; }
 QToolButton* SearchCell::followBtn() const { return ui_->followBtn; }
 
-void SearchCell::setDelegate(SearchCellDelegate* delegate) {
-    delegate_ = delegate;
-    delegateObject_ = dynamic_cast<QObject*>(delegate);
-    delegateIsObject_ = delegateObject_ != nullptr;
-}
+void SearchCell::setDelegate(SearchCellDelegate* delegate) { delegate_.set(delegate); }
 
-SearchCellDelegate* SearchCell::delegate() const {
-    if (delegateIsObject_ && !delegateObject_) return nullptr;
-    return delegate_;
-}
+SearchCellDelegate* SearchCell::delegate() const { return delegate_.get(); }
 
 void SearchCell::setFollowButtonFollowed(bool followed) {
     showsFollowed_ = followed;
     ui_->followBtn->setIcon(QIcon(followed ? QStringLiteral(":/Images/Developers/unfollow.svg")
                                            : QStringLiteral(":/Images/Developers/follow.svg")));
     ui_->followBtn->setToolTip(followed ? tr("Unfollow") : tr("Follow"));
+}
+
+void SearchCell::showEntry(UITableView* table, IndexPath indexPath, const QPixmap& icon, const std::string& name,
+                           const std::string& line, const QColor& nameColor) {
+    if (!icon.isNull()) setIcon(icon);
+    ui_->nameLbl->setText(QString::fromStdString(name));
+    PackageRow::setTextColor(ui_->nameLbl, nameColor);
+    ui_->subinfoLbl->setText(QString::fromStdString(line));
+    ui_->followBtn->hide();
+    setAccessoryType(Accessory::DisclosureIndicator);
+    setBackgroundColor(Qt::transparent);
+    PackageRow::hideSeparatorIfLast(this, table, indexPath);
 }
 
 void SearchCell::setIcon(const QPixmap& picture) {
@@ -95,19 +102,18 @@ void SearchCell::changeFollowState() {
 
     // The delegate hears of it once the mark is stored: a list it redraws then
     // reads the new state (the write runs on a background queue).
-    SearchCellDelegate* delegate = this->delegate();
-    QPointer<QObject> guard = delegateObject_;
-    const bool guarded = delegateIsObject_;
-    developers.setDeveloper(developerName_, follow, [delegate, guard, guarded] {
-        if (!delegate || (guarded && !guard)) return;
-        delegate->followStateChanged();
+    developers.setDeveloper(developerName_, follow, [delegate = delegate_] {
+        if (auto* told = delegate.get()) told->followStateChanged();
     });
 
-    UIViewController* presenter = presenterFor(this);
-    if (!presenter) return;
     // Shown as the system's own words, untranslated.
-    QPointer<UIAlertController> alert = UIAlertController::alertControllerWithTitle(
-        follow ? QStringLiteral("Followed") : QStringLiteral("Unfollowed"), QString(), UIAlertController::Style::Alert);
+    presentFollowConfirmation(presenterFor(this), follow ? QStringLiteral("Followed") : QStringLiteral("Unfollowed"));
+}
+
+void SearchCell::presentFollowConfirmation(UIViewController* presenter, const QString& title) {
+    if (!presenter) return;
+    QPointer<UIAlertController> alert =
+        UIAlertController::alertControllerWithTitle(title, QString(), UIAlertController::Style::Alert);
     presenter->presentViewController(alert, true, [alert] {
         Dispatch::mainAfter(kConfirmationSeconds, [alert] {
             if (alert && !alert->isBeingDismissed() && alert->presentingViewController()) alert->dismissViewController(true);

@@ -16,6 +16,9 @@
 
 #include "UIKit/UITableView.h"
 #include "UIKit/UITableViewCell.h"
+#include "UIKit/WeakDelegate.h"
+
+class UIViewController;
 
 namespace Ui {
 class SearchCell;
@@ -58,16 +61,25 @@ public:
     // The picture scaled to fit the icon, with the row's rounded corners.
     void setIcon(const QPixmap& picture);
 
+    // A row that opens something (a repository, a credited person): the
+    // picture, the name in `nameColor`, the line under it, no follow button, a
+    // disclosure indicator, a clear background and no separator under the
+    // table's last row.
+    void showEntry(UITableView* table, IndexPath indexPath, const QPixmap& icon, const std::string& name,
+                   const std::string& line, const QColor& nameColor);
+
     // The follow button's action.
     void changeFollowState();
+
+    // The follow confirmation: an alert with only `title`, presented over
+    // `presenter` and taken away kConfirmationSeconds after it is on screen.
+    static void presentFollowConfirmation(UIViewController* presenter, const QString& title);
 
     void prepareForReuse() override;
 
 private:
     std::unique_ptr<Ui::SearchCell> ui_;
     std::string developerName_;
-    SearchCellDelegate* delegate_ = nullptr;
-    QPointer<QObject> delegateObject_;
-    bool delegateIsObject_ = false;
+    WeakDelegate<SearchCellDelegate> delegate_;
     bool showsFollowed_ = false;
 };

@@ -110,11 +110,12 @@ bool ZMURLRouter::perform(const ZMURLAction& action) {
             h.showPackage(action.packageIdentifier);
             return true;
         case Kind::ShowDeveloper:
-            VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SearchDeveloper,
-                                                                     action.developer);
-            if (!h.showSearchTab) break;
-            h.showSearchTab();
-            return true;
+            if (h.showDeveloper) {
+                h.showDeveloper(action.developer);
+                return true;
+            }
+            if (showSearchTabForDeveloper(action.developer)) return true;
+            break;
         case Kind::AuthenticationSuccess:
         case Kind::PaymentCompleted:
             ZMLOG("store callback from outside the program dropped");
@@ -122,6 +123,14 @@ bool ZMURLRouter::perform(const ZMURLAction& action) {
     }
     ZMLOG("nothing handles this link yet");
     return false;
+}
+
+bool ZMURLRouter::showSearchTabForDeveloper(const std::string& name) {
+    VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SearchDeveloper, name);
+    auto h = hooks();
+    if (!h.showSearchTab) return false;
+    h.showSearchTab();
+    return true;
 }
 
 bool ZMURLRouter::openURL(const std::string& text) { return perform(ZMURLSchemeHandler::parse(text)); }

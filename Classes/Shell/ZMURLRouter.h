@@ -24,6 +24,9 @@ public:
         std::function<void(const std::string& identifier)> showPackage;
         // Selects the search tab after the name was stored under "SearchDeveloper".
         std::function<void()> showSearchTab;
+        // Shows a developer's page for a "developer" link; without it the
+        // link goes to the search tab (showSearchTabForDeveloper).
+        std::function<void(const std::string& name)> showDeveloper;
         // Installs a local .deb file.
         std::function<void(const std::string& path)> installDebFile;
         // Where popups and screens go; by default the main window's top screen.
@@ -39,6 +42,10 @@ public:
     static bool openURL(const std::string& text);
     // One .deb file; false when it is not a readable regular .deb file.
     static bool openFile(const std::string& path);
+
+    // Stores the name under "SearchDeveloper" and selects the search tab,
+    // which looks it up; false when nothing selects the tab.
+    static bool showSearchTabForDeveloper(const std::string& name);
 
     // Carries out a parsed action (public for tests).
     static bool perform(const ZMURLAction& action);

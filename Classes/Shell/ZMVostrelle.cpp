@@ -23,12 +23,15 @@
 #include "Realm/Realm.h"
 #include "Services/ZMOnlineServices.h"
 #include "Browsing/CategoriesTableViewController.h"
+#include "Browsing/FeaturedViewController.h"
 #include "Browsing/ChangesViewController.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/SearchViewController.h"
 #include "InitViewController.h"
+#include "Online/Screens/NewsViewController.h"
+#include "Online/Screens/ZMOnlineScreensSetup.h"
+#include "Services/ZMNewsRetrieval.h"
 #include "PackagesConfirmationViewController.h"
-#include "TabPlaceholderViewController.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "UIKit/UIWindow.h"
@@ -42,6 +45,7 @@
 #include "ZMPackageOptionsSheet.h"
 #include "ZMQueueScreensSetup.h"
 #include "Details/ZMDetailsScreensSetup.h"
+#include "Details/ZMReviewsAndDevelopersSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
 #include "Online/Screens/ZMRepoStoreDetailsServices.h"
@@ -96,6 +100,7 @@ void ZMVostrelle::resetForTesting() {
 ZMVostrelle::ZMVostrelle() : pending_(std::make_shared<Pending>()) {}
 
 ZMVostrelle::~ZMVostrelle() {
+    if (newsChecks_) *newsChecks_ = false;
     observers_.clear();
     delete window_.data();
 }
@@ -147,12 +152,15 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     addApplicationObservers();
     ZMQueueScreensSetup::install();
     ZMDetailsScreensSetup::install();
+    ZMReviewsAndDevelopersSetup::install();
     ZMStorePages::install();
     ZMRepoStoreDetailsServices::install();
     ZMRepoStoreAPI::installFrameworkHooks();
+    ZMOnlineScreensSetup::install();
     observeDarkMode();
     refreshSourcesIfNeeded();
     window_->show();
+    checkForNews();
     if (databaseWasReset_)
         showAlert(L("Database Reset"),
                   L("The package database could not be read and was created anew. Refresh your sources to fill it again."));
@@ -334,6 +342,11 @@ void ZMVostrelle::addApplicationObservers() {
     followedNews_ = std::make_unique<ZMFollowedNews>();
     UNUserNotificationCenter::current().setResponseHandler([self](const UNNotificationRequest& request) {
         if (!self) return;
+        if (request.identifier == kNewsNotificationIdentifier && self->newsNotification_) {
+            self->newsNotification_ = false;
+            self->showNewsVC();
+            return;
+        }
         if (auto* list = ZMFollowedNews::viewControllerForNotification(request)) self->presentViewController(list);
     });
 }
@@ -436,7 +449,7 @@ void ZMVostrelle::buildWindow() {
         } else if (&spec == &specs[SearchTab]) {
             root = new SearchViewController;
         } else {
-            root = new TabPlaceholderViewController(spec.screen, QString::fromStdString(L(spec.title)));
+            root = new FeaturedViewController;
         }
         root->setTitle(QString::fromStdString(L(spec.title)));
         root->tabBarItem()->setIcon(QIcon(QStringLiteral(":/Images/Tabs/%1.svg").arg(spec.icon)));
@@ -638,8 +651,47 @@ void ZMVostrelle::openURLs(const QStringList& arguments) {
 }
 
 void ZMVostrelle::presentFirstRunIfNeeded() {
-    if (!InitViewController::needsSetup()) return;
-    auto* welcome = new InitViewController;
-    welcome->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FullScreen);
-    presentViewController(welcome);
+    if (window_ && window_->rootViewController()) InitViewController::presentFlowIfNeeded(window_->rootViewController());
+}
+
+// ---- news ---------------------------------------------------------------------------------
+
+void ZMVostrelle::checkForNews() {
+    // One chain of checks per delegate: a second call starts it again.
+    if (newsChecks_) *newsChecks_ = false;
+    auto alive = std::make_shared<bool>(true);
+    newsChecks_ = alive;
+    QPointer<ZMVostrelle> self(this);
+    ZMNewsRetrieval::instance().fetchNewsWithCompletionHandler([self, alive](std::string status) {
+        Dispatch::main([self, alive, status] {
+            if (!self || !*alive) return;
+            Dispatch::mainAfter(kNewsCheckSeconds, [self, alive] {
+                if (self && *alive) self->checkForNews();
+            });
+            if (status != kZMStatusSuccess) return;
+            const auto count = static_cast<int64_t>(ZMNewsRetrieval::instance().news().value_or(std::vector<ZMNews>{}).size());
+            auto& prefs = preferences();
+            // Fewer items (the maker removed some) announce nothing and keep the count.
+            if (count <= prefs.integerForKey(K::NewsCount)) return;
+            prefs.setValue(K::NewsCount, count);
+            self->newsNotification_ = true;
+            UNUserNotificationCenter::current().add(
+                {kNewsNotificationIdentifier, L("News"),
+                 L("New messages from Zemtrix are available. Click here to check the News tab!"), nlohmann::json::object()});
+        });
+    });
+}
+
+void ZMVostrelle::showNewsVC() {
+    auto* news = new NewsViewController;
+    auto* nav = new UINavigationController(news);
+    QPointer<UINavigationController> guard(nav);
+    news->navigationItem()->setLeftBarButtonItem(new UIBarButtonItem(
+        QString::fromStdString(L("Close")),
+        [guard](UIBarButtonItem*) {
+            if (guard) guard->dismissViewController(true);
+        },
+        nav));
+    nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
+    presentViewController(nav);
 }

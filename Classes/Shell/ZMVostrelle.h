@@ -126,8 +126,21 @@ public:
     // Links of our scheme, store callbacks and .deb files handed over from
     // outside (the command line, a second start).
     void openURLs(const QStringList& arguments);
-    // The first-run flow, while "setupDone" is not set.
+    // The first-run flow, while "setupDone" is not set and none is shown (the
+    // featured page asks for it each time it appears).
     void presentFirstRunIfNeeded();
+
+    // ---- news ---------------------------------------------------------------------
+    // Fetches the maker's news, then again every kNewsCheckSeconds; when
+    // there are more items than "NewsCount" says the user was told of, stores
+    // the count and sends the local notification "News" (badge untouched).
+    void checkForNews();
+    // The news list, presented over the top-most screen (what answering that
+    // notification does).
+    void showNewsVC();
+    static constexpr double kNewsCheckSeconds = 120;
+    static constexpr const char* kNewsNotificationIdentifier = "vostrelle.news";
+    bool hasPendingNewsNotification() const { return newsNotification_; }
 
     // Tests: how many alerts were shown (popups and notifications alike), and
     // the last one's texts.
@@ -156,6 +169,8 @@ private:
     ObserverBag observers_;
     std::unique_ptr<ZMFollowedNews> followedNews_;
     bool databaseWasReset_ = false;
+    bool newsNotification_ = false;
+    std::shared_ptr<bool> newsChecks_;  // the running chain of news checks
     bool launched_ = false;
     bool terminated_ = false;
     int alertCount_ = 0;

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     });
     delegate.applicationDidFinishLaunching();
     ZMLOG("launched");
-    delegate.presentFirstRunIfNeeded();
+    // The featured page, the first screen, presents the first-run flow when it appears.
     if (!requests.isEmpty()) delegate.openURLs(requests);
     return app.exec();
 }

@@ -72,6 +72,7 @@ void UIAlertController::build() {
     if (!title_.isEmpty()) {
         auto* t = new QLabel(title_, box_);
         t->setObjectName("alertTitle");
+        t->setTextFormat(Qt::PlainText);  // titles and messages may carry servers' texts
         t->setAlignment(Qt::AlignCenter);
         t->setWordWrap(true);
         QFont f = t->font();
@@ -84,6 +85,7 @@ void UIAlertController::build() {
     if (!message_.isEmpty()) {
         auto* m = new QLabel(message_, box_);
         m->setObjectName("alertMessage");
+        m->setTextFormat(Qt::PlainText);
         m->setAlignment(Qt::AlignCenter);
         m->setWordWrap(true);
         m->setForegroundRole(style_ == Style::Alert ? QPalette::Text : QPalette::PlaceholderText);

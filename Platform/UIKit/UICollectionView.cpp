@@ -1,5 +1,6 @@
 #include "UIKit/UICollectionView.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QScrollBar>
@@ -22,7 +23,15 @@ UICollectionView::UICollectionView(QWidget* parent) : QScrollArea(parent), strip
     settleTimer_.setInterval(180);
     connect(&settleTimer_, &QTimer::timeout, this, &UICollectionView::settle);
     connect(QScroller::scroller(viewport()), &QScroller::stateChanged, this, [this](QScroller::State s) {
-        if (s == QScroller::Inactive) settle();
+        if (s == QScroller::Dragging) {
+            beginDragging();
+        } else if (s == QScroller::Inactive) {
+            if (dragging_) {
+                dragging_ = false;
+                emit didEndDragging(false);
+            }
+            settle();
+        }
     });
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] {
         const int i = currentIndex();
@@ -71,10 +80,21 @@ int UICollectionView::currentIndex() const {
     return best;
 }
 
-void UICollectionView::scrollToItem(int index, bool animated) {
+int UICollectionView::contentOffset() const { return horizontalScrollBar()->value(); }
+
+void UICollectionView::setContentOffset(int x) { horizontalScrollBar()->setValue(x); }
+
+int UICollectionView::offsetForItem(int index, ScrollPosition position) const {
     QWidget* w = cellForItem(index);
-    if (!w) return;
-    const int target = std::clamp(w->x() - insetLeft_, 0, horizontalScrollBar()->maximum());
+    if (!w) return contentOffset();
+    const int wanted = position == ScrollPosition::CenteredHorizontally ? w->x() + w->width() / 2 - viewport()->width() / 2
+                                                                        : w->x() - insetLeft_;
+    return std::clamp(wanted, 0, horizontalScrollBar()->maximum());
+}
+
+void UICollectionView::scrollToItem(int index, bool animated, ScrollPosition position) {
+    if (!cellForItem(index)) return;
+    const int target = offsetForItem(index, position);
     const int ms = animated ? UIView::durationMs(0.35) : 0;
     if (ms > 0) {
         auto* anim = new QPropertyAnimation(horizontalScrollBar(), "value", this);
@@ -87,6 +107,12 @@ void UICollectionView::scrollToItem(int index, bool animated) {
         horizontalScrollBar()->setValue(target);
         emit didEndDecelerating();
     }
+}
+
+void UICollectionView::beginDragging() {
+    if (dragging_) return;
+    dragging_ = true;
+    emit willBeginDragging();
 }
 
 void UICollectionView::settle() {
@@ -104,18 +130,53 @@ void UICollectionView::wheelEvent(QWheelEvent* e) {
         e->ignore();
         return;
     }
+    if (!settleTimer_.isActive()) emit willBeginDragging();
     horizontalScrollBar()->setValue(horizontalScrollBar()->value() - d.x());
     settleTimer_.start();
     e->accept();
 }
 
 bool UICollectionView::eventFilter(QObject* o, QEvent* e) {
-    if (e->type() == QEvent::MouseButtonRelease && dataSource_) {
+    switch (e->type()) {
+    case QEvent::MouseButtonPress: {
         auto* me = static_cast<QMouseEvent*>(e);
         if (me->button() == Qt::LeftButton) {
-            for (int i = 0; i < static_cast<int>(items_.size()); ++i)
-                if (items_[i] == o) dataSource_->didSelectItem(this, i);
+            mousePressed_ = true;
+            pressPos_ = me->globalPosition().toPoint();
+            pressOffset_ = contentOffset();
         }
+        break;
+    }
+    case QEvent::MouseMove: {
+        auto* me = static_cast<QMouseEvent*>(e);
+        if (!mousePressed_ || !(me->buttons() & Qt::LeftButton)) break;
+        const QPoint moved = me->globalPosition().toPoint() - pressPos_;
+        if (!dragging_ && moved.manhattanLength() > QApplication::startDragDistance()) beginDragging();
+        // The item sees the move too, so that a press on it gives way to the drag.
+        if (dragging_) setContentOffset(pressOffset_ - moved.x());
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* me = static_cast<QMouseEvent*>(e);
+        if (me->button() != Qt::LeftButton) break;
+        mousePressed_ = false;
+        if (dragging_) {
+            // A drag never selects.
+            dragging_ = false;
+            emit didEndDragging(false);
+            settle();
+            return true;
+        }
+        if (!dataSource_) break;
+        for (int i = 0; i < static_cast<int>(items_.size()); ++i) {
+            if (items_[i] != o) continue;
+            if (dataSource_->shouldSelectItem(this, i)) dataSource_->didSelectItem(this, i);
+            break;
+        }
+        break;
+    }
+    default:
+        break;
     }
     return QScrollArea::eventFilter(o, e);
 }

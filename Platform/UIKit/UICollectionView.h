@@ -2,6 +2,11 @@
 // A horizontal strip of items: galleries (screenshots), carousels (banners),
 // with optional paging (each scroll settles on an item boundary). The strip is
 // small, so every item has its widget.
+//
+// The user scrolls it with a horizontal wheel, a touch swipe or by dragging
+// it with the mouse; those report willBeginDragging when they start and
+// didEndDragging then didEndDecelerating when they end. A click on an item
+// selects it unless the press was a drag or the data source declines.
 #include <QPointer>
 #include <QScrollArea>
 #include <QTimer>
@@ -18,6 +23,8 @@ public:
     virtual QWidget* cellForItem(UICollectionView*, int index) = 0;
     virtual QSize sizeForItem(UICollectionView*, int index) = 0;
     virtual void didSelectItem(UICollectionView*, int index) {}
+    // Asked on the release of a click (not of a drag) before didSelectItem.
+    virtual bool shouldSelectItem(UICollectionView*, int index) { return true; }
 };
 
 class UICollectionView : public QScrollArea {
@@ -35,12 +42,21 @@ public:
     void reloadData();
     int numberOfItems() const { return static_cast<int>(items_.size()); }
     QWidget* cellForItem(int index) const;
-    void scrollToItem(int index, bool animated);
+    enum class ScrollPosition { Left, CenteredHorizontally };
+    void scrollToItem(int index, bool animated, ScrollPosition position = ScrollPosition::Left);
+    // The offset scrollToItem goes to (within the scrollable range).
+    int offsetForItem(int index, ScrollPosition position) const;
     // The item whose left edge is nearest the visible left edge.
     int currentIndex() const;
+    // The horizontal scroll offset.
+    int contentOffset() const;
+    void setContentOffset(int x);
+    bool isDragging() const { return dragging_; }
 
 signals:
     void currentIndexChanged(int index);
+    void willBeginDragging();
+    void didEndDragging(bool willDecelerate);
     void didEndDecelerating();
 
 protected:
@@ -49,6 +65,7 @@ protected:
 
 private:
     void settle();
+    void beginDragging();
     UICollectionViewDataSource* dataSource_ = nullptr;
     QWidget* strip_;
     std::vector<QWidget*> items_;
@@ -57,4 +74,8 @@ private:
     bool paging_ = false;
     int lastIndex_ = -1;
     QTimer settleTimer_;
+    bool dragging_ = false;
+    bool mousePressed_ = false;
+    QPoint pressPos_;
+    int pressOffset_ = 0;
 };

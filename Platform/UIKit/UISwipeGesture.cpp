@@ -6,6 +6,8 @@
 #include <QWheelEvent>
 #include <cmath>
 
+#include "UIKit/UINavigationController.h"
+
 // Touches reach widgets as mouse events synthesized by Qt (no widget here
 // takes raw touch events, so taps keep working everywhere); the gesture
 // watches those application-wide, only for presses that start inside its view,
@@ -13,6 +15,14 @@
 
 UISwipeGesture* UISwipeGesture::addRightSwipe(QWidget* view, std::function<void()> action) {
     return new UISwipeGesture(view, std::move(action));
+}
+
+UISwipeGesture* UISwipeGesture::addBackSwipe(UIViewController* screen) {
+    return addRightSwipe(screen, [screen] {
+        if (auto* nav = screen->navigationController();
+            nav && nav->topViewController() == screen && nav->viewControllers().size() > 1)
+            nav->popViewController(true);
+    });
 }
 
 UISwipeGesture::UISwipeGesture(QWidget* view, std::function<void()> action) : QObject(view), action_(std::move(action)) {

@@ -21,6 +21,7 @@
 #include "UIKit/UIViewController.h"
 #include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
+#include "Browsing/FeaturedViewController.h"
 #include "ZMVostrelle.h"
 
 namespace BrowsingFixture {
@@ -96,6 +97,8 @@ protected:
 
     void SetUp() override {
         UIView::setAnimationsEnabled(false);
+        // The window launched here shows the screen under test, not the first-run flow.
+        FeaturedViewController::setLaunchScreensEnabled(false);
         TestSupport::resetSharedServices();
         realm = Realm::defaultRealm();
     }
@@ -103,6 +106,7 @@ protected:
         GuiTest::pump(std::chrono::milliseconds(20));
         TestSupport::resetSharedServices();
         UIView::setAnimationsEnabled(true);
+        FeaturedViewController::setLaunchScreensEnabled(true);
     }
 
     void store(std::vector<ZMRPackage> packages) {

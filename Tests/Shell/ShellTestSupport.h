@@ -18,6 +18,7 @@
 #include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMPaletteManager.h"
+#include "Browsing/FeaturedViewController.h"
 #include "ZMVostrelle.h"
 
 namespace ShellTest {
@@ -41,6 +42,8 @@ protected:
 
     void SetUp() override {
         UIView::setAnimationsEnabled(false);
+        // The window launched here shows the screen under test, not the first-run flow.
+        FeaturedViewController::setLaunchScreensEnabled(false);
         ZMVostrelle::resetForTesting();
         VostrellePersistentPreferences::resetForTesting();
         ZMRPackageManager::resetForTesting();
@@ -55,6 +58,7 @@ protected:
         ZMPaletteManager::sharedManager().setStyleProvider(nullptr);
         ZMPaletteManager::sharedManager().setStyle(0);
         UIView::setAnimationsEnabled(true);
+        FeaturedViewController::setLaunchScreensEnabled(true);
     }
 
     static PersistentDictionary& prefs() { return VostrellePersistentPreferences::sharedInstance(); }

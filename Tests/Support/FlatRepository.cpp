@@ -69,8 +69,10 @@ void removeIndexes(const std::string& directory) {
 
 void writeIndexes(const std::string& directory, const std::string& origin, const std::string& description) {
     removeIndexes(directory);
-    // apt-ftparchive names files relative to its working directory: run it in the repository.
-    mustRun({"/bin/sh", "-c", "cd \"$0\" && apt-ftparchive packages . > ../Packages.tmp && mv ../Packages.tmp Packages",
+    // apt-ftparchive names files relative to its working directory: run it in the
+    // repository. The index is written beside the archives (it reads only .deb
+    // files), never in the parent, which parallel tests may share.
+    mustRun({"/bin/sh", "-c", "cd \"$0\" && apt-ftparchive packages . > Packages.tmp && mv Packages.tmp Packages",
              directory});
     compressAndRelease(directory, origin, description);
 }

@@ -8,7 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "Miscellaneous/ZMLocalization.h"
+
 namespace ZMShareTexts {
+
+// ZMLocalization::fill under the name the screens have long used.
+inline std::string fillFormat(std::string_view format, const std::vector<std::string>& arguments) {
+    return ZMLocalization::fill(format, arguments);
+}
 
 // A link value: every blank becomes "+" and everything but the unreserved
 // characters is percent-encoded ("+" itself as "%2B").

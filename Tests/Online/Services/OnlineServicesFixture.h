@@ -58,6 +58,16 @@ private:
     int calls_ = 0;
 };
 
+// The shared clients without what earlier tests left in them.
+inline void resetOnlineClients() {
+    PDKeychainBindings::resetForTesting();
+    ZMFeaturedPackagesMethods::instance().resetForTesting();
+    ZMNewsRetrieval::instance().resetForTesting();
+    ZMSearchDeveloper::instance().resetForTesting();
+    ZMSearchRepositories::instance().resetForTesting();
+    ZMStatistics::instance().resetForTesting();
+}
+
 class OnlineServices : public ::testing::Test {
 protected:
     TestSupport::IsolatedEnvironment env;
@@ -66,12 +76,7 @@ protected:
 
     void SetUp() override {
         TestSupport::resetSharedServices();
-        PDKeychainBindings::resetForTesting();
-        ZMFeaturedPackagesMethods::instance().resetForTesting();
-        ZMNewsRetrieval::instance().resetForTesting();
-        ZMSearchDeveloper::instance().resetForTesting();
-        ZMSearchRepositories::instance().resetForTesting();
-        ZMStatistics::instance().resetForTesting();
+        resetOnlineClients();
         ZMOnlineServices::installAccountSync(ZMRPackageManager::sharedPackageManager().developers());
         realm = Realm::defaultRealm();
         maker->addAccount({"ada", "pässword & co", 12, "ada@example.com", "https://img.example/ada.png"});

@@ -168,6 +168,24 @@ TEST_F(OnlineServices, DirectoryReportsOnlyHealthyPublicSourcesOnce) {
     EXPECT_EQ(directory.repositories().size(), 1u);
 }
 
+TEST(DeveloperProfile, TwitterValuesOpenAsAddressesOrHandlesOrNotAtAll) {
+    struct Case {
+        const char* value;
+        std::optional<std::string> url;
+        const char* handle;
+    };
+    for (const Case& c : {Case{"https://x.example/dev/", "https://x.example/dev/", "dev"},
+                          Case{"httpster", "https://twitter.com/httpster", "httpster"},
+                          Case{"@dev_1", "https://twitter.com/dev_1", "dev_1"},
+                          Case{"javascript:alert(1)", std::nullopt, ""}, Case{"two words", std::nullopt, ""},
+                          Case{"@", std::nullopt, ""}, Case{"", std::nullopt, ""}}) {
+        ZMDeveloperProfile profile;
+        profile.twitter = c.value;
+        EXPECT_EQ(profile.twitterProfileURL(), c.url) << c.value;
+        EXPECT_EQ(profile.twitterHandle(), c.handle) << c.value;
+    }
+}
+
 TEST_F(OnlineServices, DeveloperLookupsEachGetTheirOwnProfiles) {
     maker->setDevelopers(
         {{{"developer", "Jane Roe"},
@@ -177,7 +195,7 @@ TEST_F(OnlineServices, DeveloperLookupsEachGetTheirOwnProfiles) {
           {"about", nullptr}},
          {{"developer", "Janet"}, {"twitter", "https://t.example/janet"}, {"github", "https://gh.example/j"}},
          {{"developer", "Bob Stone"}, {"twitter", "http:/broken"}},
-         {{"developer", "Carl"}}});
+         {{"developer", "Carl"}, {"twitter", "httpster"}}});
     auto& client = ZMSearchDeveloper::instance();
     Answer<size_t> tooShort;
     client.searchDeveloper("ab",
@@ -206,5 +224,6 @@ TEST_F(OnlineServices, DeveloperLookupsEachGetTheirOwnProfiles) {
     EXPECT_EQ(jane[1].twitter, "https://t.example/janet");
     EXPECT_EQ(answers["bob stone"].value().at(0).twitter, "") << "a broken address is no handle";
     EXPECT_EQ(answers["carl"].value().at(0).fullName, "Carl");
+    EXPECT_EQ(answers["carl"].value().at(0).twitter, "httpster") << "a handle that begins like a scheme";
     EXPECT_EQ(client.developers().size(), 2u) << "the last reply that parsed was jane's";
 }

@@ -1,0 +1,17 @@
+#pragma once
+// Connects the review and developer screens to the rest of the program:
+//   - the developer rows of search open DeveloperDetailsViewController
+//     (OnlineScreens' developer page);
+//   - a "developer" link of our scheme looks the name up and presents the
+//     first profile's page with "Close"; a name under 3 characters, or one
+//     the directory does not know or could not look up, goes to the search
+//     tab as before.
+// The application delegate calls install() at launch.
+#include <string>
+
+class ZMReviewsAndDevelopersSetup {
+public:
+    static void install();
+    // The developer link's road (what install() hooks into ZMURLRouter).
+    static void showDeveloper(const std::string& name);
+};

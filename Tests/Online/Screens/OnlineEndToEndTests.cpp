@@ -1,0 +1,260 @@
+// A new user's first hour with the maker's service, offscreen, against the
+// fake maker server and loopback repositories: the first run (theme, sign-in,
+// import), the featured page filled from the feed, a package opened from a
+// banner, a banner's featured page queueing its package, the account page,
+// Settings (the theme), a local backup, a source removed and restored, the
+// news, the credits and a source added from the directory. Screenshots of
+// every screen on the way.
+#include <QBuffer>
+#include <filesystem>
+
+#include "Browsing/BigFeaturedCell.h"
+#include "Browsing/CategoriesTableViewController.h"
+#include "Browsing/FeaturedPackageViewController.h"
+#include "Browsing/FeaturedViewController.h"
+#include "Browsing/ManageViewController.h"
+#include "Browsing/SourcesCell.h"
+#include "Details/DeveloperDetailsViewController.h"
+#include "Details/PackageDetailsViewController.h"
+#include "InitViewController.h"
+#include "Online/Screens/AccountPlistViewController.h"
+#include "Online/Screens/CreditsViewController.h"
+#include "Online/Screens/LoginViewController.h"
+#include "Online/Screens/NewsViewController.h"
+#include "Online/Screens/OnlineRepositoriesViewController.h"
+#include "Online/Screens/OnlineScreensFixture.h"
+#include "Online/Screens/SearchedRepoViewController.h"
+#include "Online/Screens/VostrelleSetupRestorationViewController.h"
+#include "Services/ZMAccount.h"
+#include "SettingsPlistViewController.h"
+#include "UIKit/UITabBarController.h"
+#include "UserNotifications/UNUserNotificationCenter.h"
+#include "ZMAPTSourcesImport.h"
+#include "ZMPaletteManager.h"
+
+namespace {
+
+using nlohmann::json;
+
+class OnlineEndToEnd : public OnlineScreensTest::Fixture {
+protected:
+    TestSupport::TempDir root, work, etc;
+    std::unique_ptr<FlatRepository::FileServer> server;
+
+    void SetUp() override {
+        Fixture::SetUp();
+        for (const char* name : {"main", "extra"}) std::filesystem::create_directories(root.path() + "/" + name);
+        FlatRepository::buildDeb(work.path(), root.path() + "/main", {"com.walk.banner", "1.0", "Name: Walk Banner\nSection: Tweaks\n"});
+        FlatRepository::buildDeb(work.path(), root.path() + "/main", {"com.walk.tweak", "1.0", "Name: Walk Tweak\nSection: Tweaks\n"});
+        FlatRepository::buildDeb(work.path(), root.path() + "/main", {"com.walk.theme", "1.0", "Name: Walk Theme\nSection: Themes\n"});
+        FlatRepository::writeIndexes(root.path() + "/main", "Walk Main");
+        FlatRepository::buildDeb(work.path(), root.path() + "/extra", {"com.walk.extra", "1.0", "Name: Walk Extra\n"});
+        FlatRepository::writeIndexes(root.path() + "/extra", "Walk Extra");
+        std::filesystem::create_directories(root.path() + "/images");
+        for (auto [name, colour] : {std::pair{"b1.jpg", QColor("#ff9500")}, std::pair{"b2.jpg", QColor("#34c759")},
+                                    std::pair{"ada.png", QColor("#af52de")}}) {
+            QImage image(300, 300, QImage::Format_RGB32);
+            image.fill(colour);
+            image.save(QString::fromStdString(root.path() + "/images/" + name));
+        }
+        server = std::make_unique<FlatRepository::FileServer>(root.path());
+        TestSupport::writeFile(etc.path() + "/sources.list", "deb " + server->url("main/") + " ./\n");
+        ZMAPTSourcesImport::setEtcDirectory(etc.path());
+        ZMRSources::setReachabilityHook([] { return true; });
+
+        maker->addAccount({"ada", "secret", 12, "ada@example.com", server->url("images/ada.png")});
+        auto banner = [&](const char* id, const char* image, const char* title) {
+            return json{{"bundle_id", id},         {"title", title}, {"developer", "Walk Studio"},
+                        {"description", "**Bold** news about " + std::string(title) + ": https://walk.example/"},
+                        {"background", server->url(std::string("images/") + image)}, {"logo", ""},
+                        {"repo", server->url("main")}};
+        };
+        maker->setFeatured({{"featuredTop", {banner("com.walk.banner", "b1.jpg", "Walk Banner"), banner("com.walk.tweak", "b2.jpg", "Walk Tweak")}},
+                            {"featuredMiddle", json::array({{{"bundle_id", "com.walk.tweak"}}})},
+                            {"mustHaveTweaks", json::array({{{"bundle_id", "com.walk.banner"}}})},
+                            {"mustHaveThemes", json::array({{{"bundle_id", "com.walk.theme"}}})},
+                            {"extendApps", json::array()}});
+        maker->setNews(json::array({{{"author", "Zemtrix"}, {"title", "Vostrelle on the desktop"}, {"date", "2026-12-01"},
+                                     {"content", "The featured page, news and the account are here."}},
+                                    {{"author", "Zemtrix"}, {"title", "Backups"}, {"date", "2026-11-20"},
+                                     {"content", "Keep your sources and packages in a backup."}}}));
+        maker->setCredits(json::array({{{"name", "Ada Lovelace"}, {"description", "Design"}, {"username", "ada dev"},
+                                        {"avatarURL", server->url("images/ada.png")}}}));
+        maker->setDevelopers(json::array({{{"developer", "ada dev"}, {"twitter", "ada"}}}));
+        maker->setDirectory(json::array({{{"name", "Walk Extra"}, {"url", server->url("extra/")}, {"icon", ""},
+                                          {"description", "More packages"}, {"maintainer", "Walk"}, {"category", "Tweaks"}}}));
+        FeaturedViewController::setLaunchScreensEnabled(true);
+    }
+    void TearDown() override {
+        ZMAPTSourcesImport::setEtcDirectory("/etc/apt");
+        Fixture::TearDown();
+    }
+    static UINavigationController* tab(int index) {
+        auto& d = ZMVostrelle::sharedVostrelle();
+        d.tabBarController()->setSelectedIndex(index);
+        return qobject_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
+    }
+    void shot(const char* name) {
+        // The news notification of the launch would cover the top of every picture.
+        if (auto* banner = UNUserNotificationCenter::current().currentBanner()) banner->hide();
+        screenshot(ZMVostrelle::sharedVostrelle().window(), name);
+    }
+};
+
+TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDirectory) {
+    auto& d = ZMVostrelle::sharedVostrelle();
+    d.applicationDidFinishLaunching();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
+    d.window()->resize(440, 900);
+
+    // ---- first run: welcome, theme, sign-in, import
+    auto* welcome = presented<InitViewController>();
+    ASSERT_NE(welcome, nullptr);
+    welcome->continueButton()->click();
+    auto* theme = presented<DarkmodeViewController>();
+    ASSERT_NE(theme, nullptr);
+    theme->styleButton(1)->click();
+    theme->continueButton()->click();
+    auto* login = presented<LoginViewController>();
+    ASSERT_NE(login, nullptr);
+    login->userNameTextField()->setText("ada");
+    login->passwordTextField()->setText("secret");
+    shot("login.png");
+    login->loginBtn()->click();
+    auto* import = presented<RepoTransferViewController>();
+    ASSERT_NE(import, nullptr);
+    EXPECT_EQ(import->locations(), std::vector<std::string>{server->url("main/")});
+    import->doneButton()->click();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); }));
+    EXPECT_TRUE(ZMAccount::instance().isSignedIn());
+
+    // ---- the featured page fills once the imported repository is refreshed
+    auto* featuredNav = tab(ZMVostrelle::FeaturedTab);
+    auto* featured = qobject_cast<FeaturedViewController*>(featuredNav->viewControllers().front());
+    ASSERT_NE(featured, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !featured->lists()[FeaturedModel::MustHaveThemes].empty(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(featured->lists()[FeaturedModel::Middle], std::vector<std::string>{"com.walk.tweak"});
+    ASSERT_TRUE(GuiTest::waitUntil([&] { 
+        const QColor c = featured->bannerImage(1).pixelColor(10, 10);
+        return c.green() > 150 && c.red() < 100;  // the green banner, as JPEG
+    }));
+    EXPECT_TRUE(featured->isCarouselTimerRunning());
+
+    // A banner opens its package; coming back shows the page with the packages' descriptions.
+    featured->didSelectItem(featured->topFeaturedCollectionView(), 0);
+    ASSERT_EQ(featuredNav->viewControllers().size(), 2u);
+    auto* details = qobject_cast<PackageDetailsViewController*>(featuredNav->topViewController());
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(details->packageIdentifier(), "com.walk.banner");
+    featuredNav->popViewController(false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return featured->bannerCell(0) &&
+                                                featured->bannerCell(0)->descriptionLbl()->text() == "test package"; }));
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return !featured->avatarImage().isNull(); }));  // ada's avatar on the button
+    shot("featured.png");
+
+    // The banner's menu opens its featured page, which queues the package.
+    featured->showBannerMenu(0, QPoint(20, 20))->actions().at(0)->trigger();
+    auto* page = presented<FeaturedPackageViewController>();
+    ASSERT_NE(page, nullptr);
+    shot("featured-package.png");
+    page->getBtn()->click();
+    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.walk.banner")->isInTheQueue.value_or(false); }));
+
+    // ---- the account page, and Settings from it (the theme)
+    featured->infoBtn()->click();
+    auto* account = qobject_cast<AccountPlistViewController*>(featuredNav->topViewController());
+    ASSERT_NE(account, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return account->isOnScreen(); }));
+    EXPECT_EQ(account->accountNameLabel()->text(), "ada");
+    EXPECT_EQ(account->accountEmailLabel()->text(), "ada@example.com");
+    EXPECT_TRUE(account->showsAvatar());
+    shot("account.png");
+    ASSERT_TRUE(account->performAction("openSettings"));
+    auto* settings = qobject_cast<SettingsPlistViewController*>(featuredNav->topViewController());
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return settings->isOnScreen(); }));
+    auto* sheet = settings->choiceSheet(*settings->indexPathForKey("Theme"));
+    ASSERT_NE(sheet, nullptr);
+    settings->presentViewController(sheet, false);
+    sheet->performAction(0);  // Light
+    EXPECT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == 0; }));
+    featuredNav->popViewController(false);
+
+    // ---- a local backup, the source removed in the Manage tab, then restored
+    ASSERT_TRUE(account->performAction("createBackup"));
+    ASSERT_NE(presented<ErrorViewController>(), nullptr);
+    presented<ErrorViewController>()->otherBtn()->click();
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        auto* p = presented<ErrorViewController>();
+        return p && p->titleLbl()->text() == "Local Setup Backup";
+    }));
+    dismissTop();
+
+    auto* manageNav = tab(ZMVostrelle::ManageTab);
+    auto* manage = qobject_cast<ManageViewController*>(manageNav->viewControllers().front());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isOnScreen(); }));
+    int walkRow = -1;
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
+            if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
+                if (cell->nameLbl->text() == "Walk Main") walkRow = row;
+        return walkRow >= 0;
+    }));
+    manage->removeSourceAtRow(walkRow);
+    presented<UIAlertController>()->performAction(1);  // "Remove"
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !ZMRSource::objectForPrimaryKey(server->url("main/")).has_value(); }));
+
+    featuredNav = tab(ZMVostrelle::FeaturedTab);
+    ASSERT_TRUE(account->performAction("openBackup"));
+    VostrelleSetupRestorationViewController* restoration = nullptr;
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        return (restoration = qobject_cast<VostrelleSetupRestorationViewController*>(featuredNav->topViewController()));
+    }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return restoration->isOnScreen(); }));
+    EXPECT_EQ(restoration->countOfSelectedSources(), 1u);
+    shot("restoration.png");
+    restoration->restoreVostrelleSetup();
+    presented<UIAlertController>()->performAction(0);  // "Restore now"
+    presented<ErrorViewController>()->otherBtn()->click();  // plain http: "Continue"
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return featuredNav->topViewController() == account; }, std::chrono::seconds(60)));
+    EXPECT_TRUE(ZMRSource::objectForPrimaryKey(server->url("main/")).has_value());
+    EXPECT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.walk.tweak").has_value(); }, std::chrono::seconds(30)));
+
+    // ---- the credits: a person's developer page
+    ASSERT_TRUE(account->performAction("openCredits"));
+    auto* credits = qobject_cast<CreditsViewController*>(featuredNav->topViewController());
+    ASSERT_NE(credits, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return credits->creditsArray().size() == 1; }));
+    credits->didSelectRow(credits->creditsTableView(), {0, 0});
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return featuredNav->topViewController() != credits; }));
+    auto* developerPage = qobject_cast<DeveloperDetailsViewController*>(featuredNav->topViewController());
+    ASSERT_NE(developerPage, nullptr);
+    EXPECT_EQ(developerPage->developerProfile().fullName, "ada dev");
+    featuredNav->popToRootViewController(false);
+
+    // ---- the news
+    featured->newsButton()->click();
+    auto* news = qobject_cast<NewsViewController*>(featuredNav->topViewController());
+    ASSERT_NE(news, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return news->newsArray().size() == 2; }));
+    shot("news.png");
+    featuredNav->popToRootViewController(false);
+
+    // ---- the directory, from the Sections tab: a source added from it
+    auto* sectionsNav = tab(ZMVostrelle::SectionsTab);
+    auto* sections = qobject_cast<CategoriesTableViewController*>(sectionsNav->viewControllers().front());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return sections->defaultPackagesCategories().size() == 5; }));
+    sections->didSelectRow(sections->defaultCategoriesTableView(), {0, 4});
+    auto* directory = qobject_cast<OnlineRepositoriesViewController*>(sectionsNav->topViewController());
+    ASSERT_NE(directory, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return directory->repositoriesArray().size() == 1; }));
+    shot("directory.png");
+    directory->didSelectRow(directory->repositoriesTableView(), {0, 0});
+    auto* repoPage = qobject_cast<SearchedRepoViewController*>(sectionsNav->topViewController());
+    ASSERT_NE(repoPage, nullptr);
+    repoPage->addSource();
+    presented<ErrorViewController>()->otherBtn()->click();  // plain http: "Continue"
+    EXPECT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.walk.extra").has_value(); }, std::chrono::seconds(30)));
+}
+
+}  // namespace
