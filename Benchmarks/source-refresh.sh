@@ -1,43 +1,22 @@
 #!/bin/bash
 # Refresh of Debian's main index (63,440 stanzas) served as a flat repository
-# on loopback, as .xz and as .gz: our refresh (download, decompress, parse,
-# store into a fresh database) against `apt-get update` of a private APT tree
-# on the same files, in the same run, alternating. Not part of CI.
+# on loopback, as .xz and as .gz: our refresh (a process that downloads,
+# decompresses, parses and stores the index into a fresh database, then
+# exits) against `apt-get update` of a private APT tree on the same files,
+# alternating, each timed as a whole process by /usr/bin/time. Not part of CI.
 #
 #   Benchmarks/source-refresh.sh [build directory] [runs per variant]
 #
 # Prints the median wall times, their ratio (goal: ours <= 0.75 x apt's) and
-# our peak resident memory (VmHWM of the refreshing process; goal < 150 MB).
+# our peak resident memory (the largest maximum RSS of our runs; goal < 150 MB).
 set -euo pipefail
 BUILD=${1:-build}
-RUNS=${2:-3}
+RUNS=${2:-7}
 TOOL=$(realpath "$BUILD/Benchmarks/bench_SourceRefreshBench")
-INDEX=/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-amd64_Packages.lz4
 [ -x "$TOOL" ] || { echo "build bench_SourceRefreshBench first (ninja -C $BUILD bench_SourceRefreshBench)"; exit 2; }
-[ -f "$INDEX" ] || { echo "no $INDEX: run apt-get update on the host first"; exit 2; }
-
-WORK=$(mktemp -d /tmp/vostrelle-refresh-bench.XXXXXX)
-SERVER_PID=
-cleanup() { [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null; rm -rf "$WORK"; }
-trap cleanup EXIT
-
-/usr/lib/apt/apt-helper cat-file "$INDEX" > "$WORK/Packages"
-echo "index: $(grep -c '^Package:' "$WORK/Packages") stanzas, $(stat -c %s "$WORK/Packages") bytes"
-mkdir -p "$WORK/repo/xz" "$WORK/repo/gz"
-xz -6 -c "$WORK/Packages" > "$WORK/repo/xz/Packages.xz"
-gzip -9 -c "$WORK/Packages" > "$WORK/repo/gz/Packages.gz"
-for v in xz gz; do
-    # Release lists the plain index too (apt wants it), which is not served.
-    cp "$WORK/Packages" "$WORK/repo/$v/"
-    (cd "$WORK/repo/$v" && apt-ftparchive release . > "$WORK/Release.tmp")
-    mv "$WORK/Release.tmp" "$WORK/repo/$v/Release"
-    rm "$WORK/repo/$v/Packages"
-done
-
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-(cd "$WORK/repo" && exec python3 -m http.server --bind 127.0.0.1 "$PORT" >/dev/null 2>&1) &
-SERVER_PID=$!
-for _ in $(seq 50); do curl -sf "http://127.0.0.1:$PORT/xz/Release" >/dev/null && break; sleep 0.1; done
+[ -x /usr/bin/time ] || { echo "no /usr/bin/time: install the time package"; exit 2; }
+VARIANTS="xz gz"
+source "$(dirname "$0")/debian-index-server.sh"
 
 # The private tree of the notes (apt.conf of its own, empty target root).
 TREE=$WORK/tree ROOT=$WORK/root
@@ -55,30 +34,30 @@ Acquire::Languages "none";
 APT::Sandbox::User "root";
 CONF
 
-now() { date +%s.%N; }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# Runs a command as a whole process; appends its wall seconds and maximum RSS (kB) to the two files.
+measure() {
+    local times=$1 memory=$2
+    shift 2
+    /usr/bin/time -f '%e %M' -o "$WORK/time.out" "$@" >/dev/null 2>"$WORK/err" || { cat "$WORK/err"; exit 1; }
+    read -r seconds kilobytes < "$WORK/time.out"
+    echo "$seconds" >> "$times"
+    echo "$kilobytes" >> "$memory"
+}
 
 for v in xz gz; do
     URL="http://127.0.0.1:$PORT/$v/"
     echo "deb [trusted=yes] $URL ./" > "$TREE/etc/apt/sources.list"
-    : > "$WORK/apt.times"; : > "$WORK/ours.times"; : > "$WORK/ours.mem"
+    : > "$WORK/apt.times"; : > "$WORK/apt.mem"; : > "$WORK/ours.times"; : > "$WORK/ours.mem"
     for run in $(seq "$RUNS"); do
         rm -rf "$TREE"/var/lib/apt/lists/* "$TREE"/var/cache/apt/*.bin
         mkdir -p "$TREE/var/lib/apt/lists/partial"
-        t0=$(now)
-        APT_CONFIG="$TREE/apt.conf" LC_ALL=C apt-get update -qq >/dev/null 2>"$WORK/apt.err" || { cat "$WORK/apt.err"; exit 1; }
-        t1=$(now)
-        echo "$t1 - $t0" | bc >> "$WORK/apt.times"
-
+        measure "$WORK/apt.times" "$WORK/apt.mem" env APT_CONFIG="$TREE/apt.conf" LC_ALL=C apt-get update -qq
         rm -rf "$WORK/data"
-        line=$("$TOOL" "$URL" "$WORK/data" 1 2>/dev/null | grep '"seconds"')
-        t2=$(now)
-        # The tool's own process time (opening the database included) from its start to its end.
-        echo "$line" | sed 's/.*"seconds": \([0-9.]*\).*/\1/' >> "$WORK/ours.times"
-        echo "$line" | sed 's/.*"vmhwm_kb": \([0-9]*\).*/\1/' >> "$WORK/ours.mem"
-        echo "  $v run $run: apt $(tail -1 "$WORK/apt.times") s, ours $(tail -1 "$WORK/ours.times") s ($line)"
+        measure "$WORK/ours.times" "$WORK/ours.mem" "$TOOL" "$URL" "$WORK/data" 1
+        echo "  $v run $run: apt $(tail -1 "$WORK/apt.times") s, ours $(tail -1 "$WORK/ours.times") s, $(( $(tail -1 "$WORK/ours.mem") / 1024 )) MB"
     done
     apt=$(median < "$WORK/apt.times"); ours=$(median < "$WORK/ours.times"); mem=$(sort -g "$WORK/ours.mem" | tail -1)
-    printf '%s: apt-get update %.2f s, our refresh %.2f s, ratio %.2f (goal <= 0.75), our peak RSS %d MB (goal < 150)\n' \
-        "$v" "$apt" "$ours" "$(echo "$ours / $apt" | bc -l)" "$((mem / 1024))"
+    printf '%s: apt-get update %.2f s, our refresh %.2f s (medians of %d), ratio %.2f (goal <= 0.75), our peak RSS %d MB (goal < 150)\n' \
+        "$v" "$apt" "$ours" "$RUNS" "$(awk -v a="$ours" -v b="$apt" 'BEGIN { print a / b }')" "$((mem / 1024))"
 done

@@ -1,7 +1,10 @@
 #include "Browsing/ManageViewController.h"
 #include "Online/Screens/RepoStoresListController.h"
 
+#include "Categories/String+LocalizedCompare.h"
+
 #include <QClipboard>
+#include <set>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -22,6 +25,7 @@
 #include "Browsing/SubcategoriesViewController.h"
 #include "ErrorViewController.h"
 #include "WebViewViewController.h"
+#include "Categories/String+LocalizedCompare.h"
 #include "Categories/String+URLsFromString.h"
 #include "Categories/String+ZemtrixExtensions.h"
 #include "Database/ZMCategorySpecial.h"
@@ -35,6 +39,7 @@
 #include "UIKit/UINavigationController.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMDeviceOwnerAuthentication.h"
+#include "ZMPipelineManager.h"
 #include "ZMVostrelle.h"
 
 using BrowsingText::q;
@@ -165,6 +170,8 @@ void ManageViewController::viewDidLoad() {
                                       [this](const Notification& n) { iconChanged(n); }));
     observers_.add(center.addObserver(ZMRSourceInfoIconChangedNotification, NotificationCenter::Queue::Main,
                                       [this](const Notification& n) { sourceIconChanged(n); }));
+    observers_.add(center.addObserver(ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main,
+                                      [this](const Notification&) { sourcesChanged(); }));
 
     std::weak_ptr<void> owner = alive_;
     try {
@@ -180,6 +187,7 @@ void ManageViewController::viewDidLoad() {
     }
 
     // The first delivery: the tables as the database stands now.
+    updateSourceOrder();
     sourcesTableView_->reloadData();
     installedPackagesTableView_->reloadData();
     animateContentForTable(true);
@@ -241,6 +249,7 @@ void ManageViewController::redrawRegenerationLabels() {
 // ---- change blocks -----------------------------------------------------------------------------
 
 void ManageViewController::sourcesChanged() {
+    updateSourceOrder();
     if (isOnScreen()) rebuildSourcesCache();
     sourcesTableView_->reloadData();
     animateContentForTable(true);
@@ -257,7 +266,7 @@ void ManageViewController::packagesChanged() {
 
 void ManageViewController::animateContentForTable(bool sourcesTable) {
     if (sourcesTable) {
-        sourcesTableView_->setFixedHeight(static_cast<int>(allSources_ ? allSources_->count() : 0) * kSourceRowHeight);
+        sourcesTableView_->setFixedHeight(static_cast<int>(sourceOrder_.size()) * kSourceRowHeight);
     } else {
         const size_t count = allPackages_ ? allPackages_->count() : 0;
         installedPackagesTableView_->setFixedHeight(static_cast<int>(std::min<size_t>(count, kMaxInstalledRows)) * kPackageRowHeight);
@@ -515,17 +524,43 @@ bool ManageViewController::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- tables ------------------------------------------------------------------------------------
 
+void ManageViewController::updateSourceOrder() {
+    std::vector<std::pair<std::string, std::string>> sorted;  // (sort key of the name, location)
+    if (allSources_) {
+        auto names = allSources_->valueForKey("name");
+        auto locations = allSources_->valueForKey("location");
+        for (size_t i = 0; i < std::min(names.size(), locations.size()); ++i)
+            if (locations[i].is_string())
+                sorted.emplace_back(LocalizedCompare::sortKey(names[i].is_string() ? names[i].get<std::string>() : ""),
+                                    locations[i].get<std::string>());
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> order;
+    const bool keep = ZMRPackageManager::sharedPackageManager().sources().isRefreshInProgress();
+    if (keep) {
+        std::set<std::string> present;
+        for (const auto& [key, location] : sorted) present.insert(location);
+        for (const auto& location : sourceOrder_)
+            if (present.erase(location)) order.push_back(location);
+        for (const auto& [key, location] : sorted)
+            if (present.count(location)) order.push_back(location);
+    } else {
+        for (auto& [key, location] : sorted) order.push_back(std::move(location));
+    }
+    sourceOrder_ = std::move(order);
+}
+
 std::optional<ZMRSource> ManageViewController::sourceAtRow(int row) const {
-    if (!allSources_ || row < 0 || static_cast<size_t>(row) >= allSources_->count()) return std::nullopt;
+    if (row < 0 || static_cast<size_t>(row) >= sourceOrder_.size()) return std::nullopt;
     try {
-        return (*allSources_)[static_cast<size_t>(row)];
-    } catch (const std::out_of_range&) {
+        return ZMRSource::objectForPrimaryKey(sourceOrder_[static_cast<size_t>(row)]);
+    } catch (const std::exception&) {
         return std::nullopt;
     }
 }
 
 int ManageViewController::numberOfRows(UITableView* table, int) {
-    if (table == sourcesTableView_) return allSources_ ? static_cast<int>(allSources_->count()) : 0;
+    if (table == sourcesTableView_) return static_cast<int>(sourceOrder_.size());
     const size_t count = allPackages_ ? allPackages_->count() : 0;
     return static_cast<int>(std::min<size_t>(count, kMaxInstalledRows));
 }

@@ -118,10 +118,15 @@ private:
     void fillSourceCell(SourcesCell* cell, const ZMRSource& source, int row);
     void sourcesChanged();
     void packagesChanged();
+    // The rows' order: the sources by name, in the locale's order; while a
+    // refresh runs (and names change under the user's pointer) the order
+    // shown stays, new sources coming last, until the refresh ends.
+    void updateSourceOrder();
     std::optional<ZMRSource> sourceAtRow(int row) const;
 
     // Live results and their change blocks.
     std::optional<Results<ZMRSource>> allSources_;
+    std::vector<std::string> sourceOrder_;  // the locations, row by row
     std::optional<Results<ZMRPackage>> allPackages_;
     NotificationToken sourceNotification_;
     NotificationToken packageNotification_;

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Browsing/PackageSearch.h"
+#include "Categories/String+LocalizedCompare.h"
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRPackageManager.h"
 #include "Miscellaneous/ZMLocalization.h"
@@ -45,6 +46,20 @@ std::vector<std::pair<std::string, std::string>> keyedIdentifiers(const Results<
         out.emplace_back(text->substr(0, separator), text->substr(separator + 1));
     }
     return out;
+}
+
+// The rows in the locale's order of their key texts, without regard to case
+// (the database orders bytes: "com.walk.tool" would follow every capital);
+// rows of equal keys keep their order.
+void sortLocalized(std::vector<std::pair<std::string, std::string>>& rows) {
+    std::vector<std::pair<std::string, size_t>> keys;
+    keys.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) keys.emplace_back(LocalizedCompare::sortKey(rows[i].first), i);
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::pair<std::string, std::string>> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& key : keys) sorted.push_back(std::move(rows[key.second]));
+    rows = std::move(sorted);
 }
 
 }  // namespace
@@ -147,8 +162,9 @@ void PackageListModel::rebuildSectionsCacheForSortCriteria(const std::string& ke
     if (!packages_) return;
 
     auto rows = keyedIdentifiers(*packages_, keyPath);
+    if (keyPath != "installDate") sortLocalized(rows);
     if (keyPath == "name") {
-        // Ascending names: letters appear in the order of their first name.
+        // Names in order: letters appear in the order of their first name.
         indexTitles_.emplace();
         for (const auto& [name, identifier] : rows) {
             std::string letter = capitalisedFirstCharacter(name);
@@ -189,7 +205,7 @@ void PackageListModel::rebuildSectionsCacheForSortCriteria(const std::string& ke
         if (undated) sections_.push_back(undatedSectionTitle());
         return;
     }
-    // category, maintainer, sourceLocation: distinct values ascending; a package
+    // category, maintainer, sourceLocation: distinct values in order; a package
     // without a value is in no section.
     for (const auto& [value, identifier] : rows) {
         if (value.empty()) continue;

@@ -1,7 +1,10 @@
 #pragma once
 // What a generic package list shows: the query of its kind, sorted by the
-// system-wide sort criterion, and the sections made from it. Rows hold package
-// identifiers only; the screen looks each record up again when it draws it.
+// system-wide sort criterion, and the sections made from it. Sections and
+// rows follow the locale's order of the texts, without regard to case
+// (LocalizedCompare); the query result itself is in the database's order.
+// Rows hold package identifiers only; the screen looks each record up again
+// when it draws it.
 //
 // Lists of identifiers (a followed developer's or source's new packages) are
 // one bound list argument, never query text, so any identifier works and an

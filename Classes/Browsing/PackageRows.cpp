@@ -40,8 +40,10 @@ std::optional<ZMRPackage> fill(PackageCell* cell, const std::optional<std::strin
     return package;
 }
 
-PackageCell* dequeueCell(UITableView* table, IndexPath ip, const std::optional<std::string>& identifier) {
+PackageCell* dequeueCell(UITableView* table, IndexPath ip, const std::optional<std::string>& identifier,
+                         bool fetchesIcon) {
     auto* cell = table->dequeueReusableCell<PackageCell>("cell");
+    cell->setFetchesIcon(fetchesIcon);
     cell->setBackgroundColor(Qt::transparent);
     cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
     fill(cell, identifier);

@@ -18,8 +18,10 @@ namespace PackageRows {
 
 // A list's package row: the "cell" PackageCell on a clear background with a
 // disclosure indicator, filled from the identifier, without a separator
-// under the last row of its section.
-PackageCell* dequeueCell(UITableView* table, IndexPath indexPath, const std::optional<std::string>& identifier);
+// under the last row of its section. `fetchesIcon` false: a missing icon is
+// not downloaded (the list is scrolling).
+PackageCell* dequeueCell(UITableView* table, IndexPath indexPath, const std::optional<std::string>& identifier,
+                         bool fetchesIcon = true);
 // A section header in the palette's foreground and primary text colours.
 void styleHeader(QWidget* header, const ZMPalette& palette);
 

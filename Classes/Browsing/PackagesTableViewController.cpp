@@ -148,7 +148,10 @@ void PackagesTableViewController::scrollViewWillBeginDragging() { isScrolling_ =
 void PackagesTableViewController::scrollViewDidEndScrolling() {
     // The visible rows get their real icons now that the list stands still.
     for (auto* cell : packagesTableView_->visibleCells())
-        if (auto* row = qobject_cast<PackageCell*>(cell)) row->updatePackageIcon();
+        if (auto* row = qobject_cast<PackageCell*>(cell)) {
+            row->setFetchesIcon(true);
+            row->updatePackageIcon();
+        }
     isScrolling_ = false;
     if (needCacheRebuild_) rebuildCache();
 }
@@ -160,8 +163,9 @@ int PackagesTableViewController::numberOfSections(UITableView*) { return model_.
 int PackagesTableViewController::numberOfRows(UITableView*, int section) { return model_.numberOfRows(section); }
 
 UITableViewCell* PackagesTableViewController::cellForRow(UITableView* table, IndexPath ip) {
-    // A record removed since the last rebuild (a source went away): an empty row until the next one.
-    return PackageRows::dequeueCell(table, ip, model_.identifierAt(ip.section, ip.row));
+    // A record removed since the last rebuild (a source went away): an empty
+    // row until the next one. Rows drawn during a scroll start no icon download.
+    return PackageRows::dequeueCell(table, ip, model_.identifierAt(ip.section, ip.row), !isScrolling_);
 }
 
 std::optional<QString> PackagesTableViewController::titleForHeader(UITableView*, int section) {

@@ -833,7 +833,7 @@ void PackageDetailsViewController::showScreenshotsGallery(bool shown, const QStr
 
 void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {
     const QString name = q(text("name"));
-    const QString failure = q(ZMShareTexts::fillFormat(
+    const QString failure = q(ZMLocalization::fill(
         ZMLocalizedString("There was an error retrieving screenshots for \"%@\""), {name.toStdString()}));
     if (usesInfoJson) {
         const bool has = !listValue(packageDictionary_, "screenshots").empty() || !listValue(packageDictionary_, "iPadScreenshots").empty();
@@ -846,7 +846,7 @@ void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {
              classic && (reach_ == 1 || reach_ == 2)) ||
             !text("sileoDepiction").empty();
         if (!galleryPath) {
-            showScreenshotsGallery(false, q(ZMShareTexts::fillFormat(
+            showScreenshotsGallery(false, q(ZMLocalization::fill(
                                               ZMLocalizedString("Unable to retrieve screenshots for %@ as its source is "
                                                                 "incompatible with the native depiction feature of Vostrelle"),
                                               {name.toStdString()})));

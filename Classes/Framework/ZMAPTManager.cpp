@@ -1,8 +1,10 @@
 #include "ZMAPTManager.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -395,32 +397,42 @@ ZMResult<ZMCommandOutput> ZMAPTManager::update(const OutputHandler& output) {
     return run("apt-get", {"update"}, output);
 }
 
-ZMResult<ZMDryRunResult> ZMAPTManager::dryRun(const std::vector<ZMQueueItem>& queue) {
-    auto operands = queueArguments(queue);
-    if (!operands) return ZMResult<ZMDryRunResult>::failure(*operands.error);
-    std::vector<std::string> arguments = {"-s"};
-    for (auto& o : queueOptions(queue)) arguments.push_back(o);
-    arguments.push_back("install");
-    arguments.push_back("--");
-    arguments.insert(arguments.end(), operands.value->begin(), operands.value->end());
-
-    std::vector<std::string> helperArguments = {treePath(), targetRoot(), "apt-get"};
-    helperArguments.insert(helperArguments.end(), arguments.begin(), arguments.end());
+namespace {
+// `apt-get -s <options> install -- <operands>`, read into its six lists.
+ZMResult<ZMDryRunResult> simulate(const std::vector<std::string>& options, const std::vector<std::string>& operands) {
+    std::vector<std::string> helperArguments = {ZMAPTManager::treePath(), ZMAPTManager::targetRoot(), "apt-get", "-s"};
+    helperArguments.insert(helperArguments.end(), options.begin(), options.end());
+    helperArguments.push_back("install");
+    helperArguments.push_back("--");
+    helperArguments.insert(helperArguments.end(), operands.begin(), operands.end());
     auto result = ZMCommandRunner::runHelper(helperArguments);
     if (!result) return ZMResult<ZMDryRunResult>::failure(*result.error);
     const ZMCommandOutput& output = *result.value;
     // apt-get answers an unresolvable queue with status 100 and its reasons;
     // anything else (the helper refusing, a signal) means it did not resolve.
     if (!output.succeeded() && !(output.signal == 0 && output.exitStatus == 100))
-        return ZMResult<ZMDryRunResult>::failure(ZMError::make(ZMError::CommandFailed, failureMessage(output)));
-    ZMDryRunResult parsed = parseDryRun(output.standardOutput, output.standardError);
+        return ZMResult<ZMDryRunResult>::failure(ZMError::make(ZMError::CommandFailed, ZMAPTManager::failureMessage(output)));
+    ZMDryRunResult parsed = ZMAPTManager::parseDryRun(output.standardOutput, output.standardError);
     if (!output.succeeded() && parsed.unmetDependencies.empty()) {
         ZMDependencyDescription unmet;
         unmet.operation = ZMDependencyOperation::Unmet;
-        unmet.reason = failureMessage(output);
+        unmet.reason = ZMAPTManager::failureMessage(output);
         parsed.unmetDependencies.push_back(unmet);
     }
     return ZMResult<ZMDryRunResult>::success(std::move(parsed));
+}
+}  // namespace
+
+ZMResult<ZMDryRunResult> ZMAPTManager::dryRun(const std::vector<ZMQueueItem>& queue) {
+    auto operands = queueArguments(queue);
+    if (!operands) return ZMResult<ZMDryRunResult>::failure(*operands.error);
+    return simulate(queueOptions(queue), *operands.value);
+}
+
+ZMResult<ZMDryRunResult> ZMAPTManager::dryRunDebFile(const std::string& archive) {
+    auto staged = stagedArchive(archive);
+    if (!staged) return ZMResult<ZMDryRunResult>::failure(*staged.error);
+    return simulate({}, {*staged.value});
 }
 
 void ZMAPTManager::dryRunAsync(std::vector<ZMQueueItem> queue, std::function<void(ZMResult<ZMDryRunResult>)> completion) {
@@ -456,30 +468,39 @@ ZMResult<ZMCommandOutput> ZMAPTManager::downloadQueue(const std::vector<ZMQueueI
     return runQueue(queue, true, output, status);
 }
 
-ZMResult<ZMCommandOutput> ZMAPTManager::installDebFile(const std::string& path, const OutputHandler& output,
-                                                       const StatusHandler& status) {
+ZMResult<std::string> ZMAPTManager::stagedArchive(const std::string& path, bool copyAlways) {
     std::error_code ec;
     fs::path resolved = fs::canonical(path, ec);
-    if (ec || !fs::is_regular_file(resolved, ec)) return commandFailure("No such archive: " + path);
-    // The helper only takes archives from our own directories; copy others in
-    // under a plain name.
+    if (ec || !fs::is_regular_file(resolved, ec))
+        return ZMResult<std::string>::failure(ZMError::make(ZMError::CommandFailed, "No such archive: " + path));
+    // The helper only takes archives from our own directories; others are
+    // copied in under a plain name of their own.
     std::string downloads = fs::canonical(downloadsDirectory(), ec).string();
     std::string tree = fs::canonical(treePath(), ec).string();
     auto inside = [&](const std::string& dir) {
         return !dir.empty() && startsWith(resolved.string(), dir + "/");
     };
-    std::string archive = resolved.string();
-    if (!inside(downloads) && !inside(tree)) {
-        std::string name = resolved.filename().string();
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '+' && c != '~') c = '_';
-        if (name.size() < 5 || name.compare(name.size() - 4, 4, ".deb") != 0) name += ".deb";
-        ZMPaths::createDirectories(downloadsDirectory());
-        archive = downloadsDirectory() + "/" + name;
-        fs::copy_file(resolved, archive, fs::copy_options::overwrite_existing, ec);
-        if (ec) return commandFailure("Could not copy " + path + ": " + ec.message());
-    }
-    return run("apt-get", {"-y", "install", "--", archive}, output, status);
+    if (!copyAlways && (inside(downloads) || inside(tree))) return ZMResult<std::string>::success(resolved.string());
+    std::string name = resolved.filename().string();
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '+' && c != '~') c = '_';
+    if (name.size() < 5 || name.compare(name.size() - 4, 4, ".deb") != 0) name += ".deb";
+    static std::atomic<unsigned> counter{0};
+    if (copyAlways) name = fmt::format("opened-{}-{}-{}", ::getpid(), ++counter, name);
+    ZMPaths::createDirectories(downloadsDirectory());
+    const std::string archive = downloadsDirectory() + "/" + name;
+    fs::copy_file(resolved, archive, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        return ZMResult<std::string>::failure(
+            ZMError::make(ZMError::CommandFailed, "Could not copy " + path + ": " + ec.message()));
+    return ZMResult<std::string>::success(archive);
+}
+
+ZMResult<ZMCommandOutput> ZMAPTManager::installDebFile(const std::string& path, const OutputHandler& output,
+                                                       const StatusHandler& status) {
+    auto archive = stagedArchive(path);
+    if (!archive) return ZMResult<ZMCommandOutput>::failure(*archive.error);
+    return run("apt-get", {"-y", "install", "--", *archive.value}, output, status);
 }
 
 ZMResult<ZMCommandOutput> ZMAPTManager::fixBroken(const OutputHandler& output) {

@@ -82,8 +82,15 @@ public:
     // Fetches the queue's archives into the tree without installing (apt-get -d).
     static ZMResult<ZMCommandOutput> downloadQueue(const std::vector<ZMQueueItem>& queue, const OutputHandler& output = {},
                                                    const StatusHandler& status = {});
-    // Installs a local archive with its dependencies. An archive outside the
-    // program's directories is copied into the downloads directory first.
+    // Where the helper can take the archive at `path` from: the archive
+    // itself when it lies in the program's directories, else a copy in the
+    // downloads directory. `copyAlways` copies any archive, under a name of
+    // its own: what the user confirmed stays what is installed, whatever
+    // happens to the file meanwhile.
+    static ZMResult<std::string> stagedArchive(const std::string& path, bool copyAlways = false);
+    // Resolves installing a local archive with `apt-get -s` (as dryRun does).
+    static ZMResult<ZMDryRunResult> dryRunDebFile(const std::string& archive);
+    // Installs a local archive with its dependencies (stagedArchive first).
     static ZMResult<ZMCommandOutput> installDebFile(const std::string& path, const OutputHandler& output = {},
                                                     const StatusHandler& status = {});
     // apt-get -y -f install: finishes half-installed packages.

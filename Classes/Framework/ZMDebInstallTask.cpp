@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "Categories/String+ZemtrixExtensions.h"
 #include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
@@ -29,10 +30,33 @@ ZMDebInstallTask::Control ZMDebInstallTask::readControl(const std::string& path)
     ZMControlParser::forEachStanza(output.value->standardOutput, [&](const ZMControlStanza& stanza) {
         if (auto v = stanza.field("Package")) control.identifier = std::string(*v);
         if (auto v = stanza.field("Version")) control.version = std::string(*v);
+        if (auto v = stanza.field("Name")) control.name = ZemtrixExtensions::plainTextLine(*v, 256);
         if (auto v = stanza.field("Post-Install-Action")) control.postInstallAction = std::string(*v);
         return false;
     });
     return control;
+}
+
+ZMResult<ZMDebInstallTask::Preview> ZMDebInstallTask::preview(const std::string& path) {
+    using Result = ZMResult<Preview>;
+    auto staged = ZMAPTManager::stagedArchive(path, true);
+    if (!staged) return Result::failure(*staged.error);
+    Preview preview;
+    preview.archive = *staged.value;
+    preview.control = readControl(preview.archive);
+    auto fail = [&](ZMError error) {
+        std::error_code ec;
+        std::filesystem::remove(preview.archive, ec);
+        return Result::failure(std::move(error));
+    };
+    if (!ZMAPTManager::isValidPackageName(preview.control.identifier) ||
+        !ZMAPTManager::isValidVersion(preview.control.version))
+        return fail(ZMError::make(ZMError::CommandFailed, "Not a package archive: " + path)
+                        .withReason(ZMLocalizedString("This file is not a package archive.")));
+    auto resolution = ZMAPTManager::dryRunDebFile(preview.archive);
+    if (!resolution) return fail(*resolution.error);
+    preview.resolution = std::move(*resolution.value);
+    return Result::success(std::move(preview));
 }
 
 void ZMDebInstallTask::taskStart() {

@@ -16,9 +16,21 @@ public:
     // The archive's control fields that the task reads (Package, Version,
     // Post-Install-Action), from dpkg-deb; empty when it cannot be read.
     struct Control {
-        std::string identifier, version, postInstallAction;
+        std::string identifier, version, name, postInstallAction;
     };
     static Control readControl(const std::string& path);
+
+    // What installing the archive at `path` means, for the user to confirm:
+    // a copy staged in the downloads directory (what make() then installs,
+    // whatever happens to the file meanwhile), its control fields and apt's
+    // dry run. Blocks (a helper command): call it off the main thread. An
+    // error when the file is no package archive or apt could not resolve.
+    struct Preview {
+        std::string archive;
+        Control control;
+        ZMDryRunResult resolution;
+    };
+    static ZMResult<Preview> preview(const std::string& path);
 
     const std::string& path() const { return path_; }
 

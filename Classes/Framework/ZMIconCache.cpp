@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -17,6 +19,9 @@ namespace {
 
 std::mutex inFlightMutex;
 std::set<std::string> inFlight;
+// Addresses that gave no icon lately: rows drawn again and again must not ask again each time.
+std::map<std::string, std::chrono::steady_clock::time_point> failedAt;
+constexpr auto kRetryAfter = std::chrono::minutes(10);
 
 bool looksLikeImage(const std::string& path) {
     unsigned char head[12] = {};
@@ -59,6 +64,9 @@ bool fetch(const std::string& urlText, const std::string& path, const std::strin
     if (!url || !url->isHTTP() || url->host().empty()) return false;
     {
         std::lock_guard lock(inFlightMutex);
+        if (auto failed = failedAt.find(urlText);
+            failed != failedAt.end() && std::chrono::steady_clock::now() - failed->second < kRetryAfter)
+            return false;
         if (!inFlight.insert(path).second) return false;
     }
     ZMPaths::createDirectories(ZMPaths::subdirectory("IconCache"));
@@ -82,6 +90,8 @@ bool fetch(const std::string& urlText, const std::string& path, const std::strin
             {
                 std::lock_guard lock(inFlightMutex);
                 inFlight.erase(path);
+                if (stored) failedAt.erase(urlText);
+                else failedAt[urlText] = std::chrono::steady_clock::now();
             }
             if (stored) NotificationCenter::defaultCenter().postOnMain(notificationName, std::any(object), nullptr);
         });

@@ -4,7 +4,8 @@
 // package identifier or a source location, as ZMRPackage::iconPath() does),
 // filled by background downloads.
 //
-// One download per file at a time: asking again while it runs does nothing.
+// One download per file at a time: asking again while it runs does nothing,
+// nor does asking for an address that gave no icon in the last 10 minutes.
 // Only http and https URLs are fetched; a body that is not an image (PNG,
 // JPEG, GIF or WebP by its first bytes) or larger than 8 MiB is dropped. The
 // file appears complete or not at all; the notification goes out on the main

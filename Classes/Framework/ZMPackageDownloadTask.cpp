@@ -13,6 +13,7 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMRequestError.h"
 #include "ZMAPTManager.h"
 #include "ZMPipelineManager.h"
 
@@ -199,6 +200,7 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
     std::error_code ec;
     fs::remove(partial, ec);
 
+    requestURL_ = *url;
     URLRequest request(*url);
     request.timeoutInterval = timeout;
     auto expected = parseSize(archive_.size);
@@ -219,13 +221,9 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
                 fs::remove(partial, ec);
                 return self->finish(std::nullopt, true);
             }
-            if (error) return fail(*error);
-            if (!location) {
-                int status = response ? response->statusCode : 0;
-                return fail(ZMError::make(ZMError::InvalidServerData,
-                                          "Downloading " + self->archive_.fileName + " failed with HTTP status " +
-                                              std::to_string(status)));
-            }
+            const URL& from = self->requestURL_;
+            if (error) return fail(ZMRequestError::fromTransport(from, *error));
+            if (!location) return fail(ZMRequestError::fromHTTPStatus(from, response ? response->statusCode : 0));
             const auto& a = self->archive_;
             uint64_t size = fs::file_size(*location, ec);
             if (ec || (expected && size != *expected))

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Foundation/URL.h"
 #include "Miscellaneous/ZMError.h"
 #include "ZMTask.h"
 
@@ -99,6 +100,7 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> started_{false};
     std::atomic<bool> finished_{false};
+    URL requestURL_;  // what download() asked for, to say which server failed
 };
 
 // The downloads of one confirmation and the run that follows them.

@@ -30,6 +30,12 @@ std::optional<ZMQueueItem> ZMQueue::itemForPackage(const ZMRPackage& package) {
             ZMLOG("unknown queue operation {} of {}", code, package.identifier);
             return std::nullopt;
     }
+    // apt is asked for the version the user was shown, never left to pick one
+    // of its own (another source's, or one a Release's pinning prefers).
+    if (item.version.empty() && item.operation != ZMQueueOperation::Remove) {
+        const bool reinstall = item.operation == ZMQueueOperation::Reinstall && !package.installedVersion.empty();
+        item.version = reinstall ? package.installedVersion : package.version;
+    }
     return item;
 }
 

@@ -19,7 +19,9 @@ public:
     // The item of one record's queue marks; nullopt when it is not queued.
     // Operation codes: 1 install, 2 remove, 3 upgrade, 4 downgrade (with its
     // version), 5 reinstall; a queued record without a code gets the one
-    // ZMRPackages::queueOperationForPackage chooses.
+    // ZMRPackages::queueOperationForPackage chooses. Without a queued version
+    // the item names the record's version (the installed one for a
+    // reinstall), so apt installs what the user was shown.
     static std::optional<ZMQueueItem> itemForPackage(const ZMRPackage& package);
     // Every queued record's item, by identifier.
     static std::vector<ZMQueueItem> queueItems();

@@ -1,6 +1,5 @@
 #include "ZMSourceRefresh.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,8 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <condition_variable>
-#include <deque>
 #include <future>
 #include <map>
 #include <thread>
@@ -34,9 +31,12 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMRequestError.h"
 #include "Notifications/NotificationCenter.h"
 #include "ZMAPTManager.h"
+#include "ZMIndexParsing.h"
 #include "ZMPipelineManager.h"
+#include "ZMReleaseFile.h"
 
 namespace {
 
@@ -48,12 +48,16 @@ std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
 
 // Stanzas refused are logged one by one up to this many per refresh, then counted.
 constexpr size_t kLoggedSkips = 20;
-constexpr size_t kChunk = 1 << 20;
+constexpr size_t kChunk = ZMIndexParsing::kChunk;
+// A stanza larger than this is refused: apt fails on one of about 1 MiB, and
+// Debian's largest are some 40 KiB.
+constexpr size_t kMaximumStanzaBytes = 256u << 10;
+// Stored with the validators: a source refreshed by a program that wrote its
+// lists another way is fetched in full once, not answered from a 304.
+constexpr int kListsFormat = 2;
 
 // Thrown inside the write transaction to roll it back with a reason.
-struct RefreshFailure {
-    ZMError error;
-};
+using RefreshFailure = ZMIndexFailure;
 
 std::string trim(std::string_view s) {
     size_t b = 0, e = s.size();
@@ -158,20 +162,6 @@ Fetched fetchBlocking(const URLRequest& request, const std::optional<std::string
     return future.get();
 }
 
-ZMError transportError(const std::string& what, const ZMError& error) {
-    if (URLError::is(error, URLError::DataLengthExceedsMaximum))
-        return ZMError::make(ZMError::InvalidServerData, what + ": larger than the index size limit");
-    return ZMError::make(ZMError::NoNetwork, what + ": " + error.detail);
-}
-
-// Release "Date" (RFC 2822) as ISO-8601 UTC text; "" when unreadable.
-std::string regenDateFromRelease(const std::string& date) {
-    if (date.empty()) return {};
-    time_t t = curl_getdate(date.c_str(), nullptr);
-    if (t == -1) return {};
-    return ZemtrixExtensions::iso8601String(std::chrono::system_clock::from_time_t(t));
-}
-
 nlohmann::json parseValidators(const std::string& text) {
     if (text.empty()) return nlohmann::json::object();
     auto parsed = nlohmann::json::parse(text, nullptr, false);
@@ -236,102 +226,7 @@ bool writeWholeFile(const std::string& path, std::string_view content) {
 }
 
 
-// Work handed from one stage of the refresh to the next (decompressed text to
-// the parser, parsed records to the writer), a few items at a time so memory
-// stays flat whatever the index's size.
-template <typename T> class HandOver {
-public:
-    explicit HandOver(size_t depth = 8) : depth_(depth) {}
-    // Producer side: false once the consumer gave up.
-    bool push(T item) {
-        std::unique_lock lock(mutex_);
-        roomy_.wait(lock, [&] { return items_.size() < depth_ || cancelled_; });
-        if (cancelled_) return false;
-        items_.push_back(std::move(item));
-        ready_.notify_one();
-        return true;
-    }
-    void finish(std::optional<ZMError> error) {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-        error_ = std::move(error);
-        ready_.notify_all();
-    }
-    // Consumer side: false at the end (or after a failure of the producer).
-    bool pop(T& item) {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !items_.empty() || done_; });
-        if (items_.empty() || error_) return false;
-        item = std::move(items_.front());
-        items_.pop_front();
-        roomy_.notify_one();
-        return true;
-    }
-    // Consumer side, without waiting: false when nothing is there yet.
-    bool tryPop(T& item) {
-        std::lock_guard lock(mutex_);
-        if (items_.empty()) return false;
-        item = std::move(items_.front());
-        items_.pop_front();
-        roomy_.notify_one();
-        return true;
-    }
-    void cancel() {
-        std::lock_guard lock(mutex_);
-        cancelled_ = true;
-        roomy_.notify_all();
-    }
-    std::optional<ZMError> error() const {
-        std::lock_guard lock(mutex_);
-        return error_;
-    }
 
-private:
-    const size_t depth_;
-    mutable std::mutex mutex_;
-    std::condition_variable ready_, roomy_;
-    std::deque<T> items_;
-    bool done_ = false, cancelled_ = false;
-    std::optional<ZMError> error_;
-};
-using ChunkPipe = HandOver<std::string>;
-
-// Decompresses `source` into `destination` and into the pipe.
-std::optional<ZMError> decompressInto(const std::string& source, const std::string& destination,
-                                      DataDecompression::Format format, uint64_t limit, ChunkPipe& pipe) {
-    FILE* in = std::fopen(source.c_str(), "rb");
-    if (!in) return ZMError::make(ZMError::Unknown, "cannot read " + source);
-    FILE* out = std::fopen(destination.c_str(), "wb");
-    if (!out) {
-        std::fclose(in);
-        return ZMError::make(ZMError::Unknown, "cannot write " + destination);
-    }
-    DataDecompression::Decompressor decompressor(format, limit);
-    std::string pending;
-    bool stopped = false, writeFailed = false;
-    auto sink = [&](std::string_view piece) {
-        if (std::fwrite(piece.data(), 1, piece.size(), out) != piece.size()) writeFailed = true;
-        pending.append(piece);
-        if (pending.size() >= kChunk) {
-            if (!pipe.push(std::move(pending))) stopped = true;
-            pending = std::string();
-            pending.reserve(kChunk + (64 << 10));
-        }
-        return !stopped && !writeFailed;
-    };
-    std::vector<char> buffer(256 << 10);
-    std::optional<ZMError> error;
-    size_t n;
-    while (!error && !stopped && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0)
-        error = decompressor.feed(std::string_view(buffer.data(), n), sink);
-    if (!error && !stopped) error = decompressor.finish(sink);
-    if (!error && !stopped && !pending.empty()) pipe.push(std::move(pending));
-    std::fclose(in);
-    if (std::fclose(out) != 0) writeFailed = true;
-    if (stopped) return std::nullopt;  // the consumer has its own reason
-    if (writeFailed && !error) error = ZMError::make(ZMError::Unknown, "cannot write " + destination);
-    return error;
-}
 }  // namespace
 
 // What one refresh carries from step to step.
@@ -340,8 +235,11 @@ struct ZMSourceRefresh::Work {
     std::string hostArchitecture;
     nlohmann::json sourceFields = nlohmann::json::object();  // from the Release
     nlohmann::json validators = nlohmann::json::object();    // to store on success
-    std::string releaseBody;
+    std::string aptRelease;  // the Release for the private APT tree ("" when none was fetched)
+    std::vector<std::string> listedFiles;  // the files the Release lists
     std::string variant;
+    // Where the stanzas accepted go, in the index's order (null: nowhere).
+    FILE* accepted = nullptr;
 };
 
 // ---- configuration ----------------------------------------------------------------
@@ -481,41 +379,44 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     const std::string copyPath = ZMRSources::packagesFilePath(location_);
     ZMPaths::createDirectories(ZMPaths::subdirectory("SourcesFiles"));
     // Validators are only trusted when the previous refresh stored everything they vouch for.
-    const bool canRevalidate = source->hasErrors == false && fileExists(copyPath);
-    const nlohmann::json previous = canRevalidate ? parseValidators(source->httpValidators) : nlohmann::json::object();
+    nlohmann::json previous = nlohmann::json::object();
+    if (source->hasErrors == false && fileExists(copyPath)) {
+        previous = parseValidators(source->httpValidators);
+        if (previous.value("format", 0) != kListsFormat) previous = nlohmann::json::object();
+    }
+    work.validators["format"] = kListsFormat;
 
     // 1. Release.
     setStatus(ZMLocalizedString("Downloading") + " " + location_ + "Release");
-    bool releaseUnchanged = false;
     {
-        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(*URL::parse(location_ + "Release"));
-        request.maximumBodySize = 16u << 20;
+        const URL releaseURL = *URL::parse(location_ + "Release");
+        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(releaseURL);
+        request.maximumBodySize = ZMReleaseFile::kMaximumBytes;
         if (previous.contains("release")) addConditionalHeaders(request, previous["release"]);
         Fetched release = fetchBlocking(request, std::nullopt);
-        if (release.error) return fail(transportError("Release", *release.error));
+        if (release.error) return fail(ZMRequestError::fromTransport(releaseURL, *release.error));
         if (!release.response) return fail(ZMError::make(ZMError::NoNetwork, "Release: no answer"));
         const int status = release.response->statusCode;
         if (status == 304) {
-            releaseUnchanged = true;
             work.validators["release"] = previous["release"];
+            work.aptRelease = previous.value("aptRelease", "");
+            work.validators["aptRelease"] = work.aptRelease;
         } else if (release.response->isSuccess()) {
             work.validators["release"] = validatorsOf(*release.response);
-            work.releaseBody = std::move(release.data);
-            bool parsed = false;
-            ZMControlParser::forEachStanza(work.releaseBody, [&](const ZMControlStanza& stanza) {
-                std::string origin = fieldText(stanza, "Origin");
-                if (origin.empty()) origin = fieldText(stanza, "Label");
-                if (!origin.empty()) work.sourceFields["name"] = origin;
-                if (auto d = stanza.field("Description")) work.sourceFields["Description"] = trim(*d);
-                std::string maintainer = fieldText(stanza, "Maintainer");
-                if (!maintainer.empty()) work.sourceFields["maintainer"] = maintainer;
-                work.sourceFields["regenDate"] = regenDateFromRelease(fieldText(stanza, "Date"));
-                parsed = true;
-                return false;  // the first stanza is the Release
-            });
-            if (!parsed) ZMLOG("{}Release has no fields", location_);
+            if (auto parsed = ZMReleaseFile::parse(release.data)) {
+                if (!parsed->name.empty()) work.sourceFields["name"] = parsed->name;
+                if (parsed->description) work.sourceFields["Description"] = *parsed->description;
+                if (!parsed->maintainer.empty()) work.sourceFields["maintainer"] = parsed->maintainer;
+                work.sourceFields["regenDate"] = parsed->regenDate;
+                work.aptRelease = parsed->aptText;
+                work.listedFiles = parsed->listedFiles;
+            } else {
+                ZMLOG("{}Release has no fields", location_);
+            }
+            // Kept to give apt the same Release when the server later answers 304.
+            work.validators["aptRelease"] = work.aptRelease;
         } else {
-            return fail(ZMError::make(ZMError::InvalidServerData, fmt::format("Release: HTTP {}", status)));
+            return fail(ZMRequestError::fromHTTPStatus(releaseURL, status));
         }
         work.sourceFields["iconURL"] = location_ + "CydiaIcon.png";
     }
@@ -530,7 +431,12 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     const std::string partialDirectory = ZMPaths::subdirectory("SourcesFiles") + "/partial";
     ZMPaths::createDirectories(partialDirectory);
     std::string downloaded;
+    // The variants the Release lists first: those exist, and the others are
+    // asked for only when none of them answers.
     std::vector<std::string> variants = packagesVariants();
+    std::stable_partition(variants.begin(), variants.end(), [&](const std::string& v) {
+        return std::find(work.listedFiles.begin(), work.listedFiles.end(), v) != work.listedFiles.end();
+    });
     std::optional<std::string> knownVariant;
     if (previous.contains("packages")) {
         std::string v = jsonString(previous["packages"], "variant");
@@ -538,12 +444,13 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
             if (candidate == v) knownVariant = v;
     }
     auto downloadVariant = [&](const std::string& variant, bool conditional, int& status) -> std::optional<ZMError> {
-        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(*URL::parse(location_ + variant));
+        const URL url = *URL::parse(location_ + variant);
+        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(url);
         request.maximumBodySize = maximumIndexBytes.load();
         if (conditional) addConditionalHeaders(request, previous["packages"]);
         const std::string destination = partialDirectory + "/" + flatName(location_) + "-" + variant;
         Fetched fetched = fetchBlocking(request, destination);
-        if (fetched.error) return transportError(variant, *fetched.error);
+        if (fetched.error) return ZMRequestError::fromTransport(url, *fetched.error);
         status = fetched.response ? fetched.response->statusCode : 0;
         if (fetched.file && fetched.response && fetched.response->isSuccess()) {
             downloaded = *fetched.file;
@@ -580,6 +487,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
                 return fail(ZMError::make(ZMError::Unknown, e.what()));
             }
             ZMLOG("{} unchanged (HTTP 304)", location_);
+            handToAPT(copyPath, work.aptRelease);
             setProgress(1.0);
             return Result::success(summary);
         }
@@ -591,18 +499,20 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         if (auto error = downloadVariant(variant, false, status)) return fail(*error);
         if (downloaded.empty()) lastStatus = status;
     }
-    if (downloaded.empty())
-        return fail(ZMError::make(ZMError::InvalidServerData,
-                                  fmt::format("no Packages index (last answer HTTP {})", lastStatus)));
+    if (downloaded.empty()) return fail(ZMRequestError::fromHTTPStatus(*URL::parse(location_ + "Packages"), lastStatus));
     setProgress(0.4);
-    (void)releaseUnchanged;
     const auto downloadedAt = std::chrono::steady_clock::now();
 
-    // 4. Decompress into the copy (kept beside it until everything worked)
-    // on a thread of its own; the text goes on to the parsing threads and
-    // this one stores what they make of it.
+    // 4. Decompress on a thread of its own; the text goes on to the parsing
+    // threads and this one stores what they make of it, and writes the
+    // stanzas it accepted to the copy (kept beside it until everything worked).
     setStatus(ZMLocalizedString("Parsing") + " " + location_ + work.variant);
     const std::string newCopy = copyPath + ".new";
+    work.accepted = std::fopen(newCopy.c_str(), "wb");
+    if (!work.accepted) {
+        removeFile(downloaded);
+        return fail(ZMError::make(ZMError::Unknown, "cannot write " + newCopy + ": " + std::strerror(errno)));
+    }
     std::string head;
     if (FILE* f = std::fopen(downloaded.c_str(), "rb")) {
         head.resize(16);
@@ -612,15 +522,11 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     const auto format = DataDecompression::detectFormat(work.variant, head);
     ZMResult<ZMSourceRefreshSummary> parsed;
     if (format == DataDecompression::Format::None) {
-        if (::rename(downloaded.c_str(), newCopy.c_str()) != 0) {
-            removeFile(downloaded);
-            return fail(ZMError::make(ZMError::Unknown, std::string("cannot keep the index: ") + std::strerror(errno)));
-        }
-        parsed = packagesFileParserFromPath(newCopy);
+        parsed = packagesFileParserFromPath(downloaded);
     } else {
-        ChunkPipe pipe;
+        ZMHandOver<std::string> pipe;
         std::thread producer([&] {
-            pipe.finish(decompressInto(downloaded, newCopy, format, maximumIndexBytes.load(), pipe));
+            pipe.finish(ZMIndexParsing::decompress(downloaded, format, maximumIndexBytes.load(), pipe));
         });
         struct stat packed{};
         const double expected = ::stat(downloaded.c_str(), &packed) == 0 ? 5.0 * static_cast<double>(packed.st_size) : 0;
@@ -634,10 +540,12 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
             expected);
         pipe.cancel();  // a refused index stops the decompression early
         producer.join();
-        removeFile(downloaded);
         // The decompression's own failure (corrupt, truncated, too large) comes first.
         if (auto error = pipe.error()) parsed = ZMResult<ZMSourceRefreshSummary>::failure(*error);
     }
+    removeFile(downloaded);
+    const bool written = std::fclose(std::exchange(work.accepted, nullptr)) == 0;
+    if (parsed && !written) parsed = Result::failure(ZMError::make(ZMError::Unknown, "cannot write " + newCopy));
     const auto storedAt = std::chrono::steady_clock::now();
     ZMLOG("{}: fetched in {:.0f} ms, decompressed, parsed and stored in {:.0f} ms", location_,
           std::chrono::duration<double, std::milli>(downloadedAt - startedAt).count(),
@@ -649,24 +557,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     if (::rename(newCopy.c_str(), copyPath.c_str()) != 0) ZMLOG("could not keep {}: {}", copyPath, std::strerror(errno));
     setProgress(0.95);
 
-    // 6. The private APT tree reads the same index.
-    const std::string lists = ZMAPTManager::treePath() + "/var/lib/apt/lists";
-    struct stat st{};
-    if (ZMAPTManager::isAcceptableSourceLocation(location_) && ::stat(lists.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        const std::string prefix = lists + "/" + ZMAPTManager::listFilePrefix(location_);
-        if (!work.releaseBody.empty() && !writeWholeFile(prefix + "Release", work.releaseBody))
-            ZMLOG("could not write {}Release", prefix);
-        if (!installCopy(copyPath, prefix + "Packages")) ZMLOG("could not write {}Packages", prefix);
-    }
-    if (::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0) try {
-        std::vector<std::string> locations;
-        for (const auto& v : ZMRSource::allObjects().valueForKey("location"))
-            if (v.is_string()) locations.push_back(v.get<std::string>());
-        auto written = ZMAPTManager::writeSourcesList(locations);
-        if (!written) ZMLOG("sources list not written: {}", written.error->debugDescription());
-    } catch (const std::exception& e) {
-        ZMLOG("sources list not written: {}", e.what());
-    }
+    // 5. The private APT tree reads the same packages.
+    handToAPT(copyPath, work.aptRelease);
 
     std::vector<RefreshedHook> hooks;
     {
@@ -685,6 +577,26 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     }
     setProgress(1.0);
     return parsed;
+}
+
+void ZMSourceRefresh::handToAPT(const std::string& copyPath, const std::string& aptRelease) const {
+    const std::string lists = ZMAPTManager::treePath() + "/var/lib/apt/lists";
+    struct stat st{};
+    if (ZMAPTManager::isAcceptableSourceLocation(location_) && ::stat(lists.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        const std::string prefix = lists + "/" + ZMAPTManager::listFilePrefix(location_);
+        if (aptRelease.empty()) removeFile(prefix + "Release");
+        else if (!writeWholeFile(prefix + "Release", aptRelease)) ZMLOG("could not write {}Release", prefix);
+        if (!installCopy(copyPath, prefix + "Packages")) ZMLOG("could not write {}Packages", prefix);
+    }
+    if (::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0) try {
+        std::vector<std::string> locations;
+        for (const auto& v : ZMRSource::allObjects().valueForKey("location"))
+            if (v.is_string()) locations.push_back(v.get<std::string>());
+        auto written = ZMAPTManager::writeSourcesList(locations);
+        if (!written) ZMLOG("sources list not written: {}", written.error->debugDescription());
+    } catch (const std::exception& e) {
+        ZMLOG("sources list not written: {}", e.what());
+    }
 }
 
 void ZMSourceRefresh::checkPaymentEndpoint() {
@@ -736,22 +648,28 @@ struct OwnedRecord {
 // Changing how stanzas become records changes this salt, so every stanza is
 // rewritten once after an update of the program.
 std::string stanzaHash(std::string_view raw) {
-    return fmt::format("2:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
+    return fmt::format("3:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
 }
 
 void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::string& identifier,
                     const std::string& version, const std::string& architecture, const std::string& location) {
     r.identifier = identifier;
     r.version = version;
-    r.name = fieldText(stanza, "Name");
+    // Texts the lists show: one plain line, capped.
+    auto line = [&](std::string_view field, size_t limit) {
+        auto v = stanza.field(field);
+        return v ? ZemtrixExtensions::plainTextLine(*v, limit) : std::string();
+    };
+    r.name = line("Name", ZMReleaseFile::kMaximumNameCharacters);
     if (r.name.empty()) r.name = identifier;
-    r.author = fieldText(stanza, "Author");
-    r.maintainer = fieldText(stanza, "Maintainer");
+    r.author = line("Author", ZMReleaseFile::kMaximumNameCharacters);
+    r.maintainer = line("Maintainer", ZMReleaseFile::kMaximumNameCharacters);
     if (r.maintainer.empty()) r.maintainer = r.author;
     r.contact = emailOf(r.maintainer);
     // The synopsis, as the dpkg status scan keeps it: lists show it, and the
     // long texts of large indexes would double the database.
-    r.Description = trim(ZMControlParser::firstLine(fieldText(stanza, "Description")));
+    r.Description = ZemtrixExtensions::plainTextLine(ZMControlParser::firstLine(fieldText(stanza, "Description")),
+                                                     ZMReleaseFile::kMaximumDescriptionCharacters);
     r.category = fieldText(stanza, "Section");
     if (r.category.empty()) r.category = "Default";
     r.sourceLocation = location;
@@ -786,166 +704,6 @@ const std::vector<std::string>& stanzaProperties() {
         "conflicts",      "controlHash", "isUpdated"};
     return names;
 }
-
-// One valid stanza, made ready on the parsing thread.
-struct ParsedStanza {
-    ZMRPackage record;   // as a new record: dated by this refresh, not installed
-    RealmStoredRow row;  // the record's stored form, for the insert of a new package
-    bool hasEssential = false;
-};
-using ParsedBatch = std::vector<ParsedStanza>;
-
-// What the parsing thread saw, for the writer's summary.
-struct ParseTally {
-    size_t valid = 0, foreign = 0, skipped = 0;
-    bool sawText = false;
-};
-
-// The index text cut at stanza boundaries and parsed on several threads; the
-// writer receives the pieces' records in the index's order. One thread reads
-// the text (calling `next`) and deals the pieces out in turn; piece i goes to
-// worker i % n, so taking the results from the workers in turn keeps the order.
-class IndexParsing {
-public:
-    // Turns one stanza into records of the batch (or counts it as skipped).
-    using Convert = std::function<void(const ZMControlStanza&, ParsedBatch&, ParseTally&)>;
-
-    IndexParsing(size_t workers, const std::function<bool(std::string&)>& next, Convert convert,
-                 std::function<void(double bytesRead)> progress)
-        : convert_(std::move(convert)) {
-        for (size_t i = 0; i < std::max<size_t>(workers, 1); ++i) workers_.push_back(std::make_unique<Worker>());
-        for (auto& w : workers_) w->thread = std::thread([this, worker = w.get()] { work(*worker); });
-        reader_ = std::thread([this, &next, progress = std::move(progress)] { read(next, progress); });
-    }
-    ~IndexParsing() {
-        for (auto& w : workers_) {
-            w->pieces.cancel();
-            w->pieces.finish(std::nullopt);
-            w->batches.cancel();
-        }
-        if (reader_.joinable()) reader_.join();
-        for (auto& w : workers_)
-            if (w->thread.joinable()) w->thread.join();
-    }
-
-    // The next piece's records, in order; false at the end or on a failure (see error()).
-    bool pop(ParsedBatch& batch) {
-        Worker& w = *workers_[taken_ % workers_.size()];
-        if (!w.batches.pop(batch)) {
-            if (!error_) error_ = w.batches.error();
-            return false;
-        }
-        ++taken_;
-        return true;
-    }
-    // A batch the writer is done with goes back to the thread that made it,
-    // which frees it: its many small strings never cross to another allocator arena.
-    void giveBack(ParsedBatch batch) {
-        Worker& w = *workers_[(taken_ - 1) % workers_.size()];
-        if (!w.done.load()) w.used.push(std::move(batch));
-    }
-    std::optional<ZMError> error() const { return error_; }
-    // After pop() answered false: what every thread saw.
-    ParseTally tally() const {
-        ParseTally sum;
-        for (const auto& w : workers_) {
-            sum.valid += w->tally.valid;
-            sum.foreign += w->tally.foreign;
-            sum.skipped += w->tally.skipped;
-        }
-        sum.sawText = sawText_;
-        return sum;
-    }
-
-private:
-    static constexpr size_t kPiece = 256 << 10;
-    struct Worker {
-        HandOver<std::string> pieces{2};
-        HandOver<ParsedBatch> batches{2};
-        HandOver<ParsedBatch> used{64};
-        ParseTally tally;
-        std::atomic<bool> done{false};
-        std::thread thread;
-    };
-
-    // Where the first stanza boundary at or after `from` ends: the end of a
-    // line holding only blanks, as the parser reads them. npos when there is none yet.
-    static size_t boundaryAfter(std::string_view text, size_t from) {
-        for (size_t nl = text.find('\n', from); nl != std::string_view::npos; nl = text.find('\n', nl + 1)) {
-            size_t i = nl + 1;
-            while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
-            if (i < text.size() && text[i] == '\n') return i + 1;
-        }
-        return std::string_view::npos;
-    }
-
-    void read(const std::function<bool(std::string&)>& next, const std::function<void(double)>& progress) {
-        std::optional<ZMError> failure;
-        size_t dealt = 0;
-        auto deal = [&](std::string piece) { return workers_[dealt++ % workers_.size()]->pieces.push(std::move(piece)); };
-        try {
-            std::string chunk, buffer;
-            double read = 0;
-            bool stopped = false;
-            while (!stopped && next(chunk)) {
-                if (std::memchr(chunk.data(), '\0', chunk.size()))
-                    throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
-                if (!sawText_) sawText_ = chunk.find_first_not_of(" \t\r\n") != std::string::npos;
-                read += static_cast<double>(chunk.size());
-                progress(read);
-                buffer.append(chunk);
-                size_t start = 0;
-                while (buffer.size() - start > kPiece) {
-                    const size_t end = boundaryAfter(buffer, start + kPiece);
-                    if (end == std::string::npos) break;
-                    if (!deal(buffer.substr(start, end - start))) {
-                        stopped = true;
-                        break;
-                    }
-                    start = end;
-                }
-                buffer.erase(0, start);
-            }
-            if (!stopped && !buffer.empty()) deal(std::move(buffer));
-        } catch (const RefreshFailure& f) {
-            failure = f.error;
-        } catch (const std::exception& e) {
-            failure = ZMError::make(ZMError::Unknown, e.what());
-        }
-        for (auto& w : workers_) w->pieces.finish(failure);
-    }
-
-    void work(Worker& w) {
-        std::optional<ZMError> failure;
-        try {
-            std::string piece;
-            while (w.pieces.pop(piece)) {
-                ParsedBatch used;
-                while (w.used.tryPop(used)) used = ParsedBatch();
-                ParsedBatch batch;
-                ZMControlParser parser([&](const ZMControlStanza& stanza) {
-                    convert_(stanza, batch, w.tally);
-                    return true;
-                });
-                parser.feed(piece);
-                parser.finish();
-                if (!w.batches.push(std::move(batch))) break;
-            }
-            failure = w.pieces.error();
-        } catch (const std::exception& e) {
-            failure = ZMError::make(ZMError::Unknown, e.what());
-        }
-        w.done = true;
-        w.batches.finish(std::move(failure));
-    }
-
-    Convert convert_;
-    std::vector<std::unique_ptr<Worker>> workers_;
-    std::thread reader_;
-    bool sawText_ = false;
-    size_t taken_ = 0;
-    std::optional<ZMError> error_;
-};
 
 }  // namespace
 
@@ -986,11 +744,16 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
     // own, ahead of the writer: on a large index it takes longer than the
     // database's own work.
     std::atomic<size_t> logged{0};
-    auto skip = [&](ParseTally& tally, const std::string& why) {
+    auto skip = [&](ZMParseTally& tally, const std::string& why) {
         ++tally.skipped;
         if (logged++ < kLoggedSkips) ZMLOG("{}: skipping a stanza: {}", location_, why);
     };
-    auto convert = [&](const ZMControlStanza& stanza, ParsedBatch& batch, ParseTally& tally) {
+    // A stanza is taken only when apt reads it as we do; what is taken goes
+    // to apt as served, so that apt and the records know the same packages.
+    auto convert = [&](const ZMControlStanza& stanza, ZMParsedBatch& batch, ZMParseTally& tally) {
+        if (stanza.raw().size() > kMaximumStanzaBytes)
+            return skip(tally, fmt::format("a stanza of {} bytes", stanza.raw().size()));
+        if (!stanza.isStrict()) return skip(tally, "malformed stanza (a line that is no field, or a field twice)");
         auto packageField = stanza.field("Package");
         if (!packageField) return skip(tally, "no Package field");
         std::string identifier = trim(*packageField);
@@ -1006,7 +769,10 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
             return skip(tally, identifier + " is for " + printable(architecture));
         }
         ++tally.valid;
-        ParsedStanza& parsed = batch.emplace_back();
+        batch.accepted.append(stanza.raw());
+        if (batch.accepted.back() != '\n') batch.accepted.push_back('\n');
+        batch.accepted.push_back('\n');
+        ZMParsedStanza& parsed = batch.stanzas.emplace_back();
         fillFromStanza(parsed.record, stanza, identifier, version, architecture, location_);
         parsed.hasEssential = stanza.has("Essential");
         parsed.record.controlHash = stanzaHash(stanza.raw());
@@ -1023,7 +789,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
             blockStarted = std::chrono::steady_clock::now();
             // Started once the write lock is held: refreshes waiting for it do
             // not each pile up parsed records meanwhile.
-            IndexParsing parsing(workers, next, convert, [&](double read) {
+            ZMIndexParsing parsing(workers, next, convert, [&](double read) {
                 if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
             });
             // What the source owns now: identifiers, versions, stanza digests and installed state only.
@@ -1105,7 +871,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 }
                 updates.push_back(Realm::storedUpdate(ZMRPackage::schema(), properties));
             }
-            auto update = [&](ParsedStanza& parsed, bool dated) {
+            auto update = [&](ZMParsedStanza& parsed, bool dated) {
                 // The row made while parsing is a new record's: only these two differ for a stored one.
                 Realm::setStoredValue(parsed.row, "isUpdated", parsed.record.isUpdated.value_or(false));
                 Realm::setStoredValue(parsed.row, "hasNewVersion", parsed.record.hasNewVersion.value_or(false));
@@ -1114,9 +880,9 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                                                                              " vanished during the refresh")};
             };
 
-            auto take = [&](ParsedStanza& parsed) {
+            auto take = [&](ZMParsedStanza& parsed) {
                 ZMRPackage& record = parsed.record;
-                const std::string identifier = record.identifier;
+                const std::string& identifier = record.identifier;
                 const std::string& version = record.version;
                 auto already = stored.find(identifier);
                 const bool owns = owned.count(identifier) != 0;
@@ -1192,15 +958,37 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function
                 superseded.erase(identifier);
             };
 
-            ParsedBatch batch;
+            // The accepted text goes to its file on a thread of its own, in order.
+            ZMHandOver<std::string> acceptedText(8);
+            std::atomic<bool> listFailed{false};
+            std::thread listWriter([&] {
+                std::string text;
+                while (acceptedText.pop(text))
+                    if (work.accepted && !listFailed &&
+                        std::fwrite(text.data(), 1, text.size(), work.accepted) != text.size())
+                        listFailed = true;
+            });
+            struct Joiner {
+                ZMHandOver<std::string>& pipe;
+                std::thread& thread;
+                void operator()() {
+                    pipe.finish(std::nullopt);
+                    if (thread.joinable()) thread.join();
+                }
+                ~Joiner() { (*this)(); }
+            } joinListWriter{acceptedText, listWriter};
+            ZMParsedBatch batch;
             while (parsing.pop(batch)) {
-                for (auto& parsed : batch) take(parsed);
+                for (auto& parsed : batch.stanzas) take(parsed);
                 flushInserts();
+                acceptedText.push(std::move(batch.accepted));
                 parsing.giveBack(std::move(batch));
-                batch = ParsedBatch();
+                batch = ZMParsedBatch();
             }
+            joinListWriter();
+            if (listFailed) throw RefreshFailure{ZMError::make(ZMError::Unknown, "cannot write the list")};
             if (auto error = parsing.error()) throw RefreshFailure{*error};
-            const ParseTally tally = parsing.tally();
+            const ZMParseTally tally = parsing.tally();
             if (tally.sawText && tally.valid == 0 && tally.foreign == 0)
                 throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};
             summary.skipped = tally.skipped;

@@ -2,35 +2,40 @@
 // The refresh of one source: a pipeline task ("source.ops", taskID
 // "source.ops:<location>") that
 //   1. fetches the source's Release (conditional when the last refresh
-//      worked) and copies its fields into the source record,
+//      worked; at most 1 MiB) and copies its fields, made plain and capped,
+//      into the source record,
 //   2. asks the payment client for the source's payment endpoint,
 //   3. fetches the Packages index through its compression variants
 //      (Packages.xz, .lzma, .bz2, .gz, plain: the first that exists),
-//   4. decompresses it to SourcesFiles/<location, "/" as "_">-Packages and,
-//      as the text comes, cuts it at stanza boundaries into pieces parsed on
-//      a few threads of its own, while the calling thread rewrites the
-//      source's package records from them, in the index's order, in ONE
-//      write transaction,
-//   5. hands the index and Release to the private APT tree (so apt sees the
-//      same packages without downloading them again) and rewrites its
-//      sources list,
+//   4. decompresses it and, as the text comes, cuts it at stanza boundaries
+//      into pieces parsed on a few threads of its own, while the calling
+//      thread rewrites the source's package records from them, in the
+//      index's order, in ONE write transaction, and writes the stanzas it
+//      accepted, as served, to SourcesFiles/<location, "/" as "_">-Packages,
+//   5. gives the private APT tree that file as the source's list, with a
+//      Release holding only the fields apt reads, and rewrites its sources
+//      list: apt knows exactly the packages the records know,
 // and ends by posting ZMRSourceUpdatedNotification (object: the location) on
 // the main thread, after the pipeline's refresh count has dropped. A refresh
 // that brought packages no source had before first posts
 // ZMRSourcePackagesAddedNotification with their identifiers.
 //
 // Failure at any step (unreachable server, Release or every index variant
-// missing, corrupt archive: error 31, an index over the size cap, binary
-// garbage) leaves the source's package records as they were, sets the
-// source's hasErrors and reports the task failed with the error.
+// missing or too large, corrupt archive: error 31, an index over the size
+// cap, binary garbage) leaves the source's package records and its list as
+// they were, sets the source's hasErrors and reports the task failed with
+// the error, whose reason says what happened (the server's address with its
+// port, refused connection, time-out, refused redirect, HTTP status).
 //
 // Records: new packages and packages whose version changed get updatedDateStr
 // ("yyyy-MM-dd HH:mm", local time of this refresh); a changed version also sets
 // hasNewVersion. Unchanged packages keep both. Packages gone from the index
 // are deleted, except installed ones, which stay with source location "DPKG".
-// Stanzas without Package, with a name or version outside Debian's grammar
-// (they would reach apt's command line later) or of a foreign architecture
-// are skipped with a log line.
+// Refused with a log line, and kept from apt as well: stanzas without
+// Package, with a name or version outside Debian's grammar (apt would fold or
+// reject them), of a foreign architecture, larger than 256 KiB, or that apt
+// would read otherwise (a line that is no field, a field twice: see
+// ZMControlStanza::isStrict).
 //
 // One record per identifier: when an index lists several versions the highest
 // wins; when several sources carry the same identifier, the record belongs to
@@ -135,6 +140,9 @@ private:
     // packagesFileParserFromPath() over text that arrives in pieces: `next`
     // fills the next piece and returns false at the end.
     ZMResult<ZMSourceRefreshSummary> storeIndex(const std::function<bool(std::string&)>& next, double expectedBytes);
+    // Gives the private APT tree the source's lists (the copy of the accepted
+    // stanzas and the Release made for apt) and rewrites its sources list.
+    void handToAPT(const std::string& copyPath, const std::string& aptRelease) const;
 
     struct Work;
     const std::string location_;

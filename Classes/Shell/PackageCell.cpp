@@ -69,7 +69,7 @@ QPixmap roundedIcon(const QPixmap& source, int side) {
     return out;
 }
 
-QPixmap iconForPackage(const std::string& identifier, int side) {
+QPixmap iconForPackage(const std::string& identifier, int side, bool fetch) {
     auto& packages = ZMRPackageManager::sharedPackageManager().packages();
     // Rows are drawn again and again while lists scroll: decoded and rounded
     // icons are cached, keyed by the file and its modification time so that a
@@ -92,7 +92,7 @@ QPixmap iconForPackage(const std::string& identifier, int side) {
             }
         }
     }
-    std::string name = packages.getCategoryIconForIdentifier(identifier);
+    std::string name = fetch ? packages.iconForIdentifier(identifier).imageName : packages.getCategoryIconForIdentifier(identifier);
     if (!hasBundledImage(name)) name = "Categories/Default";
     const QString key = QStringLiteral("caticon:%1:%2").arg(QString::fromStdString(name)).arg(side);
     QPixmap cached;
@@ -280,8 +280,12 @@ void PackageCell::updateWithPackage(const ZMRPackage& package) {
     ui_->nameLbl->setText(QString::fromStdString(package.name.empty() ? package.identifier : package.name));
     PackageRow::setTextColor(ui_->nameLbl, PackageRow::nameColor(package));
 
-    ui_->versionLbl->setText(QString::fromStdString(package.version));
-    ui_->versionLbl->setVisible(!prefs.boolForKey(K::HidePackageVersion) && !package.version.empty());
+    // An installed package shows what the user has, not what a source offers.
+    const std::string& version = package.isInstalled.value_or(false) && !package.installedVersion.empty()
+                                     ? package.installedVersion
+                                     : package.version;
+    ui_->versionLbl->setText(QString::fromStdString(version));
+    ui_->versionLbl->setVisible(!prefs.boolForKey(K::HidePackageVersion) && !version.empty());
 
     ui_->subinfoLbl->setText(QString::fromStdString(PackageRow::subinfoText(package)));
 
@@ -342,7 +346,7 @@ void PackageCell::updateConpatibilityIndicatorWithPackageIdentifier(const std::s
 }
 
 void PackageCell::updatePackageIcon() {
-    ui_->iconView->setPixmap(PackageRow::iconForPackage(packageIdentifier_, ui_->iconView->maximumHeight()));
+    ui_->iconView->setPixmap(PackageRow::iconForPackage(packageIdentifier_, ui_->iconView->maximumHeight(), fetchesIcon_));
 }
 
 void PackageCell::prepareForReuse() {

@@ -43,8 +43,11 @@ std::string queueStateNotificationName(const std::string& identifier);
 
 // The row's icon: the package's cached icon file when there is one, else the
 // image of its category (the bundled default when that category has none),
-// rounded to the row's corner radius.
-QPixmap iconForPackage(const std::string& identifier, int side);
+// rounded to the row's corner radius. With `fetch`, a missing icon is fetched
+// from the package's Icon address (ZMRPackages::iconForIdentifier), and the
+// icon-changed notification redraws the row once it is stored; lists pass
+// false while they scroll.
+QPixmap iconForPackage(const std::string& identifier, int side, bool fetch = true);
 // A bundled image by the collection's name ("Categories/Tweaks"), or a null pixmap.
 QPixmap bundledImage(const std::string& imageName, int side);
 bool hasBundledImage(const std::string& imageName);
@@ -137,6 +140,8 @@ public:
     void updateQueuingIconWithPackage(const ZMRPackage& package);
     void updateConpatibilityIndicatorWithPackageIdentifier(const std::string& identifier, const std::string& version);
     void updatePackageIcon();
+    // Whether drawing the icon may start its download (not while a list scrolls).
+    void setFetchesIcon(bool fetches) { fetchesIcon_ = fetches; }
 
     const std::string& packageIdentifier() const { return packageIdentifier_; }
     void setPackageIdentifier(const std::string& identifier);
@@ -166,4 +171,5 @@ private:
     std::string packageIdentifier_;
     PackageRow::Observer observer_;
     int64_t shownOperation_ = 0;
+    bool fetchesIcon_ = true;
 };

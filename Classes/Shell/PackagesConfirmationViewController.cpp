@@ -1,6 +1,7 @@
 #include "PackagesConfirmationViewController.h"
 
 #include <QHBoxLayout>
+#include <filesystem>
 #include <QVBoxLayout>
 #include <mutex>
 
@@ -12,6 +13,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
 #include "ZMPackageQueue.h"
+#include "ZMPipelineManager.h"
 #include "ZMTasksViewController.h"
 
 namespace {
@@ -95,7 +97,18 @@ PackagesConfirmationViewController::PackagesConfirmationViewController(QWidget* 
         qs(ZMLocalizedString("Cancel")), [this](UIBarButtonItem*) { dismissViewController(true); }, navigationItem()));
 }
 
-PackagesConfirmationViewController::~PackagesConfirmationViewController() = default;
+PackagesConfirmationViewController::~PackagesConfirmationViewController() {
+    // The staged copy of an archive that was not installed.
+    if (debPreview_ && !debConfirmed_) {
+        std::error_code ec;
+        std::filesystem::remove(debPreview_->archive, ec);
+    }
+}
+
+void PackagesConfirmationViewController::setDebFile(const std::string& path) {
+    debFile_ = path;
+    setTitle(qs(ZMLocalizedString("Install Package")));
+}
 
 void PackagesConfirmationViewController::viewDidLoad() {
     auto* layout = new QVBoxLayout(this);
@@ -148,7 +161,8 @@ void PackagesConfirmationViewController::setResolving(bool resolving) {
 }
 
 bool PackagesConfirmationViewController::canConfirm() const {
-    return !resolving_ && !queue_.empty() && resolution_ && resolution_->canProceed();
+    return !resolving_ && (isDebFile() ? debPreview_.has_value() : !queue_.empty()) && resolution_ &&
+           resolution_->canProceed();
 }
 
 void PackagesConfirmationViewController::updateConfirmButton() {
@@ -161,11 +175,12 @@ void PackagesConfirmationViewController::updateConfirmButton() {
 
 void PackagesConfirmationViewController::reloadQueue() {
     loadViewIfNeeded();
-    queue_ = ZMPackageQueue::currentQueue();
     resolution_.reset();
     resolutionFailed_ = false;
     sections_.clear();
     const uint64_t generation = ++generation_;
+    if (isDebFile()) return resolveDebFile(generation);
+    queue_ = ZMPackageQueue::currentQueue();
     if (queue_.empty()) {
         setResolving(false);
         statusLbl_->setText(qs(ZMLocalizedString("The queue is empty.")));
@@ -214,11 +229,6 @@ void PackagesConfirmationViewController::showResolution(const std::vector<ZMQueu
         else
             statusLbl_->setText(qs(ZMLocalizedString("Confirm to carry out the queue.")));
     } else {
-        Section error{Section::Kind::Error, ZMLocalizedString("Error"), {}};
-        Row r;
-        r.name = result.error ? result.error->localizedDescription() : ZMLocalizedString("Unknown error");
-        r.detail = result.error ? result.error->detail : std::string();
-        error.rows.push_back(r);
         // The queued packages stay listed so that they can be taken out.
         Section queuedSection{Section::Kind::Install, ZMLocalizedString("Queued"), {}};
         for (const auto& item : queue_) {
@@ -229,8 +239,62 @@ void PackagesConfirmationViewController::showResolution(const std::vector<ZMQueu
             q.queued = true;
             queuedSection.rows.push_back(q);
         }
-        sections_ = {error, queuedSection};
+        sections_ = {errorSection(result.error), queuedSection};
         statusLbl_->setText(qs(ZMLocalizedString("The queue could not be resolved.")));
+    }
+    setResolving(false);
+    table_->reloadData();
+}
+
+PackagesConfirmationViewController::Section PackagesConfirmationViewController::errorSection(
+    const std::optional<ZMError>& error) {
+    Section section{Section::Kind::Error, ZMLocalizedString("Error"), {}};
+    Row r;
+    r.name = error ? error->localizedDescription() : ZMLocalizedString("Unknown error");
+    r.detail = error ? error->detail : std::string();
+    section.rows.push_back(r);
+    return section;
+}
+
+void PackagesConfirmationViewController::resolveDebFile(uint64_t generation) {
+    setResolving(true);
+    table_->reloadData();
+    QPointer<PackagesConfirmationViewController> self(this);
+    Dispatch::backgroundQueue([self, generation, path = debFile_] {
+        auto result = ZMDebInstallTask::preview(path);
+        Dispatch::main([self, generation, result = std::move(result)] {
+            if (self && self->generation_ == generation) self->showDebPreview(result);
+            else if (result) {
+                std::error_code ec;  // nobody waits for it any more
+                std::filesystem::remove(result.value->archive, ec);
+            }
+        });
+    });
+}
+
+void PackagesConfirmationViewController::showDebPreview(const ZMResult<ZMDebInstallTask::Preview>& result) {
+    loadViewIfNeeded();
+    ++generation_;
+    sections_.clear();
+    resolution_.reset();
+    debPreview_.reset();
+    resolutionFailed_ = !result.ok();
+    if (result.ok()) {
+        debPreview_ = *result.value;
+        resolution_ = debPreview_->resolution;
+        sections_ = sectionsForResolution(*resolution_, {});
+        const auto& control = debPreview_->control;
+        const std::string file = std::filesystem::path(debFile_).filename().string();
+        if (resolution_->canProceed())
+            statusLbl_->setText(qs(ZMLocalization::format(
+                "Install %@ %@ from the file %@?", {control.name.empty() ? control.identifier : control.name,
+                                                    control.version, file})));
+        else
+            statusLbl_->setText(qs(ZMLocalizedString(
+                "This package cannot be installed: some dependencies are not met. Add the sources that provide them.")));
+    } else {
+        sections_ = {errorSection(result.error)};
+        statusLbl_->setText(qs(ZMLocalizedString("This file cannot be installed.")));
     }
     setResolving(false);
     table_->reloadData();
@@ -244,7 +308,15 @@ void PackagesConfirmationViewController::takeOutOfQueue(const std::string& ident
 
 bool PackagesConfirmationViewController::confirm() {
     if (!canConfirm()) return false;
-    auto error = ZMPackageQueue::startRun(queue_, *resolution_);
+    std::optional<ZMError> error;
+    if (debPreview_) {
+        if (ZMPipelineManager::sharedManager().queueTask(ZMDebInstallTask::make(debPreview_->archive)))
+            debConfirmed_ = true;
+        else
+            error = ZMError::make(ZMError::CommandFailed, "This package is already being installed");
+    } else {
+        error = ZMPackageQueue::startRun(queue_, *resolution_);
+    }
     if (error) {
         ZMLOG("queue not started: {}", error->debugDescription());
         auto* popup = new ErrorViewController;

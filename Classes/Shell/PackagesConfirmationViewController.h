@@ -8,6 +8,11 @@
 // "Confirm" is offered only for a resolution without unmet dependencies; it
 // hands the queue to ZMPackageQueue::startRun (downloads, then the run) and
 // closes the screen. A resolution that could not run offers "Try Again".
+//
+// Given a local .deb file instead (setDebFile), the screen shows what
+// installing it means: the package and its version, and what the dry run
+// installs, upgrades or removes with it; "Confirm" installs that archive.
+// Nothing is installed without the user's confirmation.
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -22,6 +27,7 @@
 #include "PackagesConfirmationViewControllerDelegate.h"
 #include "UIKit/UITableView.h"
 #include "ZMAPTManager.h"
+#include "ZMDebInstallTask.h"
 #include "ZMErrorDelegate.h"
 #include "ZMPalettedViewController.h"
 
@@ -63,7 +69,13 @@ public:
     // default the task screens are presented from the window's top screen.
     void setRunStartedHandler(std::function<void()> handler) { runStarted_ = std::move(handler); }
 
-    // Reads the queue marks again and resolves them (also done on load).
+    // A local archive to confirm instead of the queue (before the view loads).
+    void setDebFile(const std::string& path);
+    bool isDebFile() const { return !debFile_.empty(); }
+    const std::optional<ZMDebInstallTask::Preview>& debPreview() const { return debPreview_; }
+
+    // Reads the queue marks again (or the archive) and resolves them (also
+    // done on load).
     void reloadQueue();
     // Shows a resolution of `queue` (what the resolver's completion calls).
     void showResolution(const std::vector<ZMQueueItem>& queue, const ZMResult<ZMDryRunResult>& result);
@@ -97,10 +109,17 @@ protected:
 private:
     void setResolving(bool resolving);
     void updateConfirmButton();
+    void resolveDebFile(uint64_t generation);
+    void showDebPreview(const ZMResult<ZMDebInstallTask::Preview>& result);
+    // The error rows of a resolution that could not run.
+    static Section errorSection(const std::optional<ZMError>& error);
     PackagesConfirmationViewControllerDelegate* delegate_ = nullptr;
     std::function<void()> runStarted_;
     std::vector<ZMQueueItem> queue_;
     std::optional<ZMDryRunResult> resolution_;
+    std::string debFile_;
+    std::optional<ZMDebInstallTask::Preview> debPreview_;
+    bool debConfirmed_ = false;
     std::vector<Section> sections_;
     uint64_t generation_ = 0;
     bool resolving_ = false;

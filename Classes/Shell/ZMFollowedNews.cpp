@@ -41,9 +41,9 @@ std::string body(const char* oneKey, const char* manyKey, const std::string& whe
     if (identifiers.size() == 1) {
         auto package = ZMRPackage::objectForPrimaryKey(identifiers.front());
         const std::string name = package && !package->name.empty() ? package->name : identifiers.front();
-        return ZMShareTexts::fillFormat(ZMLocalizedString(oneKey), {where, name});
+        return ZMLocalization::fill(ZMLocalizedString(oneKey), {where, name});
     }
-    return ZMShareTexts::fillFormat(ZMLocalizedString(manyKey), {std::to_string(identifiers.size()), where});
+    return ZMLocalization::fill(ZMLocalizedString(manyKey), {std::to_string(identifiers.size()), where});
 }
 
 }  // namespace

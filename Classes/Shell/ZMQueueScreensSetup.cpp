@@ -4,7 +4,6 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
-#include "ZMDebInstallTask.h"
 #include "ZMPackageOperations.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMPackageQueue.h"
@@ -47,8 +46,10 @@ void ZMQueueScreensSetup::install() {
         });
     });
     ZMPostInstallPrompt::install();
-    // The console shows what the tasks said before it was first opened.
+    // The console and the task screen show what the tasks said and how they
+    // ended before they were first opened.
     (void)ZMConsoleViewController::Store::shared();
+    (void)ZMTasksViewController::History::shared();
 
     auto hooks = ZMURLRouter::hooks();
     hooks.showSearchTab = [] {
@@ -61,8 +62,7 @@ void ZMQueueScreensSetup::install() {
         auto* search = nav ? qobject_cast<SearchViewController*>(nav->viewControllers().front()) : nullptr;
         if (search && search->isOnScreen()) search->searchHandedOverDeveloper();
     };
-    hooks.installDebFile = [](const std::string& path) {
-        ZMPipelineManager::sharedManager().queueTask(ZMDebInstallTask::make(path));
-    };
+    // Any program can hand us a file: it is installed only once the user confirms.
+    hooks.installDebFile = [](const std::string& path) { ZMVostrelle::sharedVostrelle().presentDebFile(path); };
     ZMURLRouter::setHooks(hooks);
 }

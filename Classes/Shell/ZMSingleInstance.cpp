@@ -7,9 +7,16 @@
 #include <QLocalSocket>
 #include <QUrl>
 
+#include "Categories/Data+Hashes.h"
 #include "Miscellaneous/ZMLog.h"
+#include "Miscellaneous/ZMPaths.h"
 
-QString ZMSingleInstance::defaultKey() { return QString("vostrelle-%1").arg(static_cast<qulonglong>(getuid())); }
+QString ZMSingleInstance::defaultKey() {
+    // Short enough for a socket path whatever the directory's length.
+    const QString directory = QFileInfo(QString::fromStdString(ZMPaths::applicationSupport())).absoluteFilePath();
+    const std::string digest = DataHashes::md5(directory.toStdString()).substr(0, 16);
+    return QString("vostrelle-%1-%2").arg(static_cast<qulonglong>(getuid())).arg(QString::fromStdString(digest));
+}
 
 ZMSingleInstance::ZMSingleInstance(QString key, QObject* parent) : QObject(parent), key_(std::move(key)) {}
 

@@ -1,9 +1,11 @@
 #pragma once
-// One Vostrelle per user. A second start (the desktop opening a vostrelle://
-// link or a .deb file) hands its arguments to the running program over a
-// local socket named after the user, and quits. The socket is private to the
-// user; what arrives is only data (URLs and paths), checked again by whoever
-// acts on it.
+// One Vostrelle per user and data directory. A second start (the desktop
+// opening a vostrelle:// link or a .deb file) hands its arguments to the
+// running program over a local socket named after the user and the data
+// directory, and quits; a program with another data directory
+// (VOSTRELLE_DATA_DIR) is another program and starts. The socket is private
+// to the user; what arrives is only data (URLs and paths), checked again by
+// whoever acts on it.
 #include <QLocalServer>
 #include <QObject>
 #include <QStringList>
@@ -11,7 +13,7 @@
 class ZMSingleInstance : public QObject {
     Q_OBJECT
 public:
-    // "vostrelle-<uid>".
+    // "vostrelle-<uid>-<digest of the absolute data directory>".
     static QString defaultKey();
     explicit ZMSingleInstance(QString key = defaultKey(), QObject* parent = nullptr);
     ~ZMSingleInstance() override;

@@ -31,7 +31,7 @@ public:
         f.setBold(true);
         title->setFont(f);
         status = new QLabel(contentView());
-        status->setWordWrap(false);
+        status->setWordWrap(true);  // an error says in full what happened
         progress = new QProgressBar(contentView());
         progress->setRange(0, 1000);
         progress->setTextVisible(false);
@@ -50,14 +50,20 @@ public:
 
 // ---- tasks ------------------------------------------------------------------
 
-ZMTasksViewController::ZMTasksViewController(QWidget* parent) : ZMPalettedViewController(parent) {
-    setTitle(qs(ZMLocalizedString("Tasks")));
-    // The tasks already live when the screen opens.
+ZMTasksViewController::History& ZMTasksViewController::History::shared() {
+    static History* history = new History;  // lives as long as the process, as its observers
+    return *history;
+}
+
+ZMTasksViewController::History::History() {
+    // The tasks already live when the history starts.
     for (const auto& task : ZMPipelineManager::sharedManager().runningTasks()) {
         TaskRow row;
         row.taskID = task->taskID();
         row.pipelineID = task->pipelineID();
-        row.title = task->taskLocalizedTitle().empty() ? task->taskDescription() : task->taskLocalizedTitle();
+        row.title = !task->taskLocalizedTitle().empty()      ? task->taskLocalizedTitle()
+                    : !task->taskLocalizedObjectName().empty() ? task->taskLocalizedObjectName()
+                                                               : task->taskDescription();
         row.status = task->taskDescription();
         row.progress = task->taskProgress();
         rows_.push_back(row);
@@ -65,22 +71,27 @@ ZMTasksViewController::ZMTasksViewController(QWidget* parent) : ZMPalettedViewCo
     auto& center = NotificationCenter::defaultCenter();
     using Q = NotificationCenter::Queue;
     observers_.add(center.addObserver(ZMPipelineTaskQueuedNotification, Q::Main, [this](const Notification& n) {
+        // A new burst of work: what ended before it is no longer news.
+        const bool idle = std::none_of(rows_.begin(), rows_.end(),
+                                       [](const TaskRow& r) { return r.state == TaskRow::State::Running; });
+        if (idle) rows_.clear();
         TaskRow& row = rowFor(n);
+        // A download has no title of its own; its object (the package) names it.
         std::string title = jsonText(n.userInfo, "title");
+        if (title.empty()) title = jsonText(n.userInfo, "objectName");
         if (!title.empty()) row.title = title;
         row.status = jsonText(n.userInfo, "status");
-        reloadRow(row.taskID);
+        changed();
     }));
     observers_.add(center.addObserver(ZMPipelineTaskStatusNotification, Q::Main, [this](const Notification& n) {
-        TaskRow& row = rowFor(n);
-        row.status = jsonText(n.userInfo, "status");
-        reloadRow(row.taskID);
+        rowFor(n).status = jsonText(n.userInfo, "status");
+        changed();
     }));
     observers_.add(center.addObserver(ZMPipelineTaskProgressNotification, Q::Main, [this](const Notification& n) {
         TaskRow& row = rowFor(n);
         if (n.userInfo.is_object() && n.userInfo.contains("progress") && n.userInfo["progress"].is_number())
             row.progress = std::clamp(n.userInfo["progress"].get<double>(), 0.0, 1.0);
-        reloadRow(row.taskID);
+        changed();
     }));
     observers_.add(center.addObserver(ZMPipelineTaskFinishedNotification, Q::Main, [this](const Notification& n) {
         TaskRow& row = rowFor(n);
@@ -91,8 +102,53 @@ ZMTasksViewController::ZMTasksViewController(QWidget* parent) : ZMPalettedViewCo
         if (success) row.progress = 1.0;
         if (!success && info.is_object() && info.contains("error") && info["error"].is_object())
             row.error = jsonText(info["error"], "message");
-        reloadRow(row.taskID);
+        changed();
     }));
+}
+
+ZMTasksViewController::TaskRow& ZMTasksViewController::History::rowFor(const Notification& n) {
+    std::string taskID = jsonText(n.userInfo, "taskID");
+    for (auto& row : rows_)
+        if (row.taskID == taskID) return row;
+    TaskRow row;
+    row.taskID = taskID;
+    row.pipelineID = jsonText(n.userInfo, "pipelineID");
+    row.title = jsonText(n.userInfo, "title");
+    rows_.push_back(row);
+    return rows_.back();
+}
+
+uint64_t ZMTasksViewController::History::listen(std::function<void()> changed) {
+    const uint64_t id = nextListener_++;
+    listeners_[id] = std::move(changed);
+    return id;
+}
+
+void ZMTasksViewController::History::removeListener(uint64_t id) { listeners_.erase(id); }
+
+void ZMTasksViewController::History::clear() {
+    rows_.clear();
+    changed();
+}
+
+void ZMTasksViewController::History::changed() {
+    auto listeners = listeners_;  // a listener may remove itself
+    for (auto& [id, listener] : listeners) listener();
+}
+
+ZMTasksViewController::ZMTasksViewController(QWidget* parent) : ZMPalettedViewController(parent) {
+    setTitle(qs(ZMLocalizedString("Tasks")));
+    rows_ = History::shared().rows();
+    listener_ = History::shared().listen([this] { historyChanged(); });
+}
+
+ZMTasksViewController::~ZMTasksViewController() { History::shared().removeListener(listener_); }
+
+void ZMTasksViewController::historyChanged() {
+    rows_ = History::shared().rows();
+    if (!table_) return;
+    emptyLbl_->setVisible(rows_.empty());
+    table_->reloadData();
 }
 
 UINavigationController* ZMTasksViewController::makeTaskScreens() {
@@ -109,36 +165,16 @@ UINavigationController* ZMTasksViewController::makeTaskScreens() {
     return nav;
 }
 
-ZMTasksViewController::TaskRow& ZMTasksViewController::rowFor(const Notification& n) {
-    std::string taskID = jsonText(n.userInfo, "taskID");
-    for (auto& row : rows_)
-        if (row.taskID == taskID) return row;
-    TaskRow row;
-    row.taskID = taskID;
-    row.pipelineID = jsonText(n.userInfo, "pipelineID");
-    row.title = jsonText(n.userInfo, "title");
-    rows_.push_back(row);
-    if (table_) table_->reloadData();
-    return rows_.back();
-}
-
 const ZMTasksViewController::TaskRow* ZMTasksViewController::rowForTask(const std::string& taskID) const {
     for (const auto& row : rows_)
         if (row.taskID == taskID) return &row;
     return nullptr;
 }
 
-void ZMTasksViewController::reloadRow(const std::string& taskID) {
-    if (!table_) return;
-    if (emptyLbl_) emptyLbl_->setVisible(rows_.empty());
-    for (size_t i = 0; i < rows_.size(); ++i)
-        if (rows_[i].taskID == taskID) table_->reloadRows({{0, static_cast<int>(i)}});
-}
-
 void ZMTasksViewController::viewDidLoad() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    emptyLbl_ = new QLabel(qs(ZMLocalizedString("No tasks are running.")), this);
+    emptyLbl_ = new QLabel(qs(ZMLocalizedString("No tasks have run yet.")), this);
     emptyLbl_->setAlignment(Qt::AlignCenter);
     emptyLbl_->setVisible(rows_.empty());
     layout->addWidget(emptyLbl_);
@@ -161,7 +197,7 @@ UITableViewCell* ZMTasksViewController::cellForRow(UITableView* table, IndexPath
     switch (row.state) {
         case TaskRow::State::Running: break;
         case TaskRow::State::Done:
-            if (status.isEmpty()) status = qs(ZMLocalizedString("Done"));
+            status = qs(ZMLocalizedString("Done"));
             break;
         case TaskRow::State::Cancelled: status = qs(ZMLocalizedString("Cancelled")); break;
         case TaskRow::State::Failed:

@@ -1,8 +1,10 @@
 #pragma once
-// The task screens: the live tasks of the pipeline with their status and
-// progress (from the pipeline's notifications), and the verbose console of
-// "UpdateVerboseView" lines. A finished task stays listed, marked done or
-// failed with its error, until the screen closes.
+// The task screens: the tasks of the pipeline with their status and progress
+// (from the pipeline's notifications), and the verbose console of
+// "UpdateVerboseView" lines. The tasks are those of the latest burst of work:
+// a finished task stays listed, marked done or failed with its error, until
+// a task is queued while none runs; so a screen opened after a run (or after
+// its failure) still tells how it ended.
 #include <QPlainTextEdit>
 #include <deque>
 #include <functional>
@@ -31,7 +33,29 @@ public:
         std::string error;
     };
 
+    // The rows, kept from the first use (the shell starts it at launch) on
+    // the main thread, whether or not a task screen is open.
+    class History {
+    public:
+        static History& shared();
+        const std::vector<TaskRow>& rows() const { return rows_; }
+        // `changed` runs on the main thread after any row changed.
+        uint64_t listen(std::function<void()> changed);
+        void removeListener(uint64_t id);
+        void clear();
+
+    private:
+        History();
+        TaskRow& rowFor(const Notification& n);
+        void changed();
+        std::vector<TaskRow> rows_;
+        std::map<uint64_t, std::function<void()>> listeners_;
+        uint64_t nextListener_ = 1;
+        ObserverBag observers_;
+    };
+
     explicit ZMTasksViewController(QWidget* parent = nullptr);
+    ~ZMTasksViewController() override;
 
     // The tasks and the console behind a segmented control, in a navigation
     // controller with a "Close" button: what the status display and a
@@ -44,17 +68,16 @@ public:
 
     int numberOfRows(UITableView*, int) override;
     UITableViewCell* cellForRow(UITableView*, IndexPath indexPath) override;
-    double heightForRow(UITableView*, IndexPath) override { return 64; }
+    double heightForRow(UITableView*, IndexPath) override { return UITableView::kAutomaticDimension; }
     void paletteDidChange(const ZMPalette& palette) override;
 
 protected:
     void viewDidLoad() override;
 
 private:
-    TaskRow& rowFor(const Notification& n);
-    void reloadRow(const std::string& taskID);
+    void historyChanged();
     std::vector<TaskRow> rows_;
-    ObserverBag observers_;
+    uint64_t listener_ = 0;
     UITableView* table_ = nullptr;
     QLabel* emptyLbl_ = nullptr;
 };

@@ -38,9 +38,11 @@ void addSource(const std::string& location, bool approval) {
             if (!top) return;
             auto* warning = new ErrorViewController;
             std::string normalized = result.location;
+            // A link comes from elsewhere: the warning names the address it would add.
             warning->showWithTitle(ZMLocalizedString("Warning"),
                                    ZMLocalizedString("You are trying to add a source with http:// instead of default "
-                                                     "https://.\nAs it is less secure, are you sure you want to add it?"),
+                                                     "https://.\nAs it is less secure, are you sure you want to add it?") +
+                                       "\n\n" + normalized,
                                    2, ZMLocalizedString("Cancel"), ZMLocalizedString("Continue"),
                                    [normalized] { addSource(normalized, true); });
             top->presentViewController(warning, true);

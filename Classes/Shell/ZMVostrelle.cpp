@@ -505,6 +505,12 @@ void ZMVostrelle::shareAlertWithItems(std::vector<UIActivityViewController::Item
 }
 
 void ZMVostrelle::showAlert(const std::string& title, const std::optional<std::string>& message) {
+    // One failure can be told twice (a failed download, and the run it
+    // stopped): the same alert is shown once while it is up.
+    std::erase_if(alerts_, [](const QPointer<ErrorViewController>& a) { return a.isNull() || a->isBeingDismissed(); });
+    for (const auto& shown : alerts_)
+        if (shown->titleLbl()->text().toStdString() == title && shown->messageLbl()->text().toStdString() == message.value_or(""))
+            return;
     ++alertCount_;
     lastAlertTitle_ = title;
     lastAlertMessage_ = message.value_or("");
@@ -517,6 +523,7 @@ void ZMVostrelle::showAlert(const std::string& title, const std::optional<std::s
     }
     auto* popup = new ErrorViewController;
     popup->showWithTitle(title, message, 1, L("OK"));
+    alerts_.emplace_back(popup);
     presentViewController(popup);
 }
 
@@ -607,8 +614,15 @@ void ZMVostrelle::showStoreError(const std::string& title, const RepoStoreError&
     presentViewController(popup);
 }
 
-void ZMVostrelle::presentQueue() {
+void ZMVostrelle::presentQueue() { presentConfirmation(new PackagesConfirmationViewController); }
+
+void ZMVostrelle::presentDebFile(const std::string& path) {
     auto* screen = new PackagesConfirmationViewController;
+    screen->setDebFile(path);
+    presentConfirmation(screen);
+}
+
+void ZMVostrelle::presentConfirmation(PackagesConfirmationViewController* screen) {
     auto* nav = new UINavigationController(screen);
     nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
     presentViewController(nav);

@@ -30,6 +30,8 @@
 class UITabBarController;
 class UIViewController;
 class UIWindow;
+class ErrorViewController;
+class PackagesConfirmationViewController;
 class ZMFollowedNews;
 class ZMTabBarStatusView;
 struct RepoStoreError;
@@ -111,6 +113,9 @@ public:
                                     QAbstractButton* button = nullptr);
     // Opens the queue: the confirmation screen, which resolves it.
     void presentQueue();
+    // A .deb file handed over from outside: the same screen shows what
+    // installing it means, and installs it only when the user confirms.
+    void presentDebFile(const std::string& path);
     // The package's options sheet, "What would you like to do?".
     void presentOptions(const std::string& identifier, QWidget* sender = nullptr);
     // Share sheets: a package with its show-package link, every source
@@ -152,6 +157,7 @@ private:
     // A store's failure; with a recovery page, a "More Info" button opens it.
     void showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo);
     void step(const char* name);
+    void presentConfirmation(PackagesConfirmationViewController* screen);
     void buildWindow();
     void applyPaletteToChrome();
     void updateSectionsBadge(uint64_t updates);
@@ -169,6 +175,7 @@ private:
     bool terminated_ = false;
     int alertCount_ = 0;
     std::string lastAlertTitle_, lastAlertMessage_;
+    std::vector<QPointer<ErrorViewController>> alerts_;  // shown by showAlert, until they go
     struct Pending;
     std::shared_ptr<Pending> pending_;
 };

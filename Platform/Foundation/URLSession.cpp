@@ -439,8 +439,9 @@ private:
             break;
         }
         if (error && error->code != URLError::Cancelled)
-            ZMLOG("Request {}://{}{} failed: {}", t->request.url.scheme(), t->request.url.host(), t->request.url.path(),
-                  error->detail);  // without the query: it may carry keys
+            ZMLOG("Request {}://{}{}{} failed: {}", t->request.url.scheme(), t->request.url.host(),
+                  t->request.url.port() ? ":" + std::to_string(*t->request.url.port()) : std::string(),
+                  t->request.url.path(), error->detail);  // without the query: it may carry keys
 
         FILE* file = std::exchange(t->file, nullptr);
         releaseCurl(*t);

@@ -1,5 +1,7 @@
 #include "Realm/Realm.h"
 
+#include <malloc.h>
+
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -331,6 +333,20 @@ void Realm::checkpoint() {
         ZMLOG("checkpoint of {} failed: {}", path(), sqlite3_errmsg(connection->db));
 }
 
+void Realm::releaseAfterBulkWrite(Connection& connection) {
+    // A bulk write (a refresh) leaves tens of megabytes of pages in the
+    // writer's cache that nothing reads through this connection soon: the
+    // process would keep them for as long as it runs.
+    int written = 0, highest = 0;
+    if (sqlite3_db_status(connection.db, SQLITE_DBSTATUS_CACHE_WRITE, &written, &highest, 0) != SQLITE_OK ||
+        written < kBulkWritePages)
+        return;
+    sqlite3_db_release_memory(connection.db);
+#ifdef __GLIBC__
+    malloc_trim(0);  // and the heap gives the freed pages back
+#endif
+}
+
 void Realm::giveBack(Connection* connection) {
     std::lock_guard lock(poolMutex_);
     freeConnections_.push_back(connection);
@@ -342,6 +358,8 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
     Transaction transaction{checkout(), {}, {}};
     try {
         transaction.connection->exec("BEGIN IMMEDIATE");
+        int written = 0, highest = 0;  // counts the pages this transaction writes (releaseAfterBulkWrite)
+        sqlite3_db_status(transaction.connection->db, SQLITE_DBSTATUS_CACHE_WRITE, &written, &highest, 1);
     } catch (...) {
         giveBack(transaction.connection);
         throw;
@@ -378,6 +396,7 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
         throw;
     }
     leave();
+    releaseAfterBulkWrite(*transaction.connection);
     giveBack(transaction.connection);
     writeLock.unlock();
     if (!transaction.createdTables.empty()) {

@@ -1,6 +1,8 @@
 #include "UIKit/UIViewController.h"
 
 #include <QEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QResizeEvent>
@@ -133,12 +135,24 @@ protected:
         return false;
     }
     void resizeEvent(QResizeEvent*) override { layoutContent(); }
+    // A form sheet can always be left: Escape, or a click beside it.
+    void mousePressEvent(QMouseEvent* e) override {
+        if (isFormSheet() && !contentRect().contains(e->position().toPoint())) dismissContent();
+        else QWidget::mousePressEvent(e);
+    }
+    void keyPressEvent(QKeyEvent* e) override {
+        if (isFormSheet() && e->key() == Qt::Key_Escape) dismissContent();
+        else QWidget::keyPressEvent(e);
+    }
     void paintEvent(QPaintEvent*) override {
         if (!vc_) return;
         QPainter p(this);
         switch (vc_->modalPresentationStyle()) {
         case UIViewController::ModalPresentationStyle::FormSheet:
             p.fillRect(rect(), QColor(0, 0, 0, 100));
+            // The sheet itself is opaque: nothing of the presenter (a title
+            // under its translucent bar) shows through.
+            p.fillRect(contentRect(), palette().color(QPalette::Window));
             break;
         case UIViewController::ModalPresentationStyle::FullScreen:
             // Nothing of the covered screens shows through, whatever the screen paints.
@@ -150,6 +164,13 @@ protected:
     }
 
 private:
+    bool isFormSheet() const {
+        return vc_ && vc_->modalPresentationStyle() == UIViewController::ModalPresentationStyle::FormSheet;
+    }
+    void dismissContent() {
+        if (vc_ && !vc_->isBeingDismissed())
+            if (auto* presenter = vc_->presentingViewController()) presenter->dismissViewController(true);
+    }
     QPointer<UIViewController> vc_;
 };
 
@@ -266,6 +287,15 @@ void UIViewController::presentViewController(UIViewController* vc, bool animated
         presented_->presentViewController(vc, animated, std::move(completion));
         return;
     }
+    if (presented_) {
+        // Shown once the screen going away is gone: presented now, it would
+        // be lost with it, or outlive it with no presenter to close it.
+        QPointer<UIViewController> guard(vc);
+        pendingPresentations_.push_back([this, guard, animated, completion = std::move(completion)]() mutable {
+            if (guard) presentViewController(guard, animated, std::move(completion));
+        });
+        return;
+    }
     QWidget* window = this->window();
     vc->presenting_ = this;
     presented_ = vc;
@@ -319,6 +349,8 @@ void UIViewController::dismissViewController(bool animated, std::function<void()
         if (presenting_) {
             presenting_->dismissViewController(animated, std::move(completion));
         } else if (parent_) {
+            // A screen inside a presented container (a navigation controller):
+            // the container is what was presented.
             parent_->dismissViewController(animated, std::move(completion));
         } else if (completion) {
             completion();
@@ -350,9 +382,13 @@ void UIViewController::dismissViewController(bool animated, std::function<void()
             if (guard->retainedAfterDismissal_) guard->setParent(nullptr);
             if (host) host->deleteLater();
         }
-        if (self) self->presented_ = nullptr;
+        if (self && self->presented_ == guard) self->presented_ = nullptr;
         if (coveredGuard) coveredGuard->endAppearanceTransition();
         if (completion) completion();
+        if (self) {
+            auto pending = std::exchange(self->pendingPresentations_, {});
+            for (auto& present : pending) present();
+        }
     };
     const int ms = animated ? UIView::durationMs(0.2) : 0;
     if (ms > 0 && target->presentationHost_) {

@@ -154,10 +154,13 @@ public:
     UITabBarController* tabBarController() const;
 
     // Modal presentation: shows `vc` over this screen's window. When this
-    // screen already presents one, the new one goes on top of that.
+    // screen already presents one, the new one goes on top of that; when
+    // that one is being dismissed, the new one follows once it is gone.
     void presentViewController(UIViewController* vc, bool animated, std::function<void()> completion = {});
-    // Called on the presented screen or its presenter: dismisses the
-    // presented screen (and anything it presents), then runs `completion`.
+    // Called on the presented screen, a screen inside it (a navigation
+    // controller's) or its presenter: dismisses the presented screen (and
+    // anything it presents), then runs `completion`. A form sheet is also
+    // dismissed by Escape and by a click on the dimmed backdrop.
     void dismissViewController(bool animated, std::function<void()> completion = {});
     UIViewController* presentedViewController() const { return presented_; }
     UIViewController* presentingViewController() const { return presenting_; }
@@ -202,4 +205,5 @@ private:
     bool beingPresented_ = false;
     ModalPresentationStyle modalStyle_ = ModalPresentationStyle::FullScreen;
     bool retainedAfterDismissal_ = false;
+    std::vector<std::function<void()>> pendingPresentations_;
 };

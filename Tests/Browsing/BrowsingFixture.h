@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Categories/String+LocalizedCompare.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
@@ -136,6 +137,15 @@ protected:
         for (const auto& p : generated)
             if (keep(p)) out.push_back(&p);
         std::stable_sort(out.begin(), out.end(), [&](const ZMRPackage* a, const ZMRPackage* b) { return key(*a) < key(*b); });
+        return out;
+    }
+    // The same in the order lists show: the locale's, without regard to case.
+    template <class Key>
+    std::vector<const ZMRPackage*> displayOrder(const std::function<bool(const ZMRPackage&)>& keep, Key key) const {
+        auto out = expectedOrder(keep, key);
+        std::stable_sort(out.begin(), out.end(), [&](const ZMRPackage* a, const ZMRPackage* b) {
+            return LocalizedCompare::compare(key(*a), key(*b)) < 0;
+        });
         return out;
     }
 };

@@ -28,6 +28,7 @@
 #include "ZMAPTManager.h"
 #include "ZMPackageOptions.h"
 #include "ZMPipelineManager.h"
+#include "ZMQueue.h"
 #include "ZMSourceRefresh.h"
 
 namespace fs = std::filesystem;
@@ -266,10 +267,12 @@ TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
         EXPECT_EQ(source->endpoint, endpoint);
     }
 
-    // apt reads the same index without downloading it again.
+    // apt reads the same index without downloading it again; of the Release,
+    // only the fields apt reads (no digests of files it is not given).
     const std::string prefix = ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix(location);
     EXPECT_EQ(TestSupport::readFile(prefix + "Packages"), TestSupport::readFile(repo + "/Packages"));
-    EXPECT_EQ(TestSupport::readFile(prefix + "Release"), TestSupport::readFile(repo + "/Release"));
+    EXPECT_EQ(TestSupport::readFile(prefix + "Release").rfind("Origin: Test Origin\nLabel: Test Origin\nDate: ", 0), 0u);
+    EXPECT_EQ(TestSupport::readFile(prefix + "Release").find("SHA256"), std::string::npos);
     EXPECT_NE(TestSupport::readFile(ZMAPTManager::treePath() + "/etc/apt/sources.list").find(location),
               std::string::npos);
     ZMResult<ZMDryRunResult> dry;
@@ -278,6 +281,89 @@ TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
     EXPECT_TRUE(dry.value->unmetDependencies.empty());
     ASSERT_EQ(dry.value->allPackagesToInstall.size(), 1u);
     EXPECT_EQ(dry.value->allPackagesToInstall[0].identifier, "com.example.alpha");
+}
+
+// A hostile source beside a clean one: apt is given only what the refresh
+// accepted, so nothing the hostile source serves can break apt for everyone,
+// shadow the clean source's package, or reach the screens unchecked.
+TEST_F(SourceRefresh, AHostileSourceChangesNothingForACleanOne) {
+    FlatRepository::buildDeb(work, repo, {"clean-pkg", "1.0", ""});
+    FlatRepository::writeIndexes(repo, "Clean");
+    TestSupport::TempDir hostileDir;
+    FlatRepository::FileServer hostile(hostileDir.path());
+    const std::string big(4u << 20, 'x');
+    FlatRepository::writeIndexesForText(
+        hostileDir.path(),
+        "Package: hostile-ok\nVersion: 1.0\nArchitecture: all\n\n"
+        "Version: 1.0\nDescription: no Package field\n\n"
+        "Package: big-pkg\nVersion: 1.0\nArchitecture: all\nX-Big: " + big + "\n\n"
+        "Package: CLEAN-PKG\nVersion: 99.0\nArchitecture: all\nFilename: ./clean-pkg_1.0_all.deb\n\n"
+        "Package: decoy\nPackage: clean-pkg\nVersion: 98.0\nArchitecture: all\n\n"
+        "#comment\nPackage: clean-pkg\nVersion: 97.0\nArchitecture: all\n\n"
+        "Package: spaced\nbroken line\nVersion: 1.0\n");
+    TestSupport::writeFile(hostileDir.path() + "/Release", "Origin: " + std::string(64u << 10, 'o') + "\nLabel: L\n");
+    ASSERT_TRUE(ZMAPTManager::prepareTree());
+    addSourceRecord(location);
+    addSourceRecord(hostile.url());
+    ASSERT_TRUE(refreshNow(location));
+    auto refreshed = refreshNow(hostile.url());
+    ASSERT_TRUE(refreshed) << refreshed.error->debugDescription();
+    EXPECT_EQ(refreshed.value->packages, 1u);
+    EXPECT_EQ(refreshed.value->skipped, 6u);
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(hostile.url())->name, std::string(256, 'o')) << "names are capped";
+
+    auto clean = package("clean-pkg");
+    EXPECT_EQ(clean.version, "1.0");
+    EXPECT_EQ(clean.sourceLocation, location);
+    const std::string lists = ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix(hostile.url());
+    EXPECT_EQ(TestSupport::readFile(lists + "Packages"), "Package: hostile-ok\nVersion: 1.0\nArchitecture: all\n\n");
+
+    // apt reads every list, resolves and installs the version the record shows.
+    auto realm = Realm::defaultRealm();
+    ZMRPackageManager::sharedPackageManager().packages().setPackage("clean-pkg", true, std::nullopt, 0);
+    const auto queue = ZMQueue::queueItems();
+    ASSERT_EQ(queue.size(), 1u);
+    EXPECT_EQ(queue[0].version, "1.0") << "apt is asked for the version shown";
+    ZMResult<ZMCommandOutput> caches, installed;
+    ZMResult<ZMDryRunResult> dry;
+    std::thread([&] {
+        caches = ZMAPTManager::rebuildCaches();
+        dry = ZMAPTManager::dryRun(queue);
+        installed = ZMAPTManager::installQueue(queue);
+    }).join();
+    ASSERT_TRUE(caches) << caches.error->detail;
+    ASSERT_TRUE(dry) << dry.error->detail;
+    ASSERT_EQ(dry.value->allPackagesToInstall.size(), 1u);
+    EXPECT_EQ(dry.value->allPackagesToInstall[0].version, "1.0");
+    ASSERT_TRUE(installed) << installed.error->detail;
+    const std::string status = TestSupport::readFile(env.targetRoot() + "/var/lib/dpkg/status");
+    EXPECT_NE(status.find("Package: clean-pkg\nStatus: install ok installed\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("Version: 1.0\n"), std::string::npos) << status;
+
+    // A Release of megabytes is the source's error; what apt had stays.
+    TestSupport::writeFile(hostileDir.path() + "/Release", "Origin: " + std::string(15u << 20, 'o') + "\n");
+    auto huge = refreshNow(hostile.url());
+    ASSERT_FALSE(huge);
+    EXPECT_EQ(huge.error->code, ZMError::InvalidServerData);
+    EXPECT_NE(huge.error->localizedDescription().find("size limit"), std::string::npos) << huge.error->localizedDescription();
+    EXPECT_EQ(ZMRSource::objectForPrimaryKey(hostile.url())->name.size(), 256u);
+    std::thread([&] { dry = ZMAPTManager::dryRun({{"clean-pkg", ZMQueueOperation::Reinstall, "1.0"}}); }).join();
+    ASSERT_TRUE(dry) << dry.error->detail;
+    EXPECT_TRUE(dry.value->unmetDependencies.empty());
+}
+
+// As apt does, the refresh asks for a variant the Release lists, not for
+// every variant in turn until one answers.
+TEST_F(SourceRefresh, TheReleaseSaysWhichVariantToFetch) {
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.listed\nVersion: 1.0\n");
+    for (const char* v : {"Packages.xz", "Packages.lzma", "Packages.bz2"}) fs::remove(repo + "/" + v);
+    TestSupport::writeFile(repo + "/Release", "Origin: Listed\nSHA256:\n " + std::string(64, 'a') + " 10 Packages\n " +
+                                                  std::string(64, 'b') + " 20 Packages.gz\n");
+    addSourceRecord(location);
+    auto result = refreshNow(location);
+    ASSERT_TRUE(result) << result.error->debugDescription();
+    EXPECT_EQ(result.value->variant, "Packages.gz");
+    for (const char* v : {"Packages.xz", "Packages.lzma", "Packages.bz2"}) EXPECT_EQ(server->count(v), 0u) << v;
 }
 
 TEST_F(SourceRefresh, BadStanzasAreSkippedAndTheRestIsStored) {
@@ -451,9 +537,20 @@ TEST_F(SourceRefresh, FailuresKeepThePreviousRecordsAndMarkTheSource) {
     }
     const std::string gone = "http://127.0.0.1:" + std::to_string(port) + "/";
     addSourceRecord(gone);
+    TestSupport::StderrCapture log;
     auto unreachable = refreshNow(gone);
+    EXPECT_NE(log.text().find("http://127.0.0.1:" + std::to_string(port) + "/Release failed"), std::string::npos);
     ASSERT_FALSE(unreachable);
     EXPECT_EQ(unreachable.error->code, ZMError::NoNetwork);
+    // Said as what happened, with the address and its port.
+    EXPECT_EQ(unreachable.error->localizedDescription(), "127.0.0.1:" + std::to_string(port) + " refused the connection.");
+    // A redirect to a local file is refused, and said so.
+    server->route("Release", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("file:///etc/passwd"); });
+    auto redirected = refreshNow(location);
+    ASSERT_FALSE(redirected);
+    EXPECT_NE(redirected.error->localizedDescription().find("not http or https"), std::string::npos)
+        << redirected.error->localizedDescription();
+    server->route("Release", nullptr);
 
     // And the good index again: the source recovers.
     auto recovered = refreshNow(location);

@@ -1,8 +1,10 @@
 // From a tap to an installed package, with the real apt-get and dpkg against a
 // sandbox root, a repository on loopback, and the application's own screens.
+#include <QDir>
 #include <QPointer>
 #include <QTest>
 #include <atomic>
+#include <set>
 #include <filesystem>
 
 #include "Database/ZMRPackageManager.h"
@@ -13,7 +15,10 @@
 #include "UIKit/UINavigationController.h"
 #include "ZMAPTManager.h"
 #include "ZMPipelineManager.h"
+#include "ZMTasksViewController.h"
+#include "ZMURLRouter.h"
 #include "ZMVostrelle.h"
+#include "VostrelleBuildPaths.h"
 
 namespace {
 
@@ -127,6 +132,13 @@ TEST_F(QueueEndToEnd, FromTheGetButtonToInstalledAndBack) {
         << cell.getBtn()->text().toStdString();
     EXPECT_TRUE(fetch("com.example.e2e").isInstalled.value_or(false));
     EXPECT_FALSE(fetch("com.example.e2e").isInTheQueue.value_or(true));
+    // A task screen opened after the run (from the status display) says it succeeded.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }));
+    d.window()->topPresentedViewController()->dismissViewController(false);
+    ZMTasksViewController later;
+    ASSERT_FALSE(later.rows().empty());
+    for (const auto& row : later.rows()) EXPECT_EQ(row.state, ZMTasksViewController::TaskRow::State::Done) << row.taskID;
+    EXPECT_EQ(later.rows().back().progress, 1.0);
 
     // And back: the same button now queues the removal.
     ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; },
@@ -165,4 +177,112 @@ TEST_F(QueueEndToEnd, AnUnmetDependencyIsShownAndNothingIsInstalled) {
     EXPECT_EQ(ZMPipelineManager::sharedManager().liveTaskCount(), 0u);
     EXPECT_EQ(statusText(), before);
     EXPECT_FALSE(installedInSandbox("com.example.e2e-broken"));
+}
+
+// The queue screen can always be left without running the queue: Cancel,
+// Escape, or a click beside the sheet.
+TEST_F(QueueEndToEnd, TheQueueCanBeLeftWithoutRunningIt) {
+    auto& d = launch();
+    addSourceAndRefresh();
+    ZMRPackageManager::sharedPackageManager().packages().setPackage("com.example.e2e", true, std::nullopt, 0);
+    auto* tabs = d.window()->rootViewController();
+    const std::function<void(PackagesConfirmationViewController*)> ways[] = {
+        [](PackagesConfirmationViewController* s) { s->navigationItem()->leftBarButtonItem()->trigger(); },
+        [](PackagesConfirmationViewController* s) { QTest::keyClick(s->tableView(), Qt::Key_Escape); },
+        [&](PackagesConfirmationViewController* s) {
+            QWidget* host = s->navigationController()->parentWidget();
+            QTest::mouseClick(host, Qt::LeftButton, {}, QPoint(3, 3));
+        },
+    };
+    for (const auto& leave : ways) {
+        QPointer<PackagesConfirmationViewController> screen = openQueue(d);
+        ASSERT_TRUE(screen);
+        leave(screen);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == tabs; }));
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return !screen; })) << "the screen goes with its sheet";
+    }
+    EXPECT_TRUE(fetch("com.example.e2e").isInTheQueue.value_or(false)) << "leaving keeps the queue";
+    EXPECT_EQ(ZMPipelineManager::sharedManager().liveTaskCount(), 0u);
+}
+
+// An archive the server no longer has: one alert, in front, that says so and
+// can be closed; the task screen under it shows the failed download.
+TEST_F(QueueEndToEnd, AFailedRunIsOneClosableAlertInFrontOfTheTaskScreen) {
+    auto& d = launch();
+    addSourceAndRefresh();
+    std::filesystem::remove(repoRoot.path() + "/repo/com.example.e2e_1.0_all.deb");
+    ZMRPackageManager::sharedPackageManager().packages().setPackage("com.example.e2e", true, std::nullopt, 0);
+    auto* screen = openQueue(d);
+    ASSERT_NE(screen, nullptr);
+    UIView::setAnimationsEnabled(true);  // the failure arrives while the sheet slides away
+    QTest::mouseClick(screen->confirmButton(), Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }, std::chrono::seconds(30)));
+    waitForQuietPipeline();
+    GuiTest::pump(std::chrono::milliseconds(600));
+    UIView::setAnimationsEnabled(false);
+
+    auto popups = d.window()->findChildren<ErrorViewController*>();
+    ASSERT_EQ(popups.size(), 1) << "one alert per failure";
+    ErrorViewController* popup = topPopup();
+    ASSERT_EQ(popup, popups.front()) << "the alert is in front";
+    EXPECT_NE(popup->messageLbl()->text().indexOf("HTTP status 404"), -1) << popup->messageLbl()->text().toStdString();
+    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+    d.window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/queue-failed-run-alert.png");
+
+    QTest::mouseClick(popup->closeBtn(), Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() == nullptr; }));
+    auto* tasksNav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
+    ASSERT_NE(tasksNav, nullptr) << "the task screen is under the alert";
+    auto* tasks = tasksNav->findChild<ZMTasksViewController*>();
+    ASSERT_NE(tasks, nullptr);
+    bool shown = false;
+    for (const auto& row : tasks->rows())
+        shown |= row.state == ZMTasksViewController::TaskRow::State::Failed && row.error.find("404") != std::string::npos;
+    EXPECT_TRUE(shown) << "the failed download and its error are listed";
+    d.window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/queue-failed-run-tasks.png");
+    tasksNav->topViewController()->navigationItem()->leftBarButtonItem()->trigger();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
+}
+
+// A .deb handed over by another program is shown (name, version, what the dry
+// run adds) and installed only when the user confirms.
+TEST_F(QueueEndToEnd, AnOpenedDebIsInstalledOnlyOnceConfirmed) {
+    auto& d = launch();
+    addSourceAndRefresh();
+    TestSupport::TempDir outside;
+    const std::string deb = outside.path() + "/" +
+        FlatRepository::buildDeb(work.path(), outside.path(),
+                                 {"com.example.opened", "2.5", "Name: Opened Tweak\nDepends: com.example.e2e\n", ""});
+    auto openIt = [&]() -> PackagesConfirmationViewController* {
+        EXPECT_TRUE(ZMURLRouter::open({QString::fromStdString(deb)}));
+        auto* nav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
+        auto* screen = nav ? dynamic_cast<PackagesConfirmationViewController*>(nav->topViewController()) : nullptr;
+        EXPECT_TRUE(screen && screen->isDebFile());
+        if (screen) EXPECT_TRUE(GuiTest::waitUntil([&] { return !screen->isResolving(); }, std::chrono::seconds(60)));
+        return screen;
+    };
+    auto* screen = openIt();
+    ASSERT_NE(screen, nullptr);
+    GuiTest::pump(std::chrono::milliseconds(300));
+    EXPECT_FALSE(installedInSandbox("com.example.opened")) << "nothing before the user confirms";
+    EXPECT_EQ(screen->statusLabel()->text().toStdString(),
+              "Install Opened Tweak 2.5 from the file com.example.opened_2.5_all.deb?");
+    std::set<std::string> listed;
+    for (const auto& section : screen->sections())
+        for (const auto& row : section.rows) listed.insert(row.identifier);
+    EXPECT_EQ(listed, (std::set<std::string>{"com.example.opened", "com.example.e2e"})) << "with its dependency";
+    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+    d.window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/queue-opened-deb.png");
+    screen->navigationItem()->leftBarButtonItem()->trigger();  // Cancel
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
+    waitForQuietPipeline();
+    EXPECT_FALSE(installedInSandbox("com.example.opened"));
+
+    screen = openIt();
+    ASSERT_NE(screen, nullptr);
+    ASSERT_TRUE(screen->confirmButton()->isEnabled());
+    QTest::mouseClick(screen->confirmButton(), Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return installedInSandbox("com.example.opened"); }, std::chrono::seconds(120)))
+        << statusText();
+    EXPECT_TRUE(installedInSandbox("com.example.e2e"));
 }

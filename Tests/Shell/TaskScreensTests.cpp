@@ -26,6 +26,7 @@ class TaskScreensTest : public QueueScreens::Fixture {};
 }  // namespace
 
 TEST_F(TaskScreensTest, TasksFollowTheirNotificationsToTheEnd) {
+    ZMTasksViewController::History::shared().clear();
     auto* tasks = new ZMTasksViewController;
     root->presentViewController(tasks, false);
     auto& center = NotificationCenter::defaultCenter();
@@ -54,6 +55,15 @@ TEST_F(TaskScreensTest, TasksFollowTheirNotificationsToTheEnd) {
     bool shown = false;
     for (auto* label : cell->findChildren<QLabel*>()) shown |= label->text() == "apt-get failed";
     EXPECT_TRUE(shown);
+
+    // A screen opened after the run still tells how it ended; the next task
+    // queued while none runs starts afresh.
+    auto* later = new ZMTasksViewController;
+    EXPECT_EQ(later->rows().size(), 2u);
+    delete later;
+    center.post(ZMPipelineTaskQueuedNotification, {}, info("next", {{"title", "Next"}}));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return tasks->rows().size() == 1; }));
+    EXPECT_EQ(tasks->rows()[0].taskID, "next");
 }
 
 TEST_F(TaskScreensTest, TheConsoleShowsEarlierAndNewLinesAsText) {
@@ -186,6 +196,12 @@ TEST_F(TaskScreensTest, AnAddLinkForPlainHttpAsksFirst) {
     auto* warning = dynamic_cast<ErrorViewController*>(root->presentedViewController());
     ASSERT_NE(warning, nullptr);
     EXPECT_EQ(warning->titleLbl()->text(), "Warning");
+    EXPECT_TRUE(warning->messageLbl()->text().endsWith("\n\nhttp://plain.example.org/repo/")) << "it names the address";
+    // Every line shows: the label has the height its text needs at its width.
+    window.resize(420, 760);
+    GuiTest::pump();
+    const QLabel* message = warning->messageLbl();
+    EXPECT_GE(message->height(), message->heightForWidth(message->width()));
     EXPECT_FALSE(ZMRSource::objectForPrimaryKey("http://plain.example.org/repo/"));
     QTest::mouseClick(warning->otherBtn(), Qt::LeftButton);  // "Continue"
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRSource::objectForPrimaryKey("http://plain.example.org/repo/").has_value(); }));

@@ -1,5 +1,6 @@
 #include "String+ZemtrixExtensions.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "Miscellaneous/ZMLocalization.h"
@@ -147,6 +148,50 @@ std::optional<std::string> timeSince(const std::string& text, Clock::time_point 
     if (elapsed < 86400) return fill("%.0f hours ago", elapsed / 3600);
     if (elapsed < 172800) return fill("%.0f day ago", elapsed / 86400);
     return fill("%.0f days ago", elapsed / 86400);
+}
+
+std::string plainTextLine(std::string_view text, size_t maximumCharacters) {
+    // The common case, printable ASCII that fits, costs one pass.
+    if (text.size() <= maximumCharacters && (text.empty() || (text.front() != ' ' && text.back() != ' ')) &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+        return std::string(text);
+    std::string out;
+    out.reserve(std::min(text.size(), maximumCharacters * 4));
+    size_t characters = 0;
+    for (size_t i = 0; i < text.size() && characters < maximumCharacters;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // The length of a well-formed UTF-8 sequence starting here, 0 when it is not one.
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length > 1) {
+            if (i + length > text.size()) length = 0;
+            for (size_t k = 1; k < length; ++k)
+                if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 0;
+        }
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        if (length == 1) {
+            if (c == '\t' || c == '\n' || c == '\r') {
+                if (!out.empty() && out.back() != ' ') {
+                    out.push_back(' ');
+                    ++characters;
+                }
+            } else if (c >= 0x20 && c != 0x7F) {
+                out.push_back(static_cast<char>(c));
+                ++characters;
+            }
+        } else if (!(c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {  // C1 controls: U+0080..U+009F
+            out.append(text.substr(i, length));
+            ++characters;
+        }
+        i += length;
+    }
+    size_t begin = out.find_first_not_of(' ');
+    if (begin == std::string::npos) return {};
+    out.erase(out.find_last_not_of(' ') + 1);
+    out.erase(0, begin);
+    return out;
 }
 
 }  // namespace ZemtrixExtensions

@@ -1,9 +1,11 @@
 #pragma once
 // Date texts: the relative "… ago" description of a timestamp and the fixed
-// formats the program stores dates in.
+// formats the program stores dates in; and server texts made fit to store
+// and show.
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ZemtrixExtensions {
 
@@ -27,5 +29,11 @@ std::string iso8601String(Clock::time_point date);
 std::optional<Clock::time_point> dateFromISO8601(const std::string& text);
 // Reads "yyyy-MM-dd HH:mm" or "yyyy-MM-dd HH:mm:ss" as local time.
 std::optional<Clock::time_point> dateFromLocalString(const std::string& text);
+
+// A server's text as one line of plain text: line breaks and tabs become
+// blanks, other control characters (C0, DEL, C1) and invalid UTF-8 bytes are
+// dropped, blanks at both ends trimmed, and the result cut to at most
+// `maximumCharacters` code points (never inside one).
+std::string plainTextLine(std::string_view text, size_t maximumCharacters);
 
 }  // namespace ZemtrixExtensions

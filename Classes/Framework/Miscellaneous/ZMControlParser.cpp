@@ -112,6 +112,27 @@ size_t ZMControlParser::forEachStanza(std::string_view text, const Callback& cal
     return parser.count_;
 }
 
+bool ZMControlParser::isStrictName(std::string_view name) {
+    // Printable ASCII without blanks; "#" would start a comment, "-" is reserved.
+    if (name.front() == '#' || name.front() == '-') return false;
+    for (char c : name)
+        if (c <= ' ' || c > '~') return false;
+    return true;
+}
+
+bool ZMControlParser::seenBefore(std::string_view name) {
+    // A cheap mark per name; only a name whose mark is already set is compared.
+    const unsigned bit = (name.size() * 7u + static_cast<unsigned>(lower(name.front())) * 3u +
+                          static_cast<unsigned>(lower(name.back()))) & 63u;
+    const uint64_t mask = uint64_t{1} << bit;
+    const bool maybe = namesSeen_ & mask;
+    namesSeen_ |= mask;
+    if (!maybe) return false;
+    for (const ZMControlField& f : stanza_.fields_)
+        if (namesEqual(f.name, name)) return true;
+    return false;
+}
+
 bool ZMControlParser::deliverStanza(std::string_view raw) {
     std::vector<ZMControlField>& fields = stanza_.fields_;
     if (fields.empty()) return true;  // only comments
@@ -172,7 +193,11 @@ size_t ZMControlParser::parse(std::string_view text, bool atEnd) {
             pos = consumed = next;
             continue;
         }
-        if (stanzaStart == none) stanzaStart = pos;
+        if (stanzaStart == none) {
+            stanzaStart = pos;
+            stanza_.strict_ = true;
+            namesSeen_ = 0;
+        }
 
         const char first = base[pos];
         if (first == ' ' || first == '\t') {
@@ -180,6 +205,8 @@ size_t ZMControlParser::parse(std::string_view text, bool atEnd) {
                 ZMControlField& f = fields.back();
                 f.value = std::string_view(f.value.data(), base + end - f.value.data());
                 crFields_.back() = 1;
+            } else {
+                stanza_.strict_ = false;
             }
         } else if (first != '#') {
             const void* colon = std::memchr(base + pos, ':', end - pos);
@@ -190,10 +217,18 @@ size_t ZMControlParser::parse(std::string_view text, bool atEnd) {
                 if (nameEnd > pos) {
                     size_t v = c + 1;
                     while (v < end && (base[v] == ' ' || base[v] == '\t')) ++v;
-                    fields.push_back(ZMControlField{std::string_view(base + pos, nameEnd - pos), std::string_view(base + v, end - v)});
+                    const std::string_view name(base + pos, nameEnd - pos);
+                    if (stanza_.strict_) stanza_.strict_ = nameEnd == c && isStrictName(name) && !seenBefore(name);
+                    fields.push_back(ZMControlField{name, std::string_view(base + v, end - v)});
                     crFields_.push_back(0);
+                } else {
+                    stanza_.strict_ = false;
                 }
+            } else {
+                stanza_.strict_ = false;
             }
+        } else {
+            stanza_.strict_ = false;
         }
         pos = next;
     }

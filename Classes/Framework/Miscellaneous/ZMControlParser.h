@@ -19,6 +19,7 @@
 //   the first, fields() lists them all.
 // Any byte sequence (NUL bytes, binary garbage) is read without failing.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -43,6 +44,12 @@ public:
     size_t size() const { return fields_.size(); }
     bool empty() const { return fields_.empty(); }
     std::string_view raw() const { return raw_; }  // the stanza's lines as read
+    // Every line a field ("Name: value", the name printable ASCII without
+    // blanks, not starting with "#" or "-", the colon right after it) or the
+    // continuation of one, and no field name twice. apt reads only such a
+    // stanza as we do: it takes the last of duplicate fields, reads "#" lines
+    // and lines without a colon otherwise, and fails on some of them.
+    bool isStrict() const { return strict_; }
 
     ZMOwnedControlStanza toOwned() const;
     // Only the named fields (in file order), e.g. to keep a few of a large stanza.
@@ -52,6 +59,7 @@ private:
     friend class ZMControlParser;
     std::vector<ZMControlField> fields_;
     std::string_view raw_;
+    bool strict_ = true;
 };
 
 // A stanza that owns its text, for keeping.
@@ -108,12 +116,15 @@ private:
     // yet closed by a blank line. Returns the bytes consumed.
     size_t parse(std::string_view text, bool atEnd);
     bool deliverStanza(std::string_view raw);
+    static bool isStrictName(std::string_view name);
+    bool seenBefore(std::string_view name);
 
     Callback callback_;
     ZMControlStanza stanza_;
     std::vector<unsigned char> crFields_;  // per field: a continuation line ended in "\r"
     std::string scratch_;
     std::string pending_;
+    uint64_t namesSeen_ = 0;  // marks of the field names of the stanza being read
     size_t count_ = 0;
     bool stopped_ = false;
     bool finished_ = false;

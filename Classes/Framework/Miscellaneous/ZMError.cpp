@@ -5,6 +5,7 @@
 #include "ZMLocalization.h"
 
 std::string ZMError::localizedDescription() const {
+    if (!reason.empty()) return reason;
     // The "Errors" table speaks for our own domain only; a transport error
     // (or any other domain) carries its own description in the detail.
     if (domain != kDomain && !detail.empty()) return ZMLocalization::string(detail);

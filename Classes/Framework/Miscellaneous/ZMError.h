@@ -19,10 +19,20 @@ struct ZMError {
     std::string domain = kDomain;
     int code = Unknown;
     std::string detail;  // technical detail for the log (and the console)
+    // What happened, in words for the user (already localized); when set it
+    // is shown instead of the code's general text, which may not fit (a
+    // refused redirect is no "network connection" problem).
+    std::string reason;
 
-    static ZMError make(int code, std::string detail = {}) { return ZMError{kDomain, code, std::move(detail)}; }
+    static ZMError make(int code, std::string detail = {}) { return ZMError{kDomain, code, std::move(detail), {}}; }
+    ZMError withReason(std::string text) const {
+        ZMError e = *this;
+        e.reason = std::move(text);
+        return e;
+    }
 
-    // The localized text for this code, or the generic text naming the code.
+    // The reason when there is one, else the localized text for this code,
+    // else the generic text naming the code.
     std::string localizedDescription() const;
     std::string debugDescription() const;
 };

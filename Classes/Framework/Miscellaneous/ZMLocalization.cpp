@@ -65,6 +65,28 @@ std::string string(const std::string& key, const std::string& tableName) {
     return key;
 }
 
+std::string fill(std::string_view format, const std::vector<std::string>& arguments) {
+    std::string out;
+    out.reserve(format.size() + 64);
+    size_t next = 0, position = 0;
+    while (position < format.size()) {
+        const size_t at = format.find("%@", position);
+        if (at == std::string_view::npos) {
+            out.append(format.substr(position));
+            break;
+        }
+        out.append(format.substr(position, at - position));
+        if (next < arguments.size()) out += arguments[next];
+        ++next;
+        position = at + 2;
+    }
+    return out;
+}
+
+std::string format(const std::string& key, const std::vector<std::string>& arguments) {
+    return fill(string(key), arguments);
+}
+
 void reload() {
     std::lock_guard lock(gMutex);
     gTables.clear();

@@ -9,25 +9,6 @@
 
 namespace ZMShareTexts {
 
-std::string fillFormat(std::string_view format, const std::vector<std::string>& arguments) {
-    std::string out;
-    out.reserve(format.size() + 64);
-    size_t next = 0;
-    size_t position = 0;
-    while (position < format.size()) {
-        size_t at = format.find("%@", position);
-        if (at == std::string_view::npos) {
-            out.append(format.substr(position));
-            break;
-        }
-        out.append(format.substr(position, at - position));
-        if (next < arguments.size()) out += arguments[next];
-        ++next;
-        position = at + 2;
-    }
-    return out;
-}
-
 std::string encodeLinkValue(std::string_view value) { return URLEncoding::encodeQueryValue(value, true); }
 
 std::string showPackageLink(const std::string& identifier, const std::string& name, const std::string& repository) {
@@ -46,7 +27,7 @@ std::string addSourceLink(const std::string& location) {
 
 std::string packageText(const std::string& name, const std::string& maintainer, const std::string& sourceName,
                         const std::string& identifier, const std::string& sourceLocation) {
-    return fillFormat(
+    return ZMLocalization::fill(
         ZMLocalizedString("Check out the package \"%@\" by %@ from the source %@ on Vostrelle !%@(See the package : %@)"),
         {name, maintainer, sourceName, "\n", showPackageLink(identifier, name, sourceLocation)});
 }
@@ -74,7 +55,7 @@ std::string allSourcesText(const std::vector<std::string>& locations) {
 std::string allSourcesTitle() { return ZMLocalizedString("All Sources"); }
 
 std::string sourceText(const std::string& name, const std::string& location) {
-    return fillFormat(ZMLocalizedString("Check out the source \"%@\" on Vostrelle !%@(Add the source : %@)"),
+    return ZMLocalization::fill(ZMLocalizedString("Check out the source \"%@\" on Vostrelle !%@(Add the source : %@)"),
                       {name.empty() ? location : name, "\n", addSourceLink(location)});
 }
 

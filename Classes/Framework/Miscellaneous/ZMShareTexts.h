@@ -8,12 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "Miscellaneous/ZMLocalization.h"
+
 namespace ZMShareTexts {
 
-// Replaces the "%@" of `format`, in order, with `arguments`. Inserted text is
-// never scanned again, so a value holding "%@" stays as it is; missing
-// arguments leave the rest of the placeholders empty.
-std::string fillFormat(std::string_view format, const std::vector<std::string>& arguments);
+// ZMLocalization::fill under the name the screens have long used.
+inline std::string fillFormat(std::string_view format, const std::vector<std::string>& arguments) {
+    return ZMLocalization::fill(format, arguments);
+}
 
 // A link value: every blank becomes "+" and everything but the unreserved
 // characters is percent-encoded ("+" itself as "%2B").

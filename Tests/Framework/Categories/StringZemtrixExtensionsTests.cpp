@@ -116,3 +116,20 @@ TEST(StringZemtrixExtensions, Iso8601ReadsZonesAndFractions) {
         EXPECT_EQ(dateFromISO8601(text), std::nullopt) << text;
     }
 }
+
+TEST(StringZemtrixExtensions, PlainTextLineKeepsOneCappedLineOfText) {
+    const struct {
+        std::string text;
+        size_t limit;
+        std::string expected;
+    } cases[] = {
+        {"Plain Name", 256, "Plain Name"},
+        {"  two\nlines\r\n\tand tab ", 256, "two lines and tab"},
+        {std::string("bell\x07, del\x7F, nul") + '\0' + "!", 256, "bell, del, nul!"},
+        {"C1 \xC2\x85next, kept \xC3\xA9", 256, "C1 next, kept \xC3\xA9"},
+        {"bad \xFF\xC3 bytes", 256, "bad  bytes"},
+        {"\xC3\xA9\xC3\xA9\xC3\xA9", 2, "\xC3\xA9\xC3\xA9"},  // cut between code points
+        {std::string(300, 'o'), 256, std::string(256, 'o')},
+    };
+    for (const auto& c : cases) EXPECT_EQ(plainTextLine(c.text, c.limit), c.expected) << c.text;
+}

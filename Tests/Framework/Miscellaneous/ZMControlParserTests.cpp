@@ -152,6 +152,40 @@ TEST(ZMControlParser, GarbageIsSkippedWithoutFailing) {
     EXPECT_EQ(s.size(), 4u);  // Package, Bin\0ary, Dup, Dup
 }
 
+// Strict stanzas are those apt reads as we do: apt takes the last of
+// duplicate fields and reads "#" and colon-less lines its own way.
+TEST(ZMControlParser, StrictStanzasAreThoseAptReadsAsWeDo) {
+    const struct {
+        const char* text;
+        bool strict;
+    } cases[] = {
+        {"Package: a\nVersion: 1.0\nDescription: x\n more\n .\n", true},
+        {"Package: a\r\nVersion: 1.0\r\n", true},
+        {"Package: a\nVersion: 1.0\npackage: b\n", false},
+        {"Package: a\n#Package: b\nVersion: 1.0\n", false},
+        {"Package: a\nno colon here\n", false},
+        {" orphan\nPackage: a\n", false},
+        {"Package : a\n", false},
+        {"-Package: a\n", false},
+        {": empty name\nPackage: a\n", false},
+    };
+    for (const auto& c : cases) {
+        std::optional<bool> strict;
+        ZMControlParser::forEachStanza(c.text, [&](const ZMControlStanza& s) {
+            strict = s.isStrict();
+            return false;
+        });
+        EXPECT_EQ(strict, c.strict) << c.text;
+    }
+    // Each stanza is judged on its own.
+    std::vector<bool> each;
+    ZMControlParser::forEachStanza("Package: a\nPackage: a\n\nPackage: b\n", [&](const ZMControlStanza& s) {
+        each.push_back(s.isStrict());
+        return true;
+    });
+    EXPECT_EQ(each, (std::vector<bool>{false, true}));
+}
+
 TEST(ZMControlParser, StopsWhenTheCallbackSaysSo) {
     const std::string text = "Package: a1\n\nPackage: b2\n\nPackage: c3\n";
     std::vector<std::string> seen;

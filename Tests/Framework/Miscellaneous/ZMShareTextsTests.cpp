@@ -10,10 +10,10 @@
 
 using Kind = ZMURLAction::Kind;
 
-TEST(ZMShareTexts, FillFormatDoesNotRescanInsertedText) {
-    EXPECT_EQ(ZMShareTexts::fillFormat("%@ and %@", {"%@", "b"}), "%@ and b");
-    EXPECT_EQ(ZMShareTexts::fillFormat("a %@ b %@ c", {"1"}), "a 1 b  c");
-    EXPECT_EQ(ZMShareTexts::fillFormat("no placeholders", {"x"}), "no placeholders");
+TEST(ZMLocalization, FillDoesNotRescanInsertedText) {
+    EXPECT_EQ(ZMLocalization::fill("%@ and %@", {"%@", "b"}), "%@ and b");
+    EXPECT_EQ(ZMLocalization::fill("a %@ b %@ c", {"1"}), "a 1 b  c");
+    EXPECT_EQ(ZMLocalization::fill("no placeholders", {"x"}), "no placeholders");
 }
 
 // Shared links are read by other installations: their form stays, and every

@@ -86,6 +86,36 @@ TEST_F(PresentationTest, OverFullScreenAndFormSheetLeaveThePresenterOnScreen) {
     EXPECT_EQ(window.topPresentedViewController(), root);
 }
 
+// A sheet hides what it covers; a presentation asked for while the sheet
+// slides away follows once it is gone, with a presenter that can close it.
+TEST_F(PresentationTest, ASheetHidesItsPresenterAndAPresentationWaitsForOneGoingAway) {
+    QPalette red = root->palette();
+    red.setColor(QPalette::Window, Qt::red);
+    root->setPalette(red);
+    root->setAutoFillBackground(true);
+    auto* sheet = new Screen;
+    sheet->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
+    root->presentViewController(sheet, false);
+    GuiTest::pump();
+    const QColor inside = window.grab().toImage().pixelColor(sheet->geometry().center());
+    EXPECT_EQ(inside, window.palette().color(QPalette::Window)) << inside.name().toStdString();
+
+    const bool animations = UIView::areAnimationsEnabled();
+    UIView::setAnimationsEnabled(true);
+    bool gone = false;
+    root->dismissViewController(true, [&] { gone = true; });
+    QPointer<Screen> alert = new Screen;
+    alert->setModalPresentationStyle(UIViewController::ModalPresentationStyle::OverFullScreen);
+    root->presentViewController(alert, false);
+    EXPECT_EQ(alert->presentingViewController(), nullptr) << "not on the sheet going away";
+    const bool followed = GuiTest::waitUntil([&] { return gone && root->presentedViewController() == alert; });
+    UIView::setAnimationsEnabled(animations);
+    ASSERT_TRUE(followed);
+    EXPECT_EQ(alert->presentingViewController(), root);
+    alert->dismissViewController(false);
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+}
+
 TEST_F(PresentationTest, AlertButtonsDismissThenRunTheirHandlers) {
     auto* alert = UIAlertController::alertControllerWithTitle("Delete?", "It cannot be undone.", UIAlertController::Style::Alert);
     std::vector<std::string> calls;
