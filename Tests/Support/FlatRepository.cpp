@@ -29,7 +29,7 @@ void compressAndRelease(const std::string& directory, const std::string& origin,
     mustRun({"/bin/sh", "-c",
              "cd \"$0\" && apt-ftparchive -o APT::FTPArchive::Release::Origin=\"$1\" "
              "-o APT::FTPArchive::Release::Label=\"$1\" -o APT::FTPArchive::Release::Description=\"$2\" "
-             "release . > ../Release.tmp && mv ../Release.tmp Release",
+             "release . > .Release.partial && mv .Release.partial Release",
              directory, origin, description});
 }
 
