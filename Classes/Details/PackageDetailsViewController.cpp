@@ -534,7 +534,7 @@ bool PackageDetailsViewController::isCompactWindow() const {
 }
 
 void PackageDetailsViewController::setContent() {
-    if (!isViewLoaded()) return;
+    if (!content_) return;  // views not built yet (the first pass runs from viewDidLoad itself)
     const bool usesInfoJson = sourceUsesInfoJson();
     const bool mayFetch = mayFetchDepictions();
     layoutBanner();
@@ -653,8 +653,10 @@ void PackageDetailsViewController::updateGetButtonTitle() {
         b->setText(q(title));
         b->setEnabled(!(packageInfoWasFetched_ && !packageAvailable_));
     }
-    UIView::setAlpha(getBtn(), scrolling_ && scrolling_->isHandedOver() ? 0.0 : buttonAlpha_);
-    if (!scrolling_ || scrolling_->isHandedOver()) UIView::setAlpha(getBarBtn_, buttonAlpha_);
+    if (scrolling_) scrolling_->setGetButtonAlpha(buttonAlpha_);
+    const bool handedOver = scrolling_ && scrolling_->isHandedOver();
+    UIView::setAlpha(getBtn(), handedOver ? 0.0 : buttonAlpha_);
+    UIView::setAlpha(getBarBtn_, handedOver ? buttonAlpha_ : 0.0);
     GetButton::setTitleFittingWidth(getBtn(), q(title));
 }
 
@@ -718,7 +720,7 @@ void PackageDetailsViewController::updateBannerPixmap() {
 
 void PackageDetailsViewController::resizeEvent(QResizeEvent* e) {
     ZMPalettedViewController::resizeEvent(e);
-    if (!isViewLoaded()) return;
+    if (!content_) return;
     if (e->size().width() != e->oldSize().width()) {
         updateBannerPixmap();
         if (!screenshotsDictionary_.empty()) screenshotsCollectionView_->reloadData();
@@ -740,7 +742,8 @@ void PackageDetailsViewController::paletteDidChange(const ZMPalette& p) {
                                           "padding: 0 12px; font-weight: 700; } QPushButton:disabled { color: %1; }");
     getBtn()->setStyleSheet(button.arg(p.getButtonTextColor().name(), p.getButtonBackgoundColor().name()).arg(15));
     shareBtn()->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
-    if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(p.getButtonTextColor().name(), p.tintColor().name()).arg(12));
+    // White on the bar's tint, as the bar's own Get button reads everywhere.
+    if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(QColor(Qt::white).name(), p.tintColor().name()).arg(12));
     for (QLabel* primary : {nameLbl(), changelogTitle_, screenshotsTitle_, descriptionTitle_, reviewsSection_->reviewsTitle(),
                             informationSection_->informationsTitle(), informationSection_->repositoryTitle(),
                             otherPackagesSection_->moreDevPackagesTitle()})

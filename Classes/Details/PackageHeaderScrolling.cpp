@@ -104,7 +104,7 @@ void PackageHeaderScrolling::scrollViewWillEndDragging(double targetY) {
 void PackageHeaderScrolling::transitionTopContent(bool handOver) {
     const double a = handOver ? 0.0 : 1.0;
     PackageDetailsHeader* h = v_.header;
-    if (!h || UIView::alpha(h->getBtn()) == a) return;
+    if (!h || handedOver_ == handOver) return;
     ++transitions_;
     handedOver_ = handOver;
     UIView::setAlpha(v_.getBarBtn, a);
@@ -114,13 +114,16 @@ void PackageHeaderScrolling::transitionTopContent(bool handOver) {
     if (UIBarButtonItem* right = handOver ? v_.getBarBtnItem : wishlistBtn_.data(); item->rightBarButtonItem() != right)
         item->setRightBarButtonItem(right);
 
-    const std::vector<QPointer<QWidget>> fading = {v_.banner, h->authorLbl(), h->nameLbl(), h->iconView(), h->shareBtn(), h->getBtn()};
+    const std::vector<QPointer<QWidget>> fading = {v_.banner, h->authorLbl(), h->nameLbl(), h->iconView(), h->shareBtn()};
     const std::vector<QPointer<QWidget>> rising = {v_.getBarBtn, v_.customTitleView};
-    auto apply = [fading, rising, a](double t) {
+    QPointer<QWidget> get = h->getBtn();
+    const double button = getButtonAlpha_;
+    auto apply = [fading, rising, get, button, a](double t) {
         for (const auto& w : fading)
             if (w) UIView::setAlpha(w, (1 - a) + (a - (1 - a)) * t);
         for (const auto& w : rising)
-            if (w) UIView::setAlpha(w, a + ((1 - a) - a) * t);
+            if (w) UIView::setAlpha(w, (a + ((1 - a) - a) * t) * (w == rising.front() ? button : 1.0));
+        if (get) UIView::setAlpha(get, ((1 - a) + (a - (1 - a)) * t) * button);
     };
     const int ms = UIView::durationMs(0.5);
     if (ms == 0) {

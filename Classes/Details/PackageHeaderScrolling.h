@@ -13,8 +13,9 @@
 // Without a banner scrolling changes nothing here, but the end of a drag
 // still hands the header over when the page comes to rest at 100 or more
 // (and back below). The hand-over itself (transitionTopContent) cross-fades
-// over 0.5 s; handleStatusBarTap scrolls back to the top and gives the
-// header back.
+// over 0.5 s, once per change of state (an unavailable package's
+// half-transparent Get button stays so and does not fade again at every
+// step); handleStatusBarTap scrolls back to the top and gives the header back.
 //
 // The bar here does not float over the banner: at the top it takes the
 // banner's own (dominant) colour with a readable tint, and scrolling blends
@@ -55,6 +56,8 @@ public:
     void setHasBanner(bool has) { hasBanner_ = has; }
     bool hasBanner() const { return hasBanner_; }
     void setWishlistButton(UIBarButtonItem* item) { wishlistBtn_ = item; }
+    // The Get button's alpha while the header shows (0.5 for an unavailable package).
+    void setGetButtonAlpha(double alpha) { getButtonAlpha_ = alpha; }
     // The banner image's dominant colour and the tint that reads on it (invalid: none yet).
     void setBannerColor(const QColor& color, const QColor& tint);
     QColor colorForNavBarTintColor() const { return colorForNavBarTintColor_; }
@@ -88,6 +91,7 @@ private:
     double bannerHeight_ = kBannerHeight;
     double contentTop_ = kContentTop;
     double barAlpha_ = 1.0;
+    double getButtonAlpha_ = 1.0;
     int transitions_ = 0;
     QColor bannerColor_;
     QColor colorForNavBarTintColor_;
