@@ -577,7 +577,7 @@ void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {
         const bool galleryPath =
             (VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::GetCydiaPackageInfoFromDepiction) &&
              classic && (reach_ == 1 || reach_ == 2)) ||
-            packageDictionary_.contains("sileoDepiction");
+            !text("sileoDepiction").empty();  // the record keeps no "absent" apart from ""
         if (!galleryPath) {
             showScreenshotsGallery(false, q(F("Unable to retrieve screenshots for %@ as its source is incompatible with the "
                                               "native depiction feature of Vostrelle",
