@@ -7,6 +7,7 @@
 
 #include "Miscellaneous/ZMPlatform.h"
 #include "Online/Services/RepoStoreFixture.h"
+#include "Services/ZMMakerAPI.h"
 
 using nlohmann::json;
 using testing::HasSubstr;
@@ -356,6 +357,58 @@ TEST_F(RepoStoreClient, ThePaidDownloadAsksTheStoreForAOneTimeAddress) {
     // Without a store the archive comes from the repository.
     setEndpoint("");
     EXPECT_EQ(authorize().first, location + "paid.deb");
+}
+
+
+// ---- plain http only to this machine ------------------------------------------------------
+
+// Payment endpoints and the maker service take plain http only to a loopback
+// address (a test server); anything that merely looks like one is refused,
+// while https is taken for any host.
+TEST(RepoStoreEndpointHosts, PlainHTTPOnlyToLoopbackAddresses) {
+    struct Case {
+        const char* host;
+        bool loopback;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", true},
+        {"127.0.0.1:8080", true},
+        {"127.1.2.3", true},
+        {"127.255.255.254", true},
+        {"localhost", true},
+        {"localhost:1", true},
+        {"[::1]", true},
+        {"[::1]:9", true},
+        {"10.0.0.1", false},
+        {"192.168.1.20:8080", false},
+        {"172.16.0.1", false},
+        {"128.0.0.1", false},
+        {"126.255.255.255", false},
+        {"0.0.0.0", false},
+        {"1.127.0.0", false},
+        {"8.8.8.8", false},
+        {"127.0.0", false},
+        {"127.0.0.1.1", false},
+        {"127.0.0.256", false},
+        {"1270.0.0.1", false},
+        {"0127.0.0.1", false},
+        {"127.0.0.1.evil.example", false},
+        {"127.evil.example", false},
+        {"localhost.evil.example", false},
+        {"evil-localhost", false},
+        {"[::2]", false},
+        {"[::ffff:10.0.0.1]", false},
+        {"store.example", false},
+    };
+    for (const auto& c : cases) {
+        const std::string host = c.host;
+        EXPECT_EQ(ZMRepoStoreAPI::isAcceptableEndpoint("http://" + host + "/pay/"), c.loopback) << host;
+        EXPECT_TRUE(ZMRepoStoreAPI::isAcceptableEndpoint("https://" + host + "/pay/")) << host;
+        auto service = URL::parse("http://" + host);
+        ASSERT_TRUE(service) << host;
+        EXPECT_EQ(ZMMakerAPI::isAcceptableServiceURL(*service), c.loopback) << host;
+        EXPECT_TRUE(ZMMakerAPI::isAcceptableServiceURL(*URL::parse("https://" + host))) << host;
+    }
 }
 
 }  // namespace
