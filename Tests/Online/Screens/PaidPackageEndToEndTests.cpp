@@ -78,16 +78,6 @@ protected:
         if (!web || !WebPageDriver::waitForElement(web->page(), element)) return nullptr;
         return web->page();
     }
-    // The account page's row that runs `action`.
-    static std::optional<IndexPath> rowWithAction(const RootViewController& screen, const std::string& action) {
-        const auto& sections = screen.sections();
-        for (int section = 0; section < static_cast<int>(sections.size()); ++section)
-            for (int row = 0; row < static_cast<int>(sections[section].rows.size()); ++row) {
-                const auto& item = sections[section].rows[row].item;
-                if (item.value("action", "") == action || item.value("detail", "") == action) return IndexPath{section, row};
-            }
-        return std::nullopt;
-    }
     bool installedInSandbox(const std::string& package) const {
         const std::string text = TestSupport::readFile(env.targetRoot() + "/var/lib/dpkg/status");
         auto at = text.find("Package: " + package + "\n");
@@ -204,7 +194,7 @@ TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
     auto* account = qobject_cast<AccountPlistViewController*>(featuredNav->topViewController());
     ASSERT_NE(account, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return account->isOnScreen(); }));
-    const auto storesRow = rowWithAction(*account, "openCommercialStores");
+    const auto storesRow = ShellTest::rowWithAction(*account, "openCommercialStores");
     ASSERT_TRUE(storesRow);
     tapRow(account->tableView(), *storesRow);
     auto* list = dynamic_cast<RepoStoresListController*>(featuredNav->topViewController());
