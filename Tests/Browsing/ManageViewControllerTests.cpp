@@ -297,9 +297,8 @@ TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
 }
 
 // With the preference on, a source is added (from the form, a link or the
-// pasteboard) and
-// removed only after a successful check; a failed or unavailable check says
-// so and changes nothing.
+// pasteboard) and removed only after a successful check; a failed or
+// unavailable check says so and changes nothing.
 TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
     struct Checker : LAAuthenticator {
         bool usable, correct;
