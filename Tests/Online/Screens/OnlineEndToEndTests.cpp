@@ -1,11 +1,11 @@
 // A new user's first hour with the maker's service, offscreen, against the
 // fake maker server and loopback repositories, clicking and typing from the
-// application's window: the first run (theme, sign-in,
-// import), the featured page filled from the feed, a package opened from a
-// banner, a banner's featured page queueing its package, the account page,
-// Settings (the theme), a local backup, a source removed and restored, the
-// news, the credits and a source added from the directory. Screenshots of
-// every screen on the way.
+// application's window: the first run (theme, sign-in, import), the featured
+// page filled from the feed, a package opened from a banner, a banner's
+// featured page queueing its package, the account page, Settings (the theme),
+// a local backup, a source removed and restored, the credits with a developer
+// followed and found in the account's list, the news and a source added from
+// the directory. Screenshots of every screen on the way.
 #include <QBuffer>
 #include <filesystem>
 
@@ -20,6 +20,7 @@
 #include "InitViewController.h"
 #include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/CreditsViewController.h"
+#include "Online/Screens/FollowedDevelopersViewController.h"
 #include "Online/Screens/LoginViewController.h"
 #include "Online/Screens/NewsViewController.h"
 #include "Online/Screens/OnlineRepositoriesViewController.h"
@@ -274,6 +275,18 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
     auto* developerPage = qobject_cast<DeveloperDetailsViewController*>(featuredNav->topViewController());
     ASSERT_NE(developerPage, nullptr);
     EXPECT_EQ(developerPage->developerProfile().fullName, "ada dev");
+    // Followed from there, the developer is in the account's list.
+    click(developerPage->followedBtn()->buttonWidget());
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        return developerPage->isFollowed() && ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed("ada dev");
+    }));
+    click(featuredNav->navigationBar()->backButton());
+    click(featuredNav->navigationBar()->backButton());
+    ASSERT_EQ(featuredNav->topViewController(), account);
+    tapAccountRow("openFollowed");
+    auto* followed = qobject_cast<FollowedDevelopersViewController*>(featuredNav->topViewController());
+    ASSERT_NE(followed, nullptr);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return followed->followedDevelopersTableView()->numberOfRows(0) == 1; }));
     while (featuredNav->viewControllers().size() > 1) click(featuredNav->navigationBar()->backButton());
     ASSERT_EQ(featuredNav->topViewController(), featured);
 
