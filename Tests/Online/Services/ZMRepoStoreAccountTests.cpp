@@ -131,6 +131,12 @@ TEST_F(RepoStoreAccount, ASignOutWithoutAReadableReplyKeepsCredentialsAndMarks) 
         EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
         EXPECT_TRUE(owned("com.example.second"));
     }
+    // A store that cannot be reached at all.
+    addSource(location, "http://127.0.0.1:1/pay/");
+    EXPECT_FALSE(logout());
+    EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+    EXPECT_TRUE(owned("com.example.second"));
+    addSource(location, api->endpoint());
     // A JSON answer, even with a failing status, signs out.
     server->route("pay/sign_out", [](const httplib::Request&, httplib::Response& res) {
         res.status = 500;
