@@ -330,8 +330,8 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         SCOPED_TRACE(c.name);
         LAContext::setAuthenticatorForTesting(std::make_shared<Checker>(c.usable, c.correct));
         reasons.clear();
-        // Each task: the alert it must show (closed), then whether it happened.
-        // The check answers asynchronously: wait for its alert, or for the task.
+        // Each task: the alert it must show (closed) instead of happening, or
+        // it happens. The check answers asynchronously: waited for either way.
         auto expectOutcome = [&](const std::function<bool()>& happened) {
             if (c.alert) {
                 UIAlertController* alert = nullptr;
