@@ -115,27 +115,11 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
                                    std::chrono::seconds(60)));
     GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
 
-    // A package list in the Sections tab, and a click on the package.
-    d.tabBarController()->setSelectedIndex(ZMVostrelle::SectionsTab);
-    auto* nav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
-    ASSERT_NE(nav, nullptr);
-    auto* list = new PackagesTableViewController;
-    list->setCategory(kCategorySpecial_AllPackages);
-    nav->pushViewController(list, false);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->model().numberOfSections() > 0; }));
-    auto openFromList = [&]() -> PackageDetailsViewController* {
-        for (int section = 0; section < list->model().numberOfSections(); ++section)
-            for (int row = 0; row < list->packagesTableView()->numberOfRows(section); ++row) {
-                list->packagesTableView()->scrollToRow({section, row}, UITableView::ScrollPosition::Middle, false);
-                auto* cell = qobject_cast<PackageCell*>(list->packagesTableView()->cellForRow({section, row}));
-                if (!cell || cell->packageIdentifier() != "com.jane.docklens") continue;
-                list->didSelectRow(list->packagesTableView(), {section, row});
-                return dynamic_cast<PackageDetailsViewController*>(nav->topViewController());
-            }
-        return nullptr;
-    };
-    auto* page = openFromList();
+    // Sections, All Packages, and a click on the package.
+    auto* page = DetailsFixture::openFromAllPackages(d, "com.jane.docklens");
     ASSERT_NE(page, nullptr);
+    auto* nav = page->navigationController();
+    ASSERT_NE(nav, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] {
         return page->screenshotsDictionary().size() == 5 && page->changelogSection()->isVisible() && page->hasBannerImage() &&
                page->descriptionLbl()->document()->toPlainText().contains("Dock Lens magnifies the dock") &&
@@ -164,7 +148,7 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !page->headerScrolling()->isHandedOver(); }));
 
     // Queued from the header, installed through the queue screens.
-    QTest::mouseClick(page->getBtn(), Qt::LeftButton);
+    UserGesture::click(page->getBtn());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "QUEUED"; }));
     d.presentQueue();
     auto* queueNav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
@@ -173,7 +157,7 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
     ASSERT_TRUE(queue);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !queue || !queue->isResolving(); }, std::chrono::seconds(60)));
     ASSERT_TRUE(queue->confirmButton()->isEnabled());
-    QTest::mouseClick(queue->confirmButton(), Qt::LeftButton);
+    UserGesture::click(queue->confirmButton());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return installedInSandbox("com.jane.docklens"); }, std::chrono::seconds(120)));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "UNINSTALL"; }, std::chrono::seconds(30)));
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30)));
@@ -181,11 +165,11 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
         d.window()->topPresentedViewController()->dismissViewController(false);
 
     // Reopened: the installed files, as dpkg listed them.
-    nav->popViewController(false);
-    page = openFromList();
+    page = DetailsFixture::openFromAllPackages(d, "com.jane.docklens");
     ASSERT_NE(page, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->informationSection()->installedFilesBtn()->isVisible(); }));
-    QTest::mouseClick(page->informationSection()->installedFilesBtn(), Qt::LeftButton);
+    page->scrollView()->ensureWidgetVisible(page->informationSection()->installedFilesBtn());
+    UserGesture::click(page->informationSection()->installedFilesBtn());
     auto* files = dynamic_cast<InstalledFilesViewController*>(nav->topViewController());
     ASSERT_NE(files, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return files->isOnScreen(); }));
@@ -202,8 +186,8 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
 
     // The developer card opens the contact card.
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->isOnScreen(); }));
-    page->developerCard()->authorCollectionView()->cellForItem(0);
-    page->developerCard()->didSelectItem(page->developerCard()->authorCollectionView(), 0);
+    page->scrollView()->ensureWidgetVisible(page->developerCard());
+    UserGesture::click(page->developerCard()->authorCollectionView()->cellForItem(0));
     auto* contact = dynamic_cast<ContactDeveloperViewController*>(nav->topViewController());
     ASSERT_NE(contact, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return contact->isOnScreen(); }));

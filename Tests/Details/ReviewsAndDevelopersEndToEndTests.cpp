@@ -17,7 +17,9 @@
 #include "Details/PackageDetailsHeader.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Details/PackageReviewsSection.h"
+#include "Details/DetailsFixture.h"
 #include "Details/ReviewsFixture.h"
+#include "UIKit/UIScrollView.h"
 #include "Online/Screens/FollowedDevelopersViewController.h"
 #include "PackageCell.h"
 #include "Support/FlatRepository.h"
@@ -96,26 +98,13 @@ TEST_F(ReviewsAndDevelopersRoad, MaintainerReadsVotesRepliesRatesAndFollows) {
     signIn("Jane Doe");
 
     // The package from a list, then its reviews (the details page's "See All"), newest first.
-    d.tabBarController()->setSelectedIndex(ZMVostrelle::SectionsTab);
-    auto* nav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
-    ASSERT_NE(nav, nullptr);
-    auto* packages = new PackagesTableViewController;
-    packages->setCategory(kCategorySpecial_AllPackages);
-    nav->pushViewController(packages, false);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return packages->model().numberOfSections() > 0; }));
-    PackageDetailsViewController* details = nullptr;
-    for (int section = 0; section < packages->model().numberOfSections() && !details; ++section)
-        for (int row = 0; row < packages->packagesTableView()->numberOfRows(section) && !details; ++row) {
-            packages->packagesTableView()->scrollToRow({section, row}, UITableView::ScrollPosition::Middle, false);
-            auto* cell = qobject_cast<PackageCell*>(packages->packagesTableView()->cellForRow({section, row}));
-            if (!cell || cell->packageIdentifier() != "com.jane.tool") continue;
-            packages->didSelectRow(packages->packagesTableView(), {section, row});
-            details = dynamic_cast<PackageDetailsViewController*>(topOf(nav));
-        }
+    auto* details = DetailsFixture::openFromAllPackages(d, "com.jane.tool");
     ASSERT_NE(details, nullptr);
+    auto* nav = details->navigationController();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return details->packageReviews().size() == 2; }));
     ASSERT_TRUE(details->reviewsSection()->seeAllReviewsBtn()->isVisible());
-    details->reviewsSection()->seeAllReviewsBtn()->click();
+    details->scrollView()->ensureWidgetVisible(details->reviewsSection()->seeAllReviewsBtn());
+    UserGesture::click(details->reviewsSection()->seeAllReviewsBtn());
     auto* list = dynamic_cast<AllReviewsViewController*>(topOf(nav));
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->maintainer(), "Jane Doe");
@@ -151,7 +140,8 @@ TEST_F(ReviewsAndDevelopersRoad, MaintainerReadsVotesRepliesRatesAndFollows) {
     nav->popViewController(false);
     ASSERT_EQ(topOf(nav), details);
     ASSERT_TRUE(details->reviewsSection()->leaveReviewBtn()->isVisible());
-    details->reviewsSection()->leaveReviewBtn()->click();
+    details->scrollView()->ensureWidgetVisible(details->reviewsSection()->leaveReviewBtn());
+    UserGesture::click(details->reviewsSection()->leaveReviewBtn());
     auto* rate = dynamic_cast<LeaveReviewViewController*>(d.window()->topPresentedViewController());
     ASSERT_NE(rate, nullptr);
     rate->ratingButtons()[3]->click();
