@@ -67,6 +67,9 @@ protected:
         nav = BrowsingFixture::showInWindow(search, window);
     }
     void type(const char* text) {
+        // Focus (which begins editing and shows the results) goes only to the active window.
+        search->window()->activateWindow();
+        GuiTest::waitUntil([&] { return search->window()->isActiveWindow(); });
         search->searchBar()->setFocus();
         QTest::keyClicks(search->searchBar(), text);
     }
