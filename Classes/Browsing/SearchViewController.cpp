@@ -94,7 +94,6 @@ void SearchViewController::viewDidLoad() {
     buildView();
     setTitle(q("Search"));
     searchQuery_ = prefs().integerForKey(K::SearchQueryOption);
-    services_ = SearchServices::shared();
     showResults(false);
 
     historyCard_.table->registerCell("genericCell", [] { return new UITableViewCell("genericCell"); });
@@ -209,7 +208,7 @@ void SearchViewController::clearResults() {
 
 void SearchViewController::startLookups(const std::string& text) {
     std::weak_ptr<void> owner = alive_;
-    services_->searchDevelopers(text, [this, owner, text](std::optional<std::vector<SearchServices::Developer>> list) {
+    SearchServices::shared()->searchDevelopers(text, [this, owner, text](std::optional<std::vector<SearchServices::Developer>> list) {
         // A failure keeps the list; a reply for another text than the one searched now is dropped.
         if (!owner.lock() || !list || searchText_ != text) return;
         developers_ = std::move(*list);
@@ -217,7 +216,7 @@ void SearchViewController::startLookups(const std::string& text) {
         setTableHeights();
         updateShadows();
     });
-    services_->searchRepositories(text, [this, owner, text](std::optional<std::vector<SearchServices::Repository>> list) {
+    SearchServices::shared()->searchRepositories(text, [this, owner, text](std::optional<std::vector<SearchServices::Repository>> list) {
         if (!owner.lock() || !list || searchText_ != text) return;
         repositories_ = std::move(*list);
         repositoriesCard_.table->reloadData();
@@ -273,7 +272,7 @@ void SearchViewController::segmentClicked(int index) {
 }
 
 void SearchViewController::recordSearch(const std::string& text, bool onMainThread) {
-    services_->postSearchStatistic(text);
+    SearchServices::shared()->postSearchStatistic(text);
     auto write = [text] {
         try {
             ZMRPackageManager::sharedPackageManager().searchHistories().addSearch(text);
@@ -300,7 +299,7 @@ void SearchViewController::reloadHistory() {
 
 void SearchViewController::fetchTrending() {
     std::weak_ptr<void> owner = alive_;
-    services_->retrieveSearchesTrending([this, owner](std::optional<std::vector<std::string>> list) {
+    SearchServices::shared()->retrieveSearchesTrending([this, owner](std::optional<std::vector<std::string>> list) {
         if (!owner.lock() || !list) return;
         trending_ = std::move(*list);
         setTableHeights();
