@@ -84,9 +84,14 @@ void SearchViewController::buildView() {
 
     searchQueryControl_ = new UISegmentedControl({q("Exact"), q("Fuzzy")}, this);
     searchQueryControl_->setObjectName("searchQueryControl");
-    // Choosing a mode must not take the focus from the search bar (that would end editing).
-    for (int i = 0; i < searchQueryControl_->numberOfSegments(); ++i)
+    // Choosing a mode must not take the focus from the search bar (that would
+    // end editing): a click on a segment leaves it where it is, and Qt does not
+    // hand it to a focusable container behind the segment either, since the
+    // segment's proxy, the bar, has it.
+    for (int i = 0; i < searchQueryControl_->numberOfSegments(); ++i) {
         searchQueryControl_->segment(i)->setFocusPolicy(Qt::NoFocus);
+        searchQueryControl_->segment(i)->setFocusProxy(searchBar_);
+    }
     searchQueryControl_->hide();
 }
 
