@@ -210,17 +210,25 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
     EXPECT_EQ(screen->subcategoriesAndPackagesTableView()->numberOfSections(), 2);
     EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 1u);
 
-    // With a store endpoint, "Purchased" only while a token is stored.
+    // With a store endpoint, "Purchased" only while signed in: a token and a payment secret.
     realm->transactionWithBlock([&] {
         auto s = *realm->objectForPrimaryKey<ZMRSource>(location);
         realm->setValueForKey(s, "endpoint", std::string("https://alpha.example/store/"));
     });
-    screen->rebuildCache();
-    EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 1u);
-    PDKeychainBindings::sharedKeychainBindings().setString("token", location + "_token");
-    screen->rebuildCache();
-    EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 2u);
-    PDKeychainBindings::sharedKeychainBindings().removeObjectForKey(location + "_token");
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    for (const auto& [token, secret, purchased] : std::vector<std::tuple<const char*, const char*, bool>>{
+             {nullptr, nullptr, false}, {"token", nullptr, false}, {"token", "", false}, {"", "secret", false},
+             {"token", "secret", true}}) {
+        keychain.removeObjectForKey(location + "_token");
+        keychain.removeObjectForKey(location + "_payment");
+        if (token) keychain.setString(token, location + "_token");
+        if (secret) keychain.setString(secret, location + "_payment");
+        screen->rebuildCache();
+        EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), purchased ? 2u : 1u)
+            << (token ? token : "-") << "/" << (secret ? secret : "-");
+    }
+    keychain.removeObjectForKey(location + "_token");
+    keychain.removeObjectForKey(location + "_payment");
 
     // The source goes away: the next refresh notice pops the screen.
     realm->transactionWithBlock([&] {

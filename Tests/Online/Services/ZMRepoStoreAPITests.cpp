@@ -3,6 +3,7 @@
 // discovery, and the sign-in and purchase callbacks.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <thread>
 
 #include "Miscellaneous/ZMPlatform.h"
@@ -290,6 +291,41 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     EXPECT_EQ(keychain.stringForKey(location + "_payment"), "ps");
     EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
     EXPECT_FALSE(client.hasPendingSignin());
+}
+
+TEST_F(RepoStoreClient, NoTokenSecretOrCallbackQueryReachesTheLog) {
+    const std::string token = "tok-LOGCHECK-41", secret = "sec-LOGCHECK-42", forged = "forged-LOGCHECK-43";
+    api->update([&](auto& s) { s.token = token, s.secret = secret, s.purchaseStatus = 1; });
+    std::string log;
+    {
+        TestSupport::StderrCapture capture;
+        // Callbacks of every kind: nothing pending, an empty secret, a good one, a replay.
+        client.storeCallbackReceived("sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
+        client.storeCallbackReceived("sileo://authentication_success?token=" + forged + "&payment_secret=");
+        client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
+        client.storeCallbackReceived("sileo://authentication_success?token=" + token + "&payment_secret=" + secret);
+        client.storeCallbackReceived("sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        ASSERT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+        // Requests that carry them, answered well and badly.
+        await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); });
+        await<RepoStorePackageInfoResponse>([&](auto k) { client.purchaseInfoForPackageWithIdentifier("com.example.paid", k); });
+        auto started = std::make_shared<std::atomic<bool>>(false);
+        client.purchasePackageWithIdentifier("com.example.paid", [started](bool, const auto&) { *started = true; });
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return client.hasPendingPurchase(); }));
+        client.storeCallbackReceived("sileo://payment_completed?token=" + forged);
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return started->load(); }));
+        server->route("pay/user_info", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = 500;
+            res.set_content(req.body, "text/plain");  // a store that echoes what it got
+        });
+        await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); });
+        await<RepoStoreSignoutResponse>([&](auto k) { client.userSignoutForSourceLocation(location, k); });
+        TestSupport::pumpMainLoop(std::chrono::milliseconds(50));
+        log = capture.text();
+    }
+    EXPECT_FALSE(log.empty()) << "the client logs what it does";
+    for (const std::string& kept : {token, secret, forged}) EXPECT_EQ(log.find(kept), std::string::npos) << kept << " in:\n" << log;
 }
 
 TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
