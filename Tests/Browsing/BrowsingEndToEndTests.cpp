@@ -19,7 +19,7 @@
 #include "PackagesConfirmationViewController.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FlatRepository.h"
-#include "Support/Gui/TableClicks.h"
+#include "Support/Gui/UserGestures.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "VostrelleBuildPaths.h"
@@ -60,7 +60,7 @@ protected:
     }
     template <class Screen>
     Screen* tab(ZMVostrelle& d, int index) {
-        d.tabBarController()->setSelectedIndex(index);
+        UserGesture::tapTab(d.tabBarController(), index);
         auto* nav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
         return nav ? dynamic_cast<Screen*>(nav->viewControllers().front()) : nullptr;
     }
@@ -92,11 +92,11 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return sections->otherPackagesCategories().size() == 3; }));
     EXPECT_EQ(sections->otherPackagesCategories(), (std::vector<std::string>{"Themes   ", "Tweaks   ", "Utilities"}));
     EXPECT_EQ(sections->defaultPackagesCategories().at(2), "Updated Packages (1)");
-    ASSERT_TRUE(GuiTest::clickRow(sections->otherCategoriesTableView(), {0, 1}));
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(sections->otherCategoriesTableView(), {0, 1}));
     EXPECT_EQ(sections->otherPackagesCategories(),
               (std::vector<std::string>{"Themes   ", "Tweaks   ", "Tweaks", "Tweaks (SpringBoard)", "Utilities"}));
     screenshot(d, "sections-tab.png");
-    ASSERT_TRUE(GuiTest::clickRow(sections->otherCategoriesTableView(), {0, 2}));
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(sections->otherCategoriesTableView(), {0, 2}));
     auto* category = dynamic_cast<SubcategoriesViewController*>(topOf(sections));
     ASSERT_NE(category, nullptr);
     EXPECT_EQ(category->category(), "Tweaks");
@@ -106,7 +106,7 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     EXPECT_EQ(category->identifierAt({2, 0}), std::optional<std::string>("com.loop.tool"));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return category->isOnScreen(); }));
     screenshot(d, "category-screen.png");
-    ASSERT_TRUE(GuiTest::clickRow(category->subcategoriesAndPackagesTableView(), {2, 0}));
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(category->subcategoriesAndPackagesTableView(), {2, 0}));
     ASSERT_NE(topOf(sections), category);
     auto* opened = dynamic_cast<PackageDetailsViewController*>(topOf(sections));
     ASSERT_NE(opened, nullptr);
@@ -120,22 +120,22 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->isOnScreen(); }));
     d.window()->activateWindow();
     GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); });
-    QTest::mouseClick(search->searchBar(), Qt::LeftButton);
+    UserGesture::click(search->searchBar());
     ASSERT_TRUE(search->searchQueryControl()->isVisible()) << "the modes show while editing";
-    QTest::mouseClick(search->searchQueryControl()->segment(PackageSearch::Fuzzy), Qt::LeftButton);
+    UserGesture::click(search->searchQueryControl()->segment(PackageSearch::Fuzzy));
     QTest::keyClicks(search->searchBar(), "loop");
     EXPECT_TRUE(search->isPackageQueryPending());
     EXPECT_EQ(search->packageQueriesStarted(), 0) << "the switch searched nothing: no text yet";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packageResultsApplied() == 1; }));
     EXPECT_EQ(search->packagesTitle()->text(), "3 Packages");  // Dark Loop, Loop Spring, Loop Tool
-    QTest::mouseClick(search->searchQueryControl()->segment(PackageSearch::Exact), Qt::LeftButton);
+    UserGesture::click(search->searchQueryControl()->segment(PackageSearch::Exact));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packageResultsApplied() == 2; }));
     EXPECT_EQ(search->packagesTitle()->text(), "2 Packages");  // not Dark Loop
     EXPECT_TRUE(search->searchBar()->hasFocus()) << "choosing a mode leaves the typing where it was";
     EXPECT_TRUE(search->isShowingResults());
     EXPECT_TRUE(search->searchQueryControl()->isVisible());
     screenshot(d, "search-results.png");
-    QTest::mouseClick(search->seeAllPackagesBtn(), Qt::LeftButton);
+    UserGesture::click(search->seeAllPackagesBtn());
     auto* all = dynamic_cast<PackagesTableViewController*>(topOf(search));
     ASSERT_NE(all, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return all->model().packages().has_value(); }));
@@ -149,7 +149,7 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->model().reading().updates.size() == 1; }));
     EXPECT_EQ(changes->model().reading().newCount, 6u);
     screenshot(d, "changes-tab.png");
-    QTest::mouseClick(changes->updateAllBtn(), Qt::LeftButton);
+    UserGesture::click(changes->updateAllBtn());
     EXPECT_TRUE(ZMRPackage::objectForPrimaryKey("com.loop.tool")->isInTheQueue.value_or(false));
     auto* nav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
     QPointer<PackagesConfirmationViewController> queue =

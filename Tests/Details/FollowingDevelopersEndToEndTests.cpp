@@ -15,7 +15,7 @@
 #include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/FollowedDevelopersViewController.h"
 #include "Support/FlatRepository.h"
-#include "Support/Gui/TableClicks.h"
+#include "Support/Gui/UserGestures.h"
 #include "UIKit/UITabBarController.h"
 
 namespace {
@@ -46,10 +46,10 @@ protected:
         maker->setDevelopers(json::array({{{"developer", "Jane Doe"}, {"about", "Tweaks for the dock."}, {"twitter", "@janedoe"}}}));
     }
     static UINavigationController* selectTab(ZMVostrelle& d, int index) {
-        d.tabBarController()->setSelectedIndex(index);
+        UserGesture::tapTab(d.tabBarController(), index);
         return dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
     }
-    static void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    static void click(QWidget* widget) { UserGesture::click(widget); }
     // The row of the account page showing `label`.
     static std::optional<IndexPath> rowLabelled(RootViewController* page, const QString& label) {
         for (int s = 0; s < static_cast<int>(page->sections().size()); ++s)
@@ -83,7 +83,7 @@ TEST_F(FollowingDevelopersRoad, FollowFromALinkUnfollowInSearchAndInTheFollowedL
     EXPECT_EQ(page->devPackages().size(), 3u);
     EXPECT_EQ(page->pkgByThisDevTableView()->numberOfRows(0), 2);
     EXPECT_FALSE(page->noPackagesLbl()->isVisible());
-    page->followedBtn()->trigger();
+    UserGesture::tapBarButton(page, "Follow");
     EXPECT_EQ(page->followedBtn()->title(), "Unfollow");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return maker->followed(13) == std::optional<std::string>("jane doe"); }));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == modal; }))
@@ -94,11 +94,11 @@ TEST_F(FollowingDevelopersRoad, FollowFromALinkUnfollowInSearchAndInTheFollowedL
     ASSERT_NE(all, nullptr);
     EXPECT_EQ(all->packages(), (std::vector<std::string>{"org.jane.dock", "org.jane.lens", "org.jane.tool"}));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return all->isOnScreen(); }));
-    ASSERT_TRUE(GuiTest::clickRow(all->devPackagesTableView(), {0, 1}));
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(all->devPackagesTableView(), {0, 1}));
     ASSERT_NE(all->lastPushedViewController(), nullptr);
     EXPECT_EQ(modal->topViewController(), all->lastPushedViewController());
     modal->popToRootViewController(false);
-    page->navigationItem()->leftBarButtonItem()->trigger();  // Close
+    UserGesture::tapBarButton(page, "Close");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
 
     // Search: the developer's row, followed; its button unfollows, then follows again.
@@ -108,7 +108,7 @@ TEST_F(FollowingDevelopersRoad, FollowFromALinkUnfollowInSearchAndInTheFollowedL
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->isOnScreen(); }));
     d.window()->activateWindow();
     GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); });
-    search->searchBar()->setFocus();
+    click(search->searchBar());
     QTest::keyClicks(search->searchBar(), "Jane");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->developersArray().size() == 1; }))
         << "the developer lookup of the launched application";
@@ -140,7 +140,7 @@ TEST_F(FollowingDevelopersRoad, FollowFromALinkUnfollowInSearchAndInTheFollowedL
     ASSERT_TRUE(GuiTest::waitUntil([&] { return account->isOnScreen(); }));
     const auto followedRow = rowLabelled(account, "Followed Developers");
     ASSERT_TRUE(followedRow.has_value());
-    ASSERT_TRUE(GuiTest::clickRow(account->tableView(), *followedRow));
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(account->tableView(), *followedRow));
     auto* followed = dynamic_cast<FollowedDevelopersViewController*>(featuredNav->topViewController());
     ASSERT_NE(followed, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return followed->followedDevelopersArray().size() == 1; }));
