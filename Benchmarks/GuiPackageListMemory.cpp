@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "App/ZMApplication.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRSource.h"
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
     UIKit::installQtMainExecutor();
     ZMPaths::setApplicationSupport(argv[1]);
     auto& delegate = ZMVostrelle::sharedVostrelle();
-    delegate.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     pumpUntil([&] { return delegate.backgroundLaunchWorkDone(); }, 60000);
     pumpUntil([] { return false; }, 500);
     report("launched", 0);

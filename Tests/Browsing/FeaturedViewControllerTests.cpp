@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "App/ZMApplication.h"
 #include "Browsing/BigFeaturedCell.h"
 #include "Browsing/FeaturedModel.h"
 #include "Browsing/FeaturedPackageViewController.h"
@@ -248,7 +249,7 @@ TEST_F(FeaturedTest, ARefreshThatSwapsAListedPackageReloadsItsTable) {
     FlatRepository::FileServer server(repoRoot.path());
     prefs().setValue(VostrellePreferenceKey::SetupDone, true);
     auto& sources = ZMRPackageManager::sharedPackageManager().sources();
-    ZMVostrelle::sharedVostrelle().applicationDidFinishLaunching();  // the refresh task of the pipeline
+    ZMApplication::applicationDidFinishLaunching();  // the refresh task of the pipeline
     ASSERT_EQ(sources.addSourceWithLocation(server.url("repo/"), true).status, ZMRAddSourceStatus::Added);
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.loop.first").has_value(); },
                                    std::chrono::seconds(30)));

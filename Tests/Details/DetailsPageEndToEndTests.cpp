@@ -10,6 +10,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"
 #include "Details/ContactDeveloperViewController.h"
@@ -105,7 +106,7 @@ protected:
 
 TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(460, 1000);
     online = true;

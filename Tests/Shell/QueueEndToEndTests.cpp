@@ -7,6 +7,7 @@
 #include <set>
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Database/ZMRPackageManager.h"
 #include "GetPackageCell.h"
 #include "PackagesConfirmationViewController.h"
@@ -54,7 +55,7 @@ protected:
 
     ZMVostrelle& launch() {
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
         online = true;
         return d;

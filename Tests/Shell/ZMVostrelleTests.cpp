@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "App/ZMApplication.h"
 #include "Database/ZMRNotifications.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "InitViewController.h"
@@ -32,7 +33,7 @@ class VostrelleTest : public ShellTest::Fixture {
 protected:
     ZMVostrelle& launch() {
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
         return d;
     }
@@ -73,7 +74,7 @@ TEST_F(VostrelleTest, LaunchRunsEveryStepInOrderAndPreparesTheFiles) {
     EXPECT_EQ(d.alertCount(), 0);
 
     // A second call does not launch twice.
-    d.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     EXPECT_EQ(d.completedLaunchSteps().size(), expected.size());
 }
 
