@@ -71,7 +71,11 @@ std::vector<std::string> listValue(const nlohmann::json& d, const char* key) {
 }
 
 std::shared_ptr<URLSession> noCacheSession() {
-    static auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::noCacheConfigureation());
+    static auto session = [] {
+        auto configuration = URLSessionConfiguration::noCacheConfigureation();
+        configuration.timeoutIntervalForResource = 60;  // a trickling host is not waited on for ever
+        return URLSession::sessionWithConfiguration(configuration);
+    }();
     return session;
 }
 
@@ -469,7 +473,7 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
                                            // a failed download changes nothing
                                            if (error || !response || !response->isSuccess()) return;
                                            Dispatch::defaultQueue([weak, data = std::move(data)] {
-                                               QImage image = ZMScreenshotQtCodec::decodeImage(data);
+                                               QImage image = ZMScreenshotQtCodec::decodeImage(data, QSize(512, 512));
                                                Dispatch::main([weak, image] {
                                                    if (!weak) return;
                                                    weak->authorAvatar_ = image.isNull()
@@ -576,7 +580,7 @@ void PackageDetailsViewController::fetchBanner(const std::string& url) {
                                [weak](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
                                    if (error || !response || !response->isSuccess() || data.empty()) return;
                                    Dispatch::defaultQueue([weak, data = std::move(data)] {
-                                       QImage image = ZMScreenshotQtCodec::decodeImage(data);
+                                       QImage image = ZMScreenshotQtCodec::decodeImage(data, ZMScreenshotQtCodec::cacheBox());
                                        Dispatch::main([weak, image] {
                                            if (!weak) return;
                                            if (image.isNull()) return;
@@ -734,6 +738,7 @@ void PackageDetailsViewController::startScreenshotPass(const std::vector<std::st
             if (!weak) return;
             PackageDetailsViewController& page = *weak;
             page.screenshotsDictionary_.clear();
+            page.screenshotFiles_ = outcome.files;
             for (const auto& [position, image] : outcome.images)
                 if (auto* qt = dynamic_cast<const ZMScreenshotQtImage*>(image.get())) page.screenshotsDictionary_[position] = qt->rounded;
             const bool any = !page.screenshotsDictionary_.empty();
@@ -753,6 +758,10 @@ void PackageDetailsViewController::startScreenshotPass(const std::vector<std::st
                 page.screenshotChoiceRerun_ = true;
                 page.runDepictionChoice();
             }
+        },
+        [weak] {
+            // The cache files the gallery decodes at its own size.
+            if (weak && weak->pass_) weak->screenshotFiles_ = weak->pass_->savedFiles();
         });
 }
 
@@ -796,6 +805,7 @@ void PackageDetailsViewController::didSelectItem(UICollectionView*, int) { prese
 void PackageDetailsViewController::presentScreenshots() {
     auto* gallery = new PackageScreenshotsViewController;
     gallery->setScreenshotsDictionary(screenshotsDictionary_);
+    gallery->setScreenshotFiles(screenshotFiles_);
     auto* nav = new UINavigationController(gallery);
     // Presented by the outermost screen, like every modal screen of the window.
     UIViewController* presenter = this;
