@@ -524,11 +524,11 @@ TEST_F(RepoStoreLateEvents, ClosingAReplacedOrForeignPageEndsNothingElse) {
         // The newer one's callback still finishes it.
         const auto state = api->state();
         if (signin) {
-            client.storeCallbackReceived("sileo://authentication_success?token=" + state.token +
-                                         "&payment_secret=" + state.secret);
+            client.storeCallbackReceived(newerPage, "sileo://authentication_success?token=" + state.token +
+                                                        "&payment_secret=" + state.secret);
         } else {
             api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
-            client.storeCallbackReceived("sileo://payment_completed");
+            client.storeCallbackReceived(newerPage, "sileo://payment_completed");
         }
         EXPECT_TRUE(settles(newer, 0));
         EXPECT_TRUE(wasDismissed(newerPage));
