@@ -805,6 +805,8 @@ void PackageDetailsViewController::didSelectItem(UICollectionView*, int) { prese
 void PackageDetailsViewController::presentScreenshots() {
     auto* gallery = new PackageScreenshotsViewController;
     gallery->setScreenshotsDictionary(screenshotsDictionary_);
+    // Files still being written when the gallery opens: those saved so far.
+    if (screenshotFiles_.empty() && pass_) screenshotFiles_ = pass_->savedFiles();
     gallery->setScreenshotFiles(screenshotFiles_);
     auto* nav = new UINavigationController(gallery);
     // Presented by the outermost screen, like every modal screen of the window.

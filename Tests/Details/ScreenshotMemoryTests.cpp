@@ -9,6 +9,7 @@
 
 #include "Details/DetailsFixture.h"
 #include "Details/PackageScreenshotsViewController.h"
+#include "Details/ScreenshotsCell.h"
 
 namespace {
 
@@ -81,7 +82,12 @@ TEST_F(ScreenshotMemory, FourHugeScreenshotsPeakUnder300MB) {
     ASSERT_EQ(gallery->screenshotsCollectionView()->numberOfItems(), 4);
     for (int i = 0; i < 4; ++i) {
         gallery->screenshotsCollectionView()->scrollToItem(i, false);
-        GuiTest::pump(std::chrono::milliseconds(400));
+        // The page shows its file decoded at the page's own size.
+        auto* cell = qobject_cast<ScreenshotsCell*>(gallery->screenshotsCollectionView()->cellForItem(i));
+        ASSERT_NE(cell, nullptr);
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return !cell->decodedSize().isEmpty(); }, std::chrono::seconds(30))) << i;
+        EXPECT_LE(cell->decodedSize().width(), cell->width() * cell->devicePixelRatioF()) << i;
+        EXPECT_LE(cell->decodedSize().height(), cell->height() * cell->devicePixelRatioF()) << i;
     }
     GuiTest::pump(std::chrono::milliseconds(500));
     DetailsFixture::saveScreenshot(window.get(), "details-huge-gallery.png");
