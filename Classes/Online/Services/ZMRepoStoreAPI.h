@@ -78,6 +78,8 @@ public:
     // The paid branch of a package download: the archive's address from the
     // source's store ("package/<id>/info", then "authorize_download"), or
     // from the repository itself when the source has no store or is blocked.
+    // A package the store will not hand over (not bought, 401/403, an ended
+    // sign-in) leaves the queue, and the error says why in the user's words.
     void authorizeDownload(const ZMPackageArchive& archive, ZMPackageDownloadTask::DownloadURLCompletion completion);
 
     // The one repository kept out of the payment protocol (exact text):
