@@ -49,6 +49,7 @@
 #include "Details/ZMReviewsAndDevelopersSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
+#include "Online/Screens/ZMMakerDetailsServices.h"
 #include "Online/Screens/ZMRepoStoreDetailsServices.h"
 #include "Online/Screens/ZMStorePages.h"
 #include "Services/ZMRepoStoreAPI.h"
@@ -155,6 +156,7 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     ZMDetailsScreensSetup::install();
     ZMReviewsAndDevelopersSetup::install();
     ZMStorePages::install();
+    ZMMakerDetailsServices::install();
     ZMRepoStoreDetailsServices::install();
     ZMRepoStoreAPI::installFrameworkHooks();
     ZMOnlineScreensSetup::install();
