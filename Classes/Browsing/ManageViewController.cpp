@@ -1,5 +1,6 @@
 #include "Browsing/ManageViewController.h"
 
+#include "ZMThemedIcon.h"
 #include "Categories/String+LocalizedCompare.h"
 
 #include <QClipboard>
@@ -209,13 +210,13 @@ void ManageViewController::viewDidDisappear(bool) {
 }
 
 void ManageViewController::setBarButtons() {
-    auto* add = new UIBarButtonItem(QIcon::fromTheme("list-add"), [this](UIBarButtonItem*) { addSource(); }, navigationItem());
+    auto* add = new UIBarButtonItem(ZMThemedIcon::named("list-add"), [this](UIBarButtonItem*) { addSource(); }, navigationItem());
     add->setTitle(q("Add"));
-    auto* refresh = new UIBarButtonItem(QIcon::fromTheme("view-refresh"), [this](UIBarButtonItem*) { handleRefresh(); },
+    auto* refresh = new UIBarButtonItem(ZMThemedIcon::named("view-refresh"), [this](UIBarButtonItem*) { handleRefresh(); },
                                         navigationItem());
     refresh->setTitle(q("Refresh"));
     navigationItem()->setRightBarButtonItems({add, refresh});
-    auto* share = new UIBarButtonItem(QIcon::fromTheme("document-send"), [this](UIBarButtonItem*) { shareAllSources(); },
+    auto* share = new UIBarButtonItem(ZMThemedIcon::named("document-send"), [this](UIBarButtonItem*) { shareAllSources(); },
                                       navigationItem());
     share->setTitle(q("Share"));
     navigationItem()->setLeftBarButtonItems({share});
