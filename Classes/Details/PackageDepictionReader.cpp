@@ -33,7 +33,11 @@ std::vector<std::string> listValue(const nlohmann::json& d, const char* key) {
 }
 
 std::shared_ptr<URLSession> noCacheSession() {
-    static auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::noCacheConfigureation());
+    static auto session = [] {
+        auto configuration = URLSessionConfiguration::noCacheConfigureation();
+        configuration.timeoutIntervalForResource = 60;  // a trickling host is not waited on for ever
+        return URLSession::sessionWithConfiguration(configuration);
+    }();
     return session;
 }
 
@@ -115,7 +119,7 @@ void PackageDepictionReader::fetchBanner(PackageDetailsViewController& page, con
                                [weak](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
                                    if (error || !response || !response->isSuccess() || data.empty()) return;
                                    Dispatch::defaultQueue([weak, data = std::move(data)] {
-                                       QImage image = ZMScreenshotQtCodec::decodeImage(data);
+                                       QImage image = ZMScreenshotQtCodec::decodeImage(data, ZMScreenshotQtCodec::cacheBox());
                                        Dispatch::main([weak, image] {
                                            if (!weak) return;
                                            if (image.isNull()) return;

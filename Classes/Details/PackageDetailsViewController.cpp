@@ -401,7 +401,7 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
                                            // a failed download changes nothing
                                            if (error || !response || !response->isSuccess()) return;
                                            Dispatch::defaultQueue([weak, data = std::move(data)] {
-                                               QImage image = ZMScreenshotQtCodec::decodeImage(data);
+                                               QImage image = ZMScreenshotQtCodec::decodeImage(data, QSize(512, 512));
                                                Dispatch::main([weak, image] {
                                                    if (!weak) return;
                                                    weak->setAuthorAvatar(image.isNull()
@@ -456,6 +456,7 @@ void PackageDetailsViewController::startScreenshotPass(const std::vector<std::st
             if (!weak) return;
             PackageDetailsViewController& page = *weak;
             page.screenshotsDictionary_.clear();
+            page.screenshotFiles_ = outcome.files;
             for (const auto& [position, image] : outcome.images)
                 if (auto* qt = dynamic_cast<const ZMScreenshotQtImage*>(image.get())) page.screenshotsDictionary_[position] = qt->rounded;
             const bool any = !page.screenshotsDictionary_.empty();
@@ -475,6 +476,10 @@ void PackageDetailsViewController::startScreenshotPass(const std::vector<std::st
                 page.screenshotChoiceRerun_ = true;
                 page.runDepictionChoice();
             }
+        },
+        [weak] {
+            // The cache files the gallery decodes at its own size.
+            if (weak && weak->pass_) weak->screenshotFiles_ = weak->pass_->savedFiles();
         });
 }
 
@@ -519,6 +524,9 @@ void PackageDetailsViewController::didSelectItem(UICollectionView*, int) { prese
 void PackageDetailsViewController::presentScreenshots() {
     auto* gallery = new PackageScreenshotsViewController;
     gallery->setScreenshotsDictionary(screenshotsDictionary_);
+    // Files still being written when the gallery opens: those saved so far.
+    if (screenshotFiles_.empty() && pass_) screenshotFiles_ = pass_->savedFiles();
+    gallery->setScreenshotFiles(screenshotFiles_);
     auto* nav = new UINavigationController(gallery);
     // Presented by the outermost screen, like every modal screen of the window.
     UIViewController* presenter = this;

@@ -287,6 +287,7 @@ private:
     bool packageAvailable_ = true;
     bool packageInfoWasFetched_ = false;
     std::map<int, QImage> screenshotsDictionary_;
+    std::map<int, std::string> screenshotFiles_;  // cache files by position, for the gallery
     int screenshotsCollectionViewPage_ = 0;
     bool screenshotRetrievingFail_ = false;
     bool beforeAfterScreenshotsRetrievingFail_ = false;

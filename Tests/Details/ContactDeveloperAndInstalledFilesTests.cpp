@@ -98,7 +98,8 @@ TEST_F(ContactAndFiles, FollowingFlipsTheButtonTellsTheUserAndUploadsOnlySignedI
     EXPECT_EQ(card->followedBtn()->title(), "Unfollow");
     card->changeIsDeveloperFollowedState();
     EXPECT_EQ(card->followedBtn()->title(), "Follow");
-    EXPECT_FALSE(ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed("Jane Doe"));
+    // The record is written on a background queue.
+    EXPECT_TRUE(GuiTest::waitUntil([] { return !ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed("Jane Doe"); }));
     GuiTest::pump(std::chrono::milliseconds(300));
     EXPECT_EQ(maker->count("followeddevs/developers.php"), uploads);
 }
