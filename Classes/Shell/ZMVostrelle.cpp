@@ -212,12 +212,12 @@ void ZMVostrelle::scanDpkgStatus() {
         } catch (const std::exception& e) {
             ZMLOG("dpkg status scan failed: {}", e.what());
         }
-        // Without a refresh to come, the Sections tab and the updates badge are
-        // built from what the database holds now.
+        // The Sections tab and the updates badge are built from what the
+        // database holds now; a refresh to come builds them again when it ends.
+        // (One that never comes, with no source or before the first run is
+        // done, must not leave them empty.)
         Dispatch::main([] {
             try {
-                auto& manager = ZMRPackageManager::sharedPackageManager();
-                if (manager.scheduledLaunchRefresh()) return;
                 Dispatch::defaultQueue([] {
                     auto& packages = ZMRPackageManager::sharedPackageManager().packages();
                     try {
