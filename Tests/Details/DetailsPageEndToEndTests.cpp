@@ -173,6 +173,12 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
     UserGesture::click(queue->confirmButton());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return installedInSandbox("com.jane.docklens"); }, std::chrono::seconds(120)));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "UNINSTALL"; }, std::chrono::seconds(30)));
+    // The verified download reached the maker's statistics.
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        for (const auto& r : maker->requests("stats/stats.php"))
+            if (r.field("packageID") == "com.jane.docklens" && r.field("downloadCount") == "1") return true;
+        return false;
+    }));
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30)));
     if (d.window()->topPresentedViewController() != d.window()->rootViewController())
         d.window()->topPresentedViewController()->dismissViewController(false);
