@@ -41,8 +41,9 @@ long statusKilobytes(const char* key) {
 }
 
 void report(const char* step, size_t rows) {
-    std::printf("{\"step\": \"%s\", \"rows\": %zu, \"rss_mb\": %ld, \"peak_mb\": %ld}\n", step, rows,
-                statusKilobytes("VmRSS:") / 1024, statusKilobytes("VmHWM:") / 1024);
+    std::printf("{\"step\": \"%s\", \"rows\": %zu, \"rss_mb\": %ld, \"anon_mb\": %ld, \"file_mb\": %ld, \"peak_mb\": %ld}\n",
+                step, rows, statusKilobytes("VmRSS:") / 1024, statusKilobytes("RssAnon:") / 1024,
+                statusKilobytes("RssFile:") / 1024, statusKilobytes("VmHWM:") / 1024);
     std::fflush(stdout);
 }
 
