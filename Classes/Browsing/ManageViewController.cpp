@@ -1,5 +1,4 @@
 #include "Browsing/ManageViewController.h"
-#include "Online/Screens/RepoStoresListController.h"
 
 #include "Categories/String+LocalizedCompare.h"
 
@@ -219,13 +218,7 @@ void ManageViewController::setBarButtons() {
     auto* share = new UIBarButtonItem(QIcon::fromTheme("document-send"), [this](UIBarButtonItem*) { shareAllSources(); },
                                       navigationItem());
     share->setTitle(q("Share"));
-    // The stores' list, reached from here until the account screen opens it.
-    auto* stores = new UIBarButtonItem(q("Stores"), [this](UIBarButtonItem*) { openCommercialStores(); }, navigationItem());
-    navigationItem()->setLeftBarButtonItems({share, stores});
-}
-
-void ManageViewController::openCommercialStores() {
-    if (auto* nav = navigationController()) nav->pushViewController(new RepoStoresListController, true);
+    navigationItem()->setLeftBarButtonItems({share});
 }
 
 void ManageViewController::startTimer() {

@@ -65,8 +65,6 @@ public:
     // Puts the row's location on the clipboard.
     void copySourceAtRow(int row);
     void shareAllSources();
-    // Pushes the list of stores ("Stores").
-    void openCommercialStores();
 
     // ---- state for the screen's users and tests -------------------------------------------------------
     UITableView* installedPackagesTableView() const { return installedPackagesTableView_; }

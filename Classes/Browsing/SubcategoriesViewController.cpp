@@ -15,9 +15,9 @@
 #include "Dispatch/Dispatch.h"
 #include "ErrorViewController.h"
 #include "WebViewViewController.h"
-#include "Keychain/PDKeychainBindings.h"
 #include "Miscellaneous/ZMLog.h"
 #include "PackageCell.h"
+#include "Services/ZMRepoStoreAPI.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 
@@ -79,7 +79,7 @@ void SubcategoriesViewController::viewWillAppear(bool) {
 
 bool SubcategoriesViewController::signedInToStore() const {
     if (!source_ || source_->endpoint.empty()) return false;
-    return PDKeychainBindings::sharedKeychainBindings().stringForKey(sourceLocation_ + "_token").has_value();
+    return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(sourceLocation_);
 }
 
 void SubcategoriesViewController::rebuildCache() {

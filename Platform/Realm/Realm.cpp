@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <unordered_map>
@@ -588,6 +589,12 @@ void Realm::openFile() {
 void Realm::ensureTable(const ObjectSchema& schema) {
     std::unique_lock lock(tablesMutex_);
     if (readyTables_.count(&schema)) return;
+    // Made by this thread's open transaction: there for it, but for other
+    // threads only once it commits (the transaction's own view of the file
+    // must not mark it ready for them).
+    Transaction* open = currentTransaction();
+    if (open && std::find(open->createdTables.begin(), open->createdTables.end(), &schema) != open->createdTables.end())
+        return;
     Lease connection(*this);
     const std::string table = quoted(schema.className());
     auto columnType = [](const Property& p) -> std::string {
@@ -688,10 +695,10 @@ void Realm::ensureTable(const ObjectSchema& schema) {
         readyTables_.insert(&schema);
         return;
     }
-    if (Transaction* transaction = currentTransaction()) {
+    if (open) {
         // Created inside the caller's transaction: ready for others once it commits.
         for (const auto& statement : missing()) connection->exec(statement);
-        transaction->createdTables.push_back(&schema);
+        open->createdTables.push_back(&schema);
         return;
     }
     // Writers take the write lock before the tables lock: same order here.

@@ -21,9 +21,12 @@ protected:
             p.tweakCompatibleStatus = compatibility;
             return p;
         };
-        store({make("com.z", "Zed", "Jane Doe", 0), make("com.a", "Alpha", "Jane Doe", 2),
-               make("com.b", "Beta", "Jane Doe", 1), make("com.c", "Gamma", "jane doe", 0),
-               make("com.d", "Delta", "Jane Doe <jane@example.com>", 0)});
+        auto paid = make("com.z", "Zed", "Jane Doe", 0);
+        paid.price = "$1.99";
+        store({paid, make("com.a", "Alpha", "Jane Doe", 2), make("com.b", "Beta", "Jane Doe", 1),
+               make("com.c", "Gamma", "jane doe", 0), make("com.d", "Delta", "Jane Doe <jane@example.com>", 0),
+               make("com.e", "Echo", "Jane Does <does@example.com>", 0), make("com.f", "Foxtrot", "Jane Doe<x@y.z>", 0),
+               make("com.g", "Golf", "Mary Jane Doe <m@example.com>", 0)});
         screen = new AllDevPackagesViewController;
         screen->setTitleString("Jane Doe's Packages");
         screen->setMaintainer("Jane Doe");
@@ -38,12 +41,29 @@ protected:
     GetPackageCell* row(int r) { return qobject_cast<GetPackageCell*>(screen->devPackagesTableView()->cellForRow({0, r})); }
 };
 
+TEST_F(AllDevPackages, MaintainerMatchesExactlyOrByNameBeforeTheAddress) {
+    using Ids = std::vector<std::string>;
+    const std::pair<const char*, Ids> cases[] = {
+        {"Jane Doe", {"com.a", "com.d", "com.z"}},  // by package name; the incompatible Beta left out
+        {"Jane Doe <jane@example.com>", {"com.d"}},
+        {"jane doe", {"com.c"}},
+        {"Jane", {}},
+        {"Jane Does", {"com.e"}},
+    };
+    for (const auto& [maintainer, expected] : cases)
+        EXPECT_EQ(AllDevPackagesViewController::identifiersOfMaintainer(maintainer), expected) << maintainer;
+}
+
 TEST_F(AllDevPackages, ExactMaintainerByNameAndGonePackagesOpenNothing) {
     EXPECT_EQ(screen->title(), "Jane Doe's Packages");
-    EXPECT_EQ(screen->packages(), (std::vector<std::string>{"com.a", "com.z"})) << "exact, by name, compatible";
+    EXPECT_EQ(screen->packages(), (std::vector<std::string>{"com.a", "com.d", "com.z"})) << "by name, compatible";
+    auto* zed = row(2);
+    ASSERT_NE(zed, nullptr);
+    EXPECT_EQ(zed->nameLbl()->palette().color(QPalette::WindowText), ZMPaletteManager::sharedManager().palette().paidTextColor()) << "a paid package";
+    EXPECT_EQ(row(0)->nameLbl()->palette().color(QPalette::WindowText), ZMPaletteManager::sharedManager().palette().primaryTextColor());
     prefs().setValue(VostrellePreferenceKey::ShowIncompatiblePackages, true);
     screen->reloadPackages();
-    EXPECT_EQ(screen->packages(), (std::vector<std::string>{"com.a", "com.b", "com.z"}));
+    EXPECT_EQ(screen->packages(), (std::vector<std::string>{"com.a", "com.b", "com.d", "com.z"}));
 
     // A refresh removes a listed package: its row goes empty and opens nothing.
     auto realm = Realm::defaultRealm();
@@ -57,7 +77,7 @@ TEST_F(AllDevPackages, ExactMaintainerByNameAndGonePackagesOpenNothing) {
     screen->didSelectRow(screen->devPackagesTableView(), {0, 1});
     EXPECT_EQ(screen->lastPushedViewController(), nullptr);
 
-    screen->didSelectRow(screen->devPackagesTableView(), {0, 2});
+    screen->didSelectRow(screen->devPackagesTableView(), {0, 3});
     auto* details = dynamic_cast<PackageDetailsViewController*>(screen->lastPushedViewController());
     ASSERT_NE(details, nullptr);
     EXPECT_EQ(details->packageIdentifier(), "com.z");

@@ -163,18 +163,18 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     ASSERT_NE(form, nullptr);
     form->sourceUrlTextField->setText(QString::fromStdString(secure));
     form->editingDidEnd();
-    GuiTest::pump();
-    // No http warning (the failed refresh's own alert may already be up: TLS fails at once).
-    if (auto* shown = dynamic_cast<ErrorViewController*>(top())) EXPECT_NE(shown->titleLbl()->text(), "Warning");
+    // No warning holds it back: the refresh runs at once, fails (loopback
+    // answers TLS with an error at once, so the failure's alert may come up
+    // within the next event) and says so.
     ASSERT_TRUE(GuiTest::waitUntil([&] {
         auto s = ZMRSource::objectForPrimaryKey(secure);
         return s && s->hasErrors.value_or(false);
     }, std::chrono::seconds(30)));
-    // The failed refresh says what happened, and the alert closes.
     ErrorViewController* failure = nullptr;
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return (failure = dynamic_cast<ErrorViewController*>(top())) != nullptr; }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return (failure = dynamic_cast<ErrorViewController*>(top())) != nullptr; },
+                                   std::chrono::seconds(10)));
     EXPECT_EQ(failure->titleLbl()->text(), "Error");
-    EXPECT_TRUE(failure->messageLbl()->text().startsWith("A secure connection to 127.0.0.1:")) << failure->messageLbl()->text().toStdString();
+    EXPECT_TRUE(failure->messageLbl()->text().contains("secure connection")) << failure->messageLbl()->text().toStdString();
     failure->closeBtn()->click();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<ErrorViewController*>(top()) == nullptr; }));
     form->dismissVC();

@@ -296,9 +296,9 @@ TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
     EXPECT_EQ(ZMVostrelle::sharedVostrelle().lastAlertTitle(), "Could not remove Source https://beta.example/repo/");
 }
 
-// With the preference on, a source is added (from the form or a link) and
-// removed only after a successful check; a failed or unavailable check says
-// so and changes nothing.
+// With the preference on, a source is added (from the form, a link or the
+// pasteboard) and removed only after a successful check; a failed or
+// unavailable check says so and changes nothing.
 TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
     struct Checker : LAAuthenticator {
         bool usable, correct;
@@ -330,14 +330,20 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         SCOPED_TRACE(c.name);
         LAContext::setAuthenticatorForTesting(std::make_shared<Checker>(c.usable, c.correct));
         reasons.clear();
-        // Each task: the alert it must show (closed), then whether it happened.
+        // Each task: the alert it must show (closed) instead of happening, or
+        // it happens. The check answers asynchronously: waited for either way.
         auto expectOutcome = [&](const std::function<bool()>& happened) {
-            GuiTest::pump(std::chrono::milliseconds(100));
-            auto* alert = dynamic_cast<UIAlertController*>(top());
-            EXPECT_EQ(alert ? alert->alertTitle() + "/" + alert->message() : QString(),
-                      c.alert ? QString("Vostrelle Authentication/") + c.alert : QString());
-            if (alert) alert->performAction(0);
-            EXPECT_EQ(GuiTest::waitUntil(happened, std::chrono::milliseconds(c.alert ? 200 : 5000)), !c.alert);
+            if (c.alert) {
+                UIAlertController* alert = nullptr;
+                ASSERT_TRUE(GuiTest::waitUntil([&] { return (alert = dynamic_cast<UIAlertController*>(top())) != nullptr; },
+                                               std::chrono::seconds(10)));
+                EXPECT_EQ(alert->alertTitle() + "/" + alert->message(), QString("Vostrelle Authentication/") + c.alert);
+                alert->performAction(0);
+                EXPECT_FALSE(happened()) << "the alert comes instead of the task";
+            } else {
+                EXPECT_TRUE(GuiTest::waitUntil(happened, std::chrono::seconds(10)));
+                EXPECT_EQ(dynamic_cast<UIAlertController*>(top()), nullptr);
+            }
         };
         const std::string typed = std::string("https://") + c.name + ".example/", linked = "https://link." + typed.substr(8);
         QGuiApplication::clipboard()->clear();
@@ -351,11 +357,22 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
         ZMVostrelle::sharedVostrelle().openURLs({QString::fromStdString("vostrelle://add/" + linked)});
         expectOutcome([&] { return ZMRSource::objectForPrimaryKey(linked).has_value(); });
+        // The pasteboard's address, accepted with "Yes".
+        const std::string pasted = "https://paste." + typed.substr(8);
+        QGuiApplication::clipboard()->setText(QString::fromStdString("see " + pasted));
+        manage->addSource();
+        auto* offer = dynamic_cast<UIAlertController*>(top());
+        ASSERT_NE(offer, nullptr);
+        ASSERT_EQ(offer->alertTitle(), "Repositories Detected");
+        offer->performAction(1);
+        expectOutcome([&] { return ZMRSource::objectForPrimaryKey(pasted).has_value(); });
+        QGuiApplication::clipboard()->clear();
         manage->removeSourceAtRow(rowOf(kAlpha));
         dynamic_cast<UIAlertController*>(top())->performAction(1);
         expectOutcome([&] { return !ZMRSource::objectForPrimaryKey(kAlpha).has_value(); });
         const std::vector<std::string> asked = {"Please authenticate yourself to add " + typed,
                                                 "Please authenticate yourself to add " + linked,
+                                                "Please authenticate yourself to add " + pasted,
                                                 "Please authenticate yourself to remove Source " + kAlpha};
         EXPECT_EQ(reasons, c.usable ? asked : std::vector<std::string>{});
     }

@@ -16,7 +16,9 @@
 #include "Database/ZMRNotifications.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
+#include "Online/Screens/ZMOnlineScreensSetup.h"
 #include "PackageCell.h"
+#include "Support/FakeStores.h"
 #include "TabPlaceholderViewController.h"
 #include "ZMVostrelle.h"
 
@@ -208,17 +210,25 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
     EXPECT_EQ(screen->subcategoriesAndPackagesTableView()->numberOfSections(), 2);
     EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 1u);
 
-    // With a store endpoint, "Purchased" only while a token is stored.
+    // With a store endpoint, "Purchased" only while signed in: a token and a payment secret.
     realm->transactionWithBlock([&] {
         auto s = *realm->objectForPrimaryKey<ZMRSource>(location);
         realm->setValueForKey(s, "endpoint", std::string("https://alpha.example/store/"));
     });
-    screen->rebuildCache();
-    EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 1u);
-    PDKeychainBindings::sharedKeychainBindings().setString("token", location + "_token");
-    screen->rebuildCache();
-    EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 2u);
-    PDKeychainBindings::sharedKeychainBindings().removeObjectForKey(location + "_token");
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    for (const auto& [token, secret, purchased] : std::vector<std::tuple<const char*, const char*, bool>>{
+             {nullptr, nullptr, false}, {"token", nullptr, false}, {"token", "", false}, {"", "secret", false},
+             {"token", "secret", true}}) {
+        keychain.removeObjectForKey(location + "_token");
+        keychain.removeObjectForKey(location + "_payment");
+        if (token) keychain.setString(token, location + "_token");
+        if (secret) keychain.setString(secret, location + "_payment");
+        screen->rebuildCache();
+        EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), purchased ? 2u : 1u)
+            << (token ? token : "-") << "/" << (secret ? secret : "-");
+    }
+    keychain.removeObjectForKey(location + "_token");
+    keychain.removeObjectForKey(location + "_payment");
 
     // The source goes away: the next refresh notice pops the screen.
     realm->transactionWithBlock([&] {
@@ -227,6 +237,36 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
     });
     NotificationCenter::defaultCenter().post(ZMRSourceUpdatedNotification);
     EXPECT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == root; }));
+}
+
+TEST_F(SectionsTest, ASignedInSourceScreenReadsItsPurchasesAgainAtEachRebuild) {
+    TestSupport::TempDir dir;
+    FlatRepository::FileServer server(dir.path());
+    FakeStores::PaymentAPI payments(server, dir.path());
+    const std::string location = server.url();
+    storeSources({location});
+    realm->transactionWithBlock([&] {
+        auto s = *realm->objectForPrimaryKey<ZMRSource>(location);
+        realm->setValueForKey(s, "endpoint", payments.endpoint());
+    });
+    auto paid = package("com.example.paid", "Tweaks", "Paid");
+    paid.sourceLocation = location;
+    paid.price = "$1.99";
+    store({paid});
+    payments.update([](auto& s) { s.purchased = {"com.example.paid"}; });
+    ZMOnlineScreensSetup::install();  // as the launch does
+
+    auto* screen = showCategory(kCategorySpecial_SourcePackages, location);
+    GuiTest::pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(server.count("pay/user_info"), 0u) << "not signed in: nothing asked";
+    const auto credentials = payments.state();
+    PDKeychainBindings::sharedKeychainBindings().setString(credentials.token, location + "_token");
+    PDKeychainBindings::sharedKeychainBindings().setString(credentials.secret, location + "_payment");
+    screen->rebuildCache();
+    EXPECT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.example.paid")->isPaidThroughSileo.value_or(false); }));
+    EXPECT_EQ(server.count("pay/user_info"), 1u);
+    ZMOnlineScreensSetup::uninstall();
+    PDKeychainBindings::resetForTesting();
 }
 
 TEST_F(SectionsTest, RebuildWaitsForTheScrollAndRowsOfGoneRecordsStayEmpty) {

@@ -104,8 +104,12 @@ TEST_F(ReviewList, BrokenRepliesAndLateOlderFetches) {
         GuiTest::pump();
     }
 
+    // The two fetches travel on separate connections and may reach the server
+    // in either order: hold the older one before sending the newer, so the
+    // server's order of held requests is the order of sending.
     maker->setBehaviour("ratings/reviews.php", {.hold = true});
     reappear();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return maker->heldRequests("ratings/reviews.php").size() == 1; }));
     reappear();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return maker->heldRequests("ratings/reviews.php").size() == 2; }));
     maker->setReviews("com.a", json::array({review(4, "new", "n", 4)}));

@@ -128,4 +128,21 @@ TEST(ZMNativeDepiction, RealDepictionsFromRepositories) {
     EXPECT_EQ(read, 29u);
 }
 
+
+// Images and pages load from web addresses with a host only, whichever other
+// scheme an address names.
+TEST(ZMNativeDepictionAddresses, OtherSchemesWithAHostAreDropped) {
+    for (const char* address : {"ftp://host.example/a.png", "file://host.example/a.png", "gopher://host.example/a.png",
+                                "ws://host.example/a.png", "vostrelle://host.example/a.png", "data:image/png;base64,AA==",
+                                "//host.example/a.png", "https:///a.png"}) {
+        const std::string a = address;
+        auto d = ZMNativeDepiction::parse(R"({"headerImage": ")" + a + R"(", "tabs": [{"tabname": "Details", "views": [)"
+                                          R"({"screenshots": [{"url": ")" + a + R"("}, {"url": "https://s.example/ok.png"}]},)"
+                                          R"({"title": "Changelog", "action": ")" + a + R"("}]}]})");
+        EXPECT_EQ(d.headerImage, std::nullopt) << a;
+        EXPECT_EQ(d.screenshots, std::vector<std::string>{"https://s.example/ok.png"}) << a;
+        EXPECT_TRUE(d.changelogPages.empty()) << a;
+    }
+}
+
 }  // namespace

@@ -194,4 +194,27 @@ TEST_F(StoreScreens, TheCydiaStorePageFollowsThePreferenceAndItsNotification) {
     EXPECT_NE(dynamic_cast<CydiaStoreLoginController*>(sheet->topViewController()), nullptr);
 }
 
+// The vendor's texts are the server's: markup in them is shown as typed, never read.
+TEST_F(StoreScreens, TheVendorsTextsAreShownAsTyped) {
+    const std::string name = "<b>Bold</b> Store", tagline = "<img src=\"file:///etc/passwd\">cheap",
+                      message = "<a href=\"javascript:steal()\">Sign in</a> first";
+    api->update([&](auto& s) {
+        s.vendor = {{"name", name}, {"description", tagline}, {"authentication_banner", {{"message", message}, {"button", "Go"}}}};
+    });
+    auto* list = show(new RepoStoresListController);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->hasVendorInfoForSourceLocation(location); }));
+    list->tableView()->reloadData();
+    auto* row = qobject_cast<SearchCell*>(list->tableView()->cellForRow({0, 0}));
+    ASSERT_NE(row, nullptr);
+    auto shownAsTyped = [](QLabel* label, const std::string& text) {
+        return label && label->text() == QString::fromStdString(text) && label->textFormat() == Qt::PlainText;
+    };
+    EXPECT_TRUE(shownAsTyped(row->nameLbl(), name)) << row->nameLbl()->text().toStdString();
+    list->didSelectRow(list->tableView(), {0, 0});
+    auto* page = dynamic_cast<RepoStoreDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->title(), QString::fromStdString(name));
+    EXPECT_TRUE(shownAsTyped(page->tableView()->cellForRow({0, 0})->textLabel(), message));
+}
+
 }  // namespace

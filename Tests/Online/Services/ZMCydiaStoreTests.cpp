@@ -114,4 +114,28 @@ TEST_F(CydiaStoreImport, AnImportAppliesOnlyTheLinksOfItsOwnPage) {
     EXPECT_FALSE(VostrellePersistentPreferences::sharedInstance().boolForKey("cydiaStoreIsSignedIn"));
 }
 
+TEST_F(CydiaStoreImport, AnErrorPageIsReadLikeAnyOtherAndAnOversizedOneNotAtAll) {
+    const std::string link = "<a href=\"" + ZMCydiaStore::displayAddress() + "package/com.cydia.bought\">bought</a>";
+    struct Case {
+        const char* name;
+        int status;
+        std::string body;
+        bool imported;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"over the cap", 200, link + std::string(ZMCydiaStore::kMaximumPageBytes, ' '), false},
+             {"error page", 500, "<html>" + link + "</html>", true},
+         }) {
+        SCOPED_TRACE(c.name);
+        store.store().route("account/purchases", [c](const httplib::Request&, httplib::Response& res) {
+            res.status = c.status;
+            res.set_content(c.body, "text/html");
+        });
+        EXPECT_EQ(import("").size(), c.imported ? 1u : 0u);
+        EXPECT_EQ(marked("com.cydia.bought"), c.imported);
+        EXPECT_EQ(marked("com.cydia.earlier"), !c.imported);
+        EXPECT_EQ(announced.size(), c.imported ? 1u : 0u);
+    }
+}
+
 }  // namespace

@@ -114,3 +114,36 @@ TEST_F(OnlineServices, StatisticsReportPublicPackagesAndReadTrending) {
     EXPECT_EQ(trending.value(), "Error");
     EXPECT_EQ(statistics.searchesTrending().size(), 2u);
 }
+
+// A reply or a vote names its author by a positive user ID, and only a
+// signed-in author's: anything else is refused before a request is sent.
+TEST_F(OnlineServices, RepliesAndVotesNeedASignedInAuthorWithAPositiveID) {
+    struct Case {
+        bool signedIn;
+        int32_t userID;
+        bool sent;
+    };
+    const Case cases[] = {
+        {true, 12, true},   {true, 1, true},        {true, 0, false},      {true, -1, false},
+        {true, INT32_MIN, false}, {false, 12, false}, {false, 0, false},
+    };
+    for (const auto& c : cases) {
+        if (c.signedIn) ASSERT_TRUE(signIn());
+        else ZMAccount::instance().logout();
+        struct Action {
+            const char* name;
+            std::optional<std::string> reply;
+            bool up, down;
+        };
+        for (const Action& a : {Action{"reply", std::string("Thanks"), false, false}, Action{"upvote", std::nullopt, true, false},
+                                Action{"downvote", std::nullopt, false, true}}) {
+            const size_t before = maker->requests("ratings/reply.php").size();
+            Answer<std::optional<std::string>> answer;
+            ZMPackageRatings().replyToReviewWithUserID(c.userID, 34, a.reply, a.up, a.down, answer.callback());
+            ASSERT_TRUE(answer.wait()) << a.name << " " << c.userID;
+            EXPECT_EQ(maker->requests("ratings/reply.php").size(), before + (c.sent ? 1 : 0))
+                << a.name << " as " << c.userID << (c.signedIn ? " signed in" : " signed out");
+            if (!c.sent) EXPECT_EQ(answer.value(), std::nullopt) << a.name << " " << c.userID;
+        }
+    }
+}
