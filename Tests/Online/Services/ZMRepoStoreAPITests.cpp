@@ -262,14 +262,14 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 
     auto first = signin();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].second, api->endpoint() + "authenticate?udid=" + ZMPlatform::deviceUDID() +
+    ASSERT_EQ(shownPages().size(), 1u);
+    EXPECT_EQ(shownPages()[0].second, api->endpoint() + "authenticate?udid=" + ZMPlatform::deviceUDID() +
                                    "&model=" + URLEncoding::encodeQueryValue(ZMPlatform::deviceModelID()));
     // A second sign-in ends the first, which fails and loses its page.
     auto second = signin();
     ASSERT_TRUE(*first);
     EXPECT_TRUE((*first)->first);
-    EXPECT_EQ(dismissed, std::vector<uint64_t>{shown[0].first});
+    EXPECT_EQ(dismissedPages(), std::vector<uint64_t>{shownPages()[0].first});
     // An empty payment secret fails and ends the sign-in: a replay finds nothing.
     client.storeCallbackReceived("sileo://authentication_success?token=abc&payment_secret=");
     ASSERT_TRUE(*second);
@@ -279,7 +279,7 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
 
     // A closed page fails its sign-in.
     auto closed = signin();
-    client.storePageClosed(shown.back().first);
+    client.storePageClosed(shownPages().back().first);
     ASSERT_TRUE(*closed);
     EXPECT_TRUE((*closed)->first);
 
@@ -351,7 +351,7 @@ TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
     };
     // The page says "completed" but nothing was paid.
     start();
-    EXPECT_EQ(shown.back().second, server->url("pay/package/com.example.paid/checkout"));
+    EXPECT_EQ(shownPages().back().second, server->url("pay/package/com.example.paid/checkout"));
     client.storeCallbackReceived("sileo://payment_completed");
     auto unpaid = outcome();
     EXPECT_TRUE(unpaid.first);
@@ -366,7 +366,7 @@ TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
     client.storeCallbackReceived("sileo://payment_completed");
     // Closing the page fails the purchase.
     start();
-    client.storePageClosed(shown.back().first);
+    client.storePageClosed(shownPages().back().first);
     EXPECT_TRUE(outcome().first);
 }
 
