@@ -27,14 +27,11 @@ std::vector<std::string> AllDevPackagesViewController::identifiersOfMaintainer(c
     try {
         const bool showIncompatible =
             VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::ShowIncompatiblePackages);
-        // The exact text, or that name with a mail address after it: Debian's
-        // maintainers read "Name <address>", and a developer's page knows only the name.
-        const std::string withAddress = maintainer + " <";
+        // Exact and case-sensitive: the maintainer text as stored, never a
+        // prefix ("Jane Doe" is not "Jane Doe <jane@example.org>").
         auto results = showIncompatible
-                           ? ZMRPackage::objectsWhere("(maintainer = %@ OR maintainer BEGINSWITH %@)", maintainer, withAddress)
-                           : ZMRPackage::objectsWhere(
-                                 "(maintainer = %@ OR maintainer BEGINSWITH %@) AND tweakCompatibleStatus != %i", maintainer,
-                                 withAddress, 1);
+                           ? ZMRPackage::objectsWhere("maintainer = %@", maintainer)
+                           : ZMRPackage::objectsWhere("maintainer = %@ AND tweakCompatibleStatus != %i", maintainer, 1);
         if (byName) results = results.sortedResultsUsingKeyPath("name", true);
         for (const auto& v : results.valueForKey("identifier"))
             if (v.is_string()) out.push_back(v.get<std::string>());

@@ -1,8 +1,6 @@
 #pragma once
 // Every package of one maintainer, by name, each row with its Get button.
-// The match is exact, case included: the maintainer text as stored, or a
-// name followed by " <" and a mail address ("Jane Doe" lists the packages of
-// "Jane Doe <jane@example.org>" too, never those of "jane doe" or "Jane Does");
+// The match is exact (the maintainer text as stored, case included);
 // packages reported not working here are left out unless
 // "ShowIncompatiblePackages" is on. The identifiers are taken when the view
 // loads and at each reload (a palette change); a package deleted since draws
@@ -37,7 +35,7 @@ public:
     void backSwipe();
 
     // The maintainer's package identifiers, by name or in database order
-    // (the match above, the compatibility preference applied).
+    // (exact match, the compatibility preference applied).
     static std::vector<std::string> identifiersOfMaintainer(const std::string& maintainer, bool byName = true);
 
     int numberOfRows(UITableView*, int) override { return static_cast<int>(identifiers_.size()); }

@@ -1,9 +1,8 @@
 #pragma once
 // The profile page of one developer of the maker's directory
 // (ZMDeveloperProfile): avatar, name, biography, information rows (location
-// and links), the first two packages whose maintainer is the developer's
-// name, alone or before a mail address (AllDevPackagesViewController's
-// match), with "See all", and a Follow / Unfollow button. Search,
+// and links), the first two packages whose maintainer is exactly the
+// developer's name with "See all", and a Follow / Unfollow button. Search,
 // the developer link, the followed developers and the credits open it.
 //
 // Information rows, in this order, each only when it can be acted on:

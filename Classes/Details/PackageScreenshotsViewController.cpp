@@ -20,6 +20,11 @@ void PackageScreenshotsViewController::setScreenshotsDictionary(std::map<int, QI
     if (collection_) collection_->reloadData();
 }
 
+void PackageScreenshotsViewController::setScreenshotFiles(std::map<int, std::string> files) {
+    files_ = std::move(files);
+    if (collection_) collection_->reloadData();
+}
+
 void PackageScreenshotsViewController::viewDidLoad() {
     setTitle(QString::fromStdString(ZMLocalizedString("Screenshots")));
     auto* close = new UIBarButtonItem(QString::fromStdString(ZMLocalizedString("Close")),
@@ -84,6 +89,7 @@ int PackageScreenshotsViewController::numberOfItems(UICollectionView*) { return 
 QWidget* PackageScreenshotsViewController::cellForItem(UICollectionView*, int index) {
     auto* cell = new ScreenshotsCell;
     if (auto it = images_.find(index + 1); it != images_.end()) cell->setImage(it->second);
+    if (auto it = files_.find(index + 1); it != files_.end()) cell->setImageFile(it->second);
     return cell;
 }
 

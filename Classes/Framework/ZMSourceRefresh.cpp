@@ -1,5 +1,7 @@
 #include "ZMSourceRefresh.h"
 
+#include "Miscellaneous/ZMJSON.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,6 +84,21 @@ std::string printable(std::string_view s) {
     return out;
 }
 
+// Whether a comma-separated Tag list holds `tag` (blanks around entries aside).
+bool hasTag(std::string_view tags, std::string_view tag) {
+    size_t start = 0;
+    while (start <= tags.size()) {
+        size_t end = tags.find(',', start);
+        if (end == std::string_view::npos) end = tags.size();
+        std::string_view entry = tags.substr(start, end - start);
+        while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front()))) entry.remove_prefix(1);
+        while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back()))) entry.remove_suffix(1);
+        if (entry == tag) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 StringList splitRelations(std::string_view text) {
     StringList out;
     size_t start = 0;
@@ -126,6 +143,9 @@ std::shared_ptr<URLSession> refreshSession() {
     static std::shared_ptr<URLSession> session = [] {
         auto configuration = URLSessionConfiguration::noCacheConfigureation();
         configuration.keepsCookies = false;
+        // Generous (indexes are large, links slow), but a host that trickles
+        // a byte now and then does not hold a refresh for ever.
+        configuration.timeoutIntervalForResource = 600;
         return URLSession::sessionWithConfiguration(configuration);
     }();
     return session;
@@ -164,8 +184,8 @@ Fetched fetchBlocking(const URLRequest& request, const std::optional<std::string
 
 nlohmann::json parseValidators(const std::string& text) {
     if (text.empty()) return nlohmann::json::object();
-    auto parsed = nlohmann::json::parse(text, nullptr, false);
-    return parsed.is_object() ? parsed : nlohmann::json::object();
+    auto parsed = ZMJSON::parse(text);
+    return parsed && parsed->is_object() ? std::move(*parsed) : nlohmann::json::object();
 }
 
 std::string jsonString(const nlohmann::json& object, const char* key) {
@@ -648,7 +668,8 @@ struct OwnedRecord {
 // Changing how stanzas become records changes this salt, so every stanza is
 // rewritten once after an update of the program.
 std::string stanzaHash(std::string_view raw) {
-    return fmt::format("3:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
+    // The leading number changes whenever a stanza yields more fields: every record is then read anew once.
+    return fmt::format("4:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
 }
 
 void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::string& identifier,
@@ -688,6 +709,7 @@ void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::str
     r.filename = fieldText(stanza, "Filename");
     r.sha256 = fieldText(stanza, "SHA256");
     r.md5sum = fieldText(stanza, "MD5sum");
+    r.isCommercial = hasTag(fieldText(stanza, "Tag"), "cydia::commercial");
     r.dependencies = splitRelations(fieldText(stanza, "Depends"));
     r.conflicts = splitRelations(fieldText(stanza, "Conflicts"));
     std::string essential = fieldText(stanza, "Essential");
@@ -700,7 +722,7 @@ const std::vector<std::string>& stanzaProperties() {
     static const std::vector<std::string> names{
         "name",     "version",        "author",   "maintainer", "contact",  "Description",  "category",
         "sourceLocation", "website",  "sileoDepiction", "homepage", "iconURL",  "architecture", "size",
-        "installedSize",  "price",    "postinstallaction", "filename", "sha256", "md5sum", "dependencies",
+        "installedSize",  "price",    "isCommercial", "postinstallaction", "filename", "sha256", "md5sum", "dependencies",
         "conflicts",      "controlHash", "isUpdated"};
     return names;
 }

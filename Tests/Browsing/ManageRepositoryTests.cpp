@@ -184,7 +184,7 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     }));
     EXPECT_EQ(rowFor(secure)->nameLbl->text().toStdString(), secure);
 
-    // Removal: asked first, the root part off the main thread, the counts follow.
+    // Removal: the root part off the main thread, the counts follow.
     std::atomic<bool> purgedOnMain{false};
     ZMRPackageManager::sharedPackageManager().sources().setPurgeHook([&](const std::string&) -> std::optional<ZMError> {
         if (Dispatch::isMainThread()) purgedOnMain = true;
@@ -193,9 +193,6 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     std::optional<bool> removed;
     manage->setRemovalObserver([&](const std::string&, bool ok) { removed = ok; });
     manage->removeSourceAtRow(rowIndex(location));
-    auto* confirm = dynamic_cast<UIAlertController*>(top());
-    ASSERT_NE(confirm, nullptr);
-    confirm->performAction(1);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return removed.has_value(); }, std::chrono::seconds(20)));
     EXPECT_TRUE(*removed);
     EXPECT_FALSE(purgedOnMain.load());

@@ -1,6 +1,6 @@
 // Following a developer in the launched application, with the mouse: a
 // developer link opens the profile of a developer whose packages carry
-// Debian-style maintainers ("Name <address>"); the user follows, opens "See
+// the developer's name as their maintainer; the user follows, opens "See
 // All" and a package from it, closes the page; in Search the developer's row
 // shows the follow state and its button unfollows and follows again; from
 // the account page the followed developers list, where unfollowing the last
@@ -35,7 +35,7 @@ protected:
         std::string packages;
         for (const char* name : {"Dock", "Lens", "Tool"})
             packages += "Package: org.jane." + QString(name).toLower().toStdString() + "\nName: Jane's " + name +
-                        "\nVersion: 1.0\nSection: Tweaks\nMaintainer: Jane Doe <jane@example.org>\nArchitecture: all\n"
+                        "\nVersion: 1.0\nSection: Tweaks\nMaintainer: Jane Doe\nArchitecture: all\n"
                         "Description: A tweak by Jane.\n\n";
         packages += "Package: org.other.tool\nName: Other Tool\nVersion: 1.0\nMaintainer: Jane Does <does@example.org>\n"
                     "Architecture: all\n\n";
@@ -71,7 +71,7 @@ TEST_F(FollowingDevelopersRoad, FollowFromALinkUnfollowInSearchAndInTheFollowedL
                                    std::chrono::seconds(30)));
     signIn("bob");
 
-    // The link: the page lists the developer's packages by the name before the address.
+    // The link: the page lists the packages whose maintainer is exactly the developer's name.
     d.openURLs({"vostrelle://developer/Jane%20Doe"});
     DeveloperDetailsViewController* page = nullptr;
     ASSERT_TRUE(GuiTest::waitUntil([&] {

@@ -283,6 +283,39 @@ TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
     EXPECT_EQ(dry.value->allPackagesToInstall[0].identifier, "com.example.alpha");
 }
 
+TEST_F(SourceRefresh, ACommercialTagMakesAPackageOfAStoreSourcePaid) {
+    // Real paid repositories tag their paid packages instead of giving a Price.
+    FlatRepository::writeIndexesForText(repo,
+                                        "Package: com.example.tagged\nVersion: 1.0\nTag: role::developer, cydia::commercial\n\n"
+                                        "Package: com.example.onlytag\nVersion: 1.0\nTag: cydia::commercial\n\n"
+                                        "Package: com.example.untagged\nVersion: 1.0\nTag: role::developer, purpose::extension\n\n"
+                                        "Package: com.example.lookalike\nVersion: 1.0\nTag: cydia::commercially-free\n\n"
+                                        "Package: com.example.priced\nVersion: 1.0\nPrice: $2.00\n");
+    addSourceRecord(location);
+    using Change = ZMSourceRefresh::PaymentEndpoint::Change;
+    bool store = true;
+    ZMSourceRefresh::setPaymentEndpointHook([&store](const std::string& at, auto completion) {
+        completion({store ? Change::Set : Change::Clear, store ? at + "payment/" : std::string()});
+    });
+    for (bool withStore : {true, false}) {
+        store = withStore;
+        auto result = refreshNow(location);
+        ASSERT_TRUE(result) << result.error->debugDescription();
+        struct Expected {
+            const char* identifier;
+            bool free;
+        };
+        for (const auto& e : std::vector<Expected>{{"com.example.tagged", !withStore},
+                                                   {"com.example.onlytag", !withStore},
+                                                   {"com.example.untagged", true},
+                                                   {"com.example.lookalike", true},
+                                                   {"com.example.priced", false}}) {
+            EXPECT_EQ(package(e.identifier).isFree(), e.free) << e.identifier << (withStore ? " with" : " without") << " a store";
+            EXPECT_EQ(package(e.identifier).snapshotDictionary()["isFree"], e.free) << e.identifier;
+        }
+    }
+}
+
 // A hostile source beside a clean one: apt is given only what the refresh
 // accepted, so nothing the hostile source serves can break apt for everyone,
 // shadow the clean source's package, or reach the screens unchecked.

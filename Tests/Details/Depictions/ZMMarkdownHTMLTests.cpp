@@ -80,6 +80,28 @@ TEST(ZMMarkdownHTML, RawHTMLPassesTheAllowList) {
     }
 }
 
+TEST(ZMMarkdownHTML, AnUnclosedDroppedTagLosesNothingBeyondItsBlock) {
+    // Changelogs mention these elements by name; none of them may swallow what follows.
+    for (const char* tag : {"video", "canvas", "script", "textarea", "audio", "svg", "iframe", "select"}) {
+        for (bool changelog : {false, true}) {
+            for (const std::string& text : {
+                     "Fixed <" + std::string(tag) + "> playback in Safari.\n\n- Added dark mode\n- Faster *start*",
+                     "<" + std::string(tag) + "> tags are escaped now\n\n- Added dark mode\n- Faster *start*",
+                     "# Fixed <" + std::string(tag) + ">\n\n- Added dark mode\n- Faster *start*",
+                 }) {
+                const std::string b = body(ZMMarkdownHTML::htmlForText(text, changelog, false));
+                EXPECT_NE(b.find("Added dark mode"), std::string::npos) << text << " -> " << b;
+                EXPECT_NE(b.find("Faster <em>start</em>"), std::string::npos) << text << " -> " << b;
+                EXPECT_EQ(b.find("<" + std::string(tag)), std::string::npos) << text << " -> " << b;
+            }
+        }
+    }
+    // The open paragraph is closed where the text before the tag ended.
+    EXPECT_EQ(body(ZMMarkdownHTML::htmlForText("Fixed <video> playback in Safari.\n\n- Added dark mode", true, false)),
+              "<p>Fixed </p><br /><p>\u2022 Added dark mode</p>");
+    // Closed within its block, only the element's own content goes.
+    EXPECT_EQ(body(ZMMarkdownHTML::htmlForText("a <video>x</video> b\n\nc", true, false)), "<p>a  b</p><br /><p>c</p><br />");
+}
 
 // ---- addresses and dropped elements against an HTML parser ------------------------------
 

@@ -128,6 +128,22 @@ TEST(ZMNativeDepiction, RealDepictionsFromRepositories) {
     EXPECT_EQ(read, 29u);
 }
 
+TEST(ZMNativeDepiction, ADeeplyNestedDocumentIsReadWithoutHarm) {
+    // Nesting through the keys the walk keeps, and through plain arrays.
+    std::string views = "{\"markdown\": \"kept\"}";
+    std::string deep;
+    for (int i = 0; i < 50'000; ++i) deep += "{\"views\": [";
+    for (int i = 0; i < 50'000; ++i) deep += "]}";
+    for (const std::string& body : {std::string("{\"tabs\": [") + deep + "]}",
+                                    std::string("{\"tabs\": [{\"views\": [") + std::string(100'000, '[') +
+                                        std::string(100'000, ']') + "]}]}"}) {
+        auto d = ZMNativeDepiction::parse(body);
+        EXPECT_FALSE(d.description);
+        EXPECT_TRUE(d.screenshots.empty());
+    }
+    auto shallow = ZMNativeDepiction::parse("{\"tabs\": [{\"views\": [" + views + "]}]}");
+    EXPECT_EQ(shallow.description.value_or(""), "kept");
+}
 
 // Images and pages load from web addresses with a host only, whichever other
 // scheme an address names.

@@ -142,7 +142,7 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
         const QColor c = featured->bannerImage(1).pixelColor(10, 10);
         return c.green() > 150 && c.red() < 100;  // the green banner, as JPEG
     }));
-    EXPECT_TRUE(featured->isCarouselTimerRunning());
+    EXPECT_FALSE(featured->isCarouselTimerRunning()) << "two banners never advance by themselves";
 
     // A long press on the banner in view opens its package; back shows the
     // page with the packages' descriptions.
@@ -238,9 +238,6 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
         return walkRow != nullptr;
     }));
     chooseMenuEntry(rightClick(walkRow, QPoint(40, 20)), "Remove");
-    auto* confirm = presented<UIAlertController>();
-    ASSERT_NE(confirm, nullptr);
-    click(confirm->buttonForAction(1));  // "Remove"
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !ZMRSource::objectForPrimaryKey(server->url("main/")).has_value(); }));
 
     tapTab(d.tabBarController(), ZMVostrelle::FeaturedTab);

@@ -34,6 +34,11 @@ protected:
         std::lock_guard lock(pagesMutex);
         return shown;
     }
+    // The page shown last (0 before any).
+    uint64_t lastPage() {
+        std::lock_guard lock(pagesMutex);
+        return shown.empty() ? 0 : shown.back().first;
+    }
     std::vector<uint64_t> dismissedPages() {
         std::lock_guard lock(pagesMutex);
         return dismissed;

@@ -8,6 +8,7 @@
 #include "Online/Services/OnlineServicesFixture.h"
 #include "Services/ZMPackageRatings.h"
 #include "Services/ZMPackagesWishlist.h"
+#include "Support/FlatRepository.h"
 
 using Behaviour = FakeMakerAPI::Behaviour;
 
@@ -59,6 +60,53 @@ TEST_F(OnlineServices, UnconfiguredServiceFailsAtOnceAndSendsNothing) {
     ASSERT_EQ(login.calls(), 1);
     EXPECT_EQ(login.value(), "The maker's online service is not configured.");
     EXPECT_TRUE(maker->requests().empty());
+}
+
+// A redirect is followed only within the rules of the configured address:
+// https or loopback, and a request with a body (the sign-in's password) stays
+// on its origin.
+TEST_F(OnlineServices, ARedirectNeverTakesTheSignInElsewhere) {
+    TestSupport::TempDir dir;
+    FlatRepository::FileServer elsewhere(dir.path());
+    elsewhere.route("catch", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("{\"username\": \"ada\", \"userID\": 12}", "application/json");
+    });
+    for (int status : {307, 308, 301, 302, 303}) {
+        maker->setBehaviour("login/login.php", {.status = status, .times = 1, .location = elsewhere.url("catch")});
+        Answer<std::string> answer;
+        ZMAccount::instance().performLogin("ada", "pässword & co", answer.callback());
+        ASSERT_TRUE(answer.wait()) << status;
+        EXPECT_NE(answer.value(), kZMStatusSuccess) << status;
+        EXPECT_TRUE(elsewhere.requests().empty()) << status << ": " << elsewhere.requests().front().method << " "
+                                                  << elsewhere.requests().front().body;
+    }
+    // Within its own origin a redirect is followed, body and all.
+    maker->setBehaviour("login/login.php", {.status = 307, .times = 1, .location = maker->url() + "/vostrelleapi/login/login.php"});
+    Answer<std::string> again;
+    ZMAccount::instance().performLogin("ada", "pässword & co", again.callback());
+    ASSERT_TRUE(again.wait());
+    EXPECT_EQ(again.value(), kZMStatusSuccess);
+    EXPECT_EQ(maker->requests("login/login.php").back().field("password"), "pässword & co");
+
+    struct Case {
+        const char* from;
+        const char* to;
+        bool body;
+        bool followed;
+    };
+    for (const auto& c : std::vector<Case>{{"https://api.example.com/a", "https://api.example.com/b", true, true},
+                                           {"https://api.example.com/a", "https://cdn.example.com/b", false, true},
+                                           {"https://api.example.com/a", "https://cdn.example.com/b", true, false},
+                                           {"https://api.example.com/a", "https://api.example.com:8443/b", true, false},
+                                           {"https://api.example.com/a", "http://api.example.com/b", false, false},
+                                           {"https://api.example.com/a", "http://127.0.0.1:9/b", false, true},
+                                           {"http://127.0.0.1:8/a", "http://127.0.0.1:9/b", true, false},
+                                           {"https://api.example.com/a", "https://user:pw@api.example.com/b", false, false},
+                                           {"https://api.example.com/a", "ftp://api.example.com/b", false, false}}) {
+        URLRequest request(*URL::parse(c.from));
+        if (c.body) request.httpMethod = "POST", request.httpBody = "password=x";
+        EXPECT_EQ(ZMMakerAPI::mayFollowRedirect(request, *URL::parse(c.to)), c.followed) << c.from << " -> " << c.to;
+    }
 }
 
 // Every value arrives as one intact value, with the blanks the request wants.

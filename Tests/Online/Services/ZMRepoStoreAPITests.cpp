@@ -258,7 +258,7 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     };
     auto& keychain = PDKeychainBindings::sharedKeychainBindings();
     // Nothing pending: dropped.
-    client.storeCallbackReceived("sileo://authentication_success?token=x&payment_secret=y");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=x&payment_secret=y");
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 
     auto first = signin();
@@ -271,10 +271,10 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     EXPECT_TRUE((*first)->first);
     EXPECT_EQ(dismissedPages(), std::vector<uint64_t>{shownPages()[0].first});
     // An empty payment secret fails and ends the sign-in: a replay finds nothing.
-    client.storeCallbackReceived("sileo://authentication_success?token=abc&payment_secret=");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=abc&payment_secret=");
     ASSERT_TRUE(*second);
     EXPECT_THAT(errorText((*second)->second.error), HasSubstr("unable to parse credentials"));
-    client.storeCallbackReceived("sileo://authentication_success?token=abc&payment_secret=s");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=abc&payment_secret=s");
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 
     // A closed page fails its sign-in.
@@ -284,7 +284,7 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     EXPECT_TRUE((*closed)->first);
 
     auto good = signin();
-    client.storeCallbackReceived("sileo://authentication_success/?token=tk%3D&payment_secret=ps");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success/?token=tk%3D&payment_secret=ps");
     ASSERT_TRUE(*good);
     EXPECT_FALSE((*good)->first);
     EXPECT_TRUE((*good)->second.success);
@@ -301,12 +301,12 @@ TEST_F(RepoStoreClient, NoTokenSecretOrCallbackQueryReachesTheLog) {
     {
         TestSupport::StderrCapture capture;
         // Callbacks of every kind: nothing pending, an empty secret, a good one, a replay.
-        client.storeCallbackReceived("sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
         client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
-        client.storeCallbackReceived("sileo://authentication_success?token=" + forged + "&payment_secret=");
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=");
         client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
-        client.storeCallbackReceived("sileo://authentication_success?token=" + token + "&payment_secret=" + secret);
-        client.storeCallbackReceived("sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + token + "&payment_secret=" + secret);
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
         ASSERT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
         // Requests that carry them, answered well and badly.
         await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); });
@@ -314,7 +314,7 @@ TEST_F(RepoStoreClient, NoTokenSecretOrCallbackQueryReachesTheLog) {
         auto started = std::make_shared<std::atomic<bool>>(false);
         client.purchasePackageWithIdentifier("com.example.paid", [started](bool, const auto&) { *started = true; });
         EXPECT_TRUE(TestSupport::waitUntil([&] { return client.hasPendingPurchase(); }));
-        client.storeCallbackReceived("sileo://payment_completed?token=" + forged);
+        client.storeCallbackReceived(lastPage(), "sileo://payment_completed?token=" + forged);
         EXPECT_TRUE(TestSupport::waitUntil([&] { return started->load(); }));
         server->route("pay/user_info", [](const httplib::Request& req, httplib::Response& res) {
             res.status = 500;
@@ -352,19 +352,20 @@ TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
     // The page says "completed" but nothing was paid.
     start();
     EXPECT_EQ(shownPages().back().second, server->url("pay/package/com.example.paid/checkout"));
-    client.storeCallbackReceived("sileo://payment_completed");
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed");
     auto unpaid = outcome();
     EXPECT_TRUE(unpaid.first);
     EXPECT_EQ(unpaid.second.status, -1);
     // Paid, then the callback (a second one finds nothing pending).
     start();
     api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
-    client.storeCallbackReceived("sileo://payment_completed/x");
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed/x");
     auto paid = outcome();
     EXPECT_FALSE(paid.first);
     EXPECT_EQ(paid.second.status, 0);
-    client.storeCallbackReceived("sileo://payment_completed");
-    // Closing the page fails the purchase.
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed");
+    // Closing the page before paying fails the purchase.
+    api->update([](auto& s) { s.purchased.clear(); });
     start();
     client.storePageClosed(shownPages().back().first);
     EXPECT_TRUE(outcome().first);
@@ -382,9 +383,9 @@ TEST_F(RepoStoreClient, ThePaidDownloadAsksTheStoreForAOneTimeAddress) {
         EXPECT_EQ(f.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         return f.get();
     };
-    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("not signed in"));
+    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("sign in again"));
     signIn(location);
-    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("has not been purchased"));
+    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("You need to buy"));
     api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
     auto [url, error] = authorize();
     ASSERT_TRUE(url) << error->debugDescription();
@@ -523,11 +524,11 @@ TEST_F(RepoStoreLateEvents, ClosingAReplacedOrForeignPageEndsNothingElse) {
         // The newer one's callback still finishes it.
         const auto state = api->state();
         if (signin) {
-            client.storeCallbackReceived("sileo://authentication_success?token=" + state.token +
-                                         "&payment_secret=" + state.secret);
+            client.storeCallbackReceived(newerPage, "sileo://authentication_success?token=" + state.token +
+                                                        "&payment_secret=" + state.secret);
         } else {
             api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
-            client.storeCallbackReceived("sileo://payment_completed");
+            client.storeCallbackReceived(newerPage, "sileo://payment_completed");
         }
         EXPECT_TRUE(settles(newer, 0));
         EXPECT_TRUE(wasDismissed(newerPage));
