@@ -13,6 +13,7 @@
 // characters. A reply for any text but the one now searched is dropped.
 // The online services are those installed when a search starts, not when
 // the tab was built (the launch installs them after building the tabs).
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -92,6 +93,8 @@ public:
     int packageQueriesStarted() const { return queriesStarted_; }
     int packageResultsApplied() const { return resultsApplied_; }
     bool isShowingResults() const;
+    // The line said instead of the online lookups when they cannot run.
+    QLabel* onlineServiceNotice() const { return onlineServiceNotice_; }
 
     QLineEdit* searchBar() const { return searchBar_; }
     QPushButton* cancelButton() const { return cancelBtn_; }
@@ -135,6 +138,8 @@ private:
     void recordSearch(const std::string& text, bool onMainThread);
     void reloadHistory();
     void fetchTrending();
+    // Whether the online lookups may run; otherwise shows why and hides their cards.
+    bool onlineLookupsAvailable();
     void setTableHeights();
     void updateShadows();
     void loadPicture(const std::string& key, const std::string& url, bool developer);
@@ -161,6 +166,7 @@ private:
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     QLineEdit* searchBar_ = nullptr;
+    QLabel* onlineServiceNotice_ = nullptr;
     QPushButton* cancelBtn_ = nullptr;
     UISegmentedControl* searchQueryControl_ = nullptr;
     QScrollArea* statsScrollView_ = nullptr;
