@@ -365,7 +365,9 @@ void SearchViewController::searchBarCancelButtonClicked() {
     searchBar_->clear();
     clearResults();
     if (searchBar_->hasFocus()) searchBar_->clearFocus();
-    else searchBarShouldEndEditing();
+    // The focus-out ends the editing, but an inactive window gets none: end it
+    // here too (a second call does nothing).
+    searchBarShouldEndEditing();
 }
 
 void SearchViewController::searchBarShouldBeginEditing() {
