@@ -147,13 +147,13 @@ void ChangesViewController::animateContentForTable(int which) {
     const auto& r = model_.reading();
     if (which & 1) {
         newCard_.title->setText(
-            QString::fromStdString(fillCount(r.newCount < 2 ? "%lu New Package" : "%lu New Packages", r.newCount)));
+            QString::fromStdString(fillCount(r.newCount == 1 ? "%lu New Package" : "%lu New Packages", r.newCount)));
         newCard_.table->setFixedHeight(heightForNewPackagesTableView());
     }
     if (which & 2) {
         const size_t updates = r.updates.size();
         updatesCard_.title->setText(
-            QString::fromStdString(fillCount(updates < 2 ? "%lu Available Update" : "%lu Available Updates", updates)));
+            QString::fromStdString(fillCount(updates == 1 ? "%lu Available Update" : "%lu Available Updates", updates)));
         updatesCard_.table->setFixedHeight(model_.heightForUpdatesTableView());
     }
     updateConstraints();

@@ -91,9 +91,11 @@ void PackagesTableViewController::rebuildCache() {
 }
 
 void PackagesTableViewController::sortPackages(QWidget* sender) {
-    auto* sheet = UIAlertController::alertControllerWithTitle(q("Sort Installed Packages"),
-                                                              q("How do you want to sort your installed packages:"),
-                                                              UIAlertController::Style::ActionSheet);
+    const bool installed = model_.isInstalledList();
+    auto* sheet = UIAlertController::alertControllerWithTitle(
+        q(installed ? "Sort Installed Packages" : "Sort Packages"),
+        q(installed ? "How do you want to sort your installed packages:" : "How do you want to sort the packages:"),
+        UIAlertController::Style::ActionSheet);
     QPointer<PackagesTableViewController> self(this);
     auto choose = [self](const char* value) {
         return [self, value] {

@@ -206,6 +206,7 @@ void PackageDetailsViewController::viewDidLoad() {
     settings_ = ZMDepictionSettings::current();
     loadInformationFromBackground();
     getPackageInformation();
+    PackageDepictionReader::readIndexDescription(*this);
     classicSources_ = settings_.classicSources();
     reach_ = Reachability::currentReachabilityStatus();
     runDepictionChoice();
@@ -320,7 +321,7 @@ void PackageDetailsViewController::getPackageInformation() {
     header_->packageVersionLbl()->setText(rows.version);
     header_->packageCategoryLbl()->setText(rows.category);
     if (rows.descriptionIsMarkdown) showMarkdown(descriptionLbl_, rows.description, false);
-    else descriptionLbl_->setPlainText(q(rows.description));
+    else descriptionLbl_->setPlainText(q(indexDescription_.value_or(rows.description)));
     const QString shownName = q(PackageRow::displayMaintainer(rows.developerName.toStdString()));
     header_->authorLbl()->setText(shownName);
     developerCard_->setDeveloper(shownName, authorAvatar_);

@@ -331,6 +331,8 @@ private:
     QWidget* descriptionSection_ = nullptr;
     QLabel* descriptionTitle_ = nullptr;
     UITextView* descriptionLbl_ = nullptr;
+    // The whole description from the source's stored index, once read.
+    std::optional<std::string> indexDescription_;
     PackageAdvertisementView* adsWebView_ = nullptr;
     PackageDeveloperCard* developerCard_ = nullptr;
     PackageReviewsSection* reviewsSection_ = nullptr;

@@ -71,6 +71,13 @@ TEST_F(ChangesTest, DateGroupsGiveTheRowsAndHeights) {
     }
 }
 
+// English counts take the singular for one only: "0 New Packages".
+TEST_F(ChangesTest, AnEmptyCountIsPlural) {
+    auto* changes = show();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->appliedReadings() > 0; }));
+    EXPECT_EQ(changes->newPackagesTitle()->text(), "0 New Packages");
+}
+
 TEST_F(ChangesTest, CardsFollowTheDatabaseAndUpdateAllQueuesOnlyUnheldUpdates) {
     storeGroup(3, "2026-12-05 10:00", "new.");
     auto* changes = show();
