@@ -45,6 +45,7 @@
 #include "Database/ZMRSource.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Details/WebDepictionViewController.h"
+#include "Miscellaneous/ZMHeap.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
 #include "PackageCell.h"
@@ -102,30 +103,64 @@ private:
     Slowest slowest_;
 };
 
+long residentKilobytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+qint64 threadCpuNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// Lateness of a 5 ms timer, with the GUI thread's own CPU time over that
+// late tick (near the lateness: the thread was busy; far below: it waited
+// on a lock or for a CPU). Every 20th tick samples the resident memory.
 class StallProbe {
 public:
     StallProbe() {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(kTickMs);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            worst_ = std::max(worst_, now - last_ - kTickMs * 1000000LL);
+            const qint64 now = clock_.nsecsElapsed(), cpu = threadCpuNanoseconds();
+            const qint64 late = now - last_ - kTickMs * 1000000LL;
+            if (late > worst_) {
+                worst_ = late;
+                worstCpu_ = cpu - lastCpu_;
+            }
             last_ = now;
+            lastCpu_ = cpu;
+            if (++ticks_ % 20 == 0) highestKb_ = std::max(highestKb_, residentKilobytes());
         });
         clock_.start();
         last_ = clock_.nsecsElapsed();
+        lastCpu_ = threadCpuNanoseconds();
         timer_.start();
     }
-    double takeWorstMs() {
-        const double ms = static_cast<double>(std::exchange(worst_, 0)) / 1e6;
-        return ms < 0 ? 0 : ms;
+    struct Figures {
+        double stallMs = 0, stallCpuMs = 0;
+        long highestMb = 0;
+    };
+    Figures take() {
+        Figures f;
+        f.stallMs = std::max<qint64>(worst_, 0) / 1e6;
+        f.stallCpuMs = worstCpu_ / 1e6;
+        f.highestMb = std::max(highestKb_, residentKilobytes()) / 1024;
+        worst_ = worstCpu_ = 0;
+        highestKb_ = 0;
+        return f;
     }
 
 private:
     static constexpr int kTickMs = 5;
     QTimer timer_;
     QElapsedTimer clock_;
-    qint64 last_ = 0, worst_ = 0;
+    qint64 last_ = 0, lastCpu_ = 0, worst_ = 0, worstCpu_ = 0;
+    long highestKb_ = 0;
+    unsigned ticks_ = 0;
 };
 
 ProbedApplication* gApp = nullptr;
@@ -166,8 +201,8 @@ long statusKilobytes(const char* key) {
 
 struct Row {
     std::string phase;
-    long rss = 0, anon = 0, peak = 0;
-    double stallMs = 0;
+    long rss = 0, anon = 0, peak = 0, phaseHighest = 0;
+    double stallMs = 0, stallCpuMs = 0;
     std::string slowest;
     std::string rows;
 };
@@ -181,12 +216,15 @@ void report(const std::string& phase, const std::string& rows = "") {
     r.rss = statusKilobytes("VmRSS:") / 1024;
     r.anon = statusKilobytes("RssAnon:") / 1024;
     r.peak = statusKilobytes("VmHWM:") / 1024;
-    r.stallMs = gProbe->takeWorstMs();
+    const auto figures = gProbe->take();
+    r.stallMs = figures.stallMs;
+    r.stallCpuMs = figures.stallCpuMs;
+    r.phaseHighest = figures.highestMb;
     const Slowest slowest = gApp->takeSlowest();
     r.slowest = slowest.what + " " + std::to_string(slowest.nanoseconds / 1000000) + " ms";
     r.rows = rows;
-    std::printf("%-34s %7ld %7ld %7ld %9.0f  %-16s %s\n", r.phase.c_str(), r.rss, r.anon, r.peak, r.stallMs,
-                r.rows.c_str(), r.slowest.c_str());
+    std::printf("%-34s %7ld %7ld %9ld %7ld %9.0f %5.0f  %-16s %s\n", r.phase.c_str(), r.rss, r.anon, r.phaseHighest,
+                r.peak, r.stallMs, r.stallCpuMs, r.rows.c_str(), r.slowest.c_str());
     std::fflush(stdout);
     gRows.push_back(r);
 }
@@ -395,6 +433,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string debian = argv[1], small = argv[2], debianDir = argv[3], smallDir = argv[4];
+    ZMHeap::configure();  // as main() does, before any thread allocates
     if (geteuid() == 0) {
         QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         if (!flags.contains("--no-sandbox")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
@@ -414,8 +453,8 @@ int main(int argc, char** argv) {
     VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SetupDone, true);
     VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::WelcomeScreenVersion,
                                                               std::string(VOSTRELLE_VERSION));
-    std::printf("%-34s %7s %7s %7s %9s  %-16s %s\n", "phase", "RSS MB", "anon MB", "peak MB", "stall ms", "rows",
-                "slowest event");
+    std::printf("%-34s %7s %7s %9s %7s %9s %5s  %-16s %s\n", "phase", "RSS MB", "anon MB", "phase max", "VmHWM",
+                "stall ms", "cpu", "rows", "slowest event (class/type)");
     launch({});
     if (!waitFor([] { return app().backgroundLaunchWorkDone(); }, 60000)) fail("the launch did not finish");
     app().window()->resize(1100, 900);

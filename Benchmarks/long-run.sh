@@ -9,6 +9,9 @@
 #
 #   Benchmarks/long-run.sh [build directory]
 #
+# LONG_RUN_WRAPPER runs the tool under a profiler, e.g.
+# LONG_RUN_WRAPPER="heaptrack -o /tmp/long-run" (its figures then say little).
+#
 # The run: add both sources (the pipeline refreshes them), refresh all, then
 # three forced refreshes (the served indexes change each time), open and
 # scroll All Packages, open and close 30 package pages (native, web,
@@ -102,5 +105,5 @@ echo "small repository: $(grep -c '^Package:' "$SMALL/Packages") packages; targe
 # The tool exits 1 when a step measured nothing (see above); its log stays for a look.
 QT_QPA_PLATFORM=offscreen VOSTRELLE_TARGET_ROOT=$WORK/target VOSTRELLE_LOG_DIR=$WORK/log VOSTRELLE_DATA_DIR=$WORK/data \
     VOSTRELLE_ASSUME_REACHABLE=1 QTWEBENGINE_CHROMIUM_FLAGS="--no-sandbox --disable-gpu" \
-    "$TOOL" "$BASE/gz/" "$BASE/small/" "$WORK/repo/gz" "$WORK/repo/small" 2>"$WORK/stderr" ||
+    ${LONG_RUN_WRAPPER:-} "$TOOL" "$BASE/gz/" "$BASE/small/" "$WORK/repo/gz" "$WORK/repo/small" 2>"$WORK/stderr" ||
     { status=$?; echo "FAILED ($status):"; tail -30 "$WORK/stderr"; tail -30 "$WORK/log/"*.log 2>/dev/null; exit 1; }

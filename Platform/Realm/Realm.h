@@ -247,7 +247,7 @@ public:
     // A connection handed back with more page cache than this drops it (and
     // the heap is trimmed soon after): a query that read most of the file
     // would otherwise leave a copy of it in every connection that ran one.
-    static constexpr int kIdleCacheBytes = 24 << 20;
+    static constexpr int kIdleCacheBytes = 8 << 20;
     // Bytes of page cache held by the connections no thread is using.
     size_t idleCacheBytes() const;
 
