@@ -8,14 +8,19 @@
 //
 // The stall probe: a 5 ms timer on the GUI thread's event loop; the lateness
 // of each of its ticks is how long the loop could not run (whatever held it:
-// an event, a posted block, a layout). Each top-level event dispatch is timed
-// too, to name the slowest one.
+// an event, a posted block, a layout), with the thread's CPU time and its
+// switches over that tick ("wait/pre": times it waited, times the scheduler
+// preempted it). Each top-level event dispatch is timed too, to name the
+// slowest one.
 //
 // Exits 1 when a phase measured nothing: a refresh that stored no package,
 // a list with no row, a page that never loaded, a queue run that did not
 // reach the sandbox root.
 //
 //   bench_GuiLongRun <debian location> <small location> <debian directory> <small directory>
+#include <malloc.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -28,6 +33,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -102,6 +108,7 @@ public:
         return handled;
     }
     Slowest takeSlowest() { return std::exchange(slowest_, {}); }
+    const Slowest& slowest() const { return slowest_; }
 
 private:
     int depth_ = 0;
@@ -123,9 +130,20 @@ qint64 threadCpuNanoseconds() {
     return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
+// How often the calling thread gave up its CPU: to wait (a lock, a read, a
+// sleep) or because the scheduler took it away (a loaded machine).
+struct Switches {
+    long waits = 0, preempted = 0;
+};
+Switches threadSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return {usage.ru_nvcsw, usage.ru_nivcsw};
+}
+
 // Lateness of a 5 ms timer, with the GUI thread's own CPU time over that
 // late tick (near the lateness: the thread was busy; far below: it waited
-// on a lock or for a CPU). Every 20th tick samples the resident memory.
+// on a lock or for a CPU, which its switches over the tick tell apart). Every 20th tick samples the resident memory.
 class StallProbe {
 public:
     StallProbe() {
@@ -133,22 +151,27 @@ public:
         timer_.setInterval(kTickMs);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             const qint64 now = clock_.nsecsElapsed(), cpu = threadCpuNanoseconds();
+            const Switches switches = threadSwitches();
             const qint64 late = now - last_ - kTickMs * 1000000LL;
             if (late > worst_) {
                 worst_ = late;
                 worstCpu_ = cpu - lastCpu_;
+                worstSwitches_ = {switches.waits - lastSwitches_.waits, switches.preempted - lastSwitches_.preempted};
             }
             last_ = now;
             lastCpu_ = cpu;
+            lastSwitches_ = switches;
             if (++ticks_ % 20 == 0) sample();
         });
         clock_.start();
         last_ = clock_.nsecsElapsed();
         lastCpu_ = threadCpuNanoseconds();
+        lastSwitches_ = threadSwitches();
         timer_.start();
     }
     struct Figures {
         double stallMs = 0, stallCpuMs = 0;
+        Switches stallSwitches;
         long highestMb = 0, highestAnonMb = 0;  // the highest sample, and its part not backed by files
     };
     // The benchmark's own work of `ns` on this thread does not make the next tick late.
@@ -156,10 +179,13 @@ public:
         last_ += ns;
         lastCpu_ += ns;
     }
+    double worstMs() const { return std::max<qint64>(worst_, 0) / 1e6; }
     Figures take() {
         Figures f;
         f.stallMs = std::max<qint64>(worst_, 0) / 1e6;
         f.stallCpuMs = worstCpu_ / 1e6;
+        f.stallSwitches = worstSwitches_;
+        worstSwitches_ = {};
         sample();
         f.highestMb = highestKb_ / 1024;
         f.highestAnonMb = highestAnonKb_ / 1024;
@@ -173,6 +199,7 @@ private:
     QTimer timer_;
     QElapsedTimer clock_;
     qint64 last_ = 0, lastCpu_ = 0, worst_ = 0, worstCpu_ = 0;
+    Switches lastSwitches_, worstSwitches_;
     long highestKb_ = 0, highestAnonKb_ = 0;
     unsigned ticks_ = 0;
     void sample() {
@@ -246,6 +273,7 @@ struct Row {
     std::string phase;
     long rss = 0, anon = 0, peak = 0, phaseHighest = 0, phaseHighestAnon = 0;
     double stallMs = 0, stallCpuMs = 0;
+    Switches stallSwitches;
     std::string slowest;
     std::string rows;
 };
@@ -262,16 +290,31 @@ void report(const std::string& phase, const std::string& rows = "") {
     const auto figures = gProbe->take();
     r.stallMs = figures.stallMs;
     r.stallCpuMs = figures.stallCpuMs;
+    r.stallSwitches = figures.stallSwitches;
     r.phaseHighest = figures.highestMb;
     r.phaseHighestAnon = figures.highestAnonMb;
     const Slowest slowest = gApp->takeSlowest();
     r.slowest = slowest.what + " " + std::to_string(slowest.nanoseconds / 1000000) + " ms";
     r.rows = rows;
     const std::string highest = std::to_string(r.phaseHighest) + " (" + std::to_string(r.phaseHighestAnon) + ")";
-    std::printf("%-34s %7ld %7ld %11s %7ld %9.0f %5.0f  %-16s %s\n", r.phase.c_str(), r.rss, r.anon, highest.c_str(),
-                r.peak, r.stallMs, r.stallCpuMs, r.rows.c_str(), r.slowest.c_str());
+    const std::string switches =
+        std::to_string(r.stallSwitches.waits) + "/" + std::to_string(r.stallSwitches.preempted);
+    std::printf("%-34s %7ld %7ld %11s %7ld %9.0f %5.0f %7s  %-16s %s\n", r.phase.c_str(), r.rss, r.anon,
+                highest.c_str(), r.peak, r.stallMs, r.stallCpuMs, switches.c_str(), r.rows.c_str(), r.slowest.c_str());
     std::fflush(stdout);
     gRows.push_back(r);
+    // LONG_RUN_SMAPS=<directory>: the mappings after each phase, to see what holds the memory.
+    if (std::getenv("LONG_RUN_DETAIL")) {
+        const struct mallinfo2 m = mallinfo2();
+        std::printf("    heap: in use %zu MB, free %zu MB, mmapped %zu MB; sqlite %lld MB\n", m.uordblks >> 20,
+                    m.fordblks >> 20, m.hblkhd >> 20, static_cast<long long>(sqlite3_memory_used() >> 20));
+        std::fflush(stdout);
+    }
+    if (const char* dir = std::getenv("LONG_RUN_SMAPS")) {
+        std::ifstream in("/proc/self/smaps");
+        std::ofstream out(std::string(dir) + "/" + std::to_string(gRows.size()) + ".smaps");
+        out << in.rdbuf();
+    }
 }
 
 [[noreturn]] void fail(const std::string& why) {
@@ -501,8 +544,8 @@ int main(int argc, char** argv) {
     VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SetupDone, true);
     VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::WelcomeScreenVersion,
                                                               std::string(VOSTRELLE_VERSION));
-    std::printf("%-34s %7s %7s %11s %7s %9s %5s  %-16s %s\n", "phase", "RSS MB", "anon MB", "max (anon)", "VmHWM",
-                "stall ms", "cpu", "rows", "slowest event (class/type)");
+    std::printf("%-34s %7s %7s %11s %7s %9s %5s %7s  %-16s %s\n", "phase", "RSS MB", "anon MB", "max (anon)", "VmHWM",
+                "stall ms", "cpu", "wait/pre", "rows", "slowest event (class/type)");
     launch({});
     if (!waitFor([] { return app().backgroundLaunchWorkDone(); }, 60000)) fail("the launch did not finish");
     app().window()->resize(1100, 900);
@@ -578,6 +621,9 @@ int main(int argc, char** argv) {
             fail(id + " opened an unknown screen");
         }
         back(nav);
+        if (std::getenv("LONG_RUN_DETAIL"))
+            std::printf("    %s: stall so far %.0f ms, slowest %s %lld ms\n", id.c_str(), gProbe->worstMs(),
+                        gApp->slowest().what.c_str(), gApp->slowest().nanoseconds / 1000000);
     }
     if (native != 10 || web != 10 || plain != 10) fail("the pages were not 10 native, 10 web and 10 index-only");
     report("30 pages opened and closed", "10+10+10 pages");

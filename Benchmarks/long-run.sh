@@ -11,6 +11,8 @@
 #
 # LONG_RUN_WRAPPER runs the tool under a profiler, e.g.
 # LONG_RUN_WRAPPER="heaptrack -o /tmp/long-run" (its figures then say little).
+# LONG_RUN_SMAPS=<directory> keeps a copy of /proc/self/smaps after each phase;
+# LONG_RUN_DETAIL=1 adds the heap and SQLite figures and the stalls page by page.
 #
 # The run: add both sources (the pipeline refreshes them), refresh all, then
 # three forced refreshes (the served indexes change each time), open and
