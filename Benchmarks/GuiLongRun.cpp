@@ -37,6 +37,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -308,6 +309,12 @@ void report(const std::string& phase, const std::string& rows = "") {
         const struct mallinfo2 m = mallinfo2();
         std::printf("    heap: in use %zu MB, free %zu MB, mmapped %zu MB; sqlite %lld MB\n", m.uordblks >> 20,
                     m.fordblks >> 20, m.hblkhd >> 20, static_cast<long long>(sqlite3_memory_used() >> 20));
+        std::map<std::string, int> screens;  // the screens alive, by class
+        for (QWidget* w : QApplication::allWidgets())
+            if (qobject_cast<UIViewController*>(w)) ++screens[w->metaObject()->className()];
+        std::string alive;
+        for (const auto& [name, count] : screens) alive += " " + name + "=" + std::to_string(count);
+        std::printf("    screens:%s; widgets %lld\n", alive.c_str(), static_cast<long long>(QApplication::allWidgets().size()));
         std::fflush(stdout);
     }
     if (const char* dir = std::getenv("LONG_RUN_SMAPS")) {
