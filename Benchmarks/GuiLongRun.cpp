@@ -304,6 +304,7 @@ void report(const std::string& phase, const std::string& rows = "") {
                 highest.c_str(), r.peak, r.stallMs, r.stallCpuMs, switches.c_str(), r.rows.c_str(), r.slowest.c_str());
     std::fflush(stdout);
     gRows.push_back(r);
+    DriverWork work;  // what follows is the benchmark's, not the next phase's
     // LONG_RUN_SMAPS=<directory>: the mappings after each phase, to see what holds the memory.
     if (std::getenv("LONG_RUN_DETAIL")) {
         const struct mallinfo2 m = mallinfo2();
@@ -628,7 +629,7 @@ int main(int argc, char** argv) {
             fail(id + " opened an unknown screen");
         }
         back(nav);
-        if (std::getenv("LONG_RUN_DETAIL"))
+        if (DriverWork work; std::getenv("LONG_RUN_DETAIL"))
             std::printf("    %s: stall so far %.0f ms, slowest %s %lld ms\n", id.c_str(), gProbe->worstMs(),
                         gApp->slowest().what.c_str(), gApp->slowest().nanoseconds / 1000000);
     }
