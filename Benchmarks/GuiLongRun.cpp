@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/PackageSearch.h"
@@ -57,7 +58,6 @@
 #include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
 #include "PackageCell.h"
 #include "PackagesConfirmationViewController.h"
-#include "UIKit/QtMainExecutor.h"
 #include "UIKit/UIBarButtonItem.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISegmentedControl.h"
@@ -65,7 +65,6 @@
 #include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMPipelineManager.h"
-#include "ZMSingleInstance.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMVostrelle.h"
 
@@ -514,16 +513,6 @@ size_t queueRun(PackagesTableViewController* list, const std::vector<std::string
     return rows;
 }
 
-void launch(const QStringList& arguments) {
-    UIKit::installQtMainExecutor();
-    static ZMSingleInstance* instance = new ZMSingleInstance;
-    if (!instance->listen()) fail("another Vostrelle holds the instance socket");
-    ZMVostrelle& delegate = ZMVostrelle::sharedVostrelle();
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
-    delegate.applicationDidFinishLaunching();
-    if (!arguments.isEmpty()) delegate.openURLs(arguments);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -554,7 +543,7 @@ int main(int argc, char** argv) {
                                                               std::string(VOSTRELLE_VERSION));
     std::printf("%-34s %7s %7s %11s %7s %9s %5s %7s  %-16s %s\n", "phase", "RSS MB", "anon MB", "max (anon)", "VmHWM",
                 "stall ms", "cpu", "wait/pre", "rows", "slowest event (class/type)");
-    launch({});
+    if (!ZMApplication::start({})) fail("another Vostrelle took the launch");  // as main() starts it
     if (!waitFor([] { return app().backgroundLaunchWorkDone(); }, 60000)) fail("the launch did not finish");
     app().window()->resize(1100, 900);
     report("launched");
