@@ -348,23 +348,34 @@ void Realm::releaseAfterBulkWrite(Connection& connection) {
 #endif
 }
 
+
+
+namespace {
+size_t cacheUsed(sqlite3* db) {
+    int used = 0, highest = 0;
+    return sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK ? static_cast<size_t>(used) : 0;
+}
+}  // namespace
+
 size_t Realm::idleCacheBytes() const {
     std::lock_guard lock(poolMutex_);
     size_t total = 0;
-    for (Connection* connection : freeConnections_) {
-        int used = 0, highest = 0;
-        if (sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK)
-            total += static_cast<size_t>(used);
-    }
+    for (Connection* connection : freeConnections_) total += cacheUsed(connection->db);
     return total;
 }
 
 void Realm::giveBack(Connection* connection) {
     // Pages a query read stay in this connection's cache for as long as the
-    // process runs; beyond kIdleCacheBytes they go.
-    int used = 0, highest = 0;
-    if (sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
-        used > kIdleCacheBytes) {
+    // process runs. The pool grows with the threads that read at once, so
+    // the bound holds for the idle connections together: the one handed
+    // back drops its pages when they would take the total beyond it.
+    const size_t used = cacheUsed(connection->db);
+    size_t idle = used;
+    if (used > 0) {
+        std::lock_guard lock(poolMutex_);
+        for (Connection* other : freeConnections_) idle += cacheUsed(other->db);
+    }
+    if (idle > static_cast<size_t>(kIdleCacheBytes)) {
         sqlite3_db_release_memory(connection->db);
         scheduleHeapTrim();
     }

@@ -244,10 +244,11 @@ public:
 
     const std::string& path() const { return configuration_.path; }
     bool databaseWasReset() const { return wasReset_; }
-    // A connection handed back with more page cache than this drops it (and
-    // the heap is trimmed soon after): a query that read most of the file
-    // would otherwise leave a copy of it in every connection that ran one.
-    static constexpr int kIdleCacheBytes = 24 << 20;
+    // The idle connections together keep at most this much page cache: the
+    // one handed back beyond it drops its pages (and the heap is trimmed soon
+    // after). A query that read most of the file would otherwise leave a copy
+    // of it in every connection that ran one.
+    static constexpr int kIdleCacheBytes = 8 << 20;
     // Bytes of page cache held by the connections no thread is using.
     size_t idleCacheBytes() const;
 

@@ -201,7 +201,7 @@ TEST_F(SearchTest, CardCountsWhatItsCompleteListHoldsAndAPressOpensIt) {
     search->handlePackagesLongPress(SearchViewController::PressState::Ended);
     auto* list = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
     ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(list->model().packages().has_value());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->model().packages().has_value(); }));
     EXPECT_EQ(list->model().packages()->count(), 12u);
     nav->popToRootViewController(false);
 
