@@ -211,6 +211,7 @@ void ZMPipelineManager::finish(const ZMTaskPtr& task, bool success, bool cancell
         if (pipelineID == ZMPipelineSourceOps) sourceRefreshEnded = --sourceOps_ == 0;
         if (isPackagePipeline(pipelineID) && --packageOps_ == 0) actions.swap(postInstallActions_);
         finishedSinceIdle_.insert(pipelineID);
+        if (!task->taskChangedNothing()) changedSinceIdle_.insert(pipelineID);
         idle = live_.empty();
     }
     wake_.notify_all();
@@ -273,6 +274,7 @@ void ZMPipelineManager::runIdleHooksIfIdle() {
         // Nothing finished: an earlier check already handed it over.
         if (!live_.empty() || finishedSinceIdle_.empty()) return;
         info.finishedPipelines.swap(finishedSinceIdle_);
+        info.changedPipelines.swap(changedSinceIdle_);
     }
     std::vector<IdleHook> hooks;
     {

@@ -66,7 +66,11 @@ const char* ZMPostInstallActionName(ZMPostInstallAction action);
 // What has finished since the pipeline was last idle, for the idle hooks.
 struct ZMPipelineIdleInfo {
     std::set<std::string> finishedPipelines;
+    // The pipelines of which at least one finished task may have changed
+    // something (see ZMTask::taskChangedNothing()).
+    std::set<std::string> changedPipelines;
     bool sourcesRefreshed() const { return finishedPipelines.count(ZMPipelineSourceOps) > 0; }
+    bool sourcesChanged() const { return changedPipelines.count(ZMPipelineSourceOps) > 0; }
     bool packagesChanged() const {
         return finishedPipelines.count(ZMPipelinePackageOps) > 0 || finishedPipelines.count(ZMPipelineZMPInstallOps) > 0;
     }
@@ -181,6 +185,7 @@ private:
     int packageOps_ = 0;
     std::set<ZMPostInstallAction> postInstallActions_;
     std::set<std::string> finishedSinceIdle_;
+    std::set<std::string> changedSinceIdle_;
 
     mutable std::mutex hooksMutex_;
     PostInstallHandler postInstallHandler_;

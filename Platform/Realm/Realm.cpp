@@ -293,7 +293,7 @@ Realm::Connection* Realm::checkout() {
         }
     }
     auto connection = std::make_unique<Connection>(configuration_.path);
-    connection->exec(fmt::format("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-{}; PRAGMA temp_store=MEMORY;",
+    connection->exec(fmt::format("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-{}; PRAGMA temp_store=MEMORY; PRAGMA journal_size_limit=67108864;",
                                  configuration_.cacheSizeKiB));
     // Replaces SQLite's automatic checkpoint, which runs inside the COMMIT of
     // the transaction that fills the log: after a refresh that is copying
@@ -331,6 +331,41 @@ void Realm::checkpoint() {
     // are copied by a later checkpoint.
     if (sqlite3_wal_checkpoint_v2(connection->db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
         ZMLOG("checkpoint of {} failed: {}", path(), sqlite3_errmsg(connection->db));
+}
+
+Realm::FileSizes Realm::fileSizes() const {
+    FileSizes sizes;
+    std::error_code ec;
+    const auto database = std::filesystem::file_size(path(), ec);
+    if (!ec) sizes.database = database;
+    const auto log = std::filesystem::file_size(path() + "-wal", ec);
+    if (!ec) sizes.log = log;
+    return sizes;
+}
+
+bool Realm::checkpointAndTruncate() {
+    if (currentTransaction()) throw RealmException("a checkpoint inside a write transaction");
+    // Our own writers wait here rather than in SQLite's busy loop.
+    std::lock_guard writeLock(writeMutex_);
+    Lease connection(*this);
+    int logFrames = -1, copied = -1;
+    const int rc = sqlite3_wal_checkpoint_v2(connection->db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &copied);
+    if (rc != SQLITE_OK) {
+        ZMLOG("checkpoint of {} did not complete: {} ({} of {} frames)", path(), sqlite3_errmsg(connection->db), copied,
+              logFrames);
+        return false;
+    }
+    return true;
+}
+
+void Realm::releaseMemory() {
+    {
+        std::lock_guard lock(poolMutex_);
+        for (Connection* connection : freeConnections_) sqlite3_db_release_memory(connection->db);
+    }
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 void Realm::releaseAfterBulkWrite(Connection& connection) {
@@ -396,6 +431,7 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
         throw;
     }
     leave();
+    ++commits_;
     releaseAfterBulkWrite(*transaction.connection);
     giveBack(transaction.connection);
     writeLock.unlock();

@@ -250,6 +250,22 @@ public:
     // rethrown. Throws RealmException when called inside a transaction.
     void transactionWithBlock(const std::function<void()>& block);
     bool isInWriteTransaction() const;
+    // Write transactions committed since the database was opened. Read
+    // inside a transaction, it cannot change before that one commits.
+    uint64_t commitCount() const { return commits_.load(); }
+
+    // The sizes of the database file and of its write-ahead log.
+    struct FileSizes {
+        uint64_t database = 0, log = 0;
+    };
+    FileSizes fileSizes() const;
+    // Copies the whole log into the database and empties the log file,
+    // waiting for the writers (and, up to the busy time-out, the readers) to
+    // let it. Not inside a transaction. False when it could not complete.
+    bool checkpointAndTruncate();
+    // Gives back the page caches of the connections not in use, and the
+    // heap's free memory to the system.
+    void releaseMemory();
 
     template <typename T> Results<T> objects() { return objectsWhere<T>(""); }
     template <typename T, typename... Args> Results<T> objectsWhere(const std::string& format, Args&&... args) {
@@ -358,6 +374,7 @@ private:
     std::vector<std::unique_ptr<Connection>> allConnections_;
     std::vector<Connection*> freeConnections_;
     std::mutex writeMutex_;
+    std::atomic<uint64_t> commits_{0};
     std::atomic<bool> checkpointPending_{false};
     std::mutex tablesMutex_;
     std::set<const ObjectSchema*> readyTables_;

@@ -356,6 +356,41 @@ TEST_F(Pipeline, RefreshEndsOnceAndIdleHooksWaitForAnEmptyPipeline) {
     EXPECT_EQ(doneCount, 1);
 }
 
+// A refresh that found its source unchanged says so; the idle hooks hear
+// whether any finished task of a pipeline may have changed something.
+TEST_F(Pipeline, IdleHooksHearWhetherTheTasksChangedAnything) {
+    class Unchanging : public ZMTask {
+    public:
+        Unchanging(std::string id, bool changedNothing) : id_(std::move(id)), changedNothing_(changedNothing) {}
+        void taskStart() override { ZMPipelineManager::sharedManager().taskDoneWithSuccess(shared_from_this()); }
+        std::string taskID() const override { return id_; }
+        std::string pipelineID() const override { return ZMPipelineSourceOps; }
+        std::string taskDescription() const override { return id_; }
+        double taskProgress() const override { return 1; }
+        bool taskChangedNothing() const override { return changedNothing_; }
+
+    private:
+        std::string id_;
+        bool changedNothing_;
+    };
+    struct Case {
+        std::vector<bool> changedNothing;
+        bool changed;
+    };
+    for (const auto& c : std::vector<Case>{{{true, true, true}, false}, {{true, false, true}, true}, {{false}, true}}) {
+        std::optional<ZMPipelineIdleInfo> idle;
+        const uint64_t hook = pipeline.addIdleHook([&](const ZMPipelineIdleInfo& info) { idle = info; });
+        std::vector<ZMTaskPtr> tasks;
+        for (size_t i = 0; i < c.changedNothing.size(); ++i)
+            tasks.push_back(std::make_shared<Unchanging>("unchanging." + std::to_string(i), c.changedNothing[i]));
+        pipeline.queueTasks(tasks);
+        ASSERT_TRUE(TestSupport::waitUntil([&] { return idle.has_value(); }));
+        pipeline.removeIdleHook(hook);
+        EXPECT_TRUE(idle->sourcesRefreshed());
+        EXPECT_EQ(idle->sourcesChanged(), c.changed) << c.changedNothing.size();
+    }
+}
+
 TEST_F(Pipeline, PostInstallActionsAreHandedOverOnceAtTheEndOfARun) {
     std::vector<std::set<ZMPostInstallAction>> handed;
     std::vector<std::string> order;

@@ -13,6 +13,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
 #include "ZMDpkgStatusScanner.h"
+#include "ZMIndexWriter.h"
 #include "ZMPipelineManager.h"
 #include "ZMSourceRefresh.h"
 
@@ -88,17 +89,32 @@ void ZMRPackageManager::firstUse() {
     });
     idleHook_ = pipeline.addIdleHook([this](const ZMPipelineIdleInfo& info) {
         // The hook runs on the main thread; the rebuilds read the whole table.
-        if (info.sourcesRefreshed()) {
-            Dispatch::defaultQueue([this] { rebuildCachesAfterRefresh(); });
+        if (info.sourcesChanged()) {
+            rebuildsPending_ += 2;
+            Dispatch::defaultQueue([this] {
+                rebuildCachesAfterRefresh();
+                rebuildEnded();
+            });
+            // Meanwhile the log the refreshes wrote goes back into the database.
+            Dispatch::backgroundQueue([this] {
+                try {
+                    Realm::defaultRealm()->checkpointAndTruncate();
+                } catch (const std::exception& e) {
+                    ZMLOG("checkpoint after the refresh failed: {}", e.what());
+                }
+                rebuildEnded();
+            });
             // The refreshes placed their indexes in the private APT tree; apt's
-            // binary caches follow once the tree exists.
+            // binary caches follow once the tree exists (unless the refreshes
+            // had them rebuilt already).
             struct stat st{};
-            if (::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0)
+            if (!ZMAPTManager::cachesAreCurrent() && ::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0)
                 ZMPipelineManager::sharedManager().queueTask(ZMAPTManager::cacheRebuildTask());
         } else if (info.packagesChanged()) {
             // Installs and removals change the update count of the badges.
             packages_->rebuildPackagesCategoriesCache();
         }
+        // Sources that all answered "not modified" change nothing to rebuild.
     });
 
     bool addedSources = false;
@@ -150,6 +166,18 @@ void ZMRPackageManager::firstUse() {
     }
 }
 
+void ZMRPackageManager::rebuildEnded() {
+    if (--rebuildsPending_ > 0) return;
+    ZMIndexWriter::shared().forgetIdentifiers();
+    // The refresh and the rebuilds leave freed memory in the page caches of
+    // the connections and in the heaps of the threads that did the work.
+    try {
+        Realm::defaultRealm()->releaseMemory();
+    } catch (const std::exception& e) {
+        ZMLOG("could not release memory: {}", e.what());
+    }
+}
+
 void ZMRPackageManager::rebuildCachesAfterRefresh() {
     try {
         // Both replace the shared date list; the plain new-packages list goes
@@ -164,5 +192,5 @@ void ZMRPackageManager::rebuildCachesAfterRefresh() {
     } catch (const std::exception& e) {
         ZMLOG("developers cache rebuild failed: {}", e.what());
     }
-    packages_->rebuildPackagesCategoriesCache();
+    packages_->rebuildPackagesCategoriesCacheAndAnnounce();
 }

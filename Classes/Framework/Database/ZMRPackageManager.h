@@ -9,8 +9,12 @@
 // absent), there are no packages, or the last refresh is more than 3600
 // seconds old or in the future. It also hooks into the pipeline: the end of
 // the last source refresh clears the refresh-in-progress mark, and once the
-// pipeline is idle after refreshes the new-packages dictionaries, the
-// developers cache and the categories cache are rebuilt off the main thread.
+// pipeline is idle after refreshes that changed something (not every source
+// answered "not modified") the new-packages dictionaries, the developers
+// cache and the categories cache are rebuilt off the main thread, the
+// database's log is copied back into it, and the memory the work left
+// behind is given back.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -47,6 +51,9 @@ public:
     // new versions, developers, then the categories (posting
     // "DoneRebuildingPackagesCache").
     void rebuildCachesAfterRefresh();
+    // True from the moment the end of a refresh schedules the rebuilds until
+    // they (and the checkpoint beside them) are done.
+    bool cachesRebuildPending() const { return rebuildsPending_.load() > 0; }
 
     ~ZMRPackageManager();
     // Tests: the next sharedPackageManager() builds a new manager (first-use
@@ -56,11 +63,13 @@ public:
 private:
     ZMRPackageManager();
     void firstUse();
+    void rebuildEnded();
 
     std::shared_ptr<ZMRPackages> packages_;
     std::shared_ptr<ZMRSources> sources_;
     std::shared_ptr<ZMRDevelopers> developers_;
     std::shared_ptr<ZMRSearchHistories> searchHistories_;
     uint64_t idleHook_ = 0;
+    std::atomic<int> rebuildsPending_{0};
     bool scheduledLaunchRefresh_ = false;
 };
