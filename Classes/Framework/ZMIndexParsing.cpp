@@ -47,8 +47,7 @@ struct ZMIndexStream::State {
     ZMIndexStream::Convert convert;
     std::function<void(double)> progress;
     int listFd = -1, readFd = -1;
-    uint64_t ticket = 0;
-    bool urgent = false;
+    bool urgent = false;  // a writer waits on its records
 
     // The list pass.
     bool reading = false, readStarted = false, textEnded = false;
@@ -61,10 +60,12 @@ struct ZMIndexStream::State {
     size_t nextListed = 0;
     bool listing = false, listDone = false;
     uint64_t listBytes = 0;
-    std::vector<std::pair<uint64_t, size_t>> ranges;  // listed pieces: offset, length
+    std::vector<std::pair<uint64_t, size_t>> ranges;  // listed pieces, by number: offset, length
     ZMParseTally tally;
 
-    // The record pass.
+    // The records, by piece number: made by the check of a piece when the
+    // writer waits for them (one parse), else read back from the list.
+    std::vector<char> recordTaken;  // by piece: made, or being made
     size_t nextRange = 0, recording = 0;
     std::map<size_t, ZMParsedBatch> made;
     size_t nextOut = 0;
@@ -74,20 +75,32 @@ struct ZMIndexStream::State {
     bool cancelled = false;
     int busy = 0;  // pool threads working on it
     ZMIndexParsing::Pool* pool = nullptr;
+    // The consumer (and a closing stream) waits on this one: each index
+    // wakes only its own writer.
+    std::condition_variable changed;
 
     bool stopped() const { return error.has_value() || cancelled; }
     bool reads() const { return readStarted && !textEnded && !stopped(); }
     size_t piecesHeld() const { return pieces.size() + checking + checked.size(); }
     size_t batchesHeld() const { return made.size() + recording; }
     bool recordsDone() const { return listDone && nextOut == ranges.size(); }
+    bool taken(size_t piece) const { return piece < recordTaken.size() && recordTaken[piece]; }
+    void take(size_t piece) {
+        if (recordTaken.size() <= piece) recordTaken.resize(piece + 1, 0);
+        recordTaken[piece] = 1;
+        ++recording;
+    }
+    // The next listed piece whose records are still to be read back.
+    bool nextToRecord() {
+        while (nextRange < ranges.size() && taken(nextRange)) ++nextRange;
+        return nextRange < ranges.size();
+    }
 };
 
 struct ZMIndexParsing::Pool {
     std::mutex mutex;
-    std::condition_variable work;    // pool threads
-    std::condition_variable events;  // consumers and closing streams
+    std::condition_variable work;  // pool threads
     std::vector<std::shared_ptr<ZMIndexStream::State>> streams;  // in the order they were opened
-    uint64_t nextTicket = 1;
 
     enum class Kind { None, Free, Read, Check, Record };
     struct Task {
@@ -97,21 +110,26 @@ struct ZMIndexParsing::Pool {
         std::string text;
         std::deque<ZMParsedBatch> garbage;
         std::pair<uint64_t, size_t> range;
+        bool direct = false;  // a check that makes the records too
     };
 
     void fail(ZMIndexStream::State& s, ZMError error) {
         if (!s.error) s.error = std::move(error);
-        events.notify_all();
+        s.changed.notify_all();
     }
 
-    bool canRecord(const ZMIndexStream::State& s, size_t limit) const {
-        return !s.stopped() && s.nextRange < s.ranges.size() && s.batchesHeld() < limit;
+    // Records are made only for the pieces within `limit` of the writer's
+    // next one: the one it waits for always fits, and no more are held.
+    bool canRecord(ZMIndexStream::State& s, size_t limit) const {
+        return !s.stopped() && s.nextToRecord() && s.nextRange < s.nextOut + limit;
     }
 
-    // The next thing to do, most useful first: free what the writer gave
-    // back, make records for the index the writer is on, read and check the
-    // indexes in the order they came (so their lists are ready in turn),
-    // then make records ahead for the next indexes.
+    // The next thing to do, most useful first: free what the writers gave
+    // back; the work of an index a writer waits on (its next pieces, checked
+    // with their records made in the same parse, or read back from the
+    // list; its text read on); the list passes of the other indexes in the
+    // order they came (so that their lists are ready in turn); records made
+    // ahead for the indexes no writer has reached yet.
     Task pick() {
         Task task;
         for (auto& s : streams)
@@ -121,30 +139,26 @@ struct ZMIndexParsing::Pool {
                 task.garbage.swap(s->garbage);
                 return task;
             }
-        for (auto& s : streams)
-            if (s->urgent && canRecord(*s, kBatchesAhead)) return takeRecord(s);
         size_t readers = 0;
         for (const auto& s : streams) readers += s->reads() ? 1 : 0;
+        auto canRead = [&](const ZMIndexStream::State& s) {
+            return !s.reading && !s.textEnded && s.piecesHeld() < kPiecesAhead &&
+                   (s.readStarted || readers < kReadersAtOnce);
+        };
         for (auto& s : streams) {
-            if (s->stopped()) continue;
-            if (!s->pieces.empty()) {
-                task.kind = Kind::Check;
-                task.stream = s;
-                task.seq = s->pieces.front().first;
-                task.text = std::move(s->pieces.front().second);
-                s->pieces.pop_front();
-                ++s->checking;
-                ++s->busy;
-                return task;
-            }
-            if (!s->reading && !s->textEnded && s->piecesHeld() < kPiecesAhead &&
-                (s->readStarted || readers < kReadersAtOnce)) {
-                task.kind = Kind::Read;
-                task.stream = s;
-                s->reading = s->readStarted = true;
-                ++s->busy;
-                return task;
-            }
+            if (!s->urgent || s->stopped()) continue;
+            // Checked only as far as records are wanted: each piece is then
+            // parsed once. Reading goes on ahead (the text waits, cut, in a
+            // bounded queue).
+            if (!s->pieces.empty() && s->pieces.front().first < s->nextOut + kBatchesAhead)
+                return takeCheck(s, true);
+            if (canRecord(*s, kBatchesAhead)) return takeRecord(s);
+            if (canRead(*s)) return takeRead(s);
+        }
+        for (auto& s : streams) {
+            if (s->urgent || s->stopped()) continue;
+            if (!s->pieces.empty()) return takeCheck(s, false);
+            if (canRead(*s)) return takeRead(s);
         }
         size_t prefetched = 0;
         for (const auto& s : streams)
@@ -155,13 +169,36 @@ struct ZMIndexParsing::Pool {
         return task;
     }
 
+    Task takeCheck(const std::shared_ptr<ZMIndexStream::State>& s, bool direct) {
+        Task task;
+        task.kind = Kind::Check;
+        task.stream = s;
+        task.seq = s->pieces.front().first;
+        task.text = std::move(s->pieces.front().second);
+        s->pieces.pop_front();
+        ++s->checking;
+        ++s->busy;
+        task.direct = direct;
+        if (direct) s->take(task.seq);
+        return task;
+    }
+
+    Task takeRead(const std::shared_ptr<ZMIndexStream::State>& s) {
+        Task task;
+        task.kind = Kind::Read;
+        task.stream = s;
+        s->reading = s->readStarted = true;
+        ++s->busy;
+        return task;
+    }
+
     Task takeRecord(const std::shared_ptr<ZMIndexStream::State>& s) {
         Task task;
         task.kind = Kind::Record;
         task.stream = s;
         task.seq = s->nextRange;
-        task.range = s->ranges[s->nextRange++];
-        ++s->recording;
+        task.range = s->ranges[s->nextRange];
+        s->take(s->nextRange++);
         ++s->busy;
         return task;
     }
@@ -183,56 +220,66 @@ struct ZMIndexParsing::Pool {
                 case Kind::None: break;
             }
             if (!lock.owns_lock()) lock.lock();
-            if (task.stream && task.kind != Kind::Free && --task.stream->busy == 0) events.notify_all();
+            if (task.stream && task.kind != Kind::Free && --task.stream->busy == 0) task.stream->changed.notify_all();
             task.stream.reset();
         }
     }
 
-    // One chunk of text, cut into pieces at stanza boundaries.
+    // Chunks of text, cut into pieces at stanza boundaries, for as long as
+    // the index may hold more pieces: while an index needs reading, one
+    // thread does nothing else.
     void read(Task& task, std::unique_lock<std::mutex>& lock) {
         ZMIndexStream::State& s = *task.stream;
-        std::vector<std::string> cut;
-        bool more = false;
-        std::optional<ZMError> failure;
-        bool sawText = false;
-        try {
-            std::string chunk;
-            more = s.text(chunk);
-            if (std::memchr(chunk.data(), '\0', chunk.size()))
-                throw ZMIndexFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
-            sawText = chunk.find_first_not_of(" \t\r\n") != std::string::npos;
-            s.bytesRead += static_cast<double>(chunk.size());
-            if (s.progress) s.progress(s.bytesRead);
-            s.carry.append(chunk);
-            size_t start = 0;
-            while (s.carry.size() - start > kPiece) {
-                const size_t end = boundaryAfter(s.carry, start + kPiece);
-                if (end == std::string::npos) break;
-                cut.push_back(s.carry.substr(start, end - start));
-                start = end;
+        for (;;) {
+            std::vector<std::string> cut;
+            bool more = false;
+            std::optional<ZMError> failure;
+            bool sawText = false;
+            try {
+                const size_t before = s.carry.size();
+                more = s.text(s.carry);
+                const std::string_view chunk = std::string_view(s.carry).substr(before);
+                if (std::memchr(chunk.data(), '\0', chunk.size()))
+                    throw ZMIndexFailure{ZMError::make(ZMError::InvalidServerData, "the index holds binary data")};
+                sawText = chunk.find_first_not_of(" \t\r\n") != std::string::npos;
+                s.bytesRead += static_cast<double>(chunk.size());
+                if (s.progress) s.progress(s.bytesRead);
+                size_t start = 0;
+                while (s.carry.size() - start > kPiece) {
+                    const size_t end = boundaryAfter(s.carry, start + kPiece);
+                    if (end == std::string::npos) break;
+                    cut.push_back(s.carry.substr(start, end - start));
+                    start = end;
+                }
+                s.carry.erase(0, start);
+                if (!more && !s.carry.empty()) cut.push_back(std::exchange(s.carry, std::string()));
+            } catch (const ZMIndexFailure& f) {
+                failure = f.error;
+            } catch (const std::exception& e) {
+                failure = ZMError::make(ZMError::Unknown, e.what());
             }
-            s.carry.erase(0, start);
-            if (!more && !s.carry.empty()) cut.push_back(std::exchange(s.carry, std::string()));
-        } catch (const ZMIndexFailure& f) {
-            failure = f.error;
-        } catch (const std::exception& e) {
-            failure = ZMError::make(ZMError::Unknown, e.what());
+            // The decompressor goes as soon as the text has ended.
+            ZMIndexStream::Text finished;
+            lock.lock();
+            if (sawText) s.tally.sawText = true;
+            if (failure) {
+                fail(s, *failure);
+            } else {
+                for (auto& piece : cut) s.pieces.emplace_back(s.nextPiece++, std::move(piece));
+                if (!more) s.textEnded = true;
+            }
+            const bool goOn = !failure && more && !s.stopped() && s.piecesHeld() < kPiecesAhead;
+            if (!goOn) {
+                s.reading = false;
+                if (!failure) maybeListDone(s);
+                if (failure || !more) finished.swap(s.text);
+            }
+            // New pieces to check; a reader's place free when it stopped.
+            if (cut.size() > 1) work.notify_all();
+            else if (!cut.empty() || !goOn) work.notify_one();
+            lock.unlock();
+            if (!goOn) return;
         }
-        // The decompressor goes as soon as the text has ended.
-        ZMIndexStream::Text finished;
-        lock.lock();
-        s.reading = false;
-        if (sawText) s.tally.sawText = true;
-        if (failure) {
-            fail(s, *failure);
-        } else {
-            for (auto& piece : cut) s.pieces.emplace_back(s.nextPiece++, std::move(piece));
-            if (!more) s.textEnded = true;
-            maybeListDone(s);
-        }
-        if (failure || !more) finished.swap(s.text);
-        work.notify_all();
-        lock.unlock();
     }
 
     // The list pass over one piece; the accepted text joins the list in turn.
@@ -240,6 +287,7 @@ struct ZMIndexParsing::Pool {
         ZMIndexStream::State& s = *task.stream;
         std::string accepted;
         ZMParseTally tally;
+        ZMParsedBatch batch;
         std::optional<ZMError> failure;
         try {
             accepted.reserve(task.text.size());
@@ -248,6 +296,7 @@ struct ZMIndexParsing::Pool {
                 accepted.append(stanza.raw());
                 if (accepted.back() != '\n') accepted.push_back('\n');
                 accepted.push_back('\n');
+                if (task.direct) s.convert(stanza, batch);
                 return true;
             });
             parser.feed(task.text);
@@ -260,6 +309,11 @@ struct ZMIndexParsing::Pool {
         task.text = std::string();
         lock.lock();
         --s.checking;
+        if (task.direct) {
+            --s.recording;
+            if (!failure && !s.stopped()) s.made.emplace(task.seq, std::move(batch));
+            s.changed.notify_all();
+        }
         s.tally.valid += tally.valid;
         s.tally.foreign += tally.foreign;
         s.tally.skipped += tally.skipped;
@@ -270,6 +324,7 @@ struct ZMIndexParsing::Pool {
         s.checked.emplace(task.seq, std::move(accepted));
         if (s.listing) return;  // the thread listing now takes it too
         s.listing = true;
+        size_t listed = 0;
         while (!s.stopped()) {
             auto next = s.checked.find(s.nextListed);
             if (next == s.checked.end()) break;
@@ -285,17 +340,28 @@ struct ZMIndexParsing::Pool {
                 break;
             }
             s.listBytes += text.size();
-            if (!text.empty()) s.ranges.emplace_back(offset, text.size());
+            s.ranges.emplace_back(offset, text.size());
+            // Nothing taken from this piece: no records to wait for.
+            if (text.empty() && !s.taken(s.ranges.size() - 1)) {
+                s.take(s.ranges.size() - 1);
+                --s.recording;
+                s.made.emplace(s.ranges.size() - 1, ZMParsedBatch());
+                s.changed.notify_all();
+            }
+            ++listed;
         }
         s.listing = false;
         maybeListDone(s);
-        work.notify_all();
+        // Room to read on, or records to make for what was listed.
+        const bool canRead = !s.reading && !s.textEnded && s.piecesHeld() < kPiecesAhead;
+        if (listed > 1) work.notify_all();
+        else if (canRead || s.nextToRecord()) work.notify_one();
     }
 
     void maybeListDone(ZMIndexStream::State& s) {
         if (s.listDone || s.stopped() || !s.textEnded || s.reading || s.piecesHeld() > 0 || s.listing) return;
         s.listDone = true;
-        events.notify_all();
+        s.changed.notify_all();
     }
 
     // The record pass over one listed piece.
@@ -322,7 +388,7 @@ struct ZMIndexParsing::Pool {
         --s.recording;
         if (failure) fail(s, *failure);
         else if (!s.stopped()) s.made.emplace(task.seq, std::move(batch));
-        events.notify_all();
+        s.changed.notify_all();
         if (!batch.stanzas.empty()) {  // not taken: freed here, outside the lock
             lock.unlock();
             batch = ZMParsedBatch();
@@ -370,7 +436,6 @@ ZMResult<std::shared_ptr<ZMIndexStream>> ZMIndexParsing::open(ZMIndexStream::Tex
     state->pool = pool_.get();
     {
         std::lock_guard lock(pool_->mutex);
-        state->ticket = pool_->nextTicket++;
         pool_->streams.push_back(state);
     }
     pool_->work.notify_all();
@@ -388,7 +453,7 @@ ZMIndexStream::~ZMIndexStream() {
     {
         std::unique_lock lock(pool.mutex);
         s.cancelled = true;
-        pool.events.wait(lock, [&] { return s.busy == 0; });
+        s.changed.wait(lock, [&] { return s.busy == 0; });
         pool.streams.erase(std::remove(pool.streams.begin(), pool.streams.end(), state_), pool.streams.end());
         text.swap(s.text);
         made.swap(s.made);
@@ -402,7 +467,7 @@ ZMIndexStream::~ZMIndexStream() {
 std::optional<ZMError> ZMIndexStream::waitForList() {
     State& s = *state_;
     std::unique_lock lock(s.pool->mutex);
-    s.pool->events.wait(lock, [&] { return s.listDone || s.stopped(); });
+    s.changed.wait(lock, [&] { return s.listDone || s.stopped(); });
     if (s.error) return s.error;
     if (!s.listDone) return ZMError::make(ZMError::Unknown, "the index was given up");
     return std::nullopt;
@@ -426,23 +491,27 @@ bool ZMIndexStream::pop(ZMParsedBatch& batch) {
         s.urgent = true;
         pool.work.notify_all();
     }
-    pool.events.wait(lock, [&] { return s.stopped() || s.made.count(s.nextOut) || s.recordsDone(); });
-    if (s.stopped() || s.recordsDone()) return false;
-    auto it = s.made.find(s.nextOut);
-    batch = std::move(it->second);
-    s.made.erase(it);
-    ++s.nextOut;
-    pool.work.notify_all();  // room for the next one
-    return true;
+    for (;;) {
+        s.changed.wait(lock, [&] { return s.stopped() || s.made.count(s.nextOut) || s.recordsDone(); });
+        if (s.stopped() || s.recordsDone()) return false;
+        auto it = s.made.find(s.nextOut);
+        batch = std::move(it->second);
+        s.made.erase(it);
+        ++s.nextOut;
+        // Room for one more piece of the writer's window.
+        const size_t edge = s.nextOut + ZMIndexParsing::kBatchesAhead - 1;
+        if ((!s.pieces.empty() && s.pieces.front().first <= edge) || (s.nextToRecord() && s.nextRange <= edge))
+            pool.work.notify_one();
+        if (!batch.stanzas.empty()) return true;
+    }
 }
 
 void ZMIndexStream::giveBack(ZMParsedBatch batch) {
     if (batch.stanzas.empty()) return;
-    {
-        std::lock_guard lock(state_->pool->mutex);
-        state_->garbage.push_back(std::move(batch));
-    }
-    state_->pool->work.notify_one();
+    // Freed by the next pool thread that looks for work: waking one only
+    // for this would cost the writer more than freeing it itself.
+    std::lock_guard lock(state_->pool->mutex);
+    state_->garbage.push_back(std::move(batch));
 }
 
 std::optional<ZMError> ZMIndexStream::error() const {
@@ -456,7 +525,7 @@ void ZMIndexStream::cancel() {
         std::lock_guard lock(state_->pool->mutex);
         state_->cancelled = true;
         made.swap(state_->made);
-        state_->pool->events.notify_all();
+        state_->changed.notify_all();
     }
     state_->pool->work.notify_all();
 }
@@ -482,9 +551,10 @@ ZMIndexStream::Text ZMIndexParsing::fileText(const std::string& path, DataDecomp
             decompressor.reset();
             buffer = std::vector<char>();
         }
-        bool next(std::string& chunk) {
-            chunk.clear();
+        bool next(std::string& text) {
             if (ended) return false;
+            const size_t start = text.size();
+            text.reserve(start + kChunk + (256 << 10));
             if (!file) {
                 file = std::fopen(path.c_str(), "rb");
                 if (!file)
@@ -494,10 +564,10 @@ ZMIndexStream::Text ZMIndexParsing::fileText(const std::string& path, DataDecomp
                 buffer.resize(format == DataDecompression::Format::None ? kChunk : 64 << 10);
             }
             auto sink = [&](std::string_view piece) {
-                chunk.append(piece);
+                text.append(piece);
                 return true;
             };
-            while (chunk.size() < kChunk) {
+            while (text.size() - start < kChunk) {
                 const size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
                 if (n == 0) {
                     if (std::ferror(file)) throw ZMIndexFailure{ZMError::make(ZMError::Unknown, "read error in " + path)};
@@ -505,10 +575,10 @@ ZMIndexStream::Text ZMIndexParsing::fileText(const std::string& path, DataDecomp
                         if (auto error = decompressor->finish(sink)) throw ZMIndexFailure{*error};
                     ended = true;
                     close();
-                    return !chunk.empty();
+                    return text.size() > start;
                 }
                 if (!decompressor) {
-                    chunk.append(buffer.data(), n);
+                    text.append(buffer.data(), n);
                 } else if (auto error = decompressor->feed(std::string_view(buffer.data(), n), sink)) {
                     throw ZMIndexFailure{*error};
                 }
@@ -520,5 +590,5 @@ ZMIndexStream::Text ZMIndexParsing::fileText(const std::string& path, DataDecomp
     reader->path = path;
     reader->format = format;
     reader->limit = limit;
-    return [reader](std::string& chunk) { return reader->next(chunk); };
+    return [reader](std::string& text) { return reader->next(text); };
 }

@@ -9,7 +9,9 @@
 //      the list file; every fault of the index itself (a corrupt or truncated
 //      archive, binary data) shows here;
 //   2. the record pass reads the list back and makes the records of its
-//      stanzas; the writer receives them in the list's order.
+//      stanzas; the writer receives them in the list's order. For the index
+//      a writer is waiting on, the list pass makes the records itself (one
+//      parse instead of two).
 // The record pass follows the list pass closely, so a writer can start on an
 // index whose end has not been read yet; an index whose list pass is over
 // can no longer fail (see listComplete()).
@@ -61,13 +63,16 @@ class ZMIndexParsing;
 // One index in the pool. Destroying it stops its work and frees what it holds.
 class ZMIndexStream {
 public:
-    // Fills the next chunk of the index's text; false at the end. Called by
-    // one thread at a time. Throws ZMIndexFailure (or another exception) to
-    // fail the index.
-    using Text = std::function<bool(std::string& chunk)>;
+    // Appends the next chunk of the index's text to `text`; false at the
+    // end (when it appended nothing). Called by one thread at a time. Throws
+    // ZMIndexFailure (or another exception) to fail the index.
+    using Text = std::function<bool(std::string& text)>;
     // The list pass: true when the stanza is taken (a refusal is counted in the tally).
     using Accept = std::function<bool(const ZMControlStanza&, ZMParseTally&)>;
     // The record pass: appends the records of a stanza the list pass took.
+    // The stanza is the one listed, or the one served (when the writer
+    // waits, records are made in the list pass): the two differ at most by
+    // the line end after the last field.
     using Convert = std::function<void(const ZMControlStanza&, ZMParsedBatch&)>;
 
     ~ZMIndexStream();
@@ -110,7 +115,7 @@ public:
                                                   std::function<void(double bytesRead)> progress = nullptr);
 
     // The text of a file, decompressed as it is read (Format::None: as it
-    // is), in chunks of about 1 MiB; a corrupt, truncated or too large (beyond
+    // is), in chunks of at least 1 MiB; a corrupt, truncated or too large (beyond
     // `limit`) archive fails with its error. The decompressor lives only
     // while the file is being read.
     static ZMIndexStream::Text fileText(const std::string& path, DataDecompression::Format format, uint64_t limit);
@@ -118,7 +123,7 @@ public:
     static constexpr size_t kChunk = 1 << 20;
     static constexpr size_t kPiece = 256 << 10;
     // Pieces a read index may hold between reading and listing.
-    static constexpr size_t kPiecesAhead = 6;
+    static constexpr size_t kPiecesAhead = 16;
     // Indexes read at once: each holds a decompressor (an xz one, 8 MiB).
     static constexpr size_t kReadersAtOnce = 2;
     // Record batches made ahead for the index the writer is on, and for all

@@ -70,8 +70,11 @@ std::string emailOf(const std::string& maintainer) {
 }
 
 // Changing how stanzas become records changes this salt, so every stanza is
-// rewritten once after an update of the program.
+// rewritten once after an update of the program. The digest is the one of
+// the stanza as listed (ending in a line end), whether it comes from the
+// list or from the index as served.
 std::string stanzaHash(std::string_view raw) {
+    if (!raw.empty() && raw.back() != '\n') return stanzaHash(std::string(raw) + '\n');
     return fmt::format("3:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
 }
 
@@ -196,27 +199,33 @@ ZMSourceRefreshSummary ZMIndexStore::store(ZMIndexWriter::Session& session, ZMIn
     {
         auto records = realm.objectsWhere<ZMRPackage>("sourceLocation = %@", location)
                            .sortedResultsUsingKeyPath("identifier", true);
-        auto ids = records.valueForKey("identifier");
-        auto versions = records.valueForKey("version");
-        auto hashes = records.valueForKey("controlHash");
-        auto installed = records.valueForKey("isInstalled");
-        auto installedVersions = records.valueForKey("installedVersion");
+        const auto& core = *records.core();
+        auto ids = core.valuesForKey("identifier");
+        auto versions = core.valuesForKey("version");
+        auto hashes = core.valuesForKey("controlHash");
+        auto installed = core.valuesForKey("isInstalled");
+        auto installedVersions = core.valuesForKey("installedVersion");
         const size_t n =
             std::min({ids.size(), versions.size(), hashes.size(), installed.size(), installedVersions.size()});
         owned.reserve(n);
+        auto text = [](RealmValue& value) {
+            auto* s = std::get_if<std::string>(&value);
+            return s ? std::move(*s) : std::string();
+        };
         for (size_t i = 0; i < n; ++i) {
-            if (!ids[i].is_string()) continue;
+            if (!std::holds_alternative<std::string>(ids[i])) continue;
             OwnedRecord o;
-            if (versions[i].is_string()) o.version = versions[i].get<std::string>();
-            if (hashes[i].is_string()) o.controlHash = hashes[i].get<std::string>();
-            o.isInstalled = installed[i].is_boolean() && installed[i].get<bool>();
-            if (installedVersions[i].is_string()) o.installedVersion = installedVersions[i].get<std::string>();
-            owned.emplace(ids[i].get<std::string>(), std::move(o));
+            o.version = text(versions[i]);
+            o.controlHash = text(hashes[i]);
+            const auto* flag = std::get_if<bool>(&installed[i]);
+            o.isInstalled = flag && *flag;
+            o.installedVersion = text(installedVersions[i]);
+            owned.emplace(text(ids[i]), std::move(o));
         }
     }
-    // Every identifier of the table: a record met that is neither the
-    // source's nor taken by this index belongs to DPKG or another source.
-    const auto& everywhere = session.packageIdentifiers();
+    // A record met that is neither the source's nor taken by this index
+    // belongs to DPKG or another source: the session knows the identifiers
+    // of the table without reading them for every source.
     realm.deleteObjects(realm.objectsWhere<ZMRPackageVersion>("source = %@", location));
 
     // Per identifier taken: the stanza the record holds now, and how its
@@ -288,7 +297,7 @@ ZMSourceRefreshSummary ZMIndexStore::store(ZMIndexWriter::Session& session, ZMIn
         const std::string& version = record.version;
         auto already = stored.find(identifier);
         auto own = already == stored.end() ? owned.find(identifier) : owned.end();
-        const bool elsewhere = already == stored.end() && own == owned.end() && everywhere.count(identifier);
+        const bool elsewhere = already == stored.end() && own == owned.end() && session.mayHavePackage(identifier);
         if (already != stored.end() || own != owned.end() || elsewhere) flushInserts();
         if (already != stored.end()) {
             // Listed again: a lower or equal version is one more version of the source.

@@ -7,25 +7,42 @@
 #include "Miscellaneous/ZMLog.h"
 #include "ZMIndexParsing.h"
 
-const std::unordered_set<std::string>& ZMIndexWriter::Session::packageIdentifiers() {
-    if (!loaded_) {
-        identifiers_.clear();
-        const auto& schema = ZMRPackage::schema();
-        auto results = realm_->objects<ZMRPackage>();
-        for (auto& value : realm_->queryColumn(results.core()->querySql("\"identifier\""), {}, *schema.primaryKey()))
-            if (auto text = std::get_if<std::string>(&value)) identifiers_.insert(std::move(*text));
-        loaded_ = true;
-        loadedFor_ = realm_;
-    }
-    return identifiers_;
+namespace {
+uint64_t digestOf(std::string_view identifier) { return std::hash<std::string_view>{}(identifier); }
+}  // namespace
+
+void ZMIndexWriter::Session::load() {
+    identifiers_.clear();
+    added_.clear();
+    const auto& schema = ZMRPackage::schema();
+    auto results = realm_->objects<ZMRPackage>();
+    auto values = realm_->queryColumn(results.core()->querySql("\"identifier\""), {}, *schema.primaryKey());
+    identifiers_.reserve(values.size() + values.size() / 4);
+    for (const auto& value : values)
+        if (auto text = std::get_if<std::string>(&value)) ++identifiers_[digestOf(*text)];
+    loaded_ = true;
+    loadedFor_ = realm_;
 }
 
-void ZMIndexWriter::Session::packageAdded(const std::string& identifier) {
-    if (loaded_) identifiers_.insert(identifier);
+void ZMIndexWriter::Session::merge() {
+    for (uint64_t digest : added_) ++identifiers_[digest];
+    added_.clear();
 }
 
-void ZMIndexWriter::Session::packageDeleted(const std::string& identifier) {
-    if (loaded_) identifiers_.erase(identifier);
+bool ZMIndexWriter::Session::mayHavePackage(std::string_view identifier) {
+    if (!loaded_) load();
+    return identifiers_.count(digestOf(identifier)) > 0;
+}
+
+void ZMIndexWriter::Session::packageAdded(std::string_view identifier) {
+    if (loaded_) added_.push_back(digestOf(identifier));
+}
+
+void ZMIndexWriter::Session::packageDeleted(std::string_view identifier) {
+    if (!loaded_) return;
+    if (!added_.empty()) merge();
+    auto it = identifiers_.find(digestOf(identifier));
+    if (it != identifiers_.end() && --it->second == 0) identifiers_.erase(it);
 }
 
 ZMIndexWriter& ZMIndexWriter::shared() {
@@ -62,11 +79,13 @@ void ZMIndexWriter::loop() {
 }
 
 void ZMIndexWriter::forgetIdentifiers() {
-    std::unordered_set<std::string> identifiers;
+    std::unordered_map<uint64_t, uint32_t> identifiers;
+    std::vector<uint64_t> added;
     {
         std::lock_guard lock(mutex_);
         if (writing_) return;  // in use: the next refresh-all keeps them
         identifiers.swap(session_.identifiers_);
+        added.swap(session_.added_);
         session_.loaded_ = false;
         session_.loadedFor_.reset();
     }
@@ -98,7 +117,8 @@ void ZMIndexWriter::writeSome(std::unique_lock<std::mutex>& lock) {
     uint64_t commitsBefore = 0;
     std::exception_ptr failure;
     try {
-        realm->transactionWithBlock([&] {
+        realm->transactionWithBlock(
+            [&] {
             commitsBefore = realm->commitCount();
             if (session.loadedFor_.lock() != realm || session.commitsSeen_ != commitsBefore) session.loaded_ = false;
             const auto started = std::chrono::steady_clock::now();
@@ -116,6 +136,7 @@ void ZMIndexWriter::writeSome(std::unique_lock<std::mutex>& lock) {
                 }
                 running = pending.get();
                 done.push_back(std::move(pending));
+                session.merge();  // what the jobs before added
                 if (running->job.prepare) {
                     try {
                         running->job.prepare(session);
@@ -127,7 +148,8 @@ void ZMIndexWriter::writeSome(std::unique_lock<std::mutex>& lock) {
                 if (running->job.run) running->job.run(session);
             }
             running = nullptr;
-        });
+            },
+            /*releaseAfterBulkWrite=*/false);
         session.commitsSeen_ = commitsBefore + 1;
     } catch (...) {
         failure = std::current_exception();
@@ -148,6 +170,14 @@ void ZMIndexWriter::writeSome(std::unique_lock<std::mutex>& lock) {
     done.clear();
     try {
         keepLogBounded(*realm);
+        // Between transactions of a refresh the page cache is worth keeping;
+        // once no more work waits, it goes.
+        bool idle;
+        {
+            std::lock_guard guard(mutex_);
+            idle = queue_.empty();
+        }
+        if (idle) realm->releaseMemory();
     } catch (const std::exception& e) {
         ZMLOG("checkpoint after the index writes failed: {}", e.what());
     }

@@ -7,8 +7,10 @@
 // writer's thread. A job that can still fail half-way (its index not yet
 // read to the end) opens a transaction of its own, so that its failure rolls
 // back its work alone. Jobs that cannot fail half-way join the open
-// transaction, up to about a second of writing, so many small sources cost
-// few commits. A job is told its outcome once its transaction is committed.
+// transaction for a short while, so many small sources cost few commits,
+// while the refreshes waiting for their outcome (each holds one of the
+// pipeline's places) are let go soon. A job is told its outcome once its
+// transaction is committed.
 //
 // Failures: a job's prepare() that throws ZMIndexFailure refuses that job
 // alone (prepare() must not write). A run() that throws rolls back the whole
@@ -26,7 +28,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "Miscellaneous/ZMError.h"
 #include "Realm/Realm.h"
@@ -39,18 +43,27 @@ public:
     class Session {
     public:
         Realm& realm() { return *realm_; }
-        // The identifiers of every package record, as the transaction sees
-        // them: read once, then kept by the jobs, which report the records
-        // they add and delete. Valid across transactions as long as nobody
-        // else commits in between.
-        const std::unordered_set<std::string>& packageIdentifiers();
-        void packageAdded(const std::string& identifier);
-        void packageDeleted(const std::string& identifier);
+        // Whether a package record with this identifier may exist, as the
+        // transaction sees them (never false when one does; seldom true when
+        // none does: the caller then finds no record), leaving out the
+        // records the running job added itself. The identifiers are read
+        // once, then kept by the jobs, which report the records they add and
+        // delete; valid across transactions as long as nobody else commits in
+        // between.
+        bool mayHavePackage(std::string_view identifier);
+        void packageAdded(std::string_view identifier);
+        void packageDeleted(std::string_view identifier);
 
     private:
         friend class ZMIndexWriter;
         std::shared_ptr<Realm> realm_;
-        std::unordered_set<std::string> identifiers_;
+        void load();
+        void merge();
+        // Digests of the identifiers (with their count, for the rare two of one digest).
+        std::unordered_map<uint64_t, uint32_t> identifiers_;
+        // Added by the running job: merged when the next job starts (a
+        // refresh of one large source never pays for it).
+        std::vector<uint64_t> added_;
         bool loaded_ = false;
         std::weak_ptr<Realm> loadedFor_;
         uint64_t commitsSeen_ = 0;
@@ -74,7 +87,7 @@ public:
     void forgetIdentifiers();
 
     // Transactions end after about this long when more jobs wait.
-    static constexpr double kTransactionSeconds = 1.0;
+    static constexpr double kTransactionSeconds = 0.25;
 
 private:
     ZMIndexWriter();

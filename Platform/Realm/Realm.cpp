@@ -77,6 +77,7 @@ RealmValue foldedForm(const RealmValue& stored) {
 
 struct Realm::Connection {
     sqlite3* db = nullptr;
+    int64_t cacheKiB = 0;  // the page cache asked for
     std::unordered_map<std::string, sqlite3_stmt*> statements;
 
     explicit Connection(const std::string& path) {
@@ -293,8 +294,9 @@ Realm::Connection* Realm::checkout() {
         }
     }
     auto connection = std::make_unique<Connection>(configuration_.path);
-    connection->exec(fmt::format("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-{}; PRAGMA temp_store=MEMORY; PRAGMA journal_size_limit=67108864;",
-                                 configuration_.cacheSizeKiB));
+    connection->exec(
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY; PRAGMA journal_size_limit=67108864;");
+    setCacheSize(*connection, configuration_.readCacheSizeKiB);
     // Replaces SQLite's automatic checkpoint, which runs inside the COMMIT of
     // the transaction that fills the log: after a refresh that is copying
     // ~100 MB into the database file and syncing it while the caller waits.
@@ -326,6 +328,9 @@ void Realm::scheduleCheckpoint() {
 }
 
 void Realm::checkpoint() {
+    // One checkpoint at a time: a second one would fail at once (SQLite
+    // lets one connection checkpoint at a time, without waiting).
+    std::lock_guard checkpointing(checkpointMutex_);
     Lease connection(*this);
     // PASSIVE: never waits for readers or the writer; frames still in use
     // are copied by a later checkpoint.
@@ -345,8 +350,10 @@ Realm::FileSizes Realm::fileSizes() const {
 
 bool Realm::checkpointAndTruncate() {
     if (currentTransaction()) throw RealmException("a checkpoint inside a write transaction");
-    // Our own writers wait here rather than in SQLite's busy loop.
+    // Our own writers wait here rather than in SQLite's busy loop; the
+    // write lock first, as transactions take it before anything else.
     std::lock_guard writeLock(writeMutex_);
+    std::lock_guard checkpointing(checkpointMutex_);
     Lease connection(*this);
     int logFrames = -1, copied = -1;
     const int rc = sqlite3_wal_checkpoint_v2(connection->db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &copied);
@@ -358,10 +365,20 @@ bool Realm::checkpointAndTruncate() {
     return true;
 }
 
+void Realm::setCacheSize(Connection& connection, int64_t kibibytes) const {
+    if (connection.cacheKiB == kibibytes) return;
+    // A smaller cache gives back the pages beyond it at once.
+    connection.exec(fmt::format("PRAGMA cache_size=-{}", kibibytes));
+    connection.cacheKiB = kibibytes;
+}
+
 void Realm::releaseMemory() {
     {
         std::lock_guard lock(poolMutex_);
-        for (Connection* connection : freeConnections_) sqlite3_db_release_memory(connection->db);
+        for (Connection* connection : freeConnections_) {
+            setCacheSize(*connection, configuration_.readCacheSizeKiB);
+            sqlite3_db_release_memory(connection->db);
+        }
     }
 #ifdef __GLIBC__
     malloc_trim(0);
@@ -387,11 +404,14 @@ void Realm::giveBack(Connection* connection) {
     freeConnections_.push_back(connection);
 }
 
-void Realm::transactionWithBlock(const std::function<void()>& block) {
+void Realm::transactionWithBlock(const std::function<void()>& block) { transactionWithBlock(block, true); }
+
+void Realm::transactionWithBlock(const std::function<void()>& block, bool releaseAfterBulk) {
     if (currentTransaction()) throw RealmException("a write transaction is already open on this thread");
     std::unique_lock writeLock(writeMutex_);
     Transaction transaction{checkout(), {}, {}};
     try {
+        setCacheSize(*transaction.connection, configuration_.cacheSizeKiB);
         transaction.connection->exec("BEGIN IMMEDIATE");
         int written = 0, highest = 0;  // counts the pages this transaction writes (releaseAfterBulkWrite)
         sqlite3_db_status(transaction.connection->db, SQLITE_DBSTATUS_CACHE_WRITE, &written, &highest, 1);
@@ -411,6 +431,7 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
         leave();
         try {
             transaction.connection->exec("ROLLBACK");
+            setCacheSize(*transaction.connection, configuration_.readCacheSizeKiB);
         } catch (const std::exception& e) {
             ZMLOG("rollback failed: {}", e.what());
         }
@@ -432,7 +453,10 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
     }
     leave();
     ++commits_;
-    releaseAfterBulkWrite(*transaction.connection);
+    if (releaseAfterBulk) {
+        setCacheSize(*transaction.connection, configuration_.readCacheSizeKiB);
+        releaseAfterBulkWrite(*transaction.connection);
+    }
     giveBack(transaction.connection);
     writeLock.unlock();
     if (!transaction.createdTables.empty()) {

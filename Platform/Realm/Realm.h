@@ -225,9 +225,15 @@ public:
     struct Configuration {
         std::string path;
         uint64_t schemaVersion = kSchemaVersion;
-        // Page cache per connection. A write transaction larger than this
-        // starts writing pages to the log before it commits.
+        // Page cache of a connection in a write transaction. A write
+        // transaction larger than this starts writing pages to the log
+        // before it commits.
         int64_t cacheSizeKiB = 65536;
+        // Page cache of a connection otherwise: the indexes of the screens'
+        // queries fit, and reads of the whole table (the rebuilds after a
+        // refresh, several at once) go through the system's file cache
+        // instead of each keeping a copy.
+        int64_t readCacheSizeKiB = 16384;
     };
 
     // The database of ZMPaths::databaseFile() (reopened when that path changes).
@@ -249,6 +255,10 @@ public:
     // when the block throws, the transaction is rolled back and the exception
     // rethrown. Throws RealmException when called inside a transaction.
     void transactionWithBlock(const std::function<void()>& block);
+    // The same; a writer that commits bulk writes one after the other
+    // passes false to keep its page cache between them (and calls
+    // releaseMemory() when it is done).
+    void transactionWithBlock(const std::function<void()>& block, bool releaseAfterBulkWrite);
     bool isInWriteTransaction() const;
     // Write transactions committed since the database was opened. Read
     // inside a transaction, it cannot change before that one commits.
@@ -367,6 +377,7 @@ private:
     // its cache back (about 8 MiB of the 32 KiB pages of new databases).
     static constexpr int kBulkWritePages = 256;
     static void releaseAfterBulkWrite(Connection& connection);
+    void setCacheSize(Connection& connection, int64_t kibibytes) const;
 
     Configuration configuration_;
     bool wasReset_ = false;
@@ -376,6 +387,7 @@ private:
     std::mutex writeMutex_;
     std::atomic<uint64_t> commits_{0};
     std::atomic<bool> checkpointPending_{false};
+    std::mutex checkpointMutex_;
     std::mutex tablesMutex_;
     std::set<const ObjectSchema*> readyTables_;
     std::mutex changeMutex_;

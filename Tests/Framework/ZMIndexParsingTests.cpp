@@ -39,9 +39,10 @@ Index makeIndex(int id, int count, size_t bytes = 300) {
 ZMIndexStream::Text chunks(const std::string& text, unsigned seed, std::function<void(bool ended)> onCall = nullptr) {
     auto at = std::make_shared<size_t>(0);
     auto random = std::make_shared<std::mt19937>(seed);
-    return [&text, at, random, onCall](std::string& chunk) {
+    return [&text, at, random, onCall](std::string& buffer) {
         const size_t n = std::uniform_int_distribution<size_t>(1, 300 << 10)(*random);
-        chunk = text.substr(std::min(*at, text.size()), n);
+        const std::string chunk = text.substr(std::min(*at, text.size()), n);
+        buffer += chunk;
         *at += chunk.size();
         if (onCall) onCall(chunk.empty());
         return !chunk.empty();
@@ -123,9 +124,9 @@ TEST_F(IndexParsing, AFaultEndsOnlyItsOwnIndex) {
     std::atomic<int> calls{0};
     const std::vector<Case> cases = {
         {"a text that fails after a few chunks",
-         [&, inner = chunks(big.text, 3)](std::string& chunk) {
+         [&, inner = chunks(big.text, 3)](std::string& buffer) {
              if (++calls > 4) throw ZMIndexFailure{ZMError::make(ZMError::DecompressionFailed, "truncated")};
-             return inner(chunk);
+             return inner(buffer);
          },
          ZMError::DecompressionFailed},
         {"binary data near the end", chunks(binary, 4), ZMError::InvalidServerData},

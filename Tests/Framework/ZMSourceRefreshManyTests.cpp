@@ -111,7 +111,11 @@ protected:
     }
     void TearDown() override {
         releaseStall = true;
-        TestSupport::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; });
+        // The rebuilds after a refresh post to the main thread: none may reach the next test.
+        TestSupport::waitUntil([] {
+            return ZMPipelineManager::sharedManager().liveTaskCount() == 0 &&
+                   !ZMRPackageManager::sharedPackageManager().cachesRebuildPending();
+        });
         TestSupport::pumpMainLoop(std::chrono::milliseconds(20));
         server.reset();
         ZMSourceRefresh::setRequestTimeout(0);

@@ -66,7 +66,11 @@ protected:
         VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SetupDone, true);
     }
     void TearDown() override {
-        TestSupport::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; });
+        // The rebuilds after a refresh post to the main thread: none may reach the next test.
+        TestSupport::waitUntil([] {
+            return ZMPipelineManager::sharedManager().liveTaskCount() == 0 &&
+                   !ZMRPackageManager::sharedPackageManager().cachesRebuildPending();
+        });
         TestSupport::pumpMainLoop(std::chrono::milliseconds(20));
         ZMSourceRefresh::setMaximumIndexSize(0);
         ZMSourceRefresh::setPaymentEndpointHook(nullptr);
