@@ -164,7 +164,8 @@ void checkAptConf(const Context& ctx) {
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) refuse("the private tree has no apt.conf", ctx.original);
     struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWOTH)) {
+    // Whoever else may write it could have apt run commands of theirs as root.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & (S_IWGRP | S_IWOTH))) {
         close(fd);
         refuse("apt.conf is not a regular file writable only by its owner", ctx.original);
     }

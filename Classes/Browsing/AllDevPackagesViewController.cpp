@@ -27,6 +27,8 @@ std::vector<std::string> AllDevPackagesViewController::identifiersOfMaintainer(c
     try {
         const bool showIncompatible =
             VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::ShowIncompatiblePackages);
+        // Exact and case-sensitive: the maintainer text as stored, never a
+        // prefix ("Jane Doe" is not "Jane Doe <jane@example.org>").
         auto results = showIncompatible
                            ? ZMRPackage::objectsWhere("maintainer = %@", maintainer)
                            : ZMRPackage::objectsWhere("maintainer = %@ AND tweakCompatibleStatus != %i", maintainer, 1);

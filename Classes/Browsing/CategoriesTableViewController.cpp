@@ -199,10 +199,11 @@ void CategoriesTableViewController::selectDefaultRow(int row) {
         case 0: list(kCategorySpecial_AllPackages, kCategorySpecial_AllPackages); break;
         case 1: list(kCategorySpecial_InstalledPackages, kCategorySpecial_InstalledPackages); break;
         case 2: {
-            // The list's own query: held updates open it, an empty one gets the popup.
+            // Any package with an update opens the list, a held one too (the
+            // list itself then leaves it out); none at all gets the popup.
             size_t updates = 0;
             try {
-                updates = ZMRPackage::objectsWhere("isUpdated = 1 AND isHeld = 0").count();
+                updates = ZMRPackage::objectsWhere("isUpdated = 1").count();
             } catch (const std::exception& e) {
                 ZMLOG("counting updates failed: {}", e.what());
             }

@@ -48,7 +48,7 @@ std::optional<std::string> homeCachePath(const std::string& backgroundURL) {
 }
 
 std::optional<size_t> nextCarouselPage(size_t current, size_t count) {
-    if (count < 2) return std::nullopt;
+    if (count != kAdvancingBannerCount) return std::nullopt;
     return (current + 1) % count;
 }
 

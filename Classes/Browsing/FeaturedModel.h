@@ -31,8 +31,10 @@ std::vector<int> changedLists(const Lists& shown, const Lists& rebuilt);
 std::optional<std::string> homeCacheFileName(const std::string& backgroundURL);
 std::optional<std::string> homeCachePath(const std::string& backgroundURL);
 
+// The carousel advances by itself only with exactly this many banners.
+inline constexpr size_t kAdvancingBannerCount = 5;
 // The banner the carousel's timer shows next: one on from `current`, back to
-// the first after the last; nullopt with fewer than two banners.
+// the first after the last; nullopt unless there are exactly five banners.
 std::optional<size_t> nextCarouselPage(size_t current, size_t count);
 
 // A banner's repository as a source location: "/" appended when missing.

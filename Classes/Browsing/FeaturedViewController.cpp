@@ -428,7 +428,7 @@ void FeaturedViewController::didSelectItem(UICollectionView*, int index) {
 
 void FeaturedViewController::startTimer() {
     stopTimer();
-    if (banners_.size() < 2) return;  // nothing to advance to
+    if (banners_.size() != FeaturedModel::kAdvancingBannerCount) return;  // its ticks would move nothing
     QPointer<FeaturedViewController> self(this);
     timer_ = UITimer::scheduledTimer(kCarouselSeconds, true, [self] {
         if (self) self->autoScrollFeaturedCollectionView();

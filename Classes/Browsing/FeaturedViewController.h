@@ -9,9 +9,9 @@
 // The feed is requested once, when the view loads; the lists and banner
 // pictures are built off the main thread and reach the page in one step.
 // Banners come from HomeCache (PNG files named by their URL), else from the
-// network, each redrawing its own card when it arrives. The carousel
-// advances every 4 s through any number of banners from two, until the user
-// drags it or presses a card. After a source refresh, and at every later
+// network, each redrawing its own card when it arrives. With exactly five
+// banners the carousel advances every 4 s, until the user drags it or
+// presses a card; with any other number it moves only when dragged. After a source refresh, and at every later
 // appearance, the four lists are recomputed (never while the page scrolls)
 // and the tables whose contents changed are reloaded.
 //

@@ -1,6 +1,6 @@
 #include "Browsing/ManageViewController.h"
-#include "Online/Screens/RepoStoresListController.h"
 
+#include "ZMThemedIcon.h"
 #include "Categories/String+LocalizedCompare.h"
 
 #include <QClipboard>
@@ -210,22 +210,16 @@ void ManageViewController::viewDidDisappear(bool) {
 }
 
 void ManageViewController::setBarButtons() {
-    auto* add = new UIBarButtonItem(QIcon::fromTheme("list-add"), [this](UIBarButtonItem*) { addSource(); }, navigationItem());
+    auto* add = new UIBarButtonItem(ZMThemedIcon::named("list-add"), [this](UIBarButtonItem*) { addSource(); }, navigationItem());
     add->setTitle(q("Add"));
-    auto* refresh = new UIBarButtonItem(QIcon::fromTheme("view-refresh"), [this](UIBarButtonItem*) { handleRefresh(); },
+    auto* refresh = new UIBarButtonItem(ZMThemedIcon::named("view-refresh"), [this](UIBarButtonItem*) { handleRefresh(); },
                                         navigationItem());
     refresh->setTitle(q("Refresh"));
     navigationItem()->setRightBarButtonItems({add, refresh});
-    auto* share = new UIBarButtonItem(QIcon::fromTheme("document-send"), [this](UIBarButtonItem*) { shareAllSources(); },
+    auto* share = new UIBarButtonItem(ZMThemedIcon::named("document-send"), [this](UIBarButtonItem*) { shareAllSources(); },
                                       navigationItem());
     share->setTitle(q("Share"));
-    // The stores' list, reached from here until the account screen opens it.
-    auto* stores = new UIBarButtonItem(q("Stores"), [this](UIBarButtonItem*) { openCommercialStores(); }, navigationItem());
-    navigationItem()->setLeftBarButtonItems({share, stores});
-}
-
-void ManageViewController::openCommercialStores() {
-    if (auto* nav = navigationController()) nav->pushViewController(new RepoStoresListController, true);
+    navigationItem()->setLeftBarButtonItems({share});
 }
 
 void ManageViewController::startTimer() {
@@ -395,32 +389,38 @@ void ManageViewController::seeAllInstalledPackages() {
 void ManageViewController::shareAllSources() { ZMVostrelle::sharedVostrelle().shareAllSources(); }
 
 void ManageViewController::copySourceAtRow(int row) {
-    if (auto source = sourceAtRow(row)) QGuiApplication::clipboard()->setText(QString::fromStdString(source->location));
+    if (auto source = sourceAtRow(row)) copySourceWithLocation(source->location);
+}
+
+void ManageViewController::copySourceWithLocation(const std::string& location) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(location));
 }
 
 void ManageViewController::removeSourceAtRow(int row) {
-    auto source = sourceAtRow(row);
-    if (!source || source->location == SourceAddition::kMakersRepositoryLocation) return;
-    const std::string location = source->location;
+    if (auto source = sourceAtRow(row)) removeSourceWithLocation(source->location);
+}
+
+void ManageViewController::removeSourceWithLocation(const std::string& location) {
+    if (location == SourceAddition::kMakersRepositoryLocation) return;
+    std::optional<ZMRSource> source;
+    try {
+        source = ZMRSource::objectForPrimaryKey(location);
+    } catch (const std::exception&) {
+    }
+    if (!source) return;
     const std::string name = source->name.empty() ? location : source->name;
-    auto* confirm = UIAlertController::alertControllerWithTitle(q("Remove Source"),
-                                                                q("Are you sure you want to remove %@?", name),
-                                                                UIAlertController::Style::Alert);
+    // "Remove" is the user's explicit choice: it runs at once, behind the
+    // device-owner check only when the preference asks for one.
+    if (!VostrellePersistentPreferences::sharedInstance().boolForKey(
+            VostrellePreferenceKey::AuthenticationForPackagesManagementTasks)) {
+        removeSource(location, name);
+        return;
+    }
     std::weak_ptr<void> owner = alive_;
-    confirm->addAction(q("Cancel"), UIAlertController::ActionStyle::Cancel);
-    confirm->addAction(q("Remove"), UIAlertController::ActionStyle::Destructive, [this, owner, location, name] {
-        if (!owner.lock()) return;
-        if (!VostrellePersistentPreferences::sharedInstance().boolForKey(
-                VostrellePreferenceKey::AuthenticationForPackagesManagementTasks)) {
-            removeSource(location, name);
-            return;
-        }
-        ZMDeviceOwnerAuthentication::authenticate(BrowsingText::format("Please authenticate yourself to remove %@", name),
-                                                  [this, owner, location, name](bool success) {
-                                                      if (success && owner.lock()) removeSource(location, name);
-                                                  });
-    });
-    present(confirm);
+    ZMDeviceOwnerAuthentication::authenticate(BrowsingText::format("Please authenticate yourself to remove %@", name),
+                                              [this, owner, location, name](bool success) {
+                                                  if (success && owner.lock()) removeSource(location, name);
+                                              });
 }
 
 void ManageViewController::removeSource(const std::string& location, const std::string& name) {
@@ -677,6 +677,8 @@ std::vector<UIContextualAction> ManageViewController::trailingSwipeActions(UITab
     if (table != sourcesTableView_) return {};
     auto source = sourceAtRow(ip.row);
     if (!source) return {};
+    // Every action holds the source's location, never the row: the rows
+    // re-sort (a refresh ends, a name changes) while the menu is open.
     const std::string location = source->location;
     std::weak_ptr<void> owner = alive_;
     UIContextualAction refresh{UIContextualAction::Style::Normal, q("Refresh"), QColor(52, 199, 89),
@@ -697,22 +699,24 @@ std::vector<UIContextualAction> ManageViewController::trailingSwipeActions(UITab
                                 if (done) done(true);
                             }};
     if (location == SourceAddition::kMakersRepositoryLocation) return {refresh, info};
-    const int row = ip.row;
     UIContextualAction remove{UIContextualAction::Style::Normal, q("Remove"), QColor(255, 59, 48),
-                              [this, owner, row](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
-                                  if (owner.lock()) removeSourceAtRow(row);
+                              [this, owner, location](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+                                  if (owner.lock()) removeSourceWithLocation(location);
                                   if (done) done(true);
                               }};
     return {remove, refresh, info};
 }
 
 std::vector<UIContextualAction> ManageViewController::editMenuActions(UITableView* table, IndexPath ip) {
-    if (table != sourcesTableView_ || !sourceAtRow(ip.row)) return {};
+    if (table != sourcesTableView_) return {};
+    auto source = sourceAtRow(ip.row);
+    if (!source) return {};
     std::weak_ptr<void> owner = alive_;
-    const int row = ip.row;
+    // The source's location, not the row: the rows re-sort while a menu is open.
+    const std::string location = source->location;
     return {{UIContextualAction::Style::Normal, q("Copy"), QColor(),
-             [this, owner, row](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
-                 if (owner.lock()) copySourceAtRow(row);
+             [this, owner, location](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
+                 if (owner.lock()) copySourceWithLocation(location);
                  if (done) done(true);
              }}};
 }

@@ -3,7 +3,7 @@
 // installed packages (with the way to the full list) and every configured
 // source with its icon, name, description, installed and total package
 // counts and the time since its repository was regenerated. Sources are
-// refreshed, opened, removed (after confirmation), copied, shared and added
+// refreshed, opened, removed, copied, shared and added
 // from here; the records themselves change only through ZMRSources.
 #include <QLabel>
 #include <QPointer>
@@ -60,13 +60,14 @@ public:
     bool isInstalledCardPressed() const { return cardPressed_; }
     void iconChanged(const Notification& note);
     void sourceIconChanged(const Notification& note);
-    // Asks, authenticates when the preference says so, then removes.
+    // Removes at once, after the device-owner check when the preference asks
+    // for one; the maker's own repository is never removed.
+    void removeSourceWithLocation(const std::string& location);
     void removeSourceAtRow(int row);
-    // Puts the row's location on the clipboard.
+    // Puts the location on the clipboard.
+    void copySourceWithLocation(const std::string& location);
     void copySourceAtRow(int row);
     void shareAllSources();
-    // Pushes the list of stores ("Stores").
-    void openCommercialStores();
 
     // ---- state for the screen's users and tests -------------------------------------------------------
     UITableView* installedPackagesTableView() const { return installedPackagesTableView_; }

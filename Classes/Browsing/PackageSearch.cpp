@@ -1,6 +1,6 @@
 #include "Browsing/PackageSearch.h"
 
-#include "Browsing/PackageColumn.h"
+#include <algorithm>
 
 #include "Miscellaneous/ZMLog.h"
 #include "VostrellePersistentPreferences.h"
@@ -35,16 +35,11 @@ Summary summarize(const std::string& text, int64_t mode, size_t limit) {
     summary.text = text;
     summary.mode = mode;
     try {
-        const bool incompatible = showsIncompatible();
-        auto byName = queryFormat(mode, false, incompatible);
-        if (!byName) return summary;
-        auto ids = PackageColumn::texts(ZMRPackage::objectsWhere(*byName, text).sortedResultsUsingKeyPath("name", true), "identifier");
-        if (ids.empty())
-            ids = PackageColumn::texts(ZMRPackage::objectsWhere(*queryFormat(mode, true, incompatible), text)
-                                    .sortedResultsUsingKeyPath("name", true), "identifier");
-        summary.total = ids.size();
-        if (ids.size() > limit) ids.resize(limit);
-        summary.identifiers = std::move(ids);
+        auto results = query(text, mode);
+        if (!results) return summary;
+        // The count orders the matches' row numbers only; just the shown ones are read.
+        summary.total = results->count();
+        for (size_t i = 0; i < std::min(limit, summary.total); ++i) summary.identifiers.push_back((*results)[i].identifier);
     } catch (const std::exception& e) {
         ZMLOG("package search for {} failed: {}", text, e.what());
         summary.failed = true;

@@ -84,9 +84,14 @@ void SearchViewController::buildView() {
 
     searchQueryControl_ = new UISegmentedControl({q("Exact"), q("Fuzzy")}, this);
     searchQueryControl_->setObjectName("searchQueryControl");
-    // Choosing a mode must not take the focus from the search bar (that would end editing).
-    for (int i = 0; i < searchQueryControl_->numberOfSegments(); ++i)
+    // Choosing a mode must not take the focus from the search bar (that would
+    // end editing): a click on a segment leaves it where it is, and Qt does not
+    // hand it to a focusable container behind the segment either, since the
+    // segment's proxy, the bar, has it.
+    for (int i = 0; i < searchQueryControl_->numberOfSegments(); ++i) {
         searchQueryControl_->segment(i)->setFocusPolicy(Qt::NoFocus);
+        searchQueryControl_->segment(i)->setFocusProxy(searchBar_);
+    }
     searchQueryControl_->hide();
 }
 
@@ -94,7 +99,6 @@ void SearchViewController::viewDidLoad() {
     buildView();
     setTitle(q("Search"));
     searchQuery_ = prefs().integerForKey(K::SearchQueryOption);
-    services_ = SearchServices::shared();
     showResults(false);
 
     historyCard_.table->registerCell("genericCell", [] { return new UITableViewCell("genericCell"); });
@@ -209,7 +213,7 @@ void SearchViewController::clearResults() {
 
 void SearchViewController::startLookups(const std::string& text) {
     std::weak_ptr<void> owner = alive_;
-    services_->searchDevelopers(text, [this, owner, text](std::optional<std::vector<SearchServices::Developer>> list) {
+    SearchServices::shared()->searchDevelopers(text, [this, owner, text](std::optional<std::vector<SearchServices::Developer>> list) {
         // A failure keeps the list; a reply for another text than the one searched now is dropped.
         if (!owner.lock() || !list || searchText_ != text) return;
         developers_ = std::move(*list);
@@ -217,7 +221,7 @@ void SearchViewController::startLookups(const std::string& text) {
         setTableHeights();
         updateShadows();
     });
-    services_->searchRepositories(text, [this, owner, text](std::optional<std::vector<SearchServices::Repository>> list) {
+    SearchServices::shared()->searchRepositories(text, [this, owner, text](std::optional<std::vector<SearchServices::Repository>> list) {
         if (!owner.lock() || !list || searchText_ != text) return;
         repositories_ = std::move(*list);
         repositoriesCard_.table->reloadData();
@@ -273,7 +277,7 @@ void SearchViewController::segmentClicked(int index) {
 }
 
 void SearchViewController::recordSearch(const std::string& text, bool onMainThread) {
-    services_->postSearchStatistic(text);
+    SearchServices::shared()->postSearchStatistic(text);
     auto write = [text] {
         try {
             ZMRPackageManager::sharedPackageManager().searchHistories().addSearch(text);
@@ -300,7 +304,7 @@ void SearchViewController::reloadHistory() {
 
 void SearchViewController::fetchTrending() {
     std::weak_ptr<void> owner = alive_;
-    services_->retrieveSearchesTrending([this, owner](std::optional<std::vector<std::string>> list) {
+    SearchServices::shared()->retrieveSearchesTrending([this, owner](std::optional<std::vector<std::string>> list) {
         if (!owner.lock() || !list) return;
         trending_ = std::move(*list);
         setTableHeights();

@@ -11,6 +11,8 @@
 // queue 0.4 s after the last key and hands back the total and the first five
 // identifiers; the lookups start at every change of three or more
 // characters. A reply for any text but the one now searched is dropped.
+// The online services are those installed when a search starts, not when
+// the tab was built (the launch installs them after building the tabs).
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -149,7 +151,6 @@ private:
     std::set<std::string> picturesLoading_;
     std::vector<std::string> history_;
     std::vector<std::string> trending_;
-    std::shared_ptr<SearchServices> services_;
     bool isPressed_ = false;
     DelayedCall typingPause_;
     uint64_t packageGeneration_ = 0;

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "ZMThemedIcon.h"
 #include "Browsing/BrowsingImages.h"
 #include "Browsing/BrowsingText.h"
 #include "Browsing/PackagesTableViewController.h"
@@ -264,10 +265,10 @@ void SourceViewController::viewDidLoad() {
     // The source's store may know of purchases made elsewhere.
     if (hasStoreToken() && !dictString("endpoint").empty()) ZMRepoStoreAPI::updadatePurchasedPackagesForSource(sourceLocation_);
 
-    auto* refresh = new UIBarButtonItem(QIcon::fromTheme("view-refresh"), [this](UIBarButtonItem*) { refreshSource(); },
+    auto* refresh = new UIBarButtonItem(ZMThemedIcon::named("view-refresh"), [this](UIBarButtonItem*) { refreshSource(); },
                                         navigationItem());
     refresh->setTitle(q("Refresh"));
-    auto* share = new UIBarButtonItem(QIcon::fromTheme("document-send"), [this](UIBarButtonItem*) { shareSource(); },
+    auto* share = new UIBarButtonItem(ZMThemedIcon::named("document-send"), [this](UIBarButtonItem*) { shareSource(); },
                                       navigationItem());
     share->setTitle(q("Share"));
     navigationItem()->setRightBarButtonItems({refresh, share});

@@ -15,9 +15,9 @@
 #include "Dispatch/Dispatch.h"
 #include "ErrorViewController.h"
 #include "WebViewViewController.h"
-#include "Keychain/PDKeychainBindings.h"
 #include "Miscellaneous/ZMLog.h"
 #include "PackageCell.h"
+#include "Services/ZMRepoStoreAPI.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 
@@ -79,7 +79,7 @@ void SubcategoriesViewController::viewWillAppear(bool) {
 
 bool SubcategoriesViewController::signedInToStore() const {
     if (!source_ || source_->endpoint.empty()) return false;
-    return PDKeychainBindings::sharedKeychainBindings().stringForKey(sourceLocation_ + "_token").has_value();
+    return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(sourceLocation_);
 }
 
 void SubcategoriesViewController::rebuildCache() {
@@ -218,7 +218,10 @@ void SubcategoriesViewController::scrollViewWillBeginDragging() { isScrolling_ =
 void SubcategoriesViewController::scrollViewDidEndScrolling() {
     for (const auto& ip : table_->indexPathsForVisibleRows()) {
         if (hasSubcategorySection() && ip.section == 0) continue;
-        if (auto* cell = qobject_cast<PackageCell*>(table_->cellForRow(ip))) cell->updatePackageIcon();
+        if (auto* cell = qobject_cast<PackageCell*>(table_->cellForRow(ip))) {
+            cell->setFetchesIcon(true);
+            cell->updatePackageIcon();
+        }
     }
     isScrolling_ = false;
     if (needCacheRebuild_) {
@@ -270,7 +273,9 @@ UITableViewCell* SubcategoriesViewController::cellForRow(UITableView* table, Ind
         cell->setSeparatorHidden(ip.row + 1 == static_cast<int>(rows.size()));
         return cell;
     }
-    return PackageRows::dequeueCell(table, ip, identifierAt(ip));
+    // Away from the top a row starts no icon download: an icon already on
+    // disk, else its category's picture, until the scroll comes to rest.
+    return PackageRows::dequeueCell(table, ip, identifierAt(ip), table->contentOffset() == 0);
 }
 
 void SubcategoriesViewController::willDisplayHeaderView(UITableView*, QWidget* view, int) {

@@ -116,14 +116,10 @@ void FullReviewViewController::apiCallForUpvote(bool upvote, bool downvote, bool
         SourceAddition::topPresenter(this)->presentViewController(sheet, true);
         return;
     }
-    auto& account = ZMAccount::instance();
-    if (!account.isSignedIn()) {
-        ReviewSheet::presentOutcome(this, title, ZMLocalizedString("Sign in to your account to vote on reviews."));
-        return;
-    }
+    // Signed out the vote goes out too, under user ID 0.
     QPointer<FullReviewViewController> self(this);
     ZMPackageRatings().replyToReviewWithUserID(
-        account.returnUserID(), review_.reviewIDValue(), std::nullopt, upvote, downvote,
+        ZMAccount::instance().isSignedIn() ? ZMAccount::instance().returnUserID() : 0, review_.reviewIDValue(), std::nullopt, upvote, downvote,
         [self, title](std::optional<std::string> answer) {
             Dispatch::main([self, title, answer] {
                 if (!self) return;

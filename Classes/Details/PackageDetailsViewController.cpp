@@ -1,30 +1,33 @@
 #include "Details/PackageDetailsViewController.h"
 
-#include <QAbstractTextDocumentLayout>
-#include <QFontMetrics>
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
-#include <QPainter>
-#include <QPainterPath>
 #include <QResizeEvent>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
+#include <QShortcut>
 #include <QTextDocument>
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "Categories/String+URLsFromString.h"
+#include "Browsing/SourceAddition.h"
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
-#include "Depictions/ZMDepictionChoice.h"
 #include "Depictions/ZMDepictionRequests.h"
-#include "Depictions/ZMDepictionsParser.h"
-#include "Depictions/ZMMarkdownHTML.h"
-#include "Depictions/ZMNativeDepiction.h"
 #include "Depictions/ZMScreenshotPass.h"
+#include "Details/DetailsRendering.h"
+#include "Details/DetailsSectionWidgets.h"
+#include "Details/PackageAdvertisementView.h"
+#include "Details/PackageDepictionReader.h"
+#include "Details/PackageDetailsActions.h"
+#include "Details/PackageDetailsHeader.h"
+#include "Details/PackageDetailsRating.h"
+#include "Details/PackageDeveloperCard.h"
+#include "Details/PackageHeaderScrolling.h"
+#include "Details/PackageInformationRows.h"
+#include "Details/PackageInformationSection.h"
+#include "Details/PackageOtherPackagesSection.h"
+#include "Details/PackageReviewsSection.h"
 #include "Details/PackageScreenshotsViewController.h"
 #include "Details/ScreenshotsCell.h"
 #include "Details/ZMScreenshotQtCodec.h"
@@ -32,24 +35,23 @@
 #include "Foundation/URLSession.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
-#include "Miscellaneous/ZMPlatform.h"
-#include "Miscellaneous/ZMShareTexts.h"
 #include "PackageCell.h"
 #include "SystemConfiguration/Reachability.h"
 #include "UIKit/GetButton.h"
-#include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
+#include "UIKit/UIScrollView.h"
 #include "UIKit/UITextView.h"
+#include "UIKit/UIViewAlpha.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMVostrelle.h"
 
 namespace {
 
 constexpr int kBannerHeight = 200;
-constexpr int kScreenshotHeight = 300;
-constexpr const char* kClassicUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
+std::string L(const char* key) { return ZMLocalizedString(key); }
+std::string F(const char* key, const std::vector<std::string>& values) { return ZMLocalization::format(key, values); }
 
 std::string stringValue(const nlohmann::json& d, const char* key) {
     auto it = d.find(key);
@@ -70,37 +72,6 @@ std::vector<std::string> listValue(const nlohmann::json& d, const char* key) {
     return out;
 }
 
-std::shared_ptr<URLSession> noCacheSession() {
-    static auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::noCacheConfigureation());
-    return session;
-}
-
-QWidget* separator() {
-    auto* line = new QWidget;
-    line->setObjectName("separator");
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    return line;
-}
-
-QLabel* plainLabel(const char* name, bool wraps = false) {
-    auto* l = new QLabel;
-    l->setObjectName(name);
-    l->setTextFormat(Qt::PlainText);  // every text here comes from an index or a server
-    l->setWordWrap(wraps);
-    return l;
-}
-
-QLabel* titleLabel(const char* name, const QString& text) {
-    auto* l = plainLabel(name);
-    QFont f = l->font();
-    f.setPointSizeF(f.pointSizeF() * 1.35);
-    f.setBold(true);
-    l->setFont(f);
-    l->setText(text);
-    return l;
-}
-
 // A section: its views in a column, with the gap above it as its top margin.
 QWidget* section(const char* name, std::initializer_list<QWidget*> views) {
     auto* w = new QWidget;
@@ -110,12 +81,6 @@ QWidget* section(const char* name, std::initializer_list<QWidget*> views) {
     column->setSpacing(8);
     for (auto* v : views) column->addWidget(v);
     return w;
-}
-
-void setTopGap(QWidget* w, int gap) {
-    auto m = w->layout()->contentsMargins();
-    m.setTop(gap);
-    w->layout()->setContentsMargins(m);
 }
 
 }  // namespace
@@ -132,81 +97,18 @@ PackageDetailsViewController::~PackageDetailsViewController() {
 
 QTextDocument* PackageDetailsViewController::attributedTextFromMarkdown(const std::string& text, bool forChangelog,
                                                                        bool darkMode) {
-    auto* doc = new QTextDocument;
-    QFont font = doc->defaultFont();
-    font.setPixelSize(15);
-    doc->setDefaultFont(font);
-    // The breaks written after paragraphs and headings are the spacing.
-    doc->setDefaultStyleSheet("p, h1, h2, h3, h4, h5, h6 { margin-top: 0; margin-bottom: 0; }");
-    const std::string html = ZMMarkdownHTML::htmlForText(text, forChangelog, darkMode);
-    if (html.empty()) return doc;
-    doc->setHtml(q(html));
-    const QString plain = doc->toPlainText();
-    // A link written as its own address shows without underline.
-    for (const URL& url : StringURLsFromString::URLs(plain.toStdString())) {
-        const int at = plain.indexOf(q(url.string()));
-        if (at < 0) continue;
-        QTextCursor c(doc);
-        c.setPosition(at);
-        c.setPosition(at + static_cast<int>(q(url.string()).size()), QTextCursor::KeepAnchor);
-        QTextCharFormat f;
-        f.setFontUnderline(false);
-        f.setUnderlineStyle(QTextCharFormat::NoUnderline);
-        c.mergeCharFormat(f);
-    }
-    QTextCursor all(doc);
-    all.select(QTextCursor::Document);
-    QTextBlockFormat left;
-    left.setAlignment(Qt::AlignLeft);
-    all.mergeBlockFormat(left);
-    // No trailing line breaks (the break after the last paragraph).
-    for (;;) {
-        const int count = doc->characterCount();
-        if (count <= 1) break;
-        const QChar last = doc->characterAt(count - 2);
-        if (last != QChar::LineSeparator && last != QChar::ParagraphSeparator && last != '\n') break;
-        QTextCursor c(doc);
-        c.movePosition(QTextCursor::End);
-        c.deletePreviousChar();
-        if (doc->characterCount() == count) break;
-    }
-    return doc;
+    return DetailsRendering::attributedTextFromMarkdown(text, forChangelog, darkMode);
 }
-
 QImage PackageDetailsViewController::makeRoundedImage(const QImage& image, double radius) {
-    if (image.isNull()) return {};
-    QImage out(image.size(), QImage::Format_ARGB32_Premultiplied);
-    out.fill(Qt::transparent);
-    QPainter p(&out);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath clip;
-    clip.addRoundedRect(QRectF(out.rect()), radius, radius);
-    p.setClipPath(clip);
-    p.drawImage(0, 0, image);
-    return out;
+    return DetailsRendering::makeRoundedImage(image, radius);
 }
-
-QColor PackageDetailsViewController::getDominantColor(const QImage& image) {
-    if (image.isNull()) return Qt::transparent;
-    // The average of a small copy is the average of the image, cheaply.
-    const QImage small = image.scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_ARGB32);
-    double r = 0, g = 0, b = 0, a = 0;
-    for (int y = 0; y < small.height(); ++y)
-        for (int x = 0; x < small.width(); ++x) {
-            const QColor c = small.pixelColor(x, y);
-            r += c.redF() * c.alphaF();
-            g += c.greenF() * c.alphaF();
-            b += c.blueF() * c.alphaF();
-            a += c.alphaF();
-        }
-    if (a <= 0) return Qt::transparent;
-    return QColor::fromRgbF(static_cast<float>(r / a), static_cast<float>(g / a), static_cast<float>(b / a),
-                            static_cast<float>(a / (small.width() * small.height())));
-}
-
+QColor PackageDetailsViewController::getDominantColor(const QImage& image) { return DetailsRendering::dominantColor(image); }
 QColor PackageDetailsViewController::readableForegroundColorForBackgroundColor(const QColor& color) {
-    const double luminance = 0.299 * color.redF() + 0.587 * color.greenF() + 0.114 * color.blueF();
-    return luminance > 0.6 ? QColor(Qt::black) : QColor(Qt::white);
+    return DetailsRendering::readableForegroundColor(color);
+}
+
+void PackageDetailsViewController::showMarkdown(UITextView* view, const std::string& markdown, bool forChangelog) {
+    view->setAttributedText(attributedTextFromMarkdown(markdown, forChangelog, isDarkMode()));
 }
 
 // ---- loading ----------------------------------------------------------------------------
@@ -217,6 +119,11 @@ void PackageDetailsViewController::setPackageDictionaryFromPackageObject() {
     auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
     hasRecord_ = package.has_value();
     packageDictionary_ = package ? package->snapshotDictionary() : nlohmann::json::object();
+    if (!hasRecord_) packageDictionary_["isFree"] = false;
+    // The record has no donation link; its source may have one.
+    if (text("donateLink").empty() && !text("sourceLocation").empty())
+        if (auto source = ZMRSource::objectForPrimaryKey(text("sourceLocation")); source && !source->donateLink.empty())
+            packageDictionary_["donateLink"] = source->donateLink;
 }
 
 bool PackageDetailsViewController::sourceUsesInfoJson() const {
@@ -231,6 +138,12 @@ bool PackageDetailsViewController::mayFetchDepictions() const {
            reach_ == Reachability::ReachableViaWWAN || reach_ == Reachability::ReachableViaWiFi;
 }
 
+std::string PackageDetailsViewController::developerName() const {
+    const std::string location = text("sourceLocation");
+    return PackageInformationRows::developerNameFor(packageDictionary_,
+                                                 location.empty() ? std::nullopt : ZMRSource::objectForPrimaryKey(location));
+}
+
 void PackageDetailsViewController::viewDidLoad() {
     buttonAlpha_ = 1.0;
     setOverrideLargeTitles(true);
@@ -240,20 +153,15 @@ void PackageDetailsViewController::viewDidLoad() {
     if (isComingFromFeatured_) {
         navigationItem()->setNavigationBarHidden(false);
     } else if (isComingFromURLScheme_) {
-        navigationItem()->setLeftBarButtonItem(new UIBarButtonItem(q(ZMLocalizedString("Close")),
-                                                                   [this](UIBarButtonItem*) { dismissVC(); }, navigationItem()));
+        navigationItem()->setLeftBarButtonItem(new UIBarButtonItem(q(L("Close")), [this](UIBarButtonItem*) { dismissVC(); },
+                                                                   navigationItem()));
     }
     setTitle(QString());
 
     QPointer<PackageDetailsViewController> weak(this);
     observers_.add(NotificationCenter::defaultCenter().addObserver(
         ZMRPackageInfoRatingChangedNotification, NotificationCenter::Queue::Main, [weak](const Notification& n) {
-            if (!weak || n.objectString() != weak->packageIdentifier_) return;
-            ZMDetailsServices::shared()->getAverageRate(weak->packageIdentifier_, [weak](std::optional<std::string> rate) {
-                Dispatch::main([weak, rate] {
-                    if (weak) weak->packageRatingLbl_->setText(q(rate.value_or("")));
-                });
-            });
+            if (weak && n.objectString() == weak->packageIdentifier_) weak->fetchAverageRating();
         }));
     observers_.add(NotificationCenter::defaultCenter().addObserver(
         PackageRow::queueStateNotificationName(packageIdentifier_), NotificationCenter::Queue::Main,
@@ -268,6 +176,7 @@ void PackageDetailsViewController::viewDidLoad() {
 
     // The icon as a title view (the scrolling hand-over swaps it in).
     auto* titleIcon = new QLabel;
+    titleIcon->setObjectName("customTitleView");
     titleIcon->setFixedSize(30, 30);
     titleIcon->setPixmap(QPixmap::fromImage(makeRoundedImage(PackageRow::iconForPackage(packageIdentifier_, 30).toImage(), 6.711)));
     customTitleView_ = titleIcon;
@@ -286,25 +195,35 @@ void PackageDetailsViewController::viewDidLoad() {
     getBarBtn_->hide();
     getBarBtnItem_ = new UIBarButtonItem(getBarBtn_, navigationItem());
     connect(getBarBtn_, &QPushButton::clicked, this, [this] { getPackage(getBarBtn_); });
-    for (QPushButton* b : {getBarBtn_, getBtn_})
+    for (QPushButton* b : {getBarBtn_, getBtn()})
         GetButton::addTargetHapticAction(b, [this, b](GetButton::LongPressState s) {
             if (s == GetButton::LongPressState::Began) presentOptions(b);
         });
-    connect(getBtn_, &QPushButton::clicked, this, [this] { getPackage(getBtn_); });
+    connect(getBtn(), &QPushButton::clicked, this, [this] { getPackage(getBtn()); });
+    connect(shareBtn(), &QPushButton::clicked, this, [this] { sharePackage(shareBtn()); });
     QString initial;
     if (boolValue(packageDictionary_, "isUpdated") && !boolValue(packageDictionary_, "isHeld")) initial = "UPDATE";
     else if (boolValue(packageDictionary_, "isInstalled")) initial = "UNINSTALL";
     else if (boolValue(packageDictionary_, "isFree")) initial = "GET";
-    getBarBtn_->setText(initial.isEmpty() ? q(text("price")) : q(ZMLocalizedString(initial.toStdString())));
+    getBarBtn_->setText(initial.isEmpty() ? q(text("price")) : q(L(initial.toStdString().c_str())));
+
+    wishlistBtn_ = new UIBarButtonItem(QIcon(), [this](UIBarButtonItem*) { changeWishlistState(); }, navigationItem());
+    PackageDetailsActions::updateWishlistButton(*this);
+    scrolling_ = new PackageHeaderScrolling({this, scrollView_, bannerImageView_, header_, getBarBtn_, getBarBtnItem_,
+                                             customTitleView_, defaultTitleView_},
+                                            this);
+    scrolling_->setWishlistButton(wishlistBtn_);
+    UIView::setAlpha(getBarBtn_, 0);
+    UIView::setAlpha(customTitleView_, 0);
 
     screenshotsCollectionViewPage_ = 0;
     screenshotRetrievingFail_ = beforeAfterScreenshotsRetrievingFail_ = refreshForCydiaPackages_ = false;
     cydiaPackageHaveChangelog_ = hideBannerPlaceholder_ = false;
     updateBannerPixmap();
 
+    settings_ = ZMDepictionSettings::current();
     loadInformationFromBackground();
     getPackageInformation();
-    settings_ = ZMDepictionSettings::current();
     classicSources_ = settings_.classicSources();
     reach_ = Reachability::currentReachabilityStatus();
     runDepictionChoice();
@@ -314,11 +233,11 @@ void PackageDetailsViewController::viewDidLoad() {
 }
 
 void PackageDetailsViewController::buildViews() {
+    using namespace DetailsSectionWidgets;
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    scrollView_ = new QScrollArea(this);
+    scrollView_ = new UIScrollView(this);
     scrollView_->setObjectName("scrollView");
-    scrollView_->setFrameShape(QFrame::NoFrame);
     scrollView_->setWidgetResizable(true);
     scrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     outer->addWidget(scrollView_);
@@ -334,121 +253,134 @@ void PackageDetailsViewController::buildViews() {
     bannerImageView_->setFixedHeight(kBannerHeight);
     bannerImageView_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);  // the image never widens the page
     bannerImageView_->setAlignment(Qt::AlignCenter);
-    bannerImageView_->setScaledContents(false);
     column_->addWidget(bannerImageView_);
+    header_ = new PackageDetailsHeader;
+    column_->addWidget(header_);
+    column_->addWidget(section("headerSeparatorRow", {separator("topSeparator")}));
 
-    // Header.
-    auto* header = new QWidget;
-    header->setObjectName("header");
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(20, 20, 20, 0);
-    row->setSpacing(16);
-    iconView_ = new QLabel;
-    iconView_->setObjectName("iconView");
-    iconView_->setFixedSize(80, 80);
-    row->addWidget(iconView_, 0, Qt::AlignTop);
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(4);
-    nameLbl_ = plainLabel("nameLbl", true);
-    QFont big = nameLbl_->font();
-    big.setPointSizeF(big.pointSizeF() * 1.6);
-    big.setBold(true);
-    nameLbl_->setFont(big);
-    authorLbl_ = plainLabel("authorLbl", true);
-    auto facts = [](QLabel*& caption, QLabel*& value, const char* captionName, const char* valueName, const char* text) {
-        auto* line = new QHBoxLayout;
-        caption = plainLabel(captionName);
-        caption->setText(q(ZMLocalizedString(text)));
-        value = plainLabel(valueName);
-        line->addWidget(caption);
-        line->addWidget(value, 1);
-        return line;
-    };
-    getBtn_ = new QPushButton;
-    getBtn_->setObjectName("getBtn");
-    getBtn_->setFixedHeight(30);
-    titles->addWidget(nameLbl_);
-    titles->addWidget(authorLbl_);
-    titles->addLayout(facts(versionLbl_, packageVersionLbl_, "versionLbl", "packageVersionLbl", "Version"));
-    titles->addLayout(facts(categoryLbl_, packageCategoryLbl_, "categoryLbl", "packageCategoryLbl", "Category"));
-    titles->addWidget(getBtn_, 0, Qt::AlignLeft);
-    row->addLayout(titles, 1);
-    column_->addWidget(header);
-    headerSeparator_ = separator();
-    auto* separatorRow = section("headerSeparatorRow", {headerSeparator_});
-    column_->addWidget(separatorRow);
-
-    // Changelog.
-    changelogTitle_ = titleLabel("changelogTitle", q(ZMLocalizedString("What's New")));
+    changelogTitle_ = titleLabel("changelogTitle", q(L("What's New")));
     changelogVersionLbl_ = plainLabel("changelogVersionLbl");
     changelogContentLbl_ = new UITextView;
     changelogContentLbl_->setObjectName("changelogContentLbl");
     changelogSection_ = section("changelogSection", {changelogTitle_, changelogVersionLbl_, changelogContentLbl_, separator()});
     column_->addWidget(changelogSection_);
 
-    // Screenshots.
-    screenshotsTitle_ = titleLabel("screenshotsTitle", q(ZMLocalizedString("Screenshots")));
+    screenshotsTitle_ = titleLabel("screenshotsTitle", q(L("Screenshots")));
     screenshotsCollectionView_ = new UICollectionView;
     screenshotsCollectionView_->setObjectName("screenshotsCollectionView");
     screenshotsCollectionView_->setDataSource(this);
+    screenshotsCollectionView_->setSpacing(20);
     screenshotsCollectionView_->setContentInsets(0, 0);
     screenshotsLbl_ = plainLabel("screenshotsLbl", true);
-    screenshotsLblDefaultText_ = q(ZMLocalizedString("No screenshots for this package."));
+    screenshotsLblDefaultText_ = q(L("No screenshots for this package."));
     screenshotsLbl_->setText(screenshotsLblDefaultText_);
     screenshotsSection_ = section("screenshotsSection", {screenshotsTitle_, screenshotsCollectionView_, screenshotsLbl_, separator()});
     column_->addWidget(screenshotsSection_);
 
-    // Description.
-    descriptionTitle_ = titleLabel("descriptionTitle", q(ZMLocalizedString("Description")));
+    descriptionTitle_ = titleLabel("descriptionTitle", q(L("Description")));
     descriptionLbl_ = new UITextView;
     descriptionLbl_->setObjectName("descriptionLbl");
     descriptionSection_ = section("descriptionSection", {descriptionTitle_, descriptionLbl_});
     column_->addWidget(descriptionSection_);
 
-    // The average rating (the reviews section that shows it comes with the rest of the page).
-    packageRatingLbl_ = plainLabel("packageRatingLbl");
-    packageRatingLbl_->setParent(content_);
-    packageRatingLbl_->hide();
+    adsWebView_ = new PackageAdvertisementView;
+    column_->addWidget(adsWebView_);
+    developerCard_ = new PackageDeveloperCard;
+    column_->addWidget(developerCard_);
+    reviewsSection_ = new PackageReviewsSection;
+    reviewsSection_->setReviews(&packageReviews_, {});
+    column_->addWidget(reviewsSection_);
+    informationSection_ = new PackageInformationSection;
+    column_->addWidget(informationSection_);
+    otherPackagesSection_ = new PackageOtherPackagesSection;
+    column_->addWidget(otherPackagesSection_);
     column_->addStretch(1);
 
+    connect(developerCard_, &PackageDeveloperCard::tapped, this, &PackageDetailsViewController::openDeveloperCard);
+    connect(reviewsSection_, &PackageReviewsSection::reviewsTapped, this, &PackageDetailsViewController::seeAllReviews);
+    connect(reviewsSection_, &PackageReviewsSection::contactTapped, this, &PackageDetailsViewController::contactDeveloper);
+    connect(reviewsSection_, &PackageReviewsSection::leaveReviewTapped, this, &PackageDetailsViewController::leaveReview);
+    connect(informationSection_, &PackageInformationSection::installedFilesTapped, this,
+            &PackageDetailsViewController::seeInstalledFiles);
+    connect(informationSection_, &PackageInformationSection::websiteTapped, this, &PackageDetailsViewController::developerWebsite);
+    connect(informationSection_, &PackageInformationSection::donateTapped, this, &PackageDetailsViewController::donate);
+    connect(otherPackagesSection_, &PackageOtherPackagesSection::seeAllTapped, this, &PackageDetailsViewController::seeAllDevPackages);
+    connect(otherPackagesSection_, &PackageOtherPackagesSection::packageSelected, this, &PackageDetailsViewController::openPackage);
+    for (QToolButton* star : header_->ratingButtons())
+        connect(star, &QToolButton::clicked, this, [this, star] { ratingPressed(star); });
     for (UITextView* view : {descriptionLbl_, changelogContentLbl_})
-        connect(view, &UITextView::linkActivated, this, [](const QUrl& url) {
-            const QString scheme = url.scheme().toLower();
-            if (scheme == "http" || scheme == "https" || scheme == "mailto") UIApplication::openURL(url);
-        });
+        connect(view, &UITextView::linkActivated, this, &PackageDetailsViewController::openTextLink);
+
+    connect(scrollView_, &UIScrollView::didScroll, this, [this](double y) {
+        if (handOverEnabled_ && scrolling_) scrolling_->scrollViewDidScroll(y);
+    });
+    connect(scrollView_, &UIScrollView::willEndDragging, this, [this](double, double target) {
+        if (scrolling_) scrolling_->scrollViewWillEndDragging(target);
+    });
+    // The strip stays where the user leaves it.
+    connect(screenshotsCollectionView_, &UICollectionView::willBeginDragging, this, [this] {
+        if (timer_) timer_->invalidate();
+    });
+    auto* top = new QShortcut(QKeySequence(Qt::Key_Home), this, this, &PackageDetailsViewController::handleStatusBarTap);
+    top->setContext(Qt::WidgetWithChildrenShortcut);
 }
 
 void PackageDetailsViewController::getPackageInformation() {
-    auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
-    if (!package) {
-        nameLbl_->setText(q(packageIdentifier_));
-        return;
+    const std::string location = text("sourceLocation");
+    const std::optional<ZMRSource> source = location.empty() ? std::nullopt : ZMRSource::objectForPrimaryKey(location);
+    const PackageInformationRows rows = PackageInformationRows::make(packageDictionary_, source, settings_.makerRepository);
+    header_->setIcon(PackageRow::iconForPackage(packageIdentifier_, 240));
+    const std::string name = text("name");
+    header_->nameLbl()->setText(q(name.empty() ? packageIdentifier_ : name));
+    header_->verifiedIconView()->setVisible(rows.verified);
+    updateGetButtonTitle();
+    PackageDetailsRating::paintRating(*this, rows.myRating);
+    header_->packageVersionLbl()->setText(rows.version);
+    header_->packageCategoryLbl()->setText(rows.category);
+    if (rows.descriptionIsMarkdown) showMarkdown(descriptionLbl_, rows.description, false);
+    else descriptionLbl_->setPlainText(q(rows.description));
+    const QString shownName = q(PackageRow::displayMaintainer(rows.developerName.toStdString()));
+    header_->authorLbl()->setText(shownName);
+    developerCard_->setDeveloper(shownName, authorAvatar_);
+    otherPackagesSection_->moreDevPackagesTitle()->setText(rows.moreByTitle);
+    otherPackagesSection_->copyrightLbl()->setText(rows.copyright);
+    QPixmap repositoryIcon;
+    if (source) {
+        const auto icon = ZMRPackageManager::sharedPackageManager().sources().iconForLocation(location);
+        if (!icon.path.empty()) repositoryIcon = QPixmap(q(icon.path));
     }
-    iconView_->setPixmap(PackageRow::iconForPackage(package->identifier, 80));
-    nameLbl_->setText(q(package->name.empty() ? package->identifier : package->name));
-    authorLbl_->setText(q(PackageRow::displayMaintainer(package->author.empty() ? package->maintainer : package->author)));
-    packageVersionLbl_->setText(q(package->version));
-    packageCategoryLbl_->setText(q(package->category));
-    descriptionLbl_->setPlainText(q(package->Description));
+    if (repositoryIcon.isNull()) repositoryIcon = QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120);
+    informationSection_->fill(rows, repositoryIcon);
+    informationSection_->developerNameLbl()->setText(shownName);
+    reviewsSection_->setReviews(&packageReviews_, text("maintainer"));
 }
 
 void PackageDetailsViewController::loadInformationFromBackground() {
     fetchAuthorAvatar();
     const auto urls = listValue(packageDictionary_, "screenshots");
     if (!urls.empty()) startScreenshotPass(urls, true, false);
+    fetchAverageRating();
+}
+
+void PackageDetailsViewController::fetchAverageRating() {
     QPointer<PackageDetailsViewController> weak(this);
     ZMDetailsServices::shared()->getAverageRate(packageIdentifier_, [weak](std::optional<std::string> rate) {
         Dispatch::main([weak, rate] {
-            if (weak) weak->packageRatingLbl_->setText(q(rate.value_or("")));
+            if (weak) weak->packageRatingLbl()->setText(q(rate.value_or("")));
         });
     });
+}
+
+void PackageDetailsViewController::setAuthorAvatar(const QImage& avatar) {
+    authorAvatar_ = avatar;
+    developerCard_->setDeveloper(developerCard_->developerName(), authorAvatar_);
 }
 
 void PackageDetailsViewController::fetchAuthorAvatar() {
     QPointer<PackageDetailsViewController> weak(this);
     auto defaultAvatar = [weak] {
         Dispatch::main([weak] {
-            if (weak) weak->authorAvatar_ = QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120).toImage();
+            if (weak) weak->setAuthorAvatar(QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120).toImage());
         });
     };
     const std::string maintainer = text("maintainer");
@@ -469,12 +401,12 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
                                            // a failed download changes nothing
                                            if (error || !response || !response->isSuccess()) return;
                                            Dispatch::defaultQueue([weak, data = std::move(data)] {
-                                               QImage image = ZMScreenshotQtCodec::decodeImage(data);
+                                               QImage image = ZMScreenshotQtCodec::decodeImage(data, QSize(512, 512));
                                                Dispatch::main([weak, image] {
                                                    if (!weak) return;
-                                                   weak->authorAvatar_ = image.isNull()
+                                                   weak->setAuthorAvatar(image.isNull()
                                                        ? QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120).toImage()
-                                                       : image;
+                                                       : image);
                                                });
                                            });
                                        });
@@ -501,216 +433,6 @@ void PackageDetailsViewController::fetchPurchaseInformation() {
     });
 }
 
-void PackageDetailsViewController::runDepictionChoice() {
-    ++depictionChoiceCount_;
-    ZMDepictionChoice::Inputs in;
-    in.sourceUsesInfoJson = sourceUsesInfoJson();
-    in.fetchWhateverTheNetwork =
-        VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::GetCydiaPackageInfoFromDepiction);
-    in.reach = reach_;
-    in.sileoDepiction = text("sileoDepiction");
-    in.sourceLocation = text("sourceLocation");
-    switch (ZMDepictionChoice::decide(in, settings_)) {
-        case ZMDepictionChoice::Reader::Native: getSileoDepiction(); break;
-        case ZMDepictionChoice::Reader::ClassicPage: getHtmlPageForCydiaPackage(); break;
-        case ZMDepictionChoice::Reader::None: break;
-    }
-}
-
-// ---- the native depiction -------------------------------------------------------------------
-
-void PackageDetailsViewController::getSileoDepiction() {
-    QPointer<PackageDetailsViewController> weak(this);
-    ZMDepictionRequests::fetch(
-        noCacheSession(), text("sileoDepiction"), ZMDepictionRequests::kMaximumDocumentSize,
-        [weak](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
-            if (error) {
-                ZMLOG("Error : {}", error->localizedDescription());
-                Dispatch::main([weak] {
-                    if (weak) weak->getHtmlPageForCydiaPackage();
-                });
-                return;
-            }
-            Dispatch::defaultQueue([weak, data = std::move(data)] {
-                auto depiction = ZMNativeDepiction::parse(data);
-                Dispatch::main([weak, depiction = std::move(depiction)]() mutable {
-                    if (weak) weak->applyNativeDepiction(std::move(depiction));
-                });
-            });
-        });
-}
-
-void PackageDetailsViewController::applyNativeDepiction(ZMNativeDepiction depiction) {
-    hideBannerPlaceholder_ = !depiction.headerImage;
-    if (depiction.headerImage) fetchBanner(*depiction.headerImage);
-    for (const auto& page : depiction.changelogPages) fetchChangelogPage(page);
-    // What the walk found is shown whatever its screenshots: the description
-    // and the changelog tab's headings.
-    if (depiction.hasChangelogTab) {
-        changelogFromTab_ = depiction.changelog.has_value();
-        cydiaPackageHaveChangelog_ = changelogFromTab_;
-        if (depiction.changelog) {
-            showMarkdown(changelogContentLbl_, *depiction.changelog, true);
-            changelogVersionLbl_->setText(q(text("version")));
-        }
-    } else if (depiction.changelogPages.empty()) {
-        cydiaPackageHaveChangelog_ = false;
-    }
-    updateGetButtonTitle();
-    if (depiction.description) showMarkdown(descriptionLbl_, *depiction.description, false);
-    const auto& urls = depiction.screenshots;
-    if (!urls.empty() && screenshotsDictionary_.empty() && urls != listValue(packageDictionary_, "screenshots") &&
-        listValue(packageDictionary_, "screenshotsLocalPaths").empty()) {
-        setPackageScreenshotsFromArray(urls);
-        setContent();
-        return;
-    }
-    refreshForCydiaPackages_ = true;
-    screenshotRetrievingFail_ = false;
-    setContent();
-}
-
-void PackageDetailsViewController::fetchBanner(const std::string& url) {
-    QPointer<PackageDetailsViewController> weak(this);
-    ZMDepictionRequests::fetch(URLSession::sharedSession(), url, ZMDepictionRequests::kMaximumImageSize,
-                               [weak](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
-                                   if (error || !response || !response->isSuccess() || data.empty()) return;
-                                   Dispatch::defaultQueue([weak, data = std::move(data)] {
-                                       QImage image = ZMScreenshotQtCodec::decodeImage(data);
-                                       Dispatch::main([weak, image] {
-                                           if (!weak) return;
-                                           if (image.isNull()) return;
-                                           weak->hasBannerImage_ = true;
-                                           weak->bannerImage_ = image;
-                                           weak->updateBannerPixmap();
-                                           weak->colorNavigationBarForBanner();
-                                       });
-                                   });
-                               });
-}
-
-void PackageDetailsViewController::fetchChangelogPage(const std::string& url) {
-    QPointer<PackageDetailsViewController> weak(this);
-    ZMDepictionRequests::fetch(
-        noCacheSession(), url, ZMDepictionRequests::kMaximumDocumentSize,
-        [weak](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
-            if (error) {
-                // What the depiction already showed stays: only the changelog is missing.
-                ZMLOG("Error : {}", error->localizedDescription());
-                Dispatch::main([weak] {
-                    if (weak) weak->setContent();
-                });
-                return;
-            }
-            Dispatch::defaultQueue([weak, data = std::move(data)] {
-                auto changelog = ZMNativeDepiction::changelogFromPage(data);
-                Dispatch::main([weak, changelog] {
-                    if (!weak) return;
-                    // A page without a changelog hides none that another source gave.
-                    if (changelog && !weak->changelogFromTab_) weak->showChangelog(q(*changelog));
-                    weak->setContent();
-                });
-            });
-        });
-}
-
-void PackageDetailsViewController::showChangelog(const QString& plainText) {
-    cydiaPackageHaveChangelog_ = true;
-    changelogContentLbl_->setPlainText(plainText);
-    changelogVersionLbl_->setText(q(text("version")));
-}
-
-void PackageDetailsViewController::showMarkdown(UITextView* view, const std::string& markdown, bool forChangelog) {
-    view->setAttributedText(attributedTextFromMarkdown(markdown, forChangelog, isDarkMode()));
-}
-
-// ---- classic information pages ---------------------------------------------------------------
-
-void PackageDetailsViewController::getHtmlPageForCydiaPackage() {
-    using Family = ZMDepictionSettings::Family;
-    const Family family = settings_.familyForSource(text("sourceLocation"));
-    if (family == Family::None) return;
-    std::string pageURL = family == Family::Orvane ? settings_.storeInformationPage(packageIdentifier_).value_or("")
-                                                   : text("website");
-    QPointer<PackageDetailsViewController> weak(this);
-    auto noData = [weak] {
-        Dispatch::main([weak] {
-            if (weak) weak->getPackageInformation();
-        });
-    };
-    auto request = ZMDepictionRequests::request(pageURL, ZMDepictionRequests::kMaximumDocumentSize);
-    if (!request) {
-        noData();
-        return;
-    }
-    request->setValue(kClassicUserAgent, "User-Agent");
-    request->setValue(ZMPlatform::deviceModelID(), "X-Machine");
-    request->setValue(ZMPlatform::firmwareVersion(), "X-Firmware");
-    request->setValue(ZMPlatform::deviceUDID(), "X-Unique-ID");
-    const ZMDepictionSettings settings = settings_;
-    const std::string identifier = packageIdentifier_;
-    ZMDepictionRequests::fetchGuarded(
-        URLSession::sharedSession(), *request, {"X-Unique-ID"},
-        [settings](const std::string& host) { return settings.isClassicHost(host); },
-        [weak, family, pageURL, identifier, settings, noData](std::string data, std::optional<URLResponse>,
-                                                              std::optional<ZMError>) {
-            if (data.empty()) {
-                noData();
-                return;
-            }
-            Dispatch::defaultQueue([=, data = std::move(data)] {
-                auto parser = ZMDepictionsParser::depictionsParserWithData(data, pageURL);
-                auto onMain = [weak](auto apply) {
-                    return [weak, apply](auto value) {
-                        Dispatch::main([weak, apply, value] {
-                            if (weak) apply(*weak, value);
-                        });
-                    };
-                };
-                auto name = onMain([](PackageDetailsViewController& page, std::optional<std::string> v) {
-                    if (v) page.nameLbl_->setText(q(*v));
-                });
-                auto description = onMain([](PackageDetailsViewController& page, std::optional<std::string> v) {
-                    if (v) page.showMarkdown(page.descriptionLbl_, *v, false);
-                });
-                auto changelog = onMain([](PackageDetailsViewController& page, std::optional<std::string> v) {
-                    if (v) page.showChangelog(q(*v));
-                    else page.cydiaPackageHaveChangelog_ = false;
-                    page.setContent();
-                });
-                auto screenshots = onMain([](PackageDetailsViewController& page, std::optional<std::vector<std::string>> v) {
-                    if (v && !v->empty() && page.screenshotsDictionary_.empty() &&
-                        listValue(page.packageDictionary_, "screenshotsLocalPaths").empty()) {
-                        page.setPackageScreenshotsFromArray(*v);
-                        return;
-                    }
-                    page.refreshForCydiaPackages_ = true;
-                    page.screenshotRetrievingFail_ = false;
-                    page.setContent();
-                });
-                switch (family) {
-                    case ZMDepictionSettings::Family::Marlgate:
-                        parser->retrieveNameFromMarlgateDepictionWithCompletionHandler(settings.marlgateSiteName, name);
-                        parser->retrieveDescriptionFromMarlgateDepictionWithCompletionHandler(description);
-                        parser->retrieveChangelogFromMarlgateDepictionWithCompletionHandler(changelog);
-                        parser->retrieveScreenshotsFromMarlgateDepictionForPackageWithURL(pageURL, screenshots);
-                        break;
-                    case ZMDepictionSettings::Family::Orvane:
-                        parser->retrieveNameFromOrvaneTypeDepictionWithCompletionHandler(name);
-                        parser->retrieveDescriptionFromOrvaneTypeDepictionWithCompletionHandler(description);
-                        parser->retrieveChangelogFromOrvaneTypeDepictionForPackageWithIdentifier(identifier, changelog);
-                        parser->retrieveScreenshotsFromOrvaneTypeDepictionWithCompletionHandler(screenshots);
-                        break;
-                    case ZMDepictionSettings::Family::Kestrum:
-                        parser->retrieveDescriptionFromKestrumDepictionWithCompletionHandler(description);
-                        parser->retrieveChangelogFromKestrumDepictionForPackageWithURL(pageURL, changelog);
-                        parser->retrieveScreenshotsFromKestrumDepictionForPackageWithURL(pageURL, screenshots);
-                        break;
-                    case ZMDepictionSettings::Family::None: break;
-                }
-            });
-        });
-}
 
 // ---- screenshots ----------------------------------------------------------------------------
 
@@ -734,6 +456,7 @@ void PackageDetailsViewController::startScreenshotPass(const std::vector<std::st
             if (!weak) return;
             PackageDetailsViewController& page = *weak;
             page.screenshotsDictionary_.clear();
+            page.screenshotFiles_ = outcome.files;
             for (const auto& [position, image] : outcome.images)
                 if (auto* qt = dynamic_cast<const ZMScreenshotQtImage*>(image.get())) page.screenshotsDictionary_[position] = qt->rounded;
             const bool any = !page.screenshotsDictionary_.empty();
@@ -753,6 +476,10 @@ void PackageDetailsViewController::startScreenshotPass(const std::vector<std::st
                 page.screenshotChoiceRerun_ = true;
                 page.runDepictionChoice();
             }
+        },
+        [weak] {
+            // The cache files the gallery decodes at its own size.
+            if (weak && weak->pass_) weak->screenshotFiles_ = weak->pass_->savedFiles();
         });
 }
 
@@ -766,9 +493,10 @@ void PackageDetailsViewController::restartScreenshotTimer() {
 
 void PackageDetailsViewController::autoScrollScreenshotsCollectionView() {
     const int count = static_cast<int>(screenshotsDictionary_.size());
-    if (count == 0) return;
-    screenshotsCollectionViewPage_ = (screenshotsCollectionViewPage_ + 1) % count;
-    screenshotsCollectionView_->scrollToItem(screenshotsCollectionViewPage_, true);
+    if (count < 2) return;
+    screenshotsCollectionViewPage_ = screenshotsCollectionViewPage_ >= count - 1 ? 0 : screenshotsCollectionViewPage_ + 1;
+    screenshotsCollectionView_->scrollToItem(screenshotsCollectionViewPage_, true,
+                                             UICollectionView::ScrollPosition::CenteredHorizontally);
 }
 
 int PackageDetailsViewController::numberOfItems(UICollectionView*) { return static_cast<int>(screenshotsDictionary_.size()); }
@@ -781,14 +509,14 @@ QWidget* PackageDetailsViewController::cellForItem(UICollectionView*, int index)
 }
 
 QSize PackageDetailsViewController::sizeForItem(UICollectionView*, int index) {
+    // Taller than the cap: scaled down to it, the aspect kept. A single
+    // screenshot takes the page's width less 32.
+    constexpr int kHeightCap = 422;
     auto it = screenshotsDictionary_.find(index + 1);
-    const int maxWidth = std::max(120, static_cast<int>(width() * 0.8));
-    if (it == screenshotsDictionary_.end() || it->second.isNull()) return {maxWidth / 2, kScreenshotHeight};
-    // As tall as a screenshot may be, unless the width runs out first.
-    const QSize s = it->second.size().expandedTo(QSize(1, 1));
-    const int w = s.width() * kScreenshotHeight / s.height();
-    if (w <= maxWidth) return {std::max(1, w), kScreenshotHeight};
-    return {maxWidth, std::max(1, maxWidth * s.height() / s.width())};
+    QSize size = it == screenshotsDictionary_.end() || it->second.isNull() ? QSize(1, 1) : it->second.size();
+    if (size.height() > kHeightCap) size = QSize(std::max(1, size.width() * kHeightCap / size.height()), kHeightCap);
+    if (screenshotsDictionary_.size() == 1) size.setWidth(std::max(1, width() - 32));
+    return size;
 }
 
 void PackageDetailsViewController::didSelectItem(UICollectionView*, int) { presentScreenshots(); }
@@ -796,6 +524,9 @@ void PackageDetailsViewController::didSelectItem(UICollectionView*, int) { prese
 void PackageDetailsViewController::presentScreenshots() {
     auto* gallery = new PackageScreenshotsViewController;
     gallery->setScreenshotsDictionary(screenshotsDictionary_);
+    // Files still being written when the gallery opens: those saved so far.
+    if (screenshotFiles_.empty() && pass_) screenshotFiles_ = pass_->savedFiles();
+    gallery->setScreenshotFiles(screenshotFiles_);
     auto* nav = new UINavigationController(gallery);
     // Presented by the outermost screen, like every modal screen of the window.
     UIViewController* presenter = this;
@@ -805,19 +536,30 @@ void PackageDetailsViewController::presentScreenshots() {
 
 // ---- layout -----------------------------------------------------------------------------------
 
+bool PackageDetailsViewController::isCompactWindow() const {
+    const QWidget* w = window();
+    return w && PackageDetailsHeader::isCompactHeight(w->height());
+}
+
 void PackageDetailsViewController::setContent() {
-    if (!isViewLoaded()) return;
+    if (!content_) return;  // views not built yet (the first pass runs from viewDidLoad itself)
     const bool usesInfoJson = sourceUsesInfoJson();
     const bool mayFetch = mayFetchDepictions();
     layoutBanner();
+    header_->applyGeometry(isCompactWindow(), usesInfoJson);
     layoutChangelog(usesInfoJson, mayFetch);
     layoutScreenshots(usesInfoJson);
+    layoutAdvertisement();
+    fetchReviews();
+    layoutLowerHalf();
 }
 
 void PackageDetailsViewController::layoutBanner() {
     // A package with a native depiction shows its banner, unless the depiction has none.
-    const bool shown = !text("sileoDepiction").empty() && !hideBannerPlaceholder_;
+    const bool hasDepiction = !text("sileoDepiction").empty();
+    const bool shown = hasDepiction && !hideBannerPlaceholder_;
     bannerImageView_->setVisible(shown);
+    if (scrolling_) scrolling_->setHasBanner(hasDepiction);
     if (!shown) navigationItem()->setBarBackgroundColor(QColor());
 }
 
@@ -832,9 +574,8 @@ void PackageDetailsViewController::showScreenshotsGallery(bool shown, const QStr
 }
 
 void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {
-    const QString name = q(text("name"));
-    const QString failure = q(ZMLocalization::fill(
-        ZMLocalizedString("There was an error retrieving screenshots for \"%@\""), {name.toStdString()}));
+    const std::string name = text("name");
+    const QString failure = q(F("There was an error retrieving screenshots for \"%@\"", {name}));
     if (usesInfoJson) {
         const bool has = !listValue(packageDictionary_, "screenshots").empty() || !listValue(packageDictionary_, "iPadScreenshots").empty();
         showScreenshotsGallery(has && !screenshotRetrievingFail_, screenshotRetrievingFail_ ? failure : screenshotsLblDefaultText_);
@@ -844,12 +585,11 @@ void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {
         const bool galleryPath =
             (VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::GetCydiaPackageInfoFromDepiction) &&
              classic && (reach_ == 1 || reach_ == 2)) ||
-            !text("sileoDepiction").empty();
+            !text("sileoDepiction").empty();  // the record keeps no "absent" apart from ""
         if (!galleryPath) {
-            showScreenshotsGallery(false, q(ZMLocalization::fill(
-                                              ZMLocalizedString("Unable to retrieve screenshots for %@ as its source is "
-                                                                "incompatible with the native depiction feature of Vostrelle"),
-                                              {name.toStdString()})));
+            showScreenshotsGallery(false, q(F("Unable to retrieve screenshots for %@ as its source is incompatible with the "
+                                              "native depiction feature of Vostrelle",
+                                              {name})));
         } else if (refreshForCydiaPackages_) {
             const bool shown = !screenshotsDictionary_.empty() && !screenshotRetrievingFail_;
             showScreenshotsGallery(shown, screenshotRetrievingFail_ ? failure : screenshotsLblDefaultText_);
@@ -858,10 +598,48 @@ void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {
             showScreenshotsGallery(true, {});
         }
     }
-    setTopGap(screenshotsSection_, 20);
+    DetailsSectionWidgets::setTopGap(screenshotsSection_, 20);
 }
 
-// ---- buttons ----------------------------------------------------------------------------------
+void PackageDetailsViewController::layoutAdvertisement() {
+    // Only the first classic repository's packages, and only with a configured snippet.
+    bool shown = false;
+    if (!classicSources_.empty() && text("sourceLocation") == classicSources_.front() && !settings_.advertisementSnippet.empty())
+        if (auto page = settings_.advertisementPage(text("name")))
+            shown = adsWebView_->load(settings_.advertisementSnippet, QUrl(q(*page), QUrl::StrictMode));
+    adsWebView_->setVisible(shown);
+    DetailsSectionWidgets::setTopGap(developerCard_, shown ? 0 : 30);
+}
+
+void PackageDetailsViewController::fetchReviews() {
+    // One list: the latest fetch fills it; an older answer arriving late is dropped.
+    const int generation = ++reviewsGeneration_;
+    QPointer<PackageDetailsViewController> weak(this);
+    ZMDetailsServices::shared()->getReviews(packageIdentifier_, [weak, generation](std::vector<ZMReviews> reviews) {
+        Dispatch::main([weak, generation, reviews = std::move(reviews)]() mutable {
+            if (!weak) return;
+            ++weak->answeredReviewFetches_;
+            if (generation != weak->reviewsGeneration_) return;
+            weak->packageReviews_ = std::move(reviews);
+            weak->layoutLowerHalf();
+        });
+    });
+}
+
+void PackageDetailsViewController::layoutLowerHalf() {
+    const auto screens = ZMDetailsServices::screens();
+    reviewsSection_->layoutForReviews(!packageReviews_.empty());
+    // What nothing can open has no button.
+    reviewsSection_->seeAllReviewsBtn()->setVisible(!packageReviews_.empty() && screens.allReviews);
+    reviewsSection_->leaveReviewBtn()->setVisible(static_cast<bool>(screens.leaveReview));
+    informationSection_->layoutFor(boolValue(packageDictionary_, "isInstalled"), sourceUsesInfoJson());
+    otherPackagesSection_->setSeeAllAvailable(static_cast<bool>(screens.maintainerPackages));
+    otherPackagesSection_->setPackages(devPackages_);
+    otherPackagesSection_->layoutForPackages();
+    if (content_ && content_->layout()) content_->layout()->activate();
+}
+
+// ---- buttons and links --------------------------------------------------------------------------
 
 void PackageDetailsViewController::updateGetButtonTitle() {
     if (!Dispatch::isMainThread()) {
@@ -871,35 +649,23 @@ void PackageDetailsViewController::updateGetButtonTitle() {
         });
         return;
     }
-    if (!getBtn_ || !getBarBtn_) return;
+    if (!header_ || !getBarBtn_) return;
     // A package the database does not know cannot be queued, optioned or shared.
-    getBtn_->setVisible(hasRecord_);
+    getBtn()->setVisible(hasRecord_);
+    shareBtn()->setVisible(hasRecord_);
     if (!hasRecord_) return;
     const std::string title = ZMRPackageManager::sharedPackageManager().packages().getButtonTitleForPackageIdentifier(
         packageIdentifier_, true, packageInfoWasFetched_ ? packageAvailable_ : true, packageInfoWasFetched_ && packageOwned_,
         packageInfoWasFetched_ ? packagePrice_ : std::nullopt);
-    for (QPushButton* b : {getBtn_, getBarBtn_}) {
+    for (QPushButton* b : {getBtn(), getBarBtn_}) {
         b->setText(q(title));
         b->setEnabled(!(packageInfoWasFetched_ && !packageAvailable_));
-        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(b->graphicsEffect());
-        if (!effect) {
-            effect = new QGraphicsOpacityEffect(b);
-            b->setGraphicsEffect(effect);
-        }
-        effect->setOpacity(std::clamp(buttonAlpha_, 0.0, 1.0));
     }
-    GetButton::setTitleFittingWidth(getBtn_, q(title));
-}
-
-void PackageDetailsViewController::getPackage(QPushButton* sender) {
-    if (!hasRecord_) return;
-    GetButton::animateButton(sender);
-    ZMVostrelle::sharedVostrelle().queuePackageWithIdentifier(packageIdentifier_, std::nullopt, sender);
-}
-
-void PackageDetailsViewController::presentOptions(QWidget* sender) {
-    if (!hasRecord_) return;
-    ZMVostrelle::sharedVostrelle().presentOptions(packageIdentifier_, sender);
+    if (scrolling_) scrolling_->setGetButtonAlpha(buttonAlpha_);
+    const bool handedOver = scrolling_ && scrolling_->isHandedOver();
+    UIView::setAlpha(getBtn(), handedOver ? 0.0 : buttonAlpha_);
+    UIView::setAlpha(getBarBtn_, handedOver ? buttonAlpha_ : 0.0);
+    GetButton::setTitleFittingWidth(getBtn(), q(title));
 }
 
 void PackageDetailsViewController::dismissVC() {
@@ -907,48 +673,44 @@ void PackageDetailsViewController::dismissVC() {
     else dismissViewController(true);
 }
 
+void PackageDetailsViewController::handleStatusBarTap() {
+    if (scrolling_) scrolling_->handleStatusBarTap();
+}
+
 // ---- life cycle ---------------------------------------------------------------------------------
 
 void PackageDetailsViewController::colorNavigationBarForBanner() {
-    if (text("sileoDepiction").empty()) return;
-    const int y = scrollView_ ? scrollView_->verticalScrollBar()->value() : 0;
-    if (y > 0) {
-        // The bar fades in over the banner; its alpha never leaves 0...1.
-        const double alpha = y >= 100 ? 1.0 : std::clamp(y / 49.0, 0.0, 1.0);
-        QColor bar = palette().foregroundColor();
-        bar.setAlphaF(static_cast<float>(alpha));
-        navigationItem()->setBarTintColor(palette().tintColor());
-        navigationItem()->setBarBackgroundColor(bar);
-    } else if (hasBannerImage_) {
-        // The bar sits above the page here, not over the banner: it takes the
-        // banner's colour so that the two read as one, with a readable tint.
+    if (!scrolling_) return;
+    if (hasBannerImage_) {
         const QColor dominant = getDominantColor(bannerImage_);
-        colorForNavBarTintColor_ = readableForegroundColorForBackgroundColor(dominant);
-        navigationItem()->setBarBackgroundColor(dominant);
-        navigationItem()->setBarTintColor(colorForNavBarTintColor_);
+        scrolling_->setBannerColor(dominant, readableForegroundColorForBackgroundColor(dominant));
     }
+    scrolling_->colorBar();
 }
 
 void PackageDetailsViewController::viewWillAppear(bool) {
+    if (scrollView_->contentOffsetY() < 100) navigationItem()->setRightBarButtonItem(wishlistBtn_);
     colorNavigationBarForBanner();
     // The maintainer's other packages.
     devPackages_.clear();
     const std::string maintainer = text("maintainer");
     if (!maintainer.empty()) {
-        const bool showIncompatible =
-            VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::ShowIncompatiblePackages);
-        auto results = showIncompatible
-            ? ZMRPackage::objectsWhere("maintainer = %@ AND identifier != %@", maintainer, packageIdentifier_)
-            : ZMRPackage::objectsWhere("maintainer = %@ AND tweakCompatibleStatus != %i AND identifier != %@", maintainer,
-                                       1, packageIdentifier_);
-        for (const auto& p : results.sortedResultsUsingKeyPath("name", true).toVector()) devPackages_.push_back(p.identifier);
+        try {
+            const bool showIncompatible =
+                VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::ShowIncompatiblePackages);
+            auto results = showIncompatible
+                ? ZMRPackage::objectsWhere("maintainer = %@ AND identifier != %@", maintainer, packageIdentifier_)
+                : ZMRPackage::objectsWhere("maintainer = %@ AND tweakCompatibleStatus != %i AND identifier != %@", maintainer,
+                                           1, packageIdentifier_);
+            for (const auto& v : results.sortedResultsUsingKeyPath("name", true).valueForKey("identifier"))
+                if (v.is_string()) devPackages_.push_back(v.get<std::string>());
+        } catch (const std::exception& e) {
+            ZMLOG("reading the packages of {} failed: {}", maintainer, e.what());
+        }
     }
-    QPointer<PackageDetailsViewController> weak(this);
-    ZMDetailsServices::shared()->getReviews(packageIdentifier_, [weak](std::vector<ZMDetailsServices::Review> reviews) {
-        Dispatch::main([weak, reviews = std::move(reviews)] {
-            if (weak) weak->packageReviews_ = reviews;
-        });
-    });
+    otherPackagesSection_->setPackages(devPackages_);
+    otherPackagesSection_->layoutForPackages();
+    fetchReviews();
 }
 
 void PackageDetailsViewController::viewWillDisappear(bool) {
@@ -966,27 +728,80 @@ void PackageDetailsViewController::updateBannerPixmap() {
 
 void PackageDetailsViewController::resizeEvent(QResizeEvent* e) {
     ZMPalettedViewController::resizeEvent(e);
-    if (isViewLoaded() && e->size().width() != e->oldSize().width()) updateBannerPixmap();
-    if (isViewLoaded() && e->size().width() != e->oldSize().width() && !screenshotsDictionary_.empty())
-        screenshotsCollectionView_->reloadData();
+    if (!content_) return;
+    if (e->size().width() != e->oldSize().width()) {
+        updateBannerPixmap();
+        if (!screenshotsDictionary_.empty()) screenshotsCollectionView_->reloadData();
+    }
+    if (header_->isCompact() != isCompactWindow()) header_->applyGeometry(isCompactWindow(), sourceUsesInfoJson());
 }
 
 void PackageDetailsViewController::paletteDidChange(const ZMPalette& p) {
     if (!content_) return;
     QPalette qp = p.qPalette();
+    qp.setColor(QPalette::Window, p.backgroundColor());
     setPalette(qp);
-    content_->setPalette(qp);
     setAutoFillBackground(true);
-    for (QWidget* line : content_->findChildren<QWidget*>("separator")) {
-        QPalette lp = line->palette();
-        lp.setColor(QPalette::Window, p.separatorColor());
-        line->setPalette(lp);
-    }
+    QPalette second = qp;
+    second.setColor(QPalette::Window, p.foregroundColor());
+    content_->setPalette(qp);
+    DetailsSectionWidgets::colorSeparators(content_, p.separatorColor());
     const QString button = QStringLiteral("QPushButton { color: %1; background: %2; border: none; border-radius: %3px; "
                                           "padding: 0 12px; font-weight: 700; } QPushButton:disabled { color: %1; }");
-    getBtn_->setStyleSheet(button.arg(p.getButtonTextColor().name(), p.getButtonBackgoundColor().name()).arg(15));
-    if (getBarBtn_)
-        getBarBtn_->setStyleSheet(button.arg(p.getButtonTextColor().name(), p.tintColor().name()).arg(12));
-    for (QLabel* secondary : {authorLbl_, versionLbl_, categoryLbl_, changelogVersionLbl_, screenshotsLbl_})
+    getBtn()->setStyleSheet(button.arg(p.getButtonTextColor().name(), p.getButtonBackgoundColor().name()).arg(15));
+    shareBtn()->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
+    // White on the bar's tint, as the bar's own Get button reads everywhere.
+    if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(QColor(Qt::white).name(), p.tintColor().name()).arg(12));
+    for (QLabel* primary : {nameLbl(), changelogTitle_, screenshotsTitle_, descriptionTitle_, reviewsSection_->reviewsTitle(),
+                            informationSection_->informationsTitle(), informationSection_->repositoryTitle(),
+                            otherPackagesSection_->moreDevPackagesTitle()})
+        PackageRow::setTextColor(primary, p.primaryTextColor());
+    for (QLabel* secondary : {authorLbl(), header_->versionLbl(), header_->categoryLbl(), changelogVersionLbl_, screenshotsLbl_})
         PackageRow::setTextColor(secondary, p.secondaryTextColor());
+    reviewsSection_->applyPalette(p, isDarkMode());
+    informationSection_->applyPalette(p);
+    otherPackagesSection_->applyPalette(p, isDarkMode());
+    if (scrolling_) scrolling_->colorBar();
+}
+
+// ---- outlets ---------------------------------------------------------------------------------------
+
+QLabel* PackageDetailsViewController::iconView() const { return header_->iconView(); }
+QLabel* PackageDetailsViewController::nameLbl() const { return header_->nameLbl(); }
+QLabel* PackageDetailsViewController::authorLbl() const { return header_->authorLbl(); }
+QLabel* PackageDetailsViewController::verifiedIconView() const { return header_->verifiedIconView(); }
+QLabel* PackageDetailsViewController::ratingLbl() const { return header_->ratingLbl(); }
+const std::array<QToolButton*, 5>& PackageDetailsViewController::ratingButtons() const { return header_->ratingButtons(); }
+QLabel* PackageDetailsViewController::packageVersionLbl() const { return header_->packageVersionLbl(); }
+QLabel* PackageDetailsViewController::packageCategoryLbl() const { return header_->packageCategoryLbl(); }
+QPushButton* PackageDetailsViewController::getBtn() const { return header_->getBtn(); }
+QPushButton* PackageDetailsViewController::shareBtn() const { return header_->shareBtn(); }
+QLabel* PackageDetailsViewController::packageRatingLbl() const { return reviewsSection_->packageRatingLbl(); }
+
+// ---- actions (PackageDetailsActions, PackageDetailsRating, PackageDepictionReader) ----------------
+
+void PackageDetailsViewController::runDepictionChoice() { PackageDepictionReader::runDepictionChoice(*this); }
+void PackageDetailsViewController::getSileoDepiction() { PackageDepictionReader::getSileoDepiction(*this); }
+void PackageDetailsViewController::getHtmlPageForCydiaPackage() { PackageDepictionReader::getHtmlPageForCydiaPackage(*this); }
+void PackageDetailsViewController::getPackage(QPushButton* sender) { PackageDetailsActions::getPackage(*this, sender); }
+void PackageDetailsViewController::presentOptions(QWidget* sender) { PackageDetailsActions::presentOptions(*this, sender); }
+void PackageDetailsViewController::sharePackage(QWidget* sender) { PackageDetailsActions::sharePackage(*this, sender); }
+void PackageDetailsViewController::contactDeveloper() { PackageDetailsActions::contactDeveloper(*this); }
+void PackageDetailsViewController::developerWebsite() { PackageDetailsActions::developerWebsite(*this); }
+void PackageDetailsViewController::donate() { PackageDetailsActions::donate(*this); }
+void PackageDetailsViewController::seeAllDevPackages() { PackageDetailsActions::seeAllDevPackages(*this); }
+void PackageDetailsViewController::seeAllReviews() { PackageDetailsActions::seeAllReviews(*this); }
+void PackageDetailsViewController::leaveReview() { PackageDetailsActions::leaveReview(*this); }
+void PackageDetailsViewController::seeInstalledFiles() { PackageDetailsActions::seeInstalledFiles(*this); }
+void PackageDetailsViewController::openDeveloperCard() { PackageDetailsActions::openDeveloperCard(*this); }
+void PackageDetailsViewController::openPackage(const std::string& identifier) { PackageDetailsActions::openPackage(*this, identifier); }
+void PackageDetailsViewController::openTextLink(const QUrl& url) { PackageDetailsActions::openTextLink(*this, url); }
+void PackageDetailsViewController::changeWishlistState() { PackageDetailsActions::changeWishlistState(*this); }
+void PackageDetailsViewController::ratingPressed(QToolButton* sender) { PackageDetailsRating::ratingPressed(*this, sender); }
+void PackageDetailsViewController::setRating(int rating) { PackageDetailsRating::setRating(*this, rating); }
+void PackageDetailsViewController::showLeaveReviewWarning() { PackageDetailsRating::showLeaveReviewWarning(*this); }
+void PackageDetailsViewController::updateRatingInfo() { PackageDetailsRating::updateRatingInfo(*this); }
+void PackageDetailsViewController::showReviewWarningWithTitle(const std::string& title, const std::string& text,
+                                                              std::optional<int> rate) {
+    PackageDetailsRating::showReviewWarning(*this, title, text, rate);
 }

@@ -24,26 +24,39 @@
 // Layout. setContent() is the layout pass; it runs on the main thread after
 // the loading and whenever new content arrived, and lays the page out afresh.
 // The page is one column (contentColumn()) of sections, each a widget whose
-// top margin is its gap: banner, header, changelog, screenshots, description.
-// The steps laid out so far: the banner (shown for a package with a native
-// depiction, unless that depiction has no header image), the changelog
-// (collapsed for an information-file source, else shown once a changelog was
-// read and depictions may be fetched), and the screenshots of either kind of
-// source (the strip, or the message saying why there is none). The header's
-// contents are filled here (icon, name, developer, version, category, Get),
-// not its geometry. Still to come, each as further steps at the end of
-// setContent() and further sections below the description in contentColumn()
-// (before its closing stretch):
-// the header's geometry, stars and share button, the title-view hand-over and
-// the bar's colour while scrolling, the information rows, the developer card,
-// the reviews (whose average rating packageRatingLbl() already holds), the
-// other packages of the developer (devPackages()) and the wishlist button.
+// top margin is its gap: banner, header (PackageDetailsHeader), changelog,
+// screenshots, description, advertisement (PackageAdvertisementView),
+// developer card (PackageDeveloperCard), reviews (PackageReviewsSection),
+// information and repository (PackageInformationSection), more by the
+// developer (PackageOtherPackagesSection). Its last step fetches the reviews:
+// that one list (packageReviews) fills the reviews strip and decides the
+// lower half's layout; the answer of an older fetch that arrives after a
+// newer one is dropped.
+//
+// Scrolling: PackageHeaderScrolling fades the header into the bar (see
+// there); Home scrolls back to the top.
+//
+// Rating: the star row rates an installed package. The stars and label show
+// the new rating at once; the rating is stored (myRating, and the snapshot)
+// only once the service accepted it ("Success" or "Successfully updated"),
+// otherwise the previous stars and label come back. A package that is not
+// installed gets the install warning only. The leave-review sheet reports
+// back as LeaveReviewDelegate; a review that names a problem offers to mail
+// the developer first.
+//
+// Wishlist: the bar's heart toggles the record's mark in one write; once it
+// has committed, and only with a signed-in account, the wishlist is uploaded.
+//
+// Links: mail links go through SourceViewController::mailtoURL (address and
+// subject encoded); website, donate and links in the texts open in the
+// in-app browser only when they are http(s) addresses.
 
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -53,21 +66,38 @@
 #include <nlohmann/json.hpp>
 
 #include "Depictions/ZMDepictionSettings.h"
+#include "Details/LeaveReviewDelegate.h"
 #include "Details/ZMDetailsServices.h"
 #include "Notifications/NotificationCenter.h"
 #include "UIKit/Timers.h"
 #include "UIKit/UICollectionView.h"
+#include "ZMErrorDelegate.h"
 #include "ZMPalettedViewController.h"
 
+class ErrorViewController;
+class PackageAdvertisementView;
+class PackageDetailsHeader;
+class PackageDeveloperCard;
+class PackageHeaderScrolling;
+class PackageInformationSection;
+class PackageOtherPackagesSection;
+class PackageReviewsSection;
 class QTextDocument;
+class QToolButton;
 class QVBoxLayout;
+class UIAlertController;
+class UIScrollView;
 class UITextView;
 class ZMScreenshotPass;
-struct ZMNativeDepiction;
 
-class PackageDetailsViewController : public ZMPalettedViewController, public UICollectionViewDataSource {
+class PackageDetailsViewController : public ZMPalettedViewController,
+                                     public UICollectionViewDataSource,
+                                     public LeaveReviewDelegate,
+                                     public ZMErrorDelegate {
     Q_OBJECT
 public:
+    static constexpr const char* kMailSubject = "Vostrelle 5: Question regarding %@";
+
     explicit PackageDetailsViewController(QWidget* parent = nullptr);
     ~PackageDetailsViewController() override;
 
@@ -92,21 +122,39 @@ public:
     const std::map<int, QImage>& screenshotsDictionary() const { return screenshotsDictionary_; }
     const QImage& authorAvatar() const { return authorAvatar_; }
     const std::vector<std::string>& devPackages() const { return devPackages_; }
-    const std::vector<ZMDetailsServices::Review>& packageReviews() const { return packageReviews_; }
+    const std::vector<ZMReviews>& packageReviews() const { return packageReviews_; }
     double buttonAlpha() const { return buttonAlpha_; }
     bool isScreenshotTimerRunning() const { return timer_ && timer_->isValid(); }
+    int screenshotsCollectionViewPage() const { return screenshotsCollectionViewPage_; }
     // How many times the depiction choice ran (tests).
     int depictionChoiceCount() const { return depictionChoiceCount_; }
+    // Review fetches answered, applied or dropped (tests).
+    int answeredReviewFetches() const { return answeredReviewFetches_; }
+    PackageHeaderScrolling* headerScrolling() const { return scrolling_; }
+    // The scrolling behaviour of the header (on by default; off only to measure it).
+    void setHeaderHandOverEnabled(bool enabled) { handOverEnabled_ = enabled; }
+    // The last screen of each kind the page opened (pushed, presented or a popup).
+    UIViewController* lastOpenedViewController() const { return lastOpened_; }
 
     // ---- outlets ----------------------------------------------------------------
-    QScrollArea* scrollView() const { return scrollView_; }
+    UIScrollView* scrollView() const { return scrollView_; }
     QVBoxLayout* contentColumn() const { return column_; }
     QLabel* bannerImageView() const { return bannerImageView_; }
-    QLabel* iconView() const { return iconView_; }
-    QLabel* nameLbl() const { return nameLbl_; }
-    QLabel* authorLbl() const { return authorLbl_; }
-    QPushButton* getBtn() const { return getBtn_; }
+    PackageDetailsHeader* header() const { return header_; }
+    QLabel* iconView() const;
+    QLabel* nameLbl() const;
+    QLabel* authorLbl() const;
+    QLabel* verifiedIconView() const;
+    QLabel* ratingLbl() const;
+    const std::array<QToolButton*, 5>& ratingButtons() const;
+    QLabel* packageVersionLbl() const;
+    QLabel* packageCategoryLbl() const;
+    QPushButton* getBtn() const;
+    QPushButton* shareBtn() const;
     QPushButton* getBarBtn() const { return getBarBtn_; }
+    UIBarButtonItem* getBarBtnItem() const { return getBarBtnItem_; }
+    UIBarButtonItem* wishlistBtn() const { return wishlistBtn_; }
+    QWidget* customTitleView() const { return customTitleView_; }
     QWidget* changelogSection() const { return changelogSection_; }
     QLabel* changelogVersionLbl() const { return changelogVersionLbl_; }
     UITextView* changelogContentLbl() const { return changelogContentLbl_; }
@@ -114,12 +162,17 @@ public:
     UICollectionView* screenshotsCollectionView() const { return screenshotsCollectionView_; }
     QLabel* screenshotsLbl() const { return screenshotsLbl_; }
     UITextView* descriptionLbl() const { return descriptionLbl_; }
-    QLabel* packageRatingLbl() const { return packageRatingLbl_; }
+    PackageAdvertisementView* adsWebView() const { return adsWebView_; }
+    PackageDeveloperCard* developerCard() const { return developerCard_; }
+    PackageReviewsSection* reviewsSection() const { return reviewsSection_; }
+    QLabel* packageRatingLbl() const;
+    PackageInformationSection* informationSection() const { return informationSection_; }
+    PackageOtherPackagesSection* otherPackagesSection() const { return otherPackagesSection_; }
 
     // ---- loading ------------------------------------------------------------------
     void setPackageDictionaryFromPackageObject();
     void loadInformationFromBackground();
-    // The index fields of the record: the fallback when no depiction can be read.
+    // The fixed fields from the record: the fallback when no depiction can be read.
     void getPackageInformation();
     void runDepictionChoice();
     void getSileoDepiction();
@@ -127,15 +180,40 @@ public:
     // Downloads a list of screenshots found by a depiction (main thread).
     void setPackageScreenshotsFromArray(const std::vector<std::string>& urls);
 
-    // ---- layout and actions -----------------------------------------------------------
+    // ---- layout -----------------------------------------------------------------------
     void setContent();
+    // Whether the window makes the compact header (568 or 480 points tall).
+    bool isCompactWindow() const;
+
+    // ---- actions ------------------------------------------------------------------------
     void updateGetButtonTitle();
     void getPackage(QPushButton* sender);
     void presentOptions(QWidget* sender);
+    void sharePackage(QWidget* sender);
+    void contactDeveloper();
+    void developerWebsite();
+    void donate();
+    void seeAllDevPackages();
+    void seeAllReviews();
+    void leaveReview();
+    void seeInstalledFiles();
+    void openDeveloperCard();
+    void openPackage(const std::string& identifier);
+    // A link in the description or the changelog.
+    void openTextLink(const QUrl& url);
+    void changeWishlistState();
     void autoScrollScreenshotsCollectionView();
+    void handleStatusBarTap();
     void dismissVC();
     // Opens the full-screen gallery on the screenshots.
     void presentScreenshots();
+
+    // ---- rating -------------------------------------------------------------------------
+    void ratingPressed(QToolButton* sender);
+    void setRating(int rating);
+    void showLeaveReviewWarning();
+    void updateRatingInfo() override;
+    void showReviewWarningWithTitle(const std::string& title, const std::string& text, std::optional<int> rate) override;
 
     // ---- text and images ----------------------------------------------------------------
     // A description (forChangelog false) or a changelog as a document: Markdown
@@ -148,7 +226,7 @@ public:
     // Black or white, whichever reads on the colour.
     static QColor readableForegroundColorForBackgroundColor(const QColor& color);
 
-    // ---- the strip's data source ------------------------------------------------------
+    // ---- the screenshot strip's data source ------------------------------------------------
     int numberOfItems(UICollectionView*) override;
     QWidget* cellForItem(UICollectionView*, int index) override;
     QSize sizeForItem(UICollectionView*, int index) override;
@@ -163,26 +241,33 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    // The page's seams: each works on the page's state.
+    friend class PackageDepictionReader;
+    friend class PackageDetailsActions;
+    friend class PackageDetailsRating;
+
     void buildViews();
-    // The steps of setContent this page lays out.
+    // The steps of setContent.
     void layoutBanner();
     void layoutChangelog(bool usesInfoJson, bool mayFetch);
     void layoutScreenshots(bool usesInfoJson);
+    void layoutAdvertisement();
+    void fetchReviews();
+    void layoutLowerHalf();
     void showScreenshotsGallery(bool shown, const QString& message);
     bool sourceUsesInfoJson() const;
     bool mayFetchDepictions() const;
     std::string text(const char* key) const;
-    void applyNativeDepiction(ZMNativeDepiction depiction);
-    void fetchChangelogPage(const std::string& url);
-    void fetchBanner(const std::string& url);
-    void showChangelog(const QString& plainText);
+    std::string developerName() const;
     void showMarkdown(UITextView* view, const std::string& markdown, bool forChangelog);
     void startScreenshotPass(const std::vector<std::string>& urls, bool readCache, bool recordsURLs);
     void restartScreenshotTimer();
     void colorNavigationBarForBanner();
     void updateBannerPixmap();
     void fetchAuthorAvatar();
+    void setAuthorAvatar(const QImage& avatar);
     void fetchPurchaseInformation();
+    void fetchAverageRating();
 
     // Inputs.
     std::string packageIdentifier_;
@@ -202,6 +287,7 @@ private:
     bool packageAvailable_ = true;
     bool packageInfoWasFetched_ = false;
     std::map<int, QImage> screenshotsDictionary_;
+    std::map<int, std::string> screenshotFiles_;  // cache files by position, for the gallery
     int screenshotsCollectionViewPage_ = 0;
     bool screenshotRetrievingFail_ = false;
     bool beforeAfterScreenshotsRetrievingFail_ = false;
@@ -216,26 +302,23 @@ private:
     std::unique_ptr<UITimer> timer_;
     std::shared_ptr<ZMScreenshotPass> pass_;
     QImage authorAvatar_;
-    QColor colorForNavBarTintColor_;
     std::vector<std::string> devPackages_;
-    std::vector<ZMDetailsServices::Review> packageReviews_;
+    std::vector<ZMReviews> packageReviews_;
+    int reviewsGeneration_ = 0;
+    int answeredReviewFetches_ = 0;
+    int ratingGeneration_ = 0;
     std::vector<std::string> packagesConflicts_;
+    bool handOverEnabled_ = true;
     ObserverBag observers_;
+    QPointer<UIViewController> lastOpened_;
 
     // Views.
-    QScrollArea* scrollView_ = nullptr;
+    UIScrollView* scrollView_ = nullptr;
     QWidget* content_ = nullptr;
     QVBoxLayout* column_ = nullptr;
     QLabel* bannerImageView_ = nullptr;
-    QLabel* iconView_ = nullptr;
-    QLabel* nameLbl_ = nullptr;
-    QLabel* authorLbl_ = nullptr;
-    QLabel* versionLbl_ = nullptr;
-    QLabel* packageVersionLbl_ = nullptr;
-    QLabel* categoryLbl_ = nullptr;
-    QLabel* packageCategoryLbl_ = nullptr;
-    QPushButton* getBtn_ = nullptr;
-    QWidget* headerSeparator_ = nullptr;
+    PackageDetailsHeader* header_ = nullptr;
+    PackageHeaderScrolling* scrolling_ = nullptr;
     QWidget* changelogSection_ = nullptr;
     QLabel* changelogTitle_ = nullptr;
     QLabel* changelogVersionLbl_ = nullptr;
@@ -248,9 +331,14 @@ private:
     QWidget* descriptionSection_ = nullptr;
     QLabel* descriptionTitle_ = nullptr;
     UITextView* descriptionLbl_ = nullptr;
-    QLabel* packageRatingLbl_ = nullptr;
+    PackageAdvertisementView* adsWebView_ = nullptr;
+    PackageDeveloperCard* developerCard_ = nullptr;
+    PackageReviewsSection* reviewsSection_ = nullptr;
+    PackageInformationSection* informationSection_ = nullptr;
+    PackageOtherPackagesSection* otherPackagesSection_ = nullptr;
     QPushButton* getBarBtn_ = nullptr;
     UIBarButtonItem* getBarBtnItem_ = nullptr;
+    UIBarButtonItem* wishlistBtn_ = nullptr;
     QPointer<QWidget> customTitleView_;
     QPointer<QWidget> defaultTitleView_;
 };

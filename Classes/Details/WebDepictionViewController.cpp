@@ -1,4 +1,6 @@
 #include "Details/WebDepictionViewController.h"
+
+#include "Database/ZMRPackages.h"
 #include "Details/PackageDetailsViewController.h"
 
 #include <QGraphicsOpacityEffect>
@@ -275,7 +277,10 @@ void WebDepictionViewController::fillHeader() {
     QString title;
     if (updated && !held) title = "UPDATE";
     else if (package->isInstalled.value_or(false)) title = "UNINSTALL";
-    else if (!package->isFree()) title = q(package->price);
+    else if (!package->isFree()) {
+        const std::string price = ZMRPackages::formattedPrice(package->price);
+        title = price.empty() ? q(ZMLocalizedString("BUY")) : q(price);
+    }
     else title = "GET";
     GetButton::setTitleFittingWidth(getBtn_, title);
 }

@@ -1,6 +1,10 @@
 #include "Details/ZMReviewsAndDevelopersSetup.h"
 
+#include "Browsing/AllDevPackagesViewController.h"
 #include "Browsing/OnlineScreens.h"
+#include "Details/AllReviewsViewController.h"
+#include "Details/LeaveReviewViewController.h"
+#include "Details/ZMDetailsServices.h"
 #include "Details/DeveloperDetailsViewController.h"
 #include "Online/Screens/FollowedDevelopersViewController.h"
 #include "Dispatch/Dispatch.h"
@@ -58,6 +62,26 @@ void ZMReviewsAndDevelopersSetup::showDeveloper(const std::string& name) {
 }
 
 void ZMReviewsAndDevelopersSetup::install() {
+    ZMDetailsServices::Screens screens;
+    screens.allReviews = [](const std::string& identifier, const std::string& maintainer) -> UIViewController* {
+        auto* list = new AllReviewsViewController;
+        list->setPackageIdentifier(identifier);
+        list->setMaintainer(maintainer);
+        return list;
+    };
+    screens.leaveReview = [](const std::string& identifier, LeaveReviewDelegate* delegate) -> UIViewController* {
+        auto* sheet = new LeaveReviewViewController;
+        sheet->setDelegate(delegate);
+        sheet->setPackageIdentifier(identifier);
+        return sheet;
+    };
+    screens.maintainerPackages = [](const std::string& maintainer, const std::string& title) -> UIViewController* {
+        auto* list = new AllDevPackagesViewController;
+        list->setTitleString(title);
+        list->setMaintainer(maintainer);
+        return list;
+    };
+    ZMDetailsServices::setScreens(std::move(screens));
     OnlineScreens::setDeveloperPageFactory(developerPage);
     OnlineScreens::setFollowedDevelopersFactory([] { return new FollowedDevelopersViewController; });
     auto hooks = ZMURLRouter::hooks();

@@ -1,5 +1,7 @@
 #pragma once
 // Connects the review and developer screens to the rest of the program:
+//   - the package details page opens the review list, the leave-review sheet
+//     and one maintainer's package list (ZMDetailsServices::setScreens);
 //   - the developer rows of search open DeveloperDetailsViewController
 //     (OnlineScreens' developer page);
 //   - a "developer" link of our scheme looks the name up and presents the

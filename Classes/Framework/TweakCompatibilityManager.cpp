@@ -1,5 +1,7 @@
 #include "TweakCompatibilityManager.h"
 
+#include "Miscellaneous/ZMJSON.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -68,8 +70,10 @@ std::optional<std::string> TweakCompatibilityManager::listURL() const {
 std::string TweakCompatibilityManager::listFilePath() { return ZMPaths::applicationSupport() + "/tweak_compatible.plist"; }
 
 ZMResult<TweakCompatibilityManager::Table> TweakCompatibilityManager::parseList(const std::string& text) {
-    auto parsed = nlohmann::json::parse(text, nullptr, false);
-    if (parsed.is_object() && parsed.contains("packages")) parsed = parsed["packages"];
+    auto document = ZMJSON::parse(text);
+    nlohmann::json parsed = document ? std::move(*document) : nlohmann::json();
+    // Moved out, not copied: the list may be large.
+    if (parsed.is_object() && parsed.contains("packages")) parsed = nlohmann::json(std::move(parsed["packages"]));
     if (!parsed.is_array())
         return ZMResult<Table>::failure(ZMError::make(ZMError::InvalidServerData, "compatibility list is not a JSON array"));
     Table table;
@@ -237,7 +241,9 @@ void TweakCompatibilityManager::updateCompatibilityList(std::function<void(std::
             request->maximumBodySize = 32u << 20;
             auto promise = std::make_shared<std::promise<std::optional<ZMError>>>();
             auto future = promise->get_future();
-            auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::noCacheConfigureation());
+            auto configuration = URLSessionConfiguration::noCacheConfigureation();
+            configuration.timeoutIntervalForResource = 120;  // a trickling host is not waited on for ever
+            auto session = URLSession::sessionWithConfiguration(configuration);
             session->dataTaskWithRequest(*request, [this, promise](std::string data, std::optional<URLResponse> response,
                                                                    std::optional<ZMError> error) {
                 if (error) return promise->set_value(ZMError::make(ZMError::NoNetwork, error->detail));

@@ -41,7 +41,11 @@ bool looksLikeImage(const std::string& path) {
 }
 
 std::shared_ptr<URLSession> iconSession() {
-    static auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::noCacheConfigureation());
+    static auto session = [] {
+        auto configuration = URLSessionConfiguration::noCacheConfigureation();
+        configuration.timeoutIntervalForResource = 60;  // a trickling host is not waited on for ever
+        return URLSession::sessionWithConfiguration(configuration);
+    }();
     return session;
 }
 

@@ -1,6 +1,7 @@
 #include "ZMIndexStore.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <unordered_map>
 #include <unordered_set>
@@ -45,6 +46,21 @@ std::string printable(std::string_view s) {
     return out;
 }
 
+// Whether a comma-separated Tag list holds `tag` (blanks around entries aside).
+bool hasTag(std::string_view tags, std::string_view tag) {
+    size_t start = 0;
+    while (start <= tags.size()) {
+        size_t end = tags.find(',', start);
+        if (end == std::string_view::npos) end = tags.size();
+        std::string_view entry = tags.substr(start, end - start);
+        while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front()))) entry.remove_prefix(1);
+        while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back()))) entry.remove_suffix(1);
+        if (entry == tag) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 StringList splitRelations(std::string_view text) {
     StringList out;
     size_t start = 0;
@@ -75,7 +91,8 @@ std::string emailOf(const std::string& maintainer) {
 // list or from the index as served.
 std::string stanzaHash(std::string_view raw) {
     if (!raw.empty() && raw.back() != '\n') return stanzaHash(std::string(raw) + '\n');
-    return fmt::format("3:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
+    // The leading number changes whenever a stanza yields more fields: every record is then read anew once.
+    return fmt::format("4:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
 }
 
 void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::string& identifier,
@@ -115,6 +132,7 @@ void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::str
     r.filename = fieldText(stanza, "Filename");
     r.sha256 = fieldText(stanza, "SHA256");
     r.md5sum = fieldText(stanza, "MD5sum");
+    r.isCommercial = hasTag(fieldText(stanza, "Tag"), "cydia::commercial");
     r.dependencies = splitRelations(fieldText(stanza, "Depends"));
     r.conflicts = splitRelations(fieldText(stanza, "Conflicts"));
     std::string essential = fieldText(stanza, "Essential");
@@ -141,7 +159,7 @@ const std::vector<std::string>& ZMIndexStore::stanzaProperties() {
     static const std::vector<std::string> names{
         "name",     "version",        "author",   "maintainer", "contact",  "Description",  "category",
         "sourceLocation", "website",  "sileoDepiction", "homepage", "iconURL",  "architecture", "size",
-        "installedSize",  "price",    "postinstallaction", "filename", "sha256", "md5sum", "dependencies",
+        "installedSize",  "price",    "isCommercial", "postinstallaction", "filename", "sha256", "md5sum", "dependencies",
         "conflicts",      "controlHash", "isUpdated"};
     return names;
 }

@@ -1,5 +1,7 @@
 #include "ZMSourceRefresh.h"
 
+#include "Miscellaneous/ZMJSON.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +80,9 @@ std::shared_ptr<URLSession> refreshSession() {
     static std::shared_ptr<URLSession> session = [] {
         auto configuration = URLSessionConfiguration::noCacheConfigureation();
         configuration.keepsCookies = false;
+        // Generous (indexes are large, links slow), but a host that trickles
+        // a byte now and then does not hold a refresh for ever.
+        configuration.timeoutIntervalForResource = 600;
         return URLSession::sessionWithConfiguration(configuration);
     }();
     return session;
@@ -116,8 +121,8 @@ Fetched fetchBlocking(const URLRequest& request, const std::optional<std::string
 
 nlohmann::json parseValidators(const std::string& text) {
     if (text.empty()) return nlohmann::json::object();
-    auto parsed = nlohmann::json::parse(text, nullptr, false);
-    return parsed.is_object() ? parsed : nlohmann::json::object();
+    auto parsed = ZMJSON::parse(text);
+    return parsed && parsed->is_object() ? std::move(*parsed) : nlohmann::json::object();
 }
 
 std::string jsonString(const nlohmann::json& object, const char* key) {

@@ -109,10 +109,14 @@ QColor nameColor(const ZMRPackage& package) {
 
 void setTextColor(QLabel* label, const QColor& color) {
     if (!label) return;
+    const QString sheet = QStringLiteral("color: %1;").arg(color.name(QColor::HexArgb));
+    // A style sheet set again polishes the label again: rows redrawn with the
+    // colour they have skip it.
+    if (label->styleSheet() == sheet && label->palette().color(QPalette::WindowText) == color) return;
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, color);
     label->setPalette(pal);
-    label->setStyleSheet(QStringLiteral("color: %1;").arg(color.name(QColor::HexArgb)));
+    label->setStyleSheet(sheet);
 }
 
 std::string displayMaintainer(const std::string& maintainer) {

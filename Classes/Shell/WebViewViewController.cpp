@@ -9,6 +9,7 @@
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestJob>
+#include <QTimer>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
@@ -54,7 +55,8 @@ QWebEngineProfile* VostrelleWebPage::makeProfile(QObject* parent) {
     // The stores' callback scheme is known to the whole engine; a profile that
     // does not serve it must still have its pages ask (and refuse) such a link
     // rather than let the engine replace the page with a blank one. The store
-    // pages' profile installs its own handler in place of this one.
+    // pages catch their own top-level callbacks before anything loads, so
+    // what reaches this handler (an image, a frame) is refused there too.
     const QByteArray callbacks = ZMURLSchemeHandler::kStoreCallbackScheme;
     if (!QWebEngineUrlScheme::schemeByName(callbacks).name().isEmpty())
         profile->installUrlSchemeHandler(callbacks, new RefusedSchemeHandler(profile));
@@ -68,12 +70,19 @@ bool VostrelleWebPage::isNavigationAllowed(const QUrl& url) {
     return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
 }
 
-bool VostrelleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool) {
+bool VostrelleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) {
     if (isNavigationAllowed(url)) return true;
-    // The callback scheme the profile answers itself stays inside the program.
-    if (!callbackScheme_.isEmpty() && url.scheme().toLower() == callbackScheme_ &&
-        profile()->urlSchemeHandler(callbackScheme_.toUtf8()))
-        return true;
+    // The callback scheme: only this page's own top-level navigation counts,
+    // never a frame's (an embedded foreign page could plant one).
+    if (!callbackScheme_.isEmpty() && url.scheme().toLower() == callbackScheme_) {
+        if (isMainFrame && callbackHandler_) {
+            QTimer::singleShot(0, this, [handler = callbackHandler_, url] { handler(url); });
+        } else {
+            ++refused_;
+            ZMLOG("refused a callback from a frame");
+        }
+        return false;
+    }
     ++refused_;
     if (url.scheme().compare("mailto", Qt::CaseInsensitive) == 0) {
         UIApplication::openURL(url);
@@ -93,8 +102,13 @@ QWebEnginePage* VostrelleWebPage::createWindow(WebWindowType) {
 
 WebViewViewController::WebViewViewController(QWidget* parent) : ZMPalettedViewController(parent) {}
 
-WebViewViewController::WebViewViewController(QWebEngineProfile* profile, const QString& callbackScheme, QWidget* parent)
-    : ZMPalettedViewController(parent), profile_(profile), ownProfile_(false), callbackScheme_(callbackScheme) {}
+WebViewViewController::WebViewViewController(QWebEngineProfile* profile, const QString& callbackScheme,
+                                             std::function<void(const QUrl&)> onCallback, QWidget* parent)
+    : ZMPalettedViewController(parent),
+      profile_(profile),
+      ownProfile_(false),
+      callbackScheme_(callbackScheme),
+      onCallback_(std::move(onCallback)) {}
 
 WebViewViewController::~WebViewViewController() {
     // The page must go before its profile.
@@ -109,7 +123,7 @@ void WebViewViewController::viewDidLoad() {
     layout->setSpacing(0);
     if (ownProfile_) profile_ = VostrelleWebPage::makeProfile(this);
     page_ = new VostrelleWebPage(profile_, nullptr);
-    page_->setCallbackScheme(callbackScheme_);
+    if (!callbackScheme_.isEmpty()) page_->setCallbackHandler(callbackScheme_, onCallback_);
     progress_ = new QProgressBar(this);
     progress_->setTextVisible(false);
     progress_->setFixedHeight(2);

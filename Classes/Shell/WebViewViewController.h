@@ -6,10 +6,12 @@
 // window opens in the same view, downloads are cancelled and every permission
 // (camera, location, notifications, full screen, file system...) is denied.
 // A screen given a profile of its own (the stores' sign-in and purchase
-// pages) uses it and may also go to the one callback scheme that profile
-// serves itself.
+// pages) uses it, and hands a navigation of its main frame to the one
+// callback scheme it is given to a handler instead of loading it; the same
+// address in a frame, or as an image or other resource, is refused.
 #include <QUrl>
 #include <QWebEnginePage>
+#include <functional>
 #include <string>
 
 #include "ZMPalettedViewController.h"
@@ -28,8 +30,12 @@ public:
     // Whether a page may go to `url`: http and https with a host only.
     static bool isNavigationAllowed(const QUrl& url);
     int refusedNavigationCount() const { return refused_; }
-    // A scheme the page's profile answers itself, which the page may visit too.
-    void setCallbackScheme(const QString& scheme) { callbackScheme_ = scheme.toLower(); }
+    // Top-level navigations to `scheme` go to `handler` (soon after, on the
+    // main thread: it may close the page) and load nothing.
+    void setCallbackHandler(const QString& scheme, std::function<void(const QUrl&)> handler) {
+        callbackScheme_ = scheme.toLower();
+        callbackHandler_ = std::move(handler);
+    }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -39,14 +45,17 @@ protected:
 private:
     int refused_ = 0;
     QString callbackScheme_;
+    std::function<void(const QUrl&)> callbackHandler_;
 };
 
 class WebViewViewController : public ZMPalettedViewController {
     Q_OBJECT
 public:
     explicit WebViewViewController(QWidget* parent = nullptr);
-    // Pages in `profile`, which must outlive the screen and answers `callbackScheme` itself.
-    WebViewViewController(QWebEngineProfile* profile, const QString& callbackScheme, QWidget* parent = nullptr);
+    // Pages in `profile`, which must outlive the screen; the page's own
+    // navigations to `callbackScheme` go to `onCallback` (see VostrelleWebPage).
+    WebViewViewController(QWebEngineProfile* profile, const QString& callbackScheme,
+                          std::function<void(const QUrl&)> onCallback, QWidget* parent = nullptr);
     ~WebViewViewController() override;
 
     void setViewTitle(const std::string& title);
@@ -68,6 +77,7 @@ private:
     QWebEngineProfile* profile_ = nullptr;
     bool ownProfile_ = true;
     QString callbackScheme_;
+    std::function<void(const QUrl&)> onCallback_;
     VostrelleWebPage* page_ = nullptr;
     QWebEngineView* webView_ = nullptr;
     QProgressBar* progress_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -48,6 +49,7 @@
 #include "Details/ZMReviewsAndDevelopersSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
+#include "Online/Screens/ZMMakerDetailsServices.h"
 #include "Online/Screens/ZMRepoStoreDetailsServices.h"
 #include "Online/Screens/ZMStorePages.h"
 #include "Services/ZMRepoStoreAPI.h"
@@ -154,6 +156,7 @@ void ZMVostrelle::applicationDidFinishLaunching() {
     ZMDetailsScreensSetup::install();
     ZMReviewsAndDevelopersSetup::install();
     ZMStorePages::install();
+    ZMMakerDetailsServices::install();
     ZMRepoStoreDetailsServices::install();
     ZMRepoStoreAPI::installFrameworkHooks();
     ZMOnlineScreensSetup::install();
@@ -321,6 +324,15 @@ void ZMVostrelle::addApplicationObservers() {
             message = n.userInfo["error"].value("message", "");
         if (message.empty()) message = ZMError::make(ZMError::Unknown).localizedDescription();
         self->showAlert(L("Error"), message);
+    }));
+    // A store ended the sign-in or moved: asked once the work of the moment
+    // is done, so that a purchase already opening the sign-in page asks nothing.
+    observers_.add(center.addObserver(ZMRepoStoreAPI::kSigninRequiredNotification, Q::Main, [self](const Notification& n) {
+        const auto* location = std::any_cast<std::string>(&n.object);
+        if (!self || !location) return;
+        QTimer::singleShot(0, self, [self, location = *location] {
+            if (self) self->askToSignInAgain(location);
+        });
     }));
     observers_.add(center.addObserver(kVostrelleSetupBackupDoneNotification, Q::Main, [self](const Notification& n) {
         if (!self) return;
@@ -566,16 +578,19 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
         return;
     }
     QPointer<ZMVostrelle> self(this);
-    store.purchaseInfoForPackageWithIdentifier(identifier, [self, identifier, queue](bool, const RepoStorePackageInfoResponse& info) {
-        Dispatch::main([self, identifier, queue, info] {
+    store.purchaseInfoForPackageWithIdentifier(identifier, [self, identifier, location, queue](bool, const RepoStorePackageInfoResponse& info) {
+        Dispatch::main([self, identifier, location, queue, info] {
             if (!self) return;
+            // The store ended the sign-in (its credentials are gone): sign in again, then buy.
+            if (info.invalidate) return ZMRepoStoreAPI::loginToSource(location);
             if (info.error) return self->showStoreError(L("Error fetching package info"), *info.error, info.recovery_url);
             if (!info.available) return;
             if (info.purchased) return queue();
             ZMRepoStoreAPI::sharedRepoStore().purchasePackageWithIdentifier(
-                identifier, [self, identifier, queue](bool failed, const RepoStorePackagePurchaseResponse& r) {
-                    Dispatch::main([self, identifier, queue, failed, r] {
+                identifier, [self, identifier, location, queue](bool failed, const RepoStorePackagePurchaseResponse& r) {
+                    Dispatch::main([self, identifier, location, queue, failed, r] {
                         if (!self) return;
+                        if (r.invalidate) return ZMRepoStoreAPI::loginToSource(location);
                         if (failed || r.status != RepoStorePackagePurchaseResponse::kCompleted) {
                             return self->showStoreError(L("Purchase Failed"),
                                                         r.error.value_or(RepoStoreError::make(0, L("The purchase did not go through."))),
@@ -591,6 +606,26 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
                 });
         });
     });
+}
+
+void ZMVostrelle::askToSignInAgain(const std::string& location) {
+    if (ZMRepoStoreAPI::sharedRepoStore().hasPendingSignin()) return;  // the sign-in page is on its way
+    auto source = ZMRSource::objectForPrimaryKey(location);
+    const std::string store = source && !source->name.empty() ? source->name : location;
+    const std::string title = L("Sign In Again");
+    const std::string message = ZMLocalization::format(
+        "Your sign-in to the store of %@ has ended. Sign in again to buy or download its packages.", {store});
+    if (preferences().boolForKey(K::ShowNotificationsInsteadOfErrorAlerts)) return showAlert(title, message);
+    std::erase_if(alerts_, [](const QPointer<ErrorViewController>& a) { return a.isNull() || a->isBeingDismissed(); });
+    for (const auto& shown : alerts_)
+        if (shown->messageLbl()->text().toStdString() == message) return;  // asked already
+    ++alertCount_;
+    lastAlertTitle_ = title;
+    lastAlertMessage_ = message;
+    auto* popup = new ErrorViewController;
+    popup->showWithTitle(title, message, 2, L("Not Now"), L("Sign In"), [location] { ZMRepoStoreAPI::loginToSource(location); });
+    alerts_.emplace_back(popup);
+    presentViewController(popup);
 }
 
 void ZMVostrelle::showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo) {

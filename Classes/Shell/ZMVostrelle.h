@@ -156,6 +156,8 @@ private:
     ZMVostrelle();
     // A store's failure; with a recovery page, a "More Info" button opens it.
     void showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo);
+    // A store's credentials were dropped: a popup offers its sign-in page.
+    void askToSignInAgain(const std::string& location);
     void step(const char* name);
     void presentConfirmation(PackagesConfirmationViewController* screen);
     void buildWindow();

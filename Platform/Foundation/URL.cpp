@@ -170,6 +170,11 @@ std::optional<int> URL::effectivePort() const {
 
 bool URL::isHTTP() const { return equalsIgnoringCase(scheme_, "http") || equalsIgnoringCase(scheme_, "https"); }
 
+bool URL::isSameOrigin(const URL& other) const {
+    return equalsIgnoringCase(scheme_, other.scheme_) && equalsIgnoringCase(host_, other.host_) &&
+           effectivePort() == other.effectivePort();
+}
+
 std::optional<URL> URL::resolving(std::string_view reference) const {
     if (auto absolute = parse(reference)) {
         absolute->path_ = absolute->hasAuthority_ ? removeDotSegments(absolute->path_) : absolute->path_;

@@ -30,6 +30,8 @@ public:
     std::optional<int> effectivePort() const;
     // True for the schemes this program fetches: http and https (any case).
     bool isHTTP() const;
+    // Same scheme, host (letter case aside) and port to connect to.
+    bool isSameOrigin(const URL& other) const;
 
     // Resolves a reference (absolute, "//host/x", "/x", "x", "?q", "#f")
     // against this URL, removing "." and ".." segments.

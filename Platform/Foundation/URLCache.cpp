@@ -1,5 +1,7 @@
 #include "URLCache.h"
 
+#include "Miscellaneous/ZMJSON.h"
+
 #include <curl/curl.h>
 #include <openssl/evp.h>
 
@@ -132,8 +134,9 @@ std::optional<URLCache::Entry> URLCache::cachedResponseForRequest(const URLReque
     if (!in) return std::nullopt;
     std::string metaLine;
     if (!std::getline(in, metaLine)) return std::nullopt;
-    auto meta = nlohmann::json::parse(metaLine, nullptr, false);
-    if (meta.is_discarded() || !meta.is_object()) return std::nullopt;
+    auto parsed = ZMJSON::parse(metaLine);
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    const nlohmann::json meta = std::move(*parsed);
     Entry entry;
     try {
         auto url = URL::parse(meta.at("url").get<std::string>());

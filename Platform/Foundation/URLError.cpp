@@ -12,6 +12,7 @@ std::string description(int code) {
     case CannotConnectToHost: return "Could not connect to the server.";
     case NetworkConnectionLost: return "The network connection was lost.";
     case HTTPTooManyRedirects: return "too many HTTP redirects";
+    case RedirectRefused: return "a redirect to another address was refused";
     case ResourceUnavailable: return "The requested resource is not available.";
     case NotConnectedToInternet: return "The Internet connection appears to be offline.";
     case CannotDecodeContentData: return "cannot decode raw data";

@@ -18,6 +18,7 @@ enum Code : int {
     CannotConnectToHost = -1004,
     NetworkConnectionLost = -1005,
     HTTPTooManyRedirects = -1007,
+    RedirectRefused = -1050,  // the session's redirect policy said no
     ResourceUnavailable = -1008,  // ReturnCacheDataDontLoad without a stored answer
     NotConnectedToInternet = -1009,
     CannotDecodeContentData = -1016,

@@ -26,6 +26,9 @@ struct URLRequest {
     std::optional<URLRequestCachePolicy> cachePolicy;
     // Seconds without any data moving before the request fails as timed out.
     std::optional<double> timeoutInterval;
+    // Seconds the whole transfer may take, redirects included (unset: the
+    // session configuration's timeoutIntervalForResource).
+    std::optional<double> timeoutIntervalForResource;
     // The largest body accepted, in bytes (0: no limit).
     std::optional<uint64_t> maximumBodySize;
     // Off: a 3xx answer arrives as the response (with its Location) for the

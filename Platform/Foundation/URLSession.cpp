@@ -62,6 +62,7 @@ struct URLSessionTaskState {
     std::string tempPath;
     std::optional<URLCache::Entry> revalidating;  // a stale entry we asked the server about
     curl_off_t lastUpload = 0;
+    int redirects = 0;  // followed by the session itself (a redirect policy is set)
     bool encoded = false;  // the body arrives with a Content-Encoding we undo
     std::weak_ptr<URLSessionTaskState> self;
 };
@@ -354,7 +355,9 @@ private:
         curl_easy_setopt(e, CURLOPT_URL, r.url.withoutFragment().string().c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, r.followsRedirects ? 1L : 0L);
+        // With a redirect policy the session follows redirects itself (finish()).
+        const bool curlFollows = r.followsRedirects && !t->session->configuration().redirectPolicy;
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, curlFollows ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(t->session->configuration().maximumRedirects));
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         // Ending a transfer (cancel, exit) never waits for a name lookup to finish.
@@ -407,12 +410,76 @@ private:
         }
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
-        t->started = t->lastActivity = Clock::now();
+        // A redirect followed by the session keeps the first start: the
+        // whole chain counts against the resource time-out.
+        if (t->redirects == 0) t->started = Clock::now();
+        t->lastActivity = Clock::now();
         active_[e] = t;
         curl_multi_add_handle(multi_, e);
     }
 
+    static bool isRedirect(int status) {
+        return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    }
+
+    // A redirect the session follows itself (its configuration has a
+    // redirect policy): the task starts again for the new address, or fails.
+    // False when the answer is no redirect to follow.
+    bool followRedirect(const std::shared_ptr<URLSessionTaskState>& t, CURLcode code) {
+        const auto& configuration = t->session->configuration();
+        if (!configuration.redirectPolicy || !t->request.followsRedirects || code != CURLE_OK ||
+            t->abort != URLSessionTaskState::Abort::None || !isRedirect(t->status))
+            return false;
+        auto location = t->responseHeaders.value("Location");
+        if (!location) return false;  // nothing to follow: the 3xx is the answer
+        auto next = t->request.url.resolving(*location);
+        std::optional<ZMError> refused;
+        if (!next || !next->isHTTP() || next->host().empty())
+            refused = URLError::make(URLError::UnsupportedURL, "redirect to " + *location);
+        else if (++t->redirects > configuration.maximumRedirects)
+            refused = URLError::make(URLError::HTTPTooManyRedirects);
+        else if (!configuration.redirectPolicy(t->request, *next))
+            refused = URLError::make(URLError::RedirectRefused, next->scheme() + "://" + next->host());
+        releaseCurl(*t);
+        if (t->download && !t->tempPath.empty()) {
+            std::error_code ec;
+            fs::remove(t->tempPath, ec);
+            t->tempPath.clear();
+        }
+        if (refused) {
+            ZMLOG("Request {}://{}{} not redirected: {}", t->request.url.scheme(), t->request.url.host(),
+                  t->request.url.path(), refused->detail);
+            deliverError(t, std::move(*refused));
+            return true;
+        }
+        URLRequest& r = t->request;
+        const bool becomesGet = t->status == 303 ? r.httpMethod != "HEAD"
+                                                 : (t->status == 301 || t->status == 302) && r.httpMethod == "POST";
+        if (becomesGet) {
+            r.httpMethod = "GET";
+            r.httpBody.clear();
+            r.headers.remove("Content-Length");
+            r.headers.remove("Content-Type");
+        }
+        if (!r.url.isSameOrigin(*next)) {
+            r.headers.remove("Authorization");
+            r.headers.remove("Cookie");
+        }
+        r.url = *next;
+        t->status = 0;
+        t->responseHeaders.clear();
+        t->body.clear();
+        t->received = 0;
+        t->expected = -1;
+        t->encoded = false;
+        t->lastUpload = 0;
+        t->errorBuffer[0] = 0;
+        start(t);
+        return true;
+    }
+
     void finish(const std::shared_ptr<URLSessionTaskState>& t, CURLcode code) {
+        if (followRedirect(t, code)) return;
         std::optional<URLResponse> response;
         if (t->status > 0) {
             URLResponse rsp;
@@ -602,7 +669,12 @@ URLSession::~URLSession() {
 }
 
 std::shared_ptr<URLSession> URLSession::sharedSession() {
-    static auto session = sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+    static auto session = [] {
+        auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+        // Pages, documents and images: none has reason to take longer.
+        configuration.timeoutIntervalForResource = 120;
+        return sessionWithConfiguration(configuration);
+    }();
     return session;
 }
 
@@ -625,7 +697,7 @@ std::shared_ptr<URLSessionTask> URLSession::makeTask(const URLRequest& request, 
     t->session = shared_from_this();
     t->queue = queue_;
     t->timeout = request.timeoutInterval.value_or(configuration_.timeoutIntervalForRequest);
-    t->resourceTimeout = configuration_.timeoutIntervalForResource;
+    t->resourceTimeout = request.timeoutIntervalForResource.value_or(configuration_.timeoutIntervalForResource);
     t->maximumSize = request.maximumBodySize.value_or(download ? configuration_.maximumDownloadSize
                                                                : configuration_.maximumDataTaskBodySize);
     {

@@ -71,7 +71,8 @@ using URLSessionDownloadTask = URLSessionTask;
 
 class URLSession : public std::enable_shared_from_this<URLSession> {
 public:
-    // The process-wide session with the default configuration (disk cache).
+    // The process-wide session with the default configuration (disk cache),
+    // for pages, documents and images: a transfer ends after 120 s at the latest.
     static std::shared_ptr<URLSession> sharedSession();
     static std::shared_ptr<URLSession> sessionWithConfiguration(URLSessionConfiguration configuration);
     ~URLSession();

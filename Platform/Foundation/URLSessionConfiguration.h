@@ -2,6 +2,7 @@
 // How a session behaves: cache, cache policy, time-outs, size limits and the
 // header fields added to every request.
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "HTTPHeaderFields.h"
@@ -28,6 +29,13 @@ struct URLSessionConfiguration {
     // Largest file a download task writes (0: no limit).
     uint64_t maximumDownloadSize = 0;
     int maximumRedirects = 16;
+    // When set, the session follows redirects itself and asks this first
+    // (on the network thread; keep it quick): may `request`, as it was sent,
+    // go on to `to`? A refusal fails the task with URLError::RedirectRefused.
+    // The request that follows keeps method and body on 307 and 308 and
+    // becomes a GET without body after 301, 302 (from a POST) and 303; it
+    // loses Authorization and Cookie when it leaves the origin.
+    std::function<bool(const URLRequest& request, const URL& to)> redirectPolicy;
     // Added to every request unless the request sets the field itself.
     HTTPHeaderFields additionalHeaders;
     // Cookies set by servers are kept for the session's later requests.

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <unordered_map>
@@ -399,9 +400,44 @@ void Realm::releaseAfterBulkWrite(Connection& connection) {
 #endif
 }
 
-void Realm::giveBack(Connection* connection) {
+size_t Realm::idleCacheBytes() const {
+    std::lock_guard lock(poolMutex_);
+    size_t total = 0;
+    for (Connection* connection : freeConnections_) {
+        int used = 0, highest = 0;
+        if (sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK)
+            total += static_cast<size_t>(used);
+    }
+    return total;
+}
+
+void Realm::giveBack(Connection* connection, bool keepCache) {
+    // Pages a query read stay in this connection's cache for as long as the
+    // process runs; beyond kIdleCacheBytes they go (unless a writer of
+    // several transactions in a row keeps them until releaseMemory()).
+    int used = 0, highest = 0;
+    if (!keepCache && sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
+        used > kIdleCacheBytes) {
+        sqlite3_db_release_memory(connection->db);
+        scheduleHeapTrim();
+    }
     std::lock_guard lock(poolMutex_);
     freeConnections_.push_back(connection);
+}
+
+void Realm::scheduleHeapTrim() {
+#ifdef __GLIBC__
+    // The freed pages go back to the system only when the heap is trimmed:
+    // once, a second after a burst of released caches, off the caller's thread.
+    static std::atomic<bool> pending{false};
+    if (pending.exchange(true)) return;
+    Dispatch::mainAfter(1.0, [] {
+        Dispatch::backgroundQueue([] {
+            pending = false;
+            malloc_trim(0);
+        });
+    });
+#endif
 }
 
 void Realm::transactionWithBlock(const std::function<void()>& block) { transactionWithBlock(block, true); }
@@ -457,7 +493,7 @@ void Realm::transactionWithBlock(const std::function<void()>& block, bool releas
         setCacheSize(*transaction.connection, configuration_.readCacheSizeKiB);
         releaseAfterBulkWrite(*transaction.connection);
     }
-    giveBack(transaction.connection);
+    giveBack(transaction.connection, !releaseAfterBulk);
     writeLock.unlock();
     if (!transaction.createdTables.empty()) {
         std::lock_guard lock(tablesMutex_);
@@ -614,6 +650,12 @@ void Realm::openFile() {
 void Realm::ensureTable(const ObjectSchema& schema) {
     std::unique_lock lock(tablesMutex_);
     if (readyTables_.count(&schema)) return;
+    // Made by this thread's open transaction: there for it, but for other
+    // threads only once it commits (the transaction's own view of the file
+    // must not mark it ready for them).
+    Transaction* open = currentTransaction();
+    if (open && std::find(open->createdTables.begin(), open->createdTables.end(), &schema) != open->createdTables.end())
+        return;
     Lease connection(*this);
     const std::string table = quoted(schema.className());
     auto columnType = [](const Property& p) -> std::string {
@@ -714,10 +756,10 @@ void Realm::ensureTable(const ObjectSchema& schema) {
         readyTables_.insert(&schema);
         return;
     }
-    if (Transaction* transaction = currentTransaction()) {
+    if (open) {
         // Created inside the caller's transaction: ready for others once it commits.
         for (const auto& statement : missing()) connection->exec(statement);
-        transaction->createdTables.push_back(&schema);
+        open->createdTables.push_back(&schema);
         return;
     }
     // Writers take the write lock before the tables lock: same order here.

@@ -3,10 +3,10 @@
 #include <QPainter>
 #include <QPainterPath>
 
-CardView::CardView(QWidget* parent) : QWidget(parent), shadow_(new QGraphicsDropShadowEffect(this)) {
+CardView::CardView(QWidget* parent)
+    // A blur radius spans what a shadow radius spreads on each side.
+    : QWidget(parent), shadow_(new CardShadowEffect(kCornerRadius, kShadowRadius * 2, this)) {
     setObjectName("CardView");
-    shadow_->setOffset(0, 0);
-    shadow_->setBlurRadius(kShadowRadius * 2);  // Qt's blur radius spans what a shadow radius spreads on each side
     setShadowColor(Qt::black);
     setGraphicsEffect(shadow_);
     setContentsMargins(0, 6, 0, 6);

@@ -4,8 +4,9 @@
 // shadowColor; the fill is the card colour (the palette's cell background).
 // Content goes into the card's layout (setLayout / a child layout).
 #include <QColor>
-#include <QGraphicsDropShadowEffect>
 #include <QWidget>
+
+#include "UIKit/CardShadowEffect.h"
 
 class CardView : public QWidget {
     Q_OBJECT
@@ -18,12 +19,12 @@ public:
     void setCardColor(const QColor& c);
     QColor cardColor() const { return color_; }
     void setShadowColor(const QColor& c);
-    QGraphicsDropShadowEffect* shadow() const { return shadow_; }
+    CardShadowEffect* shadow() const { return shadow_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
     QColor color_;
-    QGraphicsDropShadowEffect* shadow_;
+    CardShadowEffect* shadow_;
 };

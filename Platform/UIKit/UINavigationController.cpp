@@ -104,6 +104,7 @@ void UINavigationBar::setDefaultColors(const QColor& background, const QColor& t
 void UINavigationBar::clearItems() {
     for (auto* w : ownButtons_) w->deleteLater();
     ownButtons_.clear();
+    ownButtonItems_.clear();
     // Custom views go back to their screen, hidden, so that they live and die with it.
     for (auto& w : customViews_) {
         if (!w) continue;
@@ -144,6 +145,7 @@ void UINavigationBar::showItem(UINavigationItem* item, UIViewController* owner, 
                 b->setCursor(Qt::PointingHandCursor);
                 b->setText(bi->title());
                 b->setIcon(tinted(bi->icon(), tint));
+                b->setProperty("tint", tint);
                 b->setIconSize(QSize(22, 22));
                 b->setToolButtonStyle(bi->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonIconOnly);
                 b->setToolTip(bi->title());
@@ -157,6 +159,7 @@ void UINavigationBar::showItem(UINavigationItem* item, UIViewController* owner, 
                     if (guard) guard->trigger();
                 });
                 ownButtons_.push_back(b);
+                ownButtonItems_.emplace_back(bi);
                 w = b;
             }
             bi->setButtonWidget(w);
@@ -179,6 +182,30 @@ void UINavigationBar::showItem(UINavigationItem* item, UIViewController* owner, 
     } else {
         title_->setVisible(largeTitle_->isHidden());
     }
+    update();
+}
+
+void UINavigationBar::applyColors() {
+    if (!item_) return;
+    const QColor tint = item_->barTintColor().isValid() ? item_->barTintColor() : tint_;
+    const QColor titleColor = item_->barTitleColor().isValid() ? item_->barTitleColor() : titleColor_;
+    const QString tintCss = tint.isValid() ? QStringLiteral("color: %1;").arg(tint.name(QColor::HexArgb)) : QString();
+    const QString titleCss = titleColor.isValid() ? QStringLiteral("color: %1;").arg(titleColor.name(QColor::HexArgb)) : QString();
+    auto restyle = [](QWidget* w, const QString& css) {
+        if (w->styleSheet() != css) w->setStyleSheet(css);
+    };
+    restyle(back_, tintCss);
+    for (size_t i = 0; i < ownButtons_.size(); ++i) {
+        auto* b = qobject_cast<QToolButton*>(ownButtons_[i]);
+        if (!b) continue;
+        restyle(b, tintCss);
+        if (i < ownButtonItems_.size() && ownButtonItems_[i] && b->property("tint").value<QColor>() != tint) {
+            b->setIcon(tinted(ownButtonItems_[i]->icon(), tint));
+            b->setProperty("tint", tint);
+        }
+    }
+    restyle(title_, titleCss);
+    restyle(largeTitle_, titleCss);
     update();
 }
 
@@ -278,6 +305,7 @@ void UINavigationController::layoutStack() {
 
 void UINavigationController::updateBar() {
     QObject::disconnect(itemConnection_);
+    QObject::disconnect(colorsConnection_);
     auto* top = topViewController();
     if (!top) {
         bar_->showItem(nullptr, nullptr, false, {});
@@ -296,6 +324,7 @@ void UINavigationController::updateBar() {
     bar_->showItem(item, top, stack_.size() > 1, backTitle);
     bar_->setVisible(!item->navigationBarHidden());
     itemConnection_ = connect(item, &UINavigationItem::changed, this, [this] { updateBar(); });
+    colorsConnection_ = connect(item, &UINavigationItem::colorsChanged, bar_, &UINavigationBar::applyColors);
 }
 
 void UINavigationController::setViewControllers(std::vector<UIViewController*> vcs, bool animated) {

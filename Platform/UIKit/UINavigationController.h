@@ -26,6 +26,8 @@ public:
     void setLargeTitleVisible(bool v);
     // The bar's fallback colours when the screen sets none.
     void setDefaultColors(const QColor& background, const QColor& tint, const QColor& title);
+    // Applies the shown item's colours to the bar as it is (scrolling screens change them often).
+    void applyColors();
 
 signals:
     void backRequested();
@@ -47,6 +49,7 @@ private:
     QPointer<QWidget> titleView_;
     std::vector<QPointer<QWidget>> customViews_;
     std::vector<QWidget*> ownButtons_;
+    std::vector<QPointer<UIBarButtonItem>> ownButtonItems_;  // the item of each of ownButtons_
     QColor background_, tint_, titleColor_;
 };
 
@@ -100,5 +103,6 @@ private:
     UINavigationBar* bar_;
     std::vector<UIViewController*> stack_;
     QMetaObject::Connection itemConnection_;
+    QMetaObject::Connection colorsConnection_;
     bool transitioning_ = false;
 };

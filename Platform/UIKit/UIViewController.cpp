@@ -64,16 +64,19 @@ void UINavigationItem::setLargeTitleDisplayMode(LargeTitleDisplayMode m) {
     emit changed();
 }
 void UINavigationItem::setBarBackgroundColor(const QColor& c) {
+    if (c == barBackground_) return;
     barBackground_ = c;
-    emit changed();
+    emit colorsChanged();
 }
 void UINavigationItem::setBarTintColor(const QColor& c) {
+    if (c == barTint_) return;
     barTint_ = c;
-    emit changed();
+    emit colorsChanged();
 }
 void UINavigationItem::setBarTitleColor(const QColor& c) {
+    if (c == barTitle_) return;
     barTitle_ = c;
-    emit changed();
+    emit colorsChanged();
 }
 void UINavigationItem::setForcesOpaqueBar(std::optional<bool> o) {
     opaque_ = o;

@@ -82,6 +82,8 @@ public:
 
 signals:
     void changed();
+    // Only the bar's colours changed (the bar repaints, it is not rebuilt).
+    void colorsChanged();
 
 private:
     QString title_;

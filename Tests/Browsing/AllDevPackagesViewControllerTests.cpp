@@ -21,9 +21,12 @@ protected:
             p.tweakCompatibleStatus = compatibility;
             return p;
         };
-        store({make("com.z", "Zed", "Jane Doe", 0), make("com.a", "Alpha", "Jane Doe", 2),
-               make("com.b", "Beta", "Jane Doe", 1), make("com.c", "Gamma", "jane doe", 0),
-               make("com.d", "Delta", "Jane Doe <jane@example.com>", 0)});
+        auto paid = make("com.z", "Zed", "Jane Doe", 0);
+        paid.price = "$1.99";
+        store({paid, make("com.a", "Alpha", "Jane Doe", 2), make("com.b", "Beta", "Jane Doe", 1),
+               make("com.c", "Gamma", "jane doe", 0), make("com.d", "Delta", "Jane Doe <jane@example.com>", 0),
+               make("com.e", "Echo", "Jane Does <does@example.com>", 0), make("com.f", "Foxtrot", "Jane Doe<x@y.z>", 0),
+               make("com.g", "Golf", "Mary Jane Doe <m@example.com>", 0)});
         screen = new AllDevPackagesViewController;
         screen->setTitleString("Jane Doe's Packages");
         screen->setMaintainer("Jane Doe");
@@ -38,9 +41,29 @@ protected:
     GetPackageCell* row(int r) { return qobject_cast<GetPackageCell*>(screen->devPackagesTableView()->cellForRow({0, r})); }
 };
 
+// The whole maintainer text, case included: no prefix, not even the name
+// before a mail address.
+TEST_F(AllDevPackages, MaintainerMatchesTheWholeTextExactly) {
+    using Ids = std::vector<std::string>;
+    const std::pair<const char*, Ids> cases[] = {
+        {"Jane Doe", {"com.a", "com.z"}},  // by package name; the incompatible Beta left out
+        {"Jane Doe <jane@example.com>", {"com.d"}},
+        {"jane doe", {"com.c"}},
+        {"Jane", {}},
+        {"Jane Does", {}},
+        {"Jane Does <does@example.com>", {"com.e"}},
+    };
+    for (const auto& [maintainer, expected] : cases)
+        EXPECT_EQ(AllDevPackagesViewController::identifiersOfMaintainer(maintainer), expected) << maintainer;
+}
+
 TEST_F(AllDevPackages, ExactMaintainerByNameAndGonePackagesOpenNothing) {
     EXPECT_EQ(screen->title(), "Jane Doe's Packages");
-    EXPECT_EQ(screen->packages(), (std::vector<std::string>{"com.a", "com.z"})) << "exact, by name, compatible";
+    EXPECT_EQ(screen->packages(), (std::vector<std::string>{"com.a", "com.z"})) << "by name, compatible";
+    auto* zed = row(1);
+    ASSERT_NE(zed, nullptr);
+    EXPECT_EQ(zed->nameLbl()->palette().color(QPalette::WindowText), ZMPaletteManager::sharedManager().palette().paidTextColor()) << "a paid package";
+    EXPECT_EQ(row(0)->nameLbl()->palette().color(QPalette::WindowText), ZMPaletteManager::sharedManager().palette().primaryTextColor());
     prefs().setValue(VostrellePreferenceKey::ShowIncompatiblePackages, true);
     screen->reloadPackages();
     EXPECT_EQ(screen->packages(), (std::vector<std::string>{"com.a", "com.b", "com.z"}));

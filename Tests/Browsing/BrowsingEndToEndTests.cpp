@@ -1,9 +1,10 @@
 // The browsing tabs as a user walks them: a loopback repository refreshed by
 // the real refresh updates a package installed in the sandbox root; Sections
 // shows the update in its badge and opens a grouped category and a package;
-// Search finds the package after the typing pause, in both modes, and its
-// complete list holds what the card counted; Changes queues the update and
-// opens the queue confirmation. Screenshots of the four screens.
+// Search finds the package after the typing pause, in both modes, and the
+// complete list of an Exact search holds what the card counted; Changes
+// queues the update and opens the queue confirmation. Everything by mouse and
+// keyboard; screenshots of the four screens.
 #include <QDir>
 #include <QTest>
 #include <atomic>
@@ -18,6 +19,7 @@
 #include "PackagesConfirmationViewController.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FlatRepository.h"
+#include "Support/Gui/UserGestures.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "VostrelleBuildPaths.h"
@@ -58,7 +60,7 @@ protected:
     }
     template <class Screen>
     Screen* tab(ZMVostrelle& d, int index) {
-        d.tabBarController()->setSelectedIndex(index);
+        UserGesture::tapTab(d.tabBarController(), index);
         auto* nav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
         return nav ? dynamic_cast<Screen*>(nav->viewControllers().front()) : nullptr;
     }
@@ -90,11 +92,11 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return sections->otherPackagesCategories().size() == 3; }));
     EXPECT_EQ(sections->otherPackagesCategories(), (std::vector<std::string>{"Themes   ", "Tweaks   ", "Utilities"}));
     EXPECT_EQ(sections->defaultPackagesCategories().at(2), "Updated Packages (1)");
-    sections->didSelectRow(sections->otherCategoriesTableView(), {0, 1});
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(sections->otherCategoriesTableView(), {0, 1}));
     EXPECT_EQ(sections->otherPackagesCategories(),
               (std::vector<std::string>{"Themes   ", "Tweaks   ", "Tweaks", "Tweaks (SpringBoard)", "Utilities"}));
     screenshot(d, "sections-tab.png");
-    sections->didSelectRow(sections->otherCategoriesTableView(), {0, 2});
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(sections->otherCategoriesTableView(), {0, 2}));
     auto* category = dynamic_cast<SubcategoriesViewController*>(topOf(sections));
     ASSERT_NE(category, nullptr);
     EXPECT_EQ(category->category(), "Tweaks");
@@ -102,32 +104,42 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return category->packageSections().sections().size() == 3; }));
     EXPECT_EQ(category->packageSections().sections(), (std::vector<std::string>{"A", "B", "L"}));
     EXPECT_EQ(category->identifierAt({2, 0}), std::optional<std::string>("com.loop.tool"));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return category->isOnScreen(); }));
     screenshot(d, "category-screen.png");
-    category->didSelectRow(category->subcategoriesAndPackagesTableView(), {2, 0});
+    ASSERT_NO_FATAL_FAILURE(UserGesture::tapRow(category->subcategoriesAndPackagesTableView(), {2, 0}));
     ASSERT_NE(topOf(sections), category);
     auto* opened = dynamic_cast<PackageDetailsViewController*>(topOf(sections));
     ASSERT_NE(opened, nullptr);
     EXPECT_EQ(opened->packageIdentifier(), "com.loop.tool");
     sections->navigationController()->popToRootViewController(false);
 
-    // Search: the card comes after the pause (Exact, the first mode); Fuzzy then
-    // counts the same as its complete list.
+    // Search: Fuzzy first, the card after the typing
+    // pause; Exact then counts fewer, and its complete list holds what it counted.
     auto* search = tab<SearchViewController>(d, ZMVostrelle::SearchTab);
     ASSERT_NE(search, nullptr);
-    search->searchBar()->setFocus();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return search->isOnScreen(); }));
+    d.window()->activateWindow();
+    GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); });
+    UserGesture::click(search->searchBar());
+    ASSERT_TRUE(search->searchQueryControl()->isVisible()) << "the modes show while editing";
+    UserGesture::click(search->searchQueryControl()->segment(PackageSearch::Fuzzy));
     QTest::keyClicks(search->searchBar(), "loop");
     EXPECT_TRUE(search->isPackageQueryPending());
-    EXPECT_EQ(search->packageQueriesStarted(), 0);
+    EXPECT_EQ(search->packageQueriesStarted(), 0) << "the switch searched nothing: no text yet";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packageResultsApplied() == 1; }));
-    EXPECT_EQ(search->packagesTitle()->text(), "2 Packages");  // Loop Spring, Loop Tool
-    search->searchQueryControl()->segment(PackageSearch::Fuzzy)->click();
+    EXPECT_EQ(search->packagesTitle()->text(), "3 Packages");  // Dark Loop, Loop Spring, Loop Tool
+    UserGesture::click(search->searchQueryControl()->segment(PackageSearch::Exact));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packageResultsApplied() == 2; }));
-    EXPECT_EQ(search->packages()->total, 3u);  // and Dark Loop
+    EXPECT_EQ(search->packagesTitle()->text(), "2 Packages");  // not Dark Loop
+    EXPECT_TRUE(search->searchBar()->hasFocus()) << "choosing a mode leaves the typing where it was";
+    EXPECT_TRUE(search->isShowingResults());
+    EXPECT_TRUE(search->searchQueryControl()->isVisible());
     screenshot(d, "search-results.png");
-    search->seeAllPackagesBtn()->click();
+    UserGesture::click(search->seeAllPackagesBtn());
     auto* all = dynamic_cast<PackagesTableViewController*>(topOf(search));
     ASSERT_NE(all, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return all->model().packages().has_value(); }));
+    EXPECT_EQ(all->model().packages()->count(), 2u);
     EXPECT_EQ(all->model().packages()->count(), search->packages()->total);
     search->navigationController()->popToRootViewController(false);
 
@@ -137,7 +149,7 @@ TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->model().reading().updates.size() == 1; }));
     EXPECT_EQ(changes->model().reading().newCount, 6u);
     screenshot(d, "changes-tab.png");
-    changes->updateAllBtn()->click();
+    UserGesture::click(changes->updateAllBtn());
     EXPECT_TRUE(ZMRPackage::objectForPrimaryKey("com.loop.tool")->isInTheQueue.value_or(false));
     auto* nav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
     QPointer<PackagesConfirmationViewController> queue =

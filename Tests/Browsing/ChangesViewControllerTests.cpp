@@ -104,6 +104,17 @@ TEST_F(ChangesTest, CardsFollowTheDatabaseAndUpdateAllQueuesOnlyUnheldUpdates) {
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->getBtn()->text(), "UPDATE");
 
+    // A refresh while the tab comes back into view: the counts of the last reading.
+    nav->pushViewController(new UIViewController, false);
+    storeGroup(2, "2026-12-07 07:00", "latest.");
+    nav->popViewController(false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->model().reading().newCount == 2; }));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(changes->model().reading().newCount, 2u);
+    EXPECT_EQ(changes->model().reading().oldCount, 1u);
+    EXPECT_EQ(changes->newPackagesTitle()->text(), "2 New Packages");
+    EXPECT_EQ(changes->model().numberOfRows(1), 3) << "header, the one older package, button";
+
     // Update All, with the application's window to present the queue on (dpkg agrees on what is installed).
     TestSupport::writeFile(env.targetRoot() + "/var/lib/dpkg/status",
                            "Package: u.updated\nStatus: install ok installed\nVersion: 1.0\nArchitecture: all\n\n"

@@ -250,15 +250,13 @@ TEST_F(ManageTabTest, SwipeActionsCopyAndOpeningASource) {
     EXPECT_NE(dynamic_cast<SourceViewController*>(nav->topViewController()), nullptr);
 }
 
-TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
+TEST_F(ManageTabTest, RemovingRunsAtOnceOffTheMainThreadAndReportsFailure) {
     storeSources({kAlpha, kBeta});
     store({installed("com.alpha.p0", kAlpha, 1), installed("com.beta.p0", kBeta, 2)});
     selectManageTab();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return count(kAlpha) == "1" && count(kBeta) == "1"; }));
     std::atomic<bool> purgedOnMain{false};
-    std::atomic<int> purges{0};
     ZMRPackageManager::sharedPackageManager().sources().setPurgeHook([&](const std::string& location) -> std::optional<ZMError> {
-        ++purges;
         if (Dispatch::isMainThread()) purgedOnMain = true;
         if (location == kBeta) return ZMError::make(ZMError::CommandFailed, "apt-get failed");
         return std::nullopt;
@@ -266,21 +264,11 @@ TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
     std::vector<std::pair<std::string, bool>> outcomes;
     manage->setRemovalObserver([&](const std::string& l, bool ok) { outcomes.emplace_back(l, ok); });
 
-    // Cancel keeps the source.
-    manage->removeSourceAtRow(rowOf(kAlpha));
-    auto* confirm = dynamic_cast<UIAlertController*>(top());
-    ASSERT_NE(confirm, nullptr);
-    EXPECT_EQ(confirm->alertTitle(), "Remove Source");
-    EXPECT_EQ(confirm->message(), "Are you sure you want to remove Source https://alpha.example/?");
-    confirm->performAction(0);
-    GuiTest::pump(std::chrono::milliseconds(100));
-    EXPECT_EQ(purges.load(), 0);
-    EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kAlpha).has_value());
-
-    manage->removeSourceAtRow(rowOf(kAlpha));
-    confirm = dynamic_cast<UIAlertController*>(top());
-    ASSERT_NE(confirm, nullptr);
-    confirm->performAction(1);
+    // "Remove" removes: no question comes in between.
+    auto actions = manage->trailingSwipeActions(manage->sourcesTableView(), {0, rowOf(kAlpha)});
+    ASSERT_EQ(actions[0].title, "Remove");
+    actions[0].handler(actions[0], nullptr, [](bool) {});
+    EXPECT_EQ(dynamic_cast<UIAlertController*>(top()), nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return outcomes.size() == 1; }));
     EXPECT_EQ(outcomes[0], std::make_pair(kAlpha, true));
     EXPECT_FALSE(purgedOnMain.load());
@@ -289,16 +277,78 @@ TEST_F(ManageTabTest, RemovingAsksRunsOffTheMainThreadAndReportsFailure) {
 
     // A failing purge is reported as a failure.
     manage->removeSourceAtRow(rowOf(kBeta));
-    dynamic_cast<UIAlertController*>(top())->performAction(1);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return outcomes.size() == 2; }));
     EXPECT_EQ(outcomes[1], std::make_pair(kBeta, false));
     EXPECT_EQ(ZMVostrelle::sharedVostrelle().alertCount(), alertsBefore + 1);
     EXPECT_EQ(ZMVostrelle::sharedVostrelle().lastAlertTitle(), "Could not remove Source https://beta.example/repo/");
 }
 
-// With the preference on, a source is added (from the form or a link) and
-// removed only after a successful check; a failed or unavailable check says
-// so and changes nothing.
+// A row's menu is built when it opens; the rows re-sort by name while it is
+// open (a refresh ends, a source is renamed). The chosen entry acts on the
+// source whose row was clicked, not on whichever row now has that number.
+TEST_F(ManageTabTest, RowActionsActOnTheirSourceAfterTheRowsReSort) {
+    ZMRPackageManager::sharedPackageManager().sources().setPurgeHook([](const std::string&) { return std::nullopt; });
+    const struct {
+        const char* entry;
+        bool swipePanel;  // the swipe's buttons, else the right-click menu
+    } cases[] = {{"Copy", false}, {"Remove", false}, {"Remove", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.entry) + (c.swipePanel ? " (swipe)" : " (menu)"));
+        storeSources({kAlpha, kBeta});
+        realm->transactionWithBlock([&] {
+            for (auto [location, name] : {std::pair{kAlpha, "Alpha"}, std::pair{kBeta, "Beta"}}) {
+                auto s = *realm->objectForPrimaryKey<ZMRSource>(location);
+                s.name = name;
+                realm->addOrUpdate(s);
+            }
+        });
+        selectManageTab();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return rowOf(kAlpha) == 0 && rowOf(kBeta) == 1; }));
+        QGuiApplication::clipboard()->setText("unchanged");
+
+        // Opened on Alpha's row (row 0); then Alpha is renamed "Zulu" and moves below Beta.
+        QMenu* menu = nullptr;
+        UIContextualAction chosen;
+        if (c.swipePanel) {
+            auto actions = manage->trailingSwipeActions(manage->sourcesTableView(), {0, 0});
+            ASSERT_EQ(actions[0].title, c.entry);
+            chosen = actions[0];
+        } else {
+            menu = manage->sourcesTableView()->showSwipeMenu({0, 0}, QPoint(10, 10));
+            ASSERT_NE(menu, nullptr);
+        }
+        realm->transactionWithBlock([&] {
+            auto s = *realm->objectForPrimaryKey<ZMRSource>(kAlpha);
+            s.name = "Zulu";
+            realm->addOrUpdate(s);
+        });
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return rowOf(kBeta) == 0 && rowOf(kAlpha) == 1; }));
+
+        if (menu) {
+            QAction* entry = nullptr;
+            for (auto* a : menu->actions())
+                if (a->text() == c.entry) entry = a;
+            ASSERT_NE(entry, nullptr);
+            entry->trigger();
+            menu->close();
+        } else {
+            chosen.handler(chosen, nullptr, [](bool) {});
+        }
+        if (std::string(c.entry) == "Copy") {
+            EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), kAlpha);
+            EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kAlpha).has_value());
+        } else {
+            ASSERT_TRUE(GuiTest::waitUntil([&] { return !ZMRSource::objectForPrimaryKey(kAlpha).has_value(); }));
+            EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kBeta).has_value()) << "the row now at Alpha's old place stays";
+        }
+        realm->transactionWithBlock([&] { realm->deleteObjects(realm->objects<ZMRSource>()); });
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->sourcesTableView()->numberOfRows(0) == 0; }));
+    }
+}
+
+// With the preference on, a source is added (from the form, a link or the
+// pasteboard) and removed only after a successful check; a failed or
+// unavailable check says so and changes nothing.
 TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
     struct Checker : LAAuthenticator {
         bool usable, correct;
@@ -330,14 +380,20 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         SCOPED_TRACE(c.name);
         LAContext::setAuthenticatorForTesting(std::make_shared<Checker>(c.usable, c.correct));
         reasons.clear();
-        // Each task: the alert it must show (closed), then whether it happened.
+        // Each task: the alert it must show (closed) instead of happening, or
+        // it happens. The check answers asynchronously: waited for either way.
         auto expectOutcome = [&](const std::function<bool()>& happened) {
-            GuiTest::pump(std::chrono::milliseconds(100));
-            auto* alert = dynamic_cast<UIAlertController*>(top());
-            EXPECT_EQ(alert ? alert->alertTitle() + "/" + alert->message() : QString(),
-                      c.alert ? QString("Vostrelle Authentication/") + c.alert : QString());
-            if (alert) alert->performAction(0);
-            EXPECT_EQ(GuiTest::waitUntil(happened, std::chrono::milliseconds(c.alert ? 200 : 5000)), !c.alert);
+            if (c.alert) {
+                UIAlertController* alert = nullptr;
+                ASSERT_TRUE(GuiTest::waitUntil([&] { return (alert = dynamic_cast<UIAlertController*>(top())) != nullptr; },
+                                               std::chrono::seconds(10)));
+                EXPECT_EQ(alert->alertTitle() + "/" + alert->message(), QString("Vostrelle Authentication/") + c.alert);
+                alert->performAction(0);
+                EXPECT_FALSE(happened()) << "the alert comes instead of the task";
+            } else {
+                EXPECT_TRUE(GuiTest::waitUntil(happened, std::chrono::seconds(10)));
+                EXPECT_EQ(dynamic_cast<UIAlertController*>(top()), nullptr);
+            }
         };
         const std::string typed = std::string("https://") + c.name + ".example/", linked = "https://link." + typed.substr(8);
         QGuiApplication::clipboard()->clear();
@@ -351,11 +407,21 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == ZMVostrelle::sharedVostrelle().tabBarController(); }));
         ZMVostrelle::sharedVostrelle().openURLs({QString::fromStdString("vostrelle://add/" + linked)});
         expectOutcome([&] { return ZMRSource::objectForPrimaryKey(linked).has_value(); });
+        // The pasteboard's address, accepted with "Yes".
+        const std::string pasted = "https://paste." + typed.substr(8);
+        QGuiApplication::clipboard()->setText(QString::fromStdString("see " + pasted));
+        manage->addSource();
+        auto* offer = dynamic_cast<UIAlertController*>(top());
+        ASSERT_NE(offer, nullptr);
+        ASSERT_EQ(offer->alertTitle(), "Repositories Detected");
+        offer->performAction(1);
+        expectOutcome([&] { return ZMRSource::objectForPrimaryKey(pasted).has_value(); });
+        QGuiApplication::clipboard()->clear();
         manage->removeSourceAtRow(rowOf(kAlpha));
-        dynamic_cast<UIAlertController*>(top())->performAction(1);
         expectOutcome([&] { return !ZMRSource::objectForPrimaryKey(kAlpha).has_value(); });
         const std::vector<std::string> asked = {"Please authenticate yourself to add " + typed,
                                                 "Please authenticate yourself to add " + linked,
+                                                "Please authenticate yourself to add " + pasted,
                                                 "Please authenticate yourself to remove Source " + kAlpha};
         EXPECT_EQ(reasons, c.usable ? asked : std::vector<std::string>{});
     }

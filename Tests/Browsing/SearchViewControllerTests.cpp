@@ -67,6 +67,9 @@ protected:
         nav = BrowsingFixture::showInWindow(search, window);
     }
     void type(const char* text) {
+        // Focus (which begins editing and shows the results) goes only to the active window.
+        search->window()->activateWindow();
+        GuiTest::waitUntil([&] { return search->window()->isActiveWindow(); });
         search->searchBar()->setFocus();
         QTest::keyClicks(search->searchBar(), text);
     }
@@ -217,6 +220,20 @@ TEST_F(SearchTest, HistoryRowThenModeSwitchSearchesItsTextAndRecordsEverySearch)
     search->searchBar()->setText("abc");
     search->searchBarSearchButtonClicked();
     EXPECT_EQ(services->statistics, (Ids{"lph", "abc"}));
+}
+
+TEST_F(SearchTest, AGivenSearchReplacesThePendingTypedOne) {
+    show();
+    type("bet");
+    ASSERT_TRUE(search->isPackageQueryPending());
+    search->setSearch("alp");  // a history or trending row, while the typed text waits for its pause
+    EXPECT_FALSE(search->isPackageQueryPending());
+    EXPECT_EQ(search->searchText(), std::optional<std::string>("alp"));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packageResultsApplied() == 1; }));
+    GuiTest::pump(std::chrono::milliseconds(600));
+    EXPECT_EQ(search->packageQueriesStarted(), 1) << "the typed text's query never ran";
+    EXPECT_EQ(search->packages()->text, "alp");
+    EXPECT_EQ(search->packages()->identifiers, (Ids{"p.alpha"}));
 }
 
 TEST_F(SearchTest, HandedOverDeveloperIsSearchedAndRecordedOnce) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QScrollBar>
+#include <filesystem>
 
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/CategoriesCell.h"
@@ -16,7 +17,9 @@
 #include "Database/ZMRNotifications.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
+#include "Online/Screens/ZMOnlineScreensSetup.h"
 #include "PackageCell.h"
+#include "Support/FakeStores.h"
 #include "TabPlaceholderViewController.h"
 #include "ZMVostrelle.h"
 
@@ -118,24 +121,29 @@ TEST_F(SectionsTest, TabFillsAtTheFirstRebuildAndOpensItsFixedRows) {
     // The label's row at the top.
     EXPECT_EQ(sections->scrollView()->verticalScrollBar()->value(), CategoriesTableViewController::kOtherTableTop);
 
-    // Row 2 with only held updates: the popup, not an empty list.
-    auto held = package("e.held", "Utilities");
-    held.isUpdated = true;
-    held.isHeld = true;
-    store({held});
+    // Row 2: the popup only while no package has an update; a held update
+    // opens the list, which leaves it out.
     sections->didSelectRow(sections->defaultCategoriesTableView(), {0, 2});
     auto* popup = dynamic_cast<ErrorViewController*>(window->topPresentedViewController());
     ASSERT_NE(popup, nullptr);
     EXPECT_EQ(popup->titleLbl()->text(), "Updated Packages");
     popup->closeBtn()->click();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return window->topPresentedViewController() == nav; }));
-    held.isHeld = false;
-    store({held});
-    sections->didSelectRow(sections->defaultCategoriesTableView(), {0, 2});
-    auto* list = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->category(), kCategorySpecial_UpdatedPackages);
-    nav->popToRootViewController(false);
+    auto held = package("e.held", "Utilities");
+    held.isUpdated = true;
+    for (bool isHeld : {false, true}) {
+        SCOPED_TRACE(isHeld ? "held" : "not held");
+        held.isHeld = isHeld;
+        store({held});
+        sections->didSelectRow(sections->defaultCategoriesTableView(), {0, 2});
+        GuiTest::pump();
+        EXPECT_EQ(window->topPresentedViewController(), nav) << "no popup";
+        auto* list = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->category(), kCategorySpecial_UpdatedPackages);
+        EXPECT_EQ(list->packagesTableView()->numberOfRows(0), isHeld ? 0 : 1);
+        nav->popToRootViewController(false);
+    }
     // Row 4: the repository directory, a placeholder until the online screens come.
     sections->didSelectRow(sections->defaultCategoriesTableView(), {0, 4});
     auto* directory = dynamic_cast<TabPlaceholderViewController*>(nav->topViewController());
@@ -208,17 +216,25 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
     EXPECT_EQ(screen->subcategoriesAndPackagesTableView()->numberOfSections(), 2);
     EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 1u);
 
-    // With a store endpoint, "Purchased" only while a token is stored.
+    // With a store endpoint, "Purchased" only while signed in: a token and a payment secret.
     realm->transactionWithBlock([&] {
         auto s = *realm->objectForPrimaryKey<ZMRSource>(location);
         realm->setValueForKey(s, "endpoint", std::string("https://alpha.example/store/"));
     });
-    screen->rebuildCache();
-    EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 1u);
-    PDKeychainBindings::sharedKeychainBindings().setString("token", location + "_token");
-    screen->rebuildCache();
-    EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), 2u);
-    PDKeychainBindings::sharedKeychainBindings().removeObjectForKey(location + "_token");
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    for (const auto& [token, secret, purchased] : std::vector<std::tuple<const char*, const char*, bool>>{
+             {nullptr, nullptr, false}, {"token", nullptr, false}, {"token", "", false}, {"", "secret", false},
+             {"token", "secret", true}}) {
+        keychain.removeObjectForKey(location + "_token");
+        keychain.removeObjectForKey(location + "_payment");
+        if (token) keychain.setString(token, location + "_token");
+        if (secret) keychain.setString(secret, location + "_payment");
+        screen->rebuildCache();
+        EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), purchased ? 2u : 1u)
+            << (token ? token : "-") << "/" << (secret ? secret : "-");
+    }
+    keychain.removeObjectForKey(location + "_token");
+    keychain.removeObjectForKey(location + "_payment");
 
     // The source goes away: the next refresh notice pops the screen.
     realm->transactionWithBlock([&] {
@@ -227,6 +243,76 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
     });
     NotificationCenter::defaultCenter().post(ZMRSourceUpdatedNotification);
     EXPECT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == root; }));
+}
+
+TEST_F(SectionsTest, ASignedInSourceScreenReadsItsPurchasesAgainAtEachRebuild) {
+    TestSupport::TempDir dir;
+    FlatRepository::FileServer server(dir.path());
+    FakeStores::PaymentAPI payments(server, dir.path());
+    const std::string location = server.url();
+    storeSources({location});
+    realm->transactionWithBlock([&] {
+        auto s = *realm->objectForPrimaryKey<ZMRSource>(location);
+        realm->setValueForKey(s, "endpoint", payments.endpoint());
+    });
+    auto paid = package("com.example.paid", "Tweaks", "Paid");
+    paid.sourceLocation = location;
+    paid.price = "$1.99";
+    store({paid});
+    payments.update([](auto& s) { s.purchased = {"com.example.paid"}; });
+    ZMOnlineScreensSetup::install();  // as the launch does
+
+    auto* screen = showCategory(kCategorySpecial_SourcePackages, location);
+    GuiTest::pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(server.count("pay/user_info"), 0u) << "not signed in: nothing asked";
+    const auto credentials = payments.state();
+    PDKeychainBindings::sharedKeychainBindings().setString(credentials.token, location + "_token");
+    PDKeychainBindings::sharedKeychainBindings().setString(credentials.secret, location + "_payment");
+    screen->rebuildCache();
+    EXPECT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.example.paid")->isPaidThroughSileo.value_or(false); }));
+    EXPECT_EQ(server.count("pay/user_info"), 1u);
+    ZMOnlineScreensSetup::uninstall();
+    PDKeychainBindings::resetForTesting();
+}
+
+// Rows drawn away from the list's top start no icon download (their
+// category's picture stands in); the rows at rest after the scroll fetch theirs.
+TEST_F(SectionsTest, RowsAwayFromTheTopStartNoIconDownloadUntilTheScrollEnds) {
+    TestSupport::TempDir dir;
+    std::filesystem::create_directories(dir.path() + "/icons");
+    FlatRepository::FileServer server(dir.path());
+    QImage png(8, 8, QImage::Format_RGB32);
+    png.fill(Qt::red);
+    std::vector<ZMRPackage> packages;
+    for (int i = 10; i < 40; ++i) {
+        const std::string id = "p." + std::to_string(i);
+        ASSERT_TRUE(png.save(QString::fromStdString(dir.path() + "/icons/" + id + ".png")));
+        auto p = package(id, "Tweaks", "Pkg " + std::to_string(i));
+        p.iconURL = server.url("icons/" + id + ".png");
+        packages.push_back(p);
+    }
+    store(packages);
+    auto* screen = showCategory("Tweaks");
+    UITableView* table = screen->subcategoriesAndPackagesTableView();
+    auto requested = [&](const std::vector<IndexPath>& rows) {
+        size_t n = 0;
+        for (const auto& ip : rows)
+            if (auto id = screen->identifierAt(ip); id && server.count("icons/" + *id + ".png") > 0) ++n;
+        return n;
+    };
+    const auto top = table->indexPathsForVisibleRows();
+    ASSERT_FALSE(top.empty());
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return requested(top) == top.size(); })) << "at the top rows fetch their icons";
+
+    table->setContentOffset(table->verticalScrollBar()->maximum());
+    GuiTest::pump(std::chrono::milliseconds(300));
+    const auto below = table->indexPathsForVisibleRows();
+    ASSERT_FALSE(below.empty());
+    ASSERT_GT(below.front().row, top.back().row) << "rows not drawn before";
+    EXPECT_EQ(requested(below), 0u);
+
+    emit table->didEndScrolling();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return requested(below) == below.size(); }));
 }
 
 TEST_F(SectionsTest, RebuildWaitsForTheScrollAndRowsOfGoneRecordsStayEmpty) {

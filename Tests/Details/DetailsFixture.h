@@ -10,9 +10,14 @@
 #include <QPainter>
 
 #include "Browsing/BrowsingFixture.h"
+#include "Browsing/CategoriesTableViewController.h"
+#include "Browsing/PackagesTableViewController.h"
 #include "Depictions/ZMDepictionSettings.h"
 #include "Details/PackageDetailsViewController.h"
+#include "PackageCell.h"
 #include "Support/FlatRepository.h"
+#include "Support/Gui/UserGestures.h"
+#include "UIKit/UITabBarController.h"
 #include "SystemConfiguration/Reachability.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
@@ -43,6 +48,31 @@ inline std::string png(int width, int height, const QColor& color, const QString
 inline void saveScreenshot(QWidget* widget, const char* name) {
     QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
     EXPECT_TRUE(widget->grab().toImage().save(QString(VOSTRELLE_SCREENSHOT_DIR "/") + name));
+}
+
+// In the launched application, as a user gets there: the Sections tab, "All
+// Packages", and a click on the package's row. nullptr when one step fails.
+inline PackageDetailsViewController* openFromAllPackages(ZMVostrelle& d, const std::string& identifier) {
+    UserGesture::tapTab(d.tabBarController(), ZMVostrelle::SectionsTab);
+    auto* nav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
+    if (!nav) return nullptr;
+    nav->popToRootViewController(false);
+    auto* sections = dynamic_cast<CategoriesTableViewController*>(nav->topViewController());
+    if (!sections) return nullptr;
+    UserGesture::tapRow(sections->defaultCategoriesTableView(), {0, 0});
+    auto* list = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
+    if (!list || !GuiTest::waitUntil([&] { return list->model().numberOfSections() > 0; })) return nullptr;
+    UITableView* table = list->packagesTableView();
+    for (int section = 0; section < list->model().numberOfSections(); ++section)
+        for (int row = 0; row < table->numberOfRows(section); ++row) {
+            table->scrollToRow({section, row}, UITableView::ScrollPosition::Middle, false);
+            GuiTest::pump();
+            auto* cell = qobject_cast<PackageCell*>(table->cellForRow({section, row}));
+            if (!cell || cell->packageIdentifier() != identifier) continue;
+            UserGesture::click(cell);
+            return dynamic_cast<PackageDetailsViewController*>(nav->topViewController());
+        }
+    return nullptr;
 }
 
 class Host : public BrowsingFixture::Database {

@@ -7,6 +7,7 @@
 #include "Details/DeveloperDetailsViewController.h"
 #include "Details/ReviewsFixture.h"
 #include "Details/ZMReviewsAndDevelopersSetup.h"
+#include "GetPackageCell.h"
 #include "Support/FlatRepository.h"
 #include "UIKit/UIApplication.h"
 #include "WebViewViewController.h"
@@ -89,10 +90,25 @@ TEST_F(DeveloperPage, RowsHeightsAndPackagesFollowTheProfile) {
     }
     prefs().setValue(VostrellePreferenceKey::ShowIncompatiblePackages, true);
     EXPECT_EQ(open(hostile)->devPackages().size(), 5u);
-    auto* row = qobject_cast<UITableViewCell*>(open(hostile)->informationsTableView()->cellForRow({0, 0}));
+    auto* page = open(hostile);
+    auto* row = qobject_cast<UITableViewCell*>(page->informationsTableView()->cellForRow({0, 0}));
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->textLabel()->text(), "Location: <b>Lyon</b>");
     EXPECT_EQ(row->textLabel()->textFormat(), Qt::PlainText);
+
+    // A package removed since the page was laid out: an empty row that opens nothing.
+    const std::string first = page->devPackages().front();
+    auto realm = Realm::defaultRealm();
+    realm->transactionWithBlock([&] { realm->deleteObjects(ZMRPackage::objectsWhere("identifier = %@", first)); });
+    page->pkgByThisDevTableView()->reloadData();
+    GuiTest::pump();
+    auto* gone = qobject_cast<GetPackageCell*>(page->pkgByThisDevTableView()->cellForRow({0, 0}));
+    ASSERT_NE(gone, nullptr);
+    EXPECT_TRUE(gone->nameLbl()->text().isEmpty());
+    tap(page, page->pkgByThisDevTableView(), 0);
+    EXPECT_EQ(page->lastPushedViewController(), nullptr);
+    tap(page, page->pkgByThisDevTableView(), 1);
+    EXPECT_NE(page->lastPushedViewController(), nullptr);
 }
 
 TEST_F(DeveloperPage, LinksOpenInTheBrowserOrTheMailProgram) {
@@ -150,6 +166,15 @@ TEST_F(DeveloperPage, RepositoryIsAddedOnceUnderEitherScheme) {
                   "The source specified by " + again + " has already been configured on your device.");
     }
     EXPECT_EQ(ZMRSource::allObjects().count(), sources) << "nothing added twice";
+
+    // An address that cannot be a source says why.
+    page = open({.fullName = "Jane Doe", .repository = "ftp://repo.example/"});
+    tap(page, page->informationsTableView(), 0);
+    auto* refused = waitForPopup();
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->titleLbl()->text(), "Cannot Add Source");
+    EXPECT_EQ(refused->messageLbl()->text(), "Only https:// and http:// sources can be added.");
+    EXPECT_EQ(ZMRSource::allObjects().count(), sources);
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.loop.tool").has_value(); },
                                    std::chrono::seconds(20)))
         << "the added repository was refreshed";

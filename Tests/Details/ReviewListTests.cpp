@@ -104,8 +104,12 @@ TEST_F(ReviewList, BrokenRepliesAndLateOlderFetches) {
         GuiTest::pump();
     }
 
+    // The two fetches travel on separate connections and may reach the server
+    // in either order: hold the older one before sending the newer, so the
+    // server's order of held requests is the order of sending.
     maker->setBehaviour("ratings/reviews.php", {.hold = true});
     reappear();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return maker->heldRequests("ratings/reviews.php").size() == 1; }));
     reappear();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return maker->heldRequests("ratings/reviews.php").size() == 2; }));
     maker->setReviews("com.a", json::array({review(4, "new", "n", 4)}));
@@ -119,7 +123,8 @@ TEST_F(ReviewList, BrokenRepliesAndLateOlderFetches) {
     EXPECT_EQ(ids(list), std::vector<std::string>{"4"}) << "the older fetch answered last and was dropped";
 }
 
-TEST_F(ReviewList, OnlyTheExactMaintainerMayReplyAndSignedOutVotesSendNothing) {
+TEST_F(ReviewList, OnlyTheExactMaintainerMayReplyAndSignedOutVotesGoOutAsUserZero) {
+    maker->setReviews("com.a", json::array({review(9, "t", "d", 4)}));
     ZMReviews shown = ZMReviews::fromJSON(review(9, "t", "d", 4));
     struct Case {
         const char* account;  // nullptr: signed out
@@ -137,11 +142,16 @@ TEST_F(ReviewList, OnlyTheExactMaintainerMayReplyAndSignedOutVotesSendNothing) {
         if (c.offersReply) expected.insert(expected.begin(), "Reply with text");
         EXPECT_EQ(titles(menu), expected) << c.maintainer << " signed in: " << (c.account != nullptr);
         if (!c.account) {
-            menu->performAction(0);
+            menu->performAction(0);  // "Upvote"
             auto* popup = waitForPopup();
             ASSERT_NE(popup, nullptr);
-            EXPECT_EQ(popup->messageLbl()->text(), "Sign in to your account to vote on reviews.");
-            EXPECT_EQ(maker->count("ratings/reply.php"), 0u);
+            EXPECT_EQ(popup->messageLbl()->text(), "Vote counted");
+            const auto sent = maker->requests("ratings/reply.php");
+            ASSERT_EQ(sent.size(), 1u);
+            EXPECT_EQ(sent[0].field("id"), "0");
+            EXPECT_EQ(sent[0].field("upvote"), "1");
+            EXPECT_EQ(sent[0].field("review_id"), "9");
+            EXPECT_EQ(full->voteLbl()->toPlainText(), "+4 -1") << "the server's counts";
         }
     }
 }

@@ -194,6 +194,34 @@ TEST_F(ReviewSheets, LeaveReviewNeedsStarsWarnsOnProblemsAndStoresOnlyAcceptedRa
         GuiTest::pump();
         maker->clearBehaviour("ratings/rate.php");
     }
+    // Not even reaching the server, or signed out: the sheet stays, nothing is stored.
+    struct Unsent {
+        const char* name;
+        std::function<void()> arrange;
+    };
+    const Unsent unsent[] = {
+        {"refused connection", [] { ZMMakerAPI::setBaseURL("http://127.0.0.1:1"); }},
+        {"signed out", [] { ZMAccount::instance().logout(); }},
+    };
+    for (const Unsent& u : unsent) {
+        u.arrange();
+        sheet = presentReviewSheet();
+        sheet->ratingButtons()[4]->click();
+        sheet->reviewTextView()->setPlainText("great");
+        sheet->review();
+        auto* popup = waitForPopup();
+        ASSERT_NE(popup, nullptr) << u.name;
+        EXPECT_TRUE(popup->messageLbl()->text().endsWith("The review was not posted.")) << u.name;
+        EXPECT_EQ(popup->presentingViewController(), sheet) << u.name;
+        EXPECT_EQ(sheet->reviewTextView()->toPlainText(), "great") << u.name;
+        EXPECT_EQ(fetch("com.a").myRating, std::optional<int64_t>(3)) << u.name;
+        closePopup();
+        sheet->cancel();
+        GuiTest::pump();
+        ZMMakerAPI::setBaseURL(maker->url());
+    }
+    EXPECT_EQ(recorder.ratingUpdates, 2) << "only the two accepted sends";
+
     auto sent = maker->requests("ratings/rate.php");
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0].field("title"), title);

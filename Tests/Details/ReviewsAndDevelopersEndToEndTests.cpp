@@ -1,19 +1,27 @@
 // The road of the review and developer screens as a user walks it, in the
 // launched application: signed in as a package's maintainer, the user opens
-// the package, its reviews and one review, upvotes it, replies, rates the
-// installed package with four stars, follows the developer from a developer
-// link, looks at all of the developer's packages and unfollows them in the
-// followed developers. Screenshots of the four screens.
+// the package's details from a package list, its reviews ("See All") and one
+// review, upvotes it, replies, rates the installed package with four stars
+// (the details page's "Leave a Review"), follows the developer from a
+// developer link, looks at all of the developer's packages and unfollows
+// them in the followed developers. Screenshots of the four screens.
 #include <filesystem>
 
 #include "Browsing/AllDevPackagesViewController.h"
+#include "Browsing/PackagesTableViewController.h"
+#include "Database/ZMCategorySpecial.h"
 #include "Details/AllReviewsViewController.h"
 #include "Details/DeveloperDetailsViewController.h"
 #include "Details/FullReviewViewController.h"
 #include "Details/LeaveReviewViewController.h"
+#include "Details/PackageDetailsHeader.h"
 #include "Details/PackageDetailsViewController.h"
+#include "Details/PackageReviewsSection.h"
+#include "Details/DetailsFixture.h"
 #include "Details/ReviewsFixture.h"
+#include "UIKit/UIScrollView.h"
 #include "Online/Screens/FollowedDevelopersViewController.h"
+#include "PackageCell.h"
 #include "Support/FlatRepository.h"
 #include "UIKit/UITabBarController.h"
 
@@ -89,17 +97,17 @@ TEST_F(ReviewsAndDevelopersRoad, MaintainerReadsVotesRepliesRatesAndFollows) {
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.jane.tool")->isInstalled.value_or(false); }));
     signIn("Jane Doe");
 
-    // The package, then its reviews (the details page's "See all"), newest first.
-    d.tabBarController()->setSelectedIndex(ZMVostrelle::SectionsTab);
-    auto* nav = dynamic_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
-    ASSERT_NE(nav, nullptr);
-    auto* details = new PackageDetailsViewController;
-    details->setPackageIdentifier("com.jane.tool");
-    nav->pushViewController(details, false);
-    auto* list = new AllReviewsViewController;
-    list->setPackageIdentifier("com.jane.tool");
-    list->setMaintainer(ZMRPackage::objectForPrimaryKey("com.jane.tool")->maintainer);
-    nav->pushViewController(list, false);
+    // The package from a list, then its reviews (the details page's "See All"), newest first.
+    auto* details = DetailsFixture::openFromAllPackages(d, "com.jane.tool");
+    ASSERT_NE(details, nullptr);
+    auto* nav = details->navigationController();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return details->packageReviews().size() == 2; }));
+    ASSERT_TRUE(details->reviewsSection()->seeAllReviewsBtn()->isVisible());
+    details->scrollView()->ensureWidgetVisible(details->reviewsSection()->seeAllReviewsBtn());
+    UserGesture::click(details->reviewsSection()->seeAllReviewsBtn());
+    auto* list = dynamic_cast<AllReviewsViewController*>(topOf(nav));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->maintainer(), "Jane Doe");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return list->packageReviews().size() == 2; }));
     EXPECT_EQ(list->packageReviews()[0].reviewID, "8");
     screenshot(d, "review-list.png");
@@ -127,12 +135,15 @@ TEST_F(ReviewsAndDevelopersRoad, MaintainerReadsVotesRepliesRatesAndFollows) {
     dismissPopupIn(d);
     screenshot(d, "full-review.png");
 
-    // Four stars for the installed package (the details page's "Leave a review").
+    // Four stars for the installed package (the details page's "Leave a Review").
     nav->popViewController(false);
     nav->popViewController(false);
-    auto* rate = new LeaveReviewViewController;
-    rate->setPackageIdentifier("com.jane.tool");
-    d.presentViewController(rate);
+    ASSERT_EQ(topOf(nav), details);
+    ASSERT_TRUE(details->reviewsSection()->leaveReviewBtn()->isVisible());
+    details->scrollView()->ensureWidgetVisible(details->reviewsSection()->leaveReviewBtn());
+    UserGesture::click(details->reviewsSection()->leaveReviewBtn());
+    auto* rate = dynamic_cast<LeaveReviewViewController*>(d.window()->topPresentedViewController());
+    ASSERT_NE(rate, nullptr);
     rate->ratingButtons()[3]->click();
     rate->reviewTitleTextField()->setText("Solid");
     rate->reviewTextView()->setPlainText("Does what it says, and debugging it was easy.");
@@ -141,6 +152,8 @@ TEST_F(ReviewsAndDevelopersRoad, MaintainerReadsVotesRepliesRatesAndFollows) {
     ASSERT_NE(popup, nullptr);
     EXPECT_EQ(popup->messageLbl()->text(), "Review has been successfully posted");
     EXPECT_EQ(ZMRPackage::objectForPrimaryKey("com.jane.tool")->myRating, std::optional<int64_t>(4));
+    EXPECT_EQ(details->ratingLbl()->text(), "4 out of 5 rating") << "the page shows the rating just given";
+    EXPECT_EQ(maker->requests("ratings/rate.php").back().field("rate"), "4");
     dismissPopupIn(d);
 
     // A developer link: the profile, followed, and all of the developer's packages.

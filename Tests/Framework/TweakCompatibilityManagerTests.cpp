@@ -100,4 +100,12 @@ TEST_F(TweakCompatibility, TheFetchedListFillsTheRecords) {
     EXPECT_EQ(ZMRPackage::objectForPrimaryKey("com.broken")->tweakCompatibleStatus, 2);
 }
 
+TEST(TweakCompatibilityManagerList, ADeeplyNestedListIsRefusedWithoutHarm) {
+    std::string deep;
+    for (int i = 0; i < 100'000; ++i) deep += "[";
+    for (int i = 0; i < 100'000; ++i) deep += "]";
+    EXPECT_FALSE(TweakCompatibilityManager::parseList("{\"packages\": " + deep + "}"));
+    EXPECT_FALSE(TweakCompatibilityManager::parseList(deep));
+}
+
 }  // namespace

@@ -329,6 +329,39 @@ TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
     EXPECT_EQ(dry.value->allPackagesToInstall[0].identifier, "com.example.alpha");
 }
 
+TEST_F(SourceRefresh, ACommercialTagMakesAPackageOfAStoreSourcePaid) {
+    // Real paid repositories tag their paid packages instead of giving a Price.
+    FlatRepository::writeIndexesForText(repo,
+                                        "Package: com.example.tagged\nVersion: 1.0\nTag: role::developer, cydia::commercial\n\n"
+                                        "Package: com.example.onlytag\nVersion: 1.0\nTag: cydia::commercial\n\n"
+                                        "Package: com.example.untagged\nVersion: 1.0\nTag: role::developer, purpose::extension\n\n"
+                                        "Package: com.example.lookalike\nVersion: 1.0\nTag: cydia::commercially-free\n\n"
+                                        "Package: com.example.priced\nVersion: 1.0\nPrice: $2.00\n");
+    addSourceRecord(location);
+    using Change = ZMSourceRefresh::PaymentEndpoint::Change;
+    bool store = true;
+    ZMSourceRefresh::setPaymentEndpointHook([&store](const std::string& at, auto completion) {
+        completion({store ? Change::Set : Change::Clear, store ? at + "payment/" : std::string()});
+    });
+    for (bool withStore : {true, false}) {
+        store = withStore;
+        auto result = refreshNow(location);
+        ASSERT_TRUE(result) << result.error->debugDescription();
+        struct Expected {
+            const char* identifier;
+            bool free;
+        };
+        for (const auto& e : std::vector<Expected>{{"com.example.tagged", !withStore},
+                                                   {"com.example.onlytag", !withStore},
+                                                   {"com.example.untagged", true},
+                                                   {"com.example.lookalike", true},
+                                                   {"com.example.priced", false}}) {
+            EXPECT_EQ(package(e.identifier).isFree(), e.free) << e.identifier << (withStore ? " with" : " without") << " a store";
+            EXPECT_EQ(package(e.identifier).snapshotDictionary()["isFree"], e.free) << e.identifier;
+        }
+    }
+}
+
 // A hostile source beside a clean one: apt is given only what the refresh
 // accepted, so nothing the hostile source serves can break apt for everyone,
 // shadow the clean source's package, or reach the screens unchecked.
@@ -625,6 +658,98 @@ TEST_F(SourceRefresh, AFailedTaskIsReportedAsAFailureWithItsError) {
     EXPECT_EQ((*finished)["error"]["code"], ZMError::DecompressionFailed);
     EXPECT_EQ((*finished)["error"]["domain"], ZMError::kDomain);
     EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, true);
+}
+
+
+// ---- ties between sources, and indexes that list nothing -----------------------------------
+
+// The record belongs to the source with the highest version; a tie leaves it
+// with the source that had it, whichever of the two refreshes again, and the
+// same goes for a package listed twice in one index.
+TEST_F(SourceRefresh, AnEqualVersionElsewhereDoesNotTakeTheRecordOver) {
+    TestSupport::TempDir otherDir;
+    FlatRepository::FileServer other(otherDir.path());
+    struct Case {
+        const char* first;
+        const char* second;
+        bool secondOwns;
+    };
+    const Case cases[] = {
+        {"1.0", "1.0", false},       {"2:1.0", "2:1.0", false}, {"1.0-1", "1.0-1", false},
+        {"2:1.0", "1:9.0", false},   {"1.0", "0.9", false},     {"1.0", "1.0~beta", false},
+        {"1.0", "1.0+1", true},      {"1.0~beta", "1.0", true}, {"1:0.1", "2:0.1", true},
+    };
+    std::string firstIndex, secondIndex;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string id = "com.example.tie" + std::to_string(i);
+        firstIndex += "Package: " + id + "\nVersion: " + cases[i].first + "\nArchitecture: all\nName: First\n\n";
+        secondIndex += "Package: " + id + "\nVersion: " + cases[i].second + "\nArchitecture: all\nName: Second\n\n";
+    }
+    // Listed twice in one index at one version: the first stanza stands.
+    firstIndex += "Package: com.example.twice\nVersion: 1.0\nArchitecture: all\nName: Earlier\n\n"
+                  "Package: com.example.twice\nVersion: 1.0\nArchitecture: all\nName: Later\n";
+    FlatRepository::writeIndexesForText(repo, firstIndex);
+    FlatRepository::writeIndexesForText(otherDir.path(), secondIndex);
+    addSourceRecord(location);
+    addSourceRecord(other.url());
+    ASSERT_TRUE(refreshNow(location));
+    for (const auto& [order, at] : {std::pair{"second after first", other.url()}, std::pair{"second again", other.url()},
+                                    std::pair{"first again", location}}) {
+        auto result = refreshNow(at);
+        ASSERT_TRUE(result) << order << ": " << result.error->debugDescription();
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const auto p = package("com.example.tie" + std::to_string(i));
+            const auto& c = cases[i];
+            EXPECT_EQ(p.sourceLocation, c.secondOwns ? other.url() : location) << order << ": " << c.first << " vs " << c.second;
+            EXPECT_EQ(p.name, c.secondOwns ? "Second" : "First") << order << ": " << c.first << " vs " << c.second;
+            EXPECT_EQ(p.version, c.secondOwns ? c.second : c.first) << order;
+        }
+        EXPECT_EQ(package("com.example.twice").name, "Earlier") << order;
+    }
+}
+
+// An index of nothing but blank lines is an empty repository: the refresh
+// succeeds and the source's packages are gone. Text without a package is not.
+TEST_F(SourceRefresh, AnIndexOfBlanksIsAnEmptyRepository) {
+    addSourceRecord(location);
+    const std::vector<std::string> indexes = {"", "\n", "\n\n\n", " ", " \t\r\n \n\t\n", "\r\n\r\n",
+                                              std::string(100000, '\n')};
+    for (const std::string& blanks : indexes) {
+        std::string shown;
+        for (char c : blanks.substr(0, 12)) shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : " ";
+        FlatRepository::writeIndexesForText(repo, "Package: com.example.listed\nVersion: 1.0\nArchitecture: all\n");
+        ASSERT_TRUE(refreshNow(location)) << shown;
+        ASSERT_TRUE(ZMRPackage::objectForPrimaryKey("com.example.listed")) << shown;
+        FlatRepository::writeIndexesForText(repo, blanks);
+        auto result = refreshNow(location);
+        ASSERT_TRUE(result) << "[" << shown << "] " << result.error->debugDescription();
+        EXPECT_EQ(result.value->packages, 0u) << shown;
+        EXPECT_EQ(result.value->removed, 1u) << shown;
+        EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.listed")) << shown;
+        EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, false) << shown;
+        EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->totalPackages, "0") << shown;
+    }
+    for (const char* text : {"x", " \n\nnot a field\n\n", "\n\nPackage\n"}) {
+        FlatRepository::writeIndexesForText(repo, text);
+        auto refused = refreshNow(location);
+        ASSERT_FALSE(refused) << text;
+        EXPECT_EQ(refused.error->code, ZMError::InvalidServerData) << text;
+    }
+}
+
+
+// The source is named by its Release's Origin, else by its Label.
+TEST_F(SourceRefresh, TheReleaseOriginElseItsLabelNamesTheSource) {
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.named\nVersion: 1.0\nArchitecture: all\n");
+    addSourceRecord(location);
+    for (const auto& [release, name] : {std::pair{"Origin: By Origin\nLabel: By Label\n", "By Origin"},
+                                        std::pair{"Label: Only A Label\nSuite: stable\n", "Only A Label"},
+                                        std::pair{"Origin:\nLabel: Empty Origin\n", "Empty Origin"}}) {
+        TestSupport::writeFile(repo + "/Release", release);
+        auto result = refreshNow(location);
+        ASSERT_TRUE(result) << release << result.error->debugDescription();
+        EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->name, name) << release;
+    }
 }
 
 }  // namespace

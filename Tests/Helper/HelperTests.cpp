@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "Framework/APTTestRepository.h"
 #include "Miscellaneous/ZMPaths.h"
@@ -215,4 +216,112 @@ TEST(HelperSetuid, BecomesRootForTheOwnerOfTheTree) {
     ASSERT_EQ(chmod(helper.c_str(), 0755), 0);
     ZMCommandOutput plain = asNobody(tree);
     EXPECT_EQ(plain.exitStatus, ZMCommandRunner::kHelperNotRoot);
+}
+
+// ---- the configuration file and dpkg's forms ----------------------------------------------
+
+// apt.conf decides what apt runs as root: only a regular file that nobody but
+// its owner may write is read.
+TEST_F(Helper, AptConfIsReadOnlyWhenNobodyButItsOwnerMayWriteIt) {
+    const std::string conf = sandbox_->tree() + "/apt.conf";
+    const std::string text = readFile(conf);
+    struct Case {
+        const char* why;
+        std::function<void()> make;
+        bool accepted;
+    };
+    auto withMode = [&](fs::perms mode) {
+        return [&, mode] {
+            fs::remove(conf);
+            TestSupport::writeFile(conf, text);
+            fs::permissions(conf, mode);
+        };
+    };
+    const Case cases[] = {
+        {"0644", withMode(fs::perms(0644)), true},
+        {"0600", withMode(fs::perms(0600)), true},
+        {"0444", withMode(fs::perms(0444)), true},
+        {"0640", withMode(fs::perms(0640)), true},
+        {"0646: others may write", withMode(fs::perms(0646)), false},
+        {"0666: everybody may write", withMode(fs::perms(0666)), false},
+        {"0602: others may write", withMode(fs::perms(0602)), false},
+        {"0664: the group may write", withMode(fs::perms(0664)), false},
+        {"0624: the group may write", withMode(fs::perms(0624)), false},
+        {"0777", withMode(fs::perms(0777)), false},
+        {"a link to a good file",
+         [&] {
+             fs::remove(conf);
+             TestSupport::writeFile(conf + ".real", text);
+             fs::permissions(conf + ".real", fs::perms(0644));
+             fs::create_symlink(conf + ".real", conf);
+         },
+         false},
+        {"a directory",
+         [&] {
+             fs::remove(conf);
+             fs::create_directory(conf);
+         },
+         false},
+        {"missing", [&] { fs::remove(conf); }, false},
+    };
+    for (const auto& c : cases) {
+        c.make();
+        for (const auto& program : {std::vector<std::string>{"apt-mark", "showhold"},
+                                    std::vector<std::string>{"apt-get", "check"},
+                                    std::vector<std::string>{"apt-cache", "policy"}}) {
+            if (!c.accepted) {
+                expectRefused(with(program), std::string(c.why) + " " + program[0]);
+                continue;
+            }
+            ZMCommandOutput out = run(with(program));
+            EXPECT_EQ(out.exitStatus, 0) << c.why << " " << program[0] << ": " << out.standardError;
+        }
+        fs::remove_all(conf);
+        fs::remove(conf + ".real");
+    }
+    TestSupport::writeFile(conf, text);
+    fs::permissions(conf, fs::perms(0644));
+}
+
+// dpkg runs in four shapes only; anything else, however close, is refused.
+TEST_F(Helper, DpkgRunsOnlyItsFourShapes) {
+    const std::vector<std::vector<std::string>> refused = {
+        {},
+        {"--configure"},
+        {"--configure", "com.example.alpha"},
+        {"--configure", "--pending"},
+        {"--configure", "-A"},
+        {"--configure", "-a", "com.example.alpha"},
+        {"--configure", "-a", "-a"},
+        {"--configure", "-a", "--force-all"},
+        {"-a", "--configure"},
+        {"--configure=-a"},
+        {"--configure", "-a\n"},
+        {"--audit", "com.example.alpha"},
+        {"--print-architecture", "--root=/"},
+        {"--print-architecture", "--print-architecture"},
+        {"-i"},
+        {"-i", "--"},
+        {"-i", "--force-all", inside_},
+        {"--install", inside_},
+        {"--unpack", inside_},
+        {"-r", "com.example.alpha"},
+        {"-P", "com.example.alpha"},
+        {"--set-selections"},
+        {"-l"},
+    };
+    for (const auto& args : refused) {
+        std::vector<std::string> all = {"dpkg"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::string shown;
+        for (const auto& a : args) shown += " " + a;
+        expectRefused(with(all), "dpkg" + shown);
+    }
+    for (const std::vector<std::string>& accepted :
+         {std::vector<std::string>{"--configure", "-a"}, {"--audit"}, {"--print-architecture"}}) {
+        std::vector<std::string> all = {"dpkg"};
+        all.insert(all.end(), accepted.begin(), accepted.end());
+        ZMCommandOutput out = run(with(all));
+        EXPECT_EQ(out.exitStatus, 0) << accepted[0] << ": " << out.standardError;
+    }
 }

@@ -259,13 +259,13 @@ TEST_F(PackageCellTest, GetButtonQueuesAFreePackageAndRefusesAPaidOne) {
 
     // A paid package is not queued: the store is not reachable from here.
     cell.updateWithPackage(paid);
-    EXPECT_EQ(cell.getBtn()->text(), "2.49");
+    EXPECT_EQ(cell.getBtn()->text(), "$2.49");
     const int alerts = ZMVostrelle::sharedVostrelle().alertCount();
     QTest::mouseClick(cell.getBtn(), Qt::LeftButton);
     EXPECT_FALSE(fetch("com.test.buy").isInTheQueue.value_or(false));
     EXPECT_EQ(ZMVostrelle::sharedVostrelle().alertCount(), alerts + 1);
     EXPECT_EQ(ZMVostrelle::sharedVostrelle().lastAlertTitle(), "Can't get package");
-    EXPECT_EQ(cell.getBtn()->text(), "2.49");
+    EXPECT_EQ(cell.getBtn()->text(), "$2.49");
 
     // Removing a paid package needs no store.
     paid.isInstalled = true;

@@ -12,6 +12,7 @@
 #include "ErrorViewController.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Realm/Realm.h"
+#include "RootViewController.h"
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/TestSupport.h"
 #include "UIKit/UIViewController.h"
@@ -22,6 +23,17 @@
 #include "ZMVostrelle.h"
 
 namespace ShellTest {
+
+// The row of a settings-style screen that runs `action` when tapped.
+inline std::optional<IndexPath> rowWithAction(const RootViewController& screen, const std::string& action) {
+    const auto& sections = screen.sections();
+    for (int section = 0; section < static_cast<int>(sections.size()); ++section)
+        for (int row = 0; row < static_cast<int>(sections[section].rows.size()); ++row) {
+            const auto& item = sections[section].rows[row].item;
+            if (item.value("action", "") == action || item.value("detail", "") == action) return IndexPath{section, row};
+        }
+    return std::nullopt;
+}
 
 inline ZMRPackage makePackage(const std::string& identifier, const std::string& name) {
     ZMRPackage p;

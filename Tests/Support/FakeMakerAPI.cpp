@@ -315,6 +315,7 @@ void FakeMakerAPI::handle(const httplib::Request& req, httplib::Response& res) {
         return;
     }
     if (behaviour && (behaviour->status || behaviour->body)) {
+        if (!behaviour->location.empty()) res.set_header("Location", behaviour->location);
         reply(res, behaviour->status ? behaviour->status : 200, behaviour->body.value_or(""));
         return;
     }

@@ -74,6 +74,7 @@ public:
         size_t oversizedBytes = 0;           // answer this many filler bytes
         bool hold = false;                   // wait until releaseHeld() (or the server stops)
         int times = -1;                      // requests it applies to (-1: all)
+        std::string location;                // a Location header (with a 3xx status)
     };
 
     struct Request {

@@ -36,8 +36,12 @@ PaymentAPI::PaymentAPI(FlatRepository::FileServer& server, std::string repositor
                     "<input id='password' name='password' type='password'><button id='signin' type='submit'>Sign in</button></form>";
         else if (s.callback == State::Callback::Script)
             page += "<script>window.location = '" + callback + "';</script>";
-        else
+        else if (s.callback == State::Callback::Link)
             page += "<a id='signin' href='" + callback + "'>Continue</a>";
+        else
+            page += "<img id='planted-image' src='sileo://authentication_success?token=planted&payment_secret=planted'>"
+                    "<iframe id='planted-frame' src='sileo://authentication_success?token=framed&payment_secret=framed'></iframe>"
+                    "<a id='signin' href='" + callback + "'>Continue</a>";
         res.set_content(page + "</body></html>", "text/html");
     });
     server_.route("pay/authenticate/submit", [this](const httplib::Request& req, httplib::Response& res) {

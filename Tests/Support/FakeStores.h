@@ -39,7 +39,9 @@ public:
     struct State {
         int endpointStatus = 200;
         std::string endpointBody;  // default: the endpoint with blanks around and a newline
-        enum class Callback { Form, Script, Link } callback = Callback::Form;
+        // Planted: the page embeds callbacks with other credentials in an
+        // image and a frame, beside a link with the real callback.
+        enum class Callback { Form, Script, Link, Planted } callback = Callback::Form;
         std::string token = "tok-3f9a", secret = "sec-77b1";
         std::set<std::string> purchased;
         int purchaseStatus = 1;  // what package/<id>/purchase answers

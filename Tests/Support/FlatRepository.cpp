@@ -49,7 +49,7 @@ std::string buildDeb(const std::string& work, const std::string& directory, cons
     TestSupport::writeFile(dir + "/usr/share/vostrelle-test/" + p.name, p.version + "\n");
     TestSupport::writeFile(dir + "/DEBIAN/control", "Package: " + p.name + "\nVersion: " + p.version +
                                                         "\nArchitecture: " + p.architecture +
-                                                        "\nMaintainer: Test <test@example.com>\n" + p.extraControl +
+                                                        "\nMaintainer: " + p.maintainer + "\n" + p.extraControl +
                                                         "Description: test package\n");
     for (const auto& [script, body] : {std::pair{"postinst", &p.postinst}, std::pair{"preinst", &p.preinst}}) {
         if (body->empty()) continue;

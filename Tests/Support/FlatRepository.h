@@ -22,6 +22,7 @@ struct Deb {
     std::string postinst = {}; // body of a postinst script, or ""
     std::string architecture = "all";
     std::string preinst = {};  // body of a preinst script, or ""
+    std::string maintainer = "Test <test@example.com>";
 };
 
 // Builds the archive into `directory` (its scratch files under `work`) and

@@ -41,6 +41,8 @@ ZMDepictionSettings ZMDepictionSettings::current() {
     fromEnvironment("VOSTRELLE_CYDIA_STORE_HOST", s.cydiaStoreHost);
     fromEnvironment("VOSTRELLE_MARLGATE_SITE_NAME", s.marlgateSiteName);
     fromEnvironment("VOSTRELLE_OWN_PACKAGE_IDENTIFIER", s.ownPackageIdentifier);
+    fromEnvironment("VOSTRELLE_MAKER_REPOSITORY", s.makerRepository);
+    fromEnvironment("VOSTRELLE_ADVERTISEMENT_SNIPPET", s.advertisementSnippet);
     return s;
 }
 
@@ -72,4 +74,15 @@ bool ZMDepictionSettings::isClassicHost(const std::string& host) const {
 std::optional<std::string> ZMDepictionSettings::storeInformationPage(const std::string& identifier) const {
     if (!isValidDebianPackageName(identifier)) return std::nullopt;
     return "http://" + cydiaStoreHost + "/info/" + identifier + "/";
+}
+
+std::optional<std::string> ZMDepictionSettings::advertisementPage(const std::string& packageName) const {
+    auto url = URL::parse(marlgateSource);
+    if (!url || url->host().empty()) return std::nullopt;
+    std::string file;
+    for (char c : packageName)
+        if (c != ' ') file += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string host = lowercase(url->host());
+    if (url->port()) host += ":" + std::to_string(*url->port());
+    return "https://" + host + "/moreinfo/depiction.php?file=" + URLEncoding::encodeQueryValue(file + "Dp");
 }

@@ -5,10 +5,15 @@
 // site name in the page titles of one, and our own package identifier (whose
 // web depiction hides its Get button unless it has an update).
 //
+// The details page also takes from here the maker's own repository (whose
+// packages carry the verified badge) and the advertisement snippet shown with
+// the packages of the first classic repository (none by default).
+//
 // Each value comes from the environment ($VOSTRELLE_MARLGATE_SOURCE,
 // $VOSTRELLE_ORVANE_SOURCE, $VOSTRELLE_ORVANE_PARTNER_SOURCE,
 // $VOSTRELLE_KESTRUM_SOURCE, $VOSTRELLE_CYDIA_STORE_HOST,
-// $VOSTRELLE_MARLGATE_SITE_NAME, $VOSTRELLE_OWN_PACKAGE_IDENTIFIER), else from
+// $VOSTRELLE_MARLGATE_SITE_NAME, $VOSTRELLE_OWN_PACKAGE_IDENTIFIER,
+// $VOSTRELLE_MAKER_REPOSITORY, $VOSTRELLE_ADVERTISEMENT_SNIPPET), else from
 // set(), else a default. The default hosts are placeholders under .example: no
 // source matches them until they are configured.
 #include <optional>
@@ -26,6 +31,10 @@ struct ZMDepictionSettings {
     std::string cydiaStoreHost = "cydia.store.example";
     std::string marlgateSiteName = "Marlgate";
     std::string ownPackageIdentifier = "me.zemtrix.vostrelle";
+    // Exact source location of the maker's own repository.
+    std::string makerRepository = "https://repo.zemtrix.example/repo/";
+    // HTML of the advertisement unit (300 by 250); empty: none.
+    std::string advertisementSnippet;
 
     // The values in effect (environment over set() over the defaults).
     static ZMDepictionSettings current();
@@ -43,4 +52,9 @@ struct ZMDepictionSettings {
     // "http://<store host>/info/<identifier>/" (nullopt for an identifier
     // that is not a package name: it goes into the path).
     std::optional<std::string> storeInformationPage(const std::string& identifier) const;
+    // The address the advertisement snippet is shown under for a package:
+    // "https://<first classic repository's host>/moreinfo/depiction.php?file=<name>Dp",
+    // the name in lower case without blanks, percent-encoded. nullopt
+    // without a host.
+    std::optional<std::string> advertisementPage(const std::string& packageName) const;
 };

@@ -61,18 +61,14 @@ public:
         while (!lists_.empty()) closeList();
         return std::move(out_);
     }
-    bool skipping() const { return skip_ > 0; }
 
     void text(std::string_view t) {
-        if (skip_ == 0) escapeInto(out_, t);
+        if (inlineSkip_ == 0) escapeInto(out_, t);
     }
-    void raw(std::string_view html) {
-        if (skip_ == 0) out_ += html;
-    }
+    void raw(std::string_view html) { out_ += html; }
 
     // ---- blocks ------------------------------------------------------------
     void openParagraph() {
-        if (skip_) return;
         if (Item* item = currentItem()) {
             if (item->open) {
                 if (item->paragraphs++ > 0) out_ += "<br />";
@@ -86,31 +82,29 @@ public:
         paragraphOpen_ = true;
     }
     void closeParagraph() {
-        if (skip_ || currentItem() || !paragraphOpen_) return;
+        inlineSkip_ = 0;  // a dropped element opened in the paragraph ends with it
+        if (currentItem() || !paragraphOpen_) return;
         out_ += changelog_ ? "</p><br />" : "</p><br /><br />";
         paragraphOpen_ = false;
     }
     void openHeading(int level) {
-        if (skip_) return;
         leaveItemParagraph();
         out_ += "<h" + std::to_string(std::clamp(level, 1, 6)) + ">";
     }
     void closeHeading(int level) {
-        if (skip_) return;
+        inlineSkip_ = 0;
         out_ += "</h" + std::to_string(std::clamp(level, 1, 6)) + "><br />";
     }
     void openList(bool ordered, int start) {
-        if (skip_) return;
         leaveItemParagraph();
         lists_.push_back({ordered, start, {}});
     }
     void closeList() {
-        if (skip_ || lists_.empty()) return;
+        if (lists_.empty()) return;
         closeItem();
         lists_.pop_back();
     }
     void openItem() {
-        if (skip_) return;
         if (lists_.empty()) lists_.push_back({false, 1, {}});  // an item outside any list
         closeItem();
         List& list = lists_.back();
@@ -118,7 +112,7 @@ public:
         openItemParagraph(list.items.back(), true);
     }
     void closeItem() {
-        if (skip_ || lists_.empty() || lists_.back().items.empty()) return;
+        if (lists_.empty() || lists_.back().items.empty()) return;
         leaveItemParagraph();
         lists_.back().items.pop_back();
     }
@@ -129,10 +123,10 @@ public:
         return name == "img" || name == "link" || name == "input" || name == "embed" || name == "frame";
     }
     // Returns false for an element that goes with its content (the caller
-    // skips it, or brackets it with beginSkip()/endSkip()).
+    // skips it, or brackets it with beginInlineSkip()/endInlineSkip()).
     bool openElement(std::string_view name, const std::optional<std::string>& href) {
         if (isDropped(name)) return false;
-        if (skip_) return true;
+        if (inlineSkip_) return true;
         if (name == "p") openParagraph();
         else if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') openHeading(name[1] - '0');
         else if (name == "ul" || name == "ol") openList(name == "ol", 1);
@@ -145,7 +139,7 @@ public:
         return true;
     }
     void closeElement(std::string_view name) {
-        if (skip_ || isDropped(name)) return;
+        if (inlineSkip_ || isDropped(name)) return;
         if (name == "p") closeParagraph();
         else if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') closeHeading(name[1] - '0');
         else if (name == "ul" || name == "ol") closeList();
@@ -154,14 +148,15 @@ public:
         else if (isOneOf(name, kKept)) raw("</" + std::string(name) + ">");
         else if (isOneOf(name, kBlocks)) raw("</div>");
     }
-    // Raw HTML of a Markdown text comes a tag at a time: what lies between the
-    // tags of a dropped element is dropped too.
-    void beginSkip() { ++skip_; }
-    void endSkip() {
-        if (skip_ > 0) --skip_;
+    // Raw HTML of a Markdown text comes a tag at a time: the text between
+    // the tags of a dropped element is dropped too, up to the end of the
+    // paragraph or heading at most (a changelog may name "<video>" without
+    // closing it). The Markdown structure around it is kept.
+    void beginInlineSkip() { ++inlineSkip_; }
+    void endInlineSkip() {
+        if (inlineSkip_ > 0) --inlineSkip_;
     }
     void openLink(const std::optional<std::string>& href) {
-        if (skip_) return;
         const bool allowed = href && ZMMarkdownHTML::isAllowedLink(*href);
         links_.push_back(allowed);
         if (!allowed) return;
@@ -170,7 +165,7 @@ public:
         out_ += "\">";
     }
     void closeLink() {
-        if (skip_ || links_.empty()) return;
+        if (links_.empty()) return;
         if (links_.back()) out_ += "</a>";
         links_.pop_back();
     }
@@ -214,7 +209,7 @@ private:
     std::vector<List> lists_;
     std::vector<bool> links_;
     bool paragraphOpen_ = false;
-    int skip_ = 0;
+    int inlineSkip_ = 0;
 };
 
 // Raw HTML through gumbo, into the writer.
@@ -284,7 +279,7 @@ void inlineTag(Writer& w, std::string_view tag) {
     if (name.empty()) return;
     if (closing) {
         if (Writer::isDropped(name)) {
-            if (!Writer::isVoid(name)) w.endSkip();
+            if (!Writer::isVoid(name)) w.endInlineSkip();
         } else {
             w.closeElement(name);
         }
@@ -321,13 +316,51 @@ void inlineTag(Writer& w, std::string_view tag) {
     }
     if (Writer::isDropped(name)) {
         const bool selfClosing = tag.size() >= 2 && tag.substr(tag.size() - 2) == "/>";
-        if (!Writer::isVoid(name) && !selfClosing) w.beginSkip();
+        if (!Writer::isVoid(name) && !selfClosing) w.beginInlineSkip();
         return;
     }
     w.openElement(name, href);
 }
 
-void renderMarkdown(Writer& w, std::string_view markdown) {
+void renderMarkdown(Writer& w, std::string_view markdown, int depth = 0);
+
+// An HTML block that opens <script>, <style> or <textarea> runs to its end
+// tag, or to the end of its container when there is none: an unclosed one
+// would take everything after it. It ends at its first blank line instead;
+// what follows is read as Markdown again (a few times at most).
+void htmlBlock(Writer& w, std::string_view html, int depth) {
+    constexpr int kMaximumReopenedBlocks = 16;
+    static constexpr std::string_view kRawText[] = {"script", "style", "textarea"};
+    auto lower = [](std::string_view text) {
+        std::string out(text);
+        std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+        return out;
+    };
+    const std::string start = lower(html.substr(0, 10));
+    for (std::string_view tag : kRawText) {
+        if (start.rfind("<" + std::string(tag), 0) != 0) continue;
+        if (lower(html).find("</" + std::string(tag)) != std::string::npos) break;
+        // The first line holding nothing but blanks.
+        size_t lineStart = html.find('\n'), blank = std::string_view::npos, next = 0;
+        while (lineStart != std::string_view::npos && blank == std::string_view::npos) {
+            const size_t lineEnd = html.find('\n', lineStart + 1);
+            const std::string_view line = html.substr(lineStart + 1, lineEnd == std::string_view::npos ? std::string_view::npos
+                                                                                                       : lineEnd - lineStart - 1);
+            if (line.find_first_not_of(" \t\r") == std::string_view::npos && lineEnd != std::string_view::npos) {
+                blank = lineStart;
+                next = lineEnd + 1;
+            }
+            lineStart = lineEnd;
+        }
+        if (blank == std::string_view::npos) break;
+        sanitizeInto(w, html.substr(0, blank));
+        if (depth < kMaximumReopenedBlocks) renderMarkdown(w, html.substr(next), depth + 1);
+        return;
+    }
+    sanitizeInto(w, html);
+}
+
+void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
     cmark_node* document = cmark_parse_document(markdown.data(), markdown.size(), CMARK_OPT_DEFAULT);
     cmark_iter* iter = cmark_iter_new(document);
     cmark_event_type event;
@@ -351,7 +384,7 @@ void renderMarkdown(Writer& w, std::string_view markdown) {
                 w.raw("</code></pre>");
                 break;
             case CMARK_NODE_THEMATIC_BREAK: w.raw("<hr />"); break;
-            case CMARK_NODE_HTML_BLOCK: sanitizeInto(w, cmark_node_get_literal(node)); break;
+            case CMARK_NODE_HTML_BLOCK: htmlBlock(w, cmark_node_get_literal(node), depth); break;
             case CMARK_NODE_HTML_INLINE: inlineTag(w, cmark_node_get_literal(node)); break;
             case CMARK_NODE_TEXT: w.text(cmark_node_get_literal(node)); break;
             case CMARK_NODE_SOFTBREAK: w.raw("\n"); break;

@@ -1,5 +1,7 @@
 #include "Depictions/ZMNativeDepiction.h"
 
+#include "Miscellaneous/ZMJSON.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -70,7 +72,8 @@ void readChangelogTab(const json& views, std::map<std::string, std::string>& ent
 }
 
 // Builds the document with only the keys the walk reads: the rest of a large
-// depiction (classes, sizes, colours, fonts...) is never built.
+// depiction (classes, sizes, colours, fonts...) is never built. What it
+// builds nests at most ZMJSON::kMaximumDepth deep; a deeper document is refused.
 class KeptKeys {
 public:
     explicit KeptKeys(json& root) : root_(root) {}
@@ -124,6 +127,7 @@ private:
     }
     bool open(json&& container) {
         if (skipping()) ++skipDepth_;
+        else if (stack_.size() >= static_cast<size_t>(ZMJSON::kMaximumDepth)) return false;  // refused whole
         else stack_.push_back(place(std::move(container)));
         return true;
     }

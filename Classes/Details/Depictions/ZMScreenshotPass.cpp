@@ -1,5 +1,6 @@
 #include "Depictions/ZMScreenshotPass.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "Database/ZMRPackage.h"
@@ -20,7 +21,11 @@ std::shared_ptr<URLSession> session() {
     std::lock_guard lock(gSessionMutex);
     // A session of its own: images are decoded on its queue, which would
     // hold up the other answers of the shared session.
-    if (!gSession) gSession = URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+    if (!gSession) {
+        auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+        configuration.timeoutIntervalForResource = 60;  // a trickling host is not waited on for ever
+        gSession = URLSession::sessionWithConfiguration(configuration);
+    }
     return gSession;
 }
 
@@ -71,7 +76,7 @@ bool ZMScreenshotPass::showCache() {
     for (size_t i = 0; i < request_.cachedPaths.size(); ++i) {
         Dispatch::defaultQueue([self, reading, position = static_cast<int>(i) + 1, path = request_.cachedPaths[i]] {
             std::string data;
-            auto image = AtomicFile::read(path, data) ? self->codec_->decode(data) : nullptr;
+            auto image = AtomicFile::read(path, data) ? self->decodeWithinBudget(data) : nullptr;
             bool last;
             {
                 std::lock_guard lock(reading->mutex);
@@ -84,6 +89,8 @@ bool ZMScreenshotPass::showCache() {
                 Outcome outcome;
                 outcome.fromCache = true;
                 outcome.images = std::move(reading->images);
+                for (size_t k = 0; k < self->request_.cachedPaths.size(); ++k)
+                    outcome.files[static_cast<int>(k) + 1] = self->request_.cachedPaths[k];
                 self->deliver(std::move(outcome));
             } else if (!self->request_.urls.empty()) {
                 self->download();  // a file that does not decode: the cache failed
@@ -95,32 +102,62 @@ bool ZMScreenshotPass::showCache() {
 
 void ZMScreenshotPass::download() {
     expected_ = request_.urls.size();
-    auto self = shared_from_this();
-    for (const auto& text : request_.urls) {
-        auto r = ZMDepictionRequests::request(text, ZMDepictionRequests::kMaximumImageSize);
-        if (!r) {
-            Dispatch::defaultQueue([self] { self->completed(); });
-            continue;
-        }
-        session()
-            ->dataTaskWithRequest(*r, [self](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
-                // An error page is no screenshot, even one that is an image.
-                if (error || !response || !response->isSuccess() || self->cancelled_) {
-                    self->completed();
-                    return;
-                }
-                // Decoded side by side, off the session's queue; numbered as they are ready.
-                Dispatch::defaultQueue([self, data = std::move(data)] {
-                    self->arrived(data);
-                    self->completed();
-                });
-            })
-            ->resume();
+    for (size_t i = 0; i < std::min(kConcurrentDownloads, request_.urls.size()); ++i) downloadNext();
+}
+
+void ZMScreenshotPass::downloadNext() {
+    std::string text;
+    {
+        std::lock_guard lock(mutex_);
+        if (nextDownload_ >= request_.urls.size()) return;
+        text = request_.urls[nextDownload_++];
     }
+    auto self = shared_from_this();
+    // The next one starts when this one has been decoded: bodies wait in memory only a few at a time.
+    auto done = [self] {
+        self->completed();
+        self->downloadNext();
+    };
+    auto r = ZMDepictionRequests::request(text, ZMDepictionRequests::kMaximumImageSize);
+    if (!r || cancelled_) {
+        Dispatch::defaultQueue(done);
+        return;
+    }
+    session()
+        ->dataTaskWithRequest(*r, [self, done](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
+            // An error page is no screenshot, even one that is an image.
+            if (error || !response || !response->isSuccess() || self->cancelled_) return done();
+            // Decoded off the session's queue; numbered as they are ready.
+            Dispatch::defaultQueue([self, done, data = std::move(data)] {
+                self->arrived(data);
+                done();
+            });
+        })
+        ->resume();
+}
+
+std::shared_ptr<const ZMScreenshotImage> ZMScreenshotPass::decodeWithinBudget(const std::string& data) {
+    std::lock_guard codec(codecMutex_);
+    if (cancelled_) return nullptr;
+    uint64_t left;
+    {
+        std::lock_guard lock(mutex_);
+        left = budgetLeft_;
+    }
+    auto image = codec_->decode(data, left);
+    if (!image) return nullptr;
+    std::lock_guard lock(mutex_);
+    budgetLeft_ -= std::min(budgetLeft_, image->byteCount());
+    return image;
+}
+
+std::map<int, std::string> ZMScreenshotPass::savedFiles() const {
+    std::lock_guard lock(mutex_);
+    return paths_;
 }
 
 void ZMScreenshotPass::arrived(const std::string& data) {
-    auto image = codec_->decode(data);
+    auto image = decodeWithinBudget(data);
     if (!image) return;
     int position;
     {
@@ -132,10 +169,12 @@ void ZMScreenshotPass::arrived(const std::string& data) {
     auto self = shared_from_this();
     Dispatch::defaultQueue([self, image, data, position] {
         std::string written;
-        if (!self->cancelled_)
+        if (!self->cancelled_) {
+            std::lock_guard codec(self->codecMutex_);  // an encode may decode the download again
             if (auto path = ZMScreenshotCache::pathForPosition(self->request_.identifier, position);
                 path && ZMScreenshotCache::ensureDirectory() && self->codec_->writePNG(*image, data, *path))
                 written = *path;
+        }
         self->saved(position, written);
     });
 }

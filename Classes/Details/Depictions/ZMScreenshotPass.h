@@ -4,7 +4,8 @@
 // record the saved paths on the package record.
 //
 // Positions: the screenshots that arrive are numbered 1, 2, 3... in the order
-// their downloads complete (and decode); a download that fails or brings no
+// their downloads complete (and decode; at most kConcurrentDownloads run at
+// a time, started in list order); a download that fails or brings no
 // image takes no number, so images, cache names and recorded paths always run
 // 1..k.
 //
@@ -18,7 +19,13 @@
 // nothing more and writes nothing more.
 //
 // Decoding and PNG encoding belong to the interface (a codec object); they run
-// on worker threads, side by side, never on the main thread.
+// on worker threads, never on the main thread, one at a time per pass: a
+// decoder may need the whole picture in memory for a moment, and a
+// screenshot is small on the wire but may be huge decoded.
+//
+// Memory: the images a pass keeps share kMaximumPassBytes. Each is decoded
+// to the size the codec shows it at, within what is left of that budget; one
+// that would not fit in a useful size is not shown (the others are).
 #include <atomic>
 #include <functional>
 #include <map>
@@ -33,14 +40,18 @@ class URLSession;
 class ZMScreenshotImage {
 public:
     virtual ~ZMScreenshotImage() = default;
+    // What its pixels take in memory.
+    virtual uint64_t byteCount() const = 0;
 };
 
 class ZMScreenshotCodec {
 public:
     virtual ~ZMScreenshotCodec() = default;
-    // The image in `data`; null when the data are no image or one larger than
-    // ZMDepictionRequests::kMaximumImagePixels.
-    virtual std::shared_ptr<const ZMScreenshotImage> decode(const std::string& data) const = 0;
+    // The image in `data` at the size it is shown at, scaled down further
+    // when needed to take at most `maximumBytes`; null when the data are no
+    // image, one larger than ZMDepictionRequests::kMaximumImagePixels, or
+    // `maximumBytes` leaves too little for a useful picture.
+    virtual std::shared_ptr<const ZMScreenshotImage> decode(const std::string& data, uint64_t maximumBytes) const = 0;
     // Writes the PNG form of the image as downloaded (`data` are its
     // downloaded bytes) to `path`, atomically.
     virtual bool writePNG(const ZMScreenshotImage& image, const std::string& data, const std::string& path) const = 0;
@@ -50,11 +61,18 @@ class ZMScreenshotPass : public std::enable_shared_from_this<ZMScreenshotPass> {
 public:
     // More URLs than this are not fetched: a document cannot start thousands of downloads.
     static constexpr size_t kMaximumScreenshots = 64;
+    // What the decoded images of one pass may take together.
+    static constexpr uint64_t kMaximumPassBytes = 48ull << 20;
+    // Downloads of one pass under way (or waiting for their decode) at a time.
+    static constexpr size_t kConcurrentDownloads = 4;
 
     using Images = std::map<int, std::shared_ptr<const ZMScreenshotImage>>;
     struct Outcome {
         Images images;  // keyed 1..k
         bool fromCache = false;
+        // The cache files shown (from the cache); a download's files are
+        // known once the pass recorded them (savedFiles()).
+        std::map<int, std::string> files;
     };
     struct Request {
         std::string identifier;
@@ -73,6 +91,8 @@ public:
     static std::shared_ptr<ZMScreenshotPass> start(Request request, std::shared_ptr<const ZMScreenshotCodec> codec,
                                                    std::function<void(Outcome)> finished,
                                                    std::function<void()> recorded = {});
+    // The cache files this pass saved, by position (complete once `recorded` ran).
+    std::map<int, std::string> savedFiles() const;
     // Main thread.
     void cancel() { cancelled_ = true; }
     bool isCancelled() const { return cancelled_; }
@@ -86,12 +106,15 @@ private:
     void run();
     bool showCache();
     void download();
+    void downloadNext();
     void arrived(const std::string& data);
     void completed();
     void saved(int position, const std::string& path);
     void finishIfDone();
     void writeRecord(bool downloaded);
     void deliver(Outcome outcome);
+    // Decodes within what is left of the budget, one decode of the pass at a time.
+    std::shared_ptr<const ZMScreenshotImage> decodeWithinBudget(const std::string& data);
 
     Request request_;
     std::shared_ptr<const ZMScreenshotCodec> codec_;
@@ -99,8 +122,11 @@ private:
     std::function<void()> recorded_;
     std::atomic<bool> cancelled_{false};
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    std::mutex codecMutex_;  // one decode or encode of this pass at a time
+    uint64_t budgetLeft_ = kMaximumPassBytes;
     size_t expected_ = 0;
+    size_t nextDownload_ = 0;
     size_t completed_ = 0;
     int pendingWrites_ = 0;
     bool delivered_ = false;

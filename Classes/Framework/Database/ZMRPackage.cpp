@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "Categories/String+VersionCompare.h"
+#include "Database/ZMRSource.h"
 #include "Miscellaneous/ZMPaths.h"
 
 const ObjectSchema& ZMRPackage::schema() {
@@ -56,6 +57,7 @@ const ObjectSchema& ZMRPackage::schema() {
         REALM_PROPERTY(P, isInWishlist, PropertyIndexed),
         REALM_PROPERTY(P, isPaidThroughSileo, PropertyIndexed),
         REALM_PROPERTY(P, isPaidThroughCydia),
+        REALM_PROPERTY(P, isCommercial),
         REALM_PROPERTY(P, hasNewVersion),
         REALM_PROPERTY(P, tweakCompatibleStatus),
         REALM_PROPERTY(P, myRating),
@@ -74,7 +76,10 @@ bool ZMRPackage::isFree() const {
     auto end = std::find_if_not(price.rbegin(), price.rend(), [](unsigned char c) { return std::isspace(c); }).base();
     std::string p = begin < end ? std::string(begin, end) : std::string();
     std::transform(p.begin(), p.end(), p.begin(), [](unsigned char c) { return std::tolower(c); });
-    return p.empty() || p == "0" || p == "0.00" || p == "free";
+    if (!(p.empty() || p == "0" || p == "0.00" || p == "free")) return false;
+    if (!isCommercial.value_or(false)) return true;
+    auto source = ZMRSource::objectForPrimaryKey(sourceLocation);
+    return !source || !source->hasEndpoint.value_or(false) || source->endpoint.empty();
 }
 
 std::string ZMRPackage::iconPath() const {

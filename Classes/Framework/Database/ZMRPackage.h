@@ -55,6 +55,7 @@ struct ZMRPackage : RealmObject<ZMRPackage> {
     std::optional<bool> isInWishlist;
     std::optional<bool> isPaidThroughSileo;  // owned through a repository's payment API
     std::optional<bool> isPaidThroughCydia;  // on the imported store purchase list
+    std::optional<bool> isCommercial;        // tagged "cydia::commercial": sold through its repository's store
     std::optional<bool> hasNewVersion;
     std::optional<int64_t> tweakCompatibleStatus;  // 0 working, 1 not working, 2 no verdict
     std::optional<int64_t> myRating;               // 0 to 5
@@ -62,7 +63,9 @@ struct ZMRPackage : RealmObject<ZMRPackage> {
     static const ObjectSchema& schema();
 
     // YES when the price is nil, empty, "0", "0.00" or "free" in any letter case
-    // (surrounding blanks ignored).
+    // (surrounding blanks ignored), unless the package is tagged commercial
+    // and its source has a payment endpoint: real paid repositories mark their
+    // paid packages that way instead of giving a Price.
     bool isFree() const;
     // Whether `available` is an update of the installed `installedVersion`:
     // it orders strictly above it (dpkg's order). An equal version is no

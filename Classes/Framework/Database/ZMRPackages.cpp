@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <algorithm>
 #include <string_view>
 
@@ -130,10 +131,32 @@ std::string ZMRPackages::getButtonTitleForPackageIdentifier(const std::string& i
     }
     if (owned || package->isPaidThroughSileo.value_or(false) || package->isPaidThroughCydia.value_or(false))
         return ZMLocalizedString("OWNED");
-    ZMRPackage priced;
+    // The store's price when it gave one, else the index's; either way in one format.
+    ZMRPackage priced = *package;
     priced.price = price && !price->empty() ? *price : package->price;
-    if (showsPrice && !priced.isFree()) return priced.price;
+    if (showsPrice && !priced.isFree()) {
+        const std::string shown = formattedPrice(priced.price);
+        return shown.empty() ? ZMLocalizedString("BUY") : shown;  // sold, the store has not said for how much
+    }
     return ZMLocalizedString("GET");
+}
+
+std::string ZMRPackages::formattedPrice(const std::string& price) {
+    auto trimmed = [](std::string_view text) {
+        const char* blanks = " \t\r\n\v\f";
+        const size_t start = text.find_first_not_of(blanks);
+        if (start == std::string_view::npos) return std::string();
+        return std::string(text.substr(start, text.find_last_not_of(blanks) - start + 1));
+    };
+    const std::string text = trimmed(price);
+    std::string amount = !text.empty() && text[0] == '$' ? trimmed(std::string_view(text).substr(1)) : text;
+    // A bare amount: digits, at most one decimal separator followed by digits.
+    const size_t separator = amount.find_first_of(".,");
+    const bool bare = !amount.empty() && std::isdigit(static_cast<unsigned char>(amount.front())) &&
+                      std::isdigit(static_cast<unsigned char>(amount.back())) &&
+                      amount.find_first_not_of("0123456789.,") == std::string::npos &&
+                      (separator == std::string::npos || amount.find_first_of(".,", separator + 1) == std::string::npos);
+    return bare ? "$" + amount : text;
 }
 
 // ---- icons -------------------------------------------------------------------------

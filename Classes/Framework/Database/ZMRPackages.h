@@ -74,11 +74,16 @@ public:
     //   4. installed                                      "UNINSTALL"
     //   5. `owned`, or bought through a store             "OWNED"
     //   6. paid (the price given, else the record's, is
-    //      not free) and `showsPrice`                     the price
+    //      not free) and `showsPrice`                     the price (formattedPrice),
+    //                                                     "BUY" when there is none
     //   7. otherwise                                      "GET"
     // Reads only.
     std::string getButtonTitleForPackageIdentifier(const std::string& identifier, bool showsPrice, bool available,
                                                    bool owned, const std::optional<std::string>& price) const;
+    // A price as every screen shows it, whether the index or a store gave it:
+    // a bare amount ("34.99", "$ 34.99") reads "$34.99"; any other text (another
+    // currency, a code) stays as given, without surrounding blanks.
+    static std::string formattedPrice(const std::string& price);
 
     // ---- icons -----------------------------------------------------------------
     struct CategoryIcon {

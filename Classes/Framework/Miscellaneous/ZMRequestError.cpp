@@ -25,6 +25,8 @@ ZMError fromTransport(const URL& url, const ZMError& error) {
         case URLError::BadURL:
             return with(ZMError::InvalidServerData, "%@ redirected %@ to an address that is not http or https; it was not followed.");
         case URLError::HTTPTooManyRedirects: return with(ZMError::InvalidServerData, "%@ redirected %@ too many times.");
+        case URLError::RedirectRefused:
+            return with(ZMError::InvalidServerData, "%@ redirected %@ to an address it may not go to; it was not followed.");
         case URLError::CannotConnectToHost: return with(ZMError::NoNetwork, "%@ refused the connection.");
         case URLError::CannotFindHost: return with(ZMError::NoNetwork, "The server %@ could not be found.");
         case URLError::TimedOut: return with(ZMError::NoNetwork, "%@ did not answer in time.");

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "ZMThemedIcon.h"
 #include "Browsing/PackageOpening.h"
 #include "Database/ZMRNotifications.h"
 #include "Dispatch/Dispatch.h"
@@ -60,6 +61,9 @@ void RepoStoreDetailsViewController::viewDidLoad() {
     observers_.add(center.addObserver(ZMRSourceInfoIconChangedNotification, Q::Main, [this](const Notification& n) { iconChanged(n); }));
     observers_.add(center.addObserver(ZMRPackageInfoIconChangedNotification, Q::Main, [this](const Notification& n) { iconChanged(n); }));
     observers_.add(center.addObserver(CydiaStoreSigninStatusDidChange, Q::Main, [this](const Notification& n) { cydiaSigninChanged(n); }));
+    if (!isCydiaStore_)  // the store ended the sign-in, or moved: signed out here too
+        observers_.add(center.addObserver(ZMRepoStoreAPI::kSigninRequiredNotification, Q::Main,
+                                          [this](const Notification&) { setSignedIn(false); }, sourceLocation_));
 
     if (isCydiaStore_) {
         setSignedIn(VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::CydiaStoreIsSignedIn));
@@ -69,7 +73,7 @@ void RepoStoreDetailsViewController::viewDidLoad() {
         connect(refreshControl_, &UIRefreshControl::valueChanged, this, [this] { refreshUserInfo(true); });
         tableView_->setRefreshControl(refreshControl_);
         navigationItem()->setRightBarButtonItem(new UIBarButtonItem(
-            QIcon::fromTheme("view-refresh"), [this](UIBarButtonItem*) { refreshUserInfo(false); }, navigationItem()));
+            ZMThemedIcon::named("view-refresh"), [this](UIBarButtonItem*) { refreshUserInfo(false); }, navigationItem()));
         setSignedIn(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(sourceLocation_));
         refreshUserInfo(false);
         purchasedPackages_ = ZMRPackage::objectsWhere("sourceLocation = %@ AND isPaidThroughSileo = 1", sourceLocation_)
@@ -132,7 +136,12 @@ void RepoStoreDetailsViewController::logInOutButtonPressed() {
         });
     } else {
         ZMRepoStoreAPI::loginToSource(sourceLocation_, [self](bool success) {
-            if (success) Dispatch::main([self] { if (self) self->setSignedIn(true); });
+            if (!success) return;
+            Dispatch::main([self] {
+                if (!self) return;
+                self->setSignedIn(true);
+                self->refreshUserInfo(false);  // the name and e-mail of the account just signed in
+            });
         });
     }
 }

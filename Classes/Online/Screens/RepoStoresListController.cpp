@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "ZMThemedIcon.h"
 #include "Dispatch/Dispatch.h"
 #include "Database/ZMRNotifications.h"
 #include "Foundation/URLSession.h"
@@ -38,7 +39,7 @@ void RepoStoresListController::viewDidLoad() {
     connect(refreshControl_, &UIRefreshControl::valueChanged, this, [this] { refreshEndpointList(true); });
     tableView_->setRefreshControl(refreshControl_);
     navigationItem()->setRightBarButtonItem(new UIBarButtonItem(
-        QIcon::fromTheme("view-refresh"), [this](UIBarButtonItem*) { refreshEndpointList(false); }, navigationItem()));
+        ZMThemedIcon::named("view-refresh"), [this](UIBarButtonItem*) { refreshEndpointList(false); }, navigationItem()));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tableView_);

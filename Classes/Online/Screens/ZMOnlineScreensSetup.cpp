@@ -3,12 +3,14 @@
 #include <memory>
 
 #include "Browsing/OnlineScreens.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "InitViewController.h"
 #include "Online/Screens/LoginViewController.h"
 #include "Online/Screens/OnlineRepositoriesViewController.h"
 #include "Online/Screens/OnlineSearchServices.h"
 #include "Online/Screens/RepoStoresListController.h"
 #include "Online/Screens/SearchedRepoViewController.h"
+#include "Services/ZMRepoStoreAPI.h"
 
 void ZMOnlineScreensSetup::install() {
     SearchServices::setShared(std::make_shared<OnlineSearchServices>());
@@ -29,6 +31,9 @@ void ZMOnlineScreensSetup::install() {
     OnlineScreens::setRepositoryDirectoryFactory([] { return static_cast<UIViewController*>(new OnlineRepositoriesViewController); });
     OnlineScreens::setStoreListFactory([] { return static_cast<UIViewController*>(new RepoStoresListController); });
     InitViewController::setLoginStepFactory([] { return static_cast<UIViewController*>(new LoginViewController); });
+    // A signed-in source screen reads its purchases again at every rebuild.
+    SubcategoriesViewController::setPurchasedPackagesRefresher(
+        [](const std::string& location) { ZMRepoStoreAPI::updadatePurchasedPackagesForSource(location); });
 }
 
 void ZMOnlineScreensSetup::uninstall() {
@@ -37,4 +42,5 @@ void ZMOnlineScreensSetup::uninstall() {
     OnlineScreens::setRepositoryDirectoryFactory(nullptr);
     OnlineScreens::setStoreListFactory(nullptr);
     InitViewController::setLoginStepFactory(nullptr);
+    SubcategoriesViewController::setPurchasedPackagesRefresher(nullptr);
 }

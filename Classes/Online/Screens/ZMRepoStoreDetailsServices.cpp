@@ -45,3 +45,15 @@ void ZMRepoStoreDetailsServices::getAverageRate(const std::string& identifier,
 void ZMRepoStoreDetailsServices::getReviews(const std::string& identifier, std::function<void(std::vector<Review>)> completion) {
     others_->getReviews(identifier, std::move(completion));
 }
+
+void ZMRepoStoreDetailsServices::postRatingReview(const std::string& username, const std::string& identifier,
+                                                  const std::string& text, const std::string& title, int64_t rating,
+                                                  std::function<void(std::string)> completion) {
+    others_->postRatingReview(username, identifier, text, title, rating, std::move(completion));
+}
+
+std::string ZMRepoStoreDetailsServices::accountUsername() { return others_->accountUsername(); }
+
+int32_t ZMRepoStoreDetailsServices::accountUserID() { return others_->accountUserID(); }
+
+void ZMRepoStoreDetailsServices::uploadWishlist() { others_->uploadWishlist(); }

@@ -24,6 +24,13 @@ public:
     void searchDeveloper(const std::string& name, std::function<void(std::vector<DeveloperProfile>)> completion) override;
     void getAverageRate(const std::string& identifier, std::function<void(std::optional<std::string>)> completion) override;
     void getReviews(const std::string& identifier, std::function<void(std::vector<Review>)> completion) override;
+    void postRatingReview(const std::string& username, const std::string& identifier, const std::string& text,
+                          const std::string& title, int64_t rating, std::function<void(std::string)> completion) override;
+    std::string accountUsername() override;
+    int32_t accountUserID() override;
+    void uploadWishlist() override;
+
+    const std::shared_ptr<ZMDetailsServices>& others() const { return others_; }
 
 private:
     std::shared_ptr<ZMDetailsServices> others_;

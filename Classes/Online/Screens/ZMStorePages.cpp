@@ -27,16 +27,7 @@ ZMStorePages& ZMStorePages::shared() {
 void ZMStorePages::setPresenter(std::function<UIViewController*()> presenter) { gPresenter = std::move(presenter); }
 
 QWebEngineProfile* ZMStorePages::profile() {
-    if (!profile_) {
-        profile_ = VostrelleWebPage::makeProfile(this);  // off the record
-        profile_->removeUrlScheme(ZMStoreCallbackSchemeHandler::kScheme);  // the refusing stand-in
-        profile_->installUrlSchemeHandler(ZMStoreCallbackSchemeHandler::kScheme,
-                                          new ZMStoreCallbackSchemeHandler(
-                                              [](const std::string& url) {
-                                                  ZMRepoStoreAPI::sharedRepoStore().storeCallbackReceived(url);
-                                              },
-                                              profile_));
-    }
+    if (!profile_) profile_ = VostrelleWebPage::makeProfile(this);  // off the record; "sileo" loads refused
     return profile_;
 }
 
@@ -59,7 +50,10 @@ void ZMStorePages::present(uint64_t page, const std::string& url) {
         ZMRepoStoreAPI::sharedRepoStore().storePageClosed(page);
         return;
     }
-    auto* web = new WebViewViewController(profile(), ZMStoreCallbackSchemeHandler::kScheme);
+    // The page's own navigation to a callback finishes what it was opened for.
+    auto* web = new WebViewViewController(profile(), ZMStoreCallbackSchemeHandler::kScheme, [page](const QUrl& callback) {
+        ZMRepoStoreAPI::sharedRepoStore().storeCallbackReceived(page, callback.toString(QUrl::FullyEncoded).toStdString());
+    });
     // The host in the title: the user sees whose page asks for a password.
     web->setViewTitle(address.host().toStdString());
     web->setWebsiteURL(address);

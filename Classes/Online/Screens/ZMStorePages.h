@@ -1,8 +1,9 @@
 #pragma once
 // The pages of the repository stores: sign-in and purchase pages open in the
-// in-app browser on one off-the-record profile that answers the "sileo"
-// callbacks itself (ZMStoreCallbackSchemeHandler), presented as a sheet with
-// a "Cancel" button. Installed into the payment client at launch: the client
+// in-app browser on one off-the-record profile, presented as a sheet with a
+// "Cancel" button. A page's own top-level navigation to a "sileo" callback
+// goes to the payment client with the page's number; the same address in a
+// frame or as a resource of the page is refused. Installed into the payment client at launch: the client
 // asks for a page, closes it when its callback came, and hears when the user
 // closed it (which ends the pending sign-in or purchase).
 #include <QObject>

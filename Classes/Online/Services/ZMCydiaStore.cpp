@@ -184,6 +184,7 @@ void ZMCydiaStore::importPurchases(const std::string& cookieHeader,
         configuration.maximumDataTaskBodySize = kMaximumPageBytes;
         // The cookies given here belong to the store alone.
         configuration.maximumRedirects = 0;
+        configuration.timeoutIntervalForResource = 60;  // a trickling host is not waited on for ever
         return URLSession::sessionWithConfiguration(configuration);
     }();
     URLRequest request = URLRequestZemtrix::VostrelleGetRequestWithURL(purchaseListURL());

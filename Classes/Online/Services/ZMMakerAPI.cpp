@@ -9,6 +9,7 @@
 
 #include "Categories/URLRequest+ZemtrixExtensions.h"
 #include "Foundation/URLSession.h"
+#include "Miscellaneous/ZMJSON.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 
@@ -84,8 +85,7 @@ std::string validUTF8(const std::string& in) {
     return out;
 }
 
-constexpr int kMaximumJSONDepth = 64;
-struct TooDeep {};
+constexpr int kMaximumJSONDepth = ZMJSON::kMaximumDepth;
 
 }  // namespace
 
@@ -107,6 +107,18 @@ bool isAcceptableServiceURL(const URL& url) {
     for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (scheme == "https") return true;
     return scheme == "http" && isLoopbackHost(url.host());
+}
+
+bool mayFollowRedirect(const URLRequest& request, const URL& to) {
+    // The configured address's rule (a query is fine here: it is the server's own).
+    std::string scheme = to.scheme();
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!to.hasAuthority() || to.host().empty() || !to.user().empty()) return false;
+    if (scheme != "https" && !(scheme == "http" && isLoopbackHost(to.host()))) return false;
+    // What a request carries for its own server stays there.
+    const bool carriesSecrets = !request.httpBody.empty() || request.headers.contains("Authorization") ||
+                                request.headers.contains("Cookie");
+    return !carriesSecrets || request.url.isSameOrigin(to);
 }
 
 std::optional<URL> baseURL() { return serviceURL(configured(&Settings::base, "VOSTRELLE_MAKER_API_URL")); }
@@ -215,6 +227,7 @@ void send(const Request& request, ReplyHandler handler) {
     configuration.timeoutIntervalForResource = requestTimeLimit();
     configuration.maximumDataTaskBodySize = kMaximumReplySize;
     configuration.keepsCookies = false;
+    configuration.redirectPolicy = mayFollowRedirect;
     auto session = URLSession::sessionWithConfiguration(std::move(configuration));
     session
         ->dataTaskWithRequest(
@@ -245,23 +258,7 @@ void send(const Request& request, ReplyHandler handler) {
 // ---- replies ----------------------------------------------------------------
 
 std::optional<nlohmann::json> parseJSON(const std::string& body, std::string* why) {
-    try {
-        auto limit = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
-            if (depth > kMaximumJSONDepth) throw TooDeep{};
-            return true;
-        };
-        auto parsed = nlohmann::json::parse(body, limit, false);
-        if (parsed.is_discarded()) {
-            if (why) *why = "not JSON";
-            return std::nullopt;
-        }
-        return parsed;
-    } catch (const TooDeep&) {
-        if (why) *why = "nested too deeply";
-    } catch (const std::exception& e) {
-        if (why) *why = e.what();
-    }
-    return std::nullopt;
+    return ZMJSON::parse(body, why, kMaximumJSONDepth);
 }
 
 std::string text(const nlohmann::json& object, const char* key) {

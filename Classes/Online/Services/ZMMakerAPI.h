@@ -16,6 +16,8 @@
 // line break in a value arrive as one intact value. The fixed client key
 // (kClientKey) travels where a request carries it.
 //
+// Redirects: followed only under mayFollowRedirect(); a refused one fails.
+//
 // Replies: a body larger than kMaximumReplySize fails; a request that has not
 // ended kRequestTimeLimit seconds after it started fails as timed out; a
 // status outside 2xx is a failure (its body is never taken for an answer).
@@ -34,6 +36,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Foundation/URL.h"
+#include "Foundation/URLRequest.h"
 #include "Miscellaneous/ZMError.h"
 
 namespace ZMMakerAPI {
@@ -116,6 +119,11 @@ struct Reply {
 };
 using ReplyHandler = std::function<void(Reply)>;
 void send(const Request& request, ReplyHandler handler);
+// Whether a request may follow a redirect to `to`: only to an address the
+// configured one could be (https, or http to loopback; no user information),
+// and a request carrying a body (the sign-in's password), a cookie or an
+// authorization only within its own origin.
+bool mayFollowRedirect(const URLRequest& request, const URL& to);
 
 // ---- replies ----------------------------------------------------------------
 // The body as JSON, or nullopt (with the reason in `why`). Nesting deeper

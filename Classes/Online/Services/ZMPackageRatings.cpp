@@ -107,7 +107,12 @@ void ZMPackageRatings::getReviewWithID(
 void ZMPackageRatings::replyToReviewWithUserID(int32_t userID, int32_t reviewID,
                                                const std::optional<std::string>& reply, bool upvote, bool downvote,
                                                std::function<void(std::optional<std::string> answer)> completion) {
-    if (userID <= 0 || !ZMAccount::instance().isSignedIn()) {
+    // Signed out a vote still counts, under user ID 0; a reply is the
+    // signed-in maintainer's only.
+    const bool signedIn = ZMAccount::instance().isSignedIn();
+    const bool vote = !reply && (upvote || downvote);
+    const bool accepted = signedIn ? userID > 0 : (vote && userID == 0);
+    if (!accepted) {
         completion(std::nullopt);
         return;
     }

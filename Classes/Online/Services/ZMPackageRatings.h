@@ -12,8 +12,9 @@
 //   (blanks as "%20"; a review object: "id", "rate", "title", "review",
 //    "username", "date", "reply" (null: no reply yet), "upvotes", "downvotes")
 //
-// Rating, reply and votes need a signed-in account (ZMAccount::isSignedIn());
-// signed out they send nothing and fail at once.
+// A rating and a reply need a signed-in account (ZMAccount::isSignedIn());
+// signed out they send nothing and fail at once. A vote goes out signed
+// out too, with user ID 0.
 //
 // Threads: every completion runs exactly once, on a background queue (at
 // once on the caller's thread when nothing was sent); hop to the main thread
@@ -65,8 +66,9 @@ public:
 
     // A reply (when `reply` is given), else an upvote, else a downvote, else
     // an empty body. The completion gets the server's answer to show as it
-    // is, or nullopt on a failure (also when signed out or the user ID is
-    // not positive: nothing is sent then).
+    // is, or nullopt on a failure. Nothing is sent for an ID that is not the
+    // account's kind: a reply needs a signed-in account and a positive ID; a
+    // vote a positive ID signed in, 0 signed out.
     void replyToReviewWithUserID(int32_t userID, int32_t reviewID, const std::optional<std::string>& reply, bool upvote,
                                  bool downvote, std::function<void(std::optional<std::string> answer)> completion);
 

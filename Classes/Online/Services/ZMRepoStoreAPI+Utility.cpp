@@ -44,7 +44,8 @@ void clearOwnedMarks(const std::string& location) {
 bool ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(const std::string& location) {
     auto& client = sharedRepoStore();
     return !client.storedTokenForSourceLocation(location).value_or("").empty() &&
-           !client.storedSecretForSourceLocation(location).value_or("").empty();
+           !client.storedSecretForSourceLocation(location).value_or("").empty() &&
+           credentialBinding(location) != Binding::Elsewhere;
 }
 
 void ZMRepoStoreAPI::updatePurchasesForSourceWithLocation(const std::string& location, const RepoStoreUserInfoResponse& info,
@@ -163,6 +164,8 @@ void ZMRepoStoreAPI::refreshEndpontsForAllSourcesWithCompletion(SuccessCompletio
 }
 
 void ZMRepoStoreAPI::installFrameworkHooks() {
+    // Before any refresh can store another endpoint.
+    bindUnboundCredentials();
     // The refreshed hooks are a list shared with others: ours is replaced, never doubled.
     static std::mutex mutex;
     static uint64_t refreshedHook = 0;

@@ -1,4 +1,5 @@
 #include "ZMRepoStoreAPI.h"
+#include "ZMRepoStoreAPI+Internal.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -9,46 +10,23 @@
 #include "Database/ZMRSource.h"
 #include "Foundation/URLSession.h"
 #include "Keychain/PDKeychainBindings.h"
+#include "Miscellaneous/ZMJSON.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPlatform.h"
 #include "Miscellaneous/ZMURLSchemeHandler.h"
 #include "Notifications/NotificationCenter.h"
+#include "Database/ZMRPackageManager.h"
+#include "ZMPackageOperations.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
 
 using nlohmann::json;
+using namespace ZMRepoStoreInternal;
 
 namespace {
 
 constexpr const char* kBuiltInBlockedSource = "https://blocked.repo.zemtrix.me/";
-
-std::string trim(std::string_view text) {
-    const char* blanks = " \t\r\n\v\f";
-    size_t start = text.find_first_not_of(blanks);
-    if (start == std::string_view::npos) return {};
-    size_t end = text.find_last_not_of(blanks);
-    return std::string(text.substr(start, end - start + 1));
-}
-
-// The translation of `key` with its placeholders ("%@", "%ld") filled in order.
-std::string text(const std::string& key, std::initializer_list<std::string> arguments = {}) {
-    std::string out = ZMLocalizedString(key);
-    size_t from = 0;
-    for (const auto& argument : arguments) {
-        size_t at = out.find('%', from);
-        while (at != std::string::npos && out.compare(at, 2, "%@") != 0 && out.compare(at, 3, "%ld") != 0)
-            at = out.find('%', at + 1);
-        if (at == std::string::npos) break;
-        out.replace(at, out.compare(at, 2, "%@") == 0 ? 2 : 3, argument);
-        from = at + argument.size();
-    }
-    return out;
-}
-
-RepoStoreError failure(int code, const std::string& key, std::initializer_list<std::string> arguments = {}) {
-    return RepoStoreError::make(code, text(key, arguments));
-}
 
 bool readBool(const json& object, const char* key) {
     auto it = object.find(key);
@@ -92,14 +70,22 @@ bool isLoopbackHost(const std::string& host) {
     return parts == 4;
 }
 
-void logError(const RepoStoreError& error) { ZMLOG("ERROR: {}", error.localizedDescription); }
+bool isHTTPS(const URL& url) {
+    std::string scheme = url.scheme();
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme == "https";
+}
 
-// The end of a failed operation: the error in the record, a log line, the completion.
-template <typename R>
-void complete(const std::function<void(bool, const R&)>& completion, R response, RepoStoreError error, bool failed = true) {
-    response.error = std::move(error);
-    logError(*response.error);
-    completion(failed, response);
+// "invalidate" of a reply (an error reply too): the store ended the sign-in.
+bool readInvalidate(const std::string& location, const json& object) {
+    if (!readBool(object, "invalidate")) return false;
+    ZMRepoStoreAPI::sharedRepoStore().signinRequired(location, "the store ended the sign-in");
+    return true;
+}
+
+// An HTTP status a store gives to a user it does not know (any more).
+bool isRefusal(const std::optional<RepoStoreError>& error) {
+    return error && error->domain == ZMError::kDomain && (error->code == 401 || error->code == 403);
 }
 
 std::string statusText(int status) { return std::to_string(status); }
@@ -115,8 +101,15 @@ struct ZMRepoStoreAPI::Reply {
     bool ok() const { return !transport && (status == 200 || status == 304); }
     // The body as a JSON object; null when it is none.
     json object() const {
-        json parsed = json::parse(body, nullptr, false);
-        return parsed.is_object() ? parsed : json();
+        auto parsed = ZMJSON::parse(body);
+        return parsed && parsed->is_object() ? std::move(*parsed) : json();
+    }
+    // Whether an error reply (401, 403...) carries "invalidate"; when it does
+    // the source's credentials are dropped and a new sign-in is asked for.
+    bool invalidatesIn(const std::string& location) const {
+        if (transport || ok()) return false;
+        json parsed = object();
+        return !parsed.is_null() && readInvalidate(location, parsed);
     }
     // The transport error, or the status failure in the request's words.
     RepoStoreError error(const std::string& statusFormat) const {
@@ -139,8 +132,17 @@ ZMRepoStoreAPI::ZMRepoStoreAPI() {
     URLSessionConfiguration configuration = URLSessionConfiguration::noCacheConfigureation();
     configuration.keepsCookies = false;
     configuration.maximumDataTaskBodySize = kMaximumReplyBytes;
+    // Discovery carries nothing secret, but what it finds receives tokens:
+    // it may be redirected to http(s) only, and never from https down to
+    // plain http off this machine.
+    configuration.redirectPolicy = [](const URLRequest& request, const URL& to) {
+        if (!to.isHTTP() || to.host().empty() || !to.user().empty()) return false;
+        const bool leavesHTTPS = isHTTPS(request.url) && !isHTTPS(to);
+        return !leavesHTTPS || isLoopbackHost(to.host());
+    };
     discoverySession_ = URLSession::sessionWithConfiguration(configuration);
     // Tokens and payment secrets must not follow a redirect to another server.
+    configuration.redirectPolicy = nullptr;
     configuration.maximumRedirects = 0;
     endpointSession_ = URLSession::sessionWithConfiguration(configuration);
 }
@@ -155,12 +157,18 @@ void ZMRepoStoreAPI::setRequestTimeout(double seconds) {
     timeout_ = seconds;
 }
 
+void ZMRepoStoreAPI::setRequestTimeLimit(double seconds) {
+    std::lock_guard lock(mutex_);
+    timeLimit_ = seconds;
+}
+
 void ZMRepoStoreAPI::resetForTesting() {
     std::lock_guard lock(mutex_);
     pages_ = {};
     signin_.reset();
     purchase_.reset();
     timeout_ = 30;
+    timeLimit_ = kRequestTimeLimit;
 }
 
 void ZMRepoStoreAPI::send(const URLRequest& original, bool underEndpoint, ReplyHandler handler) {
@@ -168,6 +176,9 @@ void ZMRepoStoreAPI::send(const URLRequest& original, bool underEndpoint, ReplyH
     {
         std::lock_guard lock(mutex_);
         request.timeoutInterval = timeout_;
+        // A store that sends a byte now and then is never idle: the whole
+        // request has a deadline too.
+        request.timeoutIntervalForResource = timeLimit_;
     }
     request.maximumBodySize = kMaximumReplyBytes;
     auto& session = underEndpoint ? endpointSession_ : discoverySession_;
@@ -260,8 +271,62 @@ std::optional<std::string> ZMRepoStoreAPI::storedSecretForSourceLocation(const s
 
 void ZMRepoStoreAPI::invalidateCredentialsForSourceLocation(const std::string& location) {
     if (location.empty()) return;
-    PDKeychainBindings::sharedKeychainBindings().setObjects({{location + "_token", nullptr}, {location + "_payment", nullptr}});
+    PDKeychainBindings::sharedKeychainBindings().setObjects(
+        {{location + "_token", nullptr}, {location + "_payment", nullptr}, {location + "_origin", nullptr}});
     ZMLOG("credentials of {} dropped", location);
+}
+
+void ZMRepoStoreAPI::signinRequired(const std::string& location, const std::string& why) {
+    invalidateCredentialsForSourceLocation(location);
+    ZMLOG("the store of {} needs a new sign-in: {}", location, why);
+    NotificationCenter::defaultCenter().postOnMain(kSigninRequiredNotification, location);
+}
+
+std::string ZMRepoStoreAPI::originOfEndpoint(std::string_view endpoint) {
+    const std::string trimmed = trim(endpoint);
+    if (!isAcceptableEndpoint(trimmed)) return {};
+    URL url = *URL::parse(trimmed);
+    std::string origin = url.scheme() + "://" + url.host() + ":" + std::to_string(url.effectivePort().value_or(0));
+    for (char& c : origin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return origin;
+}
+
+ZMRepoStoreAPI::Binding ZMRepoStoreAPI::credentialBinding(const std::string& location) {
+    if (location.empty()) return Binding::None;
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    if (keychain.stringForKey(location + "_token").value_or("").empty()) return Binding::None;
+    const std::string issuer = keychain.stringForKey(location + "_origin").value_or("");
+    if (issuer.empty()) return Binding::Unbound;
+    auto source = ZMRSource::objectForPrimaryKey(location);
+    return source && issuer == originOfEndpoint(source->endpoint) ? Binding::Bound : Binding::Elsewhere;
+}
+
+std::string ZMRepoStoreAPI::tokenForRequest(const std::string& location) {
+    switch (credentialBinding(location)) {
+        case Binding::None: return {};
+        case Binding::Elsewhere:
+            signinRequired(location, "its store's address changed since the sign-in");
+            return {};
+        case Binding::Unbound: {
+            // Stored before credentials were bound: bound to the store of today.
+            auto source = ZMRSource::objectForPrimaryKey(location);
+            const std::string origin = source ? originOfEndpoint(source->endpoint) : std::string();
+            if (!origin.empty()) PDKeychainBindings::sharedKeychainBindings().setString(origin, location + "_origin");
+            return storedTokenForSourceLocation(location).value_or("");
+        }
+        case Binding::Bound: return storedTokenForSourceLocation(location).value_or("");
+    }
+    return {};
+}
+
+void ZMRepoStoreAPI::bindUnboundCredentials() {
+    try {
+        for (const auto& v : ZMRSource::allObjects().valueForKey("location"))
+            if (v.is_string() && credentialBinding(v.get<std::string>()) == Binding::Unbound)
+                (void)sharedRepoStore().tokenForRequest(v.get<std::string>());
+    } catch (const std::exception& e) {
+        ZMLOG("cannot list the sources: {}", e.what());
+    }
 }
 
 // ---- endpoint discovery -------------------------------------------------------------------
@@ -334,7 +399,7 @@ void ZMRepoStoreAPI::userInfoForSourceLocation(const std::string& location,
     if (location.empty()) return fail(failure(0, "User info request failed, missing source location"));
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source) return fail(failure(0, "User info request failed, source with url:(%@) can't be found", {location}));
-    const std::string token = storedTokenForSourceLocation(location).value_or("");
+    const std::string token = tokenForRequest(location);
     if (token.empty())
         return fail(failure(0, "User info request failed, user not signed in to source with url:(%@)", {location}));
     json body = {{"token", token}, {"udid", ZMPlatform::deviceUDID()}, {"device", ZMPlatform::deviceModelID()}};
@@ -344,13 +409,14 @@ void ZMRepoStoreAPI::userInfoForSourceLocation(const std::string& location,
     send(*request, true, [this, location, token, completion](const Reply& reply) {
         auto response = ZMRepoStoreResponseFactory::userInfoResponse();
         json object;
+        response.invalidate = reply.invalidatesIn(location);
         if (auto error = reply.readObject("User info request failed, ", object)) return complete(completion, response, *error);
         // A reply for an account that has meanwhile been signed out (or
         // replaced) must not speak for the current one.
         if (storedTokenForSourceLocation(location).value_or("") != token) {
             return complete(completion, response, failure(0, "User info request failed, user not signed in to source with url:(%@)", {location}));
         }
-        response.invalidate = readBool(object, "invalidate");
+        response.invalidate = readInvalidate(location, object);
         response.error = readError(object, reply.status);
         if (auto user = object.find("user"); user != object.end() && user->is_object()) {
             response.name = readString(*user, "name");
@@ -360,7 +426,6 @@ void ZMRepoStoreAPI::userInfoForSourceLocation(const std::string& location,
             for (const auto& item : *items)
                 if (item.is_string()) response.purchases.push_back(item.get<std::string>());
         if (response.invalidate) {
-            invalidateCredentialsForSourceLocation(location);
             if (!response.error) response.error = failure(reply.status, "User info request failed, the store signed the user out of (%@)", {location});
         }
         completion(false, response);
@@ -380,7 +445,7 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
     if (!package)
         return fail(failure(0, "Purchase Info request failed, package with identifier:(%@) can't be found", {identifier}));
     const std::string location = package->sourceLocation;
-    const std::string token = storedTokenForSourceLocation(location).value_or("");
+    const std::string token = tokenForRequest(location);
     if (token.empty())
         return fail(failure(0, "Purchase Info request failed, user not signed in to source with url:(%@)", {location}));
     auto source = ZMRSource::objectForPrimaryKey(location);
@@ -393,6 +458,7 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
     send(*request, true, [this, identifier, location, completion](const Reply& reply) {
         auto response = ZMRepoStoreResponseFactory::packageInfoResponse();
         if (!reply.ok()) {
+            response.invalidate = reply.invalidatesIn(location);
             response.error = reply.error("Communication with the server failed (%ld)");
             ZMLOG("Paid package check failed for ({}) with error: ({})", identifier,
                   reply.transport ? response.error->localizedDescription : "status: " + statusText(reply.status));
@@ -402,8 +468,7 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
         if (object.is_null()) {
             return complete(completion, response, failure(reply.status, "Failed to parse response"));
         }
-        response.invalidate = readBool(object, "invalidate");
-        if (response.invalidate) invalidateCredentialsForSourceLocation(location);
+        response.invalidate = readInvalidate(location, object);
         response.available = readBool(object, "available");
         response.error = readError(object, reply.status);
         if (response.available) {
@@ -431,7 +496,7 @@ void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier
     const std::string location = package->sourceLocation;
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source) return fail(failure(0, "Purchase request failed, source with url:(%@) can't be found", {location}));
-    const std::string token = storedTokenForSourceLocation(location).value_or("");
+    const std::string token = tokenForRequest(location);
     const std::string secret = storedSecretForSourceLocation(location).value_or("");
     if (token.empty() || secret.empty())
         return fail(failure(0, "Purchase request failed, user not signed in to source with url:(%@)", {location}));
@@ -447,6 +512,7 @@ void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier
         auto response = ZMRepoStoreResponseFactory::packagePurchaseResponse();
         response.status = RepoStorePackagePurchaseResponse::kFailed;
         if (!reply.ok()) {
+            response.invalidate = reply.invalidatesIn(location);
             response.error = reply.error("Purchase request failed, communication with the server failed (%ld)");
             ZMLOG("Purchase check failed for ({}) with error: ({})", identifier,
                   reply.transport ? response.error->localizedDescription : "status: " + statusText(reply.status));
@@ -456,8 +522,7 @@ void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier
         if (object.is_null()) {
             return complete(completion, response, failure(reply.status, "Purchase request failed, unable to parse response"));
         }
-        response.invalidate = readBool(object, "invalidate");
-        if (response.invalidate) invalidateCredentialsForSourceLocation(location);
+        response.invalidate = readInvalidate(location, object);
         if (auto status = object.find("status"); status != object.end() && status->is_number_integer())
             response.status = status->get<int64_t>();
         response.error = readError(object, reply.status);
@@ -507,6 +572,8 @@ void ZMRepoStoreAPI::userSignoutForSourceLocation(const std::string& location,
     if (location.empty()) return fail(failure(0, "Signout failed, missing source location"));
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source) return fail(failure(0, "Signout failed, source with url:(%@) can't be found", {location}));
+    // Credentials of a store the source no longer names go to no other store.
+    if (credentialBinding(location) == Binding::Elsewhere) invalidateCredentialsForSourceLocation(location);
     const std::string token = storedTokenForSourceLocation(location).value_or("");
     if (token.empty()) {
         response.success = true;
@@ -549,14 +616,23 @@ void ZMRepoStoreAPI::authorizeDownload(const ZMPackageArchive& archive,
     auto source = ZMRSource::objectForPrimaryKey(location);
     if (!source || trim(source->endpoint).empty() || sourceWithLoacationIsBlacklisted(location))
         return completion(ZMPackageDownloadTask::archiveURL(location, archive.fileName), std::nullopt);
-    auto refuse = [&](RepoStoreError error) {
+    auto refuse = [completion](RepoStoreError error) {
         logError(error);
         completion(std::nullopt, error.zmError());
     };
-    const std::string token = storedTokenForSourceLocation(location).value_or("");
+    // The store will not hand this package over: the run cannot go on with
+    // it, so it leaves the queue, and the user reads why in words.
+    auto refused = [identifier = archive.identifier, name = archive.name.empty() ? archive.identifier : archive.name,
+                    location, refuse](bool signedOut) {
+        ZMRPackageManager::sharedPackageManager().packages().setPackage(identifier, false, std::nullopt, 0);
+        ZMPackageOperations::postQueueStateChanged({identifier});
+        refuse(signedOut ? failure(0, "Your sign-in to the store of %@ has ended. Please sign in again to download %@; it was taken out of the queue.", {location, name})
+                         : failure(0, "You need to buy %@ before it can be downloaded; it was taken out of the queue.", {name}));
+    };
+    const std::string token = tokenForRequest(location);
     if (token.empty()) {
-        NotificationCenter::defaultCenter().postOnMain("SileoRepoLogin", location);
-        return refuse(failure(0, "Download failed, user not signed in to source with url:(%@)", {location}));
+        NotificationCenter::defaultCenter().postOnMain(kSigninRequiredNotification, location);
+        return refused(true);
     }
     const std::string encoded = URLEncoding::encodePathComponent(archive.identifier);
     json body = {{"token", token},
@@ -567,160 +643,24 @@ void ZMRepoStoreAPI::authorizeDownload(const ZMPackageArchive& archive,
     auto request = jsonRequest(source->endpoint, "package/" + encoded + "/authorize_download", body.dump());
     if (!request || !ZMAPTManager::isValidPackageName(archive.identifier))
         return refuse(failure(0, "Download failed, source with url:(%@) endpoint can't be found", {location}));
-    purchaseInfoForPackageWithIdentifier(archive.identifier, [this, archive, request = *request, completion](
-                                                                 bool failed, const RepoStorePackageInfoResponse& info) {
+    purchaseInfoForPackageWithIdentifier(archive.identifier, [this, archive, location, request = *request, completion, refuse,
+                                                              refused](bool failed, const RepoStorePackageInfoResponse& info) {
         ZMLOG("Package available: {} price: {} purchased: {} error: {}", info.available, info.price, info.purchased,
               info.error ? info.error->localizedDescription : "none");
-        if (failed || info.error) return completion(std::nullopt, info.error->zmError());
-        if (!info.purchased) {
-            NotificationCenter::defaultCenter().postOnMain("PurchaseNotification", archive.identifier);
-            return completion(std::nullopt,
-                              failure(0, "Download failed, (%@) has not been purchased", {archive.identifier}).zmError());
+        if (info.invalidate) return refused(true);
+        if (isRefusal(info.error) || (!failed && !info.error && !info.purchased)) {
+            if (!failed && !info.error) NotificationCenter::defaultCenter().postOnMain("PurchaseNotification", archive.identifier);
+            return refused(false);
         }
-        send(request, true, [completion](const Reply& reply) {
+        if (failed || info.error) return refuse(info.error.value_or(failure(0, "Download failed, the store did not answer")));
+        send(request, true, [location, completion, refuse, refused](const Reply& reply) {
+            if (reply.invalidatesIn(location)) return refused(true);
             json object = reply.ok() ? reply.object() : json();
             std::string url = object.is_null() ? std::string() : readURL(object, "url");
             if (!url.empty()) return completion(url, std::nullopt);
-            RepoStoreError error = !reply.ok() ? reply.error("Download failed, communication with the server failed (%ld)")
-                                               : failure(reply.status, "Download failed, the store gave no download address");
-            logError(error);
-            completion(std::nullopt, error.zmError());
+            if (!reply.transport && (reply.status == 401 || reply.status == 403)) return refused(false);
+            refuse(!reply.ok() ? reply.error("Download failed, communication with the server failed (%ld)")
+                               : failure(reply.status, "Download failed, the store gave no download address"));
         });
     });
-}
-
-// ---- sign-in, pages and callbacks -------------------------------------------------------------
-
-void ZMRepoStoreAPI::setPageHooks(PageHooks hooks) {
-    std::lock_guard lock(mutex_);
-    pages_ = std::move(hooks);
-}
-
-bool ZMRepoStoreAPI::hasPendingSignin() const {
-    std::lock_guard lock(mutex_);
-    return signin_.has_value();
-}
-
-bool ZMRepoStoreAPI::hasPendingPurchase() const {
-    std::lock_guard lock(mutex_);
-    return purchase_.has_value();
-}
-
-void ZMRepoStoreAPI::userSigninForSourceLocation(const std::string& location,
-                                                 Completion<RepoStoreSigninResponse> completion) {
-    auto response = ZMRepoStoreResponseFactory::signinResponse();
-    auto fail = [&](RepoStoreError error) { complete(completion, response, std::move(error)); };
-    if (location.empty()) return fail(failure(0, "Signin failed, missing source location"));
-    auto source = ZMRSource::objectForPrimaryKey(location);
-    if (!source) return fail(failure(0, "Signin failed, source with url:(%@) can't be found", {location}));
-    if (trim(source->endpoint).empty())
-        return fail(failure(0, "Signin failed, source with url:(%@) endpoint can't be found", {location}));
-    auto address = addressUnderEndpoint(source->endpoint, "authenticate");
-    if (!address)
-        return fail(failure(0, "Signin failed, source with url:(%@) authentication query unable to be built from endpoint (%@)",
-                            {location, source->endpoint}));
-    address->setQuery("udid=" + URLEncoding::encodeQueryValue(ZMPlatform::deviceUDID()) +
-                      "&model=" + URLEncoding::encodeQueryValue(ZMPlatform::deviceModelID()));
-
-    PageHooks pages;
-    std::optional<PendingSignin> replaced;
-    uint64_t page = 0;
-    {
-        std::lock_guard lock(mutex_);
-        pages = pages_;
-        if (pages_.present) {
-            replaced = std::exchange(signin_, std::nullopt);
-            page = nextPage_++;
-            signin_ = PendingSignin{page, location, completion};
-        }
-    }
-    if (!page) return fail(failure(0, "Signin failed, the sign-in page cannot be shown"));
-    if (replaced) {
-        if (pages.dismiss) pages.dismiss(replaced->page);
-        auto ended = ZMRepoStoreResponseFactory::signinResponse();
-        ended.error = failure(0, "Signin failed, another sign-in was started");
-        replaced->completion(true, ended);
-    }
-    ZMLOG("signing in to the store of {}", location);
-    pages.present(page, address->string());
-}
-
-void ZMRepoStoreAPI::storeCallbackReceived(const std::string& url) {
-    const ZMURLAction action = ZMURLSchemeHandler::parse(url);
-    if (action.kind == ZMURLAction::Kind::AuthenticationSuccess) return signinAuthenticationCallBackHandler(url);
-    if (action.kind == ZMURLAction::Kind::PaymentCompleted) return purchaseCompletedCallbackHandler();
-    ZMLOG("store callback refused: {}", action.problem);
-}
-
-void ZMRepoStoreAPI::signinAuthenticationCallBackHandler(const std::string& url) {
-    std::optional<PendingSignin> pending;
-    PageHooks pages;
-    {
-        std::lock_guard lock(mutex_);
-        pending = std::exchange(signin_, std::nullopt);
-        pages = pages_;
-    }
-    if (!pending) return logError(failure(0, "Signin callback failed, session location not set"));
-    if (pages.dismiss) pages.dismiss(pending->page);
-    auto response = ZMRepoStoreResponseFactory::signinResponse();
-    auto fail = [&](RepoStoreError error) { complete(pending->completion, response, std::move(error)); };
-    const ZMURLAction action = ZMURLSchemeHandler::parse(url);
-    auto parameter = [&](const char* name) {
-        auto it = action.parameters.find(name);
-        return it == action.parameters.end() ? std::string() : it->second;
-    };
-    const std::string token = parameter("token"), secret = parameter("payment_secret");
-    if (action.kind != ZMURLAction::Kind::AuthenticationSuccess || token.empty() || secret.empty())
-        return fail(failure(0, "Signin callback failed, unable to parse credentials url:(%@)", {pending->location}));
-    if (!ZMRSource::objectForPrimaryKey(pending->location))
-        return fail(failure(0, "Signin failed, source with url:(%@) can't be found", {pending->location}));
-    // Both in one write: a reader never finds a new token beside an old secret.
-    PDKeychainBindings::sharedKeychainBindings().setObjects(
-        {{pending->location + "_token", token}, {pending->location + "_payment", secret}});
-    ZMLOG("signed in to the store of {}", pending->location);
-    response.success = true;
-    pending->completion(false, response);
-}
-
-void ZMRepoStoreAPI::purchaseCompletedCallbackHandler() {
-    std::optional<PendingPurchase> pending;
-    PageHooks pages;
-    {
-        std::lock_guard lock(mutex_);
-        pending = std::exchange(purchase_, std::nullopt);
-        pages = pages_;
-    }
-    if (!pending) return (void)ZMLOG("purchase callback dropped: no purchase is pending");
-    if (pages.dismiss) pages.dismiss(pending->page);
-    // The page saying so is no payment: the store itself must confirm it.
-    purchaseInfoForPackageWithIdentifier(pending->identifier, [identifier = pending->identifier,
-                                                               completion = pending->completion](
-                                                                  bool failed, const RepoStorePackageInfoResponse& info) {
-        auto response = ZMRepoStoreResponseFactory::packagePurchaseResponse();
-        if (!failed && !info.error && info.available && info.purchased) return completion(false, response);
-        response.status = RepoStorePackagePurchaseResponse::kFailed;
-        response.invalidate = info.invalidate;
-        complete(completion, response, info.error && !info.error->localizedDescription.empty()
-                             ? *info.error
-                             : failure(0, "Purchase request failed, the store has not confirmed the purchase of (%@)", {identifier}));
-    });
-}
-
-void ZMRepoStoreAPI::storePageClosed(uint64_t page) {
-    std::optional<PendingSignin> signin;
-    std::optional<PendingPurchase> purchase;
-    {
-        std::lock_guard lock(mutex_);
-        if (signin_ && signin_->page == page) signin = std::exchange(signin_, std::nullopt);
-        if (purchase_ && purchase_->page == page) purchase = std::exchange(purchase_, std::nullopt);
-    }
-    if (signin) {
-        auto response = ZMRepoStoreResponseFactory::signinResponse();
-        complete(signin->completion, response, failure(0, "Signin failed, the sign-in page was closed"));
-    }
-    if (purchase) {
-        auto response = ZMRepoStoreResponseFactory::packagePurchaseResponse();
-        response.status = RepoStorePackagePurchaseResponse::kFailed;
-        complete(purchase->completion, response, failure(0, "Purchase request failed, the purchase page was closed before the payment completed"));
-    }
 }

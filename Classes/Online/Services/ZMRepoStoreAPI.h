@@ -8,14 +8,17 @@
 // record (ZMRepoStoreResponseFactory.h).
 //
 // Credentials: the token and the payment secret a store issued at sign-in
-// live in the keychain file under "<location>_token" and "<location>_payment".
-// A source counts as signed in when both are non-empty.
+// live in the keychain file under "<location>_token" and "<location>_payment",
+// with the origin of the store that issued them (Binding below). A source
+// counts as signed in when both are non-empty and its store is that store.
 //
 // What reaches a store is guarded, since tokens and payment secrets buy things:
 //  - an endpoint is https, or http to this machine (127.0.0.0/8, ::1,
 //    localhost), without user, query or fragment, at most 2048 characters;
 //    anything else is malformed. A stored endpoint is checked again at each
 //    use; one that fails the check fails the request unsent (code 0).
+//  - every request ends after kRequestTimeLimit seconds at the latest, also
+//    one that keeps receiving a byte now and then;
 //  - requests under an endpoint follow no redirect and accept at most 1 MiB;
 //    the package identifier must be a package name and goes in as one path
 //    segment, percent-encoded (udid and model likewise in the sign-in query).
@@ -23,13 +26,15 @@
 //    are strings (anything else reads as empty), "items" keeps its strings,
 //    addresses are http(s) or empty.
 //
-// Sign-in and purchase pages: the shell installs PageHooks that show a page
-// (and close it). Callbacks of the "sileo" scheme come back from those pages
-// only, through storeCallbackReceived(); a callback finishes the sign-in or
-// purchase this client started, once: a pending sign-in or purchase ends at
-// its first callback, when a newer one replaces it, or when its page closes
-// (all but a good callback report a failure). A "payment_completed" is
-// verified with the package information before the purchase counts. No
+// Sign-in and purchase pages (ZMRepoStoreAPI+Pages.cpp): the shell installs
+// PageHooks that show a page (and close it). Callbacks of the "sileo" scheme
+// come back as a top-level navigation of those pages only, through
+// storeCallbackReceived() with the page's number; a callback finishes the
+// sign-in or purchase its page was opened for, once: a pending sign-in or
+// purchase ends at its first callback, when a newer one replaces it, or when
+// its page closes (all but a good callback report a failure, except a
+// purchase the store confirms after its page closed). A "payment_completed"
+// is verified with the package information before the purchase counts. No
 // token, secret or callback query is written to the log.
 //
 // Threads: any thread may call. Completions of sent requests run on the URL
@@ -73,6 +78,8 @@ public:
     // The paid branch of a package download: the archive's address from the
     // source's store ("package/<id>/info", then "authorize_download"), or
     // from the repository itself when the source has no store or is blocked.
+    // A package the store will not hand over (not bought, 401/403, an ended
+    // sign-in) leaves the queue, and the error says why in the user's words.
     void authorizeDownload(const ZMPackageArchive& archive, ZMPackageDownloadTask::DownloadURLCompletion completion);
 
     // The one repository kept out of the payment protocol (exact text):
@@ -83,17 +90,35 @@ public:
 
     std::optional<std::string> storedTokenForSourceLocation(const std::string& location) const;
     std::optional<std::string> storedSecretForSourceLocation(const std::string& location) const;
+    // Drops the token, the payment secret and the origin they belong to.
     void invalidateCredentialsForSourceLocation(const std::string& location);
+    // Drops them and asks the user to sign in again: kSigninRequiredNotification
+    // (object: the location) on the main thread.
+    void signinRequired(const std::string& location, const std::string& why);
+    static constexpr const char* kSigninRequiredNotification = "SileoRepoLogin";
+
+    // Credentials belong to the store that issued them: "<location>_origin"
+    // holds the origin (scheme, host, port) of the endpoint they were signed
+    // in at. While the source's endpoint has another origin they count for
+    // nothing; the first request that would send them drops them instead and
+    // asks for a new sign-in. Credentials stored without an origin are bound
+    // to the source's endpoint of the moment, at launch or at first use.
+    enum class Binding { None, Unbound, Bound, Elsewhere };
+    static Binding credentialBinding(const std::string& location);
+    static std::string originOfEndpoint(std::string_view endpoint);
+    static void bindUnboundCredentials();
 
     // ---- sign-in, pages and callbacks ------------------------------------------------------
     // Shows the store's sign-in page; completes when its callback stored the
     // credentials, or fails (bad callback, page closed, replaced).
     void userSigninForSourceLocation(const std::string& location, Completion<RepoStoreSigninResponse> completion);
-    // A callback URL from a store page ("sileo://authentication_success?token=..&payment_secret=..",
-    // "sileo://payment_completed"). Anything else, or nothing pending of its kind, is logged and dropped.
-    void storeCallbackReceived(const std::string& url);
-    void signinAuthenticationCallBackHandler(const std::string& url);
-    void purchaseCompletedCallbackHandler();
+    // A callback URL from the store page `page` ("sileo://authentication_success?token=..&payment_secret=..",
+    // "sileo://payment_completed"), caught by the shell as that page's own
+    // top-level navigation. It finishes only what that page was opened for;
+    // anything else is logged and dropped.
+    void storeCallbackReceived(uint64_t page, const std::string& url);
+    void signinAuthenticationCallBackHandler(uint64_t page, const std::string& url);
+    void purchaseCompletedCallbackHandler(uint64_t page);
 
     struct PageHooks {
         // Shows the page (any thread; the shell hops to its own). `page` names it in dismiss/storePageClosed.
@@ -102,7 +127,9 @@ public:
     };
     // Without hooks no page can be shown: sign-ins and page purchases fail.
     void setPageHooks(PageHooks hooks);
-    // The shell: the page is gone (closed by the user or dismissed).
+    // The shell: the page is gone (closed by the user or dismissed). A
+    // pending sign-in fails; a pending purchase is asked of the store once
+    // more, and completes when the store says it was bought.
     void storePageClosed(uint64_t page);
     bool hasPendingSignin() const;
     bool hasPendingPurchase() const;
@@ -148,8 +175,12 @@ public:
     static constexpr size_t kMaximumEndpointLength = 2048;
     static constexpr uint64_t kMaximumReplyBytes = 1 << 20;
 
-    // Tests: request time-out (default 30 s) and a fresh client state.
+    // Seconds a whole request may take, connection and redirects included.
+    static constexpr double kRequestTimeLimit = 60;
+    // Tests: the idle time-out (default 30 s), the whole request's limit
+    // (default kRequestTimeLimit) and a fresh client state.
     void setRequestTimeout(double seconds);
+    void setRequestTimeLimit(double seconds);
     void resetForTesting();
 
 private:
@@ -159,10 +190,14 @@ private:
     void send(const URLRequest& request, bool underEndpoint, ReplyHandler handler);
     std::optional<URLRequest> jsonRequest(const std::string& endpoint, const std::string& component,
                                           const std::optional<std::string>& body) const;
+    // The token to send to the source's store, empty when there is none for
+    // it (see Binding).
+    std::string tokenForRequest(const std::string& location);
 
     struct PendingSignin {
         uint64_t page = 0;
         std::string location;
+        std::string origin;  // of the endpoint whose page signs in
         Completion<RepoStoreSigninResponse> completion;
     };
     struct PendingPurchase {
@@ -170,11 +205,14 @@ private:
         std::string identifier;
         Completion<RepoStorePackagePurchaseResponse> completion;
     };
+    void confirmPurchase(PendingPurchase pending, bool pageClosed);
+
     mutable std::mutex mutex_;
     PageHooks pages_;
     uint64_t nextPage_ = 1;
     std::optional<PendingSignin> signin_;
     std::optional<PendingPurchase> purchase_;
     double timeout_ = 30;
+    double timeLimit_ = kRequestTimeLimit;
     std::shared_ptr<URLSession> endpointSession_, discoverySession_;
 };

@@ -187,4 +187,51 @@ TEST(ZMDepictionsParser, RealPagesFromRepositories) {
     EXPECT_EQ(read, expected.size());
 }
 
+
+// ---- screenshot addresses -----------------------------------------------------------------
+
+// Screenshots load from web addresses only: whatever the reference or the
+// page it is read from, another scheme (with a host or without) is no image.
+TEST(ZMDepictionsParserAddresses, OnlyWebAddressesWithAHostAreScreenshots) {
+    const std::string page = "https://repo.example/depictions/pkg/";
+    struct Case {
+        std::string base;
+        std::string reference;
+        std::optional<std::string> resolved;
+    };
+    const Case cases[] = {
+        {page, "shot.png", page + "shot.png"},
+        {page, "/top.png", "https://repo.example/top.png"},
+        {page, "../up.png", "https://repo.example/depictions/up.png"},
+        {page, "//cdn.example/s.png", "https://cdn.example/s.png"},
+        {"http://repo.example/", "//cdn.example/s.png", "http://cdn.example/s.png"},
+        {page, "http://cdn.example/s.png", "http://cdn.example/s.png"},
+        {page, "ftp://host.example/a.png", std::nullopt},
+        {page, "FTP://host.example/a.png", std::nullopt},
+        {page, "file://host.example/etc/passwd", std::nullopt},
+        {page, "file:///etc/passwd", std::nullopt},
+        {page, "gopher://host.example/a.png", std::nullopt},
+        {page, "ws://host.example/a.png", std::nullopt},
+        {page, "vostrelle://host.example/a.png", std::nullopt},
+        {page, "javascript:alert(1)", std::nullopt},
+        {page, "data:image/png;base64,iVBORw0KGgo=", std::nullopt},
+        {page, "mailto:dev@host.example", std::nullopt},
+        {page, "http:///nohost.png", std::nullopt},
+        {page, "https://", std::nullopt},
+        // A page read from elsewhere gives its relative references its own scheme.
+        {"ftp://host.example/pkg/", "shot.png", std::nullopt},
+        {"file:///var/www/pkg/", "shot.png", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Parser::resolve(c.base, c.reference), c.resolved) << c.base << " + " << c.reference;
+
+    // The same rule on every page that lists screenshots.
+    const std::string images = "<img src='ftp://host.example/a.png'><img src='file://host.example/b.png'>"
+                               "<img src='gopher://host.example/c.png'><img src='https://cdn.example/ok.png'>";
+    const std::vector<std::string> ok = {"https://cdn.example/ok.png"};
+    EXPECT_EQ(Parser::depictionsParserWithData("<fieldset id='description'>" + images + "</fieldset>")->marlgateScreenshots(page), ok);
+    EXPECT_EQ(Parser::depictionsParserWithData("<panel>" + images + "</panel>")->orvaneScreenshots(page), ok);
+    EXPECT_EQ(Parser::kestrumScreenshotsFromPage("<panel>" + images + "</panel>", page), ok);
+}
+
 }  // namespace

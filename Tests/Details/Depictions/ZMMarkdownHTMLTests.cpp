@@ -4,6 +4,11 @@
 
 #include "Depictions/ZMMarkdownHTML.h"
 
+#include <gumbo.h>
+
+#include <optional>
+#include <vector>
+
 namespace {
 
 std::string body(const std::string& html) {
@@ -72,6 +77,167 @@ TEST(ZMMarkdownHTML, RawHTMLPassesTheAllowList) {
         const std::string b = body(ZMMarkdownHTML::htmlForText(l.text, false, false));
         EXPECT_EQ(b.find("<a href=") != std::string::npos, l.kept) << l.text << " -> " << b;
         EXPECT_NE(b.find(">a<"), std::string::npos) << l.text;  // the text stays either way
+    }
+}
+
+TEST(ZMMarkdownHTML, AnUnclosedDroppedTagLosesNothingBeyondItsBlock) {
+    // Changelogs mention these elements by name; none of them may swallow what follows.
+    for (const char* tag : {"video", "canvas", "script", "textarea", "audio", "svg", "iframe", "select"}) {
+        for (bool changelog : {false, true}) {
+            for (const std::string& text : {
+                     "Fixed <" + std::string(tag) + "> playback in Safari.\n\n- Added dark mode\n- Faster *start*",
+                     "<" + std::string(tag) + "> tags are escaped now\n\n- Added dark mode\n- Faster *start*",
+                     "# Fixed <" + std::string(tag) + ">\n\n- Added dark mode\n- Faster *start*",
+                 }) {
+                const std::string b = body(ZMMarkdownHTML::htmlForText(text, changelog, false));
+                EXPECT_NE(b.find("Added dark mode"), std::string::npos) << text << " -> " << b;
+                EXPECT_NE(b.find("Faster <em>start</em>"), std::string::npos) << text << " -> " << b;
+                EXPECT_EQ(b.find("<" + std::string(tag)), std::string::npos) << text << " -> " << b;
+            }
+        }
+    }
+    // The open paragraph is closed where the text before the tag ended.
+    EXPECT_EQ(body(ZMMarkdownHTML::htmlForText("Fixed <video> playback in Safari.\n\n- Added dark mode", true, false)),
+              "<p>Fixed </p><br /><p>\u2022 Added dark mode</p>");
+    // Closed within its block, only the element's own content goes.
+    EXPECT_EQ(body(ZMMarkdownHTML::htmlForText("a <video>x</video> b\n\nc", true, false)), "<p>a  b</p><br /><p>c</p><br />");
+}
+
+// ---- addresses and dropped elements against an HTML parser ------------------------------
+
+// The elements of a page as a browser's parser reads them (the document's own
+// html, head and body left out).
+struct ParsedElement {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> attributes;
+};
+
+std::vector<ParsedElement> parsedElements(const std::string& html) {
+    std::vector<ParsedElement> out;
+    GumboOutput* doc = gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size());
+    std::vector<const GumboNode*> stack = {doc->root};
+    while (!stack.empty()) {
+        const GumboNode* node = stack.back();
+        stack.pop_back();
+        if (node->type != GUMBO_NODE_ELEMENT) continue;
+        const GumboElement& e = node->v.element;
+        std::string name = gumbo_normalized_tagname(e.tag);
+        if (e.tag == GUMBO_TAG_UNKNOWN) {
+            GumboStringPiece original = e.original_tag;
+            gumbo_tag_from_original_text(&original);
+            name.assign(original.data, original.length);
+        }
+        if (name != "html" && name != "head" && name != "body") {
+            ParsedElement element{name, {}};
+            for (unsigned i = 0; i < e.attributes.length; ++i) {
+                auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+                element.attributes.emplace_back(a->name, a->value);
+            }
+            out.push_back(std::move(element));
+        }
+        for (unsigned i = e.children.length; i-- > 0;) stack.push_back(static_cast<const GumboNode*>(e.children.data[i]));
+    }
+    gumbo_destroy_output(&kGumboDefaultOptions, doc);
+    return out;
+}
+
+std::string replaced(std::string text, char what, const std::string& with) {
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, 1, with);
+    return text;
+}
+
+// Whatever an address holds, it stays inside the one attribute a link keeps:
+// no attribute or element can be smuggled in through it, in Markdown links,
+// reference links, images, and raw HTML inline, as a block and as a page.
+TEST(ZMMarkdownHTMLAddresses, NoAttributeOrElementCanBeInjectedThroughAnAddress) {
+    const std::string addresses[] = {
+        "http://a.example/\"onmouseover=\"alert(1)",
+        "http://a.example/'onmouseover='alert(1)",
+        "http://a.example/\"><script>alert(1)</script>",
+        "http://a.example/'><img src=x onerror=alert(1)>",
+        "http://a.example/?q=<b>&x=\"y\"",
+        "http://a.example/ onmouseover=alert(1)",
+        "http://a.example/\tonfocus=alert(1)\tautofocus",
+        "http://a.example/&quot;onclick=&quot;alert(1)",
+        "https://a.example/\" style=\"position:fixed",
+    };
+    for (const std::string& address : addresses) {
+        const bool hasBlank = address.find_first_of(" \t") != std::string::npos;
+        const bool hasAngle = address.find_first_of("<>") != std::string::npos;
+        // Markdown reads entities in an address; raw HTML here has its own "&" escaped.
+        std::string inMarkdown = address;
+        for (size_t at; (at = inMarkdown.find("&quot;")) != std::string::npos;) inMarkdown.replace(at, 6, "\"");
+        const std::string escapedParens = replaced(replaced(address, '(', "\\("), ')', "\\)");
+        const std::string doubleQuoted = replaced(replaced(address, '&', "&amp;"), '"', "&#34;");
+        const std::string singleQuoted = replaced(replaced(address, '&', "&amp;"), '\'', "&#x27;");
+        struct Form {
+            std::string text;
+            std::optional<std::string> href;  // nullopt: no link at all
+        };
+        std::vector<Form> forms = {
+            {"Go <a href=\"" + doubleQuoted + "\">a</a> now", address},
+            {"Go <a href='" + singleQuoted + "'>a</a> now", address},
+            {"<div>Go <a href=\"" + doubleQuoted + "\">a</a> now</div>", address},
+            {"<style></style><p>Go <a href='" + singleQuoted + "'>a</a> now</p>", address},
+            {"Go <img src=\"" + doubleQuoted + "\"> now", std::nullopt},
+            {"Go <img src='" + singleQuoted + "'/> now", std::nullopt},
+        };
+        if (!hasBlank) {
+            forms.push_back({"Go [a](" + escapedParens + ") now", inMarkdown});
+            forms.push_back({"Go ![a](" + escapedParens + ") now", std::nullopt});
+        }
+        if (!hasAngle) {
+            forms.push_back({"Go [a](<" + address + ">) now", inMarkdown});
+            forms.push_back({"Go [a][ref] now\n\n[ref]: <" + address + ">", inMarkdown});
+            forms.push_back({"Go ![a](<" + address + ">) now", std::nullopt});
+        }
+        for (const auto& [text, href] : forms) {
+            const std::string html = ZMMarkdownHTML::htmlForText(text, false, false);
+            int links = 0;
+            for (const auto& element : parsedElements(html)) {
+                for (const auto& [name, value] : element.attributes) {
+                    const bool allowed = (element.name == "a" && name == "href") ||
+                                         ((element.name == "p" || element.name == "span") && name == "style");
+                    EXPECT_TRUE(allowed) << element.name << " " << name << "=" << value << "\n" << text << "\n" << html;
+                    if (name == "style") EXPECT_EQ(value.find("position"), std::string::npos) << text << "\n" << html;
+                }
+                for (const char* banned : {"script", "img", "iframe", "svg", "style", "b"})
+                    EXPECT_NE(element.name, banned) << text << "\n" << html;
+                if (element.name == "a") {
+                    ++links;
+                    ASSERT_EQ(element.attributes.size(), 1u) << text << "\n" << html;
+                    if (href) EXPECT_EQ(element.attributes[0].second, *href) << "the whole address, and only it\n" << text;
+                }
+            }
+            EXPECT_EQ(links, href ? 1 : 0) << text << "\n" << html;
+            EXPECT_NE(html.find("Go"), std::string::npos) << text;
+            EXPECT_NE(html.find("now"), std::string::npos) << text;
+        }
+    }
+}
+
+// A dropped element written self-closed ("<iframe/>") has no content: the
+// text after it stays; written open, its content goes with it.
+TEST(ZMMarkdownHTMLAddresses, SelfClosedDroppedElementsTakeNothingAfterThem) {
+    for (const char* tag : {"iframe", "script", "style", "video", "svg", "object", "textarea", "form", "img", "embed"}) {
+        const std::string t = tag;
+        const std::string cases[] = {
+            "Before <" + t + "/> after",
+            "Before <" + t + " /> after",
+            "Before <" + t + " src='https://x.example/'/> after",
+            "Before <" + t + "/> middle <" + t + ">inner</" + t + "> after",
+            "Before <" + t + ">inner</" + t + "> after",
+        };
+        for (const auto& text : cases) {
+            const std::string html = ZMMarkdownHTML::htmlForText(text, false, false);
+            for (const char* kept : {"Before", "after"}) EXPECT_NE(html.find(kept), std::string::npos) << text << " -> " << html;
+            if (text.find("middle") != std::string::npos)
+                EXPECT_NE(html.find("middle"), std::string::npos) << text << " -> " << html;
+            const bool isVoid = t == "img" || t == "embed";
+            if (!isVoid) EXPECT_EQ(html.find("inner"), std::string::npos) << text << " -> " << html;
+            for (const auto& element : parsedElements(html)) EXPECT_NE(element.name, t) << text << " -> " << html;
+        }
     }
 }
 

@@ -128,4 +128,37 @@ TEST(ZMNativeDepiction, RealDepictionsFromRepositories) {
     EXPECT_EQ(read, 29u);
 }
 
+TEST(ZMNativeDepiction, ADeeplyNestedDocumentIsReadWithoutHarm) {
+    // Nesting through the keys the walk keeps, and through plain arrays.
+    std::string views = "{\"markdown\": \"kept\"}";
+    std::string deep;
+    for (int i = 0; i < 50'000; ++i) deep += "{\"views\": [";
+    for (int i = 0; i < 50'000; ++i) deep += "]}";
+    for (const std::string& body : {std::string("{\"tabs\": [") + deep + "]}",
+                                    std::string("{\"tabs\": [{\"views\": [") + std::string(100'000, '[') +
+                                        std::string(100'000, ']') + "]}]}"}) {
+        auto d = ZMNativeDepiction::parse(body);
+        EXPECT_FALSE(d.description);
+        EXPECT_TRUE(d.screenshots.empty());
+    }
+    auto shallow = ZMNativeDepiction::parse("{\"tabs\": [{\"views\": [" + views + "]}]}");
+    EXPECT_EQ(shallow.description.value_or(""), "kept");
+}
+
+// Images and pages load from web addresses with a host only, whichever other
+// scheme an address names.
+TEST(ZMNativeDepictionAddresses, OtherSchemesWithAHostAreDropped) {
+    for (const char* address : {"ftp://host.example/a.png", "file://host.example/a.png", "gopher://host.example/a.png",
+                                "ws://host.example/a.png", "vostrelle://host.example/a.png", "data:image/png;base64,AA==",
+                                "//host.example/a.png", "https:///a.png"}) {
+        const std::string a = address;
+        auto d = ZMNativeDepiction::parse(R"({"headerImage": ")" + a + R"(", "tabs": [{"tabname": "Details", "views": [)"
+                                          R"({"screenshots": [{"url": ")" + a + R"("}, {"url": "https://s.example/ok.png"}]},)"
+                                          R"({"title": "Changelog", "action": ")" + a + R"("}]}]})");
+        EXPECT_EQ(d.headerImage, std::nullopt) << a;
+        EXPECT_EQ(d.screenshots, std::vector<std::string>{"https://s.example/ok.png"}) << a;
+        EXPECT_TRUE(d.changelogPages.empty()) << a;
+    }
+}
+
 }  // namespace

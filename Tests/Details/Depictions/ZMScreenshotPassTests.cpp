@@ -7,6 +7,8 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "Database/ZMRPackage.h"
@@ -25,10 +27,12 @@ const std::string kPNG = "\x89PNG\r\n\x1a\n";
 // Takes any body with the PNG signature for an image and keeps its bytes.
 struct BytesImage : ZMScreenshotImage {
     std::string bytes;
+    uint64_t size = 0;
+    uint64_t byteCount() const override { return size; }
 };
 class SignatureCodec : public ZMScreenshotCodec {
 public:
-    std::shared_ptr<const ZMScreenshotImage> decode(const std::string& data) const override {
+    std::shared_ptr<const ZMScreenshotImage> decode(const std::string& data, uint64_t) const override {
         if (data.compare(0, kPNG.size(), kPNG) != 0) return nullptr;
         auto image = std::make_shared<BytesImage>();
         image->bytes = data;
@@ -201,6 +205,53 @@ TEST_F(ScreenshotPassTest, IdentifiersThatAreNoPackageNamesNameNoFile) {
     EXPECT_FALSE(std::filesystem::exists(ZMScreenshotCache::directory()) &&
                  !std::filesystem::is_empty(ZMScreenshotCache::directory()));
     EXPECT_FALSE(std::filesystem::exists(env.support() + "/evil-1.png"));
+}
+
+// Every decoded image weighs 20 MB; the pass's budget (48 MB) holds two, and
+// the decoder is told what is left each time, never two decodes at once.
+class HeavyCodec : public SignatureCodec {
+public:
+    static constexpr uint64_t kImageBytes = 20ull << 20;
+    mutable std::mutex mutex;
+    mutable std::vector<uint64_t> allowances;
+    mutable int running = 0, mostAtOnce = 0;
+    std::shared_ptr<const ZMScreenshotImage> decode(const std::string& data, uint64_t maximumBytes) const override {
+        {
+            std::lock_guard lock(mutex);
+            allowances.push_back(maximumBytes);
+            mostAtOnce = std::max(mostAtOnce, ++running);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        auto image = SignatureCodec::decode(data, maximumBytes);
+        std::lock_guard lock(mutex);
+        --running;
+        if (!image || maximumBytes < kImageBytes) return nullptr;
+        auto heavy = std::make_shared<BytesImage>(static_cast<const BytesImage&>(*image));
+        heavy->size = kImageBytes;
+        return heavy;
+    }
+};
+
+TEST_F(ScreenshotPassTest, DecodedImagesShareThePassBudget) {
+    std::vector<std::string> urls;
+    for (int i = 0; i < 6; ++i) {
+        routes["heavy" + std::to_string(i)] = {i * 40, 200, kPNG + std::to_string(i)};
+        urls.push_back(url("heavy" + std::to_string(i)));
+    }
+    auto codec = std::make_shared<HeavyCodec>();
+    std::optional<ZMScreenshotPass::Outcome> outcome;
+    bool recorded = false;
+    auto pass = ZMScreenshotPass::start(request(urls), codec, [&](ZMScreenshotPass::Outcome o) { outcome = std::move(o); },
+                                        [&] { recorded = true; });
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return outcome && recorded; }));
+    EXPECT_EQ(outcome->images.size(), 2u);
+    std::lock_guard lock(codec->mutex);
+    ASSERT_EQ(codec->allowances.size(), 6u);
+    const uint64_t budget = ZMScreenshotPass::kMaximumPassBytes, image = HeavyCodec::kImageBytes;
+    EXPECT_EQ(codec->allowances, (std::vector<uint64_t>{budget, budget - image, budget - 2 * image, budget - 2 * image,
+                                                        budget - 2 * image, budget - 2 * image}));
+    EXPECT_EQ(codec->mostAtOnce, 1);
+    EXPECT_LE(requests.load(), 6);
 }
 
 }  // namespace

@@ -471,6 +471,30 @@ TEST_F(ZMRPackagesTest, GetButtonTitles) {
             << c.id << " showsPrice " << c.showsPrice << " available " << c.available << " owned " << c.owned;
 }
 
+TEST_F(ZMRPackagesTest, APriceReadsTheSameFromTheIndexAndFromTheStore) {
+    struct Case {
+        const char* text;
+        const char* shown;
+    };
+    for (const auto& c : std::vector<Case>{{"34.99", "$34.99"},
+                                           {"$34.99", "$34.99"},
+                                           {" 34.99\n", "$34.99"},
+                                           {"3", "$3"},
+                                           {"$ 3.50", "$3.50"},
+                                           {"\u20ac4,99", "\u20ac4,99"},
+                                           {"1.99 USD", "1.99 USD"},
+                                           {"", ""}})
+        EXPECT_EQ(ZMRPackages::formattedPrice(c.text), c.shown) << c.text;
+    // The Get button of a package priced "$34.99" in its index keeps that
+    // text when the store answers "34.99".
+    ZMRPackage p;
+    p.identifier = "b.priced";
+    p.price = "$34.99";
+    store({p});
+    EXPECT_EQ(packages->getButtonTitleForPackageIdentifier("b.priced", true, true, false, std::nullopt), "$34.99");
+    EXPECT_EQ(packages->getButtonTitleForPackageIdentifier("b.priced", true, true, false, std::string("34.99")), "$34.99");
+}
+
 TEST_F(ZMRPackagesTest, CategoryIconOfAPackageAndItsIconPath) {
     ZMRPackage p;
     p.identifier = "icon.addon";

@@ -1,10 +1,11 @@
 // A new user's first hour with the maker's service, offscreen, against the
-// fake maker server and loopback repositories: the first run (theme, sign-in,
-// import), the featured page filled from the feed, a package opened from a
-// banner, a banner's featured page queueing its package, the account page,
-// Settings (the theme), a local backup, a source removed and restored, the
-// news, the credits and a source added from the directory. Screenshots of
-// every screen on the way.
+// fake maker server and loopback repositories, clicking and typing from the
+// application's window: the first run (theme, sign-in, import), the featured
+// page filled from the feed, a package opened from a banner, a banner's
+// featured page queueing its package, the account page, Settings (the theme),
+// a local backup, a source removed and restored, the credits with a developer
+// followed and found in the account's list, the news and a source added from
+// the directory. Screenshots of every screen on the way.
 #include <QBuffer>
 #include <filesystem>
 
@@ -19,6 +20,7 @@
 #include "InitViewController.h"
 #include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/CreditsViewController.h"
+#include "Online/Screens/FollowedDevelopersViewController.h"
 #include "Online/Screens/LoginViewController.h"
 #include "Online/Screens/NewsViewController.h"
 #include "Online/Screens/OnlineRepositoriesViewController.h"
@@ -27,6 +29,7 @@
 #include "Online/Screens/VostrelleSetupRestorationViewController.h"
 #include "Services/ZMAccount.h"
 #include "SettingsPlistViewController.h"
+#include "Support/Gui/UserGestures.h"
 #include "UIKit/UITabBarController.h"
 #include "UserNotifications/UNUserNotificationCenter.h"
 #include "ZMAPTSourcesImport.h"
@@ -89,10 +92,8 @@ protected:
         ZMAPTSourcesImport::setEtcDirectory("/etc/apt");
         Fixture::TearDown();
     }
-    static UINavigationController* tab(int index) {
-        auto& d = ZMVostrelle::sharedVostrelle();
-        d.tabBarController()->setSelectedIndex(index);
-        return qobject_cast<UINavigationController*>(d.tabBarController()->selectedViewController());
+    static UINavigationController* tabNav(int index) {
+        return qobject_cast<UINavigationController*>(ZMVostrelle::sharedVostrelle().tabBarController()->viewControllers()[index]);
     }
     void shot(const char* name) {
         // The news notification of the launch would cover the top of every picture.
@@ -102,6 +103,7 @@ protected:
 };
 
 TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDirectory) {
+    using namespace UserGesture;
     auto& d = ZMVostrelle::sharedVostrelle();
     d.applicationDidFinishLaunching();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
@@ -110,26 +112,28 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
     // ---- first run: welcome, theme, sign-in, import
     auto* welcome = presented<InitViewController>();
     ASSERT_NE(welcome, nullptr);
-    welcome->continueButton()->click();
+    click(welcome->continueButton());
     auto* theme = presented<DarkmodeViewController>();
     ASSERT_NE(theme, nullptr);
-    theme->styleButton(1)->click();
-    theme->continueButton()->click();
+    click(theme->styleButton(1));
+    click(theme->continueButton());
     auto* login = presented<LoginViewController>();
     ASSERT_NE(login, nullptr);
-    login->userNameTextField()->setText("ada");
-    login->passwordTextField()->setText("secret");
+    type(login->userNameTextField(), "ada", false);
+    type(login->passwordTextField(), "secret", false);
     shot("login.png");
-    login->loginBtn()->click();
+    click(login->loginBtn());
     auto* import = presented<RepoTransferViewController>();
     ASSERT_NE(import, nullptr);
     EXPECT_EQ(import->locations(), std::vector<std::string>{server->url("main/")});
-    import->doneButton()->click();
+    click(import->doneButton());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); }));
     EXPECT_TRUE(ZMAccount::instance().isSignedIn());
+    EXPECT_TRUE(prefs().boolForKey("setupDone"));
 
     // ---- the featured page fills once the imported repository is refreshed
-    auto* featuredNav = tab(ZMVostrelle::FeaturedTab);
+    auto* featuredNav = tabNav(ZMVostrelle::FeaturedTab);
+    tapTab(d.tabBarController(), ZMVostrelle::FeaturedTab);
     auto* featured = qobject_cast<FeaturedViewController*>(featuredNav->viewControllers().front());
     ASSERT_NE(featured, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !featured->lists()[FeaturedModel::MustHaveThemes].empty(); }, std::chrono::seconds(60)));
@@ -138,74 +142,107 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
         const QColor c = featured->bannerImage(1).pixelColor(10, 10);
         return c.green() > 150 && c.red() < 100;  // the green banner, as JPEG
     }));
-    EXPECT_TRUE(featured->isCarouselTimerRunning());
+    EXPECT_FALSE(featured->isCarouselTimerRunning()) << "two banners never advance by themselves";
 
-    // A banner opens its package; coming back shows the page with the packages' descriptions.
-    featured->didSelectItem(featured->topFeaturedCollectionView(), 0);
-    ASSERT_EQ(featuredNav->viewControllers().size(), 2u);
+    // A long press on the banner in view opens its package; back shows the
+    // page with the packages' descriptions.
+    const std::vector<std::string> bannerPackages = {"com.walk.banner", "com.walk.tweak"};
+    auto bannerInView = [&] {
+        for (int i = 0; i < 2; ++i)
+            if (auto* cell = featured->bannerCell(i); cell && !cell->visibleRegion().isEmpty() &&
+                                                       cell->visibleRegion().boundingRect().width() > cell->width() / 2)
+                return i;
+        return -1;
+    };
+    int banner = bannerInView();
+    ASSERT_GE(banner, 0);
+    BigFeaturedCell* card = featured->bannerCell(banner);
+    press(card, card->rect().center(), QEvent::MouseButtonPress, Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return card->isPressed(); }));
+    press(card, card->rect().center(), QEvent::MouseButtonRelease, Qt::NoButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return featuredNav->viewControllers().size() == 2; }));
     auto* details = qobject_cast<PackageDetailsViewController*>(featuredNav->topViewController());
     ASSERT_NE(details, nullptr);
-    EXPECT_EQ(details->packageIdentifier(), "com.walk.banner");
-    featuredNav->popViewController(false);
+    EXPECT_EQ(details->packageIdentifier(), bannerPackages[banner]);
+    click(featuredNav->navigationBar()->backButton());
+    ASSERT_EQ(featuredNav->topViewController(), featured);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return featured->bannerCell(0) &&
                                                 featured->bannerCell(0)->descriptionLbl()->text() == "test package"; }));
     EXPECT_TRUE(GuiTest::waitUntil([&] { return !featured->avatarImage().isNull(); }));  // ada's avatar on the button
     shot("featured.png");
 
-    // The banner's menu opens its featured page, which queues the package.
-    featured->showBannerMenu(0, QPoint(20, 20))->actions().at(0)->trigger();
+    // A right click on the banner offers its featured page, which queues the package.
+    banner = bannerInView();
+    ASSERT_GE(banner, 0);
+    chooseMenuEntry(rightClick(featured->bannerCell(banner), QPoint(20, 20)), "Featured Page");
     auto* page = presented<FeaturedPackageViewController>();
     ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->package().bundle_id, bannerPackages[banner]);
     shot("featured-package.png");
-    page->getBtn()->click();
-    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.walk.banner")->isInTheQueue.value_or(false); }));
+    click(page->getBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        return ZMRPackage::objectForPrimaryKey(bannerPackages[banner])->isInTheQueue.value_or(false);
+    }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); }));
 
     // ---- the account page, and Settings from it (the theme)
-    featured->infoBtn()->click();
+    click(featured->infoBtn());
     auto* account = qobject_cast<AccountPlistViewController*>(featuredNav->topViewController());
     ASSERT_NE(account, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return account->isOnScreen(); }));
     EXPECT_EQ(account->accountNameLabel()->text(), "ada");
     EXPECT_EQ(account->accountEmailLabel()->text(), "ada@example.com");
-    EXPECT_TRUE(account->showsAvatar());
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return account->showsAvatar(); }));
     shot("account.png");
-    ASSERT_TRUE(account->performAction("openSettings"));
+    auto tapAccountRow = [&](const char* action) {
+        const auto row = ShellTest::rowWithAction(*account, action);
+        ASSERT_TRUE(row) << action;
+        tapRow(account->tableView(), *row);
+    };
+    tapAccountRow("openSettings");
     auto* settings = qobject_cast<SettingsPlistViewController*>(featuredNav->topViewController());
     ASSERT_NE(settings, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return settings->isOnScreen(); }));
-    auto* sheet = settings->choiceSheet(*settings->indexPathForKey("Theme"));
+    EXPECT_EQ(ZMPaletteManager::sharedManager().activeStyle(), 1) << "the first run's choice";
+    tapRow(settings->tableView(), *settings->indexPathForKey("Theme"));
+    // The sheet comes from the settings page itself.
+    auto* sheet = dynamic_cast<UIAlertController*>(settings->presentedViewController());
     ASSERT_NE(sheet, nullptr);
-    settings->presentViewController(sheet, false);
-    sheet->performAction(0);  // Light
+    click(sheet->buttonForAction(0));  // Light
     EXPECT_TRUE(GuiTest::waitUntil([] { return ZMPaletteManager::sharedManager().activeStyle() == 0; }));
-    featuredNav->popViewController(false);
+    click(featuredNav->navigationBar()->backButton());
+    ASSERT_EQ(featuredNav->topViewController(), account);
 
     // ---- a local backup, the source removed in the Manage tab, then restored
-    ASSERT_TRUE(account->performAction("createBackup"));
-    ASSERT_NE(presented<ErrorViewController>(), nullptr);
-    presented<ErrorViewController>()->otherBtn()->click();
+    tapAccountRow("createBackup");
+    auto* offer = presented<ErrorViewController>();
+    ASSERT_NE(offer, nullptr);
+    click(offer->otherBtn());
+    ErrorViewController* saved = nullptr;
     ASSERT_TRUE(GuiTest::waitUntil([&] {
-        auto* p = presented<ErrorViewController>();
-        return p && p->titleLbl()->text() == "Local Setup Backup";
+        saved = presented<ErrorViewController>(std::chrono::milliseconds(10));
+        return saved && saved->titleLbl()->text() == "Local Setup Backup";
     }));
-    dismissTop();
+    click(saved->closeBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); }));
 
-    auto* manageNav = tab(ZMVostrelle::ManageTab);
+    auto* manageNav = tabNav(ZMVostrelle::ManageTab);
+    tapTab(d.tabBarController(), ZMVostrelle::ManageTab);
     auto* manage = qobject_cast<ManageViewController*>(manageNav->viewControllers().front());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isOnScreen(); }));
-    int walkRow = -1;
+    SourcesCell* walkRow = nullptr;
     ASSERT_TRUE(GuiTest::waitUntil([&] {
-        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
+        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0) && !walkRow; ++row)
             if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
-                if (cell->nameLbl->text() == "Walk Main") walkRow = row;
-        return walkRow >= 0;
+                if (cell->nameLbl->text() == "Walk Main") walkRow = cell;
+        return walkRow != nullptr;
     }));
-    manage->removeSourceAtRow(walkRow);
-    presented<UIAlertController>()->performAction(1);  // "Remove"
+    chooseMenuEntry(rightClick(walkRow, QPoint(40, 20)), "Remove");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !ZMRSource::objectForPrimaryKey(server->url("main/")).has_value(); }));
 
-    featuredNav = tab(ZMVostrelle::FeaturedTab);
-    ASSERT_TRUE(account->performAction("openBackup"));
+    tapTab(d.tabBarController(), ZMVostrelle::FeaturedTab);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return account->isOnScreen(); }));
+    tapAccountRow("openBackup");
     VostrelleSetupRestorationViewController* restoration = nullptr;
     ASSERT_TRUE(GuiTest::waitUntil([&] {
         return (restoration = qobject_cast<VostrelleSetupRestorationViewController*>(featuredNav->topViewController()));
@@ -213,47 +250,75 @@ TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDi
     ASSERT_TRUE(GuiTest::waitUntil([&] { return restoration->isOnScreen(); }));
     EXPECT_EQ(restoration->countOfSelectedSources(), 1u);
     shot("restoration.png");
-    restoration->restoreVostrelleSetup();
-    presented<UIAlertController>()->performAction(0);  // "Restore now"
-    presented<ErrorViewController>()->otherBtn()->click();  // plain http: "Continue"
+    tapBarButton(restoration, "Restore now");
+    auto* ask = presented<UIAlertController>();
+    ASSERT_NE(ask, nullptr);
+    click(ask->buttonForAction(0));  // "Restore now"
+    auto* plainHttp = presented<ErrorViewController>();
+    ASSERT_NE(plainHttp, nullptr);
+    EXPECT_EQ(plainHttp->titleLbl()->text(), "Warning");
+    click(plainHttp->otherBtn());  // "Continue"
     ASSERT_TRUE(GuiTest::waitUntil([&] { return featuredNav->topViewController() == account; }, std::chrono::seconds(60)));
     EXPECT_TRUE(ZMRSource::objectForPrimaryKey(server->url("main/")).has_value());
     EXPECT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.walk.tweak").has_value(); }, std::chrono::seconds(30)));
 
     // ---- the credits: a person's developer page
-    ASSERT_TRUE(account->performAction("openCredits"));
+    tapAccountRow("openCredits");
     auto* credits = qobject_cast<CreditsViewController*>(featuredNav->topViewController());
     ASSERT_NE(credits, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return credits->creditsArray().size() == 1; }));
-    credits->didSelectRow(credits->creditsTableView(), {0, 0});
+    tapRow(credits->creditsTableView(), {0, 0});
     ASSERT_TRUE(GuiTest::waitUntil([&] { return featuredNav->topViewController() != credits; }));
     auto* developerPage = qobject_cast<DeveloperDetailsViewController*>(featuredNav->topViewController());
     ASSERT_NE(developerPage, nullptr);
     EXPECT_EQ(developerPage->developerProfile().fullName, "ada dev");
-    featuredNav->popToRootViewController(false);
+    // Followed from there, the developer is in the account's list.
+    click(developerPage->followedBtn()->buttonWidget());
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        return developerPage->isFollowed() && ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed("ada dev");
+    }));
+    click(featuredNav->navigationBar()->backButton());
+    click(featuredNav->navigationBar()->backButton());
+    ASSERT_EQ(featuredNav->topViewController(), account);
+    tapAccountRow("openFollowed");
+    auto* followed = qobject_cast<FollowedDevelopersViewController*>(featuredNav->topViewController());
+    ASSERT_NE(followed, nullptr);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return followed->followedDevelopersTableView()->numberOfRows(0) == 1; }));
+    while (featuredNav->viewControllers().size() > 1) click(featuredNav->navigationBar()->backButton());
+    ASSERT_EQ(featuredNav->topViewController(), featured);
 
-    // ---- the news
-    featured->newsButton()->click();
+    // ---- the news: the list, then one item read in full
+    click(featured->newsButton());
     auto* news = qobject_cast<NewsViewController*>(featuredNav->topViewController());
     ASSERT_NE(news, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return news->newsArray().size() == 2; }));
     shot("news.png");
-    featuredNav->popToRootViewController(false);
+    tapRow(news->newsTableView(), {0, 1});
+    auto* item = presented<NewsDetailsViewController>();
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->titleLbl()->text(), "Backups");
+    EXPECT_EQ(item->newsContentLbl()->text(), "Keep your sources and packages in a backup.");
+    click(item->findChild<QPushButton*>("closeBtn"));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); }));
+    click(featuredNav->navigationBar()->backButton());
 
     // ---- the directory, from the Sections tab: a source added from it
-    auto* sectionsNav = tab(ZMVostrelle::SectionsTab);
+    auto* sectionsNav = tabNav(ZMVostrelle::SectionsTab);
+    tapTab(d.tabBarController(), ZMVostrelle::SectionsTab);
     auto* sections = qobject_cast<CategoriesTableViewController*>(sectionsNav->viewControllers().front());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return sections->defaultPackagesCategories().size() == 5; }));
-    sections->didSelectRow(sections->defaultCategoriesTableView(), {0, 4});
+    tapRow(sections->defaultCategoriesTableView(), {0, 4});
     auto* directory = qobject_cast<OnlineRepositoriesViewController*>(sectionsNav->topViewController());
     ASSERT_NE(directory, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return directory->repositoriesArray().size() == 1; }));
     shot("directory.png");
-    directory->didSelectRow(directory->repositoriesTableView(), {0, 0});
+    tapRow(directory->repositoriesTableView(), {0, 0});
     auto* repoPage = qobject_cast<SearchedRepoViewController*>(sectionsNav->topViewController());
     ASSERT_NE(repoPage, nullptr);
-    repoPage->addSource();
-    presented<ErrorViewController>()->otherBtn()->click();  // plain http: "Continue"
+    tapRow(repoPage->addSourceTableView(), {0, 0});  // "Add this source"
+    auto* warning = presented<ErrorViewController>();
+    ASSERT_NE(warning, nullptr);
+    click(warning->otherBtn());  // plain http: "Continue"
     EXPECT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.walk.extra").has_value(); }, std::chrono::seconds(30)));
 }
 

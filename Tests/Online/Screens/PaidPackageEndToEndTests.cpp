@@ -1,16 +1,23 @@
 // A new user buys a package, offscreen, with the real web engine, apt-get and
-// dpkg against a sandbox root: adds the paid repository from the Manage tab,
-// signs in to its store from the source page, taps the package's price, pays
-// on the store's page, confirms the queue and finds the package installed;
-// then signs in to the Cydia store from Stores and finds both purchases there.
+// dpkg against a sandbox root, by clicking from the application's window:
+// adds the paid repository from the Manage tab, signs in to its store from
+// the source page, opens the package from the repository's list, taps its
+// price, pays on the store's page, confirms the queue from the status display
+// and finds the package installed; then, from the account page's stores,
+// signs in to the Cydia store and finds both purchases listed as owned.
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 #include <filesystem>
 
+#include "Browsing/FeaturedViewController.h"
 #include "Browsing/ManageViewController.h"
-#include "Browsing/PackageOpening.h"
 #include "Browsing/SourceViewController.h"
+#include "Browsing/SourcesCell.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Keychain/PDKeychainBindings.h"
+#include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/CydiaStoreLoginController.h"
 #include "Online/Screens/CydiaStoreLoginWebView.h"
 #include "Online/Screens/RepoStoreDetailsViewController.h"
@@ -19,9 +26,13 @@
 #include "Online/Screens/WebPageDriver.h"
 #include "Online/Screens/ZMStorePages.h"
 #include "PackagesConfirmationViewController.h"
+#include "SearchCell.h"
+#include "SegmentedViewController.h"
+#include "ZMTabBarStatusView.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeStores.h"
+#include "Support/Gui/UserGestures.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "VostrelleBuildPaths.h"
@@ -75,6 +86,7 @@ protected:
 };
 
 TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
+    using namespace UserGesture;
     const std::string location = server->url();
     auto& d = ZMVostrelle::sharedVostrelle();
     d.applicationDidFinishLaunching();
@@ -82,29 +94,30 @@ TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
     prefs().setValue(VostrellePreferenceKey::SetupDone, true);
     ZMRSources::setReachabilityHook([] { return true; });
     d.window()->resize(480, 900);
+    QGuiApplication::clipboard()->clear();  // nothing to offer from the clipboard
     auto* nav = qobject_cast<UINavigationController*>(d.tabBarController()->viewControllers()[ZMVostrelle::ManageTab]);
     auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
-    d.tabBarController()->setSelectedIndex(ZMVostrelle::ManageTab);
+    tapTab(d.tabBarController(), ZMVostrelle::ManageTab);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isOnScreen(); }));
 
     // Add the repository (plain http on loopback: after the warning).
-    manage->addSource();
-    GuiTest::pump();
+    tapBarButton(manage, "Add");
     auto* formNav = dynamic_cast<UINavigationController*>(top());
     ASSERT_NE(formNav, nullptr);
     QPointer<SourceViewController> form = dynamic_cast<SourceViewController*>(formNav->topViewController());
-    form->sourceUrlTextField->setText(QString::fromStdString(location));
-    form->editingDidEnd();
-    GuiTest::pump();
+    ASSERT_NE(form, nullptr);
+    type(form->sourceUrlTextField, QString::fromStdString(location));
     auto* warning = dynamic_cast<ErrorViewController*>(top());
     ASSERT_NE(warning, nullptr);
-    warning->otherBtn()->click();
+    EXPECT_EQ(warning->titleLbl()->text(), "Warning");
+    click(warning->otherBtn());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return form->repoStoreContainer->isVisible(); }, std::chrono::seconds(60)))
         << "the refresh finds the store";
     EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->endpoint, api->endpoint());
 
-    // Sign in on the store's own page.
+    // Login on the source page; sign in on the store's own page.
     EXPECT_EQ(form->repoStoreLogInOutButton->text(), "Login");
-    form->repoStoreLogInOutButton->click();
+    click(form->repoStoreLogInOutButton);
     auto* signin = storePage("password");
     ASSERT_NE(signin, nullptr);
     save("store-signin.png");
@@ -112,61 +125,96 @@ TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
                                "document.getElementById('password').value = 'secret';"
                                "document.getElementById('signin').click();");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return form->repoStoreLogInOutButton->text() == "Logout"; }, std::chrono::seconds(60)));
-    form->dismissVC();
-    GuiTest::pump();
+    tapBarButton(form, "Close");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); }));
 
-    // The package's price buys it on the store's page.
-    auto* details = dynamic_cast<PackageDetailsViewController*>(
-        PackageOpening::viewControllerForPackage(fetch("com.example.paid")));
+    // The repository's row opens its packages; the paid one opens its page.
+    int sourceRow = -1;
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
+            if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
+                if (cell->sourceLocation == location && cell->nameLbl->text() == "Paid Repo") sourceRow = row;
+        return sourceRow >= 0;
+    }, std::chrono::seconds(10)));
+    tapRow(manage->sourcesTableView(), {0, sourceRow});
+    auto* segmented = dynamic_cast<SegmentedViewController*>(nav->topViewController());
+    ASSERT_NE(segmented, nullptr);
+    auto* packages = dynamic_cast<SubcategoriesViewController*>(segmented->currentViewController());
+    ASSERT_NE(packages, nullptr);
+    std::optional<IndexPath> paidRow;
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        auto* table = packages->subcategoriesAndPackagesTableView();
+        for (int section = 1; section < table->numberOfSections() && !paidRow; ++section)
+            for (int row = 0; row < table->numberOfRows(section); ++row)
+                if (packages->identifierAt({section, row}) == "com.example.paid") paidRow = IndexPath{section, row};
+        return paidRow.has_value();
+    }, std::chrono::seconds(10)));
+    tapRow(packages->subcategoriesAndPackagesTableView(), *paidRow);
+    auto* details = dynamic_cast<PackageDetailsViewController*>(nav->topViewController());
     ASSERT_NE(details, nullptr);
-    nav->pushViewController(details, false);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return details->isOnScreen(); }));
-    // The page asked the store: its price on the Get button.
+    // The page asked the store: its price on the Get button (the record's own
+    // Price may show first, before the store's answer).
     ASSERT_TRUE(GuiTest::waitUntil([&] { return details->getBtn()->text() == "$1.99"; }, std::chrono::seconds(20)))
         << details->getBtn()->text().toStdString();
-    // (the record's own Price may show first, before the store's answer)
     EXPECT_TRUE(GuiTest::waitUntil([&] { return server->count("pay/package/com.example.paid/info") >= 1u; },
                                    std::chrono::seconds(20)));
-    details->getBtn()->click();
+
+    // The price buys it on the store's page.
+    click(details->getBtn());
     auto* checkout = storePage("pay");
     ASSERT_NE(checkout, nullptr);
     WebPageDriver::run(checkout, "document.getElementById('pay').click();");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return fetch("com.example.paid").isInTheQueue.value_or(false); }, std::chrono::seconds(60)));
     EXPECT_TRUE(fetch("com.example.paid").isPaidThroughSileo.value_or(false));
 
-    // Confirm the queue; the archive comes from the store's one-time address.
-    d.presentQueue();
+    // The status display opens the queue; confirming it installs the archive
+    // that the store's one-time address serves.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.statusView()->isVisible(); }));
+    click(d.statusView());
     auto* queueNav = dynamic_cast<UINavigationController*>(top());
     ASSERT_NE(queueNav, nullptr);
     QPointer<PackagesConfirmationViewController> queue = dynamic_cast<PackagesConfirmationViewController*>(queueNav->topViewController());
+    ASSERT_NE(queue, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return queue && !queue->isResolving(); }, std::chrono::seconds(60)));
-    ASSERT_TRUE(queue->confirmButton()->isEnabled());
-    queue->confirmButton()->click();
+    click(queue->confirmButton());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return installedInSandbox("com.example.paid"); }, std::chrono::seconds(120)));
     EXPECT_EQ(server->count("pay/package/com.example.paid/authorize_download"), 1u);
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30)));
-    if (auto* presented = d.window()->rootViewController()->presentedViewController()) presented->dismissViewController(false);
-    GuiTest::pump();
+    if (auto* tasks = dynamic_cast<UINavigationController*>(top())) tapBarButton(tasks->topViewController(), "Close");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); }));
 
-    // Stores: the repository's store lists what was bought.
-    nav->popToRootViewController(false);
-    manage->openCommercialStores();
-    auto* list = dynamic_cast<RepoStoresListController*>(nav->topViewController());
+    // The account page's "Commercial Stores": the repository's store lists what was bought.
+    auto* featuredNav = qobject_cast<UINavigationController*>(d.tabBarController()->viewControllers()[ZMVostrelle::FeaturedTab]);
+    tapTab(d.tabBarController(), ZMVostrelle::FeaturedTab);
+    auto* featured = qobject_cast<FeaturedViewController*>(featuredNav->viewControllers().front());
+    ASSERT_NE(featured, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return featured->isOnScreen(); }));
+    click(featured->infoBtn());
+    auto* account = qobject_cast<AccountPlistViewController*>(featuredNav->topViewController());
+    ASSERT_NE(account, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return account->isOnScreen(); }));
+    const auto storesRow = ShellTest::rowWithAction(*account, "openCommercialStores");
+    ASSERT_TRUE(storesRow);
+    tapRow(account->tableView(), *storesRow);
+    auto* list = dynamic_cast<RepoStoresListController*>(featuredNav->topViewController());
     ASSERT_NE(list, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return list->tableView()->numberOfRows(0) == 2 && list->hasVendorInfoForSourceLocation(location); }));
-    list->didSelectRow(list->tableView(), {0, 0});
-    auto* store = dynamic_cast<RepoStoreDetailsViewController*>(nav->topViewController());
+    tapRow(list->tableView(), {0, 0});
+    auto* store = dynamic_cast<RepoStoreDetailsViewController*>(featuredNav->topViewController());
     ASSERT_NE(store, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return store->tableView()->numberOfRows(0) == 1 && store->messageText().isEmpty(); }));
-    GuiTest::pump(std::chrono::milliseconds(200));
+    EXPECT_EQ(store->headerView()->button()->text(), "Logout");
     save("store-details.png");
-    nav->popViewController(false);
+    click(featuredNav->navigationBar()->backButton());
+    ASSERT_EQ(featuredNav->topViewController(), list);
 
     // Stores → Cydia Store → Login: both purchases are owned.
-    list->didSelectRow(list->tableView(), {0, 1});
-    auto* cydiaPage = dynamic_cast<RepoStoreDetailsViewController*>(nav->topViewController());
+    tapRow(list->tableView(), {0, 1});
+    auto* cydiaPage = dynamic_cast<RepoStoreDetailsViewController*>(featuredNav->topViewController());
     ASSERT_TRUE(cydiaPage && cydiaPage->isCydiaStore());
-    cydiaPage->headerView()->button()->click();
+    EXPECT_EQ(cydiaPage->headerView()->button()->text(), "Login");
+    click(cydiaPage->headerView()->button());
     auto* sheet = dynamic_cast<UINavigationController*>(cydiaPage->presentedViewController());
     ASSERT_NE(sheet, nullptr);
     auto* login = dynamic_cast<CydiaStoreLoginController*>(sheet->topViewController());
@@ -177,9 +225,15 @@ TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
                                                  "document.getElementById('login').click();");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return cydiaPage->tableView()->numberOfRows(0) == 2 && cydiaPage->isSignedIn(); },
                                    std::chrono::seconds(60)));
+    tapBarButton(login, "Done");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return cydiaPage->presentedViewController() == nullptr; }));
+    std::vector<std::string> owned;
+    for (int row = 0; row < 2; ++row)
+        if (auto* cell = dynamic_cast<SearchCell*>(cydiaPage->tableView()->cellForRow({0, row})))
+            owned.push_back(cell->nameLbl()->text().toStdString());
+    EXPECT_EQ(owned, (std::vector<std::string>{"Paid Tweak", "Second Tweak"}));
+    EXPECT_TRUE(fetch("com.example.paid").isPaidThroughCydia.value_or(false));
     EXPECT_TRUE(fetch("com.example.second").isPaidThroughCydia.value_or(false));
-    login->dismiss();
-    GuiTest::pump(std::chrono::milliseconds(200));
     EXPECT_EQ(cydiaPage->headerView()->button()->text(), "Logout");
     save("cydia-store.png");
     ZMRSources::setReachabilityHook(nullptr);

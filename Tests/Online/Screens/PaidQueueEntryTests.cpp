@@ -4,6 +4,7 @@
 
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
+#include "Notifications/NotificationCenter.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeStores.h"
@@ -108,6 +109,36 @@ TEST_F(PaidQueueEntry, APackageOfTheBlockedSourceIsQueuedWithoutTheStore) {
     tap();
     EXPECT_TRUE(queued());
     EXPECT_EQ(server->requests().size(), 0u);
+}
+
+TEST_F(PaidQueueEntry, ARevokedTokenBringsBackTheSignIn) {
+    // The store answers a dead token with 401 and "invalidate".
+    for (int status : {401, 403}) {
+        signIn();
+        server->route("pay/package/com.example.paid/info", [status](const httplib::Request&, httplib::Response& res) {
+            res.status = status;
+            res.set_content(R"({"error": "Token expired", "invalidate": true})", "application/json");
+        });
+        const int pages = pagesShown;
+        tap();
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return pagesShown == pages + 1; })) << status << ": the sign-in page";
+        EXPECT_FALSE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location)) << status;
+        EXPECT_FALSE(queued());
+    }
+}
+
+TEST_F(PaidQueueEntry, AStoreThatEndedTheSignInAsksForANewOne) {
+    auto& d = ZMVostrelle::sharedVostrelle();
+    const int alerts = d.alertCount();
+    NotificationCenter::defaultCenter().postOnMain("SileoRepoLogin", location);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.alertCount() > alerts; }));
+    auto* popup = dynamic_cast<ErrorViewController*>(d.window()->topPresentedViewController());
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->messageLbl()->text().contains("Paid")) << popup->messageLbl()->text().toStdString();
+    // Its button opens the store's sign-in page.
+    const int pages = pagesShown;
+    popup->otherBtn()->click();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return pagesShown == pages + 1; }));
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 #include "Online/Screens/RepoStoreDetailsViewController.h"
 #include "Online/Screens/RepoStoresListController.h"
 #include "Online/Screens/StoreHeaderView.h"
+#include "Online/Screens/WebPageDriver.h"
+#include "Online/Screens/ZMStorePages.h"
+#include "WebViewViewController.h"
 #include "Online/Services/RepoStoreFixture.h"
 #include "SearchCell.h"
 #include "Services/ZMCydiaStore.h"
@@ -124,9 +127,9 @@ TEST_F(StoreScreens, AStorePageFollowsTheSignInState) {
 
     // Signed in through the store's page; the purchases are listed by name.
     api->update([](auto& s) { s.purchased = {"com.example.second", "com.example.paid"}; });
-    client.setPageHooks({[this](uint64_t, const std::string&) {
+    client.setPageHooks({[this](uint64_t page, const std::string&) {
                              auto s = api->state();
-                             client.storeCallbackReceived("sileo://authentication_success?token=" + s.token + "&payment_secret=" + s.secret);
+                             client.storeCallbackReceived(page, "sileo://authentication_success?token=" + s.token + "&payment_secret=" + s.secret);
                          },
                          {}});
     header->button()->click();
@@ -192,6 +195,72 @@ TEST_F(StoreScreens, TheCydiaStorePageFollowsThePreferenceAndItsNotification) {
     auto* sheet = dynamic_cast<UINavigationController*>(page->presentedViewController());
     ASSERT_NE(sheet, nullptr);
     EXPECT_NE(dynamic_cast<CydiaStoreLoginController*>(sheet->topViewController()), nullptr);
+}
+
+// The vendor's texts are the server's: markup in them is shown as typed, never read.
+TEST_F(StoreScreens, TheVendorsTextsAreShownAsTyped) {
+    const std::string name = "<b>Bold</b> Store", tagline = "<img src=\"file:///etc/passwd\">cheap",
+                      message = "<a href=\"javascript:steal()\">Sign in</a> first";
+    api->update([&](auto& s) {
+        s.vendor = {{"name", name}, {"description", tagline}, {"authentication_banner", {{"message", message}, {"button", "Go"}}}};
+    });
+    auto* list = show(new RepoStoresListController);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->hasVendorInfoForSourceLocation(location); }));
+    list->tableView()->reloadData();
+    auto* row = qobject_cast<SearchCell*>(list->tableView()->cellForRow({0, 0}));
+    ASSERT_NE(row, nullptr);
+    auto shownAsTyped = [](QLabel* label, const std::string& text) {
+        return label && label->text() == QString::fromStdString(text) && label->textFormat() == Qt::PlainText;
+    };
+    EXPECT_TRUE(shownAsTyped(row->nameLbl(), name)) << row->nameLbl()->text().toStdString();
+    list->didSelectRow(list->tableView(), {0, 0});
+    auto* page = dynamic_cast<RepoStoreDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->title(), QString::fromStdString(name));
+    EXPECT_TRUE(shownAsTyped(page->tableView()->cellForRow({0, 0})->textLabel(), message));
+}
+
+// Without any icon theme every bar icon still draws; signing in on the
+// store's own page shows the user at once, without a reopen or a pull.
+TEST_F(StoreScreens, SigningInShowsTheUserAtOnceAndEveryIconDraws) {
+    const QStringList paths = QIcon::themeSearchPaths(), fallbackPaths = QIcon::fallbackSearchPaths();
+    const QString theme = QIcon::themeName(), fallback = QIcon::fallbackThemeName();
+    QIcon::setThemeSearchPaths({});
+    QIcon::setFallbackSearchPaths({});
+    QIcon::setThemeName("no-such-theme");
+    QIcon::setFallbackThemeName("no-such-theme");
+    struct Restore {
+        std::function<void()> f;
+        ~Restore() { f(); }
+    } restore{[&] {
+        QIcon::setThemeSearchPaths(paths);
+        QIcon::setFallbackSearchPaths(fallbackPaths);
+        QIcon::setThemeName(theme);
+        QIcon::setFallbackThemeName(fallback);
+    }};
+    auto drawn = [](UIBarButtonItem* item) { return item && !item->icon().pixmap(24, 24).isNull(); };
+
+    auto* list = show(new RepoStoresListController);
+    EXPECT_TRUE(drawn(list->navigationItem()->rightBarButtonItem())) << "the store list's Refresh";
+    RepoStoreVendorRecord record{"Paid Test Store", "", "Sign in", "Sign in to buy tweaks", {}, std::nullopt};
+    auto* page = new RepoStoreDetailsViewController(location, record);
+    nav->pushViewController(page, false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->isOnScreen(); }));
+    EXPECT_TRUE(drawn(page->navigationItem()->rightBarButtonItem())) << "the store page's Refresh";
+
+    ZMStorePages::setPresenter([this] { return nav; });
+    ZMStorePages::install();
+    api->update([](auto& s) { s.callback = FakeStores::PaymentAPI::State::Callback::Link; });
+    page->headerView()->button()->click();
+    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMStorePages::shared().pageScreen(ZMStorePages::shared().lastPage()); }));
+    auto* web = ZMStorePages::shared().pageScreen(ZMStorePages::shared().lastPage());
+    ASSERT_TRUE(WebPageDriver::waitForElement(web->page(), "signin"));
+    WebPageDriver::run(web->page(), "document.getElementById('signin').click();");
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return page->headerView()->titleLabel()->text() == "Jane Buyer"; }, std::chrono::seconds(30)))
+        << page->headerView()->titleLabel()->text().toStdString();
+    EXPECT_EQ(page->headerView()->subtitleLabel()->text(), "jane@example.org");
+    EXPECT_TRUE(page->headerView()->titleLabel()->isVisible());
+    ZMStorePages::setPresenter(nullptr);
 }
 
 }  // namespace

@@ -91,4 +91,22 @@ TEST_F(StorePages, TheCallbackComesOnlyFromTheStorePageThatAskedAndOnlyOnce) {
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 }
 
+TEST_F(StorePages, ACallbackPlantedInAnImageOrAFrameFinishesNothing) {
+    using Callback = FakeStores::PaymentAPI::State::Callback;
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    api->update([](auto& s) { s.callback = Callback::Planted; });
+    auto result = signin();
+    auto* web = page();
+    ASSERT_NE(web, nullptr);
+    ASSERT_TRUE(WebPageDriver::waitForElement(web->page(), "planted-frame"));
+    GuiTest::pump(std::chrono::milliseconds(500));  // the image and the frame have had their chance
+    EXPECT_FALSE(*result) << "the sign-in is still pending";
+    EXPECT_FALSE(keychain.stringForKey(location + "_token"));
+    // The page's own link still signs in, with the store's own credentials.
+    WebPageDriver::run(web->page(), "document.getElementById('signin').click();");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return result->has_value(); }, std::chrono::seconds(60)));
+    EXPECT_FALSE((*result)->first);
+    EXPECT_EQ(keychain.stringForKey(location + "_token"), api->state().token);
+}
+
 }  // namespace

@@ -38,11 +38,19 @@ protected:
     void TearDown() override { unsetenv("VOSTRELLE_CYDIA_STORE_URL"); }
     static bool marked(const char* id) { return ZMRPackage::objectForPrimaryKey(id)->isPaidThroughCydia.value_or(false); }
     std::vector<std::string> import(const std::string& cookie) {
-        std::optional<std::vector<std::string>> found;
-        ZMCydiaStore::importPurchases(cookie, [&](std::vector<std::string> ids) { found = std::move(ids); });
-        EXPECT_TRUE(TestSupport::waitUntil([&] { return found.has_value(); }));
+        // The completion comes on the session's thread.
+        auto found = std::make_shared<std::pair<std::mutex, std::optional<std::vector<std::string>>>>();
+        ZMCydiaStore::importPurchases(cookie, [found](std::vector<std::string> ids) {
+            std::lock_guard lock(found->first);
+            found->second = std::move(ids);
+        });
+        EXPECT_TRUE(TestSupport::waitUntil([&] {
+            std::lock_guard lock(found->first);
+            return found->second.has_value();
+        }));
         TestSupport::pumpMainLoop(std::chrono::milliseconds(100));
-        return found.value_or(std::vector<std::string>{});
+        std::lock_guard lock(found->first);
+        return found->second.value_or(std::vector<std::string>{});
     }
 };
 
@@ -112,6 +120,30 @@ TEST_F(CydiaStoreImport, AnImportAppliesOnlyTheLinksOfItsOwnPage) {
     EXPECT_TRUE(TestSupport::waitUntil([&] { return !marked("com.cydia.bought") && announced.size() == 2; }));
     EXPECT_EQ(announced, (std::vector<bool>{true, false}));
     EXPECT_FALSE(VostrellePersistentPreferences::sharedInstance().boolForKey("cydiaStoreIsSignedIn"));
+}
+
+TEST_F(CydiaStoreImport, AnErrorPageIsReadLikeAnyOtherAndAnOversizedOneNotAtAll) {
+    const std::string link = "<a href=\"" + ZMCydiaStore::displayAddress() + "package/com.cydia.bought\">bought</a>";
+    struct Case {
+        const char* name;
+        int status;
+        std::string body;
+        bool imported;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"over the cap", 200, link + std::string(ZMCydiaStore::kMaximumPageBytes, ' '), false},
+             {"error page", 500, "<html>" + link + "</html>", true},
+         }) {
+        SCOPED_TRACE(c.name);
+        store.store().route("account/purchases", [c](const httplib::Request&, httplib::Response& res) {
+            res.status = c.status;
+            res.set_content(c.body, "text/html");
+        });
+        EXPECT_EQ(import("").size(), c.imported ? 1u : 0u);
+        EXPECT_EQ(marked("com.cydia.bought"), c.imported);
+        EXPECT_EQ(marked("com.cydia.earlier"), !c.imported);
+        EXPECT_EQ(announced.size(), c.imported ? 1u : 0u);
+    }
 }
 
 }  // namespace

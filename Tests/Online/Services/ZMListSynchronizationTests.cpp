@@ -41,9 +41,9 @@ TEST_F(OnlineServices, SignedOutNothingIsSent) {
     Answer<std::string> rating;
     ZMPackageRatings("ada").postRatingReview("com.a", "", "", 5, rating.callback());
     EXPECT_EQ(rating.value(), "You are not signed in.");
-    Answer<std::optional<std::string>> vote;
-    ZMPackageRatings().replyToReviewWithUserID(0, 34, std::nullopt, true, false, vote.callback());
-    EXPECT_EQ(vote.value(), std::nullopt);
+    Answer<std::optional<std::string>> reply;
+    ZMPackageRatings().replyToReviewWithUserID(0, 34, std::string("Thanks"), false, false, reply.callback());
+    EXPECT_EQ(reply.value(), std::nullopt);
     EXPECT_FALSE(ZMSetupBackup::backupOnline());
     Answer<ZMResult<std::string>> fetched;
     ZMSetupBackup::fetchOnlineBackup(fetched.callback());

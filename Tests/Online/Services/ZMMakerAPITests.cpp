@@ -3,9 +3,12 @@
 // without a crash) for each client.
 #include <cstdlib>
 
+#include <fmt/format.h>
+
 #include "Online/Services/OnlineServicesFixture.h"
 #include "Services/ZMPackageRatings.h"
 #include "Services/ZMPackagesWishlist.h"
+#include "Support/FlatRepository.h"
 
 using Behaviour = FakeMakerAPI::Behaviour;
 
@@ -57,6 +60,53 @@ TEST_F(OnlineServices, UnconfiguredServiceFailsAtOnceAndSendsNothing) {
     ASSERT_EQ(login.calls(), 1);
     EXPECT_EQ(login.value(), "The maker's online service is not configured.");
     EXPECT_TRUE(maker->requests().empty());
+}
+
+// A redirect is followed only within the rules of the configured address:
+// https or loopback, and a request with a body (the sign-in's password) stays
+// on its origin.
+TEST_F(OnlineServices, ARedirectNeverTakesTheSignInElsewhere) {
+    TestSupport::TempDir dir;
+    FlatRepository::FileServer elsewhere(dir.path());
+    elsewhere.route("catch", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("{\"username\": \"ada\", \"userID\": 12}", "application/json");
+    });
+    for (int status : {307, 308, 301, 302, 303}) {
+        maker->setBehaviour("login/login.php", {.status = status, .times = 1, .location = elsewhere.url("catch")});
+        Answer<std::string> answer;
+        ZMAccount::instance().performLogin("ada", "pässword & co", answer.callback());
+        ASSERT_TRUE(answer.wait()) << status;
+        EXPECT_NE(answer.value(), kZMStatusSuccess) << status;
+        EXPECT_TRUE(elsewhere.requests().empty()) << status << ": " << elsewhere.requests().front().method << " "
+                                                  << elsewhere.requests().front().body;
+    }
+    // Within its own origin a redirect is followed, body and all.
+    maker->setBehaviour("login/login.php", {.status = 307, .times = 1, .location = maker->url() + "/vostrelleapi/login/login.php"});
+    Answer<std::string> again;
+    ZMAccount::instance().performLogin("ada", "pässword & co", again.callback());
+    ASSERT_TRUE(again.wait());
+    EXPECT_EQ(again.value(), kZMStatusSuccess);
+    EXPECT_EQ(maker->requests("login/login.php").back().field("password"), "pässword & co");
+
+    struct Case {
+        const char* from;
+        const char* to;
+        bool body;
+        bool followed;
+    };
+    for (const auto& c : std::vector<Case>{{"https://api.example.com/a", "https://api.example.com/b", true, true},
+                                           {"https://api.example.com/a", "https://cdn.example.com/b", false, true},
+                                           {"https://api.example.com/a", "https://cdn.example.com/b", true, false},
+                                           {"https://api.example.com/a", "https://api.example.com:8443/b", true, false},
+                                           {"https://api.example.com/a", "http://api.example.com/b", false, false},
+                                           {"https://api.example.com/a", "http://127.0.0.1:9/b", false, true},
+                                           {"http://127.0.0.1:8/a", "http://127.0.0.1:9/b", true, false},
+                                           {"https://api.example.com/a", "https://user:pw@api.example.com/b", false, false},
+                                           {"https://api.example.com/a", "ftp://api.example.com/b", false, false}}) {
+        URLRequest request(*URL::parse(c.from));
+        if (c.body) request.httpMethod = "POST", request.httpBody = "password=x";
+        EXPECT_EQ(ZMMakerAPI::mayFollowRedirect(request, *URL::parse(c.to)), c.followed) << c.from << " -> " << c.to;
+    }
 }
 
 // Every value arrives as one intact value, with the blanks the request wants.
@@ -189,4 +239,40 @@ TEST(ZMMakerAPIReplies, FieldsKeepTheirTypeAndOnlyWebURLs) {
     for (const char* key : {"file", "js", "rel", "blank", "n"}) EXPECT_EQ(ZMMakerAPI::httpURL(reply, key), "") << key;
     EXPECT_EQ(ZMMakerAPI::displayText("  \xff ok\n"), "\xEF\xBF\xBD ok");
     EXPECT_EQ(ZMMakerAPI::utf16Length("ab\xF0\x9F\x98\x80"), 4u) << "an emoji is two UTF-16 units";
+}
+
+// ---- text shown to the user ---------------------------------------------------------------
+
+// Server text reaches the screens as well-formed UTF-8: every ill-formed
+// sequence (overlong forms, surrogates, code points above U+10FFFF, stray
+// and missing continuation bytes) becomes U+FFFD and nothing else of it
+// survives, while every well-formed sequence passes unchanged.
+TEST(ZMMakerAPIText, IllFormedUTF8BecomesReplacementCharactersOnly) {
+    const char* illFormed[] = {
+        "\xC0\x80", "\xC0\xAF", "\xC1\xBF", "\xC1\x81",                  // overlong two-byte forms
+        "\xE0\x80\x80", "\xE0\x9F\xBF", "\xE0\x80\xAF",                  // overlong three-byte forms
+        "\xED\xA0\x80", "\xED\xBF\xBF",                                  // surrogates
+        "\xF0\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF0\x80\x80\xAF",      // overlong four-byte forms
+        "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF7\xBF\xBF\xBF",      // above U+10FFFF
+        "\xF8\x88\x80\x80\x80", "\xFC\x84\x80\x80\x80\x80", "\xFE", "\xFF",
+        "\x80", "\xBF", "\x80\x80",                                      // continuations alone
+        "\xC2", "\xE2\x82", "\xF0\x9F\x98",                              // cut short
+    };
+    for (const char* bytes : illFormed) {
+        const std::string text = ZMMakerAPI::displayText(std::string("a") + bytes + "z");
+        std::string rest = text;
+        size_t replacements = 0;
+        for (size_t at; (at = rest.find("\xEF\xBF\xBD")) != std::string::npos; ++replacements) rest.erase(at, 3);
+        std::string hex;
+        for (unsigned char c : std::string(bytes)) hex += fmt::format("{:02X} ", c);
+        EXPECT_EQ(rest, "az") << hex;
+        EXPECT_GE(replacements, 1u) << hex;
+    }
+    const char* wellFormed[] = {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
+                                "\xEF\xBF\xBD", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xF0\x9F\x98\x80",
+                                "caf\xC3\xA9"};
+    for (const char* bytes : wellFormed) {
+        const std::string text = std::string("a") + bytes + "z";
+        EXPECT_EQ(ZMMakerAPI::displayText(text), text) << bytes;
+    }
 }

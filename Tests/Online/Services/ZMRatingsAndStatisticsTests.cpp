@@ -114,3 +114,40 @@ TEST_F(OnlineServices, StatisticsReportPublicPackagesAndReadTrending) {
     EXPECT_EQ(trending.value(), "Error");
     EXPECT_EQ(statistics.searchesTrending().size(), 2u);
 }
+
+// A reply names its author by a positive user ID, a signed-in author's; a
+// vote does too, or goes out as user 0 when nobody is signed in. Anything
+// else is refused before a request is sent.
+TEST_F(OnlineServices, RepliesNeedASignedInAuthorAndVotesGoOutAsUserZeroSignedOut) {
+    struct Case {
+        bool signedIn;
+        int32_t userID;
+        bool replySent, voteSent;
+    };
+    const Case cases[] = {
+        {true, 12, true, true},          {true, 1, true, true},     {true, 0, false, false},  {true, -1, false, false},
+        {true, INT32_MIN, false, false}, {false, 12, false, false}, {false, 0, false, true}, {false, -1, false, false},
+    };
+    for (const auto& c : cases) {
+        if (c.signedIn) ASSERT_TRUE(signIn());
+        else ZMAccount::instance().logout();
+        struct Action {
+            const char* name;
+            std::optional<std::string> reply;
+            bool up, down;
+        };
+        for (const Action& a : {Action{"reply", std::string("Thanks"), false, false}, Action{"upvote", std::nullopt, true, false},
+                                Action{"downvote", std::nullopt, false, true}}) {
+            const bool sent = a.reply ? c.replySent : c.voteSent;
+            const size_t before = maker->requests("ratings/reply.php").size();
+            Answer<std::optional<std::string>> answer;
+            ZMPackageRatings().replyToReviewWithUserID(c.userID, 34, a.reply, a.up, a.down, answer.callback());
+            ASSERT_TRUE(answer.wait()) << a.name << " " << c.userID;
+            const auto requests = maker->requests("ratings/reply.php");
+            ASSERT_EQ(requests.size(), before + (sent ? 1 : 0))
+                << a.name << " as " << c.userID << (c.signedIn ? " signed in" : " signed out");
+            if (sent) EXPECT_EQ(requests.back().field("id"), std::to_string(c.userID)) << a.name;
+            else EXPECT_EQ(answer.value(), std::nullopt) << a.name << " " << c.userID;
+        }
+    }
+}

@@ -3,10 +3,12 @@
 // discovery, and the sign-in and purchase callbacks.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <thread>
 
 #include "Miscellaneous/ZMPlatform.h"
 #include "Online/Services/RepoStoreFixture.h"
+#include "Services/ZMMakerAPI.h"
 
 using nlohmann::json;
 using testing::HasSubstr;
@@ -256,33 +258,33 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     };
     auto& keychain = PDKeychainBindings::sharedKeychainBindings();
     // Nothing pending: dropped.
-    client.storeCallbackReceived("sileo://authentication_success?token=x&payment_secret=y");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=x&payment_secret=y");
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 
     auto first = signin();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].second, api->endpoint() + "authenticate?udid=" + ZMPlatform::deviceUDID() +
+    ASSERT_EQ(shownPages().size(), 1u);
+    EXPECT_EQ(shownPages()[0].second, api->endpoint() + "authenticate?udid=" + ZMPlatform::deviceUDID() +
                                    "&model=" + URLEncoding::encodeQueryValue(ZMPlatform::deviceModelID()));
     // A second sign-in ends the first, which fails and loses its page.
     auto second = signin();
     ASSERT_TRUE(*first);
     EXPECT_TRUE((*first)->first);
-    EXPECT_EQ(dismissed, std::vector<uint64_t>{shown[0].first});
+    EXPECT_EQ(dismissedPages(), std::vector<uint64_t>{shownPages()[0].first});
     // An empty payment secret fails and ends the sign-in: a replay finds nothing.
-    client.storeCallbackReceived("sileo://authentication_success?token=abc&payment_secret=");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=abc&payment_secret=");
     ASSERT_TRUE(*second);
     EXPECT_THAT(errorText((*second)->second.error), HasSubstr("unable to parse credentials"));
-    client.storeCallbackReceived("sileo://authentication_success?token=abc&payment_secret=s");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=abc&payment_secret=s");
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 
     // A closed page fails its sign-in.
     auto closed = signin();
-    client.storePageClosed(shown.back().first);
+    client.storePageClosed(shownPages().back().first);
     ASSERT_TRUE(*closed);
     EXPECT_TRUE((*closed)->first);
 
     auto good = signin();
-    client.storeCallbackReceived("sileo://authentication_success/?token=tk%3D&payment_secret=ps");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success/?token=tk%3D&payment_secret=ps");
     ASSERT_TRUE(*good);
     EXPECT_FALSE((*good)->first);
     EXPECT_TRUE((*good)->second.success);
@@ -290,6 +292,41 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     EXPECT_EQ(keychain.stringForKey(location + "_payment"), "ps");
     EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
     EXPECT_FALSE(client.hasPendingSignin());
+}
+
+TEST_F(RepoStoreClient, NoTokenSecretOrCallbackQueryReachesTheLog) {
+    const std::string token = "tok-LOGCHECK-41", secret = "sec-LOGCHECK-42", forged = "forged-LOGCHECK-43";
+    api->update([&](auto& s) { s.token = token, s.secret = secret, s.purchaseStatus = 1; });
+    std::string log;
+    {
+        TestSupport::StderrCapture capture;
+        // Callbacks of every kind: nothing pending, an empty secret, a good one, a replay.
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=");
+        client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + token + "&payment_secret=" + secret);
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        ASSERT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+        // Requests that carry them, answered well and badly.
+        await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); });
+        await<RepoStorePackageInfoResponse>([&](auto k) { client.purchaseInfoForPackageWithIdentifier("com.example.paid", k); });
+        auto started = std::make_shared<std::atomic<bool>>(false);
+        client.purchasePackageWithIdentifier("com.example.paid", [started](bool, const auto&) { *started = true; });
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return client.hasPendingPurchase(); }));
+        client.storeCallbackReceived(lastPage(), "sileo://payment_completed?token=" + forged);
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return started->load(); }));
+        server->route("pay/user_info", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = 500;
+            res.set_content(req.body, "text/plain");  // a store that echoes what it got
+        });
+        await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); });
+        await<RepoStoreSignoutResponse>([&](auto k) { client.userSignoutForSourceLocation(location, k); });
+        TestSupport::pumpMainLoop(std::chrono::milliseconds(50));
+        log = capture.text();
+    }
+    EXPECT_FALSE(log.empty()) << "the client logs what it does";
+    for (const std::string& kept : {token, secret, forged}) EXPECT_EQ(log.find(kept), std::string::npos) << kept << " in:\n" << log;
 }
 
 TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
@@ -314,22 +351,23 @@ TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
     };
     // The page says "completed" but nothing was paid.
     start();
-    EXPECT_EQ(shown.back().second, server->url("pay/package/com.example.paid/checkout"));
-    client.storeCallbackReceived("sileo://payment_completed");
+    EXPECT_EQ(shownPages().back().second, server->url("pay/package/com.example.paid/checkout"));
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed");
     auto unpaid = outcome();
     EXPECT_TRUE(unpaid.first);
     EXPECT_EQ(unpaid.second.status, -1);
     // Paid, then the callback (a second one finds nothing pending).
     start();
     api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
-    client.storeCallbackReceived("sileo://payment_completed/x");
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed/x");
     auto paid = outcome();
     EXPECT_FALSE(paid.first);
     EXPECT_EQ(paid.second.status, 0);
-    client.storeCallbackReceived("sileo://payment_completed");
-    // Closing the page fails the purchase.
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed");
+    // Closing the page before paying fails the purchase.
+    api->update([](auto& s) { s.purchased.clear(); });
     start();
-    client.storePageClosed(shown.back().first);
+    client.storePageClosed(shownPages().back().first);
     EXPECT_TRUE(outcome().first);
 }
 
@@ -345,9 +383,9 @@ TEST_F(RepoStoreClient, ThePaidDownloadAsksTheStoreForAOneTimeAddress) {
         EXPECT_EQ(f.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         return f.get();
     };
-    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("not signed in"));
+    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("sign in again"));
     signIn(location);
-    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("has not been purchased"));
+    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("You need to buy"));
     api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
     auto [url, error] = authorize();
     ASSERT_TRUE(url) << error->debugDescription();
@@ -356,6 +394,236 @@ TEST_F(RepoStoreClient, ThePaidDownloadAsksTheStoreForAOneTimeAddress) {
     // Without a store the archive comes from the repository.
     setEndpoint("");
     EXPECT_EQ(authorize().first, location + "paid.deb");
+}
+
+
+// ---- plain http only to this machine ------------------------------------------------------
+
+// Payment endpoints and the maker service take plain http only to a loopback
+// address (a test server); anything that merely looks like one is refused,
+// while https is taken for any host.
+TEST(RepoStoreEndpointHosts, PlainHTTPOnlyToLoopbackAddresses) {
+    struct Case {
+        const char* host;
+        bool loopback;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", true},
+        {"127.0.0.1:8080", true},
+        {"127.1.2.3", true},
+        {"127.255.255.254", true},
+        {"localhost", true},
+        {"localhost:1", true},
+        {"[::1]", true},
+        {"[::1]:9", true},
+        {"10.0.0.1", false},
+        {"192.168.1.20:8080", false},
+        {"172.16.0.1", false},
+        {"128.0.0.1", false},
+        {"126.255.255.255", false},
+        {"0.0.0.0", false},
+        {"1.127.0.0", false},
+        {"8.8.8.8", false},
+        {"127.0.0", false},
+        {"127.0.0.1.1", false},
+        {"127.0.0.256", false},
+        {"1270.0.0.1", false},
+        {"0127.0.0.1", false},
+        {"127.0.0.1.evil.example", false},
+        {"127.evil.example", false},
+        {"localhost.evil.example", false},
+        {"evil-localhost", false},
+        {"[::2]", false},
+        {"[::ffff:10.0.0.1]", false},
+        {"store.example", false},
+    };
+    for (const auto& c : cases) {
+        const std::string host = c.host;
+        EXPECT_EQ(ZMRepoStoreAPI::isAcceptableEndpoint("http://" + host + "/pay/"), c.loopback) << host;
+        EXPECT_TRUE(ZMRepoStoreAPI::isAcceptableEndpoint("https://" + host + "/pay/")) << host;
+        auto service = URL::parse("http://" + host);
+        ASSERT_TRUE(service) << host;
+        EXPECT_EQ(ZMMakerAPI::isAcceptableServiceURL(*service), c.loopback) << host;
+        EXPECT_TRUE(ZMMakerAPI::isAcceptableServiceURL(*URL::parse("https://" + host))) << host;
+    }
+}
+
+
+// ---- pages and replies that outlive what started them ------------------------------------
+
+class RepoStoreLateEvents : public RepoStoreFixture {
+protected:
+    // -1 while pending, then 0 (succeeded) or 1 (failed).
+    using Outcome = std::shared_ptr<std::atomic<int>>;
+    size_t shownCount() {
+        std::lock_guard lock(pagesMutex);
+        return shown.size();
+    }
+    uint64_t lastShownPage() {
+        std::lock_guard lock(pagesMutex);
+        return shown.empty() ? 0 : shown.back().first;
+    }
+    bool wasDismissed(uint64_t page) {
+        std::lock_guard lock(pagesMutex);
+        return std::find(dismissed.begin(), dismissed.end(), page) != dismissed.end();
+    }
+    Outcome startSignin() {
+        auto outcome = std::make_shared<std::atomic<int>>(-1);
+        const size_t before = shownCount();
+        client.userSigninForSourceLocation(location, [outcome](bool failed, const RepoStoreSigninResponse& r) {
+            *outcome = failed || !r.success ? 1 : 0;
+        });
+        EXPECT_EQ(shownCount(), before + 1) << "the sign-in page";
+        return outcome;
+    }
+    Outcome startPurchase() {
+        auto outcome = std::make_shared<std::atomic<int>>(-1);
+        const size_t before = shownCount();
+        client.purchasePackageWithIdentifier("com.example.paid", [outcome](bool failed, const RepoStorePackagePurchaseResponse&) {
+            *outcome = failed ? 1 : 0;
+        });
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return shownCount() == before + 1; })) << "the purchase page";
+        return outcome;
+    }
+    static bool settles(const Outcome& o, int value) {
+        return TestSupport::waitUntil([&] { return o->load() != -1; }) && o->load() == value;
+    }
+};
+
+// A page that was replaced by a newer one of its kind, a page of the other
+// kind and a page never shown: closing any of them leaves the newer sign-in
+// or purchase waiting, and its callback still finishes it.
+TEST_F(RepoStoreLateEvents, ClosingAReplacedOrForeignPageEndsNothingElse) {
+    signIn(location);
+    api->update([](auto& s) { s.purchaseStatus = 1, s.purchased.clear(); });
+    for (const bool signin : {true, false}) {
+        SCOPED_TRACE(signin ? "sign-in" : "purchase");
+        auto start = [&] { return signin ? startSignin() : startPurchase(); };
+        auto pending = [&] { return signin ? client.hasPendingSignin() : client.hasPendingPurchase(); };
+        Outcome older = start();
+        const uint64_t olderPage = lastShownPage();
+        Outcome newer = start();
+        const uint64_t newerPage = lastShownPage();
+        ASSERT_NE(olderPage, newerPage);
+        EXPECT_TRUE(settles(older, 1)) << "the replaced one fails";
+        EXPECT_TRUE(wasDismissed(olderPage));
+        Outcome other = signin ? startPurchase() : startSignin();
+        const uint64_t otherPage = lastShownPage();
+
+        // The shell reports the replaced page closed once it is gone, maybe twice.
+        for (uint64_t closed : {olderPage, olderPage, newerPage + 1000, uint64_t{0}}) {
+            client.storePageClosed(closed);
+            EXPECT_TRUE(pending()) << "page " << closed;
+            EXPECT_EQ(newer->load(), -1) << "page " << closed;
+        }
+        client.storePageClosed(otherPage);
+        EXPECT_TRUE(settles(other, 1)) << "the other kind's page ends its own";
+        EXPECT_TRUE(pending());
+        EXPECT_EQ(newer->load(), -1);
+
+        // The newer one's callback still finishes it.
+        const auto state = api->state();
+        if (signin) {
+            client.storeCallbackReceived(newerPage, "sileo://authentication_success?token=" + state.token +
+                                                        "&payment_secret=" + state.secret);
+        } else {
+            api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
+            client.storeCallbackReceived(newerPage, "sileo://payment_completed");
+        }
+        EXPECT_TRUE(settles(newer, 0));
+        EXPECT_TRUE(wasDismissed(newerPage));
+        EXPECT_FALSE(pending());
+        api->update([](auto& s) { s.purchased.clear(); });
+    }
+}
+
+// A user-info reply speaks for the account that asked: when the user signed
+// out, or another account signed in, while it travelled, it reports nothing,
+// signs nobody out and marks nothing owned.
+TEST_F(RepoStoreLateEvents, AUserInfoReplyForAnAccountNoLongerSignedInChangesNothing) {
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    struct Case {
+        const char* meanwhile;
+        std::function<void()> change;
+        bool invalidates;  // the late reply says "invalidate"
+        bool reported;     // its purchases reach the caller
+        bool signedInAfter;
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, false, true, true},
+        {"signed out", [&] { client.invalidateCredentialsForSourceLocation(location); }, false, false, false},
+        {"signed out, late invalidate", [&] { client.invalidateCredentialsForSourceLocation(location); }, true, false, false},
+        {"another account", [&] { keychain.setObjects({{location + "_token", "other"}, {location + "_payment", "s2"}}); },
+         false, false, true},
+        {"another account, late invalidate",
+         [&] { keychain.setObjects({{location + "_token", "other"}, {location + "_payment", "s2"}}); }, true, false, true},
+    };
+    for (const auto& c : cases) {
+        signIn(location);
+        const std::string askingToken = api->state().token;
+        auto arrived = std::make_shared<std::promise<void>>();
+        auto release = std::make_shared<std::promise<void>>();
+        std::shared_future<void> released = release->get_future().share();
+        server->route("pay/user_info", [arrived, released, invalidates = c.invalidates](const httplib::Request&,
+                                                                                       httplib::Response& res) {
+            arrived->set_value();
+            released.wait();
+            nlohmann::json reply = {{"user", {{"name", "Jane Buyer"}}}, {"items", {"com.example.paid"}}};
+            if (invalidates) reply = {{"invalidate", true}, {"error", "Your session has ended."}};
+            res.set_content(reply.dump(), "application/json");
+        });
+        auto answer = std::make_shared<std::promise<std::pair<bool, RepoStoreUserInfoResponse>>>();
+        client.userInfoForSourceLocation(location, [answer](bool failed, const RepoStoreUserInfoResponse& r) {
+            answer->set_value({failed, r});
+        });
+        ASSERT_EQ(arrived->get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.meanwhile;
+        c.change();
+        release->set_value();
+        auto future = answer->get_future();
+        ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.meanwhile;
+        const auto [failed, info] = future.get();
+        const bool reported = !failed && !info.error && !info.purchases.empty();
+        EXPECT_EQ(reported, c.reported) << c.meanwhile;
+        if (!c.reported) EXPECT_TRUE(info.purchases.empty()) << c.meanwhile;
+        EXPECT_EQ(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location), c.signedInAfter) << c.meanwhile;
+        if (c.signedInAfter && std::string(c.meanwhile) != "nothing")
+            EXPECT_EQ(keychain.stringForKey(location + "_token"), "other") << c.meanwhile << ": the new account stays";
+        else if (c.signedInAfter)
+            EXPECT_EQ(keychain.stringForKey(location + "_token"), askingToken);
+        server->route("pay/user_info", nullptr);
+    }
+}
+
+// The owned marks are written only for a source the user is still signed in
+// to when the write happens, whatever reply asked for them.
+TEST_F(RepoStoreLateEvents, OwnedMarksAreWrittenOnlyWhileSignedIn) {
+    auto& keychain = PDKeychainBindings::sharedKeychainBindings();
+    addPackage("com.example.kept", location, "$1.00", true);  // owned before
+    struct Case {
+        const char* credentials;
+        std::optional<std::string> token, secret;
+        bool written;
+    };
+    const Case cases[] = {
+        {"token and secret", "t", "s", true},
+        {"none", std::nullopt, std::nullopt, false},
+        {"token only", "t", std::nullopt, false},
+        {"secret only", std::nullopt, "s", false},
+        {"empty token", "", "s", false},
+    };
+    for (const auto& c : cases) {
+        addPackage("com.example.paid", location, "$1.99", false);
+        addPackage("com.example.kept", location, "$1.00", true);
+        client.invalidateCredentialsForSourceLocation(location);
+        if (c.token) keychain.setString(*c.token, location + "_token");
+        if (c.secret) keychain.setString(*c.secret, location + "_payment");
+        RepoStoreUserInfoResponse info;
+        info.purchases = {"com.example.paid"};
+        const bool result = awaitBool([&](auto k) { ZMRepoStoreAPI::updatePurchasesForSourceWithLocation(location, info, k); });
+        EXPECT_EQ(result, c.written) << c.credentials;
+        EXPECT_EQ(owned("com.example.paid"), c.written) << c.credentials;
+        EXPECT_EQ(owned("com.example.kept"), !c.written) << c.credentials << ": the reply's list replaces the marks";
+    }
 }
 
 }  // namespace

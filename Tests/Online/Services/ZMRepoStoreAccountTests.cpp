@@ -20,9 +20,9 @@ protected:
         addPackage("com.example.second", location, "$2.99", true);  // marked from an earlier reply
         addPackage("com.other.paid", other, "$1.00", true);
         // A sign-in page that calls back at once, as a user who signs in.
-        client.setPageHooks({[this](uint64_t, const std::string&) {
+        client.setPageHooks({[this](uint64_t page, const std::string&) {
                                  auto s = api->state();
-                                 client.storeCallbackReceived("sileo://authentication_success?token=" + s.token +
+                                 client.storeCallbackReceived(page, "sileo://authentication_success?token=" + s.token +
                                                               "&payment_secret=" + s.secret);
                              },
                              {}});
@@ -74,6 +74,40 @@ TEST_F(RepoStoreAccount, ARefreshStoresTheEndpointAndReReadsThePurchases) {
     ZMPackageDownloadTask::setPaidDownloadHandler(nullptr);
 }
 
+// A completion sees the marks committed and may write itself: it runs after
+// the transaction, not inside it, where a write would throw.
+TEST_F(RepoStoreAccount, CompletionsRunAfterTheCommitAndMayWrite) {
+    api->update([](auto& s) { s.purchased = {"com.example.paid"}; });
+    auto writingCompletion = [](std::function<bool()> seen) {
+        return [seen](std::function<void(bool)> done) {
+            return [seen, done](bool ok) {
+                bool wrote = false;
+                try {
+                    auto realm = Realm::defaultRealm();
+                    realm->transactionWithBlock([&] {
+                        auto p = *realm->objectForPrimaryKey<ZMRPackage>("com.other.paid");
+                        realm->setValueForKey(p, "price", std::string("$1.50"));
+                    });
+                    wrote = true;
+                } catch (const std::exception&) {
+                }
+                done(ok && wrote && seen());
+            };
+        };
+    };
+    auto paidOwned = [] { return owned("com.example.paid"); };
+    auto paidFree = [] { return !owned("com.example.paid"); };
+    EXPECT_TRUE(awaitBool([&](auto k) { ZMRepoStoreAPI::loginToSource(location, writingCompletion(paidOwned)(k)); }));
+    EXPECT_TRUE(awaitBool([&](auto k) { ZMRepoStoreAPI::logoutOfSource(location, writingCompletion(paidFree)(k)); }));
+    signIn(location);
+    RepoStoreUserInfoResponse reply;
+    reply.purchases = {"com.example.paid"};
+    EXPECT_TRUE(awaitBool([&](auto k) {
+        ZMRepoStoreAPI::updatePurchasesForSourceWithLocation(location, reply, writingCompletion(paidOwned)(k));
+    }));
+    EXPECT_EQ(ZMRPackage::objectForPrimaryKey("com.other.paid")->price, "$1.50");
+}
+
 TEST_F(RepoStoreAccount, AReplyThatArrivesAfterTheSignOutChangesNothing) {
     api->update([](auto& s) { s.purchased = {"com.example.paid"}; });
     signIn(location);
@@ -97,6 +131,12 @@ TEST_F(RepoStoreAccount, ASignOutWithoutAReadableReplyKeepsCredentialsAndMarks) 
         EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
         EXPECT_TRUE(owned("com.example.second"));
     }
+    // A store that cannot be reached at all.
+    addSource(location, "http://127.0.0.1:1/pay/");
+    EXPECT_FALSE(logout());
+    EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
+    EXPECT_TRUE(owned("com.example.second"));
+    addSource(location, api->endpoint());
     // A JSON answer, even with a failing status, signs out.
     server->route("pay/sign_out", [](const httplib::Request&, httplib::Response& res) {
         res.status = 500;

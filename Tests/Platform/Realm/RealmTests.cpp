@@ -526,4 +526,49 @@ TEST(TextFoldingTest, FoldsCaseAndDiacriticsSeparately) {
     EXPECT_EQ(TextFolding::codePointCount("añb€"), 4u);
 }
 
+
+// ---- a table made inside an open transaction ----------------------------------------------
+
+// A table that a write transaction made is there for other threads only once
+// the transaction commits: a reader meanwhile waits for it, or reads what was
+// committed before, but never queries a table its own view does not hold
+// (the transaction may add more records after making it).
+TEST_F(RealmTest, ATableMadeInAnOpenTransactionIsNotReadyForOthersUntilItCommits) {
+    for (const bool rollsBack : {false, true}) {
+        SCOPED_TRACE(rollsBack ? "rolled back" : "committed");
+        TestSupport::IsolatedEnvironment fresh;  // a file without the Gadget table
+        auto r = Realm::defaultRealm();
+        std::promise<void> inside, release;
+        auto released = release.get_future().share();
+        std::thread writer([&] {
+            try {
+                r->transactionWithBlock([&] {
+                    for (int i = 0; i < 3; ++i) {  // the second add finds the table its transaction made
+                        Gadget g = Gadget::make("k" + std::to_string(i), "x");
+                        r->add(g);
+                    }
+                    inside.set_value();
+                    released.wait();
+                    if (rollsBack) throw std::runtime_error("given up");
+                });
+            } catch (const std::runtime_error&) {
+            }
+        });
+        inside.get_future().wait();
+        auto reader = std::async(std::launch::async, [] {
+            try {
+                return std::to_string(Gadget::allObjects().count());
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+        });
+        // A reader that does not wait answers at once; one that waits answers after the release.
+        reader.wait_for(1s);
+        release.set_value();
+        writer.join();
+        EXPECT_EQ(reader.get(), rollsBack ? "0" : "3");
+        EXPECT_EQ(Gadget::allObjects().count(), rollsBack ? 0u : 3u);
+    }
+}
+
 }  // namespace

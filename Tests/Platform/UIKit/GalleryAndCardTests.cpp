@@ -78,6 +78,53 @@ TEST(CardViewTest, RoundedCardWithAQuarterOpacityShadow) {
     EXPECT_EQ(img.pixelColor(100, 50), QColor(Qt::white));
 }
 
+TEST(CardViewTest, ShadowSurroundsTheCardItsContentIsDrawnOverIt) {
+    struct Case {
+        QSize card;
+        const char* name;
+    };
+    // A card taller than its two corners (drawn from slices) and one lower than them (blurred whole).
+    for (const Case& c : {Case{{220, 120}, "sliced"}, Case{{220, 60}, "whole"}}) {
+        QWidget page;
+        page.resize(c.card.width() + 80, c.card.height() + 80);
+        page.setAutoFillBackground(true);
+        QPalette white = page.palette();
+        white.setColor(QPalette::Window, Qt::white);
+        page.setPalette(white);
+        auto* card = new CardView(&page);
+        card->setCardColor(Qt::white);
+        card->setShadowColor(Qt::black);
+        card->setGeometry(40, 40, c.card.width(), c.card.height());
+        auto* mark = new QWidget(card);
+        mark->setAutoFillBackground(true);
+        QPalette red = mark->palette();
+        red.setColor(QPalette::Window, Qt::red);
+        mark->setPalette(red);
+        mark->setGeometry(c.card.width() / 2 - 5, c.card.height() / 2 - 3, 10, 6);
+        page.show();
+        const QImage shot = page.grab().toImage();
+        EXPECT_EQ(shot.pixelColor(40 + c.card.width() / 2, 40 + c.card.height() / 2), QColor(Qt::red)) << c.name;
+
+        // Around the card, the page darkens as the blurred card would; far from it, nothing.
+        const QImage shadow = card->shadow()->shadowImage(c.card);
+        const int pad = static_cast<int>(card->shadow()->blurRadius());
+        ASSERT_EQ(shadow.size(), c.card + QSize(2 * pad, 2 * pad)) << c.name;
+        int darkened = 0, worst = 0;
+        for (int y = 0; y < shadow.height(); ++y)
+            for (int x = 0; x < shadow.width(); ++x) {
+                const QPoint onPage(40 - pad + x, 40 - pad + y);
+                if (card->geometry().adjusted(-1, -1, 1, 1).contains(onPage)) continue;
+                const int expected = 255 - qAlpha(shadow.pixel(x, y));  // black over white
+                const int got = shot.pixelColor(onPage).red();
+                worst = std::max(worst, std::abs(got - expected));
+                if (got < 250) ++darkened;
+            }
+        EXPECT_LE(worst, 3) << c.name << ": the slices meet without seams";
+        EXPECT_GT(darkened, 2 * (c.card.width() + c.card.height())) << c.name;
+        EXPECT_EQ(shot.pixelColor(2, 2), QColor(Qt::white)) << c.name;
+    }
+}
+
 TEST(QtMainExecutorTest, DispatchRunsOnTheQtEventLoopInOrderAndAfterDelays) {
     EXPECT_TRUE(Dispatch::isMainThread());
     std::vector<int> order;

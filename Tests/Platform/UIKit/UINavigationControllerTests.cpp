@@ -198,3 +198,44 @@ TEST_F(NavigationTest, BarButtonItemsRunTheirActionsAndFollowChanges) {
 }
 
 }  // namespace
+
+namespace {
+
+// A screen that recolours its bar while scrolling must not rebuild it at
+// every step: the bar keeps its buttons and repaints in the new colours.
+TEST(NavigationBarColors, AColourChangeRepaintsTheBarWithoutRebuildingIt) {
+    UIView::setAnimationsEnabled(false);
+    auto* screen = new UIViewController;
+    auto* item = new UIBarButtonItem(QStringLiteral("Edit"), [](UIBarButtonItem*) {}, screen->navigationItem());
+    screen->navigationItem()->setRightBarButtonItem(item);
+    screen->navigationItem()->setForcesOpaqueBar(true);
+    auto* nav = new UINavigationController(screen);
+    UIWindow window;
+    window.setRootViewController(nav);
+    window.resize(400, 300);
+    window.show();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return screen->isOnScreen(); }));
+    QPointer<QWidget> button = item->buttonWidget();
+    ASSERT_TRUE(button);
+    struct Step {
+        QColor background, tint;
+    };
+    const Step steps[] = {{QColor("#e0533d"), Qt::white}, {QColor("#2f7cf6"), Qt::black}, {QColor(10, 20, 30), QColor("#00ff00")}};
+    for (const auto& s : steps) {
+        screen->navigationItem()->setBarBackgroundColor(s.background);
+        screen->navigationItem()->setBarTintColor(s.tint);
+        EXPECT_EQ(item->buttonWidget(), button.data()) << "the same button: no rebuild";
+        const QImage bar = nav->navigationBar()->grab().toImage();
+        EXPECT_EQ(bar.pixelColor(bar.width() / 2, 2), s.background);
+        EXPECT_TRUE(button->styleSheet().contains(s.tint.name(QColor::HexArgb)));
+    }
+    // Anything else still rebuilds it.
+    screen->navigationItem()->setTitle("Other");
+    EXPECT_EQ(nav->navigationBar()->titleLabel()->text(), "Other");
+    screen->navigationItem()->setRightBarButtonItem(new UIBarButtonItem(QStringLiteral("Done"), [](UIBarButtonItem*) {}));
+    GuiTest::pump();
+    EXPECT_TRUE(button.isNull() || !button->isVisible());
+    UIView::setAnimationsEnabled(true);
+}
+
+}  // namespace

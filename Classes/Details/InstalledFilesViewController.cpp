@@ -1,0 +1,76 @@
+#include "Details/InstalledFilesViewController.h"
+
+#include <QVBoxLayout>
+
+#include "Browsing/BrowsingText.h"
+#include "PackageCell.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UISwipeGesture.h"
+
+InstalledFilesViewController::InstalledFilesViewController(QWidget* parent) : ZMPalettedViewController(parent) {
+    setObjectName("InstalledFilesViewController");
+}
+
+InstalledFilesViewController::~InstalledFilesViewController() {
+    if (table_) {
+        table_->setDataSource(nullptr);
+        table_->setDelegate(nullptr);
+    }
+}
+
+QString InstalledFilesViewController::rowText(const std::string& path) {
+    const QString text = QString::fromStdString(path);
+    const qsizetype parts = text.count('/') + 1;
+    if (parts == 1) return {};
+    if (parts == 2) return text;
+    // The last component as path rules give it: a trailing "/" does not count.
+    QString trimmed = text;
+    while (trimmed.size() > 1 && trimmed.endsWith('/')) trimmed.chop(1);
+    const QString last = trimmed.section('/', -1);
+    return QString(parts - 2, '\t') + "/" + last;
+}
+
+void InstalledFilesViewController::viewDidLoad() {
+    setOverrideLargeTitles(true);
+    setTitle(BrowsingText::q("Installed Files"));
+    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) files_ = package->installedFiles;
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    table_ = new UITableView(UITableView::Style::Plain);
+    table_->setObjectName("installedFilesTableView");
+    layout->addWidget(table_);
+    table_->setEstimatedRowHeight(kEstimatedRowHeight);
+    table_->registerCell(kReuseIdentifier, [] { return new UITableViewCell(kReuseIdentifier); });
+    table_->setDataSource(this);
+    table_->setDelegate(this);
+    UISwipeGesture::addRightSwipe(this, [this] {
+        if (auto* nav = navigationController(); nav && nav->topViewController() == this && nav->viewControllers().size() > 1)
+            nav->popViewController(true);
+    });
+}
+
+void InstalledFilesViewController::viewWillAppear(bool) { table_->setBackgroundColor(Qt::transparent); }
+
+UITableViewCell* InstalledFilesViewController::cellForRow(UITableView* table, IndexPath ip) {
+    auto* cell = table->dequeueReusableCell(kReuseIdentifier);
+    cell->setSelectionStyle(UITableViewCell::SelectionStyle::None);
+    const ZMPalette colors = palette();
+    cell->setBackgroundColor(colors.cellBackgroundColor());
+    QLabel* label = cell->textLabel();
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    QFont font = label->font();
+    font.setPixelSize(15);
+    label->setFont(font);
+    PackageRow::setTextColor(label, colors.primaryTextColor());
+    label->setText(ip.row >= 0 && ip.row < static_cast<int>(files_.size()) ? rowText(files_[ip.row]) : QString());
+    return cell;
+}
+
+void InstalledFilesViewController::paletteDidChange(const ZMPalette& palette) {
+    QPalette p = QWidget::palette();
+    p.setColor(QPalette::Window, palette.backgroundColor());
+    setPalette(p);
+    setAutoFillBackground(true);
+    if (table_) table_->reloadData();
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Where the package details page gets more than the index gives: the
+// depiction choice, and the two readers it picks from.
+//
+//   native depiction   GET of "sileoDepiction" without cache: banner,
+//                      description, changelog (its tab, or its pages),
+//                      screenshots; on a network error the classic page
+//   classic page       one of the four classic repositories' HTML
+//                      information pages: name, description, changelog,
+//                      screenshots (the device's identifier only to their hosts)
+//
+// Each reader ends by laying the page out again. Every completion holds the
+// page weakly: a closed page gets nothing.
+#include <QString>
+#include <string>
+
+class PackageDetailsViewController;
+struct ZMNativeDepiction;
+
+class PackageDepictionReader {
+public:
+    static void runDepictionChoice(PackageDetailsViewController& page);
+    static void getSileoDepiction(PackageDetailsViewController& page);
+    static void getHtmlPageForCydiaPackage(PackageDetailsViewController& page);
+    static void applyNativeDepiction(PackageDetailsViewController& page, ZMNativeDepiction depiction);
+
+private:
+    static void fetchChangelogPage(PackageDetailsViewController& page, const std::string& url);
+    static void fetchBanner(PackageDetailsViewController& page, const std::string& url);
+    static void showChangelog(PackageDetailsViewController& page, const QString& plainText);
+};

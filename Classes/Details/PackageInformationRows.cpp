@@ -1,0 +1,162 @@
+#include "Details/PackageInformationRows.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <algorithm>
+#include <charconv>
+
+#include "Miscellaneous/ZMLocalization.h"
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+QString L(const char* key) { return q(ZMLocalizedString(key)); }
+QString F(const char* key, const std::vector<std::string>& arguments) { return q(ZMLocalization::format(key, arguments)); }
+
+// Present: a non-empty string (a null or another type is absent).
+std::string present(const nlohmann::json& d, const char* key) {
+    auto it = d.find(key);
+    return it != d.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+bool flag(const nlohmann::json& d, const char* key) {
+    auto it = d.find(key);
+    return it != d.end() && it->is_boolean() && it->get<bool>();
+}
+
+std::vector<std::string> list(const nlohmann::json& d, const char* key) {
+    std::vector<std::string> out;
+    auto it = d.find(key);
+    if (it == d.end() || !it->is_array()) return out;
+    for (const auto& v : *it)
+        if (v.is_string()) out.push_back(v.get<std::string>());
+    return out;
+}
+
+std::string orNone(const std::string& value) { return value.empty() ? ZMLocalizedString("None") : value; }
+
+}  // namespace
+
+std::string PackageInformationRows::developerNameFor(const nlohmann::json& package, const std::optional<ZMRSource>& source) {
+    if (auto maintainer = present(package, "maintainer"); !maintainer.empty()) return maintainer;
+    if (auto contact = present(package, "contact"); !contact.empty()) return contact;
+    if (source && !source->contact.empty()) return source->contact;
+    return ZMLocalizedString("No dev name found");
+}
+
+std::string PackageInformationRows::markdownLineBreaks(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    size_t i = 0;
+    while (i < text.size()) {
+        // A web address runs to the next blank or closing mark; its "/n" is part of a path.
+        if (text.compare(i, 7, "http://") == 0 || text.compare(i, 8, "https://") == 0) {
+            size_t end = i;
+            while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])) &&
+                   std::string_view(")]>\"'").find(text[end]) == std::string_view::npos)
+                ++end;
+            out.append(text, i, end - i);
+            i = end;
+            continue;
+        }
+        if (text.compare(i, 2, "/n") == 0) {
+            out += "  \n";
+            i += 2;
+            continue;
+        }
+        out += text[i++];
+    }
+    return out;
+}
+
+QString PackageInformationRows::lines(const std::vector<std::string>& entries) {
+    QStringList out;
+    for (const auto& e : entries) out << q(e);
+    return out.join('\n');
+}
+
+QString PackageInformationRows::fileSize(const std::string& bytes) {
+    uint64_t value = 0;
+    const char* begin = bytes.data();
+    const char* end = begin + bytes.size();
+    if (bytes.empty() || !std::isdigit(static_cast<unsigned char>(bytes.front()))) return {};
+    auto [at, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || at != end || value > static_cast<uint64_t>(std::numeric_limits<qint64>::max())) return {};
+    return QLocale().formattedDataSize(static_cast<qint64>(value), 1, QLocale::DataSizeSIFormat);
+}
+
+QString PackageInformationRows::capitalizedWords(const QString& text) {
+    QString out = text.toLower();
+    bool wordStart = true;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out.at(i).isSpace()) {
+            wordStart = true;
+            continue;
+        }
+        if (wordStart) out[i] = out.at(i).toUpper();
+        wordStart = false;
+    }
+    return out;
+}
+
+QString PackageInformationRows::shortDate(const std::string& dateText) {
+    const QDateTime date = QDateTime::fromString(q(dateText), QStringLiteral("yyyy-MM-dd HH:mm"));
+    if (!date.isValid() || date.date() == QDate(1970, 1, 1)) return L("None");
+    const QString text = QLocale().toString(date.date(), QLocale::ShortFormat);
+    return text.isEmpty() ? L("None") : text;
+}
+
+PackageInformationRows PackageInformationRows::make(const nlohmann::json& package, const std::optional<ZMRSource>& source,
+                                                    const std::string& makerRepository) {
+    PackageInformationRows r;
+    const std::string location = present(package, "sourceLocation");
+    r.verified = !location.empty() && location == makerRepository;
+
+    auto rating = package.find("myRating");
+    if (rating != package.end() && rating->is_number()) r.myRating = std::clamp(rating->get<int>(), 0, 5);
+    r.ratingText = F("%@ out of 5 rating", {std::to_string(r.myRating.value_or(0))});
+
+    const std::string installed = present(package, "installedVersion");
+    r.version = q(orNone(flag(package, "isInstalled") && !installed.empty() ? installed : present(package, "version")));
+    r.category = q(orNone(present(package, "category")));
+
+    r.descriptionIsMarkdown = source && source->isUsingInfoJson.value_or(false);
+    r.description = present(package, "Description");
+    if (r.descriptionIsMarkdown) r.description = markdownLineBreaks(r.description);
+
+    const std::string developer = developerNameFor(package, source);
+    r.developerName = q(developer);
+    r.moreByTitle = F("More by %@", {developer});
+    r.copyright = q(ZMLocalization::fill("© %@ \n%@", {developer, present(package, "identifier")}));
+    r.size = fileSize(present(package, "size"));
+
+    const std::string minimum = present(package, "minosversion"), maximum = present(package, "maxosversion");
+    if (!minimum.empty() && !maximum.empty()) {
+        r.compatibility = F("iOS %@ - %@", {minimum, maximum});
+    } else if (!minimum.empty() || !maximum.empty()) {
+        r.compatibilityTitle = q(minimum.empty() ? "Maximum OS" : "Minimum OS");
+        r.compatibility = F("iOS %@", {minimum.empty() ? maximum : minimum});
+    } else {
+        r.compatibility = L("Nothing specified");
+    }
+
+    const auto dependencies = list(package, "dependencies"), conflicts = list(package, "conflicts");
+    r.dependencies = dependencies.empty() ? L("No dependencies") : lines(dependencies);
+    r.conflicts = conflicts.empty() ? L("No conflicts") : lines(conflicts);
+    const std::string action = present(package, "postinstallaction");
+    r.postInstallAction = action.empty() ? L("Nothing") : capitalizedWords(q(action));
+    r.date = shortDate(present(package, "updatedDateStr"));
+
+    r.hasSourceRecord = source.has_value();
+    if (source) {
+        r.repositoryName = q(source->name);
+        r.repositoryDescription = q(source->Description);
+    } else if (location == "DPKG") {
+        r.repositoryName = QStringLiteral("DPKG");
+        r.repositoryDescription = L("This package has been installed through another package manager");
+    } else {
+        r.repositoryName = L("Removed Source");
+        r.repositoryDescription = L("The source of this package has been removed");
+    }
+    return r;
+}
