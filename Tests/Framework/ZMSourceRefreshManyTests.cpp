@@ -263,6 +263,72 @@ TEST_F(SourceRefreshMany, FailuresHalfWayLeaveEveryOtherSourceExact) {
     }
 }
 
+// A source removed while the refresh of all is under way: its index arrives
+// only after the removal, and nothing of it comes back (records, versions,
+// the list copy, apt's list, the sources list), while the other sources
+// are refreshed as if it had never been there.
+TEST_F(SourceRefreshMany, ASourceRemovedDuringTheRefreshStaysRemoved) {
+    ZMSourceRefresh::setRequestTimeout(20);
+    ASSERT_TRUE(ZMAPTManager::prepareTree());
+    {
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            for (const auto& location : locations) {
+                auto source = ZMRSource::newSourceWithLocation(location);
+                realm->add(source);
+            }
+        });
+    }
+    writeRound(1);
+    constexpr int kRemoved = 30;  // lists no shared package
+    const std::string removed = locations[kRemoved];
+    // Half its archive, then the rest once the source record is gone.
+    const std::string xz = TestSupport::readFile(directoryOf(kRemoved) + "/Packages.xz");
+    std::atomic<bool> stalled{false};
+    server->route(fmt::format("s{:02}/Packages.xz", kRemoved), [&, xz](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(xz.size(), "application/octet-stream",
+                                 [&, xz](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset == 0) {
+                                         stalled = true;
+                                         return sink.write(xz.data(), xz.size() / 2);
+                                     }
+                                     for (int n = 0; n < 1500 && !releaseStall; ++n)
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                     return sink.write(xz.data() + offset, xz.size() - offset);
+                                 });
+    });
+    bool complete = false;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main, [&](const Notification&) { complete = true; });
+    auto& manager = ZMRPackageManager::sharedPackageManager();
+    ASSERT_TRUE(manager.sources().refreshAllSources());
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return stalled.load(); }, std::chrono::seconds(60)));
+    std::optional<std::optional<ZMError>> removal;
+    manager.sources().removeSourceWithLocation(removed, [&](std::optional<ZMError> error) { removal = error; });
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return removal.has_value(); }, std::chrono::seconds(60)));
+    EXPECT_FALSE(*removal) << (*removal)->debugDescription();
+    releaseStall = true;
+    ASSERT_TRUE(TestSupport::waitUntil(
+        [&] {
+            return complete && ZMPipelineManager::sharedManager().liveTaskCount() == 0 && !manager.cachesRebuildPending();
+        },
+        std::chrono::seconds(120)));
+
+    auto expected = expectedRecords(1);
+    std::erase_if(expected, [&](const auto& entry) { return entry.second.ends_with("|" + removed); });
+    ASSERT_EQ(expected.size(), (kSources - 1) * static_cast<size_t>(kPackages) + 10);
+    EXPECT_EQ(allRecords(), expected);
+    EXPECT_FALSE(ZMRSource::objectForPrimaryKey(removed));
+    EXPECT_EQ(ZMRPackageVersion::objectsWhere("source = %@", removed).count(), 0u);
+    EXPECT_FALSE(fs::exists(ZMRSources::packagesFilePath(removed)));
+    const std::string prefix = ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix(removed);
+    EXPECT_FALSE(fs::exists(prefix + "Packages"));
+    EXPECT_FALSE(fs::exists(prefix + "Release"));
+    const std::string sourcesList = TestSupport::readFile(ZMAPTManager::treePath() + "/etc/apt/sources.list");
+    EXPECT_EQ(sourcesList.find(removed), std::string::npos);
+    EXPECT_NE(sourcesList.find(locations[kRemoved + 1]), std::string::npos);
+}
+
 // The writer starts on an index before its end has been read: a fault that
 // shows only then rolls back the records already written, and the source
 // keeps what it had. The index comes through a pipe that pauses before its
