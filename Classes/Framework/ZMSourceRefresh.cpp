@@ -125,14 +125,9 @@ nlohmann::json parseValidators(const std::string& text) {
     return parsed && parsed->is_object() ? std::move(*parsed) : nlohmann::json::object();
 }
 
-std::string jsonString(const nlohmann::json& object, const char* key) {
-    auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 void addConditionalHeaders(URLRequest& request, const nlohmann::json& validators) {
-    const std::string lastModified = jsonString(validators, "Last-Modified");
-    const std::string etag = jsonString(validators, "ETag");
+    const std::string lastModified = ZMJSON::stringValue(validators, "Last-Modified");
+    const std::string etag = ZMJSON::stringValue(validators, "ETag");
     if (!lastModified.empty()) request.setValue(lastModified, "If-Modified-Since");
     if (!etag.empty()) request.setValue(etag, "If-None-Match");
 }
@@ -385,7 +380,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         if (previous.value("format", 0) != kListsFormat) previous = nlohmann::json::object();
     }
     // What apt had from the last refresh that worked, to give it back should this one fail late.
-    const std::string previousAptRelease = jsonString(parseValidators(source->httpValidators), "aptRelease");
+    const std::string previousAptRelease = ZMJSON::stringValue(parseValidators(source->httpValidators), "aptRelease");
     work.validators["format"] = kListsFormat;
     auto withTimeout = [](URLRequest request) {
         if (const double seconds = requestTimeout.load(); seconds > 0) request.timeoutInterval = seconds;
@@ -446,7 +441,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     });
     std::optional<std::string> knownVariant;
     if (previous.contains("packages")) {
-        std::string v = jsonString(previous["packages"], "variant");
+        std::string v = ZMJSON::stringValue(previous["packages"], "variant");
         for (const auto& candidate : variants)
             if (candidate == v) knownVariant = v;
     }
