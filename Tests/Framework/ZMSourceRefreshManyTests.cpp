@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -139,20 +140,35 @@ protected:
         ASSERT_EQ(std::system(("xz -0 -T1 -f" + compress).c_str()), 0);
     }
 
-    // Refreshes every source through the collection and waits until the
-    // pipeline is idle and the caches are rebuilt.
-    void refreshAll() {
+    // Refreshes every source through the collection and waits until each
+    // source's task has finished, the pipeline is idle and the caches are
+    // rebuilt; `meanwhile` runs once the refresh has been asked for.
+    void refreshAll(const std::function<void()>& meanwhile = {}) {
+        // The tasks are queued on another thread: what the previous refresh
+        // still has queued for the main thread must not count for this one.
+        TestSupport::pumpMainLoop(std::chrono::milliseconds(50));
+        std::set<std::string> finished;
         bool complete = false;
-        auto token = NotificationCenter::defaultCenter().addObserver(
-            ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main, [&](const Notification&) { complete = true; });
+        auto& center = NotificationCenter::defaultCenter();
+        auto finishedToken = center.addObserver(ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main,
+                                                [&](const Notification& n) {
+                                                    if (n.userInfo.value("pipelineID", "") != ZMPipelineSourceOps) return;
+                                                    finished.insert(n.userInfo.value("taskID", ""));
+                                                    complete = false;  // the end of refreshes comes after the last
+                                                });
+        auto completeToken = center.addObserver(ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main,
+                                                [&](const Notification&) { complete = true; });
         auto& manager = ZMRPackageManager::sharedPackageManager();
         ASSERT_TRUE(manager.sources().refreshAllSources());
+        if (meanwhile) meanwhile();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(TestSupport::waitUntil(
             [&] {
-                return complete && ZMPipelineManager::sharedManager().liveTaskCount() == 0 &&
-                       !manager.cachesRebuildPending();
+                return complete && finished.size() == locations.size() &&
+                       ZMPipelineManager::sharedManager().liveTaskCount() == 0 && !manager.cachesRebuildPending();
             },
-            std::chrono::seconds(120)));
+            std::chrono::seconds(120)))
+            << finished.size() << " of " << locations.size() << " sources finished";
     }
 
     // What the records must be after the rounds, the failing sources keeping their first round.
@@ -184,7 +200,7 @@ TEST_F(SourceRefreshMany, FailuresHalfWayLeaveEveryOtherSourceExact) {
         });
     }
     writeRound(1);
-    refreshAll();
+    ASSERT_NO_FATAL_FAILURE(refreshAll());
     ASSERT_EQ(allRecords(), expectedRecords(1));
     for (const auto& location : locations) ASSERT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, false) << location;
 
@@ -236,7 +252,7 @@ TEST_F(SourceRefreshMany, FailuresHalfWayLeaveEveryOtherSourceExact) {
                 break;
         }
     }
-    refreshAll();
+    ASSERT_NO_FATAL_FAILURE(refreshAll());
 
     EXPECT_EQ(allRecords(), expectedRecords(2));
     for (int i = 0; i < kSources; ++i) {
@@ -297,22 +313,16 @@ TEST_F(SourceRefreshMany, ASourceRemovedDuringTheRefreshStaysRemoved) {
                                      return sink.write(xz.data() + offset, xz.size() - offset);
                                  });
     });
-    bool complete = false;
-    auto token = NotificationCenter::defaultCenter().addObserver(
-        ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main, [&](const Notification&) { complete = true; });
     auto& manager = ZMRPackageManager::sharedPackageManager();
-    ASSERT_TRUE(manager.sources().refreshAllSources());
-    ASSERT_TRUE(TestSupport::waitUntil([&] { return stalled.load(); }, std::chrono::seconds(60)));
     std::optional<std::optional<ZMError>> removal;
-    manager.sources().removeSourceWithLocation(removed, [&](std::optional<ZMError> error) { removal = error; });
-    ASSERT_TRUE(TestSupport::waitUntil([&] { return removal.has_value(); }, std::chrono::seconds(60)));
+    ASSERT_NO_FATAL_FAILURE(refreshAll([&] {
+        ASSERT_TRUE(TestSupport::waitUntil([&] { return stalled.load(); }, std::chrono::seconds(60)));
+        manager.sources().removeSourceWithLocation(removed, [&](std::optional<ZMError> error) { removal = error; });
+        ASSERT_TRUE(TestSupport::waitUntil([&] { return removal.has_value(); }, std::chrono::seconds(60)));
+        releaseStall = true;
+    }));
+    ASSERT_TRUE(removal.has_value());
     EXPECT_FALSE(*removal) << (*removal)->debugDescription();
-    releaseStall = true;
-    ASSERT_TRUE(TestSupport::waitUntil(
-        [&] {
-            return complete && ZMPipelineManager::sharedManager().liveTaskCount() == 0 && !manager.cachesRebuildPending();
-        },
-        std::chrono::seconds(120)));
 
     auto expected = expectedRecords(1);
     std::erase_if(expected, [&](const auto& entry) { return entry.second.ends_with("|" + removed); });
