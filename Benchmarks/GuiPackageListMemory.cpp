@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
     // A user who has been through the first-run setup: no setup screen covers the tabs.
     VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SetupDone, true);
     auto& delegate = ZMVostrelle::sharedVostrelle();
-    delegate.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     pumpUntil([&] { return delegate.backgroundLaunchWorkDone(); }, 60000);
     pumpUntil([] { return false; }, 500);
     report("launched", 0);

@@ -6,15 +6,19 @@
 
 SegmentedViewController::SegmentedViewController(std::vector<UIViewController*> controllers, const QStringList& titles,
                                                  int firstIndex, QWidget* parent)
-    : ZMPalettedViewController(parent), controllers_(std::move(controllers)), control_(new UISegmentedControl(titles)) {
+    : ZMPalettedViewController(parent),
+      controllers_(std::move(controllers)),
+      control_(new UISegmentedControl(titles)),
+      controlItem_(new UIBarButtonItem(control_, navigationItem())) {
     setOverrideLargeTitles(true);
-    navigationItem()->setRightBarButtonItem(new UIBarButtonItem(control_, navigationItem()));
+    navigationItem()->setRightBarButtonItem(controlItem_);
     control_->setParent(this);
     control_->hide();
     for (auto* vc : controllers_) {
         addChildViewController(vc);
         vc->setParent(this);
         vc->hide();
+        connect(vc->navigationItem(), &UINavigationItem::changed, this, [this] { showChildBarButtons(); });
     }
     connect(control_, &UISegmentedControl::valueChanged, this, [this](int i) { showController(i, true); });
     if (firstIndex < 0 || firstIndex >= static_cast<int>(controllers_.size())) firstIndex = 0;
@@ -41,6 +45,7 @@ void SegmentedViewController::showController(int index, bool animated) {
     UIViewController* vc = controllers_[index];
     current_ = index;
     control_->setSelectedSegmentIndex(index);
+    showChildBarButtons();
     const bool live = isOnScreen();
     if (live) {
         if (old) old->beginAppearanceTransition(false, animated);
@@ -71,6 +76,13 @@ void SegmentedViewController::showController(int index, bool animated) {
     } else {
         finish();
     }
+}
+
+void SegmentedViewController::showChildBarButtons() {
+    std::vector<UIBarButtonItem*> items{controlItem_};
+    if (auto* vc = currentViewController())
+        for (auto* item : vc->navigationItem()->rightBarButtonItems()) items.push_back(item);
+    if (items != navigationItem()->rightBarButtonItems()) navigationItem()->setRightBarButtonItems(std::move(items));
 }
 
 void SegmentedViewController::paletteDidChange(const ZMPalette& p) {

@@ -2,6 +2,8 @@
 // Several screens behind one segmented control (the right item of the
 // navigation bar, tinted with the palette's tintColor): the chosen screen is
 // shown as the child, swapped with a 0.25 s cross-fade. No large titles.
+// The shown screen's own right bar buttons follow the control in the bar (a
+// source screen's "Source Info" and "Purchased"), as they change.
 #include <QStringList>
 #include <vector>
 
@@ -29,8 +31,11 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    void showChildBarButtons();
+
     std::vector<UIViewController*> controllers_;
     UISegmentedControl* control_;
+    UIBarButtonItem* controlItem_;
     int current_ = -1;
     bool swapping_ = false;
 };

@@ -20,38 +20,23 @@
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Miscellaneous/ZMPlatform.h"
-#include "PackageCell.h"
 #include "Realm/Realm.h"
 #include "Services/ZMOnlineServices.h"
-#include "Browsing/CategoriesTableViewController.h"
-#include "Browsing/FeaturedViewController.h"
-#include "Browsing/ChangesViewController.h"
-#include "Browsing/ManageViewController.h"
-#include "Browsing/SearchViewController.h"
 #include "InitViewController.h"
-#include "Online/Screens/NewsViewController.h"
-#include "Online/Screens/ZMOnlineScreensSetup.h"
 #include "Services/ZMNewsRetrieval.h"
 #include "PackagesConfirmationViewController.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "UIKit/UIWindow.h"
 #include "UserNotifications/UNUserNotificationCenter.h"
+#include "TweakCompatibilityManager.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
-#include "ZMDeviceOwnerAuthentication.h"
-#include "ZMFollowedNews.h"
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
-#include "ZMQueueScreensSetup.h"
-#include "Details/ZMDetailsScreensSetup.h"
-#include "Details/ZMReviewsAndDevelopersSetup.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
-#include "Online/Screens/ZMMakerDetailsServices.h"
-#include "Online/Screens/ZMRepoStoreDetailsServices.h"
-#include "Online/Screens/ZMStorePages.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "WebViewViewController.h"
 
@@ -135,39 +120,10 @@ bool ZMVostrelle::backgroundLaunchWorkDone() const {
 
 // ---- launch -------------------------------------------------------------------------------
 
-void ZMVostrelle::applicationDidFinishLaunching() {
-    if (launched_) return;
+bool ZMVostrelle::beginLaunching() {
+    if (launched_) return false;
     launched_ = true;
-    buildWindow();
-    registerShortcuts();
-    installUncaughtExceptionLogger();
-    removeOutdatedDatabaseIfNeeded();
-    generateAppSupportIfNeeded();
-    prepareAPTTree();
-    openDatabase();
-    scanDpkgStatus();
-    logPlatform();
-    loadTweakCompatibilityList();
-    loadRepositoryDirectory();
-    configureAudioSession();
-    requestNotificationPermission();
-    addApplicationObservers();
-    ZMQueueScreensSetup::install();
-    ZMDetailsScreensSetup::install();
-    ZMReviewsAndDevelopersSetup::install();
-    ZMStorePages::install();
-    ZMMakerDetailsServices::install();
-    ZMRepoStoreDetailsServices::install();
-    ZMRepoStoreAPI::installFrameworkHooks();
-    ZMOnlineScreensSetup::install();
-    observeDarkMode();
-    refreshSourcesIfNeeded();
-    window_->show();
-    checkForNews();
-    if (databaseWasReset_)
-        showAlert(L("Database Reset"),
-                  L("The package database could not be read and was created anew. Refresh your sources to fill it again."));
-    repairPartiallyInstalledPackages();
+    return true;
 }
 
 void ZMVostrelle::registerShortcuts() {
@@ -256,12 +212,12 @@ void ZMVostrelle::scanDpkgStatus() {
         } catch (const std::exception& e) {
             ZMLOG("dpkg status scan failed: {}", e.what());
         }
-        // Without a refresh to come, the Sections tab and the updates badge are
-        // built from what the database holds now.
+        // The Sections tab and the updates badge are built from what the
+        // database holds now; a refresh to come builds them again when it ends.
+        // (One that never comes, with no source or before the first run is
+        // done, must not leave them empty.)
         Dispatch::main([] {
             try {
-                auto& manager = ZMRPackageManager::sharedPackageManager();
-                if (manager.scheduledLaunchRefresh()) return;
                 Dispatch::defaultQueue([] {
                     auto& packages = ZMRPackageManager::sharedPackageManager().packages();
                     try {
@@ -287,8 +243,11 @@ void ZMVostrelle::logPlatform() {
 
 void ZMVostrelle::loadTweakCompatibilityList() {
     step("tweakCompatibility");
-    // The compatibility service plugs in here; until then rows read the
-    // status stored on each package.
+    // Rows and lists read the status stored on each package: a configured
+    // list is fetched in the background and copied into the records. Without
+    // one, the records keep what they have.
+    auto& compatibility = TweakCompatibilityManager::instance();
+    if (compatibility.listURL()) compatibility.updateCompatibilityList();
 }
 
 void ZMVostrelle::loadRepositoryDirectory() {
@@ -348,19 +307,6 @@ void ZMVostrelle::addApplicationObservers() {
             updates = n.userInfo[ZMRUpdatesCountKey].get<uint64_t>();
         self->updateSectionsBadge(updates);
     }));
-    status_->start();
-    // Followed sources and developers announce their new packages; answering
-    // such a notification opens their list.
-    followedNews_ = std::make_unique<ZMFollowedNews>();
-    UNUserNotificationCenter::current().setResponseHandler([self](const UNNotificationRequest& request) {
-        if (!self) return;
-        if (request.identifier == kNewsNotificationIdentifier && self->newsNotification_) {
-            self->newsNotification_ = false;
-            self->showNewsVC();
-            return;
-        }
-        if (auto* list = ZMFollowedNews::viewControllerForNotification(request)) self->presentViewController(list);
-    });
 }
 
 void ZMVostrelle::observeDarkMode() {
@@ -386,13 +332,10 @@ void ZMVostrelle::observeDarkMode() {
 void ZMVostrelle::refreshSourcesIfNeeded() {
     step("sourceRefresh");
     try {
-        // The first use of the package manager adds the default sources and
-        // schedules the refresh when one is due.
-        auto& manager = ZMRPackageManager::sharedPackageManager();
-        ZMOnlineServices::installAccountSync(manager.developers());
-        manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
-        ZMDeviceOwnerAuthentication::installInto(manager.sources());
-        if (manager.scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");
+        // The first use of the package manager (the services installed before
+        // the window) added the default sources and scheduled the refresh when
+        // one is due.
+        if (ZMRPackageManager::sharedPackageManager().scheduledLaunchRefresh()) ZMLOG("sources will be refreshed");
     } catch (const std::exception& e) {
         ZMLOG("package manager unavailable: {}", e.what());
     }
@@ -431,43 +374,10 @@ void ZMVostrelle::applicationWillTerminate() {
 
 // ---- the window -------------------------------------------------------------------------
 
-void ZMVostrelle::buildWindow() {
-    struct TabSpec {
-        const char* screen;
-        const char* title;
-        const char* icon;
-    };
-    static const TabSpec specs[TabCount] = {
-        {"FeaturedViewController", "Featured", "Featured"},
-        {"CategoriesTableViewController", "Sections", "Sections"},
-        {"ChangesViewController", "Changes", "Changes"},
-        {"ManageViewController", "Manage", "Manage"},
-        {"SearchViewController", "Search", "Search"},
-    };
-    window_ = new UIWindow;
-    window_->setWindowTitle(QStringLiteral("Vostrelle"));
-    window_->setWindowIcon(QIcon(QStringLiteral(":/Images/Tabs/Manage.svg")));
-    window_->resize(440, 820);
-    tabs_ = new UITabBarController;
-    std::vector<UIViewController*> navs;
-    for (const auto& spec : specs) {
-        UIViewController* root = nullptr;
-        if (&spec == &specs[SectionsTab]) {
-            root = new CategoriesTableViewController;
-        } else if (&spec == &specs[ChangesTab]) {
-            root = new ChangesViewController;
-        } else if (&spec == &specs[ManageTab]) {
-            root = new ManageViewController;
-        } else if (&spec == &specs[SearchTab]) {
-            root = new SearchViewController;
-        } else {
-            root = new FeaturedViewController;
-        }
-        root->setTitle(QString::fromStdString(L(spec.title)));
-        root->tabBarItem()->setIcon(QIcon(QStringLiteral(":/Images/Tabs/%1.svg").arg(spec.icon)));
-        navs.push_back(new UINavigationController(root));
-    }
-    tabs_->setViewControllers(navs);
+void ZMVostrelle::attachWindow(UIWindow* window, UITabBarController* tabs) {
+    delete window_.data();
+    window_ = window;
+    tabs_ = tabs;
     status_ = new ZMTabBarStatusView;
     tabs_->setAccessoryView(status_);
     status_->hide();
@@ -476,6 +386,16 @@ void ZMVostrelle::buildWindow() {
     auto& notifications = UNUserNotificationCenter::current();
     notifications.setBannerHost(window_);
     notifications.attachBadge(window_, nullptr, -1);
+    status_->start();
+    applyPaletteToChrome();
+}
+
+void ZMVostrelle::showWindow() {
+    if (!window_) return;
+    window_->show();
+    if (databaseWasReset_)
+        showAlert(L("Database Reset"),
+                  L("The package database could not be read and was created anew. Refresh your sources to fill it again."));
 }
 
 void ZMVostrelle::applyPaletteToChrome() {
@@ -488,15 +408,6 @@ void ZMVostrelle::applyPaletteToChrome() {
 void ZMVostrelle::updateSectionsBadge(uint64_t updates) {
     if (!tabs_) return;
     tabs_->setBadgeValue(SectionsTab, updates > 0 ? std::optional<std::string>(std::to_string(updates)) : std::nullopt);
-}
-
-void ZMVostrelle::showAddSource() {
-    if (!tabs_) return;
-    tabs_->setSelectedIndex(ManageTab);
-    auto* nav = qobject_cast<UINavigationController*>(tabs_->viewControllers()[ManageTab]);
-    if (!nav) return;
-    nav->popToRootViewController(false);
-    if (auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front())) manage->addSource();
 }
 
 void ZMVostrelle::presentViewController(UIViewController* vc, QWidget* sender) {
@@ -717,16 +628,8 @@ void ZMVostrelle::checkForNews() {
     });
 }
 
-void ZMVostrelle::showNewsVC() {
-    auto* news = new NewsViewController;
-    auto* nav = new UINavigationController(news);
-    QPointer<UINavigationController> guard(nav);
-    news->navigationItem()->setLeftBarButtonItem(new UIBarButtonItem(
-        QString::fromStdString(L("Close")),
-        [guard](UIBarButtonItem*) {
-            if (guard) guard->dismissViewController(true);
-        },
-        nav));
-    nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
-    presentViewController(nav);
+bool ZMVostrelle::answerNewsNotification(const UNNotificationRequest& request) {
+    if (request.identifier != kNewsNotificationIdentifier || !newsNotification_) return false;
+    newsNotification_ = false;
+    return true;
 }

@@ -1,15 +1,16 @@
 #pragma once
-// The application delegate: runs the launch sequence, owns the window with
-// the five tabs and the floating status display, shows the app-wide alerts
-// and is the queue entry point of every Get button.
+// The application delegate: the steps of the launch, the window with the five
+// tabs and the floating status display once it is attached, the app-wide
+// alerts, and the queue entry point of every Get button.
 //
-// Launch (applicationDidFinishLaunching), in this order on the main thread:
-//   shortcuts, uncaught-exception logger, outdated database, application
-//   support + preferences, APT tree (background), database, dpkg status,
-//   platform facts, tweak compatibility, repository directory, audio session,
-//   notification permission, app-wide observers, dark mode, source refresh,
-//   then the window is shown and the repair of half-installed packages runs
-//   on a background queue.
+// The steps run in launchStepNames() order, on the main thread: shortcuts,
+// uncaught-exception logger, outdated database, application support +
+// preferences, APT tree (background), database, dpkg status, platform facts,
+// tweak compatibility, repository directory, audio session, notification
+// permission, app-wide observers, dark mode, source refresh, and the repair of
+// half-installed packages on a background queue. The application's top layer
+// (Classes/App, ZMApplication) runs them, installs the services and builds
+// the window in between; this class knows no screen of the folders above it.
 // Termination (applicationWillTerminate): every queue mark is cleared and the
 // date of the visit stored.
 #include <QAbstractButton>
@@ -32,9 +33,9 @@ class UIViewController;
 class UIWindow;
 class ErrorViewController;
 class PackagesConfirmationViewController;
-class ZMFollowedNews;
 class ZMTabBarStatusView;
 struct RepoStoreError;
+struct UNNotificationRequest;
 
 // Posted (main thread, no object) by whoever changes "Theme",
 // "prefersLargeTitles" or "UseTranslucentBars": the shell re-reads them.
@@ -52,7 +53,10 @@ public:
     static void resetForTesting();
 
     // ---- launch and termination ---------------------------------------------------
-    void applicationDidFinishLaunching();
+    // Whoever runs the launch asks first: false when this delegate was
+    // launched already (a launch runs once).
+    bool beginLaunching();
+    bool hasLaunched() const { return launched_; }
     void applicationWillTerminate();
     // The steps in launch order, by name; completedLaunchSteps() lists the
     // ones this delegate has run.
@@ -83,6 +87,12 @@ public:
     static const std::vector<std::string>& applicationSupportDirectories();
 
     // ---- the window -------------------------------------------------------------
+    // Takes the window and its tab bar controller (the five tabs in Tab
+    // order): adds the floating status display, the banner host and the
+    // badge, and themes the chrome. The window is shown by showWindow().
+    void attachWindow(UIWindow* window, UITabBarController* tabs);
+    // Shows the window, and says so when the package database had to be made anew.
+    void showWindow();
     UIWindow* window() const;
     UITabBarController* tabBarController() const;
     ZMTabBarStatusView* statusView() const;
@@ -95,10 +105,6 @@ public:
     // An error or confirmation with one "OK" button: the modal popup, or a
     // local notification when "ShowNotificationsInsteadOfErrorAlerts" is on.
     void showAlert(const std::string& title, const std::optional<std::string>& message);
-
-    // The add-source shortcut: selects the Manage tab, pops it to its root and
-    // sends it addSource().
-    void showAddSource();
 
     // ---- the queue --------------------------------------------------------------
     // The entry point of every Get button: works out the operation (or the
@@ -135,9 +141,9 @@ public:
     // there are more items than "NewsCount" says the user was told of, stores
     // the count and sends the local notification "News" (badge untouched).
     void checkForNews();
-    // The news list, presented over the top-most screen (what answering that
-    // notification does).
-    void showNewsVC();
+    // Answering a notification: true (and no longer pending) when it is the
+    // news notification this delegate sent; the caller then shows the news.
+    bool answerNewsNotification(const UNNotificationRequest& request);
     static constexpr double kNewsCheckSeconds = 120;
     static constexpr const char* kNewsNotificationIdentifier = "vostrelle.news";
     bool hasPendingNewsNotification() const { return newsNotification_; }
@@ -160,7 +166,6 @@ private:
     void askToSignInAgain(const std::string& location);
     void step(const char* name);
     void presentConfirmation(PackagesConfirmationViewController* screen);
-    void buildWindow();
     void applyPaletteToChrome();
     void updateSectionsBadge(uint64_t updates);
 
@@ -169,7 +174,6 @@ private:
     QPointer<UITabBarController> tabs_;
     QPointer<ZMTabBarStatusView> status_;
     ObserverBag observers_;
-    std::unique_ptr<ZMFollowedNews> followedNews_;
     bool databaseWasReset_ = false;
     bool newsNotification_ = false;
     std::shared_ptr<bool> newsChecks_;  // the running chain of news checks

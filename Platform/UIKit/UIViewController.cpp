@@ -7,6 +7,9 @@
 #include <QPropertyAnimation>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <cxxabi.h>
+#include <cstdlib>
+#include <typeinfo>
 
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
@@ -247,11 +250,31 @@ std::vector<UIViewController*> UIViewController::appearanceChildren() const {
     return out;
 }
 
+namespace {
+bool gRecordsScreens = false;
+std::set<std::string>& appearedScreens() {
+    static std::set<std::string> names;
+    return names;
+}
+}  // namespace
+
+void UIViewController::setRecordsAppearingScreensForTesting(bool record) { gRecordsScreens = record; }
+
+std::set<std::string> UIViewController::appearedScreenClassesForTesting() { return appearedScreens(); }
+
 void UIViewController::beginAppearanceTransition(bool appearing, bool animated) {
     loadViewIfNeeded();
     if (appearing) {
         if (appearance_ == Appearance::Appearing || appearance_ == Appearance::Appeared) return;
         appearance_ = Appearance::Appearing;
+        if (gRecordsScreens) {
+            // The complete object's class, which the metaobject may not know (a class without Q_OBJECT).
+            const char* mangled = typeid(*this).name();
+            int status = 0;
+            char* name = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+            appearedScreens().insert(status == 0 && name ? name : mangled);
+            std::free(name);
+        }
         beforeViewWillAppear(animated);
         viewWillAppear(animated);
     } else {

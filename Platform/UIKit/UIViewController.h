@@ -20,6 +20,7 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,11 @@ public:
     // disappearing while not on screen is ignored.
     void beginAppearanceTransition(bool appearing, bool animated);
     void endAppearanceTransition();
+
+    // Tests: while recording, the class of every screen that comes on screen
+    // is kept, by its C++ name ("PackageDetailsViewController"). Main thread.
+    static void setRecordsAppearingScreensForTesting(bool record);
+    static std::set<std::string> appearedScreenClassesForTesting();
 
 protected:
     // The children that appear and disappear with this screen; containers

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/ChangesViewController.h"
 #include "Browsing/PackagesTableViewController.h"
@@ -74,7 +75,7 @@ protected:
 
 TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(430, 900);
     online = true;

@@ -2,6 +2,7 @@
 // updates card, live readings while shown, and Update All.
 #include <gtest/gtest.h>
 
+#include "App/ZMApplication.h"
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/ChangesModel.h"
 #include "Browsing/ChangesViewController.h"
@@ -120,7 +121,7 @@ TEST_F(ChangesTest, CardsFollowTheDatabaseAndUpdateAllQueuesOnlyUnheldUpdates) {
                            "Package: u.updated\nStatus: install ok installed\nVersion: 1.0\nArchitecture: all\n\n"
                            "Package: u.held\nStatus: hold ok installed\nVersion: 1.0\nArchitecture: all\n\n");
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
     ASSERT_TRUE(ZMRPackage::objectForPrimaryKey("u.updated")->isUpdated.value_or(false));
     changes->updateAllPackages();

@@ -4,6 +4,7 @@
 // raw HTML omitted, and links that open only when they are web pages.
 #include <QBuffer>
 
+#include "App/ZMApplication.h"
 #include "Browsing/FeaturedPackageViewController.h"
 #include "Online/Screens/OnlineScreensFixture.h"
 #include "UIKit/UIActivityViewController.h"
@@ -63,7 +64,7 @@ TEST_F(FeaturedPackageTest, TheButtonFollowsThePackagesStateAndAMissingPackageSa
 TEST_F(FeaturedPackageTest, GetClosesThePageAndQueuesThePackage) {
     store({ShellTest::makePackage("com.get", "Get Me")});
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     open("com.get");
     page->getPackage();
     EXPECT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("com.get")->isInTheQueue.value_or(false); }));

@@ -2,6 +2,7 @@
 // a package names, the version installed, and source rows that stay put
 // while a refresh renames them.
 #include <gtest/gtest.h>
+#include "App/ZMApplication.h"
 #include "VostrelleBuildPaths.h"
 
 #include <QDir>
@@ -38,7 +39,7 @@ protected:
     }
     ManageViewController* launchManageTab() {
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
         d.tabBarController()->setSelectedIndex(ZMVostrelle::ManageTab);
         auto* nav = qobject_cast<UINavigationController*>(d.tabBarController()->viewControllers()[ZMVostrelle::ManageTab]);

@@ -5,6 +5,7 @@
 // developers announce what a refresh brought; the announcement opens the list.
 #include <gtest/gtest.h>
 
+#include "App/ZMApplication.h"
 #include "VostrelleBuildPaths.h"
 
 #include <QClipboard>
@@ -52,7 +53,7 @@ protected:
 
         ZMVostrelle::resetForTesting();
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
         preferences().setValue(VostrellePreferenceKey::SetupDone, true);
         d.window()->resize(420, 900);

@@ -2,6 +2,7 @@
 // counts, swipe actions, removal, pull to refresh, the timer, adding from the
 // pasteboard, and a screenshot.
 #include <gtest/gtest.h>
+#include "App/ZMApplication.h"
 #include "VostrelleBuildPaths.h"
 
 #include <QClipboard>
@@ -53,7 +54,7 @@ protected:
         Database::SetUp();
         ZMVostrelle::resetForTesting();
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
         d.window()->resize(420, 900);
         nav = qobject_cast<UINavigationController*>(d.tabBarController()->viewControllers()[ZMVostrelle::ManageTab]);
@@ -484,7 +485,7 @@ TEST_F(ManageTabTest, PasteboardOffersOnlyNewRepositoriesAndAddsThemWithoutTheHt
 
     // Only configured addresses: straight to the add form.
     QGuiApplication::clipboard()->setText("https://alpha.example/ http://new.example/repo/");
-    ZMVostrelle::sharedVostrelle().showAddSource();
+    ZMApplication::showAddSource();
     GuiTest::pump();
     auto* formNav = dynamic_cast<UINavigationController*>(top());
     ASSERT_NE(formNav, nullptr);

@@ -2,6 +2,7 @@
 // swipe to queue and unqueue, deferred rebuilds while scrolling, opening a
 // package, and a screenshot.
 #include <gtest/gtest.h>
+#include "App/ZMApplication.h"
 #include "VostrelleBuildPaths.h"
 
 #include <QDir>
@@ -92,7 +93,7 @@ TEST_F(PackagesListScreenTest, NewPackagesHaveDateHeadersAndNoSortButtonOrIndex)
 }
 
 TEST_F(PackagesListScreenTest, SortSheetStoresTheChoiceAndRegroups) {
-    ZMVostrelle::sharedVostrelle().applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMVostrelle::sharedVostrelle().backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
     auto top = [] { return ZMVostrelle::sharedVostrelle().window()->topPresentedViewController(); };
     for (bool installed : {false, true}) {

@@ -17,7 +17,7 @@
 #include "Database/ZMRNotifications.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
-#include "Online/Screens/ZMOnlineScreensSetup.h"
+#include "App/ZMOnlineScreensSetup.h"
 #include "PackageCell.h"
 #include "Support/FakeStores.h"
 #include "TabPlaceholderViewController.h"

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Details/DetailsFixture.h"
@@ -124,7 +125,7 @@ TEST_F(DetailsEndToEnd, APackageListOpensNativeClassicAndWebPages) {
     publish("web", {"com.loop.web", "3.1", "Name: Loop Web\nSection: Tweaks\nDepiction: " + url("web/depiction.html") + "\n"}, "Web Repo");
 
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(430, 1000);
     auto& sources = ZMRPackageManager::sharedPackageManager().sources();

@@ -6,7 +6,7 @@
 #include "Database/ZMRSources.h"
 #include "Details/DeveloperDetailsViewController.h"
 #include "Details/ReviewsFixture.h"
-#include "Details/ZMReviewsAndDevelopersSetup.h"
+#include "App/ZMReviewsAndDevelopersSetup.h"
 #include "GetPackageCell.h"
 #include "Support/FlatRepository.h"
 #include "UIKit/UIApplication.h"

@@ -7,6 +7,7 @@
 // one leaves the list. The server holds the followed list after each change.
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Browsing/AllDevPackagesViewController.h"
 #include "Browsing/FeaturedViewController.h"
 #include "Browsing/SearchViewController.h"
@@ -61,7 +62,7 @@ protected:
 
 TEST_F(FollowingDevelopersRoad, FollowFromALinkUnfollowInSearchAndInTheFollowedList) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(430, 900);
     d.window()->activateWindow();

@@ -17,7 +17,7 @@
 #include "Details/PackageOtherPackagesSection.h"
 #include "Details/PackageReviewsSection.h"
 #include "Details/ReviewsCell.h"
-#include "Details/ZMReviewsAndDevelopersSetup.h"
+#include "App/ZMReviewsAndDevelopersSetup.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Online/Screens/ZMMakerDetailsServices.h"

@@ -17,7 +17,7 @@
 #include "Details/DetailsFixture.h"
 #include "Details/PackageScreenshotsViewController.h"
 #include "Details/ScreenshotsCell.h"
-#include "Details/ZMDetailsScreensSetup.h"
+#include "App/ZMDetailsScreensSetup.h"
 #include "Details/ZMScreenshotQtCodec.h"
 #include "Miscellaneous/ZMPlatform.h"
 #include "Miscellaneous/ZMShareTexts.h"

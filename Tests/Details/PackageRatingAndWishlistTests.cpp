@@ -6,7 +6,7 @@
 #include "Details/DetailsFixture.h"
 #include "Details/LeaveReviewViewController.h"
 #include "Details/PackageDetailsHeader.h"
-#include "Details/ZMReviewsAndDevelopersSetup.h"
+#include "App/ZMReviewsAndDevelopersSetup.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Online/Screens/ZMMakerDetailsServices.h"

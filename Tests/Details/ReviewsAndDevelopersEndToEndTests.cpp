@@ -7,6 +7,7 @@
 // them in the followed developers. Screenshots of the four screens.
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Browsing/AllDevPackagesViewController.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"
@@ -86,7 +87,7 @@ protected:
 
 TEST_F(ReviewsAndDevelopersRoad, MaintainerReadsVotesRepliesRatesAndFollows) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(430, 900);
     online = true;

@@ -99,7 +99,7 @@ private:
 };
 
 bool waitForLaunch(const std::string& log) {
-    return GuiTest::waitUntil([&] { return TestSupport::readFile(log).find("main [Line") != std::string::npos; },
+    return GuiTest::waitUntil([&] { return TestSupport::readFile(log).find("] launched\n") != std::string::npos; },
                               std::chrono::seconds(30));
 }
 

@@ -1,5 +1,6 @@
 // From a tap to an installed package, with the real apt-get and dpkg against a
 // sandbox root, a repository on loopback, and the application's own screens.
+#include <algorithm>
 #include <QDir>
 #include <QPointer>
 #include <QTest>
@@ -7,6 +8,7 @@
 #include <set>
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Database/ZMRPackageManager.h"
 #include "GetPackageCell.h"
 #include "PackagesConfirmationViewController.h"
@@ -15,6 +17,8 @@
 #include "UIKit/UINavigationController.h"
 #include "ZMAPTManager.h"
 #include "ZMPipelineManager.h"
+#include "SegmentedViewController.h"
+#include "Support/Gui/UserGestures.h"
 #include "ZMTasksViewController.h"
 #include "ZMURLRouter.h"
 #include "ZMVostrelle.h"
@@ -54,7 +58,7 @@ protected:
 
     ZMVostrelle& launch() {
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
         online = true;
         return d;
@@ -135,6 +139,13 @@ TEST_F(QueueEndToEnd, FromTheGetButtonToInstalledAndBack) {
     // A task screen opened after the run (from the status display) says it succeeded.
     ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }));
     d.window()->topPresentedViewController()->dismissViewController(false);
+    // The history hears of a task's end on the main thread, after the pipeline let it go.
+    ASSERT_TRUE(GuiTest::waitUntil([] {
+        const auto rows = ZMTasksViewController().rows();
+        return !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const auto& row) {
+            return row.state == ZMTasksViewController::TaskRow::State::Done;
+        });
+    }));
     ZMTasksViewController later;
     ASSERT_FALSE(later.rows().empty());
     for (const auto& row : later.rows()) EXPECT_EQ(row.state, ZMTasksViewController::TaskRow::State::Done) << row.taskID;
@@ -240,6 +251,13 @@ TEST_F(QueueEndToEnd, AFailedRunIsOneClosableAlertInFrontOfTheTaskScreen) {
         shown |= row.state == ZMTasksViewController::TaskRow::State::Failed && row.error.find("404") != std::string::npos;
     EXPECT_TRUE(shown) << "the failed download and its error are listed";
     d.window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/queue-failed-run-tasks.png");
+    // The console beside the task list: what the run printed.
+    auto* segmented = qobject_cast<SegmentedViewController*>(tasksNav->topViewController());
+    ASSERT_NE(segmented, nullptr);
+    UserGesture::click(segmented->segmentedControl()->segment(1));
+    auto* console = qobject_cast<ZMConsoleViewController*>(segmented->currentViewController());
+    ASSERT_NE(console, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return console->isOnScreen(); }));
     tasksNav->topViewController()->navigationItem()->leftBarButtonItem()->trigger();
     EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
 }

@@ -5,6 +5,7 @@
 
 #include "SegmentedViewController.h"
 #include "Support/Gui/GuiTestSupport.h"
+#include "UIKit/UIBarButtonItem.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
 #include "ZMPaletteManager.h"
@@ -55,6 +56,47 @@ TEST(SegmentedViewControllerTest, SegmentsSwapTheChildWithACrossFade) {
     ZMPaletteManager::sharedManager().setStyle(1);
     EXPECT_TRUE(segmented->segmentedControl()->segment(0)->styleSheet().contains(ZMPalette(1).tintColor().name()));
     ZMPaletteManager::sharedManager().setStyle(0);
+}
+
+// The shown screen's own buttons stay reachable in the bar, after the control,
+// and follow both the segment and the screen's changes to them.
+TEST(SegmentedViewControllerTest, TheShownScreensBarButtonsFollowTheControl) {
+    auto* a = new Pane;
+    auto* b = new Pane;
+    int infoTaps = 0;
+    auto* info = new UIBarButtonItem("Source Info", [&](UIBarButtonItem*) { ++infoTaps; }, a->navigationItem());
+    a->navigationItem()->setRightBarButtonItems({info});
+    b->navigationItem()->setRightBarButtonItems({new UIBarButtonItem("Share", {}, b->navigationItem())});
+    auto* segmented = new SegmentedViewController({a, b}, {"Categories", "Source Info"}, 0);
+    auto* nav = new UINavigationController(segmented);
+    UIWindow window;
+    window.setRootViewController(nav);
+    window.resize(500, 700);
+    window.show();
+    auto titles = [&] {
+        std::vector<QString> shown;
+        for (auto* item : segmented->navigationItem()->rightBarButtonItems())
+            shown.push_back(item->customView() == segmented->segmentedControl() ? "<control>" : item->title());
+        return shown;
+    };
+    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Source Info"}));
+    ASSERT_NE(info->buttonWidget(), nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return info->buttonWidget()->isVisible(); }));
+    QTest::mouseClick(info->buttonWidget(), Qt::LeftButton);
+    EXPECT_EQ(infoTaps, 1);
+
+    // The screen adds a button (signed in to its store): the bar shows it at once.
+    a->navigationItem()->setRightBarButtonItems({info, new UIBarButtonItem("Purchased", {}, a->navigationItem())});
+    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Source Info", "Purchased"}));
+
+    // The other segment: its buttons, not the first screen's; changes of the hidden screen do not show.
+    segmented->showController(1, false);
+    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Share"}));
+    a->navigationItem()->setRightBarButtonItems({});
+    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Share"}));
+    segmented->showController(0, false);
+    EXPECT_EQ(titles(), (std::vector<QString>{"<control>"}));
+    EXPECT_EQ(segmented->navigationItem()->rightBarButtonItem()->customView(), segmented->segmentedControl());
 }
 
 TEST(SegmentedViewControllerTest, AnOutOfRangeFirstIndexShowsTheFirstScreen) {

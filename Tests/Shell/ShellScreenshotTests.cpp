@@ -1,6 +1,7 @@
 // A picture of the main window with packages in the database: a list of
 // package rows in the Changes tab and the status display with the queue.
 #include <QPainter>
+#include "App/ZMApplication.h"
 #include "VostrelleBuildPaths.h"
 #include <QVBoxLayout>
 #include <filesystem>
@@ -84,7 +85,7 @@ void writeIcon(const ZMRPackage& p, const QColor& top, const QColor& bottom, con
 
 TEST_F(ShellScreenshot, MainWindowWithPackageRowsAndTheQueue) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     storeSource("https://repo.example/", "Example Repo");
 
     auto nightfall = makePackage("com.example.nightfall", "Nightfall");

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "App/ZMApplication.h"
 #include "Database/ZMRNotifications.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "InitViewController.h"
@@ -32,9 +33,31 @@ class VostrelleTest : public ShellTest::Fixture {
 protected:
     ZMVostrelle& launch() {
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
         return d;
+    }
+    // The status scan fills the records; the Sections badge and the categories
+    // follow from what the database holds, a refresh due or not.
+    void launchReadsTheInstalledState(bool online) {
+        TestSupport::writeFile(env.targetRoot() + "/var/lib/dpkg/status",
+                               "Package: com.test.here\nStatus: install ok installed\nVersion: 1.2\nArchitecture: all\n\n");
+        auto here = makePackage("com.test.here", "Here");
+        here.version = "2.0";
+        auto gone = makePackage("com.test.gone", "Gone");
+        gone.isInstalled = true;
+        gone.installedVersion = "0.9";
+        store({here, gone});
+        ZMRSources::setReachabilityHook([online] { return online; });
+        auto& d = launch();
+        EXPECT_TRUE(fetch("com.test.here").isInstalled.value_or(false));
+        EXPECT_EQ(fetch("com.test.here").installedVersion, "1.2");
+        EXPECT_FALSE(fetch("com.test.gone").isInstalled.value_or(true));
+        EXPECT_EQ(ZMRPackageManager::sharedPackageManager().scheduledLaunchRefresh(), online);
+        EXPECT_TRUE(GuiTest::waitUntil(
+            [&] { return d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab) == std::optional<std::string>("1"); }));
+        EXPECT_TRUE(ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesCategories().has_value());
+        ZMRSources::setReachabilityHook(nullptr);
     }
     // Writes the queue mark of the packages from another thread, as the
     // screens' bulk actions and the queue run do.
@@ -73,31 +96,15 @@ TEST_F(VostrelleTest, LaunchRunsEveryStepInOrderAndPreparesTheFiles) {
     EXPECT_EQ(d.alertCount(), 0);
 
     // A second call does not launch twice.
-    d.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     EXPECT_EQ(d.completedLaunchSteps().size(), expected.size());
 }
 
-TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkg) {
-    TestSupport::writeFile(env.targetRoot() + "/var/lib/dpkg/status",
-                           "Package: com.test.here\nStatus: install ok installed\nVersion: 1.2\nArchitecture: all\n\n");
-    auto here = makePackage("com.test.here", "Here");
-    here.version = "2.0";
-    auto gone = makePackage("com.test.gone", "Gone");
-    gone.isInstalled = true;
-    gone.installedVersion = "0.9";
-    store({here, gone});
-    ZMRSources::setReachabilityHook([] { return false; });
-    auto& d = launch();
-    EXPECT_TRUE(fetch("com.test.here").isInstalled.value_or(false));
-    EXPECT_EQ(fetch("com.test.here").installedVersion, "1.2");
-    EXPECT_FALSE(fetch("com.test.gone").isInstalled.value_or(true));
-    // No refresh is due (offline): the categories and the updates badge come from the scan.
-    EXPECT_FALSE(ZMRPackageManager::sharedPackageManager().scheduledLaunchRefresh());
-    EXPECT_TRUE(GuiTest::waitUntil(
-        [&] { return d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab) == std::optional<std::string>("1"); }));
-    EXPECT_TRUE(ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesCategories().has_value());
-    ZMRSources::setReachabilityHook(nullptr);
-}
+TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkg) { launchReadsTheInstalledState(false); }
+
+// A refresh due with no source to refresh never ends: the badge and the
+// categories must not wait for it.
+TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkgWithARefreshDueAndNoSource) { launchReadsTheInstalledState(true); }
 
 TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
     auto& d = launch();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 
 #include "Services/ZMAccount.h"
 #include "Services/ZMMakerAPI.h"
@@ -77,7 +78,18 @@ void FakeMakerAPI::setWaitFunction(WaitFunction wait) {
     waitFunction = std::move(wait);
 }
 
-FakeMakerAPI::FakeMakerAPI()
+FakeMakerAPI::FakeMakerAPI() : FakeMakerAPI(Listening{}) {
+    ZMMakerAPI::setBaseURL(url());
+    ZMMakerAPI::setWebURL(url());
+}
+
+FakeMakerAPI::FakeMakerAPI(ThroughEnvironment) : FakeMakerAPI(Listening{}) {
+    throughEnvironment_ = true;
+    setenv("VOSTRELLE_MAKER_API_URL", url().c_str(), 1);
+    setenv("VOSTRELLE_MAKER_WEB_URL", url().c_str(), 1);
+}
+
+FakeMakerAPI::FakeMakerAPI(Listening)
     : featured_(json{{"featuredTop", json::array()},
                      {"featuredMiddle", json::array()},
                      {"mustHaveTweaks", json::array()},
@@ -107,8 +119,6 @@ FakeMakerAPI::FakeMakerAPI()
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ZMMakerAPI::setBaseURL(url());
-    ZMMakerAPI::setWebURL(url());
 }
 
 FakeMakerAPI::~FakeMakerAPI() {
@@ -119,6 +129,10 @@ FakeMakerAPI::~FakeMakerAPI() {
     changed_.notify_all();
     server_.stop();
     if (thread_.joinable()) thread_.join();
+    if (throughEnvironment_) {
+        unsetenv("VOSTRELLE_MAKER_API_URL");
+        unsetenv("VOSTRELLE_MAKER_WEB_URL");
+    }
     ZMMakerAPI::setBaseURL(std::nullopt);
     ZMMakerAPI::setWebURL(std::nullopt);
 }

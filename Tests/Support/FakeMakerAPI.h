@@ -93,6 +93,11 @@ public:
 
     // Starts listening and points ZMMakerAPI (API and web URLs) at the server.
     FakeMakerAPI();
+    // Starts listening and names the server in VOSTRELLE_MAKER_API_URL and
+    // VOSTRELLE_MAKER_WEB_URL (unset again when it stops), as a user
+    // configures the application; the clients read it from there.
+    struct ThroughEnvironment {};
+    explicit FakeMakerAPI(ThroughEnvironment);
     // Stops (releasing held requests) and points ZMMakerAPI back at the environment.
     ~FakeMakerAPI();
     FakeMakerAPI(const FakeMakerAPI&) = delete;
@@ -146,6 +151,8 @@ public:
     static void setWaitFunction(WaitFunction wait);
 
 private:
+    struct Listening {};
+    explicit FakeMakerAPI(Listening);
     struct Held;
     void handle(const httplib::Request& req, httplib::Response& res);
     void answer(const Request& request, httplib::Response& res);
@@ -156,6 +163,7 @@ private:
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;
+    bool throughEnvironment_ = false;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -95,6 +95,14 @@ void setResourcesDirectory(const std::string& path) {
     gResources = withoutTrailingSlash(path);
 }
 
+void resetForTesting() {
+    std::lock_guard lock(gMutex);
+    gSupport.reset();
+    gLog.reset();
+    gRoot.reset();
+    gResources.reset();
+}
+
 bool createDirectories(const std::string& path) {
     std::error_code ec;
     fs::create_directories(path, ec);

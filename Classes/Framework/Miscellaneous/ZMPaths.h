@@ -27,6 +27,8 @@ void setApplicationSupport(const std::string& path);
 void setLogDirectory(const std::string& path);
 void setTargetRoot(const std::string& path);
 void setResourcesDirectory(const std::string& path);
+// Tests: forgets what the setters above set; the environment rules again.
+void resetForTesting();
 
 // Creates a directory and its parents; true when it exists afterwards.
 bool createDirectories(const std::string& path);

@@ -1,6 +1,7 @@
 // The repository directory and its pages, the news (list, page, the delegate's
 // check and its notification), the credits and their developer lookups, and
 // the search screen's services over the maker's clients.
+#include "App/ZMApplication.h"
 #include "Online/Screens/CreditsViewController.h"
 #include "Online/Screens/NewsViewController.h"
 #include "Online/Screens/OnlineImages.h"
@@ -126,7 +127,7 @@ TEST_F(OnlineListsTest, TheNewsCheckAnnouncesMoreItemsOnlyAndItsNotificationOpen
     int shown = 0;
     auto connection = QObject::connect(&UNUserNotificationCenter::current(), &UNUserNotificationCenter::notificationShown,
                                        [&](const QString& id) { shown += id == ZMVostrelle::kNewsNotificationIdentifier; });
-    d.applicationDidFinishLaunching();  // checks at once
+    ZMApplication::applicationDidFinishLaunching();  // checks at once
     ASSERT_TRUE(GuiTest::waitUntil([&] { return shown == 1; }));
     EXPECT_EQ(prefs().integerForKey("NewsCount"), 2);
     EXPECT_TRUE(d.hasPendingNewsNotification());

@@ -4,6 +4,7 @@
 // the restoration's findings and its screen.
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Browsing/FeaturedViewController.h"
 #include "Browsing/OnlineScreens.h"
 #include "Browsing/PackagesWishlistViewController.h"
@@ -32,7 +33,7 @@ protected:
     // The delegate's window, and the account page pushed on the featured tab.
     void openAccount() {
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(20)));
         d.window()->resize(430, 860);
         nav = qobject_cast<UINavigationController*>(d.tabBarController()->viewControllers()[ZMVostrelle::FeaturedTab]);

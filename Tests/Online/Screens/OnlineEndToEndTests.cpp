@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <filesystem>
 
+#include "App/ZMApplication.h"
 #include "Browsing/BigFeaturedCell.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/FeaturedPackageViewController.h"
@@ -105,7 +106,7 @@ protected:
 TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDirectory) {
     using namespace UserGesture;
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(440, 900);
 

@@ -9,7 +9,7 @@
 #include <QTest>
 
 #include "Browsing/BrowsingFixture.h"
-#include "Online/Screens/ZMOnlineScreensSetup.h"
+#include "App/ZMOnlineScreensSetup.h"
 #include "Online/Services/OnlineServicesFixture.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeMakerAPI.h"

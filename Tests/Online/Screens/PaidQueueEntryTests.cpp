@@ -2,6 +2,7 @@
 // of the store leads to.
 #include <cstdlib>
 
+#include "App/ZMApplication.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Notifications/NotificationCenter.h"
@@ -23,7 +24,7 @@ protected:
         Fixture::SetUp();
         PDKeychainBindings::resetForTesting();
         auto& d = ZMVostrelle::sharedVostrelle();
-        d.applicationDidFinishLaunching();
+        ZMApplication::applicationDidFinishLaunching();
         ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
         ZMRepoStoreAPI::sharedRepoStore().setPageHooks({[this](uint64_t, const std::string&) { ++pagesShown; }, {}});
         server = std::make_unique<FlatRepository::FileServer>(dir.path());

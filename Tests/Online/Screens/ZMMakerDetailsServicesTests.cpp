@@ -3,6 +3,7 @@
 // default does, nothing sent); installed beneath the stores' answers.
 #include <gtest/gtest.h>
 
+#include "App/ZMApplication.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Online/Screens/ZMMakerDetailsServices.h"
 #include "Online/Screens/ZMRepoStoreDetailsServices.h"
@@ -126,7 +127,7 @@ TEST_F(MakerDetailsServices, InstalledBeneathTheStoresAnswersWhicheverCameFirst)
 
 TEST_F(MakerDetailsServices, TheLaunchInstallsThemAndThePagesScreens) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    d.applicationDidFinishLaunching();
+    ZMApplication::applicationDidFinishLaunching();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     auto stores = std::dynamic_pointer_cast<ZMRepoStoreDetailsServices>(ZMDetailsServices::shared());
     ASSERT_NE(stores, nullptr);

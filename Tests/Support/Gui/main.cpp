@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cstdlib>
+#include <fstream>
 
 #include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
 #include "UIKit/QtMainExecutor.h"
@@ -27,5 +29,14 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     UIKit::installQtMainExecutor();
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    // The reachability test runs the walks with this set: the classes of the
+    // screens that came on screen go to the file, one a line.
+    const char* record = std::getenv("VOSTRELLE_TEST_SCREEN_RECORD");
+    if (record && *record) UIViewController::setRecordsAppearingScreensForTesting(true);
+    const int result = RUN_ALL_TESTS();
+    if (record && *record) {
+        std::ofstream out(record, std::ios::app);
+        for (const auto& name : UIViewController::appearedScreenClassesForTesting()) out << name << "\n";
+    }
+    return result;
 }

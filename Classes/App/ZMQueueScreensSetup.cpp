@@ -1,4 +1,4 @@
-#include "ZMQueueScreensSetup.h"
+#include "App/ZMQueueScreensSetup.h"
 
 #include "Browsing/SearchViewController.h"
 #include "Dispatch/Dispatch.h"

@@ -1,4 +1,4 @@
-#include "Online/Screens/ZMOnlineScreensSetup.h"
+#include "App/ZMOnlineScreensSetup.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "Details/ZMReviewsAndDevelopersSetup.h"
+#include "App/ZMReviewsAndDevelopersSetup.h"
 
 #include "Browsing/AllDevPackagesViewController.h"
 #include "Browsing/OnlineScreens.h"

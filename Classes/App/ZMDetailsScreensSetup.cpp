@@ -1,4 +1,4 @@
-#include "Details/ZMDetailsScreensSetup.h"
+#include "App/ZMDetailsScreensSetup.h"
 
 #include "Database/ZMRPackage.h"
 #include "Details/PackageDetailsViewController.h"

@@ -1,4 +1,4 @@
-#include "ZMFollowedNews.h"
+#include "Browsing/ZMFollowedNews.h"
 
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"

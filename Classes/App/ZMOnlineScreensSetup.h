@@ -3,8 +3,9 @@
 // the search screen's services (OnlineSearchServices), the repository page
 // and directory that the search and Sections screens open, the store list of
 // the account page, and the sign-in step of the first-run flow
-// (LoginViewController). The application
-// delegate calls install() at launch; uninstall() restores the stand-ins.
+// (LoginViewController), and the purchases a signed-in source screen reads
+// again at every rebuild. ZMApplication calls install() at launch;
+// uninstall() restores the stand-ins.
 class ZMOnlineScreensSetup {
 public:
     static void install();

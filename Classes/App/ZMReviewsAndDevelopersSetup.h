@@ -8,7 +8,7 @@
 //     first profile's page with "Close"; a name under 3 characters, or one
 //     the directory does not know or could not look up, goes to the search
 //     tab as before.
-// The application delegate calls install() at launch.
+// ZMApplication calls install() at launch.
 #include <string>
 
 class ZMReviewsAndDevelopersSetup {

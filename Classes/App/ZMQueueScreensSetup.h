@@ -3,7 +3,7 @@
 // the link router to the package operations: the confirmed queue goes to
 // ZMQueue::confirm (downloads, then the run), holds to apt-mark, accepted
 // post-install actions to the executor, opened .deb files to their
-// installation task. The application delegate calls install() at launch.
+// installation task. ZMApplication calls install() at launch.
 class ZMQueueScreensSetup {
 public:
     static void install();

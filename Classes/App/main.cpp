@@ -1,5 +1,5 @@
-// Process entry: the log file, Qt, the main thread's executor, then the
-// application delegate.
+// Process entry: the log file, the web engine's needs, Qt, then the
+// application (ZMApplication::start, which tests call too) and its loop.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -13,11 +13,8 @@
 
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "App/ZMApplication.h"
 #include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
-#include "UIKit/QtMainExecutor.h"
-#include "UIKit/UIWindow.h"
-#include "ZMSingleInstance.h"
-#include "ZMVostrelle.h"
 
 namespace {
 
@@ -88,33 +85,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vostrelle"));
     QApplication::setApplicationVersion(QStringLiteral(VOSTRELLE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("me.zemtrix.vostrelle"));
-    UIKit::installQtMainExecutor();
     quitOnTerminationSignals(app);
-
-    // One program per user: a second start (a link or a .deb opened from the
-    // desktop) hands its arguments to the running one and ends.
-    const QStringList requests = ZMSingleInstance::openRequests(QCoreApplication::arguments().mid(1));
-    ZMSingleInstance instance;
-    if (!instance.listen()) {
-        if (instance.handOver(requests)) {
-            ZMLOG("handed {} links and files to the running Vostrelle", requests.size());
-            return 0;
-        }
-        ZMLOG("another Vostrelle holds the instance socket but did not answer; starting anyway");
-    }
-
-    ZMVostrelle& delegate = ZMVostrelle::sharedVostrelle();
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
-    QObject::connect(&instance, &ZMSingleInstance::argumentsReceived, &app, [&delegate](const QStringList& arguments) {
-        delegate.openURLs(arguments);
-        if (auto* window = delegate.window()) {
-            window->raise();
-            window->activateWindow();
-        }
-    });
-    delegate.applicationDidFinishLaunching();
-    ZMLOG("launched");
-    // The featured page, the first screen, presents the first-run flow when it appears.
-    if (!requests.isEmpty()) delegate.openURLs(requests);
+    if (!ZMApplication::start(QCoreApplication::arguments().mid(1))) return 0;
     return app.exec();
 }

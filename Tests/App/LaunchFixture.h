@@ -1,0 +1,152 @@
+#pragma once
+// The application started exactly as main() starts it (ZMApplication::start,
+// the same function), configured only through the environment, as a user
+// configures it:
+//   VOSTRELLE_DATA_DIR, VOSTRELLE_LOG_DIR  a fresh temporary tree;
+//   VOSTRELLE_TARGET_ROOT                  a sandbox root with an empty dpkg database;
+//   VOSTRELLE_MAKER_API_URL, _WEB_URL      the shared fake maker server (`maker`);
+//   VOSTRELLE_ASSUME_REACHABLE=1           the network check says yes;
+// and what a walk adds with setVariable() before start() (a store, a compatibility
+// list). The data directory holds a user who finished the first run and saw this
+// version's change log: its preference file is written before the launch.
+// Between tests the process-wide state is reset and the variables removed.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QStringList>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "App/ZMApplication.h"
+#include "Database/ZMRPackage.h"
+#include "Database/ZMRPackageManager.h"
+#include "ErrorViewController.h"
+#include "Keychain/PDKeychainBindings.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "Online/Services/OnlineServicesFixture.h"
+#include "Services/ZMRepoStoreAPI.h"
+#include "Support/FakeMakerAPI.h"
+#include "Support/Gui/GuiTestSupport.h"
+#include "Support/Gui/UserGestures.h"
+#include "Support/TestSupport.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UITabBarController.h"
+#include "UIKit/UIViewController.h"
+#include "UIKit/UIWindow.h"
+#include "UserNotifications/UNUserNotificationCenter.h"
+#include "VostrelleBuildPaths.h"
+#include "VostrellePersistentPreferences.h"
+#include "ZMPipelineManager.h"
+#include "ZMVostrelle.h"
+
+namespace Launch {
+
+class Fixture : public ::testing::Test {
+protected:
+    TestSupport::TempDir root;
+    std::unique_ptr<FakeMakerAPI> maker;
+
+    std::string dataDirectory() const { return root.path() + "/data"; }
+    std::string targetRoot() const { return root.path() + "/target"; }
+
+    void SetUp() override {
+        UIView::setAnimationsEnabled(false);  // transitions complete at once: the walk need not wait for them
+        forgetProcessState();
+        QDir().mkpath(QString::fromStdString(dataDirectory()));
+        QDir().mkpath(QString::fromStdString(targetRoot() + "/var/lib/dpkg"));
+        TestSupport::writeFile(targetRoot() + "/var/lib/dpkg/status", "");
+        setVariable("VOSTRELLE_DATA_DIR", dataDirectory());
+        setVariable("VOSTRELLE_LOG_DIR", root.path() + "/log");
+        setVariable("VOSTRELLE_TARGET_ROOT", targetRoot());
+        setVariable("VOSTRELLE_ASSUME_REACHABLE", "1");
+        FakeMakerAPI::setWaitFunction(GuiTest::waitUntil);
+        maker = std::make_unique<FakeMakerAPI>(FakeMakerAPI::ThroughEnvironment{});
+        // A user who finished the first run and saw this version's change log.
+        auto& preferences = VostrellePersistentPreferences::sharedInstance();
+        preferences.setValue(VostrellePreferenceKey::SetupDone, true);
+        preferences.setValue(VostrellePreferenceKey::WelcomeScreenVersion, std::string(VOSTRELLE_VERSION));
+        ASSERT_TRUE(preferences.saveToFile());
+        VostrellePersistentPreferences::resetForTesting();  // the launch reads the file
+    }
+
+    void TearDown() override {
+        GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
+        GuiTest::pump(std::chrono::milliseconds(20));
+        ZMVostrelle::resetForTesting();
+        maker.reset();
+        forgetProcessState();
+        for (const auto& [name, previous] : variables_) {
+            if (previous) setenv(name.c_str(), previous->c_str(), 1);
+            else unsetenv(name.c_str());
+        }
+        UIView::setAnimationsEnabled(true);
+    }
+
+    // Sets an environment variable for this test (restored in TearDown).
+    void setVariable(const std::string& name, const std::string& value) {
+        if (!variables_.count(name)) {
+            const char* previous = std::getenv(name.c_str());
+            variables_[name] = previous ? std::optional<std::string>(previous) : std::nullopt;
+        }
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    // What main() does once the QApplication exists, with these command-line
+    // arguments; then waits for the launch's background work.
+    ZMVostrelle& start(const QStringList& arguments = {}) {
+        EXPECT_TRUE(ZMApplication::start(arguments)) << "handed over to another Vostrelle";
+        auto& d = ZMVostrelle::sharedVostrelle();
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
+        d.window()->resize(460, 960);
+        d.window()->activateWindow();
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); })) << "typing needs the focus";
+        return d;
+    }
+
+    static ZMVostrelle& app() { return ZMVostrelle::sharedVostrelle(); }
+    static UIViewController* top() { return app().window()->topPresentedViewController(); }
+    // The tab's navigation controller, selected by a click on its button.
+    static UINavigationController* selectTab(int index) {
+        UserGesture::tapTab(app().tabBarController(), index);
+        return qobject_cast<UINavigationController*>(app().tabBarController()->selectedViewController());
+    }
+    // The popup on top, once there is one.
+    static ErrorViewController* waitForPopup() {
+        GuiTest::waitUntil([] { return dynamic_cast<ErrorViewController*>(top()) != nullptr; }, std::chrono::seconds(10));
+        return dynamic_cast<ErrorViewController*>(top());
+    }
+    static bool backAtTheWindow() {
+        return GuiTest::waitUntil([] { return top() == app().window()->rootViewController(); });
+    }
+    static std::optional<ZMRPackage> package(const std::string& identifier) { return ZMRPackage::objectForPrimaryKey(identifier); }
+    static void screenshot(const char* name) {
+        // A notification banner would cover the top of the picture.
+        if (auto* banner = UNUserNotificationCenter::current().currentBanner()) banner->hide();
+        GuiTest::pump(std::chrono::milliseconds(250));
+        QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+        EXPECT_TRUE(app().window()->grab().toImage().save(QString(VOSTRELLE_SCREENSHOT_DIR "/") + name));
+    }
+
+private:
+    // What one process keeps between tests: the delegate, the preferences,
+    // the package manager, the keychain, the clients' caches, the paths set
+    // by other fixtures.
+    static void forgetProcessState() {
+        ZMVostrelle::resetForTesting();
+        VostrellePersistentPreferences::resetForTesting();
+        ZMRPackageManager::resetForTesting();
+        ZMRepoStoreAPI::sharedRepoStore().resetForTesting();
+        resetOnlineClients();
+        ZMPaths::resetForTesting();
+        ZMLocalization::setLanguage("en");
+        ZMLocalization::reload();
+    }
+
+    std::map<std::string, std::optional<std::string>> variables_;
+};
+
+}  // namespace Launch
