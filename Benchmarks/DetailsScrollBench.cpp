@@ -11,19 +11,17 @@
 // are per step (manual time, milliseconds). A page that never showed
 // everything fails the benchmark rather than time an empty page.
 #include <benchmark/benchmark.h>
-#include <httplib.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QPainter>
 #include <QScrollBar>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <map>
 #include <thread>
 
+#include "DetailsBenchHost.h"
 #include "Database/ZMRPackage.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Details/PackageHeaderScrolling.h"
@@ -42,53 +40,15 @@ namespace {
 
 const char* kIdentifier = "com.bench.scroll";
 
-std::string png(int width, int height, const QColor& color) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    QPainter p(&image);
-    for (int y = 0; y < height; y += 24) p.fillRect(0, y, width, 12, color.darker(110 + y % 40));
-    p.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes.toStdString();
-}
-
-struct Host {
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    std::map<std::string, std::string> files;
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + "/" + path; }
-
+// The depiction this benchmark's page reads, with its banner and screenshots.
+struct Host : DetailsBench::Host {
     Host() {
-        server.Get(R"(/(.*))", [this](const httplib::Request& r, httplib::Response& res) {
-            auto it = files.find(r.matches[1]);
-            if (it == files.end()) {
-                res.status = 404;
-                return;
-            }
-            res.set_content(it->second, it->first.ends_with(".png") ? "image/png" : "application/json");
-        });
-        port = server.bind_to_any_port("127.0.0.1");
-        files["banner.png"] = png(1280, 400, QColor("#e0533d"));
-        std::string shots;
-        for (int i = 1; i <= 5; ++i) {
-            files["shot" + std::to_string(i) + ".png"] = png(1280, 720, QColor::fromHsv(60 * i, 160, 200));
-            shots += std::string(i > 1 ? "," : "") + "{\"url\": \"" + url("shot" + std::to_string(i) + ".png") + "\"}";
-        }
+        const std::string shots = DetailsBench::addBannerAndScreenshots(*this);
         files["depiction.json"] =
             "{\"headerImage\": \"" + url("banner.png") +
             "\", \"tabs\": [{\"tabname\": \"Details\", \"views\": [{\"markdown\": \"**Bench** scrolls.\\n\\n- one\\n- two\"}, "
             "{\"screenshots\": [" + shots + "]}]}, {\"tabname\": \"Change Log\", \"views\": [{\"title\": \"2.0\"}, "
             "{\"markdown\": \"- smoother\\n- lighter\"}]}]}";
-        thread = std::thread([this] { server.listen_after_bind(); });
-        while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~Host() {
-        server.stop();
-        thread.join();
     }
 };
 

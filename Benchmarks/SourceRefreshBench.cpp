@@ -47,6 +47,11 @@ int main(int argc, char** argv) {
             std::printf("{\"error\": \"%s\"}\n", result.error->debugDescription().c_str());
             return 1;
         }
+        if (i == 0 && result.value->packages == 0) {
+            // A refresh that stored nothing measures nothing.
+            std::printf("{\"error\": \"the refresh stored no package\"}\n");
+            return 1;
+        }
         std::printf("{\"seconds\": %.3f, \"vmhwm_kb\": %ld, \"packages\": %zu, \"variant\": \"%s\", \"unchanged\": %s}\n",
                     seconds, peakKilobytes(), result.value->packages, result.value->variant.c_str(),
                     result.value->unchanged ? "true" : "false");

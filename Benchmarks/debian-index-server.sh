@@ -2,6 +2,7 @@
 # as flat repositories on loopback, one per compression given in VARIANTS
 # ("xz gz"), at http://127.0.0.1:$PORT/<variant>/; the work directory $WORK
 # (with the uncompressed index in $WORK/Packages) goes when the script ends.
+trap 'echo "failed at ${BASH_SOURCE[0]}:$LINENO: $BASH_COMMAND" >&2' ERR
 INDEX=/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-amd64_Packages.lz4
 [ -f "$INDEX" ] || { echo "no $INDEX: run apt-get update on the host first"; exit 2; }
 

@@ -161,6 +161,9 @@ void ZMApplication::installServices() {
     // The core's store hooks: a refreshed source's payment endpoint and a paid
     // package's download address.
     ZMRepoStoreAPI::installFrameworkHooks();
+    // The maker's service hears of every refreshed source (its repository
+    // directory) and of every verified download (its statistics).
+    ZMOnlineServices::install();
     // Search's online services, the repository page and directory, the store
     // list, the first-run sign-in step, the source screen's purchases.
     ZMOnlineScreensSetup::install();

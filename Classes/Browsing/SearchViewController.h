@@ -12,7 +12,8 @@
 // identifiers; the lookups start at every change of three or more
 // characters. A reply for any text but the one now searched is dropped.
 // The online services are those installed when a search starts, not when
-// the tab was built (the launch installs them after building the tabs).
+// the tab was built (the launch installs them before building the tabs; a
+// test may install others later).
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>

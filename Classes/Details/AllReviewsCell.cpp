@@ -3,39 +3,18 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-namespace {
-
-// A text of fixed size, cut at its end; the row takes the clicks.
-QTextBrowser* passiveTextView() {
-    auto* view = new QTextBrowser;
-    view->setOpenLinks(false);
-    view->setFrameShape(QFrame::NoFrame);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setAttribute(Qt::WA_TransparentForMouseEvents);
-    view->setFocusPolicy(Qt::NoFocus);
-    view->viewport()->setAutoFillBackground(false);
-    view->setStyleSheet(QStringLiteral("QTextBrowser { background: transparent; }"));
-    view->document()->setDocumentMargin(0);
-    return view;
-}
-
-QLabel* plainLabel() {
-    auto* label = new QLabel;
-    label->setTextFormat(Qt::PlainText);
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    return label;
-}
-
-}  // namespace
+#include "Details/ReviewText.h"
 
 AllReviewsCell::AllReviewsCell(const QString& reuseIdentifier, QWidget* parent)
     : UITableViewCell(reuseIdentifier, parent),
       view_(new QFrame),
-      titleLbl_(plainLabel()),
-      nameLbl_(plainLabel()),
-      voteLbl_(passiveTextView()),
-      commentLbl_(passiveTextView()) {
+      titleLbl_(ReviewText::plainLabel()),
+      nameLbl_(ReviewText::plainLabel()),
+      voteLbl_(ReviewText::passiveTextView()),
+      commentLbl_(ReviewText::passiveTextView()) {
+    // The row takes the clicks.
+    voteLbl_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    commentLbl_->setAttribute(Qt::WA_TransparentForMouseEvents);
     setSeparatorHidden(true);
     setSelectionStyle(SelectionStyle::None);
     auto* outer = new QVBoxLayout(contentView());

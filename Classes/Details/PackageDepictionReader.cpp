@@ -16,21 +16,13 @@
 #include "Miscellaneous/ZMPlatform.h"
 #include "UIKit/UITextView.h"
 #include "VostrellePersistentPreferences.h"
+#include "Miscellaneous/ZMJSON.h"
 
 namespace {
 
 constexpr const char* kClassicUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
-
-std::vector<std::string> listValue(const nlohmann::json& d, const char* key) {
-    std::vector<std::string> out;
-    auto it = d.find(key);
-    if (it == d.end() || !it->is_array()) return out;
-    for (const auto& v : *it)
-        if (v.is_string()) out.push_back(v.get<std::string>());
-    return out;
-}
 
 std::shared_ptr<URLSession> noCacheSession() {
     static auto session = [] {
@@ -102,8 +94,8 @@ void PackageDepictionReader::applyNativeDepiction(PackageDetailsViewController& 
     page.updateGetButtonTitle();
     if (depiction.description) page.showMarkdown(page.descriptionLbl_, *depiction.description, false);
     const auto& urls = depiction.screenshots;
-    if (!urls.empty() && page.screenshotsDictionary_.empty() && urls != listValue(page.packageDictionary_, "screenshots") &&
-        listValue(page.packageDictionary_, "screenshotsLocalPaths").empty()) {
+    if (!urls.empty() && page.screenshotsDictionary_.empty() && urls != ZMJSON::stringList(page.packageDictionary_, "screenshots") &&
+        ZMJSON::stringList(page.packageDictionary_, "screenshotsLocalPaths").empty()) {
         page.setPackageScreenshotsFromArray(urls);
         page.setContent();
         return;
@@ -219,7 +211,7 @@ void PackageDepictionReader::getHtmlPageForCydiaPackage(PackageDetailsViewContro
                 });
                 auto screenshots = onMain([](PackageDetailsViewController& page, std::optional<std::vector<std::string>> v) {
                     if (v && !v->empty() && page.screenshotsDictionary_.empty() &&
-                        listValue(page.packageDictionary_, "screenshotsLocalPaths").empty()) {
+                        ZMJSON::stringList(page.packageDictionary_, "screenshotsLocalPaths").empty()) {
                         page.setPackageScreenshotsFromArray(*v);
                         return;
                     }

@@ -19,6 +19,7 @@
 #include "UIKit/UINavigationController.h"
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
+#include "Miscellaneous/ZMJSON.h"
 
 namespace {
 
@@ -27,11 +28,6 @@ constexpr const char* kMailSubject = PackageDetailsViewController::kMailSubject;
 QString q(const std::string& s) { return QString::fromStdString(s); }
 std::string L(const char* key) { return ZMLocalizedString(key); }
 std::string F(const char* key, const std::vector<std::string>& values) { return ZMLocalization::format(key, values); }
-
-bool boolValue(const nlohmann::json& d, const char* key) {
-    auto it = d.find(key);
-    return it != d.end() && it->is_boolean() && it->get<bool>();
-}
 
 // An http(s) address with a host; nullopt for anything else (javascript:, file:...).
 std::optional<QUrl> webAddress(const std::string& link) {
@@ -129,7 +125,7 @@ void PackageDetailsActions::seeAllReviews(PackageDetailsViewController& page) {
 }
 
 void PackageDetailsActions::leaveReview(PackageDetailsViewController& page) {
-    if (!boolValue(page.packageDictionary_, "isInstalled")) {
+    if (!ZMJSON::boolValue(page.packageDictionary_, "isInstalled")) {
         page.showLeaveReviewWarning();
         return;
     }
@@ -166,13 +162,13 @@ void PackageDetailsActions::openPackage(PackageDetailsViewController& page, cons
 }
 
 void PackageDetailsActions::updateWishlistButton(PackageDetailsViewController& page) {
-    const bool inWishlist = boolValue(page.packageDictionary_, "isInWishlist");
+    const bool inWishlist = ZMJSON::boolValue(page.packageDictionary_, "isInWishlist");
     page.wishlistBtn_->setIcon(DetailsImages::named(inWishlist ? "Fav" : "Not Fav"));
     page.wishlistBtn_->setTitle(q(L(inWishlist ? "Remove from Wishlist" : "Add to Wishlist")));
 }
 
 void PackageDetailsActions::changeWishlistState(PackageDetailsViewController& page) {
-    const bool wished = !boolValue(page.packageDictionary_, "isInWishlist");
+    const bool wished = !ZMJSON::boolValue(page.packageDictionary_, "isInWishlist");
     bool written = false;
     try {
         auto realm = Realm::defaultRealm();

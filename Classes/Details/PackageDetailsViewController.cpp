@@ -46,6 +46,7 @@
 #include "UIKit/UIViewAlpha.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMVostrelle.h"
+#include "Miscellaneous/ZMJSON.h"
 
 namespace {
 
@@ -54,25 +55,6 @@ constexpr int kBannerHeight = 200;
 QString q(const std::string& s) { return QString::fromStdString(s); }
 std::string L(const char* key) { return ZMLocalizedString(key); }
 std::string F(const char* key, const std::vector<std::string>& values) { return ZMLocalization::format(key, values); }
-
-std::string stringValue(const nlohmann::json& d, const char* key) {
-    auto it = d.find(key);
-    return it != d.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-bool boolValue(const nlohmann::json& d, const char* key) {
-    auto it = d.find(key);
-    return it != d.end() && it->is_boolean() && it->get<bool>();
-}
-
-std::vector<std::string> listValue(const nlohmann::json& d, const char* key) {
-    std::vector<std::string> out;
-    auto it = d.find(key);
-    if (it == d.end() || !it->is_array()) return out;
-    for (const auto& v : *it)
-        if (v.is_string()) out.push_back(v.get<std::string>());
-    return out;
-}
 
 // A section: its views in a column, with the gap above it as its top margin.
 QWidget* section(const char* name, std::initializer_list<QWidget*> views) {
@@ -115,7 +97,7 @@ void PackageDetailsViewController::showMarkdown(UITextView* view, const std::str
 
 // ---- loading ----------------------------------------------------------------------------
 
-std::string PackageDetailsViewController::text(const char* key) const { return stringValue(packageDictionary_, key); }
+std::string PackageDetailsViewController::text(const char* key) const { return ZMJSON::stringValue(packageDictionary_, key); }
 
 void PackageDetailsViewController::setPackageDictionaryFromPackageObject() {
     auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
@@ -212,9 +194,9 @@ void PackageDetailsViewController::viewDidLoad() {
                 if (self) self->updateGetButtonTitle();
             });
     QString initial;
-    if (boolValue(packageDictionary_, "isUpdated") && !boolValue(packageDictionary_, "isHeld")) initial = "UPDATE";
-    else if (boolValue(packageDictionary_, "isInstalled")) initial = "UNINSTALL";
-    else if (boolValue(packageDictionary_, "isFree")) initial = "GET";
+    if (ZMJSON::boolValue(packageDictionary_, "isUpdated") && !ZMJSON::boolValue(packageDictionary_, "isHeld")) initial = "UPDATE";
+    else if (ZMJSON::boolValue(packageDictionary_, "isInstalled")) initial = "UNINSTALL";
+    else if (ZMJSON::boolValue(packageDictionary_, "isFree")) initial = "GET";
     getBarBtn_->setText(initial.isEmpty() ? q(text("price")) : q(L(initial.toStdString().c_str())));
 
     wishlistBtn_ = new UIBarButtonItem(QIcon(), [this](UIBarButtonItem*) { changeWishlistState(); }, navigationItem());
@@ -370,7 +352,7 @@ void PackageDetailsViewController::getPackageInformation() {
 
 void PackageDetailsViewController::loadInformationFromBackground() {
     fetchAuthorAvatar();
-    const auto urls = listValue(packageDictionary_, "screenshots");
+    const auto urls = ZMJSON::stringList(packageDictionary_, "screenshots");
     if (!urls.empty()) startScreenshotPass(urls, true, false);
     fetchAverageRating();
 }
@@ -428,7 +410,7 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
 }
 
 void PackageDetailsViewController::fetchPurchaseInformation() {
-    if (!hasRecord_ || boolValue(packageDictionary_, "isFree")) return;
+    if (!hasRecord_ || ZMJSON::boolValue(packageDictionary_, "isFree")) return;
     auto services = ZMDetailsServices::shared();
     if (!services->userIsAuthenticatedForStoreLocation(text("sourceLocation"))) return;
     QPointer<PackageDetailsViewController> weak(this);
@@ -459,7 +441,7 @@ void PackageDetailsViewController::startScreenshotPass(const std::vector<std::st
     ZMScreenshotPass::Request request;
     request.identifier = packageIdentifier_;
     request.urls = urls;
-    request.cachedPaths = listValue(packageDictionary_, "screenshotsLocalPaths");
+    request.cachedPaths = ZMJSON::stringList(packageDictionary_, "screenshotsLocalPaths");
     request.readCache = readCache;
     request.recordsURLs = recordsURLs;
     QPointer<PackageDetailsViewController> weak(this);
@@ -595,7 +577,7 @@ void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {
     const std::string name = text("name");
     const QString failure = q(F("There was an error retrieving screenshots for \"%@\"", {name}));
     if (usesInfoJson) {
-        const bool has = !listValue(packageDictionary_, "screenshots").empty() || !listValue(packageDictionary_, "iPadScreenshots").empty();
+        const bool has = !ZMJSON::stringList(packageDictionary_, "screenshots").empty() || !ZMJSON::stringList(packageDictionary_, "iPadScreenshots").empty();
         showScreenshotsGallery(has && !screenshotRetrievingFail_, screenshotRetrievingFail_ ? failure : screenshotsLblDefaultText_);
     } else {
         const std::string location = text("sourceLocation");
@@ -650,7 +632,7 @@ void PackageDetailsViewController::layoutLowerHalf() {
     // What nothing can open has no button.
     reviewsSection_->seeAllReviewsBtn()->setVisible(!packageReviews_.empty() && screens.allReviews);
     reviewsSection_->leaveReviewBtn()->setVisible(static_cast<bool>(screens.leaveReview));
-    informationSection_->layoutFor(boolValue(packageDictionary_, "isInstalled"), sourceUsesInfoJson());
+    informationSection_->layoutFor(ZMJSON::boolValue(packageDictionary_, "isInstalled"), sourceUsesInfoJson());
     otherPackagesSection_->setSeeAllAvailable(static_cast<bool>(screens.maintainerPackages));
     otherPackagesSection_->setPackages(devPackages_);
     otherPackagesSection_->layoutForPackages();

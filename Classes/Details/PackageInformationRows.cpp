@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMJSON.h"
 
 namespace {
 
@@ -13,33 +14,13 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 QString L(const char* key) { return q(ZMLocalizedString(key)); }
 QString F(const char* key, const std::vector<std::string>& arguments) { return q(ZMLocalization::format(key, arguments)); }
 
-// Present: a non-empty string (a null or another type is absent).
-std::string present(const nlohmann::json& d, const char* key) {
-    auto it = d.find(key);
-    return it != d.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-bool flag(const nlohmann::json& d, const char* key) {
-    auto it = d.find(key);
-    return it != d.end() && it->is_boolean() && it->get<bool>();
-}
-
-std::vector<std::string> list(const nlohmann::json& d, const char* key) {
-    std::vector<std::string> out;
-    auto it = d.find(key);
-    if (it == d.end() || !it->is_array()) return out;
-    for (const auto& v : *it)
-        if (v.is_string()) out.push_back(v.get<std::string>());
-    return out;
-}
-
 std::string orNone(const std::string& value) { return value.empty() ? ZMLocalizedString("None") : value; }
 
 }  // namespace
 
 std::string PackageInformationRows::developerNameFor(const nlohmann::json& package, const std::optional<ZMRSource>& source) {
-    if (auto maintainer = present(package, "maintainer"); !maintainer.empty()) return maintainer;
-    if (auto contact = present(package, "contact"); !contact.empty()) return contact;
+    if (auto maintainer = ZMJSON::stringValue(package, "maintainer"); !maintainer.empty()) return maintainer;
+    if (auto contact = ZMJSON::stringValue(package, "contact"); !contact.empty()) return contact;
     if (source && !source->contact.empty()) return source->contact;
     return ZMLocalizedString("No dev name found");
 }
@@ -109,28 +90,28 @@ QString PackageInformationRows::shortDate(const std::string& dateText) {
 PackageInformationRows PackageInformationRows::make(const nlohmann::json& package, const std::optional<ZMRSource>& source,
                                                     const std::string& makerRepository) {
     PackageInformationRows r;
-    const std::string location = present(package, "sourceLocation");
+    const std::string location = ZMJSON::stringValue(package, "sourceLocation");
     r.verified = !location.empty() && location == makerRepository;
 
     auto rating = package.find("myRating");
     if (rating != package.end() && rating->is_number()) r.myRating = std::clamp(rating->get<int>(), 0, 5);
     r.ratingText = F("%@ out of 5 rating", {std::to_string(r.myRating.value_or(0))});
 
-    const std::string installed = present(package, "installedVersion");
-    r.version = q(orNone(flag(package, "isInstalled") && !installed.empty() ? installed : present(package, "version")));
-    r.category = q(orNone(present(package, "category")));
+    const std::string installed = ZMJSON::stringValue(package, "installedVersion");
+    r.version = q(orNone(ZMJSON::boolValue(package, "isInstalled") && !installed.empty() ? installed : ZMJSON::stringValue(package, "version")));
+    r.category = q(orNone(ZMJSON::stringValue(package, "category")));
 
     r.descriptionIsMarkdown = source && source->isUsingInfoJson.value_or(false);
-    r.description = present(package, "Description");
+    r.description = ZMJSON::stringValue(package, "Description");
     if (r.descriptionIsMarkdown) r.description = markdownLineBreaks(r.description);
 
     const std::string developer = developerNameFor(package, source);
     r.developerName = q(developer);
     r.moreByTitle = F("More by %@", {developer});
-    r.copyright = q(ZMLocalization::fill("© %@ \n%@", {developer, present(package, "identifier")}));
-    r.size = fileSize(present(package, "size"));
+    r.copyright = q(ZMLocalization::fill("© %@ \n%@", {developer, ZMJSON::stringValue(package, "identifier")}));
+    r.size = fileSize(ZMJSON::stringValue(package, "size"));
 
-    const std::string minimum = present(package, "minosversion"), maximum = present(package, "maxosversion");
+    const std::string minimum = ZMJSON::stringValue(package, "minosversion"), maximum = ZMJSON::stringValue(package, "maxosversion");
     if (!minimum.empty() && !maximum.empty()) {
         r.compatibility = F("iOS %@ - %@", {minimum, maximum});
     } else if (!minimum.empty() || !maximum.empty()) {
@@ -140,12 +121,12 @@ PackageInformationRows PackageInformationRows::make(const nlohmann::json& packag
         r.compatibility = L("Nothing specified");
     }
 
-    const auto dependencies = list(package, "dependencies"), conflicts = list(package, "conflicts");
+    const auto dependencies = ZMJSON::stringList(package, "dependencies"), conflicts = ZMJSON::stringList(package, "conflicts");
     r.dependencies = dependencies.empty() ? L("No dependencies") : lines(dependencies);
     r.conflicts = conflicts.empty() ? L("No conflicts") : lines(conflicts);
-    const std::string action = present(package, "postinstallaction");
+    const std::string action = ZMJSON::stringValue(package, "postinstallaction");
     r.postInstallAction = action.empty() ? L("Nothing") : capitalizedWords(q(action));
-    r.date = shortDate(present(package, "updatedDateStr"));
+    r.date = shortDate(ZMJSON::stringValue(package, "updatedDateStr"));
 
     r.hasSourceRecord = source.has_value();
     if (source) {

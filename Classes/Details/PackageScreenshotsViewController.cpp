@@ -1,6 +1,9 @@
 #include "Details/PackageScreenshotsViewController.h"
 
+#include <QKeyEvent>
 #include <QResizeEvent>
+#include <QWheelEvent>
+#include <algorithm>
 #include <QVBoxLayout>
 
 #include "Details/ScreenshotsCell.h"
@@ -9,6 +12,7 @@
 
 PackageScreenshotsViewController::PackageScreenshotsViewController(QWidget* parent) : ZMPalettedViewController(parent) {
     setObjectName("PackageScreenshotsViewController");
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void PackageScreenshotsViewController::setScreenshotsDictionary(std::map<int, QImage> images) {
@@ -37,6 +41,42 @@ void PackageScreenshotsViewController::viewDidLoad() {
     collection_->setDataSource(this);
     layout->addWidget(collection_, 1, Qt::AlignTop);
     collection_->reloadData();
+}
+
+void PackageScreenshotsViewController::viewDidAppear(bool) { setFocus(Qt::OtherFocusReason); }
+
+void PackageScreenshotsViewController::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+    case Qt::Key_Escape: dismissVC(); break;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_PageUp: turnPage(-1); break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+    case Qt::Key_PageDown:
+    case Qt::Key_Space: turnPage(1); break;
+    case Qt::Key_Home: turnPage(-numberOfItems(collection_)); break;
+    case Qt::Key_End: turnPage(numberOfItems(collection_)); break;
+    default: ZMPalettedViewController::keyPressEvent(e); return;
+    }
+    e->accept();
+}
+
+// The strip takes horizontal scrolling itself; a vertical wheel (a mouse)
+// turns one page per notch.
+void PackageScreenshotsViewController::wheelEvent(QWheelEvent* e) {
+    wheelAngle_ += e->angleDelta().y();
+    while (std::abs(wheelAngle_) >= 120) {
+        turnPage(wheelAngle_ > 0 ? -1 : 1);
+        wheelAngle_ += wheelAngle_ > 0 ? -120 : 120;
+    }
+    e->accept();
+}
+
+void PackageScreenshotsViewController::turnPage(int by) {
+    if (!collection_ || collection_->numberOfItems() == 0) return;
+    const int target = std::clamp(collection_->currentIndex() + by, 0, collection_->numberOfItems() - 1);
+    collection_->scrollToItem(target, true);
 }
 
 void PackageScreenshotsViewController::dismissVC() {

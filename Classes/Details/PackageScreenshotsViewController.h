@@ -1,6 +1,7 @@
 #pragma once
 // The full-screen gallery of a package's screenshots, one per page, opened
 // from the details page's strip in a navigation controller with "Close".
+// The arrow keys and the mouse wheel turn the pages; Escape closes it.
 #include <QImage>
 #include <map>
 
@@ -27,10 +28,16 @@ public:
 
 protected:
     void viewDidLoad() override;
+    void viewDidAppear(bool animated) override;
     void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
 
 private:
+    void turnPage(int by);
+
     std::map<int, QImage> images_;
     std::map<int, std::string> files_;
+    int wheelAngle_ = 0;  // vertical wheel turned since the last page
     UICollectionView* collection_ = nullptr;
 };

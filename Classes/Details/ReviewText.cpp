@@ -101,4 +101,26 @@ void fillFullComment(QTextDocument* document, const ZMReviews& review, const std
     append(cursor, note, true);
 }
 
+QLabel* plainLabel(const char* objectName) {
+    auto* label = new QLabel;
+    if (objectName) label->setObjectName(objectName);
+    label->setTextFormat(Qt::PlainText);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return label;
+}
+
+QTextBrowser* passiveTextView(const char* objectName) {
+    auto* view = new QTextBrowser;
+    if (objectName) view->setObjectName(objectName);
+    view->setOpenLinks(false);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setFocusPolicy(Qt::NoFocus);
+    view->viewport()->setAutoFillBackground(false);
+    view->setStyleSheet(QStringLiteral("QTextBrowser { background: transparent; }"));
+    view->document()->setDocumentMargin(0);
+    return view;
+}
+
 }  // namespace ReviewText

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QString>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <array>
 #include <cstdint>
@@ -21,6 +22,13 @@ inline constexpr int kTextPixelSize = 15;
 
 // The bundled "starSelected" (full) or "star" (empty) image at `size`.
 QPixmap star(bool selected, int size);
+// A server's text in a label: plain, cut at its end rather than widening
+// its row.
+QLabel* plainLabel(const char* objectName = nullptr);
+// A review's document in a view of fixed size: no frame, bars, focus or
+// background; its links do not open.
+QTextBrowser* passiveTextView(const char* objectName = nullptr);
+
 // The first `rating` of the five show a full star, the others an empty one;
 // a rating outside 0...5 is taken as its nearest end.
 void showStars(const std::array<QLabel*, 5>& stars, int64_t rating);

@@ -12,36 +12,14 @@ namespace {
 
 constexpr int kStarSide = 16;
 
-QTextBrowser* passiveText(const char* name) {
-    auto* view = new QTextBrowser;
-    view->setObjectName(name);
-    view->setOpenLinks(false);
-    view->setFrameShape(QFrame::NoFrame);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setFocusPolicy(Qt::NoFocus);
-    view->viewport()->setAutoFillBackground(false);
-    view->setStyleSheet(QStringLiteral("QTextBrowser { background: transparent; }"));
-    view->document()->setDocumentMargin(0);
-    return view;
-}
-
-QLabel* plainLabel(const char* name) {
-    auto* label = new QLabel;
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);  // a server's text
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    return label;
-}
-
 }  // namespace
 
 ReviewsCell::ReviewsCell(QWidget* parent)
     : QFrame(parent),
-      titleLbl_(plainLabel("titleLbl")),
-      nameLbl_(plainLabel("nameLbl")),
-      voteLbl_(passiveText("voteLbl")),
-      commentLbl_(passiveText("commentLbl")) {
+      titleLbl_(ReviewText::plainLabel("titleLbl")),
+      nameLbl_(ReviewText::plainLabel("nameLbl")),
+      voteLbl_(ReviewText::passiveTextView("voteLbl")),
+      commentLbl_(ReviewText::passiveTextView("commentLbl")) {
     static const bool ready = (initReviewsCellResources(), true);
     (void)ready;
     setObjectName("ReviewsCell");

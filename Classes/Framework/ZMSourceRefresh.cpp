@@ -188,14 +188,9 @@ nlohmann::json parseValidators(const std::string& text) {
     return parsed && parsed->is_object() ? std::move(*parsed) : nlohmann::json::object();
 }
 
-std::string jsonString(const nlohmann::json& object, const char* key) {
-    auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 void addConditionalHeaders(URLRequest& request, const nlohmann::json& validators) {
-    const std::string lastModified = jsonString(validators, "Last-Modified");
-    const std::string etag = jsonString(validators, "ETag");
+    const std::string lastModified = ZMJSON::stringValue(validators, "Last-Modified");
+    const std::string etag = ZMJSON::stringValue(validators, "ETag");
     if (!lastModified.empty()) request.setValue(lastModified, "If-Modified-Since");
     if (!etag.empty()) request.setValue(etag, "If-None-Match");
 }
@@ -459,7 +454,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     });
     std::optional<std::string> knownVariant;
     if (previous.contains("packages")) {
-        std::string v = jsonString(previous["packages"], "variant");
+        std::string v = ZMJSON::stringValue(previous["packages"], "variant");
         for (const auto& candidate : variants)
             if (candidate == v) knownVariant = v;
     }

@@ -348,9 +348,43 @@ void Realm::releaseAfterBulkWrite(Connection& connection) {
 #endif
 }
 
+size_t Realm::idleCacheBytes() const {
+    std::lock_guard lock(poolMutex_);
+    size_t total = 0;
+    for (Connection* connection : freeConnections_) {
+        int used = 0, highest = 0;
+        if (sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK)
+            total += static_cast<size_t>(used);
+    }
+    return total;
+}
+
 void Realm::giveBack(Connection* connection) {
+    // Pages a query read stay in this connection's cache for as long as the
+    // process runs; beyond kIdleCacheBytes they go.
+    int used = 0, highest = 0;
+    if (sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
+        used > kIdleCacheBytes) {
+        sqlite3_db_release_memory(connection->db);
+        scheduleHeapTrim();
+    }
     std::lock_guard lock(poolMutex_);
     freeConnections_.push_back(connection);
+}
+
+void Realm::scheduleHeapTrim() {
+#ifdef __GLIBC__
+    // The freed pages go back to the system only when the heap is trimmed:
+    // once, a second after a burst of released caches, off the caller's thread.
+    static std::atomic<bool> pending{false};
+    if (pending.exchange(true)) return;
+    Dispatch::mainAfter(1.0, [] {
+        Dispatch::backgroundQueue([] {
+            pending = false;
+            malloc_trim(0);
+        });
+    });
+#endif
 }
 
 void Realm::transactionWithBlock(const std::function<void()>& block) {

@@ -244,6 +244,12 @@ public:
 
     const std::string& path() const { return configuration_.path; }
     bool databaseWasReset() const { return wasReset_; }
+    // A connection handed back with more page cache than this drops it (and
+    // the heap is trimmed soon after): a query that read most of the file
+    // would otherwise leave a copy of it in every connection that ran one.
+    static constexpr int kIdleCacheBytes = 24 << 20;
+    // Bytes of page cache held by the connections no thread is using.
+    size_t idleCacheBytes() const;
 
     // Runs `block` as one write transaction on the calling thread and commits it;
     // when the block throws, the transaction is rolled back and the exception
@@ -350,11 +356,12 @@ private:
     // After a transaction that wrote this many pages, the connection gives
     // its cache back (about 8 MiB of the 32 KiB pages of new databases).
     static constexpr int kBulkWritePages = 256;
+    static void scheduleHeapTrim();
     static void releaseAfterBulkWrite(Connection& connection);
 
     Configuration configuration_;
     bool wasReset_ = false;
-    std::mutex poolMutex_;
+    mutable std::mutex poolMutex_;
     std::vector<std::unique_ptr<Connection>> allConnections_;
     std::vector<Connection*> freeConnections_;
     std::mutex writeMutex_;

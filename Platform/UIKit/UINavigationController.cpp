@@ -9,7 +9,6 @@
 #include <functional>
 #include <tuple>
 #include <QPropertyAnimation>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include "Miscellaneous/ZMLocalization.h"
@@ -37,22 +36,6 @@ QIcon tinted(const QIcon& icon, const QColor& tint) {
     p.end();
     return QIcon(pm);
 }
-
-// The bar's title gives way to the bar's buttons when the bar is crowded: it
-// may shrink to nothing and is drawn cut short with an ellipsis.
-class BarTitle : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const QRect area = contentsRect();
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-        style()->drawItemText(&p, area, Qt::AlignCenter, palette(), isEnabled(), shown, foregroundRole());
-    }
-};
 }  // namespace
 
 // ---- the bar --------------------------------------------------------------------
@@ -85,7 +68,7 @@ UINavigationBar::UINavigationBar(QWidget* parent) : QWidget(parent) {
     leftBox_->addWidget(back_);
     leftBox_->addStretch();
     rightBox_->addStretch();
-    title_ = new BarTitle(titleBox_);
+    title_ = new QLabel(titleBox_);
     title_->setObjectName("navigationTitle");
     title_->setTextFormat(Qt::PlainText);  // titles may be names from servers
     QFont f = title_->font();

@@ -103,6 +103,7 @@ protected:
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
         d.window()->resize(460, 960);
         d.window()->activateWindow();
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); })) << "typing needs the focus";
         return d;
     }
 

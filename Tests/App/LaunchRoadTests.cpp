@@ -36,12 +36,14 @@
 #include "Details/PackageDetailsViewController.h"
 #include "Details/PackageOtherPackagesSection.h"
 #include "Details/PackageReviewsSection.h"
+#include "Details/WebDepictionViewController.h"
 #include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/LoginViewController.h"
 #include "Online/Screens/SearchedRepoViewController.h"
 #include "Online/Screens/WebPageDriver.h"
 #include "Online/Screens/ZMStorePages.h"
 #include "SegmentedViewController.h"
+#include "SettingsPlistViewController.h"
 #include "Services/ZMAccount.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeStores.h"
@@ -302,9 +304,16 @@ TEST_F(LaunchRoad, SearchCardsComeFromTheServerAndADeveloperCardLeadsToTheMainta
 }
 
 TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSignedIn) {
+    std::filesystem::create_directories(repoRoot.path() + "/repo");
+    TestSupport::writeFile(repoRoot.file("repo/free.html"), "<html><body><h1>Free Tweak</h1></body></html>");
     serveRepository(stanza("com.paid.tweak", "Paid Tweak", "Store Maker <maker@example.org>", "Price: $1.99\n") +
-                        stanza("com.paid.free", "Free Tweak", "Store Maker <maker@example.org>"),
+                        stanza("com.paid.free", "Free Tweak", "Store Maker <maker@example.org>", "Depiction: DEPICTION\n"),
                     "Paid Repo");
+    FlatRepository::writeIndexesForText(
+        repoRoot.path() + "/repo",
+        stanza("com.paid.tweak", "Paid Tweak", "Store Maker <maker@example.org>", "Price: $1.99\n") +
+            stanza("com.paid.free", "Free Tweak", "Store Maker <maker@example.org>", "Depiction: " + server->url("repo/free.html") + "\n"),
+        "Paid Repo");
     FakeStores::PaymentAPI store(*server, repoRoot.path() + "/repo");
     store.update([](FakeStores::PaymentAPI::State& s) { s.purchased = {"com.paid.tweak"}; });
     // The store answers at the repository's own address (its payment_endpoint file).
@@ -319,7 +328,7 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     }, std::chrono::seconds(30)));
 
     // Room for the segments and the source screen's two buttons side by side.
-    d.window()->resize(540, 900);
+    d.window()->resize(600, 900);
     auto* nav = selectTab(ZMVostrelle::ManageTab);
     auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
     ASSERT_NE(manage, nullptr);
@@ -353,14 +362,17 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     ASSERT_NE(info, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return info->repoStoreLogInOutButton->isVisible(); }, std::chrono::seconds(20)));
     click(info->repoStoreLogInOutButton);
-    QPointer<WebViewViewController> web;
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return (web = ZMStorePages::shared().pageScreen(ZMStorePages::shared().lastPage())); },
+    QPointer<WebViewViewController> storePage;
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return (storePage = ZMStorePages::shared().pageScreen(ZMStorePages::shared().lastPage())); },
                                    std::chrono::seconds(30)));
-    ASSERT_TRUE(WebPageDriver::waitForElement(web->page(), "password"));
-    WebPageDriver::run(web->page(), "document.getElementById('user').value = 'jane';"
+    ASSERT_TRUE(WebPageDriver::waitForElement(storePage->page(), "password"));
+    WebPageDriver::run(storePage->page(), "document.getElementById('user').value = 'jane';"
                                     "document.getElementById('password').value = 'secret';"
                                     "document.getElementById('signin').click();");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return info->repoStoreLogInOutButton->text() == "Logout"; }, std::chrono::seconds(60)));
+    // Its packages' own web pages, from now on.
+    click(info->seeOriginalDepictionsSwitch);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(repository())->seeOriginalDepictions.value_or(false); }));
     QPointer<UINavigationController> closing(formNav);
     tapBarButton(info, "Close");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !closing || !closing->isOnScreen(); }));
@@ -375,12 +387,55 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     ASSERT_TRUE(GuiTest::waitUntil([&] { return server->count("pay/user_info") > before; }));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return package("com.paid.tweak")->isPaidThroughSileo.value_or(false); }));
     screenshot("launch-source-store.png");
+    // The free package opens its own web page.
+    std::optional<IndexPath> freeRow;
+    auto* table = packages->subcategoriesAndPackagesTableView();
+    for (int section = 1; section < table->numberOfSections() && !freeRow; ++section)
+        for (int row = 0; row < table->numberOfRows(section); ++row)
+            if (packages->identifierAt({section, row}) == "com.paid.free") freeRow = IndexPath{section, row};
+    ASSERT_TRUE(freeRow);
+    tapRow(table, *freeRow);
+    auto* web = qobject_cast<WebDepictionViewController*>(nav->topViewController());
+    ASSERT_NE(web, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return server->count("repo/free.html") >= 1; }, std::chrono::seconds(30)));
+    nav->popViewController(false);
+    ASSERT_EQ(nav->topViewController(), segmented);
+
     tapBarButton(segmented, "Purchased");
     auto* purchased = qobject_cast<PackagesTableViewController*>(nav->topViewController());
     ASSERT_NE(purchased, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return purchased->model().numberOfSections() == 1; }));
     EXPECT_EQ(purchased->model().identifierAt(0, 0), std::optional<std::string>("com.paid.tweak"));
     EXPECT_EQ(purchased->model().numberOfRows(0), 1);
+}
+
+// A user who last saw an older version: the change log comes up once, over
+// the window, and not at the next launch.
+TEST_F(LaunchRoad, AnUpdatedVersionShowsItsChangeLogOnceAtLaunch) {
+    for (int launch = 0; launch < 2; ++launch) {
+        if (launch == 0) {
+            VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::WelcomeScreenVersion, std::string("1.0"));
+            ASSERT_TRUE(VostrellePersistentPreferences::sharedInstance().saveToFile());
+        }
+        VostrellePersistentPreferences::resetForTesting();
+        ZMVostrelle::resetForTesting();
+        start();
+        if (launch == 1) {
+            GuiTest::pump(std::chrono::milliseconds(200));
+            EXPECT_EQ(top(), app().window()->rootViewController()) << "shown once only";
+            break;
+        }
+        UINavigationController* nav = nullptr;
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return (nav = dynamic_cast<UINavigationController*>(top())) != nullptr; }));
+        auto* changelog = qobject_cast<ChangelogViewController*>(nav->topViewController());
+        ASSERT_NE(changelog, nullptr);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return changelog->isOnScreen(); }));
+        tapBarButton(changelog, "Close");
+        ASSERT_TRUE(backAtTheWindow());
+        EXPECT_EQ(VostrellePersistentPreferences::sharedInstance().stringForKey(VostrellePreferenceKey::WelcomeScreenVersion),
+                  std::optional<std::string>(VOSTRELLE_VERSION));
+        ASSERT_TRUE(VostrellePersistentPreferences::sharedInstance().saveToFile());
+    }
 }
 
 TEST_F(LaunchRoad, AConfiguredCompatibilityListIsFetchedAtLaunchAndHidesWhatItMarks) {

@@ -75,7 +75,7 @@ protected:
 
 TEST_F(BrowsingEndToEnd, SectionsSearchAndChangesFromARefreshedRepository) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    ZMApplication::applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(430, 900);
     online = true;

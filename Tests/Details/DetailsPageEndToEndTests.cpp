@@ -21,6 +21,7 @@
 #include "Details/PackageHeaderScrolling.h"
 #include "Details/PackageInformationSection.h"
 #include "Details/PackageReviewsSection.h"
+#include "Details/PackageScreenshotsViewController.h"
 #include "PackageCell.h"
 #include "PackagesConfirmationViewController.h"
 #include "Shell/ShellTestSupport.h"
@@ -106,7 +107,7 @@ protected:
 
 TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
     auto& d = ZMVostrelle::sharedVostrelle();
-    ZMApplication::applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(460, 1000);
     online = true;
@@ -148,6 +149,17 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
     page->handleStatusBarTap();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !page->headerScrolling()->isHandedOver(); }));
 
+    // A click on a screenshot opens the gallery of all five; its Close comes back.
+    page->scrollView()->ensureWidgetVisible(page->screenshotsCollectionView());
+    UserGesture::click(page->screenshotsCollectionView()->cellForItem(0));
+    auto* galleryNav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
+    ASSERT_NE(galleryNav, nullptr);
+    auto* gallery = dynamic_cast<PackageScreenshotsViewController*>(galleryNav->topViewController());
+    ASSERT_NE(gallery, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return gallery->screenshotsCollectionView()->numberOfItems() == 5; }));
+    UserGesture::tapBarButton(gallery, "Close");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
+
     // Queued from the header, installed through the queue screens.
     UserGesture::click(page->getBtn());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "QUEUED"; }));
@@ -161,6 +173,12 @@ TEST_F(DetailsPageRoad, FromAListToTheInstalledPackageAndItsFiles) {
     UserGesture::click(queue->confirmButton());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return installedInSandbox("com.jane.docklens"); }, std::chrono::seconds(120)));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "UNINSTALL"; }, std::chrono::seconds(30)));
+    // The verified download reached the maker's statistics.
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        for (const auto& r : maker->requests("stats/stats.php"))
+            if (r.field("packageID") == "com.jane.docklens" && r.field("downloadCount") == "1") return true;
+        return false;
+    }));
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30)));
     if (d.window()->topPresentedViewController() != d.window()->rootViewController())
         d.window()->topPresentedViewController()->dismissViewController(false);

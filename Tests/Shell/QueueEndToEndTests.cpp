@@ -16,6 +16,8 @@
 #include "UIKit/UINavigationController.h"
 #include "ZMAPTManager.h"
 #include "ZMPipelineManager.h"
+#include "SegmentedViewController.h"
+#include "Support/Gui/UserGestures.h"
 #include "ZMTasksViewController.h"
 #include "ZMURLRouter.h"
 #include "ZMVostrelle.h"
@@ -55,7 +57,7 @@ protected:
 
     ZMVostrelle& launch() {
         auto& d = ZMVostrelle::sharedVostrelle();
-        ZMApplication::applicationDidFinishLaunching();
+        EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
         online = true;
         return d;
@@ -241,6 +243,13 @@ TEST_F(QueueEndToEnd, AFailedRunIsOneClosableAlertInFrontOfTheTaskScreen) {
         shown |= row.state == ZMTasksViewController::TaskRow::State::Failed && row.error.find("404") != std::string::npos;
     EXPECT_TRUE(shown) << "the failed download and its error are listed";
     d.window()->grab().toImage().save(VOSTRELLE_SCREENSHOT_DIR "/queue-failed-run-tasks.png");
+    // The console beside the task list: what the run printed.
+    auto* segmented = qobject_cast<SegmentedViewController*>(tasksNav->topViewController());
+    ASSERT_NE(segmented, nullptr);
+    UserGesture::click(segmented->segmentedControl()->segment(1));
+    auto* console = qobject_cast<ZMConsoleViewController*>(segmented->currentViewController());
+    ASSERT_NE(console, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return console->isOnScreen(); }));
     tasksNav->topViewController()->navigationItem()->leftBarButtonItem()->trigger();
     EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->topPresentedViewController() == d.window()->rootViewController(); }));
 }

@@ -1,4 +1,5 @@
 #include "Database/ZMRSources.h"
+#include "SystemConfiguration/Reachability.h"
 
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -68,7 +69,8 @@ bool ZMRSources::isNetworkReachable() {
         std::lock_guard lock(reachabilityMutex);
         hook = reachabilityHook;
     }
-    return hook ? hook() : true;
+    // Without a hook, the platform's own check ($VOSTRELLE_ASSUME_REACHABLE overrides it).
+    return hook ? hook() : Reachability::isReachable();
 }
 
 // ---- configured sources ------------------------------------------------------------

@@ -72,8 +72,10 @@ public:
     void setPurgeHook(PurgeHook hook);
     // Asked to read the dpkg status again after a source's packages were deleted.
     void setStatusRescanHook(std::function<void()> hook);
-    // Whether the network is reachable (Wi-Fi or cellular). Defaults to YES;
-    // process-wide, so that it can be installed before the package manager exists.
+    // Whether the network is reachable (Wi-Fi or cellular). Without a hook, the
+    // platform's check (Reachability, which $VOSTRELLE_ASSUME_REACHABLE
+    // overrides); process-wide, so that it can be installed before the
+    // package manager exists.
     static void setReachabilityHook(std::function<bool()> hook);
     static bool isNetworkReachable();
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -106,6 +108,28 @@ protected:
         return stored.value_or(false);
     }
 };
+
+// Without a hook of its own the collection asks the platform's network check,
+// which the environment can override; a hook wins over both.
+TEST(ZMRSourcesReachability, ThePlatformsCheckUnlessAHookAnswers) {
+    const char* saved = std::getenv("VOSTRELLE_ASSUME_REACHABLE");
+    const std::string previous = saved ? saved : "";
+    struct Case {
+        const char* environment;
+        std::optional<bool> hook;
+        bool reachable;
+    };
+    for (const Case& c : {Case{"0", std::nullopt, false}, Case{"1", std::nullopt, true}, Case{"0", true, true},
+                          Case{"1", false, false}}) {
+        setenv("VOSTRELLE_ASSUME_REACHABLE", c.environment, 1);
+        if (c.hook) ZMRSources::setReachabilityHook([answer = *c.hook] { return answer; });
+        else ZMRSources::setReachabilityHook(nullptr);
+        EXPECT_EQ(ZMRSources::isNetworkReachable(), c.reachable) << c.environment << " " << c.hook.has_value();
+    }
+    ZMRSources::setReachabilityHook(nullptr);
+    if (saved) setenv("VOSTRELLE_ASSUME_REACHABLE", previous.c_str(), 1);
+    else unsetenv("VOSTRELLE_ASSUME_REACHABLE");
+}
 
 TEST_F(ZMRSourcesTest, AddingStoresTheRecordAndRefreshesItOnceSetupIsDone) {
     preferences().setValue("setupDone", true);

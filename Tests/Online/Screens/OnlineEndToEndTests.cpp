@@ -106,7 +106,7 @@ protected:
 TEST_F(OnlineEndToEnd, ANewUserWalksTheFirstRunTheFeaturedPageTheAccountAndTheDirectory) {
     using namespace UserGesture;
     auto& d = ZMVostrelle::sharedVostrelle();
-    ZMApplication::applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     d.window()->resize(440, 900);
 

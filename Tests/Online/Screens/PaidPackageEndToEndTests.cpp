@@ -90,7 +90,7 @@ TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
     using namespace UserGesture;
     const std::string location = server->url();
     auto& d = ZMVostrelle::sharedVostrelle();
-    ZMApplication::applicationDidFinishLaunching();
+    EXPECT_TRUE(ZMApplication::start({})) << "the launch main() runs";
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
     prefs().setValue(VostrellePreferenceKey::SetupDone, true);
     ZMRSources::setReachabilityHook([] { return true; });

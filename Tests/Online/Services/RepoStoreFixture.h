@@ -29,6 +29,20 @@ protected:
     std::mutex pagesMutex;
     std::vector<std::pair<uint64_t, std::string>> shown;
     std::vector<uint64_t> dismissed;
+    // Copies, read under the lock: the client asks from its own threads.
+    std::vector<std::pair<uint64_t, std::string>> shownPages() {
+        std::lock_guard lock(pagesMutex);
+        return shown;
+    }
+    // The page shown last (0 before any).
+    uint64_t lastPage() {
+        std::lock_guard lock(pagesMutex);
+        return shown.empty() ? 0 : shown.back().first;
+    }
+    std::vector<uint64_t> dismissedPages() {
+        std::lock_guard lock(pagesMutex);
+        return dismissed;
+    }
 
     void SetUp() override {
         TestSupport::resetSharedServices();

@@ -38,11 +38,19 @@ protected:
     void TearDown() override { unsetenv("VOSTRELLE_CYDIA_STORE_URL"); }
     static bool marked(const char* id) { return ZMRPackage::objectForPrimaryKey(id)->isPaidThroughCydia.value_or(false); }
     std::vector<std::string> import(const std::string& cookie) {
-        std::optional<std::vector<std::string>> found;
-        ZMCydiaStore::importPurchases(cookie, [&](std::vector<std::string> ids) { found = std::move(ids); });
-        EXPECT_TRUE(TestSupport::waitUntil([&] { return found.has_value(); }));
+        // The completion comes on the session's thread.
+        auto found = std::make_shared<std::pair<std::mutex, std::optional<std::vector<std::string>>>>();
+        ZMCydiaStore::importPurchases(cookie, [found](std::vector<std::string> ids) {
+            std::lock_guard lock(found->first);
+            found->second = std::move(ids);
+        });
+        EXPECT_TRUE(TestSupport::waitUntil([&] {
+            std::lock_guard lock(found->first);
+            return found->second.has_value();
+        }));
         TestSupport::pumpMainLoop(std::chrono::milliseconds(100));
-        return found.value_or(std::vector<std::string>{});
+        std::lock_guard lock(found->first);
+        return found->second.value_or(std::vector<std::string>{});
     }
 };
 

@@ -258,33 +258,33 @@ TEST_F(RepoStoreClient, ACallbackFinishesOnlyTheSigninThisProgramStartedOnce) {
     };
     auto& keychain = PDKeychainBindings::sharedKeychainBindings();
     // Nothing pending: dropped.
-    client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success?token=x&payment_secret=y");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=x&payment_secret=y");
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 
     auto first = signin();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].second, api->endpoint() + "authenticate?udid=" + ZMPlatform::deviceUDID() +
+    ASSERT_EQ(shownPages().size(), 1u);
+    EXPECT_EQ(shownPages()[0].second, api->endpoint() + "authenticate?udid=" + ZMPlatform::deviceUDID() +
                                    "&model=" + URLEncoding::encodeQueryValue(ZMPlatform::deviceModelID()));
     // A second sign-in ends the first, which fails and loses its page.
     auto second = signin();
     ASSERT_TRUE(*first);
     EXPECT_TRUE((*first)->first);
-    EXPECT_EQ(dismissed, std::vector<uint64_t>{shown[0].first});
+    EXPECT_EQ(dismissedPages(), std::vector<uint64_t>{shownPages()[0].first});
     // An empty payment secret fails and ends the sign-in: a replay finds nothing.
-    client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success?token=abc&payment_secret=");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=abc&payment_secret=");
     ASSERT_TRUE(*second);
     EXPECT_THAT(errorText((*second)->second.error), HasSubstr("unable to parse credentials"));
-    client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success?token=abc&payment_secret=s");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=abc&payment_secret=s");
     EXPECT_FALSE(keychain.stringForKey(location + "_token"));
 
     // A closed page fails its sign-in.
     auto closed = signin();
-    client.storePageClosed(shown.back().first);
+    client.storePageClosed(shownPages().back().first);
     ASSERT_TRUE(*closed);
     EXPECT_TRUE((*closed)->first);
 
     auto good = signin();
-    client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success/?token=tk%3D&payment_secret=ps");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success/?token=tk%3D&payment_secret=ps");
     ASSERT_TRUE(*good);
     EXPECT_FALSE((*good)->first);
     EXPECT_TRUE((*good)->second.success);
@@ -301,12 +301,12 @@ TEST_F(RepoStoreClient, NoTokenSecretOrCallbackQueryReachesTheLog) {
     {
         TestSupport::StderrCapture capture;
         // Callbacks of every kind: nothing pending, an empty secret, a good one, a replay.
-        client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
         client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
-        client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success?token=" + forged + "&payment_secret=");
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=");
         client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
-        client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success?token=" + token + "&payment_secret=" + secret);
-        client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + token + "&payment_secret=" + secret);
+        client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=" + forged + "&payment_secret=" + forged);
         ASSERT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
         // Requests that carry them, answered well and badly.
         await<RepoStoreUserInfoResponse>([&](auto k) { client.userInfoForSourceLocation(location, k); });
@@ -314,7 +314,7 @@ TEST_F(RepoStoreClient, NoTokenSecretOrCallbackQueryReachesTheLog) {
         auto started = std::make_shared<std::atomic<bool>>(false);
         client.purchasePackageWithIdentifier("com.example.paid", [started](bool, const auto&) { *started = true; });
         EXPECT_TRUE(TestSupport::waitUntil([&] { return client.hasPendingPurchase(); }));
-        client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://payment_completed?token=" + forged);
+        client.storeCallbackReceived(lastPage(), "sileo://payment_completed?token=" + forged);
         EXPECT_TRUE(TestSupport::waitUntil([&] { return started->load(); }));
         server->route("pay/user_info", [](const httplib::Request& req, httplib::Response& res) {
             res.status = 500;
@@ -351,23 +351,23 @@ TEST_F(RepoStoreClient, APaymentCallbackCountsOnlyOnceTheStoreConfirmsIt) {
     };
     // The page says "completed" but nothing was paid.
     start();
-    EXPECT_EQ(shown.back().second, server->url("pay/package/com.example.paid/checkout"));
-    client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://payment_completed");
+    EXPECT_EQ(shownPages().back().second, server->url("pay/package/com.example.paid/checkout"));
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed");
     auto unpaid = outcome();
     EXPECT_TRUE(unpaid.first);
     EXPECT_EQ(unpaid.second.status, -1);
     // Paid, then the callback (a second one finds nothing pending).
     start();
     api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
-    client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://payment_completed/x");
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed/x");
     auto paid = outcome();
     EXPECT_FALSE(paid.first);
     EXPECT_EQ(paid.second.status, 0);
-    client.storeCallbackReceived(shown.empty() ? 0 : shown.back().first, "sileo://payment_completed");
+    client.storeCallbackReceived(lastPage(), "sileo://payment_completed");
     // Closing the page before paying fails the purchase.
     api->update([](auto& s) { s.purchased.clear(); });
     start();
-    client.storePageClosed(shown.back().first);
+    client.storePageClosed(shownPages().back().first);
     EXPECT_TRUE(outcome().first);
 }
 

@@ -101,7 +101,7 @@ TEST_F(RepoStoreHostile, CredentialsStayWithTheStoreThatIssuedThem) {
     auto& keychain = PDKeychainBindings::sharedKeychainBindings();
     // Signed in through the page of the current store.
     client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
-    client.storeCallbackReceived(shown.back().first, "sileo://authentication_success?token=tok-3f9a&payment_secret=sec-77b1");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=tok-3f9a&payment_secret=sec-77b1");
     ASSERT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
     ASSERT_FALSE(user().first);
 
@@ -126,7 +126,7 @@ TEST_F(RepoStoreHostile, CredentialsStayWithTheStoreThatIssuedThem) {
 
     // Signing in at the new store binds the new credentials to it.
     client.userSigninForSourceLocation(location, [](bool, const RepoStoreSigninResponse&) {});
-    client.storeCallbackReceived(shown.back().first, "sileo://authentication_success?token=tok-3f9a&payment_secret=sec-77b1");
+    client.storeCallbackReceived(lastPage(), "sileo://authentication_success?token=tok-3f9a&payment_secret=sec-77b1");
     EXPECT_TRUE(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location));
     EXPECT_FALSE(user().first);
 }
@@ -182,7 +182,7 @@ TEST_F(RepoStoreHostile, ClosingAPaidCheckoutWithoutItsLastLinkStillCompletesThe
         auto done = std::make_shared<std::promise<std::pair<bool, RepoStorePackagePurchaseResponse>>>();
         client.purchasePackageWithIdentifier("com.example.paid", [done](bool f, const auto& r) { done->set_value({f, r}); });
         ASSERT_TRUE(TestSupport::waitUntil([&] { return client.hasPendingPurchase(); }));
-        client.storePageClosed(shown.back().first);
+        client.storePageClosed(lastPage());
         auto future = done->get_future();
         ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         auto [failed, r] = future.get();
@@ -251,7 +251,7 @@ TEST_F(RepoStoreHostile, ACallbackCountsOnlyFromThePageOpenedForIt) {
     auto& keychain = PDKeychainBindings::sharedKeychainBindings();
     bool done = false;
     client.userSigninForSourceLocation(location, [&](bool, const RepoStoreSigninResponse&) { done = true; });
-    const uint64_t page = shown.back().first;
+    const uint64_t page = lastPage();
     // Another page (an earlier one, a purchase page, one never shown) cannot finish it.
     for (uint64_t other : {page + 1, page - 1, uint64_t{0}})
         client.storeCallbackReceived(other, "sileo://authentication_success?token=planted&payment_secret=planted");
