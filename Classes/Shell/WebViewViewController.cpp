@@ -169,9 +169,12 @@ QWidget* WebViewViewController::buildHistoryBar() {
     connect(forwardBtn_, &QToolButton::clicked, this, &WebViewViewController::goForward);
     backShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this, this, &WebViewViewController::goBack);
     forwardShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this, this, &WebViewViewController::goForward);
+    // The window's keys, whatever has the focus (a page that navigates drops
+    // it), while this screen is shown and has somewhere to go; otherwise
+    // Alt+Left leaves the screen as it does everywhere.
     for (QShortcut* s : {backShortcut_, forwardShortcut_}) {
-        s->setContext(Qt::WidgetWithChildrenShortcut);
-        s->setEnabled(false);  // with nothing to go back to, Alt+Left leaves the screen as usual
+        s->setContext(Qt::WindowShortcut);
+        s->setEnabled(false);
     }
     auto update = [this] { updateHistoryButtons(); };
     connect(page_, &QWebEnginePage::urlChanged, this, update);
@@ -184,8 +187,9 @@ void WebViewViewController::updateHistoryButtons() {
     const bool back = page_->history()->canGoBack(), forward = page_->history()->canGoForward();
     backBtn_->setEnabled(back);
     forwardBtn_->setEnabled(forward);
-    backShortcut_->setEnabled(back);
-    forwardShortcut_->setEnabled(forward);
+    const bool shown = isVisible();
+    backShortcut_->setEnabled(shown && back);
+    forwardShortcut_->setEnabled(shown && forward);
 }
 
 void WebViewViewController::goBack() {
@@ -213,6 +217,10 @@ void WebViewViewController::viewWillAppear(bool) {
     }
     page_->load(websiteURL_);
 }
+
+void WebViewViewController::viewDidAppear(bool) { updateHistoryButtons(); }
+
+void WebViewViewController::viewDidDisappear(bool) { updateHistoryButtons(); }
 
 void WebViewViewController::paletteDidChange(const ZMPalette& p) {
     if (page_) page_->setBackgroundColor(p.backgroundColor());

@@ -78,6 +78,8 @@ public:
 protected:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
 
 private:
     QUrl websiteURL_;
