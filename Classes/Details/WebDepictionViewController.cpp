@@ -1,6 +1,7 @@
 #include "Details/WebDepictionViewController.h"
 
 #include "Database/ZMRPackages.h"
+#include "Browsing/PackageRows.h"
 #include "Details/PackageDetailsViewController.h"
 
 #include <QGraphicsOpacityEffect>
@@ -249,6 +250,10 @@ void WebDepictionViewController::buildViews() {
     column->addStretch(1);
 
     connect(getBtn_, &QPushButton::clicked, this, [this] { getPackage(getBtn_); });
+    // A right click: the package rows' Queue / Remove, as on the native page.
+    QPointer<WebDepictionViewController> self(this);
+    PackageRows::addQueueMenu(
+        getBtn_, [self] { return self && self->hasRecord_ ? self->packageIdentifier_ : std::string(); }, nullptr);
     connect(shareBtn_, &QPushButton::clicked, this, [this] { sharePackage(shareBtn_); });
     GetButton::addTargetHapticAction(getBtn_, [this](GetButton::LongPressState s) {
         if (s == GetButton::LongPressState::Began) presentOptions(getBtn_);
