@@ -25,6 +25,7 @@
 #include "Browsing/SearchViewController.h"
 #include "Browsing/SourceViewController.h"
 #include "Browsing/SourcesCell.h"
+#include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
 #include "Details/PackageDetailsViewController.h"
 #include "PackageCell.h"
@@ -102,9 +103,13 @@ protected:
     std::string repository() const { return server->url("repo/"); }
 
     static UIWindow* window() { return app().window(); }
-    // A key as the user presses it, to whatever has the focus in the window.
-    static void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QWidget* target = QApplication::focusWidget();
+    // A key as the user presses it: to `on` (what was clicked last), else to
+    // whatever has the focus in the window.
+    static void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QWidget* on = nullptr) {
+        // Offscreen, a hidden window of the web engine can take the activation
+        // from ours; a user's keys go to the window they are looking at.
+        if (!window()->isActiveWindow()) QApplication::setActiveWindow(window());
+        QWidget* target = on ? on : QApplication::focusWidget();
         if (!target || target->window() != window()) target = window();
         QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
         GuiTest::pump();
@@ -252,8 +257,7 @@ TEST_F(DesktopRoad, TheWindowIsTheUsersAndEveryGestureHasAMouseOrAKey) {
     ASSERT_TRUE(GuiTest::waitUntil([] { return !queued("org.jane.lens"); })) << "taken out from its page by the mouse";
     choose(page->getBtn(), "Queue");
     ASSERT_TRUE(GuiTest::waitUntil([] { return queued("org.jane.lens"); }));
-    page->setFocus();
-    press(Qt::Key_Left, Qt::AltModifier);
+    press(Qt::Key_Left, Qt::AltModifier, page);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == list; })) << "Alt+Left goes back";
     row = rowOf(table, "org.jane.delta");
     click(row);
@@ -333,6 +337,9 @@ TEST_F(DesktopRoad, TheWindowIsTheUsersAndEveryGestureHasAMouseOrAKey) {
     press(Qt::Key_W, Qt::ControlModifier);
     ASSERT_TRUE(backAtTheWindow()) << "Ctrl+W closes the source's page";
 
+    // F5 starts nothing while a refresh runs: wait for the one the launch may still be running.
+    ASSERT_TRUE(GuiTest::waitUntil([] { return !ZMRPackageManager::sharedPackageManager().sources().isRefreshInProgress(); },
+                                   std::chrono::seconds(60)));
     const size_t fetchedBefore = server->count("Packages") + server->count("Packages.gz") + server->count("Release");
     press(Qt::Key_F5);
     ASSERT_TRUE(GuiTest::waitUntil([&] {
@@ -359,9 +366,8 @@ TEST_F(DesktopRoad, TheWindowIsTheUsersAndEveryGestureHasAMouseOrAKey) {
     // Delete on the highlighted source row does what the swipe's Remove does.
     manageNav = selectTab(ZMVostrelle::ManageTab);
     manageNav->popToRootViewController(false);
-    sources->setFocus();
-    for (int r = 0; r <= ours->row; ++r) press(Qt::Key_Down);
-    press(Qt::Key_Delete);
+    for (int r = 0; r <= ours->row; ++r) press(Qt::Key_Down, Qt::NoModifier, sources);
+    press(Qt::Key_Delete, Qt::NoModifier, sources);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !ZMRSource::objectForPrimaryKey(repository()).has_value(); },
                                    std::chrono::seconds(30)))
         << "Delete removes the highlighted source";
