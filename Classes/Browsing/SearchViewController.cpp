@@ -340,7 +340,11 @@ void SearchViewController::searchBarCancelButtonClicked() {
     searchBar_->clear();
     clearResults();
     if (searchBar_->hasFocus()) searchBar_->clearFocus();
-    else searchBarShouldEndEditing();
+    // The focus-out ends the editing, but an inactive window gets none; and an
+    // editing that ended over a text left the results up. Either way Cancel
+    // comes back to the history.
+    if (editing_) searchBarShouldEndEditing();
+    else if (isShowingResults()) showHistory();
 }
 
 void SearchViewController::searchBarShouldBeginEditing() {
@@ -365,6 +369,10 @@ void SearchViewController::searchBarShouldEndEditing() {
     navigationItem()->setRightBarButtonItems(savedRightItems_);
     cancelBtn_->hide();
     if (!searchBar_->text().isEmpty()) return;
+    showHistory();
+}
+
+void SearchViewController::showHistory() {
     showResults(false);
     reloadHistory();
     setTableHeights();

@@ -128,6 +128,8 @@ protected:
 
 private:
     void buildView();
+    // The recent and trending searches in place of the results.
+    void showHistory();
     void showResults(bool results);
     void clearResults();
     void startLookups(const std::string& text);

@@ -259,6 +259,11 @@ TEST_F(LaunchRoad, SearchCardsComeFromTheServerAndADeveloperCardLeadsToTheMainta
 
     // The developer's card: her page with the packages published under her
     // name, and all of them behind "See All".
+    // The user clicks the card once it is drawn (late replies may still lay the cards out again).
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        auto* cell = search->developersTableView()->cellForRow({0, 0});
+        return cell && cell->isVisible();
+    }));
     tapRow(search->developersTableView(), {0, 0});
     auto* developer = qobject_cast<DeveloperDetailsViewController*>(nav->topViewController());
     ASSERT_NE(developer, nullptr);

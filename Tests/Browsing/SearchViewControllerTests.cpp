@@ -162,6 +162,23 @@ TEST_F(SearchTest, ThirdCharacterStartsTheLookupsAndThePauseTheQueryOnce) {
     EXPECT_FALSE(search->isShowingResults());
 }
 
+// Cancel comes back to the history however the editing went: still under
+// way, or ended by a focus change over a text (the window went inactive).
+TEST_F(SearchTest, CancelAlwaysComesBackToTheHistory) {
+    show();
+    for (bool focusLeftFirst : {false, true}) {
+        type("alpha");
+        ASSERT_TRUE(search->isShowingResults());
+        if (focusLeftFirst) {
+            search->searchBar()->clearFocus();
+            ASSERT_TRUE(search->isShowingResults()) << "an editing that ends over a text keeps the results";
+        }
+        search->searchBarCancelButtonClicked();
+        EXPECT_FALSE(search->isShowingResults()) << focusLeftFirst;
+        EXPECT_TRUE(search->searchBar()->text().isEmpty());
+    }
+}
+
 TEST_F(SearchTest, CardCountsWhatItsCompleteListHoldsAndAPressOpensIt) {
     std::vector<ZMRPackage> many;
     for (int i = 0; i < 12; ++i) many.push_back(make("m." + std::to_string(i), "Many " + std::to_string(i)));

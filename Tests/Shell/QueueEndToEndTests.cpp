@@ -1,5 +1,6 @@
 // From a tap to an installed package, with the real apt-get and dpkg against a
 // sandbox root, a repository on loopback, and the application's own screens.
+#include <algorithm>
 #include <QDir>
 #include <QPointer>
 #include <QTest>
@@ -138,6 +139,13 @@ TEST_F(QueueEndToEnd, FromTheGetButtonToInstalledAndBack) {
     // A task screen opened after the run (from the status display) says it succeeded.
     ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }));
     d.window()->topPresentedViewController()->dismissViewController(false);
+    // The history hears of a task's end on the main thread, after the pipeline let it go.
+    ASSERT_TRUE(GuiTest::waitUntil([] {
+        const auto rows = ZMTasksViewController().rows();
+        return !rows.empty() && std::all_of(rows.begin(), rows.end(), [](const auto& row) {
+            return row.state == ZMTasksViewController::TaskRow::State::Done;
+        });
+    }));
     ZMTasksViewController later;
     ASSERT_FALSE(later.rows().empty());
     for (const auto& row : later.rows()) EXPECT_EQ(row.state, ZMTasksViewController::TaskRow::State::Done) << row.taskID;
