@@ -2,6 +2,7 @@
 # as flat repositories on loopback, one per compression given in VARIANTS
 # ("xz gz"), at http://127.0.0.1:$PORT/<variant>/; the work directory $WORK
 # (with the uncompressed index in $WORK/Packages) goes when the script ends.
+# Whatever the caller puts under $WORK/repo later is served as well.
 trap 'echo "failed at ${BASH_SOURCE[0]}:$LINENO: $BASH_COMMAND" >&2' ERR
 INDEX=/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-amd64_Packages.lz4
 [ -f "$INDEX" ] || { echo "no $INDEX: run apt-get update on the host first"; exit 2; }
@@ -26,6 +27,7 @@ for v in $VARIANTS; do
     rm "$WORK/repo/$v/Packages"
 done
 
+mkdir -p "$WORK/repo"
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 (cd "$WORK/repo" && exec python3 -m http.server --bind 127.0.0.1 "$PORT" >/dev/null 2>&1) &
 SERVER_PID=$!

@@ -10,6 +10,7 @@
 #include "Online/Screens/OnlineSearchServices.h"
 #include "Online/Screens/RepoStoresListController.h"
 #include "Online/Screens/SearchedRepoViewController.h"
+#include "Services/ZMMakerAPI.h"
 #include "Services/ZMRepoStoreAPI.h"
 
 void ZMOnlineScreensSetup::install() {
@@ -30,7 +31,11 @@ void ZMOnlineScreensSetup::install() {
     });
     OnlineScreens::setRepositoryDirectoryFactory([] { return static_cast<UIViewController*>(new OnlineRepositoriesViewController); });
     OnlineScreens::setStoreListFactory([] { return static_cast<UIViewController*>(new RepoStoresListController); });
-    InitViewController::setLoginStepFactory([] { return static_cast<UIViewController*>(new LoginViewController); });
+    // Without the online service there is nothing to sign in to: the first run skips the step.
+    InitViewController::setLoginStepFactory([]() -> UIViewController* {
+        if (!ZMMakerAPI::isConfigured()) return nullptr;
+        return new LoginViewController;
+    });
     // A signed-in source screen reads its purchases again at every rebuild.
     SubcategoriesViewController::setPurchasedPackagesRefresher(
         [](const std::string& location) { ZMRepoStoreAPI::updadatePurchasedPackagesForSource(location); });

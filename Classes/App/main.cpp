@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Miscellaneous/ZMHeap.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "App/ZMApplication.h"
@@ -73,6 +74,7 @@ void quitOnTerminationSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ZMHeap::configure();  // before any thread allocates
     redirectOutputToLog();
     // Chromium (the in-app browser) refuses its sandbox when run as root.
     if (geteuid() == 0) {

@@ -110,34 +110,49 @@ void ChangesViewController::registerForRealmUpdates() {
     try {
         packages_ = ZMRPackage::allObjects();
         packagesNotification_ =
-            packages_->addNotificationBlock(owner, [this](const Results<ZMRPackage>&) { requestReading(); });
+            packages_->addNotificationBlock(owner, [this](const Results<ZMRPackage>&) { packagesChanged(); });
     } catch (const std::exception& e) {
         ZMLOG("the Changes tab has no database: {}", e.what());
     }
     requestReading();
 }
 
+void ChangesViewController::packagesChanged() {
+    // Hidden, the tab reads both lists when it next appears.
+    if (isOnScreen()) requestReading();
+}
+
 void ChangesViewController::requestReading() {
-    const uint64_t request = ++requestedReading_;
+    if (reading_) {
+        readAgain_ = true;
+        return;
+    }
+    reading_ = true;
+    readAgain_ = false;
+    ++startedReadings_;
     const bool incompatible = showIncompatible_;
     std::weak_ptr<void> owner = alive_;
     // Sorting every package by date is too slow for the main thread.
-    Dispatch::defaultQueue([this, owner, request, incompatible] {
-        auto reading = std::make_shared<ChangesModel::Reading>();
+    Dispatch::defaultQueue([this, owner, incompatible] {
+        std::shared_ptr<ChangesModel::Reading> reading;
         try {
-            *reading = ChangesModel::read(incompatible);
+            reading = std::make_shared<ChangesModel::Reading>(ChangesModel::read(incompatible));
         } catch (const std::exception& e) {
             ZMLOG("reading the changes failed: {}", e.what());
-            return;
         }
-        Dispatch::main([this, owner, request, reading] {
-            if (!owner.lock() || request != requestedReading_) return;
-            model_.apply(std::move(*reading));
-            ++appliedReadings_;
-            if (!newCard_.table) return;
-            newCard_.table->reloadData();
-            updatesCard_.table->reloadData();
-            animateContentForTable(3);
+        Dispatch::main([this, owner, reading] {
+            if (!owner.lock()) return;
+            reading_ = false;
+            if (reading) {
+                model_.apply(std::move(*reading));
+                ++appliedReadings_;
+                if (newCard_.table) {
+                    newCard_.table->reloadData();
+                    updatesCard_.table->reloadData();
+                    animateContentForTable(3);
+                }
+            }
+            if (readAgain_) requestReading();
         });
     });
 }
@@ -147,13 +162,13 @@ void ChangesViewController::animateContentForTable(int which) {
     const auto& r = model_.reading();
     if (which & 1) {
         newCard_.title->setText(
-            QString::fromStdString(fillCount(r.newCount < 2 ? "%lu New Package" : "%lu New Packages", r.newCount)));
+            QString::fromStdString(fillCount(r.newCount == 1 ? "%lu New Package" : "%lu New Packages", r.newCount)));
         newCard_.table->setFixedHeight(heightForNewPackagesTableView());
     }
     if (which & 2) {
         const size_t updates = r.updates.size();
         updatesCard_.title->setText(
-            QString::fromStdString(fillCount(updates < 2 ? "%lu Available Update" : "%lu Available Updates", updates)));
+            QString::fromStdString(fillCount(updates == 1 ? "%lu Available Update" : "%lu Available Updates", updates)));
         updatesCard_.table->setFixedHeight(model_.heightForUpdatesTableView());
     }
     updateConstraints();

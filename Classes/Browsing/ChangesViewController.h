@@ -2,10 +2,12 @@
 // The Changes tab: two cards in one scrolling column, the available updates
 // of installed packages (with "Update All", which queues them and opens the
 // queue) and the newest packages of all sources grouped by the date they
-// changed. Both follow the package database: every committed change of the
-// packages reads the two lists again off the main thread (ChangesModel) and
-// the cards redraw from that reading; a reading for an older change that
-// finishes late is dropped.
+// changed. Both follow the package database: while the tab is on screen,
+// every committed change of the packages reads the two lists again off the
+// main thread (ChangesModel) and the cards redraw from that reading; hidden,
+// it reads them when it next appears. One reading runs at a time: changes
+// that land meanwhile are read once more when it ends (a refresh or a queue
+// run commits many changes, and each reading scans every package).
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -27,8 +29,10 @@ public:
 
     // Starts following the packages (once, when the view loads).
     void registerForRealmUpdates();
-    // Reads both lists again, off the main thread.
+    // Reads both lists again, off the main thread (after the running reading, if any).
     void requestReading();
+    // A committed change of the packages: read again when on screen.
+    void packagesChanged();
     // 1: the new-packages card, 2: the updates card, 3: both.
     void animateContentForTable(int which);
     int heightForNewPackagesTableView() const { return model_.heightForNewPackagesTableView(); }
@@ -41,6 +45,8 @@ public:
     const ChangesModel& model() const { return model_; }
     // How many readings have been applied (tests wait for the next one).
     int appliedReadings() const { return appliedReadings_; }
+    // How many readings were started.
+    int startedReadings() const { return startedReadings_; }
     UITableView* newPackagesTableView() const { return newCard_.table; }
     UITableView* updatedPackagesTableView() const { return updatesCard_.table; }
     QLabel* newPackagesTitle() const { return newCard_.title; }
@@ -76,8 +82,9 @@ private:
     std::optional<Results<ZMRPackage>> packages_;
     NotificationToken packagesNotification_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-    // Readings are numbered; only the newest requested one is applied.
-    uint64_t requestedReading_ = 0;
+    bool reading_ = false;      // a reading runs
+    bool readAgain_ = false;    // and another follows it
+    int startedReadings_ = 0;
     int appliedReadings_ = 0;
 
     QScrollArea* scrollView_ = nullptr;

@@ -26,6 +26,7 @@
 #include "Foundation/AtomicFile.h"
 #include "GetPackageCell.h"
 #include "InitViewController.h"
+#include "OnlineServiceNotice.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPlatform.h"
 #include "Miscellaneous/ZMShareTexts.h"
@@ -115,6 +116,8 @@ void FeaturedViewController::viewDidLoad() {
     bar->addWidget(newsButton_, 1, 1, Qt::AlignVCenter);
     bar->addWidget(infoBtn_, 1, 2, Qt::AlignVCenter);
     column->addWidget(navigationBar_);
+    onlineServiceNotice_ = OnlineServiceNotice::make();
+    column->addWidget(onlineServiceNotice_);
 
     carousel_ = new UICollectionView;
     carousel_->setObjectName("topFeaturedCollectionView");
@@ -146,8 +149,8 @@ void FeaturedViewController::viewDidLoad() {
     column->addWidget(cardsBox);
 
     deviceSpecs_ = new QLabel(qs(ZMShareTexts::fillFormat(
-        ZMLocalizedString("%@; iOS %@ \nUDID: %@"),
-        {ZMPlatform::deviceModelID(), ZMPlatform::firmwareVersion(), ZMPlatform::deviceUDID()})));
+        ZMLocalizedString("%@; %@ \nUDID: %@"),
+        {ZMPlatform::deviceModelID(), ZMPlatform::systemDescription(), ZMPlatform::deviceUDID()})));
     deviceSpecs_->setObjectName("deviceSpecs");
     deviceSpecs_->setTextFormat(Qt::PlainText);
     deviceSpecs_->setAlignment(Qt::AlignCenter);
@@ -203,6 +206,13 @@ void FeaturedViewController::viewDidLoad() {
     }));
 
     setContent();
+    // Without the service the page says so and asks nothing: the lists stay empty.
+    if (!OnlineServiceNotice::serviceConfigured()) {
+        carousel_->hide();
+        isScrolling_ = false;
+        needCacheRebuild_ = true;
+        return;
+    }
     ZMFeaturedPackagesMethods::instance().fetchFeaturedPackages([self](std::optional<std::string> status) {
         // Whatever the status: the page shows what the client holds.
         if (status && *status != kZMStatusSuccess) ZMLOG("featured feed: {}", *status);

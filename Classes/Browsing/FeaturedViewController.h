@@ -111,6 +111,7 @@ public:
     QToolButton* newsButton() const { return newsButton_; }
     QToolButton* infoBtn() const { return infoBtn_; }
     QLabel* deviceSpecs() const { return deviceSpecs_; }
+    QLabel* onlineServiceNotice() const { return onlineServiceNotice_; }
     UIViewController* lastOpenedViewController() const { return lastOpened_; }
 
     // ---- carousel -----------------------------------------------------------------------
@@ -178,6 +179,7 @@ private:
     UICollectionView* carousel_ = nullptr;
     std::array<BrowsingCard, FeaturedModel::ListCount> cards_;
     QLabel* deviceSpecs_ = nullptr;
+    QLabel* onlineServiceNotice_ = nullptr;
     QTimer scrollIdle_;
     QPointer<QMenu> bannerMenu_;
     QPointer<UIViewController> lastOpened_;

@@ -123,6 +123,18 @@ std::optional<Results<ZMRPackage>> PackageListModel::queryForSortCriteria(const 
     return sorted(ZMRPackage::objectsWhere(filtered("category = %@ AND subcategory = %@"), category, subcategory));
 }
 
+PackageListModel PackageListModel::inputsOnly() const {
+    PackageListModel inputs;
+    inputs.category = category;
+    inputs.subcategory = subcategory;
+    inputs.search = search;
+    inputs.searchQuery = searchQuery;
+    inputs.sourceLocation = sourceLocation;
+    inputs.followedDeveloperNewPackages = followedDeveloperNewPackages;
+    inputs.newsSourcePackagesToShow = newsSourcePackagesToShow;
+    return inputs;
+}
+
 void PackageListModel::rebuild() {
     sortCriteria_ = sortPropertyForPrefs();
     if (isNewPackagesKind()) {

@@ -42,8 +42,11 @@ public:
     // new-packages kinds.
     std::optional<Results<ZMRPackage>> queryForSortCriteria(const std::string& keyPath) const;
 
-    // Queries and groups again.
+    // Queries and groups again. Reads only the database and the preferences,
+    // so a copy made by inputsOnly() may rebuild on any thread.
     void rebuild();
+    // A model with this one's inputs and no rows yet.
+    PackageListModel inputsOnly() const;
     void rebuildSectionsCacheForSortCriteria(const std::string& keyPath);
     // For screens with a query of their own: groups `packages` by `keyPath`.
     void rebuildWithPackages(Results<ZMRPackage> packages, const std::string& keyPath);

@@ -5,10 +5,13 @@
 #include "Browsing/BrowsingText.h"
 #include "Browsing/PackageOpening.h"
 #include "Browsing/PackageRows.h"
+#include "Browsing/PackageSearch.h"
 #include "Database/ZMCategorySpecial.h"
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackageManager.h"
 #include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMLog.h"
+#include "Realm/Realm.h"
 #include "PackageCell.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UINavigationController.h"
@@ -77,23 +80,74 @@ void PackagesTableViewController::setSortButton() {
     navigationItem()->setRightBarButtonItem(sort);
 }
 
+PackagesTableViewController::Reading PackagesTableViewController::currentReading() const {
+    Reading reading;
+    try {
+        reading.packagesVersion = Realm::defaultRealm()->changeVersion(ZMRPackage::schema().className());
+    } catch (const std::exception&) {
+        reading.packagesVersion = UINT64_MAX;  // no database: nothing to compare with
+    }
+    reading.sortCriteria = model_.sortPropertyForPrefs();
+    reading.showsIncompatible = PackageSearch::showsIncompatible();
+    return reading;
+}
+
 void PackagesTableViewController::rebuildCache() {
     if (isScrolling_) {
         // Carried out when the scroll ends.
         needCacheRebuild_ = true;
         return;
     }
+    const bool forced = needCacheRebuild_;
     needCacheRebuild_ = false;
-    ++rebuildCount_;
     setSortButton();
-    model_.rebuild();
-    if (packagesTableView_) packagesTableView_->reloadData();
+    Reading reading = currentReading();
+    // The rows stand: nothing they show changed since they were read (or are being read).
+    if (!forced && reading_ && *reading_ == reading) return;
+    startRebuild(std::move(reading));
+}
+
+void PackagesTableViewController::startRebuild(Reading reading) {
+    reading_ = reading;
+    const uint64_t request = ++rebuildsRequested_;
+    auto next = std::make_shared<PackageListModel>(model_.inputsOnly());
+    std::weak_ptr<void> owner = alive_;
+    // The version is read before the query: a write that lands meanwhile is
+    // seen again at the next appearance.
+    Dispatch::defaultQueue([this, owner, request, next] {
+        bool built = true;
+        try {
+            next->rebuild();
+        } catch (const std::exception& e) {
+            ZMLOG("the package list could not be read: {}", e.what());
+            built = false;
+        }
+        Dispatch::main([this, owner, request, next, built] {
+            if (!owner.lock() || request != rebuildsRequested_) return;  // gone, or superseded
+            rebuildsSettled_ = request;
+            if (!built) {
+                reading_.reset();
+                return;
+            }
+            if (isScrolling_) {
+                // Not under the user's finger: read again when the scroll ends.
+                reading_.reset();
+                needCacheRebuild_ = true;
+                return;
+            }
+            model_ = std::move(*next);
+            ++rebuildCount_;
+            if (packagesTableView_) packagesTableView_->reloadData();
+        });
+    });
 }
 
 void PackagesTableViewController::sortPackages(QWidget* sender) {
-    auto* sheet = UIAlertController::alertControllerWithTitle(q("Sort Installed Packages"),
-                                                              q("How do you want to sort your installed packages:"),
-                                                              UIAlertController::Style::ActionSheet);
+    const bool installed = model_.isInstalledList();
+    auto* sheet = UIAlertController::alertControllerWithTitle(
+        q(installed ? "Sort Installed Packages" : "Sort Packages"),
+        q(installed ? "How do you want to sort your installed packages:" : "How do you want to sort the packages:"),
+        UIAlertController::Style::ActionSheet);
     QPointer<PackagesTableViewController> self(this);
     auto choose = [self](const char* value) {
         return [self, value] {
@@ -111,9 +165,10 @@ void PackagesTableViewController::sortPackages(QWidget* sender) {
 }
 
 void PackagesTableViewController::sourceRefreshed(const Notification&) {
-    if (!isViewLoaded() || !isOnScreen()) return;
+    if (!isViewLoaded()) return;
+    // Off screen: read again at the next appearance.
     needCacheRebuild_ = true;
-    rebuildCache();
+    if (isOnScreen()) rebuildCache();
 }
 
 PackageCell* PackagesTableViewController::visibleCellFor(const std::string& identifier) const {

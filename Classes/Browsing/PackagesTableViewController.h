@@ -9,7 +9,16 @@
 // dequeues it, "Sort" chooses the system-wide sort criterion. A rebuild asked
 // for while the user scrolls waits for the scroll to end (a deceleration, or a
 // drag released without one) and is never lost.
+//
+// A rebuild queries and groups on a background queue (a list of every
+// package takes too long for the main thread) and swaps the rows in on the
+// main thread; a newer request supersedes an older one still running. On
+// appearing, the list rebuilds only when the packages, the sort criterion or
+// the compatibility filter changed since its rows were read, or a source was
+// refreshed meanwhile.
 #include <QPointer>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,11 +58,14 @@ public:
     const PackageListModel& model() const { return model_; }
     bool isScrolling() const { return isScrolling_; }
     bool needCacheRebuild() const { return needCacheRebuild_; }
+    // Rebuilds whose rows were swapped in.
     int rebuildCount() const { return rebuildCount_; }
+    bool isRebuilding() const { return rebuildsRequested_ != rebuildsSettled_; }
     UITableView* packagesTableView() const { return packagesTableView_; }
     UIViewController* lastOpenedViewController() const { return lastOpened_; }
 
     // ---- operations ------------------------------------------------------------------------
+    // Rebuilds the rows (off the main thread) unless nothing they show changed.
     void rebuildCache();
     std::string sortPropertyForPrefs() const { return model_.sortPropertyForPrefs(); }
     // The Sort button's sheet.
@@ -86,7 +98,17 @@ protected:
     void viewWillAppear(bool animated) override;
 
 private:
+    // What the rows were read from: the packages' change version, the sort
+    // criterion and the compatibility filter.
+    struct Reading {
+        uint64_t packagesVersion = 0;
+        std::string sortCriteria;
+        bool showsIncompatible = false;
+        bool operator==(const Reading&) const = default;
+    };
     void setSortButton();
+    Reading currentReading() const;
+    void startRebuild(Reading reading);
     PackageCell* visibleCellFor(const std::string& identifier) const;
 
     PackageListModel model_;
@@ -94,6 +116,9 @@ private:
     bool isScrolling_ = false;
     bool needCacheRebuild_ = false;
     int rebuildCount_ = 0;
+    std::optional<Reading> reading_;
+    uint64_t rebuildsRequested_ = 0, rebuildsSettled_ = 0;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     ObserverBag observers_;
     QPointer<UIViewController> lastOpened_;
 };

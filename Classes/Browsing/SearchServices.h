@@ -43,6 +43,9 @@ public:
     // Reports one search term; the outcome is not used.
     virtual void postSearchStatistic(const std::string& text);
     virtual void retrieveSearchesTrending(TrendingDone done);
+    // Why the online lookups cannot run now (one line for the screen), or
+    // nullopt when they can. The screen then asks none of the above.
+    virtual std::optional<std::string> unavailableReason() const { return std::nullopt; }
 
     // The services the screens use; never null.
     static std::shared_ptr<SearchServices> shared();

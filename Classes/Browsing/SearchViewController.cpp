@@ -66,6 +66,17 @@ void SearchViewController::buildView() {
     cancelBtn_->hide();
     bar->addWidget(cancelBtn_);
     outer->addLayout(bar);
+    // Said once above both lists: developers, repositories and trending
+    // searches come from the online service only.
+    onlineServiceNotice_ = new QLabel;
+    onlineServiceNotice_->setObjectName("onlineServiceNotice");
+    onlineServiceNotice_->setTextFormat(Qt::PlainText);
+    onlineServiceNotice_->setWordWrap(true);
+    onlineServiceNotice_->setAlignment(Qt::AlignCenter);
+    onlineServiceNotice_->setContentsMargins(16, 0, 16, 8);
+    onlineServiceNotice_->setForegroundRole(QPalette::PlaceholderText);
+    onlineServiceNotice_->hide();
+    outer->addWidget(onlineServiceNotice_);
 
     auto* stats = BrowsingCard::makeColumn(this, statsScrollView_, "statsScrollView");
     historyCard_ = BrowsingCard::make(stats, q("Recent Searches"), "history");
@@ -211,7 +222,20 @@ void SearchViewController::clearResults() {
     updateShadows();
 }
 
+bool SearchViewController::onlineLookupsAvailable() {
+    const auto reason = SearchServices::shared()->unavailableReason();
+    if (onlineServiceNotice_) {
+        onlineServiceNotice_->setText(QString::fromStdString(reason.value_or("")));
+        onlineServiceNotice_->setVisible(reason.has_value());
+    }
+    // Cards that could only stay empty take no space.
+    for (const BrowsingCard* card : {&trendingCard_, &developersCard_, &repositoriesCard_})
+        if (card->card) card->card->setVisible(!reason);
+    return !reason;
+}
+
 void SearchViewController::startLookups(const std::string& text) {
+    if (!onlineLookupsAvailable()) return;
     std::weak_ptr<void> owner = alive_;
     SearchServices::shared()->searchDevelopers(text, [this, owner, text](std::optional<std::vector<SearchServices::Developer>> list) {
         // A failure keeps the list; a reply for another text than the one searched now is dropped.
@@ -254,7 +278,7 @@ void SearchViewController::runPackageQuery(const std::string& text) {
 void SearchViewController::applyPackages(PackageSearch::Summary summary) {
     ++resultsApplied_;
     packages_ = std::move(summary);
-    packagesCard_.title->setText(QString::fromStdString(fillCount("%lu Packages", packages_->total)));
+    packagesCard_.title->setText(QString::fromStdString(fillCount(packages_->total == 1 ? "%lu Package" : "%lu Packages", packages_->total)));
     seeAllBtn_->setVisible(packages_->total > 0);
     packagesCard_.table->reloadData();
     setTableHeights();
@@ -277,7 +301,7 @@ void SearchViewController::segmentClicked(int index) {
 }
 
 void SearchViewController::recordSearch(const std::string& text, bool onMainThread) {
-    SearchServices::shared()->postSearchStatistic(text);
+    if (onlineLookupsAvailable()) SearchServices::shared()->postSearchStatistic(text);
     auto write = [text] {
         try {
             ZMRPackageManager::sharedPackageManager().searchHistories().addSearch(text);
@@ -303,6 +327,7 @@ void SearchViewController::reloadHistory() {
 }
 
 void SearchViewController::fetchTrending() {
+    if (!onlineLookupsAvailable()) return;
     std::weak_ptr<void> owner = alive_;
     SearchServices::shared()->retrieveSearchesTrending([this, owner](std::optional<std::vector<std::string>> list) {
         if (!owner.lock() || !list) return;

@@ -14,6 +14,7 @@
 // The online services are those installed when a search starts, not when
 // the tab was built (the launch installs them before building the tabs; a
 // test may install others later).
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -93,6 +94,8 @@ public:
     int packageQueriesStarted() const { return queriesStarted_; }
     int packageResultsApplied() const { return resultsApplied_; }
     bool isShowingResults() const;
+    // The line said instead of the online lookups when they cannot run.
+    QLabel* onlineServiceNotice() const { return onlineServiceNotice_; }
 
     QLineEdit* searchBar() const { return searchBar_; }
     QPushButton* cancelButton() const { return cancelBtn_; }
@@ -138,6 +141,8 @@ private:
     void recordSearch(const std::string& text, bool onMainThread);
     void reloadHistory();
     void fetchTrending();
+    // Whether the online lookups may run; otherwise shows why and hides their cards.
+    bool onlineLookupsAvailable();
     void setTableHeights();
     void updateShadows();
     void loadPicture(const std::string& key, const std::string& url, bool developer);
@@ -164,6 +169,7 @@ private:
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     QLineEdit* searchBar_ = nullptr;
+    QLabel* onlineServiceNotice_ = nullptr;
     QPushButton* cancelBtn_ = nullptr;
     UISegmentedControl* searchQueryControl_ = nullptr;
     QScrollArea* statsScrollView_ = nullptr;

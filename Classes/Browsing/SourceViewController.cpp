@@ -276,6 +276,9 @@ void SourceViewController::viewDidLoad() {
 }
 
 void SourceViewController::viewWillAppear(bool animated) {
+    // The record may have changed while the page was away (its switches from
+    // another page, a refresh): the page shows what is stored now.
+    if (sourceDictionary_ && !sourceDictionary_->empty()) setSourceDictionaryFromSourceObject();
     updateButtons();
     updateSource();
     if (!isSourceStringValid()) {
@@ -329,7 +332,10 @@ std::string SourceViewController::dictString(const char* key) const {
 bool SourceViewController::dictBool(const char* key) const {
     if (!sourceDictionary_) return false;
     auto it = sourceDictionary_->find(key);
-    return it != sourceDictionary_->end() && it->is_boolean() && it->get<bool>();
+    if (it == sourceDictionary_->end()) return false;
+    // A flag may come back from the store as a number.
+    if (it->is_number_integer()) return it->get<int64_t>() != 0;
+    return it->is_boolean() && it->get<bool>();
 }
 
 bool SourceViewController::isMakersRepository() const { return sourceLocation_ == SourceAddition::kMakersRepositoryLocation; }

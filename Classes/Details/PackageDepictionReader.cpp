@@ -14,6 +14,7 @@
 #include "Foundation/URLSession.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPlatform.h"
+#include "ZMPackageDescriptionReader.h"
 #include "UIKit/UITextView.h"
 #include "VostrellePersistentPreferences.h"
 #include "Miscellaneous/ZMJSON.h"
@@ -241,4 +242,26 @@ void PackageDepictionReader::getHtmlPageForCydiaPackage(PackageDetailsViewContro
                 }
             });
         });
+}
+
+// ---- the stored index ---------------------------------------------------------------------
+
+void PackageDepictionReader::readIndexDescription(PackageDetailsViewController& page) {
+    // A source of information files gives its Markdown whole already.
+    if (page.sourceUsesInfoJson()) return;
+    const std::string location = page.text("sourceLocation"), version = page.text("version");
+    const std::string identifier = page.packageIdentifier_, synopsis = page.text("Description");
+    QPointer<PackageDetailsViewController> weak(&page);
+    Dispatch::defaultQueue([weak, location, identifier, version, synopsis] {
+        auto whole = ZMPackageDescriptionReader::fullDescription(location, identifier, version);
+        if (!whole || *whole == synopsis) return;
+        Dispatch::main([weak, whole = std::move(*whole), synopsis] {
+            if (!weak) return;
+            weak->indexDescription_ = whole;
+            // A depiction's own description, when it came first, stays.
+            if (weak->descriptionLbl_->toPlainText() != q(synopsis)) return;
+            weak->descriptionLbl_->setPlainText(q(whole));
+            weak->setContent();
+        });
+    });
 }

@@ -8,6 +8,9 @@
 //   classic page       one of the four classic repositories' HTML
 //                      information pages: name, description, changelog,
 //                      screenshots (the device's identifier only to their hosts)
+//   stored index       the whole Description from the Packages file the
+//                      source's refresh stored (the record keeps only its
+//                      synopsis), read off the main thread when the page opens
 //
 // Each reader ends by laying the page out again. Every completion holds the
 // page weakly: a closed page gets nothing.
@@ -23,6 +26,7 @@ public:
     static void getSileoDepiction(PackageDetailsViewController& page);
     static void getHtmlPageForCydiaPackage(PackageDetailsViewController& page);
     static void applyNativeDepiction(PackageDetailsViewController& page, ZMNativeDepiction depiction);
+    static void readIndexDescription(PackageDetailsViewController& page);
 
 private:
     static void fetchChangelogPage(PackageDetailsViewController& page, const std::string& url);

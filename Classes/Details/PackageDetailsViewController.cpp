@@ -216,6 +216,7 @@ void PackageDetailsViewController::viewDidLoad() {
     settings_ = ZMDepictionSettings::current();
     loadInformationFromBackground();
     getPackageInformation();
+    PackageDepictionReader::readIndexDescription(*this);
     classicSources_ = settings_.classicSources();
     reach_ = Reachability::currentReachabilityStatus();
     runDepictionChoice();
@@ -333,7 +334,7 @@ void PackageDetailsViewController::getPackageInformation() {
     header_->packageVersionLbl()->setText(rows.version);
     header_->packageCategoryLbl()->setText(rows.category);
     if (rows.descriptionIsMarkdown) showMarkdown(descriptionLbl_, rows.description, false);
-    else descriptionLbl_->setPlainText(q(rows.description));
+    else descriptionLbl_->setPlainText(q(indexDescription_.value_or(rows.description)));
     const QString shownName = q(PackageRow::displayMaintainer(rows.developerName.toStdString()));
     header_->authorLbl()->setText(shownName);
     developerCard_->setDeveloper(shownName, authorAvatar_);
@@ -691,26 +692,41 @@ void PackageDetailsViewController::colorNavigationBarForBanner() {
 void PackageDetailsViewController::viewWillAppear(bool) {
     if (scrollView_->contentOffsetY() < 100) navigationItem()->setRightBarButtonItem(wishlistBtn_);
     colorNavigationBarForBanner();
-    // The maintainer's other packages.
-    devPackages_.clear();
-    const std::string maintainer = text("maintainer");
-    if (!maintainer.empty()) {
-        try {
-            const bool showIncompatible =
-                VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::ShowIncompatiblePackages);
-            auto results = showIncompatible
-                ? ZMRPackage::objectsWhere("maintainer = %@ AND identifier != %@", maintainer, packageIdentifier_)
-                : ZMRPackage::objectsWhere("maintainer = %@ AND tweakCompatibleStatus != %i AND identifier != %@", maintainer,
-                                           1, packageIdentifier_);
-            for (const auto& v : results.sortedResultsUsingKeyPath("name", true).valueForKey("identifier"))
-                if (v.is_string()) devPackages_.push_back(v.get<std::string>());
-        } catch (const std::exception& e) {
-            ZMLOG("reading the packages of {} failed: {}", maintainer, e.what());
-        }
-    }
-    otherPackagesSection_->setPackages(devPackages_);
-    otherPackagesSection_->layoutForPackages();
+    readDeveloperPackages();
     fetchReviews();
+}
+
+void PackageDetailsViewController::readDeveloperPackages() {
+    // The maintainer's other packages. The maintainer has no index: the query
+    // reads every package, off the main thread; the newest request wins.
+    const uint64_t request = ++devPackagesRequest_;
+    const std::string maintainer = text("maintainer");
+    const std::string identifier = packageIdentifier_;
+    const bool showIncompatible =
+        VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::ShowIncompatiblePackages);
+    QPointer<PackageDetailsViewController> weak(this);
+    Dispatch::defaultQueue([weak, request, maintainer, identifier, showIncompatible] {
+        std::vector<std::string> found;
+        if (!maintainer.empty()) {
+            try {
+                auto results = showIncompatible
+                    ? ZMRPackage::objectsWhere("maintainer = %@ AND identifier != %@", maintainer, identifier)
+                    : ZMRPackage::objectsWhere("maintainer = %@ AND tweakCompatibleStatus != %i AND identifier != %@",
+                                               maintainer, 1, identifier);
+                for (const auto& v : results.sortedResultsUsingKeyPath("name", true).valueForKey("identifier"))
+                    if (v.is_string()) found.push_back(v.get<std::string>());
+            } catch (const std::exception& e) {
+                ZMLOG("reading the packages of {} failed: {}", maintainer, e.what());
+            }
+        }
+        Dispatch::main([weak, request, found = std::move(found)] {
+            if (!weak || request != weak->devPackagesRequest_) return;
+            weak->devPackages_ = found;
+            ++weak->devPackagesReadings_;
+            weak->otherPackagesSection_->setPackages(weak->devPackages_);
+            weak->otherPackagesSection_->layoutForPackages();
+        });
+    });
 }
 
 void PackageDetailsViewController::viewWillDisappear(bool) {

@@ -123,7 +123,9 @@ public:
     // Rounded screenshots keyed 1..k (main thread).
     const std::map<int, QImage>& screenshotsDictionary() const { return screenshotsDictionary_; }
     const QImage& authorAvatar() const { return authorAvatar_; }
+    // The maintainer's other packages, read off the main thread each time the page appears.
     const std::vector<std::string>& devPackages() const { return devPackages_; }
+    int devPackagesReadings() const { return devPackagesReadings_; }
     const std::vector<ZMReviews>& packageReviews() const { return packageReviews_; }
     double buttonAlpha() const { return buttonAlpha_; }
     bool isScreenshotTimerRunning() const { return timer_ && timer_->isValid(); }
@@ -270,6 +272,7 @@ private:
     void setAuthorAvatar(const QImage& avatar);
     void fetchPurchaseInformation();
     void fetchAverageRating();
+    void readDeveloperPackages();
 
     // Inputs.
     std::string packageIdentifier_;
@@ -305,6 +308,8 @@ private:
     std::shared_ptr<ZMScreenshotPass> pass_;
     QImage authorAvatar_;
     std::vector<std::string> devPackages_;
+    uint64_t devPackagesRequest_ = 0;
+    int devPackagesReadings_ = 0;
     std::vector<ZMReviews> packageReviews_;
     int reviewsGeneration_ = 0;
     int answeredReviewFetches_ = 0;
@@ -333,6 +338,8 @@ private:
     QWidget* descriptionSection_ = nullptr;
     QLabel* descriptionTitle_ = nullptr;
     UITextView* descriptionLbl_ = nullptr;
+    // The whole description from the source's stored index, once read.
+    std::optional<std::string> indexDescription_;
     PackageAdvertisementView* adsWebView_ = nullptr;
     PackageDeveloperCard* developerCard_ = nullptr;
     PackageReviewsSection* reviewsSection_ = nullptr;

@@ -31,7 +31,9 @@
 #include "Miscellaneous/ZMPlatform.h"
 #include "PackageCell.h"
 #include "UIKit/GetButton.h"
+#include "UIKit/UIAlertController.h"
 #include "UIKit/UIApplication.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UIViewController.h"
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
@@ -159,7 +161,7 @@ void WebDepictionViewController::viewDidLoad() {
     // The depiction's own address, and only a web one, goes to the browser.
     if (VostrelleWebPage::isNavigationAllowed(websiteURL_))
         navigationItem()->setRightBarButtonItem(
-            new UIBarButtonItem(QStringLiteral("Open in Safari"), [this](UIBarButtonItem*) { openInSafari(); }, navigationItem()));
+            new UIBarButtonItem(QStringLiteral("Open in Browser"), [this](UIBarButtonItem*) { openInSafari(); }, navigationItem()));
 }
 
 void WebDepictionViewController::buildViews() {
@@ -417,7 +419,19 @@ void WebDepictionViewController::sharePackage(QWidget* sender) {
 }
 
 void WebDepictionViewController::openInSafari() {
-    if (VostrelleWebPage::isNavigationAllowed(websiteURL_)) UIApplication::openURL(websiteURL_);
+    if (!VostrelleWebPage::isNavigationAllowed(websiteURL_)) return;
+    if (UIApplication::openURL(websiteURL_)) return;
+    // The desktop had no program for web addresses: say so, with the address to open by hand.
+    auto* alert = UIAlertController::alertControllerWithTitle(
+        q(ZMLocalizedString("No Web Browser")),
+        q(ZMLocalization::fill(ZMLocalizedString("No default web browser is configured on this desktop, so %@ could not "
+                                                 "be opened. Set one in the desktop's settings (or with xdg-settings) "
+                                                 "and try again."),
+                               {websiteURL_.toString().toStdString()})),
+        UIAlertController::Style::Alert);
+    alert->addAction(q(ZMLocalizedString("OK")), UIAlertController::ActionStyle::Cancel);
+    UIViewController* from = navigationController() ? static_cast<UIViewController*>(navigationController()) : this;
+    from->presentViewController(alert, true);
 }
 
 void WebDepictionViewController::paletteDidChange(const ZMPalette& p) {

@@ -13,8 +13,9 @@
 // redirect from that host to another is followed without it.
 //
 // The page is confined (VostrelleWebPage): http(s) only, mail links to the
-// mail program, no new windows, downloads or permissions. "Open in Safari"
-// hands the depiction's address to the desktop browser. A package identifier
+// mail program, no new windows, downloads or permissions. "Open in Browser"
+// hands the depiction's address to the desktop's default browser, and says so
+// when the desktop has none. A package identifier
 // without a record gets no Get, options or share.
 #include <QLabel>
 #include <QPointer>

@@ -48,7 +48,10 @@ std::string readWholeFile(const std::string& path) {
 // Written beside the target and renamed over it, so that apt never reads a
 // half-written file.
 bool writeFileAtomically(const std::string& path, const std::string& content) {
-    std::string temporary = path + ".new";
+    // A name of its own per write: two threads writing one file (refreshes
+    // ending together) must not rename each other's half-written file away.
+    static std::atomic<uint64_t> writes{0};
+    std::string temporary = fmt::format("{}.new.{}.{}", path, ::getpid(), ++writes);
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;
@@ -58,6 +61,7 @@ bool writeFileAtomically(const std::string& path, const std::string& content) {
     ::chmod(temporary.c_str(), 0644);
     std::error_code ec;
     fs::rename(temporary, path, ec);
+    if (ec) ::unlink(temporary.c_str());
     return !ec;
 }
 
@@ -255,6 +259,13 @@ ZMResult<size_t> ZMAPTManager::writeSourcesList(const std::vector<std::string>& 
         text += line + "\n";
         ++count;
     }
+    // Written only when it changes: refreshes ending together all rewrite it.
+    static std::mutex writing;
+    std::lock_guard lock(writing);
+    std::error_code ec;
+    if (fs::exists(sourcesListPath(), ec) && readWholeFile(sourcesListPath()) == text)
+        return ZMResult<size_t>::success(count);
+    noteListsChanged();
     if (!ZMPaths::createDirectories(treePath() + "/etc/apt") || !writeFileAtomically(sourcesListPath(), text))
         return ZMResult<size_t>::failure(ZMError::make(ZMError::CommandFailed, "could not write the sources list"));
     return ZMResult<size_t>::success(count);
@@ -533,8 +544,18 @@ ZMResult<ZMCommandOutput> ZMAPTManager::unhold(const std::string& identifier) {
 
 ZMResult<ZMCommandOutput> ZMAPTManager::rebuildCaches() { return run("apt-cache", {"gencaches"}); }
 
+namespace {
+std::atomic<uint64_t> listsGeneration{1};
+std::atomic<uint64_t> cachesGeneration{0};  // of the lists the last rebuild that worked read
+}  // namespace
+
+void ZMAPTManager::noteListsChanged() { ++listsGeneration; }
+
+bool ZMAPTManager::cachesAreCurrent() { return cachesGeneration.load() == listsGeneration.load(); }
+
 std::shared_ptr<ZMFunctionTask> ZMAPTManager::cacheRebuildTask() {
     return ZMFunctionTask::make("apt.cache.rebuild", ZMPipelineCacheOps, ZMLocalizedString("Rebuilding caches"), [](ZMFunctionTask&) {
+        const uint64_t generation = listsGeneration.load();
         // Housekeeping waits its turn: the user's command (a dry run, a queue
         // run) keeps the helper, and the rebuild must not fail, or make that
         // command fail, just because both came at once.
@@ -545,7 +566,13 @@ std::shared_ptr<ZMFunctionTask> ZMAPTManager::cacheRebuildTask() {
                 ++attempt;
             }
             auto result = rebuildCaches();
-            if (result) return std::optional<ZMError>();
+            if (result) {
+                // Only forward: a slower rebuild of older lists must not claim newer ones.
+                uint64_t built = cachesGeneration.load();
+                while (built < generation && !cachesGeneration.compare_exchange_weak(built, generation)) {
+                }
+                return std::optional<ZMError>();
+            }
             // Refused because another command started in between: wait again.
             if (!ZMCommandRunner::isBusy() || attempt >= kAttempts) return result.error;
         }

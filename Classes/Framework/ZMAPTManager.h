@@ -107,6 +107,11 @@ public:
     static ZMResult<ZMCommandOutput> rebuildCaches();
     // rebuildCaches() as a pipeline task ("cache.ops").
     static std::shared_ptr<ZMFunctionTask> cacheRebuildTask();
+    // Whoever changes the lists in the tree says so (the sources list is
+    // noted here); caches are current when a rebuild that started after the
+    // last change worked.
+    static void noteListsChanged();
+    static bool cachesAreCurrent();
     // Runs one helper command against the tree and root; a failure of the
     // command is an error 34 carrying apt's or dpkg's message.
     static ZMResult<ZMCommandOutput> run(const std::string& program, const std::vector<std::string>& arguments,

@@ -1,19 +1,32 @@
 #pragma once
-// The text of a Packages index turned into records on threads of their own,
-// ahead of the writer that stores them: the index is cut at stanza
-// boundaries into pieces, the pieces are parsed on a few worker threads, and
-// the writer receives their results in the index's order. Memory stays flat
-// whatever the index's size: each stage holds only a few pieces.
+// Packages indexes read, checked and turned into records on a small pool of
+// threads shared by every refresh, ahead of the writer that stores them.
+//
+// An index goes through two passes, both cut at stanza boundaries into
+// pieces that the pool's threads take in turn:
+//   1. the list pass reads the text (decompressing it), checks every stanza
+//      and appends the accepted ones, as served and in the index's order, to
+//      the list file; every fault of the index itself (a corrupt or truncated
+//      archive, binary data) shows here;
+//   2. the record pass reads the list back and makes the records of its
+//      stanzas; the writer receives them in the list's order. For the index
+//      a writer is waiting on, the list pass makes the records itself (one
+//      parse instead of two).
+// The record pass follows the list pass closely, so a writer can start on an
+// index whose end has not been read yet; an index whose list pass is over
+// can no longer fail (see listComplete()).
+//
+// Memory stays bounded whatever the number and size of the indexes: only a
+// few indexes are read at once (each holds a decompressor), each holds a few
+// pieces, and records are made only a few pieces ahead of the writer. The
+// pool's threads never wait on anything but the pool: a slow writer holds
+// back only its own index.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Categories/Data+Decompression.h"
@@ -22,143 +35,111 @@
 #include "Miscellaneous/ZMError.h"
 #include "Realm/Realm.h"
 
-// Thrown by a text source (or the reader) to end the parsing with a reason.
+// Thrown by a text source, a check or a writer to end with a reason.
 struct ZMIndexFailure {
     ZMError error;
 };
 
-// One stanza accepted, made ready on a parsing thread.
+// One stanza accepted, made ready on a pool thread.
 struct ZMParsedStanza {
     ZMRPackage record;   // as a new record: dated by this refresh, not installed
     RealmStoredRow row;  // the record's stored form, for the insert of a new package
     bool hasEssential = false;
 };
 
-// One piece's results, in the index's order.
+// The records of one piece, in the index's order.
 struct ZMParsedBatch {
     std::vector<ZMParsedStanza> stanzas;
-    // The accepted stanzas as served, each followed by one empty line: the
-    // piece of the index that apt is given.
-    std::string accepted;
 };
 
-// What the parsing threads saw, for the writer's summary.
+// What the list pass saw.
 struct ZMParseTally {
     size_t valid = 0, foreign = 0, skipped = 0;
     bool sawText = false;
 };
 
-// Work handed from one stage of the refresh to the next (decompressed text to
-// the parser, parsed records to the writer), a few items at a time so memory
-// stays flat whatever the index's size.
-template <typename T> class ZMHandOver {
+class ZMIndexParsing;
+
+// One index in the pool. Destroying it stops its work and frees what it holds.
+class ZMIndexStream {
 public:
-    explicit ZMHandOver(size_t depth = 8) : depth_(depth) {}
-    // Producer side: false once the consumer gave up.
-    bool push(T item) {
-        std::unique_lock lock(mutex_);
-        roomy_.wait(lock, [&] { return items_.size() < depth_ || cancelled_; });
-        if (cancelled_) return false;
-        items_.push_back(std::move(item));
-        ready_.notify_one();
-        return true;
-    }
-    void finish(std::optional<ZMError> error) {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-        error_ = std::move(error);
-        ready_.notify_all();
-    }
-    // Consumer side: false at the end (or after a failure of the producer).
-    bool pop(T& item) {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !items_.empty() || done_; });
-        if (items_.empty() || error_) return false;
-        item = std::move(items_.front());
-        items_.pop_front();
-        roomy_.notify_one();
-        return true;
-    }
-    // Consumer side, without waiting: false when nothing is there yet.
-    bool tryPop(T& item) {
-        std::lock_guard lock(mutex_);
-        if (items_.empty()) return false;
-        item = std::move(items_.front());
-        items_.pop_front();
-        roomy_.notify_one();
-        return true;
-    }
-    void cancel() {
-        std::lock_guard lock(mutex_);
-        cancelled_ = true;
-        roomy_.notify_all();
-    }
-    std::optional<ZMError> error() const {
-        std::lock_guard lock(mutex_);
-        return error_;
-    }
+    // Appends the next chunk of the index's text to `text`; false at the
+    // end (when it appended nothing). Called by one thread at a time. Throws
+    // ZMIndexFailure (or another exception) to fail the index.
+    using Text = std::function<bool(std::string& text)>;
+    // The list pass: true when the stanza is taken (a refusal is counted in the tally).
+    using Accept = std::function<bool(const ZMControlStanza&, ZMParseTally&)>;
+    // The record pass: appends the records of a stanza the list pass took.
+    // The stanza is the one listed, or the one served (when the writer
+    // waits, records are made in the list pass): the two differ at most by
+    // the line end after the last field.
+    using Convert = std::function<void(const ZMControlStanza&, ZMParsedBatch&)>;
+
+    ~ZMIndexStream();
+    ZMIndexStream(const ZMIndexStream&) = delete;
+    ZMIndexStream& operator=(const ZMIndexStream&) = delete;
+
+    // Waits until the list pass is over: nullopt when the list file holds
+    // every accepted stanza, else the index's fault.
+    std::optional<ZMError> waitForList();
+    // Without waiting: the list pass is over and worked.
+    bool listComplete() const;
+    // What the list pass saw (complete once waitForList() answered).
+    ZMParseTally tally() const;
+    // The next piece's records, in order; false at the end or on a fault
+    // (error()). The first call makes this index the one the pool serves first.
+    bool pop(ZMParsedBatch& batch);
+    // A batch the writer is done with: freed on a pool thread.
+    void giveBack(ZMParsedBatch batch);
+    std::optional<ZMError> error() const;
+    // The consumer gives up: reading stops and nothing more is made.
+    void cancel();
+
+    struct State;
 
 private:
-    const size_t depth_;
-    mutable std::mutex mutex_;
-    std::condition_variable ready_, roomy_;
-    std::deque<T> items_;
-    bool done_ = false, cancelled_ = false;
-    std::optional<ZMError> error_;
+    friend class ZMIndexParsing;
+    explicit ZMIndexStream(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    std::shared_ptr<State> state_;
 };
 
-// The index text cut at stanza boundaries and parsed on several threads; the
-// writer receives the pieces' records in the index's order. One thread reads
-// the text (calling `next`) and deals the pieces out in turn; piece i goes to
-// worker i % n, so taking the results from the workers in turn keeps the order.
 class ZMIndexParsing {
 public:
-    // Decompresses the file at `source` into `pipe` in chunks of about 1 MiB;
-    // the error of a corrupt or too large (beyond `limit`) archive. Stops
-    // early, without an error, when the consumer cancels the pipe.
-    static std::optional<ZMError> decompress(const std::string& source, DataDecompression::Format format,
-                                             uint64_t limit, ZMHandOver<std::string>& pipe);
+    static ZMIndexParsing& shared();
+
+    // Starts an index: its text comes from `text`, the accepted stanzas go
+    // to `listPath` (created or emptied). Fails when the list file cannot be
+    // made. `progress` receives the bytes of text read so far.
+    ZMResult<std::shared_ptr<ZMIndexStream>> open(ZMIndexStream::Text text, const std::string& listPath,
+                                                  ZMIndexStream::Accept accept, ZMIndexStream::Convert convert,
+                                                  std::function<void(double bytesRead)> progress = nullptr);
+
+    // The text of a file, decompressed as it is read (Format::None: as it
+    // is), in chunks of at least 1 MiB; a corrupt, truncated or too large (beyond
+    // `limit`) archive fails with its error. The decompressor lives only
+    // while the file is being read.
+    static ZMIndexStream::Text fileText(const std::string& path, DataDecompression::Format format, uint64_t limit);
+
     static constexpr size_t kChunk = 1 << 20;
-
-    // Turns one stanza into records of the batch (or counts it as skipped).
-    using Convert = std::function<void(const ZMControlStanza&, ZMParsedBatch&, ZMParseTally&)>;
-
-    ZMIndexParsing(size_t workers, const std::function<bool(std::string&)>& next, Convert convert,
-                   std::function<void(double bytesRead)> progress);
-    ~ZMIndexParsing();
-
-    // The next piece's records, in order; false at the end or on a failure (see error()).
-    bool pop(ZMParsedBatch& batch);
-    // A batch the writer is done with goes back to the thread that made it,
-    // which frees it: its many small strings never cross to another allocator arena.
-    void giveBack(ZMParsedBatch batch);
-    std::optional<ZMError> error() const { return error_; }
-    // After pop() answered false: what every thread saw.
-    ZMParseTally tally() const;
-
-private:
     static constexpr size_t kPiece = 256 << 10;
-    struct Worker {
-        ZMHandOver<std::string> pieces{2};
-        ZMHandOver<ZMParsedBatch> batches{2};
-        ZMHandOver<ZMParsedBatch> used{64};
-        ZMParseTally tally;
-        std::atomic<bool> done{false};
-        std::thread thread;
-    };
+    // Pieces a read index may hold between reading and listing.
+    static constexpr size_t kPiecesAhead = 16;
+    // Indexes read at once: each holds a decompressor (an xz one, 8 MiB).
+    static constexpr size_t kReadersAtOnce = 2;
+    // Record batches made ahead for the index the writer is on, and for all
+    // the others together.
+    static constexpr size_t kBatchesAhead = 6;
+    static constexpr size_t kBatchesPrefetched = 6;
+    size_t threadCount() const { return threads_; }
 
     // Where the first stanza boundary at or after `from` ends: the end of a
     // line holding only blanks, as the parser reads them. npos when there is none yet.
     static size_t boundaryAfter(std::string_view text, size_t from);
 
-    void read(const std::function<bool(std::string&)>& next, const std::function<void(double)>& progress);
+    struct Pool;
 
-    void work(Worker& w);
-
-    Convert convert_;
-    std::vector<std::unique_ptr<Worker>> workers_;
-    std::thread reader_;
-    bool sawText_ = false;
-    size_t taken_ = 0;
-    std::optional<ZMError> error_;
+private:
+    ZMIndexParsing();
+    size_t threads_;
+    std::unique_ptr<Pool> pool_;
 };

@@ -211,6 +211,7 @@ void ZMPipelineManager::finish(const ZMTaskPtr& task, bool success, bool cancell
         if (pipelineID == ZMPipelineSourceOps) sourceRefreshEnded = --sourceOps_ == 0;
         if (isPackagePipeline(pipelineID) && --packageOps_ == 0) actions.swap(postInstallActions_);
         finishedSinceIdle_.insert(pipelineID);
+        if (pipelineID == ZMPipelineSourceOps && !task->taskChangedNothing()) sourcesChangedSinceEnd_ = true;
         idle = live_.empty();
     }
     wake_.notify_all();
@@ -232,17 +233,19 @@ void ZMPipelineManager::finish(const ZMTaskPtr& task, bool success, bool cancell
 
     if (sourceRefreshEnded) {
         Dispatch::main([this] {
+            bool changed = false;
             {
                 // A refresh queued in the meantime ends later and reports then.
                 std::lock_guard lock(mutex_);
                 if (sourceOps_ != 0) return;
+                changed = std::exchange(sourcesChangedSinceEnd_, false);
             }
-            std::function<void()> hook;
+            SourceRefreshEndedHook hook;
             {
                 std::lock_guard lock(hooksMutex_);
                 hook = sourceRefreshEndedHook_;
             }
-            if (hook) hook();
+            if (hook) hook(changed);
             NotificationCenter::defaultCenter().post(ZMPipelineSourceRefreshComplete);
         });
     }
@@ -355,7 +358,7 @@ void ZMPipelineManager::setPostInstallHandler(PostInstallHandler handler) {
     postInstallHandler_ = std::move(handler);
 }
 
-void ZMPipelineManager::setSourceRefreshEndedHook(std::function<void()> hook) {
+void ZMPipelineManager::setSourceRefreshEndedHook(SourceRefreshEndedHook hook) {
     std::lock_guard lock(hooksMutex_);
     sourceRefreshEndedHook_ = std::move(hook);
 }

@@ -137,8 +137,11 @@ public:
     // ---- end-of-work hooks ----
     // Runs on the main thread when the last source refresh has ended, right
     // before "source.ops.done" goes out (the sources collection clears its
-    // refresh-in-progress flag here).
-    void setSourceRefreshEndedHook(std::function<void()> hook);
+    // refresh-in-progress flag here). `sourcesChanged` is false when every
+    // refresh since the previous end said it changed nothing
+    // (ZMTask::taskChangedNothing()).
+    using SourceRefreshEndedHook = std::function<void(bool sourcesChanged)>;
+    void setSourceRefreshEndedHook(SourceRefreshEndedHook hook);
     using IdleHook = std::function<void(const ZMPipelineIdleInfo&)>;
     // Idle hooks run on the main thread once the pipeline is empty, after the
     // notifications of the tasks that emptied it, with what finished since the
@@ -181,10 +184,11 @@ private:
     int packageOps_ = 0;
     std::set<ZMPostInstallAction> postInstallActions_;
     std::set<std::string> finishedSinceIdle_;
+    bool sourcesChangedSinceEnd_ = false;
 
     mutable std::mutex hooksMutex_;
     PostInstallHandler postInstallHandler_;
-    std::function<void()> sourceRefreshEndedHook_;
+    SourceRefreshEndedHook sourceRefreshEndedHook_;
     std::map<uint64_t, IdleHook> idleHooks_;
     uint64_t nextHookID_ = 1;
 };

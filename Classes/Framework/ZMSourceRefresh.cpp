@@ -13,23 +13,17 @@
 #include <cstring>
 #include <future>
 #include <map>
-#include <thread>
-#include <unordered_map>
-#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
 #include "Categories/Data+Decompression.h"
-#include "Categories/String+VersionCompare.h"
 #include "Categories/String+ZemtrixExtensions.h"
 #include "Categories/URLRequest+ZemtrixExtensions.h"
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackage.h"
-#include "Database/ZMRPackageVersion.h"
 #include "Database/ZMRSource.h"
 #include "Database/ZMRSources.h"
 #include "Foundation/URLSession.h"
-#include "Miscellaneous/ZMControlParser.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
@@ -37,6 +31,8 @@
 #include "Notifications/NotificationCenter.h"
 #include "ZMAPTManager.h"
 #include "ZMIndexParsing.h"
+#include "ZMIndexStore.h"
+#include "ZMIndexWriter.h"
 #include "ZMPipelineManager.h"
 #include "ZMReleaseFile.h"
 
@@ -47,13 +43,9 @@ ZMSourceRefresh::PaymentEndpointHook paymentEndpointHook;
 std::map<uint64_t, ZMSourceRefresh::RefreshedHook> refreshedHooks;
 uint64_t nextRefreshedHook = 1;
 std::atomic<uint64_t> maximumIndexBytes{256ull << 20};
+std::atomic<double> requestTimeout{0};
 
-// Stanzas refused are logged one by one up to this many per refresh, then counted.
-constexpr size_t kLoggedSkips = 20;
 constexpr size_t kChunk = ZMIndexParsing::kChunk;
-// A stanza larger than this is refused: apt fails on one of about 1 MiB, and
-// Debian's largest are some 40 KiB.
-constexpr size_t kMaximumStanzaBytes = 256u << 10;
 // Stored with the validators: a source refreshed by a program that wrote its
 // lists another way is fetched in full once, not answered from a 304.
 constexpr int kListsFormat = 2;
@@ -61,67 +53,12 @@ constexpr int kListsFormat = 2;
 // Thrown inside the write transaction to roll it back with a reason.
 using RefreshFailure = ZMIndexFailure;
 
-std::string trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
-    return std::string(s.substr(b, e - b));
-}
-
-std::string fieldText(const ZMControlStanza& stanza, std::string_view name) {
-    auto v = stanza.field(name);
-    return v ? trim(*v) : std::string();
-}
-
-// A log-safe rendering of untrusted text: control characters escaped, length capped.
-std::string printable(std::string_view s) {
-    std::string out;
-    for (unsigned char c : s.substr(0, 80)) {
-        if (c < 0x20 || c == 0x7F) out += fmt::format("\\x{:02x}", c);
-        else out.push_back(static_cast<char>(c));
-    }
-    if (s.size() > 80) out += "…";
-    return out;
-}
-
-// Whether a comma-separated Tag list holds `tag` (blanks around entries aside).
-bool hasTag(std::string_view tags, std::string_view tag) {
-    size_t start = 0;
-    while (start <= tags.size()) {
-        size_t end = tags.find(',', start);
-        if (end == std::string_view::npos) end = tags.size();
-        std::string_view entry = tags.substr(start, end - start);
-        while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front()))) entry.remove_prefix(1);
-        while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back()))) entry.remove_suffix(1);
-        if (entry == tag) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-StringList splitRelations(std::string_view text) {
-    StringList out;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string_view::npos) comma = text.size();
-        std::string item = trim(text.substr(start, comma - start));
-        // Folded lines of a long Depends field keep their line breaks: flatten them.
-        for (char& c : item)
-            if (c == '\n' || c == '\t') c = ' ';
-        if (!item.empty()) out.push_back(std::move(item));
-        start = comma + 1;
-    }
-    return out;
-}
-
-// "Name <mail@host>" -> "mail@host".
-std::string emailOf(const std::string& maintainer) {
-    size_t open = maintainer.find('<');
-    size_t close = maintainer.find('>', open == std::string::npos ? 0 : open);
-    if (open == std::string::npos || close == std::string::npos || close <= open + 1) return {};
-    return maintainer.substr(open + 1, close - open - 1);
-}
+// Refresh tasks of the pipeline whose lists for apt are settled (handed
+// over, or left as they were). Once every live refresh is settled, apt's
+// caches are rebuilt (when the lists changed) while records may still be
+// being written.
+std::mutex wavesMutex;
+int settledRefreshes = 0;
 
 std::string flatName(const std::string& location) {
     std::string name = location;
@@ -240,7 +177,19 @@ bool writeWholeFile(const std::string& path, std::string_view content) {
     return true;
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa{}, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
 
+bool sameContent(const std::string& path, std::string_view content) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::string existing(content.size() + 1, '\0');
+    existing.resize(std::fread(existing.data(), 1, existing.size(), f));
+    std::fclose(f);
+    return existing == content;
+}
 
 }  // namespace
 
@@ -253,8 +202,7 @@ struct ZMSourceRefresh::Work {
     std::string aptRelease;  // the Release for the private APT tree ("" when none was fetched)
     std::vector<std::string> listedFiles;  // the files the Release lists
     std::string variant;
-    // Where the stanzas accepted go, in the index's order (null: nowhere).
-    FILE* accepted = nullptr;
+    PaymentEndpoint payment;  // the payment client's answer, stored with the outcome
 };
 
 // ---- configuration ----------------------------------------------------------------
@@ -296,6 +244,8 @@ void ZMSourceRefresh::setRefreshedHook(RefreshedHook hook) {
     }
     if (hook) addRefreshedHook(std::move(hook));
 }
+
+void ZMSourceRefresh::setRequestTimeout(double seconds) { requestTimeout = seconds > 0 ? seconds : 0; }
 
 void ZMSourceRefresh::setMaximumIndexSize(uint64_t bytes) { maximumIndexBytes = bytes ? bytes : (256ull << 20); }
 uint64_t ZMSourceRefresh::maximumIndexSize() { return maximumIndexBytes; }
@@ -339,7 +289,9 @@ void ZMSourceRefresh::setProgress(double progress) {
 
 void ZMSourceRefresh::taskStart() {
     ZMPipelineManager::postVerbose(ZMLocalizedString("Refreshing") + " " + location_);
+    asTask_ = true;
     auto result = refresh();
+    settleLists();
     if (result) {
         ZMPipelineManager::postVerbose(
             fmt::format("{}: {} ({} {})", location_, ZMLocalizedString("Done"), result.value->packages,
@@ -349,12 +301,31 @@ void ZMSourceRefresh::taskStart() {
                                            result.error->detail + ")",
                                        true);
     }
+    changedNothing_ = result && result.value->unchanged;
+    {
+        std::lock_guard lock(wavesMutex);
+        if (settled_) --settledRefreshes;
+    }
     const std::string location = location_;
     // The notification goes out after the pipeline has dropped this refresh
     // from its count, so its observers see the count without it.
     ZMPipelineManager::sharedManager().taskDone(shared_from_this(), result.ok(), result.error, [location] {
         NotificationCenter::defaultCenter().post(ZMRSourceUpdatedNotification, std::any(location), nullptr);
     });
+}
+
+void ZMSourceRefresh::settleLists() {
+    if (!asTask_ || settled_) return;
+    settled_ = true;
+    bool rebuild = false;
+    {
+        std::lock_guard lock(wavesMutex);
+        rebuild = ++settledRefreshes >= ZMPipelineManager::sharedManager().sourceRefreshCount();
+    }
+    struct stat st{};
+    if (rebuild && !ZMAPTManager::cachesAreCurrent() &&
+        ::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0)
+        ZMPipelineManager::sharedManager().queueTask(ZMAPTManager::cacheRebuildTask());
 }
 
 ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
@@ -364,15 +335,23 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     Work& work = *work_;
     work.updatedDateStr = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
     work.hostArchitecture = ZMAPTManager::hostArchitecture();
+    std::shared_ptr<Realm> realm;
 
     auto fail = [&](ZMError error) -> Result {
         ZMLOG("refresh of {} failed: {}", location_, error.debugDescription());
+        settleLists();
         try {
-            auto realm = Realm::defaultRealm();
-            realm->transactionWithBlock([&] {
-                if (auto source = realm->objectForPrimaryKey<ZMRSource>(location_))
-                    realm->setValueForKey(*source, "hasErrors", true);
-            });
+            ZMIndexWriter::Job job;
+            job.realm = realm;
+            job.run = [&](ZMIndexWriter::Session& session) {
+                Realm& r = session.realm();
+                if (auto source = r.objectForPrimaryKey<ZMRSource>(location_)) {
+                    r.setValueForKey(*source, "hasErrors", true);
+                    storePaymentEndpoint(r, *source);
+                }
+            };
+            if (auto error = ZMIndexWriter::shared().perform(std::move(job)))
+                ZMLOG("could not mark {} as failed: {}", location_, error->debugDescription());
         } catch (const std::exception& e) {
             ZMLOG("could not mark {} as failed: {}", location_, e.what());
         }
@@ -383,7 +362,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
 
     std::optional<ZMRSource> source;
     try {
-        source = ZMRSource::objectForPrimaryKey(location_);
+        realm = Realm::defaultRealm();
+        source = realm->objectForPrimaryKey<ZMRSource>(location_);
     } catch (const std::exception& e) {
         return fail(ZMError::make(ZMError::Unknown, e.what()));
     }
@@ -399,13 +379,19 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         previous = parseValidators(source->httpValidators);
         if (previous.value("format", 0) != kListsFormat) previous = nlohmann::json::object();
     }
+    // What apt had from the last refresh that worked, to give it back should this one fail late.
+    const std::string previousAptRelease = ZMJSON::stringValue(parseValidators(source->httpValidators), "aptRelease");
     work.validators["format"] = kListsFormat;
+    auto withTimeout = [](URLRequest request) {
+        if (const double seconds = requestTimeout.load(); seconds > 0) request.timeoutInterval = seconds;
+        return request;
+    };
 
     // 1. Release.
     setStatus(ZMLocalizedString("Downloading") + " " + location_ + "Release");
     {
         const URL releaseURL = *URL::parse(location_ + "Release");
-        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(releaseURL);
+        auto request = withTimeout(URLRequestZemtrix::VostrelleGetRequestWithURL(releaseURL));
         request.maximumBodySize = ZMReleaseFile::kMaximumBytes;
         if (previous.contains("release")) addConditionalHeaders(request, previous["release"]);
         Fetched release = fetchBlocking(request, std::nullopt);
@@ -437,8 +423,9 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     }
     setProgress(0.1);
 
-    // 2. Payment endpoint.
-    checkPaymentEndpoint();
+    // 2. Payment endpoint: asked now, stored with the outcome, so nothing is
+    // written between the two downloads.
+    work.payment = askPaymentEndpoint();
     setProgress(0.2);
 
     // 3. Packages, through its variants.
@@ -460,7 +447,7 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     }
     auto downloadVariant = [&](const std::string& variant, bool conditional, int& status) -> std::optional<ZMError> {
         const URL url = *URL::parse(location_ + variant);
-        auto request = URLRequestZemtrix::VostrelleGetRequestWithURL(url);
+        auto request = withTimeout(URLRequestZemtrix::VostrelleGetRequestWithURL(url));
         request.maximumBodySize = maximumIndexBytes.load();
         if (conditional) addConditionalHeaders(request, previous["packages"]);
         const std::string destination = partialDirectory + "/" + flatName(location_) + "-" + variant;
@@ -485,24 +472,19 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
             ZMSourceRefreshSummary summary;
             summary.unchanged = true;
             summary.variant = *knownVariant;
-            try {
-                auto realm = Realm::defaultRealm();
-                realm->transactionWithBlock([&] {
-                    auto record = realm->objectForPrimaryKey<ZMRSource>(location_);
-                    if (!record) return;
-                    for (auto it = work.sourceFields.begin(); it != work.sourceFields.end(); ++it)
-                        record->setValueForKey(it.key(), RealmArg(it->get<std::string>()));
-                    record->hasErrors = false;
-                    record->lastrefresh = ZemtrixExtensions::iso8601String(std::chrono::system_clock::now());
-                    record->httpValidators = work.validators.dump();
-                    summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();
-                    realm->addOrUpdate(*record);
-                });
-            } catch (const std::exception& e) {
-                return fail(ZMError::make(ZMError::Unknown, e.what()));
-            }
+            ZMIndexWriter::Job job;
+            job.realm = realm;
+            job.run = [&](ZMIndexWriter::Session& session) {
+                Realm& r = session.realm();
+                auto record = r.objectForPrimaryKey<ZMRSource>(location_);
+                if (!record) return;
+                storeSourceFields(r, *record);
+                summary.packages = r.objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();
+            };
+            if (auto error = ZMIndexWriter::shared().perform(std::move(job))) return fail(*error);
             ZMLOG("{} unchanged (HTTP 304)", location_);
             handToAPT(copyPath, work.aptRelease);
+            settleLists();
             setProgress(1.0);
             return Result::success(summary);
         }
@@ -518,16 +500,10 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     setProgress(0.4);
     const auto downloadedAt = std::chrono::steady_clock::now();
 
-    // 4. Decompress on a thread of its own; the text goes on to the parsing
-    // threads and this one stores what they make of it, and writes the
-    // stanzas it accepted to the copy (kept beside it until everything worked).
+    // 4. The index read and checked into a new copy of the list, then into
+    // records, on the shared parsing threads; the records written by the
+    // shared writer. The copy replaces the old one once everything worked.
     setStatus(ZMLocalizedString("Parsing") + " " + location_ + work.variant);
-    const std::string newCopy = copyPath + ".new";
-    work.accepted = std::fopen(newCopy.c_str(), "wb");
-    if (!work.accepted) {
-        removeFile(downloaded);
-        return fail(ZMError::make(ZMError::Unknown, "cannot write " + newCopy + ": " + std::strerror(errno)));
-    }
     std::string head;
     if (FILE* f = std::fopen(downloaded.c_str(), "rb")) {
         head.resize(16);
@@ -535,45 +511,30 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
         std::fclose(f);
     }
     const auto format = DataDecompression::detectFormat(work.variant, head);
-    ZMResult<ZMSourceRefreshSummary> parsed;
-    if (format == DataDecompression::Format::None) {
-        parsed = packagesFileParserFromPath(downloaded);
-    } else {
-        ZMHandOver<std::string> pipe;
-        std::thread producer([&] {
-            pipe.finish(ZMIndexParsing::decompress(downloaded, format, maximumIndexBytes.load(), pipe));
-        });
-        struct stat packed{};
-        const double expected = ::stat(downloaded.c_str(), &packed) == 0 ? 5.0 * static_cast<double>(packed.st_size) : 0;
-        parsed = storeIndex(
-            [&](std::string& chunk) {
-                if (pipe.pop(chunk)) return true;
-                // A failed decompression must roll the records back, not end the index early.
-                if (auto error = pipe.error()) throw RefreshFailure{*error};
-                return false;
-            },
-            expected);
-        pipe.cancel();  // a refused index stops the decompression early
-        producer.join();
-        // The decompression's own failure (corrupt, truncated, too large) comes first.
-        if (auto error = pipe.error()) parsed = ZMResult<ZMSourceRefreshSummary>::failure(*error);
-    }
+    struct stat packed{};
+    const double packedBytes = ::stat(downloaded.c_str(), &packed) == 0 ? static_cast<double>(packed.st_size) : 0;
+    const double expected = format == DataDecompression::Format::None ? packedBytes : 5.0 * packedBytes;
+    const std::string newCopy = copyPath + ".new";
+    ZMResult<ZMSourceRefreshSummary> parsed =
+        storeIndex(ZMIndexParsing::fileText(downloaded, format, maximumIndexBytes.load()), expected, newCopy,
+                   /*handToAPTEarly=*/true);
     removeFile(downloaded);
-    const bool written = std::fclose(std::exchange(work.accepted, nullptr)) == 0;
-    if (parsed && !written) parsed = Result::failure(ZMError::make(ZMError::Unknown, "cannot write " + newCopy));
     const auto storedAt = std::chrono::steady_clock::now();
     ZMLOG("{}: fetched in {:.0f} ms, decompressed, parsed and stored in {:.0f} ms", location_,
           std::chrono::duration<double, std::milli>(downloadedAt - startedAt).count(),
           std::chrono::duration<double, std::milli>(storedAt - downloadedAt).count());
     if (!parsed) {
         removeFile(newCopy);
+        if (handedEarly_) restoreAPT(copyPath, previousAptRelease);
         return fail(*parsed.error);
     }
     if (::rename(newCopy.c_str(), copyPath.c_str()) != 0) ZMLOG("could not keep {}: {}", copyPath, std::strerror(errno));
     setProgress(0.95);
 
-    // 5. The private APT tree reads the same packages.
-    handToAPT(copyPath, work.aptRelease);
+    // 5. The private APT tree reads the same packages (already, when it was
+    // given the list before the records were written).
+    if (!handedEarly_) handToAPT(copyPath, work.aptRelease);
+    settleLists();
 
     std::vector<RefreshedHook> hooks;
     {
@@ -594,14 +555,138 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
     return parsed;
 }
 
+ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(ZMIndexStream::Text text, double expectedBytes,
+                                                             const std::string& listPath, bool handToAPTEarly) {
+    using Result = ZMResult<ZMSourceRefreshSummary>;
+    Work& work = *work_;
+    handedEarly_ = false;
+    ZMIndexStore store(location_, work.hostArchitecture, work.updatedDateStr);
+    auto opened = ZMIndexParsing::shared().open(std::move(text), listPath, store.accept(), store.convert(),
+                                                [this, expectedBytes](double read) {
+                                                    if (expectedBytes > 0)
+                                                        progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
+                                                });
+    if (!opened) return Result::failure(*opened.error);
+    std::shared_ptr<ZMIndexStream> stream = *opened.value;
+    auto usable = [](const ZMParseTally& tally) { return !tally.sawText || tally.valid > 0 || tally.foreign > 0; };
+
+    ZMSourceRefreshSummary summary;
+    ZMIndexWriter::Job job;
+    try {
+        job.realm = Realm::defaultRealm();
+    } catch (const std::exception& e) {
+        return Result::failure(ZMError::make(ZMError::Unknown, e.what()));
+    }
+    job.cannotFailHalfway = [&stream] { return stream->listComplete(); };
+    job.prepare = [&](ZMIndexWriter::Session& session) {
+        if (!session.realm().objectForPrimaryKey<ZMRSource>(location_))
+            throw RefreshFailure{ZMError::make(ZMError::Unknown, "the source was removed during its refresh")};
+        if (stream->listComplete() && !usable(stream->tally()))
+            throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};
+    };
+    job.run = [&](ZMIndexWriter::Session& session) {
+        const auto started = std::chrono::steady_clock::now();
+        summary = store.store(session, *stream);
+        summary.variant = work.variant;
+        Realm& realm = session.realm();
+        auto source = realm.objectForPrimaryKey<ZMRSource>(location_);
+        if (!source) throw RefreshFailure{ZMError::make(ZMError::Unknown, "the source was removed during its refresh")};
+        source->totalPackages = std::to_string(summary.packages);
+        storeSourceFields(realm, *source);
+        ZMLOG("{}: records written in {:.0f} ms", location_,
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
+    };
+    auto outcome = ZMIndexWriter::shared().submit(std::move(job));
+    // apt is given the list as soon as it is complete, so that its caches
+    // are rebuilt while the records are still being written; a failure of
+    // the records gives apt its previous list back.
+    if (!stream->waitForList() && usable(stream->tally())) {
+        if (handToAPTEarly) {
+            handToAPT(listPath, work.aptRelease);
+            handedEarly_ = true;
+            settleLists();
+        }
+    }
+    auto failure = outcome.get();
+    stream->cancel();
+    stream.reset();
+    if (failure) return Result::failure(*failure);
+    ZMLOG("{}: {} packages ({} new, {} changed, {} removed, {} skipped, {} in a higher version elsewhere)", location_,
+          summary.packages, summary.added, summary.changed, summary.removed, summary.skipped, summary.superseded);
+    return Result::success(std::move(summary));
+}
+
+void ZMSourceRefresh::storeSourceFields(Realm& realm, ZMRSource& source) const {
+    const Work& work = *work_;
+    for (auto it = work.sourceFields.begin(); it != work.sourceFields.end(); ++it)
+        if (it->is_string()) source.setValueForKey(it.key(), RealmArg(it->get<std::string>()));
+    source.hasErrors = false;
+    source.lastrefresh = ZemtrixExtensions::iso8601String(std::chrono::system_clock::now());
+    source.httpValidators = work.validators.empty() ? std::string() : work.validators.dump();
+    if (work.payment.change != PaymentEndpoint::Change::Keep) {
+        const bool has = work.payment.change == PaymentEndpoint::Change::Set;
+        source.hasEndpoint = has;
+        source.endpoint = has ? work.payment.endpoint : std::string();
+    }
+    realm.addOrUpdate(source);
+}
+
+void ZMSourceRefresh::storePaymentEndpoint(Realm& realm, ZMRSource& source) const {
+    const PaymentEndpoint& answer = work_->payment;
+    if (answer.change == PaymentEndpoint::Change::Keep) return;
+    const bool has = answer.change == PaymentEndpoint::Change::Set;
+    realm.setValueForKey(source, "hasEndpoint", has);
+    realm.setValueForKey(source, "endpoint", has ? answer.endpoint : std::string());
+}
+
+ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(const std::string& path) {
+    if (!work_) {
+        work_ = std::make_unique<Work>();
+        work_->updatedDateStr = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
+        work_->hostArchitecture = ZMAPTManager::hostArchitecture();
+    }
+    struct stat st{};
+    const double totalBytes = ::stat(path.c_str(), &st) == 0 ? static_cast<double>(st.st_size) : 0.0;
+    const std::string partialDirectory = ZMPaths::subdirectory("SourcesFiles") + "/partial";
+    ZMPaths::createDirectories(partialDirectory);
+    const std::string listPath = partialDirectory + "/" + flatName(location_) + "-accepted";
+    auto result = storeIndex(ZMIndexParsing::fileText(path, DataDecompression::Format::None, maximumIndexBytes.load()),
+                             totalBytes, listPath, /*handToAPTEarly=*/false);
+    removeFile(listPath);
+    return result;
+}
+
+void ZMSourceRefresh::restoreAPT(const std::string& copyPath, const std::string& aptRelease) const {
+    if (fileExists(copyPath)) {
+        handToAPT(copyPath, aptRelease);
+        return;
+    }
+    // Never refreshed before: apt had nothing of this source.
+    const std::string prefix =
+        ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix(location_);
+    removeFile(prefix + "Packages");
+    removeFile(prefix + "Release");
+    ZMAPTManager::noteListsChanged();
+}
+
 void ZMSourceRefresh::handToAPT(const std::string& copyPath, const std::string& aptRelease) const {
     const std::string lists = ZMAPTManager::treePath() + "/var/lib/apt/lists";
     struct stat st{};
     if (ZMAPTManager::isAcceptableSourceLocation(location_) && ::stat(lists.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         const std::string prefix = lists + "/" + ZMAPTManager::listFilePrefix(location_);
-        if (aptRelease.empty()) removeFile(prefix + "Release");
-        else if (!writeWholeFile(prefix + "Release", aptRelease)) ZMLOG("could not write {}Release", prefix);
-        if (!installCopy(copyPath, prefix + "Packages")) ZMLOG("could not write {}Packages", prefix);
+        // Files left as they are when nothing changed: apt's caches stay valid.
+        bool changed = false;
+        if (aptRelease.empty()) {
+            changed = ::unlink((prefix + "Release").c_str()) == 0;
+        } else if (!sameContent(prefix + "Release", aptRelease)) {
+            changed = true;
+            if (!writeWholeFile(prefix + "Release", aptRelease)) ZMLOG("could not write {}Release", prefix);
+        }
+        if (!sameFile(copyPath, prefix + "Packages")) {
+            changed = true;
+            if (!installCopy(copyPath, prefix + "Packages")) ZMLOG("could not write {}Packages", prefix);
+        }
+        if (changed) ZMAPTManager::noteListsChanged();
     }
     if (::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0) try {
         std::vector<std::string> locations;
@@ -614,7 +699,7 @@ void ZMSourceRefresh::handToAPT(const std::string& copyPath, const std::string& 
     }
 }
 
-void ZMSourceRefresh::checkPaymentEndpoint() {
+ZMSourceRefresh::PaymentEndpoint ZMSourceRefresh::askPaymentEndpoint() const {
     PaymentEndpointHook hook;
     {
         std::lock_guard lock(hooksMutex);
@@ -633,428 +718,22 @@ void ZMSourceRefresh::checkPaymentEndpoint() {
         if (future.wait_for(std::chrono::seconds(60)) == std::future_status::ready) answer = future.get();
         else ZMLOG("payment endpoint of {} did not answer", location_);
     }
-    if (answer.change == PaymentEndpoint::Change::Keep) return;
-    const bool has = answer.change == PaymentEndpoint::Change::Set;
+    return answer;
+}
+
+void ZMSourceRefresh::checkPaymentEndpoint() {
+    if (!work_) work_ = std::make_unique<Work>();
+    work_->payment = askPaymentEndpoint();
+    if (work_->payment.change == PaymentEndpoint::Change::Keep) return;
     try {
-        auto realm = Realm::defaultRealm();
-        realm->transactionWithBlock([&] {
-            auto source = realm->objectForPrimaryKey<ZMRSource>(location_);
-            if (!source) return;
-            realm->setValueForKey(*source, "hasEndpoint", has);
-            realm->setValueForKey(*source, "endpoint", has ? answer.endpoint : std::string());
-        });
+        ZMIndexWriter::Job job;
+        job.run = [&](ZMIndexWriter::Session& session) {
+            if (auto source = session.realm().objectForPrimaryKey<ZMRSource>(location_))
+                storePaymentEndpoint(session.realm(), *source);
+        };
+        if (auto error = ZMIndexWriter::shared().perform(std::move(job)))
+            ZMLOG("could not store the payment endpoint of {}: {}", location_, error->debugDescription());
     } catch (const std::exception& e) {
         ZMLOG("could not store the payment endpoint of {}: {}", location_, e.what());
     }
-}
-
-// ---- the index into the records ---------------------------------------------------------
-
-namespace {
-
-// What the store needs to know about a record the source already owns.
-struct OwnedRecord {
-    std::string version;
-    std::string controlHash;
-    bool isInstalled = false;
-    std::string installedVersion;
-};
-
-// Changing how stanzas become records changes this salt, so every stanza is
-// rewritten once after an update of the program.
-std::string stanzaHash(std::string_view raw) {
-    // The leading number changes whenever a stanza yields more fields: every record is then read anew once.
-    return fmt::format("4:{:016x}:{}", std::hash<std::string_view>{}(raw), raw.size());
-}
-
-void fillFromStanza(ZMRPackage& r, const ZMControlStanza& stanza, const std::string& identifier,
-                    const std::string& version, const std::string& architecture, const std::string& location) {
-    r.identifier = identifier;
-    r.version = version;
-    // Texts the lists show: one plain line, capped.
-    auto line = [&](std::string_view field, size_t limit) {
-        auto v = stanza.field(field);
-        return v ? ZemtrixExtensions::plainTextLine(*v, limit) : std::string();
-    };
-    r.name = line("Name", ZMReleaseFile::kMaximumNameCharacters);
-    if (r.name.empty()) r.name = identifier;
-    r.author = line("Author", ZMReleaseFile::kMaximumNameCharacters);
-    r.maintainer = line("Maintainer", ZMReleaseFile::kMaximumNameCharacters);
-    if (r.maintainer.empty()) r.maintainer = r.author;
-    r.contact = emailOf(r.maintainer);
-    // The synopsis, as the dpkg status scan keeps it: lists show it, and the
-    // long texts of large indexes would double the database.
-    r.Description = ZemtrixExtensions::plainTextLine(ZMControlParser::firstLine(fieldText(stanza, "Description")),
-                                                     ZMReleaseFile::kMaximumDescriptionCharacters);
-    r.category = fieldText(stanza, "Section");
-    if (r.category.empty()) r.category = "Default";
-    r.sourceLocation = location;
-    r.website = fieldText(stanza, "Depiction");
-    // Field names compare without case: this covers SileoDepiction, sileoDepiction, Sileodepiction, sileodepiction.
-    r.sileoDepiction = fieldText(stanza, "SileoDepiction");
-    r.homepage = fieldText(stanza, "Homepage");
-    r.iconURL = fieldText(stanza, "Icon");
-    r.architecture = architecture;
-    r.size = fieldText(stanza, "Size");
-    r.installedSize = fieldText(stanza, "Installed-Size");
-    // Only an explicit Price makes a package paid here; the store API fills in the rest.
-    r.price = fieldText(stanza, "Price");
-    // What the queue run carries out after installing (respring, reboot, uicache).
-    r.postinstallaction = fieldText(stanza, "Post-Install-Action");
-    r.filename = fieldText(stanza, "Filename");
-    r.sha256 = fieldText(stanza, "SHA256");
-    r.md5sum = fieldText(stanza, "MD5sum");
-    r.isCommercial = hasTag(fieldText(stanza, "Tag"), "cydia::commercial");
-    r.dependencies = splitRelations(fieldText(stanza, "Depends"));
-    r.conflicts = splitRelations(fieldText(stanza, "Conflicts"));
-    std::string essential = fieldText(stanza, "Essential");
-    if (!essential.empty()) r.isEssential = essential == "yes";
-}
-
-// The record fields a stanza decides; an update of a stored record writes
-// these and leaves the rest (installed state, queue, wishlist...) alone.
-const std::vector<std::string>& stanzaProperties() {
-    static const std::vector<std::string> names{
-        "name",     "version",        "author",   "maintainer", "contact",  "Description",  "category",
-        "sourceLocation", "website",  "sileoDepiction", "homepage", "iconURL",  "architecture", "size",
-        "installedSize",  "price",    "isCommercial", "postinstallaction", "filename", "sha256", "md5sum", "dependencies",
-        "conflicts",      "controlHash", "isUpdated"};
-    return names;
-}
-
-}  // namespace
-
-ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::packagesFileParserFromPath(const std::string& path) {
-    using Result = ZMResult<ZMSourceRefreshSummary>;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return Result::failure(ZMError::make(ZMError::Unknown, "cannot read " + path + ": " + std::strerror(errno)));
-    struct Closer {
-        FILE* f;
-        ~Closer() { std::fclose(f); }
-    } closer{file};
-    struct stat st{};
-    const double totalBytes = ::fstat(fileno(file), &st) == 0 ? static_cast<double>(st.st_size) : 0.0;
-    return storeIndex(
-        [&](std::string& chunk) {
-            chunk.resize(kChunk);
-            const size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
-            chunk.resize(n);
-            if (n == 0 && std::ferror(file)) throw RefreshFailure{ZMError::make(ZMError::Unknown, "read error in " + path)};
-            return n > 0;
-        },
-        totalBytes);
-}
-
-ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::storeIndex(const std::function<bool(std::string&)>& next,
-                                                             double expectedBytes) {
-    using Result = ZMResult<ZMSourceRefreshSummary>;
-    if (!work_) {
-        work_ = std::make_unique<Work>();
-        work_->updatedDateStr = ZemtrixExtensions::dateMinuteString(std::chrono::system_clock::now());
-        work_->hostArchitecture = ZMAPTManager::hostArchitecture();
-    }
-    Work& work = *work_;
-    ZMSourceRefreshSummary summary;
-    summary.variant = work.variant;
-
-    // Parsing (and turning stanzas into stored rows) runs on threads of its
-    // own, ahead of the writer: on a large index it takes longer than the
-    // database's own work.
-    std::atomic<size_t> logged{0};
-    auto skip = [&](ZMParseTally& tally, const std::string& why) {
-        ++tally.skipped;
-        if (logged++ < kLoggedSkips) ZMLOG("{}: skipping a stanza: {}", location_, why);
-    };
-    // A stanza is taken only when apt reads it as we do; what is taken goes
-    // to apt as served, so that apt and the records know the same packages.
-    auto convert = [&](const ZMControlStanza& stanza, ZMParsedBatch& batch, ZMParseTally& tally) {
-        if (stanza.raw().size() > kMaximumStanzaBytes)
-            return skip(tally, fmt::format("a stanza of {} bytes", stanza.raw().size()));
-        if (!stanza.isStrict()) return skip(tally, "malformed stanza (a line that is no field, or a field twice)");
-        auto packageField = stanza.field("Package");
-        if (!packageField) return skip(tally, "no Package field");
-        std::string identifier = trim(*packageField);
-        if (!isValidDebianPackageName(identifier))
-            return skip(tally, "invalid package name \"" + printable(identifier) + "\"");
-        auto versionField = stanza.field("Version");
-        std::string version = versionField ? trim(*versionField) : std::string();
-        if (!isValidDebianVersion(version))
-            return skip(tally, "invalid version \"" + printable(version) + "\" of " + identifier);
-        std::string architecture = fieldText(stanza, "Architecture");
-        if (!architecture.empty() && architecture != "all" && architecture != work.hostArchitecture) {
-            ++tally.foreign;
-            return skip(tally, identifier + " is for " + printable(architecture));
-        }
-        ++tally.valid;
-        batch.accepted.append(stanza.raw());
-        if (batch.accepted.back() != '\n') batch.accepted.push_back('\n');
-        batch.accepted.push_back('\n');
-        ZMParsedStanza& parsed = batch.stanzas.emplace_back();
-        fillFromStanza(parsed.record, stanza, identifier, version, architecture, location_);
-        parsed.hasEssential = stanza.has("Essential");
-        parsed.record.controlHash = stanzaHash(stanza.raw());
-        parsed.record.updatedDateStr = work.updatedDateStr;
-        parsed.record.hasNewVersion = false;
-        parsed.row = Realm::storedRow(parsed.record);
-    };
-    const size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency() / 2, 1, 3);
-
-    auto realm = Realm::defaultRealm();
-    auto blockStarted = std::chrono::steady_clock::now(), blockEnded = blockStarted;
-    try {
-        realm->transactionWithBlock([&] {
-            blockStarted = std::chrono::steady_clock::now();
-            // Started once the write lock is held: refreshes waiting for it do
-            // not each pile up parsed records meanwhile.
-            ZMIndexParsing parsing(workers, next, convert, [&](double read) {
-                if (expectedBytes > 0) progress_ = 0.4 + 0.55 * std::min(1.0, read / expectedBytes);
-            });
-            // What the source owns now: identifiers, versions, stanza digests and installed state only.
-            std::unordered_map<std::string, OwnedRecord> owned;
-            {
-                auto records = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_)
-                                   .sortedResultsUsingKeyPath("identifier", true);
-                auto ids = records.valueForKey("identifier");
-                auto versions = records.valueForKey("version");
-                auto hashes = records.valueForKey("controlHash");
-                auto installed = records.valueForKey("isInstalled");
-                auto installedVersions = records.valueForKey("installedVersion");
-                const size_t n = std::min({ids.size(), versions.size(), hashes.size(), installed.size(),
-                                           installedVersions.size()});
-                owned.reserve(n);
-                for (size_t i = 0; i < n; ++i) {
-                    if (!ids[i].is_string()) continue;
-                    OwnedRecord o;
-                    if (versions[i].is_string()) o.version = versions[i].get<std::string>();
-                    if (hashes[i].is_string()) o.controlHash = hashes[i].get<std::string>();
-                    o.isInstalled = installed[i].is_boolean() && installed[i].get<bool>();
-                    if (installedVersions[i].is_string()) o.installedVersion = installedVersions[i].get<std::string>();
-                    owned.emplace(ids[i].get<std::string>(), std::move(o));
-                }
-            }
-            // Records of DPKG or of other sources: only their identifiers until one is met.
-            std::unordered_set<std::string> elsewhere;
-            for (const auto& id : realm->objects<ZMRPackage>().valueForKey("identifier"))
-                if (id.is_string() && !owned.count(id.get<std::string>())) elsewhere.insert(id.get<std::string>());
-            realm->deleteObjects(realm->objectsWhere<ZMRPackageVersion>("source = %@", location_));
-
-            // Per identifier taken: the stanza the record holds now, and how its
-            // first sight in this index was judged against the records before it.
-            struct Taken {
-                std::string version;
-                bool isInstalled = false;
-                std::string installedVersion;
-                bool isNew = false;
-                bool wasOwned = false;  // by this source before the refresh
-                std::string priorVersion;
-            };
-            std::unordered_map<std::string, Taken> stored;
-            stored.reserve(std::max<size_t>(owned.size(), 1024));
-            std::unordered_map<std::string, std::optional<ZMRPackage>> adopted;  // records met elsewhere, as they were
-            std::unordered_set<std::string> superseded;
-            std::unordered_set<std::string> versionKeys;
-
-            // The versions a source offers besides its records' own.
-            auto addVersionRow = [&](const ZMRPackage& r, const std::string& source) {
-                ZMRPackageVersion row;
-                row.versionKey = ZMRPackageVersion::makeKey(source, r.identifier, r.version);
-                row.identifier = r.identifier;
-                row.version = r.version;
-                row.source = source;
-                row.fileLocation = r.filename;
-                row.size = r.size;
-                row.md5sum = r.md5sum;
-                row.sha256 = r.sha256;
-                row.dependencies = r.dependencies;
-                row.conflicts = r.conflicts;
-                if (source == location_ && versionKeys.insert(row.versionKey).second) realm->add(row);
-                else realm->addOrUpdate(row);
-            };
-            // New records wait here to be inserted several at a time; anything
-            // else that reads or writes the records first writes them out.
-            std::vector<const RealmStoredRow*> pendingInserts;
-            auto flushInserts = [&] {
-                realm->insertStoredRows(pendingInserts);
-                pendingInserts.clear();
-            };
-            // The four shapes of update: with or without Essential, dated or not.
-            std::vector<RealmStoredUpdate> updates;
-            for (int shape = 0; shape < 4; ++shape) {
-                std::vector<std::string> properties = stanzaProperties();
-                if (shape & 1) properties.push_back("isEssential");
-                if (shape & 2) {
-                    properties.push_back("updatedDateStr");
-                    properties.push_back("hasNewVersion");
-                }
-                updates.push_back(Realm::storedUpdate(ZMRPackage::schema(), properties));
-            }
-            auto update = [&](ZMParsedStanza& parsed, bool dated) {
-                // The row made while parsing is a new record's: only these two differ for a stored one.
-                Realm::setStoredValue(parsed.row, "isUpdated", parsed.record.isUpdated.value_or(false));
-                Realm::setStoredValue(parsed.row, "hasNewVersion", parsed.record.hasNewVersion.value_or(false));
-                if (!realm->updateStoredRow(parsed.row, updates[(parsed.hasEssential ? 1 : 0) + (dated ? 2 : 0)]))
-                    throw RefreshFailure{ZMError::make(ZMError::Unknown, "the record of " + parsed.record.identifier +
-                                                                             " vanished during the refresh")};
-            };
-
-            auto take = [&](ZMParsedStanza& parsed) {
-                ZMRPackage& record = parsed.record;
-                const std::string& identifier = record.identifier;
-                const std::string& version = record.version;
-                auto already = stored.find(identifier);
-                const bool owns = owned.count(identifier) != 0;
-                if (already != stored.end() || owns || elsewhere.count(identifier)) flushInserts();
-                if (already != stored.end()) {
-                    // Listed again: a lower or equal version is one more version of the source.
-                    const int order = ZMVersionCompare(version, already->second.version);
-                    if (order <= 0) {
-                        if (order < 0) addVersionRow(record, location_);
-                        return;
-                    }
-                    // A higher version later in the same index: the one taken before becomes another version,
-                    // and this one is judged against what was there before this refresh.
-                    if (auto previous = realm->objectForPrimaryKey<ZMRPackage>(identifier))
-                        addVersionRow(*previous, location_);
-                    const Taken& d = already->second;
-                    const bool versionChanged = !d.isNew && d.priorVersion != version;
-                    record.hasNewVersion = versionChanged;
-                    record.isUpdated = d.isInstalled && ZMRPackage::offersUpdate(version, d.installedVersion);
-                    update(parsed, d.isNew || versionChanged);
-                    already->second.version = version;
-                    return;
-                }
-                Taken taken{version, false, {}, false, false, {}};
-                if (auto own = owned.find(identifier); own != owned.end()) {
-                    // Taken from the map: what is left there at the end is gone from the index.
-                    taken.wasOwned = true;
-                    taken.isInstalled = own->second.isInstalled;
-                    taken.installedVersion = std::move(own->second.installedVersion);
-                    taken.priorVersion = std::move(own->second.version);
-                    const bool unchanged = own->second.controlHash == record.controlHash;
-                    owned.erase(own);
-                    if (unchanged) {
-                        stored.emplace(identifier, std::move(taken));
-                        return;  // not even read
-                    }
-                    const bool versionChanged = taken.priorVersion != version;
-                    record.hasNewVersion = versionChanged;
-                    record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
-                    update(parsed, versionChanged);
-                } else if (elsewhere.count(identifier)) {
-                    auto found = adopted.find(identifier);
-                    if (found == adopted.end())
-                        found = adopted.emplace(identifier, realm->objectForPrimaryKey<ZMRPackage>(identifier)).first;
-                    if (!found->second) {
-                        pendingInserts.push_back(&parsed.row);
-                        taken.isNew = true;
-                    } else {
-                        const ZMRPackage& other = *found->second;
-                        const bool fromDpkg = other.sourceLocation.empty() || other.sourceLocation == "DPKG";
-                        if (!fromDpkg && ZMVersionCompare(version, other.version) <= 0) {
-                            // Another source carries it in a higher or equal version.
-                            superseded.insert(identifier);
-                            addVersionRow(record, location_);
-                            return;
-                        }
-                        // The other source's version stays on offer.
-                        if (!fromDpkg) addVersionRow(other, other.sourceLocation);
-                        taken.isInstalled = other.isInstalled.value_or(false);
-                        taken.installedVersion = other.installedVersion;
-                        taken.isNew = fromDpkg;
-                        taken.priorVersion = other.version;
-                        record.hasNewVersion = !fromDpkg;
-                        record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
-                        update(parsed, true);
-                    }
-                } else {
-                    // Never stored: inserted outright, in the form made while parsing.
-                    pendingInserts.push_back(&parsed.row);
-                    taken.isNew = true;
-                }
-                stored.emplace(identifier, std::move(taken));
-                superseded.erase(identifier);
-            };
-
-            // The accepted text goes to its file on a thread of its own, in order.
-            ZMHandOver<std::string> acceptedText(8);
-            std::atomic<bool> listFailed{false};
-            std::thread listWriter([&] {
-                std::string text;
-                while (acceptedText.pop(text))
-                    if (work.accepted && !listFailed &&
-                        std::fwrite(text.data(), 1, text.size(), work.accepted) != text.size())
-                        listFailed = true;
-            });
-            struct Joiner {
-                ZMHandOver<std::string>& pipe;
-                std::thread& thread;
-                void operator()() {
-                    pipe.finish(std::nullopt);
-                    if (thread.joinable()) thread.join();
-                }
-                ~Joiner() { (*this)(); }
-            } joinListWriter{acceptedText, listWriter};
-            ZMParsedBatch batch;
-            while (parsing.pop(batch)) {
-                for (auto& parsed : batch.stanzas) take(parsed);
-                flushInserts();
-                acceptedText.push(std::move(batch.accepted));
-                parsing.giveBack(std::move(batch));
-                batch = ZMParsedBatch();
-            }
-            joinListWriter();
-            if (listFailed) throw RefreshFailure{ZMError::make(ZMError::Unknown, "cannot write the list")};
-            if (auto error = parsing.error()) throw RefreshFailure{*error};
-            const ZMParseTally tally = parsing.tally();
-            if (tally.sawText && tally.valid == 0 && tally.foreign == 0)
-                throw RefreshFailure{ZMError::make(ZMError::InvalidServerData, "the index holds no usable package")};
-            summary.skipped = tally.skipped;
-
-            // Packages gone from the index: the source's records no stanza took.
-            for (const auto& [identifier, record] : owned) {
-                auto existing = realm->objectForPrimaryKey<ZMRPackage>(identifier);
-                if (!existing) continue;
-                ++summary.removed;
-                if (existing->isInstalled.value_or(false)) {
-                    // Still on the system: keep it visible as a package known only to dpkg.
-                    existing->sourceLocation = "DPKG";
-                    if (!existing->installedVersion.empty()) existing->version = existing->installedVersion;
-                    existing->isUpdated = false;
-                    existing->controlHash.clear();
-                    realm->addOrUpdate(*existing);
-                } else {
-                    realm->deleteObject(*existing);
-                }
-            }
-            for (const auto& [identifier, taken] : stored) {
-                if (!taken.wasOwned) ++summary.added;
-                else if (taken.priorVersion != taken.version) ++summary.changed;
-                if (taken.isNew) summary.newIdentifiers.push_back(identifier);
-            }
-            std::sort(summary.newIdentifiers.begin(), summary.newIdentifiers.end());
-            summary.superseded = superseded.size();
-            summary.packages = realm->objectsWhere<ZMRPackage>("sourceLocation = %@", location_).count();
-
-            auto source = realm->objectForPrimaryKey<ZMRSource>(location_);
-            if (!source) throw RefreshFailure{ZMError::make(ZMError::Unknown, "the source was removed during its refresh")};
-            for (auto it = work.sourceFields.begin(); it != work.sourceFields.end(); ++it)
-                if (it->is_string()) source->setValueForKey(it.key(), RealmArg(it->get<std::string>()));
-            source->hasErrors = false;
-            source->totalPackages = std::to_string(summary.packages);
-            source->lastrefresh = ZemtrixExtensions::iso8601String(std::chrono::system_clock::now());
-            source->httpValidators = work.validators.empty() ? std::string() : work.validators.dump();
-            realm->addOrUpdate(*source);
-            blockEnded = std::chrono::steady_clock::now();
-        });
-        ZMLOG("{}: records written in {:.0f} ms, committed in {:.0f} ms", location_,
-              std::chrono::duration<double, std::milli>(blockEnded - blockStarted).count(),
-              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - blockEnded).count());
-    } catch (const RefreshFailure& failure) {
-        return Result::failure(failure.error);
-    } catch (const std::exception& e) {
-        return Result::failure(ZMError::make(ZMError::Unknown, e.what()));
-    }
-    ZMLOG("{}: {} packages ({} new, {} changed, {} removed, {} skipped, {} in a higher version elsewhere)", location_,
-          summary.packages, summary.added, summary.changed, summary.removed, summary.skipped, summary.superseded);
-    return Result::success(summary);
 }

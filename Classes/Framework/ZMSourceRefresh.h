@@ -4,17 +4,23 @@
 //   1. fetches the source's Release (conditional when the last refresh
 //      worked; at most 1 MiB) and copies its fields, made plain and capped,
 //      into the source record,
-//   2. asks the payment client for the source's payment endpoint,
+//   2. asks the payment client for the source's payment endpoint (the answer
+//      is stored with the refresh's outcome: nothing is written between the
+//      two downloads),
 //   3. fetches the Packages index through its compression variants
 //      (Packages.xz, .lzma, .bz2, .gz, plain: the first that exists),
-//   4. decompresses it and, as the text comes, cuts it at stanza boundaries
-//      into pieces parsed on a few threads of its own, while the calling
-//      thread rewrites the source's package records from them, in the
-//      index's order, in ONE write transaction, and writes the stanzas it
-//      accepted, as served, to SourcesFiles/<location, "/" as "_">-Packages,
+//   4. has it decompressed and checked on the shared parsing threads
+//      (ZMIndexParsing), which write the stanzas it accepts, as served, to
+//      SourcesFiles/<location, "/" as "_">-Packages, and make its records,
+//      which the shared writer (ZMIndexWriter) stores in the index's order
+//      (ZMIndexStore says how records follow from an index),
 //   5. gives the private APT tree that file as the source's list, with a
 //      Release holding only the fields apt reads, and rewrites its sources
-//      list: apt knows exactly the packages the records know,
+//      list: apt knows exactly the packages the records know. The list goes
+//      to apt as soon as it is complete, while the records are being written
+//      (a late failure gives apt its previous list back); once every refresh
+//      of the pipeline has settled its list, apt's caches are rebuilt unless
+//      they are current,
 // and ends by posting ZMRSourceUpdatedNotification (object: the location) on
 // the main thread, after the pipeline's refresh count has dropped. A refresh
 // that brought packages no source had before first posts
@@ -25,27 +31,9 @@
 // cap, binary garbage) leaves the source's package records and its list as
 // they were, sets the source's hasErrors and reports the task failed with
 // the error, whose reason says what happened (the server's address with its
-// port, refused connection, time-out, refused redirect, HTTP status).
-//
-// Records: new packages and packages whose version changed get updatedDateStr
-// ("yyyy-MM-dd HH:mm", local time of this refresh); a changed version also sets
-// hasNewVersion. Unchanged packages keep both. Packages gone from the index
-// are deleted, except installed ones, which stay with source location "DPKG".
-// Refused with a log line, and kept from apt as well: stanzas without
-// Package, with a name or version outside Debian's grammar (apt would fold or
-// reject them), of a foreign architecture, larger than 256 KiB, or that apt
-// would read otherwise (a line that is no field, a field twice: see
-// ZMControlStanza::isStrict).
-//
-// One record per identifier: when an index lists several versions the highest
-// wins; when several sources carry the same identifier, the record belongs to
-// the source with the highest version (a later refresh of a source with a
-// lower or equal version leaves it alone). A record carries its own
-// version's archive (filename, size, digests); the other versions a source
-// offers (older ones of its index, or ones another source's record
-// supersedes) are kept as ZMRPackageVersion rows. When the owning source drops a package that
-// another source still carries, the record returns with that source's next
-// refresh.
+// port, refused connection, time-out, refused redirect, HTTP status). A
+// refresh answered 304 everywhere reports that it changed nothing, so the
+// caches built from the records are not rebuilt for it.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -56,21 +44,13 @@
 #include <vector>
 
 #include "Miscellaneous/ZMError.h"
+#include "ZMIndexParsing.h"
+#include "ZMIndexStore.h"
 #include "ZMTask.h"
 
-struct ZMSourceRefreshSummary {
-    bool unchanged = false;  // the server answered 304: records untouched
-    std::string variant;     // the index file used ("Packages.xz", ...)
-    size_t packages = 0;     // records the source owns afterwards
-    size_t added = 0;        // new records
-    size_t changed = 0;      // records whose version changed
-    size_t removed = 0;      // deleted, or handed back to "DPKG"
-    size_t skipped = 0;      // stanzas refused (no Package, bad name/version, foreign architecture)
-    size_t superseded = 0;   // identifiers another source carries in a higher version
-    // Packages that no source had before this refresh, sorted; a successful
-    // refresh posts them with ZMRSourcePackagesAddedNotification.
-    std::vector<std::string> newIdentifiers;
-};
+class Realm;
+struct ZMRSource;
+
 
 class ZMSourceRefresh : public ZMTask {
 public:
@@ -101,6 +81,9 @@ public:
     static uint64_t addRefreshedHook(RefreshedHook hook);
     static void removeRefreshedHook(uint64_t id);
     static void setRefreshedHook(RefreshedHook hook);
+    // Seconds a request may wait for the server before it fails (0: the
+    // requests' own default of 30).
+    static void setRequestTimeout(double seconds);
     // The largest index accepted, decompressed or downloaded (default 256 MiB).
     static void setMaximumIndexSize(uint64_t bytes);
     static uint64_t maximumIndexSize();
@@ -113,7 +96,7 @@ public:
     // what taskStart() runs before it reports to the pipeline.
     ZMResult<ZMSourceRefreshSummary> refresh();
     // Asks the payment endpoint hook and stores its answer (hasEndpoint,
-    // endpoint) in one write transaction before returning; Keep writes nothing.
+    // endpoint) before returning; Keep writes nothing.
     void checkPaymentEndpoint();
     // Parses a decompressed Packages file and rewrites the source's package
     // records from it in one write transaction (nothing is written on
@@ -129,6 +112,7 @@ public:
     double taskProgress() const override { return progress_; }
     std::string taskLocalizedTitle() const override;
     std::string taskLocalizedObjectName() const override { return location_; }
+    bool taskChangedNothing() const override { return changedNothing_; }
 
     // The outcome of the last refresh() (tests).
     std::optional<ZMError> lastError() const;
@@ -137,12 +121,24 @@ private:
     explicit ZMSourceRefresh(std::string location);
     void setStatus(std::string status);
     void setProgress(double progress);
-    // packagesFileParserFromPath() over text that arrives in pieces: `next`
-    // fills the next piece and returns false at the end.
-    ZMResult<ZMSourceRefreshSummary> storeIndex(const std::function<bool(std::string&)>& next, double expectedBytes);
+    PaymentEndpoint askPaymentEndpoint() const;
+    // The index's text through the list pass into `listPath` and the record
+    // pass into the records; with `handToAPTEarly`, apt gets the list once
+    // it is complete (handedEarly_ then says so).
+    ZMResult<ZMSourceRefreshSummary> storeIndex(ZMIndexStream::Text text, double expectedBytes,
+                                                const std::string& listPath, bool handToAPTEarly);
+    // Inside the writer's transaction: the fields of the Release, hasErrors
+    // NO, the refresh date, the validators and the payment answer.
+    void storeSourceFields(Realm& realm, ZMRSource& source) const;
+    void storePaymentEndpoint(Realm& realm, ZMRSource& source) const;
     // Gives the private APT tree the source's lists (the copy of the accepted
     // stanzas and the Release made for apt) and rewrites its sources list.
+    // Files already holding that content are left alone.
     void handToAPT(const std::string& copyPath, const std::string& aptRelease) const;
+    // After a late failure: apt's list as the last refresh that worked left it.
+    void restoreAPT(const std::string& copyPath, const std::string& aptRelease) const;
+    // This task's list for apt will not change any more (see the header).
+    void settleLists();
 
     struct Work;
     const std::string location_;
@@ -151,4 +147,6 @@ private:
     std::optional<ZMError> lastError_;
     std::atomic<double> progress_{0.0};
     std::unique_ptr<Work> work_;
+    bool asTask_ = false, settled_ = false, handedEarly_ = false;
+    std::atomic<bool> changedNothing_{false};
 };

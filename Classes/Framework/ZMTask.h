@@ -50,6 +50,10 @@ public:
     // Texts for the task screens; empty means "use the description".
     virtual std::string taskLocalizedTitle() const { return {}; }
     virtual std::string taskLocalizedObjectName() const { return {}; }
+    // Read when the task has ended: true when it left every record as it
+    // was (a source answering "not modified"), so that the idle hooks need
+    // not rebuild what is built from the records.
+    virtual bool taskChangedNothing() const { return false; }
 };
 
 using ZMTaskPtr = std::shared_ptr<ZMTask>;

@@ -24,8 +24,8 @@ void showAlert(const char* message) {
 void ZMDeviceOwnerAuthentication::authenticate(const std::string& reason, std::function<void(bool)> completion) {
     LAContext context;
     if (!context.canEvaluatePolicy()) {
-        showAlert("Your device can't use FaceID, TouchID or password authentication at the moment. Most likely you "
-                  "haven't set it up in Settings.");
+        showAlert("This computer cannot check your login password at the moment: its authentication (PAM) is not "
+                  "available to Vostrelle.");
         if (completion) completion(false);
         return;
     }

@@ -595,6 +595,12 @@ void startTask(const std::shared_ptr<URLSessionTaskState>& t) {
 
 // ---- URLSessionTask ---------------------------------------------------------
 
+namespace {
+std::atomic<uint64_t> gStartedTransfers{0};
+}
+
+uint64_t URLSession::startedTransferCount() { return gStartedTransfers.load(); }
+
 void URLSessionTask::resume() {
     auto expected = State::Suspended;
     if (!state_->state.compare_exchange_strong(expected, State::Running)) return;
@@ -607,6 +613,7 @@ void URLSessionTask::resume() {
         deliverError(t, URLError::make(URLError::BadURL, t->request.url.string()));
         return;
     }
+    gStartedTransfers.fetch_add(1);
     if (t->session->configuration().urlCache && !t->download)
         Dispatch::defaultQueue([t] { startTask(t); });  // the cache reads the disk: not on the caller's thread
     else

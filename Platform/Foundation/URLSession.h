@@ -89,6 +89,9 @@ public:
                                                             DownloadTaskCompletion completion);
     // Cancels every task of the session that has not completed.
     void invalidateAndCancel();
+    // Transfers handed to the network (or the cache) by resume() in this
+    // process, of every session: what shows that a road sent nothing.
+    static uint64_t startedTransferCount();
 
     // Internal: the per-session cookie store shared by its transfers.
     void* cookieShare() const { return share_; }

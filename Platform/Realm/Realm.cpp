@@ -78,6 +78,7 @@ RealmValue foldedForm(const RealmValue& stored) {
 
 struct Realm::Connection {
     sqlite3* db = nullptr;
+    int64_t cacheKiB = 0;  // the page cache asked for
     std::unordered_map<std::string, sqlite3_stmt*> statements;
 
     explicit Connection(const std::string& path) {
@@ -294,8 +295,9 @@ Realm::Connection* Realm::checkout() {
         }
     }
     auto connection = std::make_unique<Connection>(configuration_.path);
-    connection->exec(fmt::format("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-{}; PRAGMA temp_store=MEMORY;",
-                                 configuration_.cacheSizeKiB));
+    connection->exec(
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY; PRAGMA journal_size_limit=67108864;");
+    setCacheSize(*connection, configuration_.readCacheSizeKiB);
     // Replaces SQLite's automatic checkpoint, which runs inside the COMMIT of
     // the transaction that fills the log: after a refresh that is copying
     // ~100 MB into the database file and syncing it while the caller waits.
@@ -327,11 +329,61 @@ void Realm::scheduleCheckpoint() {
 }
 
 void Realm::checkpoint() {
+    // One checkpoint at a time: a second one would fail at once (SQLite
+    // lets one connection checkpoint at a time, without waiting).
+    std::lock_guard checkpointing(checkpointMutex_);
     Lease connection(*this);
     // PASSIVE: never waits for readers or the writer; frames still in use
     // are copied by a later checkpoint.
     if (sqlite3_wal_checkpoint_v2(connection->db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
         ZMLOG("checkpoint of {} failed: {}", path(), sqlite3_errmsg(connection->db));
+}
+
+Realm::FileSizes Realm::fileSizes() const {
+    FileSizes sizes;
+    std::error_code ec;
+    const auto database = std::filesystem::file_size(path(), ec);
+    if (!ec) sizes.database = database;
+    const auto log = std::filesystem::file_size(path() + "-wal", ec);
+    if (!ec) sizes.log = log;
+    return sizes;
+}
+
+bool Realm::checkpointAndTruncate() {
+    if (currentTransaction()) throw RealmException("a checkpoint inside a write transaction");
+    // Our own writers wait here rather than in SQLite's busy loop; the
+    // write lock first, as transactions take it before anything else.
+    std::lock_guard writeLock(writeMutex_);
+    std::lock_guard checkpointing(checkpointMutex_);
+    Lease connection(*this);
+    int logFrames = -1, copied = -1;
+    const int rc = sqlite3_wal_checkpoint_v2(connection->db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &copied);
+    if (rc != SQLITE_OK) {
+        ZMLOG("checkpoint of {} did not complete: {} ({} of {} frames)", path(), sqlite3_errmsg(connection->db), copied,
+              logFrames);
+        return false;
+    }
+    return true;
+}
+
+void Realm::setCacheSize(Connection& connection, int64_t kibibytes) const {
+    if (connection.cacheKiB == kibibytes) return;
+    // A smaller cache gives back the pages beyond it at once.
+    connection.exec(fmt::format("PRAGMA cache_size=-{}", kibibytes));
+    connection.cacheKiB = kibibytes;
+}
+
+void Realm::releaseMemory() {
+    {
+        std::lock_guard lock(poolMutex_);
+        for (Connection* connection : freeConnections_) {
+            setCacheSize(*connection, configuration_.readCacheSizeKiB);
+            sqlite3_db_release_memory(connection->db);
+        }
+    }
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 void Realm::releaseAfterBulkWrite(Connection& connection) {
@@ -348,23 +400,36 @@ void Realm::releaseAfterBulkWrite(Connection& connection) {
 #endif
 }
 
+
+
+namespace {
+size_t cacheUsed(sqlite3* db) {
+    int used = 0, highest = 0;
+    return sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK ? static_cast<size_t>(used) : 0;
+}
+}  // namespace
+
 size_t Realm::idleCacheBytes() const {
     std::lock_guard lock(poolMutex_);
     size_t total = 0;
-    for (Connection* connection : freeConnections_) {
-        int used = 0, highest = 0;
-        if (sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK)
-            total += static_cast<size_t>(used);
-    }
+    for (Connection* connection : freeConnections_) total += cacheUsed(connection->db);
     return total;
 }
 
-void Realm::giveBack(Connection* connection) {
+void Realm::giveBack(Connection* connection, bool keepCache) {
     // Pages a query read stay in this connection's cache for as long as the
-    // process runs; beyond kIdleCacheBytes they go.
-    int used = 0, highest = 0;
-    if (sqlite3_db_status(connection->db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
-        used > kIdleCacheBytes) {
+    // process runs. The pool grows with the threads that read at once, so
+    // the bound holds for the idle connections together: the one handed
+    // back drops its pages when they would take the total beyond it (unless
+    // a writer of several transactions in a row keeps them until
+    // releaseMemory()).
+    const size_t used = keepCache ? 0 : cacheUsed(connection->db);
+    size_t idle = used;
+    if (used > 0) {
+        std::lock_guard lock(poolMutex_);
+        for (Connection* other : freeConnections_) idle += cacheUsed(other->db);
+    }
+    if (idle > static_cast<size_t>(kIdleCacheBytes)) {
         sqlite3_db_release_memory(connection->db);
         scheduleHeapTrim();
     }
@@ -387,11 +452,14 @@ void Realm::scheduleHeapTrim() {
 #endif
 }
 
-void Realm::transactionWithBlock(const std::function<void()>& block) {
+void Realm::transactionWithBlock(const std::function<void()>& block) { transactionWithBlock(block, true); }
+
+void Realm::transactionWithBlock(const std::function<void()>& block, bool releaseAfterBulk) {
     if (currentTransaction()) throw RealmException("a write transaction is already open on this thread");
     std::unique_lock writeLock(writeMutex_);
     Transaction transaction{checkout(), {}, {}};
     try {
+        setCacheSize(*transaction.connection, configuration_.cacheSizeKiB);
         transaction.connection->exec("BEGIN IMMEDIATE");
         int written = 0, highest = 0;  // counts the pages this transaction writes (releaseAfterBulkWrite)
         sqlite3_db_status(transaction.connection->db, SQLITE_DBSTATUS_CACHE_WRITE, &written, &highest, 1);
@@ -411,6 +479,7 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
         leave();
         try {
             transaction.connection->exec("ROLLBACK");
+            setCacheSize(*transaction.connection, configuration_.readCacheSizeKiB);
         } catch (const std::exception& e) {
             ZMLOG("rollback failed: {}", e.what());
         }
@@ -431,8 +500,12 @@ void Realm::transactionWithBlock(const std::function<void()>& block) {
         throw;
     }
     leave();
-    releaseAfterBulkWrite(*transaction.connection);
-    giveBack(transaction.connection);
+    ++commits_;
+    if (releaseAfterBulk) {
+        setCacheSize(*transaction.connection, configuration_.readCacheSizeKiB);
+        releaseAfterBulkWrite(*transaction.connection);
+    }
+    giveBack(transaction.connection, !releaseAfterBulk);
     writeLock.unlock();
     if (!transaction.createdTables.empty()) {
         std::lock_guard lock(tablesMutex_);

@@ -225,9 +225,15 @@ public:
     struct Configuration {
         std::string path;
         uint64_t schemaVersion = kSchemaVersion;
-        // Page cache per connection. A write transaction larger than this
-        // starts writing pages to the log before it commits.
+        // Page cache of a connection in a write transaction. A write
+        // transaction larger than this starts writing pages to the log
+        // before it commits.
         int64_t cacheSizeKiB = 65536;
+        // Page cache of a connection otherwise: the indexes of the screens'
+        // queries fit, and reads of the whole table (the rebuilds after a
+        // refresh, several at once) go through the system's file cache
+        // instead of each keeping a copy.
+        int64_t readCacheSizeKiB = 16384;
     };
 
     // The database of ZMPaths::databaseFile() (reopened when that path changes).
@@ -244,10 +250,11 @@ public:
 
     const std::string& path() const { return configuration_.path; }
     bool databaseWasReset() const { return wasReset_; }
-    // A connection handed back with more page cache than this drops it (and
-    // the heap is trimmed soon after): a query that read most of the file
-    // would otherwise leave a copy of it in every connection that ran one.
-    static constexpr int kIdleCacheBytes = 24 << 20;
+    // The idle connections together keep at most this much page cache: the
+    // one handed back beyond it drops its pages (and the heap is trimmed soon
+    // after). A query that read most of the file would otherwise leave a copy
+    // of it in every connection that ran one.
+    static constexpr int kIdleCacheBytes = 8 << 20;
     // Bytes of page cache held by the connections no thread is using.
     size_t idleCacheBytes() const;
 
@@ -255,7 +262,27 @@ public:
     // when the block throws, the transaction is rolled back and the exception
     // rethrown. Throws RealmException when called inside a transaction.
     void transactionWithBlock(const std::function<void()>& block);
+    // The same; a writer that commits bulk writes one after the other
+    // passes false to keep its page cache between them (and calls
+    // releaseMemory() when it is done).
+    void transactionWithBlock(const std::function<void()>& block, bool releaseAfterBulkWrite);
     bool isInWriteTransaction() const;
+    // Write transactions committed since the database was opened. Read
+    // inside a transaction, it cannot change before that one commits.
+    uint64_t commitCount() const { return commits_.load(); }
+
+    // The sizes of the database file and of its write-ahead log.
+    struct FileSizes {
+        uint64_t database = 0, log = 0;
+    };
+    FileSizes fileSizes() const;
+    // Copies the whole log into the database and empties the log file,
+    // waiting for the writers (and, up to the busy time-out, the readers) to
+    // let it. Not inside a transaction. False when it could not complete.
+    bool checkpointAndTruncate();
+    // Gives back the page caches of the connections not in use, and the
+    // heap's free memory to the system.
+    void releaseMemory();
 
     template <typename T> Results<T> objects() { return objectsWhere<T>(""); }
     template <typename T, typename... Args> Results<T> objectsWhere(const std::string& format, Args&&... args) {
@@ -344,7 +371,7 @@ private:
     class Lease;
     struct Transaction;
     Connection* checkout();
-    void giveBack(Connection* connection);
+    void giveBack(Connection* connection, bool keepCache = false);
     Transaction* currentTransaction() const;
     Transaction& requireTransaction(const char* operation);
     void markChanged(const std::string& className);
@@ -358,6 +385,7 @@ private:
     static constexpr int kBulkWritePages = 256;
     static void scheduleHeapTrim();
     static void releaseAfterBulkWrite(Connection& connection);
+    void setCacheSize(Connection& connection, int64_t kibibytes) const;
 
     Configuration configuration_;
     bool wasReset_ = false;
@@ -365,7 +393,9 @@ private:
     std::vector<std::unique_ptr<Connection>> allConnections_;
     std::vector<Connection*> freeConnections_;
     std::mutex writeMutex_;
+    std::atomic<uint64_t> commits_{0};
     std::atomic<bool> checkpointPending_{false};
+    std::mutex checkpointMutex_;
     std::mutex tablesMutex_;
     std::set<const ObjectSchema*> readyTables_;
     std::mutex changeMutex_;

@@ -165,6 +165,8 @@ TEST_F(LaunchRoad, APackageFromSearchSectionsAndFeaturedShowsItsOnlinePartsAndGo
     QTest::keyClicks(search->searchBar(), "Dock Lens");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packages() && !search->packages()->identifiers.empty(); }));
     ASSERT_EQ(search->packages()->identifiers.front(), "com.jane.docklens");
+    // The results show once the query's answer has been applied and drawn.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packagesTableView()->isVisible() && search->packagesTableView()->numberOfRows(0) > 0; }));
     tapRow(search->packagesTableView(), {0, 0});
     auto* page = qobject_cast<PackageDetailsViewController*>(searchNav->topViewController());
     ASSERT_NE(page, nullptr);

@@ -71,6 +71,13 @@ TEST_F(ChangesTest, DateGroupsGiveTheRowsAndHeights) {
     }
 }
 
+// English counts take the singular for one only: "0 New Packages".
+TEST_F(ChangesTest, AnEmptyCountIsPlural) {
+    auto* changes = show();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->appliedReadings() > 0; }));
+    EXPECT_EQ(changes->newPackagesTitle()->text(), "0 New Packages");
+}
+
 TEST_F(ChangesTest, CardsFollowTheDatabaseAndUpdateAllQueuesOnlyUnheldUpdates) {
     storeGroup(3, "2026-12-05 10:00", "new.");
     auto* changes = show();
@@ -134,6 +141,37 @@ TEST_F(ChangesTest, CardsFollowTheDatabaseAndUpdateAllQueuesOnlyUnheldUpdates) {
         dynamic_cast<PackagesConfirmationViewController*>(queue->topViewController());
     ASSERT_TRUE(confirmation);
     EXPECT_TRUE(GuiTest::waitUntil([&] { return !confirmation || !confirmation->isResolving(); }, std::chrono::seconds(60)));
+}
+
+TEST_F(ChangesTest, HiddenItReadsNothingAndChangesDuringAReadingAreReadOnceAfterIt) {
+    storeGroup(3, "2026-12-05 10:00", "new.");
+    auto* changes = show();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->appliedReadings() == changes->startedReadings(); }));
+
+    // Covered by another screen: a change starts no reading; coming back reads once.
+    nav->pushViewController(new UIViewController, false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !changes->isOnScreen(); }));
+    GuiTest::pump(std::chrono::milliseconds(50));
+    const int hidden = changes->startedReadings();
+    storeGroup(2, "2026-12-06 08:00", "hidden.");
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(changes->startedReadings(), hidden);
+    nav->popViewController(false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->model().reading().newCount == 2; }));
+
+    // Five commits in a row while shown: the first starts a reading, the
+    // others wait for it and are read together once more.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return changes->appliedReadings() == changes->startedReadings(); }));
+    GuiTest::pump(std::chrono::milliseconds(50));
+    const int started = changes->startedReadings();
+    for (int i = 0; i < 5; ++i) storeGroup(1, "2026-12-07 0" + std::to_string(i) + ":00", "burst" + std::to_string(i) + ".");
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        return changes->appliedReadings() == changes->startedReadings() &&
+               changes->model().identifierAt(0, 0) == std::optional<std::string>("burst4.000");
+    }));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_GE(changes->startedReadings(), started + 1);
+    EXPECT_LE(changes->startedReadings(), started + 2);
 }
 
 }  // namespace

@@ -363,8 +363,8 @@ TEST_F(ManageTabTest, AddingAndRemovingWaitForASuccessfulAuthentication) {
         const char* alert;  // nullptr: none, the task goes ahead
     } cases[] = {
         {"failure", true, false, "Failed to authenticate yourself. Try again."},
-        {"unavailable", false, false, "Your device can't use FaceID, TouchID or password authentication at the moment. "
-                                      "Most likely you haven't set it up in Settings."},
+        {"unavailable", false, false, "This computer cannot check your login password at the moment: its "
+                                      "authentication (PAM) is not available to Vostrelle."},
         {"success", true, true, nullptr},
     };
     std::vector<std::string> reasons;

@@ -104,8 +104,9 @@ TEST_F(PackagesListScreenTest, SortSheetStoresTheChoiceAndRegroups) {
         list->sortPackages(nullptr);
         auto* sheet = dynamic_cast<UIAlertController*>(top());
         ASSERT_NE(sheet, nullptr);
-        EXPECT_EQ(sheet->alertTitle(), "Sort Installed Packages");
-        EXPECT_EQ(sheet->message(), "How do you want to sort your installed packages:");
+        // Only the installed list speaks of installed packages.
+        EXPECT_EQ(sheet->alertTitle(), installed ? "Sort Installed Packages" : "Sort Packages");
+        EXPECT_EQ(sheet->message().contains("installed"), installed) << sheet->message().toStdString();
         std::vector<QString> titles;
         for (const auto& a : sheet->actions()) titles.push_back(a.title);
         std::vector<QString> expected = {"Category", "Maintainer", "Name", "Source", "Cancel"};
@@ -172,19 +173,78 @@ TEST_F(PackagesListScreenTest, RebuildWaitsForTheEndOfAnyScrollAndIsNeverLost) {
     GuiTest::pump();
     EXPECT_EQ(list->rebuildCount(), start);  // not under the user's finger
     EXPECT_TRUE(list->needCacheRebuild());
-    // The drag ends without a deceleration: the pending rebuild runs now.
+    // The drag ends without a deceleration: the pending rebuild starts now.
     emit table()->didEndDragging(false);
     emit table()->didEndScrolling();
     EXPECT_FALSE(list->isScrolling());
-    EXPECT_EQ(list->rebuildCount(), start + 1);
     EXPECT_FALSE(list->needCacheRebuild());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->rebuildCount() == start + 1; }));
     const auto& rows = list->model().sectionsDictionary().at("L");
     EXPECT_NE(std::find(rows.begin(), rows.end(), "zzz.late"), rows.end());
 
     // A scroll with nothing pending rebuilds nothing.
     emit table()->willBeginDragging();
     emit table()->didEndScrolling();
+    GuiTest::pump(std::chrono::milliseconds(50));
     EXPECT_EQ(list->rebuildCount(), start + 1);
+
+    // Rows read while the user started scrolling are not swapped in under the finger either.
+    store({[] { ZMRPackage p; p.identifier = "zzz.later"; p.name = "Later Still"; return p; }()});
+    list->rebuildCache();
+    emit table()->willBeginDragging();
+    GuiTest::pump(std::chrono::milliseconds(200));
+    EXPECT_EQ(list->rebuildCount(), start + 1);
+    EXPECT_TRUE(list->needCacheRebuild());
+    emit table()->didEndScrolling();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->rebuildCount() == start + 2; }));
+    const auto& later = list->model().sectionsDictionary().at("L");
+    EXPECT_NE(std::find(later.begin(), later.end(), "zzz.later"), later.end());
+}
+
+TEST_F(PackagesListScreenTest, AppearingAgainRereadsOnlyWhatChanged) {
+    show([](PackagesTableViewController& l) { l.setCategory(kCategorySpecial_AllPackages); });
+    struct Case {
+        const char* change;
+        std::function<void()> apply;
+        bool rereads;
+    };
+    const std::vector<Case> cases = {
+        {"nothing", [] {}, false},
+        {"a package written", [&] { store({[] { ZMRPackage p; p.identifier = "new.one"; p.name = "New One"; return p; }()}); }, true},
+        {"the sort criterion", [&] { preferences().setValue(VostrellePreferenceKey::SortInstalledPackagesBy, "Category"); }, true},
+        {"the compatibility filter", [&] { preferences().setValue(VostrellePreferenceKey::ShowIncompatiblePackages, true); }, true},
+        {"a source refreshed without changes", [&] { NotificationCenter::defaultCenter().post(ZMRSourceUpdatedNotification); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        const int before = list->rebuildCount();
+        nav->pushViewController(new UIViewController, false);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !list->isOnScreen(); }));
+        c.apply();
+        GuiTest::pump();
+        nav->popViewController(false);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return list->isOnScreen(); }));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !list->isRebuilding(); }));
+        EXPECT_EQ(list->rebuildCount(), before + (c.rereads ? 1 : 0));
+    }
+    EXPECT_EQ(list->model().sortCriteria(), "category");
+}
+
+TEST_F(PackagesListScreenTest, ANewerRebuildSupersedesOneStillRunning) {
+    show([](PackagesTableViewController& l) { l.setCategory(kCategorySpecial_AllPackages); });
+    const int before = list->rebuildCount();
+    // Two requests before the main thread runs again: only the newer one's rows arrive.
+    store({[] { ZMRPackage p; p.identifier = "first.wave"; p.name = "First Wave"; return p; }()});
+    list->rebuildCache();
+    store({[] { ZMRPackage p; p.identifier = "second.wave"; p.name = "Second Wave"; return p; }()});
+    list->rebuildCache();
+    EXPECT_TRUE(list->isRebuilding());
+    EXPECT_EQ(list->rebuildCount(), before) << "the rows are read off the main thread";
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !list->isRebuilding(); }));
+    GuiTest::pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(list->rebuildCount(), before + 1);
+    const auto& rows = list->model().sectionsDictionary().at("S");
+    EXPECT_NE(std::find(rows.begin(), rows.end(), "second.wave"), rows.end());
 }
 
 TEST_F(PackagesListScreenTest, SourceUpdateOffScreenChangesNothingUntilTheNextAppearance) {

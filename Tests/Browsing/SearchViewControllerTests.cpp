@@ -201,7 +201,7 @@ TEST_F(SearchTest, CardCountsWhatItsCompleteListHoldsAndAPressOpensIt) {
     search->handlePackagesLongPress(SearchViewController::PressState::Ended);
     auto* list = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
     ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(list->model().packages().has_value());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->model().packages().has_value(); }));
     EXPECT_EQ(list->model().packages()->count(), 12u);
     nav->popToRootViewController(false);
 
@@ -212,6 +212,12 @@ TEST_F(SearchTest, CardCountsWhatItsCompleteListHoldsAndAPressOpensIt) {
     EXPECT_EQ(search->packagesTitle()->text(), "0 Packages");
     EXPECT_EQ(search->packagesTableView()->height(), 0);
     EXPECT_FALSE(search->seeAllPackagesBtn()->isVisible());
+
+    // One match: the singular.
+    search->searchBar()->clear();
+    type("many 11");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return search->packageResultsApplied() == 3; }));
+    EXPECT_EQ(search->packagesTitle()->text(), "1 Package");
 }
 
 TEST_F(SearchTest, HistoryRowThenModeSwitchSearchesItsTextAndRecordsEverySearch) {

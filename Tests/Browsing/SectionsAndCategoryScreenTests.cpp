@@ -180,7 +180,7 @@ TEST_F(SectionsTest, CategoryScreenListsSubcategoriesAndCompatiblePackagesByLett
     screen->didSelectRow(screen->subcategoriesAndPackagesTableView(), {0, 1});
     auto* list = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
     ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(list->model().packages().has_value());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->model().packages().has_value(); }));
     EXPECT_EQ(list->model().packages()->count(), 1u);
     EXPECT_EQ(list->title(), "Utilities");
 

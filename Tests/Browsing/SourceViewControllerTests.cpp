@@ -80,6 +80,33 @@ TEST_F(SourcePageTest, SwitchesAreStoredAndTheUntouchedFormWritesNothing) {
     EXPECT_TRUE(source("https://alpha.example/")->seeOriginalDepictions.value_or(false));
 }
 
+// The switches show what is stored when the page appears, also after the
+// record changed while another page covered it.
+TEST_F(SourcePageTest, SwitchesShowTheStoredValueEveryTimeThePageAppears) {
+    auto store = [](bool original, bool followed) {
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            auto s = realm->objectForPrimaryKey<ZMRSource>("https://alpha.example/");
+            realm->setValueForKey(*s, "seeOriginalDepictions", original);
+            realm->setValueForKey(*s, "isFollowed", followed);
+        });
+    };
+    const std::pair<bool, bool> cases[] = {{true, false}, {false, true}, {true, true}, {false, false}};
+    store(true, true);
+    show("https://alpha.example/");
+    EXPECT_TRUE(page->seeOriginalDepictionsSwitch->isChecked());
+    EXPECT_TRUE(page->followThisRepositorySwitch->isChecked());
+    for (const auto& [original, followed] : cases) {
+        nav->pushViewController(new UIViewController, false);
+        GuiTest::pump();
+        store(original, followed);
+        nav->popViewController(false);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return page->isOnScreen(); }));
+        EXPECT_EQ(page->seeOriginalDepictionsSwitch->isChecked(), original) << original << followed;
+        EXPECT_EQ(page->followThisRepositorySwitch->isChecked(), followed) << original << followed;
+    }
+}
+
 TEST_F(SourcePageTest, AddFormTrimsAndNormalisesOnceAndSaysWhyWhenRefused) {
     show("");
     // Spaces around, no trailing "/", the original-depictions switch on.

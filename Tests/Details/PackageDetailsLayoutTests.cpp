@@ -183,6 +183,8 @@ TEST_F(DetailsPageLayout, TheMaintainersOtherPackagesShowAtMostTwoRows) {
         p.maintainer = maintainer;
         auto* page = open(p);
         auto* section = page->otherPackagesSection();
+        // Read off the main thread: the section is laid out once they arrive.
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return page->devPackagesReadings() > 0; }));
         EXPECT_EQ(page->devPackages().size(), static_cast<size_t>(c.others));
         EXPECT_EQ(section->otherDevPackagesTableView()->numberOfRows(0), c.rows);
         EXPECT_EQ(section->otherDevPackagesLbl()->isVisible(), c.others == 0);

@@ -5,6 +5,7 @@
 // page closed while it loads.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QImageReader>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -14,6 +15,7 @@
 
 #include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMCategorySpecial.h"
+#include "Database/ZMRSources.h"
 #include "Details/DetailsFixture.h"
 #include "Details/PackageScreenshotsViewController.h"
 #include "Details/ScreenshotsCell.h"
@@ -218,6 +220,46 @@ TEST_F(DetailsPageTest, DepictionChoiceFollowsInfoFilesPreferenceReachAndNativeF
         EXPECT_EQ(server->count("page.html"), c.expected == std::string("page") ? 1u : 0u);
         window.reset();
     }
+}
+
+// The record keeps the synopsis; the page shows the whole description of the
+// source's stored index, unless the source gives its own (information files).
+TEST_F(DetailsPageTest, APackageWithoutDepictionShowsItsWholeDescriptionFromTheStoredIndex) {
+    const std::string location = url("index/");
+    QDir().mkpath(QString::fromStdString(ZMRSources::packagesFilePath(location)).section('/', 0, -2));
+    TestSupport::writeFile(ZMRSources::packagesFilePath(location),
+                           "Package: com.index.other\nVersion: 1\nDescription: Other\n other text\n\n"
+                           "Package: com.index.whole\nVersion: 1.0\nDescription: Whole tool\n old text\n\n"
+                           "Package: com.index.whole\nVersion: 2.0\nDescription: Whole tool\n It does\n"
+                           " everything.\n .\n   verbatim line\n");
+    struct Case {
+        const char* identifier;
+        bool infoJson;
+        const char* shown;
+    } const cases[] = {
+        {"com.index.whole", false, "Whole tool\n\nIt does everything.\n\n  verbatim line"},
+        {"com.index.absent", false, "Whole tool"},
+        {"com.index.whole", true, "Whole tool"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.identifier) + (c.infoJson ? " info files" : ""));
+        storeSource(location, c.infoJson);
+        ZMRPackage p;
+        p.identifier = c.identifier;
+        p.name = "Whole";
+        p.version = "2.0";
+        p.Description = "Whole tool";
+        p.sourceLocation = location;
+        storePackage(p);
+        auto* page = openDetails(p.identifier);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return text(page->descriptionLbl()) == c.shown; }))
+            << text(page->descriptionLbl()).toStdString();
+        GuiTest::pump(std::chrono::milliseconds(200));
+        EXPECT_EQ(text(page->descriptionLbl()), c.shown);
+        window.reset();
+    }
+    // The database holds no more than the synopsis it was given.
+    EXPECT_EQ(ZMRPackage::objectForPrimaryKey("com.index.whole")->Description, "Whole tool");
 }
 
 TEST_F(DetailsPageTest, FailedScreenshotsShowTheErrorAndAskTheDepictionOnce) {

@@ -15,6 +15,7 @@
 #include "Details/DetailsFixture.h"
 #include "Details/WebDepictionViewController.h"
 #include "Miscellaneous/ZMPlatform.h"
+#include "UIKit/UIAlertController.h"
 #include "UIKit/UIApplication.h"
 #include "WebViewViewController.h"
 #include "ZMPaletteManager.h"
@@ -157,9 +158,20 @@ TEST_F(WebDepictionTest, HeadersReachTheHostAndFollowTheAppearance) {
         EXPECT_EQ(again.header("Dark"), dark ? "TRUE" : "<none>");
     }
 
-    // "Open in Safari" hands the depiction's own address to the browser.
-    web->navigationItem()->rightBarButtonItem()->trigger();
+    // "Open in Browser" hands the depiction's own address to the desktop's browser.
+    auto* button = web->navigationItem()->rightBarButtonItem();
+    EXPECT_EQ(button->title(), "Open in Browser");
+    button->trigger();
     EXPECT_EQ(opened, std::vector<QUrl>{QUrl(QString::fromStdString(url("depiction/pkg")))});
+    EXPECT_EQ(window->topPresentedViewController(), nav);
+
+    // A desktop without a browser: an alert names the address instead of nothing happening.
+    UIApplication::setURLOpener([](const QUrl&) { return false; });
+    button->trigger();
+    UIAlertController* alert = nullptr;
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return (alert = dynamic_cast<UIAlertController*>(window->topPresentedViewController())); }));
+    EXPECT_TRUE(alert->message().contains(QString::fromStdString(url("depiction/pkg")))) << alert->message().toStdString();
+    EXPECT_TRUE(alert->message().contains("browser")) << alert->message().toStdString();
 }
 
 TEST_F(WebDepictionTest, IdentityStaysWithTheSourceHostAndPagesStayConfined) {

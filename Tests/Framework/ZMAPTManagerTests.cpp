@@ -130,6 +130,35 @@ TEST_F(APTManager, SourcesListTakesOnlyPlainHttpLocations) {
     EXPECT_EQ(ZMAPTManager::listFilePrefix("http://h.example"), "h.example_._");
 }
 
+// Refreshes that end together all rewrite the list: none of them may fail or
+// leave a file half written.
+TEST_F(APTManager, SourcesListWrittenFromManyThreadsAtOnce) {
+    auto& sb = sandbox(false);
+    ASSERT_TRUE(sb.ready()) << sb.problem();
+    std::vector<std::string> locations;
+    std::string expected;
+    for (int i = 0; i < 40; ++i) {
+        locations.push_back("http://127.0.0.1:9/source-" + std::to_string(i) + "/");
+        expected += "deb [trusted=yes] " + locations.back() + " ./\n";
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 16; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                // Every other write a shorter list, so that a torn file would show.
+                auto some = round % 2 ? locations : std::vector<std::string>(locations.begin(), locations.begin() + t + 1);
+                if (!ZMAPTManager::writeSourcesList(some).ok()) ++failures;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    ASSERT_TRUE(ZMAPTManager::writeSourcesList(locations).ok());
+    EXPECT_EQ(readFile(sb.tree() + "/etc/apt/sources.list"), expected);
+    for (const auto& entry : std::filesystem::directory_iterator(sb.tree() + "/etc/apt"))
+        EXPECT_EQ(entry.path().filename().string().find("sources.list.new"), std::string::npos) << entry.path();
+}
+
 TEST_F(APTManager, PurgeRemovesOneSourceAndKeepsTheOther) {
     auto& sb = sandbox(false);
     ASSERT_TRUE(sb.ready()) << sb.problem();

@@ -299,7 +299,7 @@ TEST_F(Pipeline, RefreshEndsOnceAndIdleHooksWaitForAnEmptyPipeline) {
         ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main, [&](const Notification&) { ++doneCount; });
     // The sources' in-progress flag is cleared before anyone hears "done".
     bool refreshInProgress = true, flagClearedBeforeDone = false;
-    pipeline.setSourceRefreshEndedHook([&] { refreshInProgress = false; });
+    pipeline.setSourceRefreshEndedHook([&](bool) { refreshInProgress = false; });
     auto flagToken = NotificationCenter::defaultCenter().addObserver(
         ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main,
         [&](const Notification&) { flagClearedBeforeDone = !refreshInProgress; });
@@ -354,6 +354,43 @@ TEST_F(Pipeline, RefreshEndsOnceAndIdleHooksWaitForAnEmptyPipeline) {
     EXPECT_EQ(idles[0].finishedPipelines, (std::set<std::string>{"source.ops", "misc"}));
     EXPECT_EQ(idles[1].finishedPipelines, (std::set<std::string>{"cache.ops"}));
     EXPECT_EQ(doneCount, 1);
+}
+
+// A refresh that found its source unchanged says so; the end of the
+// refreshes tells whether any of them may have changed something.
+TEST_F(Pipeline, TheEndOfRefreshesTellsWhetherTheyChangedAnything) {
+    class Unchanging : public ZMTask {
+    public:
+        Unchanging(std::string id, std::string pipeline, bool changedNothing)
+            : id_(std::move(id)), pipeline_(std::move(pipeline)), changedNothing_(changedNothing) {}
+        void taskStart() override { ZMPipelineManager::sharedManager().taskDoneWithSuccess(shared_from_this()); }
+        std::string taskID() const override { return id_; }
+        std::string pipelineID() const override { return pipeline_; }
+        std::string taskDescription() const override { return id_; }
+        double taskProgress() const override { return 1; }
+        bool taskChangedNothing() const override { return changedNothing_; }
+
+    private:
+        std::string id_, pipeline_;
+        bool changedNothing_;
+    };
+    struct Case {
+        std::vector<bool> changedNothing;  // of the refreshes
+        bool changed;
+    };
+    for (const auto& c : std::vector<Case>{{{true, true, true}, false}, {{true, false, true}, true}, {{false}, true}}) {
+        std::optional<bool> ended;
+        pipeline.setSourceRefreshEndedHook([&](bool changed) { ended = changed; });
+        std::vector<ZMTaskPtr> tasks;
+        for (size_t i = 0; i < c.changedNothing.size(); ++i)
+            tasks.push_back(std::make_shared<Unchanging>("unchanging." + std::to_string(i), ZMPipelineSourceOps,
+                                                         c.changedNothing[i]));
+        // Tasks of other pipelines have no say.
+        tasks.push_back(std::make_shared<Unchanging>("other", ZMPipelineMisc, false));
+        pipeline.queueTasks(tasks);
+        ASSERT_TRUE(TestSupport::waitUntil([&] { return ended.has_value() && pipeline.liveTaskCount() == 0; }));
+        EXPECT_EQ(*ended, c.changed) << c.changedNothing.size();
+    }
 }
 
 TEST_F(Pipeline, PostInstallActionsAreHandedOverOnceAtTheEndOfARun) {

@@ -66,7 +66,11 @@ protected:
         VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SetupDone, true);
     }
     void TearDown() override {
-        TestSupport::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; });
+        // The rebuilds after a refresh post to the main thread: none may reach the next test.
+        TestSupport::waitUntil([] {
+            return ZMPipelineManager::sharedManager().liveTaskCount() == 0 &&
+                   !ZMRPackageManager::sharedPackageManager().cachesRebuildPending();
+        });
         TestSupport::pumpMainLoop(std::chrono::milliseconds(20));
         ZMSourceRefresh::setMaximumIndexSize(0);
         ZMSourceRefresh::setPaymentEndpointHook(nullptr);
@@ -242,6 +246,48 @@ TEST_F(SourceRefresh, EndToEndThroughTheCollection) {
     EXPECT_EQ(statuses, (std::vector<int>{304, 304})) << "Release and Packages.xz, both conditional";
     EXPECT_EQ(recordsOf(location), snapshot);
     EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, false);
+}
+
+// When every source answers "not modified", nothing built from the records
+// or from apt's lists is built again, and apt's files are left as they were.
+TEST_F(SourceRefresh, AnUnchangedRefreshRebuildsNothing) {
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.same\nVersion: 1.0\n");
+    ASSERT_TRUE(ZMAPTManager::prepareTree());
+    addSourceRecord(location);
+    int rebuilds = 0;
+    std::vector<std::string> finished;
+    auto rebuiltToken = NotificationCenter::defaultCenter().addObserver(
+        ZMRDoneRebuildingPackagesCacheNotification, NotificationCenter::Queue::Main, [&](const Notification&) { ++rebuilds; });
+    auto finishedToken = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main,
+        [&](const Notification& n) { finished.push_back(n.userInfo.value("pipelineID", "")); });
+    auto& manager = ZMRPackageManager::sharedPackageManager();
+    auto settled = [&] {
+        return TestSupport::waitUntil([&] {
+            return ZMPipelineManager::sharedManager().liveTaskCount() == 0 && !manager.cachesRebuildPending();
+        });
+    };
+    ASSERT_TRUE(refreshThroughCollection());
+    ASSERT_TRUE(settled());
+    TestSupport::pumpMainLoop(std::chrono::milliseconds(100));
+    EXPECT_EQ(rebuilds, 1);
+    EXPECT_EQ(std::count(finished.begin(), finished.end(), ZMPipelineCacheOps), 1) << "apt's caches";
+    const std::string prefix = ZMAPTManager::treePath() + "/var/lib/apt/lists/" + ZMAPTManager::listFilePrefix(location);
+    const auto listTime = fs::last_write_time(prefix + "Packages"), releaseTime = fs::last_write_time(prefix + "Release");
+    const auto sourcesTime = fs::last_write_time(ZMAPTManager::treePath() + "/etc/apt/sources.list");
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    server->clearRequests();
+    ASSERT_TRUE(refreshThroughCollection());
+    ASSERT_TRUE(settled());
+    TestSupport::pumpMainLoop(std::chrono::milliseconds(100));
+    EXPECT_EQ(server->count("Packages.xz"), 1u);
+    EXPECT_EQ(server->requests().back().status, 304);
+    EXPECT_EQ(rebuilds, 1) << "no rebuild for a refresh that changed nothing";
+    EXPECT_EQ(std::count(finished.begin(), finished.end(), ZMPipelineCacheOps), 1);
+    EXPECT_EQ(fs::last_write_time(prefix + "Packages"), listTime);
+    EXPECT_EQ(fs::last_write_time(prefix + "Release"), releaseTime);
+    EXPECT_EQ(fs::last_write_time(ZMAPTManager::treePath() + "/etc/apt/sources.list"), sourcesTime);
 }
 
 TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {

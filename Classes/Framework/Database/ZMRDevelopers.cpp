@@ -84,20 +84,24 @@ size_t ZMRDevelopers::updateDevelopersCache() {
     realm->transactionWithBlock([&] {
         // Read and write in one transaction so that a refresh committing
         // meanwhile cannot leave the counts half old, half new.
+        // The stored values themselves (a JSON copy of two whole columns
+        // would double what the rebuild holds).
         auto packages = realm->objects<ZMRPackage>();
-        auto maintainers = packages.valueForKey("maintainer");
-        auto identifiers = packages.valueForKey("identifier");
+        auto maintainers = packages.core()->valuesForKey("maintainer");
+        auto identifiers = packages.core()->valuesForKey("identifier");
         std::map<std::string, std::vector<std::string>> byDeveloper;
         // Folding is the costly part and maintainers repeat: fold each text once.
         std::unordered_map<std::string, std::vector<std::string>*> byMaintainer;
         for (size_t i = 0; i < maintainers.size() && i < identifiers.size(); ++i) {
-            if (!maintainers[i].is_string() || !identifiers[i].is_string()) continue;
-            const auto& maintainer = maintainers[i].get_ref<const std::string&>();
-            if (maintainer.empty()) continue;
-            auto& list = byMaintainer[maintainer];
-            if (!list) list = &byDeveloper[ZMRDeveloper::normalizedName(maintainer)];
-            list->push_back(identifiers[i].get<std::string>());
+            const auto* maintainer = std::get_if<std::string>(&maintainers[i]);
+            auto* identifier = std::get_if<std::string>(&identifiers[i]);
+            if (!maintainer || !identifier || maintainer->empty()) continue;
+            auto& list = byMaintainer[*maintainer];
+            if (!list) list = &byDeveloper[ZMRDeveloper::normalizedName(*maintainer)];
+            list->push_back(std::move(*identifier));
         }
+        maintainers = {};
+        identifiers = {};
 
         std::map<std::string, ZMRDeveloper> existing;
         bool takenStockBefore = false;

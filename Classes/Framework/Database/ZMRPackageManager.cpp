@@ -13,6 +13,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
 #include "ZMDpkgStatusScanner.h"
+#include "ZMIndexWriter.h"
 #include "ZMPipelineManager.h"
 #include "ZMSourceRefresh.h"
 
@@ -48,6 +49,7 @@ void ZMRPackageManager::resetForTesting() {
     std::lock_guard lock(managerMutex);
     if (sharedManager) {
         ZMPipelineManager::sharedManager().removeIdleHook(sharedManager->idleHook_);
+        ZMPipelineManager::sharedManager().setSourceRefreshEndedHook(nullptr);
         sharedManager->idleHook_ = 0;
         retiredManagers.push_back(std::move(sharedManager));
     }
@@ -83,22 +85,14 @@ void ZMRPackageManager::firstUse() {
     // Installed packages of a removed source come back as packages known only to dpkg.
     sources_->setStatusRescanHook([] { ZMDpkgStatusScanner::scanInBackground(); });
     std::weak_ptr<ZMRSources> weakSources = sources_;
-    pipeline.setSourceRefreshEndedHook([weakSources] {
+    const uint64_t generation = managerGeneration;
+    pipeline.setSourceRefreshEndedHook([this, weakSources, generation](bool sourcesChanged) {
         if (auto sources = weakSources.lock()) sources->sourceRefreshEnded();
+        if (sourcesChanged && generation == managerGeneration) afterRecordsRefreshed();
     });
     idleHook_ = pipeline.addIdleHook([this](const ZMPipelineIdleInfo& info) {
-        // The hook runs on the main thread; the rebuilds read the whole table.
-        if (info.sourcesRefreshed()) {
-            Dispatch::defaultQueue([this] { rebuildCachesAfterRefresh(); });
-            // The refreshes placed their indexes in the private APT tree; apt's
-            // binary caches follow once the tree exists.
-            struct stat st{};
-            if (::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0)
-                ZMPipelineManager::sharedManager().queueTask(ZMAPTManager::cacheRebuildTask());
-        } else if (info.packagesChanged()) {
-            // Installs and removals change the update count of the badges.
-            packages_->rebuildPackagesCategoriesCache();
-        }
+        // Installs and removals change the update count of the badges.
+        if (info.packagesChanged()) packages_->rebuildPackagesCategoriesCache();
     });
 
     bool addedSources = false;
@@ -150,7 +144,49 @@ void ZMRPackageManager::firstUse() {
     }
 }
 
-void ZMRPackageManager::rebuildCachesAfterRefresh() {
+void ZMRPackageManager::afterRecordsRefreshed() {
+    // On the main thread; the rebuilds read the whole table, side by side:
+    // the new-packages lists then the categories (which count the newest
+    // packages), the developers, and the checkpoint that copies the log the
+    // refreshes wrote back into the database.
+    rebuildsPending_ += 3;
+    Dispatch::defaultQueue([this] {
+        rebuildNewPackagesAndCategories();
+        rebuildEnded();
+    });
+    Dispatch::defaultQueue([this] {
+        rebuildDevelopers();
+        rebuildEnded();
+    });
+    Dispatch::backgroundQueue([this] {
+        try {
+            Realm::defaultRealm()->checkpointAndTruncate();
+        } catch (const std::exception& e) {
+            ZMLOG("checkpoint after the refresh failed: {}", e.what());
+        }
+        rebuildEnded();
+    });
+    // The refreshes placed their indexes in the private APT tree; apt's
+    // binary caches follow once the tree exists, unless the refreshes had
+    // them rebuilt already.
+    struct stat st{};
+    if (!ZMAPTManager::cachesAreCurrent() && ::stat((ZMAPTManager::treePath() + "/apt.conf").c_str(), &st) == 0)
+        ZMPipelineManager::sharedManager().queueTask(ZMAPTManager::cacheRebuildTask());
+}
+
+void ZMRPackageManager::rebuildEnded() {
+    if (--rebuildsPending_ > 0) return;
+    ZMIndexWriter::shared().forgetIdentifiers();
+    // The refresh and the rebuilds leave freed memory in the page caches of
+    // the connections and in the heaps of the threads that did the work.
+    try {
+        Realm::defaultRealm()->releaseMemory();
+    } catch (const std::exception& e) {
+        ZMLOG("could not release memory: {}", e.what());
+    }
+}
+
+void ZMRPackageManager::rebuildNewPackagesAndCategories() {
     try {
         // Both replace the shared date list; the plain new-packages list goes
         // last so that its dates are the ones left there.
@@ -159,10 +195,18 @@ void ZMRPackageManager::rebuildCachesAfterRefresh() {
     } catch (const std::exception& e) {
         ZMLOG("new-packages rebuild failed: {}", e.what());
     }
+    packages_->rebuildPackagesCategoriesCacheAndAnnounce();
+}
+
+void ZMRPackageManager::rebuildDevelopers() {
     try {
         developers_->updateDevelopersCache();
     } catch (const std::exception& e) {
         ZMLOG("developers cache rebuild failed: {}", e.what());
     }
-    packages_->rebuildPackagesCategoriesCache();
+}
+
+void ZMRPackageManager::rebuildCachesAfterRefresh() {
+    rebuildDevelopers();
+    rebuildNewPackagesAndCategories();
 }

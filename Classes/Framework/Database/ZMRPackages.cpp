@@ -277,16 +277,17 @@ void ZMRPackages::rebuildPackagesCategoriesCacheNow() {
 
 void ZMRPackages::rebuildPackagesCategoriesCache() {
     auto self = shared_from_this();
-    Dispatch::defaultQueue([self] {
-        try {
-            self->rebuildPackagesCategoriesCacheNow();
-        } catch (const std::exception& e) {
-            ZMLOG("categories rebuild failed: {}", e.what());
-        }
-        const uint64_t updates = self->updatesCount();
-        NotificationCenter::defaultCenter().postOnMain(ZMRDoneRebuildingPackagesCacheNotification, std::any(),
-                                                       nlohmann::json{{ZMRUpdatesCountKey, updates}});
-    });
+    Dispatch::defaultQueue([self] { self->rebuildPackagesCategoriesCacheAndAnnounce(); });
+}
+
+void ZMRPackages::rebuildPackagesCategoriesCacheAndAnnounce() {
+    try {
+        rebuildPackagesCategoriesCacheNow();
+    } catch (const std::exception& e) {
+        ZMLOG("categories rebuild failed: {}", e.what());
+    }
+    NotificationCenter::defaultCenter().postOnMain(ZMRDoneRebuildingPackagesCacheNotification, std::any(),
+                                                   nlohmann::json{{ZMRUpdatesCountKey, updatesCount()}});
 }
 
 std::vector<std::string> ZMRPackages::arrayOfSubcategoriesOfCategory(const std::string& category) const {

@@ -123,6 +123,8 @@ public:
     // posts "DoneRebuildingPackagesCache" (no object; user info
     // {"updatesCount": n}) on the main thread.
     void rebuildPackagesCategoriesCache();
+    // The same on the calling thread (the notification still goes to the main thread).
+    void rebuildPackagesCategoriesCacheAndAnnounce();
     // The rebuild itself, on the calling thread, without the notification.
     void rebuildPackagesCategoriesCacheNow();
     // The number of updates found by the last categories rebuild (0 before).

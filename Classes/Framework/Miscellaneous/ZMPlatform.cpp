@@ -127,6 +127,17 @@ std::string ZMPlatform::platformName() {
     return u.sysname;
 }
 
+std::string ZMPlatform::systemDescription() {
+    std::string name = platformName();
+    for (const std::string suffix : {" GNU/Linux", " Linux"})
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            name.erase(name.size() - suffix.size());
+            break;
+        }
+    if (auto version = osReleaseValue("VERSION_ID")) name += " " + *version;
+    return name;
+}
+
 void ZMPlatform::setFirmwareVersion(std::optional<std::string> version) {
     std::lock_guard lock(gMutex);
     gFirmware = std::move(version);

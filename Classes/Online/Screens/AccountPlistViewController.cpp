@@ -19,9 +19,11 @@
 #include "Online/Screens/LoginViewController.h"
 #include "Online/Screens/OnlineImages.h"
 #include "Online/Screens/VostrelleSetupRestorationViewController.h"
+#include "OnlineServiceNotice.h"
 #include "PackageCell.h"
 #include "RemoteImage.h"
 #include "Services/ZMAccount.h"
+#include "Services/ZMMakerAPI.h"
 #include "Services/ZMSetupBackup.h"
 #include "SettingsPlistViewController.h"
 #include "UIKit/UINavigationController.h"
@@ -99,8 +101,17 @@ void AccountPlistViewController::refreshHeader() {
     // Signed out: nothing of the last account stays on the page.
     if (!account.isSignedIn()) avatarImage_ = QImage();
     if (accountImageview_) {
-        accountNameLabel_->setText(QString::fromStdString(account.returnUsername().value_or(L("Account Name"))));
-        accountEmailLabel_->setText(QString::fromStdString(account.returnEmail().value_or(L("Account Email"))));
+        if (account.isSignedIn()) {
+            accountNameLabel_->setText(QString::fromStdString(account.returnUsername().value_or("")));
+            accountEmailLabel_->setText(QString::fromStdString(account.returnEmail().value_or("")));
+        } else {
+            // No placeholders that look like someone's name: say what is the matter.
+            accountNameLabel_->setText(QString::fromStdString(L("Not signed in")));
+            accountEmailLabel_->setText(QString::fromStdString(
+                OnlineServiceNotice::serviceConfigured() ? L("Sign in to keep your wishlist, ratings and reviews in your account.")
+                                                         : ZMMakerAPI::notConfiguredText()));
+        }
+        accountEmailLabel_->setWordWrap(true);
         drawAvatar();
     }
     reloadData();
@@ -117,6 +128,11 @@ void AccountPlistViewController::signInOut() {
     if (account.isSignedIn()) {
         account.logout();
         refreshHeader();
+        return;
+    }
+    if (!OnlineServiceNotice::serviceConfigured()) {
+        // A sign-in form that cannot reach anyone would only fail.
+        popup(L("Sign In"), ZMMakerAPI::notConfiguredText(), L("OK"));
         return;
     }
     auto* login = new LoginViewController;

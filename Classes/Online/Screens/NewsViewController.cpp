@@ -9,6 +9,7 @@
 #include "Browsing/SourceAddition.h"
 #include "Dispatch/Dispatch.h"
 #include "ErrorViewController.h"
+#include "OnlineServiceNotice.h"
 #include "Online/Screens/OnlineImages.h"
 #include "PackageCell.h"
 #include "RemoteImage.h"
@@ -80,6 +81,8 @@ void NewsViewController::viewDidLoad() {
     table_->registerCell("cell", [] { return new NewsCell("cell"); });
     table_->setDataSource(this);
     table_->setDelegate(this);
+    onlineServiceNotice_ = OnlineServiceNotice::make();
+    layout->addWidget(onlineServiceNotice_);
     layout->addWidget(table_);
     // The user is reading the news: the badge that announced them goes.
     UNUserNotificationCenter::current().setApplicationIconBadgeNumber(0);
@@ -92,6 +95,8 @@ void NewsViewController::viewWillAppear(bool) {
 }
 
 void NewsViewController::fetch() {
+    // Without the service the screen says so instead of an error popup.
+    if (OnlineServiceNotice::update(onlineServiceNotice_)) return;
     const uint64_t generation = ++generation_;
     QPointer<NewsViewController> self(this);
     ZMNewsRetrieval::instance().fetchNewsWithCompletionHandler([self, generation](std::string status) {

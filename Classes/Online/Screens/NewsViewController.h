@@ -46,6 +46,8 @@ public:
     // Fetches done (answers applied or shown as an error).
     int fetchesAnswered() const { return answered_; }
     UITableView* newsTableView() const { return table_; }
+    // The line shown instead of the news when the online service is not configured.
+    QLabel* onlineServiceNotice() const { return onlineServiceNotice_; }
     UIViewController* lastPresentedViewController() const { return lastPresented_; }
 
     int numberOfRows(UITableView*, int) override { return static_cast<int>(news_.size()); }
@@ -65,6 +67,7 @@ private:
     uint64_t generation_ = 0;
     int answered_ = 0;
     UITableView* table_ = nullptr;
+    QLabel* onlineServiceNotice_ = nullptr;
     QPointer<UIViewController> lastPresented_;
 };
 

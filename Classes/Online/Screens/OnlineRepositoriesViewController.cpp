@@ -6,6 +6,7 @@
 #include "Browsing/PackageOpening.h"
 #include "Dispatch/Dispatch.h"
 #include "Online/Screens/SearchedRepoViewController.h"
+#include "OnlineServiceNotice.h"
 #include "PackageCell.h"
 #include "SearchCell.h"
 #include "Services/ZMSearchRepositories.h"
@@ -47,8 +48,15 @@ void OnlineRepositoriesViewController::viewDidLoad() {
     table_->registerCell("cell", [] { return new SearchCell("cell"); });
     table_->setDataSource(this);
     table_->setDelegate(this);
+    onlineServiceNotice_ = OnlineServiceNotice::make();
+    layout->addWidget(onlineServiceNotice_);
     layout->addWidget(table_);
     UISwipeGesture::addBackSwipe(this);
+    // Without the service the directory says so and asks nothing.
+    if (OnlineServiceNotice::update(onlineServiceNotice_)) {
+        listed_ = true;
+        return;
+    }
     ZMSearchRepositories::instance().listOnlineRepositories([self](std::optional<std::string>, std::vector<ZMSearchedRepo>) {
         Dispatch::main([self] {
             if (!self) return;

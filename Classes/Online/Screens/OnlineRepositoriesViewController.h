@@ -3,7 +3,9 @@
 // entry with its icon, name and description; a tap opens the repository's
 // page (SearchedRepoViewController). The bar's search button switches to the
 // Search tab. The directory is listed once, when the view loads; a failed
-// listing shows what the directory client already held.
+// listing shows what the directory client already held. Without the online
+// service it says so in one line and asks nothing.
+#include <QLabel>
 #include <QPointer>
 #include <vector>
 
@@ -22,6 +24,8 @@ public:
 
     const std::vector<ZMSearchedRepo>& repositoriesArray() const { return repositories_; }
     bool hasListed() const { return listed_; }
+    // The line shown instead of the directory when the online service is not configured.
+    QLabel* onlineServiceNotice() const { return onlineServiceNotice_; }
     UITableView* repositoriesTableView() const { return table_; }
     UIViewController* lastPushedViewController() const { return lastPushed_; }
     void showSearchTab();
@@ -42,5 +46,6 @@ private:
     bool listed_ = false;
     RemoteIconCache icons_;
     UITableView* table_ = nullptr;
+    QLabel* onlineServiceNotice_ = nullptr;
     QPointer<UIViewController> lastPushed_;
 };

@@ -1,6 +1,7 @@
 #include "Online/Screens/OnlineSearchServices.h"
 
 #include "Dispatch/Dispatch.h"
+#include "Services/ZMMakerAPI.h"
 #include "Services/ZMSearchDeveloper.h"
 #include "Services/ZMSearchRepositories.h"
 #include "Services/ZMStatistics.h"
@@ -49,4 +50,9 @@ void OnlineSearchServices::retrieveSearchesTrending(TrendingDone done) {
         if (status == std::optional<std::string>(kZMStatusSuccess)) list = ZMStatistics::instance().searchesTrending();
         Dispatch::main([done, list = std::move(list)] { done(list); });
     });
+}
+
+std::optional<std::string> OnlineSearchServices::unavailableReason() const {
+    if (ZMMakerAPI::isConfigured()) return std::nullopt;
+    return ZMMakerAPI::notConfiguredText();
 }

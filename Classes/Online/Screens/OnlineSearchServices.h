@@ -11,4 +11,6 @@ public:
     void searchRepositories(const std::string& text, RepositoriesDone done) override;
     void postSearchStatistic(const std::string& text) override;
     void retrieveSearchesTrending(TrendingDone done) override;
+    // The service's own line while it is not configured.
+    std::optional<std::string> unavailableReason() const override;
 };

@@ -123,6 +123,12 @@ bool mayFollowRedirect(const URLRequest& request, const URL& to) {
 
 std::optional<URL> baseURL() { return serviceURL(configured(&Settings::base, "VOSTRELLE_MAKER_API_URL")); }
 
+bool isConfigured() { return baseURL().has_value(); }
+
+std::string notConfiguredText() {
+    return ZMLocalizedString("The online service is not configured (set VOSTRELLE_MAKER_API_URL to use it).");
+}
+
 void setBaseURL(std::optional<std::string> url) {
     auto& s = settings();
     std::lock_guard lock(s.mutex);
@@ -197,7 +203,7 @@ void send(const Request& request, ReplyHandler handler) {
     auto base = baseURL();
     if (!base) {
         Reply reply;
-        reply.error = makeError(NotConfigured, ZMLocalizedString("The maker's online service is not configured."));
+        reply.error = makeError(NotConfigured, notConfiguredText());
         handler(std::move(reply));
         return;
     }

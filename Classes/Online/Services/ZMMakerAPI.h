@@ -70,6 +70,11 @@ ZMError invalidReplyError();
 // The API base (without a trailing "/"), or nullopt when none is configured
 // or it is not acceptable.
 std::optional<URL> baseURL();
+// Whether a usable base URL is configured now. Screens ask before they ask
+// the service anything: without one they say so in one line and send nothing.
+bool isConfigured();
+// That line, naming the setting that configures the service.
+std::string notConfiguredText();
 // Tests: another base URL; nullopt reads $VOSTRELLE_MAKER_API_URL again.
 void setBaseURL(std::optional<std::string> url);
 // The web site: $VOSTRELLE_MAKER_WEB_URL, else the API base's origin.

@@ -71,4 +71,23 @@ TEST_F(ZMPlatformTest, FirmwareVersionAndPlatformName) {
     EXPECT_EQ(ZMPlatform::platformName(), "Rolling");
 }
 
+// What the featured page names: the distribution as users call it, with its release.
+TEST_F(ZMPlatformTest, SystemDescriptionNamesTheDistributionAndItsRelease) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n", "Debian 12"},
+        {"NAME=\"Fedora Linux\"\nVERSION_ID=40\n", "Fedora 40"},
+        {"NAME=\"Linux Mint\"\nVERSION_ID=\"21.3\"\n", "Linux Mint 21.3"},
+        {"NAME=\"Arch Linux\"\n", "Arch"},
+        {"NAME=Linux\nVERSION_ID=1\n", "Linux 1"},
+    };
+    for (const auto& [osRelease, expected] : cases) {
+        TestSupport::writeFile(dir.file("os-release"), osRelease);
+        ZMPlatform::setOSReleasePath(dir.file("os-release"));
+        EXPECT_EQ(ZMPlatform::systemDescription(), expected) << osRelease;
+    }
+    // A version forced for the servers is not the system's name.
+    setenv("VOSTRELLE_FIRMWARE_VERSION", "15.0", 1);
+    EXPECT_EQ(ZMPlatform::systemDescription(), "Linux 1");
+}
+
 }  // namespace

@@ -58,7 +58,7 @@ TEST_F(OnlineServices, UnconfiguredServiceFailsAtOnceAndSendsNothing) {
     Answer<std::string> login;
     ZMAccount::instance().performLogin("ada", "pässword & co", login.callback());
     ASSERT_EQ(login.calls(), 1);
-    EXPECT_EQ(login.value(), "The maker's online service is not configured.");
+    EXPECT_EQ(login.value(), ZMMakerAPI::notConfiguredText());
     EXPECT_TRUE(maker->requests().empty());
 }
 

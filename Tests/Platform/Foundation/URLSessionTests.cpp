@@ -134,6 +134,7 @@ TEST_F(URLSessionTest, DataTaskProgressNeverPromisesLessThanArrives) {
 }
 
 TEST_F(URLSessionTest, OnlyHTTPAndHTTPSAreEverFetched) {
+    const uint64_t started = URLSession::startedTransferCount();
     for (const char* text : {"file:///etc/passwd", "ftp://127.0.0.1/x", "gopher://127.0.0.1/", "dict://127.0.0.1/"}) {
         auto r = fetch(ephemeral(), URLRequest(*URL::parse(text)));
         ASSERT_TRUE(r.completed) << text;
@@ -141,6 +142,10 @@ TEST_F(URLSessionTest, OnlyHTTPAndHTTPSAreEverFetched) {
         EXPECT_TRUE(URLError::is(*r.error, URLError::UnsupportedURL)) << text;
         EXPECT_TRUE(r.data.empty());
     }
+    // A refused address never reaches the network; the count of started transfers says so.
+    EXPECT_EQ(URLSession::startedTransferCount(), started);
+    fetch(ephemeral(), URLRequest(server.url("/hello")));
+    EXPECT_EQ(URLSession::startedTransferCount(), started + 1);
     for (const char* path : {"/to-file", "/to-ftp"}) {
         auto r = fetch(ephemeral(), URLRequest(server.url(path)));
         ASSERT_TRUE(r.error) << path;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "Platform/Realm/RealmTestRecords.h"
@@ -55,4 +56,35 @@ TEST_F(RealmBulkWrite, AnIdleConnectionKeepsABoundedCache) {
     EXPECT_LE(realm->idleCacheBytes(), static_cast<size_t>(Realm::kIdleCacheBytes));
     EXPECT_EQ(realm->objectsWhere<Gadget>("count >= %@", int64_t{rows - 10}).toVector().at(9).tags.at(0).size(), 8000u)
         << "what the cache gave back is read again";
+}
+
+TEST_F(RealmBulkWrite, IdleConnectionsTogetherKeepABoundedCache) {
+    // Two readers at once hold two connections; each reads less than the
+    // bound, both together more. Handed back, they keep at most the bound.
+    const int rows = 6 * Realm::kIdleCacheBytes / 10 / 8000;
+    realm->transactionWithBlock([&] {
+        for (int i = 0; i < rows; ++i) {
+            auto g = Gadget::make("row" + std::to_string(i), "label", i);
+            g.tags = {std::string(8000, char('a' + i % 26))};
+            realm->add(g);
+        }
+    });
+    std::promise<void> firstRead, secondRead;
+    size_t first = 0, second = 0;
+    // A transaction keeps its connection until it ends: the second read needs another one.
+    std::thread holder([&] {
+        realm->transactionWithBlock([&] {
+            first = realm->objects<Gadget>().toVector().size();
+            firstRead.set_value();
+            secondRead.get_future().wait();
+        });
+    });
+    firstRead.get_future().wait();
+    second = realm->objects<Gadget>().toVector().size();
+    EXPECT_GT(realm->idleCacheBytes(), static_cast<size_t>(Realm::kIdleCacheBytes) / 4)
+        << "one reader's pages alone stay";
+    secondRead.set_value();
+    holder.join();
+    ASSERT_EQ(first + second, static_cast<size_t>(2 * rows));
+    EXPECT_LE(realm->idleCacheBytes(), static_cast<size_t>(Realm::kIdleCacheBytes));
 }

@@ -25,6 +25,16 @@ inline void click(QWidget* widget) {
     ASSERT_NE(widget, nullptr);
     ASSERT_TRUE(widget->isVisible()) << widget->objectName().toStdString() << " is not on screen";
     ASSERT_TRUE(widget->isEnabled()) << widget->objectName().toStdString() << " is disabled";
+    // A click on a window that is not in front brings it there first, as the desktop does
+    // (a sheet or another window that went away may have taken the activation with it).
+    if (QWidget* window = widget->window(); !window->isActiveWindow() && !QApplication::activePopupWidget()) {
+        window->activateWindow();
+        // The offscreen platform ignores a request for the window it already
+        // counts as focused after another top-level went away.
+        if (!GuiTest::waitUntil([&] { return window->isActiveWindow(); }, std::chrono::milliseconds(300)))
+            QApplication::setActiveWindow(window);
+        GuiTest::pump();
+    }
     QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
     GuiTest::pump();
 }

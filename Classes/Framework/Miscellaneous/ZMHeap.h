@@ -1,0 +1,23 @@
+#pragma once
+// How the process's heap is kept small over a long session.
+//
+// glibc gives each thread that allocates its own arena (up to eight per
+// core) and serves large blocks from an arena once the largest freed block
+// has raised its threshold: the refresh's parsing threads, the dispatch
+// queues and the web engine's threads each keep the memory they once used,
+// and a large buffer freed in the middle of an arena cannot go back to the
+// system. configure() limits the arenas and serves every block of
+// kMmapThreshold or more from its own mapping, which goes back the moment it
+// is freed. main() calls it first, before any thread starts.
+#include <cstddef>
+
+namespace ZMHeap {
+
+inline constexpr int kArenas = 2;
+inline constexpr size_t kMmapThreshold = 1 << 20;
+inline constexpr size_t kTrimThreshold = 4 << 20;
+
+// True when the allocator took every setting (always false without glibc).
+bool configure();
+
+}  // namespace ZMHeap
