@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <memory>
 
+#include "App/ZMDesktopWindow.h"
 #include "App/ZMDetailsScreensSetup.h"
 #include "App/ZMOnlineScreensSetup.h"
 #include "App/ZMQueueScreensSetup.h"
@@ -66,7 +67,8 @@ void buildWindow(ZMVostrelle& delegate) {
     auto* window = new UIWindow;
     window->setWindowTitle(QStringLiteral("Vostrelle"));
     window->setWindowIcon(QIcon(QStringLiteral(":/Images/Tabs/Manage.svg")));
-    window->resize(440, 820);
+    // Sized and placed as the user left it; the desktop's shortcuts.
+    ZMDesktopWindow::install(window);
     auto* tabs = new UITabBarController;
     std::vector<UIViewController*> navs;
     for (const auto& spec : specs) {

@@ -699,7 +699,8 @@ std::vector<UIContextualAction> ManageViewController::trailingSwipeActions(UITab
                                 if (done) done(true);
                             }};
     if (location == SourceAddition::kMakersRepositoryLocation) return {refresh, info};
-    UIContextualAction remove{UIContextualAction::Style::Normal, q("Remove"), QColor(255, 59, 48),
+    // Destructive: the Delete key on the highlighted row runs it too.
+    UIContextualAction remove{UIContextualAction::Style::Destructive, q("Remove"), QColor(255, 59, 48),
                               [this, owner, location](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
                                   if (owner.lock()) removeSourceWithLocation(location);
                                   if (done) done(true);

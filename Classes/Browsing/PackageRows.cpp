@@ -1,5 +1,6 @@
 #include "Browsing/PackageRows.h"
 
+#include <QMenu>
 #include <QPointer>
 
 #include "Browsing/BrowsingText.h"
@@ -110,6 +111,27 @@ std::vector<UIContextualAction> queueActions(UITableView* table, IndexPath ip, c
         };
     }
     return {action};
+}
+
+void addQueueMenu(QWidget* button, std::function<std::string()> identifier, std::function<void()> afterwards) {
+    if (!button) return;
+    button->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(button, &QWidget::customContextMenuRequested, button,
+                     [button, identifier = std::move(identifier), afterwards = std::move(afterwards)](const QPoint& at) {
+                         auto package = ZMRPackage::objectForPrimaryKey(identifier());
+                         if (!package) return;
+                         for (auto* old : button->findChildren<QMenu*>("queueMenu", Qt::FindDirectChildrenOnly)) old->deleteLater();
+                         auto* menu = new QMenu(button);
+                         menu->setObjectName("queueMenu");
+                         menu->setAttribute(Qt::WA_DeleteOnClose);
+                         for (const auto& action : queueActions(nullptr, {}, *package, afterwards)) {
+                             QAction* item = menu->addAction(action.title);
+                             QObject::connect(item, &QAction::triggered, button, [action, button] {
+                                 if (action.handler) action.handler(action, button, nullptr);
+                             });
+                         }
+                         menu->popup(button->mapToGlobal(at));
+                     });
 }
 
 }  // namespace PackageRows

@@ -39,4 +39,10 @@ std::optional<ZMRPackage> lookUp(const std::optional<std::string>& identifier);
 std::vector<UIContextualAction> queueActions(UITableView* table, IndexPath indexPath, const ZMRPackage& package,
                                              std::function<void()> afterwards = {});
 
+// The mouse's way to the same action from a package's page: a right click
+// on `button` (a Get button) shows a menu with the row's action for the
+// package named by `identifier()` at that moment; `afterwards` as above.
+// The menu is the button's child named "queueMenu" while it is open.
+void addQueueMenu(QWidget* button, std::function<std::string()> identifier, std::function<void()> afterwards);
+
 }  // namespace PackageRows

@@ -5,6 +5,7 @@
 
 #include "Browsing/BrowsingImages.h"
 #include "UIKit/UITableView.h"
+#include "UIKit/UILabelElision.h"
 
 SourcesCell::SourcesCell(QWidget* parent) : UITableViewCell("sourcesCell", parent) {
     setFixedHeight(kHeight);
@@ -35,8 +36,8 @@ SourcesCell::SourcesCell(QWidget* parent) : UITableViewCell("sourcesCell", paren
     descriptionLbl->setFont(small);
     for (auto* l : {nameLbl, descriptionLbl}) {
         l->setTextFormat(Qt::PlainText);
-        l->setMinimumWidth(10);
         l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        UILabelElision::install(l);
     }
     column->addWidget(nameLbl);
     column->addWidget(descriptionLbl);

@@ -1,5 +1,7 @@
 #include "Details/PackageDetailsViewController.h"
 
+#include "Browsing/PackageRows.h"
+
 #include <QHBoxLayout>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -183,6 +185,14 @@ void PackageDetailsViewController::viewDidLoad() {
         });
     connect(getBtn(), &QPushButton::clicked, this, [this] { getPackage(getBtn()); });
     connect(shareBtn(), &QPushButton::clicked, this, [this] { sharePackage(shareBtn()); });
+    // A right click on either Get button: the package rows' Queue / Remove.
+    QPointer<PackageDetailsViewController> self(this);
+    for (QWidget* button : {static_cast<QWidget*>(getBtn()), static_cast<QWidget*>(getBarBtn_)})
+        PackageRows::addQueueMenu(
+            button, [self] { return self ? self->packageIdentifier_ : std::string(); },
+            [self] {
+                if (self) self->updateGetButtonTitle();
+            });
     QString initial;
     if (ZMJSON::boolValue(packageDictionary_, "isUpdated") && !ZMJSON::boolValue(packageDictionary_, "isHeld")) initial = "UPDATE";
     else if (ZMJSON::boolValue(packageDictionary_, "isInstalled")) initial = "UNINSTALL";
@@ -230,6 +240,9 @@ void PackageDetailsViewController::buildViews() {
     column_->setContentsMargins(0, 0, 0, 20);
     column_->setSpacing(0);
     scrollView_->setWidget(content_);
+    // A wide window keeps a readable measure: the page is a centred column.
+    content_->setMaximumWidth(kReadableWidth);
+    scrollView_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
     bannerImageView_ = new QLabel;
     bannerImageView_->setObjectName("bannerImageView");
@@ -547,13 +560,18 @@ void PackageDetailsViewController::layoutBanner() {
 }
 
 void PackageDetailsViewController::layoutChangelog(bool usesInfoJson, bool mayFetch) {
-    changelogSection_->setVisible(!usesInfoJson && mayFetch && cydiaPackageHaveChangelog_);
+    // A changelog without a word takes no room.
+    const bool hasText = !changelogContentLbl_->toPlainText().trimmed().isEmpty();
+    changelogSection_->setVisible(!usesInfoJson && mayFetch && cydiaPackageHaveChangelog_ && hasText);
 }
 
 void PackageDetailsViewController::showScreenshotsGallery(bool shown, const QString& message) {
-    screenshotsCollectionView_->setVisible(shown);
+    // An empty strip (none found yet) takes no room; a message always shows.
+    const bool hasItems = numberOfItems(screenshotsCollectionView_) > 0;
+    screenshotsCollectionView_->setVisible(shown && hasItems);
     screenshotsLbl_->setVisible(!shown);
     if (!shown) screenshotsLbl_->setText(message);
+    screenshotsSection_->setVisible(!shown || hasItems);
 }
 
 void PackageDetailsViewController::layoutScreenshots(bool usesInfoJson) {

@@ -96,6 +96,8 @@ class PackageDetailsViewController : public ZMPalettedViewController,
                                      public ZMErrorDelegate {
     Q_OBJECT
 public:
+    // The page's widest column: lines of text stay readable in a wide window.
+    static constexpr int kReadableWidth = 760;
     static constexpr const char* kMailSubject = "Vostrelle 5: Question regarding %@";
 
     explicit PackageDetailsViewController(QWidget* parent = nullptr);

@@ -7,6 +7,7 @@
 
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMJSON.h"
+#include "Miscellaneous/ZMPlatform.h"
 
 namespace {
 
@@ -112,11 +113,13 @@ PackageInformationRows PackageInformationRows::make(const nlohmann::json& packag
     r.size = fileSize(ZMJSON::stringValue(package, "size"));
 
     const std::string minimum = ZMJSON::stringValue(package, "minosversion"), maximum = ZMJSON::stringValue(package, "maxosversion");
+    // The range is of this system's versions, the ones the compatibility check compares with.
+    const std::string system = ZMPlatform::systemName();
     if (!minimum.empty() && !maximum.empty()) {
-        r.compatibility = F("iOS %@ - %@", {minimum, maximum});
+        r.compatibility = F("%@ %@ - %@", {system, minimum, maximum});
     } else if (!minimum.empty() || !maximum.empty()) {
         r.compatibilityTitle = q(minimum.empty() ? "Maximum OS" : "Minimum OS");
-        r.compatibility = F("iOS %@", {minimum.empty() ? maximum : minimum});
+        r.compatibility = F("%@ %@", {system, minimum.empty() ? maximum : minimum});
     } else {
         r.compatibility = L("Nothing specified");
     }

@@ -1,6 +1,7 @@
 #include "Details/WebDepictionViewController.h"
 
 #include "Database/ZMRPackages.h"
+#include "Browsing/PackageRows.h"
 #include "Details/PackageDetailsViewController.h"
 
 #include <QGraphicsOpacityEffect>
@@ -10,6 +11,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QApplication>
+#include <QChildEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QWebEngineView>
 #include <algorithm>
 #include <cmath>
@@ -36,6 +43,52 @@ namespace {
 constexpr const char* kUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 // A page taller than this scrolls inside its view rather than growing it further.
 constexpr int kMaximumContainerHeight = 20000;
+
+// The page is as tall as its content inside the screen's scroll area, so the
+// web view has nothing to scroll: its wheel turns go to the area's scroll bar
+// (unless the page is taller than the container and scrolls itself). The view
+// draws through child widgets that come and go with the page: each one is
+// watched as it is added.
+class WheelToScrollArea : public QObject {
+public:
+    WheelToScrollArea(QWidget* view, QScrollArea* area, std::function<bool()> pageScrollsItself)
+        : QObject(view), area_(area), pageScrollsItself_(std::move(pageScrollsItself)) {
+        watch(view);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::ChildAdded) {
+            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(e)->child())) watch(child);
+        } else if (e->type() == QEvent::Wheel && area_ && !pageScrollsItself_()) {
+            QApplication::sendEvent(area_->verticalScrollBar(), e);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    void watch(QWidget* w) {
+        w->installEventFilter(this);
+        for (auto* child : w->findChildren<QWidget*>()) child->installEventFilter(this);
+    }
+    QPointer<QScrollArea> area_;
+    std::function<bool()> pageScrollsItself_;
+};
+
+// Dragging over a depiction selects no text (a drag here means to move the page).
+QWebEngineScript noSelectionScript() {
+    QWebEngineScript script;
+    script.setName(QStringLiteral("vostrelle-no-selection"));
+    script.setInjectionPoint(QWebEngineScript::DocumentReady);
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setRunsOnSubFrames(false);
+    script.setSourceCode(QStringLiteral(
+        "(function(){var s=document.createElement('style');"
+        "s.textContent='*{-webkit-user-select:none !important;user-select:none !important;}';"
+        "(document.head||document.documentElement).appendChild(s);})();"));
+    return script;
+}
 
 // The confined page, with a say over redirects.
 class DepictionPage : public VostrelleWebPage {
@@ -199,6 +252,10 @@ void WebDepictionViewController::buildViews() {
     column->addStretch(1);
 
     connect(getBtn_, &QPushButton::clicked, this, [this] { getPackage(getBtn_); });
+    // A right click: the package rows' Queue / Remove, as on the native page.
+    QPointer<WebDepictionViewController> self(this);
+    PackageRows::addQueueMenu(
+        getBtn_, [self] { return self && self->hasRecord_ ? self->packageIdentifier_ : std::string(); }, nullptr);
     connect(shareBtn_, &QPushButton::clicked, this, [this] { sharePackage(shareBtn_); });
     GetButton::addTargetHapticAction(getBtn_, [this](GetButton::LongPressState s) {
         if (s == GetButton::LongPressState::Began) presentOptions(getBtn_);
@@ -313,8 +370,10 @@ void WebDepictionViewController::createWebView() {
     // The container gives the view its size; the view never asks the window for more.
     webView_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     webView_->setMinimumSize(1, 1);
+    page_->scripts().insert(noSelectionScript());
     webView_->setPage(page_);
     webViewContainer_->layout()->addWidget(webView_);
+    new WheelToScrollArea(webView_, scrollView_, [this] { return webViewContainer_->height() >= kMaximumContainerHeight; });
     placeholderView_->hide();
     webViewContainer_->setFixedHeight(std::max(height(), 200));
 

@@ -20,7 +20,8 @@
 //   Theme                                    0       appearance style: 0 light, 1 blue, 2 grey, 3 pure black
 // Keys without a default (absent until set): setupDone, welcomeScreenVersion,
 // SearchQueryOption, SearchDeveloper, cydiaStoreIsSignedIn, lastRefreshDate
-// and lastVisitDate (ISO-8601 UTC texts, see PersistentDictionary::setDate).
+// and lastVisitDate (ISO-8601 UTC texts, see PersistentDictionary::setDate),
+// WindowGeometry (the window's last place: {"x", "y", "width", "height"}).
 //
 // Further defaults (appearance, for instance) belong in defaults() so that
 // every launch completes them.
@@ -51,6 +52,7 @@ inline constexpr const char* SearchDeveloper = "SearchDeveloper";
 inline constexpr const char* CydiaStoreIsSignedIn = "cydiaStoreIsSignedIn";
 inline constexpr const char* LastRefreshDate = "lastRefreshDate";
 inline constexpr const char* LastVisitDate = "lastVisitDate";
+inline constexpr const char* WindowGeometry = "WindowGeometry";
 }  // namespace VostrellePreferenceKey
 
 class VostrellePersistentPreferences {

@@ -20,6 +20,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMPaletteManager.h"
 #include "ui_PackageCell.h"
+#include "UIKit/UILabelElision.h"
 
 namespace PackageRow {
 
@@ -242,8 +243,8 @@ PackageCell::PackageCell(const QString& reuseIdentifier, QWidget* parent)
     ui_->subinfoLbl->setTextFormat(Qt::PlainText);
     ui_->versionLbl->setTextFormat(Qt::PlainText);
     // Long names give way to the version and the indicators (clipped, never overlapping).
-    ui_->nameLbl->setMinimumWidth(1);
-    ui_->versionLbl->setMinimumWidth(1);
+    // A name or version cut short ends with an ellipsis; hovering shows it whole.
+    for (QLabel* l : {ui_->nameLbl, ui_->versionLbl, ui_->subinfoLbl}) UILabelElision::install(l);
     ui_->subinfoLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ui_->descriptionLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
     ui_->installOrQueueStatusImageView->hide();

@@ -13,7 +13,12 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
+#include <QWebEngineHistory>
+#include <QToolButton>
+#include <QShortcut>
+#include <QHBoxLayout>
 
+#include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMURLSchemeHandler.h"
 #include "UIKit/UIApplication.h"
@@ -132,10 +137,67 @@ void WebViewViewController::viewDidLoad() {
     webView_ = new QWebEngineView(this);
     webView_->setPage(page_);
     layout->addWidget(progress_);
+    layout->addWidget(buildHistoryBar());
     layout->addWidget(webView_, 1);
     connect(page_, &QWebEnginePage::loadStarted, progress_, &QWidget::show);
     connect(page_, &QWebEnginePage::loadProgress, progress_, &QProgressBar::setValue);
     connect(page_, &QWebEnginePage::loadFinished, progress_, &QWidget::hide);
+}
+
+QWidget* WebViewViewController::buildHistoryBar() {
+    // A page's dead end is not the sheet's: Back and Forward walk the page's
+    // history, by these buttons or Alt+Left/Right.
+    auto* bar = new QWidget(this);
+    bar->setObjectName("historyBar");
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(8, 2, 8, 2);
+    row->setSpacing(4);
+    auto makeButton = [bar, row](const char* name, Qt::ArrowType arrow, const QString& tip) {
+        auto* b = new QToolButton(bar);
+        b->setObjectName(name);
+        b->setArrowType(arrow);
+        b->setAutoRaise(true);
+        b->setToolTip(tip);
+        b->setEnabled(false);
+        row->addWidget(b);
+        return b;
+    };
+    backBtn_ = makeButton("backButton", Qt::LeftArrow, QString::fromStdString(ZMLocalizedString("Back")) + " (Alt+Left)");
+    forwardBtn_ = makeButton("forwardButton", Qt::RightArrow, QString::fromStdString(ZMLocalizedString("Forward")) + " (Alt+Right)");
+    row->addStretch(1);
+    connect(backBtn_, &QToolButton::clicked, this, &WebViewViewController::goBack);
+    connect(forwardBtn_, &QToolButton::clicked, this, &WebViewViewController::goForward);
+    backShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this, this, &WebViewViewController::goBack);
+    forwardShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this, this, &WebViewViewController::goForward);
+    // The window's keys, whatever has the focus (a page that navigates drops
+    // it), while this screen is shown and has somewhere to go; otherwise
+    // Alt+Left leaves the screen as it does everywhere.
+    for (QShortcut* s : {backShortcut_, forwardShortcut_}) {
+        s->setContext(Qt::WindowShortcut);
+        s->setEnabled(false);
+    }
+    auto update = [this] { updateHistoryButtons(); };
+    connect(page_, &QWebEnginePage::urlChanged, this, update);
+    connect(page_, &QWebEnginePage::loadFinished, this, update);
+    return bar;
+}
+
+void WebViewViewController::updateHistoryButtons() {
+    if (!page_ || !backBtn_) return;
+    const bool back = page_->history()->canGoBack(), forward = page_->history()->canGoForward();
+    backBtn_->setEnabled(back);
+    forwardBtn_->setEnabled(forward);
+    const bool shown = isVisible();
+    backShortcut_->setEnabled(shown && back);
+    forwardShortcut_->setEnabled(shown && forward);
+}
+
+void WebViewViewController::goBack() {
+    if (page_ && page_->history()->canGoBack()) page_->history()->back();
+}
+
+void WebViewViewController::goForward() {
+    if (page_ && page_->history()->canGoForward()) page_->history()->forward();
 }
 
 void WebViewViewController::setViewTitle(const std::string& title) { setTitle(QString::fromStdString(title)); }
@@ -155,6 +217,10 @@ void WebViewViewController::viewWillAppear(bool) {
     }
     page_->load(websiteURL_);
 }
+
+void WebViewViewController::viewDidAppear(bool) { updateHistoryButtons(); }
+
+void WebViewViewController::viewDidDisappear(bool) { updateHistoryButtons(); }
 
 void WebViewViewController::paletteDidChange(const ZMPalette& p) {
     if (page_) page_->setBackgroundColor(p.backgroundColor());

@@ -17,6 +17,8 @@
 #include "ZMPalettedViewController.h"
 
 class QProgressBar;
+class QShortcut;
+class QToolButton;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -67,9 +69,17 @@ public:
 
     void paletteDidChange(const ZMPalette& palette) override;
 
+    // The page's history: the bar's Back and Forward (also Alt+Left/Right).
+    QToolButton* backButton() const { return backBtn_; }
+    QToolButton* forwardButton() const { return forwardBtn_; }
+    void goBack();
+    void goForward();
+
 protected:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
 
 private:
     QUrl websiteURL_;
@@ -81,4 +91,10 @@ private:
     VostrelleWebPage* page_ = nullptr;
     QWebEngineView* webView_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QToolButton* backBtn_ = nullptr;
+    QToolButton* forwardBtn_ = nullptr;
+    QShortcut* backShortcut_ = nullptr;
+    QShortcut* forwardShortcut_ = nullptr;
+    QWidget* buildHistoryBar();
+    void updateHistoryButtons();
 };

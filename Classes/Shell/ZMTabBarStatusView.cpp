@@ -112,15 +112,17 @@ void ZMTabBarStatusView::taskFinished(const Notification& n) {
     const auto& info = n.userInfo;
     if (!info.is_object()) return;
     const std::string id = info.value("taskID", "");
-    std::erase_if(tasks_, [&](const TaskState& t) { return t.taskID == id; });
+    if (std::erase_if(tasks_, [&](const TaskState& t) { return t.taskID == id; }) > 0) ++finishedInBurst_;
+    if (tasks_.empty()) finishedInBurst_ = 0;
     refresh();
 }
 
 std::optional<double> ZMTabBarStatusView::progress() const {
     if (tasks_.empty()) return std::nullopt;
-    double sum = 0;
+    // The tasks of this burst that ended count as complete: the bar never goes back.
+    double sum = static_cast<double>(finishedInBurst_);
     for (const auto& t : tasks_) sum += t.progress;
-    return sum / static_cast<double>(tasks_.size());
+    return sum / static_cast<double>(tasks_.size() + finishedInBurst_);
 }
 
 void ZMTabBarStatusView::refresh() {

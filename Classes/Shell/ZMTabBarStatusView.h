@@ -25,7 +25,8 @@ public:
     // The two lines shown; the second is empty without a running task.
     QString titleText() const { return title_; }
     QString detailText() const { return detail_; }
-    // The mean progress of the running tasks (0..1), or nullopt without any.
+    // The mean progress of the running tasks (0..1), those of the same burst
+    // that ended counting as 1; nullopt without a running task.
     std::optional<double> progress() const;
     bool shouldShow() const { return queued_ > 0 || !tasks_.empty(); }
 
@@ -56,6 +57,7 @@ private:
     NotificationToken queuedToken_;
     ObserverBag observers_;
     std::vector<TaskState> tasks_;
+    size_t finishedInBurst_ = 0;  // tasks that ended while others of theirs still run
     size_t queued_ = 0;
     QString title_, detail_;
 };

@@ -89,6 +89,8 @@ ZMTasksViewController::History::History() {
     }));
     observers_.add(center.addObserver(ZMPipelineTaskProgressNotification, Q::Main, [this](const Notification& n) {
         TaskRow& row = rowFor(n);
+        // A late report does not take a finished task's bar back.
+        if (row.state != TaskRow::State::Running) return;
         if (n.userInfo.is_object() && n.userInfo.contains("progress") && n.userInfo["progress"].is_number())
             row.progress = std::clamp(n.userInfo["progress"].get<double>(), 0.0, 1.0);
         changed();
@@ -207,7 +209,7 @@ UITableViewCell* ZMTasksViewController::cellForRow(UITableView* table, IndexPath
     }
     cell->status->setText(status);
     cell->status->setStyleSheet(QString("color: %1").arg(statusColor.name()));
-    cell->progress->setValue(static_cast<int>(row.progress * 1000));
+    cell->progress->setValue(row.state == TaskRow::State::Done ? 1000 : static_cast<int>(row.progress * 1000));
     return cell;
 }
 

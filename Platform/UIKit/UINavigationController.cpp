@@ -13,6 +13,7 @@
 
 #include "Miscellaneous/ZMLocalization.h"
 #include "UIKit/UISwipeGesture.h"
+#include "UIKit/UILabelElision.h"
 
 namespace {
 std::function<bool()> gLargeTitles;
@@ -91,6 +92,9 @@ UINavigationBar::UINavigationBar(QWidget* parent) : QWidget(parent) {
     largeTitle_->setContentsMargins(8, 0, 0, 8);
     largeTitle_->hide();
     outer->addWidget(largeTitle_);
+    // Long titles end with an ellipsis and show whole on hover.
+    title_->setAlignment(Qt::AlignCenter);
+    for (QLabel* l : {static_cast<QLabel*>(title_), largeTitle_}) UILabelElision::install(l);
     connect(back_, &QToolButton::clicked, this, &UINavigationBar::backRequested);
 }
 

@@ -308,7 +308,7 @@ void UITableView::layoutVisible() {
         computeMetrics();
         const double y0 = sizesToContent_ ? 0 : verticalScrollBar()->value();
         const double y1 = y0 + (sizesToContent_ ? contentHeight_ : viewport()->height());
-        const int width = viewport()->width() - (indexBar_->isVisible() ? indexBar_->width() : 0);
+        const int width = viewport()->width() - (indexBar_->isHidden() ? 0 : indexBar_->width());
 
         std::set<IndexPath> wanted;
         std::set<int> wantedHeaders;
@@ -802,6 +802,15 @@ void UITableView::keyPressEvent(QKeyEvent* e) {
             if (auto* c = cellForRow(*next)) c->setHighlighted(true);
         }
         return;
+    }
+    // Delete runs the highlighted row's destructive swipe action (Remove), when it has one.
+    if (e->key() == Qt::Key_Delete && keyboardRow_ && delegate_) {
+        const IndexPath ip = *keyboardRow_;
+        for (const auto& a : delegate_->trailingSwipeActions(this, ip))
+            if (a.style == UIContextualAction::Style::Destructive) {
+                runAction(a, ip);
+                return;
+            }
     }
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && keyboardRow_ && delegate_) {
         if (auto* c = cellForRow(*keyboardRow_)) c->setHighlighted(false);

@@ -13,7 +13,7 @@
 // Trailing swipe actions: a right click (context menu) lists them; a leftward
 // drag on a row (mouse or touch) reveals them as buttons at the row's end.
 // Plain tables pin the current section's header at the top. Up/Down move a
-// highlighted row, Return selects it.
+// highlighted row, Return selects it, Delete runs its destructive swipe action.
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QMenu>

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "UIKit/UITableView.h"
+#include "UIKit/UILabelElision.h"
 
 namespace {
 constexpr int kAccessoryWidth = 24;
@@ -37,6 +38,7 @@ void UITableViewCell::ensureDefaultLabels() {
     detailLabel_->hide();
     box->addWidget(textLabel_);
     box->addWidget(detailLabel_);
+    for (QLabel* l : {textLabel_, detailLabel_}) UILabelElision::install(l);
 }
 
 QLabel* UITableViewCell::textLabel() {

@@ -12,6 +12,7 @@
 // Between tests the process-wide state is reset and the variables removed.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QStringList>
 #include <chrono>
@@ -103,6 +104,10 @@ protected:
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
         d.window()->resize(460, 960);
         d.window()->activateWindow();
+        // Offscreen, a hidden window of the web engine can take the activation
+        // when it appears; the user types into the window in front of them.
+        if (!GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); }, std::chrono::seconds(2)))
+            QApplication::setActiveWindow(d.window());
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); })) << "typing needs the focus";
         return d;
     }

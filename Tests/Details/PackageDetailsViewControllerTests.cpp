@@ -280,6 +280,35 @@ TEST_F(DetailsPageTest, FailedScreenshotsShowTheErrorAndAskTheDepictionOnce) {
     EXPECT_FALSE(page->isScreenshotTimerRunning());
 }
 
+TEST_F(DetailsPageTest, EmptyWhatsNewAndScreenshotBlocksTakeNoRoom) {
+    std::atomic<bool> release{false};
+    server->route("gated/depiction.json", [&](const httplib::Request&, httplib::Response& res) {
+        for (int i = 0; i < 2000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        res.set_content(nlohmann::json{{"tabs",
+                                        {{{"tabname", "Details"}, {"views", {{{"screenshots", {{{"url", url("gated/1.png")}}}}}}}},
+                                         {{"tabname", "Change Log"}, {"views", {{{"markdown", " "}}}}}}}}
+                            .dump(),
+                        "application/json");
+    });
+    serve("gated/1.png", png(640, 360, QColor("#34c759")));
+    ZMRPackage p;
+    p.identifier = "com.gated.pkg";
+    p.name = "Gated";
+    p.sileoDepiction = url("gated/depiction.json");
+    storePackage(p);
+    auto* page = openDetails(p.identifier);
+    // While the depiction is on its way the strip has nothing to show: no block, no gap.
+    GuiTest::pump(std::chrono::milliseconds(300));
+    EXPECT_FALSE(page->screenshotsSection()->isVisible()) << "an empty screenshot strip took room";
+    EXPECT_FALSE(page->changelogSection()->isVisible());
+    release = true;
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->screenshotsDictionary().size() == 1; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->screenshotsSection()->isVisible(); }));
+    EXPECT_TRUE(page->screenshotsCollectionView()->isVisible());
+    // A changelog tab without a word: no "What's New" block.
+    EXPECT_FALSE(page->changelogSection()->isVisible());
+}
+
 TEST_F(DetailsPageTest, APageClosedWhileLoadingTakesNothingMore) {
     std::atomic<int> answered{0};
     server->route("slow/depiction.json", [&](const httplib::Request&, httplib::Response& res) {

@@ -3,7 +3,11 @@
 // compatibility, the repository card, and the information file's "/n".
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include "Details/PackageInformationRows.h"
+#include "Miscellaneous/ZMPlatform.h"
+#include "Support/TestSupport.h"
 #include "Support/Gui/GuiTestSupport.h"
 
 namespace {
@@ -106,16 +110,21 @@ TEST(PackageInformationRows, CompatibilityByWhatTheRecordGives) {
         const char* value;
     };
     const Case cases[] = {
-        {"12.0", "14.8", std::nullopt, "iOS 12.0 - 14.8"},
-        {"12.0", "", QString("Minimum OS"), "iOS 12.0"},
-        {"", "12.0", QString("Maximum OS"), "iOS 12.0"},
+        {"11", "13", std::nullopt, "Debian 11 - 13"},
+        {"12", "", QString("Minimum OS"), "Debian 12"},
+        {"", "12", QString("Maximum OS"), "Debian 12"},
         {"", "", std::nullopt, "Nothing specified"},
     };
+    // The versions are this system's: the row names it.
+    QTemporaryDir dir;
+    TestSupport::writeFile((dir.path() + "/os-release").toStdString(), "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n");
+    ZMPlatform::setOSReleasePath((dir.path() + "/os-release").toStdString());
     for (const auto& c : cases) {
         const auto rows = PackageInformationRows::make({{"minosversion", c.minimum}, {"maxosversion", c.maximum}}, std::nullopt, kMaker);
         EXPECT_EQ(rows.compatibilityTitle, c.title) << c.minimum << "|" << c.maximum;
         EXPECT_EQ(rows.compatibility, c.value);
     }
+    ZMPlatform::setOSReleasePath(std::nullopt);
 }
 
 TEST(PackageInformationRows, BadgeRatingActionDateAndTheRepositoryCard) {

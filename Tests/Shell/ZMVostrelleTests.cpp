@@ -211,6 +211,39 @@ TEST_F(VostrelleTest, StatusDisplayShowsARunningTaskAndItsProgressAndOpensTheQue
     EXPECT_EQ(d.alertCount(), 0);
 }
 
+TEST_F(VostrelleTest, TheStatusBarNeverGoesBackWhenOneTaskOfSeveralEnds) {
+    auto& d = launch();
+    auto* status = d.statusView();
+    std::atomic<int> stage{0};
+    // Two tasks of one pipeline: the second waits for the first, each reports half way, then ends when told.
+    auto make = [&](const char* id, int reportAt, int endAt) {
+        return ZMFunctionTask::make(id, ZMPipelineMisc, "Starting", [&stage, reportAt, endAt](ZMFunctionTask& t) -> std::optional<ZMError> {
+            while (stage < reportAt) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            t.setProgress(0.5);
+            while (stage < endAt) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return std::nullopt;
+        });
+    };
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(make("test.burst.first", 0, 1)));
+    ASSERT_TRUE(ZMPipelineManager::sharedManager().queueTask(make("test.burst.second", 2, 3)));
+    struct Step {
+        int stage;
+        size_t running;
+        double progress;  // the first's half, then the first whole, then the second's half beside it
+    } steps[] = {{0, 2, 0.25}, {1, 1, 0.5}, {2, 1, 0.75}};
+    for (const auto& step : steps) {
+        stage = step.stage;
+        EXPECT_TRUE(GuiTest::waitUntil([&] {
+            return status->runningTaskCount() == step.running && status->progress() == step.progress;
+        }, std::chrono::seconds(10)))
+            << "stage " << step.stage << ": " << status->runningTaskCount() << " running, progress "
+            << status->progress().value_or(-1);
+    }
+    stage = 3;
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return status->runningTaskCount() == 0; }, std::chrono::seconds(10)));
+    EXPECT_FALSE(status->progress().has_value()) << "the next burst starts from nothing";
+}
+
 TEST_F(VostrelleTest, LateNoticesOfFinishedTasksLeaveNoStaleStatus) {
     auto& d = launch();
     auto* status = d.statusView();

@@ -128,13 +128,18 @@ std::string ZMPlatform::platformName() {
 }
 
 std::string ZMPlatform::systemDescription() {
+    std::string name = systemName();
+    if (auto version = osReleaseValue("VERSION_ID")) name += " " + *version;
+    return name;
+}
+
+std::string ZMPlatform::systemName() {
     std::string name = platformName();
     for (const std::string suffix : {" GNU/Linux", " Linux"})
         if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
             name.erase(name.size() - suffix.size());
             break;
         }
-    if (auto version = osReleaseValue("VERSION_ID")) name += " " + *version;
     return name;
 }
 

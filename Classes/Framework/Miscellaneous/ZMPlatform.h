@@ -18,6 +18,10 @@ public:
     static std::string firmwareVersion();
     // NAME of /etc/os-release (e.g. "Debian GNU/Linux"), else the kernel name.
     static std::string platformName();
+    // The system's name as a user says it: NAME of /etc/os-release without a
+    // trailing "GNU/Linux" or "Linux" ("Debian", "Linux Mint"); the kernel
+    // name without os-release. Its version is firmwareVersion().
+    static std::string systemName();
     // The system as a user names it: NAME of /etc/os-release without a
     // trailing "GNU/Linux" or "Linux", then its VERSION_ID when there is one
     // ("Debian 12", "Fedora 40", "Arch"); the kernel name without os-release.

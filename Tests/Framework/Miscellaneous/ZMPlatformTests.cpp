@@ -73,17 +73,21 @@ TEST_F(ZMPlatformTest, FirmwareVersionAndPlatformName) {
 
 // What the featured page names: the distribution as users call it, with its release.
 TEST_F(ZMPlatformTest, SystemDescriptionNamesTheDistributionAndItsRelease) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n", "Debian 12"},
-        {"NAME=\"Fedora Linux\"\nVERSION_ID=40\n", "Fedora 40"},
-        {"NAME=\"Linux Mint\"\nVERSION_ID=\"21.3\"\n", "Linux Mint 21.3"},
-        {"NAME=\"Arch Linux\"\n", "Arch"},
-        {"NAME=Linux\nVERSION_ID=1\n", "Linux 1"},
+    struct Case {
+        const char *osRelease, *name, *description;
     };
-    for (const auto& [osRelease, expected] : cases) {
-        TestSupport::writeFile(dir.file("os-release"), osRelease);
+    const Case cases[] = {
+        {"NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n", "Debian", "Debian 12"},
+        {"NAME=\"Fedora Linux\"\nVERSION_ID=40\n", "Fedora", "Fedora 40"},
+        {"NAME=\"Linux Mint\"\nVERSION_ID=\"21.3\"\n", "Linux Mint", "Linux Mint 21.3"},
+        {"NAME=\"Arch Linux\"\n", "Arch", "Arch"},
+        {"NAME=Linux\nVERSION_ID=1\n", "Linux", "Linux 1"},
+    };
+    for (const auto& c : cases) {
+        TestSupport::writeFile(dir.file("os-release"), c.osRelease);
         ZMPlatform::setOSReleasePath(dir.file("os-release"));
-        EXPECT_EQ(ZMPlatform::systemDescription(), expected) << osRelease;
+        EXPECT_EQ(ZMPlatform::systemName(), c.name) << c.osRelease;
+        EXPECT_EQ(ZMPlatform::systemDescription(), c.description) << c.osRelease;
     }
     // A version forced for the servers is not the system's name.
     setenv("VOSTRELLE_FIRMWARE_VERSION", "15.0", 1);

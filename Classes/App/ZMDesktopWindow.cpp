@@ -1,0 +1,154 @@
+#include "App/ZMDesktopWindow.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QScreen>
+#include <QShortcut>
+#include <algorithm>
+
+#include "Browsing/SearchViewController.h"
+#include "Database/ZMRPackageManager.h"
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMLog.h"
+#include "UIKit/UIBarButtonItem.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UITabBarController.h"
+#include "UIKit/UIWindow.h"
+#include "VostrellePersistentPreferences.h"
+#include "ZMVostrelle.h"
+
+namespace {
+
+namespace K = VostrellePreferenceKey;
+
+// Writes the window's geometry to the preferences whenever it moves or is
+// resized (the preferences write one file for a burst of changes).
+class GeometryKeeper : public QObject {
+public:
+    explicit GeometryKeeper(UIWindow* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == window_ && (e->type() == QEvent::Resize || e->type() == QEvent::Move) && window_->isVisible()) {
+            const QRect g = window_->geometry();
+            VostrellePersistentPreferences::sharedInstance().setValue(
+                K::WindowGeometry, {{"x", g.x()}, {"y", g.y()}, {"width", g.width()}, {"height", g.height()}});
+        }
+        return false;
+    }
+
+private:
+    QPointer<UIWindow> window_;
+};
+
+std::optional<int> integer(const nlohmann::json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    auto it = object.find(key);
+    if (it == object.end() || !it->is_number_integer()) return std::nullopt;
+    const auto v = it->get<int64_t>();
+    if (v < -100000 || v > 100000) return std::nullopt;
+    return static_cast<int>(v);
+}
+
+bool isCloseTitle(const QString& title) {
+    for (const char* text : {"Close", "Cancel", "Done"})
+        if (title == QString::fromStdString(ZMLocalizedString(text))) return true;
+    return false;
+}
+
+void addShortcut(UIWindow* window, const QKeySequence& keys, std::function<void()> action) {
+    auto* shortcut = new QShortcut(keys, window);
+    shortcut->setContext(Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, window, std::move(action));
+}
+
+}  // namespace
+
+QRect ZMDesktopWindow::initialGeometry(const nlohmann::json& saved, const QRect& available) {
+    const auto x = integer(saved, "x"), y = integer(saved, "y");
+    const auto w = integer(saved, "width"), h = integer(saved, "height");
+    const bool sane = x && y && w && h && *w > 0 && *h > 0;
+    QSize size = (sane ? QSize(*w, *h) : kDefaultSize).expandedTo(kMinimumSize);
+    if (!available.isEmpty()) size = size.boundedTo(available.size()).expandedTo(kMinimumSize);
+    QRect r(sane ? QPoint(*x, *y) : QPoint(0, 0), size);
+    if (available.isEmpty()) return r;
+    if (!sane) r.moveCenter(available.center());
+    // Back onto the area: a screen that went away must not keep the window off it.
+    r.moveLeft(std::clamp(r.left(), available.left(), std::max(available.left(), available.right() + 1 - r.width())));
+    r.moveTop(std::clamp(r.top(), available.top(), std::max(available.top(), available.bottom() + 1 - r.height())));
+    return r;
+}
+
+void ZMDesktopWindow::install(UIWindow* window) {
+    if (!window) return;
+    window->setMinimumSize(kMinimumSize);
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    window->setGeometry(initialGeometry(
+        VostrellePersistentPreferences::sharedInstance().objectForKey(K::WindowGeometry), available));
+    new GeometryKeeper(window);
+
+    QPointer<UIWindow> guard(window);
+    // Closing the last window ends the program, through the same termination.
+    addShortcut(window, QKeySequence(Qt::CTRL | Qt::Key_Q), [guard] {
+        if (guard) guard->close();
+    });
+    addShortcut(window, QKeySequence(Qt::CTRL | Qt::Key_F), [] { openSearch(); });
+    addShortcut(window, QKeySequence(Qt::Key_F5), [] { refreshSources(); });
+    addShortcut(window, QKeySequence(Qt::CTRL | Qt::Key_R), [] { refreshSources(); });
+    addShortcut(window, QKeySequence(Qt::CTRL | Qt::Key_W), [guard] {
+        if (guard) closePresentedSheet(guard);
+    });
+}
+
+void ZMDesktopWindow::closePresentedSheet(UIWindow* window) {
+    UIViewController* top = window ? window->topPresentedViewController() : nullptr;
+    if (!top || top == window->rootViewController()) return;
+    // The sheet's own Close/Cancel/Done, which may do more than go away.
+    UIViewController* shown = top;
+    if (auto* nav = qobject_cast<UINavigationController*>(top))
+        if (nav->topViewController()) shown = nav->topViewController();
+    for (const auto* items : {&shown->navigationItem()->leftBarButtonItems(), &shown->navigationItem()->rightBarButtonItems()})
+        for (UIBarButtonItem* item : *items)
+            if (item && item->isEnabled() && isCloseTitle(item->title())) {
+                item->trigger();
+                return;
+            }
+    // Popups and sheets without such a button: what Esc does to them.
+    QPointer<UIViewController> guard(top);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(top, &escape);
+    if (guard && !guard->isBeingDismissed() && window->topPresentedViewController() == guard)
+        if (auto* presenter = guard->presentingViewController()) presenter->dismissViewController(true);
+}
+
+void ZMDesktopWindow::openSearch() {
+    auto& delegate = ZMVostrelle::sharedVostrelle();
+    auto* tabs = delegate.tabBarController();
+    if (!tabs || !delegate.window()) return;
+    // Search sits below any presented sheet: only from the tabs themselves.
+    if (delegate.window()->topPresentedViewController() != delegate.window()->rootViewController()) return;
+    tabs->setSelectedIndex(ZMVostrelle::SearchTab);
+    auto* nav = qobject_cast<UINavigationController*>(tabs->viewControllers()[ZMVostrelle::SearchTab]);
+    if (!nav) return;
+    nav->popToRootViewController(false);
+    auto* search = qobject_cast<SearchViewController*>(nav->viewControllers().front());
+    if (!search) return;
+    search->loadViewIfNeeded();
+    if (auto* field = search->searchBar()) {
+        field->setFocus(Qt::ShortcutFocusReason);
+        field->selectAll();
+    }
+}
+
+void ZMDesktopWindow::refreshSources() {
+    try {
+        auto& sources = ZMRPackageManager::sharedPackageManager().sources();
+        if (!sources.isRefreshInProgress()) sources.refreshAllSources();
+    } catch (const std::exception& e) {
+        ZMLOG("no refresh: {}", e.what());
+    }
+}

@@ -1,0 +1,84 @@
+// A web depiction on a desktop: the page sits inside the screen's scroll area
+// at its full height, so the wheel over the page must move that area (the
+// page itself has nothing to scroll), and a drag over the page selects no text.
+#include <gtest/gtest.h>
+
+#include <QScrollBar>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QWheelEvent>
+
+#include "Browsing/PackageOpening.h"
+#include "Details/DetailsFixture.h"
+#include "Details/WebDepictionViewController.h"
+#include "WebViewViewController.h"
+
+namespace {
+
+class WebDepictionScrolling : public DetailsFixture::Host {
+protected:
+    WebDepictionViewController* openTallPage() {
+        server->route("depiction/tall", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>Top</p><p style='height:3000px'>A tall page</p><p>End</p></body></html>",
+                            "text/html");
+        });
+        storeSource(url(""), false, true);
+        ZMRPackage p;
+        p.identifier = "com.web.tall";
+        p.name = "Tall Page";
+        p.version = "1.0";
+        p.sourceLocation = url("");
+        p.website = url("depiction/tall");
+        storePackage(p);
+        auto* web = dynamic_cast<WebDepictionViewController*>(PackageOpening::viewControllerForPackage(p));
+        EXPECT_NE(web, nullptr);
+        if (!web) return nullptr;
+        show(web, {420, 700});
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return web->webViewContainer() && web->webViewContainer()->height() > 2000; },
+                                       std::chrono::seconds(60)))
+            << "the page did not load at its height";
+        return web;
+    }
+    // One notch of the wheel, down (negative) or up, over the page.
+    static void turnWheel(WebDepictionViewController* web, int notches) {
+        QWidget* target = web->webView()->focusProxy() ? web->webView()->focusProxy() : web->webView();
+        const QPointF at(target->width() / 2.0, 40);
+        QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &wheel);
+        GuiTest::pump();
+    }
+    static QString evaluate(QWebEnginePage* page, const QString& script) {
+        QString answer;
+        bool done = false;
+        page->runJavaScript(script, [&](const QVariant& v) {
+            answer = v.toString();
+            done = true;
+        });
+        GuiTest::waitUntil([&] { return done; }, std::chrono::seconds(10));
+        return answer;
+    }
+};
+
+TEST_F(WebDepictionScrolling, TheWheelOverThePageMovesTheScreenAndADragSelectsNoText) {
+    auto* web = openTallPage();
+    ASSERT_NE(web, nullptr);
+    QScrollBar* bar = web->scrollView()->verticalScrollBar();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return bar->maximum() > 1000; })) << "the scroll bar reaches the whole page";
+    ASSERT_EQ(bar->value(), 0);
+    struct Step {
+        int notches;
+        bool movesDown;
+    } steps[] = {{-3, true}, {-2, true}, {1, false}};
+    for (const auto& step : steps) {
+        const int before = bar->value();
+        turnWheel(web, step.notches);
+        if (step.movesDown) EXPECT_GT(bar->value(), before) << step.notches << " notches";
+        else EXPECT_LT(bar->value(), before) << step.notches << " notches";
+    }
+    // No selection by dragging: the page's text is not selectable.
+    EXPECT_EQ(evaluate(web->page(), "getComputedStyle(document.body).userSelect || getComputedStyle(document.body).webkitUserSelect"),
+              "none");
+}
+
+}  // namespace
