@@ -86,8 +86,11 @@ public:
     // once refreshes are over.
     void forgetIdentifiers();
 
-    // Transactions end after about this long when more jobs wait.
-    static constexpr double kTransactionSeconds = 0.25;
+    // Transactions end after about this long when more jobs wait. Short
+    // enough that the refreshes of a full pipeline end in turn rather than
+    // all at one commit, so the sources queued behind them start (and their
+    // lists reach apt) while the writer is still busy.
+    static constexpr double kTransactionSeconds = 0.08;
 
 private:
     ZMIndexWriter();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
@@ -46,6 +47,14 @@ void CydiaStoreLoginController::viewDidLoad() {
     forwardButton_->setEnabled(false);
     navigationItem()->setLeftBarButtonItems({done, backwardButton_, forwardButton_});
     navigationItem()->setRightBarButtonItem(refreshItem_);
+    // Alt+Left/Right walk the page's history like the arrows, whatever has the
+    // focus, while this sheet is shown and has somewhere to go.
+    backShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this, this, &CydiaStoreLoginController::goBack);
+    forwardShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this, this, &CydiaStoreLoginController::goForward);
+    for (QShortcut* s : {backShortcut_, forwardShortcut_}) {
+        s->setContext(Qt::WindowShortcut);
+        s->setEnabled(false);
+    }
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -54,6 +63,7 @@ void CydiaStoreLoginController::viewDidLoad() {
     auto* page = webView_->page();
     connect(page, &QWebEnginePage::loadStarted, this, [this] { loadStarted(); });
     connect(page, &QWebEnginePage::loadFinished, this, [this](bool) { loadFinished(); });
+    connect(page, &QWebEnginePage::urlChanged, this, [this] { updateHistoryButtons(); });
 
     if (!VostrelleWebPage::isNavigationAllowed(url_)) return;
     // The first request as the program's own: its device headers besides the stamp.
@@ -66,8 +76,12 @@ void CydiaStoreLoginController::viewDidLoad() {
 }
 
 void CydiaStoreLoginController::dismiss() { dismissViewController(true); }
-void CydiaStoreLoginController::goBack() { webView_->back(); }
-void CydiaStoreLoginController::goForward() { webView_->forward(); }
+void CydiaStoreLoginController::goBack() {
+    if (webView_->history()->canGoBack()) webView_->history()->back();
+}
+void CydiaStoreLoginController::goForward() {
+    if (webView_->history()->canGoForward()) webView_->history()->forward();
+}
 void CydiaStoreLoginController::refresh() { webView_->reload(); }
 void CydiaStoreLoginController::cancel() { webView_->stop(); }
 
@@ -77,8 +91,19 @@ void CydiaStoreLoginController::loadStarted() {
 }
 
 void CydiaStoreLoginController::updateHistoryButtons() {
-    backwardButton_->setEnabled(webView_->history()->canGoBack());
-    forwardButton_->setEnabled(webView_->history()->canGoForward());
+    const bool back = webView_->history()->canGoBack(), forward = webView_->history()->canGoForward();
+    backwardButton_->setEnabled(back);
+    forwardButton_->setEnabled(forward);
+    backShortcut_->setEnabled(isVisible() && back);
+    forwardShortcut_->setEnabled(isVisible() && forward);
+}
+
+void CydiaStoreLoginController::viewDidAppear(bool) {
+    if (webView_) updateHistoryButtons();
+}
+
+void CydiaStoreLoginController::viewDidDisappear(bool) {
+    if (webView_) updateHistoryButtons();
 }
 
 void CydiaStoreLoginController::loadFinished() {

@@ -13,6 +13,7 @@
 #include "ZMPalettedViewController.h"
 
 class CydiaStoreLoginWebView;
+class QShortcut;
 class UIBarButtonItem;
 
 class CydiaStoreLoginController : public ZMPalettedViewController {
@@ -42,6 +43,8 @@ public:
 
 protected:
     void viewDidLoad() override;
+    void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
 
 private:
     void loadStarted();
@@ -55,6 +58,8 @@ private:
     UIBarButtonItem* forwardButton_ = nullptr;
     UIBarButtonItem* refreshItem_ = nullptr;
     UIBarButtonItem* cancelItem_ = nullptr;
+    QShortcut* backShortcut_ = nullptr;
+    QShortcut* forwardShortcut_ = nullptr;
     std::vector<std::string> purchaseIdentifiers_;
     int finishedImports_ = 0;
 };
