@@ -3,8 +3,6 @@
 // Alt+Left leaves the screen as everywhere else.
 #include <gtest/gtest.h>
 
-#include <httplib.h>
-
 #include <QApplication>
 #include <QPointer>
 #include <QTest>
@@ -13,6 +11,7 @@
 #include <thread>
 
 #include "Support/Gui/GuiTestSupport.h"
+#include "Support/Gui/LoopbackPages.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
 #include "WebViewViewController.h"
@@ -20,25 +19,10 @@
 namespace {
 
 TEST(WebViewHistory, BackAndForwardByButtonAndByKey) {
-    httplib::Server server;
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><a id='next' href='/next'>Next</a></body></html>", "text/html");
-    });
-    server.Get("/next", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><p>A dead end</p></body></html>", "text/html");
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    struct Stop {
-        httplib::Server& s;
-        std::thread& t;
-        ~Stop() {
-            s.stop();
-            if (t.joinable()) t.join();
-        }
-    } stop{server, serving};
-    const QUrl start(QStringLiteral("http://127.0.0.1:%1/").arg(port));
-    const QUrl next(QStringLiteral("http://127.0.0.1:%1/next").arg(port));
+    GuiTest::LoopbackPages server({{"/", "<html><body><a id='next' href='/next'>Next</a></body></html>"},
+                                   {"/next", "<html><body><p>A dead end</p></body></html>"}});
+    const QUrl start = server.url("/");
+    const QUrl next = server.url("/next");
 
     UIWindow window;
     auto* root = new UIViewController;

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <httplib.h>
-
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <thread>
 
 #include "Support/Gui/GuiTestSupport.h"
+#include "Support/Gui/LoopbackPages.h"
 #include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
@@ -50,20 +49,7 @@ TEST(WebViewNavigationRule, MailLinksGoToTheDesktopAndOthersNowhere) {
 // going to a local file or to the application's own resources is refused and
 // the page stays.
 TEST(WebViewViewControllerTest, APageCannotLeaveTheWeb) {
-    httplib::Server server;
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><p>Donations</p></body></html>", "text/html");
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    struct Stop {
-        httplib::Server& s;
-        std::thread& t;
-        ~Stop() {
-            s.stop();
-            if (t.joinable()) t.join();
-        }
-    } stop{server, serving};
+    GuiTest::LoopbackPages server({{"/", "<html><body><p>Donations</p></body></html>"}});
 
     std::vector<QUrl> opened;
     UIApplication::setURLOpener([&](const QUrl& u) {
@@ -74,7 +60,7 @@ TEST(WebViewViewControllerTest, APageCannotLeaveTheWeb) {
         UIWindow window;
         auto* web = new WebViewViewController;
         web->setViewTitle("Donate to Example");
-        const QUrl start(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        const QUrl start = server.url("/");
         web->setWebsiteURL(start);
         auto* nav = new UINavigationController(web);
         window.setRootViewController(nav);

@@ -3,8 +3,6 @@
 // the view's own back() did not move this page).
 #include <gtest/gtest.h>
 
-#include <httplib.h>
-
 #include <QApplication>
 #include <QPointer>
 #include <QTest>
@@ -14,6 +12,7 @@
 #include "Online/Screens/CydiaStoreLoginController.h"
 #include "Online/Screens/CydiaStoreLoginWebView.h"
 #include "Support/Gui/GuiTestSupport.h"
+#include "Support/Gui/LoopbackPages.h"
 #include "UIKit/UIBarButtonItem.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
@@ -21,28 +20,11 @@
 namespace {
 
 TEST(CydiaStoreHistory, ArrowsAndKeysWalkThePagesHistory) {
-    httplib::Server server;
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><a id='next' href='/next'>Next</a></body></html>", "text/html");
-    });
-    server.Get("/next", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><a id='next' href='/end'>End</a></body></html>", "text/html");
-    });
-    server.Get("/end", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><p>A dead end</p></body></html>", "text/html");
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    struct Stop {
-        httplib::Server& s;
-        std::thread& t;
-        ~Stop() {
-            s.stop();
-            if (t.joinable()) t.join();
-        }
-    } stop{server, serving};
-    const QUrl start(QStringLiteral("http://127.0.0.1:%1/").arg(port));
-    const QUrl next(QStringLiteral("http://127.0.0.1:%1/next").arg(port));
+    GuiTest::LoopbackPages server({{"/", "<html><body><a id='next' href='/next'>Next</a></body></html>"},
+                                    {"/next", "<html><body><a id='next' href='/end'>End</a></body></html>"},
+                                    {"/end", "<html><body><p>A dead end</p></body></html>"}});
+    const QUrl start = server.url("/");
+    const QUrl next = server.url("/next");
 
     UIWindow window;
     QPointer<CydiaStoreLoginController> login = new CydiaStoreLoginController(start);
@@ -58,7 +40,7 @@ TEST(CydiaStoreHistory, ArrowsAndKeysWalkThePagesHistory) {
 
     login->webView()->page()->runJavaScript("document.getElementById('next').click()");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return url() == next && login->backwardButton()->isEnabled() && !login->webView()->page()->isLoading(); }, std::chrono::seconds(30)));
-    const QUrl end(QStringLiteral("http://127.0.0.1:%1/end").arg(port));
+    const QUrl end = server.url("/end");
     login->webView()->page()->runJavaScript("document.getElementById('next').click()");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return url() == end && !login->webView()->page()->isLoading(); }, std::chrono::seconds(30)));
 
