@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QPixmapCache>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -307,6 +308,26 @@ void ZMVostrelle::addApplicationObservers() {
             updates = n.userInfo[ZMRUpdatesCountKey].get<uint64_t>();
         self->updateSectionsBadge(updates);
     }));
+    // A closed page leaves its decoded icons and images in the pixmap cache,
+    // its queries' statements and pages in the database connections, and
+    // the freed memory in the heap: all given back once screens stop
+    // closing for a second (going back through several pages pays once).
+    auto* release = new QTimer(this);
+    release->setSingleShot(true);
+    release->setInterval(1000);
+    connect(release, &QTimer::timeout, this, [] {
+        QPixmapCache::clear();
+        Dispatch::backgroundQueue([] {
+            try {
+                Realm::defaultRealm()->releaseMemory();
+            } catch (const std::exception& e) {
+                ZMLOG("could not release memory: {}", e.what());
+            }
+        });
+    });
+    UIViewController::setScreenClosedHandler([timer = QPointer<QTimer>(release)] {
+        if (timer) timer->start();
+    });
 }
 
 void ZMVostrelle::observeDarkMode() {

@@ -96,8 +96,14 @@ struct Realm::Connection {
                                    foldFunction, nullptr, nullptr, nullptr);
     }
     ~Connection() {
-        for (auto& [sql, statement] : statements) sqlite3_finalize(statement);
+        dropStatements();
         sqlite3_close_v2(db);
+    }
+
+    // Only while no statement of this connection is stepping (an idle connection).
+    void dropStatements() {
+        for (auto& [sql, statement] : statements) sqlite3_finalize(statement);
+        statements.clear();
     }
 
     [[noreturn]] void fail(const std::string& what) const {
@@ -378,6 +384,7 @@ void Realm::releaseMemory() {
         std::lock_guard lock(poolMutex_);
         for (Connection* connection : freeConnections_) {
             setCacheSize(*connection, configuration_.readCacheSizeKiB);
+            connection->dropStatements();
             sqlite3_db_release_memory(connection->db);
         }
     }
@@ -409,6 +416,13 @@ size_t cacheUsed(sqlite3* db) {
 }
 }  // namespace
 
+size_t Realm::idleStatementCount() const {
+    std::lock_guard lock(poolMutex_);
+    size_t total = 0;
+    for (Connection* connection : freeConnections_) total += connection->statements.size();
+    return total;
+}
+
 size_t Realm::idleCacheBytes() const {
     std::lock_guard lock(poolMutex_);
     size_t total = 0;
@@ -429,10 +443,12 @@ void Realm::giveBack(Connection* connection, bool keepCache) {
         std::lock_guard lock(poolMutex_);
         for (Connection* other : freeConnections_) idle += cacheUsed(other->db);
     }
-    if (idle > static_cast<size_t>(kIdleCacheBytes)) {
-        sqlite3_db_release_memory(connection->db);
-        scheduleHeapTrim();
-    }
+    // Queries whose text carries their values (a search, a list of names)
+    // each leave a prepared statement behind: past the bound they all go.
+    const bool manyStatements = connection->statements.size() > kIdleStatements;
+    if (manyStatements) connection->dropStatements();
+    if (idle > static_cast<size_t>(kIdleCacheBytes)) sqlite3_db_release_memory(connection->db);
+    if (manyStatements || idle > static_cast<size_t>(kIdleCacheBytes)) scheduleHeapTrim();
     std::lock_guard lock(poolMutex_);
     freeConnections_.push_back(connection);
 }

@@ -257,6 +257,11 @@ public:
     static constexpr int kIdleCacheBytes = 8 << 20;
     // Bytes of page cache held by the connections no thread is using.
     size_t idleCacheBytes() const;
+    // A connection handed back with more prepared statements than this
+    // finalizes them all (each holds its compiled program).
+    static constexpr size_t kIdleStatements = 64;
+    // Prepared statements kept by the connections no thread is using.
+    size_t idleStatementCount() const;
 
     // Runs `block` as one write transaction on the calling thread and commits it;
     // when the block throws, the transaction is rolled back and the exception
@@ -280,8 +285,8 @@ public:
     // waiting for the writers (and, up to the busy time-out, the readers) to
     // let it. Not inside a transaction. False when it could not complete.
     bool checkpointAndTruncate();
-    // Gives back the page caches of the connections not in use, and the
-    // heap's free memory to the system.
+    // Gives back the page caches and prepared statements of the connections
+    // not in use, and the heap's free memory to the system.
     void releaseMemory();
 
     template <typename T> Results<T> objects() { return objectsWhere<T>(""); }

@@ -290,6 +290,7 @@ void UINavigationController::retire(UIViewController* vc) {
     vc->removeFromParentViewController();
     vc->setParent(nullptr);
     vc->deleteLater();
+    screenClosed();
 }
 
 void UINavigationController::resizeEvent(QResizeEvent* e) {

@@ -258,6 +258,19 @@ std::set<std::string>& appearedScreens() {
 }
 }  // namespace
 
+namespace {
+std::function<void()>& screenClosedHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+}  // namespace
+
+void UIViewController::setScreenClosedHandler(std::function<void()> handler) { screenClosedHandler() = std::move(handler); }
+
+void UIViewController::screenClosed() {
+    if (auto& handler = screenClosedHandler()) handler();
+}
+
 void UIViewController::setRecordsAppearingScreensForTesting(bool record) { gRecordsScreens = record; }
 
 std::set<std::string> UIViewController::appearedScreenClassesForTesting() { return appearedScreens(); }
@@ -407,6 +420,7 @@ void UIViewController::dismissViewController(bool animated, std::function<void()
             // A dismissed screen goes with its host unless its owner keeps it.
             if (guard->retainedAfterDismissal_) guard->setParent(nullptr);
             if (host) host->deleteLater();
+            if (host && !guard->retainedAfterDismissal_) screenClosed();
         }
         if (self && self->presented_ == guard) self->presented_ = nullptr;
         if (coveredGuard) coveredGuard->endAppearanceTransition();

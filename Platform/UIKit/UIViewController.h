@@ -180,6 +180,12 @@ public:
     void beginAppearanceTransition(bool appearing, bool animated);
     void endAppearanceTransition();
 
+    // Called on the main thread after a screen was popped or dismissed for
+    // good (it is being deleted): the owner of process-wide caches gives back
+    // what that screen made them hold. One handler; empty clears it.
+    static void setScreenClosedHandler(std::function<void()> handler);
+    static void screenClosed();
+
     // Tests: while recording, the class of every screen that comes on screen
     // is kept, by its C++ name ("PackageDetailsViewController"). Main thread.
     static void setRecordsAppearingScreensForTesting(bool record);

@@ -88,3 +88,42 @@ TEST_F(RealmBulkWrite, IdleConnectionsTogetherKeepABoundedCache) {
     ASSERT_EQ(first + second, static_cast<size_t>(2 * rows));
     EXPECT_LE(realm->idleCacheBytes(), static_cast<size_t>(Realm::kIdleCacheBytes));
 }
+
+TEST_F(RealmBulkWrite, IdleConnectionsKeepBoundedPreparedStatements) {
+    realm->transactionWithBlock([&] {
+        for (int i = 0; i < 10; ++i) {
+            auto g = Gadget::make("g" + std::to_string(i), "label", i);
+            realm->add(g);
+        }
+    });
+    // Query n has its own text: clause i compares `count` when bit i of n
+    // is set, `weight` (0 on every record, never 100 or more) otherwise. So each leaves its
+    // own prepared statement on the connection, and finds one record per set bit.
+    const auto query = [&](unsigned n) {
+        std::string format;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            format += (bit ? " OR " : "") +
+                      (n >> bit & 1 ? "count == " + std::to_string(bit) : "weight == " + std::to_string(100 + bit));
+        return realm->objectsWhere<Gadget>(format).count();
+    };
+    const struct {
+        const char* what;
+        size_t queries;
+        bool released;
+    } cases[] = {
+        {"fewer distinct queries than the bound", Realm::kIdleStatements / 2, false},
+        {"twice the bound", 2 * Realm::kIdleStatements, false},
+        {"then memory released", 2 * Realm::kIdleStatements, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (unsigned n = 0; n < c.queries; ++n) ASSERT_EQ(query(n), static_cast<size_t>(__builtin_popcount(n)));
+        EXPECT_GT(realm->idleStatementCount(), 0u) << "the last queries' statements stay for reuse";
+        EXPECT_LE(realm->idleStatementCount(), Realm::kIdleStatements);
+        if (c.released) {
+            realm->releaseMemory();
+            EXPECT_EQ(realm->idleStatementCount(), 0u);
+            EXPECT_EQ(query(7), 3u) << "a finalized statement is prepared again";
+        }
+    }
+}
