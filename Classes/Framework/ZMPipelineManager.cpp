@@ -55,7 +55,7 @@ ZMPipelineManager& ZMPipelineManager::sharedManager() {
 
 ZMPipelineManager::ZMPipelineManager() {
     for (int i = 0; i < kMaxConcurrentTasks; ++i) {
-        std::thread([this] { workerLoop(false); }).detach();
+        std::thread([this] { workerLoop(); }).detach();
     }
 }
 
@@ -111,58 +111,25 @@ size_t ZMPipelineManager::queueTasks(const std::vector<ZMTaskPtr>& tasks) {
             // Cancelled or reported done while being announced.
             if (it != live_.end() && !it->started) waiting_.push_back(task);
         }
-        addSourceWorkersLocked();
     }
     wake_.notify_all();
     return accepted.size();
 }
 
-std::deque<ZMTaskPtr>::iterator ZMPipelineManager::startableLocked(bool sourceWorker) {
-    if (sourceWorker ? activeSources_ >= size_t(kMaxConcurrentSourceRefreshes)
-                     : active_ - activeSources_ >= size_t(kMaxConcurrentTasks)) {
-        return waiting_.end();
-    }
-    return std::find_if(waiting_.begin(), waiting_.end(), [sourceWorker](const ZMTaskPtr& task) {
-        return (task->pipelineID() == ZMPipelineSourceOps) == sourceWorker;
-    });
-}
-
-void ZMPipelineManager::addSourceWorkersLocked() {
-    auto waitingSources = std::count_if(waiting_.begin(), waiting_.end(), [](const ZMTaskPtr& task) {
-        return task->pipelineID() == ZMPipelineSourceOps;
-    });
-    // Threads stay once started, like the general ones; idle ones take the
-    // next refreshes first.
-    int wanted = int(waitingSources) - (sourceWorkers_ - busySourceWorkers_);
-    for (; wanted > 0 && sourceWorkers_ < kMaxConcurrentSourceRefreshes; --wanted) {
-        ++sourceWorkers_;
-        std::thread([this] { workerLoop(true); }).detach();
-    }
-}
-
-void ZMPipelineManager::workerLoop(bool sourceWorker) {
+void ZMPipelineManager::workerLoop() {
     for (;;) {
         ZMTaskPtr task;
         {
             std::unique_lock lock(mutex_);
-            std::deque<ZMTaskPtr>::iterator next;
-            wake_.wait(lock, [&] { return (next = startableLocked(sourceWorker)) != waiting_.end(); });
-            task = std::move(*next);
-            waiting_.erase(next);
+            wake_.wait(lock, [this] { return !waiting_.empty() && active_ < kMaxConcurrentTasks; });
+            task = std::move(waiting_.front());
+            waiting_.pop_front();
             auto it = findLocked(task.get());
             if (it == live_.end()) continue;
             it->started = true;
             ++active_;
-            if (sourceWorker) {
-                ++activeSources_;
-                ++busySourceWorkers_;
-            }
         }
         run(task);
-        if (sourceWorker) {
-            std::lock_guard lock(mutex_);
-            --busySourceWorkers_;
-        }
     }
 }
 
@@ -237,7 +204,6 @@ void ZMPipelineManager::finish(const ZMTaskPtr& task, bool success, bool cancell
         pipelineID = it->pipelineID;
         if (it->started) {
             --active_;
-            if (it->pipelineID == ZMPipelineSourceOps) --activeSources_;
         } else {
             waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), task), waiting_.end());
         }

@@ -1,6 +1,6 @@
 #pragma once
 // The pipeline: one process-wide queue that runs up to 15 tasks at once on
-// worker threads of its own (source refreshes aside: see below), keeps the list of live tasks, reports them
+// worker threads of its own, keeps the list of live tasks, reports them
 // through notifications and runs the end-of-work steps (end of a source
 // refresh, post-install actions, work to do once everything has finished).
 //
@@ -75,12 +75,6 @@ struct ZMPipelineIdleInfo {
 class ZMPipelineManager {
 public:
     static constexpr int kMaxConcurrentTasks = 15;
-    // Source refreshes have a limit and worker threads of their own: a
-    // refresh of every source starts all its downloads at once instead of in
-    // waves of 15 that each wait for the previous wave's index writes. Their
-    // CPU and memory are bounded where the work is done (the shared parsing
-    // pool and the one index writer), not by this count.
-    static constexpr int kMaxConcurrentSourceRefreshes = 64;
 
     static ZMPipelineManager& sharedManager();
 
@@ -174,10 +168,7 @@ private:
 
     bool enqueueLocked(const ZMTaskPtr& task);
     void announceQueued(const ZMTaskPtr& task);
-    void workerLoop(bool sourceWorker);
-    // First waiting task that a worker of this kind may start now.
-    std::deque<ZMTaskPtr>::iterator startableLocked(bool sourceWorker);
-    void addSourceWorkersLocked();
+    void workerLoop();
     void run(const ZMTaskPtr& task);
     void finish(const ZMTaskPtr& task, bool success, bool cancelled, std::optional<ZMError> error,
                 std::function<void()> thenOnMain);
@@ -189,9 +180,6 @@ private:
     std::vector<Entry> live_;           // queue order
     std::deque<ZMTaskPtr> waiting_;     // live, not yet started
     size_t active_ = 0;                 // started, not yet done
-    size_t activeSources_ = 0;          // of those, source refreshes
-    int sourceWorkers_ = 0;             // source worker threads, started on demand
-    int busySourceWorkers_ = 0;         // of those, inside a task's start
     int sourceOps_ = 0;
     int packageOps_ = 0;
     std::set<ZMPostInstallAction> postInstallActions_;

@@ -220,35 +220,6 @@ TEST_F(Pipeline, RunsAtMostFifteenTasksOnThreadsOfItsOwn) {
     EXPECT_EQ(started, 20);
 }
 
-TEST_F(Pipeline, SourceRefreshesHaveALimitOfTheirOwn) {
-    // A refresh of many sources starts them all at once, and neither kind
-    // takes the other's places.
-    auto& g = gate();
-    std::atomic<int> sources{0}, others{0};
-    const int sourceCount = ZMPipelineManager::kMaxConcurrentSourceRefreshes + 6;
-    std::vector<ZMTaskPtr> tasks;
-    for (int i = 0; i < sourceCount + 20; ++i) {
-        const bool source = i % 4 != 3 || i >= 80;
-        auto& counter = source ? sources : others;
-        tasks.push_back(ZMFunctionTask::make("kinds." + std::to_string(i), source ? ZMPipelineSourceOps : ZMPipelineMisc,
-                                             "blocking", [&](ZMFunctionTask&) {
-                                                 ++counter;
-                                                 g.wait();
-                                                 return std::optional<ZMError>{};
-                                             }));
-    }
-    ASSERT_EQ(pipeline.queueTasks(tasks), tasks.size());
-    ASSERT_TRUE(TestSupport::waitUntil(
-        [&] { return sources == ZMPipelineManager::kMaxConcurrentSourceRefreshes && others == 15; }));
-    TestSupport::pumpMainLoop(200ms);
-    EXPECT_EQ(sources, ZMPipelineManager::kMaxConcurrentSourceRefreshes);
-    EXPECT_EQ(others, 15);
-    EXPECT_EQ(pipeline.activeTaskCount(), size_t(ZMPipelineManager::kMaxConcurrentSourceRefreshes + 15));
-    g.open();
-    ASSERT_TRUE(TestSupport::waitUntil([&] { return pipeline.liveTaskCount() == 0; }));
-    EXPECT_EQ(sources + others, int(tasks.size()));
-}
-
 TEST_F(Pipeline, QueuedGoesOutOnTheQueuingThreadTheRestOnTheMainThread) {
     Recorder rec(kTaskNotifications);
     auto task = ZMFunctionTask::make("threads.task", ZMPipelineSearch, "Waiting", [](ZMFunctionTask& t) {
