@@ -80,7 +80,7 @@ public:
     void goToSetupScreen();
     void goToNews();
     void accountInformations();
-    // The "Copy Device Specifications" sheet.
+    // The sheet that copies the device model and identifier.
     void copyDeviceSpecs();
     // A banner's menu ("Featured Page"), as a right click shows it.
     QMenu* showBannerMenu(int index, QPoint globalPos);
