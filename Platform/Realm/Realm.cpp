@@ -407,8 +407,6 @@ void Realm::releaseAfterBulkWrite(Connection& connection) {
 #endif
 }
 
-
-
 namespace {
 size_t cacheUsed(sqlite3* db) {
     int used = 0, highest = 0;
@@ -438,11 +436,7 @@ void Realm::giveBack(Connection* connection, bool keepCache) {
     // a writer of several transactions in a row keeps them until
     // releaseMemory()).
     const size_t used = keepCache ? 0 : cacheUsed(connection->db);
-    size_t idle = used;
-    if (used > 0) {
-        std::lock_guard lock(poolMutex_);
-        for (Connection* other : freeConnections_) idle += cacheUsed(other->db);
-    }
+    const size_t idle = used > 0 ? used + idleCacheBytes() : 0;
     // Queries whose text carries their values (a search, a list of names)
     // each leave a prepared statement behind: past the bound they all go.
     const bool manyStatements = connection->statements.size() > kIdleStatements;

@@ -106,9 +106,8 @@ protected:
     // A key as the user presses it: to `on` (what was clicked last), else to
     // whatever has the focus in the window.
     static void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QWidget* on = nullptr) {
-        // Offscreen, a hidden window of the web engine can take the activation
-        // from ours; a user's keys go to the window they are looking at.
-        if (!window()->isActiveWindow()) QApplication::setActiveWindow(window());
+        // A user's keys go to the window they are looking at.
+        UserGesture::bringToFront(window());
         QWidget* target = on ? on : QApplication::focusWidget();
         if (!target || target->window() != window()) target = window();
         QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);

@@ -103,12 +103,7 @@ protected:
         auto& d = ZMVostrelle::sharedVostrelle();
         EXPECT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
         d.window()->resize(460, 960);
-        d.window()->activateWindow();
-        // Offscreen, a hidden window of the web engine can take the activation
-        // when it appears; the user types into the window in front of them.
-        if (!GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); }, std::chrono::seconds(2)))
-            QApplication::setActiveWindow(d.window());
-        EXPECT_TRUE(GuiTest::waitUntil([&] { return d.window()->isActiveWindow(); })) << "typing needs the focus";
+        EXPECT_TRUE(UserGesture::bringToFront(d.window())) << "typing needs the focus";
         return d;
     }
 

@@ -21,20 +21,23 @@
 
 namespace UserGesture {
 
+// Brings the window to the front and makes it the active one, as a click
+// on it does on a desktop. Offscreen, a top-level that went away (a sheet, a
+// hidden window of the web engine) can take the activation with it, and the
+// platform then ignores a request for the window it still counts as focused.
+inline bool bringToFront(QWidget* window) {
+    if (window->isActiveWindow()) return true;
+    window->activateWindow();
+    if (!GuiTest::waitUntil([&] { return window->isActiveWindow(); }, std::chrono::milliseconds(300)))
+        QApplication::setActiveWindow(window);
+    return GuiTest::waitUntil([&] { return window->isActiveWindow(); }, std::chrono::seconds(2));
+}
+
 inline void click(QWidget* widget) {
     ASSERT_NE(widget, nullptr);
     ASSERT_TRUE(widget->isVisible()) << widget->objectName().toStdString() << " is not on screen";
     ASSERT_TRUE(widget->isEnabled()) << widget->objectName().toStdString() << " is disabled";
-    // A click on a window that is not in front brings it there first, as the desktop does
-    // (a sheet or another window that went away may have taken the activation with it).
-    if (QWidget* window = widget->window(); !window->isActiveWindow() && !QApplication::activePopupWidget()) {
-        window->activateWindow();
-        // The offscreen platform ignores a request for the window it already
-        // counts as focused after another top-level went away.
-        if (!GuiTest::waitUntil([&] { return window->isActiveWindow(); }, std::chrono::milliseconds(300)))
-            QApplication::setActiveWindow(window);
-        GuiTest::pump();
-    }
+    if (!QApplication::activePopupWidget()) bringToFront(widget->window());
     QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
     GuiTest::pump();
 }
