@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace BenchSupport {
@@ -72,6 +73,16 @@ inline const std::string& xzIndexFile() {
         return std::system(command.c_str()) == 0 ? p : std::string();
     }();
     return path;
+}
+
+// A size line of /proc/self/status ("VmRSS:", "VmHWM:", "RssAnon:") in kB;
+// -1 when the line is missing.
+inline long statusKilobytes(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));
+    return -1;
 }
 
 }  // namespace BenchSupport

@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/ManageViewController.h"
@@ -261,13 +262,7 @@ void settle(int milliseconds) {
 
 // ---- what is measured --------------------------------------------------------------------------
 
-long statusKilobytes(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));
-    return -1;
-}
+using BenchSupport::statusKilobytes;
 
 struct Row {
     std::string phase;

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchSupport.h"
 #include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/PackagesTableViewController.h"
@@ -33,13 +34,7 @@
 
 namespace {
 
-long statusKilobytes(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));
-    return -1;
-}
+using BenchSupport::statusKilobytes;
 
 void report(const char* step, size_t rows) {
     std::printf("{\"step\": \"%s\", \"rows\": %zu, \"rss_mb\": %ld, \"anon_mb\": %ld, \"file_mb\": %ld, \"peak_mb\": %ld}\n",
