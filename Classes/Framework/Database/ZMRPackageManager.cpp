@@ -188,10 +188,7 @@ void ZMRPackageManager::rebuildEnded() {
 
 void ZMRPackageManager::rebuildNewPackagesAndCategories() {
     try {
-        // Both replace the shared date list; the plain new-packages list goes
-        // last so that its dates are the ones left there.
-        packages_->rebuildDictOfNewPackagesVersions();
-        packages_->rebuildDictOfNewPackages();
+        packages_->rebuildDictsOfNewPackagesAndVersions();
     } catch (const std::exception& e) {
         ZMLOG("new-packages rebuild failed: {}", e.what());
     }

@@ -322,35 +322,37 @@ uint64_t ZMRPackages::countOfPackagesInWishlist() const {
 
 // ---- new packages ------------------------------------------------------------------------
 
-std::shared_ptr<const ZMRPackages::DateGroups> ZMRPackages::buildDateGroups(bool newVersionsOnly) const {
+ZMRPackages::BuiltGroups ZMRPackages::buildDateGroups(Groups which) const {
     const bool showIncompatible =
         VostrellePersistentPreferences::sharedInstance().boolForKey(VostrellePreferenceKey::ShowIncompatiblePackages);
     std::string format = "updatedDateStr != nil";
-    if (newVersionsOnly) format += " AND hasNewVersion = 1";
+    if (which == Groups::NewVersions) format += " AND hasNewVersion = 1";
     if (!showIncompatible) format += " AND tweakCompatibleStatus != 1";
     // One statement returns date, identifier and name of every row, in table
     // order: a consistent snapshot, read by a plain table scan (walking the
     // date index instead costs a random row lookup per package, about three
     // times slower at 63,000 packages). Sorting happens here.
-    // Row text: date US byte-length-of-identifier US identifier name. The date
-    // (our own "yyyy-MM-dd HH:mm") and the length never hold the separator, and
-    // the length delimits the identifier, so any identifier and name survive.
+    // Row text: new-version flag ('1' or '0'), date US byte-length-of-identifier
+    // US identifier name. The date (our own "yyyy-MM-dd HH:mm") and the length
+    // never hold the separator, and the length delimits the identifier, so any
+    // identifier and name survive.
     auto results = ZMRPackage::objectsWhere(format);
     const auto& core = *results.core();
     auto rows = core.realm()->queryColumn(
-        core.querySql("\"updatedDateStr\" || char(31) || length(CAST(\"identifier\" AS BLOB)) || char(31) || "
-                      "\"identifier\" || coalesce(\"name\", '')"),
+        core.querySql("(CASE WHEN \"hasNewVersion\" = 1 THEN '1' ELSE '0' END) || \"updatedDateStr\" || char(31) || "
+                      "length(CAST(\"identifier\" AS BLOB)) || char(31) || \"identifier\" || coalesce(\"name\", '')"),
         core.where().bindings, *ZMRPackage::schema().property("identifier"));
 
     struct Row {
         std::string_view date, identifier, name;
+        bool newVersion;
     };
     std::vector<Row> parsed;
     parsed.reserve(rows.size());
     for (const auto& value : rows) {
         const auto* text = std::get_if<std::string>(&value);
-        if (!text) continue;  // no date
-        std::string_view all(*text);
+        if (!text || text->empty()) continue;  // no date
+        std::string_view all = std::string_view(*text).substr(1);
         const size_t first = all.find('\x1f');
         if (first == 0 || first == std::string_view::npos) continue;
         const size_t second = all.find('\x1f', first + 1);
@@ -358,7 +360,8 @@ std::shared_ptr<const ZMRPackages::DateGroups> ZMRPackages::buildDateGroups(bool
         size_t length = 0;
         for (char c : all.substr(first + 1, second - first - 1)) length = length * 10 + static_cast<size_t>(c - '0');
         if (length == 0 || second + 1 + length > all.size()) continue;
-        parsed.push_back({all.substr(0, first), all.substr(second + 1, length), all.substr(second + 1 + length)});
+        parsed.push_back({all.substr(0, first), all.substr(second + 1, length), all.substr(second + 1 + length),
+                          (*text)[0] == '1'});
     }
     // Newest date first, then by name; ties keep table order.
     std::stable_sort(parsed.begin(), parsed.end(), [](const Row& a, const Row& b) {
@@ -366,22 +369,30 @@ std::shared_ptr<const ZMRPackages::DateGroups> ZMRPackages::buildDateGroups(bool
         return a.name < b.name;
     });
 
-    auto groups = std::make_shared<DateGroups>();
-    std::vector<std::string>* current = nullptr;
-    std::string_view currentDate;
-    for (const auto& row : parsed) {
-        if (!current || row.date != currentDate) {
-            currentDate = row.date;
-            groups->dates.emplace_back(row.date);
-            current = &groups->identifiers[groups->dates.back()];
+    // The new versions keep the same order: they are a part of the rows.
+    auto group = [&](bool newVersionsOnly) {
+        auto groups = std::make_shared<DateGroups>();
+        std::vector<std::string>* current = nullptr;
+        std::string_view currentDate;
+        for (const auto& row : parsed) {
+            if (newVersionsOnly && !row.newVersion) continue;
+            if (!current || row.date != currentDate) {
+                currentDate = row.date;
+                groups->dates.emplace_back(row.date);
+                current = &groups->identifiers[groups->dates.back()];
+            }
+            current->emplace_back(row.identifier);
         }
-        current->emplace_back(row.identifier);
-    }
-    return groups;
+        return groups;
+    };
+    BuiltGroups built;
+    if (which != Groups::NewVersions) built.all = group(false);
+    if (which != Groups::All) built.newVersions = group(true);
+    return built;
 }
 
 void ZMRPackages::rebuildDictOfNewPackages() {
-    auto groups = buildDateGroups(false);
+    auto groups = buildDateGroups(Groups::All).all;
     auto dates = std::make_shared<const DateKeys>(groups->dates);
     std::lock_guard lock(mutex_);
     newPackages_ = std::move(groups);
@@ -389,10 +400,19 @@ void ZMRPackages::rebuildDictOfNewPackages() {
 }
 
 void ZMRPackages::rebuildDictOfNewPackagesVersions() {
-    auto groups = buildDateGroups(true);
+    auto groups = buildDateGroups(Groups::NewVersions).newVersions;
     auto dates = std::make_shared<const DateKeys>(groups->dates);
     std::lock_guard lock(mutex_);
     newVersions_ = std::move(groups);
+    initialDates_ = std::move(dates);
+}
+
+void ZMRPackages::rebuildDictsOfNewPackagesAndVersions() {
+    auto built = buildDateGroups(Groups::Both);
+    auto dates = std::make_shared<const DateKeys>(built.all->dates);
+    std::lock_guard lock(mutex_);
+    newPackages_ = std::move(built.all);
+    newVersions_ = std::move(built.newVersions);
     initialDates_ = std::move(dates);
 }
 

@@ -145,6 +145,9 @@ public:
     void rebuildDictOfNewPackages();
     // The same for the packages with hasNewVersion = 1.
     void rebuildDictOfNewPackagesVersions();
+    // Both, from one reading of the table (after a refresh); the dates left
+    // are the new packages'.
+    void rebuildDictsOfNewPackagesAndVersions();
     // The dates of whichever of the two rebuilds ran last (empty before).
     std::shared_ptr<const DateKeys> arrayOfInitialDateStr() const;
     std::shared_ptr<const IdentifiersByDate> dictionaryOfNewPackagesByDateStr() const;
@@ -159,7 +162,11 @@ public:
     std::shared_ptr<const DateGroups> newPackagesVersionsGroups() const;
 
 private:
-    std::shared_ptr<const DateGroups> buildDateGroups(bool newVersionsOnly) const;
+    enum class Groups { All, NewVersions, Both };
+    struct BuiltGroups {
+        std::shared_ptr<const DateGroups> all, newVersions;  // as asked
+    };
+    BuiltGroups buildDateGroups(Groups which) const;
 
     mutable std::mutex mutex_;
     std::shared_ptr<const std::vector<std::string>> categories_;

@@ -363,6 +363,18 @@ TEST_F(ZMRPackagesTest, NewPackagesAreGroupedByDateNewestFirstAndFollowTheCompat
     EXPECT_EQ(*packages->arrayOfInitialDateStr(), versionDates) << "the dates of the last rebuild of either kind";
     EXPECT_EQ(packages->newPackagesVersionsGroups()->dates, versionDates);
     EXPECT_EQ(packages->newPackagesGroups()->dates, allDates) << "each kind keeps its own dates with its groups";
+
+    // Both from one reading, under either preference: the same lists, and the new packages' dates left.
+    for (const bool showIncompatible : {false, true}) {
+        preferences().setValue("ShowIncompatiblePackages", showIncompatible);
+        packages->rebuildDictsOfNewPackagesAndVersions();
+        auto [bothDates, bothGroups] = expectedGroups(false, showIncompatible);
+        auto [bothVersionDates, bothVersionGroups] = expectedGroups(true, showIncompatible);
+        expectSameGroups(bothGroups, *packages->dictionaryOfNewPackagesByDateStr());
+        expectSameGroups(bothVersionGroups, *packages->dictionaryOfNewPackagesVersionsByDateStr());
+        EXPECT_EQ(packages->newPackagesVersionsGroups()->dates, bothVersionDates) << showIncompatible;
+        EXPECT_EQ(*packages->arrayOfInitialDateStr(), bothDates) << showIncompatible;
+    }
 }
 
 TEST_F(ZMRPackagesTest, OddIdentifiersAndNamesSurviveTheNewPackagesLists) {
