@@ -133,7 +133,8 @@ void ZMIndexWriter::writeSome(std::unique_lock<std::mutex>& lock) {
                         const double age =
                             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
                         if (age > kLongestTransaction ||
-                            (age > kTransactionSeconds && ZMPipelineManager::sharedManager().waitingTaskCount() > 0))
+                            (age > kTransactionSeconds && (realm->waitingWriterCount() > 0 ||
+                                                           ZMPipelineManager::sharedManager().waitingTaskCount() > 0)))
                             break;
                     }
                     pending = std::move(queue_.front());

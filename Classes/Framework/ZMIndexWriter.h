@@ -86,9 +86,10 @@ public:
     // once refreshes are over.
     void forgetIdentifiers();
 
-    // Transactions end after about this long when more jobs wait and tasks
-    // wait for a place in the pipeline (a refresh ends only once its records
-    // are committed). Short enough that the refreshes of a full pipeline
+    // Transactions end after about this long when more jobs wait and
+    // someone waits for them: another writer of the database (a user's
+    // action), or tasks waiting for a place in the pipeline (a refresh ends
+    // only once its records are committed). Short enough that the refreshes of a full pipeline
     // end in turn rather than all at one commit, so the sources queued
     // behind them start (and their lists reach apt) while the writer is
     // still busy.

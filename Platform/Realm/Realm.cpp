@@ -477,7 +477,12 @@ void Realm::readMostlyTransactionWithBlock(const std::function<void()>& block) {
 
 void Realm::runTransaction(const std::function<void()>& block, bool releaseAfterBulk, int64_t cacheKiB) {
     if (currentTransaction()) throw RealmException("a write transaction is already open on this thread");
-    std::unique_lock writeLock(writeMutex_);
+    std::unique_lock writeLock(writeMutex_, std::defer_lock);
+    if (!writeLock.try_lock()) {
+        ++waitingWriters_;
+        writeLock.lock();
+        --waitingWriters_;
+    }
     Transaction transaction{checkout(), {}, {}};
     try {
         setCacheSize(*transaction.connection, cacheKiB);

@@ -277,6 +277,9 @@ public:
     // instead of holding every page it read until it commits.
     void readMostlyTransactionWithBlock(const std::function<void()>& block);
     bool isInWriteTransaction() const;
+    // Threads waiting to begin a write transaction (a long one in progress
+    // may end sooner for them).
+    int waitingWriterCount() const { return waitingWriters_.load(); }
     // Write transactions committed since the database was opened. Read
     // inside a transaction, it cannot change before that one commits.
     uint64_t commitCount() const { return commits_.load(); }
@@ -404,6 +407,7 @@ private:
     std::vector<std::unique_ptr<Connection>> allConnections_;
     std::vector<Connection*> freeConnections_;
     std::mutex writeMutex_;
+    std::atomic<int> waitingWriters_{0};
     std::atomic<uint64_t> commits_{0};
     std::atomic<bool> checkpointPending_{false};
     std::mutex checkpointMutex_;

@@ -3,8 +3,10 @@
 // set it keeps between transactions.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -43,9 +45,10 @@ protected:
 
     // Queues the specs behind a job that holds the writer, so they are
     // grouped as if they had come together; returns their outcomes.
-    // Each job takes `taking` before it writes.
+    // Each job calls `started`, then takes `taking` before it writes.
     std::vector<std::optional<ZMError>> runTogether(const std::vector<JobSpec>& specs,
-                                                    std::chrono::milliseconds taking = {}) {
+                                                    std::chrono::milliseconds taking = {},
+                                                    std::function<void()> started = nullptr) {
         auto& writer = ZMIndexWriter::shared();
         std::promise<void> release;
         auto released = release.get_future().share();
@@ -59,7 +62,8 @@ protected:
             job.prepare = [spec](ZMIndexWriter::Session&) {
                 if (spec.refuse) throw ZMIndexFailure{ZMError::make(ZMError::InvalidServerData, "refused " + spec.adds)};
             };
-            job.run = [spec, taking](ZMIndexWriter::Session& session) {
+            job.run = [spec, taking, started](ZMIndexWriter::Session& session) {
+                if (started) started();
                 std::this_thread::sleep_for(taking);
                 addSource(session.realm(), spec.adds);
                 if (spec.failAfterWriting)
@@ -172,16 +176,19 @@ TEST_F(IndexWriter, TheIdentifierSetFollowsEveryWriter) {
     EXPECT_EQ(seen(), (std::set<std::string>{"second"}));
 }
 
-// A refresh ends only once its records are committed: while tasks wait for
-// a place in the pipeline the writer commits after every few jobs so that
-// they can start; otherwise the jobs share one commit (each commit writes
-// the index pages it touched again).
-TEST_F(IndexWriter, JobsShareACommitUnlessTasksWaitForAPlace) {
+// A refresh ends only once its records are committed, and a user's action
+// that writes waits for the writer: while tasks wait for a place in the
+// pipeline, or another writer waits, the writer commits after every few jobs;
+// otherwise the jobs share one commit (each commit writes the index pages it
+// touched again).
+TEST_F(IndexWriter, JobsShareACommitUnlessSomeoneWaitsForThem) {
     auto& pipeline = ZMPipelineManager::sharedManager();
-    for (const bool tasksWait : {false, true}) {
+    enum class Waiting { Nobody, Tasks, AWriter };
+    for (const Waiting waiting : {Waiting::Nobody, Waiting::Tasks, Waiting::AWriter}) {
+        const std::string tag = std::to_string(static_cast<int>(waiting));
         std::promise<void> open;
         auto gate = open.get_future().share();
-        if (tasksWait) {
+        if (waiting == Waiting::Tasks) {
             // One more than the pipeline runs at once.
             for (int i = 0; i < 16; ++i)
                 pipeline.queueTask(ZMFunctionTask::make("blocker." + std::to_string(i), ZMPipelineCacheOps, "blocker",
@@ -194,15 +201,37 @@ TEST_F(IndexWriter, JobsShareACommitUnlessTasksWaitForAPlace) {
             ASSERT_EQ(pipeline.waitingTaskCount(), 1u);
         }
         auto realm = Realm::defaultRealm();
+        // The other writer comes while the first job is being written.
+        std::promise<void> firstJob;
+        auto firstJobStarted = firstJob.get_future();
+        std::once_flag once;
+        std::function<void()> started;
+        std::thread writer;
+        std::atomic<bool> written{false};
+        if (waiting == Waiting::AWriter) {
+            started = [&] { std::call_once(once, [&] { firstJob.set_value(); }); };
+            writer = std::thread([&] {
+                firstJobStarted.wait();
+                realm->transactionWithBlock([&] { addSource(*realm, "http://user-" + tag + ".example/"); });
+                written = true;
+            });
+        }
         const uint64_t before = realm->commitCount();
         std::vector<JobSpec> specs;
-        for (int i = 0; i < 3; ++i) specs.push_back({"http://s" + std::to_string(i) + (tasksWait ? "w" : "") + ".example/"});
-        // Each job takes longer than a transaction may last while tasks wait.
-        auto outcomes = runTogether(specs, std::chrono::milliseconds(100));
+        for (int i = 0; i < 3; ++i) specs.push_back({"http://s" + std::to_string(i) + "-" + tag + ".example/"});
+        // Each job takes longer than a transaction may last while someone waits.
+        auto outcomes = runTogether(specs, std::chrono::milliseconds(100), started);
         for (const auto& outcome : outcomes) EXPECT_FALSE(outcome) << outcome->detail;
+        if (writer.joinable()) writer.join();
         const uint64_t commits = realm->commitCount() - before;
-        if (tasksWait) EXPECT_GE(commits, 3u);
-        else EXPECT_EQ(commits, 1u);
+        switch (waiting) {
+            case Waiting::Nobody: EXPECT_EQ(commits, 1u); break;
+            case Waiting::Tasks: EXPECT_GE(commits, 3u); break;
+            case Waiting::AWriter:
+                EXPECT_TRUE(written);
+                EXPECT_GE(commits, 3u) << "the writer's own and the jobs' in two or more";
+                break;
+        }
         open.set_value();
         for (int i = 0; i < 500 && pipeline.liveTaskCount() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
