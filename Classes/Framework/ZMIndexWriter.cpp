@@ -6,6 +6,7 @@
 #include "Database/ZMRPackage.h"
 #include "Miscellaneous/ZMLog.h"
 #include "ZMIndexParsing.h"
+#include "ZMPipelineManager.h"
 
 namespace {
 uint64_t digestOf(std::string_view identifier) { return std::hash<std::string_view>{}(identifier); }
@@ -127,10 +128,14 @@ void ZMIndexWriter::writeSome(std::unique_lock<std::mutex>& lock) {
                 {
                     std::lock_guard guard(mutex_);
                     if (queue_.empty() || queue_.front()->job.realm != realm) break;
-                    if (!first && (std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >
-                                       kTransactionSeconds ||
-                                   !queue_.front()->job.cannotFailHalfway()))
-                        break;
+                    if (!first) {
+                        if (!queue_.front()->job.cannotFailHalfway()) break;
+                        const double age =
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+                        if (age > kLongestTransaction ||
+                            (age > kTransactionSeconds && ZMPipelineManager::sharedManager().waitingTaskCount() > 0))
+                            break;
+                    }
                     pending = std::move(queue_.front());
                     queue_.pop_front();
                 }
@@ -166,18 +171,24 @@ void ZMIndexWriter::writeSome(std::unique_lock<std::mutex>& lock) {
         }
         ZMLOG("index writes rolled back: {}", error.debugDescription());
     }
-    for (auto& pending : done) pending->promise.set_value(pending->outcome);
-    done.clear();
     try {
-        keepLogBounded(*realm);
         // Between transactions of a refresh the page cache is worth keeping;
-        // once no more work waits, it goes.
+        // once no more work waits, it goes, before the jobs learn their
+        // outcome: what follows the last refresh (the rebuilds) reads the
+        // whole table while this memory would still be held.
         bool idle;
         {
             std::lock_guard guard(mutex_);
             idle = queue_.empty();
         }
         if (idle) realm->releaseMemory();
+    } catch (const std::exception& e) {
+        ZMLOG("could not release the writer's memory: {}", e.what());
+    }
+    for (auto& pending : done) pending->promise.set_value(pending->outcome);
+    done.clear();
+    try {
+        keepLogBounded(*realm);
     } catch (const std::exception& e) {
         ZMLOG("checkpoint after the index writes failed: {}", e.what());
     }

@@ -86,11 +86,18 @@ public:
     // once refreshes are over.
     void forgetIdentifiers();
 
-    // Transactions end after about this long when more jobs wait. Short
-    // enough that the refreshes of a full pipeline end in turn rather than
-    // all at one commit, so the sources queued behind them start (and their
-    // lists reach apt) while the writer is still busy.
+    // Transactions end after about this long when more jobs wait and tasks
+    // wait for a place in the pipeline (a refresh ends only once its records
+    // are committed). Short enough that the refreshes of a full pipeline
+    // end in turn rather than all at one commit, so the sources queued
+    // behind them start (and their lists reach apt) while the writer is
+    // still busy.
     static constexpr double kTransactionSeconds = 0.08;
+    // Otherwise jobs share a transaction up to this long: every commit
+    // writes the pages of the indexes it touched to the log again, so a
+    // refresh of twenty sources committed at each source writes the same
+    // index pages twenty times.
+    static constexpr double kLongestTransaction = 1.0;
 
 private:
     ZMIndexWriter();

@@ -338,6 +338,11 @@ size_t ZMPipelineManager::activeTaskCount() const {
     return active_;
 }
 
+size_t ZMPipelineManager::waitingTaskCount() const {
+    std::lock_guard lock(mutex_);
+    return live_.size() > active_ ? live_.size() - active_ : 0;
+}
+
 int ZMPipelineManager::sourceRefreshCount() const {
     std::lock_guard lock(mutex_);
     return sourceOps_;

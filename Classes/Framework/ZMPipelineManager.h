@@ -119,6 +119,8 @@ public:
     size_t liveTaskCount() const;
     // Tasks that have started and not yet reported their end.
     size_t activeTaskCount() const;
+    // Tasks queued that wait for a place among those running.
+    size_t waitingTaskCount() const;
     // Source refreshes ("source.ops" tasks) queued or running. Drops in the
     // done call itself, before anything that call posts is delivered.
     int sourceRefreshCount() const;

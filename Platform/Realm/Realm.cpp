@@ -357,6 +357,9 @@ Realm::FileSizes Realm::fileSizes() const {
 
 bool Realm::checkpointAndTruncate() {
     if (currentTransaction()) throw RealmException("a checkpoint inside a write transaction");
+    // Most of the log is copied first without keeping the writers waiting;
+    // under the write lock only what they added meanwhile is left.
+    checkpoint();
     // Our own writers wait here rather than in SQLite's busy loop; the
     // write lock first, as transactions take it before anything else.
     std::lock_guard writeLock(writeMutex_);
@@ -465,11 +468,19 @@ void Realm::scheduleHeapTrim() {
 void Realm::transactionWithBlock(const std::function<void()>& block) { transactionWithBlock(block, true); }
 
 void Realm::transactionWithBlock(const std::function<void()>& block, bool releaseAfterBulk) {
+    runTransaction(block, releaseAfterBulk, configuration_.cacheSizeKiB);
+}
+
+void Realm::readMostlyTransactionWithBlock(const std::function<void()>& block) {
+    runTransaction(block, true, configuration_.readCacheSizeKiB);
+}
+
+void Realm::runTransaction(const std::function<void()>& block, bool releaseAfterBulk, int64_t cacheKiB) {
     if (currentTransaction()) throw RealmException("a write transaction is already open on this thread");
     std::unique_lock writeLock(writeMutex_);
     Transaction transaction{checkout(), {}, {}};
     try {
-        setCacheSize(*transaction.connection, configuration_.cacheSizeKiB);
+        setCacheSize(*transaction.connection, cacheKiB);
         transaction.connection->exec("BEGIN IMMEDIATE");
         int written = 0, highest = 0;  // counts the pages this transaction writes (releaseAfterBulkWrite)
         sqlite3_db_status(transaction.connection->db, SQLITE_DBSTATUS_CACHE_WRITE, &written, &highest, 1);
@@ -1180,6 +1191,16 @@ ResultsCore::ResultsCore(std::shared_ptr<Realm> realm, const ObjectSchema& schem
 }
 
 std::string ResultsCore::querySql(const char* what) const {
+    // With a condition, sort the matches afterwards ("+" keeps the planner from
+    // walking a whole index in sort order and testing every row on the way).
+    const bool filtered = where_.sql != "1" || !distinct_.empty();
+    std::string order;
+    for (const auto& d : sort_)
+        order += (filtered ? "+" : "") + quoted(d.keyPath) + (d.ascending ? " ASC, " : " DESC, ");
+    return selectionSql(what) + " ORDER BY " + order + "_rowid";
+}
+
+std::string ResultsCore::selectionSql(const char* what) const {
     const std::string table = quoted(schema_.className());
     std::string select = what ? std::string(what) : "_rowid, " + columnList(schema_);
     std::string sql;
@@ -1191,13 +1212,7 @@ std::string ResultsCore::querySql(const char* what) const {
         sql = fmt::format("SELECT {0} FROM {1} WHERE _rowid IN (SELECT min(_rowid) FROM {1} WHERE {2} GROUP BY {3})",
                           select, table, where_.sql, groups);
     }
-    // With a condition, sort the matches afterwards ("+" keeps the planner from
-    // walking a whole index in sort order and testing every row on the way).
-    const bool filtered = where_.sql != "1" || !distinct_.empty();
-    std::string order;
-    for (const auto& d : sort_)
-        order += (filtered ? "+" : "") + quoted(d.keyPath) + (d.ascending ? " ASC, " : " DESC, ");
-    return sql + " ORDER BY " + order + "_rowid";
+    return sql;
 }
 
 void ResultsCore::refreshIfNeeded() const {
@@ -1209,8 +1224,11 @@ void ResultsCore::refreshIfNeeded() const {
 
 size_t ResultsCore::count() const {
     std::lock_guard lock(mutex_);
-    refreshIfNeeded();
-    return ids_.size();
+    if (realm_->changeVersion(schema_.className()) == version_) return ids_.size();
+    // Counted by the database: the row ids (a vector of every match) are
+    // read only when a row is asked for.
+    const auto counted = realm_->queryRowIds(selectionSql("count(*)"), where_.bindings);
+    return counted.empty() ? 0 : static_cast<size_t>(counted.front());
 }
 
 int64_t ResultsCore::rowIdAt(size_t index) const {

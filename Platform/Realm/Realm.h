@@ -107,6 +107,7 @@ public:
     const std::shared_ptr<Realm>& realm() const { return realm_; }
     const ObjectSchema& schema() const { return schema_; }
     std::string querySql(const char* what) const;  // SELECT <what> FROM ... WHERE ... ORDER BY ...
+    std::string selectionSql(const char* what) const;  // the same without the order
     const CompiledPredicate& where() const { return where_; }
 
 private:
@@ -271,6 +272,10 @@ public:
     // passes false to keep its page cache between them (and calls
     // releaseMemory() when it is done).
     void transactionWithBlock(const std::function<void()>& block, bool releaseAfterBulkWrite);
+    // The same for a transaction that reads much (a whole table) and writes
+    // little: its page cache keeps the size of a reading connection's
+    // instead of holding every page it read until it commits.
+    void readMostlyTransactionWithBlock(const std::function<void()>& block);
     bool isInWriteTransaction() const;
     // Write transactions committed since the database was opened. Read
     // inside a transaction, it cannot change before that one commits.
@@ -389,6 +394,7 @@ private:
     // its cache back (about 8 MiB of the 32 KiB pages of new databases).
     static constexpr int kBulkWritePages = 256;
     static void scheduleHeapTrim();
+    void runTransaction(const std::function<void()>& block, bool releaseAfterBulk, int64_t cacheKiB);
     static void releaseAfterBulkWrite(Connection& connection);
     void setCacheSize(Connection& connection, int64_t kibibytes) const;
 

@@ -3,14 +3,18 @@
 // set it keeps between transactions.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <set>
+#include <thread>
 
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRSource.h"
 #include "Support/TestSupport.h"
 #include "ZMIndexParsing.h"
+#include "ZMFunctionTask.h"
 #include "ZMIndexWriter.h"
+#include "ZMPipelineManager.h"
 
 namespace {
 
@@ -39,7 +43,9 @@ protected:
 
     // Queues the specs behind a job that holds the writer, so they are
     // grouped as if they had come together; returns their outcomes.
-    std::vector<std::optional<ZMError>> runTogether(const std::vector<JobSpec>& specs) {
+    // Each job takes `taking` before it writes.
+    std::vector<std::optional<ZMError>> runTogether(const std::vector<JobSpec>& specs,
+                                                    std::chrono::milliseconds taking = {}) {
         auto& writer = ZMIndexWriter::shared();
         std::promise<void> release;
         auto released = release.get_future().share();
@@ -53,7 +59,8 @@ protected:
             job.prepare = [spec](ZMIndexWriter::Session&) {
                 if (spec.refuse) throw ZMIndexFailure{ZMError::make(ZMError::InvalidServerData, "refused " + spec.adds)};
             };
-            job.run = [spec](ZMIndexWriter::Session& session) {
+            job.run = [spec, taking](ZMIndexWriter::Session& session) {
+                std::this_thread::sleep_for(taking);
                 addSource(session.realm(), spec.adds);
                 if (spec.failAfterWriting)
                     throw ZMIndexFailure{ZMError::make(ZMError::DecompressionFailed, "fault in " + spec.adds)};
@@ -163,6 +170,43 @@ TEST_F(IndexWriter, TheIdentifierSetFollowsEveryWriter) {
     // Forgotten once refreshes are over, and read again when needed.
     writer.forgetIdentifiers();
     EXPECT_EQ(seen(), (std::set<std::string>{"second"}));
+}
+
+// A refresh ends only once its records are committed: while tasks wait for
+// a place in the pipeline the writer commits after every few jobs so that
+// they can start; otherwise the jobs share one commit (each commit writes
+// the index pages it touched again).
+TEST_F(IndexWriter, JobsShareACommitUnlessTasksWaitForAPlace) {
+    auto& pipeline = ZMPipelineManager::sharedManager();
+    for (const bool tasksWait : {false, true}) {
+        std::promise<void> open;
+        auto gate = open.get_future().share();
+        if (tasksWait) {
+            // One more than the pipeline runs at once.
+            for (int i = 0; i < 16; ++i)
+                pipeline.queueTask(ZMFunctionTask::make("blocker." + std::to_string(i), ZMPipelineCacheOps, "blocker",
+                                                        [gate](ZMFunctionTask&) {
+                                                            gate.wait();
+                                                            return std::optional<ZMError>();
+                                                        }));
+            for (int i = 0; i < 500 && pipeline.activeTaskCount() < 15; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_EQ(pipeline.waitingTaskCount(), 1u);
+        }
+        auto realm = Realm::defaultRealm();
+        const uint64_t before = realm->commitCount();
+        std::vector<JobSpec> specs;
+        for (int i = 0; i < 3; ++i) specs.push_back({"http://s" + std::to_string(i) + (tasksWait ? "w" : "") + ".example/"});
+        // Each job takes longer than a transaction may last while tasks wait.
+        auto outcomes = runTogether(specs, std::chrono::milliseconds(100));
+        for (const auto& outcome : outcomes) EXPECT_FALSE(outcome) << outcome->detail;
+        const uint64_t commits = realm->commitCount() - before;
+        if (tasksWait) EXPECT_GE(commits, 3u);
+        else EXPECT_EQ(commits, 1u);
+        open.set_value();
+        for (int i = 0; i < 500 && pipeline.liveTaskCount() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 TEST_F(IndexWriter, TheLogIsCopiedBackAndEmptied) {

@@ -81,7 +81,7 @@ size_t ZMRDevelopers::updateDevelopersCache() {
     auto realm = Realm::defaultRealm();
     // Followed developers with new packages: announced once the rebuild is stored.
     std::vector<std::pair<std::string, std::vector<std::string>>> news;
-    realm->transactionWithBlock([&] {
+    realm->readMostlyTransactionWithBlock([&] {
         // Read and write in one transaction so that a refresh committing
         // meanwhile cannot leave the counts half old, half new.
         // The stored values themselves (a JSON copy of two whole columns

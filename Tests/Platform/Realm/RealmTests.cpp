@@ -189,6 +189,39 @@ TEST_F(RealmTest, SortingDistinctAndKeyValueSets) {
     EXPECT_THROW(sortedByKey.objectsWhere("nope = 1"), RealmException);
 }
 
+// A count is asked of the database without reading the rows: it must agree
+// with the rows read, whatever the result's shape, and follow every write.
+TEST_F(RealmTest, CountsAgreeWithTheRowsReadAndFollowWrites) {
+    addGadgets({Gadget::make("1", "pear", 3), Gadget::make("2", "apple", 1), Gadget::make("3", "fig", 3),
+                Gadget::make("4", "apple", 2), Gadget::make("5", "", std::nullopt)});
+    const std::vector<std::pair<const char*, Results<Gadget>>> shapes = {
+        {"all", Gadget::allObjects()},
+        {"filtered", Gadget::objectsWhere("count >= %i", 2)},
+        {"sorted", Gadget::objectsWhere("label != nil").sortedResultsUsingKeyPath("label", false)},
+        {"distinct", Gadget::objectsWhere("label != nil").distinctResultsUsingKeyPaths({"label"})},
+        {"none", Gadget::objectsWhere("count > 100")},
+    };
+    auto check = [&](const char* when) {
+        for (const auto& [name, results] : shapes) {
+            // A fresh result each time: nothing read before the count.
+            const size_t counted = results.objectsWhere("key != nil").count();
+            EXPECT_EQ(counted, results.objectsWhere("key != nil").toVector().size()) << name << ", " << when;
+            // One that has read its rows answers the same.
+            EXPECT_EQ(results.count(), results.toVector().size()) << name << ", " << when;
+        }
+    };
+    check("at first");
+    EXPECT_EQ(shapes[3].second.objectsWhere("key != nil").count(), 3u) << "one per label";
+    addGadgets({Gadget::make("6", "apple", 5), Gadget::make("7", "kiwi", 9)});
+    check("after a write");
+    realm->transactionWithBlock([&] {
+        auto plum = Gadget::make("8", "plum", 4);
+        realm->add(plum);
+        EXPECT_EQ(Gadget::objectsWhere("count >= %i", 2).count(), 6u) << "the transaction's own row";
+    });
+    check("after a second write");
+}
+
 TEST_F(RealmTest, PropertiesByNameAndGenericValues) {
     Gadget g = Gadget::make("k", "Label", 4);
     g.tags = {"x", "y"};
