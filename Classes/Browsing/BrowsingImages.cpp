@@ -1,4 +1,5 @@
 #include "Browsing/BrowsingImages.h"
+#include "ZMSvgPixmap.h"
 
 #include <QFile>
 #include <QIcon>
@@ -20,7 +21,7 @@ QPixmap named(const std::string& name, int size) {
     };
     auto it = files.find(name);
     if (it == files.end()) return {};
-    return QIcon(QStringLiteral(":/Images/Browsing/%1.svg").arg(it->second)).pixmap(size, size);
+    return ZMSvgPixmap::pixmap(QStringLiteral(":/Images/Browsing/%1.svg").arg(it->second), size);
 }
 
 std::optional<QPixmap> fromFile(const std::string& path, int size) {

@@ -1,4 +1,5 @@
 #include "Details/DetailsImages.h"
+#include "ZMSvgPixmap.h"
 
 #include <map>
 
@@ -13,7 +14,7 @@ QIcon named(const std::string& name) {
         {"Fav", "Fav"}, {"Not Fav", "NotFav"}, {"Share", "Share"}, {"Website", "Website"}, {"Donate", "Donate"}};
     auto it = files.find(name);
     if (it == files.end()) return {};
-    return QIcon(QStringLiteral(":/Images/Details/%1.svg").arg(it->second));
+    return ZMSvgPixmap::icon(QStringLiteral(":/Images/Details/%1.svg").arg(it->second));
 }
 
 }  // namespace DetailsImages

@@ -47,6 +47,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMVostrelle.h"
 #include "Miscellaneous/ZMJSON.h"
+#include "ZMSvgPixmap.h"
 
 namespace {
 
@@ -345,7 +346,7 @@ void PackageDetailsViewController::getPackageInformation() {
         const auto icon = ZMRPackageManager::sharedPackageManager().sources().iconForLocation(location);
         if (!icon.path.empty()) repositoryIcon = QPixmap(q(icon.path));
     }
-    if (repositoryIcon.isNull()) repositoryIcon = QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120);
+    if (repositoryIcon.isNull()) repositoryIcon = ZMSvgPixmap::pixmap(":/Images/Developers/iTunesArtwork.svg", 120);
     informationSection_->fill(rows, repositoryIcon);
     informationSection_->developerNameLbl()->setText(shownName);
     reviewsSection_->setReviews(&packageReviews_, text("maintainer"));
@@ -376,7 +377,7 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
     QPointer<PackageDetailsViewController> weak(this);
     auto defaultAvatar = [weak] {
         Dispatch::main([weak] {
-            if (weak) weak->setAuthorAvatar(QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120).toImage());
+            if (weak) weak->setAuthorAvatar(ZMSvgPixmap::pixmap(":/Images/Developers/iTunesArtwork.svg", 120).toImage());
         });
     };
     const std::string maintainer = text("maintainer");
@@ -401,7 +402,7 @@ void PackageDetailsViewController::fetchAuthorAvatar() {
                                                Dispatch::main([weak, image] {
                                                    if (!weak) return;
                                                    weak->setAuthorAvatar(image.isNull()
-                                                       ? QIcon(":/Images/Developers/iTunesArtwork.svg").pixmap(120, 120).toImage()
+                                                       ? ZMSvgPixmap::pixmap(":/Images/Developers/iTunesArtwork.svg", 120).toImage()
                                                        : image);
                                                });
                                            });
@@ -738,7 +739,7 @@ void PackageDetailsViewController::updateBannerPixmap() {
     const QSize size(std::max(1, bannerImageView_->width()), kBannerHeight);
     const QImage source = !bannerImage_.isNull()
         ? bannerImage_
-        : QIcon(":/Images/Details/default-banner.svg").pixmap(QSize(640, kBannerHeight)).toImage();
+        : ZMSvgPixmap::pixmap(":/Images/Details/default-banner.svg", QSize(640, kBannerHeight)).toImage();
     bannerImageView_->setPixmap(QPixmap::fromImage(source.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)));
 }
 

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "Details/ReviewText.h"
+#include "ZMSvgPixmap.h"
 
 static void initReviewsCellResources() { Q_INIT_RESOURCE(Reviews); }
 
@@ -52,7 +53,7 @@ ReviewsCell::ReviewsCell(QWidget* parent)
 
 void ReviewsCell::showStars(int64_t rating) {
     const int full = ReviewText::clampedStars(rating);
-    const QPixmap filled = QIcon(QStringLiteral(":/Images/Reviews/starOtherUsers.svg")).pixmap(kStarSide * 2, kStarSide * 2);
+    const QPixmap filled = ZMSvgPixmap::pixmap(QStringLiteral(":/Images/Reviews/starOtherUsers.svg"), kStarSide * 2);
     for (int i = 0; i < 5; ++i) {
         stars_[i]->setPixmap(i < full ? filled : ReviewText::star(false, kStarSide * 2));
         stars_[i]->setScaledContents(true);

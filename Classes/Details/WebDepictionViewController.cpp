@@ -347,12 +347,16 @@ void WebDepictionViewController::fillHeader() {
 void WebDepictionViewController::viewDidAppear(bool) {
     if (!firstAppear_) return;
     firstAppear_ = false;
-    createWebView();
+    // The first profile of the process starts the web engine, which holds the
+    // GUI thread for tens of milliseconds: the page and its view come later,
+    // on a timer rather than a posted call, so that the events and timers
+    // already due (a repaint, an animation step) are served in between.
+    profile_ = VostrelleWebPage::makeProfile(this);
+    profile_->setHttpAcceptLanguage(QLocale::system().uiLanguages().value(0, "en"));
+    QTimer::singleShot(1, this, [this] { createWebView(); });
 }
 
 void WebDepictionViewController::createWebView() {
-    profile_ = VostrelleWebPage::makeProfile(this);
-    profile_->setHttpAcceptLanguage(QLocale::system().uiLanguages().value(0, "en"));
     // A redirect that leaves the source's host is followed without the identifiers.
     QPointer<WebDepictionViewController> weak(this);
     page_ = new DepictionPage(

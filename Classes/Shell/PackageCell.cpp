@@ -21,6 +21,7 @@
 #include "ZMPaletteManager.h"
 #include "ui_PackageCell.h"
 #include "UIKit/UILabelElision.h"
+#include "ZMSvgPixmap.h"
 
 namespace PackageRow {
 
@@ -48,7 +49,7 @@ QPixmap bundledImage(const std::string& imageName, int side) {
     if (!safeImageName(imageName)) return {};
     const QString name = QString::fromStdString(imageName);
     const QString svg = QStringLiteral(":/Images/%1.svg").arg(name);
-    if (QFile::exists(svg)) return QIcon(svg).pixmap(side, side);
+    if (QFile::exists(svg)) return ZMSvgPixmap::pixmap(svg, side);
     const QString png = QString::fromStdString(ZMPaths::resourcesDirectory()) + "/Images/" + name + ".png";
     QPixmap pm;
     if (QFile::exists(png)) pm.load(png);
@@ -328,7 +329,7 @@ void PackageCell::updateQueuingIconWithPackage(const ZMRPackage& package) {
         view->hide();
         return;
     }
-    QPixmap glyph = QIcon(QStringLiteral(":/Images/Queue/%1.svg").arg(image)).pixmap(18, 18);
+    QPixmap glyph = ZMSvgPixmap::pixmap(QStringLiteral(":/Images/Queue/%1.svg").arg(image), 18);
     {
         QPainter p(&glyph);
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);

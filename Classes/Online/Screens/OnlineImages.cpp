@@ -1,4 +1,5 @@
 #include "Online/Screens/OnlineImages.h"
+#include "ZMSvgPixmap.h"
 
 #include <QIcon>
 #include <QPainter>
@@ -11,8 +12,8 @@ namespace OnlineImages {
 QImage named(const std::string& name, int side) {
     static const bool ready = (initFeaturedResources(), true);
     (void)ready;
-    if (name == "Info") return QIcon(QStringLiteral(":/Images/Featured/Info.svg")).pixmap(side, side).toImage();
-    if (name == "News") return QIcon(QStringLiteral(":/Images/Featured/News.svg")).pixmap(side, side).toImage();
+    if (name == "Info") return ZMSvgPixmap::pixmap(QStringLiteral(":/Images/Featured/Info.svg"), side).toImage();
+    if (name == "News") return ZMSvgPixmap::pixmap(QStringLiteral(":/Images/Featured/News.svg"), side).toImage();
     if (name == "default-banner.jpeg") {
         static const QImage banner(QStringLiteral(":/Images/Featured/default-banner.jpeg"));
         return banner;

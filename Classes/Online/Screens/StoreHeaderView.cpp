@@ -7,6 +7,7 @@
 #include "Browsing/BrowsingImages.h"
 #include "Database/ZMRPackageManager.h"
 #include "ZMPalettedViewController.h"
+#include "ZMSvgPixmap.h"
 
 static void initOnlineResources() { Q_INIT_RESOURCE(Online); }
 
@@ -78,13 +79,13 @@ void StoreHeaderView::resizeEvent(QResizeEvent* event) {
 QIcon StoreHeaderView::barImage(const QString& name) {
     static const bool ready = (initOnlineResources(), true);
     (void)ready;
-    return QIcon(QStringLiteral(":/Images/Online/%1.svg").arg(name));
+    return ZMSvgPixmap::icon(QStringLiteral(":/Images/Online/%1.svg").arg(name));
 }
 
 QPixmap StoreHeaderView::cydiaStoreIcon(int side) { return barImage("CydiaStore").pixmap(side, side); }
 
 QPixmap StoreHeaderView::applicationIcon(int side) {
-    return QIcon(QStringLiteral(":/Images/Developers/iTunesArtwork.svg")).pixmap(side, side);
+    return ZMSvgPixmap::pixmap(QStringLiteral(":/Images/Developers/iTunesArtwork.svg"), side);
 }
 
 QPixmap StoreHeaderView::pictureFromData(const std::string& bytes) {
