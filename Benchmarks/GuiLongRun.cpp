@@ -334,12 +334,8 @@ void click(QWidget* widget, const std::string& what) {
 }
 
 QWidget* barButton(UIViewController* screen, const QString& title) {
-    if (!screen) return nullptr;
-    auto* item = screen->navigationItem();
-    for (const auto* items : {&item->leftBarButtonItems(), &item->rightBarButtonItems()})
-        for (UIBarButtonItem* b : *items)
-            if (b->title() == title) return b->buttonWidget();
-    return nullptr;
+    UIBarButtonItem* item = screen ? screen->navigationItem()->barButtonItemWithTitle(title) : nullptr;
+    return item ? item->buttonWidget() : nullptr;
 }
 
 ZMVostrelle& app() { return ZMVostrelle::sharedVostrelle(); }

@@ -15,10 +15,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Database/ZMRNotifications.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
@@ -31,13 +31,6 @@
 #include "ZMPipelineManager.h"
 
 namespace {
-long peakKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
 long long fileSize(const std::string& path) {
     struct stat st{};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
@@ -117,7 +110,7 @@ int main(int argc, char** argv) {
     std::printf("{\"seconds\": %.3f, \"sources\": %zu, \"failed\": %zu, \"packages\": %zu, \"rebuilt\": %s, "
                 "\"database_bytes\": %lld, \"wal_bytes\": %lld, \"vmhwm_kb\": %ld}\n",
                 seconds, locations.size(), failed, packages, rebuilt ? "true" : "false", fileSize(database),
-                fileSize(database + "-wal"), peakKilobytes());
+                fileSize(database + "-wal"), BenchSupport::statusKilobytes("VmHWM:"));
     std::fflush(stdout);
     if (!done || finished != locations.size() || failed > 0 || packages == 0) {
         std::fprintf(stderr, "refresh incomplete: done %d, %zu of %zu sources finished, %zu failed, %zu packages\n",

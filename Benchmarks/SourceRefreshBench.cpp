@@ -9,22 +9,13 @@
 // With refreshes > 1 the later ones show the unchanged (304) path.
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
+#include "BenchSupport.h"
 #include "Database/ZMRSource.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ZMSourceRefresh.h"
 
-namespace {
-long peakKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -53,7 +44,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("{\"seconds\": %.3f, \"vmhwm_kb\": %ld, \"packages\": %zu, \"variant\": \"%s\", \"unchanged\": %s}\n",
-                    seconds, peakKilobytes(), result.value->packages, result.value->variant.c_str(),
+                    seconds, BenchSupport::statusKilobytes("VmHWM:"), result.value->packages, result.value->variant.c_str(),
                     result.value->unchanged ? "true" : "false");
         std::fflush(stdout);
     }

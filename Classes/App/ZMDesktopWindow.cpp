@@ -111,12 +111,11 @@ void ZMDesktopWindow::closePresentedSheet(UIWindow* window) {
     UIViewController* shown = top;
     if (auto* nav = qobject_cast<UINavigationController*>(top))
         if (nav->topViewController()) shown = nav->topViewController();
-    for (const auto* items : {&shown->navigationItem()->leftBarButtonItems(), &shown->navigationItem()->rightBarButtonItems()})
-        for (UIBarButtonItem* item : *items)
-            if (item && item->isEnabled() && isCloseTitle(item->title())) {
-                item->trigger();
-                return;
-            }
+    for (UIBarButtonItem* item : shown->navigationItem()->barButtonItems())
+        if (item && item->isEnabled() && isCloseTitle(item->title())) {
+            item->trigger();
+            return;
+        }
     // Popups and sheets without such a button: what Esc does to them.
     QPointer<UIViewController> guard(top);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

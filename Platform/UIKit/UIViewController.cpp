@@ -50,6 +50,18 @@ void UINavigationItem::setLeftBarButtonItems(std::vector<UIBarButtonItem*> items
     left_ = std::move(items);
     emit changed();
 }
+std::vector<UIBarButtonItem*> UINavigationItem::barButtonItems() const {
+    std::vector<UIBarButtonItem*> all = left_;
+    all.insert(all.end(), right_.begin(), right_.end());
+    return all;
+}
+
+UIBarButtonItem* UINavigationItem::barButtonItemWithTitle(const QString& title) const {
+    for (UIBarButtonItem* item : barButtonItems())
+        if (item && item->title() == title) return item;
+    return nullptr;
+}
+
 void UINavigationItem::setRightBarButtonItems(std::vector<UIBarButtonItem*> items) {
     for (auto* i : items) {
         if (!i->parent()) i->setParent(this);

@@ -59,6 +59,10 @@ public:
     void setRightBarButtonItems(std::vector<UIBarButtonItem*> items);
     UIBarButtonItem* rightBarButtonItem() const { return right_.empty() ? nullptr : right_.front(); }
     UIBarButtonItem* leftBarButtonItem() const { return left_.empty() ? nullptr : left_.front(); }
+    // The left items, then the right ones.
+    std::vector<UIBarButtonItem*> barButtonItems() const;
+    // The first of them with this title; null when none has it.
+    UIBarButtonItem* barButtonItemWithTitle(const QString& title) const;
 
     bool hidesBackButton() const { return hidesBackButton_; }
     void setHidesBackButton(bool h);

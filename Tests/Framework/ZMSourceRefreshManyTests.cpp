@@ -127,6 +127,19 @@ protected:
 
     std::string directoryOf(int source) const { return dir.path() + fmt::format("/s{:02}", source); }
 
+    // The private APT tree, a record for every source, and the first round's indexes.
+    void prepareSources() {
+        ASSERT_TRUE(ZMAPTManager::prepareTree());
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            for (const auto& location : locations) {
+                auto source = ZMRSource::newSourceWithLocation(location);
+                realm->add(source);
+            }
+        });
+        writeRound(1);
+    }
+
     // Every source's index of the round, as Packages.xz with a Release.
     void writeRound(int round) {
         std::string compress;
@@ -189,17 +202,7 @@ protected:
 };
 
 TEST_F(SourceRefreshMany, FailuresHalfWayLeaveEveryOtherSourceExact) {
-    ASSERT_TRUE(ZMAPTManager::prepareTree());
-    {
-        auto realm = Realm::defaultRealm();
-        realm->transactionWithBlock([&] {
-            for (const auto& location : locations) {
-                auto source = ZMRSource::newSourceWithLocation(location);
-                realm->add(source);
-            }
-        });
-    }
-    writeRound(1);
+    ASSERT_NO_FATAL_FAILURE(prepareSources());
     ASSERT_NO_FATAL_FAILURE(refreshAll());
     ASSERT_EQ(allRecords(), expectedRecords(1));
     for (const auto& location : locations) ASSERT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, false) << location;
@@ -285,17 +288,7 @@ TEST_F(SourceRefreshMany, FailuresHalfWayLeaveEveryOtherSourceExact) {
 // are refreshed as if it had never been there.
 TEST_F(SourceRefreshMany, ASourceRemovedDuringTheRefreshStaysRemoved) {
     ZMSourceRefresh::setRequestTimeout(20);
-    ASSERT_TRUE(ZMAPTManager::prepareTree());
-    {
-        auto realm = Realm::defaultRealm();
-        realm->transactionWithBlock([&] {
-            for (const auto& location : locations) {
-                auto source = ZMRSource::newSourceWithLocation(location);
-                realm->add(source);
-            }
-        });
-    }
-    writeRound(1);
+    ASSERT_NO_FATAL_FAILURE(prepareSources());
     constexpr int kRemoved = 30;  // lists no shared package
     const std::string removed = locations[kRemoved];
     // Half its archive, then the rest once the source record is gone.

@@ -49,12 +49,8 @@ inline void tapTab(UITabBarController* tabs, int index) {
 
 // The button of the screen's bar item with this title (left items first).
 inline QWidget* barButton(UIViewController* screen, const QString& title) {
-    if (!screen) return nullptr;
-    auto* item = screen->navigationItem();
-    for (const auto* items : {&item->leftBarButtonItems(), &item->rightBarButtonItems()})
-        for (UIBarButtonItem* b : *items)
-            if (b->title() == title) return b->buttonWidget();
-    return nullptr;
+    UIBarButtonItem* item = screen ? screen->navigationItem()->barButtonItemWithTitle(title) : nullptr;
+    return item ? item->buttonWidget() : nullptr;
 }
 
 inline void tapBarButton(UIViewController* screen, const QString& title) {
