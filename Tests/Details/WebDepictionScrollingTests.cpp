@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QScrollBar>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <QWheelEvent>
 
 #include "Browsing/PackageOpening.h"
 #include "Details/DetailsFixture.h"
+#include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
 #include "WebViewViewController.h"
 
@@ -41,14 +40,14 @@ protected:
     }
     // One notch of the wheel, down (negative) or up, over the page.
     static void turnWheel(WebDepictionViewController* web, int notches) {
-        QWidget* target = web->webView()->focusProxy() ? web->webView()->focusProxy() : web->webView();
+        QWidget* target = web->webView();
         const QPointF at(target->width() / 2.0, 40);
         QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(target, &wheel);
         GuiTest::pump();
     }
-    static QString evaluate(QWebEnginePage* page, const QString& script) {
+    static QString evaluate(RemoteWebView* page, const QString& script) {
         QString answer;
         bool done = false;
         page->runJavaScript(script, [&](const QVariant& v) {
@@ -77,7 +76,7 @@ TEST_F(WebDepictionScrolling, TheWheelOverThePageMovesTheScreenAndADragSelectsNo
         else EXPECT_LT(bar->value(), before) << step.notches << " notches";
     }
     // No selection by dragging: the page's text is not selectable.
-    EXPECT_EQ(evaluate(web->page(), "getComputedStyle(document.body).userSelect || getComputedStyle(document.body).webkitUserSelect"),
+    EXPECT_EQ(evaluate(web->webView(), "getComputedStyle(document.body).userSelect || getComputedStyle(document.body).webkitUserSelect"),
               "none");
 }
 
