@@ -266,15 +266,14 @@ void settle(int milliseconds) {
 
 using BenchSupport::statusKilobytes;
 
-// The resident memory of a process and all its descendants, in MB (pages
-// they share are counted in each: an upper figure).
-long processTreeRssMB(long pid) {
+// The memory of a process and all its descendants, in kB: each one's
+// proportional share (Pss), so that pages they share count once in all.
+long processTreePssKB(long pid) {
     if (pid <= 0) return 0;
-    long kilobytes = std::max(0L, statusKilobytes("VmRSS:", pid));
+    long sum = std::max(0L, statusKilobytes("Pss:", pid, "smaps_rollup"));
     std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
     long child = 0;
-    long sum = kilobytes / 1024;
-    while (children >> child) sum += processTreeRssMB(child);
+    while (children >> child) sum += processTreePssKB(child);
     return sum;
 }
 
@@ -621,7 +620,7 @@ int main(int argc, char** argv) {
             // Loaded, and its picture has come to the screen.
             if (!waitFor([&] { return loaded && !webPage->webView()->frame().isNull(); }, 30000))
                 fail(id + ": the web depiction did not load");
-            webHostMB = std::max(webHostMB, processTreeRssMB(webPage->webView()->hostProcessId()));
+            webHostMB = std::max(webHostMB, processTreePssKB(webPage->webView()->hostProcessId()) / 1024);
             webHosts.push_back(webPage->webView()->hostProcessId());
             settle(300);
             ++web;
@@ -637,7 +636,7 @@ int main(int argc, char** argv) {
     // A closed page's process is gone: its memory came back with it.
     if (!waitFor([&] { return std::none_of(webHosts.begin(), webHosts.end(), [](long pid) { return ::kill(pid, 0) == 0; }); }, 10000))
         fail("a closed web page's process is still running");
-    std::printf("    (web pages: their processes, out of this one, up to %ld MB with their children; all %zu ended)\n",
+    std::printf("    (web pages: their own processes with their children, up to %ld MB (Pss); all %zu ended)\n",
                 webHostMB, webHosts.size());
     report("30 pages opened and closed", "10+10+10 pages");
 

@@ -11,7 +11,6 @@
 #include <QTest>
 #include <set>
 
-#include "Browsing/PackageOpening.h"
 #include "Details/DetailsFixture.h"
 #include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
@@ -37,24 +36,13 @@ protected:
     WebDepictionViewController* web = nullptr;
 
     void openPage() {
-        server->route("depiction/anchored", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<html><body style='margin:0;background:#fff'>"
-                            "<div style='height:120px;background:#c01020'></div>"
-                            "<a id='jump' href='#end' style='display:block;height:60px'>To the end</a>"
-                            "<p style='height:4000px'>A tall page</p><p id='end'>End</p></body></html>",
-                            "text/html");
-        });
-        storeSource(url(""), false, true);
-        ZMRPackage p;
-        p.identifier = "com.web.anchored";
-        p.name = "Anchored Page";
-        p.version = "1.0";
-        p.sourceLocation = url("");
-        p.website = url("depiction/anchored");
-        storePackage(p);
-        web = dynamic_cast<WebDepictionViewController*>(PackageOpening::viewControllerForPackage(p));
+        web = openWebDepiction("com.web.anchored", "depiction/anchored",
+                               "<html><body style='margin:0;background:#fff'>"
+                               "<div style='height:120px;background:#c01020'></div>"
+                               "<a id='jump' href='#end' style='display:block;height:60px'>To the end</a>"
+                               "<p style='height:4000px'>A tall page</p><p id='end'>End</p></body></html>",
+                               {420, 700});
         ASSERT_NE(web, nullptr);
-        show(web, {420, 700});
         ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() && web->webViewContainer()->height() > 4000; },
                                        std::chrono::seconds(60)))
             << "the page did not load at its height";

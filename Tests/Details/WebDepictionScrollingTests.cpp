@@ -6,7 +6,6 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
-#include "Browsing/PackageOpening.h"
 #include "Details/DetailsFixture.h"
 #include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
@@ -17,22 +16,10 @@ namespace {
 class WebDepictionScrolling : public DetailsFixture::Host {
 protected:
     WebDepictionViewController* openTallPage() {
-        server->route("depiction/tall", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<html><body><p>Top</p><p style='height:3000px'>A tall page</p><p>End</p></body></html>",
-                            "text/html");
-        });
-        storeSource(url(""), false, true);
-        ZMRPackage p;
-        p.identifier = "com.web.tall";
-        p.name = "Tall Page";
-        p.version = "1.0";
-        p.sourceLocation = url("");
-        p.website = url("depiction/tall");
-        storePackage(p);
-        auto* web = dynamic_cast<WebDepictionViewController*>(PackageOpening::viewControllerForPackage(p));
-        EXPECT_NE(web, nullptr);
+        auto* web = openWebDepiction(
+            "com.web.tall", "depiction/tall",
+            "<html><body><p>Top</p><p style='height:3000px'>A tall page</p><p>End</p></body></html>", {420, 700});
         if (!web) return nullptr;
-        show(web, {420, 700});
         EXPECT_TRUE(GuiTest::waitUntil([&] { return web->webViewContainer() && web->webViewContainer()->height() > 2000; },
                                        std::chrono::seconds(60)))
             << "the page did not load at its height";
