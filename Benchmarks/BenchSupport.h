@@ -77,8 +77,9 @@ inline const std::string& xzIndexFile() {
 
 // A size line of /proc/self/status ("VmRSS:", "VmHWM:", "RssAnon:") in kB;
 // -1 when the line is missing.
-inline long statusKilobytes(const char* key) {
-    std::ifstream status("/proc/self/status");
+// A figure in kB of /proc/<pid>/<file> ("status", "smaps_rollup"), this process's by default (-1 when absent).
+inline long statusKilobytes(const char* key, long pid = 0, const char* file = "status") {
+    std::ifstream status("/proc/" + (pid > 0 ? std::to_string(pid) : std::string("self")) + "/" + file);
     std::string line;
     while (std::getline(status, line))
         if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));

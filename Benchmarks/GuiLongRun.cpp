@@ -19,6 +19,7 @@
 //
 //   bench_GuiLongRun <debian location> <small location> <debian directory> <small directory>
 #include <malloc.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,7 +32,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
-#include <QWebEngineView>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -53,6 +54,7 @@
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
 #include "Details/PackageDetailsViewController.h"
+#include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
 #include "Miscellaneous/ZMHeap.h"
 #include "Miscellaneous/ZMPaths.h"
@@ -263,6 +265,17 @@ void settle(int milliseconds) {
 // ---- what is measured --------------------------------------------------------------------------
 
 using BenchSupport::statusKilobytes;
+
+// The memory of a process and all its descendants, in kB: each one's
+// proportional share (Pss), so that pages they share count once in all.
+long processTreePssKB(long pid) {
+    if (pid <= 0) return 0;
+    long sum = std::max(0L, statusKilobytes("Pss:", pid, "smaps_rollup"));
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    long child = 0;
+    while (children >> child) sum += processTreePssKB(child);
+    return sum;
+}
 
 struct Row {
     std::string phase;
@@ -587,6 +600,8 @@ int main(int argc, char** argv) {
     for (const char* id : {"bash", "coreutils", "curl", "git", "vim", "python3", "zsh", "tmux", "htop", "nano"})
         pages.push_back(id);
     int native = 0, web = 0, plain = 0;
+    long webHostMB = 0;
+    std::vector<long> webHosts;
     for (const auto& id : pages) {
         UIViewController* screen = openFromList(list, id);
         if (auto* details = dynamic_cast<PackageDetailsViewController*>(screen)) {
@@ -601,8 +616,12 @@ int main(int argc, char** argv) {
             // The view is made once the screen has appeared; the page loads after that.
             if (!waitFor([&] { return webPage->webView() != nullptr; }, 10000)) fail(id + ": no web view");
             bool loaded = false;
-            QObject::connect(webPage->webView(), &QWebEngineView::loadFinished, [&loaded](bool ok) { loaded = ok; });
-            if (!waitFor([&] { return loaded; }, 30000)) fail(id + ": the web depiction did not load");
+            QObject::connect(webPage->webView(), &RemoteWebView::loadFinished, [&loaded](bool ok) { loaded = ok; });
+            // Loaded, and its picture has come to the screen.
+            if (!waitFor([&] { return loaded && !webPage->webView()->frame().isNull(); }, 30000))
+                fail(id + ": the web depiction did not load");
+            webHostMB = std::max(webHostMB, processTreePssKB(webPage->webView()->hostProcessId()) / 1024);
+            webHosts.push_back(webPage->webView()->hostProcessId());
             settle(300);
             ++web;
         } else {
@@ -614,6 +633,11 @@ int main(int argc, char** argv) {
                         gApp->slowest().what.c_str(), gApp->slowest().nanoseconds / 1000000);
     }
     if (native != 10 || web != 10 || plain != 10) fail("the pages were not 10 native, 10 web and 10 index-only");
+    // A closed page's process is gone: its memory came back with it.
+    if (!waitFor([&] { return std::none_of(webHosts.begin(), webHosts.end(), [](long pid) { return ::kill(pid, 0) == 0; }); }, 10000))
+        fail("a closed web page's process is still running");
+    std::printf("    (web pages: their own processes with their children, up to %ld MB (Pss); all %zu ended)\n",
+                webHostMB, webHosts.size());
     report("30 pages opened and closed", "10+10+10 pages");
 
     // ---- 40 searches, 20 in each mode

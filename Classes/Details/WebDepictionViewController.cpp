@@ -10,14 +10,7 @@
 #include <QPropertyAnimation>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWebEngineProfile>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
 #include <QApplication>
-#include <QChildEvent>
-#include <QScrollBar>
-#include <QWheelEvent>
-#include <QWebEngineView>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -26,6 +19,7 @@
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
 #include "Depictions/ZMDepictionSettings.h"
+#include "Details/RemoteWebView.h"
 #include "Foundation/URL.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMPlatform.h"
@@ -41,72 +35,8 @@
 namespace {
 
 constexpr const char* kUserAgent = "Telesphoreo APT-HTTP/1.0.592";
-// A page taller than this scrolls inside its view rather than growing it further.
-constexpr int kMaximumContainerHeight = 20000;
-
-// The page is as tall as its content inside the screen's scroll area, so the
-// web view has nothing to scroll: its wheel turns go to the area's scroll bar
-// (unless the page is taller than the container and scrolls itself). The view
-// draws through child widgets that come and go with the page: each one is
-// watched as it is added.
-class WheelToScrollArea : public QObject {
-public:
-    WheelToScrollArea(QWidget* view, QScrollArea* area, std::function<bool()> pageScrollsItself)
-        : QObject(view), area_(area), pageScrollsItself_(std::move(pageScrollsItself)) {
-        watch(view);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* e) override {
-        if (e->type() == QEvent::ChildAdded) {
-            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(e)->child())) watch(child);
-        } else if (e->type() == QEvent::Wheel && area_ && !pageScrollsItself_()) {
-            QApplication::sendEvent(area_->verticalScrollBar(), e);
-            return true;
-        }
-        return false;
-    }
-
-private:
-    void watch(QWidget* w) {
-        w->installEventFilter(this);
-        for (auto* child : w->findChildren<QWidget*>()) child->installEventFilter(this);
-    }
-    QPointer<QScrollArea> area_;
-    std::function<bool()> pageScrollsItself_;
-};
-
-// Dragging over a depiction selects no text (a drag here means to move the page).
-QWebEngineScript noSelectionScript() {
-    QWebEngineScript script;
-    script.setName(QStringLiteral("vostrelle-no-selection"));
-    script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setRunsOnSubFrames(false);
-    script.setSourceCode(QStringLiteral(
-        "(function(){var s=document.createElement('style');"
-        "s.textContent='*{-webkit-user-select:none !important;user-select:none !important;}';"
-        "(document.head||document.documentElement).appendChild(s);})();"));
-    return script;
-}
-
-// The confined page, with a say over redirects.
-class DepictionPage : public VostrelleWebPage {
-public:
-    using RedirectRule = std::function<bool(const QUrl&)>;
-    DepictionPage(QWebEngineProfile* profile, RedirectRule rule, QObject* parent)
-        : VostrelleWebPage(profile, parent), rule_(std::move(rule)) {}
-
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
-        if (type == NavigationTypeRedirect && isMainFrame && VostrelleWebPage::isNavigationAllowed(url) && !rule_(url))
-            return false;
-        return VostrelleWebPage::acceptNavigationRequest(url, type, isMainFrame);
-    }
-
-private:
-    RedirectRule rule_;
-};
+// A page is shown as tall as it is, up to this (a page that claims more is cut).
+constexpr int kMaximumContainerHeight = 1000000;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -128,12 +58,7 @@ WebDepictionViewController::WebDepictionViewController(QWidget* parent) : ZMPale
     setObjectName("WebDepictionViewController");
 }
 
-WebDepictionViewController::~WebDepictionViewController() {
-    // The page must go before its profile.
-    if (webView_) webView_->setPage(nullptr);
-    delete page_;
-    page_ = nullptr;
-}
+WebDepictionViewController::~WebDepictionViewController() = default;
 
 bool WebDepictionViewController::isSourceHost(const QUrl& url) const {
     return !sourceHost_.empty() && lowercase(url.host().toStdString()) == sourceHost_;
@@ -268,19 +193,20 @@ void WebDepictionViewController::setModeForRequest() {
     request_.setHeader("User-Agent", agent);
     if (dark) request_.setHeader("Dark", "TRUE");
     else request_.unsetHeader("Dark");
-    if (profile_) profile_->setHttpUserAgent(QString::fromUtf8(agent));
-    if (webView_) load(websiteURL_, true);
+    if (webView_) load();
 }
 
-void WebDepictionViewController::load(const QUrl& url, bool withIdentity) {
-    if (!page_ || !VostrelleWebPage::isNavigationAllowed(url)) return;
-    QWebEngineHttpRequest r = request_;
-    r.setUrl(url);
-    if (!withIdentity || !isSourceHost(url)) {
-        r.unsetHeader("X-Cydia-ID");
-        r.unsetHeader("X-Unique-ID");
+void WebDepictionViewController::load() {
+    if (!webView_ || !VostrelleWebPage::isNavigationAllowed(websiteURL_)) return;
+    // The page's process follows a redirect that leaves the source's host without the identifiers.
+    RemoteWebView::Headers headers;
+    for (const QByteArray& name : request_.headers()) {
+        const QByteArray lower = name.toLower();
+        if (!isSourceHost(websiteURL_) && (lower == "x-cydia-id" || lower == "x-unique-id")) continue;
+        headers.append({name, request_.header(name)});
     }
-    page_->load(r);
+    webView_->load(websiteURL_, headers, QString::fromStdString(sourceHost_),
+                   QLocale::system().uiLanguages().value(0, "en"));
 }
 
 void WebDepictionViewController::viewWillAppear(bool) { fillHeader(); }
@@ -347,45 +273,27 @@ void WebDepictionViewController::fillHeader() {
 void WebDepictionViewController::viewDidAppear(bool) {
     if (!firstAppear_) return;
     firstAppear_ = false;
-    // The first profile of the process starts the web engine, which holds the
-    // GUI thread for tens of milliseconds: the page and its view come later,
-    // on a timer rather than a posted call, so that the events and timers
-    // already due (a repaint, an animation step) are served in between.
-    profile_ = VostrelleWebPage::makeProfile(this);
-    profile_->setHttpAcceptLanguage(QLocale::system().uiLanguages().value(0, "en"));
-    QTimer::singleShot(1, this, [this] { createWebView(); });
+    createWebView();
 }
 
 void WebDepictionViewController::createWebView() {
-    // A redirect that leaves the source's host is followed without the identifiers.
-    QPointer<WebDepictionViewController> weak(this);
-    page_ = new DepictionPage(
-        profile_,
-        [weak](const QUrl& target) {
-            if (!weak || weak->isSourceHost(target)) return true;
-            QTimer::singleShot(0, weak, [weak, target] {
-                if (weak) weak->load(target, false);
-            });
-            return false;
-        },
-        nullptr);
-    webView_ = new QWebEngineView(webViewContainer_);
-    webView_->setObjectName("webView");
+    // The page is drawn by a process of its own (see RemoteWebView): starting
+    // it costs the interface nothing, and closing the screen ends it.
+    webView_ = new RemoteWebView(webViewContainer_);
     // The container gives the view its size; the view never asks the window for more.
     webView_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     webView_->setMinimumSize(1, 1);
-    page_->scripts().insert(noSelectionScript());
-    webView_->setPage(page_);
+    webView_->setScrollArea(scrollView_);
+    webView_->setBackgroundColor(palette().backgroundColor());
     webViewContainer_->layout()->addWidget(webView_);
-    new WheelToScrollArea(webView_, scrollView_, [this] { return webViewContainer_->height() >= kMaximumContainerHeight; });
     placeholderView_->hide();
     webViewContainer_->setFixedHeight(std::max(height(), 200));
 
-    connect(page_, &QWebEnginePage::contentsSizeChanged, this, [this](const QSizeF& size) {
+    connect(webView_, &RemoteWebView::contentsSizeChanged, this, [this](const QSizeF& size) {
         const int h = std::clamp(static_cast<int>(std::ceil(size.height())), 1, kMaximumContainerHeight);
         webViewContainer_->setFixedHeight(h);
     });
-    connect(page_, &QWebEnginePage::loadProgress, this, [this](int percent) {
+    connect(webView_, &RemoteWebView::loadProgress, this, [this](int percent) {
         static_cast<QGraphicsOpacityEffect*>(progressView_->graphicsEffect())->setOpacity(1);
         progressView_->setValue(percent);
         if (percent < 100) return;
@@ -401,7 +309,6 @@ void WebDepictionViewController::createWebView() {
             anim->start(QAbstractAnimation::DeleteWhenStopped);
         });
     });
-    page_->setBackgroundColor(palette().backgroundColor());
     setModeForRequest();  // loads the request
 }
 
@@ -448,7 +355,7 @@ void WebDepictionViewController::paletteDidChange(const ZMPalette& p) {
         w->setPalette(qp);
         w->setAutoFillBackground(true);
     }
-    if (page_) page_->setBackgroundColor(p.backgroundColor());
+    if (webView_) webView_->setBackgroundColor(p.backgroundColor());
     PackageRow::setTextColor(nameLbl_, p.primaryTextColor());
     const QString button = QStringLiteral("QPushButton { color: %1; background: %2; border: none; border-radius: 15px; "
                                           "padding: 0 12px; font-weight: 700; }");

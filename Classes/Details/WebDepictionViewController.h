@@ -12,8 +12,10 @@
 // the package's own source: when the page is elsewhere it is not sent, and a
 // redirect from that host to another is followed without it.
 //
-// The page is confined (VostrelleWebPage): http(s) only, mail links to the
-// mail program, no new windows, downloads or permissions. "Open in Browser"
+// The page is shown by a process of its own (RemoteWebView), so that the web
+// engine is never in the program's memory, and is confined there
+// (VostrelleWebPage): http(s) only, mail links to the mail program, no new
+// windows, downloads or permissions. "Open in Browser"
 // hands the depiction's address to the desktop's default browser, and says so
 // when the desktop has none. A package identifier
 // without a record gets no Get, options or share.
@@ -28,9 +30,7 @@
 
 #include "ZMPalettedViewController.h"
 
-class QWebEngineProfile;
-class QWebEngineView;
-class VostrelleWebPage;
+class RemoteWebView;
 
 class WebDepictionViewController : public ZMPalettedViewController {
     Q_OBJECT
@@ -54,8 +54,8 @@ public:
     void sharePackage(QWidget* sender);
     void openInSafari();
 
-    QWebEngineView* webView() const { return webView_; }
-    VostrelleWebPage* page() const { return page_; }
+    // The page, once the screen has appeared.
+    RemoteWebView* webView() const { return webView_; }
     QScrollArea* scrollView() const { return scrollView_; }
     QLabel* iconView() const { return iconView_; }
     QLabel* nameLbl() const { return nameLbl_; }
@@ -81,7 +81,7 @@ private:
     void buildViews();
     void fillHeader();
     void createWebView();
-    void load(const QUrl& url, bool withIdentity);
+    void load();
     bool isSourceHost(const QUrl& url) const;
 
     QUrl websiteURL_;
@@ -91,9 +91,7 @@ private:
     bool firstAppear_ = true;
     bool compact_ = false;
     QWebEngineHttpRequest request_;
-    QWebEngineProfile* profile_ = nullptr;
-    VostrelleWebPage* page_ = nullptr;
-    QWebEngineView* webView_ = nullptr;
+    RemoteWebView* webView_ = nullptr;
 
     QScrollArea* scrollView_ = nullptr;
     QProgressBar* progressView_ = nullptr;

@@ -8,7 +8,6 @@
 // original depictions (its web page under the header).
 #include <QTest>
 #include <QTextDocument>
-#include <QWebEnginePage>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
@@ -18,6 +17,7 @@
 #include "Details/DetailsFixture.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Details/PackageScreenshotsViewController.h"
+#include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
 #include "Depictions/ZMDepictionSettings.h"
 #include "Shell/ShellTestSupport.h"
@@ -120,7 +120,9 @@ TEST_F(DetailsEndToEnd, APackageListOpensNativeClassicAndWebPages) {
 
     // A repository whose packages open their own web pages.
     server->route("web/depiction.html", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><head><title>Web Depiction</title></head><body><h1>From the web</h1></body></html>", "text/html");
+        res.set_content("<html><head><title>Web Depiction</title></head><body style='font-family:sans-serif'>"
+                        "<h1 style='background:#2050d0;color:#fff;padding:12px'>From the web</h1></body></html>",
+                        "text/html");
     });
     publish("web", {"com.loop.web", "3.1", "Name: Loop Web\nSection: Tweaks\nDepiction: " + url("web/depiction.html") + "\n"}, "Web Repo");
 
@@ -198,12 +200,20 @@ TEST_F(DetailsEndToEnd, APackageListOpensNativeClassicAndWebPages) {
     list->navigationController()->popViewController(false);
     auto* web = dynamic_cast<WebDepictionViewController*>(openRow(list, "com.loop.web"));
     ASSERT_NE(web, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return web->page() && web->page()->title() == "Web Depiction"; }, std::chrono::seconds(60)))
-        << (web->page() ? web->page()->url().toString().toStdString() + " / " + web->page()->title().toStdString() : "no page")
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() && web->webView()->title() == "Web Depiction"; }, std::chrono::seconds(60)))
+        << (web->webView() ? web->webView()->url().toString().toStdString() + " / " + web->webView()->title().toStdString() : "no page")
         << " requests " << server->count("web/depiction.html");
     EXPECT_EQ(web->nameLbl()->text(), "Loop Web");
     EXPECT_TRUE(web->nameLbl()->isVisible());
     EXPECT_GE(server->count("web/depiction.html"), 1u);
+    // The page's process sends its picture; the screen shows it under the header.
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        const QImage& f = web->webView()->frame();
+        return !f.isNull() && QColor(f.pixel(20, 30)).blue() > 150 && QColor(f.pixel(20, 30)).red() < 80;
+    }, std::chrono::seconds(20)))
+        << "the page's picture did not come";
+    GuiTest::pump(std::chrono::milliseconds(200));
+    DetailsFixture::saveScreenshot(d.window(), "details-web-depiction-from-launch.png");
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Depictions/ZMDepictionSettings.h"
+#include "Browsing/PackageOpening.h"
 #include "Details/PackageDetailsViewController.h"
+#include "Details/WebDepictionViewController.h"
 #include "PackageCell.h"
 #include "Support/FlatRepository.h"
 #include "Support/Gui/UserGestures.h"
@@ -117,6 +119,24 @@ protected:
         details->setPackageIdentifier(identifier);
         show(details);
         return details;
+    }
+    // A package of a source that asks for its original depictions, opened the
+    // way a list opens it (its web page, served as `html` at `path`), shown at `size`.
+    WebDepictionViewController* openWebDepiction(const std::string& identifier, const std::string& path,
+                                                 const std::string& html, QSize size) {
+        server->route(path, [html](const httplib::Request&, httplib::Response& res) { res.set_content(html, "text/html"); });
+        storeSource(url(""), false, true);
+        ZMRPackage p;
+        p.identifier = identifier;
+        p.name = "Web Page";
+        p.version = "1.0";
+        p.sourceLocation = url("");
+        p.website = url(path);
+        storePackage(p);
+        auto* web = dynamic_cast<WebDepictionViewController*>(PackageOpening::viewControllerForPackage(p));
+        EXPECT_NE(web, nullptr);
+        if (web) show(web, size);
+        return web;
     }
     void storePackage(ZMRPackage p) { store({std::move(p)}); }
     void storeSource(const std::string& location, bool infoJson = false, bool original = false) {

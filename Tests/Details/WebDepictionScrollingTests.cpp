@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QScrollBar>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <QWheelEvent>
 
-#include "Browsing/PackageOpening.h"
 #include "Details/DetailsFixture.h"
+#include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
 #include "WebViewViewController.h"
 
@@ -18,22 +16,10 @@ namespace {
 class WebDepictionScrolling : public DetailsFixture::Host {
 protected:
     WebDepictionViewController* openTallPage() {
-        server->route("depiction/tall", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<html><body><p>Top</p><p style='height:3000px'>A tall page</p><p>End</p></body></html>",
-                            "text/html");
-        });
-        storeSource(url(""), false, true);
-        ZMRPackage p;
-        p.identifier = "com.web.tall";
-        p.name = "Tall Page";
-        p.version = "1.0";
-        p.sourceLocation = url("");
-        p.website = url("depiction/tall");
-        storePackage(p);
-        auto* web = dynamic_cast<WebDepictionViewController*>(PackageOpening::viewControllerForPackage(p));
-        EXPECT_NE(web, nullptr);
+        auto* web = openWebDepiction(
+            "com.web.tall", "depiction/tall",
+            "<html><body><p>Top</p><p style='height:3000px'>A tall page</p><p>End</p></body></html>", {420, 700});
         if (!web) return nullptr;
-        show(web, {420, 700});
         EXPECT_TRUE(GuiTest::waitUntil([&] { return web->webViewContainer() && web->webViewContainer()->height() > 2000; },
                                        std::chrono::seconds(60)))
             << "the page did not load at its height";
@@ -41,14 +27,14 @@ protected:
     }
     // One notch of the wheel, down (negative) or up, over the page.
     static void turnWheel(WebDepictionViewController* web, int notches) {
-        QWidget* target = web->webView()->focusProxy() ? web->webView()->focusProxy() : web->webView();
+        QWidget* target = web->webView();
         const QPointF at(target->width() / 2.0, 40);
         QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(target, &wheel);
         GuiTest::pump();
     }
-    static QString evaluate(QWebEnginePage* page, const QString& script) {
+    static QString evaluate(RemoteWebView* page, const QString& script) {
         QString answer;
         bool done = false;
         page->runJavaScript(script, [&](const QVariant& v) {
@@ -77,7 +63,7 @@ TEST_F(WebDepictionScrolling, TheWheelOverThePageMovesTheScreenAndADragSelectsNo
         else EXPECT_LT(bar->value(), before) << step.notches << " notches";
     }
     // No selection by dragging: the page's text is not selectable.
-    EXPECT_EQ(evaluate(web->page(), "getComputedStyle(document.body).userSelect || getComputedStyle(document.body).webkitUserSelect"),
+    EXPECT_EQ(evaluate(web->webView(), "getComputedStyle(document.body).userSelect || getComputedStyle(document.body).webkitUserSelect"),
               "none");
 }
 

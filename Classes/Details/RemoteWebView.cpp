@@ -1,0 +1,348 @@
+#include "Details/RemoteWebView.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLocalSocket>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "Miscellaneous/ZMLocalization.h"
+#include "Miscellaneous/ZMLog.h"
+#include "UIKit/UIApplication.h"
+#include "VostrelleBuildPaths.h"
+
+namespace {
+
+constexpr int kChannelDescriptor = 3;
+constexpr int kLargestSide = 8192;
+// How long a closed page's process has to end by itself before it is killed.
+constexpr int kQuitGraceMs = 5000;
+
+bool isExecutable(const QString& path) { return ::access(path.toLocal8Bit().constData(), X_OK) == 0; }
+
+// The process of a view that is gone ends in the background: the interface
+// never waits for it.
+void retire(QProcess* process, QLocalSocket* socket) {
+    if (socket) {
+        socket->abort();
+        socket->deleteLater();
+    }
+    if (!process) return;
+    process->setParent(nullptr);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
+    }
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    QTimer::singleShot(kQuitGraceMs, process, [process] { process->kill(); });
+}
+
+}  // namespace
+
+RemoteWebView::RemoteWebView(QWidget* parent) : QWidget(parent) {
+    setObjectName("webView");
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+RemoteWebView::~RemoteWebView() {
+    if (process_) disconnect(process_, nullptr, this, nullptr);
+    retire(process_, socket_);
+}
+
+QString RemoteWebView::hostPath() {
+    const QString built = QStringLiteral(VOSTRELLE_WEBHOST_BUILD_PATH);
+    if (isExecutable(built)) return built;
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        const QString exe = QString::fromLocal8Bit(self, static_cast<qsizetype>(n));
+        return exe.left(exe.lastIndexOf('/')) + QStringLiteral("/vostrelle-webhost");
+    }
+    return QStringLiteral("vostrelle-webhost");
+}
+
+qint64 RemoteWebView::hostProcessId() const { return process_ ? process_->processId() : 0; }
+
+void RemoteWebView::setScrollArea(QScrollArea* area) {
+    area_ = area;
+    if (!area) return;
+    area->viewport()->installEventFilter(this);
+    connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { sendGeometry(); });
+}
+
+void RemoteWebView::fail(const char* why) {
+    if (failed_) return;
+    ZMLOG("web depiction: {}", why);
+    failed_ = true;
+    frame_ = QImage();
+    update();
+    emit loadFinished(false);
+}
+
+void RemoteWebView::start() {
+    if (process_ || failed_) return;
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        fail("no socket for the page's process");
+        return;
+    }
+    process_ = new QProcess(this);
+    process_->setProgram(hostPath());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(devicePixelRatioF()));
+    process_->setProcessEnvironment(environment);
+    process_->setProcessChannelMode(QProcess::ForwardedChannels);  // its messages go to our log
+    const int childEnd = fds[1];
+    process_->setChildProcessModifier([childEnd] {
+        // Only async-signal-safe calls here: this runs between fork and exec.
+        if (childEnd == kChannelDescriptor) ::fcntl(childEnd, F_SETFD, 0);
+        else ::dup2(childEnd, kChannelDescriptor);
+    });
+    connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) fail("the page's process could not start");
+    });
+    connect(process_, &QProcess::finished, this, [this] { fail("the page's process ended"); });
+    process_->start();
+    ::close(childEnd);
+
+    socket_ = new QLocalSocket(this);
+    if (!socket_->setSocketDescriptor(fds[0])) {
+        ::close(fds[0]);
+        fail("the page's channel could not open");
+        return;
+    }
+    channel_ = new WebDepictionChannel(socket_, socket_, this);
+    connect(channel_, &WebDepictionChannel::received, this, &RemoteWebView::handle);
+    connect(channel_, &WebDepictionChannel::failed, this, [this] { fail("the page's process sent something unreadable"); });
+    if (background_.isValid()) channel_->send(WebDepictionChannel::Type::Background, background_);
+}
+
+void RemoteWebView::load(const QUrl& url, const Headers& headers, const QString& sourceHost,
+                         const QString& acceptLanguage) {
+    start();
+    if (!channel_) return;
+    channel_->send(WebDepictionChannel::Type::Load, url, headers, sourceHost, acceptLanguage);
+    sentGeometry_ = QRect();
+    sendGeometry();
+}
+
+void RemoteWebView::setBackgroundColor(const QColor& color) {
+    background_ = color;
+    if (channel_) channel_->send(WebDepictionChannel::Type::Background, color);
+    update();
+}
+
+void RemoteWebView::runJavaScript(const QString& script, std::function<void(const QVariant&)> callback) {
+    if (!channel_) return;
+    const int id = nextScript_++;
+    if (callback) scripts_[id] = std::move(callback);
+    channel_->send(WebDepictionChannel::Type::RunJavaScript, id, script);
+}
+
+void RemoteWebView::sendGeometry() {
+    if (!channel_ || width() <= 0) return;
+    int viewport = height(), top = 0;
+    if (area_) {
+        viewport = area_->viewport()->height();
+        top = std::max(0, -mapTo(area_->viewport(), QPoint(0, 0)).y());
+    }
+    const QRect geometry(0, top, std::clamp(width(), 1, kLargestSide), std::clamp(viewport, 1, kLargestSide));
+    if (geometry == sentGeometry_) return;
+    if (geometry.top() != sentGeometry_.top()) {
+        requestedTops_.push_back(top);
+        if (requestedTops_.size() > 64) requestedTops_.pop_front();
+    }
+    sentGeometry_ = geometry;
+    channel_->send(WebDepictionChannel::Type::Geometry, geometry.width(), geometry.height(), top);
+}
+
+void RemoteWebView::followPageScroll(double y) {
+    const int top = static_cast<int>(std::lround(y));
+    pageTop_ = top;
+    // The echo of an offset we asked for is not news.
+    for (auto it = requestedTops_.begin(); it != requestedTops_.end(); ++it) {
+        if (std::abs(*it - top) <= 1) {
+            requestedTops_.erase(requestedTops_.begin(), it + 1);
+            return;
+        }
+    }
+    // The page moved itself: the area follows, so that what is shown is where it is.
+    if (!area_ || !area_->widget()) return;
+    requestedTops_.clear();
+    sentGeometry_.moveTop(top);
+    area_->verticalScrollBar()->setValue(mapTo(area_->widget(), QPoint(0, 0)).y() + top);
+}
+
+void RemoteWebView::receiveFrame(const QByteArray& payload) {
+    int top = 0, width = 0, height = 0;
+    qreal ratio = 1;
+    QByteArray pixels;
+    if (!WebDepictionChannel::read(payload, top, width, height, ratio, pixels)) return;
+    if (width < 1 || height < 1 || width > kLargestSide * 8 || height > kLargestSide * 8 || !(ratio > 0 && ratio <= 8) ||
+        pixels.size() != static_cast<qsizetype>(width) * height * 4)
+        return;
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), pixels.constData() + static_cast<qsizetype>(y) * width * 4,
+                    static_cast<size_t>(width) * 4);
+    image.setDevicePixelRatio(ratio);
+    frame_ = std::move(image);
+    frameTop_ = std::max(0, top);
+    update();
+    emit frameReceived();
+}
+
+void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& payload) {
+    using T = WebDepictionChannel::Type;
+    switch (type) {
+    case T::Frame:
+        receiveFrame(payload);
+        break;
+    case T::ContentsSize: {
+        QSizeF size;
+        if (!WebDepictionChannel::read(payload, size) || !size.isValid()) return;
+        contentsSize_ = size;
+        emit contentsSizeChanged(size);
+        break;
+    }
+    case T::ScrollPosition: {
+        QPointF position;
+        if (WebDepictionChannel::read(payload, position) && std::isfinite(position.y())) followPageScroll(position.y());
+        break;
+    }
+    case T::LoadProgress: {
+        int percent = 0;
+        if (WebDepictionChannel::read(payload, percent)) emit loadProgress(std::clamp(percent, 0, 100));
+        break;
+    }
+    case T::LoadFinished: {
+        bool ok = false;
+        if (WebDepictionChannel::read(payload, ok)) emit loadFinished(ok);
+        break;
+    }
+    case T::UrlChanged:
+        if (WebDepictionChannel::read(payload, url_)) emit urlChanged(url_);
+        break;
+    case T::TitleChanged:
+        if (WebDepictionChannel::read(payload, title_)) emit titleChanged(title_);
+        break;
+    case T::Refusals:
+        WebDepictionChannel::read(payload, refusedNavigations_, refusedDownloads_);
+        break;
+    case T::OpenExternally: {
+        // Only a mail link is handed out by a page.
+        QUrl url;
+        if (WebDepictionChannel::read(payload, url) && url.scheme().compare("mailto", Qt::CaseInsensitive) == 0)
+            UIApplication::openURL(url);
+        break;
+    }
+    case T::Cursor: {
+        int shape = 0;
+        if (WebDepictionChannel::read(payload, shape) && shape >= 0 && shape <= Qt::LastCursor)
+            setCursor(static_cast<Qt::CursorShape>(shape));
+        break;
+    }
+    case T::JavaScriptResult: {
+        int id = 0;
+        QVariant result;
+        if (!WebDepictionChannel::read(payload, id, result)) return;
+        auto it = scripts_.find(id);
+        if (it == scripts_.end()) return;
+        auto callback = std::move(it->second);
+        scripts_.erase(it);
+        callback(result);
+        break;
+    }
+    default:
+        ZMLOG("web depiction: unexpected message {}", static_cast<int>(type));
+    }
+}
+
+void RemoteWebView::paintEvent(QPaintEvent* e) {
+    QPainter painter(this);
+    painter.fillRect(e->rect(), background_.isValid() ? background_ : palette().color(QPalette::Window));
+    if (!frame_.isNull()) painter.drawImage(QPointF(0, frameTop_), frame_);
+    if (failed_) {
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        painter.drawText(rect().adjusted(20, 20, -20, -20), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+                         QString::fromStdString(ZMLocalizedString("This page could not be shown.")));
+    }
+}
+
+void RemoteWebView::forwardMouse(QMouseEvent* e) {
+    if (!channel_) return;
+    // To the page's own coordinates: the page is scrolled to pageTop_ in its window.
+    const QPointF position = e->position() - QPointF(0, pageTop_);
+    channel_->send(WebDepictionChannel::Type::Mouse, static_cast<int>(e->type()), position, static_cast<int>(e->button()),
+                   static_cast<int>(e->buttons()), static_cast<int>(e->modifiers()));
+}
+
+void RemoteWebView::forwardKey(QKeyEvent* e) {
+    if (!channel_) return;
+    channel_->send(WebDepictionChannel::Type::Key, static_cast<int>(e->type()), e->key(), static_cast<int>(e->modifiers()),
+                   e->text(), e->isAutoRepeat(), e->nativeScanCode(), e->nativeVirtualKey(), e->nativeModifiers());
+}
+
+void RemoteWebView::wheelEvent(QWheelEvent* e) {
+    // The page is as tall as it is: the wheel moves the area (a synthesized
+    // wheel event would not travel up to it by itself).
+    if (!area_) {
+        e->ignore();
+        return;
+    }
+    QApplication::sendEvent(area_->verticalScrollBar(), e);
+    e->accept();
+}
+
+void RemoteWebView::keyPressEvent(QKeyEvent* e) {
+    forwardKey(e);
+    // Esc closes what the screen shows, as everywhere else.
+    if (e->key() == Qt::Key_Escape) e->ignore();
+}
+
+void RemoteWebView::keyReleaseEvent(QKeyEvent* e) {
+    forwardKey(e);
+    if (e->key() == Qt::Key_Escape) e->ignore();
+}
+
+bool RemoteWebView::event(QEvent* e) {
+    switch (e->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+        forwardMouse(static_cast<QMouseEvent*>(e));
+        if (e->type() == QEvent::MouseButtonPress) setFocus(Qt::MouseFocusReason);
+        return true;
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        if (channel_) channel_->send(WebDepictionChannel::Type::Focus, e->type() == QEvent::FocusIn);
+        break;
+    case QEvent::Resize:
+    case QEvent::Move:
+    case QEvent::Show:
+        QTimer::singleShot(0, this, [this] { sendGeometry(); });
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(e);
+}
+
+bool RemoteWebView::eventFilter(QObject* watched, QEvent* e) {
+    if (area_ && watched == area_->viewport() && e->type() == QEvent::Resize) sendGeometry();
+    return QWidget::eventFilter(watched, e);
+}

@@ -1,0 +1,127 @@
+// A web depiction is drawn by a process of its own: its pictures reach the
+// screen, the web engine never runs in the program, the page and the screen's
+// scroll area move together whichever of them is scrolled, and the process
+// ends with the screen (or, when it dies, the page says it cannot be shown).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
+#include <QScrollBar>
+#include <QTest>
+#include <set>
+
+#include "Details/DetailsFixture.h"
+#include "Details/RemoteWebView.h"
+#include "Details/WebDepictionViewController.h"
+
+namespace {
+
+// Threads the web engine starts in the process that runs it.
+std::set<QString> engineThreadsHere() {
+    std::set<QString> found;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + task + "/comm");
+        if (!comm.open(QIODevice::ReadOnly)) continue;
+        const QString name = QString::fromUtf8(comm.readAll()).trimmed();
+        if (name.startsWith("Chrome_") || name.startsWith("VizCompositor") || name == "NetworkService") found.insert(name);
+    }
+    return found;
+}
+
+bool isAlive(qint64 pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0; }
+
+class RemoteWebViewTest : public DetailsFixture::Host {
+protected:
+    WebDepictionViewController* web = nullptr;
+
+    void openPage() {
+        web = openWebDepiction("com.web.anchored", "depiction/anchored",
+                               "<html><body style='margin:0;background:#fff'>"
+                               "<div style='height:120px;background:#c01020'></div>"
+                               "<a id='jump' href='#end' style='display:block;height:60px'>To the end</a>"
+                               "<p style='height:4000px'>A tall page</p><p id='end'>End</p></body></html>",
+                               {420, 700});
+        ASSERT_NE(web, nullptr);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() && web->webViewContainer()->height() > 4000; },
+                                       std::chrono::seconds(60)))
+            << "the page did not load at its height";
+    }
+    QScrollBar* bar() const { return web->scrollView()->verticalScrollBar(); }
+    // Where the page's top sits in the scroll area's content.
+    int pageOffset() const { return web->webView()->mapTo(web->scrollView()->widget(), QPoint(0, 0)).y(); }
+};
+
+TEST_F(RemoteWebViewTest, ThePictureComesFromAProcessThatEndsWithTheScreen) {
+    openPage();
+    // The page's red band reaches the screen, drawn where the page is.
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        const QImage& f = web->webView()->frame();
+        return !f.isNull() && QColor(f.pixel(10, 60)).red() > 150 && QColor(f.pixel(10, 60)).green() < 60;
+    }, std::chrono::seconds(20)))
+        << "no picture of the page";
+    const QImage shown = web->webView()->grab().toImage();
+    EXPECT_GT(QColor(shown.pixel(10, 60)).red(), 150);
+    EXPECT_TRUE(engineThreadsHere().empty()) << "the web engine runs in the program: " << engineThreadsHere().begin()->toStdString();
+    const qint64 pid = web->webView()->hostProcessId();
+    ASSERT_TRUE(isAlive(pid));
+    window.reset();
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return !isAlive(pid); }, std::chrono::seconds(15))) << "the page's process outlived its screen";
+}
+
+TEST_F(RemoteWebViewTest, ThePageAndTheScreenScrollTogether) {
+    openPage();
+    RemoteWebView* view = web->webView();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !view->frame().isNull(); }, std::chrono::seconds(20)));
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool(int value)> arrived;
+    } steps[] = {
+        {"the area scrolled into the page",
+         [&] { bar()->setValue(pageOffset() + 1500); },
+         [&](int) { return view->frameScrollY() == 1500; }},
+        {"Home in the page",
+         [&] {
+             view->setFocus();
+             QTest::keyClick(view, Qt::Key_Home);
+         },
+         [&](int value) { return value <= pageOffset() && view->frameScrollY() == 0; }},
+        {"a link to an anchor further down",
+         [&] { QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(40, 150)); },
+         [&](int value) { return value > pageOffset() + 3500 && view->frameScrollY() == value - pageOffset(); }},
+        {"End in the page after scrolling back up",
+         [&] {
+             bar()->setValue(0);
+             GuiTest::pump(std::chrono::milliseconds(300));
+             view->setFocus();
+             QTest::keyClick(view, Qt::Key_End);
+         },
+         [&](int value) { return value == bar()->maximum(); }},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return step.arrived(bar()->value()); }, std::chrono::seconds(10)))
+            << step.what << ": area at " << bar()->value() << " of " << bar()->maximum() << ", page at "
+            << view->frameScrollY() << ", page top at " << pageOffset();
+    }
+}
+
+TEST_F(RemoteWebViewTest, APageWhoseProcessDiesSaysSoAndTheScreenStays) {
+    openPage();
+    RemoteWebView* view = web->webView();
+    bool finished = false, ok = true;
+    QObject::connect(view, &RemoteWebView::loadFinished, [&](bool success) {
+        finished = true;
+        ok = success;
+    });
+    ASSERT_TRUE(isAlive(view->hostProcessId()));
+    ::kill(static_cast<pid_t>(view->hostProcessId()), SIGKILL);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return view->hasFailed(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(view->frame().isNull());
+    EXPECT_TRUE(web->getBtn()->isVisible());  // the rest of the screen still works
+}
+
+}  // namespace
