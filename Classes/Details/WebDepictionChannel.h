@@ -62,6 +62,8 @@ public:
     // Reads what has arrived (also done on the input's readyRead).
     void poll();
     bool isBroken() const { return broken_; }
+    // Bytes written and not yet taken by the other side.
+    qint64 pendingBytes() const { return out_ ? out_->bytesToWrite() : 0; }
 
 signals:
     void received(WebDepictionChannel::Type type, const QByteArray& payload);

@@ -165,6 +165,9 @@ void WebDepictionHost::sendFrame() {
         refusedNavigations_ = page_->refusedNavigationCount();
         channel_->send(WebDepictionChannel::Type::Refusals, refusedNavigations_, refusedDownloads_);
     }
+    // The program has not taken the last picture yet (it is busy): the next look will do,
+    // rather than pictures piling up here.
+    if (channel_->pendingBytes() > 0) return;
     QImage frame = view_->grab().toImage();
     if (frame.isNull()) return;
     if (frame.format() != QImage::Format_RGB32) frame = frame.convertToFormat(QImage::Format_RGB32);
