@@ -118,6 +118,8 @@ void WebDepictionHost::ensurePage() {
     // The program's scroll area scrolls the page: it shows no scroll bar of its own.
     page_->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     view_ = new QWebEngineView;
+    // Its menus would open in a window nobody sees.
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
     view_->setPage(page_);
     view_->resize(800, 600);
     view_->show();
