@@ -152,13 +152,14 @@ void RemoteWebView::runJavaScript(const QString& script, std::function<void(cons
     channel_->send(WebDepictionChannel::Type::RunJavaScript, id, script);
 }
 
+int RemoteWebView::visibleTop() const {
+    return area_ ? std::max(0, -mapTo(area_->viewport(), QPoint(0, 0)).y()) : 0;
+}
+
 void RemoteWebView::sendGeometry() {
     if (!channel_ || width() <= 0) return;
-    int viewport = height(), top = 0;
-    if (area_) {
-        viewport = area_->viewport()->height();
-        top = std::max(0, -mapTo(area_->viewport(), QPoint(0, 0)).y());
-    }
+    const int viewport = area_ ? area_->viewport()->height() : height();
+    const int top = visibleTop();
     const QRect geometry(0, top, std::clamp(width(), 1, kLargestSide), std::clamp(viewport, 1, kLargestSide));
     if (geometry == sentGeometry_) return;
     if (geometry.top() != sentGeometry_.top()) {
@@ -182,6 +183,7 @@ void RemoteWebView::followPageScroll(double y) {
     // The page moved itself: the area follows, so that what is shown is where it is.
     if (!area_ || !area_->widget()) return;
     requestedTops_.clear();
+    if (std::abs(visibleTop() - top) <= 1) return;  // it shows that already (the header above may be in view)
     sentGeometry_.moveTop(top);
     area_->verticalScrollBar()->setValue(mapTo(area_->widget(), QPoint(0, 0)).y() + top);
 }

@@ -80,6 +80,8 @@ private:
     void handle(WebDepictionChannel::Type type, const QByteArray& payload);
     void receiveFrame(const QByteArray& payload);
     void followPageScroll(double y);
+    // How far down the page the area's viewport begins.
+    int visibleTop() const;
     void sendGeometry();
     void forwardMouse(QMouseEvent* e);
     void forwardKey(QKeyEvent* e);

@@ -78,6 +78,16 @@ TEST_F(RemoteWebViewTest, ThePageAndTheScreenScrollTogether) {
         std::function<void()> act;
         std::function<bool(int value)> arrived;
     } steps[] = {
+        {"a reload with the header in view",
+         [&] {
+             bool reloaded = false;
+             auto c = QObject::connect(view, &RemoteWebView::loadFinished, [&] { reloaded = true; });
+             view->runJavaScript("location.reload()");
+             EXPECT_TRUE(GuiTest::waitUntil([&] { return reloaded; }, std::chrono::seconds(20)));
+             QObject::disconnect(c);
+             GuiTest::pump(std::chrono::milliseconds(500));
+         },
+         [&](int value) { return value == 0; }},
         {"the area scrolled into the page",
          [&] { bar()->setValue(pageOffset() + 1500); },
          [&](int) { return view->frameScrollY() == 1500; }},
