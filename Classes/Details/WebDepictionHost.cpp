@@ -130,6 +130,8 @@ void WebDepictionHost::ensurePage() {
         busy();
     });
     connect(page_, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        // A new page may come with a new input widget: it gets the focus the program's view has.
+        if (focused_) input()->setFocus(Qt::OtherFocusReason);
         channel_->send(T::LoadFinished, ok);
         busy();
     });
@@ -261,6 +263,7 @@ void WebDepictionHost::handle(WebDepictionChannel::Type type, const QByteArray& 
     case T::Focus: {
         bool focused = false;
         if (!view_ || !WebDepictionChannel::read(payload, focused)) return;
+        focused_ = focused;
         if (focused) input()->setFocus(Qt::OtherFocusReason);
         else input()->clearFocus();
         break;

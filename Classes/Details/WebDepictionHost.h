@@ -54,4 +54,5 @@ private:
     int refusedNavigations_ = 0;
     int refusedDownloads_ = 0;
     int lastCursor_ = -1;
+    bool focused_ = false;  // the program's view has the focus
 };

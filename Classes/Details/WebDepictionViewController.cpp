@@ -37,6 +37,8 @@ namespace {
 constexpr const char* kUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 // A page is shown as tall as it is, up to this (a page that claims more is cut).
 constexpr int kMaximumContainerHeight = 1000000;
+// How long a page out of sight keeps its process (going back and forth costs no reload).
+constexpr int kSuspendAfterMs = 3000;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -271,9 +273,28 @@ void WebDepictionViewController::fillHeader() {
 }
 
 void WebDepictionViewController::viewDidAppear(bool) {
-    if (!firstAppear_) return;
+    if (!firstAppear_) {
+        if (suspendTimer_) suspendTimer_->stop();
+        if (webView_) webView_->resume();
+        return;
+    }
     firstAppear_ = false;
     createWebView();
+}
+
+void WebDepictionViewController::viewDidDisappear(bool) {
+    // Out of sight for a while (another screen on top, another tab): the
+    // page's process and its memory go; coming back loads the page again.
+    if (!webView_) return;
+    if (!suspendTimer_) {
+        suspendTimer_ = new QTimer(this);
+        suspendTimer_->setSingleShot(true);
+        suspendTimer_->setInterval(kSuspendAfterMs);
+        connect(suspendTimer_, &QTimer::timeout, this, [this] {
+            if (webView_ && !isOnScreen()) webView_->suspend();
+        });
+    }
+    suspendTimer_->start();
 }
 
 void WebDepictionViewController::createWebView() {

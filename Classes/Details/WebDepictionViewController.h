@@ -30,6 +30,7 @@
 
 #include "ZMPalettedViewController.h"
 
+class QTimer;
 class RemoteWebView;
 
 class WebDepictionViewController : public ZMPalettedViewController {
@@ -76,6 +77,7 @@ protected:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
 
 private:
     void buildViews();
@@ -92,6 +94,7 @@ private:
     bool compact_ = false;
     QWebEngineHttpRequest request_;
     RemoteWebView* webView_ = nullptr;
+    QTimer* suspendTimer_ = nullptr;
 
     QScrollArea* scrollView_ = nullptr;
     QProgressBar* progressView_ = nullptr;

@@ -14,6 +14,7 @@
 #include "Details/DetailsFixture.h"
 #include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
+#include "ZMPaletteManager.h"
 
 namespace {
 
@@ -91,6 +92,15 @@ TEST_F(RemoteWebViewTest, ThePageAndTheScreenScrollTogether) {
         {"the area scrolled into the page",
          [&] { bar()->setValue(pageOffset() + 1500); },
          [&](int) { return view->frameScrollY() == 1500; }},
+        {"a new appearance while scrolled there (the page loads again)",
+         [&] {
+             bool reloaded = false;
+             auto c = QObject::connect(view, &RemoteWebView::loadFinished, [&] { reloaded = true; });
+             ZMPaletteManager::sharedManager().setStyle(ZMPalette::Blue);
+             EXPECT_TRUE(GuiTest::waitUntil([&] { return reloaded; }, std::chrono::seconds(20)));
+             QObject::disconnect(c);
+         },
+         [&](int value) { return view->frameScrollY() == 1500 && value == pageOffset() + 1500; }},
         {"Home in the page",
          [&] {
              view->setFocus();
@@ -115,6 +125,36 @@ TEST_F(RemoteWebViewTest, ThePageAndTheScreenScrollTogether) {
             << step.what << ": area at " << bar()->value() << " of " << bar()->maximum() << ", page at "
             << view->frameScrollY() << ", page top at " << pageOffset();
     }
+    ZMPaletteManager::sharedManager().setStyle(ZMPalette::Light);
+}
+
+TEST_F(RemoteWebViewTest, APageOutOfSightGivesItsProcessBackAndComesBackWhereItWas) {
+    openPage();
+    RemoteWebView* view = web->webView();
+    bar()->setValue(pageOffset() + 1500);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return view->frameScrollY() == 1500; }, std::chrono::seconds(20)));
+    const int value = bar()->value();
+    const qint64 first = view->hostProcessId();
+    nav->pushViewController(new UIViewController, false);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return !isAlive(first); }, std::chrono::seconds(20))) << "the hidden page kept its process";
+    EXPECT_TRUE(view->isSuspended());
+    EXPECT_FALSE(view->frame().isNull()) << "its last picture is kept for the way back";
+    nav->popViewController(false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return isAlive(view->hostProcessId()) && view->hostProcessId() != first; },
+                                   std::chrono::seconds(20)));
+    bool loaded = false;
+    QObject::connect(view, &RemoteWebView::loadFinished, [&](bool ok) { loaded = ok; });
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return loaded; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return view->frameScrollY() == 1500 && bar()->value() == value; },
+                                   std::chrono::seconds(10)))
+        << "back at " << view->frameScrollY() << ", area at " << bar()->value() << " (was " << value << ")";
+    // Back and forth within a moment costs no reload.
+    const qint64 second = view->hostProcessId();
+    nav->pushViewController(new UIViewController, false);
+    GuiTest::pump(std::chrono::milliseconds(300));
+    nav->popViewController(false);
+    GuiTest::pump(std::chrono::milliseconds(3500));
+    EXPECT_EQ(view->hostProcessId(), second);
 }
 
 TEST_F(RemoteWebViewTest, APageWhoseProcessDiesSaysSoAndTheScreenStays) {
