@@ -75,9 +75,9 @@ inline const std::string& xzIndexFile() {
     return path;
 }
 
-// A size line of /proc/self/status ("VmRSS:", "VmHWM:", "RssAnon:") in kB;
-// -1 when the line is missing.
-// A figure in kB of /proc/<pid>/<file> ("status", "smaps_rollup"), this process's by default (-1 when absent).
+// A size line in kB of /proc/<pid>/<file> ("VmRSS:", "VmHWM:", "RssAnon:" of
+// "status"; "Pss:" of "smaps_rollup"), this process's by default; -1 when the
+// line is missing.
 inline long statusKilobytes(const char* key, long pid = 0, const char* file = "status") {
     std::ifstream status("/proc/" + (pid > 0 ? std::to_string(pid) : std::string("self")) + "/" + file);
     std::string line;

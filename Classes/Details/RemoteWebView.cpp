@@ -13,12 +13,11 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
-#include <climits>
 #include <cmath>
-#include <cstring>
 
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
+#include "Miscellaneous/ZMPaths.h"
 #include "UIKit/UIApplication.h"
 #include "VostrelleBuildPaths.h"
 
@@ -28,8 +27,6 @@ constexpr int kChannelDescriptor = 3;
 constexpr int kLargestSide = 8192;
 // How long a closed page's process has to end by itself before it is killed.
 constexpr int kQuitGraceMs = 5000;
-
-bool isExecutable(const QString& path) { return ::access(path.toLocal8Bit().constData(), X_OK) == 0; }
 
 // The process of a view that is gone ends in the background: the interface
 // never waits for it.
@@ -82,15 +79,7 @@ void RemoteWebView::resume() {
 }
 
 QString RemoteWebView::hostPath() {
-    const QString built = QStringLiteral(VOSTRELLE_WEBHOST_BUILD_PATH);
-    if (isExecutable(built)) return built;
-    char self[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        const QString exe = QString::fromLocal8Bit(self, static_cast<qsizetype>(n));
-        return exe.left(exe.lastIndexOf('/')) + QStringLiteral("/vostrelle-webhost");
-    }
-    return QStringLiteral("vostrelle-webhost");
+    return QString::fromStdString(ZMPaths::companionProgram(VOSTRELLE_WEBHOST_BUILD_PATH, "vostrelle-webhost"));
 }
 
 qint64 RemoteWebView::hostProcessId() const { return process_ ? process_->processId() : 0; }
@@ -147,6 +136,7 @@ void RemoteWebView::start() {
     connect(channel_, &WebDepictionChannel::received, this, &RemoteWebView::handle);
     connect(channel_, &WebDepictionChannel::failed, this, [this] { fail("the page's process sent something unreadable"); });
     if (background_.isValid()) channel_->send(WebDepictionChannel::Type::Background, background_);
+    if (hasFocus()) channel_->send(WebDepictionChannel::Type::Focus, true);
 }
 
 void RemoteWebView::load(const QUrl& url, const Headers& headers, const QString& sourceHost,
@@ -217,15 +207,11 @@ void RemoteWebView::receiveFrame(const QByteArray& payload) {
     if (width < 1 || height < 1 || width > kLargestSide * 8 || height > kLargestSide * 8 || !(ratio > 0 && ratio <= 8) ||
         pixels.size() != static_cast<qsizetype>(width) * height * 4)
         return;
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(image.scanLine(y), pixels.constData() + static_cast<qsizetype>(y) * width * 4,
-                    static_cast<size_t>(width) * 4);
-    image.setDevicePixelRatio(ratio);
-    frame_ = std::move(image);
-    frameTop_ = std::max(0, top);
+    frame_ = QImage(reinterpret_cast<const uchar*>(pixels.constData()), width, height, width * 4, QImage::Format_RGB32)
+                 .copy();
+    frame_.setDevicePixelRatio(ratio);
+    frameTop_ = pageTop_ = std::max(0, top);
     update();
-    emit frameReceived();
 }
 
 void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& payload) {
@@ -236,9 +222,7 @@ void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& pay
         break;
     case T::ContentsSize: {
         QSizeF size;
-        if (!WebDepictionChannel::read(payload, size) || !size.isValid()) return;
-        contentsSize_ = size;
-        emit contentsSizeChanged(size);
+        if (WebDepictionChannel::read(payload, size) && size.isValid()) emit contentsSizeChanged(size);
         break;
     }
     case T::ScrollPosition: {
@@ -265,10 +249,10 @@ void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& pay
         break;
     }
     case T::UrlChanged:
-        if (WebDepictionChannel::read(payload, url_)) emit urlChanged(url_);
+        WebDepictionChannel::read(payload, url_);
         break;
     case T::TitleChanged:
-        if (WebDepictionChannel::read(payload, title_)) emit titleChanged(title_);
+        WebDepictionChannel::read(payload, title_);
         break;
     case T::Refusals:
         WebDepictionChannel::read(payload, refusedNavigations_, refusedDownloads_);

@@ -55,7 +55,6 @@ public:
 
     QUrl url() const { return url_; }
     QString title() const { return title_; }
-    QSizeF contentsSize() const { return contentsSize_; }
     int refusedNavigationCount() const { return refusedNavigations_; }
     int refusedDownloadCount() const { return refusedDownloads_; }
     // The last picture of the page and the page's scroll offset it was taken at.
@@ -68,10 +67,7 @@ public:
 signals:
     void loadProgress(int percent);
     void loadFinished(bool ok);
-    void urlChanged(const QUrl& url);
-    void titleChanged(const QString& title);
     void contentsSizeChanged(const QSizeF& size);
-    void frameReceived();
 
 protected:
     bool event(QEvent* e) override;
@@ -101,7 +97,6 @@ private:
     QColor background_;
     QUrl url_;
     QString title_;
-    QSizeF contentsSize_;
     QImage frame_;
     int frameTop_ = 0;
     int pageTop_ = 0;  // the page's scroll offset, as last heard

@@ -200,13 +200,10 @@ void WebDepictionViewController::setModeForRequest() {
 
 void WebDepictionViewController::load() {
     if (!webView_ || !VostrelleWebPage::isNavigationAllowed(websiteURL_)) return;
-    // The page's process follows a redirect that leaves the source's host without the identifiers.
+    // The identifiers go only to the source's host: the page's process drops
+    // them for any other, a redirect included.
     RemoteWebView::Headers headers;
-    for (const QByteArray& name : request_.headers()) {
-        const QByteArray lower = name.toLower();
-        if (!isSourceHost(websiteURL_) && (lower == "x-cydia-id" || lower == "x-unique-id")) continue;
-        headers.append({name, request_.header(name)});
-    }
+    for (const QByteArray& name : request_.headers()) headers.append({name, request_.header(name)});
     webView_->load(websiteURL_, headers, QString::fromStdString(sourceHost_),
                    QLocale::system().uiLanguages().value(0, "en"));
 }

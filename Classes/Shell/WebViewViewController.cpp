@@ -15,13 +15,13 @@
 #include <QWebEngineView>
 #include <QWebEngineHistory>
 #include <QToolButton>
-#include <QShortcut>
 #include <QHBoxLayout>
 
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMURLSchemeHandler.h"
 #include "UIKit/UIApplication.h"
+#include "WebHistoryKeys.h"
 
 VostrelleWebPage::VostrelleWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
     QWebEngineSettings* s = settings();
@@ -167,15 +167,7 @@ QWidget* WebViewViewController::buildHistoryBar() {
     row->addStretch(1);
     connect(backBtn_, &QToolButton::clicked, this, &WebViewViewController::goBack);
     connect(forwardBtn_, &QToolButton::clicked, this, &WebViewViewController::goForward);
-    backShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this, this, &WebViewViewController::goBack);
-    forwardShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this, this, &WebViewViewController::goForward);
-    // The window's keys, whatever has the focus (a page that navigates drops
-    // it), while this screen is shown and has somewhere to go; otherwise
-    // Alt+Left leaves the screen as it does everywhere.
-    for (QShortcut* s : {backShortcut_, forwardShortcut_}) {
-        s->setContext(Qt::WindowShortcut);
-        s->setEnabled(false);
-    }
+    historyKeys_ = new WebHistoryKeys(this, [this] { return page_ ? page_->history() : nullptr; });
     auto update = [this] { updateHistoryButtons(); };
     connect(page_, &QWebEnginePage::urlChanged, this, update);
     connect(page_, &QWebEnginePage::loadFinished, this, update);
@@ -187,17 +179,15 @@ void WebViewViewController::updateHistoryButtons() {
     const bool back = page_->history()->canGoBack(), forward = page_->history()->canGoForward();
     backBtn_->setEnabled(back);
     forwardBtn_->setEnabled(forward);
-    const bool shown = isVisible();
-    backShortcut_->setEnabled(shown && back);
-    forwardShortcut_->setEnabled(shown && forward);
+    historyKeys_->update();
 }
 
 void WebViewViewController::goBack() {
-    if (page_ && page_->history()->canGoBack()) page_->history()->back();
+    if (historyKeys_) historyKeys_->goBack();
 }
 
 void WebViewViewController::goForward() {
-    if (page_ && page_->history()->canGoForward()) page_->history()->forward();
+    if (historyKeys_) historyKeys_->goForward();
 }
 
 void WebViewViewController::setViewTitle(const std::string& title) { setTitle(QString::fromStdString(title)); }

@@ -17,10 +17,10 @@
 #include "ZMPalettedViewController.h"
 
 class QProgressBar;
-class QShortcut;
 class QToolButton;
 class QWebEngineProfile;
 class QWebEngineView;
+class WebHistoryKeys;
 
 // The page with the navigation rule.
 class VostrelleWebPage : public QWebEnginePage {
@@ -93,8 +93,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QToolButton* backBtn_ = nullptr;
     QToolButton* forwardBtn_ = nullptr;
-    QShortcut* backShortcut_ = nullptr;
-    QShortcut* forwardShortcut_ = nullptr;
+    WebHistoryKeys* historyKeys_ = nullptr;
     QWidget* buildHistoryBar();
     void updateHistoryButtons();
 };

@@ -84,27 +84,17 @@ size_t ZMRDevelopers::updateDevelopersCache() {
     realm->readMostlyTransactionWithBlock([&] {
         // Read and write in one transaction so that a refresh committing
         // meanwhile cannot leave the counts half old, half new.
-        // One reading of the table for both columns, as one text per row:
-        // byte length of the identifier, US, identifier, maintainer (the
-        // length delimits the identifier whatever the maintainer holds).
+        // One reading of the table for both columns, as one text per row.
         auto packages = realm->objectsWhere<ZMRPackage>("maintainer != nil");
-        auto rows = realm->queryColumn(
-            packages.core()->querySql("length(CAST(\"identifier\" AS BLOB)) || char(31) || \"identifier\" || \"maintainer\""),
-            packages.core()->where().bindings, *ZMRPackage::schema().property("identifier"));
+        auto rows = realm->queryColumn(packages.core()->querySql(ZMRPackage::identifierThenSql("\"maintainer\"").c_str()),
+                                       packages.core()->where().bindings, *ZMRPackage::schema().property("identifier"));
         std::map<std::string, std::vector<std::string>> byDeveloper;
         // Folding is the costly part and maintainers repeat: fold each text once.
         std::unordered_map<std::string_view, std::vector<std::string>*> byMaintainer;
         for (const auto& value : rows) {
             const auto* text = std::get_if<std::string>(&value);
-            if (!text) continue;
-            const std::string_view row(*text);
-            const size_t separator = row.find('\x1f');
-            if (separator == 0 || separator == std::string_view::npos) continue;
-            size_t length = 0;
-            for (char c : row.substr(0, separator)) length = length * 10 + static_cast<size_t>(c - '0');
-            if (length == 0 || separator + 1 + length > row.size()) continue;
-            const std::string_view identifier = row.substr(separator + 1, length);
-            const std::string_view maintainer = row.substr(separator + 1 + length);
+            std::string_view identifier, maintainer;
+            if (!text || !ZMRPackage::splitIdentifierThen(*text, identifier, maintainer)) continue;
             if (maintainer.empty()) continue;
             auto& list = byMaintainer[maintainer];
             if (!list) list = &byDeveloper[ZMRDeveloper::normalizedName(std::string(maintainer))];

@@ -67,6 +67,24 @@ const ObjectSchema& ZMRPackage::schema() {
 
 static const RealmSchemaRegistration registration(ZMRPackage::schema());
 
+std::string ZMRPackage::identifierThenSql(const std::string& rest) {
+    return "length(CAST(\"identifier\" AS BLOB)) || char(31) || \"identifier\" || " + rest;
+}
+
+bool ZMRPackage::splitIdentifierThen(std::string_view text, std::string_view& identifier, std::string_view& rest) {
+    const size_t separator = text.find('\x1f');
+    if (separator == 0 || separator == std::string_view::npos) return false;
+    size_t length = 0;
+    for (char c : text.substr(0, separator)) {
+        if (c < '0' || c > '9') return false;
+        length = length * 10 + static_cast<size_t>(c - '0');
+    }
+    if (length == 0 || separator + 1 + length > text.size()) return false;
+    identifier = text.substr(separator + 1, length);
+    rest = text.substr(separator + 1 + length);
+    return true;
+}
+
 bool ZMRPackage::offersUpdate(const std::string& available, const std::string& installedVersion) {
     return !installedVersion.empty() && ZMVersionCompare(available, installedVersion) > 0;
 }

@@ -2,6 +2,7 @@
 // The persistent record of one package (primary key `identifier`).
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "Realm/Realm.h"
 
@@ -71,6 +72,12 @@ struct ZMRPackage : RealmObject<ZMRPackage> {
     // it orders strictly above it (dpkg's order). An equal version is no
     // update, and nothing is an update of an unknown (empty) version.
     static bool offersUpdate(const std::string& available, const std::string& installedVersion);
+    // Whole-table readings take several columns as one text per row: the
+    // identifier's byte length, US (char 31), the identifier, then `rest` (an
+    // SQL expression). The length keeps any identifier apart from what follows.
+    static std::string identifierThenSql(const std::string& rest);
+    // The identifier and the rest of such a text; false when it is not one.
+    static bool splitIdentifierThen(std::string_view text, std::string_view& identifier, std::string_view& rest);
     // The cached icon's path (the file may not exist): IconCache/<md5 of identifier>.png
     std::string iconPath() const;
     // Every property under its own name, plus "isFree".

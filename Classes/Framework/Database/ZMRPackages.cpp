@@ -332,15 +332,15 @@ ZMRPackages::BuiltGroups ZMRPackages::buildDateGroups(Groups which) const {
     // order: a consistent snapshot, read by a plain table scan (walking the
     // date index instead costs a random row lookup per package, about three
     // times slower at 63,000 packages). Sorting happens here.
-    // Row text: new-version flag ('1' or '0'), date US byte-length-of-identifier
-    // US identifier name. The date (our own "yyyy-MM-dd HH:mm") and the length
-    // never hold the separator, and the length delimits the identifier, so any
-    // identifier and name survive.
+    // Row text: new-version flag ('1' or '0'), date, US, then the identifier
+    // and the name (ZMRPackage::identifierThenSql). The date (our own
+    // "yyyy-MM-dd HH:mm") never holds the separator.
     auto results = ZMRPackage::objectsWhere(format);
     const auto& core = *results.core();
     auto rows = core.realm()->queryColumn(
-        core.querySql("(CASE WHEN \"hasNewVersion\" = 1 THEN '1' ELSE '0' END) || \"updatedDateStr\" || char(31) || "
-                      "length(CAST(\"identifier\" AS BLOB)) || char(31) || \"identifier\" || coalesce(\"name\", '')"),
+        core.querySql(("(CASE WHEN \"hasNewVersion\" = 1 THEN '1' ELSE '0' END) || \"updatedDateStr\" || char(31) || " +
+                       ZMRPackage::identifierThenSql("coalesce(\"name\", '')"))
+                          .c_str()),
         core.where().bindings, *ZMRPackage::schema().property("identifier"));
 
     struct Row {
@@ -352,16 +352,13 @@ ZMRPackages::BuiltGroups ZMRPackages::buildDateGroups(Groups which) const {
     for (const auto& value : rows) {
         const auto* text = std::get_if<std::string>(&value);
         if (!text || text->empty()) continue;  // no date
-        std::string_view all = std::string_view(*text).substr(1);
-        const size_t first = all.find('\x1f');
-        if (first == 0 || first == std::string_view::npos) continue;
-        const size_t second = all.find('\x1f', first + 1);
-        if (second == std::string_view::npos) continue;
-        size_t length = 0;
-        for (char c : all.substr(first + 1, second - first - 1)) length = length * 10 + static_cast<size_t>(c - '0');
-        if (length == 0 || second + 1 + length > all.size()) continue;
-        parsed.push_back({all.substr(0, first), all.substr(second + 1, length), all.substr(second + 1 + length),
-                          (*text)[0] == '1'});
+        const std::string_view all = std::string_view(*text).substr(1);
+        const size_t separator = all.find('\x1f');
+        std::string_view identifier, name;
+        if (separator == 0 || separator == std::string_view::npos ||
+            !ZMRPackage::splitIdentifierThen(all.substr(separator + 1), identifier, name))
+            continue;
+        parsed.push_back({all.substr(0, separator), identifier, name, (*text)[0] == '1'});
     }
     // Newest date first, then by name; ties keep table order.
     std::stable_sort(parsed.begin(), parsed.end(), [](const Row& a, const Row& b) {

@@ -17,6 +17,7 @@
 #include "ZMLog.h"
 
 #include "VostrelleBuildPaths.h"
+#include "Miscellaneous/ZMPaths.h"
 
 extern char** environ;
 
@@ -169,15 +170,7 @@ std::string ZMCommandRunner::helperPath() {
     if (const char* env = std::getenv("VOSTRELLE_HELPER"); env && *env) return env;
     // Not root: the copy scripts/install-helper installed setuid-root, when there is one.
     if (geteuid() != 0 && runsAsRootByItself(kInstalledHelper) && isExecutable(kInstalledHelper)) return kInstalledHelper;
-    std::string built = VOSTRELLE_HELPER_BUILD_PATH;
-    if (isExecutable(built)) return built;
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        std::string exe(self, static_cast<size_t>(n));
-        return exe.substr(0, exe.rfind('/')) + "/vostrelle-helper";
-    }
-    return "vostrelle-helper";
+    return ZMPaths::companionProgram(VOSTRELLE_HELPER_BUILD_PATH, "vostrelle-helper");
 }
 
 bool ZMCommandRunner::isBusy() { return gBusy.load(); }

@@ -1,5 +1,8 @@
 #include "ZMPaths.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -101,6 +104,15 @@ void resetForTesting() {
     gLog.reset();
     gRoot.reset();
     gResources.reset();
+}
+
+std::string companionProgram(const std::string& builtPath, const std::string& name) {
+    if (::access(builtPath.c_str(), X_OK) == 0) return builtPath;
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return name;
+    const std::string exe(self, static_cast<size_t>(n));
+    return exe.substr(0, exe.rfind('/')) + "/" + name;
 }
 
 bool createDirectories(const std::string& path) {

@@ -17,6 +17,11 @@ std::string dpkgDirectory();
 // $VOSTRELLE_RESOURCES_DIR, else the build's resource directory.
 std::string resourcesDirectory();
 
+// A program of ours that runs beside this one (the helper, the web
+// depictions' process): the build's copy at `builtPath` when it is there,
+// else `name` in the directory of the running program.
+std::string companionProgram(const std::string& builtPath, const std::string& name);
+
 // Sub-directories of the application-support directory.
 std::string subdirectory(const std::string& name);  // e.g. "IconCache"
 std::string databaseFile();                          // default.realm

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
@@ -14,6 +13,7 @@
 #include "Services/ZMCydiaStore.h"
 #include "StoreHeaderView.h"
 #include "UIKit/UIBarButtonItem.h"
+#include "WebHistoryKeys.h"
 
 namespace {
 
@@ -47,14 +47,7 @@ void CydiaStoreLoginController::viewDidLoad() {
     forwardButton_->setEnabled(false);
     navigationItem()->setLeftBarButtonItems({done, backwardButton_, forwardButton_});
     navigationItem()->setRightBarButtonItem(refreshItem_);
-    // Alt+Left/Right walk the page's history like the arrows, whatever has the
-    // focus, while this sheet is shown and has somewhere to go.
-    backShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this, this, &CydiaStoreLoginController::goBack);
-    forwardShortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this, this, &CydiaStoreLoginController::goForward);
-    for (QShortcut* s : {backShortcut_, forwardShortcut_}) {
-        s->setContext(Qt::WindowShortcut);
-        s->setEnabled(false);
-    }
+    historyKeys_ = new WebHistoryKeys(this, [this] { return webView_ ? webView_->history() : nullptr; });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -77,10 +70,10 @@ void CydiaStoreLoginController::viewDidLoad() {
 
 void CydiaStoreLoginController::dismiss() { dismissViewController(true); }
 void CydiaStoreLoginController::goBack() {
-    if (webView_->history()->canGoBack()) webView_->history()->back();
+    if (historyKeys_) historyKeys_->goBack();
 }
 void CydiaStoreLoginController::goForward() {
-    if (webView_->history()->canGoForward()) webView_->history()->forward();
+    if (historyKeys_) historyKeys_->goForward();
 }
 void CydiaStoreLoginController::refresh() { webView_->reload(); }
 void CydiaStoreLoginController::cancel() { webView_->stop(); }
@@ -94,8 +87,7 @@ void CydiaStoreLoginController::updateHistoryButtons() {
     const bool back = webView_->history()->canGoBack(), forward = webView_->history()->canGoForward();
     backwardButton_->setEnabled(back);
     forwardButton_->setEnabled(forward);
-    backShortcut_->setEnabled(isVisible() && back);
-    forwardShortcut_->setEnabled(isVisible() && forward);
+    historyKeys_->update();
 }
 
 void CydiaStoreLoginController::viewDidAppear(bool) {

@@ -13,7 +13,7 @@
 #include "ZMPalettedViewController.h"
 
 class CydiaStoreLoginWebView;
-class QShortcut;
+class WebHistoryKeys;
 class UIBarButtonItem;
 
 class CydiaStoreLoginController : public ZMPalettedViewController {
@@ -58,8 +58,7 @@ private:
     UIBarButtonItem* forwardButton_ = nullptr;
     UIBarButtonItem* refreshItem_ = nullptr;
     UIBarButtonItem* cancelItem_ = nullptr;
-    QShortcut* backShortcut_ = nullptr;
-    QShortcut* forwardShortcut_ = nullptr;
+    WebHistoryKeys* historyKeys_ = nullptr;
     std::vector<std::string> purchaseIdentifiers_;
     int finishedImports_ = 0;
 };
