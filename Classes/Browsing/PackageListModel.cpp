@@ -179,9 +179,9 @@ void PackageListModel::rebuildSectionsCacheForSortCriteria(const std::string& ke
         // Names in order: letters appear in the order of their first name.
         indexTitles_.emplace();
         for (const auto& [name, identifier] : rows) {
-            std::string letter = capitalisedFirstCharacter(name);
+            const std::string first = capitalisedFirstCharacter(name);
             // A nameless package still has a row: under "#", not nowhere.
-            if (letter.empty()) letter = kNamelessSection;
+            const std::string letter = first.empty() ? std::string(kNamelessSection) : first;
             auto [it, inserted] = sectionsDictionary_.try_emplace(letter);
             if (inserted) {
                 sections_.push_back(letter);

@@ -10,7 +10,7 @@
 namespace {
 std::function<QString(const QString&)> gChooser;
 
-QString tr(const char* s) { return QString::fromStdString(ZMLocalizedString(s)); }
+QString localized(const char* s) { return QString::fromStdString(ZMLocalizedString(s)); }
 }  // namespace
 
 void UIActivityViewController::setSavePathChooser(std::function<QString(const QString&)> chooser) {
@@ -27,13 +27,13 @@ UIActivityViewController::UIActivityViewController(std::vector<Item> items, cons
     }
     const QString text = combinedText();
     if (!text.isEmpty()) {
-        addAction(tr("Copy"), ActionStyle::Default, [text] { QGuiApplication::clipboard()->setText(text); });
+        addAction(localized("Copy"), ActionStyle::Default, [text] { QGuiApplication::clipboard()->setText(text); });
     }
     if (!links.isEmpty()) {
-        addAction(tr("Copy Link"), ActionStyle::Default, [links] { QGuiApplication::clipboard()->setText(links.join('\n')); });
+        addAction(localized("Copy Link"), ActionStyle::Default, [links] { QGuiApplication::clipboard()->setText(links.join('\n')); });
     }
     if (!images.empty()) {
-        addAction(tr("Save Image"), ActionStyle::Default, [images] {
+        addAction(localized("Save Image"), ActionStyle::Default, [images] {
             for (size_t n = 0; n < images.size(); ++n) {
                 const QString suggested = QStringLiteral("Vostrelle-%1.png").arg(n + 1);
                 QString path;
@@ -41,13 +41,13 @@ UIActivityViewController::UIActivityViewController(std::vector<Item> items, cons
                     path = gChooser(suggested);
                 } else {
                     const QString dir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-                    path = QFileDialog::getSaveFileName(nullptr, tr("Save Image"), dir + "/" + suggested, "PNG (*.png)");
+                    path = QFileDialog::getSaveFileName(nullptr, localized("Save Image"), dir + "/" + suggested, "PNG (*.png)");
                 }
                 if (!path.isEmpty()) images[n].save(path, "PNG");
             }
         });
     }
-    addAction(tr("Cancel"), ActionStyle::Cancel);
+    addAction(localized("Cancel"), ActionStyle::Cancel);
 }
 
 QString UIActivityViewController::combinedText() const {

@@ -222,9 +222,11 @@ TEST_F(DesktopRoad, TheWindowIsTheUsersAndEveryGestureHasAMouseOrAKey) {
     ASSERT_NE(row, nullptr);
     EXPECT_GT(row->width(), 1100) << "the rows follow the width";
     ASSERT_FALSE(list->sectionIndexTitles(table).isEmpty());
-    for (int s = 0; s < table->numberOfSections(); ++s)
-        if (auto* cell = table->cellForRow({s, 0}))
+    for (int s = 0; s < table->numberOfSections(); ++s) {
+        if (auto* cell = table->cellForRow({s, 0})) {
             EXPECT_LE(cell->geometry().right(), table->viewport()->width() - 18) << "the A–Z index covers no row's end";
+        }
+    }
     table->verticalScrollBar()->setValue(0);
     GuiTest::pump();
     screenshot("desktop-wide-list.png");

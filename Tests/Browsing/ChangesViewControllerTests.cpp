@@ -21,7 +21,7 @@ protected:
         std::vector<ZMRPackage> packages;
         for (size_t i = 0; i < count; ++i) {
             ZMRPackage p;
-            char number[8];
+            char number[24];
             std::snprintf(number, sizeof number, "%03zu", i);
             p.identifier = prefix + number;
             p.name = prefix + number;

@@ -63,7 +63,6 @@ TEST_F(FeaturedPackageTest, TheButtonFollowsThePackagesStateAndAMissingPackageSa
 
 TEST_F(FeaturedPackageTest, GetClosesThePageAndQueuesThePackage) {
     store({ShellTest::makePackage("com.get", "Get Me")});
-    auto& d = ZMVostrelle::sharedVostrelle();
     ZMApplication::applicationDidFinishLaunching();
     open("com.get");
     page->getPackage();

@@ -130,7 +130,7 @@ TEST_F(PackageListModelTest, InstalledListByInstallDateNewestFirstPerSecondWithU
     for (int s = 0; s + 1 < m.numberOfSections(); ++s) {
         QDateTime when = QDateTime::fromString(QString::fromStdString(m.sections()[s]), "dd-MM-yyyy HH:mm:ss");
         ASSERT_TRUE(when.isValid()) << m.sections()[s];
-        if (previous.isValid()) EXPECT_LT(when, previous);
+        if (previous.isValid()) { EXPECT_LT(when, previous); }
         previous = when;
         EXPECT_EQ(static_cast<size_t>(m.numberOfRows(s)), perSecond[m.sections()[s]]);
     }

@@ -73,8 +73,8 @@ TEST_F(PackagesListScreenTest, TableShowsTheModelsSectionsRowsAndIndexWithSortBu
     EXPECT_EQ(first->packageIdentifier(), *m.identifierAt(0, 0));
     EXPECT_EQ(table()->rectForRow({0, 0}).height(), 70);
     auto* last = cellAt({0, m.numberOfRows(0) - 1});
-    if (last) EXPECT_TRUE(last->isSeparatorHidden());
-    if (m.numberOfRows(0) > 1) EXPECT_FALSE(first->isSeparatorHidden());
+    if (last) { EXPECT_TRUE(last->isSeparatorHidden()); }
+    if (m.numberOfRows(0) > 1) { EXPECT_FALSE(first->isSeparatorHidden()); }
     ASSERT_NE(list->navigationItem()->rightBarButtonItem(), nullptr);
 
     // The screenshot of a package list.

@@ -80,12 +80,13 @@ TEST_F(DeveloperPage, RowsHeightsAndPackagesFollowTheProfile) {
         EXPECT_EQ(page->informationsTableView()->height(), c.tableHeight) << c.name;
         EXPECT_EQ(page->informationsTitle()->isVisible(), c.tableHeight > 0) << c.name;
         EXPECT_EQ(page->bioLbl()->isVisible(), !c.profile.biography.empty()) << c.name;
-        if (c.tableHeight > 0 && c.profile.biography.empty())
+        if (c.tableHeight > 0 && c.profile.biography.empty()) {
             EXPECT_EQ(page->informationsTitle()->y() - page->nameLbl()->geometry().bottom() - 1, Page::kTitleGapWithoutBiography);
+        }
         EXPECT_EQ(page->devPackages().size(), c.packages) << c.name << ": exact, compatible only";
         EXPECT_EQ(page->noPackagesLbl()->isVisible(), c.packages == 0) << c.name;
         EXPECT_EQ(page->seeAllPkgByThisDevBtn()->isVisible(), c.packages > 0) << c.name;
-        if (c.packages) EXPECT_EQ(page->pkgByThisDevTableView()->height(), c.packages == 1 ? 70 : 140) << c.name;
+        if (c.packages) { EXPECT_EQ(page->pkgByThisDevTableView()->height(), c.packages == 1 ? 70 : 140) << c.name; }
         EXPECT_EQ(page->pkgByThisDevTableView()->numberOfRows(0), static_cast<int>(std::min<size_t>(c.packages, 2)));
     }
     prefs().setValue(VostrellePreferenceKey::ShowIncompatiblePackages, true);

@@ -137,7 +137,7 @@ TEST_F(DetailsPageLayout, SectionsFollowThePackageAndItsSource) {
         p.isInstalled = c.installed;
         if (c.native) p.sileoDepiction = url("d/depiction.json");
         auto* page = open(p);
-        if (c.native) ASSERT_TRUE(GuiTest::waitUntil([&] { return page->hasBannerImage(); }));
+        if (c.native) { ASSERT_TRUE(GuiTest::waitUntil([&] { return page->hasBannerImage(); })); }
         auto* info = page->informationSection();
         EXPECT_EQ(info->dateRow()->isVisible(), c.dateAndDonate);
         EXPECT_EQ(info->donateRow()->isVisible(), c.dateAndDonate);
@@ -190,7 +190,7 @@ TEST_F(DetailsPageLayout, TheMaintainersOtherPackagesShowAtMostTwoRows) {
         EXPECT_EQ(section->otherDevPackagesLbl()->isVisible(), c.others == 0);
         EXPECT_EQ(section->otherDevPackagesTableView()->isVisible(), c.others > 0);
         EXPECT_EQ(section->seeAllDevPackagesBtn()->isVisible(), c.others > 0);
-        if (c.others > 0) EXPECT_EQ(section->otherDevPackagesTableView()->height(), c.height);
+        if (c.others > 0) { EXPECT_EQ(section->otherDevPackagesTableView()->height(), c.height); }
         EXPECT_EQ(section->moreDevPackagesTitle()->text(), QString::fromStdString("More by " + maintainer));
         window.reset();
     }

@@ -38,7 +38,7 @@ protected:
         page = openDetails(p.identifier);
         scrolling = page->headerScrolling();
         ASSERT_NE(scrolling, nullptr);
-        if (banner) ASSERT_TRUE(GuiTest::waitUntil([&] { return page->hasBannerImage(); }));
+        if (banner) { ASSERT_TRUE(GuiTest::waitUntil([&] { return page->hasBannerImage(); })); }
     }
     bool handedOver() const {
         return page->navigationItem()->titleView() == page->customTitleView() &&

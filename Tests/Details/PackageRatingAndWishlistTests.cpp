@@ -107,7 +107,7 @@ TEST_F(RatingAndWishlist, ARefusedOrUnsentRatingPutsThePreviousStarsBack) {
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.signedIn && !ZMAccount::instance().isSignedIn()) ASSERT_TRUE(maker->signIn("ada", "pw"));
+        if (c.signedIn && !ZMAccount::instance().isSignedIn()) { ASSERT_TRUE(maker->signIn("ada", "pw")); }
         if (!c.signedIn) ZMAccount::instance().logout();
         maker->setBehaviour("ratings/rate.php", c.behaviour);
         maker->clearRequests();

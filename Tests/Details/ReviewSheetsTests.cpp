@@ -188,7 +188,7 @@ TEST_F(ReviewSheets, LeaveReviewNeedsStarsWarnsOnProblemsAndStoresOnlyAcceptedRa
         const bool accepted = !step.behaviour.status && !step.behaviour.body;
         EXPECT_EQ(recorder.ratingUpdates, updatesBefore + (accepted ? 1 : 0)) << step.message;
         EXPECT_EQ(popup->presentingViewController() == sheet, !accepted) << "a failure keeps the sheet";
-        if (!accepted) EXPECT_EQ(sheet->reviewTextView()->toPlainText().toStdString(), text);
+        if (!accepted) { EXPECT_EQ(sheet->reviewTextView()->toPlainText().toStdString(), text); }
         closePopup();
         if (!accepted) sheet->cancel();
         GuiTest::pump();

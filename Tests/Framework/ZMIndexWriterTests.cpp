@@ -110,7 +110,7 @@ TEST_F(IndexWriter, AFailureRollsBackOnlyWhatItsTransactionHeld) {
             if (spec.refuse) EXPECT_EQ(outcomes[i]->code, ZMError::InvalidServerData) << c.what;
             else if (spec.failAfterWriting) EXPECT_EQ(outcomes[i]->code, ZMError::DecompressionFailed) << c.what;
             else EXPECT_TRUE(undone) << c.what << ": " << spec.adds << " " << outcomes[i]->detail;
-            if (undone) EXPECT_NE(outcomes[i]->detail.find("could not be written"), std::string::npos) << c.what;
+            if (undone) { EXPECT_NE(outcomes[i]->detail.find("could not be written"), std::string::npos) << c.what; }
         }
         EXPECT_EQ(storedSources(), expected) << c.what;
     }

@@ -109,12 +109,6 @@ const std::vector<std::string> kTaskNotifications = {ZMPipelineTaskQueuedNotific
                                                       ZMPipelineTaskProgressNotification,
                                                       ZMPipelineTaskFinishedNotification};
 
-// Waits without running the main loop, so nothing queued to it is delivered.
-bool waitWithoutPumping(const std::atomic<bool>& flag) {
-    for (int i = 0; i < 1000 && !flag; ++i) std::this_thread::sleep_for(10ms);
-    return flag;
-}
-
 class Pipeline : public ::testing::Test {
 protected:
     ZMPipelineManager& pipeline = ZMPipelineManager::sharedManager();

@@ -276,7 +276,7 @@ TEST_F(QueueEndToEnd, AnOpenedDebIsInstalledOnlyOnceConfirmed) {
         auto* nav = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
         auto* screen = nav ? dynamic_cast<PackagesConfirmationViewController*>(nav->topViewController()) : nullptr;
         EXPECT_TRUE(screen && screen->isDebFile());
-        if (screen) EXPECT_TRUE(GuiTest::waitUntil([&] { return !screen->isResolving(); }, std::chrono::seconds(60)));
+        if (screen) { EXPECT_TRUE(GuiTest::waitUntil([&] { return !screen->isResolving(); }, std::chrono::seconds(60))); }
         return screen;
     };
     auto* screen = openIt();

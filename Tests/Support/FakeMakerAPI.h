@@ -54,27 +54,27 @@
 class FakeMakerAPI {
 public:
     struct Account {
-        std::string username;
-        std::string password;
+        std::string username{};
+        std::string password{};
         int userID = 0;
-        std::string email;
-        std::string avatarURL;
+        std::string email{};
+        std::string avatarURL{};
         std::string groupID = "2";
-        std::string secGroupIDs;
+        std::string secGroupIDs{};
         // The whole sign-in reply instead of the one made from the fields.
-        std::optional<nlohmann::json> reply;
+        std::optional<nlohmann::json> reply{};
     };
 
     // What an endpoint does instead of its normal answer. Unset members keep
     // the normal behaviour.
     struct Behaviour {
         int status = 0;                      // answer this status (0: the normal one)
-        std::optional<std::string> body;     // answer this body
+        std::optional<std::string> body{};   // answer this body
         std::chrono::milliseconds delay{0};  // answer this much later
         size_t oversizedBytes = 0;           // answer this many filler bytes
         bool hold = false;                   // wait until releaseHeld() (or the server stops)
         int times = -1;                      // requests it applies to (-1: all)
-        std::string location;                // a Location header (with a 3xx status)
+        std::string location{};              // a Location header (with a 3xx status)
     };
 
     struct Request {

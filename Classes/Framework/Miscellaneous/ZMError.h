@@ -16,13 +16,15 @@ struct ZMError {
         InvalidServerData = 35,
     };
 
+    // Every member has an initializer, so a braced ZMError may leave the last
+    // ones out without a warning.
     std::string domain = kDomain;
     int code = Unknown;
-    std::string detail;  // technical detail for the log (and the console)
+    std::string detail{};  // technical detail for the log (and the console)
     // What happened, in words for the user (already localized); when set it
     // is shown instead of the code's general text, which may not fit (a
     // refused redirect is no "network connection" problem).
-    std::string reason;
+    std::string reason{};
 
     static ZMError make(int code, std::string detail = {}) { return ZMError{kDomain, code, std::move(detail), {}}; }
     ZMError withReason(std::string text) const {

@@ -89,7 +89,7 @@ constexpr int kMaximumJSONDepth = ZMJSON::kMaximumDepth;
 
 }  // namespace
 
-ZMError makeError(int code, const std::string& text) { return ZMError{kErrorDomain, code, text}; }
+ZMError makeError(int code, const std::string& text) { return ZMError{kErrorDomain, code, text, {}}; }
 
 bool isError(const std::optional<ZMError>& error, int code) {
     return error && error->domain == kErrorDomain && error->code == code;

@@ -24,7 +24,7 @@ struct RepoStoreError {
     static RepoStoreError make(int code, std::string text) { return {ZMError::kDomain, code, std::move(text)}; }
     static RepoStoreError fromTransport(const ZMError& e) { return {e.domain, e.code, e.localizedDescription()}; }
     // For the pipeline (a failed paid download): the text stays what the user reads.
-    ZMError zmError() const { return ZMError{"com.zemtrix.vostrelle.store", code, localizedDescription}; }
+    ZMError zmError() const { return ZMError{"com.zemtrix.vostrelle.store", code, localizedDescription, {}}; }
 };
 
 struct RepoStoreEndpointResponse {

@@ -176,10 +176,10 @@ TEST(ZMDepictionsParser, RealPagesFromRepositories) {
         EXPECT_EQ(p->orvaneScreenshots("https://repo.example/d/").size(), e.orvaneScreenshots);
         auto kestrum = p->kestrumDescription();
         EXPECT_EQ(kestrum.has_value(), e.kestrumHas != nullptr);
-        if (kestrum && e.kestrumHas) EXPECT_NE(kestrum->find(e.kestrumHas), std::string::npos);
+        if (kestrum && e.kestrumHas) { EXPECT_NE(kestrum->find(e.kestrumHas), std::string::npos); }
         auto marlgate = p->marlgateDescription();
         EXPECT_EQ(marlgate.has_value(), e.marlgateHas != nullptr);
-        if (marlgate && e.marlgateHas) EXPECT_NE(marlgate->find(e.marlgateHas), std::string::npos);
+        if (marlgate && e.marlgateHas) { EXPECT_NE(marlgate->find(e.marlgateHas), std::string::npos); }
         // The other readers find nothing on these pages, but read them.
         (void)p->marlgateChangelog();
         (void)p->orvaneDescription();

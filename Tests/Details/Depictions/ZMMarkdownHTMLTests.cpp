@@ -200,14 +200,14 @@ TEST(ZMMarkdownHTMLAddresses, NoAttributeOrElementCanBeInjectedThroughAnAddress)
                     const bool allowed = (element.name == "a" && name == "href") ||
                                          ((element.name == "p" || element.name == "span") && name == "style");
                     EXPECT_TRUE(allowed) << element.name << " " << name << "=" << value << "\n" << text << "\n" << html;
-                    if (name == "style") EXPECT_EQ(value.find("position"), std::string::npos) << text << "\n" << html;
+                    if (name == "style") { EXPECT_EQ(value.find("position"), std::string::npos) << text << "\n" << html; }
                 }
                 for (const char* banned : {"script", "img", "iframe", "svg", "style", "b"})
                     EXPECT_NE(element.name, banned) << text << "\n" << html;
                 if (element.name == "a") {
                     ++links;
                     ASSERT_EQ(element.attributes.size(), 1u) << text << "\n" << html;
-                    if (href) EXPECT_EQ(element.attributes[0].second, *href) << "the whole address, and only it\n" << text;
+                    if (href) { EXPECT_EQ(element.attributes[0].second, *href) << "the whole address, and only it\n" << text; }
                 }
             }
             EXPECT_EQ(links, href ? 1 : 0) << text << "\n" << html;
@@ -232,10 +232,11 @@ TEST(ZMMarkdownHTMLAddresses, SelfClosedDroppedElementsTakeNothingAfterThem) {
         for (const auto& text : cases) {
             const std::string html = ZMMarkdownHTML::htmlForText(text, false, false);
             for (const char* kept : {"Before", "after"}) EXPECT_NE(html.find(kept), std::string::npos) << text << " -> " << html;
-            if (text.find("middle") != std::string::npos)
+            if (text.find("middle") != std::string::npos) {
                 EXPECT_NE(html.find("middle"), std::string::npos) << text << " -> " << html;
+            }
             const bool isVoid = t == "img" || t == "embed";
-            if (!isVoid) EXPECT_EQ(html.find("inner"), std::string::npos) << text << " -> " << html;
+            if (!isVoid) { EXPECT_EQ(html.find("inner"), std::string::npos) << text << " -> " << html; }
             for (const auto& element : parsedElements(html)) EXPECT_NE(element.name, t) << text << " -> " << html;
         }
     }

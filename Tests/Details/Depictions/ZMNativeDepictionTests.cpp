@@ -123,7 +123,7 @@ TEST(ZMNativeDepiction, RealDepictionsFromRepositories) {
         EXPECT_EQ(d.screenshots.size(), it->second.screenshots);
         EXPECT_EQ(d.headerImage.has_value(), it->second.header);
         ASSERT_EQ(d.changelog.has_value(), it->second.changelogStart.has_value());
-        if (d.changelog) EXPECT_EQ(d.changelog->rfind(*it->second.changelogStart, 0), 0u) << *d.changelog;
+        if (d.changelog) { EXPECT_EQ(d.changelog->rfind(*it->second.changelogStart, 0), 0u) << *d.changelog; }
     }
     EXPECT_EQ(read, 29u);
 }

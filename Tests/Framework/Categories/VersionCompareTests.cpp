@@ -80,11 +80,11 @@ TEST(VersionCompare, RealVersionsKeepDpkgsOrder) {
         const std::string& v = real[i];
         EXPECT_TRUE(isValidDebianVersion(v)) << v;
         EXPECT_TRUE(ZMVersionIsComparable(v)) << v;
-        if (i + 1 < real.size()) EXPECT_LT(ZMVersionCompare(v, real[i + 1]), 0) << v << " / " << real[i + 1];
+        if (i + 1 < real.size()) { EXPECT_LT(ZMVersionCompare(v, real[i + 1]), 0) << v << " / " << real[i + 1]; }
         // Neighbours by dpkg's rules: a tilde sorts before the end, a suffix after it, an epoch above all.
         EXPECT_LT(ZMVersionCompare(v + "~1", v), 0) << v;
         EXPECT_GT(ZMVersionCompare(v + "+b1", v), 0) << v;
-        if (v.find(':') == std::string::npos) EXPECT_GT(ZMVersionCompare("1:" + v, v), 0) << v;
+        if (v.find(':') == std::string::npos) { EXPECT_GT(ZMVersionCompare("1:" + v, v), 0) << v; }
     }
 }
 

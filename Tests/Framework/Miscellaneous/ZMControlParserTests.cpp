@@ -109,7 +109,7 @@ TEST(ZMControlParser, CrlfAndMissingNewlineGiveTheSameValues) {
     // CRLF views point into the parser's own copy only for multi-line values.
     ZMControlParser::forEachStanza(crlf, [&](const ZMControlStanza& s) {
         const auto v = s.field("Package");
-        if (v) EXPECT_TRUE(v->data() >= crlf.data() && v->data() < crlf.data() + crlf.size());
+        if (v) { EXPECT_TRUE(v->data() >= crlf.data() && v->data() < crlf.data() + crlf.size()); }
         for (const auto& f : s.fields()) EXPECT_EQ(f.value.find('\r'), std::string_view::npos) << f.name;
         return true;
     });

@@ -102,7 +102,7 @@ TEST(ZMURLSchemeHandler, LinksGiveTheirActionOrAreRefused) {
     for (const auto& [text, expected] : cases) {
         auto action = ZMURLSchemeHandler::parse(text);
         EXPECT_EQ(summary(action), expected) << text.substr(0, 100);
-        if (action.kind == Kind::Invalid) EXPECT_FALSE(action.problem.empty()) << text.substr(0, 100);
+        if (action.kind == Kind::Invalid) { EXPECT_FALSE(action.problem.empty()) << text.substr(0, 100); }
     }
     EXPECT_EQ(ZMURLSchemeHandler::parse("sileo://payment_completed?a=1").url, "sileo://payment_completed?a=1");
 }

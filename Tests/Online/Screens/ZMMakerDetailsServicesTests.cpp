@@ -100,7 +100,7 @@ TEST_F(MakerDetailsServices, WithoutAConfiguredServiceEverythingAnswersAtOnceAnd
     services.getAverageRate("com.a", [&](std::optional<std::string> a) { average = !a.has_value(); });
     services.getReviews("com.a", [&](std::vector<ZMReviews> r) { reviews = r.empty(); });
     services.searchDeveloper("Jane Doe", [&](std::vector<ZMDetailsServices::DeveloperProfile> d) { developers = d.empty(); });
-    services.postRatingReview("ada", "com.a", "", "", 3, [&](std::string a) { rating = a != "Success"; });
+    services.postRatingReview("ada", "com.a", "", "", 3, [&](const std::string& a) { rating = a != "Success"; });
     services.postPackageStatistic("com.a", "Jane", "https://repo.example/", "1", 0, 1);
     services.uploadWishlist();
     EXPECT_TRUE(average && reviews && developers && rating) << "answered on the caller's thread, before returning";

@@ -149,10 +149,10 @@ TEST_F(RepoStoreClient, OnlyADefinitiveDiscoveryAnswerChangesTheStoredEndpoint) 
         for (const std::string& at : {location, location.substr(0, location.size() - 1)}) {
             auto [failed, r] = await<RepoStoreEndpointResponse>([&](auto k) { client.endpointForSourceLocation(at, k); });
             EXPECT_EQ(ZMRepoStoreAPI::endpointChangeFor(failed, r), c.change) << c.status << " " << c.body.substr(0, 40);
-            if (c.change == Change::Set) EXPECT_EQ(r.endpoint, ep);
+            if (c.change == Change::Set) { EXPECT_EQ(r.endpoint, ep); }
             EXPECT_THAT(errorText(r.error), HasSubstr(c.error.empty() ? "<none>" : c.error));
         }
-        if (c.status == 404) EXPECT_EQ(server->count("payment_endpoint"), 2u) << "one / before payment_endpoint";
+        if (c.status == 404) { EXPECT_EQ(server->count("payment_endpoint"), 2u) << "one / before payment_endpoint"; }
         server->clearRequests();
     }
     // A source that cannot be reached says nothing about its endpoint.
@@ -584,12 +584,13 @@ TEST_F(RepoStoreLateEvents, AUserInfoReplyForAnAccountNoLongerSignedInChangesNot
         const auto [failed, info] = future.get();
         const bool reported = !failed && !info.error && !info.purchases.empty();
         EXPECT_EQ(reported, c.reported) << c.meanwhile;
-        if (!c.reported) EXPECT_TRUE(info.purchases.empty()) << c.meanwhile;
+        if (!c.reported) { EXPECT_TRUE(info.purchases.empty()) << c.meanwhile; }
         EXPECT_EQ(ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location), c.signedInAfter) << c.meanwhile;
-        if (c.signedInAfter && std::string(c.meanwhile) != "nothing")
+        if (c.signedInAfter && std::string(c.meanwhile) != "nothing") {
             EXPECT_EQ(keychain.stringForKey(location + "_token"), "other") << c.meanwhile << ": the new account stays";
-        else if (c.signedInAfter)
+        } else if (c.signedInAfter) {
             EXPECT_EQ(keychain.stringForKey(location + "_token"), askingToken);
+        }
         server->route("pay/user_info", nullptr);
     }
 }

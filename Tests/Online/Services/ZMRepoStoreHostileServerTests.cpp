@@ -64,7 +64,7 @@ TEST_F(RepoStoreHostile, ADeeplyNestedReplyIsRefusedWithoutHarm) {
         });
         auto error = c.run();
         EXPECT_TRUE(error) << c.route;
-        if (error) EXPECT_THAT(error->localizedDescription, testing::AnyOf(HasSubstr("parse"), HasSubstr("Failed"))) << c.route;
+        if (error) { EXPECT_THAT(error->localizedDescription, testing::AnyOf(HasSubstr("parse"), HasSubstr("Failed"))) << c.route; }
     }
     // A reply nested a little, as real stores answer, still reads.
     server->route("pay/info", [](const httplib::Request&, httplib::Response& res) {

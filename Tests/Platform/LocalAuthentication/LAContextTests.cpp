@@ -51,7 +51,7 @@ protected:
             r.error = e;
         });
         GuiTest::waitUntil([&] { return r.done; });
-        if (fake->usable) EXPECT_EQ(reasons, std::vector<QString>{"Remove the source"});
+        if (fake->usable) { EXPECT_EQ(reasons, std::vector<QString>{"Remove the source"}); }
         return r;
     }
     std::shared_ptr<FakeAuthenticator> fake;
