@@ -22,6 +22,7 @@
 #include "ui_PackageCell.h"
 #include "UIKit/UILabelElision.h"
 #include "ZMSvgPixmap.h"
+#include "ZMStoreGuard.h"
 
 namespace PackageRow {
 
@@ -132,7 +133,9 @@ std::string displayMaintainer(const std::string& maintainer) {
 std::string subinfoText(const ZMRPackage& package) {
     if (preference(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName)) {
         if (package.sourceLocation.empty()) return ZMLocalizedString("Unknown");
-        auto source = ZMRSource::objectForPrimaryKey(package.sourceLocation);
+        auto source = ZMStoreGuard::value("reading a package's source",
+                                          [&] { return ZMRSource::objectForPrimaryKey(package.sourceLocation); })
+                          .value_or(std::nullopt);
         // A source removed meanwhile still has its address to show.
         return source && !source->name.empty() ? source->name : package.sourceLocation;
     }
@@ -151,7 +154,8 @@ std::optional<int64_t> compatibilityStatus(const std::string& identifier, const 
         provider = gProvider;
     }
     if (provider) return provider(identifier, version);
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+                       .value_or(std::nullopt);
     return package ? package->tweakCompatibleStatus : std::nullopt;
 }
 
@@ -275,7 +279,9 @@ void PackageCell::setPackageIdentifier(const std::string& identifier) {
 
 
 void PackageCell::redrawFromDatabase() {
-    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) updateWithPackage(*package);
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package) updateWithPackage(*package);
 }
 
 void PackageCell::updateWithPackage(const ZMRPackage& package) {
