@@ -77,7 +77,9 @@ QPixmap iconForPackage(const std::string& identifier, int side, bool fetch) {
     // Rows are drawn again and again while lists scroll: decoded and rounded
     // icons are cached, keyed by the file and its modification time so that a
     // downloaded replacement shows at once.
-    if (auto path = packages.iconPath(identifier)) {
+    const auto path = ZMStoreGuard::value("drawing a package's icon", [&] { return packages.iconPath(identifier); })
+                          .value_or(std::nullopt);
+    if (path) {
         const QFileInfo file(QString::fromStdString(*path));
         if (file.exists()) {
             const QString key = QStringLiteral("pkgicon:%1:%2:%3")
@@ -95,7 +97,10 @@ QPixmap iconForPackage(const std::string& identifier, int side, bool fetch) {
             }
         }
     }
-    std::string name = fetch ? packages.iconForIdentifier(identifier).imageName : packages.getCategoryIconForIdentifier(identifier);
+    std::string name = ZMStoreGuard::value("drawing a package's icon", [&] {
+                           return fetch ? packages.iconForIdentifier(identifier).imageName
+                                        : packages.getCategoryIconForIdentifier(identifier);
+                       }).value_or(std::string());
     if (!hasBundledImage(name)) name = "Categories/Default";
     const QString key = QStringLiteral("caticon:%1:%2").arg(QString::fromStdString(name)).arg(side);
     QPixmap cached;
