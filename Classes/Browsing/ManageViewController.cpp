@@ -530,12 +530,10 @@ void ManageViewController::updateSourceOrder() {
             locations = allSources_->valueForKey("location");
         }))
         return;  // the rows stay as they were
-    {
-        for (size_t i = 0; i < std::min(names.size(), locations.size()); ++i)
-            if (locations[i].is_string())
-                sorted.emplace_back(LocalizedCompare::sortKey(names[i].is_string() ? names[i].get<std::string>() : ""),
-                                    locations[i].get<std::string>());
-    }
+    for (size_t i = 0; i < std::min(names.size(), locations.size()); ++i)
+        if (locations[i].is_string())
+            sorted.emplace_back(LocalizedCompare::sortKey(names[i].is_string() ? names[i].get<std::string>() : ""),
+                                locations[i].get<std::string>());
     std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> order;
     const bool keep = ZMRPackageManager::sharedPackageManager().sources().isRefreshInProgress();

@@ -1,6 +1,7 @@
 #include "ZMStoreGuard.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
@@ -13,6 +14,11 @@ bool run(const char* what, const std::function<void()>& action) {
     try {
         action();
         return true;
+    } catch (const std::out_of_range& e) {
+        // A record gone between counting and reading (another thread changed
+        // the list): the screen redraws from the change; nothing failed.
+        ZMLOG("{}: a record went meanwhile: {}", what, e.what());
+        return false;
     } catch (const std::exception& e) {
         ZMLOG("{} failed in the package database: {}", what, e.what());
     }

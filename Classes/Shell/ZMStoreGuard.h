@@ -16,7 +16,8 @@
 namespace ZMStoreGuard {
 
 // Runs `action`; false (after the alert) when the database failed in it.
-// `what` names the action in the log.
+// `what` names the action in the log. A record that went between counting
+// and reading (std::out_of_range) is no failure: false, without an alert.
 bool run(const char* what, const std::function<void()>& action);
 
 // The value `read` gives, or nothing (after the alert) when the database failed.
