@@ -151,7 +151,7 @@ void PackageDetailsViewController::viewDidLoad() {
     observers_.add(NotificationCenter::defaultCenter().addObserver(
         PackageRow::queueStateNotificationName(packageIdentifier_), NotificationCenter::Queue::Main,
         [weak](const Notification&) {
-            if (weak) weak->updateGetButtonTitle();
+            if (weak) weak->packageStateChanged();
         }));
 
     const std::string location = text("sourceLocation");
@@ -668,6 +668,32 @@ void PackageDetailsViewController::updateGetButtonTitle() {
     UIView::setAlpha(getBtn(), handedOver ? 0.0 : buttonAlpha_);
     UIView::setAlpha(getBarBtn_, handedOver ? buttonAlpha_ : 0.0);
     GetButton::setTitleFittingWidth(getBtn(), q(title));
+}
+
+void PackageDetailsViewController::packageStateChanged() {
+    // The status scan announces an install or a removal with the queue's own
+    // notification: the installed fields of the snapshot follow the record,
+    // and with them the version row and the installed files' button.
+    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) {
+        const nlohmann::json record = package->snapshotDictionary();
+        bool changed = false;
+        for (const char* key : {"isInstalled", "installedVersion", "installDate", "isUpdated", "isHeld", "isEssential",
+                                "installedFiles"}) {
+            const nlohmann::json value = record.contains(key) ? record[key] : nlohmann::json();
+            const nlohmann::json shown = packageDictionary_.contains(key) ? packageDictionary_[key] : nlohmann::json();
+            if (value == shown) continue;
+            packageDictionary_[key] = value;
+            changed = true;
+        }
+        if (changed && content_) {
+            const std::string location = text("sourceLocation");
+            const auto source = location.empty() ? std::nullopt : ZMRSource::objectForPrimaryKey(location);
+            header_->packageVersionLbl()->setText(
+                PackageInformationRows::make(packageDictionary_, source, settings_.makerRepository).version);
+            layoutLowerHalf();
+        }
+    }
+    updateGetButtonTitle();
 }
 
 void PackageDetailsViewController::dismissVC() {

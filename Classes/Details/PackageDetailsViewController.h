@@ -2,9 +2,11 @@
 // The page of one package. Opened for a package identifier by the lists, the
 // link router ("Close" at the left when presented) and the store screens.
 //
-// Loading (viewDidLoad): the snapshot of the record (packageDictionary), the
-// observers (queue state of the package, rating changes), one statistic of
-// the view, the navigation-bar Get button with the record's title, the
+// Loading (viewDidLoad): the snapshot of the record (packageDictionary; its
+// installed fields follow the record at every queue state notification of
+// the package, which the status scan posts after an install or a removal),
+// the observers (queue state of the package, rating changes), one statistic
+// of the view, the navigation-bar Get button with the record's title, the
 // background work (developer avatar, screenshots from the cache or the
 // network, average rating), the depiction choice, the Get title, setContent,
 // and for a paid package of a store the user is signed in to, the purchase
@@ -191,6 +193,9 @@ public:
 
     // ---- actions ------------------------------------------------------------------------
     void updateGetButtonTitle();
+    // The package's queue or installed state changed: the Get title, and
+    // after an install or a removal the installed parts of the page.
+    void packageStateChanged();
     void getPackage(QPushButton* sender);
     void presentOptions(QWidget* sender);
     void sharePackage(QWidget* sender);
