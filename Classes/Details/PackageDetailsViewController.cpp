@@ -176,7 +176,7 @@ void PackageDetailsViewController::viewDidLoad() {
     bold.setBold(true);
     bold.setPixelSize(15);
     getBarBtn_->setFont(bold);
-    getBarBtn_->setFixedSize(100, 25);
+    getBarBtn_->setFixedHeight(25);  // and kGetBarButtonWidth wide, or as its title needs (fitGetBarButton)
     getBarBtn_->hide();
     getBarBtnItem_ = new UIBarButtonItem(getBarBtn_, navigationItem());
     connect(getBarBtn_, &QPushButton::clicked, this, [this] { getPackage(getBarBtn_); });
@@ -199,6 +199,7 @@ void PackageDetailsViewController::viewDidLoad() {
     else if (ZMJSON::boolValue(packageDictionary_, "isInstalled")) initial = "UNINSTALL";
     else if (ZMJSON::boolValue(packageDictionary_, "isFree")) initial = "GET";
     getBarBtn_->setText(initial.isEmpty() ? q(text("price")) : q(L(initial.toStdString().c_str())));
+    fitGetBarButton();
 
     wishlistBtn_ = new UIBarButtonItem(QIcon(), [this](UIBarButtonItem*) { changeWishlistState(); }, navigationItem());
     PackageDetailsActions::updateWishlistButton(*this);
@@ -663,6 +664,7 @@ void PackageDetailsViewController::updateGetButtonTitle() {
         b->setText(q(title));
         b->setEnabled(!(packageInfoWasFetched_ && !packageAvailable_));
     }
+    fitGetBarButton();
     if (scrolling_) scrolling_->setGetButtonAlpha(buttonAlpha_);
     const bool handedOver = scrolling_ && scrolling_->isHandedOver();
     UIView::setAlpha(getBtn(), handedOver ? 0.0 : buttonAlpha_);
@@ -694,6 +696,12 @@ void PackageDetailsViewController::packageStateChanged() {
         }
     }
     updateGetButtonTitle();
+}
+
+void PackageDetailsViewController::fitGetBarButton() {
+    // "UNINSTALL" in bold 15 is wider than the bar button's 100 points: the
+    // button grows rather than cutting its title at both ends.
+    if (getBarBtn_) getBarBtn_->setFixedWidth(std::max(kGetBarButtonWidth, getBarBtn_->sizeHint().width()));
 }
 
 void PackageDetailsViewController::dismissVC() {
@@ -795,6 +803,7 @@ void PackageDetailsViewController::paletteDidChange(const ZMPalette& p) {
     shareBtn()->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
     // White on the bar's tint, as the bar's own Get button reads everywhere.
     if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(QColor(Qt::white).name(), p.tintColor().name()).arg(12));
+    fitGetBarButton();
     for (QLabel* primary : {nameLbl(), changelogTitle_, screenshotsTitle_, descriptionTitle_, reviewsSection_->reviewsTitle(),
                             informationSection_->informationsTitle(), informationSection_->repositoryTitle(),
                             otherPackagesSection_->moreDevPackagesTitle()})

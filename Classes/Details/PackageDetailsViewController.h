@@ -100,6 +100,8 @@ class PackageDetailsViewController : public ZMPalettedViewController,
 public:
     // The page's widest column: lines of text stay readable in a wide window.
     static constexpr int kReadableWidth = 760;
+    // The navigation bar's Get button: at least this wide, 25 high.
+    static constexpr int kGetBarButtonWidth = 100;
     static constexpr const char* kMailSubject = "Vostrelle 5: Question regarding %@";
 
     explicit PackageDetailsViewController(QWidget* parent = nullptr);
@@ -271,6 +273,7 @@ private:
     void showMarkdown(UITextView* view, const std::string& markdown, bool forChangelog);
     void startScreenshotPass(const std::vector<std::string>& urls, bool readCache, bool recordsURLs);
     void restartScreenshotTimer();
+    void fitGetBarButton();
     void colorNavigationBarForBanner();
     void updateBannerPixmap();
     void fetchAuthorAvatar();

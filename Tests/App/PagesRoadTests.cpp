@@ -6,30 +6,37 @@
 //     Search, Installed and Changes, after waiting, after installing and
 //     after a restart;
 //   - a page left open while its package installs, and the installed list
-//     left open while a package is removed, follow the run.
+//     left open while a package is removed, follow the run;
+//   - what is drawn is whole and in view, measured on the drawn pixels: the
+//     A–Z index's letters and where a click on each lands, the page's
+//     buttons beside the queue's bar, a finished task's bar, the bar's Get
+//     button, the installed files' tree.
+#include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QAbstractTextDocumentLayout>
+#include <QProgressBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <filesystem>
 
 #include "App/LaunchFixture.h"
+#include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/ChangesViewController.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Browsing/SearchViewController.h"
 #include "Browsing/SourceViewController.h"
+#include "Details/InstalledFilesViewController.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Details/PackageInformationSection.h"
-#include "PackageCell.h"
+#include "Details/PackageReviewsSection.h"
 #include "PackagesConfirmationViewController.h"
-#include "Services/ZMMakerAPI.h"
 #include "Support/FlatRepository.h"
 #include "UIKit/UIScrollView.h"
 #include "UIKit/UITextView.h"
+#include "ZMPaletteManager.h"
 #include "ZMTabBarStatusView.h"
+#include "ZMTasksViewController.h"
 
 namespace {
 
@@ -60,10 +67,6 @@ protected:
 
     void SetUp() override {
         Fixture::SetUp();
-        // As most users run it: without the maker's service.
-        unsetenv("VOSTRELLE_MAKER_API_URL");
-        unsetenv("VOSTRELLE_MAKER_WEB_URL");
-        ZMMakerAPI::setBaseURL(std::nullopt);
         const std::string dir = repoRoot.path() + "/repo";
         FlatRepository::Deb lens{"org.jane.lens", "1.0", "Name: Dock Lens\nSection: Tweaks\n"};
         lens.maintainer = "Jane Doe";
@@ -302,6 +305,147 @@ TEST_F(PagesRoad, AnOpenPageAndTheInstalledListFollowTheQueue) {
     closeTheTaskScreens();
     EXPECT_TRUE(listed().empty());
     EXPECT_EQ(installed->packagesTableView()->numberOfRows(0), 0);
+}
+
+// ---- layout ---------------------------------------------------------------------------------
+
+// Rows of an image holding something drawn (its colour far from the corner's).
+bool isInk(const QColor& c, const QColor& background) {
+    return std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
+               std::abs(c.blue() - background.blue()) > 90;
+}
+// The runs of rows with ink, top to bottom: one per line of a column of letters.
+std::vector<std::pair<int, int>> inkLines(const QImage& image) {
+    std::vector<std::pair<int, int>> lines;
+    const QColor background = image.pixelColor(0, 0);
+    int start = -1;
+    for (int y = 0; y <= image.height(); ++y) {
+        bool ink = false;
+        for (int x = 0; y < image.height() && x < image.width() && !ink; ++x) ink = isInk(image.pixelColor(x, y), background);
+        if (ink && start < 0) start = y;
+        if (!ink && start >= 0) {
+            lines.emplace_back(start, y);
+            start = -1;
+        }
+    }
+    return lines;
+}
+// The first column with ink: where a row's text starts.
+int inkLeft(const QImage& image) {
+    const QColor background = image.pixelColor(0, 0);
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (isInk(image.pixelColor(x, y), background)) return x;
+    return -1;
+}
+
+TEST_F(PagesRoad, TextsAndButtonsShowWholeAndNothingCoversThem) {
+    // Beside the two: a package for every letter, and enough under Z for it to reach the top.
+    const std::string dir = repoRoot.path() + "/repo";
+    for (char c = 'a'; c <= 'y'; ++c)
+        FlatRepository::buildDeb(work.path(), dir, {std::string("org.abc.") + c, "1.0", std::string("Name: ") + char(c - 32) + " Tool\n"});
+    for (int i = 1; i <= 12; ++i)
+        FlatRepository::buildDeb(work.path(), dir, {"org.abc.z" + std::to_string(i), "1.0", "Name: Z Tool " + std::to_string(i) + "\n"});
+    FlatRepository::writeIndexes(dir, "Jane's Repo");
+    start();
+    ASSERT_NO_FATAL_FAILURE(addTheRepositoryThroughTheSheet());
+
+    // ---- the A–Z index: letters of a readable size; a click on each lands on its section.
+    auto* nav = selectTab(ZMVostrelle::SectionsTab);
+    auto* sections = qobject_cast<CategoriesTableViewController*>(nav->topViewController());
+    ASSERT_NE(sections, nullptr);
+    tapRow(sections->defaultCategoriesTableView(), {0, 0});
+    auto* list = qobject_cast<PackagesTableViewController*>(nav->topViewController());
+    ASSERT_NE(list, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return list->model().numberOfSections() == 26; }));
+    UITableView* table = list->packagesTableView();
+    auto* index = table->findChild<QWidget*>("sectionIndex");
+    ASSERT_NE(index, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return index->isVisible(); }));
+    const QStringList titles = list->sectionIndexTitles(table);
+    const auto letters = inkLines(index->grab().toImage());
+    ASSERT_EQ(letters.size(), static_cast<size_t>(titles.size())) << "one drawn line per letter";
+    for (int i = 0; i < titles.size(); ++i) {
+        const auto [top, bottom] = letters[i];
+        EXPECT_GE(bottom - top, 10) << titles[i].toStdString() << " is " << bottom - top << " px tall";
+        QTest::mouseClick(index, Qt::LeftButton, {}, QPoint(index->width() / 2, (top + bottom) / 2));
+        GuiTest::pump();
+        const auto shown = table->indexPathsForVisibleRows();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(list->model().headerTitle(shown.front().section), titles[i].toStdString()) << "a click on " << titles[i].toStdString();
+    }
+    screenshot("pages-index.png");
+
+    // ---- the queue's bar covers none of the page's buttons.
+    auto* page = openFromSearch("Dock Lens", "org.jane.lens");
+    ASSERT_NE(page, nullptr);
+    click(page->getBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "QUEUED"; }));
+    auto* status = app().statusView();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return status->isVisible(); }));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    auto inWindow = [&](QWidget* w) { return QRect(w->mapTo(app().window(), QPoint(0, 0)), w->size()); };
+    for (QPushButton* button : {page->reviewsSection()->contactDeveloperBtn(), page->reviewsSection()->leaveReviewBtn()}) {
+        page->scrollView()->ensureWidgetVisible(button, 0, 0);
+        GuiTest::pump();
+        EXPECT_FALSE(inWindow(status).intersects(inWindow(button))) << button->text().toStdString() << " lies under the queue's bar";
+    }
+    EXPECT_FALSE(inWindow(status).intersects(inWindow(page->scrollView()->viewport()))) << "the page scrolls above the bar";
+    screenshot("pages-queue-bar.png");
+
+    // ---- installed: a finished task's bar is full.
+    ASSERT_TRUE(runTheQueue());
+    ASSERT_TRUE(installedInSandbox("org.jane.lens"));
+    auto* taskScreens = qobject_cast<UINavigationController*>(top());
+    ASSERT_NE(taskScreens, nullptr);
+    auto* tasks = taskScreens->findChild<ZMTasksViewController*>();
+    ASSERT_NE(tasks, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return !tasks->rows().empty() && tasks->rows().back().state == ZMTasksViewController::TaskRow::State::Done; }));
+    GuiTest::pump(std::chrono::milliseconds(100));
+    const QColor fill = ZMPaletteManager::sharedManager().palette().tintColor();
+    for (auto* cell : tasks->tableView()->visibleCells()) {
+        auto* bar = cell->findChild<QProgressBar*>();
+        ASSERT_NE(bar, nullptr);
+        const QImage drawn = bar->grab().toImage();
+        int filled = 0;
+        for (int x = 0; x < drawn.width(); ++x) filled += !isInk(drawn.pixelColor(x, drawn.height() / 2), fill);
+        EXPECT_GE(filled, drawn.width() * 9 / 10) << "a done task's bar is " << filled << " of " << drawn.width() << " px full";
+    }
+    screenshot("pages-finished-task.png");
+    closeTheTaskScreens();
+
+    // ---- the bar's Get button (a banner's page shows it once scrolled) has room for its whole title.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "UNINSTALL"; }));
+    QPushButton* barButton = page->getBarBtn();
+    EXPECT_EQ(barButton->text(), "UNINSTALL");
+    EXPECT_GE(barButton->width(), barButton->sizeHint().width()) << "the title is cut";
+    EXPECT_EQ(barButton->height(), 25);
+    QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
+    barButton->grab().save(VOSTRELLE_SCREENSHOT_DIR "/pages-bar-button.png");
+
+    // ---- the installed files: a tree from /usr, a level a small step in.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->informationSection()->installedFilesBtn()->isVisible(); }));
+    page->scrollView()->ensureWidgetVisible(page->informationSection()->installedFilesBtn());
+    click(page->informationSection()->installedFilesBtn());
+    auto* files = qobject_cast<InstalledFilesViewController*>(page->navigationController()->topViewController());
+    ASSERT_NE(files, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return files->isOnScreen(); }));
+    UITableView* rows = files->installedFilesTableView();
+    ASSERT_GT(rows->numberOfRows(0), 0);
+    EXPECT_EQ(rows->cellForRow({0, 0})->textLabel()->text(), "/usr") << "dpkg's \"/.\" is no row";
+    std::map<int, int> leftByDepth;
+    for (auto* cell : rows->visibleCells()) {
+        const auto ip = rows->indexPathForCell(cell);
+        ASSERT_TRUE(ip);
+        const std::string path = files->installedFiles().at(ip->row);
+        QLabel* text = cell->textLabel();
+        leftByDepth[static_cast<int>(std::count(path.begin(), path.end(), '/')) - 1] =
+            text->mapTo(cell, QPoint(0, 0)).x() + inkLeft(text->grab().toImage());
+    }
+    ASSERT_GE(leftByDepth.size(), 4u) << "/usr/share/vostrelle-test/org.jane.lens and its directories";
+    for (int depth = 1; depth < 4; ++depth)
+        EXPECT_NEAR(leftByDepth[depth] - leftByDepth[depth - 1], 18, 8) << "level " << depth << " starts at " << leftByDepth[depth];
+    screenshot("pages-installed-files.png");
 }
 
 }  // namespace
