@@ -187,13 +187,12 @@ protected:
         click(queue->confirmButton());
         return quiet();
     }
-    // The task screens a confirmed run opens, closed by Esc.
+    // The task screens a confirmed run opens, closed by their Close.
     static void closeTheTaskScreens() {
-        if (top() == app().window()->rootViewController()) return;
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : top(), Qt::Key_Escape);
-        GuiTest::pump();
-        if (top() != app().window()->rootViewController()) top()->dismissViewController(false);
-        backAtTheWindow();
+        auto* sheet = qobject_cast<UINavigationController*>(top());
+        ASSERT_NE(sheet, nullptr);
+        tapBarButton(sheet->topViewController(), "Close");
+        ASSERT_TRUE(backAtTheWindow());
     }
     // The description as the page shows it: the paragraphs that lie within
     // the view's height (the page scrolls; the view itself does not).
@@ -247,7 +246,7 @@ TEST_F(PagesRoad, APageShowsTheWholeDescriptionOfTheIndexOnEveryRoad) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "QUEUED"; }));
     ASSERT_TRUE(runTheQueue());
     ASSERT_TRUE(installedInSandbox("org.jane.lens"));
-    closeTheTaskScreens();
+    ASSERT_NO_FATAL_FAILURE(closeTheTaskScreens());
     expectWhole(page, "the page left open while installing");
 
     auto* installed = installedList();
@@ -277,7 +276,7 @@ TEST_F(PagesRoad, AnOpenPageAndTheInstalledListFollowTheQueue) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "QUEUED"; }));
     ASSERT_TRUE(runTheQueue());
     ASSERT_TRUE(installedInSandbox("org.jane.dots"));
-    closeTheTaskScreens();
+    ASSERT_NO_FATAL_FAILURE(closeTheTaskScreens());
     EXPECT_TRUE(GuiTest::waitUntil([&] { return information->installedFilesBtn()->isVisible(); }))
         << "the page left open shows the installed files' button";
     EXPECT_EQ(page->getBtn()->text(), "UNINSTALL");
@@ -302,9 +301,12 @@ TEST_F(PagesRoad, AnOpenPageAndTheInstalledListFollowTheQueue) {
     ASSERT_TRUE(runTheQueue());
     ASSERT_FALSE(installedInSandbox("org.jane.dots"));
     EXPECT_TRUE(GuiTest::waitUntil([&] { return listed().empty(); })) << "the removed package leaves the open list";
-    closeTheTaskScreens();
+    ASSERT_NO_FATAL_FAILURE(closeTheTaskScreens());
     EXPECT_TRUE(listed().empty());
     EXPECT_EQ(installed->packagesTableView()->numberOfRows(0), 0);
+    // The page, still open in the Search tab, has followed the removal too.
+    EXPECT_FALSE(information->installedFilesBtn()->isVisibleTo(page));
+    EXPECT_EQ(page->getBtn()->text(), "GET");
 }
 
 // ---- layout ---------------------------------------------------------------------------------
@@ -412,7 +414,7 @@ TEST_F(PagesRoad, TextsAndButtonsShowWholeAndNothingCoversThem) {
         EXPECT_GE(filled, drawn.width() * 9 / 10) << "a done task's bar is " << filled << " of " << drawn.width() << " px full";
     }
     screenshot("pages-finished-task.png");
-    closeTheTaskScreens();
+    ASSERT_NO_FATAL_FAILURE(closeTheTaskScreens());
 
     // ---- the bar's Get button (a banner's page shows it once scrolled) has room for its whole title.
     ASSERT_TRUE(GuiTest::waitUntil([&] { return page->getBtn()->text() == "UNINSTALL"; }));
