@@ -8,6 +8,7 @@
 #include "PackageCell.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
+#include "ZMStoreGuard.h"
 
 InstalledFilesViewController::InstalledFilesViewController(QWidget* parent) : ZMPalettedViewController(parent) {
     setObjectName("InstalledFilesViewController");
@@ -34,7 +35,10 @@ InstalledFilesViewController::Row InstalledFilesViewController::row(const std::s
 void InstalledFilesViewController::viewDidLoad() {
     setOverrideLargeTitles(true);
     setTitle(BrowsingText::q("Installed Files"));
-    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_))
+    auto package = ZMStoreGuard::value("reading a package's files",
+                                       [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package)
         std::copy_if(package->installedFiles.begin(), package->installedFiles.end(), std::back_inserter(files_),
                      [](const std::string& path) { return path != "/."; });
     auto* layout = new QVBoxLayout(this);
