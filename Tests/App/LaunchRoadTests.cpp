@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <filesystem>
+#include <thread>
 
 #include "App/LaunchFixture.h"
 #include "Browsing/AllDevPackagesViewController.h"
@@ -57,8 +58,8 @@ using nlohmann::json;
 using namespace UserGesture;
 
 std::string stanza(const std::string& id, const std::string& name, const std::string& maintainer,
-                   const std::string& extra = "") {
-    return "Package: " + id + "\nName: " + name + "\nVersion: 1.0\nSection: Tweaks\nMaintainer: " + maintainer +
+                   const std::string& extra = "", const std::string& section = "Tweaks") {
+    return "Package: " + id + "\nName: " + name + "\nVersion: 1.0\nSection: " + section + "\nMaintainer: " + maintainer +
            "\nArchitecture: all\nDescription: " + name + " for the dock.\n" + extra + "\n";
 }
 
@@ -115,6 +116,21 @@ protected:
         auto* account = qobject_cast<AccountPlistViewController*>(featured->navigationController()->topViewController());
         if (account) GuiTest::waitUntil([&] { return account->isOnScreen(); });
         return account;
+    }
+    // The repository's screen (its categories and packages), opened from its row in Manage.
+    SubcategoriesViewController* openTheSource(UINavigationController* nav) const {
+        auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+        if (!manage) return nullptr;
+        nav->popToRootViewController(false);
+        GuiTest::waitUntil([&] { return manage->isOnScreen(); });
+        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
+            if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
+                if (cell->sourceLocation == repository()) {
+                    tapRow(manage->sourcesTableView(), {0, row});
+                    auto* segmented = qobject_cast<SegmentedViewController*>(nav->topViewController());
+                    return segmented ? qobject_cast<SubcategoriesViewController*>(segmented->currentViewController()) : nullptr;
+                }
+        return nullptr;
     }
     static void tapAccountRow(AccountPlistViewController* account, const char* action) {
         const auto row = ShellTest::rowWithAction(*account, action);
@@ -337,23 +353,9 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     // Room for the segments and the source screen's two buttons side by side.
     d.window()->resize(600, 900);
     auto* nav = selectTab(ZMVostrelle::ManageTab);
-    auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
-    ASSERT_NE(manage, nullptr);
-    auto openTheSource = [&]() -> SubcategoriesViewController* {
-        nav->popToRootViewController(false);
-        GuiTest::waitUntil([&] { return manage->isOnScreen(); });
-        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
-            if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
-                if (cell->sourceLocation == repository()) {
-                    tapRow(manage->sourcesTableView(), {0, row});
-                    auto* segmented = qobject_cast<SegmentedViewController*>(nav->topViewController());
-                    return segmented ? qobject_cast<SubcategoriesViewController*>(segmented->currentViewController()) : nullptr;
-                }
-        return nullptr;
-    };
 
     // Signed out: "Source Info" in the bar beside the segments, no "Purchased", no purchases asked.
-    auto* packages = openTheSource();
+    auto* packages = openTheSource(nav);
     ASSERT_NE(packages, nullptr);
     auto* segmented = nav->topViewController();
     ASSERT_NE(barButton(segmented, "Source Info"), nullptr);
@@ -386,7 +388,7 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
 
     // Opened again, signed in: "Purchased" too, and the purchases read again.
     const size_t before = server->count("pay/user_info");
-    packages = openTheSource();
+    packages = openTheSource(nav);
     ASSERT_NE(packages, nullptr);
     segmented = nav->topViewController();
     ASSERT_NE(barButton(segmented, "Source Info"), nullptr);
@@ -414,6 +416,48 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     ASSERT_TRUE(GuiTest::waitUntil([&] { return purchased->model().numberOfSections() == 1; }));
     EXPECT_EQ(purchased->model().identifierAt(0, 0), std::optional<std::string>("com.paid.tweak"));
     EXPECT_EQ(purchased->model().numberOfRows(0), 1);
+}
+
+// A source's screen, opened from Manage: its categories with the four kinds
+// folded into groups under "All Packages", its packages by first letter; a
+// group unfolds at a click; a refresh (F5) while it is shown brings what the
+// repository serves now.
+TEST_F(LaunchRoad, ASourceScreenShowsItsGroupsAndFollowsARefresh) {
+    const auto index = [](bool second) {
+        std::string text = stanza("com.jane.apple", "Apple", "Jane Doe", "", "Tweaks") +
+                           stanza("com.jane.alpha", "Alpha", "Jane Doe", "", "Tweaks (SpringBoard)") +
+                           stanza("com.jane.slate", "Slate", "Jane Doe", "", "Themes") +
+                           stanza("com.jane.files", "Files", "Jane Doe", "", "Utilities");
+        if (!second) return text + stanza("com.jane.beta", "Beta", "Jane Doe", "", "Utilities");
+        return text + stanza("com.jane.clock", "Clock", "Jane Doe", "", "Widgets");
+    };
+    serveRepository(index(false), "Jane's Repo");
+    auto& d = start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("com.jane.beta"));
+    auto* nav = selectTab(ZMVostrelle::ManageTab);
+    auto* screen = openTheSource(nav);
+    ASSERT_NE(screen, nullptr);
+    using Rows = std::vector<std::string>;
+    const auto letters = [screen] { return screen->packageSections().sections(); };
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return letters() == Rows{"A", "B", "F", "S"}; })) << letters().size();
+    EXPECT_EQ(screen->subcategoriesArray(), (Rows{"All Packages", "Themes   ", "Tweaks   ", "Utilities"}));
+    EXPECT_EQ(screen->packageSections().sectionsDictionary().at("A"), (Rows{"com.jane.alpha", "com.jane.apple"}));
+    auto* table = screen->subcategoriesAndPackagesTableView();
+    tapRow(table, {0, 2});
+    EXPECT_EQ(screen->subcategoriesArray(),
+              (Rows{"All Packages", "Themes   ", "Tweaks   ", "Tweaks", "Tweaks (SpringBoard)", "Utilities"}));
+
+    // The repository changes; F5 refreshes while the screen is shown.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
+    serveRepository(index(true), "Jane's Repo");
+    QTest::keyClick(d.window(), Qt::Key_F5);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return letters() == Rows{"A", "C", "F", "S"}; }, std::chrono::seconds(60)))
+        << letters().size();
+    EXPECT_EQ(screen->subcategoriesArray(), (Rows{"All Packages", "Themes   ", "Tweaks   ", "Utilities", "Widgets   "}));
+    EXPECT_EQ(screen->packageSections().sectionsDictionary().at("C"), Rows{"com.jane.clock"});
+    EXPECT_EQ(table->numberOfSections(), 5);
+    EXPECT_EQ(nav->topViewController()->isOnScreen(), true);
+    screenshot("launch-source-screen.png");
 }
 
 // A user who last saw an older version: the change log comes up once, over
