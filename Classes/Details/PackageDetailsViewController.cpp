@@ -151,7 +151,12 @@ void PackageDetailsViewController::viewDidLoad() {
     observers_.add(NotificationCenter::defaultCenter().addObserver(
         PackageRow::queueStateNotificationName(packageIdentifier_), NotificationCenter::Queue::Main,
         [weak](const Notification&) {
-            if (weak) weak->updateGetButtonTitle();
+            if (!weak) return;
+            weak->updateGetButtonTitle();
+            // Out of the queue (a run ended, the store refused the download):
+            // what the store said when the page opened may hold no more.
+            auto record = ZMRPackage::objectForPrimaryKey(weak->packageIdentifier_);
+            if (weak->packageInfoWasFetched_ && record && !record->isInTheQueue.value_or(false)) weak->fetchPurchaseInformation();
         }));
 
     const std::string location = text("sourceLocation");

@@ -474,6 +474,8 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
         if (response.available) {
             response.purchased = readBool(object, "purchased");
             response.price = readString(object, "price");
+            if (!response.purchased && !response.invalidate && !response.error)
+                return settleNotPurchased(identifier, location, response, completion);
             return completion(false, response);
         }
         response.error = RepoStoreError::make(0, response.error ? response.error->localizedDescription

@@ -68,6 +68,8 @@ public:
     void endpointForSourceLocation(const std::string& location, Completion<RepoStoreEndpointResponse> completion);
     void vendorInfoForSourceLocation(const std::string& location, Completion<RepoStoreVendorInfoResponse> completion);
     void userInfoForSourceLocation(const std::string& location, Completion<RepoStoreUserInfoResponse> completion);
+    // "Not purchased" for a package marked owned is checked with the user's
+    // account before it completes (settleNotPurchased below).
     void purchaseInfoForPackageWithIdentifier(const std::string& identifier,
                                               Completion<RepoStorePackageInfoResponse> completion);
     // Status 1 (the store wants its page) keeps the completion until the
@@ -206,6 +208,14 @@ private:
         Completion<RepoStorePackagePurchaseResponse> completion;
     };
     void confirmPurchase(PendingPurchase pending, bool pageClosed);
+    // A "not purchased" for a package marked owned. A store may answer so for
+    // a token it no longer knows, so the user's account is asked first: a
+    // refused account (401, 403, "invalidate") signs out and asks for a new
+    // sign-in (the answer then carries `invalidate`); a known one makes the
+    // answer a refusal (a refund), and the owned mark goes. When the account
+    // cannot be asked, the answer and the mark stay as they are.
+    void settleNotPurchased(const std::string& identifier, const std::string& location,
+                            RepoStorePackageInfoResponse response, Completion<RepoStorePackageInfoResponse> completion);
 
     mutable std::mutex mutex_;
     PageHooks pages_;
