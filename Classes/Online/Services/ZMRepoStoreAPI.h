@@ -32,8 +32,9 @@
 // storeCallbackReceived() with the page's number; a callback finishes the
 // sign-in or purchase its page was opened for, once: a pending sign-in or
 // purchase ends at its first callback, when a newer one replaces it, or when
-// its page closes (all but a good callback report a failure, except a
-// purchase the store confirms after its page closed). A "payment_completed"
+// its page closes (all but a good callback report a failure; a purchase
+// page the user closed is a cancel, `cancelled`, unless the store confirms
+// the payment all the same). A "payment_completed"
 // is verified with the package information before the purchase counts. No
 // token, secret or callback query is written to the log.
 //
@@ -73,7 +74,8 @@ public:
     void purchaseInfoForPackageWithIdentifier(const std::string& identifier,
                                               Completion<RepoStorePackageInfoResponse> completion);
     // Status 1 (the store wants its page) keeps the completion until the
-    // page's "payment_completed" callback has been verified, or the page closed.
+    // page's "payment_completed" callback has been verified, or the page
+    // closed (unpaid: a failure with `cancelled`).
     void purchasePackageWithIdentifier(const std::string& identifier,
                                        Completion<RepoStorePackagePurchaseResponse> completion);
     void userSignoutForSourceLocation(const std::string& location, Completion<RepoStoreSignoutResponse> completion);

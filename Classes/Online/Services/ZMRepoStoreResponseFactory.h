@@ -65,6 +65,9 @@ struct RepoStorePackagePurchaseResponse {
     std::string url;              // the page to finish the purchase on, http(s) only
     std::optional<RepoStoreError> error;
     bool invalidate = false;
+    // The user closed the purchase page and the store took no payment: the
+    // buyer's own cancel, nothing to report.
+    bool cancelled = false;
 };
 
 struct RepoStoreSigninResponse {
