@@ -468,6 +468,7 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
         if (object.is_null()) {
             return complete(completion, response, failure(reply.status, "Failed to parse response"));
         }
+        response.answered = true;
         response.invalidate = readInvalidate(location, object);
         response.available = readBool(object, "available");
         response.error = readError(object, reply.status);

@@ -57,6 +57,9 @@ struct RepoStorePackageInfoResponse {
     std::string price;        // read only when available
     std::optional<RepoStoreError> error;
     std::string recovery_url;  // when unavailable: a page that explains, http(s) only
+    // The store's own reply was read: only then does an unavailable package
+    // say something about the package, not about the request.
+    bool answered = false;
 };
 
 struct RepoStorePackagePurchaseResponse {
