@@ -44,7 +44,8 @@ protected:
         maker.reset();
         Host::TearDown();
     }
-    PackageDetailsViewController* openPackage(const std::string& identifier, bool installed, std::optional<int64_t> rating = {}) {
+    PackageDetailsViewController* openPackage(const std::string& identifier, std::optional<bool> installed,
+                                              std::optional<int64_t> rating = {}) {
         ZMRPackage p;
         p.identifier = identifier;
         p.name = "Lens";
@@ -133,20 +134,25 @@ TEST_F(RatingAndWishlist, ARefusedOrUnsentRatingPutsThePreviousStarsBack) {
 
 TEST_F(RatingAndWishlist, APackageNotInstalledGetsTheInstallWarningOnly) {
     ASSERT_TRUE(maker->signIn("ada", "pw"));
-    auto* page = openPackage("com.rate.absent", false);
-    for (auto act : {std::function<void()>([&] { page->ratingButtons()[3]->click(); }),
-                     std::function<void()>([&] { page->leaveReview(); })}) {
-        act();
-        auto* popup = waitForPopup();
-        ASSERT_NE(popup, nullptr);
-        EXPECT_EQ(popup->titleLbl()->text(), "Leave a Review");
-        EXPECT_EQ(popup->messageLbl()->text(), "You need to install Lens before being able to leave a review");
-        closePopup();
+    // Stored as "no", or with no value at all (a record of an older database).
+    for (auto [identifier, installed] : {std::pair{"com.rate.absent", std::optional<bool>(false)},
+                                         std::pair{"com.rate.unknown", std::optional<bool>()}}) {
+        SCOPED_TRACE(identifier);
+        auto* page = openPackage(identifier, installed);
+        for (auto act : {std::function<void()>([&] { page->ratingButtons()[3]->click(); }),
+                         std::function<void()>([&] { page->leaveReview(); })}) {
+            act();
+            auto* popup = waitForPopup();
+            ASSERT_NE(popup, nullptr);
+            EXPECT_EQ(popup->titleLbl()->text(), "Leave a Review");
+            EXPECT_EQ(popup->messageLbl()->text(), "You need to install Lens before being able to leave a review");
+            closePopup();
+        }
+        EXPECT_EQ(filledStars(page), 0);
+        GuiTest::pump(std::chrono::milliseconds(100));
+        EXPECT_EQ(maker->count("ratings/rate.php"), 0u);
+        EXPECT_EQ(storedRating(identifier), std::nullopt);
     }
-    EXPECT_EQ(filledStars(page), 0);
-    GuiTest::pump(std::chrono::milliseconds(100));
-    EXPECT_EQ(maker->count("ratings/rate.php"), 0u);
-    EXPECT_EQ(storedRating("com.rate.absent"), std::nullopt);
 }
 
 TEST_F(RatingAndWishlist, TheSupportWarningMailsTheDeveloperOrPostsAndSaysHowItWent) {
