@@ -18,14 +18,11 @@
 #include "Database/ZMRSource.h"
 #include "Details/DetailsFixture.h"
 #include "Details/PackageDetailsViewController.h"
-#include "Browsing/FeaturedViewController.h"
-#include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/CydiaStoreLoginController.h"
 #include "Online/Screens/CydiaStoreLoginWebView.h"
 #include "Online/Screens/RepoStoreDetailsViewController.h"
 #include "Online/Screens/RepoStoresListController.h"
 #include "Online/Screens/StoreHeaderView.h"
-#include "Shell/ShellTestSupport.h"
 #include "Online/Screens/WebPageDriver.h"
 #include "PackagesConfirmationViewController.h"
 #include "Support/FakeStores.h"
@@ -128,16 +125,10 @@ protected:
     void signInEndedAtTheDownload(int userInfoStatus);
     // Featured → the account button → Commercial Stores.
     static RepoStoresListController* openTheStores() {
-        auto* nav = selectTab(ZMVostrelle::FeaturedTab);
-        auto* featured = qobject_cast<FeaturedViewController*>(nav->viewControllers().front());
-        if (!featured || !GuiTest::waitUntil([&] { return featured->isOnScreen(); })) return nullptr;
-        click(featured->infoBtn());
-        auto* account = qobject_cast<AccountPlistViewController*>(nav->topViewController());
-        if (!account || !GuiTest::waitUntil([&] { return account->isOnScreen(); })) return nullptr;
-        const auto row = ShellTest::rowWithAction(*account, "openCommercialStores");
-        if (!row) return nullptr;
-        tapRow(account->tableView(), *row);
-        return qobject_cast<RepoStoresListController*>(nav->topViewController());
+        auto* account = accountPage();
+        if (!account) return nullptr;
+        tapAccountRow(account, "openCommercialStores");
+        return qobject_cast<RepoStoresListController*>(account->navigationController()->topViewController());
     }
     static std::string describePopups() {
         std::string out;
