@@ -161,8 +161,10 @@ void PackageDetailsViewController::viewDidLoad() {
             weak->updateGetButtonTitle();
             // Out of the queue (a run ended, the store refused the download):
             // what the store said when the page opened may hold no more.
-            auto record = ZMRPackage::objectForPrimaryKey(weak->packageIdentifier_);
-            if (weak->packageInfoWasFetched_ && record && !record->isInTheQueue.value_or(false)) weak->fetchPurchaseInformation();
+            if (!weak->packageInfoWasFetched_) return;
+            auto record = ZMStoreGuard::value("reading a package",
+                                              [&] { return ZMRPackage::objectForPrimaryKey(weak->packageIdentifier_); });
+            if (record && *record && !(*record)->isInTheQueue.value_or(false)) weak->fetchPurchaseInformation();
         }));
 
     const std::string location = text("sourceLocation");

@@ -111,8 +111,14 @@ void ZMRepoStoreAPI::logoutOfSource(const std::string& location, SuccessCompleti
 void ZMRepoStoreAPI::settleNotPurchased(const std::string& identifier, const std::string& location,
                                         RepoStorePackageInfoResponse response,
                                         Completion<RepoStorePackageInfoResponse> completion) {
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
-    if (!package || !package->isPaidThroughSileo.value_or(false)) return completion(false, response);
+    bool owned = false;
+    try {
+        auto package = ZMRPackage::objectForPrimaryKey(identifier);
+        owned = package && package->isPaidThroughSileo.value_or(false);
+    } catch (const std::exception& e) {
+        ZMLOG("cannot read {}: {}", identifier, e.what());
+    }
+    if (!owned) return completion(false, response);
     userInfoForSourceLocation(location, [this, identifier, location, response, completion](
                                             bool failed, const RepoStoreUserInfoResponse& user) mutable {
         const bool refused = user.error && user.error->domain == ZMError::kDomain &&
