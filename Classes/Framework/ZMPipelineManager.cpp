@@ -186,36 +186,6 @@ void ZMPipelineManager::taskCancelled(const ZMTaskPtr& task) { finish(task, fals
 void ZMPipelineManager::finish(const ZMTaskPtr& task, bool success, bool cancelled, std::optional<ZMError> error,
                                std::function<void()> thenOnMain) {
     if (!task) return;
-    bool sourceRefreshEnded = false;
-    bool idle = false;
-    std::set<ZMPostInstallAction> actions;
-    std::string pipelineID;
-    {
-        std::lock_guard lock(mutex_);
-        auto it = findLocked(task.get());
-        if (it == live_.end()) {
-            ZMLOG("Task {} reported its end again, ignored", task->taskID());
-            return;
-        }
-        pipelineID = it->pipelineID;
-        if (it->started) {
-            --active_;
-        } else {
-            waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), task), waiting_.end());
-        }
-        live_.erase(it);
-        if (pipelineID == ZMPipelineSourceOps) sourceRefreshEnded = --sourceOps_ == 0;
-        if (ZMPipelineChangesInstalledPackages(pipelineID) && --packageOps_ == 0) actions.swap(postInstallActions_);
-        finishedSinceIdle_.insert(pipelineID);
-        if (pipelineID == ZMPipelineSourceOps && !task->taskChangedNothing()) sourcesChangedSinceEnd_ = true;
-        idle = live_.empty();
-    }
-    wake_.notify_all();
-
-    if (error) ZMLOG("Task {} failed: {}", task->taskID(), error->debugDescription());
-
-    if (thenOnMain) Dispatch::main(std::move(thenOnMain));
-
     auto info = baseInfo(*task);
     info["success"] = success;
     info["cancelled"] = cancelled;
@@ -225,43 +195,69 @@ void ZMPipelineManager::finish(const ZMTaskPtr& task, bool success, bool cancell
                          {"message", error->localizedDescription()},
                          {"detail", error->detail}};
     }
-    NotificationCenter::defaultCenter().postOnMain(ZMPipelineTaskFinishedNotification, task, std::move(info));
+    {
+        std::lock_guard lock(mutex_);
+        auto it = findLocked(task.get());
+        if (it == live_.end()) {
+            ZMLOG("Task {} reported its end again, ignored", task->taskID());
+            return;
+        }
+        const std::string pipelineID = it->pipelineID;
+        if (it->started) {
+            --active_;
+        } else {
+            waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), task), waiting_.end());
+        }
+        live_.erase(it);
+        const bool sourceRefreshEnded = pipelineID == ZMPipelineSourceOps && --sourceOps_ == 0;
+        std::set<ZMPostInstallAction> actions;
+        if (ZMPipelineChangesInstalledPackages(pipelineID) && --packageOps_ == 0) actions.swap(postInstallActions_);
+        finishedSinceIdle_.insert(pipelineID);
+        if (pipelineID == ZMPipelineSourceOps && !task->taskChangedNothing()) sourcesChangedSinceEnd_ = true;
 
-    if (sourceRefreshEnded) {
-        Dispatch::main([this] {
-            bool changed = false;
-            {
-                // A refresh queued in the meantime ends later and reports then.
-                std::lock_guard lock(mutex_);
-                if (sourceOps_ != 0) return;
-                changed = std::exchange(sourcesChangedSinceEnd_, false);
-            }
-            SourceRefreshEndedHook hook;
-            {
-                std::lock_guard lock(hooksMutex_);
-                hook = sourceRefreshEndedHook_;
-            }
-            if (hook) hook(changed);
-            NotificationCenter::defaultCenter().post(ZMPipelineSourceRefreshComplete);
-        });
+        // Handed to the main thread before the lock goes, so that it gets the
+        // ends in the order the counts dropped: the notification of a task
+        // that ended on another worker just before the last one would
+        // otherwise be delivered after the end of the refreshes.
+        if (thenOnMain) Dispatch::main(std::move(thenOnMain));
+        NotificationCenter::defaultCenter().postOnMain(ZMPipelineTaskFinishedNotification, task, std::move(info));
+        if (sourceRefreshEnded) Dispatch::main([this] { endSourceRefreshes(); });
+        if (!actions.empty()) mainAfterDeliveries([this, actions] { handOverPostInstallActions(actions); });
+        if (live_.empty()) mainAfterDeliveries([this] { runIdleHooksIfIdle(); });
     }
+    wake_.notify_all();
 
-    if (!actions.empty()) {
-        mainAfterDeliveries([this, actions] {
-            PostInstallHandler handler;
-            {
-                std::lock_guard lock(hooksMutex_);
-                handler = postInstallHandler_;
-            }
-            if (handler) {
-                handler(actions);
-            } else {
-                ZMLOG("Post-install actions: {}", actionList(actions));
-            }
-        });
+    if (error) ZMLOG("Task {} failed: {}", task->taskID(), error->debugDescription());
+}
+
+void ZMPipelineManager::endSourceRefreshes() {
+    bool changed = false;
+    {
+        // A refresh queued in the meantime ends later and reports then.
+        std::lock_guard lock(mutex_);
+        if (sourceOps_ != 0) return;
+        changed = std::exchange(sourcesChangedSinceEnd_, false);
     }
+    SourceRefreshEndedHook hook;
+    {
+        std::lock_guard lock(hooksMutex_);
+        hook = sourceRefreshEndedHook_;
+    }
+    if (hook) hook(changed);
+    NotificationCenter::defaultCenter().post(ZMPipelineSourceRefreshComplete);
+}
 
-    if (idle) mainAfterDeliveries([this] { runIdleHooksIfIdle(); });
+void ZMPipelineManager::handOverPostInstallActions(const std::set<ZMPostInstallAction>& actions) {
+    PostInstallHandler handler;
+    {
+        std::lock_guard lock(hooksMutex_);
+        handler = postInstallHandler_;
+    }
+    if (handler) {
+        handler(actions);
+    } else {
+        ZMLOG("Post-install actions: {}", actionList(actions));
+    }
 }
 
 void ZMPipelineManager::runIdleHooksIfIdle() {

@@ -32,7 +32,8 @@ inline constexpr const char* ZMPipelineErrors = "errors";
 inline constexpr const char* ZMPipelineSynchronization = "synchronization";
 inline constexpr const char* ZMPipelineCacheOps = "cache.ops";
 // Also the name of the notification posted on the main thread, with no
-// object, when the last source refresh of a refresh has ended.
+// object, when the last source refresh of a refresh has ended: after the
+// finished notifications of every refresh that ended before it.
 inline constexpr const char* ZMPipelineSourceRefreshComplete = "source.ops.done";
 // The pipelines whose tasks install or remove packages; each such task
 // rescans dpkg's status before it reports its end.
@@ -180,6 +181,9 @@ private:
     void run(const ZMTaskPtr& task);
     void finish(const ZMTaskPtr& task, bool success, bool cancelled, std::optional<ZMError> error,
                 std::function<void()> thenOnMain);
+    // On the main thread, queued by the task ends that empty their counts.
+    void endSourceRefreshes();
+    void handOverPostInstallActions(const std::set<ZMPostInstallAction>& actions);
     void runIdleHooksIfIdle();
     std::vector<Entry>::iterator findLocked(const ZMTask* task);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -384,6 +385,55 @@ TEST_F(Pipeline, TheEndOfRefreshesTellsWhetherTheyChangedAnything) {
         pipeline.queueTasks(tasks);
         ASSERT_TRUE(TestSupport::waitUntil([&] { return ended.has_value() && pipeline.liveTaskCount() == 0; }));
         EXPECT_EQ(*ended, c.changed) << c.changedNothing.size();
+    }
+}
+
+// Refreshes that end at the same moment on different workers: whichever
+// takes the count to zero, the end of the refreshes (hook, "done") and the
+// idle hooks reach the main thread after every refresh's own block and
+// finished notification, so an observer that waits for "done" after the last
+// finished one sees it.
+TEST_F(Pipeline, TheEndOfRefreshesFollowsEveryRefreshThatEndedAtTheSameMoment) {
+    std::vector<std::string> events;  // on the main thread
+    auto& center = NotificationCenter::defaultCenter();
+    auto finishedToken = center.addObserver(ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main,
+                                            [&](const Notification&) { events.push_back("finished"); });
+    auto doneToken = center.addObserver(ZMPipelineSourceRefreshComplete, NotificationCenter::Queue::Main,
+                                        [&](const Notification&) { events.push_back("done"); });
+    pipeline.setSourceRefreshEndedHook([&](bool) { events.push_back("ended"); });
+    idleHooks.push_back(pipeline.addIdleHook([&](const ZMPipelineIdleInfo&) { events.push_back("idle"); }));
+    constexpr int kTasks = ZMPipelineManager::kMaxConcurrentTasks;
+    const auto last = [&](const std::string& name) {
+        return std::find(events.rbegin(), events.rend(), name).base() - events.begin() - 1;
+    };
+    const auto first = [&](const std::string& name) { return std::find(events.begin(), events.end(), name) - events.begin(); };
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        events.clear();
+        std::atomic<int> waiting{0};
+        auto& go = gate();
+        std::vector<ZMTaskPtr> tasks;
+        for (int i = 0; i < kTasks; ++i) {
+            tasks.push_back(manual("together." + std::to_string(i), ZMPipelineSourceOps, [&, i](ManualTask& t) {
+                ++waiting;
+                go.wait();
+                // Half of them fail, as refreshes do, and a failure is logged on its way out.
+                std::optional<ZMError> error;
+                if (i % 2) error = ZMError::make(ZMError::Unknown, "failed together");
+                pipeline.taskDone(t.self(), !error, error, [&events] { events.push_back("updated"); });
+            }));
+        }
+        ASSERT_EQ(pipeline.queueTasks(tasks), static_cast<size_t>(kTasks));
+        ASSERT_TRUE(TestSupport::waitUntil([&] { return waiting == kTasks; }));
+        go.open();
+        ASSERT_TRUE(TestSupport::waitUntil([&] { return events.size() == 2 * kTasks + 3; }));
+        TestSupport::pumpMainLoop(5ms);  // nothing comes late
+        ASSERT_EQ(events.size(), 2u * kTasks + 3);
+        ASSERT_EQ(std::count(events.begin(), events.end(), "done"), 1);
+        ASSERT_EQ(std::count(events.begin(), events.end(), "idle"), 1);
+        EXPECT_GT(first("ended"), last("updated"));
+        EXPECT_GT(first("done"), last("finished"));
+        EXPECT_GT(first("idle"), first("done"));
     }
 }
 

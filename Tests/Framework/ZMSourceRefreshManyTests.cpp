@@ -181,7 +181,9 @@ protected:
                        ZMPipelineManager::sharedManager().liveTaskCount() == 0 && !manager.cachesRebuildPending();
             },
             std::chrono::seconds(120)))
-            << finished.size() << " of " << locations.size() << " sources finished";
+            << finished.size() << " of " << locations.size() << " sources finished, end of refreshes "
+            << (complete ? "heard" : "not heard") << ", " << ZMPipelineManager::sharedManager().liveTaskCount()
+            << " tasks live, cache rebuilds " << (manager.cachesRebuildPending() ? "pending" : "done");
     }
 
     // What the records must be after the rounds, the failing sources keeping their first round.
