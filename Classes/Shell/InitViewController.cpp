@@ -102,6 +102,7 @@ void InitViewController::viewDidLoad() {
     continueBtn_->setObjectName("continueBtn");
     connect(continueBtn_, &QPushButton::clicked, this, [this] { nextViewController(); });
     layout->addWidget(continueBtn_);
+    setDefaultButton(continueBtn_);
 }
 
 void InitViewController::nextViewController() { present(this, new DarkmodeViewController); }
@@ -136,6 +137,7 @@ void DarkmodeViewController::viewDidLoad() {
     continueBtn_->setObjectName("continueBtn");
     connect(continueBtn_, &QPushButton::clicked, this, [this] { nextViewController(); });
     layout->addWidget(continueBtn_);
+    setDefaultButton(continueBtn_);
     int current = SettingsPlistViewController::storedThemeStyle();
     for (int i = 0; i < static_cast<int>(styleBtns_.size()); ++i) styleBtns_[i]->setChecked(i == current);
 }
@@ -196,6 +198,7 @@ void RepoTransferViewController::viewDidLoad() {
     doneBtn_->setObjectName("doneBtn");
     connect(doneBtn_, &QPushButton::clicked, this, [this] { done(); });
     layout->addWidget(doneBtn_);
+    setDefaultButton(doneBtn_);
 }
 
 std::vector<std::string> RepoTransferViewController::checkedLocations() const {
