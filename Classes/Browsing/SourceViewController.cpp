@@ -23,11 +23,11 @@
 #include "Dispatch/Dispatch.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "Miscellaneous/ZMLog.h"
-#include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
+#include "ZMMailLink.h"
 
 using BrowsingText::q;
 
@@ -538,7 +538,7 @@ void SourceViewController::contactEmail() {
         ZMLOG("no e-mail address in the contact of {}", sourceLocation_);
         return;
     }
-    UIApplication::openURL(url);
+    ZMMailLink::open(url);
 }
 
 void SourceViewController::logInOut() {
