@@ -1,5 +1,6 @@
 #include "ZMRefreshFailureReport.h"
 
+#include <QEvent>
 #include <algorithm>
 #include <exception>
 
@@ -31,9 +32,17 @@ ErrorViewController* ZMRefreshFailureReport::add(const std::string& location, co
     auto same = std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e.first == location; });
     if (same != entries_.end()) same->second = text;
     else entries_.emplace_back(location, text);
-    if (!shown) popup_ = new ErrorViewController;
+    if (!shown) {
+        popup_ = new ErrorViewController;
+        popup_->installEventFilter(this);
+    }
     fill();
     return shown ? nullptr : popup_.data();
+}
+
+bool ZMRefreshFailureReport::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Hide && watched == popup_) popup_ = nullptr;
+    return false;
 }
 
 void ZMRefreshFailureReport::fill() {

@@ -5,6 +5,7 @@
 // address the user added) with its reason, in one popup that takes the
 // failures arriving while it is up (a source failing again keeps one entry,
 // with its latest reason) and closes with one key.
+#include <QObject>
 #include <QPointer>
 #include <string>
 #include <utility>
@@ -12,7 +13,7 @@
 
 class ErrorViewController;
 
-class ZMRefreshFailureReport {
+class ZMRefreshFailureReport : public QObject {
 public:
     // Adds a failure. Returns a new popup for the caller to present when none
     // is up; otherwise the popup shown tells this failure too and the result is null.
@@ -24,6 +25,10 @@ public:
 
     // More entries than this are counted, not listed: the Manage tab marks every failed source.
     static constexpr size_t kListed = 5;
+
+protected:
+    // A popup closed is gone at once, though it is deleted later.
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void fill();
