@@ -50,7 +50,10 @@ bool UIFocusRing::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void UIFocusRing::follow(QWidget* target) {
+    if (target_) disconnect(target_, &QObject::destroyed, this, nullptr);
     target_ = target;
+    // A widget deleted with the focus takes the ring with it.
+    if (target) connect(target, &QObject::destroyed, this, [this] { hide(); });
     place();
 }
 
