@@ -20,6 +20,7 @@
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
 #include "ZMMailLink.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -63,7 +64,9 @@ ContactDeveloperViewController::~ContactDeveloperViewController() {
 
 void ContactDeveloperViewController::viewDidLoad() {
     setTitle(q(L("Developer Page")));
-    isFollowed_ = ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(developerName_);
+    isFollowed_ = ZMStoreGuard::value("reading a developer", [&] {
+                      return ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(developerName_);
+                  }).value_or(false);
     QPointer<ContactDeveloperViewController> self(this);
     followedBtn_ = new UIBarButtonItem(q(L(isFollowed_ ? "Unfollow" : "Follow")),
                                        [self](UIBarButtonItem*) {

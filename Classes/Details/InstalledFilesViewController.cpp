@@ -6,6 +6,7 @@
 #include "PackageCell.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
+#include "ZMStoreGuard.h"
 
 InstalledFilesViewController::InstalledFilesViewController(QWidget* parent) : ZMPalettedViewController(parent) {
     setObjectName("InstalledFilesViewController");
@@ -18,22 +19,24 @@ InstalledFilesViewController::~InstalledFilesViewController() {
     }
 }
 
-QString InstalledFilesViewController::rowText(const std::string& path) {
+InstalledFilesViewController::Row InstalledFilesViewController::row(const std::string& path) {
     const QString text = QString::fromStdString(path);
     const qsizetype parts = text.count('/') + 1;
     if (parts == 1) return {};
-    if (parts == 2) return text;
+    if (parts == 2) return {0, text};
     // The last component as path rules give it: a trailing "/" does not count.
     QString trimmed = text;
     while (trimmed.size() > 1 && trimmed.endsWith('/')) trimmed.chop(1);
-    const QString last = trimmed.section('/', -1);
-    return QString(parts - 2, '\t') + "/" + last;
+    return {static_cast<int>(parts - 2), "/" + trimmed.section('/', -1)};
 }
 
 void InstalledFilesViewController::viewDidLoad() {
     setOverrideLargeTitles(true);
     setTitle(BrowsingText::q("Installed Files"));
-    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) files_ = package->installedFiles;
+    auto package = ZMStoreGuard::value("reading a package's files",
+                                       [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package) files_ = package->installedFiles;
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     table_ = new UITableView(UITableView::Style::Plain);
@@ -63,7 +66,9 @@ UITableViewCell* InstalledFilesViewController::cellForRow(UITableView* table, In
     font.setPixelSize(15);
     label->setFont(font);
     PackageRow::setTextColor(label, colors.primaryTextColor());
-    label->setText(ip.row >= 0 && ip.row < static_cast<int>(files_.size()) ? rowText(files_[ip.row]) : QString());
+    const Row shown = ip.row >= 0 && ip.row < static_cast<int>(files_.size()) ? row(files_[ip.row]) : Row{};
+    label->setIndent(shown.depth * kIndentPerLevel);
+    label->setText(shown.text);
     return cell;
 }
 

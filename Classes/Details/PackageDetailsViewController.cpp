@@ -47,6 +47,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMVostrelle.h"
 #include "Miscellaneous/ZMJSON.h"
+#include "ZMStoreGuard.h"
 #include "ZMSvgPixmap.h"
 
 namespace {
@@ -66,6 +67,13 @@ QWidget* section(const char* name, std::initializer_list<QWidget*> views) {
     column->setSpacing(8);
     for (auto* v : views) column->addWidget(v);
     return w;
+}
+
+// The record of a package's source; none when there is none or the database failed (told then).
+std::optional<ZMRSource> sourceRecord(const std::string& location) {
+    if (location.empty()) return std::nullopt;
+    return ZMStoreGuard::value("reading a package's source", [&] { return ZMRSource::objectForPrimaryKey(location); })
+        .value_or(std::nullopt);
 }
 
 }  // namespace
@@ -101,20 +109,20 @@ void PackageDetailsViewController::showMarkdown(UITextView* view, const std::str
 std::string PackageDetailsViewController::text(const char* key) const { return ZMJSON::stringValue(packageDictionary_, key); }
 
 void PackageDetailsViewController::setPackageDictionaryFromPackageObject() {
-    auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
+    // A failed read shows the page of an unknown package.
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
     hasRecord_ = package.has_value();
     packageDictionary_ = package ? package->snapshotDictionary() : nlohmann::json::object();
     if (!hasRecord_) packageDictionary_["isFree"] = false;
     // The record has no donation link; its source may have one.
     if (text("donateLink").empty() && !text("sourceLocation").empty())
-        if (auto source = ZMRSource::objectForPrimaryKey(text("sourceLocation")); source && !source->donateLink.empty())
+        if (auto source = sourceRecord(text("sourceLocation")); source && !source->donateLink.empty())
             packageDictionary_["donateLink"] = source->donateLink;
 }
 
 bool PackageDetailsViewController::sourceUsesInfoJson() const {
-    const std::string location = text("sourceLocation");
-    if (location.empty()) return false;
-    auto source = ZMRSource::objectForPrimaryKey(location);
+    auto source = sourceRecord(text("sourceLocation"));
     return source && source->isUsingInfoJson.value_or(false);
 }
 
@@ -124,9 +132,7 @@ bool PackageDetailsViewController::mayFetchDepictions() const {
 }
 
 std::string PackageDetailsViewController::developerName() const {
-    const std::string location = text("sourceLocation");
-    return PackageInformationRows::developerNameFor(packageDictionary_,
-                                                 location.empty() ? std::nullopt : ZMRSource::objectForPrimaryKey(location));
+    return PackageInformationRows::developerNameFor(packageDictionary_, sourceRecord(text("sourceLocation")));
 }
 
 void PackageDetailsViewController::viewDidLoad() {
@@ -151,11 +157,11 @@ void PackageDetailsViewController::viewDidLoad() {
     observers_.add(NotificationCenter::defaultCenter().addObserver(
         PackageRow::queueStateNotificationName(packageIdentifier_), NotificationCenter::Queue::Main,
         [weak](const Notification&) {
-            if (weak) weak->updateGetButtonTitle();
+            if (weak) weak->packageStateChanged();
         }));
 
     const std::string location = text("sourceLocation");
-    if (!location.empty() && ZMRSource::objectForPrimaryKey(location))
+    if (sourceRecord(location))
         ZMDetailsServices::shared()->postPackageStatistic(packageIdentifier_, text("maintainer"), location, text("version"), 0, 1);
     packagesConflicts_.clear();
 
@@ -176,7 +182,7 @@ void PackageDetailsViewController::viewDidLoad() {
     bold.setBold(true);
     bold.setPixelSize(15);
     getBarBtn_->setFont(bold);
-    getBarBtn_->setFixedSize(100, 25);
+    getBarBtn_->setFixedHeight(25);  // and kGetBarButtonWidth wide, or as its title needs (fitGetBarButton)
     getBarBtn_->hide();
     getBarBtnItem_ = new UIBarButtonItem(getBarBtn_, navigationItem());
     connect(getBarBtn_, &QPushButton::clicked, this, [this] { getPackage(getBarBtn_); });
@@ -199,6 +205,7 @@ void PackageDetailsViewController::viewDidLoad() {
     else if (ZMJSON::boolValue(packageDictionary_, "isInstalled")) initial = "UNINSTALL";
     else if (ZMJSON::boolValue(packageDictionary_, "isFree")) initial = "GET";
     getBarBtn_->setText(initial.isEmpty() ? q(text("price")) : q(L(initial.toStdString().c_str())));
+    fitGetBarButton();
 
     wishlistBtn_ = new UIBarButtonItem(QIcon(), [this](UIBarButtonItem*) { changeWishlistState(); }, navigationItem());
     PackageDetailsActions::updateWishlistButton(*this);
@@ -324,7 +331,7 @@ void PackageDetailsViewController::buildViews() {
 
 void PackageDetailsViewController::getPackageInformation() {
     const std::string location = text("sourceLocation");
-    const std::optional<ZMRSource> source = location.empty() ? std::nullopt : ZMRSource::objectForPrimaryKey(location);
+    const std::optional<ZMRSource> source = sourceRecord(location);
     const PackageInformationRows rows = PackageInformationRows::make(packageDictionary_, source, settings_.makerRepository);
     header_->setIcon(PackageRow::iconForPackage(packageIdentifier_, 240));
     const std::string name = text("name");
@@ -656,18 +663,56 @@ void PackageDetailsViewController::updateGetButtonTitle() {
     getBtn()->setVisible(hasRecord_);
     shareBtn()->setVisible(hasRecord_);
     if (!hasRecord_) return;
-    const std::string title = ZMRPackageManager::sharedPackageManager().packages().getButtonTitleForPackageIdentifier(
-        packageIdentifier_, true, packageInfoWasFetched_ ? packageAvailable_ : true, packageInfoWasFetched_ && packageOwned_,
-        packageInfoWasFetched_ ? packagePrice_ : std::nullopt);
+    auto read = ZMStoreGuard::value("drawing the Get button", [&] {
+        return ZMRPackageManager::sharedPackageManager().packages().getButtonTitleForPackageIdentifier(
+            packageIdentifier_, true, packageInfoWasFetched_ ? packageAvailable_ : true,
+            packageInfoWasFetched_ && packageOwned_, packageInfoWasFetched_ ? packagePrice_ : std::nullopt);
+    });
+    if (!read) return;
+    const std::string& title = *read;
     for (QPushButton* b : {getBtn(), getBarBtn_}) {
         b->setText(q(title));
         b->setEnabled(!(packageInfoWasFetched_ && !packageAvailable_));
     }
+    fitGetBarButton();
     if (scrolling_) scrolling_->setGetButtonAlpha(buttonAlpha_);
     const bool handedOver = scrolling_ && scrolling_->isHandedOver();
     UIView::setAlpha(getBtn(), handedOver ? 0.0 : buttonAlpha_);
     UIView::setAlpha(getBarBtn_, handedOver ? buttonAlpha_ : 0.0);
     GetButton::setTitleFittingWidth(getBtn(), q(title));
+}
+
+void PackageDetailsViewController::packageStateChanged() {
+    // The status scan announces an install or a removal with the queue's own
+    // notification: the installed fields of the snapshot follow the record,
+    // and with them the version row and the installed files' button.
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package) {
+        const nlohmann::json record = package->snapshotDictionary();
+        bool changed = false;
+        for (const char* key : {"isInstalled", "installedVersion", "installDate", "isUpdated", "isHeld", "isEssential",
+                                "installedFiles"}) {
+            const nlohmann::json value = record.contains(key) ? record[key] : nlohmann::json();
+            const nlohmann::json shown = packageDictionary_.contains(key) ? packageDictionary_[key] : nlohmann::json();
+            if (value == shown) continue;
+            packageDictionary_[key] = value;
+            changed = true;
+        }
+        if (changed && content_) {
+            header_->packageVersionLbl()->setText(
+                PackageInformationRows::make(packageDictionary_, sourceRecord(text("sourceLocation")), settings_.makerRepository)
+                    .version);
+            layoutLowerHalf();
+        }
+    }
+    updateGetButtonTitle();
+}
+
+void PackageDetailsViewController::fitGetBarButton() {
+    // "UNINSTALL" in bold 15 is wider than the bar button's 100 points: the
+    // button grows rather than cutting its title at both ends.
+    if (getBarBtn_) getBarBtn_->setFixedWidth(std::max(kGetBarButtonWidth, getBarBtn_->sizeHint().width()));
 }
 
 void PackageDetailsViewController::dismissVC() {
@@ -769,6 +814,7 @@ void PackageDetailsViewController::paletteDidChange(const ZMPalette& p) {
     shareBtn()->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
     // White on the bar's tint, as the bar's own Get button reads everywhere.
     if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(QColor(Qt::white).name(), p.tintColor().name()).arg(12));
+    fitGetBarButton();
     for (QLabel* primary : {nameLbl(), changelogTitle_, screenshotsTitle_, descriptionTitle_, reviewsSection_->reviewsTitle(),
                             informationSection_->informationsTitle(), informationSection_->repositoryTitle(),
                             otherPackagesSection_->moreDevPackagesTitle()})

@@ -31,14 +31,19 @@
 #include "UIKit/UIViewController.h"
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
+#include "ZMStoreGuard.h"
 
 namespace {
+
+// The package's record; none when there is none or the database failed (told then).
+std::optional<ZMRPackage> readPackage(const std::string& identifier) {
+    return ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+        .value_or(std::nullopt);
+}
 
 constexpr const char* kUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 // A page is shown as tall as it is, up to this (a page that claims more is cut).
 constexpr int kMaximumContainerHeight = 1000000;
-// How long a page out of sight keeps its process (going back and forth costs no reload).
-constexpr int kSuspendAfterMs = 3000;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -69,7 +74,7 @@ bool WebDepictionViewController::isSourceHost(const QUrl& url) const {
 void WebDepictionViewController::viewDidLoad() {
     setOverrideLargeTitles(true);
     firstAppear_ = true;
-    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_))
+    if (auto package = readPackage(packageIdentifier_))
         if (auto source = URL::parse(package->sourceLocation)) sourceHost_ = lowercase(source->host());
     buildViews();
 
@@ -211,10 +216,13 @@ void WebDepictionViewController::load() {
 void WebDepictionViewController::viewWillAppear(bool) { fillHeader(); }
 
 void WebDepictionViewController::fillHeader() {
-    auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
+    auto package = readPackage(packageIdentifier_);
     hasRecord_ = package.has_value();
     std::optional<ZMRSource> source;
-    if (package && !package->sourceLocation.empty()) source = ZMRSource::objectForPrimaryKey(package->sourceLocation);
+    if (package && !package->sourceLocation.empty())
+        source = ZMStoreGuard::value("reading a package's source",
+                                     [&] { return ZMRSource::objectForPrimaryKey(package->sourceLocation); })
+                     .value_or(std::nullopt);
     const bool infoJson = source && source->isUsingInfoJson.value_or(false);
     const int windowHeight = window() ? window()->height() : height();
     compact_ = windowHeight == 568 || windowHeight == 480;
@@ -270,33 +278,16 @@ void WebDepictionViewController::fillHeader() {
 }
 
 void WebDepictionViewController::viewDidAppear(bool) {
-    if (!firstAppear_) {
-        if (suspendTimer_) suspendTimer_->stop();
-        if (webView_) webView_->resume();
-        return;
-    }
+    if (!firstAppear_) return;
     firstAppear_ = false;
     createWebView();
 }
 
-void WebDepictionViewController::viewDidDisappear(bool) {
-    // Out of sight for a while (another screen on top, another tab): the
-    // page's process and its memory go; coming back loads the page again.
-    if (!webView_) return;
-    if (!suspendTimer_) {
-        suspendTimer_ = new QTimer(this);
-        suspendTimer_->setSingleShot(true);
-        suspendTimer_->setInterval(kSuspendAfterMs);
-        connect(suspendTimer_, &QTimer::timeout, this, [this] {
-            if (webView_ && !isOnScreen()) webView_->suspend();
-        });
-    }
-    suspendTimer_->start();
-}
-
 void WebDepictionViewController::createWebView() {
     // The page is drawn by a process of its own (see RemoteWebView): starting
-    // it costs the interface nothing, and closing the screen ends it.
+    // it costs the interface nothing, and closing the screen ends it. Until
+    // then, out of sight under another screen or tab, it keeps the page as the
+    // user left it (links followed, text typed, the place scrolled to).
     webView_ = new RemoteWebView(webViewContainer_);
     // The container gives the view its size; the view never asks the window for more.
     webView_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
