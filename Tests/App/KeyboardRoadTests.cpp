@@ -147,6 +147,15 @@ TEST_F(KeyboardRoad, AListOpenedByTheMouseAnswersTheKeysAndAltLeftComesBackFromA
     }
     press(Qt::Key_Up);
     EXPECT_TRUE(highlightedAndWhole(table, {last - 1, 9}));
+    // Page Up and Up bring rows in from above: each shows below the header pinned over the list.
+    for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_Up, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Up, Qt::Key_PageUp}) {
+        const int offset = table->verticalScrollBar()->value();
+        press(key);
+        const auto row = highlighted(table);
+        ASSERT_TRUE(row);
+        EXPECT_TRUE(highlightedAndWhole(table, *row));
+        EXPECT_LE(table->verticalScrollBar()->value(), offset) << "the list scrolls up, if at all";
+    }
 
     // Return opens the highlighted row; on the page, Tab draws a ring around what it focuses.
     const IndexPath opened = *highlighted(table);
@@ -204,6 +213,21 @@ TEST_F(KeyboardRoad, AListOpenedByTheMouseAnswersTheKeysAndAltLeftComesBackFromA
     press(Qt::Key_Left, Qt::AltModifier);
     EXPECT_TRUE(GuiTest::waitUntil([&] { return qobject_cast<CategoriesTableViewController*>(nav->topViewController()); }))
         << "Alt+Left goes back from a list";
+
+    // Opened again and scrolled by the wheel, nothing clicked: the first Down takes the first row whole on screen.
+    list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    table = list->packagesTableView();
+    wheel(table->viewport(), 30);
+    press(Qt::Key_Down);
+    const auto first = highlighted(table);
+    ASSERT_TRUE(first);
+    EXPECT_GT(first->section, 0) << "not the first of all rows";
+    EXPECT_TRUE(highlightedAndWhole(table, *first));
+    QWidget* pinned = table->headerViewForSection(first->section);
+    const int below = pinned && pinned->geometry().top() <= 0 ? pinned->geometry().bottom() : -1;
+    EXPECT_LE(table->cellForRow(*first)->geometry().top(), below + 1 + static_cast<int>(PackagesTableViewController::kRowHeight))
+        << "the first whole row, not one further down";
 }
 
 TEST_F(KeyboardRoad, ReturnPressesTheDefaultButtonAndEscClosesTheAddSourceSheet) {
