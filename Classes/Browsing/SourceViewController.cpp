@@ -23,12 +23,12 @@
 #include "Dispatch/Dispatch.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "Miscellaneous/ZMLog.h"
-#include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
 #include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
+#include "ZMMailLink.h"
 
 using BrowsingText::q;
 
@@ -543,7 +543,7 @@ void SourceViewController::contactEmail() {
         ZMLOG("no e-mail address in the contact of {}", sourceLocation_);
         return;
     }
-    UIApplication::openURL(url);
+    ZMMailLink::open(url);
 }
 
 void SourceViewController::logInOut() {

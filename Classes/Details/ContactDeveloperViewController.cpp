@@ -19,6 +19,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMMailLink.h"
 #include "ZMStoreGuard.h"
 
 namespace {
@@ -216,7 +217,7 @@ void ContactDeveloperViewController::openMail() {
         showPopup(L("No Email Address"), F("%@ hasn't provided an email address.", developerName_));
         return;
     }
-    UIApplication::openURL(url);
+    ZMMailLink::open(url);
 }
 
 void ContactDeveloperViewController::openDonation() {

@@ -20,10 +20,10 @@
 #include "RemoteImage.h"
 #include "SearchCell.h"
 #include "Services/ZMMakerAPI.h"
-#include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMMailLink.h"
 #include "ZMStoreGuard.h"
 
 using BrowsingText::q;
@@ -287,7 +287,7 @@ void DeveloperDetailsViewController::openInformation(const InformationRow& row) 
     else if (row.key == "twitter") {
         if (auto profile = profile_.twitterProfileURL()) browse("Twitter", *profile);
     } else if (row.key == "email")
-        UIApplication::openURL(SourceViewController::mailtoURL(row.value, kMailSubject));
+        ZMMailLink::open(SourceViewController::mailtoURL(row.value, kMailSubject));
 }
 
 void DeveloperDetailsViewController::addRepository(const std::string& location) {

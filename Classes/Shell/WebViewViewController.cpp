@@ -20,8 +20,8 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMURLSchemeHandler.h"
-#include "UIKit/UIApplication.h"
 #include "WebHistoryKeys.h"
+#include "ZMMailLink.h"
 
 VostrelleWebPage::VostrelleWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
     QWebEngineSettings* s = settings();
@@ -90,7 +90,7 @@ bool VostrelleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType, 
     }
     ++refused_;
     if (url.scheme().compare("mailto", Qt::CaseInsensitive) == 0) {
-        UIApplication::openURL(url);
+        ZMMailLink::open(url);
     } else {
         // Without query and fragment: links may carry credentials.
         ZMLOG("refused navigation to {}", url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)

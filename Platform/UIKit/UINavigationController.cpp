@@ -265,6 +265,11 @@ UINavigationController::UINavigationController(UIViewController* root, QWidget* 
     if (root) setViewControllers({root});
 }
 
+UIViewController* UINavigationController::shownScreen() {
+    UIViewController* top = topViewController();
+    return top ? top->shownScreen() : this;
+}
+
 std::vector<UIViewController*> UINavigationController::appearanceChildren() const {
     if (auto* top = topViewController()) return {top};
     return {};
@@ -336,6 +341,7 @@ void UINavigationController::setViewControllers(std::vector<UIViewController*> v
     const bool live = isOnScreen();
     UIViewController* oldTop = topViewController();
     UIViewController* newTop = vcs.empty() ? nullptr : vcs.back();
+    if (oldTop && oldTop != newTop) oldTop->releaseKeyboardFocus();
     for (auto* vc : stack_)
         if (std::find(vcs.begin(), vcs.end(), vc) == vcs.end() && vc != oldTop) retire(vc);
     stack_ = vcs;
@@ -346,6 +352,7 @@ void UINavigationController::setViewControllers(std::vector<UIViewController*> v
     if (live && oldTop != newTop) {
         if (oldTop) oldTop->beginAppearanceTransition(false, false);
         if (newTop) newTop->beginAppearanceTransition(true, false);
+        if (!isCoveredByPresentation()) takeKeyboardFocus();
         if (oldTop) oldTop->endAppearanceTransition();
         if (newTop) newTop->endAppearanceTransition();
     }
@@ -356,6 +363,7 @@ void UINavigationController::setViewControllers(std::vector<UIViewController*> v
 void UINavigationController::pushViewController(UIViewController* vc, bool animated) {
     if (!vc || std::find(stack_.begin(), stack_.end(), vc) != stack_.end()) return;
     UIViewController* old = topViewController();
+    if (old) old->releaseKeyboardFocus();
     stack_.push_back(vc);
     attach(vc);
     const bool live = isOnScreen();
@@ -370,6 +378,7 @@ void UINavigationController::pushViewController(UIViewController* vc, bool anima
     auto finish = [this, oldGuard, newGuard, live] {
         transitioning_ = false;
         if (oldGuard && oldGuard != topViewController()) oldGuard->hide();
+        if (live && newGuard == topViewController() && !isCoveredByPresentation()) takeKeyboardFocus();
         if (live) {
             if (oldGuard) oldGuard->endAppearanceTransition();
             if (newGuard) newGuard->endAppearanceTransition();
@@ -408,6 +417,7 @@ UIViewController* UINavigationController::popViewController(bool animated) {
     stack_.pop_back();
     UIViewController* revealed = stack_.back();
     const bool live = isOnScreen();
+    popped->releaseKeyboardFocus();
     if (live) {
         popped->beginAppearanceTransition(false, animated);
         revealed->beginAppearanceTransition(true, animated);
@@ -418,6 +428,7 @@ UIViewController* UINavigationController::popViewController(bool animated) {
     QPointer<UIViewController> poppedGuard(popped), revealedGuard(revealed);
     auto finish = [this, poppedGuard, revealedGuard, live] {
         transitioning_ = false;
+        if (live && revealedGuard == topViewController() && !isCoveredByPresentation()) takeKeyboardFocus();
         if (live) {
             if (poppedGuard) poppedGuard->endAppearanceTransition();
             if (revealedGuard) revealedGuard->endAppearanceTransition();

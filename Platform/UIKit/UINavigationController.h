@@ -81,6 +81,7 @@ public:
     static void refreshAllBars();
 
     void updateBar();
+    UIViewController* shownScreen() override;
 
 signals:
     void didShowViewController(UIViewController* vc);

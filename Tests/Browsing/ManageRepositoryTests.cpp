@@ -174,7 +174,8 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     ErrorViewController* failure = nullptr;
     ASSERT_TRUE(GuiTest::waitUntil([&] { return (failure = dynamic_cast<ErrorViewController*>(top())) != nullptr; },
                                    std::chrono::seconds(10)));
-    EXPECT_EQ(failure->titleLbl()->text(), "Error");
+    EXPECT_EQ(failure->titleLbl()->text(), "Source Not Refreshed");
+    EXPECT_TRUE(failure->messageLbl()->text().contains(QString::fromStdString(secure))) << "the failure names its source";
     EXPECT_TRUE(failure->messageLbl()->text().contains("secure connection")) << failure->messageLbl()->text().toStdString();
     failure->closeBtn()->click();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<ErrorViewController*>(top()) == nullptr; }));

@@ -99,6 +99,7 @@ void LoginViewController::showFailure(const std::string& message) {
         if (auto url = ZMMakerAPI::lostPasswordPageURL())
             UIApplication::openURL(QUrl(QString::fromStdString(url->string())));
     });
+    alert->setPreferredAction(0);  // Return acknowledges the failure; the lost-password page is an aside
     SourceAddition::topPresenter(this)->presentViewController(alert, true);
 }
 
