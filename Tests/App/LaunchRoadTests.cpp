@@ -8,9 +8,9 @@
 //     heart uploads the wishlist, which the Wishlist screen lists;
 //   - Search's trending, developer and repository cards from the server; the
 //     developer card's page and its maintainer list over "Name <mail>" maintainers;
-//   - a source with a store: "Source Info" in the source screen's bar, and
-//     "Purchased" once signed in on the store's page, the purchases read again
-//     at every opening;
+//   - a source with a store: its "Source Info" segment, and "Purchased" in
+//     the bar once signed in on the store's page, the purchases read again at
+//     every opening;
 //   - a configured compatibility list fetched at launch hides what it marks.
 // (Leaving a review, voting and replying: ReviewsAndDevelopersRoad.)
 #include <QLineEdit>
@@ -352,21 +352,20 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
         return nullptr;
     };
 
-    // Signed out: "Source Info" in the bar beside the segments, no "Purchased", no purchases asked.
+    // Signed out: no "Purchased", no purchases asked.
     auto* packages = openTheSource();
     ASSERT_NE(packages, nullptr);
-    auto* segmented = nav->topViewController();
-    ASSERT_NE(barButton(segmented, "Source Info"), nullptr);
+    auto* segmented = qobject_cast<SegmentedViewController*>(nav->topViewController());
+    ASSERT_NE(segmented, nullptr);
     EXPECT_EQ(barButton(segmented, "Purchased"), nullptr);
     EXPECT_EQ(server->count("pay/user_info"), 0u);
 
-    // "Source Info" opens the source page, whose Login signs in on the store's own page.
-    tapBarButton(segmented, "Source Info");
-    auto* formNav = qobject_cast<UINavigationController*>(packages->lastPresentedViewController());
-    ASSERT_NE(formNav, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return formNav->isOnScreen(); }));
-    auto* info = qobject_cast<SourceViewController*>(formNav->topViewController());
+    // The "Source Info" segment shows the source page, whose Login signs in on the store's own page.
+    ASSERT_EQ(segmented->segmentedControl()->segment(1)->text(), "Source Info");
+    click(segmented->segmentedControl()->segment(1));
+    auto* info = qobject_cast<SourceViewController*>(segmented->currentViewController());
     ASSERT_NE(info, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return info->isOnScreen(); }));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return info->repoStoreLogInOutButton->isVisible(); }, std::chrono::seconds(20)));
     click(info->repoStoreLogInOutButton);
     QPointer<WebViewViewController> storePage;
@@ -380,16 +379,13 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     // Its packages' own web pages, from now on.
     click(info->seeOriginalDepictionsSwitch);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(repository())->seeOriginalDepictions.value_or(false); }));
-    QPointer<UINavigationController> closing(formNav);
-    tapBarButton(info, "Close");
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return !closing || !closing->isOnScreen(); }));
 
     // Opened again, signed in: "Purchased" too, and the purchases read again.
     const size_t before = server->count("pay/user_info");
     packages = openTheSource();
     ASSERT_NE(packages, nullptr);
-    segmented = nav->topViewController();
-    ASSERT_NE(barButton(segmented, "Source Info"), nullptr);
+    segmented = qobject_cast<SegmentedViewController*>(nav->topViewController());
+    ASSERT_NE(segmented, nullptr);
     ASSERT_NE(barButton(segmented, "Purchased"), nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return server->count("pay/user_info") > before; }));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return package("com.paid.tweak")->isPaidThroughSileo.value_or(false); }));
