@@ -132,9 +132,9 @@ std::string displayMaintainer(const std::string& maintainer) {
 std::string subinfoText(const ZMRPackage& package) {
     if (preference(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName)) {
         if (package.sourceLocation.empty()) return ZMLocalizedString("Unknown");
+        // A location no source record has (a package dpkg alone knows of) names nothing.
         auto source = ZMRSource::objectForPrimaryKey(package.sourceLocation);
-        // A source removed meanwhile still has its address to show.
-        return source && !source->name.empty() ? source->name : package.sourceLocation;
+        return source ? source->name : std::string();
     }
     return displayMaintainer(package.maintainer);
 }
