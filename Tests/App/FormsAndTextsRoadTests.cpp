@@ -74,22 +74,6 @@ protected:
         ASSERT_TRUE(GuiTest::waitUntil([] { return package("com.jane.docklens").has_value(); }, std::chrono::seconds(60)));
         GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
     }
-    // Featured's account button: the account page, on screen.
-    static AccountPlistViewController* openAccount() {
-        auto* nav = selectTab(ZMVostrelle::FeaturedTab);
-        nav->popToRootViewController(false);
-        auto* featured = qobject_cast<FeaturedViewController*>(nav->topViewController());
-        if (!featured) return nullptr;
-        click(featured->infoBtn());
-        auto* account = qobject_cast<AccountPlistViewController*>(nav->topViewController());
-        if (account) GuiTest::waitUntil([&] { return account->isOnScreen(); });
-        return account;
-    }
-    static void tapAccountRow(AccountPlistViewController* account, const char* action) {
-        const auto row = ShellTest::rowWithAction(*account, action);
-        ASSERT_TRUE(row) << action;
-        tapRow(account->tableView(), *row);
-    }
     static QString header(AccountPlistViewController* account) {
         return account->accountNameLabel()->text() + " / " + account->accountEmailLabel()->text();
     }
@@ -158,7 +142,7 @@ TEST_F(FormsRoad, TheAccountHeaderShowsTheAccountOrItsPlaceholdersAndKeepsTheAva
     repository();
     maker->addAccount({"ada", "secret", 12, "ada@example.com", server->url("people/ada.png")});
     start();
-    auto* account = openAccount();
+    auto* account = accountPage();
     ASSERT_NE(account, nullptr);
     EXPECT_EQ(header(account), "Account Name / Account Email");
     EXPECT_FALSE(account->showsAvatar());
@@ -178,7 +162,7 @@ TEST_F(FormsRoad, TheAccountHeaderShowsTheAccountOrItsPlaceholdersAndKeepsTheAva
     EXPECT_EQ(header(account), "Account Name / Account Email");
     EXPECT_TRUE(account->showsAvatar());
     EXPECT_EQ(account->signInOutButtonTitle(), "Sign In");
-    account = openAccount();
+    account = accountPage();
     ASSERT_NE(account, nullptr);
     EXPECT_FALSE(account->showsAvatar());
 }
@@ -186,7 +170,7 @@ TEST_F(FormsRoad, TheAccountHeaderShowsTheAccountOrItsPlaceholdersAndKeepsTheAva
 TEST_F(FormsRoad, TheLoginSheetClosedByEscOrAClickBesideItRefreshesTheAccountPage) {
     maker->addAccount({"ada", "secret", 12, "ada@example.com"});
     start();
-    auto* account = openAccount();
+    auto* account = accountPage();
     ASSERT_NE(account, nullptr);
     const std::pair<const char*, std::function<void(LoginViewController*)>> closings[] = {
         {"Esc",
@@ -248,7 +232,7 @@ TEST_F(FormsRoad, AWishlistRowOfAPackageNoSourceCarriesNamesNoSource) {
     ASSERT_TRUE(GuiTest::waitUntil([] { return package("com.local.tool").has_value(); }, std::chrono::seconds(20)));
 
     // Settings: the source's name instead of the maintainer.
-    auto* account = openAccount();
+    auto* account = accountPage();
     ASSERT_NE(account, nullptr);
     ASSERT_NO_FATAL_FAILURE(tapAccountRow(account, "openSettings"));
     auto* settings = qobject_cast<SettingsPlistViewController*>(account->navigationController()->topViewController());
@@ -274,7 +258,7 @@ TEST_F(FormsRoad, AWishlistRowOfAPackageNoSourceCarriesNamesNoSource) {
     tapBarButton(page, "Add to Wishlist");
     ASSERT_TRUE(GuiTest::waitUntil([] { return package("com.local.tool")->isInWishlist.value_or(false); }));
 
-    account = openAccount();
+    account = accountPage();
     ASSERT_NE(account, nullptr);
     ASSERT_NO_FATAL_FAILURE(tapAccountRow(account, "openWishlist"));
     auto* wishlist = qobject_cast<PackagesWishlistViewController*>(account->navigationController()->topViewController());

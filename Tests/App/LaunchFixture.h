@@ -22,14 +22,17 @@
 #include <string>
 
 #include "App/ZMApplication.h"
+#include "Browsing/FeaturedViewController.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Services/OnlineServicesFixture.h"
 #include "Services/ZMRepoStoreAPI.h"
+#include "Shell/ShellTestSupport.h"
 #include "Support/FakeMakerAPI.h"
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/Gui/UserGestures.h"
@@ -121,6 +124,26 @@ protected:
     }
     static bool backAtTheWindow() {
         return GuiTest::waitUntil([] { return top() == app().window()->rootViewController(); });
+    }
+    // The Featured tab, back at its page.
+    static FeaturedViewController* featuredPage() {
+        auto* nav = selectTab(ZMVostrelle::FeaturedTab);
+        nav->popToRootViewController(false);
+        return qobject_cast<FeaturedViewController*>(nav->topViewController());
+    }
+    // Featured's account button: the account page, once on screen.
+    static AccountPlistViewController* accountPage() {
+        auto* featured = featuredPage();
+        if (!featured) return nullptr;
+        UserGesture::click(featured->infoBtn());
+        auto* account = qobject_cast<AccountPlistViewController*>(featured->navigationController()->topViewController());
+        if (account) GuiTest::waitUntil([&] { return account->isOnScreen(); });
+        return account;
+    }
+    static void tapAccountRow(AccountPlistViewController* account, const char* action) {
+        const auto row = ShellTest::rowWithAction(*account, action);
+        ASSERT_TRUE(row) << action;
+        UserGesture::tapRow(account->tableView(), *row);
     }
     static std::optional<ZMRPackage> package(const std::string& identifier) { return ZMRPackage::objectForPrimaryKey(identifier); }
     static void screenshot(const char* name) {

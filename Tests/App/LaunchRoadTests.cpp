@@ -103,24 +103,6 @@ protected:
                (page->reviewsSection()->reviewsCollectionView()->isVisible() ? "shown" : "hidden") + ", avatar " +
                (page->authorAvatar().isNull() ? "none" : page->authorAvatar().pixelColor(10, 10).name().toStdString());
     }
-    static FeaturedViewController* featuredPage() {
-        auto* nav = selectTab(ZMVostrelle::FeaturedTab);
-        nav->popToRootViewController(false);
-        return qobject_cast<FeaturedViewController*>(nav->topViewController());
-    }
-    static AccountPlistViewController* accountPage() {
-        auto* featured = featuredPage();
-        if (!featured) return nullptr;
-        click(featured->infoBtn());
-        auto* account = qobject_cast<AccountPlistViewController*>(featured->navigationController()->topViewController());
-        if (account) GuiTest::waitUntil([&] { return account->isOnScreen(); });
-        return account;
-    }
-    static void tapAccountRow(AccountPlistViewController* account, const char* action) {
-        const auto row = ShellTest::rowWithAction(*account, action);
-        ASSERT_TRUE(row) << action;
-        tapRow(account->tableView(), *row);
-    }
 };
 
 TEST_F(LaunchRoad, APackageFromSearchSectionsAndFeaturedShowsItsOnlinePartsAndGoesOnTheWishlist) {

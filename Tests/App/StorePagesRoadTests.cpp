@@ -118,17 +118,10 @@ TEST_F(StorePagesRoad, TheRepositoryItsSignInSheetAndTheStoresSayWhatTheyAre) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !sheet || !sheet->isOnScreen(); }));
 
     // Featured → the account → Stores: the Cydia store where it is configured.
-    auto* featuredNav = selectTab(ZMVostrelle::FeaturedTab);
-    featuredNav->popToRootViewController(false);
-    auto* featured = qobject_cast<FeaturedViewController*>(featuredNav->topViewController());
-    ASSERT_NE(featured, nullptr);
-    click(featured->infoBtn());
-    auto* account = qobject_cast<AccountPlistViewController*>(featuredNav->topViewController());
+    auto* account = accountPage();
     ASSERT_NE(account, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return account->isOnScreen(); }));
-    const auto storesRow = ShellTest::rowWithAction(*account, "openCommercialStores");
-    ASSERT_TRUE(storesRow);
-    tapRow(account->tableView(), *storesRow);
+    ASSERT_NO_FATAL_FAILURE(tapAccountRow(account, "openCommercialStores"));
+    auto* featuredNav = account->navigationController();
     auto* list = qobject_cast<RepoStoresListController*>(featuredNav->topViewController());
     ASSERT_NE(list, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return list->tableView()->numberOfRows(0) == 2; }));
