@@ -5,11 +5,13 @@
 #include "UIKit/UINavigationController.h"
 #include "ZMURLRouter.h"
 #include "ZMVostrelle.h"
+#include "ZMStoreGuard.h"
 
 void ZMDetailsScreensSetup::install() {
     auto hooks = ZMURLRouter::hooks();
     hooks.showPackage = [](const std::string& identifier) {
-        auto package = ZMRPackage::objectForPrimaryKey(identifier);
+        auto package = ZMStoreGuard::value("showing a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+                           .value_or(std::nullopt);
         auto* details = new PackageDetailsViewController;
         details->setPackageIdentifier(identifier);
         details->setIsComingFromURLScheme(true);

@@ -14,6 +14,7 @@
 #include "GetPackageCell.h"
 #include "Miscellaneous/ZMLog.h"
 #include "UIKit/UINavigationController.h"
+#include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
 
 using BrowsingText::q;
@@ -202,13 +203,12 @@ void ChangesViewController::updateShadows() {
 }
 
 void ChangesViewController::updateAllPackages() {
-    try {
-        ZMRPackageManager::sharedPackageManager().packages().setPackagesWhere("isUpdated = 1 AND isHeld = 0", true,
-                                                                              std::nullopt, 0);
-    } catch (const std::exception& e) {
-        ZMLOG("queueing the updates failed: {}", e.what());
+    // Nothing is queued when the write fails: the queue screen would show an empty queue.
+    if (!ZMStoreGuard::run("queueing the updates", [] {
+            ZMRPackageManager::sharedPackageManager().packages().setPackagesWhere("isUpdated = 1 AND isHeld = 0", true,
+                                                                                  std::nullopt, 0);
+        }))
         return;
-    }
     // Rows of these packages elsewhere show their queued state.
     for (const auto& id : model_.reading().updates)
         NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName(id));

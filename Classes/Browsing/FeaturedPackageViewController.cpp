@@ -23,6 +23,7 @@
 #include "UIKit/UIApplication.h"
 #include "UIKit/UISwipeGesture.h"
 #include "ZMVostrelle.h"
+#include "ZMStoreGuard.h"
 
 using BrowsingText::q;
 
@@ -207,7 +208,10 @@ void FeaturedPackageViewController::share() {
     if (sharing_) return;
     std::string sourceName = pack->sourceLocation;
     if (!pack->sourceLocation.empty())
-        if (auto source = ZMRSource::objectForPrimaryKey(pack->sourceLocation)) sourceName = source->name;
+        if (auto source = ZMStoreGuard::value("sharing a package",
+                                              [&] { return ZMRSource::objectForPrimaryKey(pack->sourceLocation); })
+                              .value_or(std::nullopt))
+            sourceName = source->name;
     const std::string text = ZMShareTexts::fillFormat(
         ZMLocalizedString("Check out the featured package \"%@\" by %@ from the source %@ on Vostrelle !%@(See the package : %@)"),
         {pack->name, pack->maintainer, sourceName, "\n",

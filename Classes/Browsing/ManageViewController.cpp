@@ -40,6 +40,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMDeviceOwnerAuthentication.h"
 #include "ZMPipelineManager.h"
+#include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
 
 using BrowsingText::q;
@@ -262,7 +263,7 @@ void ManageViewController::animateContentForTable(bool sourcesTable) {
     if (sourcesTable) {
         sourcesTableView_->setFixedHeight(static_cast<int>(sourceOrder_.size()) * kSourceRowHeight);
     } else {
-        const size_t count = allPackages_ ? allPackages_->count() : 0;
+        const size_t count = installedCount();
         installedPackagesTableView_->setFixedHeight(static_cast<int>(std::min<size_t>(count, kMaxInstalledRows)) * kPackageRowHeight);
     }
     updateShadows();
@@ -402,12 +403,9 @@ void ManageViewController::removeSourceAtRow(int row) {
 
 void ManageViewController::removeSourceWithLocation(const std::string& location) {
     if (location == SourceAddition::kMakersRepositoryLocation) return;
-    std::optional<ZMRSource> source;
-    try {
-        source = ZMRSource::objectForPrimaryKey(location);
-    } catch (const std::exception&) {
-    }
-    if (!source) return;
+    auto found = ZMStoreGuard::value("removing a source", [&] { return ZMRSource::objectForPrimaryKey(location); });
+    if (!found || !*found) return;
+    const std::optional<ZMRSource>& source = *found;
     const std::string name = source->name.empty() ? location : source->name;
     // "Remove" is the user's explicit choice: it runs at once, behind the
     // device-owner check only when the preference asks for one.
@@ -526,14 +524,16 @@ bool ManageViewController::eventFilter(QObject* watched, QEvent* event) {
 
 void ManageViewController::updateSourceOrder() {
     std::vector<std::pair<std::string, std::string>> sorted;  // (sort key of the name, location)
-    if (allSources_) {
-        auto names = allSources_->valueForKey("name");
-        auto locations = allSources_->valueForKey("location");
-        for (size_t i = 0; i < std::min(names.size(), locations.size()); ++i)
-            if (locations[i].is_string())
-                sorted.emplace_back(LocalizedCompare::sortKey(names[i].is_string() ? names[i].get<std::string>() : ""),
-                                    locations[i].get<std::string>());
-    }
+    std::vector<nlohmann::json> names, locations;
+    if (allSources_ && !ZMStoreGuard::run("listing the sources", [&] {
+            names = allSources_->valueForKey("name");
+            locations = allSources_->valueForKey("location");
+        }))
+        return;  // the rows stay as they were
+    for (size_t i = 0; i < std::min(names.size(), locations.size()); ++i)
+        if (locations[i].is_string())
+            sorted.emplace_back(LocalizedCompare::sortKey(names[i].is_string() ? names[i].get<std::string>() : ""),
+                                locations[i].get<std::string>());
     std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> order;
     const bool keep = ZMRPackageManager::sharedPackageManager().sources().isRefreshInProgress();
@@ -552,16 +552,28 @@ void ManageViewController::updateSourceOrder() {
 
 std::optional<ZMRSource> ManageViewController::sourceAtRow(int row) const {
     if (row < 0 || static_cast<size_t>(row) >= sourceOrder_.size()) return std::nullopt;
-    try {
-        return ZMRSource::objectForPrimaryKey(sourceOrder_[static_cast<size_t>(row)]);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
+    const std::string& location = sourceOrder_[static_cast<size_t>(row)];
+    return ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(location); })
+        .value_or(std::nullopt);
+}
+
+size_t ManageViewController::installedCount() const {
+    if (!allPackages_) return 0;
+    return ZMStoreGuard::value("counting the installed packages", [&] { return allPackages_->count(); }).value_or(0);
+}
+
+std::optional<ZMRPackage> ManageViewController::installedPackageAtRow(int row) const {
+    if (!allPackages_ || row < 0) return std::nullopt;
+    return ZMStoreGuard::value("reading an installed package", [&]() -> std::optional<ZMRPackage> {
+               if (static_cast<size_t>(row) >= allPackages_->count()) return std::nullopt;
+               return (*allPackages_)[static_cast<size_t>(row)];
+           })
+        .value_or(std::nullopt);
 }
 
 int ManageViewController::numberOfRows(UITableView* table, int) {
     if (table == sourcesTableView_) return static_cast<int>(sourceOrder_.size());
-    const size_t count = allPackages_ ? allPackages_->count() : 0;
+    const size_t count = installedCount();
     return static_cast<int>(std::min<size_t>(count, kMaxInstalledRows));
 }
 
@@ -625,12 +637,7 @@ UITableViewCell* ManageViewController::cellForRow(UITableView* table, IndexPath 
     auto* cell = table->dequeueReusableCell<PackageCell>("cell");
     cell->setBackgroundColor(palette().cellBackgroundColor());
     cell->setAccessoryType(UITableViewCell::Accessory::DisclosureIndicator);
-    std::optional<ZMRPackage> package;
-    try {
-        if (allPackages_ && static_cast<size_t>(ip.row) < allPackages_->count()) package = (*allPackages_)[ip.row];
-    } catch (const std::out_of_range&) {
-    }
-    if (package) {
+    if (auto package = installedPackageAtRow(ip.row)) {
         cell->updateWithPackage(*package);
         cell->updateQueuingIconWithPackage(*package);
         cell->updateConpatibilityIndicatorWithPackageIdentifier(package->identifier, package->version);
@@ -642,12 +649,7 @@ UITableViewCell* ManageViewController::cellForRow(UITableView* table, IndexPath 
 void ManageViewController::didSelectRow(UITableView* table, IndexPath ip) {
     table->deselectRow(ip, false);
     if (table == installedPackagesTableView_) {
-        std::optional<ZMRPackage> package;
-        try {
-            if (allPackages_ && static_cast<size_t>(ip.row) < allPackages_->count()) package = (*allPackages_)[ip.row];
-        } catch (const std::out_of_range&) {
-        }
-        if (package) push(PackageOpening::viewControllerForPackage(*package));
+        if (auto package = installedPackageAtRow(ip.row)) push(PackageOpening::viewControllerForPackage(*package));
         return;
     }
     auto source = sourceAtRow(ip.row);
@@ -658,7 +660,10 @@ void ManageViewController::didSelectRow(UITableView* table, IndexPath ip) {
         vc->setTitle(QString::fromStdString(source->name.empty() ? source->location : source->name));
         return vc;
     };
-    if (source->hasErrors.value_or(false) || ZMRPackage::objectsWhere("sourceLocation = %@", source->location).empty()) {
+    auto empty = ZMStoreGuard::value("opening a source",
+                                     [&] { return ZMRPackage::objectsWhere("sourceLocation = %@", source->location).empty(); });
+    if (!empty) return;
+    if (source->hasErrors.value_or(false) || *empty) {
         push(page());
         return;
     }

@@ -124,6 +124,8 @@ private:
     // shown stays, new sources coming last, until the refresh ends.
     void updateSourceOrder();
     std::optional<ZMRSource> sourceAtRow(int row) const;
+    size_t installedCount() const;
+    std::optional<ZMRPackage> installedPackageAtRow(int row) const;
 
     // Live results and their change blocks.
     std::optional<Results<ZMRSource>> allSources_;

@@ -7,6 +7,7 @@
 #include "Details/WebDepictionViewController.h"
 #include "Foundation/URL.h"
 #include "UIKit/UINavigationController.h"
+#include "ZMStoreGuard.h"
 
 namespace PackageOpening {
 
@@ -17,8 +18,10 @@ void show(UIViewController* from, UIViewController* vc) {
 
 bool opensOriginalDepiction(const ZMRPackage& package) {
     if (package.sourceLocation.empty()) return false;
-    auto source = ZMRSource::objectForPrimaryKey(package.sourceLocation);
-    return source && source->seeOriginalDepictions.value_or(false);
+    // A failed read opens the details screen.
+    auto source = ZMStoreGuard::value("reading a package's source",
+                                      [&] { return ZMRSource::objectForPrimaryKey(package.sourceLocation); });
+    return source && *source && (*source)->seeOriginalDepictions.value_or(false);
 }
 
 UIViewController* viewControllerForPackage(const ZMRPackage& package) {

@@ -8,18 +8,15 @@
 #include "Miscellaneous/ZMLog.h"
 #include "GetPackageCell.h"
 #include "PackageCell.h"
+#include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
 
 namespace PackageRows {
 
 std::optional<ZMRPackage> lookUp(const std::optional<std::string>& identifier) {
     if (!identifier || identifier->empty()) return std::nullopt;
-    try {
-        auto package = ZMRPackage::objectForPrimaryKey(*identifier);
-        if (package && !package->isInvalidated()) return package;
-    } catch (const std::exception& e) {
-        ZMLOG("package {}: {}", *identifier, e.what());
-    }
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(*identifier); });
+    if (package && *package && !(*package)->isInvalidated()) return *package;
     return std::nullopt;
 }
 
@@ -83,7 +80,7 @@ std::vector<UIContextualAction> queueActions(UITableView* table, IndexPath ip, c
     auto redrawRow = [tableGuard, ip, id] {
         if (!tableGuard) return;
         if (auto* cell = qobject_cast<PackageCell*>(tableGuard->cellForRow(ip)); cell && cell->packageIdentifier() == id)
-            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) cell->updateQueuingIconWithPackage(*fresh);
+            if (auto fresh = lookUp(id)) cell->updateQueuingIconWithPackage(*fresh);
     };
     UIContextualAction action;
     action.style = UIContextualAction::Style::Normal;
@@ -91,8 +88,10 @@ std::vector<UIContextualAction> queueActions(UITableView* table, IndexPath ip, c
         action.title = BrowsingText::q("Remove");
         action.backgroundColor = QColor(255, 59, 48);
         action.handler = [id, redrawRow, afterwards](const UIContextualAction&, QWidget*, std::function<void(bool)> done) {
-            if (auto fresh = ZMRPackage::objectForPrimaryKey(id)) {
-                ZMRPackageManager::sharedPackageManager().packages().setPackageObject(*fresh, false, std::nullopt, 0);
+            auto fresh = lookUp(id);
+            if (fresh && ZMStoreGuard::run("removing a package from the queue", [&] {
+                    ZMRPackageManager::sharedPackageManager().packages().setPackageObject(*fresh, false, std::nullopt, 0);
+                })) {
                 redrawRow();
                 // Every other view of this package (details, other lists) follows.
                 NotificationCenter::defaultCenter().post(PackageRow::queueStateNotificationName(id));
@@ -118,7 +117,7 @@ void addQueueMenu(QWidget* button, std::function<std::string()> identifier, std:
     button->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(button, &QWidget::customContextMenuRequested, button,
                      [button, identifier = std::move(identifier), afterwards = std::move(afterwards)](const QPoint& at) {
-                         auto package = ZMRPackage::objectForPrimaryKey(identifier());
+                         auto package = lookUp(identifier());
                          if (!package) return;
                          for (auto* old : button->findChildren<QMenu*>("queueMenu", Qt::FindDirectChildrenOnly)) old->deleteLater();
                          auto* menu = new QMenu(button);

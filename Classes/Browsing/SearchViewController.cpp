@@ -19,6 +19,7 @@
 #include "RemoteImage.h"
 #include "UIKit/UINavigationController.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMStoreGuard.h"
 
 using BrowsingText::q;
 namespace K = VostrellePreferenceKey;
@@ -555,7 +556,10 @@ UITableViewCell* SearchViewController::cellForRow(UITableView* table, IndexPath 
         cell->setDelegate(this);
         cell->setDeveloperName(developer.fullName);
         cell->nameLbl()->setText(QString::fromStdString(developer.fullName));
-        const bool followed = ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(developer.fullName);
+        const bool followed = ZMStoreGuard::value("reading a developer", [&] {
+                                  return ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(
+                                      developer.fullName);
+                              }).value_or(false);
         PackageRow::setTextColor(cell->nameLbl(), followed ? kFollowedNameColor : palette().primaryTextColor());
         cell->setFollowButtonFollowed(followed);
         cell->subinfoLbl()->setText(developer.twitter.empty() ? QString()

@@ -6,6 +6,7 @@
 #include "Database/ZMRPackageManager.h"
 #include "ErrorViewController.h"
 #include "Miscellaneous/ZMLog.h"
+#include "ZMStoreGuard.h"
 
 namespace SourceAddition {
 
@@ -46,7 +47,14 @@ std::string refusalMessage(const ZMRAddSourceResult& result, const std::string& 
 ZMRAddSourceResult add(UIViewController* presenter, const std::string& location, bool httpApproval,
                        bool showOriginalDepictions, std::function<void(bool)> added) {
     auto& sources = ZMRPackageManager::sharedPackageManager().sources();
-    ZMRAddSourceResult result = sources.addSourceWithLocation(location, httpApproval, showOriginalDepictions, added);
+    auto checked = ZMStoreGuard::value("adding a source", [&] {
+        return sources.addSourceWithLocation(location, httpApproval, showOriginalDepictions, added);
+    });
+    if (!checked) {
+        if (added) added(false);
+        return {ZMRAddSourceStatus::Refused, {}, ZMRSourceLocationProblem::None};
+    }
+    ZMRAddSourceResult result = *checked;
     QPointer<UIViewController> guard(presenter);
     if (result.status == ZMRAddSourceStatus::NeedsHttpApproval) {
         auto* warning = new ErrorViewController;

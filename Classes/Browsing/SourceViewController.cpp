@@ -27,6 +27,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
 
 using BrowsingText::q;
@@ -315,9 +316,10 @@ void SourceViewController::redrawRegenDate() {
 void SourceViewController::setSourceDictionaryFromSourceObject() {
     sourceDictionary_ = nlohmann::json::object();
     if (!isSourceStringValid()) return;
-    if (auto source = ZMRSource::objectForPrimaryKey(sourceLocation_)) {
+    auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(sourceLocation_); });
+    if (source && *source) {
         // Empty texts are stored as nil: keep only the present values.
-        const nlohmann::json record = source->dictionaryValue();
+        const nlohmann::json record = (*source)->dictionaryValue();
         for (const auto& [key, value] : record.items())
             if (!value.is_null()) (*sourceDictionary_)[key] = value;
     }
@@ -438,8 +440,10 @@ void SourceViewController::updateSource() {
     }
     const std::string maintainer = dictString("maintainer");
     sourceOrganisationLbl->setText(QString::fromStdString(maintainer.empty() ? dictString("contact") : maintainer));
-    sourceInstalledPackagesLbl->setText(QString::number(
-        ZMRPackageManager::sharedPackageManager().packages().countOfInstalledPackagesForSource(sourceLocation_)));
+    auto installed = ZMStoreGuard::value("counting a source's installed packages", [&] {
+        return ZMRPackageManager::sharedPackageManager().packages().countOfInstalledPackagesForSource(sourceLocation_);
+    });
+    sourceInstalledPackagesLbl->setText(installed ? QString::number(*installed) : QString());
     if (sourceDictionary_->contains("totalPackages")) sourceNumberOfPackagesLbl->setText(QString::fromStdString(dictString("totalPackages")));
     if (sourceDictionary_->contains("regenDate")) redrawRegenDate();
 }
@@ -466,7 +470,9 @@ void SourceViewController::backSwipe() {
 }
 
 bool SourceViewController::isSourceConfigured() const {
-    return isSourceStringValid() && ZMRSource::objectForPrimaryKey(sourceLocation_).has_value();
+    if (!isSourceStringValid()) return false;
+    auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(sourceLocation_); });
+    return source && source->has_value();
 }
 
 void SourceViewController::refreshSource() {
@@ -482,20 +488,21 @@ void SourceViewController::shareSource() {
 }
 
 void SourceViewController::followThisRepository(bool on) {
-    if (!isSourceStringValid()) return;
-    auto realm = Realm::defaultRealm();
-    realm->transactionWithBlock([&] {
-        auto source = realm->objectForPrimaryKey<ZMRSource>(sourceLocation_);
-        if (source && !source->isInvalidated()) realm->setValueForKey(*source, "isFollowed", on);
-    });
+    if (!writeSwitch("isFollowed", on)) followThisRepositorySwitch->setChecked(!on);
 }
 
 void SourceViewController::seeOriginalDepictions(bool on) {
-    if (!isSourceStringValid()) return;
-    auto realm = Realm::defaultRealm();
-    realm->transactionWithBlock([&] {
-        auto source = realm->objectForPrimaryKey<ZMRSource>(sourceLocation_);
-        if (source && !source->isInvalidated()) realm->setValueForKey(*source, "seeOriginalDepictions", on);
+    if (!writeSwitch("seeOriginalDepictions", on)) seeOriginalDepictionsSwitch->setChecked(!on);
+}
+
+bool SourceViewController::writeSwitch(const char* key, bool on) {
+    if (!isSourceStringValid()) return true;
+    return ZMStoreGuard::run("setting a source's switch", [&] {
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            auto source = realm->objectForPrimaryKey<ZMRSource>(sourceLocation_);
+            if (source && !source->isInvalidated()) realm->setValueForKey(*source, key, on);
+        });
     });
 }
 
@@ -610,12 +617,16 @@ void SourceViewController::editingDidEnd() {
     const std::string location = normalized.location;
     if (!stringIsValidURL(location)) return;
     sourceUrlTextField->setText(QString::fromStdString(location));
-    if (ZMRSources::isLocationConfigured(location)) {
+    auto configured = ZMStoreGuard::value("adding a source", [&] { return ZMRSources::isLocationConfigured(location); });
+    if (!configured) return;
+    if (*configured) {
         // Already configured, perhaps under the other scheme: show that source.
         size_t at = location.find("://");
         const std::string rest = location.substr(at + 3);
         for (const std::string& candidate : {"https://" + rest, "http://" + rest}) {
-            if (ZMRSource::objectForPrimaryKey(candidate)) {
+            auto found = ZMStoreGuard::value("adding a source", [&] { return ZMRSource::objectForPrimaryKey(candidate); });
+            if (!found) return;
+            if (*found) {
                 if (candidate == sourceLocation_) return;
                 sourceLocation_ = candidate;
                 break;

@@ -115,6 +115,8 @@ protected:
     void viewDidDisappear(bool animated) override;
 
 private:
+    // Stores a switch of the record; false (told already) when the database failed.
+    bool writeSwitch(const char* key, bool on);
     void buildView();
     void startTimer();
     void redrawRegenDate();

@@ -19,6 +19,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -62,7 +63,9 @@ ContactDeveloperViewController::~ContactDeveloperViewController() {
 
 void ContactDeveloperViewController::viewDidLoad() {
     setTitle(q(L("Developer Page")));
-    isFollowed_ = ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(developerName_);
+    isFollowed_ = ZMStoreGuard::value("reading a developer", [&] {
+                      return ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(developerName_);
+                  }).value_or(false);
     QPointer<ContactDeveloperViewController> self(this);
     followedBtn_ = new UIBarButtonItem(q(L(isFollowed_ ? "Unfollow" : "Follow")),
                                        [self](UIBarButtonItem*) {

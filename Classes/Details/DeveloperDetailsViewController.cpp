@@ -24,6 +24,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMStoreGuard.h"
 
 using BrowsingText::q;
 
@@ -139,7 +140,9 @@ void DeveloperDetailsViewController::viewDidLoad() {
             q("Close"), [self](UIBarButtonItem*) { if (self) self->dismissVC(); }, navigationItem()));
     }
     UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
-    isFollowed_ = ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(profile_.fullName);
+    isFollowed_ = ZMStoreGuard::value("reading a developer", [&] {
+                      return ZMRPackageManager::sharedPackageManager().developers().isDeveloperFollowed(profile_.fullName);
+                  }).value_or(false);
     QPointer<DeveloperDetailsViewController> self(this);
     followedBtn_ = new UIBarButtonItem(
         isFollowed_ ? q("Unfollow") : q("Follow"),

@@ -6,6 +6,7 @@
 #include "PackageCell.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
+#include "ZMStoreGuard.h"
 
 InstalledFilesViewController::InstalledFilesViewController(QWidget* parent) : ZMPalettedViewController(parent) {
     setObjectName("InstalledFilesViewController");
@@ -33,7 +34,10 @@ QString InstalledFilesViewController::rowText(const std::string& path) {
 void InstalledFilesViewController::viewDidLoad() {
     setOverrideLargeTitles(true);
     setTitle(BrowsingText::q("Installed Files"));
-    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) files_ = package->installedFiles;
+    auto package = ZMStoreGuard::value("reading a package's files",
+                                       [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package) files_ = package->installedFiles;
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     table_ = new UITableView(UITableView::Style::Plain);

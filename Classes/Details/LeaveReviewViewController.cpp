@@ -11,6 +11,7 @@
 #include "Realm/Realm.h"
 #include "Services/ZMAccount.h"
 #include "Services/ZMPackageRatings.h"
+#include "ZMStoreGuard.h"
 
 using BrowsingText::q;
 
@@ -94,7 +95,8 @@ void LeaveReviewViewController::setSending(bool sending) {
 }
 
 std::string LeaveReviewViewController::packageName() const {
-    auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
     return package && !package->name.empty() ? package->name : packageIdentifier_;
 }
 
@@ -131,15 +133,14 @@ void LeaveReviewViewController::finished(const std::string& answer) {
         presentOutcome(this, title, message);
         return;
     }
-    try {
+    // The review is posted either way; only the page's own stars may miss it.
+    ZMStoreGuard::run("storing a rating", [&] {
         auto realm = Realm::defaultRealm();
         realm->transactionWithBlock([&] {
             auto package = realm->objectForPrimaryKey<ZMRPackage>(packageIdentifier_);
             if (package && !package->isInvalidated()) realm->setValueForKey(*package, "myRating", int64_t(*rate_));
         });
-    } catch (const std::exception& e) {
-        ZMLOG("storing the rating of {} failed: {}", packageIdentifier_, e.what());
-    }
+    });
     const std::string message = ZMLocalizedString(answer == "Success" ? "Review has been successfully posted"
                                                                       : "Review has been successfully updated");
     QPointer<QWidget> window = this->window();

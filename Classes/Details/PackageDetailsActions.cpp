@@ -20,6 +20,7 @@
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
 #include "Miscellaneous/ZMJSON.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -153,7 +154,8 @@ void PackageDetailsActions::openDeveloperCard(PackageDetailsViewController& page
 }
 
 void PackageDetailsActions::openPackage(PackageDetailsViewController& page, const std::string& identifier) {
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    auto package = ZMStoreGuard::value("opening a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+                       .value_or(std::nullopt);
     if (!package) return;
     auto* details = new PackageDetailsViewController;
     details->setPackageIdentifier(identifier);
@@ -170,17 +172,17 @@ void PackageDetailsActions::updateWishlistButton(PackageDetailsViewController& p
 void PackageDetailsActions::changeWishlistState(PackageDetailsViewController& page) {
     const bool wished = !ZMJSON::boolValue(page.packageDictionary_, "isInWishlist");
     bool written = false;
-    try {
-        auto realm = Realm::defaultRealm();
-        realm->transactionWithBlock([&] {
-            auto package = realm->objectForPrimaryKey<ZMRPackage>(page.packageIdentifier_);
-            if (!package || package->isInvalidated()) return;
-            realm->setValueForKey(*package, "isInWishlist", wished);
-            written = true;
-        });
-    } catch (const std::exception& e) {
-        ZMLOG("the wishlist mark of {} was not stored: {}", page.packageIdentifier_, e.what());
-    }
+    // Not stored: the heart keeps showing what the record says.
+    if (!ZMStoreGuard::run("changing the wishlist", [&] {
+            auto realm = Realm::defaultRealm();
+            realm->transactionWithBlock([&] {
+                auto package = realm->objectForPrimaryKey<ZMRPackage>(page.packageIdentifier_);
+                if (!package || package->isInvalidated()) return;
+                realm->setValueForKey(*package, "isInWishlist", wished);
+                written = true;
+            });
+        }))
+        return;
     page.packageDictionary_["isInWishlist"] = wished;
     updateWishlistButton(page);
     // Uploaded once committed, and only for a signed-in account: signed out the mark stays here.

@@ -13,6 +13,8 @@
 #include "Miscellaneous/ZMLog.h"
 #include "Realm/Realm.h"
 #include "UIKit/UIAlertController.h"
+#include "Miscellaneous/ZMJSON.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -37,7 +39,8 @@ void PackageDetailsRating::paintRating(PackageDetailsViewController& page, std::
 }
 
 void PackageDetailsRating::ratingPressed(PackageDetailsViewController& page, QToolButton* sender) {
-    if (!page.packageDictionary_.value("isInstalled", false)) {
+    // Never installed, the record holds no value at all (null), which is "no".
+    if (!ZMJSON::boolValue(page.packageDictionary_, "isInstalled")) {
         showLeaveReviewWarning(page);
         return;
     }
@@ -90,8 +93,10 @@ void PackageDetailsRating::showLeaveReviewWarning(PackageDetailsViewController& 
 
 void PackageDetailsRating::updateRatingInfo(PackageDetailsViewController& page) {
     // The sheet stores the rating it sent: the snapshot follows the record.
-    if (auto package = ZMRPackage::objectForPrimaryKey(page.packageIdentifier_); package && package->myRating)
-        page.packageDictionary_["myRating"] = *package->myRating;
+    auto package = ZMStoreGuard::value("reading a package's rating",
+                                       [&] { return ZMRPackage::objectForPrimaryKey(page.packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package && package->myRating) page.packageDictionary_["myRating"] = *package->myRating;
     paintRating(page, snapshotRating(page));
     page.fetchAverageRating();
     page.setContent();

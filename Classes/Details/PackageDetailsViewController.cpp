@@ -47,6 +47,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMVostrelle.h"
 #include "Miscellaneous/ZMJSON.h"
+#include "ZMStoreGuard.h"
 #include "ZMSvgPixmap.h"
 
 namespace {
@@ -66,6 +67,13 @@ QWidget* section(const char* name, std::initializer_list<QWidget*> views) {
     column->setSpacing(8);
     for (auto* v : views) column->addWidget(v);
     return w;
+}
+
+// The record of a package's source; none when there is none or the database failed (told then).
+std::optional<ZMRSource> sourceRecord(const std::string& location) {
+    if (location.empty()) return std::nullopt;
+    return ZMStoreGuard::value("reading a package's source", [&] { return ZMRSource::objectForPrimaryKey(location); })
+        .value_or(std::nullopt);
 }
 
 }  // namespace
@@ -101,20 +109,20 @@ void PackageDetailsViewController::showMarkdown(UITextView* view, const std::str
 std::string PackageDetailsViewController::text(const char* key) const { return ZMJSON::stringValue(packageDictionary_, key); }
 
 void PackageDetailsViewController::setPackageDictionaryFromPackageObject() {
-    auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
+    // A failed read shows the page of an unknown package.
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
     hasRecord_ = package.has_value();
     packageDictionary_ = package ? package->snapshotDictionary() : nlohmann::json::object();
     if (!hasRecord_) packageDictionary_["isFree"] = false;
     // The record has no donation link; its source may have one.
     if (text("donateLink").empty() && !text("sourceLocation").empty())
-        if (auto source = ZMRSource::objectForPrimaryKey(text("sourceLocation")); source && !source->donateLink.empty())
+        if (auto source = sourceRecord(text("sourceLocation")); source && !source->donateLink.empty())
             packageDictionary_["donateLink"] = source->donateLink;
 }
 
 bool PackageDetailsViewController::sourceUsesInfoJson() const {
-    const std::string location = text("sourceLocation");
-    if (location.empty()) return false;
-    auto source = ZMRSource::objectForPrimaryKey(location);
+    auto source = sourceRecord(text("sourceLocation"));
     return source && source->isUsingInfoJson.value_or(false);
 }
 
@@ -124,9 +132,7 @@ bool PackageDetailsViewController::mayFetchDepictions() const {
 }
 
 std::string PackageDetailsViewController::developerName() const {
-    const std::string location = text("sourceLocation");
-    return PackageInformationRows::developerNameFor(packageDictionary_,
-                                                 location.empty() ? std::nullopt : ZMRSource::objectForPrimaryKey(location));
+    return PackageInformationRows::developerNameFor(packageDictionary_, sourceRecord(text("sourceLocation")));
 }
 
 void PackageDetailsViewController::viewDidLoad() {
@@ -155,7 +161,7 @@ void PackageDetailsViewController::viewDidLoad() {
         }));
 
     const std::string location = text("sourceLocation");
-    if (!location.empty() && ZMRSource::objectForPrimaryKey(location))
+    if (sourceRecord(location))
         ZMDetailsServices::shared()->postPackageStatistic(packageIdentifier_, text("maintainer"), location, text("version"), 0, 1);
     packagesConflicts_.clear();
 
@@ -324,7 +330,7 @@ void PackageDetailsViewController::buildViews() {
 
 void PackageDetailsViewController::getPackageInformation() {
     const std::string location = text("sourceLocation");
-    const std::optional<ZMRSource> source = location.empty() ? std::nullopt : ZMRSource::objectForPrimaryKey(location);
+    const std::optional<ZMRSource> source = sourceRecord(location);
     const PackageInformationRows rows = PackageInformationRows::make(packageDictionary_, source, settings_.makerRepository);
     header_->setIcon(PackageRow::iconForPackage(packageIdentifier_, 240));
     const std::string name = text("name");
@@ -656,9 +662,13 @@ void PackageDetailsViewController::updateGetButtonTitle() {
     getBtn()->setVisible(hasRecord_);
     shareBtn()->setVisible(hasRecord_);
     if (!hasRecord_) return;
-    const std::string title = ZMRPackageManager::sharedPackageManager().packages().getButtonTitleForPackageIdentifier(
-        packageIdentifier_, true, packageInfoWasFetched_ ? packageAvailable_ : true, packageInfoWasFetched_ && packageOwned_,
-        packageInfoWasFetched_ ? packagePrice_ : std::nullopt);
+    auto read = ZMStoreGuard::value("drawing the Get button", [&] {
+        return ZMRPackageManager::sharedPackageManager().packages().getButtonTitleForPackageIdentifier(
+            packageIdentifier_, true, packageInfoWasFetched_ ? packageAvailable_ : true,
+            packageInfoWasFetched_ && packageOwned_, packageInfoWasFetched_ ? packagePrice_ : std::nullopt);
+    });
+    if (!read) return;
+    const std::string& title = *read;
     for (QPushButton* b : {getBtn(), getBarBtn_}) {
         b->setText(q(title));
         b->setEnabled(!(packageInfoWasFetched_ && !packageAvailable_));

@@ -31,8 +31,15 @@
 #include "UIKit/UIViewController.h"
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
+#include "ZMStoreGuard.h"
 
 namespace {
+
+// The package's record; none when there is none or the database failed (told then).
+std::optional<ZMRPackage> readPackage(const std::string& identifier) {
+    return ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+        .value_or(std::nullopt);
+}
 
 constexpr const char* kUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 // A page is shown as tall as it is, up to this (a page that claims more is cut).
@@ -69,7 +76,7 @@ bool WebDepictionViewController::isSourceHost(const QUrl& url) const {
 void WebDepictionViewController::viewDidLoad() {
     setOverrideLargeTitles(true);
     firstAppear_ = true;
-    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_))
+    if (auto package = readPackage(packageIdentifier_))
         if (auto source = URL::parse(package->sourceLocation)) sourceHost_ = lowercase(source->host());
     buildViews();
 
@@ -211,10 +218,13 @@ void WebDepictionViewController::load() {
 void WebDepictionViewController::viewWillAppear(bool) { fillHeader(); }
 
 void WebDepictionViewController::fillHeader() {
-    auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_);
+    auto package = readPackage(packageIdentifier_);
     hasRecord_ = package.has_value();
     std::optional<ZMRSource> source;
-    if (package && !package->sourceLocation.empty()) source = ZMRSource::objectForPrimaryKey(package->sourceLocation);
+    if (package && !package->sourceLocation.empty())
+        source = ZMStoreGuard::value("reading a package's source",
+                                     [&] { return ZMRSource::objectForPrimaryKey(package->sourceLocation); })
+                     .value_or(std::nullopt);
     const bool infoJson = source && source->isUsingInfoJson.value_or(false);
     const int windowHeight = window() ? window()->height() : height();
     compact_ = windowHeight == 568 || windowHeight == 480;

@@ -8,6 +8,7 @@
 #include "UIKit/GetButton.h"
 #include "ZMVostrelle.h"
 #include "ui_GetPackageCell.h"
+#include "ZMStoreGuard.h"
 
 GetPackageCell::GetPackageCell(const QString& reuseIdentifier, QWidget* parent)
     : UITableViewCell(reuseIdentifier, parent), ui_(std::make_unique<Ui::GetPackageCell>()) {
@@ -40,9 +41,14 @@ QPushButton* GetPackageCell::getBtn() const { return ui_->getBtn; }
 void GetPackageCell::setPackageIdentifier(const std::string& identifier) {
     packageIdentifier_ = identifier;
     observer_.observe(
-        identifier, [this] { return packageIdentifier_; }, [this] { if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) updateWithPackage(*package); }, [this] { updatePackageIcon(); });
+        identifier, [this] { return packageIdentifier_; }, [this] { redrawFromDatabase(); }, [this] { updatePackageIcon(); });
 }
 
+void GetPackageCell::redrawFromDatabase() {
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package) updateWithPackage(*package);
+}
 
 void GetPackageCell::updateWithPackage(const ZMRPackage& package) {
     setPackageIdentifier(package.identifier);
@@ -55,9 +61,11 @@ void GetPackageCell::updateWithPackage(const ZMRPackage& package) {
 
 void GetPackageCell::updateButtonTitleWithPackage(const ZMRPackage& package, bool showsPaidLabel) {
     showsPaidLabel_ = showsPaidLabel;
-    const std::string title = ZMRPackageManager::sharedPackageManager().packages().getButtonTitleForPackageIdentifier(
-        package.identifier, showsPaidLabel, true, false, std::nullopt);
-    ui_->getBtn->setText(QString::fromStdString(title));
+    auto title = ZMStoreGuard::value("drawing a Get button", [&] {
+        return ZMRPackageManager::sharedPackageManager().packages().getButtonTitleForPackageIdentifier(
+            package.identifier, showsPaidLabel, true, false, std::nullopt);
+    });
+    if (title) ui_->getBtn->setText(QString::fromStdString(*title));
 }
 
 void GetPackageCell::updatePackageIcon() {

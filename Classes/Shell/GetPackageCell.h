@@ -46,6 +46,7 @@ public:
     int notificationRedrawCount() const { return observer_.redrawCount(); }
 
 private:
+    void redrawFromDatabase();
     void getTapped();
     std::unique_ptr<Ui::GetPackageCell> ui_;
     std::string packageIdentifier_;

@@ -10,6 +10,7 @@
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTSourcesImport.h"
 #include "ZMPaletteManager.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -213,8 +214,9 @@ void RepoTransferViewController::finishSetup(const std::vector<std::string>& loc
     prefs.saveToFile();
     auto& sources = ZMRPackageManager::sharedPackageManager().sources();
     for (const auto& location : locations) {
-        auto result = sources.addSourceWithLocation(location, true);
-        if (result.status != ZMRAddSourceStatus::Added && result.status != ZMRAddSourceStatus::AwaitingAuthentication)
+        auto result = ZMStoreGuard::value("importing a source", [&] { return sources.addSourceWithLocation(location, true); });
+        if (!result) break;  // told once; the others would fail alike
+        if (result->status != ZMRAddSourceStatus::Added && result->status != ZMRAddSourceStatus::AwaitingAuthentication)
             ZMLOG("imported source {} not added", location);
     }
     if (!sources.refreshAllSources()) ZMLOG("first refresh not started (no network)");

@@ -22,6 +22,7 @@
 #include "ui_PackageCell.h"
 #include "UIKit/UILabelElision.h"
 #include "ZMSvgPixmap.h"
+#include "ZMStoreGuard.h"
 
 namespace PackageRow {
 
@@ -76,7 +77,9 @@ QPixmap iconForPackage(const std::string& identifier, int side, bool fetch) {
     // Rows are drawn again and again while lists scroll: decoded and rounded
     // icons are cached, keyed by the file and its modification time so that a
     // downloaded replacement shows at once.
-    if (auto path = packages.iconPath(identifier)) {
+    const auto path = ZMStoreGuard::value("drawing a package's icon", [&] { return packages.iconPath(identifier); })
+                          .value_or(std::nullopt);
+    if (path) {
         const QFileInfo file(QString::fromStdString(*path));
         if (file.exists()) {
             const QString key = QStringLiteral("pkgicon:%1:%2:%3")
@@ -94,7 +97,10 @@ QPixmap iconForPackage(const std::string& identifier, int side, bool fetch) {
             }
         }
     }
-    std::string name = fetch ? packages.iconForIdentifier(identifier).imageName : packages.getCategoryIconForIdentifier(identifier);
+    std::string name = ZMStoreGuard::value("drawing a package's icon", [&] {
+                           return fetch ? packages.iconForIdentifier(identifier).imageName
+                                        : packages.getCategoryIconForIdentifier(identifier);
+                       }).value_or(std::string());
     if (!hasBundledImage(name)) name = "Categories/Default";
     const QString key = QStringLiteral("caticon:%1:%2").arg(QString::fromStdString(name)).arg(side);
     QPixmap cached;
@@ -133,7 +139,9 @@ std::string subinfoText(const ZMRPackage& package) {
     if (preference(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName)) {
         if (package.sourceLocation.empty()) return ZMLocalizedString("Unknown");
         // A location no source record has (a package dpkg alone knows of) names nothing.
-        auto source = ZMRSource::objectForPrimaryKey(package.sourceLocation);
+        auto source = ZMStoreGuard::value("reading a package's source",
+                                          [&] { return ZMRSource::objectForPrimaryKey(package.sourceLocation); })
+                          .value_or(std::nullopt);
         return source ? source->name : std::string();
     }
     return displayMaintainer(package.maintainer);
@@ -151,7 +159,8 @@ std::optional<int64_t> compatibilityStatus(const std::string& identifier, const 
         provider = gProvider;
     }
     if (provider) return provider(identifier, version);
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+                       .value_or(std::nullopt);
     return package ? package->tweakCompatibleStatus : std::nullopt;
 }
 
@@ -275,7 +284,9 @@ void PackageCell::setPackageIdentifier(const std::string& identifier) {
 
 
 void PackageCell::redrawFromDatabase() {
-    if (auto package = ZMRPackage::objectForPrimaryKey(packageIdentifier_)) updateWithPackage(*package);
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package) updateWithPackage(*package);
 }
 
 void PackageCell::updateWithPackage(const ZMRPackage& package) {

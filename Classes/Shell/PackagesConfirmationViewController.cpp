@@ -15,6 +15,7 @@
 #include "ZMPackageQueue.h"
 #include "ZMPipelineManager.h"
 #include "ZMTasksViewController.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -24,8 +25,9 @@ PackagesConfirmationViewController::Resolver gResolver;
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 std::string displayName(const std::string& identifier) {
-    if (auto package = ZMRPackage::objectForPrimaryKey(identifier); package && !package->name.empty())
-        return package->name;
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+                       .value_or(std::nullopt);
+    if (package && !package->name.empty()) return package->name;
     return identifier;
 }
 

@@ -13,6 +13,7 @@
 #include "UIKit/UIWindow.h"
 #include "ZMVostrelle.h"
 #include "ui_SearchCell.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -97,7 +98,9 @@ void SearchCell::setIcon(const QPixmap& picture) {
 void SearchCell::changeFollowState() {
     if (developerName_.empty()) return;
     auto& developers = ZMRPackageManager::sharedPackageManager().developers();
-    const bool follow = !developers.isDeveloperFollowed(developerName_);
+    auto followed = ZMStoreGuard::value("following a developer", [&] { return developers.isDeveloperFollowed(developerName_); });
+    if (!followed) return;
+    const bool follow = !*followed;
     setFollowButtonFollowed(follow);
 
     // The delegate hears of it once the mark is stored: a list it redraws then

@@ -15,6 +15,7 @@
 #include "ZMAPTManager.h"
 #include "ZMPackageOptions.h"
 #include "ZMPackageQueue.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -23,6 +24,11 @@ ZMPackageOptionsSheet::QueueFunction gQueue;
 ZMPackageOptionsSheet::HoldFunction gHold;
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+std::optional<ZMRPackage> readPackage(const std::string& identifier) {
+    return ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
+        .value_or(std::nullopt);
+}
 
 void defaultHold(const std::string& identifier, bool held, std::function<void(std::optional<ZMError>)> completion) {
     Dispatch::defaultQueue([identifier, held, completion] {
@@ -72,14 +78,19 @@ void ZMPackageOptionsSheet::queue(const std::string& identifier, const std::opti
         function(identifier, version);
         return;
     }
-    ZMRPackageManager::sharedPackageManager().packages().setPackage(identifier, true, version, 0);
+    if (!ZMStoreGuard::run("queueing a version",
+                           [&] { ZMRPackageManager::sharedPackageManager().packages().setPackage(identifier, true, version, 0); }))
+        return;
     NotificationCenter::defaultCenter().postOnMain(ZMQueueStateNotificationName(identifier), identifier);
 }
 
 void ZMPackageOptionsSheet::queueRemoval(const std::string& identifier) {
     // A removal needs no purchase: it is marked at once, whatever updates the package has.
-    ZMRPackageManager::sharedPackageManager().packages().setPackage(identifier, true, std::nullopt,
-                                                                   ZMRQueueOperationRemove);
+    if (!ZMStoreGuard::run("queueing a removal", [&] {
+            ZMRPackageManager::sharedPackageManager().packages().setPackage(identifier, true, std::nullopt,
+                                                                           ZMRQueueOperationRemove);
+        }))
+        return;
     NotificationCenter::defaultCenter().postOnMain(ZMQueueStateNotificationName(identifier), identifier);
 }
 
@@ -100,9 +111,11 @@ void ZMPackageOptionsSheet::setHeld(const std::string& identifier, bool held, UI
 }
 
 UIAlertController* ZMPackageOptionsSheet::optionsSheet(const std::string& identifier, UIViewController* presenter) {
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    auto package = readPackage(identifier);
     if (!package) return nullptr;
-    auto versions = ZMPackageOptions::availableVersions(identifier);
+    auto read = ZMStoreGuard::value("reading a package's versions", [&] { return ZMPackageOptions::availableVersions(identifier); });
+    if (!read) return nullptr;
+    const auto& versions = *read;
     auto* sheet = new UIAlertController(qs(package->name.empty() ? identifier : package->name),
                                         qs(ZMPackageOptions::title()), UIAlertController::Style::ActionSheet);
     QPointer<UIViewController> guard(presenter);
@@ -141,9 +154,11 @@ UIAlertController* ZMPackageOptionsSheet::optionsSheet(const std::string& identi
 }
 
 UIAlertController* ZMPackageOptionsSheet::versionSheet(const std::string& identifier) {
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    auto package = readPackage(identifier);
     if (!package) return nullptr;
-    auto versions = ZMPackageOptions::selectableVersions(*package, ZMPackageOptions::availableVersions(identifier));
+    auto available = ZMStoreGuard::value("reading a package's versions", [&] { return ZMPackageOptions::availableVersions(identifier); });
+    if (!available) return nullptr;
+    auto versions = ZMPackageOptions::selectableVersions(*package, *available);
     auto* sheet = new UIAlertController(qs(ZMLocalizedString("Select Version")), qs(package->name),
                                         UIAlertController::Style::ActionSheet);
     for (const auto& version : versions)
@@ -154,9 +169,11 @@ UIAlertController* ZMPackageOptionsSheet::versionSheet(const std::string& identi
 }
 
 UIViewController* ZMPackageOptionsSheet::packageShareSheet(const std::string& identifier) {
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
-    auto text = ZMShareTexts::packageTextForIdentifier(identifier);
-    if (!package || !text) return nullptr;
+    auto package = readPackage(identifier);
+    if (!package) return nullptr;
+    auto text = ZMStoreGuard::value("sharing a package", [&] { return ZMShareTexts::packageTextForIdentifier(identifier); })
+                    .value_or(std::nullopt);
+    if (!text) return nullptr;
     std::vector<UIActivityViewController::Item> items{qs(*text)};
     items.emplace_back(QUrl(qs(ZMShareTexts::showPackageLink(package->identifier, package->name,
                                                              package->sourceLocation))));
@@ -166,8 +183,11 @@ UIViewController* ZMPackageOptionsSheet::packageShareSheet(const std::string& id
 }
 
 UIViewController* ZMPackageOptionsSheet::allSourcesShareSheet() {
-    auto locations = ZMRPackageManager::sharedPackageManager().sources().arrayOfConfiguredSources();
-    return new UIActivityViewController({qs(ZMShareTexts::allSourcesText(locations))},
+    auto locations = ZMStoreGuard::value("sharing the sources", [] {
+        return ZMRPackageManager::sharedPackageManager().sources().arrayOfConfiguredSources();
+    });
+    if (!locations) return nullptr;
+    return new UIActivityViewController({qs(ZMShareTexts::allSourcesText(*locations))},
                                         qs(ZMShareTexts::allSourcesTitle()));
 }
 

@@ -14,6 +14,7 @@
 #include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
 #include "WebViewViewController.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 
@@ -31,7 +32,11 @@ void popup(const std::string& title, const std::string& message) {
 }
 
 void addSource(const std::string& location, bool approval) {
-    auto result = ZMRPackageManager::sharedPackageManager().sources().addSourceWithLocation(location, approval);
+    auto checked = ZMStoreGuard::value("adding a source", [&] {
+        return ZMRPackageManager::sharedPackageManager().sources().addSourceWithLocation(location, approval);
+    });
+    if (!checked) return;
+    const auto& result = *checked;
     switch (result.status) {
         case ZMRAddSourceStatus::NeedsHttpApproval: {
             auto* top = presenter();
@@ -100,8 +105,12 @@ bool ZMURLRouter::perform(const ZMURLAction& action) {
             top->presentViewController(nav, true);
             return true;
         }
-        case Kind::ShowPackage:
-            if (!ZMRPackage::objectForPrimaryKey(action.packageIdentifier)) {
+        case Kind::ShowPackage: {
+            auto known = ZMStoreGuard::value("showing a package", [&] {
+                return ZMRPackage::objectForPrimaryKey(action.packageIdentifier).has_value();
+            });
+            if (!known) return false;
+            if (!*known) {
                 popup(ZMLocalizedString("Package not Found"),
                       ZMLocalizedString("Package not found in the database. Please refresh your sources and try again."));
                 return false;
@@ -109,6 +118,7 @@ bool ZMURLRouter::perform(const ZMURLAction& action) {
             if (!h.showPackage) break;
             h.showPackage(action.packageIdentifier);
             return true;
+        }
         case Kind::ShowDeveloper:
             if (h.showDeveloper) {
                 h.showDeveloper(action.developer);

@@ -36,6 +36,7 @@
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
+#include "ZMStoreGuard.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
 #include "Services/ZMRepoStoreAPI.h"
@@ -475,7 +476,9 @@ void ZMVostrelle::showAlert(const std::string& title, const std::optional<std::s
 
 void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, const std::optional<std::string>& versionToQueue,
                                              QAbstractButton* button) {
-    auto package = ZMRPackage::objectForPrimaryKey(identifier);
+    auto found = ZMStoreGuard::value("queueing a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); });
+    if (!found) return;
+    const std::optional<ZMRPackage>& package = *found;
     if (!package) {
         ZMLOG("no package {} to queue", identifier);
         return;
@@ -484,10 +487,14 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
     QPointer<QAbstractButton> weakButton(button);
     auto queue = [identifier, versionToQueue, weakButton] {
         auto& packages = ZMRPackageManager::sharedPackageManager().packages();
-        packages.setPackage(identifier, true, versionToQueue, ZMRQueueOperationNone);
+        if (!ZMStoreGuard::run("queueing a package",
+                               [&] { packages.setPackage(identifier, true, versionToQueue, ZMRQueueOperationNone); }))
+            return;
         if (weakButton) {
-            weakButton->setText(QString::fromStdString(
-                packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt)));
+            auto title = ZMStoreGuard::value("queueing a package", [&] {
+                return packages.getButtonTitleForPackageIdentifier(identifier, true, true, false, std::nullopt);
+            });
+            if (title) weakButton->setText(QString::fromStdString(*title));
         }
         ZMPackageOperations::postQueueStateChanged({identifier});
     };
@@ -497,7 +504,9 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
 
     // A paid package: through its repository's store.
     const std::string location = package->sourceLocation;
-    auto source = ZMRSource::objectForPrimaryKey(location);
+    auto sourceFound = ZMStoreGuard::value("queueing a package", [&] { return ZMRSource::objectForPrimaryKey(location); });
+    if (!sourceFound) return;
+    const std::optional<ZMRSource>& source = *sourceFound;
     auto& store = ZMRepoStoreAPI::sharedRepoStore();
     if (!source || source->endpoint.empty()) {
         if (store.sourceWithLoacationIsBlacklisted(location)) return queue();
@@ -528,11 +537,14 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
                                                         r.error.value_or(RepoStoreError::make(0, L("The purchase did not go through."))),
                                                         {});
                         }
-                        auto realm = Realm::defaultRealm();
-                        realm->transactionWithBlock([&] {
-                            if (auto p = realm->objectForPrimaryKey<ZMRPackage>(identifier))
-                                realm->setValueForKey(*p, "isPaidThroughSileo", true);
-                        });
+                        if (!ZMStoreGuard::run("recording a purchase", [&] {
+                                auto realm = Realm::defaultRealm();
+                                realm->transactionWithBlock([&] {
+                                    if (auto p = realm->objectForPrimaryKey<ZMRPackage>(identifier))
+                                        realm->setValueForKey(*p, "isPaidThroughSileo", true);
+                                });
+                            }))
+                            return;
                         queue();
                     });
                 });
@@ -542,7 +554,8 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
 
 void ZMVostrelle::askToSignInAgain(const std::string& location) {
     if (ZMRepoStoreAPI::sharedRepoStore().hasPendingSignin()) return;  // the sign-in page is on its way
-    auto source = ZMRSource::objectForPrimaryKey(location);
+    auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(location); })
+                      .value_or(std::nullopt);
     const std::string store = source && !source->name.empty() ? source->name : location;
     const std::string title = L("Sign In Again");
     const std::string message = ZMLocalization::format(

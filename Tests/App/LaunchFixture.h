@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,6 +35,7 @@
 #include "Services/ZMRepoStoreAPI.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeMakerAPI.h"
+#include "Support/FlatRepository.h"
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/Gui/UserGestures.h"
 #include "Support/TestSupport.h"
@@ -125,13 +127,12 @@ protected:
     static bool backAtTheWindow() {
         return GuiTest::waitUntil([] { return top() == app().window()->rootViewController(); });
     }
-    // The Featured tab, back at its page.
     static FeaturedViewController* featuredPage() {
         auto* nav = selectTab(ZMVostrelle::FeaturedTab);
         nav->popToRootViewController(false);
         return qobject_cast<FeaturedViewController*>(nav->topViewController());
     }
-    // Featured's account button: the account page, once on screen.
+    // The account page, from the featured page's account button.
     static AccountPlistViewController* accountPage() {
         auto* featured = featuredPage();
         if (!featured) return nullptr;
@@ -170,6 +171,42 @@ private:
     }
 
     std::map<std::string, std::optional<std::string>> variables_;
+};
+
+// One control stanza of a flat repository (Section "Tweaks", version 1.0).
+inline std::string stanza(const std::string& id, const std::string& name, const std::string& maintainer,
+                          const std::string& extra = "") {
+    return "Package: " + id + "\nName: " + name + "\nVersion: 1.0\nSection: Tweaks\nMaintainer: " + maintainer +
+           "\nArchitecture: all\nDescription: " + name + " for the dock.\n" + extra + "\n";
+}
+
+// The launch with a repository on loopback that the walk adds the way a user
+// does: a "vostrelle://add" link on the command line, its plain-http warning
+// accepted, then the refresh.
+class RepositoryFixture : public Fixture {
+protected:
+    TestSupport::TempDir repoRoot;
+    std::unique_ptr<FlatRepository::FileServer> server;
+
+    // A flat repository at /repo/ of the loopback server, with these stanzas.
+    void serveRepository(const std::string& packages, const std::string& origin) {
+        std::filesystem::create_directories(repoRoot.path() + "/repo");
+        FlatRepository::writeIndexesForText(repoRoot.path() + "/repo", packages, origin);
+        if (!server) server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
+    }
+    std::string repository() const { return server->url("repo/"); }
+    QStringList addLink() const { return {QString::fromStdString("vostrelle://add/" + repository())}; }
+
+    // The plain-http warning of the link, accepted; then the refresh's packages.
+    void acceptTheLinksSource(const std::string& identifier) {
+        auto* warning = waitForPopup();
+        ASSERT_NE(warning, nullptr);
+        EXPECT_EQ(warning->titleLbl()->text(), "Warning");
+        EXPECT_TRUE(warning->messageLbl()->text().contains(QString::fromStdString(repository())));
+        UserGesture::click(warning->otherBtn());
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return package(identifier).has_value(); }, std::chrono::seconds(60)));
+        GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
+    }
 };
 
 }  // namespace Launch

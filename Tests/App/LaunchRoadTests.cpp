@@ -56,36 +56,10 @@ namespace {
 using nlohmann::json;
 using namespace UserGesture;
 
-std::string stanza(const std::string& id, const std::string& name, const std::string& maintainer,
-                   const std::string& extra = "") {
-    return "Package: " + id + "\nName: " + name + "\nVersion: 1.0\nSection: Tweaks\nMaintainer: " + maintainer +
-           "\nArchitecture: all\nDescription: " + name + " for the dock.\n" + extra + "\n";
-}
+using Launch::stanza;
 
-class LaunchRoad : public Launch::Fixture {
+class LaunchRoad : public Launch::RepositoryFixture {
 protected:
-    TestSupport::TempDir repoRoot;
-    std::unique_ptr<FlatRepository::FileServer> server;
-
-    // A flat repository at /repo/ of the loopback server, with these stanzas.
-    void serveRepository(const std::string& packages, const std::string& origin) {
-        std::filesystem::create_directories(repoRoot.path() + "/repo");
-        FlatRepository::writeIndexesForText(repoRoot.path() + "/repo", packages, origin);
-        if (!server) server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
-    }
-    std::string repository() const { return server->url("repo/"); }
-    QStringList addLink() const { return {QString::fromStdString("vostrelle://add/" + repository())}; }
-
-    // The plain-http warning of the link, accepted; then the refresh's packages.
-    void acceptTheLinksSource(const std::string& identifier) {
-        auto* warning = waitForPopup();
-        ASSERT_NE(warning, nullptr);
-        EXPECT_EQ(warning->titleLbl()->text(), "Warning");
-        EXPECT_TRUE(warning->messageLbl()->text().contains(QString::fromStdString(repository())));
-        click(warning->otherBtn());
-        ASSERT_TRUE(GuiTest::waitUntil([&] { return package(identifier).has_value(); }, std::chrono::seconds(60)));
-        GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
-    }
     size_t pageViews(const std::string& identifier) const {
         size_t views = 0;
         for (const auto& r : maker->requests("stats/stats.php")) views += r.field("packageID") == identifier;

@@ -114,6 +114,7 @@ TEST_F(ContactAndFiles, RowsOpenWhatTheyHaveOrSayWhatIsMissing) {
     const Case cases[] = {
         {"nothing", QUrl(), QUrl(), "", {"No Twitter Link", "No Email Address", "No PayPal Link"}},
         {"hostile", QUrl("javascript:alert(1)"), QUrl("file:///etc/passwd"), "not an address", {"No Twitter Link", "No Email Address", "No PayPal Link"}},
+        {"not the web", QUrl("ftp://host/janedoe"), QUrl("ftp://host/donate"), "", {"No Twitter Link", "No Email Address", "No PayPal Link"}},
         {"all", QUrl("https://twitter.example/janedoe"), QUrl("https://pay.example/jane"), "jane@example.com", {"", "", ""}},
     };
     for (const auto& c : cases) {

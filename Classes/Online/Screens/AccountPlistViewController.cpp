@@ -27,6 +27,7 @@
 #include "Services/ZMSetupBackup.h"
 #include "SettingsPlistViewController.h"
 #include "UIKit/UINavigationController.h"
+#include "ZMStoreGuard.h"
 
 using BrowsingText::q;
 
@@ -174,7 +175,10 @@ void AccountPlistViewController::openPurchased() {
 void AccountPlistViewController::openCommercialStores() { push(OnlineScreens::storeList()); }
 
 void AccountPlistViewController::openWishlist() {
-    if (ZMRPackageManager::sharedPackageManager().packages().countOfPackagesInWishlist() == 0) {
+    auto count = ZMStoreGuard::value("opening the wishlist",
+                                     [] { return ZMRPackageManager::sharedPackageManager().packages().countOfPackagesInWishlist(); });
+    if (!count) return;
+    if (*count == 0) {
         popup(L("Packages Wishlist"), L("There are no packages in your wishlist"), L("OK"));
         return;
     }
@@ -182,7 +186,11 @@ void AccountPlistViewController::openWishlist() {
 }
 
 void AccountPlistViewController::openFollowed() {
-    if (ZMRPackageManager::sharedPackageManager().developers().arrayOfFollowedDevelopers().empty()) {
+    auto followed = ZMStoreGuard::value("opening the followed developers", [] {
+        return ZMRPackageManager::sharedPackageManager().developers().arrayOfFollowedDevelopers();
+    });
+    if (!followed) return;
+    if (followed->empty()) {
         popup(L("Followed Developers"), L("You are not following any developers"), L("OK"));
         return;
     }
@@ -278,7 +286,8 @@ void AccountPlistViewController::showFinding(ZMSetupRestoration::Finding finding
     case Kind::Compared:
         pushRestoration(finding.comparison);
         return;
-    case Kind::AllInstalled: {
+    case Kind::AllInstalled:
+    case Kind::Unrestorable: {
         auto comparison = finding.comparison;
         popup(title, finding.message, L("Cancel"), L("Show"), [self, comparison] {
             if (self) self->pushRestoration(comparison);
@@ -301,6 +310,7 @@ void AccountPlistViewController::pushRestoration(const ZMSetupRestoration::Compa
     auto* screen = new VostrelleSetupRestorationViewController;
     screen->setSourcesToRestoreDict(comparison.sourcesToRestore);
     screen->setPackagesToRestoreDict(comparison.packagesToRestore);
+    screen->setUnusableSources(comparison.unusableSources);
     push(screen);
 }
 

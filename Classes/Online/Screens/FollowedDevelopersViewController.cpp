@@ -15,6 +15,7 @@
 #include "UIKit/UISwipeGesture.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMURLRouter.h"
+#include "ZMStoreGuard.h"
 
 FollowedDevelopersViewController::FollowedDevelopersViewController(QWidget* parent) : ZMPalettedViewController(parent) {}
 
@@ -54,7 +55,9 @@ void FollowedDevelopersViewController::setContent() {
     const int generation = ++generation_;
     rows_.clear();
     table_->reloadData();
-    const auto names = ZMRPackageManager::sharedPackageManager().developers().arrayOfFollowedDevelopers();
+    const auto names = ZMStoreGuard::value("listing the followed developers", [] {
+                           return ZMRPackageManager::sharedPackageManager().developers().arrayOfFollowedDevelopers();
+                       }).value_or(std::vector<std::string>{});
     if (names.empty()) {
         if (auto* nav = navigationController(); nav && nav->viewControllers().size() > 1) nav->popToRootViewController(true);
         return;

@@ -95,6 +95,10 @@ void NewsViewController::viewWillAppear(bool) {
 }
 
 void NewsViewController::fetch() {
+    // Each showing starts from an empty list: items of an earlier fetch would
+    // pass for news when this one fails.
+    news_.clear();
+    table_->reloadData();
     // Without the service the screen says so instead of an error popup.
     if (OnlineServiceNotice::update(onlineServiceNotice_)) return;
     const uint64_t generation = ++generation_;

@@ -17,6 +17,7 @@
 #include "ZMPaletteManager.h"
 #include "UIKit/UINavigationController.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 QString localized(const std::string& key) { return QString::fromStdString(ZMLocalizedString(key)); }
@@ -88,11 +89,14 @@ void RepoStoreDetailsViewController::viewDidLoad() {
     });
 }
 
-size_t RepoStoreDetailsViewController::purchasedCount() const { return purchasedPackages_ ? purchasedPackages_->count() : 0; }
+size_t RepoStoreDetailsViewController::purchasedCount() const {
+    if (!purchasedPackages_) return 0;
+    return ZMStoreGuard::value("counting purchases", [&] { return purchasedPackages_->count(); }).value_or(0);
+}
 
 std::optional<ZMRPackage> RepoStoreDetailsViewController::packageAtIndexPath(IndexPath indexPath) const {
     if (indexPath.row < 0 || static_cast<size_t>(indexPath.row) >= purchasedCount()) return std::nullopt;
-    return (*purchasedPackages_)[indexPath.row];
+    return ZMStoreGuard::value("reading a purchase", [&] { return (*purchasedPackages_)[indexPath.row]; });
 }
 
 void RepoStoreDetailsViewController::setSignedIn(bool signedIn) {

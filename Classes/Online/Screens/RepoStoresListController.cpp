@@ -15,6 +15,7 @@
 #include "StoreHeaderView.h"
 #include "ZMPaletteManager.h"
 #include "UIKit/UINavigationController.h"
+#include "ZMStoreGuard.h"
 
 namespace {
 QString localized(const char* key) { return QString::fromStdString(ZMLocalizedString(key)); }
@@ -60,18 +61,26 @@ void RepoStoresListController::viewDidLoad() {
     fetchVendorInfoForAllSources();
 }
 
-size_t RepoStoresListController::commercialCount() const { return commercialSources_ ? commercialSources_->count() : 0; }
+size_t RepoStoresListController::commercialCount() const {
+    if (!commercialSources_) return 0;
+    return ZMStoreGuard::value("counting the stores", [&] { return commercialSources_->count(); }).value_or(0);
+}
 
 std::optional<ZMRSource> RepoStoresListController::sourceAtIndexPath(IndexPath indexPath) const {
     if (indexPath.row < 0 || static_cast<size_t>(indexPath.row) >= commercialCount()) return std::nullopt;
-    return (*commercialSources_)[indexPath.row];
+    return ZMStoreGuard::value("reading a store", [&] { return (*commercialSources_)[indexPath.row]; });
 }
 
 std::optional<IndexPath> RepoStoresListController::indexPathForSourceLocation(const std::string& location) const {
     if (!commercialSources_) return std::nullopt;
-    auto match = commercialSources_->objectsWhere("location = %@", location).firstObject();
+    std::optional<ZMRSource> match;
+    std::vector<int64_t> ids;
+    if (!ZMStoreGuard::run("finding a store", [&] {
+            match = commercialSources_->objectsWhere("location = %@", location).firstObject();
+            if (match) ids = commercialSources_->core()->rowIds();
+        }))
+        return std::nullopt;
     if (!match) return std::nullopt;
-    const auto ids = commercialSources_->core()->rowIds();
     for (size_t i = 0; i < ids.size(); ++i)
         if (ids[i] == match->realmRowId()) return IndexPath{0, static_cast<int>(i)};
     return std::nullopt;
@@ -94,7 +103,9 @@ void RepoStoresListController::fetchVendorInfoForAllSources() {
     vendorInfoCollection_[ZMCydiaStore::storeLocation()] = cydia;
     if (!commercialSources_) return;
     QPointer<RepoStoresListController> self(this);
-    for (const auto& value : commercialSources_->valueForKey("location")) {
+    auto locations = ZMStoreGuard::value("listing the stores", [&] { return commercialSources_->valueForKey("location"); });
+    if (!locations) return;
+    for (const auto& value : *locations) {
         if (!value.is_string()) continue;
         const std::string location = value.get<std::string>();
         ZMRepoStoreAPI::sharedRepoStore().vendorInfoForSourceLocation(

@@ -85,6 +85,13 @@ void VostrelleSetupRestorationViewController::viewDidLoad() {
         column->addWidget(title);
         column->addWidget(selected);
         column->addWidget(table);
+        if (table == sourcesTable_) {
+            unusableSourcesLbl_ = new QLabel;
+            unusableSourcesLbl_->setObjectName("unusableSourcesLabel");
+            unusableSourcesLbl_->setTextFormat(Qt::PlainText);  // locations from the backup file
+            unusableSourcesLbl_->setWordWrap(true);
+            column->addWidget(unusableSourcesLbl_);
+        }
         column->addSpacing(18);
     };
     section(sourcesTitle_, selectedSourcesLbl_, sourcesTable_, "Sources", "sources");
@@ -100,6 +107,10 @@ void VostrelleSetupRestorationViewController::setContent() {
     packagesTable_->setFixedHeight(kRowHeight * std::max<int>(1, static_cast<int>(packages_.size())));
     selectedSourcesLbl_->setText(q("Selected (%lu)").replace("%lu", QString::number(countOfSelectedSources())));
     selectedPackagesLbl_->setText(q("Selected (%lu)").replace("%lu", QString::number(countOfSelectedPackages())));
+    QString unusable;
+    for (const auto& location : unusableSources_) unusable += "\n" + QString::fromStdString(location);
+    unusableSourcesLbl_->setText(q("These sources of the backup cannot be added:") + unusable);
+    unusableSourcesLbl_->setVisible(!unusableSources_.empty());
     sourcesTable_->reloadData();
     packagesTable_->reloadData();
 }
@@ -239,6 +250,7 @@ void VostrelleSetupRestorationViewController::paletteDidChange(const ZMPalette& 
     PackageRow::setTextColor(packagesTitle_, p.primaryTextColor());
     PackageRow::setTextColor(selectedSourcesLbl_, p.secondaryTextColor());
     PackageRow::setTextColor(selectedPackagesLbl_, p.secondaryTextColor());
+    PackageRow::setTextColor(unusableSourcesLbl_, QColor(255, 59, 48));
     sourcesTable_->reloadData();
     packagesTable_->reloadData();
 }

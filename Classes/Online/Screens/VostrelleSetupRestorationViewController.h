@@ -32,6 +32,8 @@ public:
 
     void setSourcesToRestoreDict(std::map<std::string, bool> map) { sources_ = std::move(map); }
     void setPackagesToRestoreDict(std::map<std::string, bool> map) { packages_ = std::move(map); }
+    // Sources of the backup that can never be added: listed under the sources, never selectable.
+    void setUnusableSources(std::vector<std::string> locations) { unusableSources_ = std::move(locations); }
     const std::map<std::string, bool>& sourcesToRestoreDict() const { return sources_; }
     const std::map<std::string, bool>& packagesToRestoreDict() const { return packages_; }
     size_t countOfSelectedSources() const { return ZMSetupRestoration::selected(sources_).size(); }
@@ -48,6 +50,7 @@ public:
     UITableView* packagesTableView() const { return packagesTable_; }
     QLabel* selectedSourcesLabel() const { return selectedSourcesLbl_; }
     QLabel* selectedPackagesLabel() const { return selectedPackagesLbl_; }
+    QLabel* unusableSourcesLabel() const { return unusableSourcesLbl_; }
 
     int numberOfRows(UITableView* table, int section) override;
     UITableViewCell* cellForRow(UITableView* table, IndexPath indexPath) override;
@@ -68,12 +71,14 @@ private:
 
     std::map<std::string, bool> sources_;
     std::map<std::string, bool> packages_;
+    std::vector<std::string> unusableSources_;
     bool restoring_ = false;
     UIBarButtonItem* restoreBtn_ = nullptr;
     QLabel* sourcesTitle_ = nullptr;
     QLabel* packagesTitle_ = nullptr;
     QLabel* selectedSourcesLbl_ = nullptr;
     QLabel* selectedPackagesLbl_ = nullptr;
+    QLabel* unusableSourcesLbl_ = nullptr;
     UITableView* sourcesTable_ = nullptr;
     UITableView* packagesTable_ = nullptr;
 };

@@ -131,6 +131,15 @@ ZMSetupRestoration::Finding ZMSetupRestoration::compare(const std::string& bytes
     }
     if (finding.comparison.hasSelection()) {
         finding.kind = Finding::Kind::Compared;
+    } else if (!finding.comparison.unusableSources.empty()) {
+        // Not "already installed": these were never here and cannot be.
+        std::string list;
+        for (const auto& location : finding.comparison.unusableSources) list += (list.empty() ? "" : "\n") + location;
+        finding.kind = Finding::Kind::Unrestorable;
+        finding.message = ZMLocalization::format(
+            "These sources of the backup cannot be added, and nothing else in it needs restoring:\n%@\nDo you want to "
+            "view the backup anyways?",
+            {list});
     } else {
         finding.kind = Finding::Kind::AllInstalled;
         finding.message = ZMLocalizedString(

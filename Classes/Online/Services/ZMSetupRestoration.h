@@ -51,6 +51,8 @@ public:
         enum class Kind {
             Compared,      // something to restore: show the restoration screen
             AllInstalled,  // message asks whether to show the backup anyway
+            Unrestorable,  // nothing to restore but sources that cannot be added: the message names
+                           // them and asks whether to show the backup anyway
             Empty,         // message "This backup is empty"
             Failed,        // message says why (transport, "Error", unreadable document)
             NoBackup,      // not premium and no local file: message offers a new backup
