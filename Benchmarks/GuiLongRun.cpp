@@ -50,6 +50,8 @@
 #include "Browsing/PackageSearch.h"
 #include "Browsing/PackagesTableViewController.h"
 #include "Browsing/SearchViewController.h"
+#include "Browsing/SourcesCell.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
@@ -61,6 +63,7 @@
 #include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
 #include "PackageCell.h"
 #include "PackagesConfirmationViewController.h"
+#include "SegmentedViewController.h"
 #include "UIKit/UIBarButtonItem.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISegmentedControl.h"
@@ -450,6 +453,42 @@ void refreshAllFromManage(const std::string& phase) {
     if (storedPackages() < 63000) fail(phase + ": the refresh lost the packages");
 }
 
+// A source's screen (its categories and packages), opened from its row in
+// Manage as a user opens it, once its rows are in; fails when it lists nothing.
+SubcategoriesViewController* openSourceScreen(const std::string& location) {
+    auto* nav = tab(ZMVostrelle::ManageTab);
+    nav->popToRootViewController(false);
+    auto* manage = dynamic_cast<ManageViewController*>(nav->topViewController());
+    if (!manage || !waitFor([&] { return manage->isOnScreen(); }, 10000)) fail("no Manage screen");
+    auto* table = manage->sourcesTableView();
+    std::optional<IndexPath> row;
+    for (int r = 0; r < table->numberOfRows(0) && !row; ++r) {
+        table->scrollToRow({0, r}, UITableView::ScrollPosition::Middle, false);
+        settle(20);
+        if (auto* cell = dynamic_cast<SourcesCell*>(table->cellForRow({0, r})); cell && cell->sourceLocation == location)
+            row = IndexPath{0, r};
+    }
+    if (!row) fail(location + " has no row in Manage");
+    click(table->cellForRow(*row), location);
+    auto* segmented = dynamic_cast<SegmentedViewController*>(nav->topViewController());
+    auto* screen = segmented ? dynamic_cast<SubcategoriesViewController*>(segmented->currentViewController()) : nullptr;
+    if (!screen) fail(location + " opened no source screen");
+    const auto listed = [screen] {
+        return screen->isOnScreen() && !screen->subcategoriesArray().empty() &&
+               screen->packageSections().numberOfSections() > 0;
+    };
+    if (!waitFor(listed, 60000)) fail(location + ": the source screen lists nothing");
+    return screen;
+}
+
+size_t rowsOf(SubcategoriesViewController* screen) {
+    DriverWork work;
+    size_t rows = 0;
+    for (int s = 0; s < screen->packageSections().numberOfSections(); ++s)
+        rows += static_cast<size_t>(screen->packageSections().numberOfRows(s));
+    return rows;
+}
+
 std::string installedStatus(const std::string& package) {
     DriverWork work;
     std::ifstream in(ZMPaths::targetRoot() + "/var/lib/dpkg/status");
@@ -569,6 +608,39 @@ int main(int argc, char** argv) {
         touchIndexes({debianDir, smallDir}, i);
         refreshAllFromManage("forced refresh " + std::to_string(i));
         report("forced refresh " + std::to_string(i), std::to_string(storedPackages()) + " stored");
+    }
+
+    // ---- Debian's own screen (its sections and packages): opened, opened
+    // again, back from a package page, then followed through a refresh while
+    // it is shown
+    {
+        auto* screen = openSourceScreen(debian);
+        const size_t rows = rowsOf(screen);
+        if (rows < 63000) fail("Debian's source screen lists " + std::to_string(rows) + " packages");
+        back(screen->navigationController());
+        screen = openSourceScreen(debian);
+        report("Debian's source screen (opened twice)",
+               std::to_string(screen->subcategoriesArray().size()) + " sections, " + std::to_string(rows));
+        // It appears again once a package page opened from it has closed.
+        auto* table = screen->subcategoriesAndPackagesTableView();
+        table->scrollToRow({1, 0}, UITableView::ScrollPosition::Top, false);
+        settle(50);
+        auto* nav = screen->navigationController();
+        auto* shown = nav->topViewController();
+        click(table->cellForRow({1, 0}), "the source screen's first package");
+        if (nav->topViewController() == shown) fail("the source screen's first package opened nothing");
+        settle(300);
+        back(nav);
+        if (!waitFor([&] { return screen->isOnScreen(); }, 10000)) fail("the source screen did not come back");
+        report("... back from a package page", std::to_string(rowsOf(screen)));
+        const int before = screen->rebuildCount();
+        touchIndexes({debianDir, smallDir}, 4);
+        if (!sources.refreshAllSources()) fail("the refresh with the source screen open did not start");
+        if (!waitFor([&] { return pipelineIdle() && screen->rebuildCount() > before; }, 300000))
+            fail("the source screen did not follow the refresh");
+        if (rowsOf(screen) != rows) fail("the source screen lost packages in the refresh");
+        report("... refreshed while shown", std::to_string(rowsOf(screen)));
+        screen->navigationController()->popToRootViewController(false);
     }
 
     // ---- All Packages, scrolled through

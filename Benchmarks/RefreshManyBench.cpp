@@ -9,12 +9,18 @@
 //
 //   bench_RefreshManyBench <data directory> <target root> <location>...
 //
+// A location written "refused:<location>" is one that must fail (a
+// decompression bomb): the line then counts those refused with the error of
+// a failed decompression, and any other outcome of theirs exits 1; the
+// packages of the others must still be stored.
+//
 // Run it a second time on the same data directory for the unchanged refresh
 // (every source answers 304).
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,11 +30,13 @@
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRSource.h"
 #include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMHeap.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Notifications/NotificationCenter.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
 #include "ZMPipelineManager.h"
+#include "ZMSourceRefresh.h"
 
 namespace {
 long long fileSize(const std::string& path) {
@@ -42,10 +50,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <data directory> <target root> <location>...\n", argv[0]);
         return 2;
     }
+    ZMHeap::configure();  // as main() does, before any thread allocates
     Dispatch::MainLoop::instance().install();
     ZMPaths::setApplicationSupport(argv[1]);
     ZMPaths::setTargetRoot(argv[2]);
-    std::vector<std::string> locations(argv + 3, argv + argc);
+    std::vector<std::string> locations;
+    std::set<std::string> mustFail;  // their refresh task identifiers
+    for (int i = 3; i < argc; ++i) {
+        std::string location = argv[i];
+        if (location.rfind("refused:", 0) == 0) {
+            location.erase(0, 8);
+            mustFail.insert(ZMSourceRefresh::taskIDForLocation(location));
+        }
+        locations.push_back(location);
+    }
 
     auto prepared = ZMAPTManager::prepareTree();
     if (!prepared) {
@@ -67,13 +85,24 @@ int main(int argc, char** argv) {
     auto& manager = ZMRPackageManager::sharedPackageManager();
     ZMRSources::setReachabilityHook([] { return true; });
 
-    size_t failed = 0, finished = 0;
+    size_t failed = 0, finished = 0, refused = 0;
     bool refreshed = false, rebuilt = false;
     auto& center = NotificationCenter::defaultCenter();
     auto finishedToken = center.addObserver(ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main,
                                             [&](const Notification& n) {
                                                 if (n.userInfo.value("pipelineID", "") != ZMPipelineSourceOps) return;
                                                 ++finished;
+                                                const std::string task = n.userInfo.value("taskID", "");
+                                                if (mustFail.count(task)) {
+                                                    const auto& info = n.userInfo;
+                                                    const int code = info.contains("error") ? info["error"].value("code", 0) : 0;
+                                                    const bool asRefused =
+                                                        !info.value("success", false) && code == ZMError::DecompressionFailed;
+                                                    if (asRefused) ++refused;
+                                                    else std::fprintf(stderr, "%s was not refused: %s\n", task.c_str(),
+                                                                      n.userInfo.dump().c_str());
+                                                    return;
+                                                }
                                                 if (!n.userInfo.value("success", false)) {
                                                     ++failed;
                                                     std::fprintf(stderr, "%s failed: %s\n",
@@ -107,14 +136,16 @@ int main(int argc, char** argv) {
     ZMPipelineManager::sharedManager().removeIdleHook(idleHook);
     const size_t packages = ZMRPackage::objectsWhere("sourceLocation != %@", "DPKG").count();
     const std::string database = realm->path();
-    std::printf("{\"seconds\": %.3f, \"sources\": %zu, \"failed\": %zu, \"packages\": %zu, \"rebuilt\": %s, "
-                "\"database_bytes\": %lld, \"wal_bytes\": %lld, \"vmhwm_kb\": %ld}\n",
-                seconds, locations.size(), failed, packages, rebuilt ? "true" : "false", fileSize(database),
+    std::printf("{\"seconds\": %.3f, \"sources\": %zu, \"failed\": %zu, \"refused\": %zu, \"packages\": %zu, "
+                "\"rebuilt\": %s, \"database_bytes\": %lld, \"wal_bytes\": %lld, \"vmhwm_kb\": %ld}\n",
+                seconds, locations.size(), failed, refused, packages, rebuilt ? "true" : "false", fileSize(database),
                 fileSize(database + "-wal"), BenchSupport::statusKilobytes("VmHWM:"));
     std::fflush(stdout);
-    if (!done || finished != locations.size() || failed > 0 || packages == 0) {
-        std::fprintf(stderr, "refresh incomplete: done %d, %zu of %zu sources finished, %zu failed, %zu packages\n",
-                     done, finished, locations.size(), failed, packages);
+    if (!done || finished != locations.size() || failed > 0 || refused != mustFail.size() ||
+        (packages == 0 && locations.size() > mustFail.size())) {
+        std::fprintf(stderr,
+                     "refresh incomplete: done %d, %zu of %zu sources finished, %zu failed, %zu of %zu refused, %zu packages\n",
+                     done, finished, locations.size(), failed, refused, mustFail.size(), packages);
         return 1;
     }
     return 0;

@@ -15,14 +15,17 @@
 # LONG_RUN_DETAIL=1 adds the heap and SQLite figures and the stalls page by page.
 #
 # The run: add both sources (the pipeline refreshes them), refresh all, then
-# three forced refreshes (the served indexes change each time), open and
+# three forced refreshes (the served indexes change each time), open Debian
+# main's own screen (its sections and packages) from Manage twice, a package
+# page from it and back, and refresh once more while it is shown, open and
 # scroll All Packages, open and close 30 package pages (native, web,
 # index-only), 40 searches (20 in each mode), and twice queue, resolve,
 # install, then remove the application and its library in the sandbox root.
 # After each phase it prints the resident memory, the longest time the GUI
-# thread kept its event loop waiting, and the rows of the lists it opened;
-# a list of 0 rows, a refresh that stored nothing or a queue run that did not
-# reach the sandbox ends it with a non-zero status. Not part of CI.
+# thread kept its event loop waiting, and the rows of the lists it opened; a
+# list of 0 rows (the source screen's too), a refresh that stored nothing or
+# a queue run that did not reach the sandbox ends it with a non-zero status.
+# Not part of CI.
 set -euo pipefail
 BUILD=${1:-build}
 TOOL=$(realpath "$BUILD/Benchmarks/bench_GuiLongRun")

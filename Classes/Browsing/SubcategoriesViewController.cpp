@@ -17,6 +17,7 @@
 #include "WebViewViewController.h"
 #include "Miscellaneous/ZMLog.h"
 #include "PackageCell.h"
+#include "Realm/Realm.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
@@ -82,43 +83,104 @@ bool SubcategoriesViewController::signedInToStore() const {
     return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(sourceLocation_);
 }
 
+void SubcategoriesViewController::refreshPurchases() {
+    if (source_ && signedInToStore() && gPurchasedRefresher) gPurchasedRefresher(sourceLocation_);
+}
+
+SubcategoriesViewController::Reading SubcategoriesViewController::currentReading() const {
+    Reading reading;
+    try {
+        auto realm = Realm::defaultRealm();
+        reading.packagesVersion = realm->changeVersion(ZMRPackage::schema().className());
+        reading.sourcesVersion = realm->changeVersion(ZMRSource::schema().className());
+    } catch (const std::exception&) {
+        reading.packagesVersion = reading.sourcesVersion = UINT64_MAX;  // no database: nothing to compare with
+    }
+    reading.showsIncompatible = PackageSearch::showsIncompatible();
+    return reading;
+}
+
 void SubcategoriesViewController::rebuildCache() {
     if (isScrolling_) {
         // Carried out when the scroll ends.
         needCacheRebuild_ = true;
         return;
     }
+    const bool forced = needCacheRebuild_;
     needCacheRebuild_ = false;
-    ++rebuildCount_;
+    Reading reading = currentReading();
+    if (forced || !reading_ || !(*reading_ == reading)) {
+        startRebuild(std::move(reading));
+        return;
+    }
+    // The rows stand: nothing they show changed since they were read (or are
+    // being read). The purchases are the store's, asked again all the same.
+    setBarButtons();
+    refreshPurchases();
+}
+
+SubcategoriesViewController::Rows SubcategoriesViewController::readRows(const std::string& category,
+                                                                        const std::string& sourceLocation,
+                                                                        bool incompatible) {
+    Rows rows;
     std::vector<std::string> entries;
     auto& collection = ZMRPackageManager::sharedPackageManager().packages();
-    const bool incompatible = PackageSearch::showsIncompatible();
     std::optional<Results<ZMRPackage>> packages;
     try {
-        if (isSourceScreen()) {
-            source_ = ZMRSource::objectForPrimaryKey(sourceLocation_);
-            if (source_) {
-                entries = collection.arrayOfSourceCategories(sourceLocation_);
-                if (signedInToStore() && gPurchasedRefresher) gPurchasedRefresher(sourceLocation_);
-            }
+        if (!sourceLocation.empty()) {
+            rows.source = ZMRSource::objectForPrimaryKey(sourceLocation);
+            if (rows.source) entries = collection.arrayOfSourceCategories(sourceLocation);
             // The source's own packages (none once it is gone).
-            packages = incompatible ? ZMRPackage::objectsWhere("sourceLocation = %@", sourceLocation_)
+            packages = incompatible ? ZMRPackage::objectsWhere("sourceLocation = %@", sourceLocation)
                                     : ZMRPackage::objectsWhere("sourceLocation = %@ AND tweakCompatibleStatus != %i",
-                                                               sourceLocation_, 1);
+                                                               sourceLocation, 1);
         } else {
-            entries = collection.arrayOfSubcategoriesOfCategory(category_);
-            packages = incompatible ? ZMRPackage::objectsWhere("category = %@", category_)
-                                    : ZMRPackage::objectsWhere("category = %@ AND tweakCompatibleStatus != %i", category_, 1);
+            entries = collection.arrayOfSubcategoriesOfCategory(category);
+            packages = incompatible ? ZMRPackage::objectsWhere("category = %@", category)
+                                    : ZMRPackage::objectsWhere("category = %@ AND tweakCompatibleStatus != %i", category, 1);
         }
+        if (packages) rows.sections.rebuildWithPackages(packages->sortedResultsUsingKeyPath("name", true), "name");
     } catch (const std::exception& e) {
-        ZMLOG("category screen of {}: {}", isSourceScreen() ? sourceLocation_ : category_, e.what());
+        ZMLOG("category screen of {}: {}", sourceLocation.empty() ? category : sourceLocation, e.what());
         entries.clear();
-        packages.reset();
+        rows.sections = PackageListModel();
+        rows.read = false;
     }
-    groups_.setEntries(std::move(entries));
-    if (isSourceScreen() && source_ && !groups_.rows().empty()) groups_.insertRow(0, kAllPackagesRow);
-    if (packages) sections_.rebuildWithPackages(packages->sortedResultsUsingKeyPath("name", true), "name");
-    else sections_.rebuildWithPackages(ZMRPackage::objectsWhere("FALSEPREDICATE"), "name");
+    rows.groups.setEntries(std::move(entries));
+    if (rows.source && !rows.groups.rows().empty()) rows.groups.insertRow(0, kAllPackagesRow);
+    return rows;
+}
+
+void SubcategoriesViewController::startRebuild(Reading reading) {
+    // The versions are read before the query: a write that lands meanwhile
+    // is seen again at the next appearance.
+    reading_ = reading;
+    const uint64_t request = ++rebuildsRequested_;
+    std::weak_ptr<void> owner = alive_;
+    Dispatch::defaultQueue([this, owner, request, category = category_, location = sourceLocation_,
+                            incompatible = reading.showsIncompatible] {
+        auto rows = std::make_shared<Rows>(readRows(category, location, incompatible));
+        Dispatch::main([this, owner, request, rows] {
+            if (!owner.lock() || request != rebuildsRequested_) return;  // gone, or superseded
+            rebuildsSettled_ = request;
+            if (isScrolling_) {
+                // Not under the user's finger: read again when the scroll ends.
+                reading_.reset();
+                needCacheRebuild_ = true;
+                return;
+            }
+            if (!rows->read) reading_.reset();
+            applyRows(std::move(*rows));
+        });
+    });
+}
+
+void SubcategoriesViewController::applyRows(Rows rows) {
+    ++rebuildCount_;
+    source_ = std::move(rows.source);
+    groups_ = std::move(rows.groups);
+    sections_ = std::move(rows.sections);
+    refreshPurchases();
     setBarButtons();
     if (table_) table_->reloadData();
     if (isSourceScreen() && !source_) popFromNavigation();

@@ -14,8 +14,17 @@
 // Rows hold identifiers taken at the last rebuild; a rebuild asked for while
 // the user scrolls runs when the scroll ends (a deceleration, or a drag
 // released without one).
+//
+// A rebuild reads and groups on a background queue (a source such as
+// Debian's main archive has tens of thousands of packages) and swaps the
+// rows in on the main thread; a newer request supersedes an older one still
+// running. Appearing again reads again only when the packages, the sources
+// or the compatibility filter changed since the rows were read; a source
+// refreshed while the screen is shown always does.
 #include <QPointer>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +59,7 @@ public:
     static void setPurchasedPackagesRefresher(std::function<void(const std::string& location)> refresher);
 
     // ---- operations ------------------------------------------------------------------------
+    // Rebuilds the rows (off the main thread) unless nothing they show changed.
     void rebuildCache();
     // Exactly one argument true: unfolds that group (folding any other) or folds it.
     void manipulateAddonsArray(bool addons, bool themes, bool tweaks, bool widgets);
@@ -70,7 +80,9 @@ public:
     const std::optional<ZMRSource>& source() const { return source_; }
     bool isScrolling() const { return isScrolling_; }
     bool needCacheRebuild() const { return needCacheRebuild_; }
+    // Rebuilds whose rows were swapped in.
     int rebuildCount() const { return rebuildCount_; }
+    bool isRebuilding() const { return rebuildsRequested_ != rebuildsSettled_; }
     UITableView* subcategoriesAndPackagesTableView() const { return table_; }
     UIViewController* lastPushedViewController() const { return lastPushed_; }
     UIViewController* lastPresentedViewController() const { return lastPresented_; }
@@ -94,6 +106,26 @@ protected:
     void viewWillAppear(bool animated) override;
 
 private:
+    // What the rows were read from: the change versions of the packages and
+    // of the sources, and the compatibility filter.
+    struct Reading {
+        uint64_t packagesVersion = 0, sourcesVersion = 0;
+        bool showsIncompatible = false;
+        bool operator==(const Reading&) const = default;
+    };
+    // One rebuild's reading, made on a background queue.
+    struct Rows {
+        bool read = true;  // false: the database failed; read again at the next appearance
+        std::optional<ZMRSource> source;
+        CategoryGroups groups;
+        PackageListModel sections;
+    };
+    Reading currentReading() const;
+    void startRebuild(Reading reading);
+    static Rows readRows(const std::string& category, const std::string& sourceLocation, bool showsIncompatible);
+    void applyRows(Rows rows);
+    // The store's purchases, read again in the background while signed in.
+    void refreshPurchases();
     bool hasSubcategorySection() const { return !groups_.rows().empty(); }
     int packageSectionIndex(int tableSection) const { return tableSection - (hasSubcategorySection() ? 1 : 0); }
     bool signedInToStore() const;
@@ -110,6 +142,9 @@ private:
     bool isScrolling_ = false;
     bool needCacheRebuild_ = false;
     int rebuildCount_ = 0;
+    std::optional<Reading> reading_;
+    uint64_t rebuildsRequested_ = 0, rebuildsSettled_ = 0;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     ObserverBag observers_;
     QPointer<UIViewController> lastPushed_;
     QPointer<UIViewController> lastPresented_;

@@ -1,8 +1,6 @@
 #include "Details/InstalledFilesViewController.h"
 
 #include <QVBoxLayout>
-#include <algorithm>
-#include <iterator>
 
 #include "Browsing/BrowsingText.h"
 #include "PackageCell.h"
@@ -38,9 +36,7 @@ void InstalledFilesViewController::viewDidLoad() {
     auto package = ZMStoreGuard::value("reading a package's files",
                                        [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
                        .value_or(std::nullopt);
-    if (package)
-        std::copy_if(package->installedFiles.begin(), package->installedFiles.end(), std::back_inserter(files_),
-                     [](const std::string& path) { return path != "/."; });
+    if (package) files_ = package->installedFiles;
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     table_ = new UITableView(UITableView::Style::Plain);

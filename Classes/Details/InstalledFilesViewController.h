@@ -2,9 +2,8 @@
 // Every path an installed package put on the system, one row per line of
 // dpkg's file list for it (the record's installedFiles, as the status scan
 // read them: in file order, a trailing empty line kept as an empty row),
-// indented by depth so that the list reads like a tree. dpkg's "/." (the root
-// directory, which every package lists) is no row. Read only: the rows offer
-// nothing. Only the rows on screen have widgets, so a package of tens of
+// indented by depth so that the list reads like a tree. Read only: the rows
+// offer nothing. Only the rows on screen have widgets, so a package of tens of
 // thousands of files opens at once.
 #include <optional>
 #include <string>
@@ -37,7 +36,7 @@ public:
         QString text;
         bool operator==(const Row&) const = default;
     };
-    // A path's row: "/Library" as it is, at depth 0; deeper paths one level
+    // A path's row: "/." and "/Library" as they are, at depth 0; deeper paths one level
     // per directory below the first, showing "/" and the last component; no
     // "/" at all (the empty entry too): an empty row.
     static Row row(const std::string& path);

@@ -25,6 +25,14 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
+// Of text being dropped, keeps only what may begin a stanza boundary at its
+// end: its last line end and the blanks after it.
+void keepBoundaryStart(std::string& text) {
+    const size_t lineEnd = text.rfind('\n');
+    if (lineEnd == std::string::npos || text.find_first_not_of(" \t\r", lineEnd + 1) != std::string::npos) text.clear();
+    else text.erase(0, lineEnd);
+}
+
 bool readAll(int fd, std::string& out, uint64_t offset, size_t length) {
     out.resize(length);
     size_t done = 0;
@@ -52,6 +60,7 @@ struct ZMIndexStream::State {
     // The list pass.
     bool reading = false, readStarted = false, textEnded = false;
     std::string carry;  // text after the last boundary cut
+    bool dropping = false;  // the carry is the end of a stanza too long to keep
     double bytesRead = 0;
     size_t nextPiece = 0;
     std::deque<std::pair<size_t, std::string>> pieces;  // cut, not yet checked
@@ -235,6 +244,7 @@ struct ZMIndexParsing::Pool {
             bool more = false;
             std::optional<ZMError> failure;
             bool sawText = false;
+            size_t dropped = 0;
             try {
                 const size_t before = s.carry.size();
                 more = s.text(s.carry);
@@ -244,14 +254,36 @@ struct ZMIndexParsing::Pool {
                 sawText = chunk.find_first_not_of(" \t\r\n") != std::string::npos;
                 s.bytesRead += static_cast<double>(chunk.size());
                 if (s.progress) s.progress(s.bytesRead);
+                if (s.dropping) {
+                    // The long stanza goes on up to its end.
+                    const size_t end = boundaryAfter(s.carry, 0);
+                    if (end == std::string::npos) {
+                        keepBoundaryStart(s.carry);
+                    } else {
+                        s.carry.erase(0, end);
+                        s.dropping = false;
+                    }
+                }
                 size_t start = 0;
-                while (s.carry.size() - start > kPiece) {
-                    const size_t end = boundaryAfter(s.carry, start + kPiece);
-                    if (end == std::string::npos) break;
+                for (size_t end = pieceEnd(s.carry, start); end != std::string::npos; end = pieceEnd(s.carry, start)) {
                     cut.push_back(s.carry.substr(start, end - start));
                     start = end;
                 }
-                s.carry.erase(0, start);
+                if (!s.dropping && s.carry.size() - start > kPiece + kLongestStanza) {
+                    // No boundary for longer than any stanza: the stanzas before
+                    // it make a piece, and the long one is dropped as it comes.
+                    size_t last = start;
+                    for (size_t end = boundaryAfter(s.carry, start); end != std::string::npos;
+                         end = boundaryAfter(s.carry, end))
+                        last = end;
+                    if (last > start) cut.push_back(s.carry.substr(start, last - start));
+                    s.carry.erase(0, last);
+                    keepBoundaryStart(s.carry);
+                    s.dropping = true;
+                    ++dropped;
+                } else {
+                    s.carry.erase(0, start);
+                }
                 if (!more && !s.carry.empty()) cut.push_back(std::exchange(s.carry, std::string()));
             } catch (const ZMIndexFailure& f) {
                 failure = f.error;
@@ -262,6 +294,7 @@ struct ZMIndexParsing::Pool {
             ZMIndexStream::Text finished;
             lock.lock();
             if (sawText) s.tally.sawText = true;
+            s.tally.skipped += dropped;
             if (failure) {
                 fail(s, *failure);
             } else {
@@ -405,6 +438,13 @@ size_t ZMIndexParsing::boundaryAfter(std::string_view text, size_t from) {
     return std::string_view::npos;
 }
 
+size_t ZMIndexParsing::pieceEnd(std::string_view text, size_t start) {
+    size_t stanzas = 0;
+    for (size_t end = boundaryAfter(text, start); end != std::string_view::npos; end = boundaryAfter(text, end))
+        if (++stanzas == kPieceStanzas || end > start + kPiece) return end;
+    return std::string_view::npos;
+}
+
 ZMIndexParsing& ZMIndexParsing::shared() {
     // Never destroyed: its threads live as long as the process.
     static auto* parsing = new ZMIndexParsing;
@@ -541,6 +581,7 @@ ZMIndexStream::Text ZMIndexParsing::fileText(const std::string& path, DataDecomp
         FILE* file = nullptr;
         std::unique_ptr<DataDecompression::Decompressor> decompressor;
         std::vector<char> buffer;
+        size_t taken = 0, held = 0;  // the part of the buffer the decompressor has not taken yet
         bool ended = false;
         ~Reader() {
             if (file) std::fclose(file);
@@ -568,20 +609,38 @@ ZMIndexStream::Text ZMIndexParsing::fileText(const std::string& path, DataDecomp
                 return true;
             };
             while (text.size() - start < kChunk) {
-                const size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
-                if (n == 0) {
+                if (held == 0) {
+                    taken = 0;
+                    held = std::fread(buffer.data(), 1, buffer.size(), file);
+                }
+                if (held == 0) {
                     if (std::ferror(file)) throw ZMIndexFailure{ZMError::make(ZMError::Unknown, "read error in " + path)};
-                    if (decompressor)
+                    if (decompressor) {
+                        // What the library still holds, a chunk's worth at a time.
+                        const uint64_t before = decompressor->totalOutput();
+                        auto rest = decompressor->feedSome({}, kChunk - (text.size() - start), sink);
+                        if (!rest) throw ZMIndexFailure{*rest.error};
+                        if (decompressor->totalOutput() > before) continue;
                         if (auto error = decompressor->finish(sink)) throw ZMIndexFailure{*error};
+                    }
                     ended = true;
                     close();
                     return text.size() > start;
                 }
                 if (!decompressor) {
-                    text.append(buffer.data(), n);
-                } else if (auto error = decompressor->feed(std::string_view(buffer.data(), n), sink)) {
-                    throw ZMIndexFailure{*error};
+                    text.append(buffer.data(), held);
+                    held = 0;
+                    continue;
                 }
+                // A chunk's worth at a time: a few kilobytes of a bomb expand to gigabytes.
+                const uint64_t before = decompressor->totalOutput();
+                auto used = decompressor->feedSome(std::string_view(buffer.data() + taken, held),
+                                                   kChunk - (text.size() - start), sink);
+                if (!used) throw ZMIndexFailure{*used.error};
+                if (*used.value == 0 && decompressor->totalOutput() == before)
+                    throw ZMIndexFailure{ZMError::make(ZMError::DecompressionFailed, "the decompression stopped in " + path)};
+                taken += *used.value;
+                held -= *used.value;
             }
             return true;
         }

@@ -17,8 +17,11 @@
 // can no longer fail (see listComplete()).
 //
 // Memory stays bounded whatever the number and size of the indexes: only a
-// few indexes are read at once (each holds a decompressor), each holds a few
-// pieces, and records are made only a few pieces ahead of the writer. The
+// few indexes are read at once (each holds a decompressor and takes its
+// output a chunk at a time), each holds a few pieces, and records are made
+// only a few pieces ahead of the writer; a stanza longer than
+// kLongestStanza is dropped as it is read (and counted as skipped) rather
+// than held whole. The
 // pool's threads never wait on anything but the pool: a slow writer holds
 // back only its own index.
 #include <atomic>
@@ -121,7 +124,14 @@ public:
     static ZMIndexStream::Text fileText(const std::string& path, DataDecompression::Format format, uint64_t limit);
 
     static constexpr size_t kChunk = 1 << 20;
+    // A piece ends at the first stanza boundary after kPiece bytes, or after
+    // kPieceStanzas stanzas when they are small: the records of a piece then
+    // stay a few megabytes, whatever the index.
     static constexpr size_t kPiece = 256 << 10;
+    static constexpr size_t kPieceStanzas = 1024;
+    // Longer than any stanza a check may take (apt itself fails on one of
+    // about 1 MiB): text without a stanza boundary for longer is dropped.
+    static constexpr size_t kLongestStanza = 1 << 20;
     // Pieces a read index may hold between reading and listing.
     static constexpr size_t kPiecesAhead = 16;
     // Indexes read at once: each holds a decompressor (an xz one, 8 MiB).
@@ -135,6 +145,9 @@ public:
     // Where the first stanza boundary at or after `from` ends: the end of a
     // line holding only blanks, as the parser reads them. npos when there is none yet.
     static size_t boundaryAfter(std::string_view text, size_t from);
+    // Where the piece that begins at `start` ends (see kPiece); npos when
+    // the text does not reach that end yet.
+    static size_t pieceEnd(std::string_view text, size_t start);
 
     struct Pool;
 

@@ -173,10 +173,10 @@ private:
     std::map<std::string, std::optional<std::string>> variables_;
 };
 
-// One control stanza of a flat repository (Section "Tweaks", version 1.0).
+// One control stanza of a flat repository (Section "Tweaks" unless given, version 1.0).
 inline std::string stanza(const std::string& id, const std::string& name, const std::string& maintainer,
-                          const std::string& extra = "") {
-    return "Package: " + id + "\nName: " + name + "\nVersion: 1.0\nSection: Tweaks\nMaintainer: " + maintainer +
+                          const std::string& extra = "", const std::string& section = "Tweaks") {
+    return "Package: " + id + "\nName: " + name + "\nVersion: 1.0\nSection: " + section + "\nMaintainer: " + maintainer +
            "\nArchitecture: all\nDescription: " + name + " for the dock.\n" + extra + "\n";
 }
 

@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <filesystem>
+#include <thread>
 
 #include "App/LaunchFixture.h"
 #include "Browsing/AllDevPackagesViewController.h"
@@ -389,6 +390,47 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     ASSERT_TRUE(GuiTest::waitUntil([&] { return purchased->model().numberOfSections() == 1; }));
     EXPECT_EQ(purchased->model().identifierAt(0, 0), std::optional<std::string>("com.paid.tweak"));
     EXPECT_EQ(purchased->model().numberOfRows(0), 1);
+}
+
+// A source's screen, opened from Manage: its categories with the four kinds
+// folded into groups under "All Packages", its packages by first letter; a
+// group unfolds at a click; a refresh (F5) while it is shown brings what the
+// repository serves now.
+TEST_F(LaunchRoad, ASourceScreenShowsItsGroupsAndFollowsARefresh) {
+    const auto index = [](bool second) {
+        std::string text = stanza("com.jane.apple", "Apple", "Jane Doe", "", "Tweaks") +
+                           stanza("com.jane.alpha", "Alpha", "Jane Doe", "", "Tweaks (SpringBoard)") +
+                           stanza("com.jane.slate", "Slate", "Jane Doe", "", "Themes") +
+                           stanza("com.jane.files", "Files", "Jane Doe", "", "Utilities");
+        if (!second) return text + stanza("com.jane.beta", "Beta", "Jane Doe", "", "Utilities");
+        return text + stanza("com.jane.clock", "Clock", "Jane Doe", "", "Widgets");
+    };
+    serveRepository(index(false), "Jane's Repo");
+    auto& d = start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("com.jane.beta"));
+    auto* screen = openTheSource();
+    ASSERT_NE(screen, nullptr);
+    using Rows = std::vector<std::string>;
+    const auto letters = [screen] { return screen->packageSections().sections(); };
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return letters() == Rows{"A", "B", "F", "S"}; })) << letters().size();
+    EXPECT_EQ(screen->subcategoriesArray(), (Rows{"All Packages", "Themes   ", "Tweaks   ", "Utilities"}));
+    EXPECT_EQ(screen->packageSections().sectionsDictionary().at("A"), (Rows{"com.jane.alpha", "com.jane.apple"}));
+    auto* table = screen->subcategoriesAndPackagesTableView();
+    tapRow(table, {0, 2});
+    EXPECT_EQ(screen->subcategoriesArray(),
+              (Rows{"All Packages", "Themes   ", "Tweaks   ", "Tweaks", "Tweaks (SpringBoard)", "Utilities"}));
+
+    // The repository changes; F5 refreshes while the screen is shown.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new Last-Modified second
+    serveRepository(index(true), "Jane's Repo");
+    QTest::keyClick(d.window(), Qt::Key_F5);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return letters() == Rows{"A", "C", "F", "S"}; }, std::chrono::seconds(60)))
+        << letters().size();
+    EXPECT_EQ(screen->subcategoriesArray(), (Rows{"All Packages", "Themes   ", "Tweaks   ", "Utilities", "Widgets   "}));
+    EXPECT_EQ(screen->packageSections().sectionsDictionary().at("C"), Rows{"com.jane.clock"});
+    EXPECT_EQ(table->numberOfSections(), 5);
+    EXPECT_TRUE(screen->navigationController()->topViewController()->isOnScreen());
+    screenshot("launch-source-screen.png");
 }
 
 // A package's own web page keeps what the user did in it (a link followed, a

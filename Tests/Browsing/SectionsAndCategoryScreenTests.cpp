@@ -84,12 +84,17 @@ protected:
         ZMRPackageManager::sharedPackageManager().packages().rebuildPackagesCategoriesCache();
         ASSERT_TRUE(GuiTest::waitUntil([&] { return done; }));
     }
+    // Shown, once its rows (read off the main thread) are in.
     SubcategoriesViewController* showCategory(const std::string& category, const std::string& location = "") {
         auto* screen = new SubcategoriesViewController;
         screen->setCategory(category);
         screen->setSourceLocation(location);
         nav = BrowsingFixture::showInWindow(screen, window);
+        EXPECT_TRUE(rebuilt(screen));
         return screen;
+    }
+    static bool rebuilt(SubcategoriesViewController* screen) {
+        return GuiTest::waitUntil([&] { return screen->rebuildCount() > 0 && !screen->isRebuilding(); });
     }
 };
 
@@ -174,6 +179,7 @@ TEST_F(SectionsTest, CategoryScreenListsSubcategoriesAndCompatiblePackagesByLett
 
     preferences().setValue(VostrellePreferenceKey::ShowIncompatiblePackages, true);
     screen->rebuildCache();
+    ASSERT_TRUE(rebuilt(screen));
     EXPECT_EQ(screen->packageSections().sectionsDictionary().at("B"), (Rows{"t.beta", "t.broken"}));
 
     // A subcategory opens the section list narrowed to it.
@@ -230,6 +236,7 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
         if (token) keychain.setString(token, location + "_token");
         if (secret) keychain.setString(secret, location + "_payment");
         screen->rebuildCache();
+        ASSERT_TRUE(rebuilt(screen));
         EXPECT_EQ(screen->navigationItem()->rightBarButtonItems().size(), purchased ? 2u : 1u)
             << (token ? token : "-") << "/" << (secret ? secret : "-");
     }
@@ -334,8 +341,10 @@ TEST_F(SectionsTest, RebuildWaitsForTheScrollAndRowsOfGoneRecordsStayEmpty) {
     EXPECT_EQ(screen->rebuildCount(), before);
     EXPECT_TRUE(screen->needCacheRebuild());
     emit table->didEndScrolling();
-    EXPECT_EQ(screen->rebuildCount(), before + 1);
     EXPECT_FALSE(screen->isScrolling());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return screen->rebuildCount() == before + 1; }));
+    GuiTest::pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(screen->rebuildCount(), before + 1) << "one rebuild for both notices";
 
     // A queued package offers only "Remove"; afterwards it shows the installed mark.
     auto actions = screen->trailingSwipeActions(table, {0, 0});

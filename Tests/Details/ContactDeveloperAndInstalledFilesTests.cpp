@@ -23,6 +23,7 @@ TEST(InstalledFilesRows, PathsIndentByTheirDepth) {
         const char* text;
     };
     const Case cases[] = {
+        {"/.", 0, "/."},
         {"/usr", 0, "/usr"},
         {"/usr/share", 1, "/share"},
         {"/Library/MobileSubstrate", 1, "/MobileSubstrate"},
@@ -187,13 +188,14 @@ TEST_F(ContactAndFiles, TwentyThousandFilesGetWidgetsOnlyForTheRowsOnScreen) {
     show(files);
     EXPECT_EQ(files->title(), "Installed Files");
     auto* table = files->installedFilesTableView();
-    EXPECT_EQ(table->numberOfRows(0), 20001) << "dpkg's \"/.\" is no row";
+    EXPECT_EQ(table->numberOfRows(0), 20002);
     EXPECT_LT(table->createdCellCount(), 100);
-    EXPECT_EQ(table->cellForRow({0, 0})->textLabel()->text(), "/file0");
-    EXPECT_EQ(table->cellForRow({0, 0})->textLabel()->indent(), 3 * InstalledFilesViewController::kIndentPerLevel);
-    table->scrollToRow({0, 20000}, UITableView::ScrollPosition::Bottom, false);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return table->cellForRow({0, 20000}) != nullptr; }));
-    EXPECT_EQ(table->cellForRow({0, 20000})->textLabel()->text(), "") << "the empty last line of dpkg's list";
+    EXPECT_EQ(table->cellForRow({0, 0})->textLabel()->text(), "/.");
+    EXPECT_EQ(table->cellForRow({0, 1})->textLabel()->text(), "/file0");
+    EXPECT_EQ(table->cellForRow({0, 1})->textLabel()->indent(), 3 * InstalledFilesViewController::kIndentPerLevel);
+    table->scrollToRow({0, 20001}, UITableView::ScrollPosition::Bottom, false);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return table->cellForRow({0, 20001}) != nullptr; }));
+    EXPECT_EQ(table->cellForRow({0, 20001})->textLabel()->text(), "") << "the empty last line of dpkg's list";
     EXPECT_LT(table->createdCellCount(), 100);
     window.reset();
 

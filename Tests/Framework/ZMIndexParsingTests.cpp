@@ -3,6 +3,7 @@
 // writer while the list does not, and only a few indexes are read at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <thread>
@@ -203,6 +204,81 @@ TEST_F(IndexParsing, OnlyAFewIndexesAreReadAtOnce) {
     for (int i = 0; i < kIndexes; ++i) EXPECT_EQ(taken[i], indexes[i].accepted) << i;
     EXPECT_LE(most.load(), int(ZMIndexParsing::kReadersAtOnce));
     EXPECT_GE(most.load(), 1);
+}
+
+// Small stanzas make small pieces: a piece's records (a few kilobytes each,
+// whatever the stanza's size) stay within kPieceStanzas.
+TEST_F(IndexParsing, PiecesOfSmallStanzasHoldAFewOfThem) {
+    const Index index = makeIndex(60, 20000, 1);
+    ASSERT_LT(index.text.size(), 20000u * 64);
+    auto opened = ZMIndexParsing::shared().open(chunks(index.text, 60), listPath(0), accept(), convert());
+    ASSERT_TRUE(opened);
+    std::vector<std::string> taken;
+    size_t largest = 0, batches = 0;
+    ZMParsedBatch batch;
+    while ((*opened.value)->pop(batch)) {
+        largest = std::max(largest, batch.stanzas.size());
+        ++batches;
+        for (const auto& stanza : batch.stanzas) taken.push_back(stanza.record.identifier);
+        batch = ZMParsedBatch();
+    }
+    EXPECT_EQ(taken, index.accepted);
+    EXPECT_LE(largest, ZMIndexParsing::kPieceStanzas);
+    EXPECT_GE(batches, index.accepted.size() / ZMIndexParsing::kPieceStanzas);
+}
+
+// Text without a stanza boundary for longer than any stanza (a bomb's
+// endless line, or lines without the blank one) is dropped as it comes,
+// counted as one skipped stanza; the stanzas around it are taken, and the
+// text held never grows past a few pieces.
+TEST_F(IndexParsing, AStanzaBeyondTheLongestIsDroppedAsItComes) {
+    const Index before = makeIndex(40, 1500), after = makeIndex(41, 1500);
+    constexpr size_t kLong = 24 << 20;
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> accepted;
+        std::string list;
+    };
+    std::string lines;
+    while (lines.size() < kLong) lines += "Description: a line of a stanza that never ends\n";
+    const std::vector<Case> cases = {
+        {"one line", std::string(kLong, 'a'), {}, ""},
+        {"lines without a blank one", lines, {}, ""},
+        {"a long stanza between others",
+         before.text + "Package: long\nDescription: x\n" + lines + " \t\n\n" + after.text,
+         [&] {
+             auto both = before.accepted;
+             both.insert(both.end(), after.accepted.begin(), after.accepted.end());
+             return both;
+         }(),
+         before.list + after.list},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        auto held = std::make_shared<std::atomic<size_t>>(0);
+        auto inner = chunks(c.text, 50 + unsigned(i));
+        auto opened = ZMIndexParsing::shared().open(
+            [held, inner](std::string& text) {
+                *held = std::max(held->load(), text.size());
+                return inner(text);
+            },
+            listPath(int(i)), accept(), convert());
+        ASSERT_TRUE(opened);
+        auto stream = *opened.value;
+        EXPECT_EQ(drain(*stream), c.accepted);
+        ASSERT_FALSE(stream->waitForList());
+        EXPECT_EQ(TestSupport::readFile(listPath(int(i))), c.list);
+        const ZMParseTally tally = stream->tally();
+        EXPECT_TRUE(tally.sawText);
+        EXPECT_EQ(tally.valid, c.accepted.size());
+        // The long one, and in the last case the refusals of the two indexes around it.
+        const size_t refusedAround = i == 2 ? 3000 - c.accepted.size() : 0;
+        EXPECT_EQ(tally.skipped, refusedAround + 1);
+        // A few pieces, the longest stanza kept, and one chunk of the source.
+        EXPECT_LE(held->load(), ZMIndexParsing::kPiece + ZMIndexParsing::kLongestStanza + (300 << 10));
+    }
 }
 
 // A writer that gives up (a refresh that failed elsewhere) frees its index:

@@ -332,6 +332,52 @@ TEST_F(SourceRefreshMany, ASourceRemovedDuringTheRefreshStaysRemoved) {
     EXPECT_NE(sourcesList.find(locations[kRemoved + 1]), std::string::npos);
 }
 
+// Decompression bombs among many sources refreshed at once: each is refused
+// with the error of a failed decompression (its stream goes past the size
+// limit), whatever the text it expands to, and every other source is
+// refreshed as if they were not there.
+TEST_F(SourceRefreshMany, BombsAreRefusedAndTheOtherSourcesRefresh) {
+    ASSERT_NO_FATAL_FAILURE(prepareSources());
+    ZMSourceRefresh::setMaximumIndexSize(8 << 20);
+    // Streams of 32 MiB; sources from 20 on share no package with another.
+    const std::map<int, std::string> bombs = {
+        {23, "head -c 33554432 /dev/zero | tr '\\0' a"},
+        {24, "yes 'Description: a line of a stanza that never ends' | head -c 33554432"},
+        {25, "awk 'BEGIN { while (n < 33554432) { printf \"Package: bomb\\nVersion: 1.0\\nArchitecture: all\\n\\n\"; n += 46 } }'"},
+    };
+    for (const auto& [source, text] : bombs) {
+        const std::string d = directoryOf(source);
+        fs::remove(d + "/Packages");
+        ASSERT_EQ(std::system(("(" + text + ") | xz -6 -T1 > " + d + "/Packages.xz").c_str()), 0) << text;
+        ASSERT_LT(fs::file_size(d + "/Packages.xz"), 1u << 20);
+    }
+    std::map<std::string, nlohmann::json> outcomes;  // by task, the bombs' own
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main, [&](const Notification& n) {
+            outcomes[n.userInfo.value("taskID", "")] = n.userInfo;
+        });
+    ASSERT_NO_FATAL_FAILURE(refreshAll());
+    ZMSourceRefresh::setMaximumIndexSize(0);
+
+    auto expected = expectedRecords(1);
+    for (const auto& [source, text] : bombs) {
+        SCOPED_TRACE(text);
+        const auto found = outcomes.find(ZMSourceRefresh::taskIDForLocation(locations[source]));
+        ASSERT_NE(found, outcomes.end());
+        const nlohmann::json& outcome = found->second;
+        EXPECT_FALSE(outcome.value("success", true));
+        ASSERT_TRUE(outcome.contains("error"));
+        EXPECT_EQ(outcome["error"].value("code", 0), ZMError::DecompressionFailed) << outcome.dump();
+        EXPECT_EQ(ZMRSource::objectForPrimaryKey(locations[source])->hasErrors, true);
+        std::erase_if(expected, [&](const auto& entry) { return entry.second.ends_with("|" + locations[source]); });
+    }
+    EXPECT_EQ(allRecords(), expected);
+    for (int i = 0; i < kSources; ++i) {
+        if (bombs.count(i)) continue;
+        EXPECT_EQ(ZMRSource::objectForPrimaryKey(locations[i])->hasErrors, false) << locations[i];
+    }
+}
+
 // The writer starts on an index before its end has been read: a fault that
 // shows only then rolls back the records already written, and the source
 // keeps what it had. The index comes through a pipe that pauses before its

@@ -72,6 +72,8 @@ struct Decompressor::Impl {
     virtual ~Impl() = default;
     virtual std::optional<ZMError> feed(std::string_view input, const Sink& sink) = 0;
     virtual std::optional<ZMError> finish(const Sink& sink) = 0;
+    // Input of the last feed the library has not taken.
+    virtual size_t untakenInput() const { return 0; }
 
     // Hands output on, enforcing the cap.
     std::optional<ZMError> deliverOutput(const char* data, size_t length, const Sink& sink) {
@@ -83,8 +85,12 @@ struct Decompressor::Impl {
         return std::nullopt;
     }
 
+    // A feed stops taking input once the output reaches this (feedSome).
+    bool enoughOutput() const { return total >= stopAt; }
+
     uint64_t limit;
     uint64_t total = 0;
+    uint64_t stopAt = UINT64_MAX;
     std::vector<char> buffer = std::vector<char>(kChunk);
 };
 
@@ -108,6 +114,7 @@ struct Gzip : Decompressor::Impl {
         z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
         z.avail_in = static_cast<uInt>(input.size());
         while (z.avail_in > 0) {
+            if (enoughOutput()) return std::nullopt;
             if (ended) {
                 // After a member: another member, zero padding, or damage.
                 if (*z.next_in == 0) {
@@ -146,6 +153,7 @@ struct Gzip : Decompressor::Impl {
         if (!sawInput || !ended) return failure("gzip: unexpected end of data");
         return std::nullopt;
     }
+    size_t untakenInput() const override { return z.avail_in; }
 
     z_stream z{};
     bool ok = false, ended = false, sawInput = false;
@@ -163,6 +171,9 @@ struct Bzip2 : Decompressor::Impl {
         s.next_in = const_cast<char*>(input.data());
         s.avail_in = static_cast<unsigned>(input.size());
         for (;;) {
+            // Even with all input taken: the rest of a block (tens of
+            // megabytes from a few bytes) comes with the next feed.
+            if (enoughOutput()) return std::nullopt;
             if (ended) {
                 if (s.avail_in == 0) break;
                 if (*s.next_in != 'B') return failure("bzip2: trailing garbage after the compressed data");
@@ -195,6 +206,7 @@ struct Bzip2 : Decompressor::Impl {
         if (!sawInput || !ended) return failure("bzip2: unexpected end of data");
         return std::nullopt;
     }
+    size_t untakenInput() const override { return s.avail_in; }
 
     bz_stream s{};
     bool ok = false, ended = false, sawInput = false;
@@ -216,6 +228,7 @@ struct LZMA : Decompressor::Impl {
         s.next_in = reinterpret_cast<const uint8_t*>(input.data());
         s.avail_in = input.size();
         for (;;) {
+            if (enoughOutput() && s.avail_in > 0 && action == LZMA_RUN) return std::nullopt;
             s.next_out = reinterpret_cast<uint8_t*>(buffer.data());
             s.avail_out = buffer.size();
             lzma_ret ret = lzma_code(&s, action);
@@ -226,6 +239,9 @@ struct LZMA : Decompressor::Impl {
                 if (s.avail_in > 0) return failure("lzma: trailing garbage after the compressed data");
                 return std::nullopt;
             }
+            // Running, no progress only means nothing more for now (a feed
+            // with no input); the end of the data is judged at finish().
+            if (ret == LZMA_BUF_ERROR && action == LZMA_RUN) return std::nullopt;
             if (ret == LZMA_BUF_ERROR) return failure("lzma: unexpected end of data");
             if (ret != LZMA_OK) return failure("lzma: data error " + std::to_string(static_cast<int>(ret)));
             if (s.avail_in == 0 && produced < buffer.size()) {
@@ -244,6 +260,7 @@ struct LZMA : Decompressor::Impl {
         if (auto e = run({}, LZMA_FINISH, sink)) return e;
         return ended ? std::nullopt : std::optional<ZMError>(failure("lzma: unexpected end of data"));
     }
+    size_t untakenInput() const override { return s.avail_in; }
 
     lzma_stream s = LZMA_STREAM_INIT;
     bool ok = false, ended = false, sawInput = false;
@@ -265,6 +282,14 @@ Decompressor::~Decompressor() = default;
 
 std::optional<ZMError> Decompressor::feed(std::string_view input, const Sink& sink) { return impl_->feed(input, sink); }
 std::optional<ZMError> Decompressor::finish(const Sink& sink) { return impl_->finish(sink); }
+
+ZMResult<size_t> Decompressor::feedSome(std::string_view input, uint64_t enough, const Sink& sink) {
+    impl_->stopAt = impl_->total + std::max<uint64_t>(enough, 1);
+    auto error = impl_->feed(input, sink);
+    impl_->stopAt = UINT64_MAX;
+    if (error) return ZMResult<size_t>::failure(*error);
+    return ZMResult<size_t>::success(input.size() - impl_->untakenInput());
+}
 uint64_t Decompressor::totalOutput() const { return impl_->total; }
 
 ZMResult<std::string> decompress(std::string_view data, Format format, uint64_t maximumOutputSize) {

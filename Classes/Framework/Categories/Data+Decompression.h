@@ -40,6 +40,13 @@ public:
     Decompressor& operator=(const Decompressor&) = delete;
 
     std::optional<ZMError> feed(std::string_view input, const Sink& sink);
+    // As feed(), but stops once `enough` bytes came out of this call (one
+    // step of the library may go up to 64 KiB past it), so that a small
+    // input that expands enormously is read a part at a time. The value is
+    // the number of input bytes taken; the rest is to be given again. Once
+    // the input has ended, feedSome() with no input gives what is still held
+    // (the rest of a bzip2 block), until it gives nothing; then finish().
+    ZMResult<size_t> feedSome(std::string_view input, uint64_t enough, const Sink& sink);
     // Fails when the input ended before the compressed stream did.
     std::optional<ZMError> finish(const Sink& sink);
     uint64_t totalOutput() const;

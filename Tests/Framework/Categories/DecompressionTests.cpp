@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -143,6 +144,55 @@ TEST_F(DecompressionTest, ADecompressionBombHitsTheCap) {
         auto exact = DataDecompression::decompress(compressed(v), v.format, plain.size());
         EXPECT_TRUE(exact.ok());
         EXPECT_FALSE(DataDecompression::decompress(compressed(v), v.format, plain.size() - 1).ok());
+    }
+}
+
+// A bomb given whole to feedSome() comes out a part at a time, every part
+// near the size asked for, and whole in the end; so does an ordinary index.
+TEST_F(DecompressionTest, FeedSomeTakesABombAPartAtATime) {
+    constexpr uint64_t kEnough = 256 << 10;
+    constexpr uint64_t kStep = 64 << 10;  // the most one step of a library adds
+    for (const auto& v : kVariants) {
+        SCOPED_TRACE(v.extension);
+        const std::string bomb = dir.file(std::string("bomb") + v.extension);
+        const std::string command = "head -c 67108864 /dev/zero | " + std::string(v.command) + " > " + bomb;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        for (const bool isBomb : {true, false}) {
+            SCOPED_TRACE(isBomb ? "bomb" : "index");
+            const std::string data = isBomb ? TestSupport::readFile(bomb) : compressed(v);
+            DataDecompression::Decompressor d(v.format);
+            std::string out;
+            uint64_t largest = 0, zeros = 0;
+            auto sink = [&](std::string_view piece) {
+                if (isBomb) zeros += static_cast<uint64_t>(std::count(piece.begin(), piece.end(), '\0'));
+                else out.append(piece);
+                return true;
+            };
+            std::string_view rest = data;
+            int calls = 0;
+            auto step = [&](std::string_view input) -> size_t {
+                const uint64_t before = d.totalOutput();
+                auto took = d.feedSome(input, kEnough, sink);
+                EXPECT_TRUE(took.ok()) << (took.ok() ? std::string() : took.error->debugDescription());
+                largest = std::max(largest, d.totalOutput() - before);
+                ++calls;
+                return took.ok() ? *took.value : input.size();
+            };
+            while (!rest.empty() && calls < 100000) rest.remove_prefix(step(rest));
+            // What is still held once the input has ended.
+            for (uint64_t before = ~0ull; before != d.totalOutput() && calls < 100000;) {
+                before = d.totalOutput();
+                step({});
+            }
+            ASSERT_FALSE(d.finish(sink)) << "every byte taken, the stream is whole";
+            EXPECT_LE(largest, kEnough + kStep);
+            if (isBomb) {
+                EXPECT_EQ(zeros, 67108864u);
+                EXPECT_GT(calls, 67108864 / static_cast<int>(kEnough + kStep));
+            } else {
+                EXPECT_EQ(out, plain);
+            }
+        }
     }
 }
 
