@@ -707,6 +707,9 @@ void PackageDetailsViewController::packageStateChanged() {
         }
     }
     updateGetButtonTitle();
+    // Out of the queue (a run ended, the store refused the download): what
+    // the store said when the page opened may hold no more.
+    if (packageInfoWasFetched_ && package && !package->isInTheQueue.value_or(false)) fetchPurchaseInformation();
 }
 
 void PackageDetailsViewController::fitGetBarButton() {

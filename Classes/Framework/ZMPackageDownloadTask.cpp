@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "Categories/Data+Hashes.h"
+#include "Database/ZMRPackageManager.h"
 #include "Foundation/URL.h"
 #include "Foundation/URLSession.h"
 #include "Miscellaneous/ZMLocalization.h"
@@ -15,6 +16,7 @@
 #include "Miscellaneous/ZMPaths.h"
 #include "Miscellaneous/ZMRequestError.h"
 #include "ZMAPTManager.h"
+#include "ZMPackageOperations.h"
 #include "ZMPipelineManager.h"
 
 namespace fs = std::filesystem;
@@ -183,16 +185,16 @@ void ZMPackageDownloadTask::taskStart() {
             if (!paidURL || (paidURL->rfind("http://", 0) != 0 && paidURL->rfind("https://", 0) != 0))
                 return self->finish(invalid("No download location for " + self->archive_.identifier));
             // The store's links are short-lived: give up quickly rather than wait on them.
-            self->download(*paidURL, 10.0);
+            self->download(*paidURL, 10.0, true);
         });
         return;
     }
-    download(*url, std::nullopt);
+    download(*url, std::nullopt, false);
 }
 
-void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<double> timeout) {
+void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<double> timeout, bool fromStore) {
     auto url = URL::parse(urlText);
-    if (!url) return finish(invalid("Bad archive URL " + urlText));
+    if (!url) return finish(invalid(fromStore ? "Bad archive URL from the store of " + archive_.sourceLocation : "Bad archive URL " + urlText));
     std::string partialDirectory = archivesDirectory() + "/partial";
     if (!ZMPaths::createDirectories(partialDirectory))
         return finish(ZMError::make(ZMError::CommandFailed, "Cannot create " + partialDirectory));
@@ -201,7 +203,9 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
     fs::remove(partial, ec);
 
     requestURL_ = *url;
+    fromStore_ = fromStore;
     URLRequest request(*url);
+    request.pathIsSecret = fromStore;
     request.timeoutInterval = timeout;
     auto expected = parseSize(archive_.size);
     // A server sending more than the index announced is cut off early.
@@ -221,9 +225,8 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
                 fs::remove(partial, ec);
                 return self->finish(std::nullopt, true);
             }
-            const URL& from = self->requestURL_;
-            if (error) return fail(ZMRequestError::fromTransport(from, *error));
-            if (!location) return fail(ZMRequestError::fromHTTPStatus(from, response ? response->statusCode : 0));
+            if (error) return fail(self->transferFailure(error, 0));
+            if (!location) return fail(self->transferFailure(std::nullopt, response ? response->statusCode : 0));
             const auto& a = self->archive_;
             uint64_t size = fs::file_size(*location, ec);
             if (ec || (expected && size != *expected))
@@ -264,6 +267,28 @@ void ZMPackageDownloadTask::download(const std::string& urlText, std::optional<d
     }
     transfer->resume();
     if (cancelled_) transfer->cancel();  // a cancel that came before the transfer existed
+}
+
+ZMError ZMPackageDownloadTask::transferFailure(const std::optional<ZMError>& transport, int status) {
+    const URL& from = requestURL_;
+    ZMError error = transport ? ZMRequestError::fromTransport(from, *transport) : ZMRequestError::fromHTTPStatus(from, status);
+    if (!fromStore_) return error;
+    const auto& a = archive_;
+    if (!transport && status >= 400 && status < 500) {
+        // The store will not hand it over: the run cannot go on with it, as
+        // when the store's earlier steps refuse it.
+        ZMRPackageManager::sharedPackageManager().packages().setPackage(a.identifier, false, std::nullopt, 0);
+        ZMPackageOperations::postQueueStateChanged({a.identifier});
+        return ZMError::make(ZMError::InvalidServerData, "the store refused the archive of " + a.identifier + ": HTTP " + std::to_string(status))
+            .withReason(ZMLocalization::format("The store of %@ refused to hand over %@ (HTTP status %@); it was taken out of the queue.",
+                                               {a.sourceLocation, a.name, std::to_string(status)}));
+    }
+    // Said with the host only: the path is the ticket.
+    const std::string path = from.path(), shown = ZMLocalizedString("the store's download address");
+    for (std::string* text : {&error.detail, &error.reason})
+        for (size_t at = 0; path.size() > 1 && (at = text->find(path, at)) != std::string::npos; at += shown.size())
+            text->replace(at, path.size(), shown);
+    return error;
 }
 
 void ZMPackageDownloadTask::finish(std::optional<ZMError> error, bool cancelled) {

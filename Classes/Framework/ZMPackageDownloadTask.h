@@ -87,7 +87,9 @@ public:
 
 private:
     ZMPackageDownloadTask(ZMPackageArchive archive, std::shared_ptr<ZMDownloadBatch> batch);
-    void download(const std::string& url, std::optional<double> timeout);
+    void download(const std::string& url, std::optional<double> timeout, bool fromStore);
+    // Why the transfer failed, in words: a transport error or an HTTP status.
+    ZMError transferFailure(const std::optional<ZMError>& transport, int status);
     void finish(std::optional<ZMError> error, bool cancelled = false);
     void setStatus(std::string status);
 
@@ -101,6 +103,9 @@ private:
     std::atomic<bool> started_{false};
     std::atomic<bool> finished_{false};
     URL requestURL_;  // what download() asked for, to say which server failed
+    // The address came from the package's store: its path is a one-time
+    // ticket, named in no message and no log line.
+    std::atomic<bool> fromStore_{false};
 };
 
 // The downloads of one confirmation and the run that follows them.

@@ -532,6 +532,7 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
                     Dispatch::main([self, identifier, location, queue, failed, r] {
                         if (!self) return;
                         if (r.invalidate) return ZMRepoStoreAPI::loginToSource(location);
+                        if (r.cancelled) return;  // the buyer closed the page
                         if (failed || r.status != RepoStorePackagePurchaseResponse::kCompleted) {
                             return self->showStoreError(L("Purchase Failed"),
                                                         r.error.value_or(RepoStoreError::make(0, L("The purchase did not go through."))),

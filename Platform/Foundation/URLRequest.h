@@ -34,6 +34,9 @@ struct URLRequest {
     // Off: a 3xx answer arrives as the response (with its Location) for the
     // caller to follow, e.g. to decide which header fields the next host gets.
     bool followsRedirects = true;
+    // A path that is a secret (a store's one-time download ticket): the
+    // session's log lines name the scheme, host and port only.
+    bool pathIsSecret = false;
 
     void setValue(std::string_view value, std::string_view field) { headers.set(field, value); }
     std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const { return headers.value(field); }

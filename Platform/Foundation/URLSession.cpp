@@ -73,6 +73,8 @@ std::atomic<uint64_t> gNextIdentifier{1};
 
 bool isHTTPMethodWithBody(const std::string& method) { return method != "GET" && method != "HEAD"; }
 
+std::string loggedPath(const URLRequest& request) { return request.pathIsSecret ? std::string() : request.url.path(); }
+
 void releaseCurl(URLSessionTaskState& t) {
     if (t.easy) curl_easy_cleanup(t.easy);
     t.easy = nullptr;
@@ -448,7 +450,7 @@ private:
         }
         if (refused) {
             ZMLOG("Request {}://{}{} not redirected: {}", t->request.url.scheme(), t->request.url.host(),
-                  t->request.url.path(), refused->detail);
+                  loggedPath(t->request), refused->detail);
             deliverError(t, std::move(*refused));
             return true;
         }
@@ -508,7 +510,7 @@ private:
         if (error && error->code != URLError::Cancelled)
             ZMLOG("Request {}://{}{}{} failed: {}", t->request.url.scheme(), t->request.url.host(),
                   t->request.url.port() ? ":" + std::to_string(*t->request.url.port()) : std::string(),
-                  t->request.url.path(), error->detail);  // without the query: it may carry keys
+                  loggedPath(t->request), error->detail);  // without the query: it may carry keys
 
         FILE* file = std::exchange(t->file, nullptr);
         releaseCurl(*t);

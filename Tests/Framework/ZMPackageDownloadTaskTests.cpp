@@ -1,11 +1,14 @@
 // One archive downloaded from a loopback server and checked against what its
-// index says: size and every checksum given, in either case of hex digits.
+// index says: size and every checksum given, in either case of hex digits;
+// and a paid one whose store's one-time address fails.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "Categories/Data+Hashes.h"
+#include "Database/ZMRPackage.h"
+#include "Realm/Realm.h"
 #include "Support/FlatRepository.h"
 #include "Support/TestSupport.h"
 #include "ZMAPTManager.h"
@@ -83,6 +86,67 @@ TEST(PackageDownloadTask, StoresTheArchiveOnlyWhenSizeAndEveryChecksumMatch) {
     }
     // The case without a checksum was refused before any request.
     EXPECT_EQ(server.count("blob.deb"), std::size(cases) - 1);
+}
+
+// The store's address carries a ticket in its path: a failure names the
+// host only, in the error and in the log. A refusal (4xx) takes the package
+// out of the queue; anything else leaves it there for another try.
+TEST(PackageDownloadTask, AFailedStoreAddressNamesItsHostOnly) {
+    TestSupport::IsolatedEnvironment env;
+    TestSupport::TempDir served;
+    FlatRepository::FileServer store(served.path());
+    int status = 200;
+    store.route("pay/download/tkt-9f3a", [&](const httplib::Request&, httplib::Response& res) { res.status = status; });
+    struct Case {
+        const char* why;
+        int status;         // what the store answers; 0: nobody listens
+        const char* words;  // in the message the user reads
+        bool leavesQueue;
+    };
+    const Case cases[] = {
+        {"refused", 403, "refused to hand over", true},
+        {"a spent ticket", 404, "refused to hand over", true},
+        {"the store failing", 503, "127.0.0.1", false},
+        {"nobody listening", 0, "127.0.0.1:1", false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        ZMPackageArchive archive;
+        archive.identifier = "com.example.paid";
+        archive.name = "Paid Tweak";
+        archive.version = std::to_string(++n) + ".0";
+        archive.architecture = "all";
+        archive.sourceLocation = store.url("repo/");
+        archive.fileName = "pool/paid.deb";
+        archive.sha256 = std::string(64, 'a');
+        archive.isPaid = true;
+        {
+            auto realm = Realm::defaultRealm();
+            realm->transactionWithBlock([&] {
+                ZMRPackage p;
+                p.identifier = archive.identifier, p.name = archive.name, p.isInTheQueue = true;
+                realm->addOrUpdate(p);
+            });
+        }
+        status = c.status;
+        const std::string address = c.status ? store.url("pay/download/tkt-9f3a") : "http://127.0.0.1:1/pay/download/tkt-9f3a";
+        ZMPackageDownloadTask::setPaidDownloadHandler([&](const ZMPackageArchive&, auto completion) { completion(address, std::nullopt); });
+        std::optional<ZMError> failure;
+        auto batch = ZMDownloadBatch::make(nullptr, [&](const ZMError& e) { failure = e; });
+        auto task = ZMPackageDownloadTask::make(archive, batch);
+        batch->add(task);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(batch->start()) << c.why;
+        TestSupport::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; });
+        const std::string log = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(failure) << c.why;
+        const std::string message = failure->localizedDescription();
+        EXPECT_NE(message.find(c.words), std::string::npos) << c.why << ": " << message;
+        for (const std::string& text : {message, failure->detail, log})
+            EXPECT_EQ(text.find("tkt-9f3a"), std::string::npos) << c.why << ": " << text;
+        EXPECT_EQ(ZMRPackage::objectForPrimaryKey(archive.identifier)->isInTheQueue.value_or(false), !c.leavesQueue) << c.why;
+    }
+    ZMPackageDownloadTask::setPaidDownloadHandler(nullptr);
 }
 
 }  // namespace

@@ -11,18 +11,34 @@
 #include "Database/ZMRSource.h"
 #include "ErrorViewController.h"
 #include "Miscellaneous/ZMLocalization.h"
+#include "PackagesConfirmationViewController.h"
 #include "Realm/Realm.h"
 #include "RootViewController.h"
 #include "Support/Gui/GuiTestSupport.h"
+#include "Support/Gui/UserGestures.h"
 #include "Support/TestSupport.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UIViewController.h"
 #include "UIKit/UIWindow.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMPaletteManager.h"
 #include "Browsing/FeaturedViewController.h"
+#include "ZMTabBarStatusView.h"
 #include "ZMVostrelle.h"
 
 namespace ShellTest {
+
+// The queue, opened from the status display as a user does, once apt has
+// resolved it; null when it does not come up.
+inline PackagesConfirmationViewController* openTheQueue(ZMVostrelle& d) {
+    if (!GuiTest::waitUntil([&] { return d.statusView() && d.statusView()->isVisible(); })) return nullptr;
+    UserGesture::click(d.statusView());
+    auto* sheet = dynamic_cast<UINavigationController*>(d.window()->topPresentedViewController());
+    QPointer<PackagesConfirmationViewController> queue =
+        sheet ? dynamic_cast<PackagesConfirmationViewController*>(sheet->topViewController()) : nullptr;
+    if (!queue || !GuiTest::waitUntil([&] { return queue && !queue->isResolving(); }, std::chrono::seconds(60))) return nullptr;
+    return queue;
+}
 
 // The row of a settings-style screen that runs `action` when tapped.
 inline std::optional<IndexPath> rowWithAction(const RootViewController& screen, const std::string& action) {

@@ -1,5 +1,6 @@
 #include "Support/FakeStores.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -26,7 +27,11 @@ PaymentAPI::PaymentAPI(FlatRepository::FileServer& server, std::string repositor
         res.status = s.endpointStatus;
         res.set_content(s.endpointBody, "text/plain");
     });
-    server_.route("pay/info", [this](const httplib::Request&, httplib::Response& res) { reply(res, state().vendor); });
+    server_.route("pay/info", [this](const httplib::Request&, httplib::Response& res) {
+        const json vendor = state().vendor;
+        vendorInfoReplies.wait();
+        reply(res, vendor);
+    });
     server_.route("pay/authenticate", [this](const httplib::Request&, httplib::Response& res) {
         auto s = state();
         std::string callback = "sileo://authentication_success?token=" + s.token + "&payment_secret=" + s.secret;
@@ -56,7 +61,12 @@ PaymentAPI::PaymentAPI(FlatRepository::FileServer& server, std::string repositor
     server_.route("pay/user_info", [this](const httplib::Request& req, httplib::Response& res) {
         auto s = state();
         if (s.userInfoDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(s.userInfoDelayMs));
-        if (bodyOf(req).value("token", "") != s.token || s.userInfoInvalidates)
+        const bool known = bodyOf(req).value("token", "") == s.token;
+        if (!known && s.userInfoUnknownTokenStatus != 200) {
+            res.status = s.userInfoUnknownTokenStatus;
+            return reply(res, {{"error", "Unauthorized"}});
+        }
+        if (!known || s.userInfoInvalidates)
             return reply(res, {{"error", "Your session has ended."}, {"invalidate", true}});
         reply(res, {{"user", {{"name", "Jane Buyer"}, {"email", "jane@example.org"}}},
                     {"items", json(std::vector<std::string>(s.purchased.begin(), s.purchased.end()))}});
@@ -84,8 +94,10 @@ void PaymentAPI::sell(const std::string& identifier, const std::string& debFile)
     const std::string base = "pay/package/" + identifier;
     auto authorized = [this](const httplib::Request& req) { return bodyOf(req).value("token", "") == state().token; };
     server_.route(base + "/info", [this, identifier, authorized](const httplib::Request& req, httplib::Response& res) {
-        if (!authorized(req)) return reply(res, {{"available", false}, {"error", "Sign in first."}, {"invalidate", true}});
-        reply(res, {{"available", true}, {"purchased", state().purchased.count(identifier) > 0}, {"price", "$1.99"}});
+        const auto s = state();
+        if (!authorized(req) && !s.packageInfoIgnoresToken)
+            return reply(res, {{"available", false}, {"error", "Sign in first."}, {"invalidate", true}});
+        reply(res, {{"available", true}, {"purchased", authorized(req) && s.purchased.count(identifier) > 0}, {"price", "$1.99"}});
     });
     server_.route(base + "/purchase", [this, identifier, base, authorized](const httplib::Request& req, httplib::Response& res) {
         auto s = state();
@@ -126,10 +138,47 @@ void PaymentAPI::sell(const std::string& identifier, const std::string& debFile)
                 r.status = 404;
                 return;
             }
+            if (const int status = state().downloadStatus; status != 200) {
+                r.status = status;
+                return;
+            }
             r.set_content(TestSupport::readFile(root_ + "/" + file), "application/vnd.debian.binary-package");
         });
         reply(res, {{"url", server_.url(ticket)}});
     });
+}
+
+// ---- held replies ----------------------------------------------------------------------------
+
+void HeldReplies::hold() {
+    std::lock_guard lock(mutex_);
+    holding_ = true;
+}
+
+void HeldReplies::stop() {
+    std::lock_guard lock(mutex_);
+    holding_ = false;
+    for (auto& released : replies_) *released = true;
+    changed_.notify_all();
+}
+
+size_t HeldReplies::waiting() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(std::count_if(replies_.begin(), replies_.end(), [](const auto& r) { return !*r; }));
+}
+
+void HeldReplies::release(size_t index) {
+    std::lock_guard lock(mutex_);
+    if (index < replies_.size()) *replies_[index] = true;
+    changed_.notify_all();
+}
+
+void HeldReplies::wait() {
+    std::unique_lock lock(mutex_);
+    if (!holding_) return;
+    auto released = std::make_shared<bool>(false);
+    replies_.push_back(released);
+    changed_.wait(lock, [&] { return *released; });
 }
 
 // ---- Cydia store ----------------------------------------------------------------------------
@@ -182,6 +231,7 @@ CydiaStore::CydiaStore(std::vector<std::string> purchases) : purchases_(std::mov
         } else {
             page += form;
         }
+        purchaseListReplies.wait();
         res.set_content(page + "</body></html>", "text/html");
     });
     store_->route("api/invalidate", [this](const httplib::Request&, httplib::Response& res) {

@@ -8,10 +8,14 @@
 //    status 0, 1 with a checkout page whose button pays and goes to
 //    "sileo://payment_completed", or -1), sign_out, and one-time download
 //    addresses serving the repository's .deb.
+//    A token the store no longer knows gets "invalidate" everywhere, or, as
+//    some real stores answer, "not purchased" from the package information
+//    and an HTTP status from user_info (knobs below).
 //  - CydiaStore: "/account" (a login form; its POST sets a session cookie),
 //    "/account/purchases" (with the cookie: links "http://<host>/package/<id>";
 //    else the form), "/api/invalidate" (ends the session); its pages embed an
 //    image from a second server, which records the headers it was sent.
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,6 +29,26 @@
 #include "Support/TestSupport.h"
 
 namespace FakeStores {
+
+// Replies a test holds back and lets go one by one, in any order: while
+// holding, a handler that calls wait() blocks until released.
+class HeldReplies {
+public:
+    ~HeldReplies() { stop(); }
+    void hold();
+    // Lets every waiting reply go and holds no more.
+    void stop();
+    size_t waiting() const;
+    // Lets the reply that arrived `index`-th (from 0) go.
+    void release(size_t index);
+    void wait();
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool holding_ = false;
+    std::vector<std::shared_ptr<bool>> replies_;  // released?
+};
 
 class PaymentAPI {
 public:
@@ -47,6 +71,12 @@ public:
         int purchaseStatus = 1;  // what package/<id>/purchase answers
         bool userInfoInvalidates = false;
         int userInfoDelayMs = 0;
+        // A token the store does not know: package information reads
+        // {available: true, purchased: false} instead of "invalidate"...
+        bool packageInfoIgnoresToken = false;
+        // ...and user_info answers this status (200: an error with "invalidate").
+        int userInfoUnknownTokenStatus = 200;
+        int downloadStatus = 200;  // what a one-time download address answers
         nlohmann::json vendor = {{"name", "Paid Test Store"},
                                  {"description", "Tweaks worth paying for"},
                                  {"authentication_banner", {{"message", "Sign in to buy tweaks"}, {"button", "Sign in"}}}};
@@ -58,6 +88,8 @@ public:
     }
     // Bodies of the POSTs to a path under "pay/" (JSON), in order.
     std::vector<nlohmann::json> bodies(const std::string& path) const;
+    // Vendor information is answered as it was when asked, once let go.
+    HeldReplies vendorInfoReplies;
 
 private:
     FlatRepository::FileServer& server_;
@@ -80,6 +112,8 @@ public:
     void setPurchases(std::vector<std::string> purchases);
     // The purchase list answers this much later.
     void setPurchaseListDelay(int milliseconds);
+    // The purchase list is answered as it was when asked, once let go.
+    HeldReplies purchaseListReplies;
 
 private:
     TestSupport::TempDir dir_;

@@ -96,6 +96,8 @@ RepoStoreVendorRecord RepoStoresListController::vendorInfoForSourceLocation(cons
 }
 
 void RepoStoresListController::fetchVendorInfoForAllSources() {
+    // Replies of an earlier round may still come: only this round's count.
+    const uint64_t round = ++vendorRound_;
     vendorInfoCollection_.clear();
     RepoStoreVendorRecord cydia;
     cydia.name = ZMLocalizedString("Cydia Store");
@@ -109,7 +111,7 @@ void RepoStoresListController::fetchVendorInfoForAllSources() {
         if (!value.is_string()) continue;
         const std::string location = value.get<std::string>();
         ZMRepoStoreAPI::sharedRepoStore().vendorInfoForSourceLocation(
-            location, [self, location](bool failed, const RepoStoreVendorInfoResponse& response) {
+            location, [self, location, round](bool failed, const RepoStoreVendorInfoResponse& response) {
                 RepoStoreVendorRecord record;
                 if (failed || response.error) {
                     record.error = response.error ? response.error->localizedDescription : std::string();
@@ -121,8 +123,8 @@ void RepoStoresListController::fetchVendorInfoForAllSources() {
                         record.message = response.authenticationInfo->message;
                     }
                 }
-                Dispatch::main([self, location, record] {
-                    if (!self) return;
+                Dispatch::main([self, location, record, round] {
+                    if (!self || round != self->vendorRound_) return;
                     self->vendorInfoCollection_[location] = record;
                     self->fetchIconForURL(record.icon, location);
                 });
@@ -138,15 +140,18 @@ void RepoStoresListController::fetchIconForURL(const std::string& address, const
     URLRequest request(*url);
     request.maximumBodySize = kMaximumIconBytes;
     QPointer<RepoStoresListController> self(this);
+    const uint64_t round = vendorRound_;
     URLSession::sharedSession()
         ->dataTaskWithRequest(request,
-                              [self, location](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
+                              [self, location, round](std::string data, std::optional<URLResponse> response, std::optional<ZMError> error) {
                                   if (error || data.empty() || !response ||
                                       (response->statusCode != 200 && response->statusCode != 304))
                                       return;
-                                  Dispatch::main([self, location, data = std::move(data)] {
+                                  Dispatch::main([self, location, round, data = std::move(data)] {
                                       QPixmap image = StoreHeaderView::pictureFromData(data);
-                                      if (!self || image.isNull() || !self->vendorInfoCollection_.count(location)) return;
+                                      if (!self || round != self->vendorRound_ || image.isNull() ||
+                                          !self->vendorInfoCollection_.count(location))
+                                          return;
                                       self->vendorInfoCollection_[location].image = image;
                                       if (auto row = self->indexPathForSourceLocation(location)) self->tableView_->reloadRows({*row});
                                   });

@@ -73,6 +73,7 @@ private:
     std::optional<Results<ZMRSource>> commercialSources_;
     NotificationToken commercialSourcesNotification_;
     std::map<std::string, RepoStoreVendorRecord> vendorInfoCollection_;
+    uint64_t vendorRound_ = 0;  // fetchVendorInfoForAllSources' rounds; the latest one's replies count
     ObserverToken iconObserver_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

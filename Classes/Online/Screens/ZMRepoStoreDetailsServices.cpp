@@ -19,9 +19,8 @@ void ZMRepoStoreDetailsServices::purchaseInfoForPackage(const std::string& ident
                                                         std::function<void(std::optional<PurchaseInfo>)> completion) {
     ZMRepoStoreAPI::sharedRepoStore().purchaseInfoForPackageWithIdentifier(
         identifier, [completion](bool failed, const RepoStorePackageInfoResponse& r) {
-            // An unavailable package is an answer (code 0, our domain); a failed request is none.
-            const bool answered = !failed || (r.error && r.error->domain == ZMError::kDomain && r.error->code == 0);
-            if (!answered) return completion(std::nullopt);
+            // The store's "unavailable" is an answer; a request that failed, or was never sent, is none.
+            if (failed && !(r.answered && !r.available)) return completion(std::nullopt);
             completion(PurchaseInfo{r.price, r.purchased, r.available});
         });
 }

@@ -3,6 +3,7 @@
 #include <unicode/ustring.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 
@@ -49,8 +50,15 @@ bool isValidUTF8(std::string_view text) {
     return status == U_BUFFER_OVERFLOW_ERROR || U_SUCCESS(status);
 }
 
-void announce(bool signedIn) {
-    Dispatch::main([signedIn] {
+// Every sign-in and sign-out, numbered in the order they happened. Their
+// writes and announcements run on other threads and may land in any
+// order: one that is no longer the latest event is dropped, so the later
+// event wins (a purchase list answered after a sign-out changes nothing).
+std::atomic<uint64_t> gLatestEvent{0};
+
+void announce(bool signedIn, uint64_t event) {
+    Dispatch::main([signedIn, event] {
+        if (event != gLatestEvent.load()) return;
         auto& preferences = VostrellePersistentPreferences::sharedInstance();
         preferences.setValue(VostrellePreferenceKey::CydiaStoreIsSignedIn, signedIn);
         preferences.saveToFile();
@@ -59,12 +67,17 @@ void announce(bool signedIn) {
 }
 
 // The marks: cleared, then set on `identifiers` (none: only cleared).
-void rewriteMarks(std::vector<std::string> identifiers, std::function<void(bool)> written) {
-    Dispatch::defaultQueue([identifiers = std::move(identifiers), written = std::move(written)] {
+void rewriteMarks(std::vector<std::string> identifiers, std::function<void(bool)> written, uint64_t event) {
+    Dispatch::defaultQueue([identifiers = std::move(identifiers), written = std::move(written), event] {
         bool ok = true;
         try {
             auto realm = Realm::defaultRealm();
             realm->transactionWithBlock([&] {
+                // Checked inside the write: a later event's write commits after this one.
+                if (event != gLatestEvent.load()) {
+                    ok = false;
+                    return (void)ZMLOG("Cydia store marks of an earlier event dropped");
+                }
                 ZMRPackage::objectsWhere("isPaidThroughCydia = 1").setValueForKey("isPaidThroughCydia", false);
                 if (!identifiers.empty())
                     ZMRPackage::objectsWhere("identifier IN %@", identifiers).setValueForKey("isPaidThroughCydia", true);
@@ -164,15 +177,25 @@ std::vector<std::pair<std::string, std::string>> ZMCydiaStore::headerStamp() {
 
 void ZMCydiaStore::signOut() {
     ZMLOG("signed out of the Cydia store");
-    rewriteMarks({}, {});
-    announce(false);
+    const uint64_t event = ++gLatestEvent;
+    rewriteMarks({}, {}, event);
+    announce(false, event);
 }
 
 bool ZMCydiaStore::applyPurchases(const std::vector<std::string>& identifiers, std::function<void(bool)> written) {
+    return applyPurchasesSince(gLatestEvent.load(), identifiers, std::move(written));
+}
+
+bool ZMCydiaStore::applyPurchasesSince(uint64_t asked, const std::vector<std::string>& identifiers,
+                                       std::function<void(bool)> written) {
     if (identifiers.empty()) return false;
+    if (!gLatestEvent.compare_exchange_strong(asked, asked + 1)) {
+        ZMLOG("{} Cydia store purchases dropped: the sign-in changed since they were asked for", identifiers.size());
+        return false;
+    }
     ZMLOG("{} purchases imported from the Cydia store", identifiers.size());
-    rewriteMarks(identifiers, std::move(written));
-    announce(true);
+    rewriteMarks(identifiers, std::move(written), asked + 1);
+    announce(true, asked + 1);
     return true;
 }
 
@@ -190,16 +213,17 @@ void ZMCydiaStore::importPurchases(const std::string& cookieHeader,
     URLRequest request = URLRequestZemtrix::VostrelleGetRequestWithURL(purchaseListURL());
     request.maximumBodySize = kMaximumPageBytes;
     if (!cookieHeader.empty()) request.setValue(cookieHeader, "Cookie");
+    const uint64_t asked = gLatestEvent.load();
     session
         ->dataTaskWithRequest(request,
-                              [completion](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
+                              [completion, asked](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
                                   std::vector<std::string> found;
                                   if (error || data.empty() || !isValidUTF8(data)) {
                                       if (error) ZMLOG("purchase list not read: {}", error->debugDescription());
                                   } else {
                                       // The status does not matter: an error page is read like any other.
                                       found = purchasedIdentifiers(data);
-                                      applyPurchases(found);
+                                      applyPurchasesSince(asked, found);
                                   }
                                   if (completion) completion(std::move(found));
                               })

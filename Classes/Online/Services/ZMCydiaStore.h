@@ -16,6 +16,7 @@
 // YES after an import that found purchased packages, NO after a visit of the
 // sign-out address. Both announce themselves with
 // CydiaStoreSigninStatusDidChange (object: the new Boolean) on the main thread.
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -59,13 +60,22 @@ public:
     static void signOut();
     // The marks become exactly `identifiers` (background), the preference YES
     // and saved, the notification YES. An empty list changes nothing (false).
-    // `written` hears once the marks are committed (any thread).
+    // `written` hears once the marks are committed (any thread). A later
+    // sign-out or import wins over this one, whichever thread lands first.
     static bool applyPurchases(const std::vector<std::string>& identifiers, std::function<void(bool)> written = {});
     // Fetches the purchase list with the store's cookies (a "Cookie" header
     // value taken from the sign-in page's browser) and applies what it finds.
     // Network failures and pages that are not UTF-8 change nothing.
     // `completion` (any thread, optional) gets the identifiers found.
     static constexpr uint64_t kMaximumPageBytes = 4 << 20;
+    // A list that answers after a sign-out (or another import) began is
+    // dropped: it speaks for a session that has ended.
     static void importPurchases(const std::string& cookieHeader,
                                 std::function<void(std::vector<std::string>)> completion = {});
+
+private:
+    // Applies them unless a sign-in event came after `asked` (the event
+    // count when they were asked for).
+    static bool applyPurchasesSince(uint64_t asked, const std::vector<std::string>& identifiers,
+                                    std::function<void(bool)> written = {});
 };

@@ -131,9 +131,12 @@ void ZMRepoStoreAPI::confirmPurchase(PendingPurchase pending, bool pageClosed) {
         if (!failed && !info.error && info.available && info.purchased) return completion(false, response);
         response.status = RepoStorePackagePurchaseResponse::kFailed;
         response.invalidate = info.invalidate;
-        if (pageClosed)
-            return complete(completion, response,
-                            failure(0, "Purchase request failed, the purchase page was closed before the payment completed"));
+        if (pageClosed) {
+            response.cancelled = true;
+            response.error = failure(0, "Purchase request failed, the purchase page was closed before the payment completed");
+            ZMLOG("purchase of {} cancelled: its page was closed", identifier);
+            return completion(true, response);
+        }
         complete(completion, response, info.error && !info.error->localizedDescription.empty()
                              ? *info.error
                              : failure(0, "Purchase request failed, the store has not confirmed the purchase of (%@)", {identifier}));

@@ -11,6 +11,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Notifications/NotificationCenter.h"
+#include "ZMPackageOperations.h"
 #include "ZMRepoStoreAPI.h"
 #include "ZMSourceRefresh.h"
 
@@ -104,6 +105,46 @@ void ZMRepoStoreAPI::logoutOfSource(const std::string& location, SuccessCompleti
             if (completion) completion(written);
         });
         postSourceUpdatedLater(location);
+    });
+}
+
+void ZMRepoStoreAPI::settleNotPurchased(const std::string& identifier, const std::string& location,
+                                        RepoStorePackageInfoResponse response,
+                                        Completion<RepoStorePackageInfoResponse> completion) {
+    bool owned = false;
+    try {
+        auto package = ZMRPackage::objectForPrimaryKey(identifier);
+        owned = package && package->isPaidThroughSileo.value_or(false);
+    } catch (const std::exception& e) {
+        ZMLOG("cannot read {}: {}", identifier, e.what());
+    }
+    if (!owned) return completion(false, response);
+    userInfoForSourceLocation(location, [this, identifier, location, response, completion](
+                                            bool failed, const RepoStoreUserInfoResponse& user) mutable {
+        const bool refused = user.error && user.error->domain == ZMError::kDomain &&
+                             (user.error->code == 401 || user.error->code == 403);
+        if (user.invalidate || refused) {
+            // "invalidate" has signed out already.
+            if (!user.invalidate) signinRequired(location, "the store refused the user's account");
+            response.invalidate = true;
+            response.error = user.error;
+            return completion(true, response);
+        }
+        if (failed || user.error) return completion(false, response);
+        bool cleared = false;
+        write(
+            [&](Realm& realm) {
+                auto record = realm.objectForPrimaryKey<ZMRPackage>(identifier);
+                if (!record || !record->isPaidThroughSileo.value_or(false)) return;
+                realm.setValueForKey(*record, "isPaidThroughSileo", false);
+                cleared = true;
+            },
+            "the refused purchase", location);
+        if (cleared) {
+            ZMLOG("{} is not owned at the store of {} any more", identifier, location);
+            ZMPackageOperations::postQueueStateChanged({identifier});
+        }
+        completion(false, response);
     });
 }
 

@@ -468,12 +468,15 @@ void ZMRepoStoreAPI::purchaseInfoForPackageWithIdentifier(const std::string& ide
         if (object.is_null()) {
             return complete(completion, response, failure(reply.status, "Failed to parse response"));
         }
+        response.answered = true;
         response.invalidate = readInvalidate(location, object);
         response.available = readBool(object, "available");
         response.error = readError(object, reply.status);
         if (response.available) {
             response.purchased = readBool(object, "purchased");
             response.price = readString(object, "price");
+            if (!response.purchased && !response.invalidate && !response.error)
+                return settleNotPurchased(identifier, location, response, completion);
             return completion(false, response);
         }
         response.error = RepoStoreError::make(0, response.error ? response.error->localizedDescription

@@ -32,8 +32,9 @@
 // storeCallbackReceived() with the page's number; a callback finishes the
 // sign-in or purchase its page was opened for, once: a pending sign-in or
 // purchase ends at its first callback, when a newer one replaces it, or when
-// its page closes (all but a good callback report a failure, except a
-// purchase the store confirms after its page closed). A "payment_completed"
+// its page closes (all but a good callback report a failure; a purchase
+// page the user closed is a cancel, `cancelled`, unless the store confirms
+// the payment all the same). A "payment_completed"
 // is verified with the package information before the purchase counts. No
 // token, secret or callback query is written to the log.
 //
@@ -68,10 +69,13 @@ public:
     void endpointForSourceLocation(const std::string& location, Completion<RepoStoreEndpointResponse> completion);
     void vendorInfoForSourceLocation(const std::string& location, Completion<RepoStoreVendorInfoResponse> completion);
     void userInfoForSourceLocation(const std::string& location, Completion<RepoStoreUserInfoResponse> completion);
+    // "Not purchased" for a package marked owned is checked with the user's
+    // account before it completes (settleNotPurchased below).
     void purchaseInfoForPackageWithIdentifier(const std::string& identifier,
                                               Completion<RepoStorePackageInfoResponse> completion);
     // Status 1 (the store wants its page) keeps the completion until the
-    // page's "payment_completed" callback has been verified, or the page closed.
+    // page's "payment_completed" callback has been verified, or the page
+    // closed (unpaid: a failure with `cancelled`).
     void purchasePackageWithIdentifier(const std::string& identifier,
                                        Completion<RepoStorePackagePurchaseResponse> completion);
     void userSignoutForSourceLocation(const std::string& location, Completion<RepoStoreSignoutResponse> completion);
@@ -207,6 +211,14 @@ private:
         Completion<RepoStorePackagePurchaseResponse> completion;
     };
     void confirmPurchase(PendingPurchase pending, bool pageClosed);
+    // A "not purchased" for a package marked owned. A store may answer so for
+    // a token it no longer knows, so the user's account is asked first: a
+    // refused account (401, 403, "invalidate") signs out and asks for a new
+    // sign-in (the answer then carries `invalidate`); a known one makes the
+    // answer a refusal (a refund), and the owned mark goes. When the account
+    // cannot be asked, the answer and the mark stay as they are.
+    void settleNotPurchased(const std::string& identifier, const std::string& location,
+                            RepoStorePackageInfoResponse response, Completion<RepoStorePackageInfoResponse> completion);
 
     mutable std::mutex mutex_;
     PageHooks pages_;

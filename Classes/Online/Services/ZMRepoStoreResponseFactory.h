@@ -57,6 +57,9 @@ struct RepoStorePackageInfoResponse {
     std::string price;        // read only when available
     std::optional<RepoStoreError> error;
     std::string recovery_url;  // when unavailable: a page that explains, http(s) only
+    // The store's own reply was read: only then does an unavailable package
+    // say something about the package, not about the request.
+    bool answered = false;
 };
 
 struct RepoStorePackagePurchaseResponse {
@@ -65,6 +68,9 @@ struct RepoStorePackagePurchaseResponse {
     std::string url;              // the page to finish the purchase on, http(s) only
     std::optional<RepoStoreError> error;
     bool invalidate = false;
+    // The user closed the purchase page and the store took no payment: the
+    // buyer's own cancel, nothing to report.
+    bool cancelled = false;
 };
 
 struct RepoStoreSigninResponse {

@@ -71,14 +71,7 @@ protected:
         QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
         EXPECT_TRUE(ZMVostrelle::sharedVostrelle().window()->grab().toImage().save(QString(VOSTRELLE_SCREENSHOT_DIR "/") + file));
     }
-    // The store page ZMStorePages opened last, once it shows the element.
-    QWebEnginePage* storePage(const QString& element) {
-        QPointer<WebViewViewController> web;
-        EXPECT_TRUE(GuiTest::waitUntil([&] { return (web = ZMStorePages::shared().pageScreen(ZMStorePages::shared().lastPage())); },
-                                       std::chrono::seconds(30)));
-        if (!web || !WebPageDriver::waitForElement(web->page(), element)) return nullptr;
-        return web->page();
-    }
+    static QWebEnginePage* storePage(const QString& element) { return WebPageDriver::lastStorePage(element); }
     bool installedInSandbox(const std::string& package) const {
         const std::string text = TestSupport::readFile(env.targetRoot() + "/var/lib/dpkg/status");
         auto at = text.find("Package: " + package + "\n");
@@ -171,13 +164,8 @@ TEST_F(PaidPackageEndToEnd, BuyInstallAndFindThePurchasesInTheStores) {
 
     // The status display opens the queue; confirming it installs the archive
     // that the store's one-time address serves.
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return d.statusView()->isVisible(); }));
-    click(d.statusView());
-    auto* queueNav = dynamic_cast<UINavigationController*>(top());
-    ASSERT_NE(queueNav, nullptr);
-    QPointer<PackagesConfirmationViewController> queue = dynamic_cast<PackagesConfirmationViewController*>(queueNav->topViewController());
+    auto* queue = ShellTest::openTheQueue(d);
     ASSERT_NE(queue, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return queue && !queue->isResolving(); }, std::chrono::seconds(60)));
     click(queue->confirmButton());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return installedInSandbox("com.example.paid"); }, std::chrono::seconds(120)));
     EXPECT_EQ(server->count("pay/package/com.example.paid/authorize_download"), 1u);

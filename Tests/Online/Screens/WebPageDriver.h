@@ -6,7 +6,9 @@
 #include <chrono>
 #include <memory>
 
+#include "Online/Screens/ZMStorePages.h"
 #include "Support/Gui/GuiTestSupport.h"
+#include "WebViewViewController.h"
 
 namespace WebPageDriver {
 
@@ -31,5 +33,16 @@ inline bool waitForElement(QWebEnginePage* page, const QString& id,
 }
 
 inline void run(QWebEnginePage* page, const QString& script) { page->runJavaScript(script); }
+
+// The store page ZMStorePages opened last, once it shows the element; null
+// when none does.
+inline QWebEnginePage* lastStorePage(const QString& element) {
+    QPointer<WebViewViewController> web;
+    auto& pages = ZMStorePages::shared();
+    if (!GuiTest::waitUntil([&] { return (web = pages.pageScreen(pages.lastPage())) != nullptr; }, std::chrono::seconds(30)) ||
+        !waitForElement(web->page(), element))
+        return nullptr;
+    return web->page();
+}
 
 }  // namespace WebPageDriver
