@@ -1,5 +1,6 @@
 #include "UIKit/UINavigationController.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -216,6 +217,30 @@ void UINavigationBar::applyColors() {
 void UINavigationBar::setLargeTitleVisible(bool v) {
     largeTitle_->setVisible(v);
     if (!titleView_) title_->setVisible(!v);
+}
+
+void UINavigationBar::addFadeTransition(const QString& key, double seconds) {
+    // The bar as it looks now, laid over it and faded out: what changes on
+    // the bar meanwhile (a title, a button) cross-fades in.
+    if (auto it = fades_.find(key); it != fades_.end() && it->second) delete it->second.data();
+    const int ms = UIView::durationMs(seconds);
+    if (ms <= 0 || !isVisible()) return;
+    auto* picture = new QLabel(this);
+    picture->setObjectName(key);
+    picture->setAttribute(Qt::WA_TransparentForMouseEvents);
+    picture->setPixmap(grab());
+    picture->setGeometry(rect());
+    auto* effect = new QGraphicsOpacityEffect(picture);
+    picture->setGraphicsEffect(effect);
+    picture->show();
+    picture->raise();
+    fades_[key] = picture;
+    auto* fade = new QPropertyAnimation(effect, "opacity", picture);
+    fade->setDuration(ms);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, picture, &QObject::deleteLater);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void UINavigationBar::paintEvent(QPaintEvent*) {

@@ -109,8 +109,8 @@ TEST_F(OfflineRoad, WithoutTheServiceTheOnlineScreensSaySoSendNothingAndTheRestW
     click(featured->infoBtn());
     auto* account = pushedOn<AccountPlistViewController>(featuredNav);
     ASSERT_NE(account, nullptr);
-    EXPECT_EQ(account->accountNameLabel()->text(), "Not signed in");
-    EXPECT_TRUE(account->accountEmailLabel()->text().contains("VOSTRELLE_MAKER_API_URL"));
+    EXPECT_EQ(account->accountNameLabel()->text(), "Account Name");
+    EXPECT_TRUE(says(account->onlineServiceNotice()));
     const auto signIn = ShellTest::rowWithAction(*account, "signInOut");
     ASSERT_TRUE(signIn);
     tapRow(account->tableView(), *signIn);
