@@ -17,6 +17,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "VostrellePersistentPreferences.h"
+#include "ZMPipelineManager.h"
 #include "ZMVostrelle.h"
 
 using BrowsingText::q;
@@ -52,6 +53,8 @@ void PackagesTableViewController::viewDidLoad() {
                                       [this](const Notification& n) { sourceRefreshed(n); }));
     observers_.add(center.addObserver(ZMRPackageInfoIconChangedNotification, NotificationCenter::Queue::Main,
                                       [this](const Notification& n) { iconChanged(n); }));
+    observers_.add(center.addObserver(ZMPipelineTaskFinishedNotification, NotificationCenter::Queue::Main,
+                                      [this](const Notification& n) { taskFinished(n); }));
     UISwipeGesture::addRightSwipe(this, [this] { backSwipe(); });
 
     connect(packagesTableView_, &UITableView::willBeginDragging, this, [this] { scrollViewWillBeginDragging(); });
@@ -169,6 +172,14 @@ void PackagesTableViewController::sourceRefreshed(const Notification&) {
     // Off screen: read again at the next appearance.
     needCacheRebuild_ = true;
     if (isOnScreen()) rebuildCache();
+}
+
+void PackagesTableViewController::taskFinished(const Notification& note) {
+    // An install or a removal ended (its status scan wrote the records): the
+    // list in view follows, as the installed and updated lists must; one out
+    // of view compares at its next appearance anyway.
+    if (!note.userInfo.is_object() || !ZMPipelineChangesInstalledPackages(note.userInfo.value("pipelineID", ""))) return;
+    if (isViewLoaded() && isOnScreen()) rebuildCache();
 }
 
 PackageCell* PackagesTableViewController::visibleCellFor(const std::string& identifier) const {

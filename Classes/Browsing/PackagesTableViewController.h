@@ -15,7 +15,8 @@
 // main thread; a newer request supersedes an older one still running. On
 // appearing, the list rebuilds only when the packages, the sort criterion or
 // the compatibility filter changed since its rows were read, or a source was
-// refreshed meanwhile.
+// refreshed meanwhile; in view, it follows the end of every queue run and
+// .deb install (a removed package leaves the installed list at once).
 #include <QPointer>
 #include <cstdint>
 #include <memory>
@@ -72,6 +73,9 @@ public:
     void sortPackages(QWidget* sender);
     void sourceRefreshed(const Notification& note);
     void iconChanged(const Notification& note);
+    // The pipeline's end of a task: after a queue run or a .deb install the
+    // list in view is read again (when the records changed).
+    void taskFinished(const Notification& note);
     void backSwipe();
     // The queue confirmation screen's redraw request: reloads the rows.
     void updateUI();

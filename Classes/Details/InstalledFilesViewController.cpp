@@ -19,16 +19,15 @@ InstalledFilesViewController::~InstalledFilesViewController() {
     }
 }
 
-QString InstalledFilesViewController::rowText(const std::string& path) {
+InstalledFilesViewController::Row InstalledFilesViewController::row(const std::string& path) {
     const QString text = QString::fromStdString(path);
     const qsizetype parts = text.count('/') + 1;
     if (parts == 1) return {};
-    if (parts == 2) return text;
+    if (parts == 2) return {0, text};
     // The last component as path rules give it: a trailing "/" does not count.
     QString trimmed = text;
     while (trimmed.size() > 1 && trimmed.endsWith('/')) trimmed.chop(1);
-    const QString last = trimmed.section('/', -1);
-    return QString(parts - 2, '\t') + "/" + last;
+    return {static_cast<int>(parts - 2), "/" + trimmed.section('/', -1)};
 }
 
 void InstalledFilesViewController::viewDidLoad() {
@@ -67,7 +66,9 @@ UITableViewCell* InstalledFilesViewController::cellForRow(UITableView* table, In
     font.setPixelSize(15);
     label->setFont(font);
     PackageRow::setTextColor(label, colors.primaryTextColor());
-    label->setText(ip.row >= 0 && ip.row < static_cast<int>(files_.size()) ? rowText(files_[ip.row]) : QString());
+    const Row shown = ip.row >= 0 && ip.row < static_cast<int>(files_.size()) ? row(files_[ip.row]) : Row{};
+    label->setIndent(shown.depth * kIndentPerLevel);
+    label->setText(shown.text);
     return cell;
 }
 

@@ -2,9 +2,9 @@
 // Every path an installed package put on the system, one row per line of
 // dpkg's file list for it (the record's installedFiles, as the status scan
 // read them: in file order, a trailing empty line kept as an empty row),
-// indented by tabs so that the list reads like a tree. Read only: the rows
-// offer nothing. Only the rows on screen have widgets, so a package of tens
-// of thousands of files opens at once.
+// indented by depth so that the list reads like a tree. Read only: the rows
+// offer nothing. Only the rows on screen have widgets, so a package of tens of
+// thousands of files opens at once.
 #include <optional>
 #include <string>
 
@@ -26,13 +26,20 @@ public:
     void setPackageIdentifier(const std::string& identifier) { packageIdentifier_ = identifier; }
     const std::string& packageIdentifier() const { return packageIdentifier_; }
     UITableView* installedFilesTableView() const { return table_; }
-    // The paths as they were when the screen loaded (empty without a record).
+    // The paths listed, as they were when the screen loaded (empty without a record).
     const std::vector<std::string>& installedFiles() const { return files_; }
 
-    // A path's row: "/." and "/Library" as they are; deeper paths as one tab
-    // per level below the first, then "/" and the last component; no "/" at
-    // all (the empty entry too): nothing.
-    static QString rowText(const std::string& path);
+    // One level of the tree: as far as a few letters, not a tab stop.
+    static constexpr int kIndentPerLevel = 16;
+    struct Row {
+        int depth = 0;  // levels below the first
+        QString text;
+        bool operator==(const Row&) const = default;
+    };
+    // A path's row: "/." and "/Library" as they are, at depth 0; deeper paths one level
+    // per directory below the first, showing "/" and the last component; no
+    // "/" at all (the empty entry too): an empty row.
+    static Row row(const std::string& path);
 
     int numberOfRows(UITableView*, int) override { return static_cast<int>(files_.size()); }
     UITableViewCell* cellForRow(UITableView* table, IndexPath indexPath) override;

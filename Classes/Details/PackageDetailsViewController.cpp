@@ -157,7 +157,7 @@ void PackageDetailsViewController::viewDidLoad() {
     observers_.add(NotificationCenter::defaultCenter().addObserver(
         PackageRow::queueStateNotificationName(packageIdentifier_), NotificationCenter::Queue::Main,
         [weak](const Notification&) {
-            if (weak) weak->updateGetButtonTitle();
+            if (weak) weak->packageStateChanged();
         }));
 
     const std::string location = text("sourceLocation");
@@ -182,7 +182,7 @@ void PackageDetailsViewController::viewDidLoad() {
     bold.setBold(true);
     bold.setPixelSize(15);
     getBarBtn_->setFont(bold);
-    getBarBtn_->setFixedSize(100, 25);
+    getBarBtn_->setFixedHeight(25);  // and kGetBarButtonWidth wide, or as its title needs (fitGetBarButton)
     getBarBtn_->hide();
     getBarBtnItem_ = new UIBarButtonItem(getBarBtn_, navigationItem());
     connect(getBarBtn_, &QPushButton::clicked, this, [this] { getPackage(getBarBtn_); });
@@ -205,6 +205,7 @@ void PackageDetailsViewController::viewDidLoad() {
     else if (ZMJSON::boolValue(packageDictionary_, "isInstalled")) initial = "UNINSTALL";
     else if (ZMJSON::boolValue(packageDictionary_, "isFree")) initial = "GET";
     getBarBtn_->setText(initial.isEmpty() ? q(text("price")) : q(L(initial.toStdString().c_str())));
+    fitGetBarButton();
 
     wishlistBtn_ = new UIBarButtonItem(QIcon(), [this](UIBarButtonItem*) { changeWishlistState(); }, navigationItem());
     PackageDetailsActions::updateWishlistButton(*this);
@@ -673,11 +674,45 @@ void PackageDetailsViewController::updateGetButtonTitle() {
         b->setText(q(title));
         b->setEnabled(!(packageInfoWasFetched_ && !packageAvailable_));
     }
+    fitGetBarButton();
     if (scrolling_) scrolling_->setGetButtonAlpha(buttonAlpha_);
     const bool handedOver = scrolling_ && scrolling_->isHandedOver();
     UIView::setAlpha(getBtn(), handedOver ? 0.0 : buttonAlpha_);
     UIView::setAlpha(getBarBtn_, handedOver ? buttonAlpha_ : 0.0);
     GetButton::setTitleFittingWidth(getBtn(), q(title));
+}
+
+void PackageDetailsViewController::packageStateChanged() {
+    // The status scan announces an install or a removal with the queue's own
+    // notification: the installed fields of the snapshot follow the record,
+    // and with them the version row and the installed files' button.
+    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
+                       .value_or(std::nullopt);
+    if (package) {
+        const nlohmann::json record = package->snapshotDictionary();
+        bool changed = false;
+        for (const char* key : {"isInstalled", "installedVersion", "installDate", "isUpdated", "isHeld", "isEssential",
+                                "installedFiles"}) {
+            const nlohmann::json value = record.contains(key) ? record[key] : nlohmann::json();
+            const nlohmann::json shown = packageDictionary_.contains(key) ? packageDictionary_[key] : nlohmann::json();
+            if (value == shown) continue;
+            packageDictionary_[key] = value;
+            changed = true;
+        }
+        if (changed && content_) {
+            header_->packageVersionLbl()->setText(
+                PackageInformationRows::make(packageDictionary_, sourceRecord(text("sourceLocation")), settings_.makerRepository)
+                    .version);
+            layoutLowerHalf();
+        }
+    }
+    updateGetButtonTitle();
+}
+
+void PackageDetailsViewController::fitGetBarButton() {
+    // "UNINSTALL" in bold 15 is wider than the bar button's 100 points: the
+    // button grows rather than cutting its title at both ends.
+    if (getBarBtn_) getBarBtn_->setFixedWidth(std::max(kGetBarButtonWidth, getBarBtn_->sizeHint().width()));
 }
 
 void PackageDetailsViewController::dismissVC() {
@@ -779,6 +814,7 @@ void PackageDetailsViewController::paletteDidChange(const ZMPalette& p) {
     shareBtn()->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
     // White on the bar's tint, as the bar's own Get button reads everywhere.
     if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(QColor(Qt::white).name(), p.tintColor().name()).arg(12));
+    fitGetBarButton();
     for (QLabel* primary : {nameLbl(), changelogTitle_, screenshotsTitle_, descriptionTitle_, reviewsSection_->reviewsTitle(),
                             informationSection_->informationsTitle(), informationSection_->repositoryTitle(),
                             otherPackagesSection_->moreDevPackagesTitle()})

@@ -2,9 +2,11 @@
 // The page of one package. Opened for a package identifier by the lists, the
 // link router ("Close" at the left when presented) and the store screens.
 //
-// Loading (viewDidLoad): the snapshot of the record (packageDictionary), the
-// observers (queue state of the package, rating changes), one statistic of
-// the view, the navigation-bar Get button with the record's title, the
+// Loading (viewDidLoad): the snapshot of the record (packageDictionary; its
+// installed fields follow the record at every queue state notification of
+// the package, which the status scan posts after an install or a removal),
+// the observers (queue state of the package, rating changes), one statistic
+// of the view, the navigation-bar Get button with the record's title, the
 // background work (developer avatar, screenshots from the cache or the
 // network, average rating), the depiction choice, the Get title, setContent,
 // and for a paid package of a store the user is signed in to, the purchase
@@ -98,6 +100,8 @@ class PackageDetailsViewController : public ZMPalettedViewController,
 public:
     // The page's widest column: lines of text stay readable in a wide window.
     static constexpr int kReadableWidth = 760;
+    // The navigation bar's Get button: at least this wide, 25 high.
+    static constexpr int kGetBarButtonWidth = 100;
     static constexpr const char* kMailSubject = "Vostrelle 5: Question regarding %@";
 
     explicit PackageDetailsViewController(QWidget* parent = nullptr);
@@ -191,6 +195,9 @@ public:
 
     // ---- actions ------------------------------------------------------------------------
     void updateGetButtonTitle();
+    // The package's queue or installed state changed: the Get title, and
+    // after an install or a removal the installed parts of the page.
+    void packageStateChanged();
     void getPackage(QPushButton* sender);
     void presentOptions(QWidget* sender);
     void sharePackage(QWidget* sender);
@@ -266,6 +273,7 @@ private:
     void showMarkdown(UITextView* view, const std::string& markdown, bool forChangelog);
     void startScreenshotPass(const std::vector<std::string>& urls, bool readCache, bool recordsURLs);
     void restartScreenshotTimer();
+    void fitGetBarButton();
     void colorNavigationBarForBanner();
     void updateBannerPixmap();
     void fetchAuthorAvatar();

@@ -54,28 +54,9 @@ RemoteWebView::RemoteWebView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-RemoteWebView::~RemoteWebView() { stop(); }
-
-void RemoteWebView::stop() {
+RemoteWebView::~RemoteWebView() {
     if (process_) disconnect(process_, nullptr, this, nullptr);
-    delete channel_;
-    channel_ = nullptr;
     retire(process_, socket_);
-    process_ = nullptr;
-    socket_ = nullptr;
-    scripts_.clear();
-}
-
-void RemoteWebView::suspend() {
-    if (suspended_ || !process_) return;
-    stop();
-    suspended_ = true;
-}
-
-void RemoteWebView::resume() {
-    if (!suspended_) return;
-    suspended_ = false;
-    if (lastLoad_) load(lastLoad_->url, lastLoad_->headers, lastLoad_->sourceHost, lastLoad_->acceptLanguage);
 }
 
 QString RemoteWebView::hostPath() {
@@ -141,8 +122,6 @@ void RemoteWebView::start() {
 
 void RemoteWebView::load(const QUrl& url, const Headers& headers, const QString& sourceHost,
                          const QString& acceptLanguage) {
-    lastLoad_ = Request{url, headers, sourceHost, acceptLanguage};
-    if (suspended_) return;  // loaded when it is resumed
     start();
     if (!channel_) return;
     channel_->send(WebDepictionChannel::Type::Load, url, headers, sourceHost, acceptLanguage);
@@ -238,9 +217,9 @@ void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& pay
     case T::LoadFinished: {
         bool ok = false;
         if (!WebDepictionChannel::read(payload, ok)) return;
-        // A page loaded again (come back into sight, a new appearance) starts at
-        // its top: it is moved to what the area shows. At the top, the page may
-        // have gone to an anchor of its address, and the area follows it instead.
+        // A page loaded again (the appearance changed) starts at its top: it is
+        // moved to what the area shows. At the top, the page may have gone to an
+        // anchor of its address, and the area follows it instead.
         if (visibleTop() > 0) {
             sentGeometry_ = QRect();
             sendGeometry();

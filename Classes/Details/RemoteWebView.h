@@ -20,7 +20,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 
 #include "Details/WebDepictionChannel.h"
 
@@ -45,11 +44,6 @@ public:
     // Starts the process when it is not running. `headers` go with the
     // request; the identifiers among them only to `sourceHost`.
     void load(const QUrl& url, const Headers& headers, const QString& sourceHost, const QString& acceptLanguage);
-    // Ends the process while the view is out of sight, keeping its last
-    // picture; resume() starts a new one on the same page and scroll offset.
-    void suspend();
-    void resume();
-    bool isSuspended() const { return suspended_; }
     void setBackgroundColor(const QColor& color);
     void runJavaScript(const QString& script, std::function<void(const QVariant&)> callback = {});
 
@@ -79,7 +73,6 @@ protected:
 
 private:
     void start();
-    void stop();
     void handle(WebDepictionChannel::Type type, const QByteArray& payload);
     void receiveFrame(const QByteArray& payload);
     void followPageScroll(double y);
@@ -107,11 +100,4 @@ private:
     int nextScript_ = 1;
     std::map<int, std::function<void(const QVariant&)>> scripts_;
     bool failed_ = false;
-    bool suspended_ = false;
-    struct Request {
-        QUrl url;
-        Headers headers;
-        QString sourceHost, acceptLanguage;
-    };
-    std::optional<Request> lastLoad_;
 };

@@ -44,8 +44,6 @@ std::optional<ZMRPackage> readPackage(const std::string& identifier) {
 constexpr const char* kUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 // A page is shown as tall as it is, up to this (a page that claims more is cut).
 constexpr int kMaximumContainerHeight = 1000000;
-// How long a page out of sight keeps its process (going back and forth costs no reload).
-constexpr int kSuspendAfterMs = 3000;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -280,33 +278,16 @@ void WebDepictionViewController::fillHeader() {
 }
 
 void WebDepictionViewController::viewDidAppear(bool) {
-    if (!firstAppear_) {
-        if (suspendTimer_) suspendTimer_->stop();
-        if (webView_) webView_->resume();
-        return;
-    }
+    if (!firstAppear_) return;
     firstAppear_ = false;
     createWebView();
 }
 
-void WebDepictionViewController::viewDidDisappear(bool) {
-    // Out of sight for a while (another screen on top, another tab): the
-    // page's process and its memory go; coming back loads the page again.
-    if (!webView_) return;
-    if (!suspendTimer_) {
-        suspendTimer_ = new QTimer(this);
-        suspendTimer_->setSingleShot(true);
-        suspendTimer_->setInterval(kSuspendAfterMs);
-        connect(suspendTimer_, &QTimer::timeout, this, [this] {
-            if (webView_ && !isOnScreen()) webView_->suspend();
-        });
-    }
-    suspendTimer_->start();
-}
-
 void WebDepictionViewController::createWebView() {
     // The page is drawn by a process of its own (see RemoteWebView): starting
-    // it costs the interface nothing, and closing the screen ends it.
+    // it costs the interface nothing, and closing the screen ends it. Until
+    // then, out of sight under another screen or tab, it keeps the page as the
+    // user left it (links followed, text typed, the place scrolled to).
     webView_ = new RemoteWebView(webViewContainer_);
     // The container gives the view its size; the view never asks the window for more.
     webView_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);

@@ -30,7 +30,6 @@
 
 #include "ZMPalettedViewController.h"
 
-class QTimer;
 class RemoteWebView;
 
 class WebDepictionViewController : public ZMPalettedViewController {
@@ -77,7 +76,6 @@ protected:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
-    void viewDidDisappear(bool animated) override;
 
 private:
     void buildViews();
@@ -94,7 +92,6 @@ private:
     bool compact_ = false;
     QWebEngineHttpRequest request_;
     RemoteWebView* webView_ = nullptr;
-    QTimer* suspendTimer_ = nullptr;
 
     QScrollArea* scrollView_ = nullptr;
     QProgressBar* progressView_ = nullptr;

@@ -57,7 +57,8 @@ std::string ZMPackageDescriptionReader::displayText(std::string_view raw) {
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
         if (line == ".") {
-            body += "\n\n";
+            // A verbatim line already ended its own line: one blank line, not two.
+            body += !body.empty() && body.back() == '\n' ? "\n" : "\n\n";
             inParagraph = false;
         } else if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
             if (inParagraph) body += '\n';

@@ -12,10 +12,6 @@
 
 namespace {
 
-bool isPackagePipeline(const std::string& pipelineID) {
-    return pipelineID == ZMPipelinePackageOps || pipelineID == ZMPipelineZMPInstallOps;
-}
-
 nlohmann::json baseInfo(const ZMTask& task) {
     return {{"taskID", task.taskID()}, {"pipelineID", task.pipelineID()}};
 }
@@ -72,7 +68,7 @@ bool ZMPipelineManager::enqueueLocked(const ZMTaskPtr& task) {
         if (e.taskID == entry.taskID) return false;
     }
     if (entry.pipelineID == ZMPipelineSourceOps) ++sourceOps_;
-    if (isPackagePipeline(entry.pipelineID)) ++packageOps_;
+    if (ZMPipelineChangesInstalledPackages(entry.pipelineID)) ++packageOps_;
     live_.push_back(std::move(entry));
     return true;
 }
@@ -209,7 +205,7 @@ void ZMPipelineManager::finish(const ZMTaskPtr& task, bool success, bool cancell
         }
         live_.erase(it);
         if (pipelineID == ZMPipelineSourceOps) sourceRefreshEnded = --sourceOps_ == 0;
-        if (isPackagePipeline(pipelineID) && --packageOps_ == 0) actions.swap(postInstallActions_);
+        if (ZMPipelineChangesInstalledPackages(pipelineID) && --packageOps_ == 0) actions.swap(postInstallActions_);
         finishedSinceIdle_.insert(pipelineID);
         if (pipelineID == ZMPipelineSourceOps && !task->taskChangedNothing()) sourcesChangedSinceEnd_ = true;
         idle = live_.empty();

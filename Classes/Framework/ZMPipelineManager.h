@@ -6,6 +6,7 @@
 //
 // The core never talks to the interface: the shell and the collections plug
 // in through the hooks below and observe the notifications.
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -33,6 +34,11 @@ inline constexpr const char* ZMPipelineCacheOps = "cache.ops";
 // Also the name of the notification posted on the main thread, with no
 // object, when the last source refresh of a refresh has ended.
 inline constexpr const char* ZMPipelineSourceRefreshComplete = "source.ops.done";
+// The pipelines whose tasks install or remove packages; each such task
+// rescans dpkg's status before it reports its end.
+inline bool ZMPipelineChangesInstalledPackages(const std::string& pipelineID) {
+    return pipelineID == ZMPipelinePackageOps || pipelineID == ZMPipelineZMPInstallOps;
+}
 
 // ---- notifications ----------------------------------------------------------
 // Every one carries the task (a ZMTaskPtr) as object and a user info object
@@ -68,7 +74,7 @@ struct ZMPipelineIdleInfo {
     std::set<std::string> finishedPipelines;
     bool sourcesRefreshed() const { return finishedPipelines.count(ZMPipelineSourceOps) > 0; }
     bool packagesChanged() const {
-        return finishedPipelines.count(ZMPipelinePackageOps) > 0 || finishedPipelines.count(ZMPipelineZMPInstallOps) > 0;
+        return std::any_of(finishedPipelines.begin(), finishedPipelines.end(), ZMPipelineChangesInstalledPackages);
     }
 };
 

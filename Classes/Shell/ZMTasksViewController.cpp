@@ -35,7 +35,7 @@ public:
         progress = new QProgressBar(contentView());
         progress->setRange(0, 1000);
         progress->setTextVisible(false);
-        progress->setMaximumHeight(6);
+        progress->setFixedHeight(6);
         layout->addWidget(title);
         layout->addWidget(status);
         layout->addWidget(progress);
@@ -210,6 +210,10 @@ UITableViewCell* ZMTasksViewController::cellForRow(UITableView* table, IndexPath
     cell->status->setText(status);
     cell->status->setStyleSheet(QString("color: %1").arg(statusColor.name()));
     cell->progress->setValue(row.state == TaskRow::State::Done ? 1000 : static_cast<int>(row.progress * 1000));
+    // Drawn by us: the platform's style leaves a bar this thin an empty frame.
+    cell->progress->setStyleSheet(QString("QProgressBar { border: none; border-radius: 3px; background: %1; }"
+                                          "QProgressBar::chunk { border-radius: 3px; background: %2; }")
+                                      .arg(palette().separatorColor().name(), palette().tintColor().name()));
     return cell;
 }
 

@@ -157,7 +157,7 @@ void UITabBarController::setSelectedIndex(int index) {
     }
     selected_ = index;
     for (size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setChecked(static_cast<int>(i) == index);
-    vc->setGeometry(content_->rect());
+    layoutContent();
     vc->show();
     if (old) old->hide();
     if (live) {
@@ -204,20 +204,31 @@ void UITabBarController::setBarColors(const QColor& background, const QColor& no
         for (auto* b : buttons_) b->setColors(normal, selected);
 }
 
+QSize UITabBarController::accessorySize() const {
+    return accessory_ ? accessory_->sizeHint().boundedTo(QSize(width() - 24, 200)) : QSize();
+}
+
 void UITabBarController::layoutContent() {
-    if (auto* vc = selectedViewController()) vc->setGeometry(content_->rect());
+    // A shown accessory floats in a strip of its own: the screen ends above
+    // it, so that nothing of the screen (a page's last buttons) lies under it.
+    QRect area = content_->rect();
+    if (accessory_ && accessory_->isVisibleTo(this))
+        area.setBottom(area.bottom() - accessorySize().height() - 2 * kAccessoryGap);
+    if (auto* vc = selectedViewController(); vc && vc->geometry() != area) vc->setGeometry(area);
     placeAccessory();
 }
 
 void UITabBarController::placeAccessory() {
     if (!accessory_) return;
-    const QSize s = accessory_->sizeHint().boundedTo(QSize(width() - 24, 200));
-    accessory_->setGeometry((width() - s.width()) / 2, bar_->y() - s.height() - 8, s.width(), s.height());
+    const QSize s = accessorySize();
+    accessory_->setGeometry((width() - s.width()) / 2, bar_->y() - s.height() - kAccessoryGap, s.width(), s.height());
     accessory_->raise();
 }
 
 bool UITabBarController::eventFilter(QObject* o, QEvent* e) {
     if (o == content_ && e->type() == QEvent::Resize) layoutContent();
-    if (o == accessory_ && (e->type() == QEvent::LayoutRequest || e->type() == QEvent::Show)) placeAccessory();
+    if (o == accessory_ &&
+        (e->type() == QEvent::LayoutRequest || e->type() == QEvent::Show || e->type() == QEvent::Hide))
+        layoutContent();
     return UIViewController::eventFilter(o, e);
 }

@@ -46,7 +46,8 @@ public:
     QWidget* tabBar() const { return bar_; }
 
     // A view floating just above the tab bar (the status display); it keeps
-    // its size hint and is centred horizontally. nullptr removes it.
+    // its size hint and is centred horizontally. While it shows, the selected
+    // screen ends above it. nullptr removes it.
     void setAccessoryView(QWidget* view);
     QWidget* accessoryView() const { return accessory_; }
     void setBarColors(const QColor& background, const QColor& normal, const QColor& selected);
@@ -62,6 +63,8 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
+    static constexpr int kAccessoryGap = 8;  // above and below the accessory
+    QSize accessorySize() const;
     void layoutContent();
     void placeAccessory();
     QWidget* content_;

@@ -23,8 +23,15 @@ double UITableViewDelegate::heightForHeader(UITableView*, int) { return UITableV
 
 class SectionIndexBar : public QWidget {
 public:
+    // Letters as large as a list's secondary text, each on a line tall enough
+    // to aim at; a short table packs the lines closer and the letters smaller.
+    static constexpr int kWidth = 22;
+    static constexpr double kMaxStep = 22;
+    static constexpr int kLetterPixels = 15;
+
     explicit SectionIndexBar(UITableView* table) : QWidget(table), table_(table) {
-        setFixedWidth(18);
+        setObjectName("sectionIndex");
+        setFixedWidth(kWidth);
         setCursor(Qt::PointingHandCursor);
     }
     QStringList titles;
@@ -35,24 +42,23 @@ protected:
         if (titles.isEmpty()) return;
         QPainter p(this);
         QFont f = font();
-        f.setPointSizeF(f.pointSizeF() * 0.72);
         f.setBold(true);
+        f.setPixelSize(std::clamp(static_cast<int>(step() * 0.7), 8, kLetterPixels));
         p.setFont(f);
         p.setPen(color.isValid() ? color : palette().color(QPalette::Link));
-        const double step = std::min(16.0, height() / static_cast<double>(titles.size()));
-        const double top = (height() - step * titles.size()) / 2;
-        for (int i = 0; i < titles.size(); ++i)
-            p.drawText(QRectF(0, top + i * step, width(), step), Qt::AlignCenter, titles[i]);
+        for (int i = 0; i < titles.size(); ++i) p.drawText(titleRect(i), Qt::AlignCenter, titles[i]);
     }
     void mousePressEvent(QMouseEvent* e) override { pick(e->position().y()); }
     void mouseMoveEvent(QMouseEvent* e) override { pick(e->position().y()); }
 
 private:
+    double step() const { return titles.isEmpty() ? 0 : std::min(kMaxStep, height() / static_cast<double>(titles.size())); }
+    double top() const { return (height() - step() * titles.size()) / 2; }
+    // Where a title is drawn is where a click picks it.
+    QRectF titleRect(int i) const { return QRectF(0, top() + i * step(), width(), step()); }
     void pick(double y) {
         if (titles.isEmpty() || !table_->dataSource_) return;
-        const double step = std::min(16.0, height() / static_cast<double>(titles.size()));
-        const double top = (height() - step * titles.size()) / 2;
-        const int i = std::clamp(static_cast<int>((y - top) / step), 0, static_cast<int>(titles.size()) - 1);
+        const int i = std::clamp(static_cast<int>(std::floor((y - top()) / step())), 0, static_cast<int>(titles.size()) - 1);
         const int section = table_->dataSource_->sectionForSectionIndexTitle(table_, titles[i], i);
         if (section < 0 || section >= table_->numberOfSections()) return;
         table_->setContentOffset(table_->sections_[section].top, false);

@@ -17,7 +17,13 @@ UITextView::UITextView(QWidget* parent) : QTextBrowser(parent) {
     viewport()->setAutoFillBackground(false);
     setStyleSheet("QTextBrowser { background: transparent; }");
     document()->setDocumentMargin(0);
+    // Text set later (setPlainText on this document) changes the height as well.
+    followDocumentSize(document());
     connect(this, &QTextBrowser::anchorClicked, this, &UITextView::linkActivated);
+}
+
+void UITextView::followDocumentSize(QTextDocument* doc) {
+    connect(doc->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this, &UITextView::fitHeight);
 }
 
 void UITextView::setAttributedText(QTextDocument* doc) {
@@ -30,7 +36,7 @@ void UITextView::setAttributedText(QTextDocument* doc) {
     doc->setParent(this);
     doc->setDocumentMargin(0);
     setDocument(doc);
-    connect(doc->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this, &UITextView::fitHeight);
+    followDocumentSize(doc);
     fitHeight();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// A read-only text view for rich text that is as tall as its text (the page
-// around it scrolls, not the view), loads no resource of any kind (images,
-// style sheets) and follows no link itself: a click on a link is reported
-// with linkActivated() for the screen to decide.
+// A read-only text view for rich text that is as tall as its text, however
+// the text was set (the page around it scrolls, not the view), loads no
+// resource of any kind (images, style sheets) and follows no link itself: a
+// click on a link is reported with linkActivated() for the screen to decide.
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -23,5 +23,6 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    void followDocumentSize(QTextDocument* doc);
     void fitHeight();
 };

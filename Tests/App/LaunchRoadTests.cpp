@@ -11,9 +11,12 @@
 //   - a source with a store: "Source Info" in the source screen's bar, and
 //     "Purchased" once signed in on the store's page, the purchases read again
 //     at every opening;
+//   - a package's own web page keeps the link followed, the text typed and the
+//     place scrolled to while another tab is shown; dark mode loads it again;
 //   - a configured compatibility list fetched at launch hides what it marks.
 // (Leaving a review, voting and replying: ReviewsAndDevelopersRoad.)
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <filesystem>
 
@@ -36,6 +39,7 @@
 #include "Details/PackageDetailsViewController.h"
 #include "Details/PackageOtherPackagesSection.h"
 #include "Details/PackageReviewsSection.h"
+#include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
 #include "Online/Screens/AccountPlistViewController.h"
 #include "Online/Screens/LoginViewController.h"
@@ -48,8 +52,10 @@
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeStores.h"
 #include "Support/FlatRepository.h"
+#include "UIKit/UIAlertController.h"
 #include "UIKit/UIScrollView.h"
 #include "WebViewViewController.h"
+#include "ZMPaletteManager.h"
 
 namespace {
 
@@ -76,6 +82,48 @@ protected:
                std::to_string(page->packageReviews().size()) + " reviews, strip " +
                (page->reviewsSection()->reviewsCollectionView()->isVisible() ? "shown" : "hidden") + ", avatar " +
                (page->authorAvatar().isNull() ? "none" : page->authorAvatar().pixelColor(10, 10).name().toStdString());
+    }
+    // The repository's screen, opened from its row in the Manage tab.
+    SubcategoriesViewController* openTheSource() const {
+        auto* nav = selectTab(ZMVostrelle::ManageTab);
+        auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+        if (!manage) return nullptr;
+        nav->popToRootViewController(false);
+        GuiTest::waitUntil([&] { return manage->isOnScreen(); });
+        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
+            if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
+                if (cell->sourceLocation == repository()) {
+                    tapRow(manage->sourcesTableView(), {0, row});
+                    auto* segmented = qobject_cast<SegmentedViewController*>(nav->topViewController());
+                    return segmented ? qobject_cast<SubcategoriesViewController*>(segmented->currentViewController()) : nullptr;
+                }
+        return nullptr;
+    }
+    // The source page, from "Source Info" in the bar of the repository's screen.
+    static SourceViewController* openSourceInfo(SubcategoriesViewController* packages) {
+        tapBarButton(packages->navigationController()->topViewController(), "Source Info");
+        auto* formNav = qobject_cast<UINavigationController*>(packages->lastPresentedViewController());
+        if (!formNav || !GuiTest::waitUntil([&] { return formNav->isOnScreen(); })) return nullptr;
+        return qobject_cast<SourceViewController*>(formNav->topViewController());
+    }
+    // Its packages' own web pages, from now on: the source page's switch, then Close.
+    void showOriginalDepictions(SourceViewController* info) const {
+        click(info->seeOriginalDepictionsSwitch);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(repository())->seeOriginalDepictions.value_or(false); }));
+        QPointer<UIViewController> closing(info->navigationController());
+        tapBarButton(info, "Close");
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !closing || !closing->isOnScreen(); }));
+    }
+    // The screen a click on the package's row in the repository's screen opens.
+    static UIViewController* openPackage(SubcategoriesViewController* packages, const std::string& identifier) {
+        auto* table = packages->subcategoriesAndPackagesTableView();
+        for (int section = 1; section < table->numberOfSections(); ++section)
+            for (int row = 0; row < table->numberOfRows(section); ++row)
+                if (packages->identifierAt({section, row}) == identifier) {
+                    tapRow(table, {section, row});
+                    return packages->navigationController()->topViewController();
+                }
+        return nullptr;
     }
 };
 
@@ -293,20 +341,6 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     // Room for the segments and the source screen's two buttons side by side.
     d.window()->resize(600, 900);
     auto* nav = selectTab(ZMVostrelle::ManageTab);
-    auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
-    ASSERT_NE(manage, nullptr);
-    auto openTheSource = [&]() -> SubcategoriesViewController* {
-        nav->popToRootViewController(false);
-        GuiTest::waitUntil([&] { return manage->isOnScreen(); });
-        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
-            if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
-                if (cell->sourceLocation == repository()) {
-                    tapRow(manage->sourcesTableView(), {0, row});
-                    auto* segmented = qobject_cast<SegmentedViewController*>(nav->topViewController());
-                    return segmented ? qobject_cast<SubcategoriesViewController*>(segmented->currentViewController()) : nullptr;
-                }
-        return nullptr;
-    };
 
     // Signed out: "Source Info" in the bar beside the segments, no "Purchased", no purchases asked.
     auto* packages = openTheSource();
@@ -317,11 +351,7 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     EXPECT_EQ(server->count("pay/user_info"), 0u);
 
     // "Source Info" opens the source page, whose Login signs in on the store's own page.
-    tapBarButton(segmented, "Source Info");
-    auto* formNav = qobject_cast<UINavigationController*>(packages->lastPresentedViewController());
-    ASSERT_NE(formNav, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return formNav->isOnScreen(); }));
-    auto* info = qobject_cast<SourceViewController*>(formNav->topViewController());
+    auto* info = openSourceInfo(packages);
     ASSERT_NE(info, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return info->repoStoreLogInOutButton->isVisible(); }, std::chrono::seconds(20)));
     click(info->repoStoreLogInOutButton);
@@ -333,12 +363,7 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
                                     "document.getElementById('password').value = 'secret';"
                                     "document.getElementById('signin').click();");
     ASSERT_TRUE(GuiTest::waitUntil([&] { return info->repoStoreLogInOutButton->text() == "Logout"; }, std::chrono::seconds(60)));
-    // Its packages' own web pages, from now on.
-    click(info->seeOriginalDepictionsSwitch);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(repository())->seeOriginalDepictions.value_or(false); }));
-    QPointer<UINavigationController> closing(formNav);
-    tapBarButton(info, "Close");
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return !closing || !closing->isOnScreen(); }));
+    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
 
     // Opened again, signed in: "Purchased" too, and the purchases read again.
     const size_t before = server->count("pay/user_info");
@@ -351,14 +376,7 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     ASSERT_TRUE(GuiTest::waitUntil([&] { return package("com.paid.tweak")->isPaidThroughSileo.value_or(false); }));
     screenshot("launch-source-store.png");
     // The free package opens its own web page.
-    std::optional<IndexPath> freeRow;
-    auto* table = packages->subcategoriesAndPackagesTableView();
-    for (int section = 1; section < table->numberOfSections() && !freeRow; ++section)
-        for (int row = 0; row < table->numberOfRows(section); ++row)
-            if (packages->identifierAt({section, row}) == "com.paid.free") freeRow = IndexPath{section, row};
-    ASSERT_TRUE(freeRow);
-    tapRow(table, *freeRow);
-    auto* web = qobject_cast<WebDepictionViewController*>(nav->topViewController());
+    auto* web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "com.paid.free"));
     ASSERT_NE(web, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return server->count("repo/free.html") >= 1; }, std::chrono::seconds(30)));
     nav->popViewController(false);
@@ -370,6 +388,98 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     ASSERT_TRUE(GuiTest::waitUntil([&] { return purchased->model().numberOfSections() == 1; }));
     EXPECT_EQ(purchased->model().identifierAt(0, 0), std::optional<std::string>("com.paid.tweak"));
     EXPECT_EQ(purchased->model().numberOfRows(0), 1);
+}
+
+// A package's own web page keeps what the user did in it (a link followed, a
+// field typed into, the place scrolled to) while another tab is shown, with
+// its process; only a switch between light and dark loads it again.
+TEST_F(LaunchRoad, AWebDepictionKeepsItsPageWhileAwayAndLoadsAgainOnlyForDarkMode) {
+    std::filesystem::create_directories(repoRoot.path() + "/repo");
+    server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
+    auto page = [&](const std::string& path, const std::string& html) {
+        server->route(path, [html](const httplib::Request&, httplib::Response& res) { res.set_content(html, "text/html"); });
+    };
+    page("repo/page.html", "<html><body style='margin:0'><a href='next.html' style='display:block;height:80px;background:#2050d0'>Next</a>"
+                           "<p style='height:2000px'>The depiction</p></body></html>");
+    page("repo/next.html", "<html><body style='margin:0'><input id='field' style='display:block;margin:20px;height:30px;background:#ffe000'>"
+                           "<div style='height:1200px'></div><h2>Further in</h2><p style='height:3000px'>Kept while away</p></body></html>");
+    serveRepository(stanza("com.web.kept", "Kept Page", "Page Maker <maker@example.org>",
+                           "Depiction: " + server->url("repo/page.html") + "\n"),
+                    "Web Repo");
+    auto& d = start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("com.web.kept"));
+    d.window()->resize(600, 900);
+    auto* packages = openTheSource();
+    ASSERT_NE(packages, nullptr);
+    auto* info = openSourceInfo(packages);
+    ASSERT_NE(info, nullptr);
+    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
+    auto* web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "com.web.kept"));
+    ASSERT_NE(web, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() != nullptr; }, std::chrono::seconds(30)));
+    RemoteWebView* view = web->webView();
+    // What the screen shows of the page at this point (the page's top in view).
+    auto shows = [&](QPoint at, const char* color) {
+        const QImage& f = view->frame();
+        const QPoint pixel = at * f.devicePixelRatio();
+        return view->frameScrollY() == 0 && f.rect().contains(pixel) && QColor(f.pixel(pixel)) == QColor(color);
+    };
+
+    // A link in the page, a word in its field, the screen scrolled into it.
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return shows({30, 40}, "#2050d0"); }, std::chrono::seconds(60))) << "no link shown";
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(30, 40));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return shows({40, 35}, "#ffe000"); }, std::chrono::seconds(20)))
+        << "the link was not followed: " << view->url().toString().toStdString();
+    EXPECT_TRUE(view->url().toString().endsWith("next.html")) << view->url().toString().toStdString();
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(40, 35));
+    QTest::keyClicks(view, "kept");
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return DetailsFixture::evaluate(view, "document.getElementById('field').value") == "kept"; }));
+    QScrollBar* bar = web->scrollView()->verticalScrollBar();
+    const int pageTop = view->mapTo(web->scrollView()->widget(), QPoint(0, 0)).y();
+    bar->setValue(pageTop + 1200);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return view->frameScrollY() == 1200; }));
+    const size_t depictionRequests = server->count("repo/page.html"), nextRequests = server->count("repo/next.html");
+    const qint64 process = view->hostProcessId();
+    int loads = 0;
+    QObject::connect(view, &RemoteWebView::loadFinished, [&loads] { ++loads; });
+
+    // Another tab for longer than a moment, then back.
+    auto* nav = packages->navigationController();
+    selectTab(ZMVostrelle::SearchTab);
+    GuiTest::pump(std::chrono::seconds(4));
+    ASSERT_EQ(selectTab(ZMVostrelle::ManageTab), nav);
+    ASSERT_EQ(nav->topViewController(), web);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return web->isOnScreen(); }));
+    GuiTest::pump(std::chrono::milliseconds(500));
+    EXPECT_EQ(view->hostProcessId(), process) << "the page's process was replaced";
+    EXPECT_TRUE(view->url().toString().endsWith("next.html")) << view->url().toString().toStdString();
+    EXPECT_EQ(DetailsFixture::evaluate(view, "document.getElementById('field').value"), "kept");
+    EXPECT_EQ(DetailsFixture::evaluate(view, "window.scrollY"), "1200");
+    EXPECT_EQ(bar->value(), pageTop + 1200);
+    EXPECT_EQ(loads, 0);
+    EXPECT_EQ(server->count("repo/page.html"), depictionRequests);
+    EXPECT_EQ(server->count("repo/next.html"), nextRequests);
+    screenshot("launch-web-depiction-kept.png");
+
+    // Dark in Settings: the depiction is asked for again, as a dark page.
+    const size_t lightRequests = server->count("repo/page.html");
+    auto* account = accountPage();
+    ASSERT_NE(account, nullptr);
+    tapAccountRow(account, "openSettings");
+    auto* settings = qobject_cast<SettingsPlistViewController*>(account->navigationController()->topViewController());
+    ASSERT_NE(settings, nullptr);
+    tapRow(settings->tableView(), *settings->indexPathForKey("Theme"));
+    auto* sheet = dynamic_cast<UIAlertController*>(settings->presentedViewController());
+    ASSERT_NE(sheet, nullptr);
+    click(sheet->buttonForAction(ZMPalette::PureBlack));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return server->count("repo/page.html") > lightRequests; }, std::chrono::seconds(20)));
+    const auto requests = server->requests();
+    auto last = std::find_if(requests.rbegin(), requests.rend(), [](const auto& r) { return r.path.ends_with("repo/page.html"); });
+    ASSERT_NE(last, requests.rend());
+    EXPECT_EQ(last->headers.count("Dark"), 1u) << "the page is asked for dark";
+    selectTab(ZMVostrelle::ManageTab);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return loads > 0 && view->url().toString().endsWith("page.html"); }, std::chrono::seconds(20)));
+    ZMPaletteManager::sharedManager().setStyle(ZMPalette::Light);
 }
 
 // A user who last saw an older version: the change log comes up once, over

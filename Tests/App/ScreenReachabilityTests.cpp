@@ -28,6 +28,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A walk takes seconds; one still running after this is stuck (a modal loop,
+// a wait that never ends): it is stopped, named, and not run again.
+constexpr int kWalkLimitMs = 90000;
+
 // Screens no walk can reach here, and why. Each must still be a screen class,
 // and one no walk reaches: a stale entry fails the test too.
 const std::map<std::string, std::string>& unreachableHere() {
@@ -144,10 +148,12 @@ TEST(ScreenReachability, EveryScreenIsReachedByAWalkFromTheLaunch) {
     // Each walk in its own process, one after another: ctest gives this test
     // one slot of its parallel run, and the walks click and type against
     // timers. A walk that fails is run once more; one that fails again fails
-    // as its own test too, and here only says why screens may be missing.
+    // as its own test too, and here only says why screens may be missing. A
+    // walk that does not end in time fails here, by its name.
     TestSupport::TempDir records;
     std::set<std::string> reached;
-    std::vector<std::string> failedWalks;
+    std::vector<std::string> failedWalks, stuckWalks;
+    enum class Outcome { Passed, Failed, Stuck };
     auto runWalk = [&](size_t i, int attempt) {
         const std::string name = std::to_string(i) + "-" + std::to_string(attempt);
         QProcess process;
@@ -157,21 +163,32 @@ TEST(ScreenReachability, EveryScreenIsReachedByAWalkFromTheLaunch) {
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setStandardOutputFile(QString::fromStdString(records.file(name + ".log")));
         process.start(QCoreApplication::applicationFilePath(), {QString::fromStdString("--gtest_filter=" + walks[i])});
-        const bool ended = process.waitForFinished(280000);
+        const bool ended = process.waitForFinished(kWalkLimitMs);
         if (!ended) process.kill(), process.waitForFinished(5000);
         std::istringstream names(TestSupport::readFile(records.file(name)));
         for (std::string line; std::getline(names, line);)
             if (!line.empty()) reached.insert(line);
-        if (ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) return true;
+        if (ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) return Outcome::Passed;
         const std::string log = TestSupport::readFile(records.file(name + ".log"));
+        if (!ended) {
+            std::cerr << walks[i] << " did not end within " << kWalkLimitMs / 1000 << " s; its output ended with:\n"
+                      << log.substr(log.size() > 1500 ? log.size() - 1500 : 0) << "\n";
+            return Outcome::Stuck;
+        }
         std::string failures;
         for (size_t at = log.find("Failure"); at != std::string::npos && failures.size() < 2000; at = log.find("Failure", at + 1))
             failures += log.substr(log.rfind('\n', at) + 1, 400) + "\n";
         std::cerr << walks[i] << " failed (attempt " << attempt << "):\n" << failures;
-        return false;
+        return Outcome::Failed;
     };
-    for (size_t i = 0; i < walks.size(); ++i)
-        if (!runWalk(i, 1) && !runWalk(i, 2)) failedWalks.push_back(walks[i]);
+    for (size_t i = 0; i < walks.size(); ++i) {
+        Outcome outcome = runWalk(i, 1);
+        if (outcome == Outcome::Failed) outcome = runWalk(i, 2);
+        if (outcome == Outcome::Stuck) stuckWalks.push_back(walks[i]);
+        if (outcome == Outcome::Failed) failedWalks.push_back(walks[i]);
+    }
+    EXPECT_TRUE(stuckWalks.empty()) << "walks stopped after " << kWalkLimitMs / 1000
+                                    << " s without an end: " << ::testing::PrintToString(stuckWalks);
 
     auto isReached = [&](const std::string& screen) {
         if (reached.count(screen)) return true;
@@ -183,7 +200,8 @@ TEST(ScreenReachability, EveryScreenIsReachedByAWalkFromTheLaunch) {
     for (const auto& screen : screens.all)
         if (!isReached(screen) && !unreachableHere().count(screen)) unreached.push_back(screen);
     EXPECT_TRUE(unreached.empty()) << "screens no walk from the launch reached: " << ::testing::PrintToString(unreached)
-                                   << "; walks that failed twice: " << ::testing::PrintToString(failedWalks);
+                                   << "; walks that failed twice: " << ::testing::PrintToString(failedWalks)
+                                   << ", stuck: " << ::testing::PrintToString(stuckWalks);
     for (const auto& [screen, reason] : unreachableHere()) {
         EXPECT_TRUE(screens.all.count(screen)) << screen << " is listed as unreachable but is no screen of Classes/";
         EXPECT_FALSE(isReached(screen)) << screen << " is listed as unreachable (" << reason << ") but a walk reached it";

@@ -231,7 +231,6 @@ TEST_F(SourcePageTest, OnlyEncodedWebAndMailLinksLeaveThePage) {
         s.name = "Alpha";
         s.contact = "Jane <jane@alpha.example>";
         s.twitterLink = "https://twitter.com/alpha_repo";
-        s.donateLink = "javascript:steal()";
         realm->addOrUpdate(s);
     });
     std::vector<QUrl> opened;
@@ -253,11 +252,21 @@ TEST_F(SourcePageTest, OnlyEncodedWebAndMailLinksLeaveThePage) {
     nav->popViewController(false);
     GuiTest::pump();
 
-    page->donate();  // not a web page: treated as no link
-    ASSERT_NE(popup(), nullptr);
-    EXPECT_EQ(popup()->titleLbl()->text(), "No Donation Link");
-    EXPECT_EQ(popup()->messageLbl()->text(), "Alpha maintainer hasn't provided a donation link");
-    EXPECT_EQ(nav->topViewController(), page);
+    // Not a web page: treated as no link.
+    for (const char* donateLink : {"javascript:steal()", "ftp://alpha.example/donate"}) {
+        SCOPED_TRACE(donateLink);
+        realm->transactionWithBlock([&] {
+            auto s = *realm->objectForPrimaryKey<ZMRSource>("https://alpha.example/");
+            s.donateLink = donateLink;
+            realm->addOrUpdate(s);
+        });
+        show("https://alpha.example/");
+        page->donate();
+        ASSERT_NE(popup(), nullptr);
+        EXPECT_EQ(popup()->titleLbl()->text(), "No Donation Link");
+        EXPECT_EQ(popup()->messageLbl()->text(), "Alpha maintainer hasn't provided a donation link");
+        EXPECT_EQ(nav->topViewController(), page);
+    }
 }
 
 }  // namespace

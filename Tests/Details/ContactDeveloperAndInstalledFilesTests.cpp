@@ -19,21 +19,23 @@ namespace {
 TEST(InstalledFilesRows, PathsIndentByTheirDepth) {
     struct Case {
         const char* path;
-        const char* row;
+        int depth;
+        const char* text;
     };
     const Case cases[] = {
-        {"/.", "/."},
-        {"/usr", "/usr"},
-        {"/usr/share", "\t/share"},
-        {"/Library/MobileSubstrate", "\t/MobileSubstrate"},
-        {"/a/b/c", "\t\t/c"},
-        {"/usr/share/doc/x", "\t\t\t/x"},
-        {"/a/b/c/d/e", "\t\t\t\t/e"},
-        {"/usr/share/", "\t\t/share"},
-        {"", ""},
-        {"relative", ""},
+        {"/.", 0, "/."},
+        {"/usr", 0, "/usr"},
+        {"/usr/share", 1, "/share"},
+        {"/Library/MobileSubstrate", 1, "/MobileSubstrate"},
+        {"/a/b/c", 2, "/c"},
+        {"/usr/share/doc/x", 3, "/x"},
+        {"/a/b/c/d/e", 4, "/e"},
+        {"/usr/share/", 2, "/share"},
+        {"", 0, ""},
+        {"relative", 0, ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(InstalledFilesViewController::rowText(c.path), c.row) << c.path;
+    for (const auto& c : cases)
+        EXPECT_EQ(InstalledFilesViewController::row(c.path), (InstalledFilesViewController::Row{c.depth, c.text})) << c.path;
 }
 
 class ContactAndFiles : public DetailsFixture::Host {
@@ -115,6 +117,7 @@ TEST_F(ContactAndFiles, RowsOpenWhatTheyHaveOrSayWhatIsMissing) {
     const Case cases[] = {
         {"nothing", QUrl(), QUrl(), "", {"No Twitter Link", "No Email Address", "No PayPal Link"}},
         {"hostile", QUrl("javascript:alert(1)"), QUrl("file:///etc/passwd"), "not an address", {"No Twitter Link", "No Email Address", "No PayPal Link"}},
+        {"not the web", QUrl("ftp://host/janedoe"), QUrl("ftp://host/donate"), "", {"No Twitter Link", "No Email Address", "No PayPal Link"}},
         {"all", QUrl("https://twitter.example/janedoe"), QUrl("https://pay.example/jane"), "jane@example.com", {"", "", ""}},
     };
     for (const auto& c : cases) {
@@ -189,7 +192,8 @@ TEST_F(ContactAndFiles, TwentyThousandFilesGetWidgetsOnlyForTheRowsOnScreen) {
     EXPECT_EQ(table->numberOfRows(0), 20002);
     EXPECT_LT(table->createdCellCount(), 100);
     EXPECT_EQ(table->cellForRow({0, 0})->textLabel()->text(), "/.");
-    EXPECT_EQ(table->cellForRow({0, 1})->textLabel()->text(), "\t\t\t/file0");
+    EXPECT_EQ(table->cellForRow({0, 1})->textLabel()->text(), "/file0");
+    EXPECT_EQ(table->cellForRow({0, 1})->textLabel()->indent(), 3 * InstalledFilesViewController::kIndentPerLevel);
     table->scrollToRow({0, 20001}, UITableView::ScrollPosition::Bottom, false);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return table->cellForRow({0, 20001}) != nullptr; }));
     EXPECT_EQ(table->cellForRow({0, 20001})->textLabel()->text(), "") << "the empty last line of dpkg's list";

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <memory>
+#include <optional>
 
 #include "Browsing/BrowsingFixture.h"
 #include "Browsing/CategoriesTableViewController.h"
@@ -15,6 +17,7 @@
 #include "Depictions/ZMDepictionSettings.h"
 #include "Browsing/PackageOpening.h"
 #include "Details/PackageDetailsViewController.h"
+#include "Details/RemoteWebView.h"
 #include "Details/WebDepictionViewController.h"
 #include "PackageCell.h"
 #include "Support/FlatRepository.h"
@@ -50,6 +53,15 @@ inline std::string png(int width, int height, const QColor& color, const QString
 inline void saveScreenshot(QWidget* widget, const char* name) {
     QDir().mkpath(VOSTRELLE_SCREENSHOT_DIR);
     EXPECT_TRUE(widget->grab().toImage().save(QString(VOSTRELLE_SCREENSHOT_DIR "/") + name));
+}
+
+// What `script` gives in the web depiction's page, as text (empty when no
+// answer came).
+inline QString evaluate(RemoteWebView* page, const QString& script) {
+    auto answer = std::make_shared<std::optional<QString>>();  // the answer may come after we stop waiting
+    page->runJavaScript(script, [answer](const QVariant& v) { *answer = v.toString(); });
+    GuiTest::waitUntil([&] { return answer->has_value(); }, std::chrono::seconds(10));
+    return answer->value_or(QString());
 }
 
 // In the launched application, as a user gets there: the Sections tab, "All

@@ -357,16 +357,23 @@ TEST_F(DetailsPageLayout, LinksThatAreNotWebAddressesOpenNothingAndSaySo) {
     struct Case {
         const char* website;
         const char* location;
+        const char* donateLink;  // the source's
         const char* donateTitle, *donateMessage;
     };
     const Case cases[] = {
-        {"javascript:alert(1)", "https://repo.example/", "No Donate Link", "This feature is not supported by this repository"},
-        {"file:///etc/passwd", "https://info.example/", "No Donate Link", "Jane hasn't provided a donate link."},
-        {"", "https://repo.example/", "No Donate Link", "This feature is not supported by this repository"},
+        {"javascript:alert(1)", "https://repo.example/", "", "No Donate Link", "This feature is not supported by this repository"},
+        {"file:///etc/passwd", "https://info.example/", "", "No Donate Link", "Jane hasn't provided a donate link."},
+        {"", "https://repo.example/", "", "No Donate Link", "This feature is not supported by this repository"},
+        {"ftp://host/", "https://info.example/", "ftp://host/donate", "No Donate Link", "Jane hasn't provided a donate link."},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.website);
+        realm->transactionWithBlock([&] {
+            auto source = realm->objectForPrimaryKey<ZMRSource>(c.location);
+            source->donateLink = c.donateLink;
+            realm->addOrUpdate(*source);
+        });
         auto p = package("com.links." + std::to_string(n++), c.location);
         p.website = c.website;
         auto* page = open(p);

@@ -46,10 +46,12 @@ protected:
             {"tabs",
              {{{"tabname", "Details"},
                {"views",
-                {{{"markdown", "**Loop Native** dims the dock. See https://example.org/native\n\n- one\n- two"}},
+                {{{"markdown", "**Loop Native** dims the dock. See https://example.org/native\n\nIf 1 < 2, &lt;b&gt;this&lt;/b&gt; "
+                               "shows as typed.\n\n- one\n- two"}},
                  {{"screenshots", shots}}}}},
               {{"tabname", "Change Log"},
-               {"views", {{{"title", "1.9"}}, {{"markdown", "- older fix"}}, {{"title", "1.10"}}, {{"markdown", "- newest"}}}}}}},
+               {"views",
+                {{{"title", "1.9"}}, {{"markdown", "- older fix: 1 < 2, &lt;i&gt; shown"}}, {{"title", "1.10"}}, {{"markdown", "- newest"}}}}}}},
         };
         serve(dir + "/depiction.json", doc.dump());
         return url(dir + "/depiction.json");
@@ -88,9 +90,10 @@ TEST_F(DetailsPageTest, NativeDepictionFromAPackageListThenFromTheCache) {
     EXPECT_TRUE(page->bannerImageView()->isVisible());
     const QString changelog = text(page->changelogContentLbl());
     EXPECT_TRUE(changelog.startsWith("1.10:") && changelog.indexOf("\u2022 newest") < changelog.indexOf("1.9:") &&
-                changelog.endsWith("\u2022 older fix"))
+                changelog.endsWith("\u2022 older fix: 1 < 2, <i> shown"))
         << changelog.toStdString();
     EXPECT_TRUE(text(page->descriptionLbl()).contains("\u2022 one\n\u2022 two"));
+    EXPECT_TRUE(text(page->descriptionLbl()).contains("If 1 < 2, <b>this</b> shows as typed.")) << text(page->descriptionLbl()).toStdString();
     EXPECT_TRUE(page->screenshotsCollectionView()->isVisible());
     EXPECT_FALSE(page->screenshotsLbl()->isVisible());
     EXPECT_EQ(page->screenshotsCollectionView()->numberOfItems(), 5);

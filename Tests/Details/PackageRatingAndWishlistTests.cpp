@@ -132,6 +132,31 @@ TEST_F(RatingAndWishlist, ARefusedOrUnsentRatingPutsThePreviousStarsBack) {
     EXPECT_EQ(page->ratingLbl()->text(), "0 out of 5 rating");
 }
 
+// Two taps, two replies out of order: the newer star stands, taken, and the
+// older tap's late refusal paints nothing over it.
+TEST_F(RatingAndWishlist, ALateRefusalOfAnOlderTapLeavesTheNewerStars) {
+    ASSERT_TRUE(maker->signIn("ada", "pw"));
+    auto* page = openPackage("com.rate.order", true, 2);
+    maker->setBehaviour("ratings/rate.php", {.body = std::string("Failed"), .hold = true, .times = 1});
+    page->ratingButtons()[2]->click();
+    ASSERT_TRUE(maker->waitForCount("ratings/rate.php", 1));
+    maker->setBehaviour("ratings/rate.php", {.hold = true, .times = 1});
+    page->ratingButtons()[4]->click();
+    ASSERT_TRUE(maker->waitForCount("ratings/rate.php", 2));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return maker->heldRequests("ratings/rate.php").size() == 2; }));
+    EXPECT_EQ(filledStars(page), 5);
+
+    ASSERT_TRUE(maker->releaseHeld("ratings/rate.php", [](const auto& r) { return r.field("rate") == "5"; }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return storedRating("com.rate.order") == 5; }));
+    TestSupport::StderrCapture log;
+    ASSERT_TRUE(maker->releaseHeld("ratings/rate.php", [](const auto& r) { return r.field("rate") == "3"; }));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return log.soFar().find("the rating was not taken: Failed") != std::string::npos; }));
+    EXPECT_EQ(filledStars(page), 5);
+    EXPECT_EQ(page->ratingLbl()->text(), "5 out of 5 rating");
+    EXPECT_EQ(page->packageDictionary().at("myRating"), 5);
+    EXPECT_EQ(storedRating("com.rate.order"), 5);
+}
+
 TEST_F(RatingAndWishlist, APackageNotInstalledGetsTheInstallWarningOnly) {
     ASSERT_TRUE(maker->signIn("ada", "pw"));
     // Stored as "no", or with no value at all (a record of an older database).

@@ -34,16 +34,6 @@ protected:
         QApplication::sendEvent(target, &wheel);
         GuiTest::pump();
     }
-    static QString evaluate(RemoteWebView* page, const QString& script) {
-        QString answer;
-        bool done = false;
-        page->runJavaScript(script, [&](const QVariant& v) {
-            answer = v.toString();
-            done = true;
-        });
-        GuiTest::waitUntil([&] { return done; }, std::chrono::seconds(10));
-        return answer;
-    }
 };
 
 TEST_F(WebDepictionScrolling, TheWheelOverThePageMovesTheScreenAndADragSelectsNoText) {
@@ -63,7 +53,7 @@ TEST_F(WebDepictionScrolling, TheWheelOverThePageMovesTheScreenAndADragSelectsNo
         else EXPECT_LT(bar->value(), before) << step.notches << " notches";
     }
     // No selection by dragging: the page's text is not selectable.
-    EXPECT_EQ(evaluate(web->webView(), "getComputedStyle(document.body).userSelect || getComputedStyle(document.body).webkitUserSelect"),
+    EXPECT_EQ(DetailsFixture::evaluate(web->webView(), "getComputedStyle(document.body).userSelect || getComputedStyle(document.body).webkitUserSelect"),
               "none");
 }
 

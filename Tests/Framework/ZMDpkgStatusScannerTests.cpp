@@ -7,6 +7,7 @@
 
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
+#include "Database/ZMRPackages.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Notifications/NotificationCenter.h"
 #include "Support/TestSupport.h"
@@ -63,9 +64,10 @@ TEST_F(DpkgStatusScanner, InstalledStateFollowsTheStatusFile) {
     const std::string repo = "https://repo.example/";
     store(record("com.example.alpha", "2.0", repo));       // installed 1.0: an update
     store(record("com.example.same", "1.0", repo));        // installed, current
-    auto removed = record("com.example.removed", "1.0", repo);
+    auto removed = record("com.example.removed", "2.0", repo);  // installed 1.0, its update offered
     removed.isInstalled = true;
     removed.installedVersion = "1.0";
+    removed.isUpdated = true;
     removed.installedFiles = {"/usr/bin/removed"};
     store(removed);
     auto dpkgOnly = record("com.example.gone", "0.5", "DPKG");
@@ -120,6 +122,10 @@ TEST_F(DpkgStatusScanner, InstalledStateFollowsTheStatusFile) {
     EXPECT_EQ(gone->isInstalled, false);
     EXPECT_TRUE(gone->installedVersion.empty());
     EXPECT_TRUE(gone->installedFiles.empty());
+    EXPECT_EQ(gone->isUpdated, false) << "nothing installed to update";
+    ZMRPackages packages;
+    packages.rebuildPackagesCategoriesCacheNow();
+    EXPECT_EQ(packages.updatesCount(), 0u) << "the only update left is held";
     EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.gone")) << "known only to dpkg and no longer installed";
     EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.config")) << "config-files is not installed";
 

@@ -13,6 +13,8 @@ TEST(ZMPackageDescriptionReader, DisplayTextFollowsTheIndexFormat) {
         {"Tool\n first line\n second line\n .\n next paragraph", "Tool\n\nfirst line second line\n\nnext paragraph"},
         // Lines indented further are verbatim and keep their indentation.
         {"Tool\n Usage:\n   tool --all\n   tool -q\n done", "Tool\n\nUsage:\n  tool --all\n  tool -q\ndone"},
+        // A list (verbatim lines) before the next paragraph: one blank line between.
+        {"Tool\n Brings:\n  * one\n  * two\n .\n After", "Tool\n\nBrings:\n * one\n * two\n\nAfter"},
         // A tab continues a value too; blank lines at the end go.
         {"Tool\n\tsome text\n .", "Tool\n\nsome text"},
     };

@@ -33,13 +33,15 @@ protected:
 
 // A resolved package is fetched as the archive of exactly its version: the
 // record's own file only when the record is at that version, else a version
-// row (its own source's first), else nothing (apt fetches it itself).
+// row (its own source's first) that names a file, else nothing (apt fetches
+// it itself).
 TEST_F(QueueChoices, EachResolvedVersionIsFetchedFromItsOwnArchive) {
     store({record("com.example.q", a, "2.0", "./q_2.0.deb"), record("com.example.dpkg", "DPKG", "1.0"),
            record("com.example.nofile", a, "1.0")});
     addVersion(a, "com.example.q", "1.0", "./q_1.0.deb");
     addVersion(b, "com.example.q", "1.0", "./b/q_1.0.deb");
     addVersion(b, "com.example.q", "1.5", "./b/q_1.5.deb");
+    addVersion(a, "com.example.q", "0.5", "");  // listed without a Filename
     addVersion(a, "com.example.dpkg", "1.0", "./dpkg_1.0.deb");
     addVersion(b, "com.example.norecord", "1.0", "./norecord_1.0.deb");
     struct Case {
@@ -52,6 +54,7 @@ TEST_F(QueueChoices, EachResolvedVersionIsFetchedFromItsOwnArchive) {
         {"com.example.q", "0:2.0", std::pair{a, "./q_2.0.deb"}},  // the same version, written with its epoch
         {"com.example.q", "1.0", std::pair{a, "./q_1.0.deb"}},   // a downgrade: the record's own source first
         {"com.example.q", "1.5", std::pair{b, "./b/q_1.5.deb"}},
+        {"com.example.q", "0.5", std::nullopt},  // a downgrade to a row without a file
         {"com.example.q", "3.0", std::nullopt},
         {"com.example.q", "2.0~rc1", std::nullopt},
         {"com.example.q", "2.0-1", std::nullopt},

@@ -26,6 +26,7 @@
 #include "Support/TestSupport.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
+#include "ZMIndexParsing.h"
 #include "ZMPackageOptions.h"
 #include "ZMPipelineManager.h"
 #include "ZMQueue.h"
@@ -288,6 +289,43 @@ TEST_F(SourceRefresh, AnUnchangedRefreshRebuildsNothing) {
     EXPECT_EQ(fs::last_write_time(prefix + "Packages"), listTime);
     EXPECT_EQ(fs::last_write_time(prefix + "Release"), releaseTime);
     EXPECT_EQ(fs::last_write_time(ZMAPTManager::treePath() + "/etc/apt/sources.list"), sourcesTime);
+}
+
+// Validators stored along lists written another way (by an older program, or
+// without a format at all) vouch for lists that are not ours: the next refresh
+// fetches everything unconditionally, and the one after may be answered 304.
+TEST_F(SourceRefresh, ValidatorsOfAnOlderListsFormatAreNotTrusted) {
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.same\nVersion: 1.0\n");
+    addSourceRecord(location);
+    ASSERT_TRUE(refreshNow(location));
+    const auto current = nlohmann::json::parse(ZMRSource::objectForPrimaryKey(location)->httpValidators);
+    ASSERT_TRUE(current.contains("format"));
+    for (const std::optional<int> format : {std::optional<int>(), std::optional<int>(1)}) {
+        const std::string what = format ? "format " + std::to_string(*format) : "no format";
+        nlohmann::json stored = current;
+        if (format) stored["format"] = *format;
+        else stored.erase("format");
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            auto source = realm->objectForPrimaryKey<ZMRSource>(location);
+            source->httpValidators = stored.dump();
+            realm->addOrUpdate(*source);
+        });
+        server->clearRequests();
+        auto full = refreshNow(location);
+        ASSERT_TRUE(full) << what << ": " << full.error->debugDescription();
+        EXPECT_FALSE(full.value->unchanged) << what;
+        for (const auto& request : server->requests()) {
+            if (request.path.find("Release") == std::string::npos && request.path.find("Packages") == std::string::npos)
+                continue;
+            EXPECT_EQ(request.status, 200) << what << ": " << request.path;
+            EXPECT_FALSE(request.headers.count("If-None-Match") || request.headers.count("If-Modified-Since"))
+                << what << ": " << request.path;
+        }
+        auto again = refreshNow(location);
+        ASSERT_TRUE(again) << what;
+        EXPECT_TRUE(again.value->unchanged) << what << ": the lists are ours again";
+    }
 }
 
 TEST_F(SourceRefresh, ThePaymentHookAnswerIsStoredAndTheIndexGoesToTheAPTTree) {
@@ -709,25 +747,47 @@ TEST_F(SourceRefresh, AnEqualVersionElsewhereDoesNotTakeTheRecordOver) {
 }
 
 // An index of nothing but blank lines is an empty repository: the refresh
-// succeeds and the source's packages are gone. Text without a package is not.
+// succeeds and the source's packages are gone. So is one that lists only
+// packages built for another architecture, however many pieces the parsing
+// takes it in: the log says what they were for, and the source is not broken.
+// Text without a package is not.
 TEST_F(SourceRefresh, AnIndexOfBlanksIsAnEmptyRepository) {
     addSourceRecord(location);
-    const std::vector<std::string> indexes = {"", "\n", "\n\n\n", " ", " \t\r\n \n\t\n", "\r\n\r\n",
-                                              std::string(100000, '\n')};
-    for (const std::string& blanks : indexes) {
-        std::string shown;
-        for (char c : blanks.substr(0, 12)) shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : " ";
+    const std::string host = ZMAPTManager::hostArchitecture();
+    const std::string foreign = host == "arm64" ? "amd64" : "arm64";
+    auto foreignOnly = [&](size_t count) {
+        std::string text;
+        for (size_t i = 0; i < count; ++i)
+            text += fmt::format("Package: com.example.elsewhere{}\nVersion: 1.0\nArchitecture: {}\nDescription: x\n {}\n\n", i,
+                                foreign, std::string(200, 'x'));
+        return text;
+    };
+    struct Case {
+        std::string index;
+        size_t foreignStanzas;
+    };
+    const std::vector<Case> indexes = {{"", 0}, {"\n", 0}, {"\n\n\n", 0}, {" ", 0}, {" \t\r\n \n\t\n", 0}, {"\r\n\r\n", 0},
+                                       {std::string(100000, '\n'), 0}, {foreignOnly(1), 1}, {foreignOnly(4000), 4000}};
+    ASSERT_GT(indexes.back().index.size(), 3 * ZMIndexParsing::kPiece);
+    for (const auto& [blanks, foreignStanzas] : indexes) {
+        std::string shown = std::to_string(blanks.size()) + " bytes: ";
+        for (char c : blanks.substr(0, 12)) shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
         FlatRepository::writeIndexesForText(repo, "Package: com.example.listed\nVersion: 1.0\nArchitecture: all\n");
         ASSERT_TRUE(refreshNow(location)) << shown;
         ASSERT_TRUE(ZMRPackage::objectForPrimaryKey("com.example.listed")) << shown;
         FlatRepository::writeIndexesForText(repo, blanks);
+        TestSupport::StderrCapture log;
         auto result = refreshNow(location);
         ASSERT_TRUE(result) << "[" << shown << "] " << result.error->debugDescription();
         EXPECT_EQ(result.value->packages, 0u) << shown;
         EXPECT_EQ(result.value->removed, 1u) << shown;
+        EXPECT_EQ(result.value->skipped, foreignStanzas) << shown;
         EXPECT_FALSE(ZMRPackage::objectForPrimaryKey("com.example.listed")) << shown;
         EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->hasErrors, false) << shown;
         EXPECT_EQ(ZMRSource::objectForPrimaryKey(location)->totalPackages, "0") << shown;
+        if (foreignStanzas > 0) {
+            EXPECT_NE(log.text().find("com.example.elsewhere0 is for " + foreign), std::string::npos) << shown;
+        }
     }
     for (const char* text : {"x", " \n\nnot a field\n\n", "\n\nPackage\n"}) {
         FlatRepository::writeIndexesForText(repo, text);

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "Framework/APTTestRepository.h"
+#include "Support/FlatRepository.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ZMAPTManager.h"
 
@@ -71,6 +72,8 @@ protected:
 TEST_F(Helper, RefusesProgramsOptionsNamesAndRootsOutsideItsGrammar) {
     const std::string touch = "touch " + marker_;
     const std::string tree = sandbox_->tree(), root = sandbox_->root();
+    TestSupport::TempDir elsewhere;
+    const std::string outside = place(elsewhere.file("outside.deb"));
     const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"a shell", with({"sh", "-c", touch})},
         {"a shell by path", with({"/bin/sh", "-c", touch})},
@@ -87,6 +90,9 @@ TEST_F(Helper, RefusesProgramsOptionsNamesAndRootsOutsideItsGrammar) {
         {"no arguments", {}},
         {"no root", {tree}},
         {"relative tree", {"relative/tree", root, "apt-get", "update"}},
+        // Every archive on the disk would lie inside such a tree.
+        {"/ as the tree", {"/", root, "dpkg", "-i", outside}},
+        {"a tree that resolves to /", {"/usr/..", root, "dpkg", "-i", outside}},
         {"a root apt.conf does not name", {tree, "/", "apt-get", "-s", "install", "com.example.alpha"}},
         {"command in a name", with({"apt-get", "-s", "install", "--", "x;touch " + marker_})},
         {"blank in a name", with({"apt-get", "-s", "install", "x;rm -rf"})},
@@ -172,6 +178,35 @@ TEST_F(Helper, RunsTheShapesTheDriverUsesOnTheSandboxOnly) {
     EXPECT_EQ(installed.exitStatus, 0) << installed.standardError;
     EXPECT_EQ(sandbox_->statusOf("com.example.alpha"), "install ok installed");
     EXPECT_TRUE(fs::exists(sandbox_->root() + "/var/log/dpkg.log"));
+}
+
+// The program run as root inherits the standard descriptors and, when asked
+// for, the status pipe; nothing else the caller had open reaches it (nor the
+// maintainer scripts dpkg runs).
+TEST_F(Helper, OnlyTheAskedForStatusPipeReachesTheProgram) {
+    TestSupport::TempDir work, seen;
+    FlatRepository::Deb deb{"com.example.descriptors", "1.0", ""};
+    deb.postinst = "{ echo reached >&3; } 2>/dev/null\n{ echo reached >&4; } 2>/dev/null\nexit 0";
+    const std::string archive = downloads_ + "/" + FlatRepository::buildDeb(work.path(), downloads_, deb);
+    for (const bool statusPipe : {false, true}) {
+        SCOPED_TRACE(statusPipe ? "with --status-fd" : "without --status-fd");
+        const std::string three = seen.file(std::string("3-") + (statusPipe ? "pipe" : "none"));
+        const std::string four = seen.file(std::string("4-") + (statusPipe ? "pipe" : "none"));
+        TestSupport::writeFile(three, "");
+        TestSupport::writeFile(four, "");
+        // The caller holds descriptors 3 and 4 open when it starts the helper.
+        std::vector<std::string> argv = {"/bin/sh", "-c", "three=$1 four=$2; shift 2; exec \"$@\" 3>>\"$three\" 4>>\"$four\"",
+                                         "sh", three, four, ZMCommandRunner::helperPath()};
+        if (statusPipe) argv.push_back("--status-fd");
+        for (const auto& a : with({"dpkg", "-i", archive})) argv.push_back(a);
+        ZMResult<ZMCommandOutput> ran;
+        offMain([&] { ran = ZMCommandRunner::capture(argv); });
+        ASSERT_TRUE(ran.ok());
+        EXPECT_EQ(ran.value->exitStatus, 0) << ran.value->standardError;
+        EXPECT_EQ(sandbox_->statusOf("com.example.descriptors"), "install ok installed");
+        EXPECT_EQ(readFile(three), statusPipe ? "reached\n" : "") << "descriptor 3";
+        EXPECT_EQ(readFile(four), "") << "descriptor 4";
+    }
 }
 
 // Installed setuid-root, the helper works for an unprivileged caller on a tree

@@ -1,8 +1,10 @@
 #include <QLocalSocket>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <thread>
 
+#include "Dispatch/Dispatch.h"
 #include "ErrorViewController.h"
 #include "QueueScreensFixture.h"
 #include "SegmentedViewController.h"
@@ -36,13 +38,26 @@ TEST_F(TaskScreensTest, TasksFollowTheirNotificationsToTheEnd) {
     center.post(ZMPipelineTaskProgressNotification, {}, info("dl.a", {{"progress", 0.5}}));
     center.post(ZMPipelineTaskStatusNotification, {}, info("dl.a", {{"status", "Done downloading A."}}));
     center.post(ZMPipelineTaskProgressNotification, {}, info("dl.a", {{"progress", 7.0}}));  // clamped
+    center.post(ZMPipelineTaskProgressNotification, {}, info("run", {{"progress", 0.6}}));
     center.post(ZMPipelineTaskFinishedNotification, {}, info("dl.a", {{"success", true}, {"cancelled", false}}));
     center.post(ZMPipelineTaskFinishedNotification, {},
                 info("run", {{"success", false}, {"cancelled", false}, {"error", {{"code", 34}, {"message", "apt-get failed"}}}}));
-    ASSERT_TRUE(GuiTest::waitUntil([&] {
-        auto* run = tasks->rowForTask("run");
-        return run && run->state == ZMTasksViewController::TaskRow::State::Failed;
-    }));
+    // Reports that arrive after the end take no bar back.
+    center.post(ZMPipelineTaskProgressNotification, {}, info("dl.a", {{"progress", 0.2}}));
+    center.post(ZMPipelineTaskProgressNotification, {}, info("run", {{"progress", 0.1}}));
+    bool delivered = false;  // after every notice above, in order
+    Dispatch::main([&] { delivered = true; });
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return delivered; }));
+    ASSERT_EQ(tasks->rowForTask("run")->state, ZMTasksViewController::TaskRow::State::Failed);
+    GuiTest::pump();
+    for (const auto& [row, bar] : {std::pair{0, 1000}, std::pair{1, 600}}) {
+        auto* shown = tasks->tableView()->cellForRow({0, row});
+        ASSERT_NE(shown, nullptr) << row;
+        auto* progress = shown->findChild<QProgressBar*>();
+        ASSERT_NE(progress, nullptr) << row;
+        EXPECT_EQ(progress->value(), bar) << row;
+    }
+    EXPECT_DOUBLE_EQ(tasks->rowForTask("run")->progress, 0.6);
     auto* a = tasks->rowForTask("dl.a");
     EXPECT_EQ(a->title, "Downloading A");
     EXPECT_EQ(a->status, "Done downloading A.");

@@ -249,11 +249,12 @@ TEST_F(VostrelleTest, LateNoticesOfFinishedTasksLeaveNoStaleStatus) {
     auto* status = d.statusView();
     // The queued notice hops to the main thread after the task was queued, so
     // a quick task can be over (finished notice delivered) when it arrives;
-    // likewise a last status line. Neither may bring back a task that is gone.
+    // likewise a last status line or progress report. None may bring back a task that is gone.
     auto& center = NotificationCenter::defaultCenter();
-    const nlohmann::json info = {{"taskID", "test.gone"}, {"pipelineID", ZMPipelineMisc}, {"status", "Late"}};
+    const nlohmann::json info = {{"taskID", "test.gone"}, {"pipelineID", ZMPipelineMisc}, {"status", "Late"}, {"progress", 0.3}};
     center.post(ZMPipelineTaskQueuedNotification, {}, info);
     center.post(ZMPipelineTaskStatusNotification, {}, info);
+    center.post(ZMPipelineTaskProgressNotification, {}, info);
     GuiTest::pump(std::chrono::milliseconds(50));
     EXPECT_EQ(status->runningTaskCount(), 0u);
     EXPECT_FALSE(status->isVisible());

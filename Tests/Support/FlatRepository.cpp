@@ -50,7 +50,7 @@ std::string buildDeb(const std::string& work, const std::string& directory, cons
     TestSupport::writeFile(dir + "/DEBIAN/control", "Package: " + p.name + "\nVersion: " + p.version +
                                                         "\nArchitecture: " + p.architecture +
                                                         "\nMaintainer: " + p.maintainer + "\n" + p.extraControl +
-                                                        "Description: test package\n");
+                                                        "Description: " + p.description + "\n");
     for (const auto& [script, body] : {std::pair{"postinst", &p.postinst}, std::pair{"preinst", &p.preinst}}) {
         if (body->empty()) continue;
         TestSupport::writeFile(dir + "/DEBIAN/" + script, "#!/bin/sh\n" + *body + "\n");

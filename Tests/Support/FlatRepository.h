@@ -23,6 +23,9 @@ struct Deb {
     std::string architecture = "all";
     std::string preinst = {};  // body of a preinst script, or ""
     std::string maintainer = "Test <test@example.com>";
+    // The Description field's value: a synopsis, then (on further lines,
+    // each starting with a blank) the extended description.
+    std::string description = "test package";
 };
 
 // Builds the archive into `directory` (its scratch files under `work`) and

@@ -48,6 +48,8 @@ std::string StderrCapture::text() {
     return readFile(file_);
 }
 
+std::string StderrCapture::soFar() const { return readFile(file_); }
+
 void StderrCapture::restore() {
     if (saved_ < 0) return;
     fflush(stderr);

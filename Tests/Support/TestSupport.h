@@ -45,6 +45,8 @@ public:
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
     std::string text();
+    // What was written so far, still collecting (for waiting on a log line).
+    std::string soFar() const;
 
 private:
     void restore();

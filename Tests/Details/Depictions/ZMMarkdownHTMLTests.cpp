@@ -34,6 +34,10 @@ TEST(ZMMarkdownHTML, BreaksListsAndDroppedLines) {
         {"<p><img src=x>\nkept\r\n<p><img src=y>", false, "<p>kept</p><br /><br />"},
         {"line one\r\nline two", true, "<p>line one\nline two</p><br />"},
         {"<style>p{}</style># not a heading\n<p>x</p>", false, "# not a heading\n<p>x</p><br /><br />"},
+        // Markup typed as text stays text, in Markdown and in HTML alike.
+        {"1 < 2, &lt;b&gt;no&lt;/b&gt; and \\<i>", false, "<p>1 &lt; 2, &lt;b&gt;no&lt;/b&gt; and &lt;i&gt;</p><br /><br />"},
+        {"- `<b>` is 1 < 2", true, "<p>\u2022 <code>&lt;b&gt;</code> is 1 &lt; 2</p>"},
+        {"<style></style><p>1 &lt; 2, &lt;b&gt;no&lt;/b&gt;</p>", true, "<p>1 &lt; 2, &lt;b&gt;no&lt;/b&gt;</p><br />"},
     };
     for (const auto& c : cases) EXPECT_EQ(body(ZMMarkdownHTML::htmlForText(c.text, c.changelog, false)), c.html) << c.text;
     for (const char* nothing : {"", "<p><img src=a>", "<p><img src=a>\n<p><img src=b>"})

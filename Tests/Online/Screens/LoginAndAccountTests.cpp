@@ -212,7 +212,16 @@ TEST_F(AccountTest, RestorationFindingsAndTheScreensEdgeCases) {
     // The packages table's placeholder row does nothing.
     screen->didSelectRow(screen->packagesTableView(), {0, 0});
     EXPECT_TRUE(screen->packagesToRestoreDict().empty());
-    nav->popViewController(false);
+    // A plain-http source configured already (here under https) is not added
+    // again: ticked, it asks nothing and the restoration runs.
+    screen->didSelectRow(screen->sourcesTableView(), {0, 0});
+    ASSERT_EQ(screen->sourcesToRestoreDict().at("http://one.example"), true);
+    screen->restoreVostrelleSetup();
+    presented<UIAlertController>()->performAction(0);  // "Restore now"
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == account; }))
+        << (popupTitle().empty() ? "still on the screen" : "asked: " + popupTitle());
+    EXPECT_FALSE(ZMRSource::objectForPrimaryKey("http://one.example/"));
+    if (nav->topViewController() != account) nav->popViewController(false);
 
     restore({{"sources", nlohmann::json::array()}, {"packages", nlohmann::json::array()}});
     EXPECT_EQ(popupTitle(), "Vostrelle Setup Restoration");

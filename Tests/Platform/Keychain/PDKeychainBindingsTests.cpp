@@ -66,10 +66,14 @@ TEST_F(PDKeychainBindingsTest, EntriesPersistInAnOwnerOnlyFile) {
 
 TEST_F(PDKeychainBindingsTest, AFileOthersCouldReadIsClosedAndACorruptOneKeptAside) {
     std::string path = ZMPaths::applicationSupport() + "/keychain.json";
-    TestSupport::writeFile(path, R"({"username": "bob"})");
-    chmod(path.c_str(), 0644);
-    EXPECT_EQ(PDKeychainBindings::sharedKeychainBindings().stringForKey("username"), "bob");
-    EXPECT_EQ(modeOf(path), 0600u);
+    // Readable or writable by the group or by others: owner-only once loaded.
+    for (const mode_t widened : {mode_t(0644), mode_t(0640), mode_t(0660), mode_t(0604), mode_t(0620), mode_t(0602)}) {
+        PDKeychainBindings::resetForTesting();
+        TestSupport::writeFile(path, R"({"username": "bob"})");
+        chmod(path.c_str(), widened);
+        EXPECT_EQ(PDKeychainBindings::sharedKeychainBindings().stringForKey("username"), "bob") << std::oct << widened;
+        EXPECT_EQ(modeOf(path), 0600u) << std::oct << widened;
+    }
 
     PDKeychainBindings::resetForTesting();
     TestSupport::writeFile(path, R"({"username": "bo)");

@@ -427,19 +427,25 @@ TEST(RealmFileTest, AnUnreadableFileIsReplacedAndFlagged) {
     EXPECT_EQ(reopened->objects<Gadget>().count(), 1u);
 }
 
+// A file of an older schema, or of a newer one (a later version ran here
+// before), is not read as ours: the database starts anew, and says so.
 TEST(RealmFileTest, AnotherSchemaVersionIsReplacedAndFlagged) {
     TestSupport::TempDir dir;
-    const std::string path = dir.file("default.realm");
-    {
-        auto old = Realm::open({path, 26});
-        old->transactionWithBlock([&] {
-            Gadget g = Gadget::make("a", "b");
-            old->add(g);
-        });
+    for (const uint64_t other : {Realm::kSchemaVersion - 1, Realm::kSchemaVersion + 1}) {
+        const std::string path = dir.file("schema-" + std::to_string(other) + ".realm");
+        {
+            auto written = Realm::open({path, other});
+            written->transactionWithBlock([&] {
+                Gadget g = Gadget::make("a", "b");
+                written->add(g);
+            });
+        }
+        auto realm = Realm::open({path});
+        EXPECT_TRUE(realm->databaseWasReset()) << other;
+        EXPECT_EQ(realm->objects<Gadget>().count(), 0u) << other;
+        realm.reset();
+        EXPECT_FALSE(Realm::open({path})->databaseWasReset()) << other << ": ours from now on";
     }
-    auto realm = Realm::open({path});
-    EXPECT_TRUE(realm->databaseWasReset());
-    EXPECT_EQ(realm->objects<Gadget>().count(), 0u);
 
     // A foreign database without a version is not taken for ours either.
     const std::string foreign = dir.file("foreign.realm");

@@ -301,13 +301,12 @@ TEST_F(TableTest, SectionIndexJumpsToItsSection) {
     rows.titles = {"A", "B", "C"};
     rows.index = {"A", "B", "C"};
     fill(3, 40);
-    QWidget* bar = nullptr;
-    for (auto* w : table->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        if (w->width() == 18 && w->isVisible()) bar = w;
+    auto* bar = table->findChild<QWidget*>("sectionIndex");
     ASSERT_NE(bar, nullptr);
-    // Three titles of 16 pixels centred in the strip: click the last.
-    const int top = (bar->height() - 48) / 2;
-    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(9, top + 40));
+    ASSERT_TRUE(bar->isVisible());
+    // Three titles on lines of 22 pixels centred in the strip: click the last.
+    const int top = (bar->height() - 66) / 2;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, top + 55));
     EXPECT_EQ(static_cast<int>(table->contentOffset()), static_cast<int>(table->rectForRow({2, 0}).top() - 28));
 }
 
