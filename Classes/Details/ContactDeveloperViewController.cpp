@@ -161,10 +161,17 @@ QUrl ContactDeveloperViewController::mailURL() const {
 }
 
 void ContactDeveloperViewController::changeIsDeveloperFollowedState() {
-    isFollowed_ = !isFollowed_;
-    ZMRPackageManager::sharedPackageManager().developers().setDeveloper(developerName_, isFollowed_);
-    followedBtn_->setTitle(q(L(isFollowed_ ? "Unfollow" : "Follow")));
-    SearchCell::presentFollowConfirmation(SourceAddition::topPresenter(this), q(L(isFollowed_ ? "Followed" : "Unfollowed")));
+    showFollowed(!isFollowed_);
+    QPointer<ContactDeveloperViewController> self(this);
+    const bool follow = isFollowed_;
+    SearchCell::storeFollow(developerName_, follow, this, q(L(follow ? "Followed" : "Unfollowed")), [self, follow](bool stored) {
+        if (!stored && self) self->showFollowed(!follow);
+    });
+}
+
+void ContactDeveloperViewController::showFollowed(bool followed) {
+    isFollowed_ = followed;
+    followedBtn_->setTitle(q(L(followed ? "Unfollow" : "Follow")));
 }
 
 void ContactDeveloperViewController::backSwipe() {

@@ -306,10 +306,17 @@ void DeveloperDetailsViewController::addRepository(const std::string& location) 
 }
 
 void DeveloperDetailsViewController::changeIsDeveloperFollowedState() {
-    isFollowed_ = !isFollowed_;
-    ZMRPackageManager::sharedPackageManager().developers().setDeveloper(profile_.fullName, isFollowed_);
-    followedBtn_->setTitle(isFollowed_ ? q("Unfollow") : q("Follow"));
-    SearchCell::presentFollowConfirmation(SourceAddition::topPresenter(this), isFollowed_ ? q("Followed") : q("Unfollowed"));
+    showFollowed(!isFollowed_);
+    QPointer<DeveloperDetailsViewController> self(this);
+    const bool follow = isFollowed_;
+    SearchCell::storeFollow(profile_.fullName, follow, this, follow ? q("Followed") : q("Unfollowed"), [self, follow](bool stored) {
+        if (!stored && self) self->showFollowed(!follow);
+    });
+}
+
+void DeveloperDetailsViewController::showFollowed(bool followed) {
+    isFollowed_ = followed;
+    followedBtn_->setTitle(followed ? q("Unfollow") : q("Follow"));
 }
 
 void DeveloperDetailsViewController::seeAllPkgFromThisDev() {

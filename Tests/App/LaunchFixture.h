@@ -33,7 +33,9 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Online/Screens/AccountPlistViewController.h"
+#include "Online/Screens/LoginViewController.h"
 #include "Online/Services/OnlineServicesFixture.h"
+#include "Services/ZMAccount.h"
 #include "Services/ZMMakerAPI.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "Shell/ShellTestSupport.h"
@@ -197,6 +199,19 @@ protected:
         const auto row = ShellTest::rowWithAction(*account, action);
         ASSERT_TRUE(row) << action;
         UserGesture::tapRow(account->tableView(), *row);
+    }
+    // Signed in from the account page's sign-in row, as a user does.
+    static void signIn(const std::string& user, const std::string& password) {
+        auto* account = accountPage();
+        ASSERT_NE(account, nullptr);
+        ASSERT_NO_FATAL_FAILURE(tapAccountRow(account, "signInOut"));
+        LoginViewController* login = nullptr;
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return (login = dynamic_cast<LoginViewController*>(top())) != nullptr; }));
+        UserGesture::type(login->userNameTextField(), QString::fromStdString(user), false);
+        UserGesture::type(login->passwordTextField(), QString::fromStdString(password), false);
+        UserGesture::click(login->loginBtn());
+        ASSERT_TRUE(backAtTheWindow());
+        ASSERT_TRUE(GuiTest::waitUntil([] { return ZMAccount::instance().isSignedIn(); }));
     }
     static std::optional<ZMRPackage> package(const std::string& identifier) { return ZMRPackage::objectForPrimaryKey(identifier); }
     static void screenshot(const char* name) {

@@ -273,7 +273,7 @@ TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBro
     // A followed developer's new package is announced once the refresh has ended.
     bool following = false;
     ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Plain Repo Dev <dev@example.org>", true,
-                                                                       [&] { following = true; });
+                                                                       [&](auto) { following = true; });
     ASSERT_TRUE(GuiTest::waitUntil([&] { return following; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     publish("plain", "Plain Repo", {{"com.p.one", "1.0"}, {"com.p.two", "1.0"}, {"com.p.three", "1.0"}});
