@@ -33,6 +33,7 @@
 #include "PackageCell.h"
 #include "ZMDeviceOwnerAuthentication.h"
 #include "ZMSingleInstance.h"
+#include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
 
 namespace {
@@ -169,12 +170,14 @@ void ZMApplication::installServices() {
     ZMOnlineScreensSetup::install();
     try {
         // The package manager's hooks: the followed developers follow the
-        // account, the bundled category images, and the device owner's
-        // authentication before a source is added.
+        // account, the bundled category images, the device owner's
+        // authentication before a source is added, and the database alert
+        // when an added source could not be stored.
         auto& manager = ZMRPackageManager::sharedPackageManager();
         ZMOnlineServices::installAccountSync(manager.developers());
         manager.packages().setImageLookup([](const std::string& name) { return PackageRow::hasBundledImage(name); });
         ZMDeviceOwnerAuthentication::installInto(manager.sources());
+        manager.sources().setStoreFailureHook([](const ZMError& failure) { ZMStoreGuard::tell("adding a source", failure); });
     } catch (const std::exception& e) {
         ZMLOG("package manager unavailable: {}", e.what());
     }

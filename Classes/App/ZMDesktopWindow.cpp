@@ -14,6 +14,7 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "UIKit/UIBarButtonItem.h"
+#include "UIKit/UIFocusRing.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITabBarController.h"
 #include "UIKit/UIWindow.h"
@@ -38,6 +39,28 @@ protected:
                 K::WindowGeometry, {{"x", g.x()}, {"y", g.y()}, {"width", g.width()}, {"height", g.height()}});
         }
         return false;
+    }
+
+private:
+    QPointer<UIWindow> window_;
+};
+
+// Alt+Left (and a keyboard's Back key) goes back in the navigation stack in
+// front, whatever has the focus: buttons and scrolling areas take the arrows
+// for themselves. The window's shortcuts come first (a web page's own Back).
+class BackKey : public QObject {
+public:
+    explicit BackKey(UIWindow* window) : QObject(window), window_(window) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || !window_) return false;
+        const auto* key = static_cast<QKeyEvent*>(e);
+        const bool back = (key->key() == Qt::Key_Left && key->modifiers() == Qt::AltModifier) || key->key() == Qt::Key_Back;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!back || !widget || widget->window() != window_) return false;
+        UINavigationController* nav = ZMDesktopWindow::frontNavigation(window_);
+        return nav && nav->viewControllers().size() > 1 && nav->popViewController(true);
     }
 
 private:
@@ -90,6 +113,8 @@ void ZMDesktopWindow::install(UIWindow* window) {
     window->setGeometry(initialGeometry(
         VostrellePersistentPreferences::sharedInstance().objectForKey(K::WindowGeometry), available));
     new GeometryKeeper(window);
+    new BackKey(window);
+    UIFocusRing::install(window);
 
     QPointer<UIWindow> guard(window);
     // Closing the last window ends the program, through the same termination.
@@ -122,6 +147,14 @@ void ZMDesktopWindow::closePresentedSheet(UIWindow* window) {
     QApplication::sendEvent(top, &escape);
     if (guard && !guard->isBeingDismissed() && window->topPresentedViewController() == guard)
         if (auto* presenter = guard->presentingViewController()) presenter->dismissViewController(true);
+}
+
+UINavigationController* ZMDesktopWindow::frontNavigation(UIWindow* window) {
+    UIViewController* front = window ? window->topPresentedViewController() : nullptr;
+    if (auto* tabs = qobject_cast<UITabBarController*>(front)) front = tabs->selectedViewController();
+    auto* nav = qobject_cast<UINavigationController*>(front);
+    // A popup presented from inside the stack is in front of it.
+    return nav && !nav->isCoveredByPresentation() ? nav : nullptr;
 }
 
 void ZMDesktopWindow::openSearch() {

@@ -6,13 +6,17 @@
 //   Ctrl+Q        quits, as closing the window does;
 //   Ctrl+F        the Search tab with its field focused;
 //   F5, Ctrl+R    refreshes the sources (unless a refresh runs);
-//   Ctrl+W        closes the presented sheet, as its Close/Cancel does.
-// (Back by Alt+Left and the mouse's back button belongs to each navigation
-// stack; Esc to each sheet and popup.)
+//   Ctrl+W        closes the presented sheet, as its Close/Cancel does;
+//   Alt+Left      back in the navigation stack in front, wherever the focus is
+//                 (a web page's history first; the mouse's back button belongs
+//                 to each stack);
+//   Tab           moves the focus, drawn as a ring (UIFocusRing).
+// (Esc belongs to each sheet and popup.)
 #include <QRect>
 #include <QSize>
 #include <nlohmann/json.hpp>
 
+class UINavigationController;
 class UIWindow;
 
 class ZMDesktopWindow {
@@ -33,4 +37,6 @@ public:
     static void closePresentedSheet(UIWindow* window);
     static void openSearch();
     static void refreshSources();
+    // The navigation stack the user sees: the presented one in front, else the selected tab's.
+    static UINavigationController* frontNavigation(UIWindow* window);
 };

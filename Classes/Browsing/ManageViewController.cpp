@@ -426,8 +426,10 @@ void ManageViewController::removeSource(const std::string& location, const std::
     // The root commands run on a background queue; the outcome comes back here.
     ZMRPackageManager::sharedPackageManager().sources().removeSourceWithLocation(
         location, [this, owner, location, name](std::optional<ZMError> error) {
+            // The database kept the source: told like every failure of the database.
+            if (error && error->isStoreFailure()) ZMStoreGuard::tell("removing a source", *error);
             if (!owner.lock()) return;
-            if (error) {
+            if (error && !error->isStoreFailure()) {
                 ZMLOG("removing {} failed: {}", location, error->detail);
                 ZMVostrelle::sharedVostrelle().showAlert(BrowsingText::format("Could not remove %@", name),
                                                          error->localizedDescription());

@@ -23,12 +23,12 @@
 #include "Dispatch/Dispatch.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "Miscellaneous/ZMLog.h"
-#include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
 #include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
+#include "ZMMailLink.h"
 
 using BrowsingText::q;
 
@@ -269,6 +269,7 @@ void SourceViewController::viewDidLoad() {
     auto* refresh = new UIBarButtonItem(ZMThemedIcon::named("view-refresh"), [this](UIBarButtonItem*) { refreshSource(); },
                                         navigationItem());
     refresh->setTitle(q("Refresh"));
+    refreshItem_ = refresh;
     auto* share = new UIBarButtonItem(ZMThemedIcon::named("document-send"), [this](UIBarButtonItem*) { shareSource(); },
                                       navigationItem());
     share->setTitle(q("Share"));
@@ -424,6 +425,10 @@ void SourceViewController::updateSource() {
     else
         sourceDescriptionLbl->setText(q("Please input the valid source URL above to add the source."));
 
+    // The maintainer's buttons and the refresh belong to a source that exists.
+    for (auto* b : {donateBtn, twitterButton, emailButton}) b->setVisible(hasRecord);
+    if (refreshItem_) refreshItem_->setEnabled(hasRecord);
+
     followThisRepositorySwitch->setChecked(dictBool("isFollowed"));
     seeOriginalDepictionsSwitch->setChecked(dictBool("seeOriginalDepictions"));
 
@@ -464,8 +469,16 @@ void SourceViewController::backSwipe() {
     else if (auto* nav = navigationController()) nav->popViewController(true);
 }
 
+bool SourceViewController::isSourceConfigured() const {
+    if (!isSourceStringValid()) return false;
+    auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(sourceLocation_); });
+    return source && source->has_value();
+}
+
 void SourceViewController::refreshSource() {
-    if (!isSourceStringValid()) return;
+    // A typed address the user has not added (the plain-http warning
+    // cancelled) is no source: refreshing it could only fail.
+    if (!isSourceConfigured()) return;
     ZMRPackageManager::sharedPackageManager().sources().refreshSource(sourceLocation_);
 }
 
@@ -543,7 +556,7 @@ void SourceViewController::contactEmail() {
         ZMLOG("no e-mail address in the contact of {}", sourceLocation_);
         return;
     }
-    UIApplication::openURL(url);
+    ZMMailLink::open(url);
 }
 
 void SourceViewController::logInOut() {

@@ -18,6 +18,7 @@
 
 #include "Notifications/NotificationCenter.h"
 #include "UIKit/Timers.h"
+#include "UIKit/UIBarButtonItem.h"
 #include "ZMErrorDelegate.h"
 #include "ZMPalettedViewController.h"
 
@@ -62,6 +63,8 @@ public:
     // URL with a scheme and a host.
     static bool stringIsValidURL(const std::string& text);
     bool isSourceStringValid() const { return stringIsValidURL(sourceLocation_); }
+    // A valid location that a source record has.
+    bool isSourceConfigured() const;
     // "mailto:<address>?subject=<subject>": the address taken from a
     // "Name <address>" contact and both parts percent-encoded, so a contact
     // cannot add recipients or headers. Invalid without an address.
@@ -134,5 +137,6 @@ private:
     QPointer<UIViewController> lastPushed_;
     QPointer<ErrorViewController> errorViewController_;
     QPointer<WebViewViewController> webViewViewController_;
+    QPointer<UIBarButtonItem> refreshItem_;
     bool editing_ = false;
 };

@@ -19,6 +19,7 @@
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMMailLink.h"
 #include "ZMStoreGuard.h"
 
 namespace {
@@ -160,10 +161,17 @@ QUrl ContactDeveloperViewController::mailURL() const {
 }
 
 void ContactDeveloperViewController::changeIsDeveloperFollowedState() {
-    isFollowed_ = !isFollowed_;
-    ZMRPackageManager::sharedPackageManager().developers().setDeveloper(developerName_, isFollowed_);
-    followedBtn_->setTitle(q(L(isFollowed_ ? "Unfollow" : "Follow")));
-    SearchCell::presentFollowConfirmation(SourceAddition::topPresenter(this), q(L(isFollowed_ ? "Followed" : "Unfollowed")));
+    showFollowed(!isFollowed_);
+    QPointer<ContactDeveloperViewController> self(this);
+    const bool follow = isFollowed_;
+    SearchCell::storeFollow(developerName_, follow, this, q(L(follow ? "Followed" : "Unfollowed")), [self, follow](bool stored) {
+        if (!stored && self) self->showFollowed(!follow);
+    });
+}
+
+void ContactDeveloperViewController::showFollowed(bool followed) {
+    isFollowed_ = followed;
+    followedBtn_->setTitle(q(L(followed ? "Unfollow" : "Follow")));
 }
 
 void ContactDeveloperViewController::backSwipe() {
@@ -216,7 +224,7 @@ void ContactDeveloperViewController::openMail() {
         showPopup(L("No Email Address"), F("%@ hasn't provided an email address.", developerName_));
         return;
     }
-    UIApplication::openURL(url);
+    ZMMailLink::open(url);
 }
 
 void ContactDeveloperViewController::openDonation() {

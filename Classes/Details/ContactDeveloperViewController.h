@@ -57,6 +57,8 @@ public:
     // The mail link of the Email row (invalid without a usable address).
     QUrl mailURL() const;
 
+    // Follows or unfollows; once stored, says so. A change the database
+    // refused is told in its alert and the button shows the stored state.
     void changeIsDeveloperFollowedState();
     void backSwipe();
 
@@ -72,6 +74,8 @@ protected:
     void viewWillAppear(bool animated) override;
 
 private:
+    // The follow state and the button's title for it.
+    void showFollowed(bool followed);
     void setContent();
     void openTwitter();
     void openMail();

@@ -20,10 +20,10 @@
 #include "RemoteImage.h"
 #include "SearchCell.h"
 #include "Services/ZMMakerAPI.h"
-#include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "WebViewViewController.h"
+#include "ZMMailLink.h"
 #include "ZMStoreGuard.h"
 
 using BrowsingText::q;
@@ -287,7 +287,7 @@ void DeveloperDetailsViewController::openInformation(const InformationRow& row) 
     else if (row.key == "twitter") {
         if (auto profile = profile_.twitterProfileURL()) browse("Twitter", *profile);
     } else if (row.key == "email")
-        UIApplication::openURL(SourceViewController::mailtoURL(row.value, kMailSubject));
+        ZMMailLink::open(SourceViewController::mailtoURL(row.value, kMailSubject));
 }
 
 void DeveloperDetailsViewController::addRepository(const std::string& location) {
@@ -306,10 +306,17 @@ void DeveloperDetailsViewController::addRepository(const std::string& location) 
 }
 
 void DeveloperDetailsViewController::changeIsDeveloperFollowedState() {
-    isFollowed_ = !isFollowed_;
-    ZMRPackageManager::sharedPackageManager().developers().setDeveloper(profile_.fullName, isFollowed_);
-    followedBtn_->setTitle(isFollowed_ ? q("Unfollow") : q("Follow"));
-    SearchCell::presentFollowConfirmation(SourceAddition::topPresenter(this), isFollowed_ ? q("Followed") : q("Unfollowed"));
+    showFollowed(!isFollowed_);
+    QPointer<DeveloperDetailsViewController> self(this);
+    const bool follow = isFollowed_;
+    SearchCell::storeFollow(profile_.fullName, follow, this, follow ? q("Followed") : q("Unfollowed"), [self, follow](bool stored) {
+        if (!stored && self) self->showFollowed(!follow);
+    });
+}
+
+void DeveloperDetailsViewController::showFollowed(bool followed) {
+    isFollowed_ = followed;
+    followedBtn_->setTitle(followed ? q("Unfollow") : q("Follow"));
 }
 
 void DeveloperDetailsViewController::seeAllPkgFromThisDev() {

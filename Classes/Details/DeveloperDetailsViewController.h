@@ -84,6 +84,8 @@ public:
     QLabel* noPackagesLbl() const { return noPackagesLbl_; }
 
     // Actions.
+    // Follows or unfollows; once stored, says so. A change the database
+    // refused is told in its alert and the button shows the stored state.
     void changeIsDeveloperFollowedState();
     void seeAllPkgFromThisDev();
     void dismissVC();
@@ -101,6 +103,8 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    // The follow state and the button's title for it.
+    void showFollowed(bool followed);
     void buildView();
     void getDeveloperInformations();
     void setContent();

@@ -15,11 +15,11 @@
 #include "PackageCell.h"
 #include "Realm/Realm.h"
 #include "UIKit/GetButton.h"
-#include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
 #include "Miscellaneous/ZMJSON.h"
+#include "ZMMailLink.h"
 #include "ZMStoreGuard.h"
 
 namespace {
@@ -88,7 +88,7 @@ void PackageDetailsActions::contactDeveloper(PackageDetailsViewController& page)
         showErrorPopup(page, L("No Email Address"), F("%@ hasn't provided an email address.", {page.developerName()}));
         return;
     }
-    UIApplication::openURL(url);
+    ZMMailLink::open(url);
 }
 
 void PackageDetailsActions::developerWebsite(PackageDetailsViewController& page) {
@@ -107,7 +107,7 @@ void PackageDetailsActions::donate(PackageDetailsViewController& page) {
 void PackageDetailsActions::openTextLink(PackageDetailsViewController& page, const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     if (scheme == "mailto") {
-        UIApplication::openURL(url);
+        ZMMailLink::open(url);
         return;
     }
     openWebLink(page, url.toString().toStdString(), F("%@'s Link", {page.header_->nameLbl()->text().toStdString()}));

@@ -64,25 +64,37 @@ void PackageDetailsRating::setRating(PackageDetailsViewController& page, int rat
                                        else ZMLOG("the rating was not taken: {}", answer);
                                        // A later tap speaks for the stars now.
                                        if (generation != weak->ratingGeneration_ || accepted(answer)) return;
-                                       paintRating(*weak, before);
-                                       if (!before) weak->header_->paintStars(0);
+                                       showRating(*weak, before);
                                    });
                                });
 }
 
+void PackageDetailsRating::showRating(PackageDetailsViewController& page, std::optional<int64_t> rating) {
+    if (rating) page.packageDictionary_["myRating"] = *rating;
+    else page.packageDictionary_.erase("myRating");
+    paintRating(page, rating);
+    if (!rating) page.header_->paintStars(0);
+}
+
 void PackageDetailsRating::storeRating(PackageDetailsViewController& page, int rating) {
+    const std::optional<int64_t> stored = snapshotRating(page);
     page.packageDictionary_["myRating"] = rating;
     const std::string identifier = page.packageIdentifier_;
-    Dispatch::defaultQueue([identifier, rating] {
-        try {
+    const int generation = page.ratingGeneration_;
+    QPointer<PackageDetailsViewController> weak(&page);
+    Dispatch::defaultQueue([weak, identifier, rating, stored, generation] {
+        const bool written = ZMStoreGuard::run("storing a rating", [&] {
             auto realm = Realm::defaultRealm();
             realm->transactionWithBlock([&] {
                 auto package = realm->objectForPrimaryKey<ZMRPackage>(identifier);
                 if (package && !package->isInvalidated()) realm->setValueForKey(*package, "myRating", int64_t(rating));
             });
-        } catch (const std::exception& e) {
-            ZMLOG("storing the rating of {} failed: {}", identifier, e.what());
-        }
+        });
+        if (written) return;
+        // Told; the page shows the rating its record still holds, unless a later tap speaks for the stars.
+        Dispatch::main([weak, stored, generation] {
+            if (weak && generation == weak->ratingGeneration_) showRating(*weak, stored);
+        });
     });
 }
 

@@ -35,6 +35,10 @@ public:
     static void paintRating(PackageDetailsViewController& page, std::optional<int64_t> rating);
 
 private:
+    // Stores an accepted rating on a background queue; a rating the database
+    // refused is told in its alert, and the stars go back to the stored one.
     static void storeRating(PackageDetailsViewController& page, int rating);
+    // The snapshot's rating and the stars and label for it (none: no star, label 0).
+    static void showRating(PackageDetailsViewController& page, std::optional<int64_t> rating);
     static std::optional<int64_t> snapshotRating(const PackageDetailsViewController& page);
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "Details/PackageDetailsHeader.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UIScrollView.h"
 #include "UIKit/UIViewAlpha.h"
 #include "ZMPalettedViewController.h"
@@ -83,6 +84,8 @@ void PackageHeaderScrolling::scrollViewDidScroll(double y) {
 }
 
 void PackageHeaderScrolling::scrollViewWillEndDragging(double targetY) {
+    // The bar's texts change with the hand-over below: they fade.
+    if (auto* nav = v_.page->navigationController()) nav->navigationBar()->addFadeTransition(QStringLiteral("fadeText"), 0.1);
     if (hasBanner_ && v_.scrollView && v_.scrollView->contentOffsetY() <= 0 && bannerHeight_ != kBannerHeight) {
         if (spring_) spring_->stop();
         auto* spring = new QVariantAnimation(this);

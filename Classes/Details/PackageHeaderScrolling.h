@@ -12,7 +12,8 @@
 //
 // Without a banner scrolling changes nothing here, but the end of a drag
 // still hands the header over when the page comes to rest at 100 or more
-// (and back below). The hand-over itself (transitionTopContent) cross-fades
+// (and back below); every end of a drag fades the bar's texts over 0.1 s.
+// The hand-over itself (transitionTopContent) cross-fades
 // over 0.5 s, once per change of state (an unavailable package's
 // half-transparent Get button stays so and does not fade again at every
 // step); handleStatusBarTap scrolls back to the top and gives the header back.

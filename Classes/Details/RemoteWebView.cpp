@@ -18,8 +18,8 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
-#include "UIKit/UIApplication.h"
 #include "VostrelleBuildPaths.h"
+#include "ZMMailLink.h"
 
 namespace {
 
@@ -240,7 +240,7 @@ void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& pay
         // Only a mail link is handed out by a page.
         QUrl url;
         if (WebDepictionChannel::read(payload, url) && url.scheme().compare("mailto", Qt::CaseInsensitive) == 0)
-            UIApplication::openURL(url);
+            ZMMailLink::open(url);
         break;
     }
     case T::Cursor: {

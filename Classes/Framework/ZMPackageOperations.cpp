@@ -54,9 +54,18 @@ bool ZMPackageOperations::isErrorLine(const std::string& line, bool fromStandard
 ZMResult<bool> ZMPackageOperations::setHeld(const std::string& identifier, bool held) {
     auto result = held ? ZMAPTManager::hold(identifier) : ZMAPTManager::unhold(identifier);
     if (!result) return ZMResult<bool>::failure(*result.error);
-    auto realm = Realm::defaultRealm();
-    if (auto record = realm->objectForPrimaryKey<ZMRPackage>(identifier))
-        realm->transactionWithBlock([&] { realm->setValueForKey(*record, "isHeld", held); });
+    try {
+        auto realm = Realm::defaultRealm();
+        realm->transactionWithBlock([&] {
+            if (auto record = realm->objectForPrimaryKey<ZMRPackage>(identifier)) realm->setValueForKey(*record, "isHeld", held);
+        });
+    } catch (const std::exception& e) {
+        // The record keeps the old state: so does dpkg, so that the two agree
+        // and the next status scan does not bring back what was not done.
+        auto undone = held ? ZMAPTManager::unhold(identifier) : ZMAPTManager::hold(identifier);
+        if (!undone) ZMLOG("could not take back the {} of {}: {}", held ? "hold" : "unhold", identifier, undone.error->detail);
+        return ZMResult<bool>::failure(ZMError::storeFailure(e.what()));
+    }
     return ZMResult<bool>::success(held);
 }
 

@@ -40,6 +40,8 @@ public:
 
     // apt-mark hold|unhold, then isHeld of the record. Blocks: call off the
     // main thread (the options sheet's "ignore updates" uses setHeldAsync).
+    // A record the database refused to change fails with its failure
+    // (ZMError::isStoreFailure), dpkg's mark taken back.
     static ZMResult<bool> setHeld(const std::string& identifier, bool held);
     static void setHeldAsync(const std::string& identifier, bool held, std::function<void(ZMResult<bool>)> completion);
 

@@ -19,7 +19,7 @@ std::string isoDate(const std::string& date) {
 
 }  // namespace
 
-std::optional<ZMReleaseFile> ZMReleaseFile::parse(std::string_view body) {
+std::optional<ZMReleaseFile> ZMReleaseFile::parse(std::string_view body, std::string_view fileDate) {
     std::optional<ZMReleaseFile> out;
     ZMControlParser::forEachStanza(body, [&](const ZMControlStanza& stanza) {
         ZMReleaseFile release;
@@ -32,6 +32,8 @@ std::optional<ZMReleaseFile> ZMReleaseFile::parse(std::string_view body) {
         if (stanza.has("Description")) release.description = line("Description", kMaximumDescriptionCharacters);
         release.maintainer = line("Maintainer", kMaximumNameCharacters);
         release.regenDate = isoDate(line("Date", kMaximumNameCharacters));
+        if (release.regenDate.empty())
+            release.regenDate = isoDate(ZemtrixExtensions::plainTextLine(fileDate, kMaximumNameCharacters));
         for (const char* field : {"Origin", "Label", "Suite", "Codename", "Version", "Date", "NotAutomatic",
                                   "ButAutomaticUpgrades"}) {
             const std::string value = line(field, kMaximumNameCharacters);

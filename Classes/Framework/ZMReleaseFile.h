@@ -19,7 +19,8 @@ struct ZMReleaseFile {
     std::string name;         // Origin, else Label ("" when neither)
     std::optional<std::string> description;  // nullopt when absent
     std::string maintainer;
-    std::string regenDate;    // "Date" as ISO-8601 UTC, "" when absent or unreadable
+    // "Date" as ISO-8601 UTC, else the file's own date given to parse() ("" when neither reads).
+    std::string regenDate;
     // Origin, Label, Suite, Codename, Version, Date, NotAutomatic and
     // ButAutomaticUpgrades, those present, as "Name: value" lines.
     std::string aptText;
@@ -27,6 +28,10 @@ struct ZMReleaseFile {
     // variants of the index that exist, as apt reads them.
     std::vector<std::string> listedFiles;
 
-    // The first stanza of `body`; nullopt when it has no field.
-    static std::optional<ZMReleaseFile> parse(std::string_view body);
+    // The first stanza of `body`; nullopt when it has no field. `fileDate`
+    // (an HTTP date: the server's Last-Modified) dates a Release without a
+    // Date of its own, such as a component's list (Debian's
+    // dists/<suite>/main/binary-<arch>/Release): the file was written when
+    // the repository was.
+    static std::optional<ZMReleaseFile> parse(std::string_view body, std::string_view fileDate = {});
 };

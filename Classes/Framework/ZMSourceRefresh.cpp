@@ -404,7 +404,8 @@ ZMResult<ZMSourceRefreshSummary> ZMSourceRefresh::refresh() {
             work.validators["aptRelease"] = work.aptRelease;
         } else if (release.response->isSuccess()) {
             work.validators["release"] = validatorsOf(*release.response);
-            if (auto parsed = ZMReleaseFile::parse(release.data)) {
+            const auto modified = release.response->valueForHTTPHeaderField("Last-Modified");
+            if (auto parsed = ZMReleaseFile::parse(release.data, modified.value_or(""))) {
                 if (!parsed->name.empty()) work.sourceFields["name"] = parsed->name;
                 if (parsed->description) work.sourceFields["Description"] = *parsed->description;
                 if (!parsed->maintainer.empty()) work.sourceFields["maintainer"] = parsed->maintainer;

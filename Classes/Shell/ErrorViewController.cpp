@@ -48,6 +48,16 @@ void ErrorViewController::fill(const std::string& title, const std::optional<std
     const bool two = buttons >= 2 && otherText.has_value();
     ui_->otherBtn->setText(two ? QString::fromStdString(*otherText) : QString());
     ui_->otherBtn->setVisible(two);
+    updateDefaultButton();
+}
+
+void ErrorViewController::setCloseIsDefault(bool closeIsDefault) {
+    closeIsDefault_ = closeIsDefault;
+    updateDefaultButton();
+}
+
+void ErrorViewController::updateDefaultButton() {
+    setDefaultButton(ui_->otherBtn->isHidden() || closeIsDefault_ ? ui_->closeBtn : ui_->otherBtn);
 }
 
 void ErrorViewController::showWithTitle(const std::string& title, const std::optional<std::string>& errorMessage,

@@ -4,7 +4,9 @@
 // caller fills it with showWithTitle(...), sets the over-full-screen style
 // (the constructor does) and presents it, animated. Close dismisses it; the
 // other button dismisses it and then calls its selector on the delegate, or
-// its block.
+// its block. Esc is Close; Return is the default button: the other button
+// (what the popup asks for), or Close when there is none or the caller says
+// the other one is only an aside ("More Info").
 //
 //   auto* popup = new ErrorViewController;
 //   popup->setDelegate(this);
@@ -53,6 +55,9 @@ public:
                        const std::string& closeButtonText, const std::optional<std::string>& otherButtonText = std::nullopt,
                        Action otherButtonAction = {});
 
+    // Return presses Close even though there is another button.
+    void setCloseIsDefault(bool closeIsDefault);
+
     void setDelegate(ZMErrorDelegate* delegate);
     ZMErrorDelegate* delegate() const;
 
@@ -73,10 +78,12 @@ private:
               const std::optional<std::string>& otherText);
     void closeTapped();
     void otherTapped();
+    void updateDefaultButton();
     std::unique_ptr<Ui::ErrorViewController> ui_;
     ZMErrorDelegate* delegate_ = nullptr;
     std::weak_ptr<bool> delegateAlive_;
     Selector selector_;
     Action action_;
     bool done_ = false;
+    bool closeIsDefault_ = false;
 };

@@ -103,6 +103,7 @@ void InitViewController::viewDidLoad() {
     continueBtn_->setObjectName("continueBtn");
     connect(continueBtn_, &QPushButton::clicked, this, [this] { nextViewController(); });
     layout->addWidget(continueBtn_);
+    setDefaultButton(continueBtn_);
 }
 
 void InitViewController::nextViewController() { present(this, new DarkmodeViewController); }
@@ -137,6 +138,7 @@ void DarkmodeViewController::viewDidLoad() {
     continueBtn_->setObjectName("continueBtn");
     connect(continueBtn_, &QPushButton::clicked, this, [this] { nextViewController(); });
     layout->addWidget(continueBtn_);
+    setDefaultButton(continueBtn_);
     int current = SettingsPlistViewController::storedThemeStyle();
     for (int i = 0; i < static_cast<int>(styleBtns_.size()); ++i) styleBtns_[i]->setChecked(i == current);
 }
@@ -197,6 +199,7 @@ void RepoTransferViewController::viewDidLoad() {
     doneBtn_->setObjectName("doneBtn");
     connect(doneBtn_, &QPushButton::clicked, this, [this] { done(); });
     layout->addWidget(doneBtn_);
+    setDefaultButton(doneBtn_);
 }
 
 std::vector<std::string> RepoTransferViewController::checkedLocations() const {

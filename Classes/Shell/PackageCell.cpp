@@ -138,11 +138,11 @@ std::string displayMaintainer(const std::string& maintainer) {
 std::string subinfoText(const ZMRPackage& package) {
     if (preference(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName)) {
         if (package.sourceLocation.empty()) return ZMLocalizedString("Unknown");
+        // A location no source record has (a package dpkg alone knows of) names nothing.
         auto source = ZMStoreGuard::value("reading a package's source",
                                           [&] { return ZMRSource::objectForPrimaryKey(package.sourceLocation); })
                           .value_or(std::nullopt);
-        // A source removed meanwhile still has its address to show.
-        return source && !source->name.empty() ? source->name : package.sourceLocation;
+        return source ? source->name : std::string();
     }
     return displayMaintainer(package.maintainer);
 }

@@ -20,7 +20,7 @@ namespace {
 // The screen to show the confirmation on: the top of this row's window, else
 // of the application's window.
 UIViewController* presenterFor(QWidget* row) {
-    if (auto* window = qobject_cast<UIWindow*>(row->window())) return window->topPresentedViewController();
+    if (auto* window = row ? qobject_cast<UIWindow*>(row->window()) : nullptr) return window->topPresentedViewController();
     if (auto* window = ZMVostrelle::sharedVostrelle().window()) return window->topPresentedViewController();
     return nullptr;
 }
@@ -103,14 +103,29 @@ void SearchCell::changeFollowState() {
     const bool follow = !*followed;
     setFollowButtonFollowed(follow);
 
-    // The delegate hears of it once the mark is stored: a list it redraws then
-    // reads the new state (the write runs on a background queue).
-    developers.setDeveloper(developerName_, follow, [delegate = delegate_] {
-        if (auto* told = delegate.get()) told->followStateChanged();
-    });
-
+    QPointer<SearchCell> self(this);
+    const std::string name = developerName_;
     // Shown as the system's own words, untranslated.
-    presentFollowConfirmation(presenterFor(this), follow ? QStringLiteral("Followed") : QStringLiteral("Unfollowed"));
+    storeFollow(name, follow, this, follow ? QStringLiteral("Followed") : QStringLiteral("Unfollowed"),
+                [self, name, follow, delegate = delegate_](bool stored) {
+                    if (!stored) {
+                        if (self && self->developerName_ == name) self->setFollowButtonFollowed(!follow);
+                        return;
+                    }
+                    // A list the delegate redraws now reads the new state.
+                    if (auto* told = delegate.get()) told->followStateChanged();
+                });
+}
+
+void SearchCell::storeFollow(const std::string& name, bool follow, QWidget* anchor, const QString& confirmation,
+                             std::function<void(bool stored)> done) {
+    QPointer<QWidget> shownFrom(anchor);
+    ZMRPackageManager::sharedPackageManager().developers().setDeveloper(
+        name, follow, [shownFrom, confirmation, done](std::optional<ZMError> failure) {
+            if (failure) ZMStoreGuard::tell("following a developer", *failure);
+            if (done) done(!failure);
+            if (!failure) presentFollowConfirmation(presenterFor(shownFrom), confirmation);
+        });
 }
 
 void SearchCell::presentFollowConfirmation(UIViewController* presenter, const QString& title) {

@@ -5,12 +5,15 @@
 // icon has corners of 8.948 px.
 //
 // The follow button follows or unfollows `developerName` (ZMRDevelopers),
-// shows "Followed" or "Unfollowed" for a moment, and tells the delegate once
-// the follow mark is stored, so that a list redrawn then reads the new state.
+// and once the follow mark is stored shows "Followed" or "Unfollowed" for a
+// moment and tells the delegate, so that a list redrawn then reads the new
+// state. A mark the database refused is told in its alert instead, and the
+// button shows the stored state again.
 #include <QLabel>
 #include <QPixmap>
 #include <QPointer>
 #include <QToolButton>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -70,6 +73,14 @@ public:
 
     // The follow button's action.
     void changeFollowState();
+
+    // Stores a follow change of `name` on a background queue (the follow
+    // buttons of the row and of the developer pages). Once it is stored,
+    // `done(true)`, then the confirmation titled `confirmation` over the top
+    // of `anchor`'s window; a change the database refused is told in its
+    // alert and `done(false)` lets the caller show the stored state again.
+    static void storeFollow(const std::string& name, bool follow, QWidget* anchor, const QString& confirmation,
+                            std::function<void(bool stored)> done);
 
     // The follow confirmation: an alert with only `title`, presented over
     // `presenter` and taken away kConfirmationSeconds after it is on screen.

@@ -3,6 +3,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QPointer>
 #include <QPropertyAnimation>
+#include <QToolButton>
 
 SegmentedViewController::SegmentedViewController(std::vector<UIViewController*> controllers, const QStringList& titles,
                                                  int firstIndex, QWidget* parent)
@@ -80,8 +81,17 @@ void SegmentedViewController::showController(int index, bool animated) {
 
 void SegmentedViewController::showChildBarButtons() {
     std::vector<UIBarButtonItem*> items{controlItem_};
+    // A button that names a segment leads where the segment does: the bar
+    // shows that place once (a source screen's "Source Info" beside the
+    // "Source Info" segment).
+    auto namesASegment = [this](const UIBarButtonItem* item) {
+        for (int i = 0; i < control_->numberOfSegments(); ++i)
+            if (!item->title().isEmpty() && control_->segment(i)->text() == item->title()) return true;
+        return false;
+    };
     if (auto* vc = currentViewController())
-        for (auto* item : vc->navigationItem()->rightBarButtonItems()) items.push_back(item);
+        for (auto* item : vc->navigationItem()->rightBarButtonItems())
+            if (!namesASegment(item)) items.push_back(item);
     if (items != navigationItem()->rightBarButtonItems()) navigationItem()->setRightBarButtonItems(std::move(items));
 }
 

@@ -3,7 +3,8 @@
 // navigation bar, tinted with the palette's tintColor): the chosen screen is
 // shown as the child, swapped with a 0.25 s cross-fade. No large titles.
 // The shown screen's own right bar buttons follow the control in the bar (a
-// source screen's "Source Info" and "Purchased"), as they change.
+// source screen's "Purchased"), as they change; one titled like a segment is
+// left out, the segment being the way there.
 #include <QStringList>
 #include <vector>
 

@@ -16,12 +16,14 @@
 #include <QWebEngineHistory>
 #include <QToolButton>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
 
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMURLSchemeHandler.h"
-#include "UIKit/UIApplication.h"
 #include "WebHistoryKeys.h"
+#include "ZMMailLink.h"
 
 VostrelleWebPage::VostrelleWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
     QWebEngineSettings* s = settings();
@@ -90,7 +92,7 @@ bool VostrelleWebPage::acceptNavigationRequest(const QUrl& url, NavigationType, 
     }
     ++refused_;
     if (url.scheme().compare("mailto", Qt::CaseInsensitive) == 0) {
-        UIApplication::openURL(url);
+        ZMMailLink::open(url);
     } else {
         // Without query and fragment: links may carry credentials.
         ZMLOG("refused navigation to {}", url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
@@ -152,19 +154,31 @@ QWidget* WebViewViewController::buildHistoryBar() {
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(8, 2, 8, 2);
     row->setSpacing(4);
-    auto makeButton = [bar, row](const char* name, Qt::ArrowType arrow, const QString& tip) {
+    // Named buttons a pointer finds: an icon and the word, as a browser's.
+    auto makeButton = [this, bar, row](const char* name, QStyle::StandardPixmap icon, const char* title, const char* keys) {
         auto* b = new QToolButton(bar);
         b->setObjectName(name);
-        b->setArrowType(arrow);
+        b->setIcon(style()->standardIcon(icon, nullptr, b));
+        b->setText(QString::fromStdString(ZMLocalizedString(title)));
+        b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        b->setMinimumHeight(28);
         b->setAutoRaise(true);
-        b->setToolTip(tip);
+        b->setToolTip(b->text() + " (" + keys + ")");
         b->setEnabled(false);
         row->addWidget(b);
         return b;
     };
-    backBtn_ = makeButton("backButton", Qt::LeftArrow, QString::fromStdString(ZMLocalizedString("Back")) + " (Alt+Left)");
-    forwardBtn_ = makeButton("forwardButton", Qt::RightArrow, QString::fromStdString(ZMLocalizedString("Forward")) + " (Alt+Right)");
+    backBtn_ = makeButton("backButton", QStyle::SP_ArrowBack, "Back", "Alt+Left");
+    forwardBtn_ = makeButton("forwardButton", QStyle::SP_ArrowForward, "Forward", "Alt+Right");
     row->addStretch(1);
+    // Where the page is now, whatever the sheet's title says: a page that asks
+    // for a password shows whose it is.
+    hostLabel_ = new QLabel(bar);
+    hostLabel_->setObjectName("hostLabel");
+    hostLabel_->setTextFormat(Qt::PlainText);
+    row->addWidget(hostLabel_);
+    connect(page_, &QWebEnginePage::urlChanged, hostLabel_,
+            [this](const QUrl& url) { hostLabel_->setText(url.host() + (url.port() > 0 ? ":" + QString::number(url.port()) : "")); });
     connect(backBtn_, &QToolButton::clicked, this, &WebViewViewController::goBack);
     connect(forwardBtn_, &QToolButton::clicked, this, &WebViewViewController::goForward);
     historyKeys_ = new WebHistoryKeys(this, [this] { return page_ ? page_->history() : nullptr; });

@@ -16,6 +16,7 @@
 
 #include "ZMPalettedViewController.h"
 
+class QLabel;
 class QProgressBar;
 class QToolButton;
 class QWebEngineProfile;
@@ -72,6 +73,8 @@ public:
     // The page's history: the bar's Back and Forward (also Alt+Left/Right).
     QToolButton* backButton() const { return backBtn_; }
     QToolButton* forwardButton() const { return forwardBtn_; }
+    // The page's host (and port), beside them.
+    QLabel* hostLabel() const { return hostLabel_; }
     void goBack();
     void goForward();
 
@@ -93,6 +96,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QToolButton* backBtn_ = nullptr;
     QToolButton* forwardBtn_ = nullptr;
+    QLabel* hostLabel_ = nullptr;
     WebHistoryKeys* historyKeys_ = nullptr;
     QWidget* buildHistoryBar();
     void updateHistoryButtons();

@@ -4,15 +4,13 @@
 
 #include "Database/ZMRPackageManager.h"
 #include "Database/ZMRPackages.h"
-#include "Dispatch/Dispatch.h"
 #include "ErrorViewController.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMShareTexts.h"
 #include "Notifications/NotificationCenter.h"
-#include "Realm/Realm.h"
 #include "UIKit/UIActivityViewController.h"
-#include "ZMAPTManager.h"
+#include "ZMPackageOperations.h"
 #include "ZMPackageOptions.h"
 #include "ZMPackageQueue.h"
 #include "ZMStoreGuard.h"
@@ -31,21 +29,9 @@ std::optional<ZMRPackage> readPackage(const std::string& identifier) {
 }
 
 void defaultHold(const std::string& identifier, bool held, std::function<void(std::optional<ZMError>)> completion) {
-    Dispatch::defaultQueue([identifier, held, completion] {
-        auto result = held ? ZMAPTManager::hold(identifier) : ZMAPTManager::unhold(identifier);
-        std::optional<ZMError> error = result.error;
-        if (!error) {
-            // The record follows what dpkg now says.
-            auto realm = Realm::defaultRealm();
-            realm->transactionWithBlock([&] {
-                if (auto package = realm->objectForPrimaryKey<ZMRPackage>(identifier))
-                    realm->setValueForKey(*package, "isHeld", held);
-            });
-        }
-        Dispatch::main([identifier, error, completion] {
-            NotificationCenter::defaultCenter().post(ZMQueueStateNotificationName(identifier), identifier);
-            if (completion) completion(error);
-        });
+    ZMPackageOperations::setHeldAsync(identifier, held, [identifier, completion](ZMResult<bool> result) {
+        NotificationCenter::defaultCenter().post(ZMQueueStateNotificationName(identifier), identifier);
+        if (completion) completion(result.error);
     });
 }
 
@@ -103,7 +89,9 @@ void ZMPackageOptionsSheet::setHeld(const std::string& identifier, bool held, UI
     if (!function) function = defaultHold;
     QPointer<UIViewController> guard(presenter);
     function(identifier, held, [guard, held](std::optional<ZMError> error) {
-        if (error) {
+        // The record kept its state: told like every failure of the database.
+        if (error && error->isStoreFailure()) ZMStoreGuard::tell("holding a package", *error);
+        else if (error) {
             ZMLOG("hold change failed: {}", error->debugDescription());
             showError(guard, held ? ZMLocalizedString("Ignore Updates") : ZMLocalizedString("Show Updates"), *error);
         }

@@ -20,13 +20,17 @@ bool run(const char* what, const std::function<void()>& action) {
         ZMLOG("{}: a record went meanwhile: {}", what, e.what());
         return false;
     } catch (const std::exception& e) {
-        ZMLOG("{} failed in the package database: {}", what, e.what());
+        tell(what, ZMError::storeFailure(e.what()));
     }
-    // One text for every failure: the alert already up takes the next ones.
-    auto tell = [] { ZMVostrelle::sharedVostrelle().showAlert(alertTitle(), alertMessage()); };
-    if (Dispatch::isMainThread()) tell();
-    else Dispatch::main(tell);
     return false;
+}
+
+void tell(const char* what, const ZMError& failure) {
+    ZMLOG("{} failed in the package database: {}", what, failure.detail);
+    // One text for every failure: the alert already up takes the next ones.
+    auto show = [] { ZMVostrelle::sharedVostrelle().showAlert(alertTitle(), alertMessage()); };
+    if (Dispatch::isMainThread()) show();
+    else Dispatch::main(show);
 }
 
 std::string alertTitle() { return ZMLocalizedString("Database Error"); }

@@ -1,17 +1,23 @@
 #pragma once
-// A user's action that reads or writes the package database from the main
-// thread. The database can fail under it (a full disk, an I/O error): the
-// failure is logged and told in one alert, the action stops where it
-// failed (a write transaction leaves nothing behind), and the program goes
-// on. Failures close together share the alert already up.
+// A user's action that reads or writes the package database. The database
+// can fail under it (a full disk, an I/O error): the failure is logged and
+// told in one alert, the action stops where it failed (a write transaction
+// leaves nothing behind), and the program goes on. Failures close together
+// share the alert already up.
 //
 //   if (!ZMStoreGuard::run("following a source", [&] { realm->transactionWithBlock(...); })) return;
 //   auto empty = ZMStoreGuard::value("opening a source", [&] { return packages.empty(); });
 //   if (!empty) return;  // told already
+//
+// A write the action hands to a background queue reports back through its
+// completion (ZMError::isStoreFailure()); the screen passes it to tell() and
+// shows what is stored again.
 #include <functional>
 #include <optional>
 #include <string>
 #include <type_traits>
+
+#include "Miscellaneous/ZMError.h"
 
 namespace ZMStoreGuard {
 
@@ -27,6 +33,10 @@ auto value(const char* what, Read&& read) -> std::optional<std::invoke_result_t<
     run(what, [&] { out.emplace(read()); });
     return out;
 }
+
+// Logs a failure that a write on a background queue handed back and tells it
+// in the same alert. Any thread.
+void tell(const char* what, const ZMError& failure);
 
 // The alert's texts (localized).
 std::string alertTitle();

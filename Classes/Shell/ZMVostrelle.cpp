@@ -36,6 +36,7 @@
 #include "ZMPaletteManager.h"
 #include "ZMPipelineManager.h"
 #include "ZMPackageOptionsSheet.h"
+#include "ZMRefreshFailureReport.h"
 #include "ZMStoreGuard.h"
 #include "ZMTabBarStatusView.h"
 #include "ZMURLRouter.h"
@@ -284,6 +285,10 @@ void ZMVostrelle::addApplicationObservers() {
         if (n.userInfo.contains("error") && n.userInfo["error"].is_object())
             message = n.userInfo["error"].value("message", "");
         if (message.empty()) message = ZMError::make(ZMError::Unknown).localizedDescription();
+        // A source's refresh: told with the others that fail, naming the source.
+        const auto* task = std::any_cast<ZMTaskPtr>(&n.object);
+        if (n.userInfo.value("pipelineID", "") == ZMPipelineSourceOps && task && *task)
+            return self->showRefreshFailure((*task)->taskLocalizedObjectName(), message);
         self->showAlert(L("Error"), message);
     }));
     // A store ended the sign-in or moved: asked once the work of the moment
@@ -553,6 +558,16 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
     });
 }
 
+void ZMVostrelle::showRefreshFailure(const std::string& location, const std::string& reason) {
+    if (preferences().boolForKey(K::ShowNotificationsInsteadOfErrorAlerts))
+        return showAlert(L("Source Not Refreshed"), ZMRefreshFailureReport::describe(location, reason));
+    ++alertCount_;
+    lastAlertTitle_ = L("Source Not Refreshed");
+    lastAlertMessage_ = ZMRefreshFailureReport::describe(location, reason);
+    ZMLOG("{} not refreshed: {}", location, reason);
+    if (auto* popup = refreshFailures_.add(location, reason)) presentViewController(popup);
+}
+
 void ZMVostrelle::askToSignInAgain(const std::string& location) {
     if (ZMRepoStoreAPI::sharedRepoStore().hasPendingSignin()) return;  // the sign-in page is on its way
     auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(location); })
@@ -582,6 +597,7 @@ void ZMVostrelle::showStoreError(const std::string& title, const RepoStoreError&
     lastAlertMessage_ = error.localizedDescription;
     auto* popup = new ErrorViewController;
     const QUrl page(QString::fromStdString(moreInfo), QUrl::StrictMode);
+    popup->setCloseIsDefault(true);  // Return acknowledges; the page is an aside
     popup->showWithTitle(title, error.localizedDescription, 2, L("OK"), L("More Info"), [this, page] {
         auto* web = new WebViewViewController;
         web->setWebsiteURL(page);

@@ -27,6 +27,7 @@
 #include "Services/ZMBackupVostrelleSetupTask.h"  // kVostrelleSetupBackupDoneNotification
 #include "UIKit/UIActivityViewController.h"
 #include "ZMErrorDelegate.h"
+#include "ZMRefreshFailureReport.h"
 
 class UITabBarController;
 class UIViewController;
@@ -164,6 +165,8 @@ private:
     void showStoreError(const std::string& title, const RepoStoreError& error, const std::string& moreInfo);
     // A store's credentials were dropped: a popup offers its sign-in page.
     void askToSignInAgain(const std::string& location);
+    // A source's refresh failed: one popup names every source that failed while it is up.
+    void showRefreshFailure(const std::string& location, const std::string& reason);
     void step(const char* name);
     void presentConfirmation(PackagesConfirmationViewController* screen);
     void applyPaletteToChrome();
@@ -182,6 +185,7 @@ private:
     int alertCount_ = 0;
     std::string lastAlertTitle_, lastAlertMessage_;
     std::vector<QPointer<ErrorViewController>> alerts_;  // shown by showAlert, until they go
+    ZMRefreshFailureReport refreshFailures_;
     struct Pending;
     std::shared_ptr<Pending> pending_;
 };

@@ -131,8 +131,28 @@ void UIAlertController::build() {
     }
     box_->show();
     if (cancelBox_) cancelBox_->show();
+    setDefaultButton(buttonForAction(preferredAction()));
     layoutBoxes();
     update();
+}
+
+void UIAlertController::setPreferredAction(int index) {
+    preferred_ = index;
+    if (isViewLoaded()) setDefaultButton(buttonForAction(preferredAction()));
+}
+
+int UIAlertController::preferredAction() const {
+    const int count = static_cast<int>(actions_.size());
+    if (preferred_ >= 0 && preferred_ < count) return preferred_;
+    if (style_ != Style::Alert) return -1;
+    if (count == 1) return 0;
+    int found = -1, defaults = 0;
+    for (int i = 0; i < count; ++i)
+        if (actions_[i].style == ActionStyle::Default) {
+            found = i;
+            ++defaults;
+        }
+    return defaults == 1 ? found : -1;
 }
 
 void UIAlertController::performAction(int index) {

@@ -2,7 +2,9 @@
 // Alerts (a centred box) and action sheets (a list rising from the bottom),
 // presented like any screen:  presenter->presentViewController(alert, true).
 // A button dismisses the popup, then runs its handler. Escape picks the
-// cancel action, and so does a click beside an action sheet.
+// cancel action, and so does a click beside an action sheet. Return picks the
+// preferred action: the one set, else an alert's only action or its only
+// action of the default style (a sheet of choices has none).
 #include <QLineEdit>
 #include <QPushButton>
 #include <functional>
@@ -39,6 +41,9 @@ public:
     QString message() const { return message_; }
     // Picks an action as a click on its button does.
     void performAction(int index);
+    void setPreferredAction(int index);
+    // -1: none.
+    int preferredAction() const;
 
 protected:
     void viewDidLoad() override;
@@ -58,4 +63,5 @@ private:
     QWidget* box_ = nullptr;
     QWidget* cancelBox_ = nullptr;
     bool acting_ = false;
+    int preferred_ = -1;
 };

@@ -1,5 +1,6 @@
 #include "UIKit/UINavigationController.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -218,6 +219,30 @@ void UINavigationBar::setLargeTitleVisible(bool v) {
     if (!titleView_) title_->setVisible(!v);
 }
 
+void UINavigationBar::addFadeTransition(const QString& key, double seconds) {
+    // The bar as it looks now, laid over it and faded out: what changes on
+    // the bar meanwhile (a title, a button) cross-fades in.
+    if (auto it = fades_.find(key); it != fades_.end() && it->second) delete it->second.data();
+    const int ms = UIView::durationMs(seconds);
+    if (ms <= 0 || !isVisible()) return;
+    auto* picture = new QLabel(this);
+    picture->setObjectName(key);
+    picture->setAttribute(Qt::WA_TransparentForMouseEvents);
+    picture->setPixmap(grab());
+    picture->setGeometry(rect());
+    auto* effect = new QGraphicsOpacityEffect(picture);
+    picture->setGraphicsEffect(effect);
+    picture->show();
+    picture->raise();
+    fades_[key] = picture;
+    auto* fade = new QPropertyAnimation(effect, "opacity", picture);
+    fade->setDuration(ms);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, picture, &QObject::deleteLater);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
 void UINavigationBar::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QColor bg = item_ && item_->barBackgroundColor().isValid() ? item_->barBackgroundColor() : background_;
@@ -263,6 +288,11 @@ UINavigationController::UINavigationController(UIViewController* root, QWidget* 
     connect(bar_, &UINavigationBar::backRequested, this, [this] { popViewController(true); });
     setFocusPolicy(Qt::StrongFocus);
     if (root) setViewControllers({root});
+}
+
+UIViewController* UINavigationController::shownScreen() {
+    UIViewController* top = topViewController();
+    return top ? top->shownScreen() : this;
 }
 
 std::vector<UIViewController*> UINavigationController::appearanceChildren() const {
@@ -336,6 +366,7 @@ void UINavigationController::setViewControllers(std::vector<UIViewController*> v
     const bool live = isOnScreen();
     UIViewController* oldTop = topViewController();
     UIViewController* newTop = vcs.empty() ? nullptr : vcs.back();
+    if (oldTop && oldTop != newTop) oldTop->releaseKeyboardFocus();
     for (auto* vc : stack_)
         if (std::find(vcs.begin(), vcs.end(), vc) == vcs.end() && vc != oldTop) retire(vc);
     stack_ = vcs;
@@ -346,6 +377,7 @@ void UINavigationController::setViewControllers(std::vector<UIViewController*> v
     if (live && oldTop != newTop) {
         if (oldTop) oldTop->beginAppearanceTransition(false, false);
         if (newTop) newTop->beginAppearanceTransition(true, false);
+        if (!isCoveredByPresentation()) takeKeyboardFocus();
         if (oldTop) oldTop->endAppearanceTransition();
         if (newTop) newTop->endAppearanceTransition();
     }
@@ -356,6 +388,7 @@ void UINavigationController::setViewControllers(std::vector<UIViewController*> v
 void UINavigationController::pushViewController(UIViewController* vc, bool animated) {
     if (!vc || std::find(stack_.begin(), stack_.end(), vc) != stack_.end()) return;
     UIViewController* old = topViewController();
+    if (old) old->releaseKeyboardFocus();
     stack_.push_back(vc);
     attach(vc);
     const bool live = isOnScreen();
@@ -370,6 +403,7 @@ void UINavigationController::pushViewController(UIViewController* vc, bool anima
     auto finish = [this, oldGuard, newGuard, live] {
         transitioning_ = false;
         if (oldGuard && oldGuard != topViewController()) oldGuard->hide();
+        if (live && newGuard == topViewController() && !isCoveredByPresentation()) takeKeyboardFocus();
         if (live) {
             if (oldGuard) oldGuard->endAppearanceTransition();
             if (newGuard) newGuard->endAppearanceTransition();
@@ -408,6 +442,7 @@ UIViewController* UINavigationController::popViewController(bool animated) {
     stack_.pop_back();
     UIViewController* revealed = stack_.back();
     const bool live = isOnScreen();
+    popped->releaseKeyboardFocus();
     if (live) {
         popped->beginAppearanceTransition(false, animated);
         revealed->beginAppearanceTransition(true, animated);
@@ -418,6 +453,7 @@ UIViewController* UINavigationController::popViewController(bool animated) {
     QPointer<UIViewController> poppedGuard(popped), revealedGuard(revealed);
     auto finish = [this, poppedGuard, revealedGuard, live] {
         transitioning_ = false;
+        if (live && revealedGuard == topViewController() && !isCoveredByPresentation()) takeKeyboardFocus();
         if (live) {
             if (poppedGuard) poppedGuard->endAppearanceTransition();
             if (revealedGuard) revealedGuard->endAppearanceTransition();

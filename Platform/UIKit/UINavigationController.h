@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QToolButton>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "UIKit/UIViewController.h"
@@ -28,6 +29,10 @@ public:
     void setDefaultColors(const QColor& background, const QColor& tint, const QColor& title);
     // Applies the shown item's colours to the bar as it is (scrolling screens change them often).
     void applyColors();
+    // Over `seconds`, the bar's look fades from how it is now into how it
+    // will be (a layer's fade transition); one under the same key replaces
+    // a running one. The fading picture is the child named `key`.
+    void addFadeTransition(const QString& key, double seconds);
 
 signals:
     void backRequested();
@@ -51,6 +56,7 @@ private:
     std::vector<QWidget*> ownButtons_;
     std::vector<QPointer<UIBarButtonItem>> ownButtonItems_;  // the item of each of ownButtons_
     QColor background_, tint_, titleColor_;
+    std::map<QString, QPointer<QLabel>> fades_;
 };
 
 class UINavigationController : public UIViewController {
@@ -81,6 +87,7 @@ public:
     static void refreshAllBars();
 
     void updateBar();
+    UIViewController* shownScreen() override;
 
 signals:
     void didShowViewController(UIViewController* vc);

@@ -139,6 +139,11 @@ UITabBarItem* UITabBarController::itemFor(UIViewController* vc) const {
     return own;
 }
 
+UIViewController* UITabBarController::shownScreen() {
+    UIViewController* vc = selectedViewController();
+    return vc ? vc->shownScreen() : this;
+}
+
 UIViewController* UITabBarController::selectedViewController() const {
     return selected_ >= 0 && selected_ < static_cast<int>(tabs_.size()) ? tabs_[selected_] : nullptr;
 }
@@ -151,6 +156,7 @@ void UITabBarController::setSelectedIndex(int index) {
     UIViewController* old = selectedViewController();
     UIViewController* vc = tabs_[index];
     const bool live = isOnScreen();
+    if (old) old->releaseKeyboardFocus();
     if (live) {
         if (old) old->beginAppearanceTransition(false, false);
         vc->beginAppearanceTransition(true, false);
@@ -160,6 +166,7 @@ void UITabBarController::setSelectedIndex(int index) {
     layoutContent();
     vc->show();
     if (old) old->hide();
+    if (live && !isCoveredByPresentation()) takeKeyboardFocus();
     if (live) {
         if (old) old->endAppearanceTransition();
         vc->endAppearanceTransition();

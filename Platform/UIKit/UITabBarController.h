@@ -51,6 +51,7 @@ public:
     void setAccessoryView(QWidget* view);
     QWidget* accessoryView() const { return accessory_; }
     void setBarColors(const QColor& background, const QColor& normal, const QColor& selected);
+    UIViewController* shownScreen() override;
 
 signals:
     // Any change of the selected tab, from code or the user.

@@ -2,7 +2,6 @@
 
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPropertyAnimation>
@@ -366,6 +365,7 @@ void UITableView::layoutVisible() {
                 if (cell->parentWidget() != viewport()) cell->setParent(viewport());
                 cell->table_ = this;
                 cell->setSelected(selected_ && *selected_ == ip);
+                cell->setHighlighted(keyboardRow_ && *keyboardRow_ == ip);
                 visible_[ip] = cell;
             }
             auto& m = sections_[ip.section];
@@ -778,54 +778,6 @@ bool UITableView::viewportEvent(QEvent* e) {
     return QAbstractScrollArea::viewportEvent(e);
 }
 
-void UITableView::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Escape && swipePanel_) {
-        hideSwipeActions();
-        return;
-    }
-    // Up and Down move the highlighted row, Return opens it.
-    computeMetrics();
-    auto step = [this](IndexPath ip, int delta) -> std::optional<IndexPath> {
-        int s = ip.section, r = ip.row + delta;
-        while (s >= 0 && s < static_cast<int>(sections_.size())) {
-            if (r >= 0 && r < sections_[s].rows) return IndexPath{s, r};
-            s += delta;
-            if (s < 0 || s >= static_cast<int>(sections_.size())) break;
-            r = delta > 0 ? 0 : sections_[s].rows - 1;
-        }
-        return std::nullopt;
-    };
-    if (e->key() == Qt::Key_Down || e->key() == Qt::Key_Up) {
-        const int delta = e->key() == Qt::Key_Down ? 1 : -1;
-        std::optional<IndexPath> next;
-        if (keyboardRow_) next = step(*keyboardRow_, delta);
-        else next = step({0, -1}, 1);
-        if (next) {
-            if (keyboardRow_)
-                if (auto* c = cellForRow(*keyboardRow_)) c->setHighlighted(false);
-            keyboardRow_ = next;
-            scrollToRow(*next, ScrollPosition::None, false);
-            if (auto* c = cellForRow(*next)) c->setHighlighted(true);
-        }
-        return;
-    }
-    // Delete runs the highlighted row's destructive swipe action (Remove), when it has one.
-    if (e->key() == Qt::Key_Delete && keyboardRow_ && delegate_) {
-        const IndexPath ip = *keyboardRow_;
-        for (const auto& a : delegate_->trailingSwipeActions(this, ip))
-            if (a.style == UIContextualAction::Style::Destructive) {
-                runAction(a, ip);
-                return;
-            }
-    }
-    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && keyboardRow_ && delegate_) {
-        if (auto* c = cellForRow(*keyboardRow_)) c->setHighlighted(false);
-        delegate_->didSelectRow(this, *keyboardRow_);
-        return;
-    }
-    QAbstractScrollArea::keyPressEvent(e);
-}
-
 void UITableView::setRefreshControl(UIRefreshControl* rc) {
     if (refresh_) refresh_->deleteLater();
     refresh_ = rc;
@@ -870,6 +822,10 @@ void UITableView::cellReleased(UITableViewCell* cell, bool inside) {
         if (auto* old = cellForRow(*selected_)) old->setSelected(false);
     }
     selected_ = *ip;
+    // The keys go on from the row clicked.
+    if (keyboardRow_ && *keyboardRow_ != *ip)
+        if (auto* old = cellForRow(*keyboardRow_)) old->setHighlighted(false);
+    keyboardRow_ = *ip;
     cell->setSelected(true);
     if (delegate_) delegate_->didSelectRow(this, *ip);
 }

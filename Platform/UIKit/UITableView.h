@@ -12,8 +12,12 @@
 //
 // Trailing swipe actions: a right click (context menu) lists them; a leftward
 // drag on a row (mouse or touch) reveals them as buttons at the row's end.
-// Plain tables pin the current section's header at the top. Up/Down move a
-// highlighted row, Return selects it, Delete runs its destructive swipe action.
+// Plain tables pin the current section's header at the top. The keys
+// (UITableViewKeyboard.cpp): Up/Down, Page Up/Page Down, Home/End move a
+// highlighted row, kept whole below the pinned header, from the row clicked
+// last or else from the first row on screen; Return selects it, Delete runs
+// its destructive swipe action. Keys with Alt or Ctrl are left to the
+// screens around the table (Alt+Left goes back).
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QMenu>
@@ -136,6 +140,8 @@ public:
     void selectRow(IndexPath ip, bool animated, ScrollPosition position = ScrollPosition::None);
     void deselectRow(IndexPath ip, bool animated);
     std::optional<IndexPath> indexPathForSelectedRow() const { return selected_; }
+    // The row the keys move (none until a key or a click picks one).
+    std::optional<IndexPath> indexPathForHighlightedRow() const { return keyboardRow_; }
 
     std::vector<UITableViewCell*> visibleCells() const;
     std::vector<IndexPath> indexPathsForVisibleRows() const;
@@ -215,6 +221,11 @@ private:
     void cellContextMenu(UITableViewCell* cell, QPoint globalPos);
     void cellSwiped(UITableViewCell* cell);
     void runAction(const UIContextualAction& action, IndexPath ip);
+    // Keyboard (UITableViewKeyboard.cpp).
+    std::optional<IndexPath> stepRows(IndexPath from, int rows);
+    std::optional<IndexPath> firstRowOnScreen();
+    double pinnedHeaderHeight(int section) const;
+    void highlightRow(IndexPath ip);
     void beginScrollPhase();
     void endDrag(bool willDecelerate);
     void endDeceleration();

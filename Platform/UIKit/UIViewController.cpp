@@ -1,5 +1,7 @@
 #include "UIKit/UIViewController.h"
 
+#include <QAbstractScrollArea>
+#include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -7,6 +9,7 @@
 #include <QPropertyAnimation>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <algorithm>
 #include <cxxabi.h>
 #include <cstdlib>
 #include <typeinfo>
@@ -161,6 +164,21 @@ protected:
     void keyPressEvent(QKeyEvent* e) override {
         if (isFormSheet() && e->key() == Qt::Key_Escape) dismissContent();
         else QWidget::keyPressEvent(e);
+    }
+    // Tab and Shift+Tab go round the presented screen, as in a dialog, never
+    // to the screens it covers.
+    bool focusNextPrevChild(bool next) override {
+        std::vector<QWidget*> chain;
+        for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain())
+            if (isAncestorOf(w) && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) &&
+                !qobject_cast<UIViewController*>(w))  // a whole screen is no stop
+                chain.push_back(w);
+        if (chain.empty()) return true;
+        const auto at = std::find(chain.begin(), chain.end(), QApplication::focusWidget());
+        const long here = at == chain.end() ? (next ? -1 : 0) : at - chain.begin();
+        const long count = static_cast<long>(chain.size());
+        chain[((here + (next ? 1 : -1)) % count + count) % count]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
     }
     void paintEvent(QPaintEvent*) override {
         if (!vc_) return;
@@ -330,7 +348,57 @@ UIViewController* rootOf(UIViewController* vc) {
     while (vc->parentViewController()) vc = vc->parentViewController();
     return vc;
 }
+bool holdsFocus(const QWidget* widget) {
+    const QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == widget || widget->isAncestorOf(focus));
+}
 }  // namespace
+
+// ---- the keyboard ------------------------------------------------------------------------
+
+QWidget* UIViewController::preferredFocusWidget() {
+    QAbstractScrollArea* largest = nullptr;
+    int largestArea = 0;
+    for (auto* area : findChildren<QAbstractScrollArea*>()) {
+        if (!area->isVisibleTo(this) || !area->isEnabled() || !(area->focusPolicy() & Qt::TabFocus)) continue;
+        const int a = area->width() * area->height();
+        if (a > largestArea) {
+            largest = area;
+            largestArea = a;
+        }
+    }
+    return largest ? static_cast<QWidget*>(largest) : this;
+}
+
+void UIViewController::takeKeyboardFocus() {
+    UIViewController* screen = shownScreen();
+    if (!screen || holdsFocus(screen)) return;
+    if (QWidget* target = screen->preferredFocusWidget()) target->setFocus(Qt::OtherFocusReason);
+}
+
+void UIViewController::releaseKeyboardFocus() {
+    if (holdsFocus(this)) QApplication::focusWidget()->clearFocus();
+}
+
+bool UIViewController::isCoveredByPresentation() const {
+    for (const UIViewController* vc = this; vc; vc = vc->parent_)
+        if (vc->presented_ && !vc->presented_->beingDismissed_) return true;
+    return false;
+}
+
+void UIViewController::keyPressEvent(QKeyEvent* e) {
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    if (enter && !(e->modifiers() & ~Qt::KeypadModifier)) {
+        auto* focused = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+        QAbstractButton* button = focused && isAncestorOf(focused) ? focused : defaultButton_.data();
+        if (button && button->isVisible() && button->isEnabled()) {
+            button->click();
+            e->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(e);
+}
 
 void UIViewController::presentViewController(UIViewController* vc, bool animated, std::function<void()> completion) {
     if (!vc) return;
@@ -362,7 +430,8 @@ void UIViewController::presentViewController(UIViewController* vc, bool animated
     host->show();
     host->raise();
     vc->show();
-    vc->setFocus();
+    vc->focusBeforePresentation_ = QApplication::focusWidget();
+    vc->takeKeyboardFocus();
 
     QPointer<UIViewController> self(this), guard(vc);
     QPointer<UIViewController> coveredGuard(covered);
@@ -423,12 +492,14 @@ void UIViewController::dismissViewController(bool animated, std::function<void()
 
     QPointer<UIViewController> self(this), guard(target), coveredGuard(coveredRoot);
     auto finish = [self, guard, coveredGuard, completion = std::move(completion)] {
+        QPointer<QWidget> focusBack;
         if (guard) {
             guard->endAppearanceTransition();
             guard->beingDismissed_ = false;
             QWidget* host = guard->presentationHost_;
             guard->hide();
             guard->presenting_ = nullptr;
+            focusBack = guard->focusBeforePresentation_;
             // A dismissed screen goes with its host unless its owner keeps it.
             if (guard->retainedAfterDismissal_) guard->setParent(nullptr);
             if (host) host->deleteLater();
@@ -436,6 +507,14 @@ void UIViewController::dismissViewController(bool animated, std::function<void()
         }
         if (self && self->presented_ == guard) self->presented_ = nullptr;
         if (coveredGuard) coveredGuard->endAppearanceTransition();
+        // The keyboard goes back where it was, as a closed dialog gives it back
+        // (the popup under this one, the list row): else to the screen uncovered.
+        if (self && !self->isCoveredByPresentation()) {
+            if (focusBack && focusBack->isVisible() && focusBack->isEnabled() && focusBack->window() == self->window())
+                focusBack->setFocus(Qt::OtherFocusReason);
+            else
+                rootOf(self)->takeKeyboardFocus();
+        }
         if (completion) completion();
         if (self) {
             auto pending = std::exchange(self->pendingPresentations_, {});

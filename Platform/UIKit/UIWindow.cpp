@@ -47,6 +47,7 @@ void UIWindow::showEvent(QShowEvent* e) {
     if (root_ && !e->spontaneous()) {
         root_->beginAppearanceTransition(true, false);
         root_->endAppearanceTransition();
+        if (!root_->isCoveredByPresentation()) root_->takeKeyboardFocus();
     }
 }
 

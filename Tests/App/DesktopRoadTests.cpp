@@ -148,16 +148,6 @@ protected:
         ASSERT_NE(menu, nullptr) << "no menu for " << entry.toStdString();
         chooseMenuEntry(menu, entry);
     }
-    static PackagesTableViewController* allPackages() {
-        auto* nav = selectTab(ZMVostrelle::SectionsTab);
-        nav->popToRootViewController(false);
-        auto* sections = qobject_cast<CategoriesTableViewController*>(nav->topViewController());
-        if (!sections) return nullptr;
-        tapRow(sections->defaultCategoriesTableView(), {0, 0});
-        auto* list = qobject_cast<PackagesTableViewController*>(nav->topViewController());
-        if (list) GuiTest::waitUntil([&] { return list->model().numberOfSections() > 0; });
-        return list;
-    }
     // The window's picture with the open menu drawn where it shows.
     static void screenshotWithMenu(const char* name, QMenu* menu) {
         GuiTest::pump(std::chrono::milliseconds(250));
@@ -215,7 +205,7 @@ TEST_F(DesktopRoad, TheWindowIsTheUsersAndEveryGestureHasAMouseOrAKey) {
     ASSERT_TRUE(GuiTest::waitUntil([] { return !queued("org.jane.bravo"); }));
 
     // ---- a wide list: the rows and the index follow the width; the menu's picture.
-    auto* list = allPackages();
+    auto* list = openAllPackages();
     ASSERT_NE(list, nullptr);
     UITableView* table = list->packagesTableView();
     row = rowOf(table, "org.jane.charlie");
@@ -351,7 +341,7 @@ TEST_F(DesktopRoad, TheWindowIsTheUsersAndEveryGestureHasAMouseOrAKey) {
     // Back to a phone's width: a long name ends with an ellipsis and shows whole on hover.
     resizeTo(460, 960);
     EXPECT_EQ(window()->size(), QSize(460, 960));
-    list = allPackages();
+    list = openAllPackages();
     ASSERT_NE(list, nullptr);
     row = rowOf(list->packagesTableView(), "org.jane.lens");
     ASSERT_NE(row, nullptr);

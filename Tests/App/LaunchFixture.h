@@ -23,7 +23,9 @@
 #include <string>
 
 #include "App/ZMApplication.h"
+#include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/FeaturedViewController.h"
+#include "Browsing/PackagesTableViewController.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
 #include "ErrorViewController.h"
@@ -31,7 +33,10 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Online/Screens/AccountPlistViewController.h"
+#include "Online/Screens/LoginViewController.h"
 #include "Online/Services/OnlineServicesFixture.h"
+#include "Services/ZMAccount.h"
+#include "Services/ZMMakerAPI.h"
 #include "Services/ZMRepoStoreAPI.h"
 #include "Shell/ShellTestSupport.h"
 #include "Support/FakeMakerAPI.h"
@@ -101,6 +106,20 @@ protected:
         setenv(name.c_str(), value.c_str(), 1);
     }
 
+    // A user who has not been through the first run yet (before start()).
+    void asANewUser() {
+        auto& preferences = VostrellePersistentPreferences::sharedInstance();
+        preferences.setValue(VostrellePreferenceKey::SetupDone, false);
+        ASSERT_TRUE(preferences.saveToFile());
+        VostrellePersistentPreferences::resetForTesting();
+    }
+    // The maker's server runs, but nothing names it (before start()).
+    static void withoutTheMakerService() {
+        unsetenv("VOSTRELLE_MAKER_API_URL");
+        unsetenv("VOSTRELLE_MAKER_WEB_URL");
+        ZMMakerAPI::setBaseURL(std::nullopt);
+    }
+
     // What main() does once the QApplication exists, with these command-line
     // arguments; then waits for the launch's background work.
     ZMVostrelle& start(const QStringList& arguments = {}) {
@@ -124,6 +143,41 @@ protected:
         GuiTest::waitUntil([] { return dynamic_cast<ErrorViewController*>(top()) != nullptr; }, std::chrono::seconds(10));
         return dynamic_cast<ErrorViewController*>(top());
     }
+    // The plain-http warning of a "vostrelle://add" link continued by the
+    // mouse; then the refresh, until it stored `identifier` and the pipeline is idle.
+    static void continueWithTheLinksSource(const std::string& identifier) {
+        auto* warning = waitForPopup();
+        ASSERT_NE(warning, nullptr);
+        UserGesture::click(warning->otherBtn());
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return package(identifier).has_value(); }, std::chrono::seconds(60)));
+        GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
+    }
+    // Sections → All Packages by the mouse, once its rows are on screen.
+    static PackagesTableViewController* openAllPackages() {
+        auto* nav = selectTab(ZMVostrelle::SectionsTab);
+        nav->popToRootViewController(false);
+        auto* sections = qobject_cast<CategoriesTableViewController*>(nav->topViewController());
+        if (!sections) return nullptr;
+        UserGesture::tapRow(sections->defaultCategoriesTableView(), {0, 0});
+        auto* list = qobject_cast<PackagesTableViewController*>(nav->topViewController());
+        if (list)
+            GuiTest::waitUntil([&] { return list->model().numberOfSections() > 0 && !list->packagesTableView()->visibleCells().empty(); });
+        return list;
+    }
+    // The popups on screen, wherever they were presented from.
+    static std::vector<ErrorViewController*> popupsShown() {
+        std::vector<ErrorViewController*> shown;
+        for (auto* popup : app().window()->findChildren<ErrorViewController*>())
+            if (popup->isVisible() && !popup->isBeingDismissed()) shown.push_back(popup);
+        return shown;
+    }
+    // The screen of this class on top, once it is there and presented.
+    template <class T>
+    static T* waitForTop() {
+        T* found = nullptr;
+        GuiTest::waitUntil([&] { return (found = dynamic_cast<T*>(top())) != nullptr && !found->isBeingPresented(); });
+        return found;
+    }
     static bool backAtTheWindow() {
         return GuiTest::waitUntil([] { return top() == app().window()->rootViewController(); });
     }
@@ -145,6 +199,19 @@ protected:
         const auto row = ShellTest::rowWithAction(*account, action);
         ASSERT_TRUE(row) << action;
         UserGesture::tapRow(account->tableView(), *row);
+    }
+    // Signed in from the account page's sign-in row, as a user does.
+    static void signIn(const std::string& user, const std::string& password) {
+        auto* account = accountPage();
+        ASSERT_NE(account, nullptr);
+        ASSERT_NO_FATAL_FAILURE(tapAccountRow(account, "signInOut"));
+        LoginViewController* login = nullptr;
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return (login = dynamic_cast<LoginViewController*>(top())) != nullptr; }));
+        UserGesture::type(login->userNameTextField(), QString::fromStdString(user), false);
+        UserGesture::type(login->passwordTextField(), QString::fromStdString(password), false);
+        UserGesture::click(login->loginBtn());
+        ASSERT_TRUE(backAtTheWindow());
+        ASSERT_TRUE(GuiTest::waitUntil([] { return ZMAccount::instance().isSignedIn(); }));
     }
     static std::optional<ZMRPackage> package(const std::string& identifier) { return ZMRPackage::objectForPrimaryKey(identifier); }
     static void screenshot(const char* name) {

@@ -8,9 +8,9 @@
 //     heart uploads the wishlist, which the Wishlist screen lists;
 //   - Search's trending, developer and repository cards from the server; the
 //     developer card's page and its maintainer list over "Name <mail>" maintainers;
-//   - a source with a store: "Source Info" in the source screen's bar, and
-//     "Purchased" once signed in on the store's page, the purchases read again
-//     at every opening;
+//   - a source with a store: its "Source Info" segment, and "Purchased" in
+//     the bar once signed in on the store's page, the purchases read again at
+//     every opening;
 //   - a package's own web page keeps the link followed, the text typed and the
 //     place scrolled to while another tab is shown; dark mode loads it again;
 //   - a configured compatibility list fetched at launch hides what it marks.
@@ -100,20 +100,23 @@ protected:
                 }
         return nullptr;
     }
-    // The source page, from "Source Info" in the bar of the repository's screen.
+    // The source page, from the "Source Info" segment of the repository's screen.
     static SourceViewController* openSourceInfo(SubcategoriesViewController* packages) {
-        tapBarButton(packages->navigationController()->topViewController(), "Source Info");
-        auto* formNav = qobject_cast<UINavigationController*>(packages->lastPresentedViewController());
-        if (!formNav || !GuiTest::waitUntil([&] { return formNav->isOnScreen(); })) return nullptr;
-        return qobject_cast<SourceViewController*>(formNav->topViewController());
+        auto* segmented = qobject_cast<SegmentedViewController*>(packages->parentViewController());
+        if (!segmented || segmented->segmentedControl()->segment(1)->text() != "Source Info") return nullptr;
+        click(segmented->segmentedControl()->segment(1));
+        auto* info = qobject_cast<SourceViewController*>(segmented->currentViewController());
+        if (!info || !GuiTest::waitUntil([&] { return info->isOnScreen(); })) return nullptr;
+        return info;
     }
-    // Its packages' own web pages, from now on: the source page's switch, then Close.
+    // Its packages' own web pages, from now on: the source page's switch, then back to "Categories".
     void showOriginalDepictions(SourceViewController* info) const {
         click(info->seeOriginalDepictionsSwitch);
         ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(repository())->seeOriginalDepictions.value_or(false); }));
-        QPointer<UIViewController> closing(info->navigationController());
-        tapBarButton(info, "Close");
-        ASSERT_TRUE(GuiTest::waitUntil([&] { return !closing || !closing->isOnScreen(); }));
+        auto* segmented = qobject_cast<SegmentedViewController*>(info->parentViewController());
+        ASSERT_NE(segmented, nullptr);
+        click(segmented->segmentedControl()->segment(0));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !info->isOnScreen(); }));
     }
     // The screen a click on the package's row in the repository's screen opens.
     static UIViewController* openPackage(SubcategoriesViewController* packages, const std::string& identifier) {
@@ -343,15 +346,14 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     d.window()->resize(600, 900);
     auto* nav = selectTab(ZMVostrelle::ManageTab);
 
-    // Signed out: "Source Info" in the bar beside the segments, no "Purchased", no purchases asked.
+    // Signed out: no "Purchased", no purchases asked.
     auto* packages = openTheSource();
     ASSERT_NE(packages, nullptr);
     auto* segmented = nav->topViewController();
-    ASSERT_NE(barButton(segmented, "Source Info"), nullptr);
     EXPECT_EQ(barButton(segmented, "Purchased"), nullptr);
     EXPECT_EQ(server->count("pay/user_info"), 0u);
 
-    // "Source Info" opens the source page, whose Login signs in on the store's own page.
+    // The "Source Info" segment shows the source page, whose Login signs in on the store's own page.
     auto* info = openSourceInfo(packages);
     ASSERT_NE(info, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return info->repoStoreLogInOutButton->isVisible(); }, std::chrono::seconds(20)));
@@ -371,7 +373,6 @@ TEST_F(LaunchRoad, ASourceWithAStoreShowsItsButtonsAndReadsItsPurchasesOnceSigne
     packages = openTheSource();
     ASSERT_NE(packages, nullptr);
     segmented = nav->topViewController();
-    ASSERT_NE(barButton(segmented, "Source Info"), nullptr);
     ASSERT_NE(barButton(segmented, "Purchased"), nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return server->count("pay/user_info") > before; }));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return package("com.paid.tweak")->isPaidThroughSileo.value_or(false); }));

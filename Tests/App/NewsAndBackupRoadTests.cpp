@@ -11,22 +11,7 @@ namespace {
 
 using namespace UserGesture;
 
-class NewsAndBackupRoad : public Launch::RepositoryFixture {
-protected:
-    // Signed in from the account page's sign-in row, as a user does.
-    void signIn(const std::string& user, const std::string& password) {
-        auto* account = accountPage();
-        ASSERT_NE(account, nullptr);
-        ASSERT_NO_FATAL_FAILURE(tapAccountRow(account, "signInOut"));
-        LoginViewController* login = nullptr;
-        ASSERT_TRUE(GuiTest::waitUntil([&] { return (login = dynamic_cast<LoginViewController*>(top())) != nullptr; }));
-        type(login->userNameTextField(), QString::fromStdString(user), false);
-        type(login->passwordTextField(), QString::fromStdString(password), false);
-        click(login->loginBtn());
-        ASSERT_TRUE(backAtTheWindow());
-        ASSERT_TRUE(GuiTest::waitUntil([] { return ZMAccount::instance().isSignedIn(); }));
-    }
-};
+class NewsAndBackupRoad : public Launch::RepositoryFixture {};
 
 TEST_F(NewsAndBackupRoad, TheNewsListShownAgainWithoutAnAnswerHoldsNoItemsOfTheLastOne) {
     maker->setNews(nlohmann::json::array({{{"author", "Zemtrix"}, {"title", "Desktop"}, {"date", "2026-12-01"}, {"content", "a"}},

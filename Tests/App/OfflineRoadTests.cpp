@@ -42,14 +42,9 @@ protected:
     void SetUp() override {
         Fixture::SetUp();
         // The maker's server runs, but nothing names it: whatever reached it would be a fault.
-        unsetenv("VOSTRELLE_MAKER_API_URL");
-        unsetenv("VOSTRELLE_MAKER_WEB_URL");
-        ZMMakerAPI::setBaseURL(std::nullopt);
+        withoutTheMakerService();
         // A new user: the first run is still to come.
-        auto& preferences = VostrellePersistentPreferences::sharedInstance();
-        preferences.setValue(VostrellePreferenceKey::SetupDone, false);
-        ASSERT_TRUE(preferences.saveToFile());
-        VostrellePersistentPreferences::resetForTesting();
+        asANewUser();
         // The system the featured page names, and an APT with nothing to import.
         TestSupport::writeFile(files.file("os-release"), "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n");
         ZMPlatform::setOSReleasePath(files.file("os-release"));
@@ -60,12 +55,6 @@ protected:
         ZMAPTSourcesImport::setEtcDirectory("/etc/apt");
         ZMPlatform::setOSReleasePath(std::nullopt);
         Fixture::TearDown();
-    }
-    template <class T>
-    static T* waitForTop() {
-        T* found = nullptr;
-        GuiTest::waitUntil([&] { return (found = dynamic_cast<T*>(top())) != nullptr && !found->isBeingPresented(); });
-        return found;
     }
     template <class T>
     static T* pushedOn(UINavigationController* nav) {
@@ -120,8 +109,8 @@ TEST_F(OfflineRoad, WithoutTheServiceTheOnlineScreensSaySoSendNothingAndTheRestW
     click(featured->infoBtn());
     auto* account = pushedOn<AccountPlistViewController>(featuredNav);
     ASSERT_NE(account, nullptr);
-    EXPECT_EQ(account->accountNameLabel()->text(), "Not signed in");
-    EXPECT_TRUE(account->accountEmailLabel()->text().contains("VOSTRELLE_MAKER_API_URL"));
+    EXPECT_EQ(account->accountNameLabel()->text(), "Account Name");
+    EXPECT_TRUE(says(account->onlineServiceNotice()));
     const auto signIn = ShellTest::rowWithAction(*account, "signInOut");
     ASSERT_TRUE(signIn);
     tapRow(account->tableView(), *signIn);

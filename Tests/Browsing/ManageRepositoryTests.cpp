@@ -174,7 +174,8 @@ TEST_F(ManageRepositoryTest, AddRefreshListQueueAndRemoveARepository) {
     ErrorViewController* failure = nullptr;
     ASSERT_TRUE(GuiTest::waitUntil([&] { return (failure = dynamic_cast<ErrorViewController*>(top())) != nullptr; },
                                    std::chrono::seconds(10)));
-    EXPECT_EQ(failure->titleLbl()->text(), "Error");
+    EXPECT_EQ(failure->titleLbl()->text(), "Source Not Refreshed");
+    EXPECT_TRUE(failure->messageLbl()->text().contains(QString::fromStdString(secure))) << "the failure names its source";
     EXPECT_TRUE(failure->messageLbl()->text().contains("secure connection")) << failure->messageLbl()->text().toStdString();
     failure->closeBtn()->click();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return dynamic_cast<ErrorViewController*>(top()) == nullptr; }));
@@ -272,7 +273,7 @@ TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBro
     // A followed developer's new package is announced once the refresh has ended.
     bool following = false;
     ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Plain Repo Dev <dev@example.org>", true,
-                                                                       [&] { following = true; });
+                                                                       [&](auto) { following = true; });
     ASSERT_TRUE(GuiTest::waitUntil([&] { return following; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     publish("plain", "Plain Repo", {{"com.p.one", "1.0"}, {"com.p.two", "1.0"}, {"com.p.three", "1.0"}});

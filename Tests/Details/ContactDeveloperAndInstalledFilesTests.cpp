@@ -83,8 +83,9 @@ TEST_F(ContactAndFiles, FollowingFlipsTheButtonTellsTheUserAndUploadsOnlySignedI
     EXPECT_EQ(card->donationLinksTableView()->height(), 88);
     EXPECT_EQ(card->donationLinks(), (std::vector<std::string>{"PayPal", "Other"}));
     card->followedBtn()->trigger();
-    auto* alert = dynamic_cast<UIAlertController*>(window->topPresentedViewController());
-    ASSERT_NE(alert, nullptr);
+    UIAlertController* alert = nullptr;
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return (alert = dynamic_cast<UIAlertController*>(window->topPresentedViewController())) != nullptr; }))
+        << "once stored";
     EXPECT_EQ(alert->alertTitle(), "Followed");
     EXPECT_TRUE(alert->actions().empty());
     ASSERT_TRUE(GuiTest::waitUntil([&] { return window->topPresentedViewController() == nav; })) << "gone by itself";

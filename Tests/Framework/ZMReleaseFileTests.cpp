@@ -37,4 +37,24 @@ TEST(ZMReleaseFile, OriginElseLabelNamesTheSource) {
     EXPECT_EQ(labelOnly->aptText, "Label: The Label\nSuite: stable\n");
 }
 
+TEST(ZMReleaseFile, TheDateElseTheFilesOwnDateIsTheRegeneration) {
+    struct Case {
+        const char* text;
+        const char* fileDate;
+        const char* regenDate;
+    };
+    const Case cases[] = {
+        {"Origin: O\nDate: Sat, 09 Nov 2024 10:09:36 UTC\n", "Mon, 02 Dec 2024 08:00:00 GMT", "2024-11-09T10:09:36Z"},
+        {"Archive: bookworm\nComponent: main\n", "Mon, 02 Dec 2024 08:00:00 GMT", "2024-12-02T08:00:00Z"},
+        {"Origin: O\nDate: yesterday-ish\n", "Mon, 02 Dec 2024 08:00:00 GMT", "2024-12-02T08:00:00Z"},
+        {"Origin: O\n", "", ""},
+        {"Origin: O\n", "not a date", ""},
+    };
+    for (const auto& c : cases) {
+        auto release = ZMReleaseFile::parse(c.text, c.fileDate);
+        ASSERT_TRUE(release) << c.text;
+        EXPECT_EQ(release->regenDate, c.regenDate) << c.text << " / " << c.fileDate;
+    }
+}
+
 }  // namespace

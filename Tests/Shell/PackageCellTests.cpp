@@ -120,10 +120,10 @@ TEST_F(PackageCellTest, SubLineIsMaintainerOrSourceName) {
     storeSource("https://repo.example/", "Example Repo");
 
     // The maintainer's name, or with the preference the source's name; a
-    // source removed since keeps showing where the package came from.
+    // location without a source record names none.
     const std::tuple<bool, ZMRPackage, const char*> cases[] = {
         {false, withSource, "Jane Doe"},    {false, plain, "Solo Dev"},       {false, noSource, "Jane Doe"},
-        {true, withSource, "Example Repo"}, {true, noSource, "Unknown"}, {true, goneSource, "https://gone.example/"}};
+        {true, withSource, "Example Repo"}, {true, noSource, "Unknown"}, {true, goneSource, ""}};
     PackageCell cell;
     GetPackageCell getCell;
     for (const auto& [sourceName, package, expected] : cases) {

@@ -50,7 +50,7 @@ TEST_F(SearchCellTest, FollowAndUnfollowAreStoredBeforeTheDelegateIsTold) {
         const size_t before = delegate.followedWhenTold.size();
         cell->followBtn()->click();
         EXPECT_EQ(cell->followButtonShowsFollowed(), step.follows);
-        ASSERT_NE(confirmation(), nullptr);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return confirmation() != nullptr; })) << "once stored";
         EXPECT_EQ(confirmation()->alertTitle().toStdString(), step.title);
         ASSERT_TRUE(GuiTest::waitUntil([&] { return delegate.followedWhenTold.size() == before + 1; }));
         EXPECT_EQ(delegate.followedWhenTold.back(), step.follows) << step.title;

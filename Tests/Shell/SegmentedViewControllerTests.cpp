@@ -59,13 +59,15 @@ TEST(SegmentedViewControllerTest, SegmentsSwapTheChildWithACrossFade) {
 }
 
 // The shown screen's own buttons stay reachable in the bar, after the control,
-// and follow both the segment and the screen's changes to them.
+// and follow both the segment and the screen's changes to them; one named
+// like a segment is that segment, shown once.
 TEST(SegmentedViewControllerTest, TheShownScreensBarButtonsFollowTheControl) {
     auto* a = new Pane;
     auto* b = new Pane;
-    int infoTaps = 0;
-    auto* info = new UIBarButtonItem("Source Info", [&](UIBarButtonItem*) { ++infoTaps; }, a->navigationItem());
-    a->navigationItem()->setRightBarButtonItems({info});
+    int refreshTaps = 0;
+    auto* info = new UIBarButtonItem("Source Info", {}, a->navigationItem());
+    auto* refresh = new UIBarButtonItem("Refresh", [&](UIBarButtonItem*) { ++refreshTaps; }, a->navigationItem());
+    a->navigationItem()->setRightBarButtonItems({info, refresh});
     b->navigationItem()->setRightBarButtonItems({new UIBarButtonItem("Share", {}, b->navigationItem())});
     auto* segmented = new SegmentedViewController({a, b}, {"Categories", "Source Info"}, 0);
     auto* nav = new UINavigationController(segmented);
@@ -79,15 +81,15 @@ TEST(SegmentedViewControllerTest, TheShownScreensBarButtonsFollowTheControl) {
             shown.push_back(item->customView() == segmented->segmentedControl() ? "<control>" : item->title());
         return shown;
     };
-    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Source Info"}));
-    ASSERT_NE(info->buttonWidget(), nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return info->buttonWidget()->isVisible(); }));
-    QTest::mouseClick(info->buttonWidget(), Qt::LeftButton);
-    EXPECT_EQ(infoTaps, 1);
+    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Refresh"}));
+    ASSERT_NE(refresh->buttonWidget(), nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return refresh->buttonWidget()->isVisible(); }));
+    QTest::mouseClick(refresh->buttonWidget(), Qt::LeftButton);
+    EXPECT_EQ(refreshTaps, 1);
 
     // The screen adds a button (signed in to its store): the bar shows it at once.
-    a->navigationItem()->setRightBarButtonItems({info, new UIBarButtonItem("Purchased", {}, a->navigationItem())});
-    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Source Info", "Purchased"}));
+    a->navigationItem()->setRightBarButtonItems({info, refresh, new UIBarButtonItem("Purchased", {}, a->navigationItem())});
+    EXPECT_EQ(titles(), (std::vector<QString>{"<control>", "Refresh", "Purchased"}));
 
     // The other segment: its buttons, not the first screen's; changes of the hidden screen do not show.
     segmented->showController(1, false);

@@ -38,23 +38,25 @@ bool ZMRDevelopers::isDeveloperFollowed(const std::string& name) const {
     return developer && developer->isFollowed.value_or(false);
 }
 
-void ZMRDevelopers::setDeveloper(const std::string& name, bool followed, std::function<void()> done) {
+void ZMRDevelopers::setDeveloper(const std::string& name, bool followed, Done done) {
     auto self = shared_from_this();
     const std::string key = ZMRDeveloper::normalizedName(name);
     Dispatch::defaultQueue([self, key, followed, done] {
+        std::optional<ZMError> failure;
         try {
             auto realm = Realm::defaultRealm();
             realm->transactionWithBlock([&] { storeFollowMark(*realm, key, followed); });
         } catch (const std::exception& e) {
             ZMLOG("could not store the follow mark of {}: {}", key, e.what());
+            failure = ZMError::storeFailure(e.what());
         }
         std::function<void()> sync;
-        {
+        if (!failure) {
             std::lock_guard lock(self->mutex_);
             sync = self->accountSyncHook_;
         }
         if (sync) sync();
-        if (done) Dispatch::main(done);
+        if (done) Dispatch::main([done, failure] { done(failure); });
     });
 }
 

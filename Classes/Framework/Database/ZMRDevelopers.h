@@ -6,8 +6,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "Miscellaneous/ZMError.h"
 
 class ZMRDevelopers : public std::enable_shared_from_this<ZMRDevelopers> {
 public:
@@ -21,8 +24,11 @@ public:
     // Returns at once; on a default-priority queue sets the record's followed
     // mark (creating a record with the lower-cased name and a package count of
     // 0 when missing) in one transaction, then calls the account sync hook.
-    // `done` (optional) runs on the main thread afterwards.
-    void setDeveloper(const std::string& name, bool followed, std::function<void()> done = {});
+    // `done` (optional) runs on the main thread afterwards, with the
+    // database's failure (ZMError::isStoreFailure) when the mark was not
+    // stored; then nothing is synchronised.
+    using Done = std::function<void(std::optional<ZMError> failure)>;
+    void setDeveloper(const std::string& name, bool followed, Done done = {});
     // Names of the followed records, empty names skipped, in query order.
     std::vector<std::string> arrayOfFollowedDevelopers() const;
     // In ONE write transaction on the calling thread: clears every followed

@@ -53,6 +53,11 @@ void ZMRSources::setPurgeHook(PurgeHook hook) {
     purgeHook_ = std::move(hook);
 }
 
+void ZMRSources::setStoreFailureHook(StoreFailureHook hook) {
+    std::lock_guard lock(mutex_);
+    storeFailureHook_ = std::move(hook);
+}
+
 void ZMRSources::setStatusRescanHook(std::function<void()> hook) {
     std::lock_guard lock(mutex_);
     statusRescanHook_ = std::move(hook);
@@ -166,21 +171,34 @@ void ZMRSources::storeSource(const std::string& location, bool showOriginalDepic
     auto self = shared_from_this();
     Dispatch::defaultQueue([self, location, showOriginalDepictions, added] {
         bool stored = false;
+        std::optional<ZMError> failure;
         try {
             auto realm = Realm::defaultRealm();
+            bool adding = false;
             realm->transactionWithBlock([&] {
                 // Checked again in the transaction: two adds of one location may race.
                 if (realm->objectForPrimaryKey<ZMRSource>(location)) return;
                 ZMRSource source = ZMRSource::newSourceWithLocation(location);
                 source.seeOriginalDepictions = showOriginalDepictions;
                 realm->add(source);
-                stored = true;
+                adding = true;
             });
+            stored = adding;  // only once committed
         } catch (const std::exception& e) {
             ZMLOG("could not store source {}: {}", location, e.what());
+            failure = ZMError::storeFailure(e.what());
         }
         if (stored) self->refreshSource(location);
-        if (added) Dispatch::main([added, stored] { added(stored); });
+        StoreFailureHook tell;
+        if (failure) {
+            std::lock_guard lock(self->mutex_);
+            tell = self->storeFailureHook_;
+        }
+        if (!tell && !added) return;
+        Dispatch::main([added, stored, tell, failure] {
+            if (tell) tell(*failure);
+            if (added) added(stored);
+        });
     });
 }
 
@@ -227,7 +245,8 @@ void ZMRSources::removeSourceWithLocation(const std::string& location,
             });
         } catch (const std::exception& e) {
             ZMLOG("could not delete the records of {}: {}", location, e.what());
-            if (!failure) failure = ZMError::make(ZMError::Unknown, e.what());
+            // What the user sees: the source is still there.
+            failure = ZMError::storeFailure(e.what());
         }
         // Installed packages of the source were deleted with it; the status scan brings them back.
         if (rescan) rescan();

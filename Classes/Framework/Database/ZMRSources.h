@@ -65,11 +65,15 @@ public:
     // Removes the source from the APT tree and regenerates APT's caches, as
     // root; runs on a background thread. Default: ZMAPTManager.
     using PurgeHook = std::function<std::optional<ZMError>(const std::string& location)>;
+    // A source the user asked to add that the database refused to store
+    // (ZMError::isStoreFailure): the shell tells the user. Main thread.
+    using StoreFailureHook = std::function<void(const ZMError& failure)>;
 
     ZMRSources();
     void setRefreshTaskFactory(RefreshTaskFactory factory);
     void setAuthenticationHook(AuthenticationHook hook);
     void setPurgeHook(PurgeHook hook);
+    void setStoreFailureHook(StoreFailureHook hook);
     // Asked to read the dpkg status again after a source's packages were deleted.
     void setStatusRescanHook(std::function<void()> hook);
     // Whether the network is reachable (Wi-Fi or cellular). Without a hook, the
@@ -96,7 +100,8 @@ public:
     // when "AuthenticationForPackagesManagementTasks" is on, then on a
     // default-priority queue stores ZMRSource::newSourceWithLocation with
     // seeOriginalDepictions in one transaction and refreshes it. `added`, when
-    // given, is called on the main thread once the record is stored (or not).
+    // given, is called on the main thread once the record is stored (or not);
+    // a database that refused it is told through the store failure hook first.
     ZMRAddSourceResult addSourceWithLocation(const std::string& location, bool httpApproval,
                                              bool showOriginalDepictions = false,
                                              std::function<void(bool stored)> added = {});
@@ -105,8 +110,9 @@ public:
     // file, its place in the APT tree (purge hook), then in one transaction its
     // package versions, packages and record; asks for a dpkg rescan and posts
     // ZMRSourceUpdatedNotification (no object) on the main thread. The
-    // completion (main thread) gets the purge's error: the database side is
-    // removed in any case, the failure is reported, never hidden.
+    // completion (main thread) gets what failed, never hidden: the database
+    // (ZMError::isStoreFailure; the source stays, and its next refresh puts
+    // it back in the APT tree), else the purge (the records go all the same).
     void removeSourceWithLocation(const std::string& location,
                                   std::function<void(std::optional<ZMError>)> completion = {});
     // "SourcesFiles/<location with every / as _>-Packages" in the support directory.
@@ -144,6 +150,7 @@ private:
     RefreshTaskFactory refreshTaskFactory_;
     AuthenticationHook authenticationHook_;
     PurgeHook purgeHook_;
+    StoreFailureHook storeFailureHook_;
     std::function<void()> statusRescanHook_;
     std::atomic<bool> refreshInProgress_{false};
 };

@@ -27,6 +27,15 @@ struct ZMError {
     std::string reason{};
 
     static ZMError make(int code, std::string detail = {}) { return ZMError{kDomain, code, std::move(detail), {}}; }
+
+    // The package database refused a read or write (a full disk, an I/O
+    // error). A domain of its own, as the store is a layer of its own: the
+    // "Errors" table has no text for it, the interface tells it in its one
+    // database alert.
+    static constexpr const char* kStoreDomain = "com.zemtrix.vostrelle.store";
+    static ZMError storeFailure(std::string detail) { return ZMError{kStoreDomain, Unknown, std::move(detail), {}}; }
+    bool isStoreFailure() const { return domain == kStoreDomain; }
+
     ZMError withReason(std::string text) const {
         ZMError e = *this;
         e.reason = std::move(text);

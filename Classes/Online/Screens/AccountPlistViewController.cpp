@@ -88,6 +88,9 @@ void AccountPlistViewController::viewDidLoad() {
     }
     stack->addSpacing(20);
     tableView()->setTableHeaderView(header);
+    // Without the service, the line other online screens show says why signing in cannot work.
+    onlineServiceNotice_ = OnlineServiceNotice::make();
+    if (auto* column = qobject_cast<QVBoxLayout*>(layout())) column->insertWidget(0, onlineServiceNotice_);
     refreshHeader();
 }
 
@@ -98,21 +101,17 @@ void AccountPlistViewController::drawAvatar() {
 }
 
 void AccountPlistViewController::refreshHeader() {
+    // The account's name and e-mail, or their placeholders. The avatar stays
+    // as the featured page handed it over, also after signing out, until the
+    // page is made again.
     auto& account = ZMAccount::instance();
-    // Signed out: nothing of the last account stays on the page.
-    if (!account.isSignedIn()) avatarImage_ = QImage();
+    auto shown = [](const std::optional<std::string>& value, const char* placeholder) {
+        return QString::fromStdString(value && !value->empty() ? *value : L(placeholder));
+    };
     if (accountImageview_) {
-        if (account.isSignedIn()) {
-            accountNameLabel_->setText(QString::fromStdString(account.returnUsername().value_or("")));
-            accountEmailLabel_->setText(QString::fromStdString(account.returnEmail().value_or("")));
-        } else {
-            // No placeholders that look like someone's name: say what is the matter.
-            accountNameLabel_->setText(QString::fromStdString(L("Not signed in")));
-            accountEmailLabel_->setText(QString::fromStdString(
-                OnlineServiceNotice::serviceConfigured() ? L("Sign in to keep your wishlist, ratings and reviews in your account.")
-                                                         : ZMMakerAPI::notConfiguredText()));
-        }
-        accountEmailLabel_->setWordWrap(true);
+        accountNameLabel_->setText(shown(account.returnUsername(), "Account Name"));
+        accountEmailLabel_->setText(shown(account.returnEmail(), "Account Email"));
+        OnlineServiceNotice::update(onlineServiceNotice_);
         drawAvatar();
     }
     reloadData();

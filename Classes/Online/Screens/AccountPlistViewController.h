@@ -6,9 +6,11 @@
 // credits, change log, and the maker's outside links (opened in the in-app
 // browser; no other application is asked to open anything).
 //
-// Signed in means ZMAccount::isSignedIn(). Signing out shows the
-// application's icon instead of the avatar; signing in (the login screen,
-// presented over this page) loads the new account's avatar.
+// Signed in means ZMAccount::isSignedIn(). The header shows the account's
+// name and e-mail, else "Account Name" and "Account Email"; the avatar
+// handed over stays until the page is made again, and signing in (the login
+// screen, presented over this page) loads the new account's. Without the
+// maker's service a line above the rows says so.
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
@@ -53,6 +55,7 @@ public:
     QLabel* accountImageview() const { return accountImageview_; }
     QLabel* accountNameLabel() const { return accountNameLabel_; }
     QLabel* accountEmailLabel() const { return accountEmailLabel_; }
+    QLabel* onlineServiceNotice() const { return onlineServiceNotice_; }
     // Whether the header shows an avatar (round) or the application's icon.
     bool showsAvatar() const { return showsAvatar_; }
     UIViewController* lastPushedViewController() const { return lastPushed_; }
@@ -76,5 +79,6 @@ private:
     QLabel* accountImageview_ = nullptr;
     QLabel* accountNameLabel_ = nullptr;
     QLabel* accountEmailLabel_ = nullptr;
+    QLabel* onlineServiceNotice_ = nullptr;
     QPointer<UIViewController> lastPushed_;
 };

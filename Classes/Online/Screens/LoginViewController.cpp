@@ -77,10 +77,17 @@ void LoginViewController::loginToAccount() {
     loggingIn_ = true;
     loginBtn_->setEnabled(false);
     QPointer<LoginViewController> self(this);
+    auto afterClosing = std::make_shared<std::function<void()>>();
+    pendingSignIn_ = afterClosing;
     ZMAccount::instance().performLogin(
-        userNameTextField_->text().toStdString(), passwordTextField_->text().toStdString(), [self](std::string message) {
-            Dispatch::main([self, message] {
-                if (!self) return;
+        userNameTextField_->text().toStdString(), passwordTextField_->text().toStdString(), [self, afterClosing](std::string message) {
+            Dispatch::main([self, afterClosing, message] {
+                // Closed meanwhile: what the sign-in changed is shown now.
+                if (!self || self->closed_) {
+                    if (*afterClosing) (*afterClosing)();
+                    return;
+                }
+                self->pendingSignIn_.reset();
                 self->loggingIn_ = false;
                 self->loginBtn_->setEnabled(true);
                 if (message == kZMStatusSuccess)
@@ -99,6 +106,7 @@ void LoginViewController::showFailure(const std::string& message) {
         if (auto url = ZMMakerAPI::lostPasswordPageURL())
             UIApplication::openURL(QUrl(QString::fromStdString(url->string())));
     });
+    alert->setPreferredAction(0);  // Return acknowledges the failure; the lost-password page is an aside
     SourceAddition::topPresenter(this)->presentViewController(alert, true);
 }
 
@@ -109,15 +117,24 @@ void LoginViewController::signUpButton() {
 
 void LoginViewController::nextViewController() {
     if (isInvokedFromSettings_) {
-        auto completion = dismissCompletion_;
-        dismissViewController(true, [completion] {
-            if (completion) completion();
-        });
+        dismissViewController(true);  // the completion runs once closed (viewDidDisappear)
         return;
     }
     auto* next = new RepoTransferViewController;
     next->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FullScreen);
     presentViewController(next, true);
+}
+
+void LoginViewController::viewDidDisappear(bool) {
+    // However the sheet closes (a button, Esc, a click beside it), the account
+    // screen refreshes once it has; after a sign-in still on its way, when it lands.
+    if (!isBeingDismissed() || closed_) return;
+    closed_ = true;
+    if (!isInvokedFromSettings_) return;
+    auto completion = std::exchange(dismissCompletion_, {});
+    if (!completion) return;
+    if (auto pending = pendingSignIn_.lock()) *pending = std::move(completion);
+    else Dispatch::main(std::move(completion));
 }
 
 void LoginViewController::paletteDidChange(const ZMPalette& p) {

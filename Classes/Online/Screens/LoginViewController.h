@@ -2,7 +2,8 @@
 // Signing in to the maker's account. Shown in the first-run flow (after the
 // theme; it then leads to the import of sources, with or without an account)
 // and from the account screen (it then closes itself after a sign-in, or
-// when the user goes on without one, and runs dismissCompletion).
+// when the user goes on without one; closed either way, or by Esc or a click
+// beside it, it runs dismissCompletion, after a sign-in still on its way).
 //
 // A refused or failed sign-in shows "Unable to login" with the account
 // client's message and "OK" / "Forgot" (the maker's lost-password page).
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <functional>
+#include <memory>
 
 #include "ZMPalettedViewController.h"
 
@@ -44,6 +46,7 @@ public:
 
 protected:
     void viewDidLoad() override;
+    void viewDidDisappear(bool animated) override;
 
 private:
     void showFailure(const std::string& message);
@@ -51,6 +54,9 @@ private:
     bool isInvokedFromSettings_ = false;
     bool loggingIn_ = false;
     std::function<void()> dismissCompletion_;
+    bool closed_ = false;
+    // What runs when the sign-in on its way lands after the sheet has closed.
+    std::weak_ptr<std::function<void()>> pendingSignIn_;
     QLabel* headerLabel_ = nullptr;
     QLineEdit* userNameTextField_ = nullptr;
     QLineEdit* passwordTextField_ = nullptr;

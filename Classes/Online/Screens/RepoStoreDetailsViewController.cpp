@@ -50,7 +50,7 @@ void RepoStoreDetailsViewController::viewDidLoad() {
 
     header_ = new StoreHeaderView(true);
     QPixmap icon = vendorInfo_.image;
-    if (icon.isNull()) icon = StoreHeaderView::sourceIcon(sourceLocation_, 180);
+    if (icon.isNull()) icon = StoreHeaderView::storeIcon(sourceLocation_, 180);
     header_->setIcon(icon);
     header_->titleLabel()->setText(localized("Username:"));
     header_->subtitleLabel()->setText(localized("Email:"));
@@ -235,7 +235,7 @@ void RepoStoreDetailsViewController::didSelectRow(UITableView* table, IndexPath 
 void RepoStoreDetailsViewController::iconChanged(const Notification& note) {
     const std::string object = note.objectString();
     if (note.name == ZMRSourceInfoIconChangedNotification) {
-        if (object == sourceLocation_ && vendorInfo_.image.isNull()) header_->setIcon(StoreHeaderView::sourceIcon(object, 180));
+        if (object == sourceLocation_ && vendorInfo_.image.isNull()) header_->setIcon(StoreHeaderView::storeIcon(object, 180));
         return;
     }
     for (auto* cell : tableView_->visibleCells())

@@ -201,7 +201,8 @@ UITableViewCell* RepoStoresListController::cellForRow(UITableView* table, IndexP
         cell->setSeparatorHidden(false);
     } else {
         cell->nameLbl()->setText(localized("Cydia Store"));
-        cell->subinfoLbl()->setText(QString::fromStdString(ZMCydiaStore::displayAddress()));
+        // Where the store is, with the scheme it is configured with.
+        cell->subinfoLbl()->setText(QString::fromStdString(ZMCydiaStore::storeLocation()));
         icon = StoreHeaderView::cydiaStoreIcon(kRowIconSide * 2);
         cell->setSeparatorHidden(true);
     }

@@ -6,6 +6,7 @@
 
 #include "Browsing/BrowsingImages.h"
 #include "Database/ZMRPackageManager.h"
+#include "Online/Screens/OnlineImages.h"
 #include "ZMPalettedViewController.h"
 #include "ZMSvgPixmap.h"
 
@@ -65,10 +66,18 @@ void StoreHeaderView::applyStoreColors(ZMPalettedViewController& screen, int sty
     screen.setOverrideColor(Qt::white, "cellBackgroundColor");
 }
 
-QPixmap StoreHeaderView::sourceIcon(const std::string& location, int side) {
+std::optional<QPixmap> StoreHeaderView::downloadedSourceIcon(const std::string& location, int side) {
     if (auto path = BrowsingImages::iconFilePath(ZMRPackageManager::sharedPackageManager().sources().iconForLocation(location)))
-        if (auto picture = BrowsingImages::fromFile(*path, side)) return *picture;
-    return BrowsingImages::named("ZMCydiaSource.png", side);
+        return BrowsingImages::fromFile(*path, side);
+    return std::nullopt;
+}
+
+QPixmap StoreHeaderView::sourceIcon(const std::string& location, int side) {
+    return downloadedSourceIcon(location, side).value_or(BrowsingImages::named("ZMCydiaSource.png", side));
+}
+
+QPixmap StoreHeaderView::storeIcon(const std::string& location, int side) {
+    return downloadedSourceIcon(location, side).value_or(applicationIcon(side));
 }
 
 void StoreHeaderView::resizeEvent(QResizeEvent* event) {
@@ -85,7 +94,8 @@ QIcon StoreHeaderView::barImage(const QString& name) {
 QPixmap StoreHeaderView::cydiaStoreIcon(int side) { return barImage("CydiaStore").pixmap(side, side); }
 
 QPixmap StoreHeaderView::applicationIcon(int side) {
-    return ZMSvgPixmap::pixmap(QStringLiteral(":/Images/Developers/iTunesArtwork.svg"), side);
+    return QPixmap::fromImage(
+        OnlineImages::named("iTunesArtwork.png").scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 QPixmap StoreHeaderView::pictureFromData(const std::string& bytes) {

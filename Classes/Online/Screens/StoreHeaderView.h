@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QWidget>
+#include <optional>
 #include <string>
 
 #include "ZMPalette.h"
@@ -35,7 +36,10 @@ public:
     // rows in the light style (0), the palette's own in the others.
     static void applyStoreColors(ZMPalettedViewController& screen, int style);
 
+    // A row's: the source's downloaded icon, else the default source image.
     static QPixmap sourceIcon(const std::string& location, int side);
+    // A store page's header: the source's downloaded icon, else the program's ("iTunesArtwork.png").
+    static QPixmap storeIcon(const std::string& location, int side);
     static QPixmap cydiaStoreIcon(int side);
     // The store screens' bundled images by name: "back", "forward", "cancel", "refresh".
     static QIcon barImage(const QString& name);
@@ -47,6 +51,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    static std::optional<QPixmap> downloadedSourceIcon(const std::string& location, int side);
     QLabel* icon_;
     QLabel* title_;
     QLabel* subtitle_;

@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <QWebEngineProfile>
 
+#include "Database/ZMRSource.h"
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
@@ -33,7 +34,9 @@ QWebEngineProfile* ZMStorePages::profile() {
 
 void ZMStorePages::install() {
     ZMRepoStoreAPI::sharedRepoStore().setPageHooks(
-        {[](uint64_t page, const std::string& url) { Dispatch::main([page, url] { shared().present(page, url); }); },
+        {[](uint64_t page, const std::string& url, const std::string& sourceLocation) {
+             Dispatch::main([page, url, sourceLocation] { shared().present(page, url, sourceLocation); });
+         },
          [](uint64_t page) { Dispatch::main([page] { shared().dismiss(page); }); }});
 }
 
@@ -42,7 +45,7 @@ WebViewViewController* ZMStorePages::pageScreen(uint64_t page) const {
     return it == screens_.end() ? nullptr : it->second.data();
 }
 
-void ZMStorePages::present(uint64_t page, const std::string& url) {
+void ZMStorePages::present(uint64_t page, const std::string& url, const std::string& sourceLocation) {
     UIViewController* top = gPresenter ? gPresenter() : ZMURLRouter::presenter();
     const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
     if (!top || !address.isValid()) {
@@ -54,8 +57,15 @@ void ZMStorePages::present(uint64_t page, const std::string& url) {
     auto* web = new WebViewViewController(profile(), ZMStoreCallbackSchemeHandler::kScheme, [page](const QUrl& callback) {
         ZMRepoStoreAPI::sharedRepoStore().storeCallbackReceived(page, callback.toString(QUrl::FullyEncoded).toStdString());
     });
-    // The host in the title: the user sees whose page asks for a password.
-    web->setViewTitle(address.host().toStdString());
+    // The store's name, as its source calls it; the host until the source has
+    // a name of its own (the sheet shows the page's host beside Back and Forward too).
+    std::string name;
+    try {
+        if (auto source = ZMRSource::objectForPrimaryKey(sourceLocation); source && source->name != sourceLocation) name = source->name;
+    } catch (const std::exception& e) {
+        ZMLOG("store page {}: {}", page, e.what());
+    }
+    web->setViewTitle(name.empty() ? address.host().toStdString() : name);
     web->setWebsiteURL(address);
     auto* nav = new UINavigationController(web);
     nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);

@@ -1,7 +1,7 @@
 #pragma once
 // The pages of the repository stores: sign-in and purchase pages open in the
-// in-app browser on one off-the-record profile, presented as a sheet with a
-// "Cancel" button. A page's own top-level navigation to a "sileo" callback
+// in-app browser on one off-the-record profile, presented as a sheet titled
+// with the store's name, with a "Cancel" button. A page's own top-level navigation to a "sileo" callback
 // goes to the payment client with the page's number; the same address in a
 // frame or as a resource of the page is refused. Installed into the payment client at launch: the client
 // asks for a page, closes it when its callback came, and hears when the user
@@ -34,7 +34,7 @@ public:
 
 private:
     explicit ZMStorePages(QObject* parent);
-    void present(uint64_t page, const std::string& url);
+    void present(uint64_t page, const std::string& url, const std::string& sourceLocation);
     void dismiss(uint64_t page);
 
     QWebEngineProfile* profile_ = nullptr;

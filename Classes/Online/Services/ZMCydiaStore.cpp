@@ -106,7 +106,7 @@ URL ZMCydiaStore::baseURL() {
 
 std::string ZMCydiaStore::storeLocation() { return baseURL().string(); }
 
-std::string ZMCydiaStore::displayAddress() { return "http://" + authority(baseURL()) + "/"; }
+std::string ZMCydiaStore::packageLinkBase() { return "http://" + authority(baseURL()) + "/"; }
 
 URL ZMCydiaStore::accountPageURL() {
     URL url = baseURL();

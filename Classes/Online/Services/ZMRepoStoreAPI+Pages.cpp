@@ -64,7 +64,7 @@ void ZMRepoStoreAPI::userSigninForSourceLocation(const std::string& location,
         replaced->completion(true, ended);
     }
     ZMLOG("signing in to the store of {}", location);
-    pages.present(page, address->string());
+    pages.present(page, address->string(), location);
 }
 
 void ZMRepoStoreAPI::storeCallbackReceived(uint64_t page, const std::string& url) {

@@ -562,7 +562,7 @@ void ZMRepoStoreAPI::purchasePackageWithIdentifier(const std::string& identifier
             logError(*response.error);
             return completion(true, response);
         }
-        pages.present(page, response.url);
+        pages.present(page, response.url, location);
     });
 }
 

@@ -125,8 +125,9 @@ public:
     void purchaseCompletedCallbackHandler(uint64_t page);
 
     struct PageHooks {
-        // Shows the page (any thread; the shell hops to its own). `page` names it in dismiss/storePageClosed.
-        std::function<void(uint64_t page, const std::string& url)> present;
+        // Shows the page (any thread; the shell hops to its own). `page` names it in dismiss/storePageClosed;
+        // `sourceLocation` is the source whose store the page is.
+        std::function<void(uint64_t page, const std::string& url, const std::string& sourceLocation)> present;
         std::function<void(uint64_t page)> dismiss;
     };
     // Without hooks no page can be shown: sign-ins and page purchases fail.

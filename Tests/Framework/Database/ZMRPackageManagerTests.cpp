@@ -111,7 +111,7 @@ protected:
     }
     void follow(const std::string& name, bool followed) {
         bool done = false;
-        developers->setDeveloper(name, followed, [&] { done = true; });
+        developers->setDeveloper(name, followed, [&](auto) { done = true; });
         ASSERT_TRUE(TestSupport::waitUntil([&] { return done; }));
     }
     ZMRPackage packageBy(const std::string& id, const std::string& maintainer) {

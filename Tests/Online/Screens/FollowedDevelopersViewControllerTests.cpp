@@ -38,7 +38,7 @@ protected:
     void follow(const std::vector<std::string>& names) {
         for (const auto& name : names) {
             bool done = false;
-            ZMRPackageManager::sharedPackageManager().developers().setDeveloper(name, true, [&] { done = true; });
+            ZMRPackageManager::sharedPackageManager().developers().setDeveloper(name, true, [&](auto) { done = true; });
             ASSERT_TRUE(GuiTest::waitUntil([&] { return done; }));
         }
     }

@@ -26,7 +26,7 @@ protected:
         auto& d = ZMVostrelle::sharedVostrelle();
         ZMApplication::applicationDidFinishLaunching();
         ASSERT_TRUE(GuiTest::waitUntil([&] { return d.backgroundLaunchWorkDone(); }, std::chrono::seconds(30)));
-        ZMRepoStoreAPI::sharedRepoStore().setPageHooks({[this](uint64_t, const std::string&) { ++pagesShown; }, {}});
+        ZMRepoStoreAPI::sharedRepoStore().setPageHooks({[this](uint64_t, const std::string&, const std::string&) { ++pagesShown; }, {}});
         server = std::make_unique<FlatRepository::FileServer>(dir.path());
         api = std::make_unique<FakeStores::PaymentAPI>(*server, dir.path());
         api->sell("com.example.paid", "paid.deb");

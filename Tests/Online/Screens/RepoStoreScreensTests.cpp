@@ -127,7 +127,7 @@ TEST_F(StoreScreens, AStorePageFollowsTheSignInState) {
 
     // Signed in through the store's page; the purchases are listed by name.
     api->update([](auto& s) { s.purchased = {"com.example.second", "com.example.paid"}; });
-    client.setPageHooks({[this](uint64_t page, const std::string&) {
+    client.setPageHooks({[this](uint64_t page, const std::string&, const std::string&) {
                              auto s = api->state();
                              client.storeCallbackReceived(page, "sileo://authentication_success?token=" + s.token + "&payment_secret=" + s.secret);
                          },

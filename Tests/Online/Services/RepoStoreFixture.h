@@ -55,7 +55,7 @@ protected:
         addSource(location, api->endpoint());
         addPackage("com.example.paid", location, "$1.99");
         api->sell("com.example.paid", "paid.deb");
-        client.setPageHooks({[this](uint64_t page, const std::string& url) {
+        client.setPageHooks({[this](uint64_t page, const std::string& url, const std::string&) {
                                  std::lock_guard lock(pagesMutex);
                                  shown.push_back({page, url});
                              },

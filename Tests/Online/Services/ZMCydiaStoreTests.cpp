@@ -57,7 +57,7 @@ protected:
 TEST_F(CydiaStoreImport, AddressesAreComparedParsed) {
     unsetenv("VOSTRELLE_CYDIA_STORE_URL");
     EXPECT_EQ(ZMCydiaStore::storeLocation(), "https://cydia.saurik.com/");
-    EXPECT_EQ(ZMCydiaStore::displayAddress(), "http://cydia.saurik.com/");
+    EXPECT_EQ(ZMCydiaStore::packageLinkBase(), "http://cydia.saurik.com/");
     struct Case {
         const char* address;
         bool account, signOut;
@@ -123,7 +123,7 @@ TEST_F(CydiaStoreImport, AnImportAppliesOnlyTheLinksOfItsOwnPage) {
 }
 
 TEST_F(CydiaStoreImport, AnErrorPageIsReadLikeAnyOtherAndAnOversizedOneNotAtAll) {
-    const std::string link = "<a href=\"" + ZMCydiaStore::displayAddress() + "package/com.cydia.bought\">bought</a>";
+    const std::string link = "<a href=\"" + ZMCydiaStore::packageLinkBase() + "package/com.cydia.bought\">bought</a>";
     struct Case {
         const char* name;
         int status;

@@ -37,7 +37,7 @@ TEST_F(OnlineServices, SignedOutNothingIsSent) {
     EXPECT_EQ(download.calls(), 1);
     EXPECT_FALSE(download.value());
     bool followedDone = false;
-    ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Ada", true, [&] { followedDone = true; });
+    ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Ada", true, [&](auto) { followedDone = true; });
     Answer<std::string> rating;
     ZMPackageRatings("ada").postRatingReview("com.a", "", "", 5, rating.callback());
     EXPECT_EQ(rating.value(), "You are not signed in.");
@@ -85,7 +85,7 @@ TEST_F(OnlineServices, FollowChangesUploadTheWholeListOnceMore) {
     maker->setBehaviour("followeddevs/developers.php", {.delay = std::chrono::milliseconds(200)});
     auto& developers = ZMRPackageManager::sharedPackageManager().developers();
     std::atomic<int> written{0};
-    for (const char* name : {"Jane Roe", "ada", "Bob"}) developers.setDeveloper(name, true, [&] { ++written; });
+    for (const char* name : {"Jane Roe", "ada", "Bob"}) developers.setDeveloper(name, true, [&](auto) { ++written; });
     ASSERT_TRUE(TestSupport::waitUntil([&] { return written == 3; }));
     // The writes run concurrently: any order, but all three in the last upload.
     auto sorted = [](std::string text) {

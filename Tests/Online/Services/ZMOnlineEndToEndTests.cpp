@@ -35,7 +35,7 @@ TEST_F(OnlineServices, AccountBackupAndRestorationEndToEnd) {
 
     // Follow: one upload of the whole list.
     bool written = false;
-    ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Bob", true, [&] { written = true; });
+    ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Bob", true, [&](auto) { written = true; });
     ASSERT_TRUE(TestSupport::waitUntil([&] { return written; }));
     ASSERT_TRUE(maker->waitForCount("followeddevs/developers.php", 2));
     EXPECT_EQ(maker->followed(30), "jane;bob");
@@ -50,7 +50,7 @@ TEST_F(OnlineServices, AccountBackupAndRestorationEndToEnd) {
     TestSupport::pumpMainLoop(std::chrono::milliseconds(100));
     const size_t sent = maker->requests().size();
     written = false;
-    ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Carl", true, [&] { written = true; });
+    ZMRPackageManager::sharedPackageManager().developers().setDeveloper("Carl", true, [&](auto) { written = true; });
     ASSERT_TRUE(TestSupport::waitUntil([&] { return written; }));
     TestSupport::pumpMainLoop(std::chrono::milliseconds(200));
     EXPECT_EQ(maker->requests().size(), sent);

@@ -20,7 +20,7 @@ protected:
         addPackage("com.example.second", location, "$2.99", true);  // marked from an earlier reply
         addPackage("com.other.paid", other, "$1.00", true);
         // A sign-in page that calls back at once, as a user who signs in.
-        client.setPageHooks({[this](uint64_t page, const std::string&) {
+        client.setPageHooks({[this](uint64_t page, const std::string&, const std::string&) {
                                  auto s = api->state();
                                  client.storeCallbackReceived(page, "sileo://authentication_success?token=" + s.token +
                                                               "&payment_secret=" + s.secret);

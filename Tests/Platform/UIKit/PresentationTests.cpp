@@ -174,6 +174,40 @@ TEST_F(PresentationTest, ActionSheetCancelsWithEscapeAndKeepsItsOrder) {
     EXPECT_EQ(chosen, "cancel");
 }
 
+TEST_F(PresentationTest, ReturnPicksTheAlertsOneClearChoiceAndNothingElse) {
+    using S = UIAlertController::ActionStyle;
+    struct Case {
+        const char* what;
+        UIAlertController::Style style;
+        std::vector<std::pair<const char*, S>> actions;
+        int preferred;         // -1: none set
+        std::string expected;  // "": Return does nothing
+    } cases[] = {
+        {"one button", UIAlertController::Style::Alert, {{"OK", S::Cancel}}, -1, "OK"},
+        {"the one default beside cancel", UIAlertController::Style::Alert, {{"No", S::Cancel}, {"Yes", S::Default}}, -1, "Yes"},
+        {"a destructive choice is never pressed by Return", UIAlertController::Style::Alert,
+         {{"Cancel", S::Cancel}, {"Delete", S::Destructive}}, -1, ""},
+        {"two defaults: no clear choice", UIAlertController::Style::Alert, {{"Mail", S::Default}, {"Review", S::Default}}, -1, ""},
+        {"the preferred one", UIAlertController::Style::Alert, {{"OK", S::Cancel}, {"Forgot", S::Default}}, 0, "OK"},
+        {"a sheet of choices", UIAlertController::Style::ActionSheet, {{"Name", S::Default}, {"Cancel", S::Cancel}}, -1, ""},
+    };
+    UIView::setAnimationsEnabled(false);  // a choice's handler runs at once
+    for (const auto& c : cases) {
+        auto* alert = UIAlertController::alertControllerWithTitle("Title", "Message", c.style);
+        std::string chosen;
+        for (const auto& [title, style] : c.actions) alert->addAction(title, style, [&chosen, t = title] { chosen = t; });
+        if (c.preferred >= 0) alert->setPreferredAction(c.preferred);
+        QPointer<UIAlertController> guard(alert);
+        root->presentViewController(alert, false);
+        QTest::keyClick(alert, Qt::Key_Return);
+        GuiTest::pump();
+        EXPECT_EQ(chosen, c.expected) << c.what;
+        if (guard && !guard->isBeingDismissed() && root->presentedViewController() == guard) root->dismissViewController(false);
+        GuiTest::pump();
+    }
+    UIView::setAnimationsEnabled(true);
+}
+
 TEST_F(PresentationTest, ShareSheetCopiesTextAndLinksAndSavesImages) {
     TestSupport::TempDir dir;
     UIActivityViewController::setSavePathChooser([&](const QString& name) { return QString::fromStdString(dir.file(name.toStdString())); });

@@ -90,6 +90,16 @@ inline void chooseMenuEntry(QMenu* menu, const QString& text) {
     ADD_FAILURE() << "no menu entry " << text.toStdString();
 }
 
+// A key as the user presses it: to the window, which hands it to its
+// shortcuts and then to whatever has the keyboard focus. The test names no
+// widget: a key that reaches nothing because nothing has the focus fails.
+inline void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    ASSERT_NE(window, nullptr);
+    bringToFront(window);
+    QTest::keyClick(window->windowHandle(), key, modifiers);
+    GuiTest::pump();
+}
+
 // Types into a field as a user would, ending with Return when asked.
 inline void type(QLineEdit* field, const QString& text, bool pressReturn = true) {
     ASSERT_NE(field, nullptr);

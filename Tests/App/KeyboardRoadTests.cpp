@@ -1,0 +1,331 @@
+// The keyboard as a desktop user has it, from the launch: keys go to the
+// window and reach whatever has the focus, never a widget the test picks.
+//   - a list opened by the mouse (Sections → All Packages) has the focus;
+//     Up/Down/Page Down/Home/End move the highlighted row, which stays whole
+//     below the pinned section header; the first Down after a click goes on
+//     from the clicked row; Return opens the row; Alt+Left goes back from a
+//     package's page whatever has the focus there; Tab draws a focus ring;
+//   - Return presses the default button of popups, alerts and the first
+//     run's screens; Esc closes the Add Source sheet.
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QScrollBar>
+#include <QTest>
+#include <filesystem>
+
+#include "App/LaunchFixture.h"
+#include "Browsing/CategoriesTableViewController.h"
+#include "Browsing/ManageViewController.h"
+#include "Browsing/PackagesTableViewController.h"
+#include "Browsing/SourceViewController.h"
+#include "Database/ZMRSource.h"
+#include "Details/PackageDetailsViewController.h"
+#include "InitViewController.h"
+#include "PackageCell.h"
+#include "Support/FlatRepository.h"
+#include "UIKit/UIAlertController.h"
+#include "UIKit/UIScrollView.h"
+#include "ZMAPTSourcesImport.h"
+
+namespace {
+
+using namespace UserGesture;
+
+const char* const kWords[] = {"Alpha", "Bravo", "Charlie", "Delta", "Echo", "Foxtrot", "Golf", "Hotel", "India", "Juliett"};
+
+// Ten packages a letter: ten sections of All Packages, each with its pinned header.
+std::string manyPackages() {
+    std::string text;
+    for (const char* word : kWords)
+        for (int n = 1; n <= 10; ++n) {
+            const std::string number = (n < 10 ? "0" : "") + std::to_string(n);
+            const std::string id = "org.keys." + QString(word).toLower().toStdString() + number;
+            text += "Package: " + id + "\nName: " + word + " " + number +
+                    "\nVersion: 1.0\nSection: Tweaks\nMaintainer: Kay <kay@example.com>\nArchitecture: all\nDescription: " +
+                    word + " " + number + " for the keys.\n\n";
+        }
+    return text;
+}
+
+class KeyboardRoad : public Launch::Fixture {
+protected:
+    TestSupport::TempDir repoRoot;
+    std::unique_ptr<FlatRepository::FileServer> server;
+
+    void SetUp() override {
+        Fixture::SetUp();
+        for (const char* dir : {"/repo", "/second"}) std::filesystem::create_directories(repoRoot.path() + dir);
+        FlatRepository::writeIndexesForText(repoRoot.path() + "/repo", manyPackages(), "Keys Repo");
+        FlatRepository::writeIndexesForText(repoRoot.path() + "/second",
+                                            "Package: org.second.one\nName: Second One\nVersion: 1.0\nSection: Tweaks\n"
+                                            "Maintainer: Kay\nArchitecture: all\nDescription: The second one.\n\n",
+                                            "Second Repo");
+        server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
+    }
+    std::string repository() const { return server->url("repo/"); }
+
+    static UIWindow* window() { return app().window(); }
+    static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        UserGesture::press(window(), key, modifiers);
+    }
+    static bool hasFocusIn(QWidget* widget) {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && (focus == widget || widget->isAncestorOf(focus));
+    }
+    // The one highlighted row on screen.
+    static std::optional<IndexPath> highlighted(UITableView* table) {
+        std::optional<IndexPath> found;
+        int count = 0;
+        for (UITableViewCell* cell : table->visibleCells())
+            if (cell->isVisible() && cell->isHighlighted()) {
+                found = table->indexPathForCell(cell);
+                ++count;
+            }
+        return count == 1 ? found : std::nullopt;
+    }
+    // The highlighted row shows whole, below its section's pinned header.
+    static ::testing::AssertionResult highlightedAndWhole(UITableView* table, IndexPath expected) {
+        const auto row = highlighted(table);
+        if (!row) return ::testing::AssertionFailure() << "no single highlighted row on screen";
+        if (*row != expected)
+            return ::testing::AssertionFailure() << "row " << row->section << "." << row->row << " is highlighted, not "
+                                                 << expected.section << "." << expected.row;
+        const QRect cell = table->cellForRow(*row)->geometry();
+        if (cell.top() < 0 || cell.bottom() >= table->viewport()->height())
+            return ::testing::AssertionFailure() << "the row is cut off by the list's edge (" << cell.top() << ".."
+                                                 << cell.bottom() << ")";
+        QWidget* header = table->headerViewForSection(row->section);
+        if (header && header->isVisible() && header->geometry().bottom() >= cell.top())
+            return ::testing::AssertionFailure() << "the row is under the pinned header (header ends at "
+                                                 << header->geometry().bottom() << ", row starts at " << cell.top() << ")";
+        return ::testing::AssertionSuccess();
+    }
+    static void wheel(QWidget* widget, int notches) {
+        const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+        for (int i = 0; i < std::abs(notches); ++i) {
+            QWheelEvent event(at, widget->mapToGlobal(at), {}, QPoint(0, notches > 0 ? -120 : 120), Qt::NoButton, {},
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(widget, &event);
+        }
+        GuiTest::pump(std::chrono::milliseconds(250));  // the wheel's scroll phase ends
+    }
+    static QWidget* focusRing() { return window()->findChild<QWidget*>("focusRing"); }
+};
+
+TEST_F(KeyboardRoad, AListOpenedByTheMouseAnswersTheKeysAndAltLeftComesBackFromAPage) {
+    start({QString::fromStdString("vostrelle://add/" + repository())});
+    ASSERT_NO_FATAL_FAILURE(continueWithTheLinksSource("org.keys.juliett10"));
+
+    auto* list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    UITableView* table = list->packagesTableView();
+    ASSERT_EQ(table->numberOfSections(), 10);
+    EXPECT_TRUE(hasFocusIn(table)) << "the list shown takes the keyboard focus";
+
+    // Down, End, Home, Page Down, Up: the highlighted row moves and stays whole below its header.
+    press(Qt::Key_Down);
+    EXPECT_TRUE(highlightedAndWhole(table, {0, 0}));
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_TRUE(highlightedAndWhole(table, {0, 2}));
+    press(Qt::Key_End);
+    const int last = table->numberOfSections() - 1;
+    EXPECT_TRUE(highlightedAndWhole(table, {last, table->numberOfRows(last) - 1}));
+    press(Qt::Key_Home);
+    EXPECT_TRUE(highlightedAndWhole(table, {0, 0}));
+    EXPECT_EQ(table->verticalScrollBar()->value(), 0) << "Home shows the top of the list";
+    press(Qt::Key_PageDown);
+    const auto paged = highlighted(table);
+    ASSERT_TRUE(paged);
+    EXPECT_GE(paged->section * 10 + paged->row, 6) << "a page is several rows";
+    EXPECT_TRUE(highlightedAndWhole(table, *paged));
+    // Up from the end over a section's first row: each row shows whole below the header pinned above it.
+    press(Qt::Key_End);
+    for (int row = 8; row >= 0; --row) {
+        press(Qt::Key_Up);
+        ASSERT_TRUE(highlightedAndWhole(table, {last, row}));
+    }
+    press(Qt::Key_Up);
+    EXPECT_TRUE(highlightedAndWhole(table, {last - 1, 9}));
+    // Page Up and Up bring rows in from above: each shows below the header pinned over the list.
+    for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_Up, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Up, Qt::Key_PageUp}) {
+        const int offset = table->verticalScrollBar()->value();
+        press(key);
+        const auto row = highlighted(table);
+        ASSERT_TRUE(row);
+        EXPECT_TRUE(highlightedAndWhole(table, *row));
+        EXPECT_LE(table->verticalScrollBar()->value(), offset) << "the list scrolls up, if at all";
+    }
+
+    // Return opens the highlighted row; on the page, Tab draws a ring around what it focuses.
+    const IndexPath opened = *highlighted(table);
+    press(Qt::Key_Return);
+    auto* nav = list->navigationController();
+    auto* page = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(page, nullptr) << "Return opens the row";
+    EXPECT_TRUE(hasFocusIn(page)) << "the page shown takes the keyboard focus";
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    QWidget* ring = focusRing();
+    ASSERT_NE(ring, nullptr) << "no focus ring";
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return ring->isVisible(); })) << "Tab shows a focus ring";
+    const QRect visible = focused->visibleRegion().boundingRect();
+    ASSERT_FALSE(visible.isEmpty()) << "Tab focused something out of sight";
+    const QRect shown(focused->mapTo(window(), visible.topLeft()), visible.size());
+    EXPECT_TRUE(QRect(ring->mapTo(window(), QPoint(0, 0)), ring->size()).contains(shown))
+        << "the ring surrounds " << focused->metaObject()->className();
+    screenshot("keyboard-focus-ring.png");
+
+    // Alt+Left goes back whatever has the focus on the page; the list has it again, and Down goes on.
+    press(Qt::Key_Left, Qt::AltModifier);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == list; })) << "Alt+Left goes back from a page";
+    EXPECT_TRUE(hasFocusIn(table));
+    EXPECT_FALSE(ring->isVisible()) << "a ring is for what Tab focused";
+    press(Qt::Key_Down);
+    const IndexPath next = opened.row + 1 < table->numberOfRows(opened.section) ? IndexPath{opened.section, opened.row + 1}
+                                                                                  : IndexPath{opened.section + 1, 0};
+    EXPECT_TRUE(highlightedAndWhole(table, next));
+
+    // Far down by the wheel, a click opens a row; back by Alt+Left, the first Down goes on from it.
+    wheel(table->viewport(), 30);
+    ASSERT_GT(table->verticalScrollBar()->value(), 1000);
+    std::optional<IndexPath> clicked;
+    for (UITableViewCell* cell : table->visibleCells())
+        if (cell->geometry().center().y() > table->viewport()->height() / 2 && cell->geometry().bottom() < table->viewport()->height()) {
+            clicked = table->indexPathForCell(cell);
+            break;
+        }
+    ASSERT_TRUE(clicked);
+    click(table->cellForRow(*clicked));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return qobject_cast<PackageDetailsViewController*>(nav->topViewController()); }));
+    press(Qt::Key_Left, Qt::AltModifier);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == list; }));
+    press(Qt::Key_Down);
+    const IndexPath after = clicked->row + 1 < table->numberOfRows(clicked->section)
+                                ? IndexPath{clicked->section, clicked->row + 1}
+                                : IndexPath{clicked->section + 1, 0};
+    EXPECT_TRUE(highlightedAndWhole(table, after)) << "not the first of all rows";
+    screenshot("keyboard-list-highlight.png");
+
+    // Alt+Left from the list itself goes back to Sections.
+    press(Qt::Key_Left, Qt::AltModifier);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return qobject_cast<CategoriesTableViewController*>(nav->topViewController()); }))
+        << "Alt+Left goes back from a list";
+
+    // Opened again and scrolled by the wheel, nothing clicked: the first Down takes the first row whole on screen.
+    list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    table = list->packagesTableView();
+    wheel(table->viewport(), 30);
+    press(Qt::Key_Down);
+    const auto first = highlighted(table);
+    ASSERT_TRUE(first);
+    EXPECT_GT(first->section, 0) << "not the first of all rows";
+    EXPECT_TRUE(highlightedAndWhole(table, *first));
+    QWidget* pinned = table->headerViewForSection(first->section);
+    const int below = pinned && pinned->geometry().top() <= 0 ? pinned->geometry().bottom() : -1;
+    EXPECT_LE(table->cellForRow(*first)->geometry().top(), below + 1 + static_cast<int>(PackagesTableViewController::kRowHeight))
+        << "the first whole row, not one further down";
+}
+
+TEST_F(KeyboardRoad, ReturnPressesTheDefaultButtonAndEscClosesTheAddSourceSheet) {
+    start({QString::fromStdString("vostrelle://add/" + repository())});
+    // The plain-http warning: Return is its Continue.
+    ASSERT_NE(waitForPopup(), nullptr);
+    press(Qt::Key_Return);
+    ASSERT_TRUE(GuiTest::waitUntil([] { return package("org.keys.alpha01").has_value(); }, std::chrono::seconds(60)))
+        << "Return continues with the plain-http source";
+    GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
+    ASSERT_TRUE(backAtTheWindow());
+
+    // A popup with one button: Return is its OK.
+    auto* sectionsNav = selectTab(ZMVostrelle::SectionsTab);
+    auto* sections = qobject_cast<CategoriesTableViewController*>(sectionsNav->topViewController());
+    ASSERT_NE(sections, nullptr);
+    tapRow(sections->defaultCategoriesTableView(), {0, 2});
+    ASSERT_TRUE(GuiTest::waitUntil([] { return popupsShown().size() == 1; }));
+    ErrorViewController* popup = popupsShown().front();
+    EXPECT_EQ(popup->titleLbl()->text(), "Updated Packages");
+    // Tab goes round the popup's own buttons, never to the screens under it.
+    for (int i = 0; i < 3; ++i) {
+        press(Qt::Key_Tab);
+        EXPECT_TRUE(hasFocusIn(popup)) << "Tab left the popup for "
+                                       << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+    }
+    const QRect ok(popup->closeBtn()->mapTo(window(), QPoint(0, 0)), popup->closeBtn()->size());
+    EXPECT_TRUE(focusRing() && focusRing()->isVisible() && focusRing()->geometry().contains(ok)) << "the ring is around OK";
+    press(Qt::Key_Return);
+    EXPECT_TRUE(GuiTest::waitUntil([] { return popupsShown().empty(); })) << "Return presses OK";
+
+    // The Add Source sheet: Esc closes it, as its Cancel and Ctrl+W do.
+    QGuiApplication::clipboard()->clear();
+    auto* manageNav = selectTab(ZMVostrelle::ManageTab);
+    auto* manage = qobject_cast<ManageViewController*>(manageNav->topViewController());
+    ASSERT_NE(manage, nullptr);
+    tapBarButton(manage, "Add");
+    SourceViewController* form = nullptr;
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        auto* sheet = qobject_cast<UINavigationController*>(top());
+        form = sheet ? qobject_cast<SourceViewController*>(sheet->topViewController()) : nullptr;
+        return form && !sheet->isBeingPresented();
+    }));
+    // A plain-http address typed: Esc is the warning's Cancel, then the sheet's.
+    click(form->sourceUrlTextField);
+    QTest::keyClicks(QApplication::focusWidget(), "http://127.0.0.1:1/plain/");
+    press(Qt::Key_Return);
+    ASSERT_TRUE(GuiTest::waitUntil([] { return popupsShown().size() == 1; }));
+    press(Qt::Key_Escape);
+    ASSERT_TRUE(GuiTest::waitUntil([] { return popupsShown().empty(); }));
+    EXPECT_FALSE(ZMRSource::objectForPrimaryKey("http://127.0.0.1:1/plain/").has_value()) << "Esc is Cancel";
+    press(Qt::Key_Escape);
+    EXPECT_TRUE(backAtTheWindow()) << "Esc closes the Add Source sheet after its warning";
+
+    // An alert: Return is its default action ("Yes", add what the clipboard holds).
+    const std::string second = server->url("second/");
+    QGuiApplication::clipboard()->setText(QString::fromStdString(second));
+    tapBarButton(manage, "Add");
+    UIAlertController* alert = nullptr;
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return (alert = qobject_cast<UIAlertController*>(top())) != nullptr; }));
+    EXPECT_EQ(alert->alertTitle(), "Repositories Detected");
+    press(Qt::Key_Return);
+    EXPECT_TRUE(GuiTest::waitUntil([] { return package("org.second.one").has_value(); }, std::chrono::seconds(60)))
+        << "Return adds the detected repository";
+    QGuiApplication::clipboard()->clear();
+}
+
+// A suite named ...Road: the reachability test runs its walk too.
+class KeyboardFirstRunRoad : public KeyboardRoad {
+protected:
+    TestSupport::TempDir etc;
+    void SetUp() override {
+        KeyboardRoad::SetUp();
+        withoutTheMakerService();  // a first run without the sign-in step
+        // A new user whose APT already uses the loopback repository.
+        asANewUser();
+        TestSupport::writeFile(etc.file("sources.list"), "deb " + repository() + " ./\n");
+        ZMAPTSourcesImport::setEtcDirectory(etc.path());
+    }
+    void TearDown() override {
+        ZMAPTSourcesImport::setEtcDirectory("/etc/apt");
+        KeyboardRoad::TearDown();
+    }
+};
+
+TEST_F(KeyboardFirstRunRoad, ReturnTakesANewUserThroughTheFirstRun) {
+    start();
+    ASSERT_NE(waitForTop<InitViewController>(), nullptr);
+    press(Qt::Key_Return);
+    ASSERT_NE(waitForTop<DarkmodeViewController>(), nullptr) << "Return is the welcome's Continue";
+    press(Qt::Key_Return);
+    auto* import = waitForTop<RepoTransferViewController>();
+    ASSERT_NE(import, nullptr) << "Return is the theme's Continue";
+    ASSERT_EQ(import->locations(), std::vector<std::string>{repository()});
+    press(Qt::Key_Return);
+    ASSERT_TRUE(backAtTheWindow()) << "Return is the import's Done";
+    EXPECT_TRUE(GuiTest::waitUntil([] { return package("org.keys.alpha01").has_value(); }, std::chrono::seconds(60)))
+        << "the imported source was added and refreshed";
+}
+
+}  // namespace
