@@ -17,10 +17,18 @@
 
 namespace {
 
-std::mutex inFlightMutex;
-std::set<std::string> inFlight;
-// Addresses that gave no icon lately: rows drawn again and again must not ask again each time.
-std::map<std::string, std::chrono::steady_clock::time_point> failedAt;
+// Never destroyed: a download's completion may run on a worker while the
+// program exits, after static destructors have run.
+struct State {
+    std::mutex mutex;
+    std::set<std::string> inFlight;
+    // Addresses that gave no icon lately: rows drawn again and again must not ask again each time.
+    std::map<std::string, std::chrono::steady_clock::time_point> failedAt;
+};
+State& state() {
+    static auto* s = new State;
+    return *s;
+}
 constexpr auto kRetryAfter = std::chrono::minutes(10);
 
 bool looksLikeImage(const std::string& path) {
@@ -41,12 +49,12 @@ bool looksLikeImage(const std::string& path) {
 }
 
 std::shared_ptr<URLSession> iconSession() {
-    static auto session = [] {
+    static auto* session = [] {
         auto configuration = URLSessionConfiguration::noCacheConfigureation();
         configuration.timeoutIntervalForResource = 60;  // a trickling host is not waited on for ever
-        return URLSession::sessionWithConfiguration(configuration);
+        return new std::shared_ptr<URLSession>(URLSession::sessionWithConfiguration(configuration));
     }();
-    return session;
+    return *session;
 }
 
 }  // namespace
@@ -67,11 +75,12 @@ bool fetch(const std::string& urlText, const std::string& path, const std::strin
     auto url = URL::parse(urlText);
     if (!url || !url->isHTTP() || url->host().empty()) return false;
     {
-        std::lock_guard lock(inFlightMutex);
-        if (auto failed = failedAt.find(urlText);
-            failed != failedAt.end() && std::chrono::steady_clock::now() - failed->second < kRetryAfter)
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        if (auto failed = s.failedAt.find(urlText);
+            failed != s.failedAt.end() && std::chrono::steady_clock::now() - failed->second < kRetryAfter)
             return false;
-        if (!inFlight.insert(path).second) return false;
+        if (!s.inFlight.insert(path).second) return false;
     }
     ZMPaths::createDirectories(ZMPaths::subdirectory("IconCache"));
     auto request = URLRequestZemtrix::requestWithURL(*url);
@@ -92,10 +101,11 @@ bool fetch(const std::string& urlText, const std::string& path, const std::strin
             }
             if (!stored) ::unlink(download.c_str());
             {
-                std::lock_guard lock(inFlightMutex);
-                inFlight.erase(path);
-                if (stored) failedAt.erase(urlText);
-                else failedAt[urlText] = std::chrono::steady_clock::now();
+                State& s = state();
+                std::lock_guard lock(s.mutex);
+                s.inFlight.erase(path);
+                if (stored) s.failedAt.erase(urlText);
+                else s.failedAt[urlText] = std::chrono::steady_clock::now();
             }
             if (stored) NotificationCenter::defaultCenter().postOnMain(notificationName, std::any(object), nullptr);
         });
@@ -104,8 +114,9 @@ bool fetch(const std::string& urlText, const std::string& path, const std::strin
 }
 
 size_t inFlightCount() {
-    std::lock_guard lock(inFlightMutex);
-    return inFlight.size();
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.inFlight.size();
 }
 
 }  // namespace ZMIconCache

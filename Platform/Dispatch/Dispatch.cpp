@@ -25,6 +25,26 @@ MainExecutor gExecutor;
 std::atomic<std::thread::id> gMainThread{std::this_thread::get_id()};
 std::atomic<bool> gExecutorInstalled{false};
 
+// At exit, static objects are torn down while the workers still run: from
+// then on no block starts, and those already running get a moment to end.
+std::atomic<bool> gEnding{false};
+std::mutex gRunningMutex;
+std::condition_variable gRunningCv;
+int gRunning = 0;
+thread_local bool tWorker = false;
+
+void endAtExit() {
+    gEnding = true;
+    std::unique_lock lock(gRunningMutex);
+    const int self = tWorker ? 1 : 0;  // exit() called from a block
+    gRunningCv.wait_for(lock, std::chrono::milliseconds(300), [self] { return gRunning <= self; });
+}
+
+void registerExitGate() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::atexit(endAtExit); });
+}
+
 // A fixed pool of workers; background workers lower their scheduling priority.
 class WorkerPool {
 public:
@@ -43,6 +63,7 @@ public:
 
 private:
     void run(int niceness) {
+        tWorker = true;
         if (niceness != 0) {
             setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), niceness);
         }
@@ -54,7 +75,17 @@ private:
                 block = std::move(queue_.front());
                 queue_.pop_front();
             }
+            {
+                std::lock_guard lock(gRunningMutex);
+                if (gEnding) return;  // the program is ending: the block would meet torn-down state
+                ++gRunning;
+            }
             block();
+            {
+                std::lock_guard lock(gRunningMutex);
+                --gRunning;
+            }
+            gRunningCv.notify_all();
         }
     }
     std::mutex mutex_;
@@ -63,11 +94,11 @@ private:
 };
 
 WorkerPool& defaultPool() {
-    static auto* pool = new WorkerPool(std::max(4u, std::thread::hardware_concurrency()), 0);
+    static auto* pool = (registerExitGate(), new WorkerPool(std::max(4u, std::thread::hardware_concurrency()), 0));
     return *pool;
 }
 WorkerPool& backgroundPool() {
-    static auto* pool = new WorkerPool(std::max(2u, std::thread::hardware_concurrency() / 2), 10);
+    static auto* pool = (registerExitGate(), new WorkerPool(std::max(2u, std::thread::hardware_concurrency() / 2), 10));
     return *pool;
 }
 
@@ -181,6 +212,8 @@ void mainSync(const Block& block) {
 }
 
 bool isMainThread() { return std::this_thread::get_id() == gMainThread.load(); }
+
+bool isEnding() { return gEnding.load(); }
 
 void setMainExecutor(MainExecutor executor) {
     std::lock_guard lock(gExecutorMutex);

@@ -27,6 +27,9 @@ void mainSync(const Block& block);
 
 bool isMainThread();
 
+// True once the program has begun to exit: the pools start no more blocks.
+bool isEnding();
+
 // The executor that owns the main thread. `post` must run the block on the
 // main thread soon; `postDelayed` after the given delay.
 struct MainExecutor {

@@ -31,6 +31,7 @@ void SerialQueue::drain() {
     const SerialQueue* previous = tCurrent;
     tCurrent = this;
     for (int i = 0; i < kBatch; ++i) {
+        if (isEnding()) return;  // the program is exiting: leave the rest unrun
         Block block;
         {
             std::lock_guard lock(mutex_);
