@@ -21,6 +21,7 @@
 #include "Services/ZMRepoStoreAPI.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
+#include "ZMStoreGuard.h"
 
 using BrowsingText::q;
 
@@ -145,6 +146,7 @@ SubcategoriesViewController::Rows SubcategoriesViewController::readRows(const st
         entries.clear();
         rows.sections = PackageListModel();
         rows.read = false;
+        rows.failure = e.what();
     }
     rows.groups.setEntries(std::move(entries));
     if (rows.source && !rows.groups.rows().empty()) rows.groups.insertRow(0, kAllPackagesRow);
@@ -169,7 +171,14 @@ void SubcategoriesViewController::startRebuild(Reading reading) {
                 needCacheRebuild_ = true;
                 return;
             }
-            if (!rows->read) reading_.reset();
+            if (!rows->read) {
+                // The database failed under the reading: a source that could
+                // not be read is no source gone. The rows stay, read again at
+                // the next appearance; the failure is told.
+                reading_.reset();
+                ZMStoreGuard::tell("reading a category's packages", ZMError::storeFailure(rows->failure));
+                return;
+            }
             applyRows(std::move(*rows));
         });
     });

@@ -20,7 +20,8 @@
 // rows in on the main thread; a newer request supersedes an older one still
 // running. Appearing again reads again only when the packages, the sources
 // or the compatibility filter changed since the rows were read; a source
-// refreshed while the screen is shown always does.
+// refreshed while the screen is shown always does. A reading the database
+// fails keeps the rows shown (the source is not gone) and is told.
 #include <QPointer>
 #include <cstdint>
 #include <functional>
@@ -116,6 +117,7 @@ private:
     // One rebuild's reading, made on a background queue.
     struct Rows {
         bool read = true;  // false: the database failed; read again at the next appearance
+        std::string failure;  // what failed, when not read
         std::optional<ZMRSource> source;
         CategoryGroups groups;
         PackageListModel sections;

@@ -276,11 +276,19 @@ ZMError ZMPackageDownloadTask::transferFailure(const std::optional<ZMError>& tra
     const auto& a = archive_;
     if (!transport && status >= 400 && status < 500) {
         // The store will not hand it over: the run cannot go on with it, as
-        // when the store's earlier steps refuse it.
-        ZMRPackageManager::sharedPackageManager().packages().setPackage(a.identifier, false, std::nullopt, 0);
-        ZMPackageOperations::postQueueStateChanged({a.identifier});
+        // when the store's earlier steps refuse it. A database that cannot
+        // take the mark off must not keep the run from ending.
+        bool dequeued = false;
+        try {
+            ZMRPackageManager::sharedPackageManager().packages().setPackage(a.identifier, false, std::nullopt, 0);
+            ZMPackageOperations::postQueueStateChanged({a.identifier});
+            dequeued = true;
+        } catch (const std::exception& e) {
+            ZMLOG("{} stays queued: {}", a.identifier, e.what());
+        }
         return ZMError::make(ZMError::InvalidServerData, "the store refused the archive of " + a.identifier + ": HTTP " + std::to_string(status))
-            .withReason(ZMLocalization::format("The store of %@ refused to hand over %@ (HTTP status %@); it was taken out of the queue.",
+            .withReason(ZMLocalization::format(dequeued ? "The store of %@ refused to hand over %@ (HTTP status %@); it was taken out of the queue."
+                                                        : "The store of %@ refused to hand over %@ (HTTP status %@).",
                                                {a.sourceLocation, a.name, std::to_string(status)}));
     }
     // Said with the host only: the path is the ticket.

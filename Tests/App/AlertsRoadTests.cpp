@@ -18,7 +18,6 @@
 #include "Details/PackageDeveloperCard.h"
 #include "Details/PackageReviewsSection.h"
 #include "Miscellaneous/ZMError.h"
-#include "Support/FlatRepository.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UICollectionView.h"
 #include "UIKit/UIScrollView.h"
@@ -27,21 +26,8 @@ namespace {
 
 using namespace UserGesture;
 
-std::string stanza(const std::string& id, const std::string& name, const std::string& maintainer) {
-    return "Package: " + id + "\nName: " + name + "\nVersion: 1.0\nSection: Tweaks\nMaintainer: " + maintainer +
-           "\nArchitecture: all\nDescription: " + name + " for the dock.\n\n";
-}
-
-class AlertsRoad : public Launch::Fixture {
+class AlertsRoad : public Launch::RepositoryFixture {
 protected:
-    TestSupport::TempDir repoRoot;
-    std::unique_ptr<FlatRepository::FileServer> server;
-
-    void serve(const std::string& directory, const std::string& packages, const std::string& origin) {
-        std::filesystem::create_directories(repoRoot.path() + "/" + directory);
-        FlatRepository::writeIndexesForText(repoRoot.path() + "/" + directory, packages, origin);
-    }
-    void startServer() { server = std::make_unique<FlatRepository::FileServer>(repoRoot.path()); }
     static UIWindow* window() { return app().window(); }
     static QString text(ErrorViewController* popup) { return popup->titleLbl()->text() + "\n" + popup->messageLbl()->text(); }
     static PackageDetailsViewController* openFirstPackage() {
@@ -57,8 +43,7 @@ protected:
 using RefreshFailuresRoad = AlertsRoad;
 
 TEST_F(RefreshFailuresRoad, EachFailingSourceIsNamedWithItsReasonAndOneKeyLeavesNoPile) {
-    serve("garbled", "<html><body>Moved to a new server</body></html>\n", "Garbled Repo");
-    startServer();
+    serveRepository("<html><body>Moved to a new server</body></html>\n", "Garbled Repo", "garbled");
     server->route("broken/", [](const httplib::Request&, httplib::Response& response) {
         response.status = 500;
         response.set_content("down for maintenance", "text/plain");
@@ -158,12 +143,11 @@ protected:
 };
 
 TEST_F(MailLinkRoad, WithoutAMailProgramAnAlertNamesTheAddress) {
-    serve("repo", stanza("org.mail.lens", "Mail Lens", "Jane Doe <jane@example.com>"), "Mail Repo");
-    startServer();
+    serveRepository(Launch::stanza("org.mail.lens", "Mail Lens", "Jane Doe <jane@example.com>"), "Mail Repo");
     desktopOpener(false);
     setVariable("PATH", bin.path() + ":" + std::getenv("PATH"));
-    start({QString::fromStdString("vostrelle://add/" + server->url("repo/"))});
-    ASSERT_NO_FATAL_FAILURE(continueWithTheLinksSource("org.mail.lens"));
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.mail.lens"));
     auto* page = openFirstPackage();
     ASSERT_NE(page, nullptr);
     auto* nav = page->navigationController();

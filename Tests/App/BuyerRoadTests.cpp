@@ -60,14 +60,11 @@ protected:
     // accepted; done once the refresh has found the store.
     void launchWithTheRepository() {
         start({QString::fromStdString("vostrelle://add/" + location())});
-        auto* warning = waitForPopup();
-        ASSERT_NE(warning, nullptr);
-        click(warning->otherBtn());
+        ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource(kPaid, location()));
         ASSERT_TRUE(GuiTest::waitUntil([&] {
             auto source = ZMRSource::objectForPrimaryKey(location());
-            return package(kPaid).has_value() && source && source->endpoint == store->endpoint();
+            return source && source->endpoint == store->endpoint();
         }, std::chrono::seconds(60)));
-        GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
     }
     static PackageDetailsViewController* openThePackage(const char* identifier = kPaid) {
         auto* page = DetailsFixture::openFromAllPackages(app(), identifier);
@@ -109,12 +106,11 @@ protected:
                                        std::chrono::seconds(60)));
         GuiTest::pump(std::chrono::milliseconds(200));  // alerts asked for on the way
     }
-    // Title and text of every popup in front of the window, bottom first.
+    // Title and text of every popup on screen.
     static std::vector<std::pair<std::string, std::string>> popups() {
         std::vector<std::pair<std::string, std::string>> out;
-        for (auto* vc = app().window()->rootViewController(); vc; vc = vc->presentedViewController())
-            if (auto* popup = dynamic_cast<ErrorViewController*>(vc); popup && !popup->isBeingDismissed())
-                out.emplace_back(popup->titleLbl()->text().toStdString(), popup->messageLbl()->text().toStdString());
+        for (auto* popup : popupsShown())
+            out.emplace_back(popup->titleLbl()->text().toStdString(), popup->messageLbl()->text().toStdString());
         return out;
     }
     static bool anyPopupSays(const std::string& words) {
@@ -282,10 +278,7 @@ TEST_F(BuyerRoad, TheStoresListKeepsTheLaterRoundsAnswer) {
     ASSERT_NO_FATAL_FAILURE(launchWithTheRepository());
     ASSERT_TRUE(GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }));
     app().openURLs({QString::fromStdString("vostrelle://add/" + otherServer.url())});
-    auto* warning = waitForPopup();
-    ASSERT_NE(warning, nullptr);
-    click(warning->otherBtn());
-    ASSERT_TRUE(GuiTest::waitUntil([] { return package("org.other.free").has_value(); }, std::chrono::seconds(60)));
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.other.free", otherServer.url()));
     ASSERT_TRUE(backAtTheWindow());
 
     store->vendorInfoReplies.hold();

@@ -164,12 +164,7 @@ protected:
 TEST_F(DesktopRoad, TheWindowIsTheUsersAndEveryGestureHasAMouseOrAKey) {
     auto& d = start({QString::fromStdString("vostrelle://add/" + repository())});
     // The plain-http warning names the address it is about.
-    auto* warning = waitForPopup();
-    ASSERT_NE(warning, nullptr);
-    EXPECT_TRUE(warning->messageLbl()->text().contains(QString::fromStdString(repository())));
-    click(warning->otherBtn());
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return package("org.jane.lens").has_value(); }, std::chrono::seconds(60)));
-    GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.jane.lens", repository()));
 
     // ---- the window: resizable from a phone's size up; the geometry is kept.
     EXPECT_EQ(window()->minimumSize(), ZMDesktopWindow::kMinimumSize);

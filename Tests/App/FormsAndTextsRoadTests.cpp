@@ -68,11 +68,7 @@ protected:
     // answered "Continue", its refresh done.
     void startWithTheRepository() {
         start({QString::fromStdString("vostrelle://add/" + repository())});
-        auto* warning = waitForPopup();
-        ASSERT_NE(warning, nullptr);
-        click(warning->otherBtn());
-        ASSERT_TRUE(GuiTest::waitUntil([] { return package("com.jane.docklens").has_value(); }, std::chrono::seconds(60)));
-        GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
+        ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("com.jane.docklens", repository()));
     }
     static QString header(AccountPlistViewController* account) {
         return account->accountNameLabel()->text() + " / " + account->accountEmailLabel()->text();

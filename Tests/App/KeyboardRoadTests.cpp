@@ -11,7 +11,6 @@
 #include <QGuiApplication>
 #include <QScrollBar>
 #include <QTest>
-#include <filesystem>
 
 #include "App/LaunchFixture.h"
 #include "Browsing/CategoriesTableViewController.h"
@@ -22,7 +21,6 @@
 #include "Details/PackageDetailsViewController.h"
 #include "InitViewController.h"
 #include "PackageCell.h"
-#include "Support/FlatRepository.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UIScrollView.h"
 #include "ZMAPTSourcesImport.h"
@@ -47,22 +45,13 @@ std::string manyPackages() {
     return text;
 }
 
-class KeyboardRoad : public Launch::Fixture {
+class KeyboardRoad : public Launch::RepositoryFixture {
 protected:
-    TestSupport::TempDir repoRoot;
-    std::unique_ptr<FlatRepository::FileServer> server;
-
     void SetUp() override {
-        Fixture::SetUp();
-        for (const char* dir : {"/repo", "/second"}) std::filesystem::create_directories(repoRoot.path() + dir);
-        FlatRepository::writeIndexesForText(repoRoot.path() + "/repo", manyPackages(), "Keys Repo");
-        FlatRepository::writeIndexesForText(repoRoot.path() + "/second",
-                                            "Package: org.second.one\nName: Second One\nVersion: 1.0\nSection: Tweaks\n"
-                                            "Maintainer: Kay\nArchitecture: all\nDescription: The second one.\n\n",
-                                            "Second Repo");
-        server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
+        RepositoryFixture::SetUp();
+        serveRepository(manyPackages(), "Keys Repo");
+        serveRepository(Launch::stanza("org.second.one", "Second One", "Kay"), "Second Repo", "second");
     }
-    std::string repository() const { return server->url("repo/"); }
 
     static UIWindow* window() { return app().window(); }
     static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -113,8 +102,8 @@ protected:
 };
 
 TEST_F(KeyboardRoad, AListOpenedByTheMouseAnswersTheKeysAndAltLeftComesBackFromAPage) {
-    start({QString::fromStdString("vostrelle://add/" + repository())});
-    ASSERT_NO_FATAL_FAILURE(continueWithTheLinksSource("org.keys.juliett10"));
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.juliett10"));
 
     auto* list = openAllPackages();
     ASSERT_NE(list, nullptr);
@@ -231,7 +220,7 @@ TEST_F(KeyboardRoad, AListOpenedByTheMouseAnswersTheKeysAndAltLeftComesBackFromA
 }
 
 TEST_F(KeyboardRoad, ReturnPressesTheDefaultButtonAndEscClosesTheAddSourceSheet) {
-    start({QString::fromStdString("vostrelle://add/" + repository())});
+    start(addLink());
     // The plain-http warning: Return is its Continue.
     ASSERT_NE(waitForPopup(), nullptr);
     press(Qt::Key_Return);

@@ -143,11 +143,16 @@ protected:
         GuiTest::waitUntil([] { return dynamic_cast<ErrorViewController*>(top()) != nullptr; }, std::chrono::seconds(10));
         return dynamic_cast<ErrorViewController*>(top());
     }
-    // The plain-http warning of a "vostrelle://add" link continued by the
-    // mouse; then the refresh, until it stored `identifier` and the pipeline is idle.
-    static void continueWithTheLinksSource(const std::string& identifier) {
+    // The plain-http warning of a "vostrelle://add" link (naming `location`,
+    // when given) continued by the mouse; then the refresh, until it stored
+    // `identifier` and the pipeline is idle.
+    static void acceptTheLinksSource(const std::string& identifier, const std::string& location = {}) {
         auto* warning = waitForPopup();
         ASSERT_NE(warning, nullptr);
+        EXPECT_EQ(warning->titleLbl()->text(), "Warning");
+        if (!location.empty()) {
+            EXPECT_TRUE(warning->messageLbl()->text().contains(QString::fromStdString(location)));
+        }
         UserGesture::click(warning->otherBtn());
         ASSERT_TRUE(GuiTest::waitUntil([&] { return package(identifier).has_value(); }, std::chrono::seconds(60)));
         GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
@@ -255,25 +260,18 @@ protected:
     TestSupport::TempDir repoRoot;
     std::unique_ptr<FlatRepository::FileServer> server;
 
-    // A flat repository at /repo/ of the loopback server, with these stanzas.
-    void serveRepository(const std::string& packages, const std::string& origin) {
-        std::filesystem::create_directories(repoRoot.path() + "/repo");
-        FlatRepository::writeIndexesForText(repoRoot.path() + "/repo", packages, origin);
+    // A flat repository at /<directory>/ of the loopback server (one server
+    // for all of them), with these stanzas.
+    void serveRepository(const std::string& packages, const std::string& origin, const std::string& directory = "repo") {
+        std::filesystem::create_directories(repoRoot.path() + "/" + directory);
+        FlatRepository::writeIndexesForText(repoRoot.path() + "/" + directory, packages, origin);
         if (!server) server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
     }
     std::string repository() const { return server->url("repo/"); }
     QStringList addLink() const { return {QString::fromStdString("vostrelle://add/" + repository())}; }
 
-    // The plain-http warning of the link, accepted; then the refresh's packages.
-    void acceptTheLinksSource(const std::string& identifier) {
-        auto* warning = waitForPopup();
-        ASSERT_NE(warning, nullptr);
-        EXPECT_EQ(warning->titleLbl()->text(), "Warning");
-        EXPECT_TRUE(warning->messageLbl()->text().contains(QString::fromStdString(repository())));
-        UserGesture::click(warning->otherBtn());
-        ASSERT_TRUE(GuiTest::waitUntil([&] { return package(identifier).has_value(); }, std::chrono::seconds(60)));
-        GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
-    }
+    // The plain-http warning of the link, naming the repository, accepted; then the refresh's packages.
+    void acceptTheLinksSource(const std::string& identifier) { Fixture::acceptTheLinksSource(identifier, repository()); }
 };
 
 }  // namespace Launch

@@ -162,11 +162,7 @@ TEST_F(OfflineRoad, WithoutTheServiceTheOnlineScreensSaySoSendNothingAndTheRestW
     server = std::make_unique<FlatRepository::FileServer>(files.file("www"));
     const std::string repository = server->url("repo/");
     ZMURLRouter::open({QString::fromStdString("vostrelle://add/" + repository)});
-    auto* warning = waitForPopup();  // plain http: a warning naming the address
-    ASSERT_NE(warning, nullptr);
-    click(warning->otherBtn());
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return package("org.dock.lens").has_value(); }, std::chrono::seconds(60)));
-    GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.dock.lens", repository));  // plain http: a warning naming the address
     ASSERT_TRUE(backAtTheWindow());
     EXPECT_EQ(package("org.dock.lens")->Description, "Lenses for the dock") << "the record keeps the synopsis";
 

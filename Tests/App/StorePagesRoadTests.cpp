@@ -64,14 +64,11 @@ TEST_F(StorePagesRoad, TheRepositoryItsSignInSheetAndTheStoresSayWhatTheyAre) {
     setVariable("VOSTRELLE_CYDIA_STORE_URL", cydiaStore);
     auto& d = start({QString::fromStdString("vostrelle://add/" + location)});
     d.window()->resize(600, 900);
-    auto* warning = waitForPopup();
-    ASSERT_NE(warning, nullptr);
-    click(warning->otherBtn());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("com.paid.tweak", location));
     ASSERT_TRUE(GuiTest::waitUntil([&] {
         auto source = ZMRSource::objectForPrimaryKey(location);
-        return source && source->endpoint == store->endpoint() && package("com.paid.tweak");
+        return source && source->endpoint == store->endpoint();
     }, std::chrono::seconds(60)));
-    GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
 
     // Manage → the repository: "Source Info" once, as the segment.
     auto* nav = selectTab(ZMVostrelle::ManageTab);

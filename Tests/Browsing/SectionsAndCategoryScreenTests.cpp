@@ -19,8 +19,10 @@
 #include "Keychain/PDKeychainBindings.h"
 #include "App/ZMOnlineScreensSetup.h"
 #include "PackageCell.h"
+#include "Support/FailingStore.h"
 #include "Support/FakeStores.h"
 #include "TabPlaceholderViewController.h"
+#include "ZMStoreGuard.h"
 #include "ZMVostrelle.h"
 
 namespace {
@@ -252,6 +254,41 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
     EXPECT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == root; }));
 }
 
+// A disk that fails under the rows' reading is no source gone: the screen
+// stays with what it showed, and the failure is told.
+class SectionsOnAFailingDiskTest : public SectionsTest {
+protected:
+    static void SetUpTestSuite() { FailingStore::install(); }  // before this test's database is opened
+};
+
+TEST_F(SectionsOnAFailingDiskTest, ASourceScreenWhoseRowsCannotBeReadStaysAndSaysSo) {
+    const std::string location = "https://alpha.example/";
+    storeSources({location});
+    auto own = package("o.tweak", "Tweaks", "Own");
+    own.sourceLocation = location;
+    store({own});
+    auto* root = new UIViewController;
+    nav = BrowsingFixture::showInWindow(root, window);
+    auto* screen = new SubcategoriesViewController;
+    screen->setCategory(kCategorySpecial_SourcePackages);
+    screen->setSourceLocation(location);
+    nav->pushViewController(screen, false);
+    ASSERT_TRUE(rebuilt(screen));
+    const Rows shown = screen->subcategoriesArray();
+    ASSERT_FALSE(shown.empty());
+    auto& d = ZMVostrelle::sharedVostrelle();
+    const int alerts = d.alertCount();
+    {
+        FailingStore::Scope broken(realm->path(), FailingStore::Fault::ReadError);
+        NotificationCenter::defaultCenter().post(ZMRSourceUpdatedNotification);  // a refresh ended
+        GuiTest::waitUntil([&] { return d.alertCount() > alerts || nav->topViewController() != screen; });
+    }
+    EXPECT_EQ(nav->topViewController(), screen) << "the screen of a source that is still there stays";
+    EXPECT_EQ(screen->subcategoriesArray(), shown);
+    EXPECT_GT(d.alertCount(), alerts) << "told";
+    EXPECT_EQ(d.lastAlertTitle(), ZMStoreGuard::alertTitle());
+}
+
 TEST_F(SectionsTest, ASignedInSourceScreenReadsItsPurchasesAgainAtEachRebuild) {
     TestSupport::TempDir dir;
     FlatRepository::FileServer server(dir.path());
@@ -342,8 +379,7 @@ TEST_F(SectionsTest, RebuildWaitsForTheScrollAndRowsOfGoneRecordsStayEmpty) {
     EXPECT_TRUE(screen->needCacheRebuild());
     emit table->didEndScrolling();
     EXPECT_FALSE(screen->isScrolling());
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return screen->rebuildCount() == before + 1; }));
-    GuiTest::pump(std::chrono::milliseconds(50));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return screen->rebuildCount() > before && !screen->isRebuilding(); }));
     EXPECT_EQ(screen->rebuildCount(), before + 1) << "one rebuild for both notices";
 
     // A queued package offers only "Remove"; afterwards it shows the installed mark.

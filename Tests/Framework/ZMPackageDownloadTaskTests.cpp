@@ -9,6 +9,7 @@
 #include "Categories/Data+Hashes.h"
 #include "Database/ZMRPackage.h"
 #include "Realm/Realm.h"
+#include "Support/FailingStore.h"
 #include "Support/FlatRepository.h"
 #include "Support/TestSupport.h"
 #include "ZMAPTManager.h"
@@ -90,8 +91,10 @@ TEST(PackageDownloadTask, StoresTheArchiveOnlyWhenSizeAndEveryChecksumMatch) {
 
 // The store's address carries a ticket in its path: a failure names the
 // host only, in the error and in the log. A refusal (4xx) takes the package
-// out of the queue; anything else leaves it there for another try.
+// out of the queue; anything else leaves it there for another try. A
+// refusal the database cannot record still ends the run, the package queued.
 TEST(PackageDownloadTask, AFailedStoreAddressNamesItsHostOnly) {
+    FailingStore::install();  // before this test's database is opened
     TestSupport::IsolatedEnvironment env;
     TestSupport::TempDir served;
     FlatRepository::FileServer store(served.path());
@@ -102,12 +105,14 @@ TEST(PackageDownloadTask, AFailedStoreAddressNamesItsHostOnly) {
         int status;         // what the store answers; 0: nobody listens
         const char* words;  // in the message the user reads
         bool leavesQueue;
+        bool databaseFails = false;
     };
     const Case cases[] = {
         {"refused", 403, "refused to hand over", true},
         {"a spent ticket", 404, "refused to hand over", true},
         {"the store failing", 503, "127.0.0.1", false},
         {"nobody listening", 0, "127.0.0.1:1", false},
+        {"refused on a full disk", 403, "refused to hand over", false, true},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -136,12 +141,16 @@ TEST(PackageDownloadTask, AFailedStoreAddressNamesItsHostOnly) {
         auto task = ZMPackageDownloadTask::make(archive, batch);
         batch->add(task);
         testing::internal::CaptureStderr();
+        std::optional<FailingStore::Scope> full;
+        if (c.databaseFails) full.emplace(Realm::defaultRealm()->path(), FailingStore::Fault::DiskFull);
         ASSERT_TRUE(batch->start()) << c.why;
         TestSupport::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; });
+        full.reset();
         const std::string log = testing::internal::GetCapturedStderr();
         ASSERT_TRUE(failure) << c.why;
         const std::string message = failure->localizedDescription();
         EXPECT_NE(message.find(c.words), std::string::npos) << c.why << ": " << message;
+        EXPECT_EQ(message.find("taken out of the queue") != std::string::npos, c.leavesQueue) << c.why << ": " << message;
         for (const std::string& text : {message, failure->detail, log})
             EXPECT_EQ(text.find("tkt-9f3a"), std::string::npos) << c.why << ": " << text;
         EXPECT_EQ(ZMRPackage::objectForPrimaryKey(archive.identifier)->isInTheQueue.value_or(false), !c.leavesQueue) << c.why;

@@ -29,10 +29,11 @@ struct ZMError {
     static ZMError make(int code, std::string detail = {}) { return ZMError{kDomain, code, std::move(detail), {}}; }
 
     // The package database refused a read or write (a full disk, an I/O
-    // error). A domain of its own, as the store is a layer of its own: the
-    // "Errors" table has no text for it, the interface tells it in its one
-    // database alert.
-    static constexpr const char* kStoreDomain = "com.zemtrix.vostrelle.store";
+    // error). A domain of its own, as the object store is a layer of its own
+    // (not the repository stores' "com.zemtrix.vostrelle.store", whose
+    // refusals the user reads as they are): the "Errors" table has no text
+    // for it, the interface tells it in its one database alert.
+    static constexpr const char* kStoreDomain = "com.zemtrix.vostrelle.database";
     static ZMError storeFailure(std::string detail) { return ZMError{kStoreDomain, Unknown, std::move(detail), {}}; }
     bool isStoreFailure() const { return domain == kStoreDomain; }
 

@@ -383,7 +383,10 @@ TEST_F(RepoStoreClient, ThePaidDownloadAsksTheStoreForAOneTimeAddress) {
         EXPECT_EQ(f.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         return f.get();
     };
-    EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("sign in again"));
+    const auto signedOut = authorize().second;
+    ASSERT_TRUE(signedOut);
+    EXPECT_THAT(signedOut->localizedDescription(), HasSubstr("sign in again"));
+    EXPECT_FALSE(signedOut->isStoreFailure()) << "the store's refusal is no failure of the package database";
     signIn(location);
     EXPECT_THAT(authorize().second->localizedDescription(), HasSubstr("You need to buy"));
     api->update([](auto& s) { s.purchased.insert("com.example.paid"); });
