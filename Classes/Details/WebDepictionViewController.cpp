@@ -93,7 +93,7 @@ void WebDepictionViewController::viewDidLoad() {
     // The depiction's own address, and only a web one, goes to the browser.
     if (VostrelleWebPage::isNavigationAllowed(websiteURL_))
         navigationItem()->setRightBarButtonItem(
-            new UIBarButtonItem(QStringLiteral("Open in Browser"), [this](UIBarButtonItem*) { openInSafari(); }, navigationItem()));
+            new UIBarButtonItem(q(ZMLocalizedString("Open in Browser")), [this](UIBarButtonItem*) { openInSafari(); }, navigationItem()));
 }
 
 void WebDepictionViewController::buildViews() {
