@@ -95,6 +95,17 @@ protected:
         EXPECT_TRUE(rebuilt(screen));
         return screen;
     }
+    // A source's screen pushed over a first screen, as Manage pushes it.
+    SubcategoriesViewController* pushSourceScreen(const std::string& location, UIViewController** below = nullptr) {
+        auto* root = new UIViewController;
+        if (below) *below = root;
+        nav = BrowsingFixture::showInWindow(root, window);
+        auto* screen = new SubcategoriesViewController;
+        screen->setCategory(kCategorySpecial_SourcePackages);
+        screen->setSourceLocation(location);
+        nav->pushViewController(screen, false);
+        return screen;
+    }
     static bool rebuilt(SubcategoriesViewController* screen) {
         return GuiTest::waitUntil([&] { return screen->rebuildCount() > 0 && !screen->isRebuilding(); });
     }
@@ -210,12 +221,8 @@ TEST_F(SectionsTest, SourceScreenListsItsOwnPackagesAndFollowsItsSource) {
     foreign.sourceLocation = "https://beta.example/";
     foreign.isInTheQueue = true;
     store({own, theme, foreign});
-    auto* root = new UIViewController;
-    nav = BrowsingFixture::showInWindow(root, window);
-    auto* screen = new SubcategoriesViewController;
-    screen->setCategory(kCategorySpecial_SourcePackages);
-    screen->setSourceLocation(location);
-    nav->pushViewController(screen, false);
+    UIViewController* root = nullptr;
+    auto* screen = pushSourceScreen(location, &root);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return screen->rebuildCount() > 0; }));
     EXPECT_EQ(screen->subcategoriesArray(), (Rows{"All Packages", "Themes   ", "Tweaks   "}));
     EXPECT_EQ(screen->packageSections().sectionsDictionary().at("O"), (Rows{"o.theme", "o.tweak"}));
@@ -267,12 +274,7 @@ TEST_F(SectionsOnAFailingDiskTest, ASourceScreenWhoseRowsCannotBeReadStaysAndSay
     auto own = package("o.tweak", "Tweaks", "Own");
     own.sourceLocation = location;
     store({own});
-    auto* root = new UIViewController;
-    nav = BrowsingFixture::showInWindow(root, window);
-    auto* screen = new SubcategoriesViewController;
-    screen->setCategory(kCategorySpecial_SourcePackages);
-    screen->setSourceLocation(location);
-    nav->pushViewController(screen, false);
+    auto* screen = pushSourceScreen(location);
     ASSERT_TRUE(rebuilt(screen));
     const Rows shown = screen->subcategoriesArray();
     ASSERT_FALSE(shown.empty());
