@@ -33,6 +33,7 @@ constexpr int kQuitGraceMs = 5000;
 void retire(QProcess* process, QLocalSocket* socket) {
     if (socket) {
         socket->abort();
+        socket->setParent(nullptr);  // not deleted with the view: it may be inside one of its own signals
         socket->deleteLater();
     }
     if (!process) return;

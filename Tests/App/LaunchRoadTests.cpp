@@ -484,7 +484,8 @@ TEST_F(LaunchRoad, AWebDepictionKeepsItsPageWhileAwayAndLoadsAgainOnlyForDarkMod
     const size_t depictionRequests = server->count("repo/page.html"), nextRequests = server->count("repo/next.html");
     const qint64 process = view->hostProcessId();
     int loads = 0;
-    QObject::connect(view, &RemoteWebView::loadFinished, [&loads] { ++loads; });
+    QObject scope;  // the page may finish a load after this test, when `loads` is gone
+    QObject::connect(view, &RemoteWebView::loadFinished, &scope, [&loads] { ++loads; });
 
     // Another tab for longer than a moment, then back.
     auto* nav = packages->navigationController();

@@ -210,7 +210,8 @@ TEST_F(ManageRepositoryTest, FollowedSourcesAndDevelopersAnnounceWhatARefreshBro
     center.setDesktopNotificationsEnabled(false);
     std::vector<std::string> shown;
     QStringList lastBanner;  // its texts, as plain text
-    QObject::connect(&center, &UNUserNotificationCenter::notificationShown, manage, [&](const QString& id) {
+    QObject scope;  // a banner after this test must not write to its gone variables
+    QObject::connect(&center, &UNUserNotificationCenter::notificationShown, &scope, [&](const QString& id) {
         shown.push_back(id.toStdString());
         lastBanner.clear();
         for (auto* label : center.currentBanner()->findChildren<QLabel*>())

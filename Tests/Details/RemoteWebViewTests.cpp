@@ -52,6 +52,12 @@ protected:
         ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() && web->webViewContainer()->height() > 4000; },
                                        std::chrono::seconds(60)))
             << "the page did not load at its height";
+        // Drawn and settled at its top: before that the engine may set back an offset given to it.
+        RemoteWebView* view = web->webView();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !view->frame().isNull(); }, std::chrono::seconds(20))) << "no picture";
+        ASSERT_TRUE(GuiTest::waitUntil(
+            [&] { return DetailsFixture::evaluate(view, "window.settled && window.scrollY") == "0"; }, std::chrono::seconds(10)))
+            << "the page did not settle";
     }
     QScrollBar* bar() const { return web->scrollView()->verticalScrollBar(); }
     // Loads the page again (by `trigger`) and waits until the new page has
@@ -101,7 +107,6 @@ TEST_F(RemoteWebViewTest, ThePictureComesFromAProcessThatEndsWithTheScreen) {
 TEST_F(RemoteWebViewTest, ThePageAndTheScreenScrollTogether) {
     openPage();
     RemoteWebView* view = web->webView();
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return !view->frame().isNull(); }, std::chrono::seconds(20)));
     struct Step {
         const char* what;
         std::function<void()> act;
@@ -153,7 +158,8 @@ TEST_F(RemoteWebViewTest, APageUnderAnotherScreenKeepsItsProcessAndPlaceUntilIts
     const int value = bar()->value();
     const qint64 process = view->hostProcessId();
     int loads = 0;
-    QObject::connect(view, &RemoteWebView::loadFinished, [&loads] { ++loads; });
+    QObject scope;  // the page may finish a load after this test, when `loads` is gone
+    QObject::connect(view, &RemoteWebView::loadFinished, &scope, [&loads] { ++loads; });
     nav->pushViewController(new UIViewController, false);
     GuiTest::pump(std::chrono::seconds(4));
     EXPECT_TRUE(isAlive(process)) << "the hidden page gave its process back";
@@ -177,7 +183,8 @@ TEST_F(RemoteWebViewTest, APageWhoseProcessDiesSaysSoAndTheScreenStays) {
     openPage();
     RemoteWebView* view = web->webView();
     bool finished = false, ok = true;
-    QObject::connect(view, &RemoteWebView::loadFinished, [&](bool success) {
+    QObject scope;  // ends the connection with the variables it writes
+    QObject::connect(view, &RemoteWebView::loadFinished, &scope, [&](bool success) {
         finished = true;
         ok = success;
     });

@@ -123,7 +123,8 @@ TEST_F(WebDepictionTest, HeadersReachTheHostAndFollowTheAppearance) {
     const std::string udid = ZMPlatform::deviceUDID();
     auto* web = open("com.web.pkg", url("depiction/pkg"));
     bool loaded = false;
-    QObject::connect(web->webView(), &RemoteWebView::loadFinished, [&](bool ok) { loaded = loaded || ok; });
+    QObject scope;  // the page may finish a load after this test, when `loaded` is gone
+    QObject::connect(web->webView(), &RemoteWebView::loadFinished, &scope, [&](bool ok) { loaded = loaded || ok; });
     ASSERT_TRUE(GuiTest::waitUntil([&] { return count("/depiction/pkg") >= 1 && loaded; }, std::chrono::seconds(60)));
     auto first = *last("/depiction/pkg");
     EXPECT_EQ(first.header("User-Agent"), "Telesphoreo APT-HTTP/1.0.592 Light");
@@ -175,7 +176,8 @@ TEST_F(WebDepictionTest, HeadersReachTheHostAndFollowTheAppearance) {
 TEST_F(WebDepictionTest, IdentityStaysWithTheSourceHostAndPagesStayConfined) {
     auto* web = open("com.web.redirect", url("depiction/redirect"));
     QString loaded;
-    QObject::connect(web->webView(), &RemoteWebView::loadFinished, [&](bool ok) {
+    QObject scope;  // ends the connection with the variable it writes
+    QObject::connect(web->webView(), &RemoteWebView::loadFinished, &scope, [&](bool ok) {
         if (ok) loaded = web->webView()->url().path();
     });
     ASSERT_TRUE(GuiTest::waitUntil([&] { return count("/depiction/landing") >= 1; }, std::chrono::seconds(60)));

@@ -68,7 +68,8 @@ TEST(WebViewViewControllerTest, APageCannotLeaveTheWeb) {
         window.show();
         EXPECT_EQ(web->title(), "Donate to Example");
         bool loaded = false;
-        QObject::connect(web->page(), &QWebEnginePage::loadFinished, [&](bool ok) { loaded = loaded || ok; });
+        QObject scope;  // ends the connection with the variable it writes
+        QObject::connect(web->page(), &QWebEnginePage::loadFinished, &scope, [&](bool ok) { loaded = loaded || ok; });
         ASSERT_TRUE(GuiTest::waitUntil([&] { return loaded; }, std::chrono::seconds(60))) << "the engine did not load";
         int expected = 0;
         for (const char* elsewhere : {"file:///etc/hostname", "qrc:/Styles/vostrelle.qss"}) {
