@@ -592,7 +592,7 @@ void FeaturedViewController::accountInformations() {
 }
 
 void FeaturedViewController::copyDeviceSpecs() {
-    auto* sheet = UIAlertController::alertControllerWithTitle(q("Copy Device Specifications"), {},
+    auto* sheet = UIAlertController::alertControllerWithTitle(q("Copy Device Details"), {},
                                                               UIAlertController::Style::ActionSheet);
     const QString model = qs(ZMPlatform::deviceModelID());
     const QString udid = qs(ZMPlatform::deviceUDID());

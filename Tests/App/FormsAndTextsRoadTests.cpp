@@ -7,7 +7,7 @@
 //   - the account page's header: the account, else its placeholders, and
 //     the avatar it was given; the login sheet closed by Esc or a click
 //     beside it refreshes it, also when the sign-in it started lands later;
-//   - Featured's device line copies the device's specifications;
+//   - Featured's device line copies the device's model and identifier;
 //   - a wishlist row of a package no source carries names no source;
 //   - the end of a drag on a package's page fades the bar's texts.
 #include <QCheckBox>
@@ -199,7 +199,7 @@ TEST_F(FormsRoad, TheLoginSheetClosedByEscOrAClickBesideItRefreshesTheAccountPag
     }
 }
 
-TEST_F(FormsRoad, FeaturedsDeviceLineCopiesTheDevicesSpecifications) {
+TEST_F(FormsRoad, FeaturedsDeviceLineCopiesTheDevicesModelAndIdentifier) {
     start();
     auto* nav = selectTab(ZMVostrelle::FeaturedTab);
     auto* featured = qobject_cast<FeaturedViewController*>(nav->topViewController());
@@ -212,7 +212,7 @@ TEST_F(FormsRoad, FeaturedsDeviceLineCopiesTheDevicesSpecifications) {
     EXPECT_TRUE(GuiTest::waitUntil([&] { return (sheet = dynamic_cast<UIAlertController*>(top())) != nullptr; }));
     QTest::mouseRelease(featured->deviceSpecs(), Qt::LeftButton, {}, featured->deviceSpecs()->rect().center());
     ASSERT_NE(sheet, nullptr);
-    EXPECT_EQ(sheet->alertTitle(), "Copy Device Specifications");
+    EXPECT_EQ(sheet->alertTitle(), "Copy Device Details");
     ASSERT_FALSE(sheet->actions().empty());
     click(sheet->buttonForAction(0));  // "Device Model"
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), ZMPlatform::deviceModelID());
