@@ -228,16 +228,26 @@ TEST_F(DetailsPageTest, DepictionChoiceFollowsInfoFilesPreferenceReachAndNativeF
 // The record keeps the synopsis; the page shows the whole description of the
 // source's stored index, unless the source gives its own (information files).
 TEST_F(DetailsPageTest, APackageWithoutDepictionShowsItsWholeDescriptionFromTheStoredIndex) {
+    FlatRepository::writeIndexesForText(root.file("index"),
+                                        "Package: com.index.other\nVersion: 1\nArchitecture: all\nDescription: Other\n other text\n\n"
+                                        "Package: com.index.whole\nVersion: 1.0\nArchitecture: all\nName: Whole\n"
+                                        "Description: Whole tool\n old text\n\n"
+                                        "Package: com.index.whole\nVersion: 2.0\nArchitecture: all\nName: Whole\n"
+                                        "Description: Whole tool\n It does\n everything.\n .\n   verbatim line\n");
     const std::string location = url("index/");
-    QDir().mkpath(QString::fromStdString(ZMRSources::packagesFilePath(location)).section('/', 0, -2));
-    TestSupport::writeFile(ZMRSources::packagesFilePath(location),
-                           "Package: com.index.other\nVersion: 1\nDescription: Other\n other text\n\n"
-                           "Package: com.index.whole\nVersion: 1.0\nDescription: Whole tool\n old text\n\n"
-                           "Package: com.index.whole\nVersion: 2.0\nDescription: Whole tool\n It does\n"
-                           " everything.\n .\n   verbatim line\n");
+    preferences().setValue(VostrellePreferenceKey::SetupDone, true);
+    ZMRPackageManager::sharedPackageManager().sources().addSourceWithLocation(location, true);
+    ASSERT_TRUE(GuiTest::waitUntil([] {
+        auto p = ZMRPackage::objectForPrimaryKey("com.index.whole");
+        return p && p->version == "2.0" && !ZMRPackageManager::sharedPackageManager().sources().isRefreshInProgress();
+    }, std::chrono::seconds(30)));
+    // A record the index does not list: only its synopsis is known.
+    ZMRPackage absent = *ZMRPackage::objectForPrimaryKey("com.index.whole");
+    absent.identifier = "com.index.absent";
+    storePackage(absent);
     struct Case {
         const char* identifier;
-        bool infoJson;
+        bool infoJson;  // a flag of sources stored by earlier versions; no refresh sets it
         const char* shown;
     } const cases[] = {
         {"com.index.whole", false, "Whole tool\n\nIt does everything.\n\n  verbatim line"},
@@ -246,22 +256,16 @@ TEST_F(DetailsPageTest, APackageWithoutDepictionShowsItsWholeDescriptionFromTheS
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.identifier) + (c.infoJson ? " info files" : ""));
-        storeSource(location, c.infoJson);
-        ZMRPackage p;
-        p.identifier = c.identifier;
-        p.name = "Whole";
-        p.version = "2.0";
-        p.Description = "Whole tool";
-        p.sourceLocation = location;
-        storePackage(p);
-        auto* page = openDetails(p.identifier);
+        auto source = *ZMRSource::objectForPrimaryKey(location);
+        realm->transactionWithBlock([&] { realm->setValueForKey(source, "isUsingInfoJson", c.infoJson); });
+        auto* page = openDetails(c.identifier);
         ASSERT_TRUE(GuiTest::waitUntil([&] { return text(page->descriptionLbl()) == c.shown; }))
             << text(page->descriptionLbl()).toStdString();
         GuiTest::pump(std::chrono::milliseconds(200));
         EXPECT_EQ(text(page->descriptionLbl()), c.shown);
         window.reset();
     }
-    // The database holds no more than the synopsis it was given.
+    // The database holds no more than the synopsis the refresh gave it.
     EXPECT_EQ(ZMRPackage::objectForPrimaryKey("com.index.whole")->Description, "Whole tool");
 }
 
