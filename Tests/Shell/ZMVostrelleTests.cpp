@@ -11,6 +11,7 @@
 #include "PackagesConfirmationViewController.h"
 #include "ShellTestSupport.h"
 #include "Support/FakeMakerAPI.h"
+#include "Support/FlatRepository.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/SearchViewController.h"
 #include "UIKit/UIActivityViewController.h"
@@ -27,10 +28,44 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using ShellTest::makePackage;
-
 class VostrelleTest : public ShellTest::Fixture {
 protected:
+    TestSupport::TempDir repoRoot;
+    std::unique_ptr<FlatRepository::FileServer> server;
+
+    std::string dpkgStatusFile() const { return env.targetRoot() + "/var/lib/dpkg/status"; }
+    // An entry of that file: installed at this version, wanted as `want` ("install", "hold").
+    static std::string installed(const std::string& identifier, const std::string& version, const std::string& want = "install") {
+        return "Package: " + identifier + "\nStatus: " + want + " ok installed\nVersion: " + version + "\nArchitecture: all\n\n";
+    }
+    static std::string stanza(const std::string& identifier, const std::string& name, const std::string& version) {
+        return "Package: " + identifier + "\nName: " + name + "\nVersion: " + version +
+               "\nArchitecture: all\nSection: Tweaks\nMaintainer: Jane Doe <jane@example.com>\n"
+               "Description: A package used by the tests.\n\n";
+    }
+    // A flat repository on loopback with these stanzas, added as the Manage
+    // tab adds it and refreshed, until `awaited` is stored from it and the
+    // work after the refresh has ended. Offline from here on, so that a
+    // refresh the launch scheduled does not run into the test.
+    void serveAndAddSource(const std::string& stanzas, const std::string& awaited) {
+        FlatRepository::writeIndexesForText(repoRoot.path(), stanzas);
+        if (!server) server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
+        const std::string location = server->url();
+        ZMRSources::setReachabilityHook([] { return false; });
+        prefs().setValue(VostrellePreferenceKey::SetupDone, true);
+        auto& manager = ZMRPackageManager::sharedPackageManager();
+        ASSERT_EQ(manager.sources().addSourceWithLocation(location, true).status, ZMRAddSourceStatus::Added);
+        ASSERT_TRUE(GuiTest::waitUntil([&] {
+            auto p = ZMRPackage::objectForPrimaryKey(awaited);
+            return p && p->sourceLocation == location && !manager.sources().isRefreshInProgress() &&
+                   ZMPipelineManager::sharedManager().liveTaskCount() == 0 && !manager.cachesRebuildPending();
+        }, std::chrono::seconds(60)));
+    }
+    void TearDown() override {
+        ZMRSources::setReachabilityHook(nullptr);
+        Fixture::TearDown();
+    }
+
     ZMVostrelle& launch() {
         auto& d = ZMVostrelle::sharedVostrelle();
         ZMApplication::applicationDidFinishLaunching();
@@ -40,14 +75,19 @@ protected:
     // The status scan fills the records; the Sections badge and the categories
     // follow from what the database holds, a refresh due or not.
     void launchReadsTheInstalledState(bool online) {
-        TestSupport::writeFile(env.targetRoot() + "/var/lib/dpkg/status",
-                               "Package: com.test.here\nStatus: install ok installed\nVersion: 1.2\nArchitecture: all\n\n");
-        auto here = makePackage("com.test.here", "Here");
-        here.version = "2.0";
-        auto gone = makePackage("com.test.gone", "Gone");
-        gone.isInstalled = true;
-        gone.installedVersion = "0.9";
-        store({here, gone});
+        // An earlier session: Gone installed, the repository added and refreshed.
+        TestSupport::writeFile(dpkgStatusFile(), installed("com.test.gone", "0.9"));
+        ZMRSources::setReachabilityHook([] { return false; });
+        launch();
+        ASSERT_NO_FATAL_FAILURE(serveAndAddSource(stanza("com.test.here", "Here", "2.0") + stanza("com.test.gone", "Gone", "0.9"),
+                                                  "com.test.gone"));
+        ASSERT_TRUE(fetch("com.test.gone").isInstalled.value_or(false));
+        ASSERT_FALSE(fetch("com.test.here").isInstalled.value_or(true));
+        // Meanwhile dpkg installed an older Here and removed Gone; then the next launch.
+        TestSupport::writeFile(dpkgStatusFile(), installed("com.test.here", "1.2"));
+        ZMVostrelle::resetForTesting();
+        ZMRPackageManager::resetForTesting();
+        VostrellePersistentPreferences::resetForTesting();
         ZMRSources::setReachabilityHook([online] { return online; });
         auto& d = launch();
         EXPECT_TRUE(fetch("com.test.here").isInstalled.value_or(false));
@@ -57,7 +97,6 @@ protected:
         EXPECT_TRUE(GuiTest::waitUntil(
             [&] { return d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab) == std::optional<std::string>("1"); }));
         EXPECT_TRUE(ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesCategories().has_value());
-        ZMRSources::setReachabilityHook(nullptr);
     }
     // Writes the queue mark of the packages from another thread, as the
     // screens' bulk actions and the queue run do.
@@ -102,9 +141,9 @@ TEST_F(VostrelleTest, LaunchRunsEveryStepInOrderAndPreparesTheFiles) {
 
 TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkg) { launchReadsTheInstalledState(false); }
 
-// A refresh due with no source to refresh never ends: the badge and the
-// categories must not wait for it.
-TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkgWithARefreshDueAndNoSource) { launchReadsTheInstalledState(true); }
+// The refresh due at launch finds the repository unchanged and builds
+// nothing: the badge and the categories must not wait for it.
+TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkgWithARefreshDueThatChangesNothing) { launchReadsTheInstalledState(true); }
 
 TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
     auto& d = launch();
@@ -133,18 +172,15 @@ TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
 }
 
 TEST_F(VostrelleTest, SectionsBadgeFollowsTheCategoriesRebuild) {
+    // Three installed at 1.0, the second held; the repository has 1.2 of each.
+    TestSupport::writeFile(dpkgStatusFile(), installed("com.test.u1", "1.0") + installed("com.test.u2", "1.0", "hold") +
+                                                 installed("com.test.u3", "1.0"));
     auto& d = launch();
-    auto updated = makePackage("com.test.u1", "U1");
-    updated.isInstalled = true;
-    updated.isUpdated = true;
-    updated.isHeld = false;
-    auto held = updated;
-    held.identifier = "com.test.u2";
-    held.isHeld = true;
-    auto second = updated;
-    second.identifier = "com.test.u3";
-    store({updated, held, second});
-    ZMRPackageManager::sharedPackageManager().packages().rebuildPackagesCategoriesCache();
+    ASSERT_NO_FATAL_FAILURE(serveAndAddSource(
+        stanza("com.test.u1", "U1", "1.2") + stanza("com.test.u2", "U2", "1.2") + stanza("com.test.u3", "U3", "1.2"), "com.test.u3"));
+    ASSERT_TRUE(fetch("com.test.u2").isHeld.value_or(false));
+    ASSERT_EQ(ZMRPackage::objectsWhere("isUpdated = 1").count(), 3u);
+    // The categories rebuild that follows the refresh sets the badge.
     ASSERT_TRUE(GuiTest::waitUntil([&] { return d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab).has_value(); }));
     EXPECT_EQ(d.tabBarController()->badgeValue(ZMVostrelle::SectionsTab), std::optional<std::string>("2"));
 
@@ -155,7 +191,8 @@ TEST_F(VostrelleTest, SectionsBadgeFollowsTheCategoriesRebuild) {
 
 TEST_F(VostrelleTest, StatusDisplayCountsQueuedPackagesWrittenOnAnotherThread) {
     auto& d = launch();
-    store({makePackage("com.test.q1", "Q1"), makePackage("com.test.q2", "Q2"), makePackage("com.test.q3", "Q3")});
+    ASSERT_NO_FATAL_FAILURE(serveAndAddSource(
+        stanza("com.test.q1", "Q1", "1.2") + stanza("com.test.q2", "Q2", "1.2") + stanza("com.test.q3", "Q3", "1.2"), "com.test.q3"));
     auto* status = d.statusView();
     ASSERT_NE(status, nullptr);
     GuiTest::pump();
@@ -319,13 +356,14 @@ TEST_F(VostrelleTest, AFailedSetupBackupShowsOnePopupWithItsTitleAndMessage) {
 }
 
 TEST_F(VostrelleTest, UnreadableDatabaseIsResetWithAnAlert) {
+    // Written by hand: no road leaves a damaged database file behind.
     std::string garbage(4096, 'x');
     TestSupport::writeFile(ZMPaths::databaseFile(), "this is not a database\n" + garbage);
     auto& d = launch();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return topPopup() != nullptr; }));
     EXPECT_EQ(topPopup()->titleLbl()->text(), "Database Reset");
-    // The new database works.
-    store({makePackage("com.test.after", "After reset")});
+    // The new database works: a refresh stores into it.
+    ASSERT_NO_FATAL_FAILURE(serveAndAddSource(stanza("com.test.after", "After reset", "1.2"), "com.test.after"));
     EXPECT_TRUE(ZMRPackage::objectForPrimaryKey("com.test.after").has_value());
     EXPECT_EQ(d.alertCount(), 1);
 }
@@ -361,14 +399,13 @@ TEST_F(VostrelleTest, ThemeAndBarPreferencesApplyLive) {
 
 TEST_F(VostrelleTest, TerminationClearsQueueMarksAndStoresTheVisit) {
     auto& d = launch();
-    auto a = makePackage("com.test.t1", "T1");
-    a.isInTheQueue = true;
-    a.queueOperation = ZMRQueueOperationInstall;
-    auto b = makePackage("com.test.t2", "T2");
-    b.isInTheQueue = true;
-    b.queueOperation = ZMRQueueOperationInstall;
-    b.queuedVersion = "1.2";
-    store({a, b, makePackage("com.test.t3", "T3")});
+    ASSERT_NO_FATAL_FAILURE(serveAndAddSource(
+        stanza("com.test.t1", "T1", "1.2") + stanza("com.test.t2", "T2", "1.2") + stanza("com.test.t3", "T3", "1.2"), "com.test.t3"));
+    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
+    packages.setPackage("com.test.t1", true, std::nullopt, ZMRQueueOperationInstall);
+    packages.setPackage("com.test.t2", true, "1.2", ZMRQueueOperationInstall);
+    ASSERT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1").count(), 2u);
+    ASSERT_EQ(fetch("com.test.t2").queuedVersion, "1.2");
     const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
     d.applicationWillTerminate();
     EXPECT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1").count(), 0u);
@@ -403,14 +440,23 @@ TEST_F(VostrelleTest, PresentingGoesOnTopOfThePresentedScreen) {
 }  // namespace
 
 TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
-    store({makePackage("com.example.shared", "Shared")});
-    storeSource("https://repo.example/", "Example");
     auto& d = launch();
     auto top = [&] { return d.window()->topPresentedViewController(); };
     auto dismissTop = [&] {
         top()->dismissViewController(false);
         GuiTest::waitUntil([&] { return top() == d.window()->rootViewController(); });
     };
+
+    // Until setup is done, the first-run flow comes up; afterwards it does not.
+    d.presentFirstRunIfNeeded();
+    EXPECT_NE(dynamic_cast<InitViewController*>(top()), nullptr);
+    dismissTop();
+    prefs().setValue("setupDone", true);
+    d.presentFirstRunIfNeeded();
+    EXPECT_EQ(top(), d.window()->rootViewController());
+
+    ASSERT_NO_FATAL_FAILURE(serveAndAddSource(stanza("com.example.shared", "Shared", "1.2"), "com.example.shared"));
+    const QString location = QString::fromStdString(server->url());
 
     d.presentOptions("com.example.shared");
     auto* sheet = dynamic_cast<UIAlertController*>(top());
@@ -421,8 +467,8 @@ TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
     // Share links end to end: what each sheet carries is the link of its package or source.
     const std::pair<std::function<void()>, QString> shares[] = {
         {[&] { d.sharePackage("com.example.shared"); }, "vostrelle://show/shared=Vostrelle&name=Shared&bundleid=com.example.shared"},
-        {[&] { d.shareAllSources(); }, "https://repo.example/"},
-        {[&] { d.shareSourceWithLocation("https://repo.example/"); }, "vostrelle://add/https://repo.example/"},
+        {[&] { d.shareAllSources(); }, location},
+        {[&] { d.shareSourceWithLocation(location.toStdString()); }, "vostrelle://add/" + location},
     };
     for (const auto& [share, link] : shares) {
         share();
@@ -443,12 +489,4 @@ TEST_F(VostrelleTest, OptionsShareLinksAndTheFirstRunGoThroughTheDelegate) {
     // Another one while the tab is shown is searched at once.
     d.openURLs({"vostrelle://developer/John"});
     EXPECT_EQ(search->searchText(), std::optional<std::string>("John"));
-
-    // Until setup is done, the first-run flow comes up; afterwards it does not.
-    d.presentFirstRunIfNeeded();
-    EXPECT_NE(dynamic_cast<InitViewController*>(top()), nullptr);
-    dismissTop();
-    prefs().setValue("setupDone", true);
-    d.presentFirstRunIfNeeded();
-    EXPECT_EQ(top(), d.window()->rootViewController());
 }
