@@ -83,11 +83,6 @@ bool readInvalidate(const std::string& location, const json& object) {
     return true;
 }
 
-// An HTTP status a store gives to a user it does not know (any more).
-bool isRefusal(const std::optional<RepoStoreError>& error) {
-    return error && error->domain == ZMError::kDomain && (error->code == 401 || error->code == 403);
-}
-
 std::string statusText(int status) { return std::to_string(status); }
 
 }  // namespace
