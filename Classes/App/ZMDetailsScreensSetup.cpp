@@ -10,8 +10,7 @@
 void ZMDetailsScreensSetup::install() {
     auto hooks = ZMURLRouter::hooks();
     hooks.showPackage = [](const std::string& identifier) {
-        auto package = ZMStoreGuard::value("showing a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
-                           .value_or(std::nullopt);
+        auto package = ZMStoreGuard::record<ZMRPackage>("showing a package", identifier);
         auto* details = new PackageDetailsViewController;
         details->setPackageIdentifier(identifier);
         details->setIsComingFromURLScheme(true);

@@ -208,9 +208,7 @@ void FeaturedPackageViewController::share() {
     if (sharing_) return;
     std::string sourceName = pack->sourceLocation;
     if (!pack->sourceLocation.empty())
-        if (auto source = ZMStoreGuard::value("sharing a package",
-                                              [&] { return ZMRSource::objectForPrimaryKey(pack->sourceLocation); })
-                              .value_or(std::nullopt))
+        if (auto source = ZMStoreGuard::record<ZMRSource>("sharing a package", pack->sourceLocation))
             sourceName = source->name;
     const std::string text = ZMShareTexts::fillFormat(
         ZMLocalizedString("Check out the featured package \"%@\" by %@ from the source %@ on Vostrelle !%@(See the package : %@)"),

@@ -403,9 +403,8 @@ void ManageViewController::removeSourceAtRow(int row) {
 
 void ManageViewController::removeSourceWithLocation(const std::string& location) {
     if (location == SourceAddition::kMakersRepositoryLocation) return;
-    auto found = ZMStoreGuard::value("removing a source", [&] { return ZMRSource::objectForPrimaryKey(location); });
-    if (!found || !*found) return;
-    const std::optional<ZMRSource>& source = *found;
+    auto source = ZMStoreGuard::record<ZMRSource>("removing a source", location);
+    if (!source) return;
     const std::string name = source->name.empty() ? location : source->name;
     // "Remove" is the user's explicit choice: it runs at once, behind the
     // device-owner check only when the preference asks for one.
@@ -555,8 +554,7 @@ void ManageViewController::updateSourceOrder() {
 std::optional<ZMRSource> ManageViewController::sourceAtRow(int row) const {
     if (row < 0 || static_cast<size_t>(row) >= sourceOrder_.size()) return std::nullopt;
     const std::string& location = sourceOrder_[static_cast<size_t>(row)];
-    return ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(location); })
-        .value_or(std::nullopt);
+    return ZMStoreGuard::record<ZMRSource>("reading a source", location);
 }
 
 size_t ManageViewController::installedCount() const {

@@ -316,10 +316,9 @@ void SourceViewController::redrawRegenDate() {
 void SourceViewController::setSourceDictionaryFromSourceObject() {
     sourceDictionary_ = nlohmann::json::object();
     if (!isSourceStringValid()) return;
-    auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(sourceLocation_); });
-    if (source && *source) {
+    if (auto source = ZMStoreGuard::record<ZMRSource>("reading a source", sourceLocation_)) {
         // Empty texts are stored as nil: keep only the present values.
-        const nlohmann::json record = (*source)->dictionaryValue();
+        const nlohmann::json record = source->dictionaryValue();
         for (const auto& [key, value] : record.items())
             if (!value.is_null()) (*sourceDictionary_)[key] = value;
     }
@@ -471,8 +470,7 @@ void SourceViewController::backSwipe() {
 
 bool SourceViewController::isSourceConfigured() const {
     if (!isSourceStringValid()) return false;
-    auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(sourceLocation_); });
-    return source && source->has_value();
+    return ZMStoreGuard::record<ZMRSource>("reading a source", sourceLocation_).has_value();
 }
 
 void SourceViewController::refreshSource() {

@@ -33,9 +33,7 @@ InstalledFilesViewController::Row InstalledFilesViewController::row(const std::s
 void InstalledFilesViewController::viewDidLoad() {
     setOverrideLargeTitles(true);
     setTitle(BrowsingText::q("Installed Files"));
-    auto package = ZMStoreGuard::value("reading a package's files",
-                                       [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package's files", packageIdentifier_);
     if (package) files_ = package->installedFiles;
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

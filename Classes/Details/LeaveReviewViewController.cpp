@@ -95,8 +95,7 @@ void LeaveReviewViewController::setSending(bool sending) {
 }
 
 std::string LeaveReviewViewController::packageName() const {
-    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", packageIdentifier_);
     return package && !package->name.empty() ? package->name : packageIdentifier_;
 }
 

@@ -154,8 +154,7 @@ void PackageDetailsActions::openDeveloperCard(PackageDetailsViewController& page
 }
 
 void PackageDetailsActions::openPackage(PackageDetailsViewController& page, const std::string& identifier) {
-    auto package = ZMStoreGuard::value("opening a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("opening a package", identifier);
     if (!package) return;
     auto* details = new PackageDetailsViewController;
     details->setPackageIdentifier(identifier);

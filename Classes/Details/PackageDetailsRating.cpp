@@ -105,9 +105,7 @@ void PackageDetailsRating::showLeaveReviewWarning(PackageDetailsViewController& 
 
 void PackageDetailsRating::updateRatingInfo(PackageDetailsViewController& page) {
     // The sheet stores the rating it sent: the snapshot follows the record.
-    auto package = ZMStoreGuard::value("reading a package's rating",
-                                       [&] { return ZMRPackage::objectForPrimaryKey(page.packageIdentifier_); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package's rating", page.packageIdentifier_);
     if (package && package->myRating) page.packageDictionary_["myRating"] = *package->myRating;
     paintRating(page, snapshotRating(page));
     page.fetchAverageRating();

@@ -72,8 +72,7 @@ QWidget* section(const char* name, std::initializer_list<QWidget*> views) {
 // The record of a package's source; none when there is none or the database failed (told then).
 std::optional<ZMRSource> sourceRecord(const std::string& location) {
     if (location.empty()) return std::nullopt;
-    return ZMStoreGuard::value("reading a package's source", [&] { return ZMRSource::objectForPrimaryKey(location); })
-        .value_or(std::nullopt);
+    return ZMStoreGuard::record<ZMRSource>("reading a package's source", location);
 }
 
 }  // namespace
@@ -110,8 +109,7 @@ std::string PackageDetailsViewController::text(const char* key) const { return Z
 
 void PackageDetailsViewController::setPackageDictionaryFromPackageObject() {
     // A failed read shows the page of an unknown package.
-    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", packageIdentifier_);
     hasRecord_ = package.has_value();
     packageDictionary_ = package ? package->snapshotDictionary() : nlohmann::json::object();
     if (!hasRecord_) packageDictionary_["isFree"] = false;
@@ -686,8 +684,7 @@ void PackageDetailsViewController::packageStateChanged() {
     // The status scan announces an install or a removal with the queue's own
     // notification: the installed fields of the snapshot follow the record,
     // and with them the version row and the installed files' button.
-    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", packageIdentifier_);
     if (package) {
         const nlohmann::json record = package->snapshotDictionary();
         bool changed = false;

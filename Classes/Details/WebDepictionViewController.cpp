@@ -35,12 +35,6 @@
 
 namespace {
 
-// The package's record; none when there is none or the database failed (told then).
-std::optional<ZMRPackage> readPackage(const std::string& identifier) {
-    return ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
-        .value_or(std::nullopt);
-}
-
 constexpr const char* kUserAgent = "Telesphoreo APT-HTTP/1.0.592";
 // A page is shown as tall as it is, up to this (a page that claims more is cut).
 constexpr int kMaximumContainerHeight = 1000000;
@@ -74,7 +68,7 @@ bool WebDepictionViewController::isSourceHost(const QUrl& url) const {
 void WebDepictionViewController::viewDidLoad() {
     setOverrideLargeTitles(true);
     firstAppear_ = true;
-    if (auto package = readPackage(packageIdentifier_))
+    if (auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", packageIdentifier_))
         if (auto source = URL::parse(package->sourceLocation)) sourceHost_ = lowercase(source->host());
     buildViews();
 
@@ -216,13 +210,11 @@ void WebDepictionViewController::load() {
 void WebDepictionViewController::viewWillAppear(bool) { fillHeader(); }
 
 void WebDepictionViewController::fillHeader() {
-    auto package = readPackage(packageIdentifier_);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", packageIdentifier_);
     hasRecord_ = package.has_value();
     std::optional<ZMRSource> source;
     if (package && !package->sourceLocation.empty())
-        source = ZMStoreGuard::value("reading a package's source",
-                                     [&] { return ZMRSource::objectForPrimaryKey(package->sourceLocation); })
-                     .value_or(std::nullopt);
+        source = ZMStoreGuard::record<ZMRSource>("reading a package's source", package->sourceLocation);
     const bool infoJson = source && source->isUsingInfoJson.value_or(false);
     const int windowHeight = window() ? window()->height() : height();
     compact_ = windowHeight == 568 || windowHeight == 480;

@@ -17,6 +17,7 @@
 #include "Miscellaneous/ZMRequestError.h"
 #include "ZMAPTManager.h"
 #include "ZMPackageOperations.h"
+#include "ZMPackageQueue.h"
 #include "ZMPipelineManager.h"
 
 namespace fs = std::filesystem;
@@ -280,8 +281,7 @@ ZMError ZMPackageDownloadTask::transferFailure(const std::optional<ZMError>& tra
         // take the mark off must not keep the run from ending.
         bool dequeued = false;
         try {
-            ZMRPackageManager::sharedPackageManager().packages().setPackage(a.identifier, false, std::nullopt, 0);
-            ZMPackageOperations::postQueueStateChanged({a.identifier});
+            ZMPackageQueue::removeFromQueue(a.identifier);
             dequeued = true;
         } catch (const std::exception& e) {
             ZMLOG("{} stays queued: {}", a.identifier, e.what());

@@ -6,6 +6,7 @@
 #include "Database/ZMRPackages.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Notifications/NotificationCenter.h"
+#include "ZMPackageOperations.h"
 #include "ZMQueue.h"
 
 namespace {
@@ -27,7 +28,7 @@ size_t ZMPackageQueue::queuedCount() { return ZMRPackage::objectsWhere("isInTheQ
 
 void ZMPackageQueue::removeFromQueue(const std::string& identifier) {
     ZMRPackageManager::sharedPackageManager().packages().setPackage(identifier, false, std::nullopt, 0);
-    NotificationCenter::defaultCenter().postOnMain(ZMQueueStateNotificationName(identifier), identifier);
+    ZMPackageOperations::postQueueStateChanged({identifier});
 }
 
 void ZMPackageQueue::clearQueue() {

@@ -45,8 +45,7 @@ void GetPackageCell::setPackageIdentifier(const std::string& identifier) {
 }
 
 void GetPackageCell::redrawFromDatabase() {
-    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", packageIdentifier_);
     if (package) updateWithPackage(*package);
 }
 

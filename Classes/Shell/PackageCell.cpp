@@ -139,9 +139,7 @@ std::string subinfoText(const ZMRPackage& package) {
     if (preference(VostrellePreferenceKey::ReplacePackageMaintainerWithSourceName)) {
         if (package.sourceLocation.empty()) return ZMLocalizedString("Unknown");
         // A location no source record has (a package dpkg alone knows of) names nothing.
-        auto source = ZMStoreGuard::value("reading a package's source",
-                                          [&] { return ZMRSource::objectForPrimaryKey(package.sourceLocation); })
-                          .value_or(std::nullopt);
+        auto source = ZMStoreGuard::record<ZMRSource>("reading a package's source", package.sourceLocation);
         return source ? source->name : std::string();
     }
     return displayMaintainer(package.maintainer);
@@ -159,8 +157,7 @@ std::optional<int64_t> compatibilityStatus(const std::string& identifier, const 
         provider = gProvider;
     }
     if (provider) return provider(identifier, version);
-    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", identifier);
     return package ? package->tweakCompatibleStatus : std::nullopt;
 }
 
@@ -284,8 +281,7 @@ void PackageCell::setPackageIdentifier(const std::string& identifier) {
 
 
 void PackageCell::redrawFromDatabase() {
-    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(packageIdentifier_); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", packageIdentifier_);
     if (package) updateWithPackage(*package);
 }
 

@@ -25,8 +25,7 @@ PackagesConfirmationViewController::Resolver gResolver;
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 std::string displayName(const std::string& identifier) {
-    auto package = ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
-                       .value_or(std::nullopt);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", identifier);
     if (package && !package->name.empty()) return package->name;
     return identifier;
 }

@@ -23,11 +23,6 @@ ZMPackageOptionsSheet::HoldFunction gHold;
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-std::optional<ZMRPackage> readPackage(const std::string& identifier) {
-    return ZMStoreGuard::value("reading a package", [&] { return ZMRPackage::objectForPrimaryKey(identifier); })
-        .value_or(std::nullopt);
-}
-
 void defaultHold(const std::string& identifier, bool held, std::function<void(std::optional<ZMError>)> completion) {
     ZMPackageOperations::setHeldAsync(identifier, held, [identifier, completion](ZMResult<bool> result) {
         NotificationCenter::defaultCenter().post(ZMQueueStateNotificationName(identifier), identifier);
@@ -99,7 +94,7 @@ void ZMPackageOptionsSheet::setHeld(const std::string& identifier, bool held, UI
 }
 
 UIAlertController* ZMPackageOptionsSheet::optionsSheet(const std::string& identifier, UIViewController* presenter) {
-    auto package = readPackage(identifier);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", identifier);
     if (!package) return nullptr;
     auto read = ZMStoreGuard::value("reading a package's versions", [&] { return ZMPackageOptions::availableVersions(identifier); });
     if (!read) return nullptr;
@@ -142,7 +137,7 @@ UIAlertController* ZMPackageOptionsSheet::optionsSheet(const std::string& identi
 }
 
 UIAlertController* ZMPackageOptionsSheet::versionSheet(const std::string& identifier) {
-    auto package = readPackage(identifier);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", identifier);
     if (!package) return nullptr;
     auto available = ZMStoreGuard::value("reading a package's versions", [&] { return ZMPackageOptions::availableVersions(identifier); });
     if (!available) return nullptr;
@@ -157,7 +152,7 @@ UIAlertController* ZMPackageOptionsSheet::versionSheet(const std::string& identi
 }
 
 UIViewController* ZMPackageOptionsSheet::packageShareSheet(const std::string& identifier) {
-    auto package = readPackage(identifier);
+    auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", identifier);
     if (!package) return nullptr;
     auto text = ZMStoreGuard::value("sharing a package", [&] { return ZMShareTexts::packageTextForIdentifier(identifier); })
                     .value_or(std::nullopt);

@@ -8,6 +8,7 @@
 //   if (!ZMStoreGuard::run("following a source", [&] { realm->transactionWithBlock(...); })) return;
 //   auto empty = ZMStoreGuard::value("opening a source", [&] { return packages.empty(); });
 //   if (!empty) return;  // told already
+//   auto package = ZMStoreGuard::record<ZMRPackage>("reading a package", identifier);
 //
 // A write the action hands to a background queue reports back through its
 // completion (ZMError::isStoreFailure()); the screen passes it to tell() and
@@ -32,6 +33,13 @@ auto value(const char* what, Read&& read) -> std::optional<std::invoke_result_t<
     std::optional<std::invoke_result_t<Read>> out;
     run(what, [&] { out.emplace(read()); });
     return out;
+}
+
+// The record with this primary key: none when there is none, or when the
+// database failed (after the alert).
+template <typename Record>
+std::optional<Record> record(const char* what, const std::string& key) {
+    return value(what, [&] { return Record::objectForPrimaryKey(key); }).value_or(std::nullopt);
 }
 
 // Logs a failure that a write on a background queue handed back and tells it

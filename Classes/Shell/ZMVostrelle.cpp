@@ -570,8 +570,7 @@ void ZMVostrelle::showRefreshFailure(const std::string& location, const std::str
 
 void ZMVostrelle::askToSignInAgain(const std::string& location) {
     if (ZMRepoStoreAPI::sharedRepoStore().hasPendingSignin()) return;  // the sign-in page is on its way
-    auto source = ZMStoreGuard::value("reading a source", [&] { return ZMRSource::objectForPrimaryKey(location); })
-                      .value_or(std::nullopt);
+    auto source = ZMStoreGuard::record<ZMRSource>("reading a source", location);
     const std::string store = source && !source->name.empty() ? source->name : location;
     const std::string title = L("Sign In Again");
     const std::string message = ZMLocalization::format(

@@ -27,17 +27,25 @@ std::atomic<bool> gExecutorInstalled{false};
 
 // At exit, static objects are torn down while the workers still run: from
 // then on no block starts, and those already running get a moment to end.
+// The count is an atomic: only the exit waits on it, and blocks run without a shared lock.
 std::atomic<bool> gEnding{false};
+std::atomic<int> gRunning{0};
 std::mutex gRunningMutex;
 std::condition_variable gRunningCv;
-int gRunning = 0;
 thread_local bool tWorker = false;
+
+void blockEnded() {
+    gRunning.fetch_sub(1);
+    if (!gEnding) return;
+    std::lock_guard lock(gRunningMutex);  // the exit may be waiting
+    gRunningCv.notify_all();
+}
 
 void endAtExit() {
     gEnding = true;
     std::unique_lock lock(gRunningMutex);
     const int self = tWorker ? 1 : 0;  // exit() called from a block
-    gRunningCv.wait_for(lock, std::chrono::milliseconds(300), [self] { return gRunning <= self; });
+    gRunningCv.wait_for(lock, std::chrono::milliseconds(300), [self] { return gRunning.load() <= self; });
 }
 
 void registerExitGate() {
@@ -75,17 +83,13 @@ private:
                 block = std::move(queue_.front());
                 queue_.pop_front();
             }
-            {
-                std::lock_guard lock(gRunningMutex);
-                if (gEnding) return;  // the program is ending: the block would meet torn-down state
-                ++gRunning;
+            gRunning.fetch_add(1);
+            if (gEnding) {  // the program is ending: the block would meet torn-down state
+                blockEnded();
+                return;
             }
             block();
-            {
-                std::lock_guard lock(gRunningMutex);
-                --gRunning;
-            }
-            gRunningCv.notify_all();
+            blockEnded();
         }
     }
     std::mutex mutex_;

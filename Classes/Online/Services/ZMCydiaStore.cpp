@@ -106,8 +106,6 @@ URL ZMCydiaStore::baseURL() {
 
 std::string ZMCydiaStore::storeLocation() { return baseURL().string(); }
 
-std::string ZMCydiaStore::packageLinkBase() { return "http://" + authority(baseURL()) + "/"; }
-
 URL ZMCydiaStore::accountPageURL() {
     URL url = baseURL();
     url.setPath("/account");

@@ -33,9 +33,6 @@ public:
     static URL baseURL();
     // The store's key in the store list: "<scheme>://<host>[:port]/".
     static std::string storeLocation();
-    // What the store's package links begin with: "http://<host>[:port]/"
-    // (its pages link packages over http, whatever scheme they are served with).
-    static std::string packageLinkBase();
     static URL accountPageURL();
     static URL purchaseListURL();
 

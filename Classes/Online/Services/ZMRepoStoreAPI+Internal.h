@@ -3,6 +3,7 @@
 // and the end of a failed operation. Not for other classes.
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,11 @@ inline std::string text(const std::string& key, std::initializer_list<std::strin
         from = at + argument.size();
     }
     return out;
+}
+
+// An HTTP status a store gives to a user it does not know (any more).
+inline bool isRefusal(const std::optional<RepoStoreError>& error) {
+    return error && error->domain == ZMError::kDomain && (error->code == 401 || error->code == 403);
 }
 
 inline RepoStoreError failure(int code, const std::string& key, std::initializer_list<std::string> arguments = {}) {

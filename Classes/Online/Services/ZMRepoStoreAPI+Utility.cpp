@@ -12,6 +12,7 @@
 #include "Miscellaneous/ZMLog.h"
 #include "Notifications/NotificationCenter.h"
 #include "ZMPackageOperations.h"
+#include "ZMRepoStoreAPI+Internal.h"
 #include "ZMRepoStoreAPI.h"
 #include "ZMSourceRefresh.h"
 
@@ -121,8 +122,7 @@ void ZMRepoStoreAPI::settleNotPurchased(const std::string& identifier, const std
     if (!owned) return completion(false, response);
     userInfoForSourceLocation(location, [this, identifier, location, response, completion](
                                             bool failed, const RepoStoreUserInfoResponse& user) mutable {
-        const bool refused = user.error && user.error->domain == ZMError::kDomain &&
-                             (user.error->code == 401 || user.error->code == 403);
+        const bool refused = ZMRepoStoreInternal::isRefusal(user.error);
         if (user.invalidate || refused) {
             // "invalidate" has signed out already.
             if (!user.invalidate) signinRequired(location, "the store refused the user's account");

@@ -18,6 +18,7 @@
 #include "Notifications/NotificationCenter.h"
 #include "Database/ZMRPackageManager.h"
 #include "ZMPackageOperations.h"
+#include "ZMPackageQueue.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMAPTManager.h"
 
@@ -81,11 +82,6 @@ bool readInvalidate(const std::string& location, const json& object) {
     if (!readBool(object, "invalidate")) return false;
     ZMRepoStoreAPI::sharedRepoStore().signinRequired(location, "the store ended the sign-in");
     return true;
-}
-
-// An HTTP status a store gives to a user it does not know (any more).
-bool isRefusal(const std::optional<RepoStoreError>& error) {
-    return error && error->domain == ZMError::kDomain && (error->code == 401 || error->code == 403);
 }
 
 std::string statusText(int status) { return std::to_string(status); }
@@ -627,8 +623,7 @@ void ZMRepoStoreAPI::authorizeDownload(const ZMPackageArchive& archive,
     // it, so it leaves the queue, and the user reads why in words.
     auto refused = [identifier = archive.identifier, name = archive.name.empty() ? archive.identifier : archive.name,
                     location, refuse](bool signedOut) {
-        ZMRPackageManager::sharedPackageManager().packages().setPackage(identifier, false, std::nullopt, 0);
-        ZMPackageOperations::postQueueStateChanged({identifier});
+        ZMPackageQueue::removeFromQueue(identifier);
         refuse(signedOut ? failure(0, "Your sign-in to the store of %@ has ended. Please sign in again to download %@; it was taken out of the queue.", {location, name})
                          : failure(0, "You need to buy %@ before it can be downloaded; it was taken out of the queue.", {name}));
     };

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -78,36 +76,42 @@ TEST(Dispatch, MainSyncFromAWorkerWaitsForTheMainThread) {
 // While the program exits its static objects are torn down; a block the
 // pools start then would meet them half destroyed. Queued blocks stay unrun.
 TEST(Dispatch, NoBlockStartsOnceTheProgramIsExiting) {
-    TestSupport::TempDir dir;
-    const std::string ran = dir.path() + "/ran", seen = dir.path() + "/seen";
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        static std::string ranPath = ran, seenPath = seen;
-        auto size = [] { return std::filesystem::exists(ranPath) ? std::filesystem::file_size(ranPath) : 0; };
-        // Registered first, so it runs last: where the teardown of the program's state would be.
-        std::atexit([] {
-            auto count = [] { return std::filesystem::exists(ranPath) ? std::filesystem::file_size(ranPath) : 0; };
-            const auto before = count();
-            std::this_thread::sleep_for(300ms);
-            std::ofstream(seenPath) << before << ' ' << count();
-        });
-        auto queue = [](int i) {
-            auto block = [] {
-                std::this_thread::sleep_for(10ms);
-                std::ofstream(ranPath, std::ios::app) << 'x';
-            };
-            if (i % 2) Dispatch::defaultQueue(block); else Dispatch::backgroundQueue(block);
-        };
-        for (int i = 0; i < 400; ++i) queue(i);
-        auto serial = Dispatch::SerialQueue::create("ending");
-        for (int i = 0; i < 100; ++i) serial->async([] { std::ofstream(ranPath, std::ios::app) << 'x'; });
-        while (size() == 0) std::this_thread::sleep_for(1ms);  // the pools are running
-        std::exit(0);
+    // A program of its own, started afresh: pools made by earlier tests of
+    // this process would not survive a fork.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    constexpr const char* kDirectory = "VOSTRELLE_EXIT_TEST_DIR";
+    std::optional<TestSupport::TempDir> dir;
+    if (!std::getenv(kDirectory)) {  // the child runs this test again, in the parent's directory
+        dir.emplace();
+        setenv(kDirectory, dir->path().c_str(), 1);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
+    static std::string ran, seen;
+    ran = std::string(std::getenv(kDirectory)) + "/ran";
+    seen = std::string(std::getenv(kDirectory)) + "/seen";
+    auto count = [] { return std::filesystem::exists(ran) ? std::filesystem::file_size(ran) : 0; };
+    EXPECT_EXIT(
+        {
+            // Registered first, so it runs last: where the teardown of the program's state would be.
+            std::atexit([] {
+                auto size = [] { return std::filesystem::exists(ran) ? std::filesystem::file_size(ran) : 0; };
+                const auto before = size();
+                std::this_thread::sleep_for(300ms);
+                std::ofstream(seen) << before << ' ' << size();
+            });
+            for (int i = 0; i < 400; ++i) {
+                auto block = [] {
+                    std::this_thread::sleep_for(10ms);
+                    std::ofstream(ran, std::ios::app) << 'x';
+                };
+                if (i % 2) Dispatch::defaultQueue(block); else Dispatch::backgroundQueue(block);
+            }
+            auto serial = Dispatch::SerialQueue::create("ending");
+            for (int i = 0; i < 100; ++i) serial->async([] { std::ofstream(ran, std::ios::app) << 'x'; });
+            while (count() == 0) std::this_thread::sleep_for(1ms);  // the pools are running
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    unsetenv(kDirectory);
     std::uintmax_t before = 0, after = 0;
     std::ifstream(seen) >> before >> after;
     EXPECT_GT(before, 0u);
