@@ -145,6 +145,18 @@ TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkg) { launchReadsTheInst
 // nothing: the badge and the categories must not wait for it.
 TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkgWithARefreshDueThatChangesNothing) { launchReadsTheInstalledState(true); }
 
+// A refresh due with no source to refresh never ends: the categories of what
+// dpkg lists must not wait for it.
+TEST_F(VostrelleTest, LaunchReadsTheInstalledStateFromDpkgWithARefreshDueAndNoSource) {
+    TestSupport::writeFile(dpkgStatusFile(), installed("com.test.here", "1.2"));
+    ZMRSources::setReachabilityHook([] { return true; });
+    launch();
+    EXPECT_TRUE(fetch("com.test.here").isInstalled.value_or(false));
+    EXPECT_TRUE(ZMRPackageManager::sharedPackageManager().scheduledLaunchRefresh());
+    EXPECT_TRUE(GuiTest::waitUntil(
+        [] { return ZMRPackageManager::sharedPackageManager().packages().arrayOfPackagesCategories().has_value(); }));
+}
+
 TEST_F(VostrelleTest, WindowHasFiveTabsWithManageAtThreeAndSearchAtFour) {
     auto& d = launch();
     ASSERT_NE(d.window(), nullptr);
