@@ -3,7 +3,9 @@
 //     gumbo_parse of the same page;
 //   - the HTML of 50 KB of Markdown, against a bare cmark_markdown_to_html;
 //   - the native depiction walk of a 1 MB document, against a bare
-//     nlohmann::json::parse.
+//     nlohmann::json::parse;
+//   - 4 MB texts nested hundreds of thousands deep, against a plain 4 MB
+//     text: the depth is cut before parsing, so each takes about as long.
 // Inputs are generated, deterministic and shaped like real pages.
 #include <benchmark/benchmark.h>
 #include <cmark-gfm.h>
@@ -12,6 +14,8 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Depictions/ZMDepictionsParser.h"
 #include "Depictions/ZMMarkdownHTML.h"
@@ -156,6 +160,50 @@ void BM_MarkdownHTML50KB(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(ZMMarkdownHTML::htmlForText(md, false, false));
 }
 BENCHMARK(BM_MarkdownHTML50KB);
+
+// 4 MB of one shape, repeated.
+std::string repeated(std::string_view head, std::string_view unit, std::string_view tail) {
+    std::string text(head);
+    while (text.size() + unit.size() + tail.size() <= 4 * 1024 * 1024) text += unit;
+    return text + std::string(tail);
+}
+
+struct HostileText {
+    const char* label;
+    std::string text;
+    bool page;  // read by a page reader, not rendered
+};
+
+const std::vector<HostileText>& hostileTexts() {
+    static const std::vector<HostileText> texts = {
+        {"plain Markdown", repeated("", "Plain words of a description, *some* in a [link](https://example.org/).\n\n", ""), false},
+        {"<style> + <span> nested", repeated("<style></style>", "<span>", "x"), false},
+        {"<blockquote><ul><li> nested", repeated("", "<blockquote><ul><li>", "\nx\n"), false},
+        {"<div> nested", repeated("", "<div>", "x"), false},
+        {"inline <b> <i> unclosed", repeated("Some ", "<b>a <i>", " text."), false},
+        {"Markdown quotes nested", repeated("", ">", " x"), false},
+        {"closing tags after nesting", repeated("<style></style>" + std::string(300 * 6, ' '), "<span></b>", "x"), false},
+        {"page: <span> nested", repeated("<html><body><panel>", "<span>", "x"), true},
+    };
+    return texts;
+}
+
+// Each text as a description is rendered, or as a page read by the changelog reader.
+void BM_Hostile4MB(benchmark::State& state) {
+    const HostileText& t = hostileTexts()[static_cast<size_t>(state.range(0))];
+    auto once = [&] {
+        if (t.page) return ZMDepictionsParser::orvaneChangelogFromPage(t.text).value_or("").size();
+        return ZMMarkdownHTML::htmlForText(t.text, false, false).size();
+    };
+    if (once() == 0) {
+        state.SkipWithError("the text gave nothing");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(once());
+    state.SetLabel(t.label);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * t.text.size()));
+}
+BENCHMARK(BM_Hostile4MB)->DenseRange(0, 7)->Unit(benchmark::kMillisecond);
 
 void BM_JsonParse1MB(benchmark::State& state) {
     const std::string& doc = depiction1MB();

@@ -1,5 +1,7 @@
 #include "Depictions/ZMHTMLDocument.h"
 
+#include "Depictions/ZMHTMLNestingLimit.h"
+
 #include <gumbo.h>
 #include <unicode/ucnv.h>
 #include <unicode/utf8.h>
@@ -102,6 +104,7 @@ std::string ZMHTMLDocument::toUTF8(std::string_view data) {
 std::shared_ptr<const ZMHTMLDocument> ZMHTMLDocument::parse(std::string_view data) {
     std::shared_ptr<ZMHTMLDocument> doc(new ZMHTMLDocument);
     doc->text_ = toUTF8(data);
+    if (auto limited = ZMHTMLNestingLimit::limited(doc->text_)) doc->text_ = std::move(*limited);
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;  // parse errors are not looked at; recording them costs time
     doc->output_ = gumbo_parse_with_options(&options, doc->text_.data(), doc->text_.size());

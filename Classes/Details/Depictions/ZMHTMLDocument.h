@@ -2,7 +2,8 @@
 // An HTML page parsed by gumbo (HTML5 rules, so broken pages parse the way
 // browsers read them), with the few queries the page readers need. Queries
 // are tree walks instead of CSS selectors; every walk is iterative, so a page
-// of thousands of nested elements cannot exhaust the stack.
+// of thousands of nested elements cannot exhaust the stack; nesting deeper
+// than the parser can take in time is cut before it parses (ZMHTMLNestingLimit).
 //
 // Element names are lower case. Elements HTML does not know (a "panel") are
 // named by the name they were written with.

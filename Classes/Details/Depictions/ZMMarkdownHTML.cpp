@@ -53,12 +53,21 @@ void escapeInto(std::string& out, std::string_view text) {
 
 // Writes the allowed HTML. Fed by the Markdown tree and by raw HTML alike, so
 // lists, paragraphs and links follow one set of rules.
+//
+// The output is always balanced: every element written is on a stack until
+// its end tag is written. A raw end tag closes only an element open in the
+// innermost block (with whatever opened inside it), and is dropped when none
+// is; what a block leaves open is closed where it ends. Nesting is capped:
+// elements past kMaximumDepth are written as their text alone.
 class Writer {
 public:
+    static constexpr size_t kMaximumDepth = 256;
+
     explicit Writer(bool forChangelog, size_t reserve) : changelog_(forChangelog) { out_.reserve(reserve); }
 
     std::string take() && {
-        while (!lists_.empty()) closeList();
+        closeDownTo(0);
+        lists_.clear();
         return std::move(out_);
     }
 
@@ -66,6 +75,20 @@ public:
         if (inlineSkip_ == 0) escapeInto(out_, t);
     }
     void raw(std::string_view html) { out_ += html; }
+
+    // ---- the stack of open elements ------------------------------------------------------
+    size_t mark() const { return open_.size(); }
+    void closeDownTo(size_t mark) {
+        while (open_.size() > mark) {
+            out_ += open_.back().close;
+            open_.pop_back();
+        }
+    }
+    bool full() const { return open_.size() + lists_.size() >= kMaximumDepth; }
+    // An element of the Markdown tree (its end closes down to its mark); nothing past the cap.
+    void openStructural(std::string name, std::string_view tag, std::string close, bool block) {
+        if (!full()) push(std::move(name), tag, std::move(close), block);
+    }
 
     // ---- blocks ------------------------------------------------------------
     void openParagraph() {
@@ -78,28 +101,37 @@ public:
             }
             return;
         }
-        out_ += "<p>";
-        paragraphOpen_ = true;
+        closeTextBlock();
+        push("p", "<p>", changelog_ ? "</p><br />" : "</p><br /><br />", true);
     }
     void closeParagraph() {
         inlineSkip_ = 0;  // a dropped element opened in the paragraph ends with it
-        if (currentItem() || !paragraphOpen_) return;
-        out_ += changelog_ ? "</p><br />" : "</p><br /><br />";
-        paragraphOpen_ = false;
+        if (currentItem()) return;
+        closeNamed("p");
     }
     void openHeading(int level) {
         leaveItemParagraph();
-        out_ += "<h" + std::to_string(std::clamp(level, 1, 6)) + ">";
+        closeTextBlock();
+        const std::string name = "h" + std::to_string(std::clamp(level, 1, 6));
+        push(name, "<" + name + ">", "</" + name + "><br />", true);
     }
     void closeHeading(int level) {
         inlineSkip_ = 0;
-        out_ += "</h" + std::to_string(std::clamp(level, 1, 6)) + "><br />";
+        closeNamed("h" + std::to_string(std::clamp(level, 1, 6)));
     }
     void openList(bool ordered, int start) {
         leaveItemParagraph();
+        if (full()) {
+            ++suppressedLists_;
+            return;
+        }
         lists_.push_back({ordered, start, {}});
     }
     void closeList() {
+        if (suppressedLists_ > 0) {
+            --suppressedLists_;
+            return;
+        }
         if (lists_.empty()) return;
         closeItem();
         lists_.pop_back();
@@ -128,25 +160,27 @@ public:
         if (isDropped(name)) return false;
         if (inlineSkip_) return true;
         if (name == "p") openParagraph();
-        else if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') openHeading(name[1] - '0');
+        else if (isHeading(name)) openHeading(name[1] - '0');
         else if (name == "ul" || name == "ol") openList(name == "ol", 1);
         else if (name == "li") openItem();
         else if (name == "br") raw("<br />");
         else if (name == "hr") raw("<hr />");
+        else if (full() && (name == "a" || isOneOf(name, kKept) || isOneOf(name, kBlocks))) ++suppressed_;
         else if (name == "a") openLink(href);
-        else if (isOneOf(name, kKept)) raw("<" + std::string(name) + ">");
-        else if (isOneOf(name, kBlocks)) raw("<div>");
+        else if (isOneOf(name, kKept)) push(std::string(name), "<" + std::string(name) + ">", "</" + std::string(name) + ">", false);
+        else if (isOneOf(name, kBlocks)) push(std::string(name), "<div>", "</div>", false);
         return true;
     }
     void closeElement(std::string_view name) {
         if (inlineSkip_ || isDropped(name)) return;
         if (name == "p") closeParagraph();
-        else if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') closeHeading(name[1] - '0');
+        else if (isHeading(name)) closeHeading(name[1] - '0');
         else if (name == "ul" || name == "ol") closeList();
         else if (name == "li") closeItem();
-        else if (name == "a") closeLink();
-        else if (isOneOf(name, kKept)) raw("</" + std::string(name) + ">");
-        else if (isOneOf(name, kBlocks)) raw("</div>");
+        else if (name == "a" || isOneOf(name, kKept) || isOneOf(name, kBlocks)) {
+            if (suppressed_ > 0) --suppressed_;
+            else closeNamed(name);
+        }
     }
     // Raw HTML of a Markdown text comes a tag at a time: the text between
     // the tags of a dropped element is dropped too, up to the end of the
@@ -158,19 +192,21 @@ public:
     }
     void openLink(const std::optional<std::string>& href) {
         const bool allowed = href && ZMMarkdownHTML::isAllowedLink(*href);
-        links_.push_back(allowed);
-        if (!allowed) return;
-        out_ += "<a href=\"";
-        escapeInto(out_, *href);
-        out_ += "\">";
-    }
-    void closeLink() {
-        if (links_.empty()) return;
-        if (links_.back()) out_ += "</a>";
-        links_.pop_back();
+        std::string tag;
+        if (allowed) {
+            tag = "<a href=\"";
+            escapeInto(tag, *href);
+            tag += "\">";
+        }
+        push("a", tag, allowed ? "</a>" : "", false);
     }
 
 private:
+    struct Open {
+        std::string name;
+        std::string close;  // what ends it in the output
+        bool block;         // raw end tags stop here
+    };
     struct Item {
         bool open = false;  // its paragraph is open
         int paragraphs = 0;
@@ -181,42 +217,67 @@ private:
         std::vector<Item> items;
     };
 
+    static bool isHeading(std::string_view name) {
+        return name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6';
+    }
+    void push(std::string name, std::string_view tag, std::string close, bool block) {
+        out_ += tag;
+        open_.push_back({std::move(name), std::move(close), block});
+    }
+    // Closes `name` and what opened inside it, when it is open in the innermost block.
+    void closeNamed(std::string_view name) {
+        for (size_t i = open_.size(); i-- > 0;) {
+            if (open_[i].name == name) return closeDownTo(i);
+            if (open_[i].block) return;
+        }
+    }
+    // A paragraph or heading ends where another one begins.
+    void closeTextBlock() {
+        for (size_t i = open_.size(); i-- > 0;) {
+            if (!open_[i].block) continue;
+            if (open_[i].name == "p" || isHeading(open_[i].name)) closeDownTo(i);
+            return;
+        }
+    }
     Item* currentItem() {
         if (lists_.empty() || lists_.back().items.empty()) return nullptr;
         return &lists_.back().items.back();
     }
     void openItemParagraph(Item& item, bool withMarker) {
         const int depth = static_cast<int>(lists_.size());
-        if (depth > 1) out_ += "<p style=\"margin-left:" + std::to_string(kIndentPerLevel * (depth - 1)) + "px\">";
-        else out_ += "<p>";
+        std::string tag = depth > 1 ? "<p style=\"margin-left:" + std::to_string(kIndentPerLevel * (depth - 1)) + "px\">" : "<p>";
         if (withMarker) {
             List& list = lists_.back();
-            if (list.ordered) out_ += std::to_string(list.next++) + ". ";
-            else out_ += kBullet;
+            if (list.ordered) tag += std::to_string(list.next++) + ". ";
+            else tag += kBullet;
         }
+        push("#item", tag, "</p>", true);
         item.open = true;
     }
     // Closes the current item's paragraph (a nested block follows).
     void leaveItemParagraph() {
         if (Item* item = currentItem(); item && item->open) {
-            out_ += "</p>";
+            closeNamed("#item");
             item->open = false;
         }
     }
 
     bool changelog_;
     std::string out_;
+    std::vector<Open> open_;
     std::vector<List> lists_;
-    std::vector<bool> links_;
-    bool paragraphOpen_ = false;
     int inlineSkip_ = 0;
+    int suppressed_ = 0;       // raw elements past the cap, awaiting their end tags
+    int suppressedLists_ = 0;  // lists past the cap
 };
 
-// Raw HTML through gumbo, into the writer.
+// Raw HTML through gumbo, into the writer. Each element's end closes what it
+// left open inside it.
 void sanitizeInto(Writer& w, std::string_view html) {
     auto doc = ZMHTMLDocument::parse(html);
     auto body = doc->firstElementNamed("body");
     if (!body) return;
+    std::vector<size_t> marks;
     ZMHTMLDocument::traverse(
         body,
         [&](ZMHTMLDocument::Element node) {
@@ -226,9 +287,17 @@ void sanitizeInto(Writer& w, std::string_view html) {
             }
             const std::string name = ZMHTMLDocument::tagName(node);
             if (name.empty()) return false;  // comments
-            return w.openElement(name, name == "a" ? ZMHTMLDocument::attribute(node, "href") : std::nullopt);
+            if (!w.openElement(name, name == "a" ? ZMHTMLDocument::attribute(node, "href") : std::nullopt)) return false;
+            marks.push_back(w.mark());
+            return true;
         },
-        [&](ZMHTMLDocument::Element node) { w.closeElement(ZMHTMLDocument::tagName(node)); });
+        [&](ZMHTMLDocument::Element node) {
+            if (!marks.empty()) {
+                w.closeDownTo(marks.back());
+                marks.pop_back();
+            }
+            w.closeElement(ZMHTMLDocument::tagName(node));
+        });
 }
 
 std::string decodeEntities(std::string_view s) {
@@ -364,10 +433,23 @@ void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
     cmark_node* document = cmark_parse_document(markdown.data(), markdown.size(), CMARK_OPT_DEFAULT);
     cmark_iter* iter = cmark_iter_new(document);
     cmark_event_type event;
+    // Where the stack of open elements stood when each open node began (past
+    // a paragraph, heading or item's own element): its end closes whatever
+    // raw HTML inside it left open.
+    std::vector<size_t> marks;
     while ((event = cmark_iter_next(iter)) != CMARK_EVENT_DONE) {
         cmark_node* node = cmark_iter_get_node(iter);
         const bool entering = event == CMARK_EVENT_ENTER;
-        switch (cmark_node_get_type(node)) {
+        const cmark_node_type type = cmark_node_get_type(node);
+        const bool block = type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING || type == CMARK_NODE_ITEM;
+        const bool container = block || type == CMARK_NODE_BLOCK_QUOTE || type == CMARK_NODE_EMPH ||
+                               type == CMARK_NODE_STRONG || type == CMARK_NODE_LINK;
+        if (container && entering && !block) marks.push_back(w.mark());
+        if (container && !entering && !marks.empty()) {
+            w.closeDownTo(std::min(marks.back(), w.mark()));
+            marks.pop_back();
+        }
+        switch (type) {
             case CMARK_NODE_PARAGRAPH: entering ? w.openParagraph() : w.closeParagraph(); break;
             case CMARK_NODE_HEADING:
                 entering ? w.openHeading(cmark_node_get_heading_level(node)) : w.closeHeading(cmark_node_get_heading_level(node));
@@ -377,7 +459,9 @@ void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
                 else w.closeList();
                 break;
             case CMARK_NODE_ITEM: entering ? w.openItem() : w.closeItem(); break;
-            case CMARK_NODE_BLOCK_QUOTE: w.raw(entering ? "<blockquote>" : "</blockquote>"); break;
+            case CMARK_NODE_BLOCK_QUOTE:
+                if (entering) w.openStructural("#blockquote", "<blockquote>", "</blockquote>", true);
+                break;
             case CMARK_NODE_CODE_BLOCK:
                 w.raw("<pre><code>");
                 w.text(cmark_node_get_literal(node));
@@ -394,14 +478,16 @@ void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
                 w.text(cmark_node_get_literal(node));
                 w.raw("</code>");
                 break;
-            case CMARK_NODE_EMPH: w.raw(entering ? "<em>" : "</em>"); break;
-            case CMARK_NODE_STRONG: w.raw(entering ? "<strong>" : "</strong>"); break;
+            case CMARK_NODE_EMPH:
+                if (entering) w.openStructural("#em", "<em>", "</em>", false);
+                break;
+            case CMARK_NODE_STRONG:
+                if (entering) w.openStructural("#strong", "<strong>", "</strong>", false);
+                break;
             case CMARK_NODE_LINK:
-                if (entering) {
+                if (entering && !w.full()) {
                     const char* url = cmark_node_get_url(node);
                     w.openLink(url ? std::optional<std::string>(url) : std::nullopt);
-                } else {
-                    w.closeLink();
                 }
                 break;
             case CMARK_NODE_IMAGE:  // images load nothing here: dropped with their text
@@ -409,6 +495,7 @@ void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
                 break;
             default: break;
         }
+        if (block && entering) marks.push_back(w.mark());
     }
     cmark_iter_free(iter);
     cmark_node_free(document);
@@ -464,6 +551,46 @@ std::optional<std::string> withoutImageLines(std::string_view text) {
     return out;
 }
 
+// The text with at most kMaximumMarkers container markers ("> ", "- ",
+// "1. "...) at the start of a line: the Markdown parser makes a node of each,
+// one inside the other, so a line of a million ">" would nest a million deep.
+// The markers past that are dropped; the rest of the line stays.
+void cutDeepMarkers(std::string& text) {
+    constexpr size_t kMaximumMarkers = 64;
+    std::string out;
+    size_t copied = 0;
+    for (size_t lineStart = 0; lineStart < text.size();) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = text.size();
+        size_t markers = 0;
+        for (size_t i = lineStart; i < lineEnd;) {
+            size_t j = i;
+            while (j < lineEnd && (text[j] == ' ' || text[j] == '\t')) ++j;
+            size_t end = std::string::npos;
+            auto spaceAt = [&](size_t k) { return k < lineEnd && (text[k] == ' ' || text[k] == '\t'); };
+            if (j < lineEnd && text[j] == '>') {
+                end = j + 1;
+            } else if (j < lineEnd && (text[j] == '-' || text[j] == '*' || text[j] == '+') && spaceAt(j + 1)) {
+                end = j + 1;
+            } else {
+                size_t k = j;
+                while (k < lineEnd && k - j < 9 && std::isdigit(static_cast<unsigned char>(text[k]))) ++k;
+                if (k > j && k < lineEnd && (text[k] == '.' || text[k] == ')') && spaceAt(k + 1)) end = k + 1;
+            }
+            if (end == std::string::npos) break;
+            if (++markers > kMaximumMarkers) {
+                out.append(text, copied, i - copied);
+                copied = end;
+            }
+            i = end;
+        }
+        lineStart = lineEnd + 1;
+    }
+    if (copied == 0) return;
+    out.append(text, copied, std::string::npos);
+    text = std::move(out);
+}
+
 }  // namespace
 
 bool ZMMarkdownHTML::isAllowedLink(std::string_view url) {
@@ -489,8 +616,12 @@ std::string ZMMarkdownHTML::htmlForText(std::string_view text, bool forChangelog
     auto joined = withoutImageLines(text);
     if (!joined) return {};
     Writer w(forChangelog, joined->size() + joined->size() / 2);
-    if (joined->rfind("<style>", 0) == 0) sanitizeInto(w, *joined);
-    else renderMarkdown(w, *joined);
+    if (joined->rfind("<style>", 0) == 0) {
+        sanitizeInto(w, *joined);
+    } else {
+        cutDeepMarkers(*joined);
+        renderMarkdown(w, *joined);
+    }
     std::string body = std::move(w).take();
     std::string out = "<span style=\"font-family: -apple-system; font-size: 15.0; color:";
     out += darkMode ? "white" : "black";

@@ -10,7 +10,9 @@
 // "• " (numbered in an ordered list), nested lists indented. Paragraphs end
 // with one line break in a changelog and two in a description, headings with
 // one. The whole sits in a span of the page's font and text colour ("white"
-// in dark mode, else "black").
+// in dark mode, else "black"). The output is balanced whatever the raw HTML
+// does (an end tag with nothing open is dropped, what a block leaves open is
+// closed where it ends) and nests at most a few hundred deep.
 #include <string>
 #include <string_view>
 

@@ -246,4 +246,87 @@ TEST(ZMMarkdownHTMLAddresses, SelfClosedDroppedElementsTakeNothingAfterThem) {
     }
 }
 
+// ---- balance -------------------------------------------------------------------------
+
+// Whether every element the output opens is closed, in order (br and hr stand alone).
+bool balanced(const std::string& html, std::string& why) {
+    std::vector<std::string> open;
+    for (size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
+        const size_t end = html.find('>', at);
+        if (end == std::string::npos) return why = "a tag runs to the end", false;
+        const bool closing = html[at + 1] == '/';
+        const size_t nameStart = at + (closing ? 2 : 1);
+        const std::string name = html.substr(nameStart, html.find_first_of(" />", nameStart) - nameStart);
+        if (html[end - 1] == '/' || name == "br" || name == "hr") continue;
+        if (!closing) {
+            open.push_back(name);
+        } else if (open.empty() || open.back() != name) {
+            return why = "</" + name + "> closes " + (open.empty() ? "nothing" : "<" + open.back() + ">"), false;
+        } else {
+            open.pop_back();
+        }
+    }
+    if (!open.empty()) return why = "<" + open.back() + "> is never closed", false;
+    return true;
+}
+
+// Raw HTML may close what it never opened, leave open what it opened, or
+// close in the wrong order: the output stays balanced, the page's own span
+// holds the whole text, and what a block leaves open ends with the block.
+TEST(ZMMarkdownHTML, TheOutputIsBalancedWhateverTheRawHTMLDoes) {
+    const std::string texts[] = {
+        "Fixed a bug with </span></span> tags.\n\nNext paragraph.\n",
+        "Some <b>bold\n\nNext paragraph.",
+        "<blockquote>quoted\n\nNext paragraph.",
+        "A <div>block\n\nNext paragraph.",
+        "*a <b>b* c</b> d",
+        "[link <i>text](https://example.org/) after</i>",
+        "x </p></p> y\n\nz",
+        "x </h2> y <h3>z\n\nw",
+        "- one <b>two\n- three</li></ul></ol> four\n\nafter",
+        "> quote </blockquote> <div>x\n\nafter",
+        "<div>a</span><b>b</div>c</b>",
+        "<ul><li>a<b>b</li><li>c</ul>d</b>",
+        "text <table><tr><td>cell\n\nafter",
+        "<style></style></span></div><b>x",
+        "<style></style><p>a<b>b</p><p>c</b>d",
+        std::string(300, '>') + " deep <b>x",
+        "<b>" + std::string(2000, 'x') + "</b></b></b>",
+    };
+    for (bool dark : {false, true}) {
+        for (const auto& text : texts) {
+            const std::string html = ZMMarkdownHTML::htmlForText(text, false, dark);
+            std::string why;
+            EXPECT_TRUE(balanced(html, why)) << text << "\n -> " << html << "\n" << why;
+            EXPECT_EQ(html.find("</span>"), html.size() - 7) << text << "\n -> " << html;
+        }
+    }
+    EXPECT_EQ(body(ZMMarkdownHTML::htmlForText("Fixed a bug with </span></span> tags.\n\nNext paragraph.\n", true, false)),
+              "<p>Fixed a bug with  tags.</p><br /><p>Next paragraph.</p><br />");
+    EXPECT_EQ(body(ZMMarkdownHTML::htmlForText("Some <b>bold\n\nNext", true, false)),
+              "<p>Some <b>bold</b></p><br /><p>Next</p><br />");
+    EXPECT_EQ(body(ZMMarkdownHTML::htmlForText("*a <b>b* c", true, false)), "<p><em>a <b>b</b></em> c</p><br />");
+}
+
+// Nesting past the cap is written as text: a deep text nests no deeper than the cap.
+TEST(ZMMarkdownHTML, DeepNestingIsWrittenNoDeeperThanTheCap) {
+    const std::string texts[] = {
+        [] { std::string t = "Text "; for (int i = 0; i < 5000; ++i) t += "<b>a <i>"; return t + "end"; }(),
+        [] { std::string t; for (int i = 0; i < 5000; ++i) t += "<blockquote><ul><li>"; return t + "\nend\n"; }(),
+        std::string(5000, '>') + " end",
+        [] { std::string t; for (int i = 0; i < 5000; ++i) t += std::string(2 * static_cast<size_t>(i), ' ') + "- a\n"; return t + "end"; }(),
+    };
+    for (const auto& text : texts) {
+        const std::string html = ZMMarkdownHTML::htmlForText(text, false, false);
+        size_t depth = 0, deepest = 0;
+        for (size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
+            const size_t end = html.find('>', at);
+            if (html[at + 1] == '/') --depth;
+            else if (html[end - 1] != '/') deepest = std::max(deepest, ++depth);
+        }
+        EXPECT_LE(deepest, 300u) << text.substr(0, 40);
+        EXPECT_NE(html.find("end"), std::string::npos) << text.substr(0, 40);
+    }
+}
+
 }  // namespace

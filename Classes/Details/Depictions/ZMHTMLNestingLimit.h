@@ -1,0 +1,31 @@
+#pragma once
+// Cuts the nesting of an HTML text before an HTML parser builds its tree.
+//
+// An HTML parser searches its stack of open elements at almost every tag and
+// frees its tree recursively: a few megabytes of text nested hundreds of
+// thousands deep take seconds to parse and overflow the stack when freed.
+// This pass follows the HTML parsing rules far enough to know the depth the
+// parser will reach, and removes the start tags that would take it past
+// `maximumDepth`; their text stays, as text of the element above (so nothing
+// below that depth is run or styled), and only paragraphs keep their tags
+// there. End tags stay: the parser matches them as it would anyway.
+//
+// Where the rules are not followed exactly (foster parenting, breakout of
+// SVG and MathML, the adoption of misnested formatting tags), the count errs
+// on the deep side: the pass may cut a little early, never late. The
+// formatting elements a parser reopens by itself (b, i, font...) are capped
+// apart, since they come back after being closed implicitly.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class ZMHTMLNestingLimit {
+public:
+    static constexpr size_t kMaximumDepth = 256;
+    static constexpr size_t kMaximumFormatting = 64;
+
+    // The text without the start tags beyond the depth; nullopt when none is.
+    static std::optional<std::string> limited(std::string_view html, size_t maximumDepth = kMaximumDepth,
+                                              size_t maximumFormatting = kMaximumFormatting);
+};
