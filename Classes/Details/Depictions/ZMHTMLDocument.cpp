@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 
 namespace {
 
@@ -107,13 +108,31 @@ std::shared_ptr<const ZMHTMLDocument> ZMHTMLDocument::parse(std::string_view dat
     if (auto limited = ZMHTMLNestingLimit::limited(doc->text_)) doc->text_ = std::move(*limited);
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;  // parse errors are not looked at; recording them costs time
+    options.allocator = &ZMHTMLDocument::allocate;
+    options.deallocator = &ZMHTMLDocument::deallocate;
+    options.userdata = doc.get();
     doc->output_ = gumbo_parse_with_options(&options, doc->text_.data(), doc->text_.size());
     return doc;
 }
 
-ZMHTMLDocument::~ZMHTMLDocument() {
-    if (output_) gumbo_destroy_output(&kGumboDefaultOptions, output_);
+// Memory gumbo frees while it parses stays with the page until it goes:
+// about twice the page's tree at most, since gumbo grows its buffers by doubling.
+void* ZMHTMLDocument::allocate(void* self, size_t size) {
+    auto* doc = static_cast<ZMHTMLDocument*>(self);
+    constexpr size_t kChunk = 256 * 1024;
+    constexpr size_t kAlign = alignof(std::max_align_t);
+    size = (size + kAlign - 1) / kAlign * kAlign;
+    if (size > kChunk / 4) return doc->large_.emplace_back(new char[size]).get();
+    if (doc->chunks_.empty() || doc->chunkUsed_ + size > kChunk) {
+        doc->chunks_.emplace_back(new char[kChunk]);
+        doc->chunkUsed_ = 0;
+    }
+    void* p = doc->chunks_.back().get() + doc->chunkUsed_;
+    doc->chunkUsed_ += size;
+    return p;
 }
+
+ZMHTMLDocument::~ZMHTMLDocument() = default;
 
 ZMHTMLDocument::Element ZMHTMLDocument::document() const { return output_->document; }
 

@@ -62,4 +62,10 @@ private:
     ZMHTMLDocument() = default;
     std::string text_;  // gumbo points into it
     GumboInternalOutput* output_ = nullptr;
+    // Everything gumbo allocates for this page, freed in one go: gumbo frees
+    // its tree recursively, which a deep enough page would overflow.
+    std::vector<std::unique_ptr<char[]>> chunks_, large_;
+    size_t chunkUsed_ = 0;
+    static void* allocate(void* self, size_t size);
+    static void deallocate(void*, void*) {}
 };

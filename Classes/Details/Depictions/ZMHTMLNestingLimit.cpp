@@ -19,6 +19,9 @@ enum Flag : uint16_t {
     kMarker = 1 << 6,           // formatting opened outside it is not reopened inside
     kRawText = 1 << 7,          // its text is no markup, up to its end tag (in HTML)
     kClosesParagraph = 1 << 8,  // its start tag closes an open paragraph
+    kTablePart = 1 << 9,        // ignored outside a table
+    kForeignOnly = 1 << 10,     // special in SVG or MathML only
+    kBreakout = 1 << 11,        // leaves SVG and MathML for HTML
 };
 
 // The flags of the element names the rules name; other names have none.
@@ -34,7 +37,7 @@ uint16_t flagsOf(std::string_view name) {
                        "foreignobject", "form", "frame", "frameset", "h1", "h2", "h3", "h4", "h5", "h6", "head",
                        "header", "hgroup", "hr", "html", "iframe", "img", "input", "keygen", "li", "link", "listing",
                        "main", "marquee", "math", "menu", "meta", "mi", "mn", "mo", "ms", "mtext", "nav", "noembed",
-                       "noframes", "noscript", "object", "ol", "p", "param", "plaintext", "pre", "script", "search",
+                       "noframes", "noscript", "object", "ol", "p", "param", "plaintext", "pre", "script",
                        "section", "select", "source", "style", "summary", "svg", "table", "tbody", "td", "template",
                        "textarea", "tfoot", "th", "thead", "title", "tr", "track", "ul", "wbr", "xmp"});
         // With svg, math and select added: a parser handles what lies inside
@@ -42,15 +45,21 @@ uint16_t flagsOf(std::string_view name) {
         add(kScope, {"annotation-xml", "applet", "caption", "desc", "foreignobject", "html", "marquee", "math", "mi",
                      "mn", "mo", "ms", "mtext", "object", "select", "svg", "table", "td", "template", "th", "title"});
         add(kTableScope, {"html", "math", "select", "svg", "table", "template"});
+        add(kBreakout, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl", "dt", "em",
+                        "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head", "hr", "i", "img", "li", "listing", "menu",
+                        "meta", "nobr", "ol", "p", "pre", "ruby", "s", "small", "span", "strike", "strong", "sub",
+                        "sup", "table", "tt", "u", "ul", "var"});
+        add(kForeignOnly, {"annotation-xml", "desc", "foreignobject", "mi", "mn", "mo", "ms", "mtext"});
+        add(kTablePart, {"caption", "col", "colgroup", "tbody", "td", "tfoot", "th", "thead", "tr"});
         add(kHeading, {"h1", "h2", "h3", "h4", "h5", "h6"});
         add(kFormatting, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt", "u"});
         add(kVoid, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "image", "img", "input",
                     "keygen", "link", "meta", "param", "source", "track", "wbr"});
         add(kMarker, {"applet", "caption", "marquee", "object", "td", "template", "th"});
         add(kRawText, {"iframe", "noembed", "noframes", "script", "style", "textarea", "title", "xmp"});
-        add(kClosesParagraph, {"address", "article", "aside", "blockquote", "center", "details", "dialog", "dir", "div",
+        add(kClosesParagraph, {"address", "article", "aside", "blockquote", "center", "details", "dir", "div",
                                "dl", "fieldset", "figcaption", "figure", "footer", "form", "header", "hgroup", "hr",
-                               "listing", "main", "menu", "nav", "ol", "p", "plaintext", "pre", "search", "section",
+                               "listing", "main", "menu", "nav", "ol", "p", "plaintext", "pre", "section",
                                "summary", "ul", "xmp", "h1", "h2", "h3", "h4", "h5", "h6", "li", "dd", "dt"});
         return t;
     }();
@@ -82,12 +91,6 @@ public:
     }
 
 private:
-    struct Open {
-        std::string name;
-        uint16_t flags;
-        size_t formattingMark;  // the formatting list's length when it opened
-    };
-
     // The markup at `lt`; returns where the text after it begins.
     size_t markup(size_t lt) {
         const std::string_view rest = in_.substr(lt);
@@ -112,10 +115,11 @@ private:
         const std::string_view body = in_.substr(from);
         if (body.substr(0, 1) == ">") return from + 1;
         if (body.substr(0, 2) == "->") return from + 2;
-        const size_t a = body.find("-->"), b = body.find("--!>");
-        const size_t end = std::min(a == std::string_view::npos ? in_.size() : from + a + 3,
-                                    b == std::string_view::npos ? in_.size() : from + b + 4);
-        return std::min(end, in_.size());
+        for (size_t at = body.find("--"); at != std::string_view::npos; at = body.find("--", at + 1)) {
+            if (body.substr(at + 2, 1) == ">") return from + at + 3;
+            if (body.substr(at + 2, 2) == "!>") return from + at + 4;
+        }
+        return in_.size();
     }
 
     // A start or end tag whose name begins at `nameStart`, its attributes
@@ -124,12 +128,21 @@ private:
         size_t i = nameStart;
         std::string name;
         while (i < in_.size() && !isSpace(in_[i]) && in_[i] != '/' && in_[i] != '>') name += lower(in_[i++]);
+        // Two elements change their meaning by an attribute: a font with
+        // colour, face or size leaves SVG, and a MathML annotation whose
+        // encoding is HTML holds HTML.
+        const bool readAttributes = name == "font" || name == "annotation-xml";
+        attributes_.clear();
+        std::string attribute;
         bool inValue = false;  // between an attribute's '=' and its value
+        bool slash = false;    // a '/' just before the '>': a self-closing tag
         while (i < in_.size() && in_[i] != '>') {
             const char c = in_[i];
+            slash = false;
             if (inValue && (c == '"' || c == '\'')) {
                 const size_t close = in_.find(c, i + 1);
                 if (close == std::string_view::npos) return in_.size();
+                if (readAttributes) attributes_.emplace_back(attribute, in_.substr(i + 1, close - i - 1));
                 i = close + 1;
                 inValue = false;
                 continue;
@@ -139,21 +152,30 @@ private:
                 continue;
             }
             if (inValue) {  // an unquoted value
+                const size_t valueStart = i;
                 while (i < in_.size() && !isSpace(in_[i]) && in_[i] != '>') ++i;
+                if (readAttributes) attributes_.emplace_back(attribute, in_.substr(valueStart, i - valueStart));
                 inValue = false;
                 continue;
             }
             if (c == '/') {
                 ++i;
+                slash = true;
                 continue;
             }
             // An attribute's name (one that begins with '=' keeps it), then its '=' if any.
-            ++i;
+            const size_t attributeStart = i++;
             while (i < in_.size() && !isSpace(in_[i]) && in_[i] != '/' && in_[i] != '>' && in_[i] != '=') ++i;
+            if (readAttributes) {
+                attribute.clear();
+                for (size_t k = attributeStart; k < i; ++k) attribute += lower(in_[k]);
+                attributes_.emplace_back(attribute, std::string_view());
+            }
             while (i < in_.size() && isSpace(in_[i])) ++i;
             if (i < in_.size() && in_[i] == '=') {
                 ++i;
                 inValue = true;
+                if (readAttributes) attributes_.pop_back();  // the value comes with it
             }
         }
         if (i >= in_.size()) return in_.size();
@@ -162,17 +184,28 @@ private:
             endTag(name);
             return end;
         }
-        const uint16_t flags = flagsOf(name);
-        if (!startTag(name, flags)) {
+        rawText_ = false;
+        if (!startTag(name, slash)) {
             if (!cut_) out_.reserve(in_.size());
             out_.append(in_.substr(copied_, lt - copied_));
             copied_ = end;
             cut_ = true;
             return end;
         }
-        if (name == "plaintext" && !foreignOrSelect()) return in_.size();
-        if ((flags & kRawText) && !foreignOrSelect()) return rawTextEnd(end, name);
+        if (rawText_ && name == "plaintext") return in_.size();
+        if (rawText_) return rawTextEnd(end, name);
         return end;
+    }
+
+    bool hasAttribute(std::string_view name, std::string_view valueLowered = {}) const {
+        for (const auto& [n, v] : attributes_) {
+            if (n != name) continue;
+            if (valueLowered.empty()) return true;
+            std::string lowered;
+            for (char c : v) lowered += lower(c);
+            if (lowered == valueLowered) return true;
+        }
+        return false;
     }
 
     // Where "</name" followed by a space, '/' or '>' begins (that end tag is read next).
@@ -187,21 +220,65 @@ private:
         return in_.size();
     }
 
-    bool foreignOrSelect() const { return count("svg") + count("math") + count("select") > 0; }
-
     // ---- the stack of open elements --------------------------------------------------------
+
+    enum Namespace : uint8_t { kHTML, kSVG, kMathML };
+
+    struct Open {
+        std::string name;
+        uint16_t flags;
+        Namespace ns;
+        size_t formattingMark;  // the formatting list's length when it opened
+        bool htmlInside;        // a MathML annotation that holds HTML
+    };
+
+    // The flags of an element of `ns`: outside HTML only the integration
+    // points (and svg and math themselves) bound a search.
+    uint16_t flagsIn(Namespace ns, const std::string& name) const {
+        const uint16_t flags = flagsOf(name);
+        if (ns == kHTML) return flags & kForeignOnly ? 0 : flags;
+        if (name == "svg" || name == "math") return kSpecial | kScope;
+        const bool point = ns == kSVG ? (name == "foreignobject" || name == "desc" || name == "title")
+                                      : (flags & kForeignOnly) != 0;
+        return point ? kSpecial | kScope : 0;
+    }
+
+    // Where the parser reads start tags by the rules of HTML (rather than
+    // those of SVG and MathML): in HTML and at the points where SVG and
+    // MathML hold HTML.
+    bool startsAsHTML(const std::string& name) const {
+        if (stack_.empty() || stack_.back().ns == kHTML) return true;
+        const Open& top = stack_.back();
+        if (top.ns == kMathML && (top.name == "mi" || top.name == "mo" || top.name == "mn" || top.name == "ms" ||
+                                  top.name == "mtext"))
+            return name != "mglyph" && name != "malignmark";
+        if (top.ns == kMathML && top.name == "annotation-xml") return name == "svg" || top.htmlInside;
+        return top.ns == kSVG && (top.name == "foreignobject" || top.name == "desc" || top.name == "title");
+    }
+    bool holdsHTML(const Open& e) const {
+        if (e.ns == kHTML) return true;
+        if (e.ns == kMathML) return e.name == "mi" || e.name == "mo" || e.name == "mn" || e.name == "ms" ||
+                                    e.name == "mtext" || (e.name == "annotation-xml" && e.htmlInside);
+        return e.name == "foreignobject" || e.name == "desc" || e.name == "title";
+    }
 
     int count(const std::string& name) const {
         const auto it = open_.find(name);
         return it == open_.end() ? 0 : it->second;
     }
+    bool htmlOpen(const std::string& name) const {
+        if (count(name) == 0) return false;
+        for (const Open& e : stack_)
+            if (e.ns == kHTML && e.name == name) return true;
+        return false;
+    }
 
-    // Where `name` is open, searching down to the first element with a flag
-    // of `boundaries` (or named `alsoBoundary`).
+    // Where the HTML element `name` is open, searching down to the first
+    // element with a flag of `boundaries` (or named `alsoBoundary`).
     size_t inScope(const std::string& name, uint16_t boundaries, std::string_view alsoBoundary = {}) const {
         if (count(name) == 0) return kNone;
         for (size_t i = stack_.size(); i-- > 0;) {
-            if (stack_[i].name == name) return i;
+            if (stack_[i].ns == kHTML && stack_[i].name == name) return i;
             if ((stack_[i].flags & boundaries) || stack_[i].name == alsoBoundary) return kNone;
         }
         return kNone;
@@ -219,11 +296,24 @@ private:
         }
     }
 
-    void push(const std::string& name, uint16_t flags) {
-        stack_.push_back({name, flags, formatting_.size()});
+    void push(const std::string& name, Namespace ns, bool htmlInside = false) {
+        const uint16_t flags = flagsIn(ns, name);
+        stack_.push_back({name, flags, ns, formatting_.size(), htmlInside});
         ++open_[name];
+        if (ns != kHTML) return;
         if (flags & kMarker) markers_.push_back(formatting_.size());
         if (flags & kFormatting) formatting_.push_back(name);
+    }
+
+    bool pushUnlessTooDeep(const std::string& name, Namespace ns, bool htmlInside = false) {
+        // A paragraph past the depth is kept: it holds no other paragraph, and
+        // nothing else opens past the depth, so it adds one level at most.
+        const bool paragraph = ns == kHTML && name == "p";
+        if ((stack_.size() >= maximumDepth_ && !paragraph) ||
+            (ns == kHTML && (flagsOf(name) & kFormatting) && formatting_.size() >= maximumFormatting_))
+            return false;
+        push(name, ns, htmlInside);
+        return true;
     }
 
     // An end tag that names no special element: it closes the nearest such
@@ -231,7 +321,7 @@ private:
     void endOrdinary(const std::string& name) {
         if (count(name) == 0) return;
         for (size_t i = stack_.size(); i-- > 0;) {
-            if (stack_[i].name == name) return popTo(i);
+            if (stack_[i].ns == kHTML && stack_[i].name == name) return popTo(i);
             if (stack_[i].flags & kSpecial) return;
         }
     }
@@ -248,7 +338,7 @@ private:
         size_t open = kNone;
         if (count(name) > 0)
             for (size_t i = stack_.size(); i-- > 0;)
-                if (stack_[i].name == name) {
+                if (stack_[i].ns == kHTML && stack_[i].name == name) {
                     open = i;
                     break;
                 }
@@ -263,9 +353,35 @@ private:
         popTo(open);
     }
 
+    // Pops what SVG or MathML opened, down to HTML or to where they hold HTML.
+    void leaveForeign() {
+        while (!stack_.empty() && !holdsHTML(stack_.back())) popTo(stack_.size() - 1);
+    }
+
     void endTag(const std::string& name) {
-        if (name == "html" || name == "body" || name == "head" || name == "br" || name == "form") return;
-        const uint16_t flags = flagsOf(name);
+        if (!stack_.empty() && stack_.back().ns != kHTML) {
+            // The nearest element of that name, as long as only SVG or
+            // MathML lies above it; at HTML the rules of HTML take over.
+            for (size_t i = stack_.size(); i-- > 0;) {
+                if (stack_[i].name == name) return popTo(i);
+                if (i == 0 || stack_[i - 1].ns == kHTML) break;
+            }
+        }
+        endTagAsHTML(name);
+    }
+
+    void endTagAsHTML(const std::string& name) {
+        if (name == "html" || name == "body" || name == "head" || name == "br") return;
+        const uint16_t flags = flagsIn(kHTML, name);
+        if (name == "form") {  // takes the form out of the stack, and no other element
+            if (count("template") > 0) return;
+            formOpen_ = false;
+            if (size_t i = inScope("form", kScope); i != kNone) {
+                if (--open_["form"] == 0) open_.erase("form");
+                stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+            return;
+        }
         if (name == "p") {
             if (size_t i = inScope("p", kScope, "button"); i != kNone) popTo(i);
         } else if (name == "li") {
@@ -273,11 +389,7 @@ private:
         } else if (flags & kFormatting) {
             endFormatting(name);
         } else if (name == "select") {
-            if (count("select") == 0) return;
-            for (size_t i = stack_.size(); i-- > 0;) {
-                if (stack_[i].name == "select") return popTo(i);
-                if (stack_[i].name == "template" || stack_[i].name == "svg" || stack_[i].name == "math") return;
-            }
+            if (size_t i = inScope("select", kTableScope); i != kNone) popTo(i);
         } else if (flags & kSpecial) {
             if (size_t i = inScope(name, kScope); i != kNone) popTo(i);
         } else {
@@ -285,24 +397,71 @@ private:
         }
     }
 
-    // False: the tag would go past a limit, and is cut.
-    bool startTag(const std::string& name, uint16_t flags) {
+    // False: the tag would go past a limit, and is cut. Sets rawText_ when
+    // what follows is text up to the element's end tag.
+    bool startTag(const std::string& name, bool selfClosing) {
+        // A frameset and a template make the parser read what follows by
+        // rules of their own; no description or depiction needs either.
+        if (name == "frameset" || name == "template") return false;
+        const bool foreign = !startsAsHTML(name);
+        const bool breakout = foreign && ((flagsOf(name) & kBreakout) ||
+                                          (name == "font" && (hasAttribute("color") || hasAttribute("face") || hasAttribute("size"))));
+        const bool asHTML = !foreign || breakout;
+        // The cut comes before anything the tag would close: the parser never
+        // sees a cut tag, so nothing may close for it here either.
+        const bool opens = asHTML ? !(flagsIn(kHTML, name) & kVoid) : !selfClosing;
+        if (opens && ((stack_.size() >= maximumDepth_ && !(asHTML && name == "p")) ||
+                      (asHTML && (flagsOf(name) & kFormatting) && formatting_.size() >= maximumFormatting_)))
+            return false;
+        if (foreign) {
+            if (!breakout) {
+                if (selfClosing) return true;
+                const Namespace ns = stack_.back().ns;
+                const bool htmlInside = ns == kMathML && name == "annotation-xml" &&
+                                        (hasAttribute("encoding", "text/html") || hasAttribute("encoding", "application/xhtml+xml"));
+                return pushUnlessTooDeep(name, ns, htmlInside);
+            }
+            leaveForeign();
+        }
+        return startTagAsHTML(name, selfClosing);
+    }
+
+    bool startTagAsHTML(const std::string& name, bool selfClosing) {
+        const uint16_t flags = flagsIn(kHTML, name);
         if (name == "html" || name == "head" || name == "body") return true;
+        if (name == "svg" || name == "math") {
+            if (selfClosing) return true;
+            return pushUnlessTooDeep(name, name == "svg" ? kSVG : kMathML);
+        }
+        // In a select only options close each other, and only script is raw text.
+        if (htmlOpen("select")) {
+            if ((name == "option" || name == "optgroup") && !stack_.empty() && stack_.back().name == "option")
+                popTo(stack_.size() - 1);
+            if (name == "optgroup" && !stack_.empty() && stack_.back().name == "optgroup") popTo(stack_.size() - 1);
+            if (flags & kVoid) return true;
+            rawText_ = name == "script";
+            return pushUnlessTooDeep(name, kHTML);
+        }
+        // Parts of a table outside one, and a form inside one, are ignored.
+        if ((flags & kTablePart) && inScope("table", kTableScope) == kNone) return true;
+        if (name == "form" && formOpen_ && count("template") == 0) return true;
         // What the tag closes without an end tag.
         const bool isItem = name == "li", isDefinition = name == "dd" || name == "dt";
         if ((isItem && count("li") > 0) || (isDefinition && count("dd") + count("dt") > 0)) {
             for (size_t i = stack_.size(); i-- > 0;) {
-                const std::string& n = stack_[i].name;
-                if (isItem ? n == "li" : (n == "dd" || n == "dt")) {
+                const Open& e = stack_[i];
+                if (e.ns == kHTML && (isItem ? e.name == "li" : (e.name == "dd" || e.name == "dt"))) {
                     popTo(i);
                     break;
                 }
-                if ((stack_[i].flags & kSpecial) && n != "address" && n != "div" && n != "p") break;
+                if ((e.flags & kSpecial) && !(e.ns == kHTML && (e.name == "address" || e.name == "div" || e.name == "p")))
+                    break;
             }
         }
         if (flags & kClosesParagraph)
             if (size_t i = inScope("p", kScope, "button"); i != kNone) popTo(i);
-        if ((flags & kHeading) && !stack_.empty() && (stack_.back().flags & kHeading)) popTo(stack_.size() - 1);
+        if ((flags & kHeading) && !stack_.empty() && stack_.back().ns == kHTML && (stack_.back().flags & kHeading))
+            popTo(stack_.size() - 1);
         if (name == "td" || name == "th") {
             const size_t td = inScope("td", kTableScope), th = inScope("th", kTableScope);
             const size_t cell = td == kNone ? th : th == kNone ? td : std::max(td, th);
@@ -313,33 +472,35 @@ private:
         if (name == "tbody" || name == "thead" || name == "tfoot")
             for (const char* section : {"tbody", "thead", "tfoot"})
                 if (size_t i = inScope(section, kTableScope); i != kNone) popTo(i);
-        if ((name == "option" || name == "optgroup") && !stack_.empty() && stack_.back().name == "option")
+        if (name == "option" && !stack_.empty() && stack_.back().ns == kHTML && stack_.back().name == "option")
             popTo(stack_.size() - 1);
-        if (name == "optgroup" && !stack_.empty() && stack_.back().name == "optgroup") popTo(stack_.size() - 1);
+        if (name == "optgroup" && !stack_.empty() && stack_.back().ns == kHTML && stack_.back().name == "option")
+            popTo(stack_.size() - 1);
         if (name == "a" || name == "nobr") endFormatting(name);
         // What a table's parser opens by itself around a row or cell.
-        if (!stack_.empty() && (name == "tr" || name == "td" || name == "th")) {
-            if (stack_.back().name == "table") push("tbody", flagsOf("tbody"));
+        if (!stack_.empty() && stack_.back().ns == kHTML && (name == "tr" || name == "td" || name == "th")) {
+            if (stack_.back().name == "table") push("tbody", kHTML);
             const std::string& top = stack_.back().name;
-            if (name != "tr" && (top == "tbody" || top == "thead" || top == "tfoot")) push("tr", flagsOf("tr"));
+            if (name != "tr" && (top == "tbody" || top == "thead" || top == "tfoot")) push("tr", kHTML);
         }
 
         if (flags & kVoid) return true;
-        // A paragraph past the depth is kept: it holds no other paragraph, and
-        // nothing else opens past the depth, so it adds one level at most.
-        if ((stack_.size() >= maximumDepth_ && name != "p") ||
-            ((flags & kFormatting) && formatting_.size() >= maximumFormatting_))
-            return false;
-        push(name, flags);
+        if (!pushUnlessTooDeep(name, kHTML)) return false;
+        if (name == "form" && count("template") == 0) formOpen_ = true;
+        // A frameset reads no raw text but a noframes.
+        rawText_ = ((flags & kRawText) || name == "plaintext") && (!htmlOpen("frameset") || name == "noframes");
         return true;
     }
 
     std::string_view in_;
     size_t maximumDepth_, maximumFormatting_;
     std::vector<Open> stack_;
+    std::vector<std::pair<std::string, std::string_view>> attributes_;  // of a font or annotation-xml tag
+    bool rawText_ = false;
     std::vector<std::string> formatting_;  // the formatting elements a parser would reopen
     std::vector<size_t> markers_;          // the formatting list's length at each open marker
     std::unordered_map<std::string, int> open_;  // how many of each name are open
+    bool formOpen_ = false;                      // a form was opened and not ended: another is ignored
     std::string out_;
     size_t copied_ = 0;
     bool cut_ = false;

@@ -29,7 +29,7 @@ size_t parsedDepth(const std::string& html) {
     ZMHTMLDocument::traverse(
         doc->document(),
         [&](ZMHTMLDocument::Element node) {
-            if (ZMHTMLDocument::isText(node)) return false;
+            if (ZMHTMLDocument::tagName(node).empty()) return false;  // text and comments
             deepest = std::max(deepest, ++depth);
             return true;
         },
