@@ -12,6 +12,8 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ZMAPTManager.h"
+#include "ZMDpkgStatus.h"
+#include "ZMPackageOperations.h"
 #include "Notifications/NotificationCenter.h"
 #include "ZMPipelineManager.h"
 
@@ -321,6 +323,48 @@ TEST_F(APTManager, RealInstallAndRemovalStayInTheSandbox) {
     offMain([&] { repair = ZMAPTManager::repairIfNeeded(); });
     ASSERT_TRUE(repair.ok());
     EXPECT_FALSE(*repair.value) << "nothing to repair, nothing run";
+}
+
+// A package removed but not purged (its configuration files kept) is not a
+// broken install: the launch runs no repair for it. One that a run left half
+// way still calls for the repair.
+TEST_F(APTManager, OnlyAnUnfinishedPackageCallsForTheLaunchRepair) {
+    auto& sb = sandbox(false);
+    ASSERT_TRUE(sb.ready()) << sb.problem();
+    auto stanza = [](const std::string& name, const std::string& status) {
+        return "Package: " + name + "\nStatus: " + status + "\nVersion: 1.0\nArchitecture: all\n\n";
+    };
+    const std::string removedNotPurged = stanza("com.example.kept", "deinstall ok config-files");
+    const std::string installed = stanza("com.example.alpha", "install ok installed");
+    const std::pair<std::string, bool> cases[] = {
+        {removedNotPurged, false},
+        {installed + removedNotPurged + stanza("com.example.gone", "purge ok not-installed"), false},
+        {stanza("com.example.half", "install reinstreq half-installed"), true},
+        {removedNotPurged + stanza("com.example.half", "install ok half-configured"), true},
+        {stanza("com.example.half", "install ok unpacked"), true},
+        {stanza("com.example.half", "install ok triggers-awaited"), true},
+        {stanza("com.example.half", "install reinstreq installed"), true},
+        {stanza("com.example.half", "deinstall ok half-installed") + removedNotPurged, true},
+    };
+    for (const auto& [status, broken] : cases) {
+        SCOPED_TRACE(status);
+        TestSupport::writeFile(sb.statusFile(), status);
+        EXPECT_EQ(ZMAPTManager::needsRepair(), broken);
+        // The status reader the records follow tells the same.
+        auto read = ZMDpkgStatus::read(sb.root() + "/var/lib/dpkg");
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(std::any_of(read.value->packages.begin(), read.value->packages.end(),
+                              [](const ZMDpkgPackage& p) { return p.needsRepair; }),
+                  broken);
+        if (broken) continue;  // the repair itself: PackageQueue.FailingMaintainerScriptIsReportedAndTheRecordsTellTheTruth
+        // The launch's own step: nothing run, nothing repaired.
+        std::optional<ZMResult<bool>> repaired;
+        ZMPackageOperations::repairAtLaunch([&](ZMResult<bool> r) { repaired = r; });
+        ASSERT_TRUE(TestSupport::waitUntil([&] { return repaired.has_value(); }, std::chrono::seconds(60)));
+        ASSERT_TRUE(repaired->ok()) << repaired->error->detail;
+        EXPECT_FALSE(*repaired->value) << "a repair ran";
+        EXPECT_EQ(TestSupport::readFile(sb.statusFile()), status) << "the status file is as it was";
+    }
 }
 
 TEST_F(APTManager, HoldKeepsAPackageFromUpgrades) {
