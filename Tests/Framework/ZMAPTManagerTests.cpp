@@ -10,6 +10,7 @@
 
 #include "Framework/APTTestRepository.h"
 #include "Dispatch/Dispatch.h"
+#include "Miscellaneous/ZMCommandRunner.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "ZMAPTManager.h"
 #include "ZMDpkgStatus.h"
@@ -65,7 +66,7 @@ class APTManager : public ::testing::Test {
 protected:
     void TearDown() override {
         if (sandbox_) {
-            EXPECT_TRUE(sandbox_->hostStatusUnchanged()) << "the host's dpkg status changed";
+            EXPECT_EQ(sandbox_->hostProblem(), "") << "nothing of a test may reach the host";
         }
     }
     Sandbox& sandbox(bool refresh = true) {
@@ -458,6 +459,40 @@ TEST_F(APTManager, OneCommandAtATime) {
     auto onMain = ZMAPTManager::update();
     ASSERT_FALSE(onMain.ok());
     EXPECT_EQ(onMain.error->code, ZMError::CommandFailed);
+}
+
+// The sandbox's guard: a command line that names the host's root, directly,
+// through a link or in an option, is refused before it runs and counts
+// against the test; the sandbox's own lines pass.
+TEST(APTTestSandbox, CommandLinesNamingTheHostsRootAreRefusedAndReported) {
+    TestSupport::TempDir links;
+    fs::create_directory_symlink("/", links.file("host"));
+    Sandbox sb(false);
+    ASSERT_TRUE(sb.ready()) << sb.problem();
+    auto run = [](const std::vector<std::string>& line) {
+        ZMResult<ZMCommandOutput> result;
+        offMain([&] { result = ZMCommandRunner::runHelper(line); });
+        return result;
+    };
+    auto own = run({sb.tree(), sb.root(), "apt-get", "-s", "install", "com.example.alpha"});
+    ASSERT_TRUE(own.ok()) << own.error->detail;
+    EXPECT_EQ(sb.hostProblem(), "");
+    const std::vector<std::string> hostile[] = {
+        {sb.tree(), "/", "apt-get", "-s", "install", "com.example.alpha"},
+        {sb.tree(), links.file("host") + "/", "apt-get", "-s", "install", "com.example.alpha"},
+        {sb.tree(), sb.root(), "apt-get", "-s", "-o", "Dir::State::status=/var/lib/dpkg/status", "install", "com.example.alpha"},
+    };
+    for (const auto& line : hostile) {
+        auto result = run(line);
+        ASSERT_FALSE(result.ok()) << line[1];
+        EXPECT_NE(result.error->detail.find("refused by the command check"), std::string::npos) << result.error->detail;
+    }
+    const std::string problem = sb.hostProblem();
+    for (const auto& line : hostile) {
+        std::string joined;
+        for (const auto& a : line) joined += (joined.empty() ? "" : " ") + a;
+        EXPECT_NE(problem.find("a command line named the host's root: " + joined + "\n"), std::string::npos) << problem;
+    }
 }
 
 TEST(APTParsing, StatusLines) {
