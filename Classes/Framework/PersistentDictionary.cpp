@@ -31,6 +31,9 @@ struct PersistentDictionary::State {
     uint64_t generation = 0;       // bumped by every change
     uint64_t savedGeneration = 0;  // the generation the file holds
     std::mutex saveMutex;          // one writer at a time, newest snapshot last
+    // The mode of the file as last seen: a file set aside or removed is
+    // written again as restricted as it was. Guarded by saveMutex.
+    mode_t mode = 0644;
 };
 
 namespace {
@@ -180,13 +183,14 @@ void setAside(const std::string& path, const std::string& reason) {
           aside.empty() ? std::string("It could not be moved aside.") : "It was kept as " + aside + ".");
 }
 
-json loadFile(const std::string& path) {
+json loadFile(const std::string& path, mode_t& mode) {
     AtomicFile::removeStaleTemporaries(path);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) ZMLOG("Cannot look at {}: {}", path, std::strerror(errno));
         return json::object();
     }
+    mode = st.st_mode & 07777;
     std::string bytes, error;
     if (!AtomicFile::read(path, bytes, &error)) {
         setAside(path, error);
@@ -226,12 +230,11 @@ bool PersistentDictionary::save(State& state) {
     std::string xml = PersistentDictionary::xmlPropertyList(snapshot);
     auto directory = std::filesystem::path(state.path).parent_path();
     if (!directory.empty()) ZMPaths::createDirectories(directory.string());
-    // Keep the mode the user gave an existing file.
-    mode_t mode = 0644;
+    // Keep the mode the user gave the file, also one set aside or removed meanwhile.
     struct stat st {};
-    if (::stat(state.path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    if (::stat(state.path.c_str(), &st) == 0) state.mode = st.st_mode & 07777;
     std::string error;
-    if (!AtomicFile::write(state.path, xml, mode, &error)) {
+    if (!AtomicFile::write(state.path, xml, state.mode, &error)) {
         ZMLOG("Cannot save {}: {}", state.path, error);
         return false;
     }
@@ -242,7 +245,7 @@ bool PersistentDictionary::save(State& state) {
 
 PersistentDictionary::PersistentDictionary(std::string path, const json& defaults) : state_(std::make_shared<State>()) {
     state_->path = std::move(path);
-    state_->data = loadFile(state_->path);
+    state_->data = loadFile(state_->path, state_->mode);
     if (defaults.is_object()) {
         state_->defaults = defaults;
         if (complete(state_->data, defaults)) state_->generation = 1;
@@ -390,7 +393,7 @@ bool PersistentDictionary::registerDefaults(const json& defaults) {
 
 void PersistentDictionary::reload() {
     std::lock_guard saveLock(state_->saveMutex);
-    json data = loadFile(state_->path);
+    json data = loadFile(state_->path, state_->mode);
     std::lock_guard lock(state_->mutex);
     state_->data = std::move(data);
     state_->savedGeneration = ++state_->generation;

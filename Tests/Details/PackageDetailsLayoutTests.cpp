@@ -8,6 +8,7 @@
 #include "Details/ContactDeveloperViewController.h"
 #include "Details/DetailsFixture.h"
 #include "Details/DetailsSectionWidgets.h"
+#include "Details/DeveloperCell.h"
 #include "Details/InstalledFilesViewController.h"
 #include "Details/LeaveReviewViewController.h"
 #include "Details/PackageAdvertisementView.h"
@@ -23,6 +24,7 @@
 #include "Online/Screens/ZMMakerDetailsServices.h"
 #include "Support/FakeMakerAPI.h"
 #include "UIKit/UIApplication.h"
+#include "ZMSvgPixmap.h"
 #include "UIKit/UITextView.h"
 #include "WebViewViewController.h"
 
@@ -349,6 +351,56 @@ TEST_F(DetailsPageLayout, EachControlOpensItsScreen) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].scheme(), "mailto");
     EXPECT_EQ(QUrlQuery(opened[0]).queryItemValue("subject", QUrl::FullyDecoded), "Vostrelle 5: Question regarding Tool com.jane.tool");
+}
+
+// The developer search finds profiles whose name only contains the
+// maintainer's: the card shows the avatar of the profile named exactly as the
+// maintainer, and none of another's; with no such profile, the default one.
+TEST_F(DetailsPageLayout, TheDeveloperCardShowsOnlyTheMaintainersOwnAvatar) {
+    const QColor own("#ff9500"), others("#e0201b");
+    serve("avatars/jane.png", png(96, 96, own));
+    serve("avatars/other.png", png(96, 96, others));
+    const json jane = {{"developer", "Jane"}, {"avatar", url("avatars/jane.png")}};
+    const json janeDoe = {{"developer", "Jane Doe"}, {"avatar", url("avatars/other.png")}};
+    const json lowerCase = {{"developer", "jane"}, {"avatar", url("avatars/other.png")}};
+    const QImage defaultAvatar = ZMSvgPixmap::pixmap(":/Images/Developers/iTunesArtwork.svg", 120).toImage();
+    const std::pair<json, bool> cases[] = {
+        {json::array({janeDoe}), false},
+        {json::array({lowerCase}), false},
+        {json::array({janeDoe, jane}), true},
+        {json::array({jane, janeDoe, lowerCase}), true},
+    };
+    int n = 0;
+    for (const auto& [profiles, ownShown] : cases) {
+        SCOPED_TRACE(profiles.dump());
+        maker->setDevelopers(profiles);
+        const size_t searches = maker->count("developers/devs.php");
+        auto* page = open(package("com.jane.card" + std::to_string(n++)));
+        ASSERT_TRUE(GuiTest::waitUntil([&] {
+            return maker->count("developers/devs.php") > searches && !page->authorAvatar().isNull() &&
+                   (ownShown ? page->authorAvatar().pixelColor(10, 10) == own : page->authorAvatar() == defaultAvatar);
+        }));
+        // Whatever else would arrive has had time to.
+        GuiTest::pump(std::chrono::milliseconds(300));
+        EXPECT_EQ(server->count("avatars/other.png"), 0u) << "another developer's avatar was fetched";
+        if (ownShown) { EXPECT_EQ(page->authorAvatar().pixelColor(10, 10), own); }
+        else { EXPECT_TRUE(page->authorAvatar() == defaultAvatar); }
+        // What the card and the contact card it opens show.
+        auto expectShown = [&](const QLabel* view, const char* where) {
+            const QPixmap shown = view->pixmap();
+            ASSERT_FALSE(shown.isNull()) << where;
+            const QColor middle = shown.toImage().pixelColor(shown.width() / 2, shown.height() / 2);
+            EXPECT_NE(middle, others) << where;
+            if (ownShown) { EXPECT_EQ(middle, own) << where; }
+        };
+        expectShown(page->developerCard()->cell()->developerIconView(), "developer card");
+        page->developerCard()->didSelectItem(page->developerCard()->authorCollectionView(), 0);
+        auto* contact = pushed<ContactDeveloperViewController>();
+        ASSERT_NE(contact, nullptr);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return contact->isOnScreen(); }));
+        expectShown(contact->authorIcon(), "contact card");
+        window.reset();
+    }
 }
 
 TEST_F(DetailsPageLayout, LinksThatAreNotWebAddressesOpenNothingAndSaySo) {

@@ -1,10 +1,11 @@
 #include "Framework/APTTestRepository.h"
 
-#include <sys/stat.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include "ZMSourceRefresh.h"
 #include "Support/FlatRepository.h"
 #include "ZMAPTManager.h"
+#include "Miscellaneous/ZMCommandRunner.h"
 
 namespace fs = std::filesystem;
 
@@ -128,16 +130,80 @@ void offMain(const std::function<void()>& body) {
 }
 
 namespace {
-long long modificationTime(const std::string& path) {
-    struct stat st{};
-    if (stat(path.c_str(), &st) != 0) return -1;
-    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+const std::string kHostDpkg = "/var/lib/dpkg";
+
+// The stanzas of the host's dpkg database by package name, for the names
+// asked for: the status file, then the journal dpkg folds into it.
+std::map<std::string, std::string> hostStanzas(const std::set<std::string>& names) {
+    std::map<std::string, std::string> out;
+    auto take = [&](const std::string& text) {
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find("\n\n", start);
+            if (end == std::string::npos) end = text.size();
+            const std::string stanza = text.substr(start, end - start);
+            start = end + 2;
+            const size_t at = stanza.rfind("Package: ", 0) == 0 ? 0 : stanza.find("\nPackage: ");
+            if (at == std::string::npos) continue;
+            const size_t from = stanza.find(' ', at + 1) + 1;
+            const std::string name = stanza.substr(from, stanza.find('\n', from) - from);
+            if (names.count(name)) out[name] = stanza;
+        }
+    };
+    take(TestSupport::readFile(kHostDpkg + "/status"));
+    std::error_code ec;
+    std::set<std::string> journal;
+    for (fs::directory_iterator it(kHostDpkg + "/updates", ec), end; !ec && it != end; it.increment(ec))
+        journal.insert(it->path().string());
+    for (const auto& file : journal) take(TestSupport::readFile(file));
+    return out;
+}
+
+// The packages of the shared repository, by name.
+std::set<std::string> repositoryPackages() {
+    std::set<std::string> names;
+    std::istringstream in(TestSupport::readFile(Repository::shared().indexPath()));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("Package: ", 0) == 0) names.insert(line.substr(9));
+    return names;
+}
+
+// An argument that names the host's root or its dpkg database, alone or
+// after "=", also through a link.
+bool namesHostRoot(const std::string& argument) {
+    std::string path = argument;
+    if (const size_t equals = path.find('='); equals != std::string::npos) path = path.substr(equals + 1);
+    if (path.empty() || path[0] != '/') return false;
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(path, ec);
+    const std::string r = (ec ? fs::path(path) : resolved).lexically_normal().string();
+    return r == "/" || r == kHostDpkg || r.rfind(kHostDpkg + "/", 0) == 0;
 }
 }  // namespace
 
-Sandbox::Sandbox(bool refresh) {
-    hostStatus_ = TestSupport::readFile("/var/lib/dpkg/status");
-    hostModified_ = modificationTime("/var/lib/dpkg/status");
+// The sandbox whose check is installed: a sandbox made while another lives
+// takes over, and the older one's end leaves the newer one's check in place.
+namespace {
+std::atomic<const Sandbox*> gGuarding{nullptr};
+}  // namespace
+
+struct Sandbox::CommandLog {
+    std::mutex mutex;
+    std::vector<std::string> namingTheHost;  // command lines, joined
+};
+
+Sandbox::Sandbox(bool refresh, Commands commands) : commands_(std::make_shared<CommandLog>()) {
+    hostStanzas_ = hostStanzas(repositoryPackages());
+    ZMCommandRunner::setCommandCheck([log = commands_, commands](const std::vector<std::string>& arguments) {
+        if (commands == Commands::HostileOnPurpose) return true;
+        if (std::none_of(arguments.begin(), arguments.end(), namesHostRoot)) return true;
+        std::string line;
+        for (const auto& a : arguments) line += (line.empty() ? "" : " ") + a;
+        std::lock_guard lock(log->mutex);
+        log->namingTheHost.push_back(line);
+        return false;
+    });
+    gGuarding = this;
     auto& repository = Repository::shared();
     auto prepared = ZMAPTManager::prepareTree();
     if (!prepared) {
@@ -156,7 +222,30 @@ Sandbox::Sandbox(bool refresh) {
     });
 }
 
-Sandbox::~Sandbox() = default;
+Sandbox::~Sandbox() {
+    const Sandbox* self = this;
+    if (gGuarding.compare_exchange_strong(self, nullptr)) ZMCommandRunner::setCommandCheck(nullptr);
+}
+
+std::string Sandbox::hostProblem() const {
+    std::string problem;
+    {
+        std::lock_guard lock(commands_->mutex);
+        for (const auto& line : commands_->namingTheHost) problem += "a command line named the host's root: " + line + "\n";
+    }
+    std::set<std::string> names;
+    for (const auto& [name, stanza] : hostStanzas_) names.insert(name);
+    for (const auto& name : repositoryPackages()) names.insert(name);
+    const auto now = hostStanzas(names);
+    for (const auto& name : names) {
+        const auto before = hostStanzas_.find(name), after = now.find(name);
+        if (before == hostStanzas_.end() && after == now.end()) continue;
+        if (before == hostStanzas_.end()) problem += "the host's dpkg status gained " + name + "\n";
+        else if (after == now.end()) problem += "the host's dpkg status lost " + name + "\n";
+        else if (before->second != after->second) problem += "the host's dpkg status changed " + name + "\n";
+    }
+    return problem;
+}
 
 std::string Sandbox::tree() const { return ZMPaths::aptTree(); }
 
@@ -169,11 +258,6 @@ std::string Sandbox::statusOf(const std::string& package) const {
         else if (inPackage && line.rfind("Status: ", 0) == 0) return line.substr(8);
     }
     return {};
-}
-
-bool Sandbox::hostStatusUnchanged() const {
-    return TestSupport::readFile("/var/lib/dpkg/status") == hostStatus_ &&
-           modificationTime("/var/lib/dpkg/status") == hostModified_;
 }
 
 }  // namespace APTTest

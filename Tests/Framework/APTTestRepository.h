@@ -2,6 +2,7 @@
 // A flat APT repository of small generated packages, served over loopback,
 // built once per test run; and a sandbox (private tree + target root) per test.
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,28 +54,42 @@ std::string foreignArchitecture();
 void offMain(const std::function<void()>& body);
 
 // An isolated environment whose tree is prepared and lists the shared
-// repository, refreshed. Records the host's dpkg status to compare at the end.
+// repository, refreshed. Guards the host: records what the host's dpkg status
+// says of the repository's packages, and checks every helper command line the
+// test runs while it lives.
 class Sandbox {
 public:
-    explicit Sandbox(bool refresh = true);
+    // What the test's command lines may name. OnlyTheSandbox: a line naming
+    // the host's root is refused before it runs, and counts against the test.
+    // HostileOnPurpose: for tests of the helper's own refusals, which send
+    // such lines on purpose; they reach the helper and do not count.
+    enum class Commands { OnlyTheSandbox, HostileOnPurpose };
+    explicit Sandbox(bool refresh = true, Commands commands = Commands::OnlyTheSandbox);
     ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
     std::string tree() const;
     std::string root() const { return env_.targetRoot(); }
     std::string statusFile() const { return root() + "/var/lib/dpkg/status"; }
     std::string statusText() const { return TestSupport::readFile(statusFile()); }
     // The Status: line of a package in the sandbox status file, or "".
     std::string statusOf(const std::string& package) const;
-    // True when the host's /var/lib/dpkg/status is as it was at construction.
-    bool hostStatusUnchanged() const;
+    // What of the test reached the host, "" when nothing did: the host's dpkg
+    // status gained, lost or changed one of the repository's packages, or a
+    // command line of the test named the host's root. Changes of the host's
+    // status that are no test's doing (another install on the machine) do not count.
+    std::string hostProblem() const;
     // Whether the preparation (tree, sources list, update) worked, and why not.
     bool ready() const { return problem_.empty(); }
     const std::string& problem() const { return problem_; }
 
+    struct CommandLog;
+
 private:
     std::string problem_;
     TestSupport::IsolatedEnvironment env_;
-    std::string hostStatus_;
-    long long hostModified_ = 0;
+    std::map<std::string, std::string> hostStanzas_;  // the repository's packages in the host's status
+    std::shared_ptr<CommandLog> commands_;
 };
 
 }  // namespace APTTest

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include <fmt/format.h>
 #include <plist/plist.h>
 
 #include "PersistentDictionary.h"
@@ -332,6 +333,45 @@ TEST(PersistentDictionary, UnreadableFilesStartEmptyAndAreKeptAside) {
         ASSERT_TRUE(d.saveToFile());
         EXPECT_EQ(fileContent(path), json({{"default", true}, {"b", 1}})) << name;
         EXPECT_EQ(TestSupport::readFile(path + ".corrupt"), content) << name;
+    }
+}
+
+// A file the user restricted stays restricted, however it is saved, and also
+// when it could not be read and was set aside; a new file is 0644.
+TEST(PersistentDictionary, SavingKeepsTheModeOfTheFile) {
+    enum class Save { Now, Scheduled, AtTheEnd };
+    struct Case {
+        std::optional<mode_t> mode;  // of the file before; none: no file
+        bool unreadable;
+        Save save;
+        mode_t after;
+    };
+    const Case cases[] = {
+        {0600, false, Save::Now, 0600},      {0600, false, Save::Scheduled, 0600}, {0640, false, Save::AtTheEnd, 0640},
+        {0600, true, Save::Now, 0600},       {0604, true, Save::AtTheEnd, 0604},   {std::nullopt, false, Save::Now, 0644},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(fmt::format("mode {:o}{}, save {}", c.mode.value_or(0), c.unreadable ? ", unreadable" : "",
+                                 static_cast<int>(c.save)));
+        TestSupport::TempDir dir;
+        const std::string path = dir.file("prefs.plist");
+        if (c.mode) {
+            TestSupport::writeFile(path, c.unreadable ? std::string("not a property list")
+                                                      : PersistentDictionary::xmlPropertyList({{"old", 1}}));
+            ASSERT_EQ(chmod(path.c_str(), *c.mode), 0);
+        }
+        {
+            PersistentDictionary d(path);
+            d.setValue("new", 2);
+            if (c.save == Save::Now) { ASSERT_TRUE(d.saveToFile()); }
+            if (c.save == Save::Scheduled) {
+                ASSERT_TRUE(TestSupport::waitUntil([&] { return fileContent(path).value("new", 0) == 2; }, 5s));
+            }
+        }
+        EXPECT_EQ(fileContent(path).value("new", 0), 2);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after);
     }
 }
 

@@ -7,12 +7,15 @@
 
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
+#include "Database/ZMRPackageVersion.h"
 #include "Database/ZMRPackages.h"
+#include "Database/ZMRSource.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Notifications/NotificationCenter.h"
 #include "Support/TestSupport.h"
 #include "VostrellePersistentPreferences.h"
 #include "ZMDpkgStatusScanner.h"
+#include "ZMSourceRefresh.h"
 
 namespace {
 
@@ -152,6 +155,70 @@ TEST_F(DpkgStatusScanner, InstalledStateFollowsTheStatusFile) {
     EXPECT_EQ(alpha.isHeld, false);
     EXPECT_EQ(ZMRPackage::objectForPrimaryKey("com.example.local")->version, "3.1");
     EXPECT_EQ(third.value->changedIdentifiers.size(), 2u);
+}
+
+// An update is offered when the source's version orders above the installed
+// one, also where the two part inside a run of digits (1.10 and 1.100);
+// whether the status is read after the source's index or before it.
+TEST_F(DpkgStatusScanner, UpdatesAreOfferedInDebianVersionOrder) {
+    struct Case {
+        const char* identifier;
+        const char* installed;
+        const char* available;
+        bool update;
+    };
+    const Case cases[] = {
+        {"com.example.point-ten", "1.10", "1.100", true},   {"com.example.ten", "10", "100", true},
+        {"com.example.revision", "2.10-1", "2.100-1", true}, {"com.example.nine", "1.9", "1.10", true},
+        {"com.example.nineteen", "1.19", "1.100", true},     {"com.example.back", "1.100", "1.10", false},
+        {"com.example.zeros", "1.010", "1.10", false},
+    };
+    const std::string repo = "https://repo.example/";
+    std::string status, index;
+    for (const auto& c : cases) {
+        status += std::string("Package: ") + c.identifier + "\nStatus: install ok installed\nVersion: " + c.installed +
+                  "\nArchitecture: all\n\n";
+        index += std::string("Package: ") + c.identifier + "\nVersion: " + c.available +
+                 "\nArchitecture: all\nFilename: debs/" + c.identifier + ".deb\nName: " + c.identifier + "\n\n";
+    }
+    TestSupport::writeFile(env.root() + "/Packages", index);
+    writeStatus(status);
+    auto refresh = [&] {
+        if (!ZMRSource::objectForPrimaryKey(repo)) {
+            auto source = ZMRSource::newSourceWithLocation(repo);
+            realm->transactionWithBlock([&] { realm->add(source); });
+        }
+        auto parsed = ZMSourceRefresh::make(repo)->packagesFileParserFromPath(env.root() + "/Packages");
+        ASSERT_TRUE(parsed.ok()) << parsed.error->debugDescription();
+    };
+    auto expectUpdates = [&](const char* order) {
+        size_t updates = 0;
+        for (const auto& c : cases) {
+            auto r = ZMRPackage::objectForPrimaryKey(c.identifier);
+            ASSERT_TRUE(r) << c.identifier;
+            EXPECT_EQ(r->installedVersion, c.installed) << c.identifier;
+            EXPECT_EQ(r->version, c.available) << c.identifier;
+            EXPECT_EQ(r->isUpdated.value_or(false), c.update) << order << ": " << c.installed << " -> " << c.available;
+            updates += c.update;
+        }
+        ZMRPackages packages;
+        packages.rebuildPackagesCategoriesCacheNow();
+        EXPECT_EQ(packages.updatesCount(), updates) << order;
+    };
+
+    // The source's index first, then the status file.
+    refresh();
+    ASSERT_TRUE(ZMDpkgStatusScanner::scan());
+    expectUpdates("index, then status");
+
+    // The status file first (records only dpkg knows), then the source's index.
+    realm->transactionWithBlock([&] {
+        realm->deleteObjects(realm->objects<ZMRPackageVersion>());
+        realm->deleteObjects(realm->objects<ZMRPackage>());
+    });
+    ASSERT_TRUE(ZMDpkgStatusScanner::scan());
+    refresh();
+    expectUpdates("status, then index");
 }
 
 TEST_F(DpkgStatusScanner, AnUnreadableStatusIsAFailureAndChangesNothing) {

@@ -484,6 +484,25 @@ TEST_F(SourceRefresh, TheReleaseSaysWhichVariantToFetch) {
     for (const char* v : {"Packages.xz", "Packages.lzma", "Packages.bz2"}) EXPECT_EQ(server->count(v), 0u) << v;
 }
 
+// A Packages.gz that its server padded with zero bytes refreshes as its text;
+// with garbage after the padding it fails as damaged.
+TEST_F(SourceRefresh, AZeroPaddedGzipIndexRefreshes) {
+    FlatRepository::writeIndexesForText(repo, "Package: com.example.padded\nVersion: 1.0\nName: Padded\n");
+    for (const char* v : {"Packages.xz", "Packages.lzma", "Packages.bz2", "Packages"}) fs::remove(repo + "/" + v);
+    const std::string gz = TestSupport::readFile(repo + "/Packages.gz");
+    addSourceRecord(location);
+    TestSupport::writeFile(repo + "/Packages.gz", gz + std::string(4096, '\0'));
+    auto padded = refreshNow(location);
+    ASSERT_TRUE(padded) << padded.error->debugDescription();
+    EXPECT_EQ(padded.value->variant, "Packages.gz");
+    EXPECT_EQ(package("com.example.padded").name, "Padded");
+
+    TestSupport::writeFile(repo + "/Packages.gz", gz + std::string(4096, '\0') + "<html>");
+    auto damaged = refreshNow(location);
+    ASSERT_FALSE(damaged);
+    EXPECT_EQ(damaged.error->code, ZMError::DecompressionFailed) << damaged.error->detail;
+}
+
 TEST_F(SourceRefresh, BadStanzasAreSkippedAndTheRestIsStored) {
     const std::string host = ZMAPTManager::hostArchitecture();
     const std::string foreign = host == "arm64" ? "amd64" : "arm64";

@@ -12,6 +12,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "Dispatch/Dispatch.h"
 #include "ZMLog.h"
@@ -24,6 +26,9 @@ extern char** environ;
 namespace {
 
 std::atomic<bool> gBusy{false};
+
+std::mutex gCheckMutex;
+std::shared_ptr<const ZMCommandRunner::CommandCheck> gCheck;
 
 constexpr int kChildStatusFd = 3;
 constexpr const char* kInstalledHelper = "/usr/local/libexec/vostrelle-helper";
@@ -175,6 +180,11 @@ std::string ZMCommandRunner::helperPath() {
 
 bool ZMCommandRunner::isBusy() { return gBusy.load(); }
 
+void ZMCommandRunner::setCommandCheck(CommandCheck check) {
+    std::lock_guard lock(gCheckMutex);
+    gCheck = check ? std::make_shared<const CommandCheck>(std::move(check)) : nullptr;
+}
+
 ZMResult<ZMCommandOutput> ZMCommandRunner::runHelper(const std::vector<std::string>& arguments, const Handlers& handlers) {
     if (Dispatch::isMainThread()) {
         // A command can take minutes; blocking the interface for it is a bug in the caller.
@@ -191,6 +201,17 @@ ZMResult<ZMCommandOutput> ZMCommandRunner::runHelper(const std::vector<std::stri
     struct Release {
         ~Release() { gBusy.store(false); }
     } release;
+
+    std::shared_ptr<const CommandCheck> check;
+    {
+        std::lock_guard lock(gCheckMutex);
+        check = gCheck;
+    }
+    if (check && !(*check)(arguments)) {
+        ZMLOG("refused: the command check refused a helper command");
+        return ZMResult<ZMCommandOutput>::failure(
+            ZMError::make(ZMError::CommandFailed, "helper command refused by the command check"));
+    }
 
     std::string helper = helperPath();
     std::vector<std::string> argv;

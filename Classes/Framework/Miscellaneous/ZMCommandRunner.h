@@ -41,6 +41,12 @@ public:
     // True while a helper command runs.
     static bool isBusy();
 
+    // Tests: sees the arguments of every helper command before it starts; a
+    // command it answers false for fails (code 34) without running. None by
+    // default; nullptr removes it.
+    using CommandCheck = std::function<bool(const std::vector<std::string>& arguments)>;
+    static void setCommandCheck(CommandCheck check);
+
     // Where the helper is looked for: $VOSTRELLE_HELPER; else, when not root,
     // the setuid copy in /usr/local/libexec (scripts/install-helper); else the
     // build's copy; else beside the running executable. A helper that cannot

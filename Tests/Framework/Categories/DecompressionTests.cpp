@@ -126,6 +126,49 @@ TEST_F(DecompressionTest, DamagedInputFailsWithCode31AndLeavesNoFile) {
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
 }
 
+// Some tools and servers pad a .gz file with zero bytes after its member: the
+// padding is no part of the text and no damage; anything else after the
+// member still is.
+TEST_F(DecompressionTest, ZeroPaddingAfterAGzipMemberReadsAsTheText) {
+    const std::string data = compressed(kVariants[0]);
+    const std::pair<std::string, bool> cases[] = {
+        {data + std::string(1, '\0'), true},
+        {data + std::string(512, '\0'), true},
+        {data + std::string(70000, '\0'), true},  // more than one chunk of input
+        {data + std::string(512, '\0') + "GARBAGE!", false},
+        {data + std::string(8, '\0') + "\x1f", false},
+        {data + "\x01" + std::string(511, '\0'), false},
+        {data + std::string(16, '\0') + std::string(16, ' '), false},
+    };
+    for (const auto& [bytes, reads] : cases) {
+        SCOPED_TRACE(std::to_string(bytes.size() - data.size()) + " bytes after the member, " + (reads ? "padding" : "garbage"));
+        auto buffer = DataDecompression::decompress(bytes, Format::Gzip);
+        EXPECT_EQ(buffer.ok(), reads);
+        if (buffer.ok()) { EXPECT_TRUE(*buffer.value == plain); }
+        else { EXPECT_EQ(buffer.error->code, ZMError::DecompressionFailed); }
+
+        TestSupport::writeFile(dir.file("padded.gz"), bytes);
+        auto file = DataDecompression::decompressFile(dir.file("padded.gz"), dir.file("padded.out"));
+        EXPECT_EQ(file.ok(), reads);
+        EXPECT_EQ(fs::exists(dir.file("padded.out")), reads);
+        if (file.ok()) { EXPECT_TRUE(TestSupport::readFile(dir.file("padded.out")) == plain); }
+        fs::remove(dir.file("padded.out"));
+
+        // Given a byte at a time, as a slow download arrives.
+        DataDecompression::Decompressor d(Format::Gzip);
+        std::string out;
+        auto sink = [&](std::string_view piece) {
+            out.append(piece);
+            return true;
+        };
+        bool failed = false;
+        for (size_t i = 0; i < bytes.size() && !failed; ++i) failed = d.feed(bytes.substr(i, 1), sink).has_value();
+        if (!failed) failed = d.finish(sink).has_value();
+        EXPECT_EQ(!failed, reads);
+        if (!failed) { EXPECT_TRUE(out == plain); }
+    }
+}
+
 TEST_F(DecompressionTest, ADecompressionBombHitsTheCap) {
     // 64 MiB of zeros shrink to a few kilobytes; with a 1 MiB cap they must fail, not fill memory.
     for (const auto& v : kVariants) {

@@ -73,6 +73,22 @@ TEST(VersionCompare, OrdersLikeDpkg) {
     }
 }
 
+// Where the texts part inside a run of digits, the whole run decides: the
+// digits both texts share are part of the numbers compared.
+TEST(VersionCompare, SharedPrefixEndingInsideADigitRun) {
+    const Verdict cases[] = {
+        {"1.10", "1.100", -1},     {"10", "100", -1},          {"2.10-1", "2.100-1", -1}, {"1.9", "1.10", -1},
+        {"1.19", "1.100", -1},     {"1.10", "1.19", -1},       {"1.01", "1.010", -1},     {"1.0010", "1.001", 1},
+        {"1.10-1", "1.10-10", -1}, {"1:10", "1:100", -1},      {"1.10~rc1", "1.100~rc1", -1},
+        {"1.10a", "1.100", -1},    {"1.10.5", "1.100", -1},    {"10.0", "100", -1},      {"7.1", "7.10", -1},
+        {"7.10", "7.010", 0},      {"2.0-10", "2.0-100", -1},
+    };
+    for (const auto& [a, b, order] : cases) {
+        EXPECT_EQ(sign(ZMVersionCompare(a, b)), order) << "\"" << a << "\" vs \"" << b << "\"";
+        EXPECT_EQ(sign(ZMVersionCompare(b, a)), -order) << "\"" << b << "\" vs \"" << a << "\"";
+    }
+}
+
 TEST(VersionCompare, RealVersionsKeepDpkgsOrder) {
     const std::vector<std::string> real = sampledVersions();
     ASSERT_GE(real.size(), 300u);
