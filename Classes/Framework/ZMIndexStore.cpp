@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -255,6 +256,11 @@ ZMSourceRefreshSummary ZMIndexStore::store(ZMIndexWriter::Session& session, ZMIn
         bool isNew = false;
         bool wasOwned = false;  // by this source before the refresh
         std::string priorVersion;
+        // An owned record first met in a lower version: its date and mark
+        // before this refresh, given back should the index list its stored
+        // version further on.
+        std::optional<std::string> priorDate;
+        bool priorHasNewVersion = false;
     };
     std::unordered_map<std::string, Taken> stored;
     stored.reserve(std::max<size_t>(owned.size(), 1024));
@@ -329,13 +335,17 @@ ZMSourceRefreshSummary ZMIndexStore::store(ZMIndexWriter::Session& session, ZMIn
             if (auto previous = realm.objectForPrimaryKey<ZMRPackage>(identifier)) addVersionRow(*previous, location);
             const Taken& d = already->second;
             const bool versionChanged = !d.isNew && d.priorVersion != version;
-            record.hasNewVersion = versionChanged;
+            // Back at the version stored before: nothing about it is new.
+            const bool restored = !d.isNew && !versionChanged && d.priorDate;
+            record.hasNewVersion = restored ? d.priorHasNewVersion : versionChanged;
+            if (restored) Realm::setStoredValue(parsed.row, "updatedDateStr", *d.priorDate);
             record.isUpdated = d.isInstalled && ZMRPackage::offersUpdate(version, d.installedVersion);
-            update(parsed, d.isNew || versionChanged);
+            update(parsed, d.isNew || versionChanged || restored);
             already->second.version = version;
             return;
         }
-        Taken taken{version, false, {}, false, false, {}};
+        Taken taken;
+        taken.version = version;
         if (own != owned.end()) {
             // Taken from the map: what is left there at the end is gone from the index.
             taken.wasOwned = true;
@@ -349,6 +359,12 @@ ZMSourceRefreshSummary ZMIndexStore::store(ZMIndexWriter::Session& session, ZMIn
                 return;  // not even read
             }
             const bool versionChanged = taken.priorVersion != version;
+            if (versionChanged && ZMVersionCompare(version, taken.priorVersion) < 0) {
+                if (auto before = realm.objectForPrimaryKey<ZMRPackage>(identifier)) {
+                    taken.priorDate = before->updatedDateStr;
+                    taken.priorHasNewVersion = before->hasNewVersion.value_or(false);
+                }
+            }
             record.hasNewVersion = versionChanged;
             record.isUpdated = taken.isInstalled && ZMRPackage::offersUpdate(version, taken.installedVersion);
             update(parsed, versionChanged);

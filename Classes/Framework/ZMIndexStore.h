@@ -11,8 +11,9 @@
 //
 // Records: new packages and packages whose version changed get updatedDateStr
 // (the refresh's "yyyy-MM-dd HH:mm"); a changed version also sets
-// hasNewVersion. Unchanged packages keep both, and unchanged stanzas are not
-// even read back. Packages gone from the index are deleted, except installed
+// hasNewVersion. Unchanged packages keep both (also one listed in several
+// stanzas, a lower version first), and unchanged stanzas are not even read
+// back. Packages gone from the index are deleted, except installed
 // ones, which stay with source location "DPKG".
 //
 // One record per identifier: when an index lists several versions the highest
