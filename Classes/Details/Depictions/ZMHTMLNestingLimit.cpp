@@ -22,6 +22,7 @@ enum Flag : uint16_t {
     kTablePart = 1 << 9,        // ignored outside a table
     kForeignOnly = 1 << 10,     // special in SVG or MathML only
     kBreakout = 1 << 11,        // leaves SVG and MathML for HTML
+    kEndsInScope = 1 << 12,     // its end tag closes it when it is open in scope (else any other ends at special)
 };
 
 // The flags of the element names the rules name; other names have none.
@@ -45,6 +46,11 @@ uint16_t flagsOf(std::string_view name) {
         add(kScope, {"annotation-xml", "applet", "caption", "desc", "foreignobject", "html", "marquee", "math", "mi",
                      "mn", "mo", "ms", "mtext", "object", "select", "svg", "table", "td", "template", "th", "title"});
         add(kTableScope, {"html", "math", "select", "svg", "table", "template"});
+        add(kEndsInScope, {"address", "applet", "article", "aside", "blockquote", "button", "caption", "center",
+                           "colgroup", "dd", "details", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
+                           "footer", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "listing", "main",
+                           "marquee", "menu", "nav", "object", "ol", "pre", "section", "summary", "table", "tbody",
+                           "td", "tfoot", "th", "thead", "tr", "ul"});
         add(kBreakout, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl", "dt", "em",
                         "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head", "hr", "i", "img", "li", "listing", "menu",
                         "meta", "nobr", "ol", "p", "pre", "ruby", "s", "small", "span", "strike", "strong", "sub",
@@ -390,7 +396,7 @@ private:
             endFormatting(name);
         } else if (name == "select") {
             if (size_t i = inScope("select", kTableScope); i != kNone) popTo(i);
-        } else if (flags & kSpecial) {
+        } else if (flags & kEndsInScope) {
             if (size_t i = inScope(name, kScope); i != kNone) popTo(i);
         } else {
             endOrdinary(name);

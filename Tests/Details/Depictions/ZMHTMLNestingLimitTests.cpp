@@ -73,6 +73,33 @@ TEST(ZMHTMLNestingLimit, HostileNestingParsesShallowWithItsText) {
     }
 }
 
+// Short runs of tags of every kind, repeated: whatever the mix, the parser
+// ends no deeper than a small multiple of the cut. (Each run here once led
+// the count astray.)
+TEST(ZMHTMLNestingLimit, RepeatedRunsOfAnyTagsParseShallow) {
+    const std::string runs[] = {
+        "<th><span><rtc>",                                    // a cell outside a table
+        "<thead><td><nav><dt><ul>",                           // table parts outside a table
+        "<html><svg>",                                        // html inside SVG
+        "<optgroup><menu><listing>",                          // an optgroup outside a select
+        "<desc><aside></desc><h1></body>",                    // desc is no SVG outside SVG
+        "<td><ol></desc><menu><svg><desc><font></td>",        // an SVG cell left by a breakout
+        "</a><details><div/></p><svg>",                       // </p> in SVG
+        "<summary><nav></p></template><caption><colgroup><svg><th>",
+        "<frameset></object>]]><object></td><input></em><optgroup>",
+        "<u><math>",                                          // a breakout cut past the formatting cap
+        "<a href=x></h1><div/></noscript><noscript><label>",  // </noscript> under a div
+        "<select></tr><template><thead><article><svg><code><keygen></em>",
+        "<template><td>",
+        "<p><b x=1><i y=2></p>t",                             // formatting reopened
+    };
+    for (const auto& run : runs) {
+        std::string html = "<div>";
+        while (html.size() < 200000) html += run;
+        EXPECT_LE(parsedDepth(html), 2 * ZMHTMLNestingLimit::kMaximumDepth) << run;
+    }
+}
+
 // Past the cut nothing takes effect: a script there is text, not a script.
 TEST(ZMHTMLNestingLimit, MarkupPastTheCutIsText) {
     const std::string page = times("<div>", 1000) + "<script>run()</script><b>bold</b>";
