@@ -4,6 +4,7 @@
 #include "Dispatch/Dispatch.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
+#include "Services/ZMRepoStoreResponseFactory.h"
 #include "ZMPackageOperations.h"
 #include "ZMPackageOptionsSheet.h"
 #include "ZMPackageQueue.h"
@@ -21,7 +22,9 @@ void ZMQueueScreensSetup::install() {
     ZMPackageQueue::setRunStarter([](const std::vector<ZMQueueItem>& queue,
                                      const ZMDryRunResult& resolution) -> std::optional<ZMError> {
         auto confirmation = ZMQueue::confirm(queue, resolution, [](const ZMError& error) {
-            // A download failed: the run was not queued. Say so; the queue marks stay.
+            // A download failed: the run was not queued. Say so; the queue marks
+            // stay. A store that ended the sign-in is told by "Sign In Again".
+            if (RepoStoreError::isSigninEnded(error.domain, error.code)) return;
             Dispatch::main([error] {
                 ZMVostrelle::sharedVostrelle().showAlert(ZMLocalizedString("Error"), error.localizedDescription());
             });

@@ -1,6 +1,7 @@
 #include "Browsing/SourceViewController.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QFontMetrics>
 #include <QGraphicsOpacityEffect>
@@ -247,7 +248,23 @@ void SourceViewController::buildView() {
     connect(emailButton, &QPushButton::clicked, this, [this] { contactEmail(); });
     connect(repoStoreLogInOutButton, &QPushButton::clicked, this, [this] { logInOut(); });
     connect(repoStorePurchasedButton, &QPushButton::clicked, this, [this] { openPurchased(); });
-    connect(sourceUrlTextField, &QLineEdit::editingFinished, this, [this] { editingDidEnd(); });
+    // The end of an edit is one act of the user: Return, or leaving the field
+    // for another after changing the address. The focus taken by a popup, by
+    // a closing sheet or by another window is none, so a cancelled warning
+    // is not asked again.
+    connect(sourceUrlTextField, &QLineEdit::returnPressed, this, [this] { editingDidEnd(); });
+    sourceUrlTextField->installEventFilter(this);
+}
+
+bool SourceViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == sourceUrlTextField && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        const bool leftByTheUser =
+            reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+        // A hidden field lost the focus with its page: the page is closing.
+        if (leftByTheUser && sourceUrlTextField->isModified() && sourceUrlTextField->isVisible()) editingDidEnd();
+    }
+    return ZMPalettedViewController::eventFilter(watched, event);
 }
 
 void SourceViewController::viewDidLoad() {
@@ -595,9 +612,7 @@ void SourceViewController::editingDidEnd() {
     const std::string text = trimmed(typed);
     sourceUrlTextField->setText(QString::fromStdString(text));
     if (isMakersRepository()) return;
-    // Focus moving to a popup or the password prompt ends the edit once more:
-    // that is no new attempt. Once the user has answered, every ending of the
-    // edit tries again, so "Cancel" on the warning is not final.
+    // A popup or the password prompt is still waiting for its answer: no new attempt.
     if (isAwaitingAnswer()) return;
     // One normalisation, the same the collection applies when adding.
     auto normalized = ZMRSources::normalizeSourceLocation(text);

@@ -113,6 +113,7 @@ protected:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Stores a switch of the record; false (told already) when the database failed.

@@ -168,8 +168,10 @@ QWidget* WebViewViewController::buildHistoryBar() {
         row->addWidget(b);
         return b;
     };
-    backBtn_ = makeButton("backButton", QStyle::SP_ArrowBack, "Back", "Alt+Left");
-    forwardBtn_ = makeButton("forwardButton", QStyle::SP_ArrowForward, "Forward", "Alt+Right");
+    // Names of their own: "backButton" is the navigation bar's, which the
+    // application's style sheet draws in the tint colour whatever its state.
+    backBtn_ = makeButton("historyBackButton", QStyle::SP_ArrowBack, "Back", "Alt+Left");
+    forwardBtn_ = makeButton("historyForwardButton", QStyle::SP_ArrowForward, "Forward", "Alt+Right");
     row->addStretch(1);
     // Where the page is now, whatever the sheet's title says: a page that asks
     // for a password shows whose it is.

@@ -282,8 +282,13 @@ void ZMVostrelle::addApplicationObservers() {
         // The setup backup tells its outcome in a popup of its own.
         if (n.userInfo.value("taskID", "") == ZMBackupVostrelleSetupTask::kTaskID) return;
         std::string message;
-        if (n.userInfo.contains("error") && n.userInfo["error"].is_object())
-            message = n.userInfo["error"].value("message", "");
+        if (n.userInfo.contains("error") && n.userInfo["error"].is_object()) {
+            const auto& error = n.userInfo["error"];
+            // The store ended the sign-in: its "Sign In Again" says so, naming the source.
+            const std::string domain = error.contains("domain") && error["domain"].is_string() ? error["domain"].get<std::string>() : "";
+            if (RepoStoreError::isSigninEnded(domain, error.value("code", 0))) return;
+            message = error.value("message", "");
+        }
         if (message.empty()) message = ZMError::make(ZMError::Unknown).localizedDescription();
         // A source's refresh: told with the others that fail, naming the source.
         const auto* task = std::any_cast<ZMTaskPtr>(&n.object);
@@ -503,8 +508,7 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
         }
         ZMPackageOperations::postQueueStateChanged({identifier});
     };
-    if (package->isFree() || package->isPaidThroughCydia.value_or(false) || package->isPaidThroughSileo.value_or(false) ||
-        operation == ZMRQueueOperationRemove)
+    if (package->isFree() || package->isPaidThroughCydia.value_or(false) || operation == ZMRQueueOperationRemove)
         return queue();
 
     // A paid package: through its repository's store.
@@ -513,7 +517,12 @@ void ZMVostrelle::queuePackageWithIdentifier(const std::string& identifier, cons
     if (!sourceFound) return;
     const std::optional<ZMRSource>& source = *sourceFound;
     auto& store = ZMRepoStoreAPI::sharedRepoStore();
-    if (!source || source->endpoint.empty()) {
+    const bool hasStore = source && !source->endpoint.empty();
+    // Bought through its store: the download fetches it with the sign-in, so
+    // a signed-out user signs in first (below) rather than fail there.
+    if (package->isPaidThroughSileo.value_or(false) && (!hasStore || ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location)))
+        return queue();
+    if (!hasStore) {
         if (store.sourceWithLoacationIsBlacklisted(location)) return queue();
         ZMLOG("paid package {} has no store", identifier);
         showAlert(L("Can't get package"), L("This package is sold, but its repository offers no store to buy it from."));

@@ -5,6 +5,8 @@
 // store answers decides each walk:
 //   - a sign-in the store ended, met first at the download as "not
 //     purchased": the user is asked to sign in again, the token is gone;
+//   - one ended by "invalidate": told once, by the source's name, and the
+//     owned package asks for the sign-in before it is queued again;
 //   - a refund: the package no longer reads OWNED and its price buys it again;
 //   - a refused one-time download address: said in words, the address in no
 //     alert and no log line, the package out of the queue;
@@ -13,6 +15,7 @@
 //   - the Stores list and the Cydia store page, with replies held back and
 //     let go out of order: the later event wins.
 #include <QTest>
+#include <QToolButton>
 
 #include "App/LaunchFixture.h"
 #include "Database/ZMRSource.h"
@@ -29,6 +32,7 @@
 #include "Support/FlatRepository.h"
 #include "UIKit/UIViewAlpha.h"
 #include "ZMTabBarStatusView.h"
+#include "ZMTasksViewController.h"
 
 namespace {
 
@@ -163,6 +167,76 @@ TEST_F(BuyerRoad, AnEndedSignInMetAtTheDownloadAsAnHTTPRefusalAsksToSignInAgain)
 }
 
 TEST_F(BuyerRoad, AnEndedSignInMetAtTheDownloadAsAnInvalidationAsksToSignInAgain) { signInEndedAtTheDownload(200); }
+
+// The store ends the sign-in ("invalidate" for the token this machine
+// holds) while an owned package waits in the queue: the download is told
+// once, in the "Sign In Again" alert naming the source, and the task row
+// names the source too. Signed out, the owned package's button asks for the
+// sign-in before anything is queued; the sign-in sheet's Back and Forward,
+// on its first page, are both disabled and look alike.
+TEST_F(BuyerRoad, AnEndedSignInIsToldOnceByTheSourcesNameAndTheNextTapSignsInFirst) {
+    auto* page = ownedPage();
+    ASSERT_NE(page, nullptr);
+    store->update([](State& s) { s.token = "tok-issued-later"; });
+    click(page->getBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([] { return queued(); })) << "owned and signed in: queued at once";
+    ASSERT_NO_FATAL_FAILURE(confirmTheQueue());
+    ASSERT_TRUE(GuiTest::waitUntil([] { return anyPopupSays("Sign In Again"); })) << describePopups();
+    GuiTest::pump(std::chrono::milliseconds(500));
+    EXPECT_EQ(popups().size(), 1u) << describePopups();
+    EXPECT_TRUE(anyPopupSays("Paid Repo")) << describePopups();
+    EXPECT_FALSE(anyPopupSays("127.0.0.1")) << describePopups();
+    std::string failedRows;
+    for (auto* tasks : app().window()->findChildren<ZMTasksViewController*>())
+        for (const auto& row : tasks->rows())
+            if (row.state == ZMTasksViewController::TaskRow::State::Failed) failedRows += row.error + "\n";
+    EXPECT_NE(failedRows.find("Paid Repo"), std::string::npos) << failedRows;
+    EXPECT_EQ(failedRows.find("127.0.0.1"), std::string::npos) << failedRows;
+    EXPECT_FALSE(signedIn());
+    EXPECT_FALSE(queued());
+
+    // "Not Now", and the package again: the store's sign-in, nothing queued.
+    while (auto* popup = dynamic_cast<ErrorViewController*>(top())) {
+        click(popup->closeBtn());
+        GuiTest::waitUntil([&] { return top() != popup; });
+    }
+    if (auto* tasks = dynamic_cast<UINavigationController*>(top())) tapBarButton(tasks->topViewController(), "Close");
+    ASSERT_TRUE(backAtTheWindow());
+    page = openThePackage();
+    ASSERT_NE(page, nullptr);
+    const size_t downloads = server->count("authorize_download");
+    click(page->getBtn());
+    auto* signin = WebPageDriver::lastStorePage("password");
+    EXPECT_NE(signin, nullptr) << "the sign-in comes first";
+    GuiTest::pump(std::chrono::milliseconds(300));
+    EXPECT_FALSE(queued()) << "queued while signed out";
+    EXPECT_EQ(server->count("authorize_download"), downloads);
+    if (!signin) return;
+
+    auto* sheet = ZMStorePages::shared().pageScreen(ZMStorePages::shared().lastPage());
+    ASSERT_NE(sheet, nullptr);
+    screenshot("buyer-sign-in-sheet-first-page.png");
+    const std::pair<QToolButton*, const char*> history[] = {{sheet->backButton(), "Back"}, {sheet->forwardButton(), "Forward"}};
+    for (const auto& [button, word] : history) {
+        EXPECT_FALSE(button->isEnabled()) << word << " on the first page";
+        EXPECT_EQ(button->height(), sheet->backButton()->height()) << word;
+        EXPECT_EQ(QFontInfo(button->font()).pixelSize(), QFontInfo(sheet->backButton()->font()).pixelSize()) << word;
+        EXPECT_EQ(button->iconSize(), sheet->backButton()->iconSize()) << word;
+    }
+    // Drawn alike: a disabled button is grey, neither of them in the tint colour.
+    auto tinted = [](QToolButton* button) {
+        const QImage image = button->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 80;
+            }
+        return count;
+    };
+    EXPECT_EQ(tinted(sheet->backButton()), 0) << "Back drawn as if it could act";
+    EXPECT_EQ(tinted(sheet->forwardButton()), 0) << "Forward drawn as if it could act";
+}
 
 // A refund: the download's "not purchased" takes the owned mark away, and
 // the page's button buys again instead of queueing.

@@ -3,7 +3,8 @@
 // shared fake maker server:
 //   - the Add Source form: its Refresh acts only on a configured source and
 //     the maintainer's buttons wait for one; the page it turns into reads
-//     its last regeneration right after the refresh;
+//     its last regeneration right after the refresh; its plain-http warning,
+//     cancelled, stays so when the sheet closes by Esc, Ctrl+W or Close;
 //   - the account page's header: the account, else its placeholders, and
 //     the avatar it was given; the login sheet closed by Esc or a click
 //     beside it refreshes it, also when the sign-in it started lands later;
@@ -21,6 +22,7 @@
 #include "Browsing/ManageViewController.h"
 #include "Browsing/PackagesWishlistViewController.h"
 #include "Browsing/SourceViewController.h"
+#include "Database/ZMRSource.h"
 #include "Details/DetailsFixture.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Miscellaneous/ZMPlatform.h"
@@ -128,6 +130,72 @@ TEST_F(FormsRoad, TheAddSourceFormRefreshesOnlyAConfiguredSourceAndShowsItsButto
     // Regenerated when its Release was written, moments ago; the timer keeps it so.
     GuiTest::pump(std::chrono::milliseconds(1200));
     EXPECT_TRUE(form->sourceLastRepoRegenLbl->text().endsWith("ago")) << form->sourceLastRepoRegenLbl->text().toStdString();
+}
+
+// The plain-http warning of the Add Source sheet, cancelled, stays
+// cancelled: closing the sheet afterwards, by the keys or the mouse, asks
+// nothing again and adds nothing; a later Continue adds.
+TEST_F(FormsRoad, ThePlainHttpWarningCancelledInTheAddSourceSheetDoesNotComeBack) {
+    const std::string location = repository();
+    start();
+    auto* nav = selectTab(ZMVostrelle::ManageTab);
+    auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+    ASSERT_NE(manage, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isOnScreen(); }));
+    auto openTheSheet = [&]() -> SourceViewController* {
+        tapBarButton(manage, "Add");
+        SourceViewController* form = nullptr;
+        GuiTest::waitUntil([&] {
+            auto* sheet = qobject_cast<UINavigationController*>(top());
+            form = sheet ? qobject_cast<SourceViewController*>(sheet->topViewController()) : nullptr;
+            return form && !sheet->isBeingPresented() && form->isOnScreen();
+        });
+        return form;
+    };
+    auto pressKey = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { press(app().window(), key, modifiers); };
+    const std::pair<const char*, std::function<void(SourceViewController*, ErrorViewController*)>> ways[] = {
+        {"Esc, Esc", [&](SourceViewController*, ErrorViewController*) { pressKey(Qt::Key_Escape); pressKey(Qt::Key_Escape); }},
+        {"Esc, Ctrl+W", [&](SourceViewController*, ErrorViewController*) { pressKey(Qt::Key_Escape); pressKey(Qt::Key_W, Qt::ControlModifier); }},
+        {"Cancel, Close",
+         [&](SourceViewController* form, ErrorViewController* warning) {
+             click(warning->closeBtn());
+             GuiTest::waitUntil([&] { return popupsShown().empty(); });
+             tapBarButton(form, "Close");
+         }},
+    };
+    for (const auto& [how, cancelAndClose] : ways) {
+        SCOPED_TRACE(how);
+        QPointer<SourceViewController> form = openTheSheet();
+        ASSERT_NE(form, nullptr);
+        click(form->sourceUrlTextField);
+        pressKey(Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QString::fromStdString(location));
+        pressKey(Qt::Key_Return);
+        ASSERT_TRUE(GuiTest::waitUntil([] { return popupsShown().size() == 1; }));
+        ErrorViewController* warning = popupsShown().front();
+        ASSERT_EQ(warning->titleLbl()->text(), "Warning");
+        cancelAndClose(form, warning);
+        ASSERT_TRUE(backAtTheWindow());
+        GuiTest::pump(std::chrono::milliseconds(500));
+        EXPECT_TRUE(popupsShown().empty()) << "the warning came back over Manage";
+        // Whatever is up is answered as the user would get out: Cancel, until nothing is left.
+        for (int i = 0; i < 3 && !popupsShown().empty(); ++i) {
+            click(popupsShown().front()->closeBtn());
+            GuiTest::pump(std::chrono::milliseconds(300));
+        }
+        EXPECT_TRUE(popupsShown().empty()) << "Cancel does not close the warning";
+        EXPECT_FALSE(ZMRSource::objectForPrimaryKey(location).has_value()) << "the cancelled source was added";
+        if (!popupsShown().empty()) return;  // trapped: the next way cannot start
+    }
+
+    // Continue adds.
+    QPointer<SourceViewController> form = openTheSheet();
+    ASSERT_NE(form, nullptr);
+    type(form->sourceUrlTextField, QString::fromStdString(location));
+    ASSERT_TRUE(GuiTest::waitUntil([] { return popupsShown().size() == 1; }));
+    click(popupsShown().front()->otherBtn());
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(location).has_value(); }));
+    GuiTest::waitUntil([] { return ZMPipelineManager::sharedManager().liveTaskCount() == 0; }, std::chrono::seconds(30));
 }
 
 TEST_F(FormsRoad, TheAccountHeaderShowsTheAccountOrItsPlaceholdersAndKeepsTheAvatarItWasGiven) {

@@ -620,12 +620,17 @@ void ZMRepoStoreAPI::authorizeDownload(const ZMPackageArchive& archive,
         completion(std::nullopt, error.zmError());
     };
     // The store will not hand this package over: the run cannot go on with
-    // it, so it leaves the queue, and the user reads why in words.
+    // it, so it leaves the queue, and the user reads why in words, the store
+    // named as its source is (the address only while it has no name).
+    const std::string store = source->name.empty() ? location : source->name;
     auto refused = [identifier = archive.identifier, name = archive.name.empty() ? archive.identifier : archive.name,
-                    location, refuse](bool signedOut) {
+                    store, refuse](bool signedOut) {
         ZMPackageQueue::removeFromQueue(identifier);
-        refuse(signedOut ? failure(0, "Your sign-in to the store of %@ has ended. Please sign in again to download %@; it was taken out of the queue.", {location, name})
-                         : failure(0, "You need to buy %@ before it can be downloaded; it was taken out of the queue.", {name}));
+        if (!signedOut) return refuse(failure(0, "You need to buy %@ before it can be downloaded; it was taken out of the queue.", {name}));
+        // Asked to sign in again already (kSigninRequiredNotification).
+        refuse(failure(RepoStoreError::kSigninEndedCode,
+                       "Your sign-in to the store of %@ has ended. Please sign in again to download %@; it was taken out of the queue.",
+                       {store, name}));
     };
     const std::string token = tokenForRequest(location);
     if (token.empty()) {

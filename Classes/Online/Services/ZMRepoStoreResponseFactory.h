@@ -21,10 +21,21 @@ struct RepoStoreError {
     int code = 0;
     std::string localizedDescription;
 
+    // The domain of a store's failure in the pipeline (a failed paid download).
+    static constexpr const char* kPipelineDomain = "com.zemtrix.vostrelle.store";
+    // The store ended the user's sign-in, and the client asked for a new one
+    // (kSigninRequiredNotification): that request tells the user, so a
+    // failure with this code needs no alert of its own. No HTTP status, no
+    // transport failure and "nothing sent" (0) has it.
+    static constexpr int kSigninEndedCode = -1;
+
     static RepoStoreError make(int code, std::string text) { return {ZMError::kDomain, code, std::move(text)}; }
     static RepoStoreError fromTransport(const ZMError& e) { return {e.domain, e.code, e.localizedDescription()}; }
     // For the pipeline (a failed paid download): the text stays what the user reads.
-    ZMError zmError() const { return ZMError{"com.zemtrix.vostrelle.store", code, localizedDescription, {}}; }
+    ZMError zmError() const { return ZMError{kPipelineDomain, code, localizedDescription, {}}; }
+    static bool isSigninEnded(const std::string& pipelineDomain, int pipelineCode) {
+        return pipelineDomain == kPipelineDomain && pipelineCode == kSigninEndedCode;
+    }
 };
 
 struct RepoStoreEndpointResponse {
