@@ -6,11 +6,19 @@
 //     from the clicked row; Return opens the row; Alt+Left goes back from a
 //     package's page whatever has the focus there; Tab draws a focus ring;
 //   - Return presses the default button of popups, alerts and the first
-//     run's screens; Esc closes the Add Source sheet.
+//     run's screens; Esc closes the Add Source sheet;
+//   - keys after the screen changed under them: the queue bar coming or
+//     going keeps the highlighted row and keeps it in view; a click on a
+//     page's heart leaves the page its scrolling keys; Return opens the
+//     developer card Tab focused; Esc closes the sheet of a "vostrelle://show"
+//     link; Alt+Left and the mouse's back button go back inside a web
+//     depiction before they leave it;
+//   - the queue bar stays above the tab bar however the window is resized.
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QScrollBar>
 #include <QTest>
+#include <thread>
 
 #include "App/LaunchFixture.h"
 #include "Browsing/CategoriesTableViewController.h"
@@ -18,12 +26,18 @@
 #include "Browsing/PackagesTableViewController.h"
 #include "Browsing/SourceViewController.h"
 #include "Database/ZMRSource.h"
+#include "Details/ContactDeveloperViewController.h"
 #include "Details/PackageDetailsViewController.h"
+#include "Details/PackageDeveloperCard.h"
+#include "Details/RemoteWebView.h"
+#include "Details/WebDepictionViewController.h"
 #include "InitViewController.h"
 #include "PackageCell.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UIScrollView.h"
 #include "ZMAPTSourcesImport.h"
+#include "ZMSingleInstance.h"
+#include "ZMTabBarStatusView.h"
 
 namespace {
 
@@ -99,6 +113,16 @@ protected:
         GuiTest::pump(std::chrono::milliseconds(250));  // the wheel's scroll phase ends
     }
     static QWidget* focusRing() { return window()->findChild<QWidget*>("focusRing"); }
+    static bool queued(const std::string& id) {
+        auto p = package(id);
+        return p && p->isInTheQueue.value_or(false);
+    }
+    // The queue bar, once it shows (or hides, when `shown` is false).
+    static bool queueBarShown(bool shown = true) {
+        return GuiTest::waitUntil([shown] { return app().statusView()->isVisible() == shown; });
+    }
+    // The widget's rectangle in the window's coordinates.
+    static QRect inWindow(QWidget* widget) { return QRect(widget->mapTo(window(), QPoint(0, 0)), widget->size()); }
 };
 
 TEST_F(KeyboardRoad, AListOpenedByTheMouseAnswersTheKeysAndAltLeftComesBackFromAPage) {
@@ -315,6 +339,70 @@ TEST_F(KeyboardFirstRunRoad, ReturnTakesANewUserThroughTheFirstRun) {
     ASSERT_TRUE(backAtTheWindow()) << "Return is the import's Done";
     EXPECT_TRUE(GuiTest::waitUntil([] { return package("org.keys.alpha01").has_value(); }, std::chrono::seconds(60)))
         << "the imported source was added and refreshed";
+}
+
+// ---- keys after the screen changed under them ----------------------------------------
+
+// End, Return, GET on the page, Alt+Left: the queue bar came meanwhile and the
+// list is shorter. The highlighted row is the same one and whole on screen, and
+// Up goes on from it, not from the top of the screen; so when the bar comes or
+// goes while the list is shown.
+TEST_F(KeyboardRoad, TheHighlightedRowStaysTheSameAndInViewWhenTheQueueBarComesOrGoes) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.juliett10"));
+    auto* list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    UITableView* table = list->packagesTableView();
+    auto* nav = list->navigationController();
+    ZMTabBarStatusView* bar = app().statusView();
+    ASSERT_FALSE(bar->isVisible());
+    // The list ends above the queue bar: a row under it would be hidden.
+    const auto listEndsAboveTheBar = [&] { return inWindow(table->viewport()).bottom() < inWindow(bar).top(); };
+
+    press(Qt::Key_End);
+    ASSERT_TRUE(highlightedAndWhole(table, {9, 9}));
+    press(Qt::Key_Return);
+    auto* page = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(page, nullptr);
+    const int reads = list->rebuildCount();
+    click(page->getBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([] { return queued("org.keys.juliett10"); }));
+    ASSERT_TRUE(queueBarShown()) << "the queue bar comes";
+    press(Qt::Key_Left, Qt::AltModifier);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == list && list->rebuildCount() > reads; }))
+        << "back on the list, read again with the queued package";
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_TRUE(listEndsAboveTheBar());
+    EXPECT_TRUE(highlightedAndWhole(table, {9, 9})) << "after the bar came while the page was shown";
+    screenshot("keyboard-highlight-after-queue-bar.png");
+    press(Qt::Key_Up);
+    EXPECT_TRUE(highlightedAndWhole(table, {9, 8})) << "Up goes on from the highlighted row";
+
+    // The bar goes (the last row's menu takes the package out) and comes again
+    // (the highlighted row's menu queues it), the list on screen.
+    struct Step {
+        const char* what;
+        IndexPath row;
+        const char* entry;
+        bool barShown;
+    } steps[] = {
+        {"the bar goes", {9, 9}, "Remove", false},
+        {"the bar comes", {9, 8}, "Queue", true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        UITableViewCell* cell = table->cellForRow(step.row);
+        ASSERT_NE(cell, nullptr) << "the row is not on screen";
+        ASSERT_NO_FATAL_FAILURE(chooseMenuEntry(rightClick(cell, cell->rect().center()), step.entry));
+        ASSERT_TRUE(queueBarShown(step.barShown));
+        GuiTest::pump(std::chrono::milliseconds(100));
+        if (step.barShown) {
+            EXPECT_TRUE(listEndsAboveTheBar());
+        }
+        EXPECT_TRUE(highlightedAndWhole(table, {9, 8}));
+    }
+    press(Qt::Key_Down);
+    EXPECT_TRUE(highlightedAndWhole(table, {9, 9}));
 }
 
 }  // namespace
