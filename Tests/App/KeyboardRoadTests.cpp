@@ -405,4 +405,42 @@ TEST_F(KeyboardRoad, TheHighlightedRowStaysTheSameAndInViewWhenTheQueueBarComesO
     EXPECT_TRUE(highlightedAndWhole(table, {9, 9}));
 }
 
+// A click on the page's heart leaves the page its keys: Page Down and Down
+// scroll it. Tab to the developer card and Return opens it, as a click does.
+TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCard) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.juliett10"));
+    window()->resize(460, 700);  // a page longer than the window
+    auto* list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    tapRow(list->packagesTableView(), {1, 0});
+    auto* nav = list->navigationController();
+    auto* page = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->isOnScreen(); }));
+    QScrollBar* scroll = page->scrollView()->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 300) << "the page does not scroll";
+
+    ASSERT_NE(page->wishlistBtn(), nullptr);
+    click(page->wishlistBtn()->buttonWidget());
+    ASSERT_TRUE(GuiTest::waitUntil([] { return package("org.keys.bravo01")->isInWishlist.value_or(false); }));
+    for (Qt::Key key : {Qt::Key_PageDown, Qt::Key_Down, Qt::Key_PageDown}) {
+        const int before = scroll->value();
+        press(key);
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() > before; }))
+            << QKeySequence(key).toString().toStdString() << " does not scroll the page after the heart";
+    }
+    press(Qt::Key_Home);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() == 0; })) << "Home goes to the page's top";
+
+    // Tab to the developer card (the ring shows it), then Return.
+    PackageDeveloperCard* card = page->developerCard();
+    for (int i = 0; i < 60 && !hasFocusIn(card); ++i) press(Qt::Key_Tab);
+    ASSERT_TRUE(hasFocusIn(card)) << "Tab never reaches the developer card";
+    screenshot("keyboard-developer-card-focused.png");
+    press(Qt::Key_Return);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return qobject_cast<ContactDeveloperViewController*>(nav->topViewController()); }))
+        << "Return does not open the focused developer card";
+}
+
 }  // namespace
