@@ -443,4 +443,39 @@ TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCar
         << "Return does not open the focused developer card";
 }
 
+// The sheet of a package that a "vostrelle://show" link opened (the desktop
+// hands the link to the running program): Esc closes it, as Ctrl+W and its
+// Close do.
+TEST_F(KeyboardRoad, EscAndCtrlWCloseThePackageSheetOfAShowLink) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.bravo02"));
+    struct Case {
+        const char* what;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } cases[] = {
+        {"Esc", Qt::Key_Escape, Qt::NoModifier},
+        {"Ctrl+W", Qt::Key_W, Qt::ControlModifier},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool handed = false;
+        // A link clicked in a browser: a second start hands it over and waits for the answer.
+        std::thread desktop([&handed] { handed = ZMSingleInstance().handOver({"vostrelle://show/bundleid=org.keys.bravo02"}); });
+        PackageDetailsViewController* page = nullptr;
+        const bool shown = GuiTest::waitUntil([&] {
+            auto* sheet = qobject_cast<UINavigationController*>(top());
+            page = sheet ? qobject_cast<PackageDetailsViewController*>(sheet->topViewController()) : nullptr;
+            return page && !sheet->isBeingPresented() && page->isOnScreen();
+        });
+        desktop.join();
+        ASSERT_TRUE(handed);
+        ASSERT_TRUE(shown) << "the link shows no package sheet";
+        EXPECT_EQ(page->packageIdentifier(), "org.keys.bravo02");
+        EXPECT_TRUE(hasFocusIn(page)) << "the sheet takes the keyboard focus";
+        press(c.key, c.modifiers);
+        EXPECT_TRUE(backAtTheWindow()) << c.what << " does not close the package sheet";
+    }
+}
+
 }  // namespace
