@@ -478,4 +478,77 @@ TEST_F(KeyboardRoad, EscAndCtrlWCloseThePackageSheetOfAShowLink) {
     }
 }
 
+// In a package's web page, Alt+Left and the mouse's back button go back in the
+// page first, and leave the page only once it has no page to go back to.
+TEST_F(KeyboardRoad, BackInAWebDepictionGoesBackInThePageBeforeLeavingIt) {
+    server->route("repo/page.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body style='margin:0'><a href='next.html' style='display:block;height:80px;background:#2050d0'>"
+                        "Next</a><p>The depiction</p></body></html>",
+                        "text/html");
+    });
+    server->route("repo/next.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body style='margin:0;background:#ffe000'><p>Further in</p></body></html>", "text/html");
+    });
+    serveRepository(manyPackages() + Launch::stanza("org.keys.web", "Web Page", "Kay <kay@example.com>",
+                                                    "Depiction: " + server->url("repo/page.html") + "\n"),
+                    "Keys Repo");
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.web"));
+    auto* packages = openTheSource();
+    ASSERT_NE(packages, nullptr);
+    auto* info = openSourceInfo(packages);
+    ASSERT_NE(info, nullptr);
+    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
+    auto* nav = packages->navigationController();
+    UIViewController* source = nav->topViewController();
+    auto* web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "org.keys.web"));
+    ASSERT_NE(web, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() != nullptr; }, std::chrono::seconds(30)));
+    // Gone with the screen, if a key leaves it.
+    QPointer<RemoteWebView> view = web->webView();
+    const auto on = [&](const char* page) { return view && view->url().path().endsWith(page); };
+    // The link in the page, once it is drawn.
+    const auto linkShown = [&] {
+        if (!view) return false;
+        const QImage& f = view->frame();
+        const QPoint pixel = QPoint(30, 40) * f.devicePixelRatio();
+        return on("page.html") && f.rect().contains(pixel) && QColor(f.pixel(pixel)) == QColor("#2050d0");
+    };
+
+    struct Case {
+        const char* what;
+        std::function<void(RemoteWebView*)> back;
+    } cases[] = {
+        {"Alt+Left", [](RemoteWebView*) { press(Qt::Key_Left, Qt::AltModifier); }},
+        {"the mouse's back button", [](RemoteWebView* over) { QTest::mouseClick(over, Qt::BackButton, {}, QPoint(30, 200)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(GuiTest::waitUntil(linkShown, std::chrono::seconds(60))) << "no link shown";
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(30, 40));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return on("next.html"); }, std::chrono::seconds(20))) << "the link was not followed";
+        GuiTest::pump(std::chrono::milliseconds(300));
+        c.back(view);
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return on("page.html"); }, std::chrono::seconds(20)))
+            << c.what << " does not go back in the page";
+        EXPECT_EQ(nav->topViewController(), web) << c.what << " left the package's page";
+        if (nav->topViewController() != web) return;  // nothing left to walk
+    }
+    screenshot("keyboard-web-depiction-back.png");
+    // Nothing to go back to in the page (opened again after the first): each leaves it.
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (nav->topViewController() != web) {
+            web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "org.keys.web"));
+            ASSERT_NE(web, nullptr);
+            ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() != nullptr; }, std::chrono::seconds(30)));
+            view = web->webView();
+        }
+        ASSERT_TRUE(GuiTest::waitUntil(linkShown, std::chrono::seconds(60))) << "no link shown";
+        GuiTest::pump(std::chrono::milliseconds(300));
+        c.back(view);
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == source; })) << c.what << " does not leave the page";
+    }
+}
+
 }  // namespace
