@@ -551,4 +551,38 @@ TEST_F(KeyboardRoad, BackInAWebDepictionGoesBackInThePageBeforeLeavingIt) {
     }
 }
 
+// ---- the window's size ------------------------------------------------------------------
+
+// The queue bar shown, the window resized at once from wide to narrow (and
+// shorter), and back: the bar stays just above the tab bar, inside the window,
+// and the screen above it ends where the bar's strip begins.
+TEST_F(KeyboardRoad, TheQueueBarFollowsTheWindowWhenItIsResized) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.alpha01"));
+    auto* list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    UITableView* table = list->packagesTableView();
+    QMenu* menu = rightClick(table->cellForRow({0, 0}), table->cellForRow({0, 0})->rect().center());
+    ASSERT_NO_FATAL_FAILURE(chooseMenuEntry(menu, "Queue"));
+    ASSERT_TRUE(queueBarShown());
+    ZMTabBarStatusView* bar = app().statusView();
+    QWidget* tabBar = app().tabBarController()->tabBar();
+    const QSize sizes[] = {{1500, 1000}, {420, 760}, {1500, 760}, {420, 1000}, {980, 740}};
+    for (const QSize& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        window()->resize(size);
+        GuiTest::pump(std::chrono::milliseconds(100));
+        ASSERT_EQ(window()->size(), size);
+        const QRect shown = inWindow(bar), tabs = inWindow(tabBar);
+        EXPECT_TRUE(bar->isVisible());
+        EXPECT_TRUE(window()->rect().contains(shown)) << "the bar is outside the window";
+        EXPECT_LE(std::abs(shown.center().x() - window()->width() / 2), 1) << "the bar is not centred";
+        EXPECT_LT(shown.bottom(), tabs.top()) << "the bar is not above the tab bar";
+        EXPECT_GT(shown.bottom(), tabs.top() - 20) << "the bar is not just above the tab bar";
+        EXPECT_LT(inWindow(list).bottom(), shown.top()) << "the screen is not ended above the bar";
+    }
+    window()->resize(420, 760);
+    screenshot("queue-bar-after-resize.png");
+}
+
 }  // namespace
