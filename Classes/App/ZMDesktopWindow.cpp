@@ -67,6 +67,25 @@ private:
     QPointer<UIWindow> window_;
 };
 
+// Esc that nothing in front took (a full-screen sheet's list or page has no
+// use for it) reaches the window: the sheet's own Close/Cancel/Done, as Ctrl+W.
+// Popups, form sheets and alerts take their Esc before it gets here.
+class EscapeKey : public QObject {
+public:
+    explicit EscapeKey(UIWindow* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched != window_ || e->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier) return false;
+        return ZMDesktopWindow::pressCloseButton(window_);
+    }
+
+private:
+    QPointer<UIWindow> window_;
+};
+
 std::optional<int> integer(const nlohmann::json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
     auto it = object.find(key);
@@ -114,6 +133,7 @@ void ZMDesktopWindow::install(UIWindow* window) {
         VostrellePersistentPreferences::sharedInstance().objectForKey(K::WindowGeometry), available));
     new GeometryKeeper(window);
     new BackKey(window);
+    new EscapeKey(window);
     UIFocusRing::install(window);
 
     QPointer<UIWindow> guard(window);
@@ -129,9 +149,9 @@ void ZMDesktopWindow::install(UIWindow* window) {
     });
 }
 
-void ZMDesktopWindow::closePresentedSheet(UIWindow* window) {
+bool ZMDesktopWindow::pressCloseButton(UIWindow* window) {
     UIViewController* top = window ? window->topPresentedViewController() : nullptr;
-    if (!top || top == window->rootViewController()) return;
+    if (!top || top == window->rootViewController()) return false;
     // The sheet's own Close/Cancel/Done, which may do more than go away.
     UIViewController* shown = top;
     if (auto* nav = qobject_cast<UINavigationController*>(top))
@@ -139,8 +159,15 @@ void ZMDesktopWindow::closePresentedSheet(UIWindow* window) {
     for (UIBarButtonItem* item : shown->navigationItem()->barButtonItems())
         if (item && item->isEnabled() && isCloseTitle(item->title())) {
             item->trigger();
-            return;
+            return true;
         }
+    return false;
+}
+
+void ZMDesktopWindow::closePresentedSheet(UIWindow* window) {
+    UIViewController* top = window ? window->topPresentedViewController() : nullptr;
+    if (!top || top == window->rootViewController()) return;
+    if (pressCloseButton(window)) return;
     // Popups and sheets without such a button: what Esc does to them.
     QPointer<UIViewController> guard(top);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

@@ -7,11 +7,13 @@
 //   Ctrl+F        the Search tab with its field focused;
 //   F5, Ctrl+R    refreshes the sources (unless a refresh runs);
 //   Ctrl+W        closes the presented sheet, as its Close/Cancel does;
+//   Esc           what the sheet or popup in front does with it (each popup,
+//                 form sheet and alert has its own); one that none took does
+//                 what Ctrl+W does, through the sheet's Close/Cancel/Done;
 //   Alt+Left      back in the navigation stack in front, wherever the focus is
 //                 (a web page's history first; the mouse's back button belongs
 //                 to each stack);
 //   Tab           moves the focus, drawn as a ring (UIFocusRing).
-// (Esc belongs to each sheet and popup.)
 #include <QRect>
 #include <QSize>
 #include <nlohmann/json.hpp>
@@ -35,6 +37,8 @@ public:
 
     // What the shortcuts do.
     static void closePresentedSheet(UIWindow* window);
+    // The Close/Cancel/Done of the sheet in front pressed; false without one.
+    static bool pressCloseButton(UIWindow* window);
     static void openSearch();
     static void refreshSources();
     // The navigation stack the user sees: the presented one in front, else the selected tab's.

@@ -1,6 +1,7 @@
 #include "Browsing/PackagesTableViewController.h"
 
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "Browsing/BrowsingText.h"
 #include "Browsing/PackageOpening.h"
@@ -138,9 +139,16 @@ void PackagesTableViewController::startRebuild(Reading reading) {
                 needCacheRebuild_ = true;
                 return;
             }
+            // The highlighted row stays the same package (a queue mark written
+            // meanwhile reads the list again): the keys go on from it.
+            const auto highlighted = packagesTableView_ ? packagesTableView_->indexPathForHighlightedRow() : std::nullopt;
+            const auto package = highlighted ? model_.identifierAt(highlighted->section, highlighted->row) : std::nullopt;
             model_ = std::move(*next);
             ++rebuildCount_;
-            if (packagesTableView_) packagesTableView_->reloadData();
+            if (!packagesTableView_) return;
+            packagesTableView_->reloadData();
+            if (package)
+                if (const auto row = rowOf(*package, highlighted)) packagesTableView_->setHighlightedRow(*row);
         });
     });
 }
@@ -187,6 +195,19 @@ PackageCell* PackagesTableViewController::visibleCellFor(const std::string& iden
     for (auto* cell : packagesTableView_->visibleCells())
         if (auto* row = qobject_cast<PackageCell*>(cell); row && row->packageIdentifier() == identifier) return row;
     return nullptr;
+}
+
+std::optional<IndexPath> PackagesTableViewController::rowOf(const std::string& identifier,
+                                                           std::optional<IndexPath> before) const {
+    if (before && model_.identifierAt(before->section, before->row) == identifier) return before;
+    for (int s = 0; s < model_.numberOfSections(); ++s) {
+        const auto section = model_.sectionsDictionary().find(model_.sections()[s]);
+        if (section == model_.sectionsDictionary().end()) continue;
+        const auto& rows = section->second;
+        if (auto it = std::find(rows.begin(), rows.end(), identifier); it != rows.end())
+            return IndexPath{s, static_cast<int>(it - rows.begin())};
+    }
+    return std::nullopt;
 }
 
 void PackagesTableViewController::iconChanged(const Notification& note) {

@@ -114,6 +114,8 @@ private:
     Reading currentReading() const;
     void startRebuild(Reading reading);
     PackageCell* visibleCellFor(const std::string& identifier) const;
+    // Where the package is in the rows read last (its old place looked at first).
+    std::optional<IndexPath> rowOf(const std::string& identifier, std::optional<IndexPath> before) const;
 
     PackageListModel model_;
     UITableView* packagesTableView_ = nullptr;

@@ -130,6 +130,14 @@ void RemoteWebView::load(const QUrl& url, const Headers& headers, const QString&
     sendGeometry();
 }
 
+void RemoteWebView::goBack() {
+    if (channel_ && canGoBack_) channel_->send(WebDepictionChannel::Type::Navigate, -1);
+}
+
+void RemoteWebView::goForward() {
+    if (channel_ && canGoForward_) channel_->send(WebDepictionChannel::Type::Navigate, 1);
+}
+
 void RemoteWebView::setBackgroundColor(const QColor& color) {
     background_ = color;
     if (channel_) channel_->send(WebDepictionChannel::Type::Background, color);
@@ -250,6 +258,14 @@ void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& pay
             setCursor(static_cast<Qt::CursorShape>(shape));
         break;
     }
+    case T::History: {
+        bool back = false, forward = false;
+        if (!WebDepictionChannel::read(payload, back, forward)) return;
+        canGoBack_ = back;
+        canGoForward_ = forward;
+        emit historyChanged();
+        break;
+    }
     case T::JavaScriptResult: {
         int id = 0;
         QVariant result;
@@ -318,10 +334,17 @@ bool RemoteWebView::event(QEvent* e) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
+    case QEvent::MouseMove: {
+        // Back and forward are the screen's (the page's history first, then out of it).
+        const auto button = static_cast<QMouseEvent*>(e)->button();
+        if (button == Qt::BackButton || button == Qt::ForwardButton) {
+            e->ignore();
+            return false;
+        }
         forwardMouse(static_cast<QMouseEvent*>(e));
         if (e->type() == QEvent::MouseButtonPress) setFocus(Qt::MouseFocusReason);
         return true;
+    }
     case QEvent::FocusIn:
     case QEvent::FocusOut:
         if (channel_) channel_->send(WebDepictionChannel::Type::Focus, e->type() == QEvent::FocusIn);

@@ -8,7 +8,9 @@
 // the page, and the process is told which part of it the area shows, so that
 // the page is drawn at the window's size wherever it is scrolled. Mouse and
 // keys go to the page; the wheel scrolls the area. A page that scrolls itself
-// (an anchor, the keyboard) moves the area with it.
+// (an anchor, the keyboard) moves the area with it. The mouse's back and
+// forward buttons are left to the screen, which steps in the page's history
+// (goBack, goForward) or leaves it.
 #include <QImage>
 #include <QList>
 #include <QPair>
@@ -48,6 +50,11 @@ public:
     void runJavaScript(const QString& script, std::function<void(const QVariant&)> callback = {});
 
     QUrl url() const { return url_; }
+    // The page's history, as last heard, and a step in it.
+    bool canGoBack() const { return canGoBack_; }
+    bool canGoForward() const { return canGoForward_; }
+    void goBack();
+    void goForward();
     QString title() const { return title_; }
     int refusedNavigationCount() const { return refusedNavigations_; }
     int refusedDownloadCount() const { return refusedDownloads_; }
@@ -62,6 +69,7 @@ signals:
     void loadProgress(int percent);
     void loadFinished(bool ok);
     void contentsSizeChanged(const QSizeF& size);
+    void historyChanged();
 
 protected:
     bool event(QEvent* e) override;
@@ -100,4 +108,6 @@ private:
     int nextScript_ = 1;
     std::map<int, std::function<void(const QVariant&)>> scripts_;
     bool failed_ = false;
+    bool canGoBack_ = false;
+    bool canGoForward_ = false;
 };

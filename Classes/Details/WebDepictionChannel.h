@@ -23,6 +23,7 @@ public:
         Key = 5,           // int type, int key, int modifiers, QString text, bool autoRepeat, quint32 scanCode, quint32 virtualKey, quint32 nativeModifiers
         RunJavaScript = 6, // int id, QString script
         Focus = 7,         // bool focused
+        Navigate = 8,      // int step: -1 back, +1 forward in the page's history
         // process → program
         Frame = 20,        // int scrollY, int width, int height, qreal devicePixelRatio, QByteArray pixels (RGB32, rows of width × 4 bytes)
         ContentsSize = 21, // QSizeF
@@ -35,6 +36,7 @@ public:
         OpenExternally = 28, // QUrl (mail links)
         Cursor = 29,       // int shape
         JavaScriptResult = 30, // int id, QVariant
+        History = 31,      // bool canGoBack, bool canGoForward
     };
     // No frame of a sane window comes near this; a longer message ends the channel.
     static constexpr quint32 kLongestMessage = 96u << 20;

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineHistory>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -133,9 +134,13 @@ void WebDepictionHost::ensurePage() {
         // A new page may come with a new input widget: it gets the focus the program's view has.
         if (focused_) input()->setFocus(Qt::OtherFocusReason);
         channel_->send(T::LoadFinished, ok);
+        sendHistory();
         busy();
     });
-    connect(page_, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) { channel_->send(T::UrlChanged, url); });
+    connect(page_, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) {
+        channel_->send(T::UrlChanged, url);
+        sendHistory();
+    });
     connect(page_, &QWebEnginePage::titleChanged, this,
             [this](const QString& title) { channel_->send(T::TitleChanged, title); });
     connect(page_, &QWebEnginePage::contentsSizeChanged, this, [this](const QSizeF& size) {
@@ -182,6 +187,15 @@ void WebDepictionHost::sendFrame() {
     // 32-bit rows are never padded: the pixels are width × 4 bytes a row as they lie.
     channel_->send(WebDepictionChannel::Type::Frame, scroll, frame.width(), frame.height(), frame.devicePixelRatio(),
                    QByteArray::fromRawData(reinterpret_cast<const char*>(frame.constBits()), frame.sizeInBytes()));
+}
+
+void WebDepictionHost::sendHistory() {
+    // The program's Back (Alt+Left, the mouse's back button) steps in the page while it can.
+    const bool back = page_->history()->canGoBack(), forward = page_->history()->canGoForward();
+    const int history = (back ? 1 : 0) | (forward ? 2 : 0);
+    if (history == lastHistory_) return;
+    lastHistory_ = history;
+    channel_->send(WebDepictionChannel::Type::History, back, forward);
 }
 
 void WebDepictionHost::deliverMouse(const QByteArray& payload) {
@@ -263,6 +277,15 @@ void WebDepictionHost::handle(WebDepictionChannel::Type type, const QByteArray& 
         focused_ = focused;
         if (focused) input()->setFocus(Qt::OtherFocusReason);
         else input()->clearFocus();
+        break;
+    }
+    case T::Navigate: {
+        int step = 0;
+        if (!page_ || !WebDepictionChannel::read(payload, step)) return;
+        QWebEngineHistory* history = page_->history();
+        if (step < 0 && history->canGoBack()) history->back();
+        else if (step > 0 && history->canGoForward()) history->forward();
+        busy();
         break;
     }
     case T::RunJavaScript: {

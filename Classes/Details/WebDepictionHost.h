@@ -39,6 +39,7 @@ private:
     void busy();  // something may have changed the picture: look often for a while
     void deliverMouse(const QByteArray& payload);
     void deliverKey(const QByteArray& payload);
+    void sendHistory();
     QWidget* input() const;
 
     WebDepictionChannel* channel_;
@@ -54,5 +55,6 @@ private:
     int refusedNavigations_ = 0;
     int refusedDownloads_ = 0;
     int lastCursor_ = -1;
+    int lastHistory_ = -1;  // the last canGoBack/canGoForward sent, as two bits
     bool focused_ = false;  // the program's view has the focus
 };

@@ -7,6 +7,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -29,6 +30,7 @@
 #include "UIKit/UIApplication.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIViewController.h"
+#include "WebHistoryKeys.h"
 #include "WebViewViewController.h"
 #include "ZMVostrelle.h"
 #include "ZMStoreGuard.h"
@@ -270,6 +272,7 @@ void WebDepictionViewController::fillHeader() {
 }
 
 void WebDepictionViewController::viewDidAppear(bool) {
+    if (historyKeys_) historyKeys_->update();
     if (!firstAppear_) return;
     firstAppear_ = false;
     createWebView();
@@ -289,6 +292,9 @@ void WebDepictionViewController::createWebView() {
     webViewContainer_->layout()->addWidget(webView_);
     placeholderView_->hide();
     webViewContainer_->setFixedHeight(std::max(height(), 200));
+    historyKeys_ = new WebHistoryKeys(this, {[this] { return webView_->canGoBack(); }, [this] { return webView_->canGoForward(); },
+                                             [this] { webView_->goBack(); }, [this] { webView_->goForward(); }});
+    connect(webView_, &RemoteWebView::historyChanged, historyKeys_, &WebHistoryKeys::update);
 
     connect(webView_, &RemoteWebView::contentsSizeChanged, this, [this](const QSizeF& size) {
         const int h = std::clamp(static_cast<int>(std::ceil(size.height())), 1, kMaximumContainerHeight);
@@ -311,6 +317,18 @@ void WebDepictionViewController::createWebView() {
         });
     });
     setModeForRequest();  // loads the request
+}
+
+void WebDepictionViewController::mousePressEvent(QMouseEvent* e) {
+    // The page's own history first; without one, the stack's back (the press goes on to it).
+    const bool back = e->button() == Qt::BackButton, forward = e->button() == Qt::ForwardButton;
+    if (webView_ && ((back && webView_->canGoBack()) || (forward && webView_->canGoForward()))) {
+        if (back) webView_->goBack();
+        else webView_->goForward();
+        e->accept();
+        return;
+    }
+    ZMPalettedViewController::mousePressEvent(e);
 }
 
 void WebDepictionViewController::getPackage(QPushButton* sender) {

@@ -17,7 +17,9 @@
 // (VostrelleWebPage): http(s) only, mail links to the mail program, no new
 // windows, downloads or permissions. "Open in Browser"
 // hands the depiction's address to the desktop's default browser, and says so
-// when the desktop has none. A package identifier
+// when the desktop has none. Alt+Left and the mouse's back button go back in
+// the page's history while it has one, and only then leave the screen
+// (Alt+Right and the forward button, forward). A package identifier
 // without a record gets no Get, options or share.
 #include <QLabel>
 #include <QPointer>
@@ -31,6 +33,7 @@
 #include "ZMPalettedViewController.h"
 
 class RemoteWebView;
+class WebHistoryKeys;
 
 class WebDepictionViewController : public ZMPalettedViewController {
     Q_OBJECT
@@ -76,6 +79,7 @@ protected:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
+    void mousePressEvent(QMouseEvent* e) override;
 
 private:
     void buildViews();
@@ -92,6 +96,7 @@ private:
     bool compact_ = false;
     QWebEngineHttpRequest request_;
     RemoteWebView* webView_ = nullptr;
+    WebHistoryKeys* historyKeys_ = nullptr;
 
     QScrollArea* scrollView_ = nullptr;
     QProgressBar* progressView_ = nullptr;

@@ -4,8 +4,7 @@
 #include <QWebEngineHistory>
 #include <QWidget>
 
-WebHistoryKeys::WebHistoryKeys(QWidget* screen, std::function<QWebEngineHistory*()> history)
-    : QObject(screen), screen_(screen), history_(std::move(history)) {
+WebHistoryKeys::WebHistoryKeys(QWidget* screen, Steps steps) : QObject(screen), screen_(screen), steps_(std::move(steps)) {
     back_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), screen, [this] { goBack(); });
     forward_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), screen, [this] { goForward(); });
     for (QShortcut* s : {back_, forward_}) {
@@ -14,17 +13,27 @@ WebHistoryKeys::WebHistoryKeys(QWidget* screen, std::function<QWebEngineHistory*
     }
 }
 
+WebHistoryKeys::WebHistoryKeys(QWidget* screen, std::function<QWebEngineHistory*()> history)
+    : WebHistoryKeys(screen, Steps{[history] {
+                                       QWebEngineHistory* h = history();
+                                       return h && h->canGoBack();
+                                   },
+                                   [history] {
+                                       QWebEngineHistory* h = history();
+                                       return h && h->canGoForward();
+                                   },
+                                   [history] { history()->back(); }, [history] { history()->forward(); }}) {}
+
 void WebHistoryKeys::update() {
-    QWebEngineHistory* history = history_();
     const bool shown = screen_->isVisible();
-    back_->setEnabled(shown && history && history->canGoBack());
-    forward_->setEnabled(shown && history && history->canGoForward());
+    back_->setEnabled(shown && steps_.canGoBack());
+    forward_->setEnabled(shown && steps_.canGoForward());
 }
 
 void WebHistoryKeys::goBack() {
-    if (QWebEngineHistory* history = history_(); history && history->canGoBack()) history->back();
+    if (steps_.canGoBack()) steps_.back();
 }
 
 void WebHistoryKeys::goForward() {
-    if (QWebEngineHistory* history = history_(); history && history->canGoForward()) history->forward();
+    if (steps_.canGoForward()) steps_.forward();
 }

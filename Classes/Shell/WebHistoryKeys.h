@@ -13,6 +13,12 @@ class QWidget;
 class WebHistoryKeys : public QObject {
     Q_OBJECT
 public:
+    // A history the screen reaches through these (a page in another process).
+    struct Steps {
+        std::function<bool()> canGoBack, canGoForward;
+        std::function<void()> back, forward;
+    };
+    WebHistoryKeys(QWidget* screen, Steps steps);
     // `history` is asked each time (the page may not exist yet: null).
     WebHistoryKeys(QWidget* screen, std::function<QWebEngineHistory*()> history);
 
@@ -24,7 +30,7 @@ public:
 
 private:
     QWidget* screen_;
-    std::function<QWebEngineHistory*()> history_;
+    Steps steps_;
     QShortcut* back_;
     QShortcut* forward_;
 };

@@ -1,6 +1,7 @@
 #include "UIKit/UICollectionView.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QScrollBar>
@@ -133,6 +134,18 @@ void UICollectionView::wheelEvent(QWheelEvent* e) {
     if (!settleTimer_.isActive()) emit willBeginDragging();
     horizontalScrollBar()->setValue(horizontalScrollBar()->value() - d.x());
     settleTimer_.start();
+    e->accept();
+}
+
+void UICollectionView::keyPressEvent(QKeyEvent* e) {
+    const bool enter = (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !(e->modifiers() & ~Qt::KeypadModifier);
+    if (!enter || !dataSource_ || items_.empty()) {
+        QScrollArea::keyPressEvent(e);
+        return;
+    }
+    // What a click on the item in view does.
+    const int i = currentIndex();
+    if (i >= 0 && i < static_cast<int>(items_.size()) && dataSource_->shouldSelectItem(this, i)) dataSource_->didSelectItem(this, i);
     e->accept();
 }
 

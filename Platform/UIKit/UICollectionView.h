@@ -6,7 +6,8 @@
 // The user scrolls it with a horizontal wheel, a touch swipe or by dragging
 // it with the mouse; those report willBeginDragging when they start and
 // didEndDragging then didEndDecelerating when they end. A click on an item
-// selects it unless the press was a drag or the data source declines.
+// selects it unless the press was a drag or the data source declines; so does
+// Return on the strip the keyboard focus is on, for the item in view.
 #include <QPointer>
 #include <QScrollArea>
 #include <QTimer>
@@ -61,6 +62,7 @@ signals:
 
 protected:
     void wheelEvent(QWheelEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:

@@ -286,7 +286,9 @@ UINavigationController::UINavigationController(UIViewController* root, QWidget* 
     layout->addWidget(content_, 1);
     content_->installEventFilter(this);
     connect(bar_, &UINavigationBar::backRequested, this, [this] { popViewController(true); });
-    setFocusPolicy(Qt::StrongFocus);
+    // Not by a click: a click on the bar (a heart, a title) leaves the focus
+    // where it was, so the screen's list or page keeps its keys.
+    setFocusPolicy(Qt::TabFocus);
     if (root) setViewControllers({root});
 }
 

@@ -228,7 +228,10 @@ void UITabBarController::layoutContent() {
 void UITabBarController::placeAccessory() {
     if (!accessory_) return;
     const QSize s = accessorySize();
-    accessory_->setGeometry((width() - s.width()) / 2, bar_->y() - s.height() - kAccessoryGap, s.width(), s.height());
+    // Above the tab bar, which begins where the content ends. In a resize the
+    // content is given its place before the bar is moved: its edge is the new one.
+    const int barTop = content_->geometry().bottom() + 1;
+    accessory_->setGeometry((width() - s.width()) / 2, barTop - s.height() - kAccessoryGap, s.width(), s.height());
     accessory_->raise();
 }
 

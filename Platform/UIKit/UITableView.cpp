@@ -693,7 +693,10 @@ void UITableView::scrollToRow(IndexPath ip, ScrollPosition position, bool animat
 // ---- events ----------------------------------------------------------------------------------
 
 void UITableView::resizeEvent(QResizeEvent* e) {
+    // A highlighted row that showed whole stays in view when the list gets shorter.
+    const bool keepHighlighted = shownHeight_ > 0 && !sizesToContent_ && showsHighlightedRowWhole(shownHeight_);
     QAbstractScrollArea::resizeEvent(e);
+    shownHeight_ = viewport()->height();
     bool anyAutomatic = false;
     for (auto& m : sections_)
         for (int r = 0; r < m.rows; ++r)
@@ -705,6 +708,7 @@ void UITableView::resizeEvent(QResizeEvent* e) {
     updateScrollRange();
     indexBar_->setGeometry(viewport()->geometry().right() - indexBar_->width() + 1, viewport()->y(), indexBar_->width(),
                            viewport()->height());
+    if (keepHighlighted) keepHighlightedRowInView();
     layoutVisible();
 }
 

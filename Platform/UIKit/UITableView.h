@@ -142,6 +142,9 @@ public:
     std::optional<IndexPath> indexPathForSelectedRow() const { return selected_; }
     // The row the keys move (none until a key or a click picks one).
     std::optional<IndexPath> indexPathForHighlightedRow() const { return keyboardRow_; }
+    // The row the keys go on from, set again after a reload (not scrolled to:
+    // the user may have scrolled away from it).
+    void setHighlightedRow(IndexPath ip);
 
     std::vector<UITableViewCell*> visibleCells() const;
     std::vector<IndexPath> indexPathsForVisibleRows() const;
@@ -226,6 +229,8 @@ private:
     std::optional<IndexPath> firstRowOnScreen();
     double pinnedHeaderHeight(int section) const;
     void highlightRow(IndexPath ip);
+    bool showsHighlightedRowWhole(double viewportHeight) const;
+    void keepHighlightedRowInView();  // scrolls up just enough for its bottom
     void beginScrollPhase();
     void endDrag(bool willDecelerate);
     void endDeceleration();
@@ -252,6 +257,7 @@ private:
     bool sizesToContent_ = false;
     std::optional<IndexPath> selected_;
     std::optional<IndexPath> keyboardRow_;
+    int shownHeight_ = 0;  // the viewport's height at the last resize
     bool swallowRelease_ = false;
     QPointer<UIRefreshControl> refresh_;
     QWidget* indexBar_ = nullptr;

@@ -3,7 +3,8 @@
 // thousands of rows is read from where the user looks: the first key picks
 // the row clicked last, else the first row whole on screen, never the first
 // row of the list; the row moved to is scrolled whole into view below the
-// header a plain table pins over the rows.
+// header a plain table pins over the rows. A row shown whole stays in view
+// when the list gets shorter (the queue bar came).
 #include <QApplication>
 #include <QKeyEvent>
 #include <algorithm>
@@ -55,6 +56,29 @@ void UITableView::highlightRow(IndexPath ip) {
     else if (top + h > y + vh) y = top + h - vh;
     setContentOffset(y, false);
     if (auto* c = cellForRow(ip)) c->setHighlighted(true);
+}
+
+void UITableView::setHighlightedRow(IndexPath ip) {
+    computeMetrics();
+    if (ip.section < 0 || ip.section >= static_cast<int>(sections_.size()) || ip.row < 0 || ip.row >= sections_[ip.section].rows)
+        return;
+    if (keyboardRow_)
+        if (auto* c = cellForRow(*keyboardRow_)) c->setHighlighted(false);
+    keyboardRow_ = ip;
+    if (auto* c = cellForRow(ip)) c->setHighlighted(true);
+}
+
+bool UITableView::showsHighlightedRowWhole(double viewportHeight) const {
+    if (!keyboardRow_ || keyboardRow_->section >= static_cast<int>(sections_.size()) ||
+        keyboardRow_->row >= sections_[keyboardRow_->section].rows)
+        return false;
+    const double top = rowTop(*keyboardRow_), y = contentOffset();
+    return top - pinnedHeaderHeight(keyboardRow_->section) >= y - 0.5 && top + rowHeightAt(*keyboardRow_) <= y + viewportHeight + 0.5;
+}
+
+void UITableView::keepHighlightedRowInView() {
+    const double top = rowTop(*keyboardRow_), h = rowHeightAt(*keyboardRow_), vh = viewport()->height();
+    if (top + h > contentOffset() + vh) setContentOffset(std::max(0.0, top + h - vh), false);
 }
 
 void UITableView::keyPressEvent(QKeyEvent* e) {

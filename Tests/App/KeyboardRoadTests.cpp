@@ -6,11 +6,19 @@
 //     from the clicked row; Return opens the row; Alt+Left goes back from a
 //     package's page whatever has the focus there; Tab draws a focus ring;
 //   - Return presses the default button of popups, alerts and the first
-//     run's screens; Esc closes the Add Source sheet.
+//     run's screens; Esc closes the Add Source sheet;
+//   - keys after the screen changed under them: the queue bar coming or
+//     going keeps the highlighted row and keeps it in view; a click on a
+//     page's heart leaves the page its scrolling keys; Return opens the
+//     developer card Tab focused; Esc closes the sheet of a "vostrelle://show"
+//     link; Alt+Left and the mouse's back button go back inside a web
+//     depiction before they leave it;
+//   - the queue bar stays above the tab bar however the window is resized.
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QScrollBar>
 #include <QTest>
+#include <thread>
 
 #include "App/LaunchFixture.h"
 #include "Browsing/CategoriesTableViewController.h"
@@ -18,12 +26,18 @@
 #include "Browsing/PackagesTableViewController.h"
 #include "Browsing/SourceViewController.h"
 #include "Database/ZMRSource.h"
+#include "Details/ContactDeveloperViewController.h"
 #include "Details/PackageDetailsViewController.h"
+#include "Details/PackageDeveloperCard.h"
+#include "Details/RemoteWebView.h"
+#include "Details/WebDepictionViewController.h"
 #include "InitViewController.h"
 #include "PackageCell.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UIScrollView.h"
 #include "ZMAPTSourcesImport.h"
+#include "ZMSingleInstance.h"
+#include "ZMTabBarStatusView.h"
 
 namespace {
 
@@ -99,6 +113,16 @@ protected:
         GuiTest::pump(std::chrono::milliseconds(250));  // the wheel's scroll phase ends
     }
     static QWidget* focusRing() { return window()->findChild<QWidget*>("focusRing"); }
+    static bool queued(const std::string& id) {
+        auto p = package(id);
+        return p && p->isInTheQueue.value_or(false);
+    }
+    // The queue bar, once it shows (or hides, when `shown` is false).
+    static bool queueBarShown(bool shown = true) {
+        return GuiTest::waitUntil([shown] { return app().statusView()->isVisible() == shown; });
+    }
+    // The widget's rectangle in the window's coordinates.
+    static QRect inWindow(QWidget* widget) { return QRect(widget->mapTo(window(), QPoint(0, 0)), widget->size()); }
 };
 
 TEST_F(KeyboardRoad, AListOpenedByTheMouseAnswersTheKeysAndAltLeftComesBackFromAPage) {
@@ -315,6 +339,250 @@ TEST_F(KeyboardFirstRunRoad, ReturnTakesANewUserThroughTheFirstRun) {
     ASSERT_TRUE(backAtTheWindow()) << "Return is the import's Done";
     EXPECT_TRUE(GuiTest::waitUntil([] { return package("org.keys.alpha01").has_value(); }, std::chrono::seconds(60)))
         << "the imported source was added and refreshed";
+}
+
+// ---- keys after the screen changed under them ----------------------------------------
+
+// End, Return, GET on the page, Alt+Left: the queue bar came meanwhile and the
+// list is shorter. The highlighted row is the same one and whole on screen, and
+// Up goes on from it, not from the top of the screen; so when the bar comes or
+// goes while the list is shown.
+TEST_F(KeyboardRoad, TheHighlightedRowStaysTheSameAndInViewWhenTheQueueBarComesOrGoes) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.juliett10"));
+    auto* list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    UITableView* table = list->packagesTableView();
+    auto* nav = list->navigationController();
+    ZMTabBarStatusView* bar = app().statusView();
+    ASSERT_FALSE(bar->isVisible());
+    // The list ends above the queue bar: a row under it would be hidden.
+    const auto listEndsAboveTheBar = [&] { return inWindow(table->viewport()).bottom() < inWindow(bar).top(); };
+
+    press(Qt::Key_End);
+    ASSERT_TRUE(highlightedAndWhole(table, {9, 9}));
+    press(Qt::Key_Return);
+    auto* page = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(page, nullptr);
+    const int reads = list->rebuildCount();
+    click(page->getBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([] { return queued("org.keys.juliett10"); }));
+    ASSERT_TRUE(queueBarShown()) << "the queue bar comes";
+    press(Qt::Key_Left, Qt::AltModifier);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == list && list->rebuildCount() > reads; }))
+        << "back on the list, read again with the queued package";
+    GuiTest::pump(std::chrono::milliseconds(100));
+    EXPECT_TRUE(listEndsAboveTheBar());
+    EXPECT_TRUE(highlightedAndWhole(table, {9, 9})) << "after the bar came while the page was shown";
+    screenshot("keyboard-highlight-after-queue-bar.png");
+    press(Qt::Key_Up);
+    EXPECT_TRUE(highlightedAndWhole(table, {9, 8})) << "Up goes on from the highlighted row";
+
+    // The bar goes (the last row's menu takes the package out) and comes again
+    // (the highlighted row's menu queues it), the list on screen.
+    struct Step {
+        const char* what;
+        IndexPath row;
+        const char* entry;
+        bool barShown;
+    } steps[] = {
+        {"the bar goes", {9, 9}, "Remove", false},
+        {"the bar comes", {9, 8}, "Queue", true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        UITableViewCell* cell = table->cellForRow(step.row);
+        ASSERT_NE(cell, nullptr) << "the row is not on screen";
+        ASSERT_NO_FATAL_FAILURE(chooseMenuEntry(rightClick(cell, cell->rect().center()), step.entry));
+        ASSERT_TRUE(queueBarShown(step.barShown));
+        GuiTest::pump(std::chrono::milliseconds(100));
+        if (step.barShown) {
+            EXPECT_TRUE(listEndsAboveTheBar());
+        }
+        EXPECT_TRUE(highlightedAndWhole(table, {9, 8}));
+    }
+    press(Qt::Key_Down);
+    EXPECT_TRUE(highlightedAndWhole(table, {9, 9}));
+}
+
+// A click on the page's heart leaves the page its keys: Page Down and Down
+// scroll it. Tab to the developer card and Return opens it, as a click does.
+TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCard) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.juliett10"));
+    window()->resize(460, 700);  // a page longer than the window
+    auto* list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    tapRow(list->packagesTableView(), {1, 0});
+    auto* nav = list->navigationController();
+    auto* page = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->isOnScreen(); }));
+    QScrollBar* scroll = page->scrollView()->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 300) << "the page does not scroll";
+
+    ASSERT_NE(page->wishlistBtn(), nullptr);
+    click(page->wishlistBtn()->buttonWidget());
+    ASSERT_TRUE(GuiTest::waitUntil([] { return package("org.keys.bravo01")->isInWishlist.value_or(false); }));
+    for (Qt::Key key : {Qt::Key_PageDown, Qt::Key_Down, Qt::Key_PageDown}) {
+        const int before = scroll->value();
+        press(key);
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() > before; }))
+            << QKeySequence(key).toString().toStdString() << " does not scroll the page after the heart";
+    }
+    press(Qt::Key_Home);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() == 0; })) << "Home goes to the page's top";
+
+    // Tab to the developer card (the ring shows it), then Return.
+    PackageDeveloperCard* card = page->developerCard();
+    for (int i = 0; i < 60 && !hasFocusIn(card); ++i) press(Qt::Key_Tab);
+    ASSERT_TRUE(hasFocusIn(card)) << "Tab never reaches the developer card";
+    screenshot("keyboard-developer-card-focused.png");
+    press(Qt::Key_Return);
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return qobject_cast<ContactDeveloperViewController*>(nav->topViewController()); }))
+        << "Return does not open the focused developer card";
+}
+
+// The sheet of a package that a "vostrelle://show" link opened (the desktop
+// hands the link to the running program): Esc closes it, as Ctrl+W and its
+// Close do.
+TEST_F(KeyboardRoad, EscAndCtrlWCloseThePackageSheetOfAShowLink) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.bravo02"));
+    struct Case {
+        const char* what;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } cases[] = {
+        {"Esc", Qt::Key_Escape, Qt::NoModifier},
+        {"Ctrl+W", Qt::Key_W, Qt::ControlModifier},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool handed = false;
+        // A link clicked in a browser: a second start hands it over and waits for the answer.
+        std::thread desktop([&handed] { handed = ZMSingleInstance().handOver({"vostrelle://show/bundleid=org.keys.bravo02"}); });
+        PackageDetailsViewController* page = nullptr;
+        const bool shown = GuiTest::waitUntil([&] {
+            auto* sheet = qobject_cast<UINavigationController*>(top());
+            page = sheet ? qobject_cast<PackageDetailsViewController*>(sheet->topViewController()) : nullptr;
+            return page && !sheet->isBeingPresented() && page->isOnScreen();
+        });
+        desktop.join();
+        ASSERT_TRUE(handed);
+        ASSERT_TRUE(shown) << "the link shows no package sheet";
+        EXPECT_EQ(page->packageIdentifier(), "org.keys.bravo02");
+        EXPECT_TRUE(hasFocusIn(page)) << "the sheet takes the keyboard focus";
+        press(c.key, c.modifiers);
+        EXPECT_TRUE(backAtTheWindow()) << c.what << " does not close the package sheet";
+    }
+}
+
+// In a package's web page, Alt+Left and the mouse's back button go back in the
+// page first, and leave the page only once it has no page to go back to.
+TEST_F(KeyboardRoad, BackInAWebDepictionGoesBackInThePageBeforeLeavingIt) {
+    server->route("repo/page.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body style='margin:0'><a href='next.html' style='display:block;height:80px;background:#2050d0'>"
+                        "Next</a><p>The depiction</p></body></html>",
+                        "text/html");
+    });
+    server->route("repo/next.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body style='margin:0;background:#ffe000'><p>Further in</p></body></html>", "text/html");
+    });
+    serveRepository(manyPackages() + Launch::stanza("org.keys.web", "Web Page", "Kay <kay@example.com>",
+                                                    "Depiction: " + server->url("repo/page.html") + "\n"),
+                    "Keys Repo");
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.web"));
+    auto* packages = openTheSource();
+    ASSERT_NE(packages, nullptr);
+    auto* info = openSourceInfo(packages);
+    ASSERT_NE(info, nullptr);
+    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
+    auto* nav = packages->navigationController();
+    UIViewController* source = nav->topViewController();
+    auto* web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "org.keys.web"));
+    ASSERT_NE(web, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() != nullptr; }, std::chrono::seconds(30)));
+    // Gone with the screen, if a key leaves it.
+    QPointer<RemoteWebView> view = web->webView();
+    const auto on = [&](const char* page) { return view && view->url().path().endsWith(page); };
+    // The link in the page, once it is drawn.
+    const auto linkShown = [&] {
+        if (!view) return false;
+        const QImage& f = view->frame();
+        const QPoint pixel = QPoint(30, 40) * f.devicePixelRatio();
+        return on("page.html") && f.rect().contains(pixel) && QColor(f.pixel(pixel)) == QColor("#2050d0");
+    };
+
+    struct Case {
+        const char* what;
+        std::function<void(RemoteWebView*)> back;
+    } cases[] = {
+        {"Alt+Left", [](RemoteWebView*) { press(Qt::Key_Left, Qt::AltModifier); }},
+        {"the mouse's back button", [](RemoteWebView* over) { QTest::mouseClick(over, Qt::BackButton, {}, QPoint(30, 200)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(GuiTest::waitUntil(linkShown, std::chrono::seconds(60))) << "no link shown";
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(30, 40));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return on("next.html"); }, std::chrono::seconds(20))) << "the link was not followed";
+        GuiTest::pump(std::chrono::milliseconds(300));
+        c.back(view);
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return on("page.html"); }, std::chrono::seconds(20)))
+            << c.what << " does not go back in the page";
+        EXPECT_EQ(nav->topViewController(), web) << c.what << " left the package's page";
+        if (nav->topViewController() != web) return;  // nothing left to walk
+    }
+    screenshot("keyboard-web-depiction-back.png");
+    // Nothing to go back to in the page (opened again after the first): each leaves it.
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (nav->topViewController() != web) {
+            web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "org.keys.web"));
+            ASSERT_NE(web, nullptr);
+            ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() != nullptr; }, std::chrono::seconds(30)));
+            view = web->webView();
+        }
+        ASSERT_TRUE(GuiTest::waitUntil(linkShown, std::chrono::seconds(60))) << "no link shown";
+        GuiTest::pump(std::chrono::milliseconds(300));
+        c.back(view);
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == source; })) << c.what << " does not leave the page";
+    }
+}
+
+// ---- the window's size ------------------------------------------------------------------
+
+// The queue bar shown, the window resized at once from wide to narrow (and
+// shorter), and back: the bar stays just above the tab bar, inside the window,
+// and the screen above it ends where the bar's strip begins.
+TEST_F(KeyboardRoad, TheQueueBarFollowsTheWindowWhenItIsResized) {
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.alpha01"));
+    auto* list = openAllPackages();
+    ASSERT_NE(list, nullptr);
+    UITableView* table = list->packagesTableView();
+    QMenu* menu = rightClick(table->cellForRow({0, 0}), table->cellForRow({0, 0})->rect().center());
+    ASSERT_NO_FATAL_FAILURE(chooseMenuEntry(menu, "Queue"));
+    ASSERT_TRUE(queueBarShown());
+    ZMTabBarStatusView* bar = app().statusView();
+    QWidget* tabBar = app().tabBarController()->tabBar();
+    const QSize sizes[] = {{1500, 1000}, {420, 760}, {1500, 760}, {420, 1000}, {980, 740}};
+    for (const QSize& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        window()->resize(size);
+        GuiTest::pump(std::chrono::milliseconds(100));
+        ASSERT_EQ(window()->size(), size);
+        const QRect shown = inWindow(bar), tabs = inWindow(tabBar);
+        EXPECT_TRUE(bar->isVisible());
+        EXPECT_TRUE(window()->rect().contains(shown)) << "the bar is outside the window";
+        EXPECT_LE(std::abs(shown.center().x() - window()->width() / 2), 1) << "the bar is not centred";
+        EXPECT_LT(shown.bottom(), tabs.top()) << "the bar is not above the tab bar";
+        EXPECT_GT(shown.bottom(), tabs.top() - 20) << "the bar is not just above the tab bar";
+        EXPECT_LT(inWindow(list).bottom(), shown.top()) << "the screen is not ended above the bar";
+    }
+    window()->resize(420, 760);
+    screenshot("queue-bar-after-resize.png");
 }
 
 }  // namespace

@@ -25,9 +25,14 @@
 #include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/FeaturedViewController.h"
+#include "Browsing/ManageViewController.h"
 #include "Browsing/PackagesTableViewController.h"
+#include "Browsing/SourceViewController.h"
+#include "Browsing/SourcesCell.h"
+#include "Browsing/SubcategoriesViewController.h"
 #include "Database/ZMRPackage.h"
 #include "Database/ZMRPackageManager.h"
+#include "Database/ZMRSource.h"
 #include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Miscellaneous/ZMLocalization.h"
@@ -51,6 +56,7 @@
 #include "UserNotifications/UNUserNotificationCenter.h"
 #include "VostrelleBuildPaths.h"
 #include "VostrellePersistentPreferences.h"
+#include "SegmentedViewController.h"
 #include "ZMPipelineManager.h"
 #include "ZMVostrelle.h"
 
@@ -272,6 +278,51 @@ protected:
 
     // The plain-http warning of the link, naming the repository, accepted; then the refresh's packages.
     void acceptTheLinksSource(const std::string& identifier) { Fixture::acceptTheLinksSource(identifier, repository()); }
+    // The repository's screen, opened from its row in the Manage tab.
+    SubcategoriesViewController* openTheSource() const {
+        auto* nav = selectTab(ZMVostrelle::ManageTab);
+        auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+        if (!manage) return nullptr;
+        nav->popToRootViewController(false);
+        GuiTest::waitUntil([&] { return manage->isOnScreen(); });
+        for (int row = 0; row < manage->sourcesTableView()->numberOfRows(0); ++row)
+            if (auto* cell = dynamic_cast<SourcesCell*>(manage->sourcesTableView()->cellForRow({0, row})))
+                if (cell->sourceLocation == repository()) {
+                    UserGesture::tapRow(manage->sourcesTableView(), {0, row});
+                    auto* segmented = qobject_cast<SegmentedViewController*>(nav->topViewController());
+                    return segmented ? qobject_cast<SubcategoriesViewController*>(segmented->currentViewController()) : nullptr;
+                }
+        return nullptr;
+    }
+    // The source page, from the "Source Info" segment of the repository's screen.
+    static SourceViewController* openSourceInfo(SubcategoriesViewController* packages) {
+        auto* segmented = qobject_cast<SegmentedViewController*>(packages->parentViewController());
+        if (!segmented || segmented->segmentedControl()->segment(1)->text() != "Source Info") return nullptr;
+        UserGesture::click(segmented->segmentedControl()->segment(1));
+        auto* info = qobject_cast<SourceViewController*>(segmented->currentViewController());
+        if (!info || !GuiTest::waitUntil([&] { return info->isOnScreen(); })) return nullptr;
+        return info;
+    }
+    // Its packages' own web pages, from now on: the source page's switch, then back to "Categories".
+    void showOriginalDepictions(SourceViewController* info) const {
+        UserGesture::click(info->seeOriginalDepictionsSwitch);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return ZMRSource::objectForPrimaryKey(repository())->seeOriginalDepictions.value_or(false); }));
+        auto* segmented = qobject_cast<SegmentedViewController*>(info->parentViewController());
+        ASSERT_NE(segmented, nullptr);
+        UserGesture::click(segmented->segmentedControl()->segment(0));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !info->isOnScreen(); }));
+    }
+    // The screen a click on the package's row in the repository's screen opens.
+    static UIViewController* openPackage(SubcategoriesViewController* packages, const std::string& identifier) {
+        auto* table = packages->subcategoriesAndPackagesTableView();
+        for (int section = 1; section < table->numberOfSections(); ++section)
+            for (int row = 0; row < table->numberOfRows(section); ++row)
+                if (packages->identifierAt({section, row}) == identifier) {
+                    UserGesture::tapRow(table, {section, row});
+                    return packages->navigationController()->topViewController();
+                }
+        return nullptr;
+    }
 };
 
 }  // namespace Launch
