@@ -483,6 +483,16 @@ private:
         if (name == "optgroup" && !stack_.empty() && stack_.back().ns == kHTML && stack_.back().name == "option")
             popTo(stack_.size() - 1);
         if (name == "a" || name == "nobr") endFormatting(name);
+        if (name == "button")
+            if (size_t i = inScope("button", kScope); i != kNone) popTo(i);
+        // Ruby text ends the items, paragraphs and ruby parts open in its ruby.
+        if ((name == "rb" || name == "rtc" || name == "rp" || name == "rt") && inScope("ruby", kScope) != kNone) {
+            static const std::string_view kImplied[] = {"dd", "dt", "li", "optgroup", "option", "p", "rb", "rp", "rt", "rtc"};
+            const bool keepRtc = name == "rp" || name == "rt";
+            while (!stack_.empty() && stack_.back().ns == kHTML && !(keepRtc && stack_.back().name == "rtc") &&
+                   std::find(std::begin(kImplied), std::end(kImplied), stack_.back().name) != std::end(kImplied))
+                popTo(stack_.size() - 1);
+        }
         // What a table's parser opens by itself around a row or cell.
         if (!stack_.empty() && stack_.back().ns == kHTML && (name == "tr" || name == "td" || name == "th")) {
             if (stack_.back().name == "table") push("tbody", kHTML);

@@ -92,6 +92,7 @@ TEST(ZMHTMLNestingLimit, RepeatedRunsOfAnyTagsParseShallow) {
         "<select></tr><template><thead><article><svg><code><keygen></em>",
         "<template><td>",
         "<p><b x=1><i y=2></p>t",                             // formatting reopened
+        "<ruby><mi><li><image><input><rtc>",                  // ruby text ends the item
     };
     for (const auto& run : runs) {
         std::string html = "<div>";
