@@ -191,16 +191,94 @@ private:
             return end;
         }
         rawText_ = false;
-        if (!startTag(name, slash)) {
+        const bool boundOpens = boundOpensFor(name);
+        if ((boundOpens && bound_.size() >= 4 * maximumDepth_) || !startTag(name, slash)) {
             if (!cut_) out_.reserve(in_.size());
             out_.append(in_.substr(copied_, lt - copied_));
             copied_ = end;
             cut_ = true;
             return end;
         }
-        if (rawText_ && name == "plaintext") return in_.size();
-        if (rawText_) return rawTextEnd(end, name);
-        return end;
+        boundStart(name, boundOpens);
+        const bool rawNamed = (flagsOf(name) & kRawText) || name == "plaintext";
+        if (!rawNamed) return end;
+        const size_t rawEnd = name == "plaintext" ? in_.size() : rawTextEnd(end, name);
+        if (!exotic_) return rawText_ ? rawEnd : end;
+        // Whether the parser reads raw text here is not sure: its content is
+        // read as markup as well, but no further than raw text would reach,
+        // so that no tag either reading sees is missed.
+        const std::string_view whole = in_;
+        in_ = whole.substr(0, rawEnd);
+        for (size_t k = end; k < in_.size();) {
+            const size_t next = in_.find('<', k);
+            if (next == std::string_view::npos) break;
+            k = markup(next);
+        }
+        in_ = whole;
+        return rawEnd;
+    }
+
+    // ---- the bound ---------------------------------------------------------------------
+    // A second, coarser count that never falls below the parser's depth
+    // whatever the text does: it closes an element only for an end tag of
+    // the innermost one, or for a sibling that the parser closes it for
+    // whatever lies between (a paragraph, item, cell or row, outside SVG and
+    // MathML). Nothing opens past four times the depth by this count either
+    // (SVG left open on a page of icons counts against it).
+
+    bool boundOpensFor(const std::string& name) const {
+        if (name == "frameset" || name == "template") return false;  // cut anyway
+        if (name == "br" || name == "embed" || name == "hr" || name == "img" || name == "meta") return false;
+        if ((name == "head" || name == "body" || name == "html") && !foreignSeen_) return false;
+        return !(flagsOf(name) & kVoid) || foreignSeen_;
+    }
+
+    void boundStart(const std::string& name, bool opens) {
+        if (name == "svg" || name == "math") foreignSeen_ = true;
+        if (name == "svg" || name == "math" || name == "select") exotic_ = true;
+        if (!foreignSeen_) {
+            auto closeTop = [&](std::initializer_list<std::string_view> names) {
+                if (!bound_.empty() && std::find(names.begin(), names.end(), bound_.back()) != names.end()) bound_.pop_back();
+            };
+            const uint16_t flags = flagsOf(name);
+            if (name == "li") closeTop({"li"});
+            if (name == "dd" || name == "dt") closeTop({"dd", "dt"});
+            if (flags & kClosesParagraph) closeTop({"p"});
+            if (flags & kHeading) closeTop({"h1", "h2", "h3", "h4", "h5", "h6"});
+            if (name == "a" || name == "nobr") closeTop({name});
+            if (name == "td" || name == "th" || name == "tr" || name == "tbody" || name == "thead" || name == "tfoot")
+                closeTop({"td", "th"});
+            if (name == "tr" || name == "tbody" || name == "thead" || name == "tfoot") closeTop({"tr"});
+            if (name == "tbody" || name == "thead" || name == "tfoot") closeTop({"tbody", "thead", "tfoot"});
+            if ((name == "option" || name == "optgroup") &&
+                std::find(bound_.begin(), bound_.end(), "select") != bound_.end()) {
+                closeTop({"option"});
+                if (name == "optgroup") closeTop({"optgroup"});
+            }
+        }
+        if (opens) bound_.push_back(name);
+    }
+
+    // An end tag closes the innermost element; outside SVG and MathML, an end
+    // tag that closes its element in scope also closes what lies above it when
+    // none of that is special (nor, for a table's parts, more than its parts).
+    void boundEnd(const std::string& name) {
+        if (bound_.empty()) return;
+        if (bound_.back() == name) return bound_.pop_back();
+        const uint16_t flags = flagsOf(name);
+        if (foreignSeen_ || !((flags & kEndsInScope) || name == "p" || name == "li")) return;
+        const bool tablePart = name == "table" || name == "tbody" || name == "thead" || name == "tfoot" || name == "tr";
+        for (size_t i = bound_.size(); i-- > 0;) {
+            const std::string& n = bound_[i];
+            if (n == name) {
+                bound_.resize(i);
+                return;
+            }
+            const bool passable = !(flagsOf(n) & kSpecial) ||
+                                  (tablePart && (n == "td" || n == "th" || n == "tr" || n == "tbody" || n == "thead" ||
+                                                 n == "tfoot" || n == "caption" || n == "colgroup"));
+            if (!passable) return;
+        }
     }
 
     bool hasAttribute(std::string_view name, std::string_view valueLowered = {}) const {
@@ -365,6 +443,7 @@ private:
     }
 
     void endTag(const std::string& name) {
+        boundEnd(name);
         if (!stack_.empty() && stack_.back().ns != kHTML) {
             // The nearest element of that name, as long as only SVG or
             // MathML lies above it; at HTML the rules of HTML take over.
@@ -513,6 +592,9 @@ private:
     std::vector<Open> stack_;
     std::vector<std::pair<std::string, std::string_view>> attributes_;  // of a font or annotation-xml tag
     bool rawText_ = false;
+    std::vector<std::string> bound_;  // the coarser count's open elements
+    bool foreignSeen_ = false;        // an svg or math start tag was kept
+    bool exotic_ = false;             // ... or a select: raw text is not sure
     std::vector<std::string> formatting_;  // the formatting elements a parser would reopen
     std::vector<size_t> markers_;          // the formatting list's length at each open marker
     std::unordered_map<std::string, int> open_;  // how many of each name are open

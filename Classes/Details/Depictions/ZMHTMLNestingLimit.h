@@ -10,11 +10,12 @@
 // below that depth is run or styled), and only paragraphs keep their tags
 // there. End tags stay: the parser matches them as it would anyway.
 //
-// Where the rules are not followed exactly (foster parenting, breakout of
-// SVG and MathML, the adoption of misnested formatting tags), the count errs
-// on the deep side: the pass may cut a little early, never late. The
-// formatting elements a parser reopens by itself (b, i, font...) are capped
-// apart, since they come back after being closed implicitly.
+// The count follows the rules closely (implicit ends, scopes, SVG and MathML
+// with their integration points, ignored tags); formatting elements a parser
+// reopens by itself (b, i, font...) are capped apart. Where it could still
+// fall behind the parser, a second, coarser count that only ever closes what
+// the parser surely closes caps the depth at four times the cut. Frameset and
+// template start tags are cut: they switch the parser to rules of their own.
 #include <cstddef>
 #include <optional>
 #include <string>

@@ -101,6 +101,17 @@ TEST(ZMHTMLNestingLimit, RepeatedRunsOfAnyTagsParseShallow) {
     }
 }
 
+// A heading ended from inside SVG leaves the count behind the parser, which
+// then nests the self-closed elements that follow: the coarser bound still
+// holds the depth.
+TEST(ZMHTMLNestingLimit, WhereTheCountFallsBehindTheBoundHolds) {
+    for (const char* run : {"<h1><svg></h1><path/><path/><path/>", "<h1><svg></h1><g/><div/>"}) {
+        std::string html;
+        while (html.size() < 400000) html += run;
+        EXPECT_LE(parsedDepth(html), 4 * ZMHTMLNestingLimit::kMaximumDepth + 64) << run;
+    }
+}
+
 // Past the cut nothing takes effect: a script there is text, not a script.
 TEST(ZMHTMLNestingLimit, MarkupPastTheCutIsText) {
     const std::string page = times("<div>", 1000) + "<script>run()</script><b>bold</b>";
