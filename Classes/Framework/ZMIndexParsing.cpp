@@ -136,9 +136,10 @@ struct ZMIndexParsing::Pool {
     // The next thing to do, most useful first: free what the writers gave
     // back; the work of an index a writer waits on (its next pieces, checked
     // with their records made in the same parse, or read back from the
-    // list; its text read on); the list passes of the other indexes in the
-    // order they came (so that their lists are ready in turn); records made
-    // ahead for the indexes no writer has reached yet.
+    // list; its text read on; its list pass beyond them); the list passes of
+    // the other indexes in the order they came (so that their lists are
+    // ready in turn); records made ahead for the indexes no writer has
+    // reached yet.
     Task pick() {
         Task task;
         for (auto& s : streams)
@@ -156,13 +157,16 @@ struct ZMIndexParsing::Pool {
         };
         for (auto& s : streams) {
             if (!s->urgent || s->stopped()) continue;
-            // Checked only as far as records are wanted: each piece is then
-            // parsed once. Reading goes on ahead (the text waits, cut, in a
-            // bounded queue).
+            // The pieces the writer wants soon are checked with their records
+            // made in the same parse. Reading goes on ahead (the text waits,
+            // cut, in a bounded queue), and so does the list pass, its
+            // records read back later: apt rebuilds its caches from the
+            // lists, and the list must not wait for the writer.
             if (!s->pieces.empty() && s->pieces.front().first < s->nextOut + kBatchesAhead)
                 return takeCheck(s, true);
             if (canRecord(*s, kBatchesAhead)) return takeRecord(s);
             if (canRead(*s)) return takeRead(s);
+            if (!s->pieces.empty()) return takeCheck(s, false);
         }
         for (auto& s : streams) {
             if (s->urgent || s->stopped()) continue;

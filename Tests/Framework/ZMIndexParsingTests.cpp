@@ -1,10 +1,12 @@
 // The shared parsing threads: many indexes at once each come out whole and
 // in their own order, a fault ends only its own index, records wait for the
-// writer while the list does not, and only a few indexes are read at once.
+// writer while the list does not (not even the list of the index the writer
+// is on), and only a few indexes are read at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <random>
 #include <thread>
 
@@ -173,6 +175,33 @@ TEST_F(IndexParsing, RecordsWaitForTheWriterTheListDoesNot) {
     EXPECT_LE(made.load(), (ZMIndexParsing::kBatchesPrefetched + 1) * perPiece);
     EXPECT_GT(made.load(), 0u) << "the first pieces are made ahead";
     for (int i = 0; i < 3; ++i) EXPECT_EQ(drain(*streams[i]), indexes[i].accepted);
+}
+
+// The list of the index a writer is on ends even while the writer holds
+// back (a long transaction): apt rebuilds its caches from the lists, so the
+// list may not wait for the records; they follow, whole and in order.
+TEST_F(IndexParsing, TheListEndsWhileItsWriterHoldsBack) {
+    constexpr size_t kStanzaBytes = 1000;
+    // More pieces than the read-ahead and the writer's window hold together.
+    const auto pieces = 2 * (ZMIndexParsing::kPiecesAhead + ZMIndexParsing::kBatchesAhead);
+    const Index index = makeIndex(7, static_cast<int>(pieces * ZMIndexParsing::kPiece / kStanzaBytes), kStanzaBytes);
+    for (size_t taken : {0, 1, 4}) {  // batches the writer took before it stopped
+        SCOPED_TRACE(taken);
+        auto opened = ZMIndexParsing::shared().open(chunks(index.text, 70), listPath(int(taken)), accept(), convert());
+        ASSERT_TRUE(opened);
+        ZMIndexStream& stream = **opened.value;
+        std::vector<std::string> out;
+        ZMParsedBatch batch;
+        for (size_t i = 0; i < taken && stream.pop(batch); ++i)
+            for (const auto& s : batch.stanzas) out.push_back(s.record.identifier);
+        auto listed = std::async(std::launch::async, [&stream] { return stream.waitForList(); });
+        EXPECT_EQ(listed.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the list waited for the writer";
+        const auto rest = drain(stream);  // the writer goes on
+        out.insert(out.end(), rest.begin(), rest.end());
+        EXPECT_FALSE(listed.get());
+        EXPECT_EQ(TestSupport::readFile(listPath(int(taken))), index.list);
+        EXPECT_EQ(out, index.accepted);
+    }
 }
 
 // Each index being read holds a decompressor: only a few are read at once,
