@@ -75,6 +75,13 @@ protected:
     static QString header(AccountPlistViewController* account) {
         return account->accountNameLabel()->text() + " / " + account->accountEmailLabel()->text();
     }
+    // The Manage tab, once it is on screen (nullptr if it is no Manage screen).
+    static ManageViewController* openManage() {
+        auto* nav = selectTab(ZMVostrelle::ManageTab);
+        auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+        if (manage && !GuiTest::waitUntil([&] { return manage->isOnScreen(); })) return nullptr;
+        return manage;
+    }
     static LoginViewController* loginSheet() {
         LoginViewController* login = nullptr;
         GuiTest::waitUntil([&] { return (login = dynamic_cast<LoginViewController*>(top())) != nullptr && login->isOnScreen(); });
@@ -85,10 +92,8 @@ protected:
 TEST_F(FormsRoad, TheAddSourceFormRefreshesOnlyAConfiguredSourceAndShowsItsButtonsAndRegenerationOnceItIsOne) {
     const std::string location = repository();
     start();
-    auto* nav = selectTab(ZMVostrelle::ManageTab);
-    auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+    auto* manage = openManage();
     ASSERT_NE(manage, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isOnScreen(); }));
     tapBarButton(manage, "Add");
     auto* formNav = dynamic_cast<UINavigationController*>(top());
     ASSERT_NE(formNav, nullptr);
@@ -138,10 +143,8 @@ TEST_F(FormsRoad, TheAddSourceFormRefreshesOnlyAConfiguredSourceAndShowsItsButto
 TEST_F(FormsRoad, ThePlainHttpWarningCancelledInTheAddSourceSheetDoesNotComeBack) {
     const std::string location = repository();
     start();
-    auto* nav = selectTab(ZMVostrelle::ManageTab);
-    auto* manage = qobject_cast<ManageViewController*>(nav->viewControllers().front());
+    auto* manage = openManage();
     ASSERT_NE(manage, nullptr);
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return manage->isOnScreen(); }));
     auto openTheSheet = [&]() -> SourceViewController* {
         tapBarButton(manage, "Add");
         SourceViewController* form = nullptr;
