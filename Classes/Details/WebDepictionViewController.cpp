@@ -321,10 +321,9 @@ void WebDepictionViewController::createWebView() {
 
 void WebDepictionViewController::mousePressEvent(QMouseEvent* e) {
     // The page's own history first; without one, the stack's back (the press goes on to it).
-    const bool back = e->button() == Qt::BackButton, forward = e->button() == Qt::ForwardButton;
-    if (webView_ && ((back && webView_->canGoBack()) || (forward && webView_->canGoForward()))) {
-        if (back) webView_->goBack();
-        else webView_->goForward();
+    const bool stepped = historyKeys_ && ((e->button() == Qt::BackButton && historyKeys_->goBack()) ||
+                                          (e->button() == Qt::ForwardButton && historyKeys_->goForward()));
+    if (stepped) {
         e->accept();
         return;
     }

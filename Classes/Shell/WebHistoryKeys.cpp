@@ -30,10 +30,14 @@ void WebHistoryKeys::update() {
     forward_->setEnabled(shown && steps_.canGoForward());
 }
 
-void WebHistoryKeys::goBack() {
-    if (steps_.canGoBack()) steps_.back();
+bool WebHistoryKeys::goBack() {
+    if (!steps_.canGoBack()) return false;
+    steps_.back();
+    return true;
 }
 
-void WebHistoryKeys::goForward() {
-    if (steps_.canGoForward()) steps_.forward();
+bool WebHistoryKeys::goForward() {
+    if (!steps_.canGoForward()) return false;
+    steps_.forward();
+    return true;
 }

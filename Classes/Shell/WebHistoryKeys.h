@@ -24,9 +24,9 @@ public:
 
     // Turns the keys on or off from the history and whether the screen is shown.
     void update();
-    // One step back or forward, when there is one.
-    void goBack();
-    void goForward();
+    // One step back or forward, when there is one; false when there is none.
+    bool goBack();
+    bool goForward();
 
 private:
     QWidget* screen_;

@@ -227,7 +227,6 @@ private:
     // (SVG left open on a page of icons counts against it).
 
     bool boundOpensFor(const std::string& name) const {
-        if (name == "frameset" || name == "template") return false;  // cut anyway
         if (name == "br" || name == "embed" || name == "hr" || name == "img" || name == "meta") return false;
         if ((name == "head" || name == "body" || name == "html") && !foreignSeen_) return false;
         return !(flagsOf(name) & kVoid) || foreignSeen_;
@@ -331,13 +330,12 @@ private:
     // those of SVG and MathML): in HTML and at the points where SVG and
     // MathML hold HTML.
     bool startsAsHTML(const std::string& name) const {
-        if (stack_.empty() || stack_.back().ns == kHTML) return true;
+        if (stack_.empty()) return true;
         const Open& top = stack_.back();
-        if (top.ns == kMathML && (top.name == "mi" || top.name == "mo" || top.name == "mn" || top.name == "ms" ||
-                                  top.name == "mtext"))
-            return name != "mglyph" && name != "malignmark";
-        if (top.ns == kMathML && top.name == "annotation-xml") return name == "svg" || top.htmlInside;
-        return top.ns == kSVG && (top.name == "foreignobject" || top.name == "desc" || top.name == "title");
+        const bool mathText = top.ns == kMathML && top.name != "annotation-xml";  // glyphs stay MathML even in mi..mtext
+        if (mathText && (name == "mglyph" || name == "malignmark")) return false;
+        if (top.ns == kMathML && top.name == "annotation-xml" && name == "svg") return true;
+        return holdsHTML(top);
     }
     bool holdsHTML(const Open& e) const {
         if (e.ns == kHTML) return true;
@@ -459,7 +457,6 @@ private:
         if (name == "html" || name == "body" || name == "head" || name == "br") return;
         const uint16_t flags = flagsIn(kHTML, name);
         if (name == "form") {  // takes the form out of the stack, and no other element
-            if (count("template") > 0) return;
             formOpen_ = false;
             if (size_t i = inScope("form", kScope); i != kNone) {
                 if (--open_["form"] == 0) open_.erase("form");
@@ -529,7 +526,7 @@ private:
         }
         // Parts of a table outside one, and a form inside one, are ignored.
         if ((flags & kTablePart) && inScope("table", kTableScope) == kNone) return true;
-        if (name == "form" && formOpen_ && count("template") == 0) return true;
+        if (name == "form" && formOpen_) return true;
         // What the tag closes without an end tag.
         const bool isItem = name == "li", isDefinition = name == "dd" || name == "dt";
         if ((isItem && count("li") > 0) || (isDefinition && count("dd") + count("dt") > 0)) {
@@ -581,9 +578,8 @@ private:
 
         if (flags & kVoid) return true;
         if (!pushUnlessTooDeep(name, kHTML)) return false;
-        if (name == "form" && count("template") == 0) formOpen_ = true;
-        // A frameset reads no raw text but a noframes.
-        rawText_ = ((flags & kRawText) || name == "plaintext") && (!htmlOpen("frameset") || name == "noframes");
+        if (name == "form") formOpen_ = true;
+        rawText_ = (flags & kRawText) || name == "plaintext";
         return true;
     }
 
