@@ -81,6 +81,8 @@ std::shared_ptr<ZMDepictionsParser> ZMDepictionsParser::depictionsParserWithData
     return std::shared_ptr<ZMDepictionsParser>(new ZMDepictionsParser(ZMHTMLDocument::parse(data), std::move(pageURL)));
 }
 
+bool ZMDepictionsParser::overBudget() const { return false; }
+
 std::optional<std::string> ZMDepictionsParser::resolve(const std::string& base, std::string_view reference) {
     auto page = URL::parse(base);
     if (!page) return std::nullopt;

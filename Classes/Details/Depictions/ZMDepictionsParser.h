@@ -51,6 +51,11 @@ public:
     // nil when the page does not link "screenshots.php".
     void retrieveScreenshotsFromKestrumDepictionForPackageWithURL(std::string pageURL, ListHandler handler);
 
+    // Whether the page could not be read within the budget of one depiction
+    // (ZMDepictionBudget): its description readers then give the page's text
+    // without markup, to be shown as plain text, and the other readers nothing.
+    bool overBudget() const;
+
     // ---- the same readers, synchronous (any thread) -----------------------
     std::optional<std::string> marlgateName(const std::string& siteName) const;
     // The description fieldset's text without its first 13 characters (nil

@@ -605,10 +605,100 @@ bool ZMMarkdownHTML::isAllowedLink(std::string_view url) {
            u.size() > colon + 3;
 }
 
+namespace {
+
+// Calls `line` for each line of `text` (ended by "\r\n", "\r" or "\n").
+template <class Line> void forEachLine(std::string_view text, Line&& line) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            line(text.substr(start));
+            return;
+        }
+        line(text.substr(start, end - start));
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+}
+
+bool isBlank(std::string_view line) { return line.find_first_not_of(" \t\f\v") == std::string_view::npos; }
+
+// Appends `line`, broken into pieces of at most `maximum` bytes: at the last
+// space within reach, else before a UTF-8 lead byte.
+void appendBroken(std::string& out, std::string_view line, size_t maximum) {
+    while (line.size() > maximum) {
+        size_t cut = line.rfind(' ', maximum);
+        size_t next = cut + 1;
+        if (cut == std::string_view::npos || cut == 0) {
+            cut = maximum;
+            while (cut > 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+            next = cut;
+        }
+        out.append(line.substr(0, cut));
+        out += '\n';
+        line.remove_prefix(next);
+    }
+    out.append(line);
+}
+
+}  // namespace
+
+std::string ZMMarkdownHTML::displayText(std::string_view text) {
+    size_t lines = 0, blankRuns = 0, filled = 0;
+    bool lastBlank = false;
+    forEachLine(text, [&](std::string_view line) {
+        ++lines;
+        const bool blank = isBlank(line);
+        if (blank && !lastBlank) ++blankRuns;
+        if (!blank) ++filled;
+        lastBlank = blank;
+    });
+    // Past the limit: runs of blank lines become one; then no blank line
+    // stays, and every `join` lines become one.
+    const bool collapse = lines > kMaximumLines;
+    const bool dropBlank = collapse && filled + blankRuns > kMaximumLines;
+    const size_t join = dropBlank ? (filled + kMaximumLines - 1) / kMaximumLines : 1;
+    std::string out;
+    out.reserve(text.size());
+    std::string joined;
+    size_t inJoined = 0;
+    bool first = true;
+    lastBlank = false;
+    auto emit = [&](std::string_view line) {
+        if (!first) out += '\n';
+        first = false;
+        appendBroken(out, line, kMaximumLineLength);
+    };
+    forEachLine(text, [&](std::string_view line) {
+        const bool blank = isBlank(line);
+        const bool repeatBlank = blank && lastBlank;
+        lastBlank = blank;
+        if (!collapse) return emit(line);
+        if (blank) {
+            if (!dropBlank && !repeatBlank) emit({});
+            return;
+        }
+        if (join == 1) return emit(line);
+        if (inJoined > 0) joined += ' ';
+        joined.append(line);
+        if (++inJoined == join) {
+            emit(joined);
+            joined.clear();
+            inJoined = 0;
+        }
+    });
+    if (inJoined > 0) emit(joined);
+    return out;
+}
+
 std::string ZMMarkdownHTML::sanitize(std::string_view html, bool forChangelog) {
     Writer w(forChangelog, html.size());
     sanitizeInto(w, html);
     return std::move(w).take();
+}
+
+ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode) {
+    return {htmlForText(text, forChangelog, darkMode), {}, {}};
 }
 
 std::string ZMMarkdownHTML::htmlForText(std::string_view text, bool forChangelog, bool darkMode) {

@@ -18,8 +18,25 @@
 
 class ZMMarkdownHTML {
 public:
-    // Empty when nothing remains to show.
+    // What the page shows for a text: its HTML, or, when rendering it would
+    // take more than the budget of one depiction (ZMDepictionBudget), the
+    // text itself without its markup, shown as plain text (displayText()).
+    struct Rendering {
+        std::string html;    // empty when nothing remains to show, or when `plain` is shown instead
+        std::string plain;   // shown as plain text when `html` is empty
+        std::string reason;  // why the budget stopped the HTML (logged); empty when it did not
+    };
+    static Rendering render(std::string_view text, bool forChangelog, bool darkMode);
+    // render()'s HTML; past the budget, its plain text as HTML.
     static std::string htmlForText(std::string_view text, bool forChangelog, bool darkMode);
+    // A text to be shown as plain text, shaped so a text view lays it out in
+    // small steps: line breaks normalised to "\n", lines longer than
+    // kMaximumLineLength bytes broken (at a space where there is one), and
+    // past kMaximumLines lines, blank lines dropped and then lines joined by
+    // spaces. Every word stays.
+    static constexpr size_t kMaximumLines = 10'000;
+    static constexpr size_t kMaximumLineLength = 32 * 1024;
+    static std::string displayText(std::string_view text);
     // The allow-list alone, over an HTML document or fragment (what a body holds).
     static std::string sanitize(std::string_view html, bool forChangelog);
     // Whether a link may keep its address.
