@@ -2,6 +2,7 @@
 
 #include <unicode/utf8.h>
 
+#include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMDepictionRequests.h"
 #include "Depictions/ZMDepictionSettings.h"
 #include "Dispatch/Dispatch.h"
@@ -24,6 +25,7 @@ public:
         any_ = true;
     }
     bool any() const { return any_; }
+    bool full() const { return out_.size() >= ZMDepictionRequests::kMaximumDocumentSize; }
     std::optional<std::string> result() && {
         if (!any_) return std::nullopt;
         if (out_.size() > ZMDepictionRequests::kMaximumDocumentSize) out_.resize(ZMDepictionRequests::kMaximumDocumentSize);
@@ -31,7 +33,6 @@ public:
     }
 
 private:
-    bool full() const { return out_.size() >= ZMDepictionRequests::kMaximumDocumentSize; }
     std::string_view separator_;
     std::string out_;
     bool any_ = false;
@@ -75,13 +76,47 @@ std::vector<std::string> imageURLs(const std::vector<Doc::Element>& images, cons
     return out;
 }
 
+// Runs a reader within the time of one depiction; past it, the reader gives
+// what it gives for a page without its parts.
+template <class Read> auto withinTime(const char* reader, Read&& read) -> decltype(read()) {
+    ZMDepictionBudget budget(ZMDepictionBudget::kMaximumMemory, ZMDepictionBudget::kTime);
+    ZMDepictionBudget::Scope scope(budget);
+    try {
+        return read();
+    } catch (const ZMDepictionBudget::Exceeded& e) {
+        ZMLOG("{} gave nothing: {}", reader, e.what());
+        return {};
+    }
+}
+
+// A second page parsed and read within one budget; a page over it gives its
+// text without markup to `fallback` instead.
+template <class Read, class Fallback>
+auto readPage(const char* reader, std::string_view data, Read&& read, Fallback&& fallback) -> decltype(read(*Doc::parse({}))) {
+    ZMDepictionBudget budget(data.size());
+    ZMDepictionBudget::Scope scope(budget);
+    try {
+        auto doc = Doc::parse(data, &budget);
+        if (!doc->overBudget()) return read(*doc);
+        ZMLOG("{} read the page as plain text: {}", reader, *doc->overBudget());
+        return fallback(Doc::textWithoutMarkup(data));
+    } catch (const ZMDepictionBudget::Exceeded& e) {
+        ZMLOG("{} gave nothing: {}", reader, e.what());
+        return {};
+    }
+}
+
 }  // namespace
 
 std::shared_ptr<ZMDepictionsParser> ZMDepictionsParser::depictionsParserWithData(std::string_view data, std::string pageURL) {
-    return std::shared_ptr<ZMDepictionsParser>(new ZMDepictionsParser(ZMHTMLDocument::parse(data), std::move(pageURL)));
+    auto document = ZMHTMLDocument::parse(data);
+    std::string pageText;
+    if (document->overBudget()) {
+        ZMLOG("the page {} is read as plain text: {}", pageURL, *document->overBudget());
+        pageText = ZMHTMLDocument::textWithoutMarkup(data);
+    }
+    return std::shared_ptr<ZMDepictionsParser>(new ZMDepictionsParser(std::move(document), std::move(pageURL), std::move(pageText)));
 }
-
-bool ZMDepictionsParser::overBudget() const { return false; }
 
 std::optional<std::string> ZMDepictionsParser::resolve(const std::string& base, std::string_view reference) {
     auto page = URL::parse(base);
@@ -98,118 +133,156 @@ std::shared_ptr<URLSession> ZMDepictionsParser::session() const {
 // ---- synchronous readers --------------------------------------------------------------
 
 std::optional<std::string> ZMDepictionsParser::marlgateName(const std::string& siteName) const {
-    return nameFromTitle(*document_, " - " + siteName + " - ");
+    return withinTime("marlgateName", [&]() -> std::optional<std::string> {
+        return nameFromTitle(*document_, " - " + siteName + " - ");
+    });
 }
 
 std::optional<std::string> ZMDepictionsParser::marlgateDescription() const {
-    for (auto fieldset : document_->elementsNamed("fieldset")) {
-        if (!hasId(fieldset, "description")) continue;
-        const std::string text = Doc::textContent(fieldset);
-        // The first 13 characters are the fieldset's own heading.
-        const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-        const int32_t length = static_cast<int32_t>(text.size());
-        int32_t offset = 0;
-        for (int i = 0; i < 13 && offset < length; ++i) U8_FWD_1(p, offset, length);
-        if (offset >= length) return std::nullopt;
-        return text.substr(static_cast<size_t>(offset));
-    }
-    return std::nullopt;
+    if (overBudget()) return pageText_;
+    return withinTime("marlgateDescription", [&]() -> std::optional<std::string> {
+        for (auto fieldset : document_->elementsNamed("fieldset")) {
+            if (!hasId(fieldset, "description")) continue;
+            const std::string text = Doc::textContent(fieldset);
+            // The first 13 characters are the fieldset's own heading.
+            const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+            const int32_t length = static_cast<int32_t>(text.size());
+            int32_t offset = 0;
+            for (int i = 0; i < 13 && offset < length; ++i) U8_FWD_1(p, offset, length);
+            if (offset >= length) return std::nullopt;
+            return text.substr(static_cast<size_t>(offset));
+        }
+        return std::nullopt;
+    });
 }
 
 std::optional<std::string> ZMDepictionsParser::marlgateChangelog() const {
-    for (auto fieldset : document_->elementsNamed("fieldset")) {
-        auto label = document_->firstElementNamed("label", fieldset);
-        if (!label || Doc::textContent(label) != "What's New") continue;
-        auto div = document_->firstElementNamed("div", fieldset);
-        if (!div) return std::nullopt;
-        std::string text = Doc::textContent(div);
-        if (text.find("\n\n") != std::string::npos) text = trimTrailingWhitespace(std::move(text));
-        return text;
-    }
-    return std::nullopt;
+    return withinTime("marlgateChangelog", [&]() -> std::optional<std::string> {
+        for (auto fieldset : document_->elementsNamed("fieldset")) {
+            auto label = document_->firstElementNamed("label", fieldset);
+            if (!label || Doc::textContent(label) != "What's New") continue;
+            auto div = document_->firstElementNamed("div", fieldset);
+            if (!div) return std::nullopt;
+            std::string text = Doc::textContent(div);
+            if (text.find("\n\n") != std::string::npos) text = trimTrailingWhitespace(std::move(text));
+            return text;
+        }
+        return std::nullopt;
+    });
 }
 
 std::vector<std::string> ZMDepictionsParser::marlgateScreenshots(const std::string& pageURL) const {
-    auto images = document_->elementsNamedInside("img", [](Doc::Element e) {
-        return Doc::isNamed(e, "fieldset") && hasId(e, "description");
+    return withinTime("marlgateScreenshots", [&]() -> std::vector<std::string> {
+        auto images = document_->elementsNamedInside("img", [](Doc::Element e) {
+            return Doc::isNamed(e, "fieldset") && hasId(e, "description");
+        });
+        return imageURLs(images, pageURL);
     });
-    return imageURLs(images, pageURL);
 }
 
-std::optional<std::string> ZMDepictionsParser::orvaneName() const { return nameFromTitle(*document_, " \u00B7 "); }
+std::optional<std::string> ZMDepictionsParser::orvaneName() const {
+    return withinTime("orvaneName", [&] { return nameFromTitle(*document_, " \u00B7 "); });
+}
 
 std::optional<std::string> ZMDepictionsParser::orvaneDescription() const {
-    auto panel = document_->firstElementNamed("panel");
-    if (!panel) return std::nullopt;
-    bool passedHeading = false;
-    Doc::Element block = nullptr;
-    for (auto child : Doc::childElements(panel)) {
-        if (passedHeading && Doc::isNamed(child, "fieldset")) {
-            block = child;
-            break;
+    if (overBudget()) return pageText_;
+    return withinTime("orvaneDescription", [&]() -> std::optional<std::string> {
+        auto panel = document_->firstElementNamed("panel");
+        if (!panel) return std::nullopt;
+        bool passedHeading = false;
+        Doc::Element block = nullptr;
+        for (auto child : Doc::childElements(panel)) {
+            if (passedHeading && Doc::isNamed(child, "fieldset")) {
+                block = child;
+                break;
+            }
+            if (!passedHeading && Doc::textContent(child) == "Description") passedHeading = true;
         }
-        if (!passedHeading && Doc::textContent(child) == "Description") passedHeading = true;
-    }
-    auto div = block ? document_->firstElementNamed("div", block) : nullptr;
-    if (!div) return std::nullopt;
-    Joiner joined("\n\n");
-    for (auto child : Doc::childElements(div)) joined.add(Doc::textContent(child));
-    return std::move(joined).result();
+        auto div = block ? document_->firstElementNamed("div", block) : nullptr;
+        if (!div) return std::nullopt;
+        Joiner joined("\n\n");
+        for (auto child : Doc::childElements(div)) joined.add(Doc::textContent(child));
+        return std::move(joined).result();
+    });
 }
 
 std::vector<std::string> ZMDepictionsParser::orvaneScreenshots(const std::string& pageURL) const {
-    auto panel = document_->firstElementNamed("panel");
-    if (!panel) return {};
-    std::vector<Doc::Element> images;
-    for (auto img : document_->elementsNamed("img", panel)) {
-        auto cls = Doc::attribute(img, "class");
-        if (!cls || *cls != "icon") images.push_back(img);
-    }
-    return imageURLs(images, pageURL);
+    return withinTime("orvaneScreenshots", [&]() -> std::vector<std::string> {
+        auto panel = document_->firstElementNamed("panel");
+        if (!panel) return {};
+        std::vector<Doc::Element> images;
+        for (auto img : document_->elementsNamed("img", panel)) {
+            auto cls = Doc::attribute(img, "class");
+            if (!cls || *cls != "icon") images.push_back(img);
+        }
+        return imageURLs(images, pageURL);
+    });
 }
 
 std::optional<std::string> ZMDepictionsParser::kestrumDescription() const {
-    Joiner joined("\n\n");
-    for (auto p : document_->elementsNamedInside("p", [](Doc::Element e) { return Doc::isNamed(e, "div"); }))
-        joined.add(Doc::textContent(p));
-    return std::move(joined).result();
+    if (overBudget()) return pageText_;
+    return withinTime("kestrumDescription", [&]() -> std::optional<std::string> {
+        Joiner joined("\n\n");
+        for (auto p : document_->elementsNamedInside("p", [](Doc::Element e) { return Doc::isNamed(e, "div"); }))
+            joined.add(Doc::textContent(p));
+        return std::move(joined).result();
+    });
 }
 
 bool ZMDepictionsParser::linksTo(std::string_view href) const {
-    for (auto a : document_->elementsNamed("a"))
-        if (auto value = Doc::attribute(a, "href"); value && *value == href) return true;
-    return false;
+    return withinTime("linksTo", [&]() -> bool {
+        for (auto a : document_->elementsNamed("a"))
+            if (auto value = Doc::attribute(a, "href"); value && *value == href) return true;
+        return false;
+    });
 }
 
 std::optional<std::string> ZMDepictionsParser::orvaneChangelogFromPage(std::string_view data) {
-    auto doc = ZMHTMLDocument::parse(data);
-    auto panel = doc->firstElementNamed("panel");
-    if (!panel) return std::nullopt;
-    std::string text;
-    for (auto child : Doc::childElements(panel)) {
-        if (text.size() >= ZMDepictionRequests::kMaximumDocumentSize) break;
-        if (text.empty()) {
-            text = Doc::textContent(child) + "\n";
-        } else if (Doc::isNamed(child, "label")) {
-            text += "\n\n" + Doc::textContent(child) + "\n";
-        } else if (Doc::isNamed(child, "fieldset")) {
-            for (auto line : Doc::childElements(child)) text += "\n- " + Doc::textContent(line);
-        }
-    }
-    if (text.empty()) return std::nullopt;
-    return text;
+    return readPage(
+        "orvaneChangelogFromPage", data,
+        [](const Doc& doc) -> std::optional<std::string> {
+            auto panel = doc.firstElementNamed("panel");
+            if (!panel) return std::nullopt;
+            std::string text;
+            for (auto child : Doc::childElements(panel)) {
+                if (text.size() >= ZMDepictionRequests::kMaximumDocumentSize) break;
+                if (text.empty()) {
+                    text = Doc::textContent(child) + "\n";
+                } else if (Doc::isNamed(child, "label")) {
+                    text += "\n\n" + Doc::textContent(child) + "\n";
+                } else if (Doc::isNamed(child, "fieldset")) {
+                    for (auto line : Doc::childElements(child)) text += "\n- " + Doc::textContent(line);
+                }
+            }
+            if (text.empty()) return std::nullopt;
+            return text;
+        },
+        [](std::string text) { return std::optional<std::string>(std::move(text)); });
 }
 
 std::optional<std::string> ZMDepictionsParser::kestrumChangelogFromPage(std::string_view data) {
-    auto doc = ZMHTMLDocument::parse(data);
-    Joiner joined("\n\n");
-    for (auto div : doc->elementsNamed("div")) joined.add(Doc::textContent(div));
-    return std::move(joined).result();
+    return readPage(
+        "kestrumChangelogFromPage", data,
+        [](const Doc& doc) {
+            Joiner joined("\n\n");
+            // A div's text holds that of the divs inside it: once the join is
+            // full, no more is gathered.
+            for (auto div : doc.elementsNamed("div")) {
+                if (joined.full()) break;
+                joined.add(Doc::textContent(div));
+            }
+            return std::move(joined).result();
+        },
+        [](std::string text) { return std::optional<std::string>(std::move(text)); });
 }
 
 std::vector<std::string> ZMDepictionsParser::kestrumScreenshotsFromPage(std::string_view data, const std::string& pageURL) {
-    auto doc = ZMHTMLDocument::parse(data);
-    return imageURLs(doc->elementsNamedInside("img", [](Doc::Element e) { return Doc::isNamed(e, "panel"); }), pageURL);
+    return readPage(
+        "kestrumScreenshotsFromPage", data,
+        [&](const Doc& doc) {
+            return imageURLs(doc.elementsNamedInside("img", [](Doc::Element e) { return Doc::isNamed(e, "panel"); }), pageURL);
+        },
+        [](std::string) { return std::vector<std::string>(); });
 }
 
 // ---- asynchronous operations -------------------------------------------------------------

@@ -51,10 +51,11 @@ public:
     // nil when the page does not link "screenshots.php".
     void retrieveScreenshotsFromKestrumDepictionForPackageWithURL(std::string pageURL, ListHandler handler);
 
-    // Whether the page could not be read within the budget of one depiction
+    // Whether the page could not be parsed within the budget of one depiction
     // (ZMDepictionBudget): its description readers then give the page's text
     // without markup, to be shown as plain text, and the other readers nothing.
-    bool overBudget() const;
+    // Each reader has the time of one depiction too; past it, it gives nothing.
+    bool overBudget() const { return document_->overBudget().has_value(); }
 
     // ---- the same readers, synchronous (any thread) -----------------------
     std::optional<std::string> marlgateName(const std::string& siteName) const;
@@ -71,7 +72,8 @@ public:
     // Whether an "a" element links exactly `href`.
     bool linksTo(std::string_view href) const;
 
-    // Second pages.
+    // Second pages: a page that cannot be parsed within the budget gives its
+    // text without markup as its changelog, and no screenshots.
     static std::optional<std::string> orvaneChangelogFromPage(std::string_view data);
     static std::optional<std::string> kestrumChangelogFromPage(std::string_view data);
     static std::vector<std::string> kestrumScreenshotsFromPage(std::string_view data, const std::string& pageURL);
@@ -80,13 +82,14 @@ public:
     static std::optional<std::string> resolve(const std::string& base, std::string_view reference);
 
 private:
-    ZMDepictionsParser(std::shared_ptr<const ZMHTMLDocument> document, std::string pageURL)
-        : document_(std::move(document)), pageURL_(std::move(pageURL)) {}
+    ZMDepictionsParser(std::shared_ptr<const ZMHTMLDocument> document, std::string pageURL, std::string pageText)
+        : document_(std::move(document)), pageURL_(std::move(pageURL)), pageText_(std::move(pageText)) {}
     void async(std::function<void(const ZMDepictionsParser&)> work);
     void fetchSecondPage(const std::string& url, std::function<void(std::optional<std::string> data)> then);
     std::shared_ptr<URLSession> session() const;
 
     std::shared_ptr<const ZMHTMLDocument> document_;
     std::string pageURL_;
+    std::string pageText_;  // of a page over budget
     std::shared_ptr<URLSession> session_;
 };

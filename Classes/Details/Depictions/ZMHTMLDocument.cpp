@@ -1,5 +1,6 @@
 #include "Depictions/ZMHTMLDocument.h"
 
+#include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMHTMLNestingLimit.h"
 
 #include <gumbo.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csetjmp>
 #include <cstddef>
 
 namespace {
@@ -50,6 +52,9 @@ std::string declaredCharset(std::string_view data) {
     return head.substr(at, end - at);
 }
 
+// Walks check the time of the reading in progress now and then.
+constexpr unsigned kStepsPerCheck = 1024;
+
 bool isElement(const GumboNode* n) { return n->type == GUMBO_NODE_ELEMENT || n->type == GUMBO_NODE_TEMPLATE; }
 
 const GumboVector* childrenOf(const GumboNode* n) {
@@ -70,7 +75,9 @@ void walkCounting(const GumboNode* scope, Container&& isContainer, Visit&& visit
     };
     std::vector<Frame> stack;
     if (auto* c = childrenOf(scope)) stack.push_back({c, 0, 0});
-    while (!stack.empty()) {
+    ZMDepictionBudget* budget = ZMDepictionBudget::current();
+    for (unsigned steps = 0; !stack.empty(); ++steps) {
+        if (budget && steps % kStepsPerCheck == 0) budget->check();
         Frame& top = stack.back();
         if (top.next >= top.children->length) {
             stack.pop_back();
@@ -102,29 +109,66 @@ std::string ZMHTMLDocument::toUTF8(std::string_view data) {
     return out;
 }
 
-std::shared_ptr<const ZMHTMLDocument> ZMHTMLDocument::parse(std::string_view data) {
+std::shared_ptr<const ZMHTMLDocument> ZMHTMLDocument::parse(std::string_view data, ZMDepictionBudget* budget) {
     std::shared_ptr<ZMHTMLDocument> doc(new ZMHTMLDocument);
-    doc->text_ = toUTF8(data);
-    if (auto limited = ZMHTMLNestingLimit::limited(doc->text_)) doc->text_ = std::move(*limited);
+    std::optional<ZMDepictionBudget> own;
+    doc->budget_ = budget ? budget : &own.emplace(data.size());
+    std::optional<ZMDepictionBudget::Scope> scope;
+    if (ZMDepictionBudget::current() != doc->budget_) scope.emplace(*doc->budget_);
+    try {
+        doc->text_ = toUTF8(data);
+        if (auto limited = ZMHTMLNestingLimit::limited(doc->text_)) doc->text_ = std::move(*limited);
+    } catch (const ZMDepictionBudget::Exceeded& e) {
+        doc->overBudget_ = e.what();
+        doc->text_.clear();
+    }
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;  // parse errors are not looked at; recording them costs time
     options.allocator = &ZMHTMLDocument::allocate;
     options.deallocator = &ZMHTMLDocument::deallocate;
     options.userdata = doc.get();
-    doc->output_ = gumbo_parse_with_options(&options, doc->text_.data(), doc->text_.size());
+    // gumbo cannot be stopped: past the budget its allocation returns here
+    // instead, and what it built so far goes with the document's chunks.
+    std::jmp_buf abandon;
+    doc->abandon_ = &abandon;
+    if (doc->overBudget_) {
+        // the cut ran out of time: no parse
+    } else if (setjmp(abandon) == 0) {
+        doc->output_ = gumbo_parse_with_options(&options, doc->text_.data(), doc->text_.size());
+    } else {
+        doc->overBudget_ = doc->budget_->reason();
+        doc->text_.clear();
+    }
+    doc->abandon_ = nullptr;
+    if (!doc->output_) doc->output_ = gumbo_parse_with_options(&options, "", 0);  // an empty page
+    doc->budget_ = nullptr;
     return doc;
 }
 
 // Memory gumbo frees while it parses stays with the page until it goes:
 // about twice the page's tree at most, since gumbo grows its buffers by doubling.
+// Chunks grow from small ones: a description may parse thousands of short
+// HTML blocks one at a time.
 void* ZMHTMLDocument::allocate(void* self, size_t size) {
     auto* doc = static_cast<ZMHTMLDocument*>(self);
-    constexpr size_t kChunk = 256 * 1024;
+    constexpr size_t kFirstChunk = 8 * 1024, kLargestChunk = 256 * 1024;
     constexpr size_t kAlign = alignof(std::max_align_t);
     size = (size + kAlign - 1) / kAlign * kAlign;
-    if (size > kChunk / 4) return doc->large_.emplace_back(new char[size]).get();
-    if (doc->chunks_.empty() || doc->chunkUsed_ + size > kChunk) {
-        doc->chunks_.emplace_back(new char[kChunk]);
+    const bool large = size > kLargestChunk / 4;
+    const bool newChunk = !large && (doc->chunks_.empty() || doc->chunkUsed_ + size > doc->chunkSize_);
+    const size_t chunk = std::max(size, std::min(kLargestChunk, kFirstChunk << std::min<size_t>(doc->chunks_.size(), 5)));
+    if (large || newChunk) {
+        const size_t bytes = large ? size : chunk;
+        doc->allocated_ += bytes;
+        if (doc->budget_ && !doc->budget_->charge(bytes) && doc->abandon_)
+            std::longjmp(*static_cast<std::jmp_buf*>(doc->abandon_), 1);
+    } else if (doc->budget_ && doc->abandon_ && !doc->budget_->charge(0)) {
+        std::longjmp(*static_cast<std::jmp_buf*>(doc->abandon_), 1);  // the time is up
+    }
+    if (large) return doc->large_.emplace_back(new char[size]).get();
+    if (newChunk) {
+        doc->chunks_.emplace_back(new char[chunk]);
+        doc->chunkSize_ = chunk;
         doc->chunkUsed_ = 0;
     }
     void* p = doc->chunks_.back().get() + doc->chunkUsed_;
@@ -175,7 +219,9 @@ void ZMHTMLDocument::traverse(Element scope, const std::function<bool(Element)>&
     std::vector<Frame> stack;
     if (!scope) return;
     if (auto* c = childrenOf(scope)) stack.push_back({scope, c, 0});
-    while (!stack.empty()) {
+    ZMDepictionBudget* budget = ZMDepictionBudget::current();
+    for (unsigned steps = 0; !stack.empty(); ++steps) {
+        if (budget && steps % kStepsPerCheck == 0) budget->check();
         Frame& top = stack.back();
         if (top.next >= top.children->length) {
             const GumboNode* done = top.node;
@@ -241,5 +287,109 @@ std::string ZMHTMLDocument::textContent(Element element) {
             out += n->v.text.text;
         return true;
     });
+    return out;
+}
+
+namespace {
+
+// The character an entity at `at` ("&...;") stands for, as UTF-8, and its
+// length; only the entities pages write for markup and spaces, and numbers.
+std::pair<std::string, size_t> entityAt(std::string_view text, size_t at) {
+    constexpr size_t kLongest = 12;
+    const size_t semi = text.substr(at, kLongest).find(';');
+    if (semi == std::string_view::npos || semi < 2) return {"&", 1};
+    const std::string_view name = text.substr(at + 1, semi - 1);
+    static const std::pair<std::string_view, std::string_view> kNamed[] = {
+        {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", "\u00A0"}};
+    for (const auto& [n, c] : kNamed)
+        if (name == n) return {std::string(c), semi + 1};
+    if (name[0] != '#') return {"&", 1};
+    const bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    UChar32 code = 0;
+    for (char c : digits) {
+        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                      : hex && std::isxdigit(static_cast<unsigned char>(c)) ? std::tolower(c) - 'a' + 10
+                                                                             : -1;
+        if (d < 0 || code > 0x10FFFF) return {"&", 1};
+        code = code * (hex ? 16 : 10) + d;
+    }
+    if (digits.empty() || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {"&", 1};
+    char buffer[4];
+    int32_t length = 0;
+    U8_APPEND_UNSAFE(buffer, length, code);
+    return {std::string(buffer, static_cast<size_t>(length)), semi + 1};
+}
+
+bool startsWithIgnoringCase(std::string_view text, size_t at, std::string_view prefix) {
+    if (text.size() - at < prefix.size()) return false;
+    for (size_t k = 0; k < prefix.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(text[at + k])) != prefix[k]) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html) {
+    const std::string utf8 = toUTF8(html);
+    const std::string_view in = utf8;
+    constexpr size_t npos = std::string_view::npos;
+    // Where `needle` is next found from `from`. Each answer is kept: a text of
+    // markup that never ends is not searched to its end at each opener.
+    struct Next {
+        std::string_view needle;
+        size_t searchedFrom = npos, at = npos;
+    };
+    auto next = [&](Next& n, size_t from) {
+        if (n.searchedFrom == npos || from < n.searchedFrom || (n.at != npos && n.at < from)) {
+            n.searchedFrom = from;
+            n.at = in.find(n.needle, from);
+        }
+        return n.at;
+    };
+    Next tagEnd{">"}, commentEnd{"-->"};
+    std::string out;
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size();) {
+        const char c = in[i];
+        if (c == '&') {
+            auto [text, length] = entityAt(in, i);
+            out += text;
+            i += length;
+            continue;
+        }
+        if (c != '<' || i + 1 >= in.size()) {
+            out += c;
+            ++i;
+            continue;
+        }
+        const char following = in[i + 1];
+        if (in.substr(i, 4) == "<!--") {
+            const size_t end = next(commentEnd, i + 4);
+            i = end == npos ? in.size() : end + 3;
+        } else if (std::isalpha(static_cast<unsigned char>(following)) || following == '/' || following == '!' ||
+                   following == '?') {
+            size_t end = next(tagEnd, i);
+            if (end == npos) {  // no tag: text
+                out += c;
+                ++i;
+                continue;
+            }
+            // What a script or style holds is no text of the page. Reading
+            // goes on after its end tag, so the search covers each byte once.
+            for (std::string_view name : {"script", "style"}) {
+                if (!startsWithIgnoringCase(in, i + 1, name)) continue;
+                size_t close = in.find("</", end);
+                while (close != npos && !startsWithIgnoringCase(in, close + 2, name)) close = in.find("</", close + 2);
+                const size_t closeEnd = close == npos ? npos : next(tagEnd, close);
+                end = closeEnd == npos ? in.size() : closeEnd;
+                break;
+            }
+            i = end + 1;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
     return out;
 }

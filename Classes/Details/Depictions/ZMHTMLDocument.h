@@ -8,6 +8,10 @@
 // Element names are lower case. Elements HTML does not know (a "panel") are
 // named by the name they were written with.
 //
+// The parse spends a ZMDepictionBudget (its own for the page's size unless
+// the caller shares one): past it the parse is abandoned and the document is
+// an empty page that says why (overBudget()).
+//
 // Text: the page is read as UTF-8 unless it is not valid UTF-8, in which case
 // the charset its head declares (else windows-1252, as browsers do) is
 // converted; a UTF-8 or UTF-16 byte-order mark decides first.
@@ -20,12 +24,17 @@
 
 struct GumboInternalNode;
 struct GumboInternalOutput;
+class ZMDepictionBudget;
 
 class ZMHTMLDocument {
 public:
     using Element = const GumboInternalNode*;
 
-    static std::shared_ptr<const ZMHTMLDocument> parse(std::string_view data);
+    static std::shared_ptr<const ZMHTMLDocument> parse(std::string_view data, ZMDepictionBudget* budget = nullptr);
+    // Why the parse was abandoned; nullopt when it was not.
+    const std::optional<std::string>& overBudget() const { return overBudget_; }
+    // The bytes the parse allocated (charged to the budget).
+    size_t allocated() const { return allocated_; }
     ~ZMHTMLDocument();
     ZMHTMLDocument(const ZMHTMLDocument&) = delete;
     ZMHTMLDocument& operator=(const ZMHTMLDocument&) = delete;
@@ -39,6 +48,9 @@ public:
     // `container`, each once, in document order.
     std::vector<Element> elementsNamedInside(std::string_view name, const std::function<bool(Element)>& container) const;
 
+    // Walks spend the time of the reading in progress on this thread, if any
+    // (ZMDepictionBudget::Scope): past it, they throw ZMDepictionBudget::Exceeded.
+    //
     // Visits every node below `scope` in document order: `enter` for each node
     // (false: skip what lies below it, and its `leave`), `leave` for an
     // element after its children.
@@ -57,6 +69,10 @@ public:
 
     // The page's bytes as UTF-8 (exposed for tests and the sanitizer).
     static std::string toUTF8(std::string_view data);
+    // The text of an HTML text without its markup, in one pass: tags,
+    // comments and what script and style elements hold go; entities of
+    // characters are decoded. For a page that cannot be parsed within its budget.
+    static std::string textWithoutMarkup(std::string_view html);
 
 private:
     ZMHTMLDocument() = default;
@@ -65,7 +81,11 @@ private:
     // Everything gumbo allocates for this page, freed in one go: gumbo frees
     // its tree recursively, which a deep enough page would overflow.
     std::vector<std::unique_ptr<char[]>> chunks_, large_;
-    size_t chunkUsed_ = 0;
+    size_t chunkUsed_ = 0, chunkSize_ = 0;
+    size_t allocated_ = 0;
+    ZMDepictionBudget* budget_ = nullptr;
+    void* abandon_ = nullptr;  // the jmp_buf that abandons the parse in progress
+    std::optional<std::string> overBudget_;
     static void* allocate(void* self, size_t size);
     static void deallocate(void*, void*) {}
 };

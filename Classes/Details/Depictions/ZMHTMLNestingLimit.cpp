@@ -1,5 +1,7 @@
 #include "Depictions/ZMHTMLNestingLimit.h"
 
+#include "Depictions/ZMDepictionBudget.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -82,17 +84,29 @@ constexpr size_t kNone = static_cast<size_t>(-1);
 class Limiter {
 public:
     Limiter(std::string_view html, size_t maximumDepth, size_t maximumFormatting)
-        : in_(html), maximumDepth_(maximumDepth), maximumFormatting_(maximumFormatting) {}
+        : whole_(html), in_(html), maximumDepth_(maximumDepth), maximumFormatting_(maximumFormatting) {}
 
     std::optional<std::string> run() {
         size_t i = 0;
-        while (i < in_.size()) {
+        ZMDepictionBudget* budget = ZMDepictionBudget::current();
+        for (unsigned steps = 0;; ++steps) {
+            if (budget && steps % 256 == 0) budget->check();
+            // The end of what is read as markup and raw text at once (see tag()).
+            while (!limits_.empty() && i >= limits_.back()) {
+                i = limits_.back();
+                limits_.pop_back();
+                in_ = whole_.substr(0, limits_.empty() ? whole_.size() : limits_.back());
+            }
             const size_t lt = in_.find('<', i);
-            if (lt == std::string_view::npos) break;
+            if (lt == std::string_view::npos) {
+                if (limits_.empty()) break;
+                i = in_.size();
+                continue;
+            }
             i = markup(lt);
         }
         if (!cut_) return std::nullopt;
-        out_.append(in_.substr(copied_));
+        out_.append(whole_.substr(copied_));
         return std::move(out_);
     }
 
@@ -142,13 +156,32 @@ private:
         std::string attribute;
         bool inValue = false;  // between an attribute's '=' and its value
         bool slash = false;    // a '/' just before the '>': a self-closing tag
+        // Attributes past the caps are cut from here to the tag's end. The
+        // parser compares each attribute with those before it, copies them
+        // with every element it reopens, and gathers those of every html and
+        // body tag into one element.
+        size_t attributeStart = 0, cutAt = kNone;
+        size_t& gathered = isEnd ? ownAttributes_ : name == "html" ? htmlAttributes_ : name == "body" ? bodyAttributes_ : ownAttributes_;
+        ownAttributes_ = 0;
+        auto keptUpTo = [&](size_t valueEnd) {  // false: the attribute that began at attributeStart is cut
+            if (cutAt != kNone) return false;
+            if (gathered >= ZMHTMLNestingLimit::kMaximumAttributes ||
+                valueEnd - lt > ZMHTMLNestingLimit::kMaximumTagBytes) {
+                cutAt = attributeStart;
+                return false;
+            }
+            return true;
+        };
         while (i < in_.size() && in_[i] != '>') {
             const char c = in_[i];
             slash = false;
             if (inValue && (c == '"' || c == '\'')) {
                 const size_t close = in_.find(c, i + 1);
                 if (close == std::string_view::npos) return in_.size();
-                if (readAttributes) attributes_.emplace_back(attribute, in_.substr(i + 1, close - i - 1));
+                if (keptUpTo(close + 1)) {
+                    ++gathered;
+                    if (readAttributes) attributes_.emplace_back(attribute, in_.substr(i + 1, close - i - 1));
+                }
                 i = close + 1;
                 inValue = false;
                 continue;
@@ -160,7 +193,10 @@ private:
             if (inValue) {  // an unquoted value
                 const size_t valueStart = i;
                 while (i < in_.size() && !isSpace(in_[i]) && in_[i] != '>') ++i;
-                if (readAttributes) attributes_.emplace_back(attribute, in_.substr(valueStart, i - valueStart));
+                if (keptUpTo(i)) {
+                    ++gathered;
+                    if (readAttributes) attributes_.emplace_back(attribute, in_.substr(valueStart, i - valueStart));
+                }
                 inValue = false;
                 continue;
             }
@@ -170,52 +206,66 @@ private:
                 continue;
             }
             // An attribute's name (one that begins with '=' keeps it), then its '=' if any.
-            const size_t attributeStart = i++;
+            attributeStart = i++;
             while (i < in_.size() && !isSpace(in_[i]) && in_[i] != '/' && in_[i] != '>' && in_[i] != '=') ++i;
-            if (readAttributes) {
-                attribute.clear();
-                for (size_t k = attributeStart; k < i; ++k) attribute += lower(in_[k]);
-                attributes_.emplace_back(attribute, std::string_view());
-            }
-            while (i < in_.size() && isSpace(in_[i])) ++i;
-            if (i < in_.size() && in_[i] == '=') {
-                ++i;
+            size_t after = i;
+            while (after < in_.size() && isSpace(in_[after])) ++after;
+            if (after < in_.size() && in_[after] == '=') {
+                i = after + 1;
                 inValue = true;
-                if (readAttributes) attributes_.pop_back();  // the value comes with it
+                if (readAttributes) {
+                    attribute.clear();
+                    for (size_t k = attributeStart; k < after && !isSpace(in_[k]) && in_[k] != '='; ++k) attribute += lower(in_[k]);
+                }
+            } else if (keptUpTo(i)) {  // a name alone
+                ++gathered;
+                if (readAttributes) {
+                    attribute.clear();
+                    for (size_t k = attributeStart; k < i; ++k) attribute += lower(in_[k]);
+                    attributes_.emplace_back(attribute, std::string_view());
+                }
             }
         }
         if (i >= in_.size()) return in_.size();
         const size_t end = i + 1;
+        // The cut attributes go, and with them the blanks before them; a '/'
+        // that closes the tag stays.
+        auto cutAttributes = [&] {
+            if (cutAt == kNone) return;
+            size_t from = cutAt;
+            while (from > nameStart && isSpace(in_[from - 1])) --from;
+            out_.append(in_.substr(copied_, from - copied_));
+            copied_ = slash ? i - 1 : i;
+            cut_ = true;
+        };
         if (isEnd) {
+            cutAttributes();
             endTag(name);
             return end;
         }
         rawText_ = false;
         const bool boundOpens = boundOpensFor(name);
         if ((boundOpens && bound_.size() >= 4 * maximumDepth_) || !startTag(name, slash)) {
-            if (!cut_) out_.reserve(in_.size());
             out_.append(in_.substr(copied_, lt - copied_));
             copied_ = end;
             cut_ = true;
             return end;
         }
+        cutAttributes();
         boundStart(name, boundOpens);
         const bool rawNamed = (flagsOf(name) & kRawText) || name == "plaintext";
-        if (!rawNamed) return end;
+        if (!rawNamed || (!rawText_ && !exotic_)) return end;
         const size_t rawEnd = name == "plaintext" ? in_.size() : rawTextEnd(end, name);
         if (!exotic_) return rawText_ ? rawEnd : end;
         // Whether the parser reads raw text here is not sure: its content is
         // read as markup as well, but no further than raw text would reach,
-        // so that no tag either reading sees is missed.
-        const std::string_view whole = in_;
-        in_ = whole.substr(0, rawEnd);
-        for (size_t k = end; k < in_.size();) {
-            const size_t next = in_.find('<', k);
-            if (next == std::string_view::npos) break;
-            k = markup(next);
+        // so that no tag either reading sees is missed (run() ends the
+        // markup there).
+        if (rawEnd < in_.size()) {
+            limits_.push_back(rawEnd);
+            in_ = whole_.substr(0, rawEnd);
         }
-        in_ = whole;
-        return rawEnd;
+        return end;
     }
 
     // ---- the bound ---------------------------------------------------------------------
@@ -237,7 +287,8 @@ private:
         if (name == "svg" || name == "math" || name == "select") exotic_ = true;
         if (!foreignSeen_) {
             auto closeTop = [&](std::initializer_list<std::string_view> names) {
-                if (!bound_.empty() && std::find(names.begin(), names.end(), bound_.back()) != names.end()) bound_.pop_back();
+                if (!bound_.empty() && std::find(names.begin(), names.end(), bound_.back().name) != names.end())
+                    boundPopTo(bound_.size() - 1);
             };
             const uint16_t flags = flagsOf(name);
             if (name == "li") closeTop({"li"});
@@ -249,31 +300,41 @@ private:
                 closeTop({"td", "th"});
             if (name == "tr" || name == "tbody" || name == "thead" || name == "tfoot") closeTop({"tr"});
             if (name == "tbody" || name == "thead" || name == "tfoot") closeTop({"tbody", "thead", "tfoot"});
-            if ((name == "option" || name == "optgroup") &&
-                std::find(bound_.begin(), bound_.end(), "select") != bound_.end()) {
+            if ((name == "option" || name == "optgroup") && boundCount("select") > 0) {
                 closeTop({"option"});
                 if (name == "optgroup") closeTop({"optgroup"});
             }
         }
-        if (opens) bound_.push_back(name);
+        if (opens) {
+            bound_.push_back({name, flagsOf(name)});
+            ++boundCounts_[name];
+        }
+    }
+
+    int boundCount(const std::string& name) const {
+        const auto it = boundCounts_.find(name);
+        return it == boundCounts_.end() ? 0 : it->second;
+    }
+    void boundPopTo(size_t index) {
+        while (bound_.size() > index) {
+            if (--boundCounts_[bound_.back().name] == 0) boundCounts_.erase(bound_.back().name);
+            bound_.pop_back();
+        }
     }
 
     // An end tag closes the innermost element; outside SVG and MathML, an end
     // tag that closes its element in scope also closes what lies above it when
     // none of that is special (nor, for a table's parts, more than its parts).
     void boundEnd(const std::string& name) {
-        if (bound_.empty()) return;
-        if (bound_.back() == name) return bound_.pop_back();
+        if (bound_.empty() || boundCount(name) == 0) return;
+        if (bound_.back().name == name) return boundPopTo(bound_.size() - 1);
         const uint16_t flags = flagsOf(name);
         if (foreignSeen_ || !((flags & kEndsInScope) || name == "p" || name == "li")) return;
         const bool tablePart = name == "table" || name == "tbody" || name == "thead" || name == "tfoot" || name == "tr";
         for (size_t i = bound_.size(); i-- > 0;) {
-            const std::string& n = bound_[i];
-            if (n == name) {
-                bound_.resize(i);
-                return;
-            }
-            const bool passable = !(flagsOf(n) & kSpecial) ||
+            const std::string& n = bound_[i].name;
+            if (n == name) return boundPopTo(i);
+            const bool passable = !(bound_[i].flags & kSpecial) ||
                                   (tablePart && (n == "td" || n == "th" || n == "tr" || n == "tbody" || n == "thead" ||
                                                  n == "tfoot" || n == "caption" || n == "colgroup"));
             if (!passable) return;
@@ -291,16 +352,26 @@ private:
         return false;
     }
 
-    // Where "</name" followed by a space, '/' or '>' begins (that end tag is read next).
-    size_t rawTextEnd(size_t from, std::string_view name) const {
-        for (size_t at = in_.find("</", from); at != std::string_view::npos; at = in_.find("</", at + 2)) {
-            size_t k = 0;
-            while (k < name.size() && at + 2 + k < in_.size() && lower(in_[at + 2 + k]) == name[k]) ++k;
-            const size_t next = at + 2 + k;
-            if (k == name.size() && next < in_.size() && (isSpace(in_[next]) || in_[next] == '/' || in_[next] == '>'))
-                return at;
+    // Where "</name" followed by a space, '/' or '>' begins (that end tag is
+    // read next), within what is read now. Each name's last answer is kept:
+    // a text of many such start tags is not searched to its end for each.
+    size_t rawTextEnd(size_t from, const std::string& name) {
+        auto& [searchedFrom, found] = rawTextEnds_.try_emplace(name, kNone, kNone).first->second;
+        if (searchedFrom == kNone || from < searchedFrom || (found != kNone && found < from)) {
+            searchedFrom = from;
+            found = kNone;
+            for (size_t at = whole_.find("</", from); at != std::string_view::npos; at = whole_.find("</", at + 2)) {
+                size_t k = 0;
+                while (k < name.size() && at + 2 + k < whole_.size() && lower(whole_[at + 2 + k]) == name[k]) ++k;
+                const size_t next = at + 2 + k;
+                if (k == name.size() && next < whole_.size() &&
+                    (isSpace(whole_[next]) || whole_[next] == '/' || whole_[next] == '>')) {
+                    found = at;
+                    break;
+                }
+            }
         }
-        return in_.size();
+        return found != kNone && found + 2 + name.size() < in_.size() ? found : in_.size();
     }
 
     // ---- the stack of open elements --------------------------------------------------------
@@ -583,12 +654,21 @@ private:
         return true;
     }
 
-    std::string_view in_;
+    std::string_view whole_;
+    std::string_view in_;  // the text up to the innermost limit
+    std::vector<size_t> limits_;  // where reading markup inside uncertain raw text ends
+    std::unordered_map<std::string, std::pair<size_t, size_t>> rawTextEnds_;  // name: searched from, found at
+    size_t htmlAttributes_ = 0, bodyAttributes_ = 0, ownAttributes_ = 0;  // attributes each element gathers
     size_t maximumDepth_, maximumFormatting_;
     std::vector<Open> stack_;
     std::vector<std::pair<std::string, std::string_view>> attributes_;  // of a font or annotation-xml tag
     bool rawText_ = false;
-    std::vector<std::string> bound_;  // the coarser count's open elements
+    struct Bound {
+        std::string name;
+        uint16_t flags;
+    };
+    std::vector<Bound> bound_;  // the coarser count's open elements
+    std::unordered_map<std::string, int> boundCounts_;  // how many of each name are open by it
     bool foreignSeen_ = false;        // an svg or math start tag was kept
     bool exotic_ = false;             // ... or a select: raw text is not sure
     std::vector<std::string> formatting_;  // the formatting elements a parser would reopen

@@ -16,6 +16,14 @@
 // fall behind the parser, a second, coarser count that only ever closes what
 // the parser surely closes caps the depth at four times the cut. Frameset and
 // template start tags are cut: they switch the parser to rules of their own.
+//
+// Attributes are capped too: at most kMaximumAttributes an element (html and
+// body gather those of every html or body tag) and none that ends past
+// kMaximumTagBytes from its tag's start. A parser compares each attribute with
+// those before it and copies them into every element it reopens.
+//
+// The pass spends the time of the reading in progress on this thread, if any
+// (ZMDepictionBudget::Scope): past it, it throws ZMDepictionBudget::Exceeded.
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -25,8 +33,11 @@ class ZMHTMLNestingLimit {
 public:
     static constexpr size_t kMaximumDepth = 256;
     static constexpr size_t kMaximumFormatting = 64;
+    static constexpr size_t kMaximumAttributes = 32;
+    static constexpr size_t kMaximumTagBytes = 8 * 1024;
 
-    // The text without the start tags beyond the depth; nullopt when none is.
+    // The text without the start tags beyond the depth and the attributes
+    // beyond the caps; nullopt when none is.
     static std::optional<std::string> limited(std::string_view html, size_t maximumDepth = kMaximumDepth,
                                               size_t maximumFormatting = kMaximumFormatting);
 };

@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
+#include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMHTMLDocument.h"
+#include "Miscellaneous/ZMLog.h"
 
 namespace {
 
@@ -58,12 +63,19 @@ void escapeInto(std::string& out, std::string_view text) {
 // its end tag is written. A raw end tag closes only an element open in the
 // innermost block (with whatever opened inside it), and is dropped when none
 // is; what a block leaves open is closed where it ends. Nesting is capped:
-// elements past kMaximumDepth are written as their text alone.
+// elements past kMaximumDepth are written as their text alone, and so are
+// tables inside kMaximumTableDepth others (a text view lays out nested
+// tables in time that doubles with each level).
+//
+// The output spends the rendering's budget: past `outputLimit` bytes, or its
+// time, the writer throws ZMDepictionBudget::Exceeded.
 class Writer {
 public:
     static constexpr size_t kMaximumDepth = 256;
+    static constexpr int kMaximumTableDepth = 3;
 
-    explicit Writer(bool forChangelog, size_t reserve) : changelog_(forChangelog) { out_.reserve(reserve); }
+    Writer(bool forChangelog, ZMDepictionBudget& budget, size_t outputLimit)
+        : changelog_(forChangelog), budget_(budget), outputLimit_(outputLimit) {}
 
     std::string take() && {
         closeDownTo(0);
@@ -73,14 +85,26 @@ public:
 
     void text(std::string_view t) {
         if (inlineSkip_ == 0) escapeInto(out_, t);
+        spent();
     }
-    void raw(std::string_view html) { out_ += html; }
+    void raw(std::string_view html) {
+        out_ += html;
+        spent();
+    }
+    ZMDepictionBudget& budget() { return budget_; }
+    // Throws once the output or the time passes the budget.
+    void spent() {
+        if (out_.size() > outputLimit_)
+            throw ZMDepictionBudget::Exceeded("its HTML would take more than " + std::to_string(outputLimit_ >> 10) + " KiB");
+        budget_.check();
+    }
 
     // ---- the stack of open elements ------------------------------------------------------
     size_t mark() const { return open_.size(); }
     void closeDownTo(size_t mark) {
         while (open_.size() > mark) {
             out_ += open_.back().close;
+            if (open_.back().name == "table") --tables_;
             open_.pop_back();
         }
     }
@@ -165,6 +189,10 @@ public:
         else if (name == "li") openItem();
         else if (name == "br") raw("<br />");
         else if (name == "hr") raw("<hr />");
+        else if (isTablePart(name) && (suppressedTables_ > 0 || (name == "table" && tables_ >= kMaximumTableDepth))) {
+            if (name == "table") ++suppressedTables_;
+            ++suppressed_;
+        }
         else if (full() && (name == "a" || isOneOf(name, kKept) || isOneOf(name, kBlocks))) ++suppressed_;
         else if (name == "a") openLink(href);
         else if (isOneOf(name, kKept)) push(std::string(name), "<" + std::string(name) + ">", "</" + std::string(name) + ">", false);
@@ -178,6 +206,7 @@ public:
         else if (name == "ul" || name == "ol") closeList();
         else if (name == "li") closeItem();
         else if (name == "a" || isOneOf(name, kKept) || isOneOf(name, kBlocks)) {
+            if (name == "table" && suppressedTables_ > 0) --suppressedTables_;
             if (suppressed_ > 0) --suppressed_;
             else closeNamed(name);
         }
@@ -220,9 +249,15 @@ private:
     static bool isHeading(std::string_view name) {
         return name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6';
     }
+    static bool isTablePart(std::string_view name) {
+        return name == "table" || name == "thead" || name == "tbody" || name == "tfoot" || name == "tr" || name == "td" ||
+               name == "th";
+    }
     void push(std::string name, std::string_view tag, std::string close, bool block) {
         out_ += tag;
+        if (name == "table") ++tables_;
         open_.push_back({std::move(name), std::move(close), block});
+        spent();
     }
     // Closes `name` and what opened inside it, when it is open in the innermost block.
     void closeNamed(std::string_view name) {
@@ -263,18 +298,30 @@ private:
     }
 
     bool changelog_;
+    ZMDepictionBudget& budget_;
+    size_t outputLimit_;
     std::string out_;
     std::vector<Open> open_;
     std::vector<List> lists_;
     int inlineSkip_ = 0;
-    int suppressed_ = 0;       // raw elements past the cap, awaiting their end tags
-    int suppressedLists_ = 0;  // lists past the cap
+    int suppressed_ = 0;        // raw elements past the caps, awaiting their end tags
+    int suppressedLists_ = 0;   // lists past the cap
+    int tables_ = 0;            // tables open
+    int suppressedTables_ = 0;  // tables past the cap (their parts go too)
 };
 
 // Raw HTML through gumbo, into the writer. Each element's end closes what it
 // left open inside it.
 void sanitizeInto(Writer& w, std::string_view html) {
-    auto doc = ZMHTMLDocument::parse(html);
+    ZMDepictionBudget& budget = w.budget();
+    auto doc = ZMHTMLDocument::parse(html, &budget);
+    if (doc->overBudget()) throw ZMDepictionBudget::Exceeded(*doc->overBudget());
+    // The document's memory goes back with it (an HTML block at a time).
+    struct Release {
+        ZMDepictionBudget& budget;
+        size_t bytes;
+        ~Release() { budget.release(bytes); }
+    } release{budget, doc->allocated()};
     auto body = doc->firstElementNamed("body");
     if (!body) return;
     std::vector<size_t> marks;
@@ -307,8 +354,8 @@ std::string decodeEntities(std::string_view s) {
             out += s[i];
             continue;
         }
-        const size_t semi = s.find(';', i);
-        if (semi == std::string_view::npos || semi - i > 10) {
+        const size_t semi = s.substr(0, i + 11).find(';', i);  // no further than the longest entity read
+        if (semi == std::string_view::npos) {
             out += '&';
             continue;
         }
@@ -429,8 +476,143 @@ void htmlBlock(Writer& w, std::string_view html, int depth) {
     sanitizeInto(w, html);
 }
 
+// cmark's memory, charged to the rendering's budget. cmark cannot be
+// stopped either: past the budget an allocation returns to the start of the
+// parse in progress, and what it had built is freed with the rendering.
+class CmarkMemory {
+public:
+    explicit CmarkMemory(ZMDepictionBudget& budget) : budget_(budget), previous_(tCurrent) { tCurrent = this; }
+    ~CmarkMemory() {
+        tCurrent = previous_;
+        while (blocks_.next != &blocks_) {
+            Header* h = blocks_.next;
+            unlink(h);
+            std::free(h);
+        }
+    }
+    CmarkMemory(const CmarkMemory&) = delete;
+    CmarkMemory& operator=(const CmarkMemory&) = delete;
+    // The memory of the rendering in progress on this thread.
+    static CmarkMemory& current() { return *tCurrent; }
+
+    // The document of `markdown`, or Exceeded.
+    cmark_node* parse(std::string_view markdown) {
+        static cmark_mem functions = {&CmarkMemory::callocate, &CmarkMemory::reallocate, &CmarkMemory::release};
+        std::jmp_buf abandon;
+        std::jmp_buf* outer = abandon_;
+        abandon_ = &abandon;
+        cmark_node* volatile document = nullptr;
+        if (setjmp(abandon) == 0) {
+            cmark_parser* parser = cmark_parser_new_with_mem(CMARK_OPT_DEFAULT, &functions);
+            cmark_parser_feed(parser, markdown.data(), markdown.size());
+            document = cmark_parser_finish(parser);
+            cmark_parser_free(parser);
+        }
+        abandon_ = outer;
+        if (!document) throw ZMDepictionBudget::Exceeded(budget_.reason());
+        return document;
+    }
+
+private:
+    struct alignas(std::max_align_t) Header {
+        Header* previous;
+        Header* next;
+        size_t size;
+    };
+    static thread_local CmarkMemory* tCurrent;
+
+    void link(Header* h) {
+        h->previous = &blocks_;
+        h->next = blocks_.next;
+        blocks_.next->previous = h;
+        blocks_.next = h;
+    }
+    static void unlink(Header* h) {
+        h->previous->next = h->next;
+        h->next->previous = h->previous;
+    }
+    // Charges `bytes`; past the budget during a parse, abandons it.
+    void charge(size_t bytes) {
+        if (!budget_.charge(bytes) && abandon_) std::longjmp(*abandon_, 1);
+    }
+    void* allocate(size_t size, bool zeroed) {
+        charge(size + sizeof(Header));
+        auto* h = static_cast<Header*>(zeroed ? std::calloc(1, sizeof(Header) + size) : std::malloc(sizeof(Header) + size));
+        if (!h) std::abort();  // as cmark's own allocator does
+        h->size = size;
+        link(h);
+        return h + 1;
+    }
+    static void* callocate(size_t count, size_t size) {
+        if (size != 0 && count > (SIZE_MAX - sizeof(Header)) / size) std::abort();
+        return tCurrent->allocate(count * size, true);
+    }
+    static void* reallocate(void* p, size_t size) {
+        if (!p) return tCurrent->allocate(size, false);
+        Header* h = static_cast<Header*>(p) - 1;
+        tCurrent->charge(size);
+        tCurrent->budget_.release(h->size);
+        unlink(h);
+        auto* moved = static_cast<Header*>(std::realloc(h, sizeof(Header) + size));
+        if (!moved) std::abort();
+        moved->size = size;
+        tCurrent->link(moved);
+        return moved + 1;
+    }
+    static void release(void* p) {
+        if (!p) return;
+        Header* h = static_cast<Header*>(p) - 1;
+        tCurrent->budget_.release(h->size + sizeof(Header));
+        unlink(h);
+        std::free(h);
+    }
+
+    ZMDepictionBudget& budget_;
+    CmarkMemory* previous_;
+    std::jmp_buf* abandon_ = nullptr;
+    Header blocks_{&blocks_, &blocks_, 0};
+};
+
+thread_local CmarkMemory* CmarkMemory::tCurrent = nullptr;
+
+// A few inline openers make cmark search the rest of the paragraph for their
+// end each time they are met (a processing instruction, a declaration, CDATA)
+// or walk every image opener before them at each link: a text that holds more
+// than a few hundred of one kind has them all written as text instead.
+void keepQuadraticOpenersOut(std::string& markdown) {
+    constexpr size_t kMaximumOpeners = 256;
+    enum Kind { kInstruction, kDeclaration, kCData, kImage, kKinds };
+    auto kindAt = [&](size_t i) -> int {
+        if (markdown[i] == '!') return i + 1 < markdown.size() && markdown[i + 1] == '[' ? kImage : kKinds;
+        if (i + 1 >= markdown.size()) return kKinds;
+        const char next = markdown[i + 1];
+        if (next == '?') return kInstruction;
+        if (next != '!' || i + 2 >= markdown.size()) return kKinds;
+        if (std::isalpha(static_cast<unsigned char>(markdown[i + 2]))) return kDeclaration;
+        return markdown.compare(i, 9, "<![CDATA[") == 0 ? kCData : kKinds;
+    };
+    size_t counts[kKinds] = {};
+    for (size_t i = markdown.find_first_of("<!"); i != std::string::npos; i = markdown.find_first_of("<!", i + 1))
+        if (const int kind = kindAt(i); kind != kKinds) ++counts[kind];
+    if (std::none_of(std::begin(counts), std::end(counts), [](size_t n) { return n > kMaximumOpeners; })) return;
+    std::string out;
+    out.reserve(markdown.size() + markdown.size() / 4);
+    size_t copied = 0;
+    for (size_t i = markdown.find_first_of("<!"); i != std::string::npos; i = markdown.find_first_of("<!", i + 1)) {
+        const int kind = kindAt(i);
+        if (kind == kKinds || counts[kind] <= kMaximumOpeners) continue;
+        out.append(markdown, copied, i - copied);
+        out += kind == kImage ? "!\\[" : "&lt;";
+        copied = i + (kind == kImage ? 2 : 1);
+    }
+    out.append(markdown, copied, std::string::npos);
+    markdown = std::move(out);
+}
+
 void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
-    cmark_node* document = cmark_parse_document(markdown.data(), markdown.size(), CMARK_OPT_DEFAULT);
+    std::string guarded(markdown);
+    keepQuadraticOpenersOut(guarded);
+    cmark_node* document = CmarkMemory::current().parse(guarded);
     cmark_iter* iter = cmark_iter_new(document);
     cmark_event_type event;
     // Where the stack of open elements stood when each open node began (past
@@ -691,32 +873,107 @@ std::string ZMMarkdownHTML::displayText(std::string_view text) {
     return out;
 }
 
-std::string ZMMarkdownHTML::sanitize(std::string_view html, bool forChangelog) {
-    Writer w(forChangelog, html.size());
-    sanitizeInto(w, html);
-    return std::move(w).take();
-}
+namespace {
 
-ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode) {
-    return {htmlForText(text, forChangelog, darkMode), {}, {}};
-}
-
-std::string ZMMarkdownHTML::htmlForText(std::string_view text, bool forChangelog, bool darkMode) {
-    if (text.empty()) return {};
-    auto joined = withoutImageLines(text);
-    if (!joined) return {};
-    Writer w(forChangelog, joined->size() + joined->size() / 2);
-    if (joined->rfind("<style>", 0) == 0) {
-        sanitizeInto(w, *joined);
-    } else {
-        cutDeepMarkers(*joined);
-        renderMarkdown(w, *joined);
+// The HTML as a text view lays it out: one block for each paragraph,
+// heading, item, cell or line of preformatted text, laid out whole; a table
+// laid out in one go. Throws past the display limits.
+void checkDisplay(std::string_view html) {
+    constexpr size_t kMaximumCells = 2'000;
+    size_t blocks = 0, line = 0, cells = 0;
+    int tables = 0, preformatted = 0;
+    for (size_t i = 0; i < html.size();) {
+        const char c = html[i];
+        if (c != '<') {
+            if (c == '\n' && preformatted > 0) {
+                ++blocks;
+                line = 0;
+            } else if (++line > ZMMarkdownHTML::kMaximumLineLength) {
+                throw ZMDepictionBudget::Exceeded("a paragraph of it would be longer than " +
+                                                  std::to_string(ZMMarkdownHTML::kMaximumLineLength >> 10) + " KiB");
+            }
+            ++i;
+            continue;
+        }
+        const size_t end = html.find('>', i);
+        const bool closing = i + 1 < html.size() && html[i + 1] == '/';
+        size_t nameEnd = i + (closing ? 2 : 1);
+        while (nameEnd < end && std::isalnum(static_cast<unsigned char>(html[nameEnd]))) ++nameEnd;
+        const std::string_view name = html.substr(i + (closing ? 2 : 1), nameEnd - i - (closing ? 2 : 1));
+        i = end == std::string_view::npos ? html.size() : end + 1;
+        if (name == "table") tables += closing ? -1 : 1;
+        if (name == "pre") preformatted += closing ? -1 : 1;
+        if (tables == 0) cells = 0;
+        if (closing || name == "br" || name == "span" || name.size() > 10) continue;
+        static constexpr std::string_view kBlocks[] = {"p", "h1", "h2", "h3", "h4", "h5", "h6", "div", "blockquote", "pre",
+                                                       "hr", "table", "tr", "td", "th", "dl", "dd", "center"};
+        if (std::find(std::begin(kBlocks), std::end(kBlocks), name) == std::end(kBlocks)) continue;
+        line = 0;
+        if (++blocks > ZMMarkdownHTML::kMaximumLines)
+            throw ZMDepictionBudget::Exceeded("it would be more than " + std::to_string(ZMMarkdownHTML::kMaximumLines) +
+                                              " paragraphs");
+        if ((name == "td" || name == "th") && ++cells > kMaximumCells)
+            throw ZMDepictionBudget::Exceeded("a table of it would have more than " + std::to_string(kMaximumCells) +
+                                              " cells");
     }
-    std::string body = std::move(w).take();
+}
+
+std::string wrapped(const std::string& body, bool darkMode) {
     std::string out = "<span style=\"font-family: -apple-system; font-size: 15.0; color:";
     out += darkMode ? "white" : "black";
     out += "\">";
     out += body;
     out += "</span>";
     return out;
+}
+
+}  // namespace
+
+std::string ZMMarkdownHTML::sanitize(std::string_view html, bool forChangelog) {
+    ZMDepictionBudget budget(html.size());
+    ZMDepictionBudget::Scope scope(budget);
+    Writer w(forChangelog, budget, kMaximumOutputFactor * html.size() + kOutputAllowance);
+    try {
+        sanitizeInto(w, html);
+        return std::move(w).take();
+    } catch (const ZMDepictionBudget::Exceeded& e) {
+        ZMLOG("HTML not sanitized, kept as its text: {}", e.what());
+        std::string out;
+        escapeInto(out, ZMHTMLDocument::textWithoutMarkup(html));
+        return out;
+    }
+}
+
+ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode) {
+    if (text.empty()) return {};
+    auto joined = withoutImageLines(text);
+    if (!joined) return {};
+    ZMDepictionBudget budget(joined->size());
+    ZMDepictionBudget::Scope scope(budget);
+    try {
+        CmarkMemory memory(budget);
+        Writer w(forChangelog, budget, kMaximumOutputFactor * joined->size() + kOutputAllowance);
+        if (joined->rfind("<style>", 0) == 0) {
+            sanitizeInto(w, *joined);
+        } else {
+            std::string markdown = *joined;
+            cutDeepMarkers(markdown);
+            renderMarkdown(w, markdown);
+        }
+        std::string body = std::move(w).take();
+        checkDisplay(body);
+        return {wrapped(body, darkMode), {}, {}};
+    } catch (const ZMDepictionBudget::Exceeded& e) {
+        ZMLOG("a text of {} bytes is shown as plain text: {}", joined->size(), e.what());
+        return {{}, ZMHTMLDocument::textWithoutMarkup(*joined), e.what()};
+    }
+}
+
+std::string ZMMarkdownHTML::htmlForText(std::string_view text, bool forChangelog, bool darkMode) {
+    Rendering r = render(text, forChangelog, darkMode);
+    if (r.plain.empty()) return std::move(r.html);
+    std::string body = "<p style=\"white-space: pre-wrap\">";
+    escapeInto(body, r.plain);
+    body += "</p>";
+    return wrapped(body, darkMode);
 }

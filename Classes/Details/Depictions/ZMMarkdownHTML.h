@@ -35,6 +35,9 @@ public:
     // past kMaximumLines lines, blank lines dropped and then lines joined by
     // spaces. Every word stays.
     static constexpr size_t kMaximumLines = 10'000;
+    // The HTML written for a text: at most this many times its bytes, and the allowance.
+    static constexpr size_t kMaximumOutputFactor = 4;
+    static constexpr size_t kOutputAllowance = 64 * 1024;
     static constexpr size_t kMaximumLineLength = 32 * 1024;
     static std::string displayText(std::string_view text);
     // The allow-list alone, over an HTML document or fragment (what a body holds).

@@ -1,0 +1,53 @@
+#include "Depictions/ZMDepictionBudget.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+namespace {
+
+thread_local ZMDepictionBudget* tCurrent = nullptr;
+
+// Reading the clock costs some 20 ns: a parse allocates millions of times.
+constexpr unsigned kCallsPerClockReading = 16;
+
+}  // namespace
+
+ZMDepictionBudget::ZMDepictionBudget(size_t inputSize)
+    : ZMDepictionBudget(std::min(kMaximumMemory, kBaseMemory + kMemoryPerInputByte * inputSize), kTime) {}
+
+ZMDepictionBudget::ZMDepictionBudget(size_t memoryLimit, std::chrono::steady_clock::duration time)
+    : limit_(memoryLimit), time_(time), deadline_(std::chrono::steady_clock::now() + time) {}
+
+bool ZMDepictionBudget::charge(size_t bytes) {
+    used_ += bytes;
+    peak_ = std::max(peak_, used_);
+    if (spent()) return false;
+    if (used_ > limit_) spend(fmt::format("it would take more than {} MiB", limit_ >> 20));
+    else timeIsUp();
+    return !spent();
+}
+
+void ZMDepictionBudget::release(size_t bytes) { used_ -= std::min(used_, bytes); }
+
+void ZMDepictionBudget::check() {
+    if (!spent()) timeIsUp();
+    if (spent()) throw Exceeded(reason_);
+}
+
+bool ZMDepictionBudget::timeIsUp() {
+    if (++calls_ % kCallsPerClockReading != 0) return false;
+    if (std::chrono::steady_clock::now() < deadline_) return false;
+    spend(fmt::format("it would take more than {} ms",
+                      std::chrono::duration_cast<std::chrono::milliseconds>(time_).count()));
+    return true;
+}
+
+void ZMDepictionBudget::spend(std::string reason) {
+    if (!spent()) reason_ = std::move(reason);
+}
+
+ZMDepictionBudget::Scope::Scope(ZMDepictionBudget& budget) : previous_(tCurrent) { tCurrent = &budget; }
+ZMDepictionBudget::Scope::~Scope() { tCurrent = previous_; }
+
+ZMDepictionBudget* ZMDepictionBudget::current() { return tCurrent; }

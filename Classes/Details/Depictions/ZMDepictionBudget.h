@@ -1,0 +1,73 @@
+#pragma once
+// The work one depiction may cost: one text rendered, or one page read.
+//
+// Repositories write these texts, and the libraries that parse them have
+// inputs that take quadratic time or copy an element for every paragraph.
+// The known shapes are kept from them where they are met (capped attributes,
+// nesting, openers); this is the bound for every other shape. What the
+// parsers allocate (gumbo's arena, cmark's nodes) is charged here, up to a
+// limit that grows with the input, and the reading must end within kTime.
+// Past either it stops: the parse in progress is abandoned, its memory freed,
+// and the caller shows the text as plain text. The reason is kept for the log.
+//
+// A budget belongs to one reading on one thread. The parsers' allocators
+// find it through Scope (cmark's allocator has no context of its own).
+#include <chrono>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+class ZMDepictionBudget {
+public:
+    // Ends a reading from our own code; the parsers' allocators end theirs by
+    // returning to the parse's start (see ZMHTMLDocument, ZMMarkdownHTML).
+    struct Exceeded : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+
+    static constexpr std::chrono::milliseconds kTime{700};
+    // Memory: kBaseMemory plus kMemoryPerInputByte for each byte read, at most kMaximumMemory.
+    static constexpr size_t kBaseMemory = 32u << 20;
+    static constexpr size_t kMemoryPerInputByte = 32;
+    static constexpr size_t kMaximumMemory = 192u << 20;
+
+    explicit ZMDepictionBudget(size_t inputSize);
+    ZMDepictionBudget(size_t memoryLimit, std::chrono::steady_clock::duration time);
+
+    // Charges an allocation; false once the memory or the time is spent
+    // (the reason is kept; the memory is counted all the same).
+    bool charge(size_t bytes);
+    void release(size_t bytes);
+    // Throws Exceeded once the budget is spent; checks the time every
+    // few calls, so a loop may call it for each step.
+    void check();
+    bool spent() const { return !reason_.empty(); }
+    const std::string& reason() const { return reason_; }
+    size_t used() const { return used_; }
+    size_t peak() const { return peak_; }
+    size_t limit() const { return limit_; }
+
+    // Makes `budget` the current one of this thread while it lives.
+    class Scope {
+    public:
+        explicit Scope(ZMDepictionBudget& budget);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        ZMDepictionBudget* previous_;
+    };
+    static ZMDepictionBudget* current();
+
+private:
+    bool timeIsUp();
+    void spend(std::string reason);
+
+    size_t limit_;
+    std::chrono::steady_clock::duration time_;
+    std::chrono::steady_clock::time_point deadline_;
+    size_t used_ = 0, peak_ = 0;
+    unsigned calls_ = 0;
+    std::string reason_;
+};
