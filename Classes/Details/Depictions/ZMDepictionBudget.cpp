@@ -14,10 +14,11 @@ constexpr unsigned kCallsPerClockReading = 16;
 }  // namespace
 
 ZMDepictionBudget::ZMDepictionBudget(size_t inputSize)
-    : ZMDepictionBudget(std::min(kMaximumMemory, kBaseMemory + kMemoryPerInputByte * inputSize), kTime) {}
+    : ZMDepictionBudget(std::min(kMaximumMemory, kBaseMemory + kMemoryPerInputByte * inputSize), kTime,
+                        kBaseWork + kWorkPerInputByte * inputSize) {}
 
-ZMDepictionBudget::ZMDepictionBudget(size_t memoryLimit, std::chrono::steady_clock::duration time)
-    : limit_(memoryLimit), time_(time), deadline_(std::chrono::steady_clock::now() + time) {}
+ZMDepictionBudget::ZMDepictionBudget(size_t memoryLimit, std::chrono::steady_clock::duration time, size_t workLimit)
+    : limit_(memoryLimit), time_(time), deadline_(std::chrono::steady_clock::now() + time), workLimit_(workLimit) {}
 
 bool ZMDepictionBudget::charge(size_t bytes) {
     used_ += bytes;
@@ -33,6 +34,12 @@ void ZMDepictionBudget::release(size_t bytes) { used_ -= std::min(used_, bytes);
 void ZMDepictionBudget::check() {
     if (!spent()) timeIsUp();
     if (spent()) throw Exceeded(reason_);
+}
+
+void ZMDepictionBudget::work(size_t bytes) {
+    worked_ += bytes;
+    if (worked_ > workLimit_) spend(fmt::format("reading it would examine more than {} MiB", workLimit_ >> 20));
+    check();
 }
 
 bool ZMDepictionBudget::timeIsUp() {

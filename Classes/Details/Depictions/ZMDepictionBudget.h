@@ -14,6 +14,7 @@
 // find it through Scope (cmark's allocator has no context of its own).
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -30,9 +31,14 @@ public:
     static constexpr size_t kBaseMemory = 32u << 20;
     static constexpr size_t kMemoryPerInputByte = 32;
     static constexpr size_t kMaximumMemory = 192u << 20;
+    // The work of our own scans, in bytes examined: kBaseWork plus
+    // kWorkPerInputByte for each byte read. Unlike the time, this does not
+    // depend on the machine: it holds our own passes to linear work.
+    static constexpr size_t kBaseWork = 1u << 20;
+    static constexpr size_t kWorkPerInputByte = 16;
 
     explicit ZMDepictionBudget(size_t inputSize);
-    ZMDepictionBudget(size_t memoryLimit, std::chrono::steady_clock::duration time);
+    ZMDepictionBudget(size_t memoryLimit, std::chrono::steady_clock::duration time, size_t workLimit = SIZE_MAX);
 
     // Charges an allocation; false once the memory or the time is spent
     // (the reason is kept; the memory is counted all the same).
@@ -41,6 +47,8 @@ public:
     // Throws Exceeded once the budget is spent; checks the time every
     // few calls, so a loop may call it for each step.
     void check();
+    // Counts `bytes` examined by a scan of ours; throws Exceeded past the work limit.
+    void work(size_t bytes);
     bool spent() const { return !reason_.empty(); }
     const std::string& reason() const { return reason_; }
     size_t used() const { return used_; }
@@ -67,6 +75,7 @@ private:
     size_t limit_;
     std::chrono::steady_clock::duration time_;
     std::chrono::steady_clock::time_point deadline_;
+    size_t workLimit_, worked_ = 0;
     size_t used_ = 0, peak_ = 0;
     unsigned calls_ = 0;
     std::string reason_;

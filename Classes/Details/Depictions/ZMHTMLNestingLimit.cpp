@@ -88,9 +88,8 @@ public:
 
     std::optional<std::string> run() {
         size_t i = 0;
-        ZMDepictionBudget* budget = ZMDepictionBudget::current();
         for (unsigned steps = 0;; ++steps) {
-            if (budget && steps % 256 == 0) budget->check();
+            if (budget_ && steps % 256 == 0) budget_->check();
             // The end of what is read as markup and raw text at once (see tag()).
             while (!limits_.empty() && i >= limits_.back()) {
                 i = limits_.back();
@@ -98,12 +97,15 @@ public:
                 in_ = whole_.substr(0, limits_.empty() ? whole_.size() : limits_.back());
             }
             const size_t lt = in_.find('<', i);
+            work((lt == std::string_view::npos ? in_.size() : lt) - i);
             if (lt == std::string_view::npos) {
                 if (limits_.empty()) break;
                 i = in_.size();
                 continue;
             }
-            i = markup(lt);
+            const size_t next = markup(lt);
+            work(next - lt);
+            i = next;
         }
         if (!cut_) return std::nullopt;
         out_.append(whole_.substr(copied_));
@@ -111,6 +113,10 @@ public:
     }
 
 private:
+    void work(size_t bytes) {
+        if (budget_) budget_->work(bytes);
+    }
+
     // The markup at `lt`; returns where the text after it begins.
     size_t markup(size_t lt) {
         const std::string_view rest = in_.substr(lt);
@@ -370,6 +376,7 @@ private:
                     break;
                 }
             }
+            work((found == kNone ? whole_.size() : found) - from);
         }
         return found != kNone && found + 2 + name.size() < in_.size() ? found : in_.size();
     }
@@ -654,6 +661,7 @@ private:
         return true;
     }
 
+    ZMDepictionBudget* budget_ = ZMDepictionBudget::current();
     std::string_view whole_;
     std::string_view in_;  // the text up to the innermost limit
     std::vector<size_t> limits_;  // where reading markup inside uncertain raw text ends

@@ -13,6 +13,7 @@
 
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMHTMLDocument.h"
+#include "Depictions/ZMHTMLNestingLimit.h"
 #include "Miscellaneous/ZMLog.h"
 
 namespace {
@@ -220,7 +221,7 @@ public:
         if (inlineSkip_ > 0) --inlineSkip_;
     }
     void openLink(const std::optional<std::string>& href) {
-        const bool allowed = href && ZMMarkdownHTML::isAllowedLink(*href);
+        const bool allowed = href && href->size() <= ZMHTMLNestingLimit::kMaximumTagBytes && ZMMarkdownHTML::isAllowedLink(*href);
         std::string tag;
         if (allowed) {
             tag = "<a href=\"";
@@ -428,7 +429,9 @@ void inlineTag(Writer& w, std::string_view tag) {
                 value = tag.substr(valueStart, i - valueStart);
             }
         }
-        if (equalsIgnoringCase(attribute, "href")) href = decodeEntities(value);
+        // An address longer than any tag of a page may be is no link (see ZMHTMLNestingLimit).
+        if (equalsIgnoringCase(attribute, "href"))
+            href = value.size() <= ZMHTMLNestingLimit::kMaximumTagBytes ? std::optional(decodeEntities(value)) : std::nullopt;
     }
     if (Writer::isDropped(name)) {
         const bool selfClosing = tag.size() >= 2 && tag.substr(tag.size() - 2) == "/>";

@@ -5,7 +5,8 @@
 // with "<style>". Lines beginning with "<p><img" are dropped first. Raw HTML
 // passes an allow-list: style, script, link, iframe, img, form and the like
 // go with their content, every attribute but a link's address goes, links
-// keep only http, https and mailto addresses; so the result loads nothing.
+// keep only http, https and mailto addresses no longer than a tag of a page
+// may be (ZMHTMLNestingLimit::kMaximumTagBytes); so the result loads nothing.
 // Lists are written from the parse tree: each item a paragraph starting with
 // "• " (numbered in an ordered list), nested lists indented. Paragraphs end
 // with one line break in a changelog and two in a description, headings with

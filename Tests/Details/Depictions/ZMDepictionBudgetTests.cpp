@@ -1,0 +1,280 @@
+// Depictions shaped to exhaust the readers: whatever the shape, a rendering
+// keeps every word and stays in proportion to its text (as HTML, or as plain
+// text once the budget is spent), and a page reader gives what it can.
+#include <gtest/gtest.h>
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <string>
+
+#include "Depictions/ZMDepictionBudget.h"
+#include "Depictions/ZMDepictionsParser.h"
+#include "Depictions/ZMHTMLDocument.h"
+#include "Depictions/ZMHTMLNestingLimit.h"
+#include "Depictions/ZMMarkdownHTML.h"
+#include "Depictions/ZMNativeDepiction.h"
+
+namespace {
+
+using Rendering = ZMMarkdownHTML::Rendering;
+
+std::string times(std::string_view unit, size_t n) {
+    std::string out;
+    out.reserve(unit.size() * n);
+    for (size_t i = 0; i < n; ++i) out += unit;
+    return out;
+}
+
+std::string attributes(size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += " a" + std::to_string(i) + "=1";
+    return out;
+}
+
+size_t occurrences(std::string_view text, std::string_view word) {
+    size_t n = 0;
+    for (size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + word.size())) ++n;
+    return n;
+}
+
+// What the page shows of a rendering.
+std::string shown(const Rendering& r) { return r.html.empty() ? r.plain : ZMHTMLDocument::textWithoutMarkup(r.html); }
+
+void expectBounded(const Rendering& r, size_t input, const std::string& name) {
+    EXPECT_LE(r.html.size(), ZMMarkdownHTML::kMaximumOutputFactor * input + ZMMarkdownHTML::kOutputAllowance) << name;
+    EXPECT_LE(r.plain.size(), input) << name;
+    EXPECT_EQ(r.plain.empty(), r.reason.empty()) << name;
+}
+
+// The most attributes an element of the parsed page holds, and the longest value.
+std::pair<size_t, size_t> attributesParsed(const std::string& html) {
+    auto doc = ZMHTMLDocument::parse(html);
+    size_t most = 0, longest = 0;
+    ZMHTMLDocument::traverse(
+        doc->document(),
+        [&](ZMHTMLDocument::Element node) {
+            if (node->type != GUMBO_NODE_ELEMENT) return false;
+            const GumboVector& list = node->v.element.attributes;
+            most = std::max<size_t>(most, list.length);
+            for (unsigned i = 0; i < list.length; ++i)
+                longest = std::max(longest, std::string_view(static_cast<GumboAttribute*>(list.data[i])->value).size());
+            return true;
+        },
+        [](ZMHTMLDocument::Element) {});
+    return {most, longest};
+}
+
+struct Case {
+    std::string name;
+    std::string text;
+    size_t words;  // how many times "kiwi" is in it
+};
+
+// Formatting the parser reopens in every paragraph it copies with its
+// attributes: the attributes are cut, and copies past the memory budget
+// leave the text plain.
+TEST(ZMDepictionBudget, FormattingReopenedInEveryParagraphStaysInProportion) {
+    std::string unclosed;
+    for (int k = 0; k < 64; ++k) unclosed += "<b id=" + std::to_string(k) + ">";
+    const Case cases[] = {
+        {"2,000 attributes reopened in 300 paragraphs", "<style></style><p><b" + attributes(2000) + "></p>" + times("<p>kiwi</p>", 300), 300},
+        {"64 unclosed elements before 5,000 paragraphs", "<style></style><p>" + unclosed + "</p>" + times("<p>kiwi</p>", 5000), 5000},
+    };
+    for (const auto& c : cases) {
+        EXPECT_LE(attributesParsed(c.text).first, ZMHTMLNestingLimit::kMaximumAttributes) << c.name;
+        const Rendering r = ZMMarkdownHTML::render(c.text, false, false);
+        expectBounded(r, c.text.size(), c.name);
+        EXPECT_EQ(occurrences(shown(r), "kiwi"), c.words) << c.name;
+    }
+}
+
+// The parser compares each attribute with those before it, and gathers those
+// of every html and body tag: no element keeps more than the cap, nor a value
+// that ends past the tag's byte cap.
+TEST(ZMDepictionBudget, AttributesPastTheCapsAreCut) {
+    std::string bodies, roots;
+    for (int i = 0; i < 5000; ++i) {
+        bodies += "<body b" + std::to_string(i) + "=1>";
+        roots += "<html h" + std::to_string(i) + "=1>";
+    }
+    const Case cases[] = {
+        {"20,000 on one element", "<div" + attributes(20000) + ">kiwi</div>", 1},
+        {"5,000 body tags", bodies + "kiwi", 1},
+        {"5,000 html tags", roots + "kiwi", 1},
+        {"a value of 100 KB among others", "<p title='" + std::string(100000, 'v') + "'" + attributes(10) + ">kiwi</p>", 1},
+        {"self-closing", "<br" + attributes(40) + "/>kiwi", 1},
+    };
+    for (const auto& c : cases) {
+        const auto [most, longest] = attributesParsed(c.text);
+        EXPECT_LE(most, ZMHTMLNestingLimit::kMaximumAttributes) << c.name;
+        EXPECT_LE(longest, ZMHTMLNestingLimit::kMaximumTagBytes) << c.name;
+        EXPECT_EQ(occurrences(ZMHTMLDocument::textContent(ZMHTMLDocument::parse(c.text)->document()), "kiwi"), c.words) << c.name;
+        const Rendering r = ZMMarkdownHTML::render("<style></style>" + c.text, false, false);
+        EXPECT_EQ(occurrences(shown(r), "kiwi"), c.words) << c.name;
+    }
+}
+
+// A link address longer than any tag may be is no link: it is neither
+// decoded nor written, and its text stays.
+TEST(ZMDepictionBudget, LinksWithAddressesPastTheCapKeepOnlyTheirText) {
+    const std::string address = "https://example.org/?" + std::string(200000, '&');
+    const Case cases[] = {
+        {"raw HTML in Markdown", "See <a href=\"" + address + "\">kiwi</a> now", 1},
+        {"a Markdown link", "See [kiwi](" + address + ") now", 1},
+        {"HTML", "<style></style><p>See <a href=\"" + address + "\">kiwi</a> now</p>", 1},
+    };
+    for (const auto& c : cases) {
+        const Rendering r = ZMMarkdownHTML::render(c.text, false, false);
+        EXPECT_EQ(r.html.find("href"), std::string::npos) << c.name;
+        EXPECT_EQ(occurrences(shown(r), "kiwi"), c.words) << c.name;
+        expectBounded(r, c.text.size(), c.name);
+    }
+}
+
+// A self-closing raw-text element in SVG or MathML holds nothing, but where
+// the cut cannot be sure of that it looks for the element's end tag: each
+// search must not cover the rest of the page again (the cut's own work is
+// held to a multiple of the page, past which the page would be plain).
+TEST(ZMDepictionBudget, RawTextEndsAreSoughtOnceInForeignContent) {
+    const Case cases[] = {
+        {"titles in SVG", "<svg>" + times("<title/>", 20000) + "</svg><p>kiwi</p>", 1},
+        {"styles in SVG", "<svg>" + times("<style/><g>", 20000) + "</svg><p>kiwi</p>", 1},
+        {"scripts in MathML", "<math>" + times("<script/>", 20000) + "</math><p>kiwi</p>", 1},
+        {"textareas in a select", "<select>" + times("<textarea>", 20000) + "</select><p>kiwi</p>", 1},
+    };
+    for (const auto& c : cases) {
+        auto doc = ZMHTMLDocument::parse(c.text);
+        EXPECT_FALSE(doc->overBudget()) << c.name << ": " << doc->overBudget().value_or("");
+        EXPECT_EQ(occurrences(ZMHTMLDocument::textContent(doc->document()), "kiwi"), c.words) << c.name;
+        const Rendering r = ZMMarkdownHTML::render("<style></style>" + c.text, false, false);
+        EXPECT_TRUE(r.reason.empty()) << c.name << ": " << r.reason;
+    }
+}
+
+// Openers the Markdown library searches the rest of the paragraph for (or
+// walks at each link) are written as text once a text holds a few hundred:
+// a closer at the very end no longer swallows everything between.
+TEST(ZMDepictionBudget, QuadraticMarkdownOpenersAreTextPastAFewHundred) {
+    const Case cases[] = {
+        {"processing instructions", times("a <? kiwi ", 300) + "?>", 300},
+        {"declarations", times("a <!A kiwi ", 300) + ">", 300},
+        {"CDATA", times("a <![CDATA[ kiwi ", 300) + "]]>", 300},
+        {"images", times("![kiwi](u) ", 300), 300},
+    };
+    for (const auto& c : cases) {
+        const Rendering r = ZMMarkdownHTML::render(c.text, false, false);
+        EXPECT_FALSE(r.html.empty()) << c.name << ": " << r.reason;
+        EXPECT_EQ(occurrences(shown(r), "kiwi"), c.words) << c.name;
+    }
+}
+
+// Markdown that nests lists and quotes deep with raw HTML inside writes far
+// more than it reads: the HTML stays within a multiple of the text, or the
+// text is shown plain.
+TEST(ZMDepictionBudget, NestedMarkdownStaysInProportion) {
+    const Case cases[] = {
+        {"list markers", times(times("- ", 60) + "<b>kiwi</b> <i>y\n", 1000), 1000},
+        {"quote markers", times(times("> ", 60) + "<div>kiwi\n\n", 1000), 1000},
+        {"ordered markers", times(times("1. ", 60) + "<em>kiwi\n", 1000), 1000},
+        {"mixed markers", times(times("> - ", 30) + "<span>kiwi</span>\n", 1000), 1000},
+    };
+    for (const auto& c : cases) {
+        const Rendering r = ZMMarkdownHTML::render(c.text, false, false);
+        expectBounded(r, c.text.size(), c.name);
+        EXPECT_EQ(occurrences(shown(r), "kiwi"), c.words) << c.name;
+    }
+}
+
+// What a text view lays out in one go (a paragraph, a table) or block by
+// block with a cost each stays small; past that the text is plain.
+TEST(ZMDepictionBudget, WhatATextViewCannotLayOutQuicklyIsPlain) {
+    const Case plain[] = {
+        {"12,000 paragraphs", times("kiwi\n\n", 12000), 12000},
+        {"a paragraph of 40 KB", times("kiwi ", 8000), 8000},
+        {"a table of 3,000 cells", "<style></style><table>" + times("<tr><td>kiwi</td><td>x</td></tr>", 1500) + "</table>", 1500},
+    };
+    for (const auto& c : plain) {
+        const Rendering r = ZMMarkdownHTML::render(c.text, false, false);
+        EXPECT_TRUE(r.html.empty()) << c.name;
+        EXPECT_EQ(occurrences(r.plain, "kiwi"), c.words) << c.name;
+    }
+    const Rendering nested = ZMMarkdownHTML::render("<style></style>" + times("<table><tr><td>", 8) + "kiwi", false, false);
+    EXPECT_EQ(occurrences(nested.html, "<table>"), 3u);
+    EXPECT_EQ(occurrences(shown(nested), "kiwi"), 1u);
+}
+
+// A page past the parser's budget: its descriptions are its text, the
+// changelog pages give their text, the rest gives nothing.
+TEST(ZMDepictionBudget, APageOverTheBudgetIsReadAsPlainText) {
+    std::string unclosed;
+    for (int k = 0; k < 64; ++k) unclosed += "<b id=" + std::to_string(k) + ">";
+    const std::string page = "<html><head><title>Name - Marlgate - x</title></head><body><p>" + unclosed + "</p>" +
+                             "<fieldset id='description'>" + times("<p>kiwi</p>", 6000) +
+                             "<img src='https://a.example/s.png'></fieldset><panel><img src='https://a.example/p.png'></panel></body></html>";
+    auto parser = ZMDepictionsParser::depictionsParserWithData(page, "https://a.example/p");
+    ASSERT_TRUE(parser->overBudget());
+    for (const auto& description : {parser->marlgateDescription(), parser->orvaneDescription(), parser->kestrumDescription()})
+        EXPECT_EQ(occurrences(description.value_or(""), "kiwi"), 6000u);
+    EXPECT_FALSE(parser->marlgateName("Marlgate"));
+    EXPECT_TRUE(parser->marlgateScreenshots("https://a.example/p").empty());
+    EXPECT_TRUE(ZMDepictionsParser::kestrumScreenshotsFromPage(page, "https://a.example/p").empty());
+    for (const auto& changelog : {ZMDepictionsParser::orvaneChangelogFromPage(page), ZMDepictionsParser::kestrumChangelogFromPage(page),
+                                  ZMNativeDepiction::changelogFromPage(page)}) {
+        EXPECT_EQ(occurrences(changelog.value_or(""), "kiwi"), 6000u);
+        EXPECT_EQ(changelog.value_or("").find('<'), std::string::npos);
+    }
+    const Rendering r = ZMMarkdownHTML::render("<style></style>" + page, false, false);
+    EXPECT_FALSE(r.reason.empty());
+    EXPECT_EQ(occurrences(r.plain, "kiwi"), 6000u);
+}
+
+// A spent budget says why, whichever limit it passed.
+TEST(ZMDepictionBudget, ASpentBudgetStopsAndSaysWhy) {
+    ZMDepictionBudget memory(1000, std::chrono::hours(1));
+    EXPECT_TRUE(memory.charge(1000));
+    EXPECT_FALSE(memory.charge(1));
+    EXPECT_THROW(memory.check(), ZMDepictionBudget::Exceeded);
+    memory.release(500);
+    EXPECT_FALSE(memory.charge(0)) << "spent stays spent";
+    ZMDepictionBudget work(1 << 30, std::chrono::hours(1), 100);
+    EXPECT_NO_THROW(work.work(100));
+    EXPECT_THROW(work.work(1), ZMDepictionBudget::Exceeded);
+    ZMDepictionBudget time(1 << 30, std::chrono::milliseconds(0));
+    EXPECT_THROW(for (int i = 0; i < 100; ++i) time.check(), ZMDepictionBudget::Exceeded);
+    for (const auto* b : {&memory, &work, &time}) EXPECT_FALSE(b->reason().empty());
+}
+
+// Plain text for a text view: lines and their lengths bounded, every word
+// kept in order.
+TEST(ZMMarkdownHTML, DisplayTextKeepsEveryWordInFewLines) {
+    auto letters = [](std::string text) {
+        std::erase_if(text, [](char c) { return c == ' ' || c == '\n' || c == '\r'; });
+        return text;
+    };
+    auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n') + 1; };
+    const std::string cases[] = {
+        "short\r\ntext\rhere\n\n\nend",
+        times("w\n", 30000),
+        times("w\n\n\n", 12000),
+        times("word ", 20000),
+        times("\xC3\xA9", 40000),  // no space: broken between characters
+        times(times("w ", 10) + "\n", 9000) + times("\n", 3000),
+    };
+    for (const auto& text : cases) {
+        const std::string out = ZMMarkdownHTML::displayText(text);
+        EXPECT_EQ(letters(out), letters(text)) << text.substr(0, 20);
+        EXPECT_LE(static_cast<size_t>(lines(out)), ZMMarkdownHTML::kMaximumLines + text.size() / ZMMarkdownHTML::kMaximumLineLength + 1);
+        size_t longest = 0, start = 0;
+        for (size_t at = out.find('\n'); ; at = out.find('\n', start)) {
+            longest = std::max(longest, (at == std::string::npos ? out.size() : at) - start);
+            if (at == std::string::npos) break;
+            start = at + 1;
+        }
+        EXPECT_LE(longest, ZMMarkdownHTML::kMaximumLineLength);
+    }
+    EXPECT_EQ(ZMMarkdownHTML::displayText("a\r\nb\n\n\nc"), "a\nb\n\n\nc");
+    EXPECT_EQ(ZMMarkdownHTML::displayText(times("\xC3\xA9", 40000)).find("\xC3\n"), std::string::npos);
+}
+
+}  // namespace
