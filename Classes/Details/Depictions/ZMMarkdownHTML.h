@@ -7,7 +7,7 @@
 // go with their content, every attribute but a link's address goes, links
 // keep only http, https and mailto addresses no longer than a tag of a page
 // may be (ZMHTMLNestingLimit::kMaximumTagBytes); so the result loads nothing.
-// Lists are written from the parse tree: each item a paragraph starting with
+// Tables nest at most three deep. Lists are written from the parse tree: each item a paragraph starting with
 // "• " (numbered in an ordered list), nested lists indented. Paragraphs end
 // with one line break in a changelog and two in a description, headings with
 // one. The whole sits in a span of the page's font and text colour ("white"
@@ -20,8 +20,15 @@
 class ZMMarkdownHTML {
 public:
     // What the page shows for a text: its HTML, or, when rendering it would
-    // take more than the budget of one depiction (ZMDepictionBudget), the
-    // text itself without its markup, shown as plain text (displayText()).
+    // pass the budget of one depiction, the text without its markup, to be
+    // shown as plain text (through displayText()). The budget: the parsers'
+    // memory and the time (ZMDepictionBudget), at most kMaximumOutputFactor
+    // times the text's bytes of HTML (and kOutputAllowance), and what a text
+    // view lays out quickly: at most kMaximumLines paragraphs, items, cells or
+    // preformatted lines, none longer than kMaximumLineLength bytes, a
+    // table of at most 2,000 cells. Some shapes are kept from the parsers
+    // before they read them: a few hundred openers the Markdown library
+    // searches the rest of a paragraph for are written as text.
     struct Rendering {
         std::string html;    // empty when nothing remains to show, or when `plain` is shown instead
         std::string plain;   // shown as plain text when `html` is empty
@@ -30,18 +37,20 @@ public:
     static Rendering render(std::string_view text, bool forChangelog, bool darkMode);
     // render()'s HTML; past the budget, its plain text as HTML.
     static std::string htmlForText(std::string_view text, bool forChangelog, bool darkMode);
+
+    static constexpr size_t kMaximumOutputFactor = 4;
+    static constexpr size_t kOutputAllowance = 64 * 1024;
+    static constexpr size_t kMaximumLines = 10'000;
+    static constexpr size_t kMaximumLineLength = 32 * 1024;
     // A text to be shown as plain text, shaped so a text view lays it out in
     // small steps: line breaks normalised to "\n", lines longer than
     // kMaximumLineLength bytes broken (at a space where there is one), and
-    // past kMaximumLines lines, blank lines dropped and then lines joined by
-    // spaces. Every word stays.
-    static constexpr size_t kMaximumLines = 10'000;
-    // The HTML written for a text: at most this many times its bytes, and the allowance.
-    static constexpr size_t kMaximumOutputFactor = 4;
-    static constexpr size_t kOutputAllowance = 64 * 1024;
-    static constexpr size_t kMaximumLineLength = 32 * 1024;
+    // past kMaximumLines lines, runs of blank lines made one, then no blank
+    // line kept and lines joined by spaces. Every word stays, in order.
     static std::string displayText(std::string_view text);
-    // The allow-list alone, over an HTML document or fragment (what a body holds).
+
+    // The allow-list alone, over an HTML document or fragment (what a body
+    // holds); past the budget, the text without markup, escaped.
     static std::string sanitize(std::string_view html, bool forChangelog);
     // Whether a link may keep its address.
     static bool isAllowedLink(std::string_view url);
