@@ -1,6 +1,8 @@
 #include "Browsing/SearchViewController.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -147,11 +149,18 @@ void SearchViewController::viewDidLoad() {
 }
 
 void SearchViewController::viewWillAppear(bool) {
+    // The results do not change while a page opened from them is shown: the
+    // keys go on from the row that opened it.
+    std::vector<std::pair<UITableView*, std::optional<IndexPath>>> highlighted;
+    for (UITableView* table : {packagesCard_.table, developersCard_.table, repositoriesCard_.table})
+        highlighted.emplace_back(table, table->indexPathForHighlightedRow());
     updateUI();
     for (const BrowsingCard* card : {&historyCard_, &trendingCard_, &packagesCard_, &developersCard_, &repositoriesCard_}) {
         card->table->setBackgroundColor(Qt::transparent);
         card->table->reloadData();
     }
+    for (const auto& [table, row] : highlighted)
+        if (row) table->setHighlightedRow(*row);
     if (searchHandedOverDeveloper()) return;
     fetchTrending();
     reloadHistory();
@@ -438,6 +447,21 @@ void SearchViewController::handlePackagesLongPress(PressState state) {
     isPressed_ = false;
     // Only a press released on the card opens the list; a cancelled one opens nothing.
     if (state == PressState::Ended && packages_ && packages_->total > 0) seeAllPackages();
+}
+
+void SearchViewController::keyPressEvent(QKeyEvent* e) {
+    // Typing in one of the lists, which leave text to the screen, goes on in
+    // the field: it refines the search shown.
+    const bool typing = !e->text().isEmpty() && e->text().front().isPrint() &&
+                        !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (typing && searchBar_ && searchBar_->isVisible() && !searchBar_->hasFocus()) {
+        searchBar_->setFocus(Qt::OtherFocusReason);
+        searchBar_->deselect();
+        searchBar_->end(false);
+        QApplication::sendEvent(searchBar_, e);
+        return;
+    }
+    ZMPalettedViewController::keyPressEvent(e);
 }
 
 bool SearchViewController::eventFilter(QObject* watched, QEvent* event) {

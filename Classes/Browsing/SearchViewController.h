@@ -128,6 +128,7 @@ protected:
     void viewWillDisappear(bool animated) override;
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void buildView();

@@ -10,6 +10,7 @@
 #include "Categories/Data+Hashes.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPaths.h"
+#include "Miscellaneous/ZMURLSchemeHandler.h"
 
 QString ZMSingleInstance::defaultKey() {
     // Short enough for a socket path whatever the directory's length.
@@ -91,11 +92,15 @@ QStringList ZMSingleInstance::openRequests(const QStringList& commandLineArgumen
     QStringList out;
     for (const QString& argument : commandLineArguments) {
         if (argument.isEmpty() || argument.startsWith('-')) continue;
+        // Our links go as they are, valid URLs or not: the running program
+        // reads them, or names them in an alert.
+        if (ZMURLSchemeHandler::namesOurScheme(argument.toStdString())) {
+            out << argument;
+            continue;
+        }
         QUrl url(argument, QUrl::StrictMode);
         QString scheme = url.isValid() ? url.scheme().toLower() : QString();
-        if (scheme == "vostrelle" || scheme == "sileo") {
-            out << argument;
-        } else if (scheme == "file") {
+        if (scheme == "file") {
             if (url.isLocalFile()) out << QFileInfo(url.toLocalFile()).absoluteFilePath();
         } else if (scheme.size() > 1) {
             continue;  // addresses of other schemes are not ours to open

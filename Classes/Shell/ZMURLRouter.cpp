@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QUrl>
 #include <mutex>
+#include <vector>
 
 #include "Database/ZMRPackageManager.h"
 #include "ErrorViewController.h"
@@ -85,17 +86,17 @@ ZMURLRouter::Hooks ZMURLRouter::hooks() {
     return gHooks;
 }
 
-bool ZMURLRouter::perform(const ZMURLAction& action) {
+ZMURLRouter::Outcome ZMURLRouter::carryOut(const ZMURLAction& action, std::string_view link) {
     auto h = hooks();
     using Kind = ZMURLAction::Kind;
     switch (action.kind) {
         case Kind::Invalid:
             ZMLOG("link refused: {}", action.problem);
-            return false;
-        case Kind::AddSource: addSource(action.location, false); return true;
+            return Outcome::Refused;
+        case Kind::AddSource: addSource(action.location, false); return Outcome::Done;
         case Kind::OpenURL: {
             auto* top = presenter();
-            if (!top) return false;
+            if (!top) return Outcome::Refused;
             auto* web = new WebViewViewController;
             web->setWebsiteURL(QUrl(QString::fromStdString(action.url)));
             auto* nav = new UINavigationController(web);
@@ -103,37 +104,41 @@ bool ZMURLRouter::perform(const ZMURLAction& action) {
                 QString::fromStdString(ZMLocalizedString("Close")),
                 [nav](UIBarButtonItem*) { nav->dismissViewController(true); }, web->navigationItem()));
             top->presentViewController(nav, true);
-            return true;
+            return Outcome::Done;
         }
         case Kind::ShowPackage: {
             auto known = ZMStoreGuard::value("showing a package", [&] {
                 return ZMRPackage::objectForPrimaryKey(action.packageIdentifier).has_value();
             });
-            if (!known) return false;
+            if (!known) return Outcome::Told;
             if (!*known) {
-                popup(ZMLocalizedString("Package not Found"),
-                      ZMLocalizedString("Package not found in the database. Please refresh your sources and try again."));
-                return false;
+                std::string message =
+                    ZMLocalizedString("Package not found in the database. Please refresh your sources and try again.");
+                if (!link.empty()) message += "\n\n" + shownLink(link);
+                popup(ZMLocalizedString("Package not Found"), message);
+                return Outcome::Told;
             }
             if (!h.showPackage) break;
             h.showPackage(action.packageIdentifier);
-            return true;
+            return Outcome::Done;
         }
         case Kind::ShowDeveloper:
             if (h.showDeveloper) {
                 h.showDeveloper(action.developer);
-                return true;
+                return Outcome::Done;
             }
-            if (showSearchTabForDeveloper(action.developer)) return true;
+            if (showSearchTabForDeveloper(action.developer)) return Outcome::Done;
             break;
         case Kind::AuthenticationSuccess:
         case Kind::PaymentCompleted:
             ZMLOG("store callback from outside the program dropped");
-            return false;
+            return Outcome::Refused;
     }
     ZMLOG("nothing handles this link yet");
-    return false;
+    return Outcome::Refused;
 }
+
+bool ZMURLRouter::perform(const ZMURLAction& action) { return carryOut(action, {}) == Outcome::Done; }
 
 bool ZMURLRouter::showSearchTabForDeveloper(const std::string& name) {
     VostrellePersistentPreferences::sharedInstance().setValue(VostrellePreferenceKey::SearchDeveloper, name);
@@ -143,7 +148,11 @@ bool ZMURLRouter::showSearchTabForDeveloper(const std::string& name) {
     return true;
 }
 
-bool ZMURLRouter::openURL(const std::string& text) { return perform(ZMURLSchemeHandler::parse(text)); }
+bool ZMURLRouter::openURL(const std::string& text) {
+    const Outcome outcome = carryOut(ZMURLSchemeHandler::parse(text), text);
+    if (outcome == Outcome::Refused) tellNotOpened({text}, {});
+    return outcome == Outcome::Done;
+}
 
 bool ZMURLRouter::openFile(const std::string& path) {
     QFileInfo info(QString::fromStdString(path));
@@ -162,10 +171,49 @@ bool ZMURLRouter::openFile(const std::string& path) {
 
 int ZMURLRouter::open(const QStringList& arguments) {
     int taken = 0;
+    std::vector<std::string> links, files;
     for (const QString& argument : arguments) {
         const std::string text = argument.toStdString();
-        bool ours = argument.startsWith("vostrelle:", Qt::CaseInsensitive) || argument.startsWith("sileo:", Qt::CaseInsensitive);
-        if (ours ? openURL(text) : openFile(text)) ++taken;
+        if (ZMURLSchemeHandler::namesOurScheme(text)) {
+            const Outcome outcome = carryOut(ZMURLSchemeHandler::parse(text), text);
+            if (outcome == Outcome::Done) ++taken;
+            else if (outcome == Outcome::Refused) links.push_back(text);
+        } else if (openFile(text)) {
+            ++taken;
+        } else {
+            files.push_back(text);
+        }
     }
+    // Whatever came to nothing is named, all in one alert.
+    tellNotOpened(links, files);
     return taken;
+}
+
+void ZMURLRouter::tellNotOpened(const std::vector<std::string>& links, const std::vector<std::string>& files) {
+    const size_t count = links.size() + files.size();
+    if (count == 0) return;
+    std::string message;
+    if (count > 1) message = ZMLocalizedString("Vostrelle cannot open these links and files:");
+    else if (!links.empty()) message = ZMLocalizedString("Vostrelle cannot open this link:");
+    else message = ZMLocalizedString("This is not a .deb file that Vostrelle can open:");
+    message += "\n";
+    std::vector<std::string> named = links;
+    named.insert(named.end(), files.begin(), files.end());
+    for (size_t i = 0; i < named.size() && i < kShownItems; ++i) message += "\n" + shownLink(named[i]);
+    if (named.size() > kShownItems) message += "\n\u2026";
+    popup(ZMLocalizedString("Not Opened"), message);
+}
+
+std::string ZMURLRouter::shownLink(std::string_view text) {
+    // A store callback's query holds its tokens: the alert names the callback only.
+    std::string shown(text);
+    const std::string callbacks = std::string(ZMURLSchemeHandler::kStoreCallbackScheme) + ":";
+    if (QString::fromStdString(shown).startsWith(QString::fromStdString(callbacks), Qt::CaseInsensitive))
+        shown = shown.substr(0, shown.find_first_of("?#"));
+    // It came from outside: no line breaks or other control characters, and not without end.
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    QString line = QString::fromStdString(shown);
+    if (line.size() > kShownLinkLength) line = line.left(kShownLinkLength) + QChar(0x2026);
+    return line.toStdString();
 }

@@ -3,7 +3,8 @@
 // files (from the command line or the hand-over of a second start). The
 // parsing is ZMURLSchemeHandler's; this decides what to show. The screens
 // that live elsewhere (package details, the search tab, the .deb installer)
-// plug in through the hooks; without one the request is logged and dropped.
+// plug in through the hooks. What cannot be acted on (a link that does not
+// read, a file that is no .deb) is logged and named to the user in one alert.
 // The stores' "sileo://" callbacks are never taken from outside: they count
 // only from the store pages the program opened itself (ZMStorePages), so one
 // arriving here is logged (without its query) and dropped.
@@ -12,6 +13,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Miscellaneous/ZMURLSchemeHandler.h"
 
@@ -36,9 +39,9 @@ public:
     static Hooks hooks();
 
     // Handles each argument: a URL of our schemes, else a path to a .deb file.
-    // Returns how many were taken.
+    // Returns how many were taken; those refused are named in one alert.
     static int open(const QStringList& arguments);
-    // One URL; false when refused.
+    // One URL; false when refused (and told).
     static bool openURL(const std::string& text);
     // One .deb file; false when it is not a readable regular .deb file.
     static bool openFile(const std::string& path);
@@ -52,4 +55,17 @@ public:
     // Where popups and screens go: the hook's choice, else the top screen of
     // the visible main window.
     static UIViewController* presenter();
+
+private:
+    // Done; told already by an alert of its own (an unknown package, a
+    // database failure); or refused, which the caller tells.
+    enum class Outcome { Done, Told, Refused };
+    // A link or path as an alert names it: a store callback without its
+    // query, control characters blanked, cut after kShownLinkLength characters.
+    static std::string shownLink(std::string_view text);
+    static constexpr int kShownLinkLength = 300;
+    // An alert names this many; a longer list ends in "…".
+    static constexpr size_t kShownItems = 10;
+    static Outcome carryOut(const ZMURLAction& action, std::string_view link);
+    static void tellNotOpened(const std::vector<std::string>& links, const std::vector<std::string>& files);
 };

@@ -594,7 +594,9 @@ void UITableView::selectRow(IndexPath ip, bool animated, ScrollPosition position
 void UITableView::deselectRow(IndexPath ip, bool animated) {
     if (selected_ && *selected_ == ip) selected_.reset();
     if (auto* c = cellForRow(ip)) {
-        c->setHighlighted(false);
+        // The row the keys highlighted stays drawn: a screen deselects the row
+        // it opens, and the keys go on from it when the screen comes back.
+        if (!keyboardRow_ || *keyboardRow_ != ip) c->setHighlighted(false);
         if (!animated || UIView::durationMs(0.3) == 0) {
             c->setSelected(false);
         } else {

@@ -373,11 +373,20 @@ QWidget* UIViewController::preferredFocusWidget() {
 void UIViewController::takeKeyboardFocus() {
     UIViewController* screen = shownScreen();
     if (!screen || holdsFocus(screen)) return;
-    if (QWidget* target = screen->preferredFocusWidget()) target->setFocus(Qt::OtherFocusReason);
+    // Back where it was when the screen was left, if that is still there to take it.
+    QWidget* target = screen->focusWhenLeft_;
+    screen->focusWhenLeft_ = nullptr;
+    if (!target || !screen->isAncestorOf(target) || !target->isVisible() || !target->isEnabled() ||
+        target->focusPolicy() == Qt::NoFocus)
+        target = screen->preferredFocusWidget();
+    if (target) target->setFocus(Qt::OtherFocusReason);
 }
 
 void UIViewController::releaseKeyboardFocus() {
-    if (holdsFocus(this)) QApplication::focusWidget()->clearFocus();
+    if (!holdsFocus(this)) return;
+    QWidget* focus = QApplication::focusWidget();
+    if (UIViewController* screen = shownScreen(); screen && holdsFocus(screen)) screen->focusWhenLeft_ = focus;
+    focus->clearFocus();
 }
 
 bool UIViewController::isCoveredByPresentation() const {

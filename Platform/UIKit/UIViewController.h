@@ -187,9 +187,10 @@ public:
 
     // ---- the keyboard ----
     // The screen that comes in front (pushed, popped to, a tab chosen,
-    // presented, uncovered) takes the keyboard focus: the widget
-    // preferredFocusWidget() names, unless the focus is inside the screen
-    // already (a field it focused while appearing). By default that is the
+    // presented, uncovered) takes the keyboard focus, unless the focus is
+    // inside the screen already (a field it focused while appearing): the
+    // widget that had it when the screen was left, if it can still take it,
+    // else the one preferredFocusWidget() names. By default that is the
     // screen's largest scrolling area, so that the arrows and Page Down move
     // what it shows; a screen without one takes the focus itself.
     virtual QWidget* preferredFocusWidget();
@@ -197,7 +198,8 @@ public:
     virtual UIViewController* shownScreen() { return this; }
     void takeKeyboardFocus();
     // Before another screen takes its place: a focus inside this one is
-    // dropped, so that hiding it sends the focus nowhere in particular.
+    // noted (for the screen's return) and dropped, so that hiding it sends
+    // the focus nowhere in particular.
     void releaseKeyboardFocus();
     // Whether a presented screen covers this one (presented by it or by a
     // screen that contains it).
@@ -250,4 +252,5 @@ private:
     std::vector<std::function<void()>> pendingPresentations_;
     QPointer<QAbstractButton> defaultButton_;
     QPointer<QWidget> focusBeforePresentation_;  // given back when this presented screen goes
+    QPointer<QWidget> focusWhenLeft_;            // given back when this screen comes in front again
 };

@@ -18,12 +18,14 @@
 #include <QGuiApplication>
 #include <QScrollBar>
 #include <QTest>
+#include <functional>
 #include <thread>
 
 #include "App/LaunchFixture.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/ManageViewController.h"
 #include "Browsing/PackagesTableViewController.h"
+#include "Browsing/SearchViewController.h"
 #include "Browsing/SourceViewController.h"
 #include "Database/ZMRSource.h"
 #include "Details/ContactDeveloperViewController.h"
@@ -101,6 +103,30 @@ protected:
         if (header && header->isVisible() && header->geometry().bottom() >= cell.top())
             return ::testing::AssertionFailure() << "the row is under the pinned header (header ends at "
                                                  << header->geometry().bottom() << ", row starts at " << cell.top() << ")";
+        return ::testing::AssertionSuccess();
+    }
+    // The row is drawn highlighted: its background, beside the row's content,
+    // differs from that of the nearest row wholly on screen, which is drawn plain.
+    static ::testing::AssertionResult drawnHighlighted(UITableView* table, IndexPath row) {
+        UITableViewCell* cell = table->cellForRow(row);
+        if (!cell || !cell->isVisible()) return ::testing::AssertionFailure() << "the row is not on screen";
+        UITableViewCell* other = nullptr;
+        for (UITableViewCell* c : table->visibleCells())
+            if (c != cell && c->isVisible() && !c->isHighlighted() && !c->isSelected() &&
+                table->viewport()->rect().contains(c->geometry()) &&
+                (!other || std::abs(c->y() - cell->y()) < std::abs(other->y() - cell->y())))
+                other = c;
+        if (!other) return ::testing::AssertionFailure() << "no plain row to compare with";
+        // As the window shows it, whatever lies under a clear row.
+        const QImage shown = window()->grab().toImage();
+        const qreal ratio = shown.devicePixelRatio();
+        const auto background = [&](UITableViewCell* c) {
+            return shown.pixelColor((QPointF(c->mapTo(window(), QPoint(2, c->height() / 2))) * ratio).toPoint());
+        };
+        const QColor mine = background(cell), plain = background(other);
+        if (mine == plain)
+            return ::testing::AssertionFailure() << "the highlighted row is drawn like a plain one (" << mine.name().toStdString()
+                                                 << ")";
         return ::testing::AssertionSuccess();
     }
     static void wheel(QWidget* widget, int notches) {
@@ -441,6 +467,98 @@ TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCar
     press(Qt::Key_Return);
     EXPECT_TRUE(GuiTest::waitUntil([&] { return qobject_cast<ContactDeveloperViewController*>(nav->topViewController()); }))
         << "Return does not open the focused developer card";
+}
+
+// Return on a highlighted row, then Alt+Left: the list that comes back has the
+// keyboard again, with the row it opened highlighted on screen; Down goes on
+// from it and Return opens the next. Search's results list (reached by Tab
+// from its field) and All Packages; typing in Search's list goes on in its field.
+TEST_F(KeyboardRoad, AListComesBackFromAPageWithTheKeysAndItsHighlightedRowDrawn) {
+    serveRepository(manyPackages() + Launch::stanza("org.keys.walkabout", "Walkabout", "Kay") +
+                        Launch::stanza("org.keys.walker", "Walker", "Kay") +
+                        Launch::stanza("org.keys.walkie", "Walkie Talkie", "Kay"),
+                    "Keys Repo");
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.walkie"));
+
+    SearchViewController* search = nullptr;
+    struct Case {
+        const char* what;
+        std::function<UITableView*()> reachTheList;  // by keys, or by the mouse
+        std::vector<Qt::Key> toTheFirstRow;          // Walkabout, above Walker
+        const char* screenshot;
+    } cases[] = {
+        {"Search",
+         [&]() -> UITableView* {
+             press(Qt::Key_F, Qt::ControlModifier);
+             auto* nav = qobject_cast<UINavigationController*>(app().tabBarController()->selectedViewController());
+             search = nav ? qobject_cast<SearchViewController*>(nav->viewControllers().front()) : nullptr;
+             if (!search || !GuiTest::waitUntil([&] { return search->searchBar()->hasFocus(); })) return nullptr;
+             for (char c : std::string("walk")) QTest::keyClick(window()->windowHandle(), c);
+             UITableView* results = search->packagesTableView();
+             if (!GuiTest::waitUntil([&] { return results->visibleCells().size() == 3; })) return nullptr;
+             // Tab Tab from the field reaches the results list.
+             for (int i = 0; i < 2 && !hasFocusIn(results); ++i) press(Qt::Key_Tab);
+             return results;
+         },
+         {Qt::Key_Down}, "keyboard-search-back-from-a-page.png"},
+        {"All Packages",
+         [&]() -> UITableView* {
+             auto* list = openAllPackages();
+             return list ? list->packagesTableView() : nullptr;
+         },
+         {Qt::Key_End, Qt::Key_Up, Qt::Key_Up}, "keyboard-all-packages-back-from-a-page.png"},
+    };
+    // One walk per list; a list that fails leaves the next its walk.
+    const auto walk = [&](const Case& c) {
+        UITableView* table = c.reachTheList();
+        ASSERT_NE(table, nullptr);
+        ASSERT_TRUE(hasFocusIn(table)) << "the keys do not reach the list";
+        auto* nav = qobject_cast<UINavigationController*>(app().tabBarController()->selectedViewController());
+        ASSERT_NE(nav, nullptr);
+        UIViewController* list = nav->topViewController();
+        for (Qt::Key key : c.toTheFirstRow) press(key);
+        const auto first = highlighted(table);
+        ASSERT_TRUE(first) << "the keys highlight no row";
+        const IndexPath second{first->section, first->row + 1};
+        for (const auto& [row, identifier] : {std::pair{*first, "org.keys.walkabout"}, std::pair{second, "org.keys.walker"}}) {
+            press(Qt::Key_Return);
+            auto* page = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+            ASSERT_NE(page, nullptr) << "Return opens no page";
+            EXPECT_EQ(page->packageIdentifier(), identifier);
+            press(Qt::Key_Left, Qt::AltModifier);
+            ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController() == list; })) << "Alt+Left goes back";
+            GuiTest::pump(std::chrono::milliseconds(100));
+            EXPECT_TRUE(hasFocusIn(table)) << "the list did not get the keyboard back; it is with "
+                                           << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                                                           : "nothing");
+            EXPECT_EQ(highlighted(table), row) << "the opened row is no longer the highlighted one";
+            EXPECT_TRUE(drawnHighlighted(table, row));
+            if (row == *first) {
+                press(Qt::Key_Down);
+                EXPECT_EQ(highlighted(table), second) << "Down does not go on from the opened row";
+                EXPECT_TRUE(drawnHighlighted(table, second));
+            }
+        }
+        screenshot(c.screenshot);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        walk(c);
+    }
+
+    // Typing in Search's results list goes on in its field.
+    ASSERT_NE(search, nullptr);
+    press(Qt::Key_F, Qt::ControlModifier);
+    QWidget* results = search->packagesTableView();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return search->searchBar()->hasFocus(); }));
+    for (int i = 0; i < 2 && !hasFocusIn(results); ++i) press(Qt::Key_Tab);
+    ASSERT_TRUE(hasFocusIn(results));
+    QTest::keyClick(window()->windowHandle(), 'e');
+    EXPECT_TRUE(search->searchBar()->hasFocus()) << "typing does not reach the field";
+    EXPECT_EQ(search->searchBar()->text(), "walke");
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return search->packages() && search->packages()->total == 1; }))
+        << "the typed text is not searched";
 }
 
 // The sheet of a package that a "vostrelle://show" link opened (the desktop

@@ -158,13 +158,14 @@ TEST(ZMSingleInstance, ASecondStartHandsItsArgumentsOver) {
 TEST(ZMSingleInstance, OpenRequestsFromACommandLine) {
     QStringList got = ZMSingleInstance::openRequests(
         {"--verbose", "", "vostrelle://add/https://a.example/", "SILEO://payment_completed", "file:///tmp/x.deb",
-         "https://elsewhere.example/", "relative/y.deb"});
-    ASSERT_EQ(got.size(), 4);
+         "https://elsewhere.example/", "relative/y.deb", "vostrelle://show/bundleid=a.b&name=Night Owl"});
+    ASSERT_EQ(got.size(), 5);
     EXPECT_EQ(got[0], "vostrelle://add/https://a.example/");
     EXPECT_EQ(got[1], "SILEO://payment_completed");
     EXPECT_EQ(got[2], "/tmp/x.deb");
     EXPECT_TRUE(got[3].startsWith('/'));
     EXPECT_TRUE(got[3].endsWith("relative/y.deb"));
+    EXPECT_EQ(got[4], "vostrelle://show/bundleid=a.b&name=Night Owl") << "a link with a blank is still a link";
 }
 
 TEST_F(TaskScreensTest, TheRouterActsOnLinksAndFiles) {
@@ -192,6 +193,17 @@ TEST_F(TaskScreensTest, TheRouterActsOnLinksAndFiles) {
               std::optional<std::string>("Jane Doe"));
     ASSERT_EQ(debs.size(), 1u);
     EXPECT_NE(debs[0].find("pkg.deb"), std::string::npos);
+    // What was not taken is named in one alert; the callbacks without their tokens.
+    auto* told = dynamic_cast<ErrorViewController*>(root->presentedViewController());
+    ASSERT_NE(told, nullptr);
+    const QString named = told->messageLbl()->text();
+    for (const QString& item : {QString("sileo://authentication_success\n"), QString("sileo://payment_completed\n"),
+                                QString::fromStdString(dir.file("notes.txt")), QString::fromStdString(dir.file("missing.deb")),
+                                QString("vostrelle://show/bundleid=a%0Ab")})
+        EXPECT_TRUE(named.contains(item)) << item.toStdString() << " is not named in: " << named.toStdString();
+    EXPECT_FALSE(named.contains("token")) << named.toStdString();
+    QTest::mouseClick(told->closeBtn(), Qt::LeftButton);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return root->presentedViewController() == nullptr; }));
 
     // A package the database does not know: its popup, and no details screen.
     EXPECT_FALSE(ZMURLRouter::openURL("vostrelle://show/bundleid=com.example.unknown"));

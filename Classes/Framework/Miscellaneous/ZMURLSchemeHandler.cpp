@@ -82,6 +82,13 @@ constexpr size_t kMaximumValueLength = 1024;
 
 }  // namespace
 
+bool ZMURLSchemeHandler::namesOurScheme(std::string_view text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return false;
+    const std::string scheme = lowercase(text.substr(0, colon));
+    return scheme == kScheme || scheme == kStoreCallbackScheme;
+}
+
 bool ZMURLSchemeHandler::containsControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }

@@ -52,6 +52,10 @@ public:
     static constexpr size_t kMaximumLength = 8192;
 
     static ZMURLAction parse(std::string_view text);
+    // Whether the text begins with one of our schemes ("vostrelle:", "sileo:",
+    // in any case): a link for parse() rather than a file path, even when it
+    // is no valid URL (a blank in a package's name).
+    static bool namesOurScheme(std::string_view text);
 
     // Splits "a=1&b=2" into decoded pairs ("+" read as a blank). A pair
     // without "=" has an empty value; a repeated name keeps its first value.

@@ -1,8 +1,10 @@
 // Sign-in pages in the real web engine: the store's "sileo" callback reaches
 // the payment client from the page it opened (by a form's redirect, a script
 // or a link), from nowhere else, and only once; closing the page ends the sign-in.
+#include <QTest>
 #include <QWebEngineView>
 
+#include "ErrorViewController.h"
 #include "Keychain/PDKeychainBindings.h"
 #include "Online/Screens/WebPageDriver.h"
 #include "Online/Screens/ZMStorePages.h"
@@ -60,10 +62,17 @@ TEST_F(StorePages, TheCallbackComesOnlyFromTheStorePageThatAskedAndOnlyOnce) {
         EXPECT_EQ(web->title(), "127.0.0.1");
         if (callback == Callback::Form) {
             ASSERT_TRUE(WebPageDriver::waitForElement(web->page(), "password"));
-            // A callback from outside the program while the sign-in waits: dropped.
+            // A callback from outside the program while the sign-in waits:
+            // dropped, and named in an alert without its tokens.
             EXPECT_FALSE(ZMURLRouter::openURL("sileo://authentication_success?token=forged&payment_secret=x"));
             GuiTest::pump(std::chrono::milliseconds(50));
             EXPECT_FALSE(*result);
+            auto* told = dynamic_cast<ErrorViewController*>(window->topPresentedViewController());
+            ASSERT_NE(told, nullptr) << "the dropped callback is not told";
+            EXPECT_TRUE(told->messageLbl()->text().endsWith("\nsileo://authentication_success"))
+                << told->messageLbl()->text().toStdString();
+            QTest::mouseClick(told->closeBtn(), Qt::LeftButton);
+            ASSERT_TRUE(GuiTest::waitUntil([&] { return window->topPresentedViewController() != told; }));
             WebPageDriver::run(web->page(), "document.getElementById('user').value = 'jane';"
                                             "document.getElementById('password').value = 'secret';"
                                             "document.getElementById('signin').click();");
