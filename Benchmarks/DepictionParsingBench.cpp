@@ -186,10 +186,16 @@ std::string attributeList(size_t n) {
     return out;
 }
 
-std::string tags(const char* name, size_t n) {
-    std::string out;
-    for (size_t i = 0; i < n; ++i) out += "<" + std::string(name) + " h" + std::to_string(i) + "=1>";
-    return out;
+// 4 MB of `unit(i)` for i = 0, 1, 2...: attributes of names all different,
+// which the parser compares one with another.
+std::string numbered(std::string_view head, const std::function<std::string(size_t)>& unit, std::string_view tail) {
+    std::string text(head);
+    for (size_t i = 0;; ++i) {
+        std::string next = unit(i);
+        if (text.size() + next.size() + tail.size() > 4 * 1024 * 1024) break;
+        text += next;
+    }
+    return text + std::string(tail);
 }
 
 std::string unclosedFormatting() {
@@ -214,9 +220,12 @@ const std::vector<HostileText>& hostileTexts() {
         {"64 unclosed <b id> reopened", [] { return repeated("<style></style><p>" + unclosedFormatting() + "</p>", "<p>x</p>", ""); }, false},
         {"page: 64 unclosed <b id> reopened", [] { return repeated("<panel><p>" + unclosedFormatting() + "</p>", "<p>x</p>", ""); }, true},
         // Attributes the parser compares with each other.
-        {"attributes on one element", [] { return repeated("<style></style><div", " a=1", ">x</div>"); }, false},
-        {"page: <body> tags with attributes", [] { return repeated("<panel><label>x</label>", tags("body", 1), ""); }, true},
-        {"page: <html> tags with attributes", [] { return repeated("<panel><label>x</label>", tags("html", 1), ""); }, true},
+        {"attributes on one element",
+         [] { return numbered("<style></style><div", [](size_t i) { return " a" + std::to_string(i) + "=1"; }, ">x</div>"); }, false},
+        {"page: <body> tags with attributes",
+         [] { return numbered("<panel><label>x</label>", [](size_t i) { return "<body b" + std::to_string(i) + "=1>"; }, ""); }, true},
+        {"page: <html> tags with attributes",
+         [] { return numbered("<panel><label>x</label>", [](size_t i) { return "<html h" + std::to_string(i) + "=1>"; }, ""); }, true},
         // An address of entities.
         {"link address of '&'", [] { return repeated("See <a href=\"https://example.org/?", "&", "\">x</a>"); }, false},
         // Self-closing raw text in SVG.
