@@ -885,12 +885,17 @@ void checkDisplay(std::string_view html) {
     constexpr size_t kMaximumCells = 2'000;
     size_t blocks = 0, line = 0, cells = 0;
     int tables = 0, preformatted = 0;
+    auto newBlock = [&] {
+        line = 0;
+        if (++blocks > ZMMarkdownHTML::kMaximumLines)
+            throw ZMDepictionBudget::Exceeded("it would be more than " + std::to_string(ZMMarkdownHTML::kMaximumLines) +
+                                              " paragraphs");
+    };
     for (size_t i = 0; i < html.size();) {
         const char c = html[i];
         if (c != '<') {
             if (c == '\n' && preformatted > 0) {
-                ++blocks;
-                line = 0;
+                newBlock();
             } else if (++line > ZMMarkdownHTML::kMaximumLineLength) {
                 throw ZMDepictionBudget::Exceeded("a paragraph of it would be longer than " +
                                                   std::to_string(ZMMarkdownHTML::kMaximumLineLength >> 10) + " KiB");
@@ -911,10 +916,7 @@ void checkDisplay(std::string_view html) {
         static constexpr std::string_view kBlocks[] = {"p", "h1", "h2", "h3", "h4", "h5", "h6", "div", "blockquote", "pre",
                                                        "hr", "table", "tr", "td", "th", "dl", "dd", "center"};
         if (std::find(std::begin(kBlocks), std::end(kBlocks), name) == std::end(kBlocks)) continue;
-        line = 0;
-        if (++blocks > ZMMarkdownHTML::kMaximumLines)
-            throw ZMDepictionBudget::Exceeded("it would be more than " + std::to_string(ZMMarkdownHTML::kMaximumLines) +
-                                              " paragraphs");
+        newBlock();
         if ((name == "td" || name == "th") && ++cells > kMaximumCells)
             throw ZMDepictionBudget::Exceeded("a table of it would have more than " + std::to_string(kMaximumCells) +
                                               " cells");

@@ -192,6 +192,7 @@ TEST(ZMDepictionBudget, WhatATextViewCannotLayOutQuicklyIsPlain) {
     const Case plain[] = {
         {"12,000 paragraphs", times("kiwi\n\n", 12000), 12000},
         {"a paragraph of 40 KB", times("kiwi ", 8000), 8000},
+        {"a code block of 12,000 lines", "```\n" + times("kiwi\n", 12000) + "```\n", 12000},
         {"a table of 3,000 cells", "<style></style><table>" + times("<tr><td>kiwi</td><td>x</td></tr>", 1500) + "</table>", 1500},
     };
     for (const auto& c : plain) {
