@@ -228,6 +228,3 @@ void WebViewViewController::viewDidAppear(bool) { updateHistoryButtons(); }
 
 void WebViewViewController::viewDidDisappear(bool) { updateHistoryButtons(); }
 
-void WebViewViewController::paletteDidChange(const ZMPalette& p) {
-    if (page_) page_->setBackgroundColor(p.backgroundColor());
-}
