@@ -22,6 +22,7 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMURLSchemeHandler.h"
+#include "WebEscapeKey.h"
 #include "WebHistoryKeys.h"
 #include "ZMMailLink.h"
 
@@ -138,6 +139,7 @@ void WebViewViewController::viewDidLoad() {
     progress_->hide();
     webView_ = new QWebEngineView(this);
     webView_->setPage(page_);
+    WebEscapeKey::install(webView_);
     layout->addWidget(progress_);
     layout->addWidget(buildHistoryBar());
     layout->addWidget(webView_, 1);
