@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <algorithm>
+#include <vector>
 
 #include "Browsing/SearchViewController.h"
 #include "Database/ZMRPackageManager.h"
@@ -152,15 +153,20 @@ void ZMDesktopWindow::install(UIWindow* window) {
 bool ZMDesktopWindow::pressCloseButton(UIWindow* window) {
     UIViewController* top = window ? window->topPresentedViewController() : nullptr;
     if (!top || top == window->rootViewController()) return false;
-    // The sheet's own Close/Cancel/Done, which may do more than go away.
-    UIViewController* shown = top;
-    if (auto* nav = qobject_cast<UINavigationController*>(top))
-        if (nav->topViewController()) shown = nav->topViewController();
-    for (UIBarButtonItem* item : shown->navigationItem()->barButtonItems())
-        if (item && item->isEnabled() && isCloseTitle(item->title())) {
-            item->trigger();
-            return true;
-        }
+    // The sheet's own Close/Cancel/Done, which may do more than go away: the
+    // screen in front's, else that of the screen it was pushed from (a sheet
+    // keeps its Close on its first screen), down to the sheet's first.
+    std::vector<UIViewController*> stack{top};
+    if (auto* nav = qobject_cast<UINavigationController*>(top)) {
+        const auto& screens = nav->viewControllers();
+        if (!screens.empty()) stack.assign(screens.rbegin(), screens.rend());
+    }
+    for (UIViewController* shown : stack)
+        for (UIBarButtonItem* item : shown->navigationItem()->barButtonItems())
+            if (item && item->isEnabled() && isCloseTitle(item->title())) {
+                item->trigger();
+                return true;
+            }
     return false;
 }
 

@@ -37,7 +37,8 @@ public:
 
     // What the shortcuts do.
     static void closePresentedSheet(UIWindow* window);
-    // The Close/Cancel/Done of the sheet in front pressed; false without one.
+    // The Close/Cancel/Done of the sheet in front pressed (the screen in front's,
+    // else the nearest below it in the sheet's stack); false without one.
     static bool pressCloseButton(UIWindow* window);
     static void openSearch();
     static void refreshSources();

@@ -6,6 +6,7 @@
 #include <QWebEngineView>
 
 #include "Miscellaneous/ZMLog.h"
+#include "WebEscapeKey.h"
 #include "WebViewViewController.h"
 
 namespace {
@@ -49,6 +50,7 @@ bool PackageAdvertisementView::load(const std::string& snippet, const QUrl& page
         page_ = new VostrelleWebPage(profile, nullptr);
         view_ = new QWebEngineView;
         view_->setPage(page_);
+        WebEscapeKey::install(view_);
         view_->setFixedSize(kWidth, kHeight);
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(0, 20, 0, 0);

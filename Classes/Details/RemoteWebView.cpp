@@ -117,7 +117,6 @@ void RemoteWebView::start() {
     channel_ = new WebDepictionChannel(socket_, socket_, this);
     connect(channel_, &WebDepictionChannel::received, this, &RemoteWebView::handle);
     connect(channel_, &WebDepictionChannel::failed, this, [this] { fail("the page's process sent something unreadable"); });
-    if (background_.isValid()) channel_->send(WebDepictionChannel::Type::Background, background_);
     if (hasFocus()) channel_->send(WebDepictionChannel::Type::Focus, true);
 }
 
@@ -136,12 +135,6 @@ void RemoteWebView::goBack() {
 
 void RemoteWebView::goForward() {
     if (channel_ && canGoForward_) channel_->send(WebDepictionChannel::Type::Navigate, 1);
-}
-
-void RemoteWebView::setBackgroundColor(const QColor& color) {
-    background_ = color;
-    if (channel_) channel_->send(WebDepictionChannel::Type::Background, color);
-    update();
 }
 
 void RemoteWebView::runJavaScript(const QString& script, std::function<void(const QVariant&)> callback) {
@@ -284,7 +277,7 @@ void RemoteWebView::handle(WebDepictionChannel::Type type, const QByteArray& pay
 
 void RemoteWebView::paintEvent(QPaintEvent* e) {
     QPainter painter(this);
-    painter.fillRect(e->rect(), background_.isValid() ? background_ : palette().color(QPalette::Window));
+    painter.fillRect(e->rect(), palette().color(QPalette::Window));
     if (!frame_.isNull()) painter.drawImage(QPointF(0, frameTop_), frame_);
     if (failed_) {
         painter.setPen(palette().color(QPalette::PlaceholderText));

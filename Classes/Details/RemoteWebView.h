@@ -46,7 +46,6 @@ public:
     // Starts the process when it is not running. `headers` go with the
     // request; the identifiers among them only to `sourceHost`.
     void load(const QUrl& url, const Headers& headers, const QString& sourceHost, const QString& acceptLanguage);
-    void setBackgroundColor(const QColor& color);
     void runJavaScript(const QString& script, std::function<void(const QVariant&)> callback = {});
 
     QUrl url() const { return url_; }
@@ -95,7 +94,6 @@ private:
     QLocalSocket* socket_ = nullptr;
     WebDepictionChannel* channel_ = nullptr;
     QPointer<QScrollArea> area_;
-    QColor background_;
     QUrl url_;
     QString title_;
     QImage frame_;

@@ -17,7 +17,6 @@ public:
     enum class Type : quint8 {
         // program → process
         Load = 1,          // QUrl url, QList<QPair<QByteArray,QByteArray>> headers, QString sourceHost, QString acceptLanguage
-        Background = 2,    // QColor
         Geometry = 3,      // int width, int height, int scrollY
         Mouse = 4,         // int type, QPointF position, int button, int buttons, int modifiers
         Key = 5,           // int type, int key, int modifiers, QString text, bool autoRepeat, quint32 scanCode, quint32 virtualKey, quint32 nativeModifiers

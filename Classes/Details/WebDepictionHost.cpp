@@ -1,7 +1,6 @@
 #include "Details/WebDepictionHost.h"
 
 #include <QApplication>
-#include <QColor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWebEngineDownloadRequest>
@@ -243,14 +242,6 @@ void WebDepictionHost::handle(WebDepictionChannel::Type type, const QByteArray& 
         profile_->setHttpUserAgent(QString::fromUtf8(request_.header("User-Agent")));
         profile_->setHttpAcceptLanguage(acceptLanguage);
         load(url, true);
-        break;
-    }
-    case T::Background: {
-        QColor color;
-        if (!WebDepictionChannel::read(payload, color)) return;
-        ensurePage();
-        page_->setBackgroundColor(color);
-        busy();
         break;
     }
     case T::Geometry: {

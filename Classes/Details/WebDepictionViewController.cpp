@@ -288,7 +288,6 @@ void WebDepictionViewController::createWebView() {
     webView_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     webView_->setMinimumSize(1, 1);
     webView_->setScrollArea(scrollView_);
-    webView_->setBackgroundColor(palette().backgroundColor());
     webViewContainer_->layout()->addWidget(webView_);
     placeholderView_->hide();
     webViewContainer_->setFixedHeight(std::max(height(), 200));
@@ -365,6 +364,10 @@ void WebDepictionViewController::openInSafari() {
 
 void WebDepictionViewController::paletteDidChange(const ZMPalette& p) {
     if (!nameLbl_) return;
+    // The screen's own views take the palette's background; the page keeps
+    // the engine's unless it sets its own (in a dark palette's colour, the
+    // engine's default black text would stand on black). The "Dark" header
+    // and user agent tell it the appearance.
     QPalette qp = QWidget::palette();
     qp.setColor(QPalette::Window, p.backgroundColor());
     setPalette(qp);
@@ -373,7 +376,6 @@ void WebDepictionViewController::paletteDidChange(const ZMPalette& p) {
         w->setPalette(qp);
         w->setAutoFillBackground(true);
     }
-    if (webView_) webView_->setBackgroundColor(p.backgroundColor());
     PackageRow::setTextColor(nameLbl_, p.primaryTextColor());
     const QString button = QStringLiteral("QPushButton { color: %1; background: %2; border: none; border-radius: 15px; "
                                           "padding: 0 12px; font-weight: 700; }");

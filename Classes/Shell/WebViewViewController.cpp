@@ -22,6 +22,7 @@
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMURLSchemeHandler.h"
+#include "WebEscapeKey.h"
 #include "WebHistoryKeys.h"
 #include "ZMMailLink.h"
 
@@ -138,6 +139,7 @@ void WebViewViewController::viewDidLoad() {
     progress_->hide();
     webView_ = new QWebEngineView(this);
     webView_->setPage(page_);
+    WebEscapeKey::install(webView_);
     layout->addWidget(progress_);
     layout->addWidget(buildHistoryBar());
     layout->addWidget(webView_, 1);
@@ -228,6 +230,3 @@ void WebViewViewController::viewDidAppear(bool) { updateHistoryButtons(); }
 
 void WebViewViewController::viewDidDisappear(bool) { updateHistoryButtons(); }
 
-void WebViewViewController::paletteDidChange(const ZMPalette& p) {
-    if (page_) page_->setBackgroundColor(p.backgroundColor());
-}

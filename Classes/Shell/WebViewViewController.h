@@ -9,6 +9,9 @@
 // pages) uses it, and hands a navigation of its main frame to the one
 // callback scheme it is given to a handler instead of loading it; the same
 // address in a frame, or as an image or other resource, is refused.
+// A page keeps the engine's background unless it sets its own, whatever the
+// palette: painted in a dark palette's colour, the engine's default black
+// text would stand on black.
 #include <QUrl>
 #include <QWebEnginePage>
 #include <functional>
@@ -67,8 +70,6 @@ public:
     QUrl websiteURL() const { return websiteURL_; }
     QWebEngineView* webView() const { return webView_; }
     VostrelleWebPage* page() const { return page_; }
-
-    void paletteDidChange(const ZMPalette& palette) override;
 
     // The page's history: the bar's Back and Forward (also Alt+Left/Right).
     QToolButton* backButton() const { return backBtn_; }

@@ -116,6 +116,3 @@ void CydiaStoreLoginController::startImport() {
     });
 }
 
-void CydiaStoreLoginController::paletteDidChange(const ZMPalette& palette) {
-    if (webView_) webView_->page()->setBackgroundColor(palette.backgroundColor());
-}

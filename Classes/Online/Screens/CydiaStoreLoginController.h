@@ -5,7 +5,8 @@
 // (ZMCydiaStore::importPurchases, with the store's cookies from the page's
 // browser), which marks the packages bought there; a visit of the sign-out
 // address clears the marks. An import that ends after the screen has gone
-// still applies its result and touches nothing of the screen.
+// still applies its result and touches nothing of the screen. The pages keep
+// the engine's background, as the in-app browser's do.
 #include <QUrl>
 #include <string>
 #include <vector>
@@ -38,8 +39,6 @@ public:
     void goForward();
     void refresh();
     void cancel();
-
-    void paletteDidChange(const ZMPalette& palette) override;
 
 protected:
     void viewDidLoad() override;

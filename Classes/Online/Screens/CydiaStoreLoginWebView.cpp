@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "Services/ZMCydiaStore.h"
+#include "WebEscapeKey.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ std::string CydiaStoreLoginWebView::cookieHeaderFor(const QUrl& url) {
 CydiaStoreLoginWebView::CydiaStoreLoginWebView(QWidget* parent) : QWebEngineView(parent) {
     page_ = new CydiaStoreLoginPage(profile(), this);
     setPage(page_);
+    WebEscapeKey::install(this);
 }
 
 CydiaStoreLoginWebView::~CydiaStoreLoginWebView() {

@@ -1,0 +1,362 @@
+// Web pages and their sheets on the desktop, from the launch:
+//   - on every dark palette, chosen in Settings by the mouse, a page that sets
+//     no colours of its own reads (its text stands out from what it stands
+//     on, judged on the pixels shown), in a package's web depiction and in the
+//     in-app browser of a "vostrelle://url" link; Settings' check boxes show,
+//     checked or not;
+//   - on Pure Black, the store's sign-in page reads too; Esc closes the sheet
+//     in front after a click inside it put the focus in its web page (the
+//     store's sign-in and checkout sheets, the in-app browser) or on a screen
+//     pushed inside it (a "vostrelle://show" sheet's developer card); a page
+//     that uses Esc itself has it first.
+#include <QCheckBox>
+#include <QTest>
+#include <QWebEngineView>
+#include <cmath>
+#include <thread>
+
+#include "App/LaunchFixture.h"
+#include "Database/ZMRSource.h"
+#include "Details/ContactDeveloperViewController.h"
+#include "Details/DeveloperCell.h"
+#include "Details/DetailsFixture.h"
+#include "Details/PackageDeveloperCard.h"
+#include "Details/RemoteWebView.h"
+#include "Details/WebDepictionViewController.h"
+#include "Online/Screens/WebPageDriver.h"
+#include "SettingsPlistViewController.h"
+#include "Support/FakeStores.h"
+#include "UIKit/UIAlertController.h"
+#include "UIKit/UIScrollView.h"
+#include "WebViewViewController.h"
+#include "ZMPaletteManager.h"
+#include "ZMSingleInstance.h"
+
+namespace {
+
+using namespace UserGesture;
+
+// ---- what the eye needs ------------------------------------------------------------------
+
+double luminance(const QColor& c) {
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+// As the web's accessibility rules count it: 1 (the same) to 21 (black on white).
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+QColor commonest(const QImage& image) {
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) | 0xff000000u];
+    return QColor::fromRgb(std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first);
+}
+// What stands on the commonest colour with at least `ratio` (4.5: text; 3: a control's edge).
+int pixelsStandingOut(const QImage& image, double ratio) {
+    const QColor ground = commonest(image);
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) count += contrast(QColor(image.pixel(x, y)), ground) >= ratio;
+    return count;
+}
+std::string describe(const QImage& image) {
+    const QColor ground = commonest(image);
+    double most = 1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) most = std::max(most, contrast(QColor(image.pixel(x, y)), ground));
+    return "on " + ground.name().toStdString() + " the most contrast is " + std::to_string(most) + ":1";
+}
+// The page's text reads: a line of large type is hundreds of pixels.
+bool reads(const QImage& shown) { return !shown.isNull() && pixelsStandingOut(shown, 4.5) > 200; }
+
+// What of `widget` is on screen, as the window shows it.
+QImage shownPart(QWidget* widget) {
+    QWidget* window = widget->window();
+    QRect shown(widget->mapTo(window, QPoint(0, 0)), widget->size());
+    for (QWidget* w = widget->parentWidget(); w && w != window; w = w->parentWidget())
+        shown &= QRect(w->mapTo(window, QPoint(0, 0)), w->size());
+    return shown.isEmpty() ? QImage() : window->grab(shown).toImage();
+}
+
+// A link clicked in a browser: a second start hands it to the running program.
+bool handOver(const std::string& link) {
+    bool handed = false;
+    std::thread desktop([&] { handed = ZMSingleInstance().handOver({QString::fromStdString(link)}); });
+    GuiTest::waitUntil([&] { return handed; }, std::chrono::seconds(10));
+    desktop.join();
+    return handed;
+}
+
+// The page of a text that sets no colours (the engine's own).
+constexpr const char* kPlainPage =
+    "<html><head><title>Plain</title></head><body><h1 style='font-size:40px'>Plain words</h1>"
+    "<p style='font-size:28px'>A page that sets no colours of its own.</p></body></html>";
+
+// ---- a dark palette ----------------------------------------------------------------------
+
+// The walk on the palettes a user chooses; back to the light one after it.
+template <class Launched>
+class OnPalettes : public Launched {
+protected:
+    void TearDown() override {
+        ZMPaletteManager::sharedManager().setStyle(ZMPalette::Light);
+        Launched::TearDown();
+    }
+    // Featured → the account → Settings → Theme → the style, by the mouse.
+    static SettingsPlistViewController* chooseTheme(int style) {
+        auto* account = Launched::accountPage();
+        if (!account) return nullptr;
+        Launched::tapAccountRow(account, "openSettings");
+        auto* settings = qobject_cast<SettingsPlistViewController*>(account->navigationController()->topViewController());
+        if (!settings) return nullptr;
+        tapRow(settings->tableView(), *settings->indexPathForKey("Theme"));
+        auto* sheet = dynamic_cast<UIAlertController*>(settings->presentedViewController());
+        if (!sheet) return nullptr;
+        click(sheet->buttonForAction(style));
+        GuiTest::waitUntil([&] { return ZMPaletteManager::sharedManager().activeStyle() == style && !settings->presentedViewController(); });
+        GuiTest::pump(std::chrono::milliseconds(100));
+        return settings;
+    }
+};
+
+class DarkPagesRoad : public OnPalettes<Launch::RepositoryFixture> {};
+
+TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDarkPalette) {
+    serveRepository("", "Dark Repo");  // the server, for the page's address
+    server->route("repo/plain.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPlainPage, "text/html"); });
+    serveRepository(Launch::stanza("org.dark.web", "Plain Page", "Kay <kay@example.com>",
+                                   "Depiction: " + server->url("repo/plain.html") + "\n"),
+                    "Dark Repo");
+    start(addLink());
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.dark.web"));
+    auto* packages = openTheSource();
+    ASSERT_NE(packages, nullptr);
+    auto* info = openSourceInfo(packages);
+    ASSERT_NE(info, nullptr);
+    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
+    auto* depiction = qobject_cast<WebDepictionViewController*>(openPackage(packages, "org.dark.web"));
+    ASSERT_NE(depiction, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return depiction->webView() && !depiction->webView()->frame().isNull(); },
+                                   std::chrono::seconds(60)));
+    RemoteWebView* view = depiction->webView();
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return reads(shownPart(view)); }, std::chrono::seconds(20)))
+        << "not even on the light palette: " << describe(shownPart(view));
+
+    const struct {
+        const char* name;
+        int style;
+    } palettes[] = {{"pure-black", ZMPalette::PureBlack}, {"grey", ZMPalette::Grey}, {"blue", ZMPalette::Blue}};
+    for (const auto& palette : palettes) {
+        SCOPED_TRACE(palette.name);
+        const std::string name = palette.name;
+        auto* settings = chooseTheme(palette.style);
+        ASSERT_NE(settings, nullptr);
+        ASSERT_EQ(ZMPaletteManager::sharedManager().activeStyle(), palette.style);
+
+        // A check box shows on its row, checked or not.
+        for (const auto& [key, checked] : {std::pair{"HidePackageVersion", false}, std::pair{"prefersLargeTitles", true}}) {
+            SCOPED_TRACE(key);
+            const auto row = settings->indexPathForKey(key);
+            ASSERT_TRUE(row);
+            settings->tableView()->scrollToRow(*row, UITableView::ScrollPosition::Middle, false);
+            GuiTest::pump();
+            UITableViewCell* cell = settings->tableView()->cellForRow(*row);
+            ASSERT_NE(cell, nullptr);
+            auto* toggle = cell->findChild<QCheckBox*>("toggle");
+            ASSERT_TRUE(toggle && toggle->isVisible());
+            EXPECT_EQ(toggle->isChecked(), checked);
+            // The box and a little of the row around it.
+            const QRect around(toggle->mapTo(app().window(), QPoint(-6, -6)), toggle->size() + QSize(12, 12));
+            const QImage shown = app().window()->grab(around).toImage();
+            EXPECT_GT(pixelsStandingOut(shown, 3.0), 20) << "the check box hardly shows: " << describe(shown);
+        }
+        screenshot(("web-sheets-" + name + "-settings.png").c_str());
+
+        // The package's web page.
+        selectTab(ZMVostrelle::ManageTab);
+        ASSERT_EQ(packages->navigationController()->topViewController(), depiction);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return depiction->isOnScreen(); }));
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return reads(shownPart(view)); }, std::chrono::seconds(20)))
+            << "the depiction's text does not read: " << describe(shownPart(view));
+        screenshot(("web-sheets-" + name + "-depiction.png").c_str());
+
+        // The in-app browser of a shared link.
+        ASSERT_TRUE(handOver("vostrelle://url/" + server->url("repo/plain.html")));
+        WebViewViewController* browser = nullptr;
+        ASSERT_TRUE(GuiTest::waitUntil([&] {
+            auto* sheet = qobject_cast<UINavigationController*>(top());
+            browser = sheet ? qobject_cast<WebViewViewController*>(sheet->topViewController()) : nullptr;
+            return browser && browser->isOnScreen() && browser->page()->title() == "Plain";
+        }, std::chrono::seconds(60)));
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return reads(shownPart(browser->webView())); }, std::chrono::seconds(20)))
+            << "the browser's text does not read: " << describe(shownPart(browser->webView()));
+        screenshot(("web-sheets-" + name + "-browser.png").c_str());
+        tapBarButton(browser, "Close");
+        ASSERT_TRUE(backAtTheWindow());
+    }
+}
+
+// ---- Esc in a sheet ----------------------------------------------------------------------
+
+constexpr const char* kPaid = "com.example.paid";
+
+// A page that uses Esc itself while its overlay is open (as a video leaves
+// full screen): it takes that Esc, and only that one.
+constexpr const char* kOverlayPage =
+    "<html><head><title>Overlay</title></head><body style='margin:0'>"
+    "<p style='font-size:28px;padding:20px'>A shared link</p>"
+    "<div id='overlay' style='position:fixed;left:0;right:0;bottom:0;height:80px;background:#333'></div>"
+    "<script>document.addEventListener('keydown', function (e) {"
+    "  var o = document.getElementById('overlay');"
+    "  if (e.key === 'Escape' && o) { o.remove(); e.preventDefault(); }"
+    "});</script></body></html>";
+
+class WebSheetsRoad : public OnPalettes<Launch::Fixture> {
+protected:
+    TestSupport::TempDir repo, work;
+    std::unique_ptr<FlatRepository::FileServer> server;
+    std::unique_ptr<FakeStores::PaymentAPI> store;
+
+    void SetUp() override {
+        Fixture::SetUp();
+        const auto deb = FlatRepository::buildDeb(work.path(), repo.path(), {kPaid, "1.0", "Name: Paid Tweak\nPrice: $1.99\n", ""});
+        FlatRepository::writeIndexes(repo.path(), "Paid Repo");
+        server = std::make_unique<FlatRepository::FileServer>(repo.path());
+        store = std::make_unique<FakeStores::PaymentAPI>(*server, repo.path());
+        store->sell(kPaid, deb);
+        server->route("overlay.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kOverlayPage, "text/html"); });
+    }
+    std::string location() const { return server->url(); }
+    bool signedIn() const { return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location()); }
+
+    static UIWindow* window() { return app().window(); }
+    static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        UserGesture::press(window(), key, modifiers);
+    }
+    static bool hasFocusIn(QWidget* widget) {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && (focus == widget || widget->isAncestorOf(focus));
+    }
+    // The web page of the sheet in front, once it shows the element.
+    static WebViewViewController* sheetPage(const QString& element) {
+        WebViewViewController* web = nullptr;
+        if (!GuiTest::waitUntil([&] {
+                auto* sheet = qobject_cast<UINavigationController*>(top());
+                web = sheet ? qobject_cast<WebViewViewController*>(sheet->topViewController()) : nullptr;
+                return web && web->isOnScreen();
+            }, std::chrono::seconds(30)) ||
+            !WebPageDriver::waitForElement(web->page(), element))
+            return nullptr;
+        return web;
+    }
+    // A click on the page where it shows only text: the page has the keyboard.
+    static void clickInside(WebViewViewController* web) {
+        QWidget* page = web->webView()->focusProxy() ? web->webView()->focusProxy() : web->webView();
+        GuiTest::pump(std::chrono::milliseconds(300));  // drawn, and taking input
+        QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(30, 30));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return hasFocusIn(web->webView()); })) << "the click left the page without the focus";
+    }
+};
+
+TEST_F(WebSheetsRoad, EscClosesTheSheetInFrontWhereverTheClickPutTheFocus) {
+    start({QString::fromStdString("vostrelle://add/" + location())});
+    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource(kPaid, location()));
+    ASSERT_NE(chooseTheme(ZMPalette::PureBlack), nullptr);  // where the store's pages were met
+    ASSERT_TRUE(GuiTest::waitUntil([&] {
+        auto source = ZMRSource::objectForPrimaryKey(location());
+        return source && source->endpoint == store->endpoint();
+    }, std::chrono::seconds(60)));
+    auto* page = DetailsFixture::openFromAllPackages(app(), kPaid);
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return page->isOnScreen() && page->getBtn()->text() == "$1.99"; }, std::chrono::seconds(20)));
+
+    const struct Case {
+        const char* what;
+        std::function<void()> open;  // shows the sheet and puts the focus inside it
+    } cases[] = {
+        {"the store's sign-in sheet",
+         [&] {
+             click(page->getBtn());
+             auto* web = sheetPage("password");
+             ASSERT_NE(web, nullptr);
+             // Its heading: the form's fields below it stand out whatever the text does.
+             const auto heading = [&] { return shownPart(web->webView()).copy(0, 0, web->webView()->width(), 60); };
+             EXPECT_TRUE(GuiTest::waitUntil([&] { return reads(heading()); }, std::chrono::seconds(20)))
+                 << "the store's page does not read: " << describe(heading());
+             ASSERT_NO_FATAL_FAILURE(clickInside(web));
+             screenshot("web-sheets-pure-black-sign-in.png");
+         }},
+        {"the store's checkout sheet",
+         [&] {
+             // Signed in through the store's page first, as a buyer is.
+             click(page->getBtn());
+             auto* signin = WebPageDriver::lastStorePage("password");
+             ASSERT_NE(signin, nullptr);
+             WebPageDriver::run(signin, "document.getElementById('user').value = 'jane';"
+                                        "document.getElementById('password').value = 'secret';"
+                                        "document.getElementById('signin').click();");
+             ASSERT_TRUE(GuiTest::waitUntil([&] { return signedIn(); }, std::chrono::seconds(60)));
+             ASSERT_TRUE(backAtTheWindow());
+             click(page->getBtn());
+             auto* web = sheetPage("pay");
+             ASSERT_NE(web, nullptr);
+             ASSERT_NO_FATAL_FAILURE(clickInside(web));
+         }},
+        {"the in-app browser of a shared link",
+         [&] {
+             ASSERT_TRUE(handOver("vostrelle://url/" + server->url("overlay.html")));
+             auto* web = sheetPage("overlay");
+             ASSERT_NE(web, nullptr);
+             ASSERT_NO_FATAL_FAILURE(clickInside(web));
+             // The page's own Esc first: its overlay goes, the sheet stays.
+             press(Qt::Key_Escape);
+             auto gone = std::make_shared<bool>(false);
+             ASSERT_TRUE(GuiTest::waitUntil([&] {
+                 web->page()->runJavaScript("!document.getElementById('overlay')", [gone](const QVariant& v) { *gone = *gone || v.toBool(); });
+                 GuiTest::pump(std::chrono::milliseconds(100));
+                 return *gone;
+             }, std::chrono::seconds(10))) << "the page never had its Esc";
+             GuiTest::pump(std::chrono::milliseconds(300));
+             ASSERT_EQ(dynamic_cast<UINavigationController*>(top()), web->navigationController())
+                 << "the Esc the page used closed the sheet too";
+             screenshot("web-sheets-pure-black-esc-browser.png");
+         }},
+        {"a show sheet after its developer card",
+         [&] {
+             ASSERT_TRUE(handOver(std::string("vostrelle://show/bundleid=") + kPaid));
+             PackageDetailsViewController* shown = nullptr;
+             ASSERT_TRUE(GuiTest::waitUntil([&] {
+                 auto* sheet = qobject_cast<UINavigationController*>(top());
+                 shown = sheet ? qobject_cast<PackageDetailsViewController*>(sheet->topViewController()) : nullptr;
+                 return shown && !sheet->isBeingPresented() && shown->isOnScreen();
+             }));
+             shown->scrollView()->ensureWidgetVisible(shown->developerCard());
+             GuiTest::pump();
+             click(shown->developerCard()->cell());
+             auto* sheet = shown->navigationController();
+             ASSERT_TRUE(GuiTest::waitUntil([&] { return qobject_cast<ContactDeveloperViewController*>(sheet->topViewController()); }))
+                 << "the developer card did not open";
+             ASSERT_TRUE(hasFocusIn(sheet)) << "the keyboard is not in the sheet";
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(c.open());
+        ASSERT_NE(top(), window()->rootViewController());
+        press(Qt::Key_Escape);
+        EXPECT_TRUE(backAtTheWindow()) << "Esc does not close " << c.what;
+        if (top() != window()->rootViewController()) {
+            // Out of the way for the next case, as Ctrl+W does.
+            press(Qt::Key_W, Qt::ControlModifier);
+            ASSERT_TRUE(backAtTheWindow());
+        }
+        EXPECT_TRUE(GuiTest::waitUntil([] {
+            auto& store = ZMRepoStoreAPI::sharedRepoStore();
+            return !store.hasPendingSignin() && !store.hasPendingPurchase();
+        })) << "the store still waits for the closed page";
+    }
+}
+
+}  // namespace
