@@ -76,10 +76,13 @@ std::vector<std::string> imageURLs(const std::vector<Doc::Element>& images, cons
     return out;
 }
 
-// Runs a reader within the time of one depiction; past it, the reader gives
-// what it gives for a page without its parts.
-template <class Read> auto withinTime(const char* reader, Read&& read) -> decltype(read()) {
-    ZMDepictionBudget budget(ZMDepictionBudget::kMaximumMemory, ZMDepictionBudget::kTime);
+// Runs a reader within what the page's parse left of the time of one
+// depiction (a little at least); past it, the reader gives what it gives for
+// a page without its parts.
+template <class Read>
+auto withinTime(const char* reader, std::chrono::steady_clock::duration parse, Read&& read) -> decltype(read()) {
+    constexpr std::chrono::steady_clock::duration kLeast = std::chrono::milliseconds(100);
+    ZMDepictionBudget budget(ZMDepictionBudget::kMaximumMemory, std::max(kLeast, ZMDepictionBudget::kTime - parse));
     ZMDepictionBudget::Scope scope(budget);
     try {
         return read();
@@ -109,13 +112,16 @@ auto readPage(const char* reader, std::string_view data, Read&& read, Fallback&&
 }  // namespace
 
 std::shared_ptr<ZMDepictionsParser> ZMDepictionsParser::depictionsParserWithData(std::string_view data, std::string pageURL) {
+    const auto start = std::chrono::steady_clock::now();
     auto document = ZMHTMLDocument::parse(data);
     std::string pageText;
     if (document->overBudget()) {
         ZMLOG("the page {} is read as plain text: {}", pageURL, *document->overBudget());
         pageText = ZMHTMLDocument::textWithoutMarkup(data);
     }
-    return std::shared_ptr<ZMDepictionsParser>(new ZMDepictionsParser(std::move(document), std::move(pageURL), std::move(pageText)));
+    auto parser = std::shared_ptr<ZMDepictionsParser>(new ZMDepictionsParser(std::move(document), std::move(pageURL), std::move(pageText)));
+    parser->parseTime_ = std::chrono::steady_clock::now() - start;
+    return parser;
 }
 
 std::optional<std::string> ZMDepictionsParser::resolve(const std::string& base, std::string_view reference) {
@@ -133,14 +139,14 @@ std::shared_ptr<URLSession> ZMDepictionsParser::session() const {
 // ---- synchronous readers --------------------------------------------------------------
 
 std::optional<std::string> ZMDepictionsParser::marlgateName(const std::string& siteName) const {
-    return withinTime("marlgateName", [&]() -> std::optional<std::string> {
+    return withinTime("marlgateName", parseTime_, [&]() -> std::optional<std::string> {
         return nameFromTitle(*document_, " - " + siteName + " - ");
     });
 }
 
 std::optional<std::string> ZMDepictionsParser::marlgateDescription() const {
     if (overBudget()) return pageText_;
-    return withinTime("marlgateDescription", [&]() -> std::optional<std::string> {
+    return withinTime("marlgateDescription", parseTime_, [&]() -> std::optional<std::string> {
         for (auto fieldset : document_->elementsNamed("fieldset")) {
             if (!hasId(fieldset, "description")) continue;
             const std::string text = Doc::textContent(fieldset);
@@ -157,7 +163,7 @@ std::optional<std::string> ZMDepictionsParser::marlgateDescription() const {
 }
 
 std::optional<std::string> ZMDepictionsParser::marlgateChangelog() const {
-    return withinTime("marlgateChangelog", [&]() -> std::optional<std::string> {
+    return withinTime("marlgateChangelog", parseTime_, [&]() -> std::optional<std::string> {
         for (auto fieldset : document_->elementsNamed("fieldset")) {
             auto label = document_->firstElementNamed("label", fieldset);
             if (!label || Doc::textContent(label) != "What's New") continue;
@@ -172,7 +178,7 @@ std::optional<std::string> ZMDepictionsParser::marlgateChangelog() const {
 }
 
 std::vector<std::string> ZMDepictionsParser::marlgateScreenshots(const std::string& pageURL) const {
-    return withinTime("marlgateScreenshots", [&]() -> std::vector<std::string> {
+    return withinTime("marlgateScreenshots", parseTime_, [&]() -> std::vector<std::string> {
         auto images = document_->elementsNamedInside("img", [](Doc::Element e) {
             return Doc::isNamed(e, "fieldset") && hasId(e, "description");
         });
@@ -181,12 +187,12 @@ std::vector<std::string> ZMDepictionsParser::marlgateScreenshots(const std::stri
 }
 
 std::optional<std::string> ZMDepictionsParser::orvaneName() const {
-    return withinTime("orvaneName", [&] { return nameFromTitle(*document_, " \u00B7 "); });
+    return withinTime("orvaneName", parseTime_, [&] { return nameFromTitle(*document_, " \u00B7 "); });
 }
 
 std::optional<std::string> ZMDepictionsParser::orvaneDescription() const {
     if (overBudget()) return pageText_;
-    return withinTime("orvaneDescription", [&]() -> std::optional<std::string> {
+    return withinTime("orvaneDescription", parseTime_, [&]() -> std::optional<std::string> {
         auto panel = document_->firstElementNamed("panel");
         if (!panel) return std::nullopt;
         bool passedHeading = false;
@@ -207,7 +213,7 @@ std::optional<std::string> ZMDepictionsParser::orvaneDescription() const {
 }
 
 std::vector<std::string> ZMDepictionsParser::orvaneScreenshots(const std::string& pageURL) const {
-    return withinTime("orvaneScreenshots", [&]() -> std::vector<std::string> {
+    return withinTime("orvaneScreenshots", parseTime_, [&]() -> std::vector<std::string> {
         auto panel = document_->firstElementNamed("panel");
         if (!panel) return {};
         std::vector<Doc::Element> images;
@@ -221,7 +227,7 @@ std::vector<std::string> ZMDepictionsParser::orvaneScreenshots(const std::string
 
 std::optional<std::string> ZMDepictionsParser::kestrumDescription() const {
     if (overBudget()) return pageText_;
-    return withinTime("kestrumDescription", [&]() -> std::optional<std::string> {
+    return withinTime("kestrumDescription", parseTime_, [&]() -> std::optional<std::string> {
         Joiner joined("\n\n");
         for (auto p : document_->elementsNamedInside("p", [](Doc::Element e) { return Doc::isNamed(e, "div"); }))
             joined.add(Doc::textContent(p));
@@ -230,7 +236,7 @@ std::optional<std::string> ZMDepictionsParser::kestrumDescription() const {
 }
 
 bool ZMDepictionsParser::linksTo(std::string_view href) const {
-    return withinTime("linksTo", [&]() -> bool {
+    return withinTime("linksTo", parseTime_, [&]() -> bool {
         for (auto a : document_->elementsNamed("a"))
             if (auto value = Doc::attribute(a, "href"); value && *value == href) return true;
         return false;

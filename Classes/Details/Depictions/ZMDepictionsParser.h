@@ -12,6 +12,7 @@
 // to the main thread). Image and second-page addresses are resolved against
 // the page address (RFC 3986) and kept only when http(s). Joined texts stop
 // growing at kMaximumDocumentSize.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,7 +55,8 @@ public:
     // Whether the page could not be parsed within the budget of one depiction
     // (ZMDepictionBudget): its description readers then give the page's text
     // without markup, to be shown as plain text, and the other readers nothing.
-    // Each reader has the time of one depiction too; past it, it gives nothing.
+    // Each reader has what the parse left of the time of one depiction (a
+    // little at least); past it, it gives nothing.
     bool overBudget() const { return document_->overBudget().has_value(); }
 
     // ---- the same readers, synchronous (any thread) -----------------------
@@ -91,5 +93,6 @@ private:
     std::shared_ptr<const ZMHTMLDocument> document_;
     std::string pageURL_;
     std::string pageText_;  // of a page over budget
+    std::chrono::steady_clock::duration parseTime_{};  // what the readers' time leaves out
     std::shared_ptr<URLSession> session_;
 };
