@@ -879,12 +879,16 @@ std::string ZMMarkdownHTML::displayText(std::string_view text) {
 namespace {
 
 // The HTML as a text view lays it out: one block for each paragraph,
-// heading, item, cell or line of preformatted text, laid out whole; a table
-// laid out in one go. Throws past the display limits.
+// heading, item, cell or line of preformatted text (and for the breaks
+// written after a paragraph), laid out whole; a table laid out in one go; a
+// run of its own for each formatted stretch of text, which costs its import
+// most. Throws past the display limits.
 void checkDisplay(std::string_view html) {
     constexpr size_t kMaximumCells = 2'000;
-    size_t blocks = 0, line = 0, cells = 0;
+    constexpr size_t kMaximumRuns = 40'000;
+    size_t blocks = 0, line = 0, cells = 0, runs = 0;
     int tables = 0, preformatted = 0;
+    bool afterBlock = false;  // breaks here begin a block of their own
     auto newBlock = [&] {
         line = 0;
         if (++blocks > ZMMarkdownHTML::kMaximumLines)
@@ -894,6 +898,7 @@ void checkDisplay(std::string_view html) {
     for (size_t i = 0; i < html.size();) {
         const char c = html[i];
         if (c != '<') {
+            afterBlock = false;
             if (c == '\n' && preformatted > 0) {
                 newBlock();
             } else if (++line > ZMMarkdownHTML::kMaximumLineLength) {
@@ -912,10 +917,21 @@ void checkDisplay(std::string_view html) {
         if (name == "table") tables += closing ? -1 : 1;
         if (name == "pre") preformatted += closing ? -1 : 1;
         if (tables == 0) cells = 0;
-        if (closing || name == "br" || name == "span" || name.size() > 10) continue;
         static constexpr std::string_view kBlocks[] = {"p", "h1", "h2", "h3", "h4", "h5", "h6", "div", "blockquote", "pre",
                                                        "hr", "table", "tr", "td", "th", "dl", "dd", "center"};
-        if (std::find(std::begin(kBlocks), std::end(kBlocks), name) == std::end(kBlocks)) continue;
+        const bool block = std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
+        if (name == "br") {
+            if (afterBlock) newBlock();
+            afterBlock = false;
+            continue;
+        }
+        afterBlock = closing && block;
+        if (closing) continue;
+        if (!block) {
+            if (++runs > kMaximumRuns)
+                throw ZMDepictionBudget::Exceeded("it would be more than " + std::to_string(kMaximumRuns) + " formatted runs");
+            continue;
+        }
         newBlock();
         if ((name == "td" || name == "th") && ++cells > kMaximumCells)
             throw ZMDepictionBudget::Exceeded("a table of it would have more than " + std::to_string(kMaximumCells) +

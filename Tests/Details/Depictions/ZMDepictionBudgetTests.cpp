@@ -193,6 +193,8 @@ TEST(ZMDepictionBudget, WhatATextViewCannotLayOutQuicklyIsPlain) {
         {"12,000 paragraphs", times("kiwi\n\n", 12000), 12000},
         {"a paragraph of 40 KB", times("kiwi ", 8000), 8000},
         {"a code block of 12,000 lines", "```\n" + times("kiwi\n", 12000) + "```\n", 12000},
+        {"50,000 bold words", "<style></style>" + times("<p>" + times("<b>kiwi</b> ", 40) + "</p>", 1250), 50000},
+        {"6,000 paragraphs and their breaks", times("kiwi\n\n", 6000), 6000},
         {"a table of 3,000 cells", "<style></style><table>" + times("<tr><td>kiwi</td><td>x</td></tr>", 1500) + "</table>", 1500},
     };
     for (const auto& c : plain) {
