@@ -26,7 +26,7 @@ public:
     // times the text's bytes of HTML (and kOutputAllowance), and what a text
     // view lays out quickly: at most kMaximumLines paragraphs, items, cells or
     // preformatted lines, none longer than kMaximumLineLength bytes, a
-    // table of at most 2,000 cells. Some shapes are kept from the parsers
+    // table of at most 2,000 cells, and at most 40,000 formatted runs. Some shapes are kept from the parsers
     // before they read them: a few hundred openers the Markdown library
     // searches the rest of a paragraph for are written as text.
     struct Rendering {
