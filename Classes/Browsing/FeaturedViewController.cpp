@@ -311,7 +311,8 @@ void FeaturedViewController::setContent() {
     carousel_->setContentInsets(inset, inset);
     if (cardSide != lastWidth_) {
         lastWidth_ = cardSide;
-        carousel_->reloadData();
+        // Also while a card is pressed: the page's scroll bar comes as its lists fill.
+        carousel_->layoutItems();
     }
 }
 
@@ -385,6 +386,15 @@ void FeaturedViewController::scrollingEnded() {
 
 QWidget* FeaturedViewController::cellForItem(UICollectionView*, int index) {
     auto* cell = new BigFeaturedCell;
+    configureBannerCell(cell, index);
+    QPointer<FeaturedViewController> self(this);
+    connect(cell, &BigFeaturedCell::contextMenuRequested, this, [self, index](QPoint pos) {
+        if (self) self->showBannerMenu(index, pos);
+    });
+    return cell;
+}
+
+void FeaturedViewController::configureBannerCell(BigFeaturedCell* cell, int index) {
     const auto& banner = banners_[index];
     cell->setPackageIdentifier(banner.bundle_id);
     cell->applyPalette(palette());
@@ -410,11 +420,17 @@ QWidget* FeaturedViewController::cellForItem(UICollectionView*, int index) {
     const std::string maintainerSource =
         source ? ZMShareTexts::fillFormat("%@ - %@", {banner.developer, source->name}) : banner.repo;
     cell->setTexts(banner.title, description, maintainerSource);
-    QPointer<FeaturedViewController> self(this);
-    connect(cell, &BigFeaturedCell::contextMenuRequested, this, [self, index](QPoint pos) {
-        if (self) self->showBannerMenu(index, pos);
-    });
-    return cell;
+}
+
+void FeaturedViewController::updateBannerCells() {
+    if (!carousel_) return;
+    if (carousel_->numberOfItems() != static_cast<int>(banners_.size())) {
+        carousel_->reloadData();
+        return;
+    }
+    // The cards stay: a new one would drop the press the user holds on the old.
+    for (int i = 0; i < carousel_->numberOfItems(); ++i)
+        if (auto* cell = bannerCell(i)) configureBannerCell(cell, i);
 }
 
 BigFeaturedCell* FeaturedViewController::bannerCell(int index) const {
@@ -627,7 +643,7 @@ void FeaturedViewController::viewWillAppear(bool animated) {
     } else {
         retrieveFeaturedPackages();
     }
-    carousel_->reloadData();
+    updateBannerCells();  // descriptions and icons that came meanwhile
     for (auto& card : cards_) card.table->reloadData();
 }
 
@@ -729,5 +745,6 @@ void FeaturedViewController::paletteDidChange(const ZMPalette& p) {
         card.applyPalette(p);
         card.table->reloadData();
     }
-    carousel_->reloadData();
+    // Also when the application comes to the front, as a click on a banner may bring it.
+    updateBannerCells();
 }

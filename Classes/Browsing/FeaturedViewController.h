@@ -9,7 +9,9 @@
 // The feed is requested once, when the view loads; the lists and banner
 // pictures are built off the main thread and reach the page in one step.
 // Banners come from HomeCache (PNG files named by their URL), else from the
-// network, each redrawing its own card when it arrives. With exactly five
+// network, each redrawing its own card when it arrives. The cards are made
+// anew only for a new feed: a new width, palette or appearance redraws the
+// same cards, so a press held on one carries on. With exactly five
 // banners the carousel advances every 4 s, until the user drags it or
 // presses a card; with any other number it moves only when dragged. After a source refresh, and at every later
 // appearance, the four lists are recomputed (never while the page scrolls)
@@ -138,6 +140,11 @@ protected:
 private:
     struct Built;
     void display(Built built);
+    // The banner's picture, texts, icon and palette on its card.
+    void configureBannerCell(BigFeaturedCell* cell, int index);
+    // Every card shows its banner again, in place (a new set of cards only
+    // when the number of banners changed).
+    void updateBannerCells();
     void downloadBanner(int index, uint64_t generation);
     void startTimer();
     void stopTimer();

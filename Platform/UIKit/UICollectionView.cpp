@@ -49,23 +49,39 @@ void UICollectionView::reloadData() {
     lastIndex_ = -1;
     if (!dataSource_) return;
     const int n = dataSource_->numberOfItems(this);
-    int x = insetLeft_, h = 0;
     for (int i = 0; i < n; ++i) {
         QWidget* w = dataSource_->cellForItem(this, i);
         if (!w) w = new QWidget;
-        const QSize s = dataSource_->sizeForItem(this, i);
         w->setParent(strip_);
-        w->setGeometry(x, 0, s.width(), s.height());
         w->installEventFilter(this);
-        w->show();
         items_.push_back(w);
+    }
+    placeItems();
+    for (auto* w : items_) w->show();
+    horizontalScrollBar()->setValue(0);
+}
+
+void UICollectionView::layoutItems() {
+    if (!dataSource_ || dataSource_->numberOfItems(this) != static_cast<int>(items_.size())) {
+        reloadData();
+        return;
+    }
+    const int current = currentIndex();
+    placeItems();
+    if (current >= 0) horizontalScrollBar()->setValue(offsetForItem(current, ScrollPosition::Left));
+}
+
+void UICollectionView::placeItems() {
+    int x = insetLeft_, h = 0;
+    for (int i = 0; i < static_cast<int>(items_.size()); ++i) {
+        const QSize s = dataSource_->sizeForItem(this, i);
+        items_[i]->setGeometry(x, 0, s.width(), s.height());
         x += s.width() + spacing_;
         h = std::max(h, s.height());
     }
-    if (n > 0) x -= spacing_;
+    if (!items_.empty()) x -= spacing_;
     strip_->resize(x + insetRight_, h);
     setFixedHeight(h);
-    horizontalScrollBar()->setValue(0);
 }
 
 QWidget* UICollectionView::cellForItem(int index) const {

@@ -40,7 +40,13 @@ public:
     }
     void setPagingEnabled(bool on) { paging_ = on; }
     bool isPagingEnabled() const { return paging_; }
+    // New widgets for every item, the strip back at its start.
     void reloadData();
+    // The same widgets placed again at the sizes the data source gives now,
+    // the item in view kept in view: what an item is in the middle of (a
+    // press, an animation) carries on. With another number of items it
+    // reloads instead.
+    void layoutItems();
     int numberOfItems() const { return static_cast<int>(items_.size()); }
     QWidget* cellForItem(int index) const;
     enum class ScrollPosition { Left, CenteredHorizontally };
@@ -66,6 +72,8 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
+    // Sizes and places items_ side by side; the strip and the view follow.
+    void placeItems();
     void settle();
     void beginDragging();
     UICollectionViewDataSource* dataSource_ = nullptr;

@@ -8,7 +8,8 @@
 //   - Return presses the default button of popups, alerts and the first
 //     run's screens; Esc closes the Add Source sheet;
 //   - keys after the screen changed under them: the queue bar coming or
-//     going keeps the highlighted row and keeps it in view; a click on a
+//     going keeps the highlighted row and keeps it in view (and Delete on a
+//     package row neither queues nor takes out); a click on a
 //     page's heart leaves the page its scrolling keys; Return opens the
 //     developer card Tab focused; Esc closes the sheet of a "vostrelle://show"
 //     link; Alt+Left and the mouse's back button go back inside a web
@@ -405,21 +406,31 @@ TEST_F(KeyboardRoad, TheHighlightedRowStaysTheSameAndInViewWhenTheQueueBarComesO
     EXPECT_TRUE(highlightedAndWhole(table, {9, 8})) << "Up goes on from the highlighted row";
 
     // The bar goes (the last row's menu takes the package out) and comes again
-    // (the highlighted row's menu queues it), the list on screen.
+    // (the highlighted row's menu queues it), the list on screen. Delete on
+    // the highlighted row changes nothing: a package row's Queue and Remove
+    // are not destructive.
     struct Step {
         const char* what;
         IndexPath row;
-        const char* entry;
+        const char* entry;  // nullptr: Delete
         bool barShown;
     } steps[] = {
         {"the bar goes", {9, 9}, "Remove", false},
+        {"Delete does not queue", {9, 8}, nullptr, false},
         {"the bar comes", {9, 8}, "Queue", true},
+        {"Delete does not take out of the queue", {9, 8}, nullptr, true},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
-        UITableViewCell* cell = table->cellForRow(step.row);
+        auto* cell = qobject_cast<PackageCell*>(table->cellForRow(step.row));
         ASSERT_NE(cell, nullptr) << "the row is not on screen";
-        ASSERT_NO_FATAL_FAILURE(chooseMenuEntry(rightClick(cell, cell->rect().center()), step.entry));
+        if (step.entry) {
+            ASSERT_NO_FATAL_FAILURE(chooseMenuEntry(rightClick(cell, cell->rect().center()), step.entry));
+        } else {
+            press(Qt::Key_Delete);
+            GuiTest::pump(std::chrono::milliseconds(200));
+        }
+        EXPECT_EQ(queued(cell->packageIdentifier()), step.barShown);
         ASSERT_TRUE(queueBarShown(step.barShown));
         GuiTest::pump(std::chrono::milliseconds(100));
         if (step.barShown) {

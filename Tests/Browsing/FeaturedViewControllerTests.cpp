@@ -20,6 +20,7 @@
 #include "Online/Screens/OnlineImages.h"
 #include "Online/Screens/OnlineScreensFixture.h"
 #include "SettingsPlistViewController.h"
+#include "ZMPaletteManager.h"
 
 namespace {
 
@@ -222,6 +223,50 @@ TEST_F(FeaturedTest, OnlyALongPressReleasedOnItsCardOpensThePackageOnce) {
     EXPECT_FALSE(cell->isPressed());
     EXPECT_DOUBLE_EQ(cell->pressScale(), 1.0);
     EXPECT_EQ(nav->viewControllers().size(), 1u);
+}
+
+// The page is drawn again while a banner is held: the press carries on (the
+// card stays pressed) and its release opens the package once, whether the
+// redraw comes before the long press begins or after.
+TEST_F(FeaturedTest, APressHeldOnABannerOutlivesTheRedrawsOfThePage) {
+    FeaturedViewController::setLaunchScreensEnabled(false);  // appearing again presents nothing
+    open(bannersFeed(2));
+    auto& palettes = ZMPaletteManager::sharedManager();
+    const struct {
+        const char* what;
+        std::function<void()> redraw;
+    } cases[] = {
+        // The page's scroll bar comes or goes as its lists fill or empty.
+        {"a new width", [&] { window->resize(window->width() + 8, window->height()); }},
+        // The same path as the application coming to the front, as a click on it does.
+        {"another palette", [&] { palettes.setStyle(palettes.activeStyle() == 0 ? 1 : 0); }},
+        {"the page appearing again", [&] { reappear(); }},
+    };
+    using F = OnlineScreensTest::Fixture;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BigFeaturedCell* cell = page->bannerCell(0);
+        ASSERT_NE(cell, nullptr);
+        F::press(cell, cell->rect().center(), QEvent::MouseButtonPress, Qt::LeftButton);
+        c.redraw();
+        const bool held = GuiTest::waitUntil([&] { return page->bannerCell(0) && page->bannerCell(0)->isPressed(); });
+        EXPECT_TRUE(held) << "the press was lost";
+        if (held) {
+            c.redraw();
+            GuiTest::pump(std::chrono::milliseconds(50));
+            EXPECT_TRUE(page->bannerCell(0)->isPressed()) << "the press was lost after it began";
+        }
+        cell = page->bannerCell(0);
+        F::press(cell, cell->rect().center(), QEvent::MouseButtonRelease, Qt::NoButton);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->viewControllers().size() == 2; }));
+        GuiTest::pump(std::chrono::milliseconds(100));
+        EXPECT_EQ(nav->viewControllers().size(), 2u);  // once
+        auto* details = qobject_cast<PackageDetailsViewController*>(nav->topViewController());
+        ASSERT_NE(details, nullptr);
+        EXPECT_EQ(details->packageIdentifier(), "com.f.0");
+        nav->popViewController(false);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !page->bannerCell(0)->isPressed(); }));
+    }
 }
 
 TEST_F(FeaturedTest, ABannerMenuPresentsItsFeaturedPageWithTheEntryAndBanner) {

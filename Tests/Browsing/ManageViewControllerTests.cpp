@@ -65,6 +65,7 @@ protected:
     void TearDown() override {
         LAContext::setAuthenticatorForTesting(nullptr);
         ZMRPackageManager::sharedPackageManager().sources().setPurgeHook(nullptr);
+        ZMRPackageManager::sharedPackageManager().sources().setRefreshTaskFactory(nullptr);
         ZMVostrelle::resetForTesting();
         Database::TearDown();
     }
@@ -249,6 +250,53 @@ TEST_F(ManageTabTest, SwipeActionsCopyAndOpeningASource) {
     manage->didSelectRow(manage->sourcesTableView(), {0, rowOf(SourceAddition::kMakersRepositoryLocation)});
     GuiTest::pump();
     EXPECT_NE(dynamic_cast<SourceViewController*>(nav->topViewController()), nullptr);
+    nav->popViewController(false);
+
+    // Delete on the highlighted row runs its destructive action (Remove) and
+    // nothing else; a row without one (the maker's repository has Refresh and
+    // Info, a package row none) is left as it was.
+    preferences().setValue(VostrellePreferenceKey::SetupDone, true);  // else no refresh starts at all
+    auto& sources = ZMRPackageManager::sharedPackageManager().sources();
+    int refreshes = 0;
+    sources.setRefreshTaskFactory([&](const std::string& location) -> ZMTaskPtr {
+        ++refreshes;
+        return ZMFunctionTask::make("refresh-" + location, "source.ops", "refresh",
+                                    [](ZMFunctionTask&) -> std::optional<ZMError> { return std::nullopt; });
+    });
+    sources.setPurgeHook([](const std::string&) { return std::nullopt; });
+    const struct {
+        const char* what;
+        UITableView* table;
+        int row;
+        bool removesAlpha;
+    } rows[] = {
+        {"the maker's repository", manage->sourcesTableView(), rowOf(SourceAddition::kMakersRepositoryLocation), false},
+        {"an installed package", manage->installedPackagesTableView(), 0, false},
+        {"a source", manage->sourcesTableView(), rowOf(kAlpha), true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        refreshes = 0;
+        r.table->setFocus();
+        QTest::keyClick(r.table, Qt::Key_Home);
+        for (int i = 0; i < r.row; ++i) QTest::keyClick(r.table, Qt::Key_Down);
+        ASSERT_EQ(r.table->indexPathForHighlightedRow(), (IndexPath{0, r.row}));
+        QTest::keyClick(r.table, Qt::Key_Delete);
+        if (r.removesAlpha) {
+            EXPECT_TRUE(GuiTest::waitUntil([] { return !ZMRSource::objectForPrimaryKey(kAlpha).has_value(); }));
+        } else {
+            GuiTest::pump(std::chrono::milliseconds(200));
+            EXPECT_TRUE(ZMRSource::objectForPrimaryKey(kAlpha).has_value());
+        }
+        EXPECT_TRUE(ZMRSource::objectForPrimaryKey(SourceAddition::kMakersRepositoryLocation).has_value());
+        EXPECT_EQ(refreshes, 0) << "Refresh ran";
+        EXPECT_EQ(dynamic_cast<UINavigationController*>(top()), nullptr) << "Info ran";
+        EXPECT_EQ(nav->topViewController(), manage) << "the row was opened";
+        // Each row is judged alone.
+        if (auto* sheet = dynamic_cast<UINavigationController*>(top())) sheet->dismissViewController(false);
+        nav->popToRootViewController(false);
+        GuiTest::pump();
+    }
 }
 
 TEST_F(ManageTabTest, RemovingRunsAtOnceOffTheMainThreadAndReportsFailure) {

@@ -98,6 +98,10 @@ TEST_F(Helper, RefusesProgramsOptionsNamesAndRootsOutsideItsGrammar) {
         {"blank in a name", with({"apt-get", "-s", "install", "x;rm -rf"})},
         {"newline in a version", with({"apt-get", "-s", "install", "com.example.alpha=1.0\nfoo"})},
         {"substitution in a version", with({"apt-get", "-s", "install", "com.example.alpha=$(" + touch + ")"})},
+        // A version begins with a digit: a word or an option is not one.
+        {"a word for a version", with({"apt-get", "-s", "install", "com.example.alpha=latest"})},
+        {"an option for a version", with({"apt-get", "-s", "install", "com.example.alpha=-x"})},
+        {"a word for a version to show", with({"apt-cache", "show", "com.example.alpha=latest"})},
         {"capitals", with({"apt-get", "-s", "install", "Com.Example.Alpha"})},
         {"leading hyphen", with({"apt-get", "-s", "install", "-com.example.alpha"})},
         {"version on remove", with({"apt-get", "-s", "remove", "com.example.alpha=1.0"})},

@@ -1,6 +1,10 @@
 // Setup backup (the document, the upload task, the local file) and finding
 // and comparing a backup for restoration.
+#include <sys/stat.h>
+
 #include <filesystem>
+
+#include <fmt/format.h>
 
 #include "Miscellaneous/ZMPaths.h"
 #include "Online/Services/OnlineServicesFixture.h"
@@ -85,6 +89,29 @@ TEST_F(OnlineServices, LocalBackupReplacesTheFileAndReportsAFailedWrite) {
     ASSERT_TRUE(ZMSetupBackup::backupLocally().ok());
     EXPECT_EQ(ZMSetupBackup::parse(TestSupport::readFile(*first.value))->sources,
               std::vector<std::string>{"https://a.example/"});
+
+    // The file lists the user's sources and packages: it is its owner's only,
+    // whatever the umask and whatever the file it replaces allowed.
+    const struct {
+        mode_t umask;
+        std::optional<mode_t> before;  // the file there already; none: no file
+    } modes[] = {{0, std::nullopt}, {022, 0644}, {0, 0666}};
+    for (const auto& m : modes) {
+        SCOPED_TRACE(fmt::format("umask {:03o}, before {:o}", m.umask, m.before.value_or(0)));
+        const std::string path = ZMSetupBackup::localBackupPath();
+        std::filesystem::remove(path);
+        if (m.before) {
+            TestSupport::writeFile(path, "{}");
+            ASSERT_EQ(::chmod(path.c_str(), *m.before), 0);
+        }
+        const mode_t saved = ::umask(m.umask);
+        auto written = ZMSetupBackup::backupLocally();
+        ::umask(saved);
+        ASSERT_TRUE(written.ok());
+        struct stat st {};
+        ASSERT_EQ(::stat(written.value->c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
 
     // A data directory that cannot hold files: the failure is reported, not hidden.
     TestSupport::writeFile(env.root() + "/plain-file", "x");
