@@ -41,21 +41,12 @@ using State = FakeStores::PaymentAPI::State;
 
 constexpr const char* kPaid = "com.example.paid";
 
-class BuyerRoad : public Launch::Fixture {
+class BuyerRoad : public Launch::Fixture, protected FakeStores::PaidRepository {
 protected:
-    TestSupport::TempDir repo, work;
-    std::unique_ptr<FlatRepository::FileServer> server;
-    std::unique_ptr<FakeStores::PaymentAPI> store;
-
     void SetUp() override {
         Fixture::SetUp();
-        const auto deb = FlatRepository::buildDeb(work.path(), repo.path(), {kPaid, "1.0", "Name: Paid Tweak\nPrice: $1.99\n", ""});
-        FlatRepository::writeIndexes(repo.path(), "Paid Repo");
-        server = std::make_unique<FlatRepository::FileServer>(repo.path());
-        store = std::make_unique<FakeStores::PaymentAPI>(*server, repo.path());
-        store->sell(kPaid, deb);
+        serve(kPaid);
     }
-    std::string location() const { return server->url(); }
     bool signedIn() const { return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location()); }
     static bool owned() { return package(kPaid)->isPaidThroughSileo.value_or(false); }
     static bool queued() { return package(kPaid)->isInTheQueue.value_or(false); }

@@ -213,22 +213,13 @@ constexpr const char* kOverlayPage =
     "  if (e.key === 'Escape' && o) { o.remove(); e.preventDefault(); }"
     "});</script></body></html>";
 
-class WebSheetsRoad : public OnPalettes<Launch::Fixture> {
+class WebSheetsRoad : public OnPalettes<Launch::Fixture>, protected FakeStores::PaidRepository {
 protected:
-    TestSupport::TempDir repo, work;
-    std::unique_ptr<FlatRepository::FileServer> server;
-    std::unique_ptr<FakeStores::PaymentAPI> store;
-
     void SetUp() override {
         Fixture::SetUp();
-        const auto deb = FlatRepository::buildDeb(work.path(), repo.path(), {kPaid, "1.0", "Name: Paid Tweak\nPrice: $1.99\n", ""});
-        FlatRepository::writeIndexes(repo.path(), "Paid Repo");
-        server = std::make_unique<FlatRepository::FileServer>(repo.path());
-        store = std::make_unique<FakeStores::PaymentAPI>(*server, repo.path());
-        store->sell(kPaid, deb);
+        serve(kPaid);
         server->route("overlay.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kOverlayPage, "text/html"); });
     }
-    std::string location() const { return server->url(); }
     bool signedIn() const { return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location()); }
 
     static UIWindow* window() { return app().window(); }

@@ -101,6 +101,23 @@ private:
     int nextDownload_ = 1;
 };
 
+// A flat repository on loopback that sells one package through its PaymentAPI:
+// "Paid Tweak" 1.0 at $1.99, in the repository "Paid Repo".
+struct PaidRepository {
+    TestSupport::TempDir repo, work;
+    std::unique_ptr<FlatRepository::FileServer> server;
+    std::unique_ptr<PaymentAPI> store;
+
+    void serve(const std::string& identifier) {
+        const auto deb = FlatRepository::buildDeb(work.path(), repo.path(), {identifier, "1.0", "Name: Paid Tweak\nPrice: $1.99\n", ""});
+        FlatRepository::writeIndexes(repo.path(), "Paid Repo");
+        server = std::make_unique<FlatRepository::FileServer>(repo.path());
+        store = std::make_unique<PaymentAPI>(*server, repo.path());
+        store->sell(identifier, deb);
+    }
+    std::string location() const { return server->url(); }
+};
+
 class CydiaStore {
 public:
     // Signed in, the purchase list links `purchases`.
