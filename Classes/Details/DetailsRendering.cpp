@@ -2,55 +2,14 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTextDocument>
 
-#include "Categories/String+URLsFromString.h"
-#include "Depictions/ZMMarkdownHTML.h"
+#include "Details/DetailsTextDocument.h"
 
 namespace DetailsRendering {
 
 QTextDocument* attributedTextFromMarkdown(const std::string& text, bool forChangelog, bool darkMode) {
-    auto* doc = new QTextDocument;
-    QFont font = doc->defaultFont();
-    font.setPixelSize(15);
-    doc->setDefaultFont(font);
-    // The breaks written after paragraphs and headings are the spacing.
-    doc->setDefaultStyleSheet("p, h1, h2, h3, h4, h5, h6 { margin-top: 0; margin-bottom: 0; }");
-    const std::string html = ZMMarkdownHTML::htmlForText(text, forChangelog, darkMode);
-    if (html.empty()) return doc;
-    doc->setHtml(QString::fromStdString(html));
-    const QString plain = doc->toPlainText();
-    // A link written as its own address shows without underline.
-    for (const URL& url : StringURLsFromString::URLs(plain.toStdString())) {
-        const int at = plain.indexOf(QString::fromStdString(url.string()));
-        if (at < 0) continue;
-        QTextCursor c(doc);
-        c.setPosition(at);
-        c.setPosition(at + static_cast<int>(QString::fromStdString(url.string()).size()), QTextCursor::KeepAnchor);
-        QTextCharFormat f;
-        f.setFontUnderline(false);
-        f.setUnderlineStyle(QTextCharFormat::NoUnderline);
-        c.mergeCharFormat(f);
-    }
-    QTextCursor all(doc);
-    all.select(QTextCursor::Document);
-    QTextBlockFormat left;
-    left.setAlignment(Qt::AlignLeft);
-    all.mergeBlockFormat(left);
-    // No trailing line breaks (the break after the last paragraph).
-    for (;;) {
-        const int count = doc->characterCount();
-        if (count <= 1) break;
-        const QChar last = doc->characterAt(count - 2);
-        if (last != QChar::LineSeparator && last != QChar::ParagraphSeparator && last != '\n') break;
-        QTextCursor c(doc);
-        c.movePosition(QTextCursor::End);
-        c.deletePreviousChar();
-        if (doc->characterCount() == count) break;
-    }
-    return doc;
+    return DetailsTextDocument::fromMarkdown(text, forChangelog, darkMode).document.release();
 }
 
 QImage makeRoundedImage(const QImage& image, double radius) {

@@ -10,9 +10,8 @@ class QTextDocument;
 
 namespace DetailsRendering {
 
-// A description (forChangelog false) or a changelog as a document: Markdown
-// through ZMMarkdownHTML, links that show their own address without
-// underline, left-aligned, without trailing line breaks. Never null.
+// A description (forChangelog false) or a changelog as a document
+// (DetailsTextDocument::fromMarkdown), built on the calling thread. Never null.
 QTextDocument* attributedTextFromMarkdown(const std::string& text, bool forChangelog, bool darkMode);
 // A copy clipped to corners of `radius`.
 QImage makeRoundedImage(const QImage& image, double radius);

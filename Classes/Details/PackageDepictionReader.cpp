@@ -22,6 +22,7 @@
 namespace {
 
 constexpr const char* kClassicUserAgent = "Telesphoreo APT-HTTP/1.0.592";
+using TextFormat = PackageDetailsViewController::TextFormat;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -86,14 +87,14 @@ void PackageDepictionReader::applyNativeDepiction(PackageDetailsViewController& 
         page.changelogFromTab_ = depiction.changelog.has_value();
         page.cydiaPackageHaveChangelog_ = page.changelogFromTab_;
         if (depiction.changelog) {
-            page.showMarkdown(page.changelogContentLbl_, *depiction.changelog, true);
+            page.showText(page.changelogContentLbl_, *depiction.changelog, TextFormat::Markdown, true);
             page.changelogVersionLbl_->setText(q(page.text("version")));
         }
     } else if (depiction.changelogPages.empty()) {
         page.cydiaPackageHaveChangelog_ = false;
     }
     page.updateGetButtonTitle();
-    if (depiction.description) page.showMarkdown(page.descriptionLbl_, *depiction.description, false);
+    if (depiction.description) showDescription(page, *depiction.description, TextFormat::Markdown);
     const auto& urls = depiction.screenshots;
     if (!urls.empty() && page.screenshotsDictionary_.empty() && urls != ZMJSON::stringList(page.packageDictionary_, "screenshots") &&
         ZMJSON::stringList(page.packageDictionary_, "screenshotsLocalPaths").empty()) {
@@ -143,16 +144,16 @@ void PackageDepictionReader::fetchChangelogPage(PackageDetailsViewController& pa
                 Dispatch::main([weak, changelog] {
                     if (!weak) return;
                     // A page without a changelog hides none that another source gave.
-                    if (changelog && !weak->changelogFromTab_) showChangelog(*weak, q(*changelog));
+                    if (changelog && !weak->changelogFromTab_) showChangelog(*weak, *changelog);
                     weak->setContent();
                 });
             });
         });
 }
 
-void PackageDepictionReader::showChangelog(PackageDetailsViewController& page, const QString& plainText) {
+void PackageDepictionReader::showChangelog(PackageDetailsViewController& page, const std::string& plainText) {
     page.cydiaPackageHaveChangelog_ = true;
-    page.changelogContentLbl_->setPlainText(plainText);
+    page.showText(page.changelogContentLbl_, plainText, TextFormat::Plain);
     page.changelogVersionLbl_->setText(q(page.text("version")));
 }
 
@@ -192,6 +193,9 @@ void PackageDepictionReader::getHtmlPageForCydiaPackage(PackageDetailsViewContro
             }
             Dispatch::defaultQueue([=, data = std::move(data)] {
                 auto parser = ZMDepictionsParser::depictionsParserWithData(data, pageURL);
+                // A page read past the budget gives its description as plain text.
+                const TextFormat descriptionFormat = parser->overBudget() ? TextFormat::Plain : TextFormat::Markdown;
+                if (parser->overBudget()) ZMLOG("the page {} was not read whole: its description shows as plain text", pageURL);
                 auto onMain = [weak](auto apply) {
                     return [weak, apply](auto value) {
                         Dispatch::main([weak, apply, value] {
@@ -202,11 +206,11 @@ void PackageDepictionReader::getHtmlPageForCydiaPackage(PackageDetailsViewContro
                 auto name = onMain([](PackageDetailsViewController& page, std::optional<std::string> v) {
                     if (v) page.header_->nameLbl()->setText(q(*v));
                 });
-                auto description = onMain([](PackageDetailsViewController& page, std::optional<std::string> v) {
-                    if (v) page.showMarkdown(page.descriptionLbl_, *v, false);
+                auto description = onMain([descriptionFormat](PackageDetailsViewController& page, std::optional<std::string> v) {
+                    if (v) showDescription(page, *v, descriptionFormat);
                 });
                 auto changelog = onMain([](PackageDetailsViewController& page, std::optional<std::string> v) {
-                    if (v) showChangelog(page, q(*v));
+                    if (v) showChangelog(page, *v);
                     else page.cydiaPackageHaveChangelog_ = false;
                     page.setContent();
                 });
@@ -244,6 +248,11 @@ void PackageDepictionReader::getHtmlPageForCydiaPackage(PackageDetailsViewContro
         });
 }
 
+void PackageDepictionReader::showDescription(PackageDetailsViewController& page, const std::string& text, TextFormat format) {
+    page.descriptionFromIndex_ = false;
+    page.showText(page.descriptionLbl_, text, format);
+}
+
 // ---- the stored index ---------------------------------------------------------------------
 
 void PackageDepictionReader::readIndexDescription(PackageDetailsViewController& page) {
@@ -255,12 +264,12 @@ void PackageDepictionReader::readIndexDescription(PackageDetailsViewController& 
     Dispatch::defaultQueue([weak, location, identifier, version, synopsis] {
         auto whole = ZMPackageDescriptionReader::fullDescription(location, identifier, version);
         if (!whole || *whole == synopsis) return;
-        Dispatch::main([weak, whole = std::move(*whole), synopsis] {
+        Dispatch::main([weak, whole = std::move(*whole)] {
             if (!weak) return;
             weak->indexDescription_ = whole;
             // A depiction's own description, when it came first, stays.
-            if (weak->descriptionLbl_->toPlainText() != q(synopsis)) return;
-            weak->descriptionLbl_->setPlainText(q(whole));
+            if (!weak->descriptionFromIndex_) return;
+            weak->showText(weak->descriptionLbl_, whole, TextFormat::Plain);
             weak->setContent();
         });
     });

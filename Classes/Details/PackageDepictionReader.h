@@ -13,11 +13,12 @@
 //                      synopsis), read off the main thread when the page opens
 //
 // Each reader ends by laying the page out again. Every completion holds the
-// page weakly: a closed page gets nothing.
-#include <QString>
+// page weakly: a closed page gets nothing. Texts are read and their documents
+// built off the GUI thread; the page shows each one once it is built.
 #include <string>
 
-class PackageDetailsViewController;
+#include "Details/PackageDetailsViewController.h"
+
 struct ZMNativeDepiction;
 
 class PackageDepictionReader {
@@ -31,5 +32,8 @@ public:
 private:
     static void fetchChangelogPage(PackageDetailsViewController& page, const std::string& url);
     static void fetchBanner(PackageDetailsViewController& page, const std::string& url);
-    static void showChangelog(PackageDetailsViewController& page, const QString& plainText);
+    static void showChangelog(PackageDetailsViewController& page, const std::string& plainText);
+    // A depiction's description, which the index's whole description arriving later leaves in place.
+    static void showDescription(PackageDetailsViewController& page, const std::string& text,
+                                PackageDetailsViewController::TextFormat format);
 };

@@ -19,6 +19,7 @@
 #include "Depictions/ZMScreenshotPass.h"
 #include "Details/DetailsRendering.h"
 #include "Details/DetailsSectionWidgets.h"
+#include "Details/DetailsTextDocument.h"
 #include "Details/PackageAdvertisementView.h"
 #include "Details/PackageDepictionReader.h"
 #include "Details/PackageDetailsActions.h"
@@ -99,8 +100,15 @@ QColor PackageDetailsViewController::readableForegroundColorForBackgroundColor(c
     return DetailsRendering::readableForegroundColor(color);
 }
 
-void PackageDetailsViewController::showMarkdown(UITextView* view, const std::string& markdown, bool forChangelog) {
-    view->setAttributedText(attributedTextFromMarkdown(markdown, forChangelog, isDarkMode()));
+void PackageDetailsViewController::showText(UITextView* view, const std::string& text, TextFormat format, bool forChangelog) {
+    if (format == TextFormat::Markdown) {
+        view->setAttributedTextInBackground([text, forChangelog, dark = isDarkMode()] {
+            return DetailsTextDocument::fromMarkdown(text, forChangelog, dark).document;
+        });
+    } else {
+        // In the view's own type, as text set on its own document reads.
+        view->setAttributedTextInBackground([text, font = view->font()] { return DetailsTextDocument::fromPlainText(text, font); });
+    }
 }
 
 // ---- loading ----------------------------------------------------------------------------
@@ -312,6 +320,9 @@ void PackageDetailsViewController::buildViews() {
         connect(star, &QToolButton::clicked, this, [this, star] { ratingPressed(star); });
     for (UITextView* view : {descriptionLbl_, changelogContentLbl_})
         connect(view, &UITextView::linkActivated, this, &PackageDetailsViewController::openTextLink);
+    // A changelog built after the layout pass shows once it has words.
+    connect(changelogContentLbl_, &UITextView::attributedTextShown, this,
+            [this] { layoutChangelog(sourceUsesInfoJson(), mayFetchDepictions()); });
 
     connect(scrollView_, &UIScrollView::didScroll, this, [this](double y) {
         if (handOverEnabled_ && scrolling_) scrolling_->scrollViewDidScroll(y);
@@ -339,8 +350,9 @@ void PackageDetailsViewController::getPackageInformation() {
     PackageDetailsRating::paintRating(*this, rows.myRating);
     header_->packageVersionLbl()->setText(rows.version);
     header_->packageCategoryLbl()->setText(rows.category);
-    if (rows.descriptionIsMarkdown) showMarkdown(descriptionLbl_, rows.description, false);
-    else descriptionLbl_->setPlainText(q(indexDescription_.value_or(rows.description)));
+    if (rows.descriptionIsMarkdown) showText(descriptionLbl_, rows.description, TextFormat::Markdown);
+    else showText(descriptionLbl_, indexDescription_.value_or(rows.description), TextFormat::Plain);
+    descriptionFromIndex_ = !rows.descriptionIsMarkdown;
     const QString shownName = q(PackageRow::displayMaintainer(rows.developerName.toStdString()));
     header_->authorLbl()->setText(shownName);
     developerCard_->setDeveloper(shownName, authorAvatar_);
@@ -566,8 +578,8 @@ void PackageDetailsViewController::layoutBanner() {
 }
 
 void PackageDetailsViewController::layoutChangelog(bool usesInfoJson, bool mayFetch) {
-    // A changelog without a word takes no room.
-    const bool hasText = !changelogContentLbl_->toPlainText().trimmed().isEmpty();
+    // A changelog without a word takes no room (a blank text is built as an empty document).
+    const bool hasText = !changelogContentLbl_->document()->isEmpty();
     changelogSection_->setVisible(!usesInfoJson && mayFetch && cydiaPackageHaveChangelog_ && hasText);
 }
 

@@ -227,6 +227,9 @@ public:
     void showReviewWarningWithTitle(const std::string& title, const std::string& text, std::optional<int> rate) override;
 
     // ---- text and images ----------------------------------------------------------------
+    // How a description or changelog is written: Markdown (or HTML after
+    // "<style>"), or text shown as it is.
+    enum class TextFormat { Markdown, Plain };
     // A description (forChangelog false) or a changelog as a document: Markdown
     // through ZMMarkdownHTML, links that show their own address without
     // underline, left-aligned, without trailing line breaks. Never null.
@@ -270,7 +273,10 @@ private:
     bool mayFetchDepictions() const;
     std::string text(const char* key) const;
     std::string developerName() const;
-    void showMarkdown(UITextView* view, const std::string& markdown, bool forChangelog);
+    // Shows a text in one of the page's text views once its document is
+    // built on a background queue (DetailsTextDocument); the latest text set
+    // for a view wins, and a closed page gets none.
+    void showText(UITextView* view, const std::string& text, TextFormat format, bool forChangelog = false);
     void startScreenshotPass(const std::vector<std::string>& urls, bool readCache, bool recordsURLs);
     void restartScreenshotTimer();
     void fitGetBarButton();
@@ -348,6 +354,8 @@ private:
     UITextView* descriptionLbl_ = nullptr;
     // The whole description from the source's stored index, once read.
     std::optional<std::string> indexDescription_;
+    // The description shows the index's text (no depiction's description came).
+    bool descriptionFromIndex_ = false;
     PackageAdvertisementView* adsWebView_ = nullptr;
     PackageDeveloperCard* developerCard_ = nullptr;
     PackageReviewsSection* reviewsSection_ = nullptr;

@@ -1,9 +1,15 @@
 #include "UIKit/UITextView.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QPointer>
 #include <QResizeEvent>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QThread>
 #include <cmath>
+
+#include "Dispatch/Dispatch.h"
 
 UITextView::UITextView(QWidget* parent) : QTextBrowser(parent) {
     setReadOnly(true);
@@ -23,38 +29,81 @@ UITextView::UITextView(QWidget* parent) : QTextBrowser(parent) {
 }
 
 void UITextView::followDocumentSize(QTextDocument* doc) {
-    connect(doc->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this, &UITextView::fitHeight);
+    disconnect(sizeConnection_);
+    // The layout reports the size it has reached after each step; asking the
+    // document for its size would lay all of it out at once.
+    sizeConnection_ = connect(doc->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this, &UITextView::fitHeight);
 }
 
 void UITextView::setAttributedText(QTextDocument* doc) {
+    ++*latest_;
+    building_ = false;
     if (!doc) {
         clear();
-        fitHeight();
         return;
     }
     // A document whose parent is the view is deleted by it when replaced.
     doc->setParent(this);
     doc->setDocumentMargin(0);
-    setDocument(doc);
+    // No layout until the view gives the page its width: a document's
+    // layout, once made, lays it all out at the width it has (none, at first).
+    doc->setPageSize(QSizeF(0, 0));
+    // Setting a document lays it out as far down as the view reaches: from
+    // one line, the layout's first step only, the rest in its timer's steps.
+    documentHeight_ = 0;
+    setFixedHeight(1);
     followDocumentSize(doc);
-    fitHeight();
+    setDocument(doc);
+    layOutShortTextAtOnce();
+}
+
+void UITextView::layOutShortTextAtOnce() {
+    // A short text is laid out whole in a few milliseconds: the page around
+    // it never shows it growing (nor shrinking for a moment on a new width).
+    if (document()->characterCount() <= kLaidOutAtOnce) fitHeight(document()->documentLayout()->documentSize());
+}
+
+void UITextView::setAttributedTextInBackground(DocumentBuilder build) {
+    const uint64_t number = ++*latest_;
+    building_ = true;
+    QPointer<UITextView> weak(this);
+    QThread* gui = thread();
+    Dispatch::defaultQueue([weak, number, gui, latest = latest_, build = std::move(build)] {
+        if (latest->load() != number) return;  // another text came first: not worth building
+        std::unique_ptr<QTextDocument> doc = build();
+        // Built here, shown there: the document (and what it holds) moves to the GUI thread whole.
+        if (doc) doc->moveToThread(gui);
+        auto built = std::make_shared<std::unique_ptr<QTextDocument>>(std::move(doc));
+        Dispatch::main([weak, number, built] {
+            if (!weak || weak->latest_->load() != number) return;
+            weak->setAttributedText(built->release());
+            emit weak->attributedTextShown();
+        });
+    });
+}
+
+bool UITextView::isLaidOut() const {
+    // The layout goes down the document in order: its last paragraph is the last laid out.
+    const QTextBlock last = document()->lastBlock();
+    return last.isValid() && last.layout() && last.layout()->lineCount() > 0;
 }
 
 QVariant UITextView::loadResource(int, const QUrl&) { return {}; }
 
-QSize UITextView::sizeHint() const {
-    QTextDocument* doc = document();
-    doc->setTextWidth(viewport()->width() > 0 ? viewport()->width() : 320);
-    return {QTextBrowser::sizeHint().width(), static_cast<int>(std::ceil(doc->size().height()))};
-}
+QSize UITextView::sizeHint() const { return {QTextBrowser::sizeHint().width(), std::max(documentHeight_, 1)}; }
 
 void UITextView::resizeEvent(QResizeEvent* e) {
-    QTextBrowser::resizeEvent(e);
-    if (e->size().width() != e->oldSize().width()) fitHeight();
+    // Not QTextEdit's own: on a new width it lays the document out down to
+    // the view's bottom at once, which for this view is the whole text. A
+    // new page width starts the layout again in steps; the height follows.
+    // (A view of no width keeps the width it had: one character a line.)
+    if (e->size().width() == e->oldSize().width() || viewport()->width() <= 0) return;
+    document()->setPageSize(QSizeF(viewport()->width(), -1));
+    layOutShortTextAtOnce();
 }
 
-void UITextView::fitHeight() {
-    document()->setTextWidth(viewport()->width() > 0 ? viewport()->width() : 320);
-    const int h = static_cast<int>(std::ceil(document()->size().height()));
-    if (h != height()) setFixedHeight(std::max(h, 1));
+void UITextView::fitHeight(const QSizeF& documentSize) {
+    documentHeight_ = static_cast<int>(std::ceil(documentSize.height()));
+    const int h = std::max(documentHeight_, 1);
+    if (h != height()) setFixedHeight(h);
 }

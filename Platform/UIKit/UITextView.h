@@ -3,26 +3,56 @@
 // the text was set (the page around it scrolls, not the view), loads no
 // resource of any kind (images, style sheets) and follows no link itself: a
 // click on a link is reported with linkActivated() for the screen to decide.
+//
+// A long text never holds the GUI thread. Its document may be built on a
+// background queue (setAttributedTextInBackground); the view then lays it
+// out in Qt's small steps (a timer of the document's layout) and grows with
+// each one, never asking for the whole size at once. A short text is laid
+// out whole when it is set and when the width changes, as it takes no time. The latest text set
+// wins: a document still being built when another text is set is dropped,
+// and so is one whose view is gone.
 #include <QTextBrowser>
 #include <QUrl>
+#include <atomic>
+#include <functional>
+#include <memory>
 
 class UITextView : public QTextBrowser {
     Q_OBJECT
 public:
+    using DocumentBuilder = std::function<std::unique_ptr<QTextDocument>()>;
+
     explicit UITextView(QWidget* parent = nullptr);
     // Shows `document` (the view takes it over; nullptr shows nothing).
     void setAttributedText(QTextDocument* document);
+    // Runs `build` on a background queue and shows its document once built
+    // (attributedTextShown), unless another text was set meanwhile.
+    void setAttributedTextInBackground(DocumentBuilder build);
+    // A text set with setAttributedTextInBackground is still being built.
+    bool isBuildingText() const { return building_; }
+    // The whole text is laid out (read without laying anything out).
+    bool isLaidOut() const;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
     QVariant loadResource(int type, const QUrl& name) override;
 
 signals:
     void linkActivated(const QUrl& url);
+    void attributedTextShown();
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    // Characters laid out in one go, when the text is set or the width changes.
+    static constexpr int kLaidOutAtOnce = 32 * 1024;
     void followDocumentSize(QTextDocument* doc);
-    void fitHeight();
+    void layOutShortTextAtOnce();
+    void fitHeight(const QSizeF& documentSize);
+
+    QMetaObject::Connection sizeConnection_;
+    int documentHeight_ = 0;  // as far as the layout has come
+    // The number of the latest text set, shared with the builds under way.
+    std::shared_ptr<std::atomic<uint64_t>> latest_ = std::make_shared<std::atomic<uint64_t>>(0);
+    bool building_ = false;
 };

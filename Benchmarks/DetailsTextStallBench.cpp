@@ -1,0 +1,314 @@
+// How long the window stops answering while a package page reads a hostile
+// description, offscreen. For each shape, a package whose native depiction
+// (served on loopback, just under the 4 MiB a depiction may weigh) holds a
+// Markdown view of that shape; its page is pushed in a window and watched
+// until the description shows the text's last word and its last paragraph is
+// laid out. Meanwhile a 5 ms timer runs on the GUI thread's loop: the
+// lateness of its worst tick is the stall (with the thread's CPU time over
+// that tick, which tells the program's work from a loaded machine), and
+// every top-level event dispatch is timed to name the slowest one.
+//
+// One row per shape: the time until the text was shown and laid out, the
+// worst stall, its CPU time, the slowest event, and the process's peak
+// resident memory. Exits 1 when a shape measured nothing (its text never
+// arrived within the deadline), 2 when every shape arrived but one stalled
+// the window for more than 100 ms.
+//
+//   bench_DetailsTextStallBench [shape...] (default: all; see kShapes)
+// DETAILS_TEXT_STALL_DEADLINE: seconds a shape may take (default 120).
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Database/ZMRPackage.h"
+#include "DetailsBenchHost.h"
+#include "Details/PackageDetailsViewController.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "Realm/Realm.h"
+#include "SystemConfiguration/Reachability.h"
+#include "UIKit/QtMainExecutor.h"
+#include "UIKit/UINavigationController.h"
+#include "UIKit/UITextView.h"
+#include "UIKit/UIViewAlpha.h"
+#include "UIKit/UIWindow.h"
+
+namespace {
+
+constexpr double kGoalMs = 100;
+// What ends every text: the page must show it once the text has arrived.
+constexpr const char* kLastWord = "zzlastword";
+
+// ---- the shapes --------------------------------------------------------------------------------
+
+// Repeats `unit` (made by `make(i)`) after `head` until the depiction that
+// holds the text would pass the size limit; then `tail` and the last word.
+std::string fill(const std::string& head, const std::function<std::string(size_t)>& make, const std::string& tail = "") {
+    constexpr size_t kLimit = 4ull << 20;
+    constexpr size_t kEnvelope = 512;  // the JSON around the Markdown view
+    std::string text = head;
+    size_t escaped = nlohmann::json(head).dump().size();
+    for (size_t i = 0;; ++i) {
+        const std::string unit = make(i);
+        const size_t cost = nlohmann::json(unit).dump().size() - 2;
+        if (escaped + cost + tail.size() + 32 + kEnvelope > kLimit) break;
+        text += unit;
+        escaped += cost;
+    }
+    return text + tail + " " + kLastWord;
+}
+
+struct Shape {
+    const char* name;
+    const char* what;
+    std::function<std::string()> make;
+};
+
+const std::vector<Shape>& shapes() {
+    static const std::vector<Shape> all = {
+        {"lines", "short lines of words (one paragraph of soft breaks)",
+         [] { return fill("", [](size_t i) { return "line " + std::to_string(i) + " of some words\n"; }); }},
+        {"paragraphs", "short paragraphs",
+         [] { return fill("", [](size_t i) { return "paragraph " + std::to_string(i) + " says little\n\n"; }); }},
+        {"one-line", "one line of words",
+         [] { return fill("", [](size_t i) { return "word" + std::to_string(i % 1000) + " "; }); }},
+        {"nested", "nested list and quote markers with raw HTML",
+         [] {
+             return fill("", [](size_t i) {
+                 std::string line;
+                 for (size_t depth = 0; depth < 12 + i % 20; ++depth) line += depth % 2 ? "> " : "- ";
+                 return line + "<div><b><i>deep " + std::to_string(i) + "</i></b></div> <span>text</span>\n";
+             });
+         }},
+        {"html-paragraphs", "<p>x</p> paragraphs after <style></style>",
+         [] { return fill("<style></style>", [](size_t) { return std::string("<p>x</p>"); }); }},
+        {"table", "table rows after <style></style>",
+         [] { return fill("<style></style><table>", [](size_t) { return std::string("<tr><td>x</td></tr>"); }, "</table>"); }},
+    };
+    return all;
+}
+
+// ---- the probe ---------------------------------------------------------------------------------
+
+// Time the benchmark spent on the GUI thread itself (its checks), left out of the figures.
+qint64 gDriverNs = 0;
+
+class ProbedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (depth_ > 0) {
+            ++depth_;
+            const bool handled = QApplication::notify(receiver, event);
+            --depth_;
+            return handled;
+        }
+        // The receiver may be gone once the event is handled: its class is read now.
+        const char* receiverClass = receiver->metaObject()->className();
+        const int type = static_cast<int>(event->type());
+        QElapsedTimer timer;
+        timer.start();
+        const qint64 driverBefore = gDriverNs;
+        ++depth_;
+        const bool handled = QApplication::notify(receiver, event);
+        --depth_;
+        const qint64 spent = timer.nsecsElapsed() - (gDriverNs - driverBefore);
+        if (spent > slowestNs) {
+            slowestNs = spent;
+            slowest = std::string(receiverClass) + "/" + std::to_string(type);
+        }
+        return handled;
+    }
+    qint64 slowestNs = 0;
+    std::string slowest;
+
+private:
+    int depth_ = 0;
+};
+
+qint64 threadCpuNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// The lateness of a 5 ms timer on the GUI loop, and the thread's CPU time over the worst tick.
+class StallProbe {
+public:
+    StallProbe() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(kTickMs);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed(), cpu = threadCpuNanoseconds();
+            const qint64 late = now - last_ - kTickMs * 1000000LL;
+            if (late > worst_) {
+                worst_ = late;
+                worstCpu_ = cpu - lastCpu_;
+            }
+            last_ = now;
+            lastCpu_ = cpu;
+        });
+        clock_.start();
+        last_ = clock_.nsecsElapsed();
+        lastCpu_ = threadCpuNanoseconds();
+        timer_.start();
+    }
+    // The benchmark's own work of `ns` does not make the next tick late.
+    void excuse(qint64 ns) {
+        last_ += ns;
+        lastCpu_ += ns;
+    }
+    double worstMs() const { return std::max<qint64>(worst_, 0) / 1e6; }
+    double worstCpuMs() const { return worstCpu_ / 1e6; }
+
+private:
+    static constexpr int kTickMs = 5;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0, lastCpu_ = 0, worst_ = 0, worstCpu_ = 0;
+};
+
+long peakResidentMb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
+    return 0;
+}
+
+// ---- the page ----------------------------------------------------------------------------------
+
+// The description shows the last word, and its last paragraph is laid out
+// (read without laying anything out: lines exist only once the layout reached it).
+bool shownAndLaidOut(PackageDetailsViewController* page) {
+    QTextDocument* doc = page->descriptionLbl()->document();
+    QTextBlock block = doc->lastBlock();
+    if (!block.isValid() || !block.layout() || block.layout()->lineCount() == 0) return false;
+    for (int n = 0; n < 4 && block.isValid(); ++n, block = block.previous())
+        if (block.text().contains(kLastWord)) return true;
+    return false;
+}
+
+struct Row {
+    bool arrived = false;
+    double seconds = 0, stallMs = 0, stallCpuMs = 0, slowestMs = 0;
+    std::string slowest;
+};
+
+Row measure(ProbedApplication& app, DetailsBench::Host& host, UINavigationController* nav, const Shape& shape, int deadlineSeconds) {
+    const std::string file = std::string(shape.name) + ".json";
+    host.files[file] = nlohmann::json{{"tabs", {{{"tabname", "Details"}, {"views", {{{"markdown", shape.make()}}}}}}}}.dump();
+    ZMRPackage p;
+    p.identifier = std::string("com.bench.stall.") + shape.name;
+    p.name = shape.name;
+    p.version = "1.0";
+    p.sileoDepiction = host.url(file);
+    auto realm = Realm::defaultRealm();
+    realm->transactionWithBlock([&] { realm->addOrUpdate(p); });
+    QCoreApplication::processEvents();
+
+    Row row;
+    StallProbe probe;
+    app.slowestNs = 0;
+    app.slowest.clear();
+    QElapsedTimer clock;
+    clock.start();
+    auto* page = new PackageDetailsViewController;
+    page->setPackageIdentifier(p.identifier);
+    nav->pushViewController(page, false);
+    // Checked from a timer of the loop, as the program's own work runs: the
+    // check's time is excused.
+    QEventLoop loop;
+    QTimer poll, deadline;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        QElapsedTimer check;
+        check.start();
+        const bool done = shownAndLaidOut(page);
+        const qint64 spent = check.nsecsElapsed();
+        gDriverNs += spent;
+        probe.excuse(spent);
+        if (done) {
+            row.arrived = true;
+            loop.quit();
+        }
+    });
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start(20);
+    deadline.setSingleShot(true);
+    deadline.start(deadlineSeconds * 1000);
+    loop.exec();
+    row.seconds = clock.nsecsElapsed() / 1e9;
+    row.stallMs = probe.worstMs();
+    row.stallCpuMs = probe.worstCpuMs();
+    row.slowestMs = app.slowestNs / 1e6;
+    row.slowest = app.slowest;
+    nav->popViewController(false);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return row;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ProbedApplication app(argc, argv);
+    UIKit::installQtMainExecutor();
+    const int deadline = qEnvironmentVariableIsSet("DETAILS_TEXT_STALL_DEADLINE")
+        ? qEnvironmentVariableIntValue("DETAILS_TEXT_STALL_DEADLINE")
+        : 120;
+    std::vector<const Shape*> chosen;
+    for (int i = 1; i < argc; ++i) {
+        auto it = std::find_if(shapes().begin(), shapes().end(), [&](const Shape& s) { return argv[i] == std::string(s.name); });
+        if (it == shapes().end()) {
+            std::fprintf(stderr, "unknown shape %s\n", argv[i]);
+            return 1;
+        }
+        chosen.push_back(&*it);
+    }
+    if (chosen.empty())
+        for (const Shape& s : shapes()) chosen.push_back(&s);
+
+    QTemporaryDir support;
+    ZMPaths::setApplicationSupport(support.path().toStdString());
+    Reachability::setOverride(Reachability::ReachableViaWiFi);
+    UIView::setAnimationsEnabled(false);
+    DetailsBench::Host host;
+    UIWindow window;
+    auto* nav = new UINavigationController(new UIViewController);
+    window.setRootViewController(nav);
+    window.resize(460, 900);
+    window.show();
+    QCoreApplication::processEvents();
+
+    std::printf("%-16s %9s %9s %7s %9s  %-28s %7s\n", "shape", "shown s", "stall ms", "cpu ms", "event ms", "slowest event (class/type)",
+                "peak MB");
+    bool measuredAll = true, withinGoal = true;
+    for (const Shape* shape : chosen) {
+        const Row row = measure(app, host, nav, *shape, deadline);
+        if (!row.arrived) {
+            std::printf("%-16s never shown within %d s (stall so far %.1f ms, slowest event %.1f ms: %s)\n", shape->name, deadline,
+                        row.stallMs, row.slowestMs, row.slowest.c_str());
+            measuredAll = false;
+            continue;
+        }
+        std::printf("%-16s %9.2f %9.1f %7.1f %9.1f  %-28s %7ld\n", shape->name, row.seconds, row.stallMs, row.stallCpuMs, row.slowestMs,
+                    row.slowest.c_str(), peakResidentMb());
+        std::fflush(stdout);
+        if (row.stallMs > kGoalMs) withinGoal = false;
+    }
+    if (!measuredAll) return 1;
+    return withinGoal ? 0 : 2;
+}
