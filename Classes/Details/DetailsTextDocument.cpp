@@ -9,6 +9,7 @@
 #include <cctype>
 
 #include "Categories/String+URLsFromString.h"
+#include "Depictions/ZMHTMLDocument.h"
 #include "Depictions/ZMMarkdownHTML.h"
 #include "Miscellaneous/ZMLog.h"
 
@@ -21,58 +22,6 @@ size_t startTags(std::string_view html) {
     for (size_t at = html.find('<'); at != std::string_view::npos; at = html.find('<', at + 1))
         if (at + 1 < html.size() && std::isalpha(static_cast<unsigned char>(html[at + 1]))) ++count;
     return count;
-}
-
-bool isBlockTag(std::string_view name) {
-    static constexpr std::string_view kBlocks[] = {"p",  "div", "h1", "h2", "h3",         "h4",  "h5",    "h6", "li", "ul",
-                                                   "ol", "tr",  "dl", "dd", "dt",         "pre", "table", "hr", "center",
-                                                   "blockquote"};
-    return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// The character of the entity that starts at html[at] ('&'), and its length; nothing when it is none.
-std::optional<std::pair<char32_t, size_t>> entityAt(std::string_view html, size_t at) {
-    constexpr size_t kLongest = 10;  // "&#x10FFFF;"
-    const size_t semi = html.substr(at, kLongest + 1).find(';');
-    if (semi == std::string_view::npos) return std::nullopt;
-    const std::string_view name = html.substr(at + 1, semi - 1);
-    static constexpr std::pair<std::string_view, char32_t> kNamed[] = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
-    for (const auto& [named, c] : kNamed)
-        if (name == named) return std::pair{c, semi + 1};
-    if (name.size() < 2 || name[0] != '#') return std::nullopt;
-    const bool hex = name[1] == 'x' || name[1] == 'X';
-    const std::string_view digits = name.substr(hex ? 2 : 1);
-    if (digits.empty()) return std::nullopt;
-    char32_t value = 0;
-    for (char d : digits) {
-        const int digit = std::isdigit(static_cast<unsigned char>(d)) ? d - '0'
-                          : hex && std::isxdigit(static_cast<unsigned char>(d))
-                              ? std::tolower(static_cast<unsigned char>(d)) - 'a' + 10
-                              : -1;
-        if (digit < 0) return std::nullopt;
-        value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
-    }
-    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = 0xFFFD;
-    return std::pair{value, semi + 1};
 }
 
 QFont richFont() {
@@ -146,7 +95,7 @@ Built fromMarkdown(std::string_view text, bool forChangelog, bool darkMode) {
         return plain(rendering.plain, rendering.reason);
     }
     if (const size_t tags = startTags(rendering.html); tags > kMaximumElements)
-        return plain(textOfHtml(rendering.html), fmt::format("its HTML has {} elements (at most {})", tags, kMaximumElements));
+        return plain(ZMHTMLDocument::textWithoutMarkup(rendering.html), fmt::format("its HTML has {} elements (at most {})", tags, kMaximumElements));
     auto doc = std::make_unique<QTextDocument>();
     doc->setDefaultFont(richFont());
     // The breaks written after paragraphs and headings are the spacing.
@@ -188,50 +137,6 @@ std::optional<std::string> overLayoutLimits(const QTextDocument& document) {
     if (tableText > kMaximumTableText)
         return fmt::format("{} characters in tables (at most {})", tableText, kMaximumTableText);
     return std::nullopt;
-}
-
-std::string textOfHtml(std::string_view html) {
-    std::string out;
-    out.reserve(html.size());
-    int pre = 0;
-    auto endLine = [&] {
-        if (!out.empty() && out.back() != '\n') out += '\n';
-    };
-    for (size_t i = 0; i < html.size();) {
-        const char c = html[i];
-        if (c == '<') {
-            const size_t end = html.find('>', i);
-            if (end == std::string_view::npos) break;  // an unfinished tag holds no text
-            std::string_view tag = html.substr(i + 1, end - i - 1);
-            i = end + 1;
-            const bool closing = !tag.empty() && tag.front() == '/';
-            if (closing) tag.remove_prefix(1);
-            std::string name;
-            for (char n : tag) {
-                if (!std::isalnum(static_cast<unsigned char>(n))) break;
-                name += static_cast<char>(std::tolower(static_cast<unsigned char>(n)));
-            }
-            if (name == "br") out += '\n';
-            else if ((name == "td" || name == "th") && !closing) out += ' ';
-            else if (isBlockTag(name)) endLine();
-            if (name == "pre") pre = std::max(0, pre + (closing ? -1 : 1));
-            continue;
-        }
-        if (c == '&') {
-            if (const auto entity = entityAt(html, i)) {
-                appendUtf8(out, entity->first);
-                i += entity->second;
-                continue;
-            }
-        }
-        out += pre == 0 && (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
-        ++i;
-    }
-    const size_t first = out.find_first_not_of('\n');
-    if (first == std::string::npos) return {};
-    out.erase(0, first);
-    out.erase(out.find_last_not_of('\n') + 1);
-    return out;
 }
 
 }  // namespace DetailsTextDocument

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "Depictions/ZMMarkdownHTML.h"
+
 class QTextDocument;
 
 namespace DetailsTextDocument {
@@ -23,9 +25,9 @@ namespace DetailsTextDocument {
 inline constexpr size_t kMaximumElements = 20'000;
 // Paragraphs: the layout's steps are counted in characters, so many tiny
 // paragraphs make one step long.
-inline constexpr int kMaximumBlocks = 10'000;
+inline constexpr int kMaximumBlocks = static_cast<int>(ZMMarkdownHTML::kMaximumLines);
 // Characters of one paragraph, which the layout takes in one go.
-inline constexpr int kMaximumBlockLength = 32 * 1024;
+inline constexpr int kMaximumBlockLength = static_cast<int>(ZMMarkdownHTML::kMaximumLineLength);
 // Cells, and characters inside tables: a table is laid out whole, in one
 // step, and its time grows faster than its rows.
 inline constexpr int kMaximumTableCells = 500;
@@ -46,9 +48,6 @@ std::unique_ptr<QTextDocument> fromPlainText(std::string_view text, const QFont&
 
 // Why the document cannot be shown as it is (which limit it passes), or nothing.
 std::optional<std::string> overLayoutLimits(const QTextDocument& document);
-// The text of well-formed HTML whose text escapes "<": tags dropped, a line
-// break where a block ends, a space between table cells, entities decoded,
-// white space outside <pre> read as one space.
-std::string textOfHtml(std::string_view html);
+
 
 }  // namespace DetailsTextDocument

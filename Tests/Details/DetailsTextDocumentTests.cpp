@@ -108,19 +108,6 @@ TEST(DetailsTextDocument, RealDepictionsStayRichText) {
     EXPECT_GT(texts, 30u);
 }
 
-TEST(DetailsTextDocument, TheTextOfHtml) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"<p>one</p><br /><br /><p>two</p>", "one\n\n\ntwo"},
-        {"<span style=\"color:black\"><h1>Head</h1><p>a <b>bold</b> word</p></span>", "Head\na bold word"},
-        {"<p>a&amp;b &lt;c&gt; &quot;d&quot; &#233; &#x263A; &nbsp;e &bogus; & f</p>", "a&b <c> \"d\" \xC3\xA9 \xE2\x98\xBA \xC2\xA0" "e &bogus; & f"},
-        {"<p>soft\nbreak</p><pre>kept\n  lines</pre>", "soft break\nkept\n  lines"},
-        {"<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>", " a b\n c"},
-        {"<a href=\"https://x.example/?a&amp;b\">link</a> text <unfinished", "link text "},
-        {"", ""},
-    };
-    for (const auto& [html, text] : cases) EXPECT_EQ(D::textOfHtml(html), text) << html;
-}
-
 // A text without a word takes no room: its document is empty, whichever way it is shown.
 TEST(DetailsTextDocument, BlankTextsGiveEmptyDocuments) {
     for (const char* text : {"", "   ", "\n\n  \n"}) {

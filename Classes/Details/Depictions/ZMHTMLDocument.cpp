@@ -292,33 +292,40 @@ std::string ZMHTMLDocument::textContent(Element element) {
 
 namespace {
 
-// The character an entity at `at` ("&...;") stands for, as UTF-8, and its
-// length; only the entities pages write for markup and spaces, and numbers.
-std::pair<std::string, size_t> entityAt(std::string_view text, size_t at) {
-    constexpr size_t kLongest = 12;
-    const size_t semi = text.substr(at, kLongest).find(';');
-    if (semi == std::string_view::npos || semi < 2) return {"&", 1};
-    const std::string_view name = text.substr(at + 1, semi - 1);
-    static const std::pair<std::string_view, std::string_view> kNamed[] = {
-        {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", "\u00A0"}};
-    for (const auto& [n, c] : kNamed)
-        if (name == n) return {std::string(c), semi + 1};
-    if (name[0] != '#') return {"&", 1};
-    const bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
-    const std::string_view digits = name.substr(hex ? 2 : 1);
-    UChar32 code = 0;
-    for (char c : digits) {
-        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                      : hex && std::isxdigit(static_cast<unsigned char>(c)) ? std::tolower(c) - 'a' + 10
-                                                                             : -1;
-        if (d < 0 || code > 0x10FFFF) return {"&", 1};
-        code = code * (hex ? 16 : 10) + d;
-    }
-    if (digits.empty() || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {"&", 1};
+void appendUTF8(std::string& out, UChar32 c) {
     char buffer[4];
     int32_t length = 0;
-    U8_APPEND_UNSAFE(buffer, length, code);
-    return {std::string(buffer, static_cast<size_t>(length)), semi + 1};
+    U8_APPEND_UNSAFE(buffer, length, c);
+    out.append(buffer, static_cast<size_t>(length));
+}
+
+// The character an entity at `at` ("&...;") stands for, and its length: the
+// entities pages write for markup and spaces, and numbers (U+FFFD for a
+// number no character has). Nothing for anything else.
+std::optional<std::pair<UChar32, size_t>> entityAt(std::string_view text, size_t at) {
+    constexpr size_t kLongest = 10;  // "&#x10FFFF;"
+    const size_t semi = text.substr(at, kLongest + 1).find(';');
+    if (semi == std::string_view::npos) return std::nullopt;
+    const std::string_view name = text.substr(at + 1, semi - 1);
+    static constexpr std::pair<std::string_view, UChar32> kNamed[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
+    for (const auto& [named, c] : kNamed)
+        if (name == named) return std::pair{c, semi + 1};
+    if (name.size() < 2 || name[0] != '#') return std::nullopt;
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    if (digits.empty()) return std::nullopt;
+    UChar32 value = 0;
+    for (char d : digits) {
+        const int digit = std::isdigit(static_cast<unsigned char>(d)) ? d - '0'
+                          : hex && std::isxdigit(static_cast<unsigned char>(d))
+                              ? std::tolower(static_cast<unsigned char>(d)) - 'a' + 10
+                              : -1;
+        if (digit < 0) return std::nullopt;
+        value = value * (hex ? 16 : 10) + digit;
+    }
+    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = 0xFFFD;
+    return std::pair{value, semi + 1};
 }
 
 bool startsWithIgnoringCase(std::string_view text, size_t at, std::string_view prefix) {
@@ -328,9 +335,16 @@ bool startsWithIgnoringCase(std::string_view text, size_t at, std::string_view p
     return true;
 }
 
+bool endsALine(std::string_view name) {
+    static constexpr std::string_view kBlocks[] = {"p",  "div", "h1", "h2", "h3",  "h4",    "h5", "h6",     "li",        "ul",
+                                                   "ol", "tr",  "dl", "dd", "dt",  "pre",   "hr", "center", "blockquote", "table",
+                                                   "section", "article", "header", "footer", "fieldset", "title"};
+    return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
+}
+
 }  // namespace
 
-std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html) {
+std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML) {
     const std::string utf8 = toUTF8(html);
     const std::string_view in = utf8;
     constexpr size_t npos = std::string_view::npos;
@@ -350,46 +364,60 @@ std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html) {
     Next tagEnd{">"}, commentEnd{"-->"};
     std::string out;
     out.reserve(in.size());
+    int preformatted = 0;
+    auto endLine = [&] {
+        if (!out.empty() && out.back() != '\n') out += '\n';
+    };
     for (size_t i = 0; i < in.size();) {
         const char c = in[i];
         if (c == '&') {
-            auto [text, length] = entityAt(in, i);
-            out += text;
-            i += length;
-            continue;
+            if (const auto entity = entityAt(in, i)) {
+                appendUTF8(out, entity->first);
+                i += entity->second;
+                continue;
+            }
         }
-        if (c != '<' || i + 1 >= in.size()) {
-            out += c;
+        const char following = i + 1 < in.size() ? in[i + 1] : '\0';
+        const bool markup = c == '<' && (std::isalpha(static_cast<unsigned char>(following)) || following == '/' ||
+                                         following == '!' || following == '?');
+        if (!markup) {
+            out += asHTML && preformatted == 0 && (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
             ++i;
             continue;
         }
-        const char following = in[i + 1];
         if (in.substr(i, 4) == "<!--") {
             const size_t end = next(commentEnd, i + 4);
             i = end == npos ? in.size() : end + 3;
-        } else if (std::isalpha(static_cast<unsigned char>(following)) || following == '/' || following == '!' ||
-                   following == '?') {
-            size_t end = next(tagEnd, i);
-            if (end == npos) {  // no tag: text
-                out += c;
-                ++i;
-                continue;
-            }
-            // What a script or style holds is no text of the page. Reading
-            // goes on after its end tag, so the search covers each byte once.
-            for (std::string_view name : {"script", "style"}) {
-                if (!startsWithIgnoringCase(in, i + 1, name)) continue;
-                size_t close = in.find("</", end);
-                while (close != npos && !startsWithIgnoringCase(in, close + 2, name)) close = in.find("</", close + 2);
-                const size_t closeEnd = close == npos ? npos : next(tagEnd, close);
-                end = closeEnd == npos ? in.size() : closeEnd;
-                break;
-            }
-            i = end + 1;
-        } else {
+            continue;
+        }
+        size_t end = next(tagEnd, i);
+        if (end == npos) {  // no tag: text
             out += c;
             ++i;
+            continue;
         }
+        const bool closing = following == '/';
+        size_t nameEnd = i + (closing ? 2 : 1);
+        std::string name;
+        while (nameEnd < end && std::isalnum(static_cast<unsigned char>(in[nameEnd])))
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(in[nameEnd++])));
+        if (name == "br") out += '\n';
+        else if ((name == "td" || name == "th") && !closing) out += ' ';
+        else if (endsALine(name)) endLine();
+        if (name == "pre") preformatted = std::max(0, preformatted + (closing ? -1 : 1));
+        // What a script or style holds is no text of the page. Reading goes
+        // on after its end tag, so the search covers each byte once.
+        if (!closing && (name == "script" || name == "style")) {
+            size_t close = in.find("</", end);
+            while (close != npos && !startsWithIgnoringCase(in, close + 2, name)) close = in.find("</", close + 2);
+            const size_t closeEnd = close == npos ? npos : next(tagEnd, close);
+            end = closeEnd == npos ? in.size() : closeEnd;
+        }
+        i = end + 1;
     }
+    const size_t first = out.find_first_not_of('\n');
+    if (first == std::string::npos) return {};
+    out.erase(0, first);
+    out.erase(out.find_last_not_of('\n') + 1);
     return out;
 }

@@ -69,10 +69,14 @@ public:
 
     // The page's bytes as UTF-8 (exposed for tests and the sanitizer).
     static std::string toUTF8(std::string_view data);
-    // The text of an HTML text without its markup, in one pass: tags,
-    // comments and what script and style elements hold go; entities of
-    // characters are decoded. For a page that cannot be parsed within its budget.
-    static std::string textWithoutMarkup(std::string_view html);
+    // The text of a text with markup, in one pass whatever it holds: tags,
+    // comments and what script and style elements hold go, a line ends where
+    // a block does and at a break, a space stands before each table cell,
+    // and entities are decoded. A "<" that begins no whole tag is text. As
+    // HTML, white space outside <pre> is a space; otherwise (Markdown) its
+    // line breaks stay. For a text or page read past its budget, and for our
+    // own HTML shown as plain text.
+    static std::string textWithoutMarkup(std::string_view text, bool asHTML = true);
 
 private:
     ZMHTMLDocument() = default;

@@ -878,67 +878,6 @@ std::string ZMMarkdownHTML::displayText(std::string_view text) {
 
 namespace {
 
-// The HTML as a text view lays it out: one block for each paragraph,
-// heading, item, cell or line of preformatted text (and for the breaks
-// written after a paragraph), laid out whole; a table laid out in one go; a
-// run of its own for each formatted stretch of text, which costs its import
-// most. Throws past the display limits.
-void checkDisplay(std::string_view html) {
-    constexpr size_t kMaximumCells = 2'000;
-    constexpr size_t kMaximumRuns = 40'000;
-    size_t blocks = 0, line = 0, cells = 0, runs = 0;
-    int tables = 0, preformatted = 0;
-    bool afterBlock = false;  // breaks here begin a block of their own
-    auto newBlock = [&] {
-        line = 0;
-        if (++blocks > ZMMarkdownHTML::kMaximumLines)
-            throw ZMDepictionBudget::Exceeded("it would be more than " + std::to_string(ZMMarkdownHTML::kMaximumLines) +
-                                              " paragraphs");
-    };
-    for (size_t i = 0; i < html.size();) {
-        const char c = html[i];
-        if (c != '<') {
-            afterBlock = false;
-            if (c == '\n' && preformatted > 0) {
-                newBlock();
-            } else if (++line > ZMMarkdownHTML::kMaximumLineLength) {
-                throw ZMDepictionBudget::Exceeded("a paragraph of it would be longer than " +
-                                                  std::to_string(ZMMarkdownHTML::kMaximumLineLength >> 10) + " KiB");
-            }
-            ++i;
-            continue;
-        }
-        const size_t end = html.find('>', i);
-        const bool closing = i + 1 < html.size() && html[i + 1] == '/';
-        size_t nameEnd = i + (closing ? 2 : 1);
-        while (nameEnd < end && std::isalnum(static_cast<unsigned char>(html[nameEnd]))) ++nameEnd;
-        const std::string_view name = html.substr(i + (closing ? 2 : 1), nameEnd - i - (closing ? 2 : 1));
-        i = end == std::string_view::npos ? html.size() : end + 1;
-        if (name == "table") tables += closing ? -1 : 1;
-        if (name == "pre") preformatted += closing ? -1 : 1;
-        if (tables == 0) cells = 0;
-        static constexpr std::string_view kBlocks[] = {"p", "h1", "h2", "h3", "h4", "h5", "h6", "div", "blockquote", "pre",
-                                                       "hr", "table", "tr", "td", "th", "dl", "dd", "center"};
-        const bool block = std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
-        if (name == "br") {
-            if (afterBlock) newBlock();
-            afterBlock = false;
-            continue;
-        }
-        afterBlock = closing && block;
-        if (closing) continue;
-        if (!block) {
-            if (++runs > kMaximumRuns)
-                throw ZMDepictionBudget::Exceeded("it would be more than " + std::to_string(kMaximumRuns) + " formatted runs");
-            continue;
-        }
-        newBlock();
-        if ((name == "td" || name == "th") && ++cells > kMaximumCells)
-            throw ZMDepictionBudget::Exceeded("a table of it would have more than " + std::to_string(kMaximumCells) +
-                                              " cells");
-    }
-}
-
 std::string wrapped(const std::string& body, bool darkMode) {
     std::string out = "<span style=\"font-family: -apple-system; font-size: 15.0; color:";
     out += darkMode ? "white" : "black";
@@ -981,12 +920,10 @@ ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool for
             cutDeepMarkers(markdown);
             renderMarkdown(w, markdown);
         }
-        std::string body = std::move(w).take();
-        checkDisplay(body);
-        return {wrapped(body, darkMode), {}, {}};
+        return {wrapped(std::move(w).take(), darkMode), {}, {}};
     } catch (const ZMDepictionBudget::Exceeded& e) {
-        ZMLOG("a text of {} bytes is shown as plain text: {}", joined->size(), e.what());
-        return {{}, ZMHTMLDocument::textWithoutMarkup(*joined), e.what()};
+        const bool html = joined->rfind("<style>", 0) == 0;
+        return {{}, ZMHTMLDocument::textWithoutMarkup(*joined, html), e.what()};
     }
 }
 

@@ -22,20 +22,19 @@ public:
     // What the page shows for a text: its HTML, or, when rendering it would
     // pass the budget of one depiction, the text without its markup, to be
     // shown as plain text (through displayText()). The budget: the parsers'
-    // memory and the time (ZMDepictionBudget), at most kMaximumOutputFactor
-    // times the text's bytes of HTML (and kOutputAllowance), and what a text
-    // view lays out quickly: at most kMaximumLines paragraphs, items, cells or
-    // preformatted lines, none longer than kMaximumLineLength bytes, a
-    // table of at most 2,000 cells, and at most 40,000 formatted runs. Some shapes are kept from the parsers
-    // before they read them: a few hundred openers the Markdown library
-    // searches the rest of a paragraph for are written as text.
+    // memory and the time (ZMDepictionBudget), and at most
+    // kMaximumOutputFactor times the text's bytes of HTML (and
+    // kOutputAllowance). Some shapes are kept from the parsers before they
+    // read them: a few hundred openers the Markdown library searches the
+    // rest of a paragraph for are written as text. (What a text view lays out
+    // quickly is the page's to check: DetailsTextDocument.)
     struct Rendering {
         std::string html;    // empty when nothing remains to show, or when `plain` is shown instead
         std::string plain;   // shown as plain text when `html` is empty
         std::string reason;  // why the budget stopped the HTML (logged); empty when it did not
     };
     static Rendering render(std::string_view text, bool forChangelog, bool darkMode);
-    // render()'s HTML; past the budget, its plain text as HTML.
+    // render()'s HTML; past the budget, its plain text as HTML. The caller logs the reason.
     static std::string htmlForText(std::string_view text, bool forChangelog, bool darkMode);
 
     static constexpr size_t kMaximumOutputFactor = 4;

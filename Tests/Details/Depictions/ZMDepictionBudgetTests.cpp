@@ -186,25 +186,34 @@ TEST(ZMDepictionBudget, NestedMarkdownStaysInProportion) {
     }
 }
 
-// What a text view lays out in one go (a paragraph, a table) or block by
-// block with a cost each stays small; past that the text is plain.
-TEST(ZMDepictionBudget, WhatATextViewCannotLayOutQuicklyIsPlain) {
-    const Case plain[] = {
-        {"12,000 paragraphs", times("kiwi\n\n", 12000), 12000},
-        {"a paragraph of 40 KB", times("kiwi ", 8000), 8000},
-        {"a code block of 12,000 lines", "```\n" + times("kiwi\n", 12000) + "```\n", 12000},
-        {"50,000 bold words", "<style></style>" + times("<p>" + times("<b>kiwi</b> ", 40) + "</p>", 1250), 50000},
-        {"6,000 paragraphs and their breaks", times("kiwi\n\n", 6000), 6000},
-        {"a table of 3,000 cells", "<style></style><table>" + times("<tr><td>kiwi</td><td>x</td></tr>", 1500) + "</table>", 1500},
+// A text view lays out nested tables in time that doubles with each level.
+TEST(ZMDepictionBudget, TablesNestThreeDeepAtMost) {
+    const Rendering r = ZMMarkdownHTML::render("<style></style>" + times("<table><tr><td>", 8) + "kiwi", false, false);
+    EXPECT_EQ(occurrences(r.html, "<table>"), 3u);
+    EXPECT_EQ(occurrences(shown(r), "kiwi"), 1u);
+}
+
+// The text of what could not be read: whatever its markup, every word, with
+// lines where blocks end.
+TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
+    struct Row {
+        const char* text;
+        bool html;
+        const char* expected;
     };
-    for (const auto& c : plain) {
-        const Rendering r = ZMMarkdownHTML::render(c.text, false, false);
-        EXPECT_TRUE(r.html.empty()) << c.name;
-        EXPECT_EQ(occurrences(r.plain, "kiwi"), c.words) << c.name;
-    }
-    const Rendering nested = ZMMarkdownHTML::render("<style></style>" + times("<table><tr><td>", 8) + "kiwi", false, false);
-    EXPECT_EQ(occurrences(nested.html, "<table>"), 3u);
-    EXPECT_EQ(occurrences(shown(nested), "kiwi"), 1u);
+    const Row rows[] = {
+        {"<p>one</p><br /><br /><p>two</p>", true, "one\n\n\ntwo"},
+        {"<span style=\"color:black\"><h1>Head</h1><p>a <b>bold</b> word</p></span>", true, "Head\na bold word"},
+        {"<p>a&amp;b &lt;c&gt; &quot;d&quot; &#233; &#x263A; &nbsp;e &bogus; & f</p>", true,
+         "a&b <c> \"d\" \xC3\xA9 \xE2\x98\xBA \xC2\xA0" "e &bogus; & f"},
+        {"<p>soft\nbreak</p><pre>kept\n  lines</pre>", true, "soft break\nkept\n  lines"},
+        {"<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>", true, " a b\n c"},
+        {"<a href=\"https://x.example/?a&amp;b\">link</a> 1 < 2 <unfinished", true, "link 1 < 2 <unfinished"},
+        {"a<!-- hidden <p> -->b<script>var x = '<p>';</script><STYLE>p{}</style>c<!-- never closed", true, "abc"},
+        {"# Title\n\n- one <b>item</b>\n- two", false, "# Title\n\n- one item\n- two"},
+        {"", true, ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(ZMHTMLDocument::textWithoutMarkup(row.text, row.html), row.expected) << row.text;
 }
 
 // A page past the parser's budget: its descriptions are its text, the
