@@ -36,6 +36,7 @@
 
 #include "Database/ZMRPackage.h"
 #include "DetailsBenchHost.h"
+#include "GuiProbes.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Miscellaneous/ZMPaths.h"
 #include "Realm/Realm.h"
@@ -103,83 +104,7 @@ const std::vector<Shape>& shapes() {
 
 // ---- the probe ---------------------------------------------------------------------------------
 
-// Time the benchmark spent on the GUI thread itself (its checks), left out of the figures.
-qint64 gDriverNs = 0;
-
-class ProbedApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (depth_ > 0) {
-            ++depth_;
-            const bool handled = QApplication::notify(receiver, event);
-            --depth_;
-            return handled;
-        }
-        // The receiver may be gone once the event is handled: its class is read now.
-        const char* receiverClass = receiver->metaObject()->className();
-        const int type = static_cast<int>(event->type());
-        QElapsedTimer timer;
-        timer.start();
-        const qint64 driverBefore = gDriverNs;
-        ++depth_;
-        const bool handled = QApplication::notify(receiver, event);
-        --depth_;
-        const qint64 spent = timer.nsecsElapsed() - (gDriverNs - driverBefore);
-        if (spent > slowestNs) {
-            slowestNs = spent;
-            slowest = std::string(receiverClass) + "/" + std::to_string(type);
-        }
-        return handled;
-    }
-    qint64 slowestNs = 0;
-    std::string slowest;
-
-private:
-    int depth_ = 0;
-};
-
-qint64 threadCpuNanoseconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
-// The lateness of a 5 ms timer on the GUI loop, and the thread's CPU time over the worst tick.
-class StallProbe {
-public:
-    StallProbe() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(kTickMs);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed(), cpu = threadCpuNanoseconds();
-            const qint64 late = now - last_ - kTickMs * 1000000LL;
-            if (late > worst_) {
-                worst_ = late;
-                worstCpu_ = cpu - lastCpu_;
-            }
-            last_ = now;
-            lastCpu_ = cpu;
-        });
-        clock_.start();
-        last_ = clock_.nsecsElapsed();
-        lastCpu_ = threadCpuNanoseconds();
-        timer_.start();
-    }
-    // The benchmark's own work of `ns` does not make the next tick late.
-    void excuse(qint64 ns) {
-        last_ += ns;
-        lastCpu_ += ns;
-    }
-    double worstMs() const { return std::max<qint64>(worst_, 0) / 1e6; }
-    double worstCpuMs() const { return worstCpu_ / 1e6; }
-
-private:
-    static constexpr int kTickMs = 5;
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0, lastCpu_ = 0, worst_ = 0, worstCpu_ = 0;
-};
+using namespace GuiProbes;
 
 long peakResidentMb() {
     std::ifstream status("/proc/self/status");
@@ -222,8 +147,7 @@ Row measure(ProbedApplication& app, DetailsBench::Host& host, UINavigationContro
 
     Row row;
     StallProbe probe;
-    app.slowestNs = 0;
-    app.slowest.clear();
+    app.takeSlowest();
     QElapsedTimer clock;
     clock.start();
     auto* page = new PackageDetailsViewController;
@@ -253,8 +177,8 @@ Row measure(ProbedApplication& app, DetailsBench::Host& host, UINavigationContro
     row.seconds = clock.nsecsElapsed() / 1e9;
     row.stallMs = probe.worstMs();
     row.stallCpuMs = probe.worstCpuMs();
-    row.slowestMs = app.slowestNs / 1e6;
-    row.slowest = app.slowest;
+    row.slowestMs = app.slowest().nanoseconds / 1e6;
+    row.slowest = app.slowest().what;
     nav->popViewController(false);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return row;

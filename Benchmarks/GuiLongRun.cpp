@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "GuiProbes.h"
 #include "App/ZMApplication.h"
 #include "Browsing/CategoriesTableViewController.h"
 #include "Browsing/ManageViewController.h"
@@ -78,143 +79,7 @@ namespace {
 
 // ---- the probe ---------------------------------------------------------------------------------
 
-// Time the benchmark itself spent on the GUI thread (its checks), which the
-// probes leave out: only the program's own work counts.
-qint64 gDriverNs = 0;
-
-struct Slowest {
-    qint64 nanoseconds = 0;
-    std::string what;
-};
-
-class ProbedApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (depth_ > 0) {
-            ++depth_;
-            const bool handled = QApplication::notify(receiver, event);
-            --depth_;
-            return handled;
-        }
-        // The receiver may be gone once the event is handled: its class is read now.
-        const char* receiverClass = receiver->metaObject()->className();
-        const QEvent::Type type = event->type();
-        QElapsedTimer timer;
-        timer.start();
-        const qint64 driverBefore = gDriverNs;
-        ++depth_;
-        const bool handled = QApplication::notify(receiver, event);
-        --depth_;
-        const qint64 spent = timer.nsecsElapsed() - (gDriverNs - driverBefore);
-        if (spent > slowest_.nanoseconds) {
-            slowest_.nanoseconds = spent;
-            slowest_.what = std::string(receiverClass) + "/" + std::to_string(static_cast<int>(type));
-        }
-        return handled;
-    }
-    Slowest takeSlowest() { return std::exchange(slowest_, {}); }
-    const Slowest& slowest() const { return slowest_; }
-
-private:
-    int depth_ = 0;
-    Slowest slowest_;
-};
-
-// Resident and file-backed (or shared) kilobytes.
-std::pair<long, long> residentKilobytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0, shared = 0;
-    statm >> pages >> resident >> shared;
-    const long page = sysconf(_SC_PAGESIZE) / 1024;
-    return {resident * page, shared * page};
-}
-
-qint64 threadCpuNanoseconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
-// How often the calling thread gave up its CPU: to wait (a lock, a read, a
-// sleep) or because the scheduler took it away (a loaded machine).
-struct Switches {
-    long waits = 0, preempted = 0;
-};
-Switches threadSwitches() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return {usage.ru_nvcsw, usage.ru_nivcsw};
-}
-
-// Lateness of a 5 ms timer, with the GUI thread's own CPU time over that
-// late tick (near the lateness: the thread was busy; far below: it waited
-// on a lock or for a CPU, which its switches over the tick tell apart). Every 20th tick samples the resident memory.
-class StallProbe {
-public:
-    StallProbe() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(kTickMs);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed(), cpu = threadCpuNanoseconds();
-            const Switches switches = threadSwitches();
-            const qint64 late = now - last_ - kTickMs * 1000000LL;
-            if (late > worst_) {
-                worst_ = late;
-                worstCpu_ = cpu - lastCpu_;
-                worstSwitches_ = {switches.waits - lastSwitches_.waits, switches.preempted - lastSwitches_.preempted};
-            }
-            last_ = now;
-            lastCpu_ = cpu;
-            lastSwitches_ = switches;
-            if (++ticks_ % 20 == 0) sample();
-        });
-        clock_.start();
-        last_ = clock_.nsecsElapsed();
-        lastCpu_ = threadCpuNanoseconds();
-        lastSwitches_ = threadSwitches();
-        timer_.start();
-    }
-    struct Figures {
-        double stallMs = 0, stallCpuMs = 0;
-        Switches stallSwitches;
-        long highestMb = 0, highestAnonMb = 0;  // the highest sample, and its part not backed by files
-    };
-    // The benchmark's own work of `ns` on this thread does not make the next tick late.
-    void excuse(qint64 ns) {
-        last_ += ns;
-        lastCpu_ += ns;
-    }
-    double worstMs() const { return std::max<qint64>(worst_, 0) / 1e6; }
-    Figures take() {
-        Figures f;
-        f.stallMs = std::max<qint64>(worst_, 0) / 1e6;
-        f.stallCpuMs = worstCpu_ / 1e6;
-        f.stallSwitches = worstSwitches_;
-        worstSwitches_ = {};
-        sample();
-        f.highestMb = highestKb_ / 1024;
-        f.highestAnonMb = highestAnonKb_ / 1024;
-        worst_ = worstCpu_ = 0;
-        highestKb_ = highestAnonKb_ = 0;
-        return f;
-    }
-
-private:
-    static constexpr int kTickMs = 5;
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0, lastCpu_ = 0, worst_ = 0, worstCpu_ = 0;
-    Switches lastSwitches_, worstSwitches_;
-    long highestKb_ = 0, highestAnonKb_ = 0;
-    unsigned ticks_ = 0;
-    void sample() {
-        const auto [resident, shared] = residentKilobytes();
-        if (resident <= highestKb_) return;
-        highestKb_ = resident;
-        highestAnonKb_ = resident - shared;
-    }
-};
+using namespace GuiProbes;
 
 ProbedApplication* gApp = nullptr;
 StallProbe* gProbe = nullptr;
