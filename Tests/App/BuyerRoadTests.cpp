@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include "App/LaunchFixture.h"
+#include "App/PaidRepositoryRoad.h"
 #include "Database/ZMRSource.h"
 #include "Details/DetailsFixture.h"
 #include "Details/PackageDetailsViewController.h"
@@ -39,15 +40,10 @@ namespace {
 using namespace UserGesture;
 using State = FakeStores::PaymentAPI::State;
 
-constexpr const char* kPaid = "com.example.paid";
+using Launch::kPaid;
 
-class BuyerRoad : public Launch::Fixture, protected FakeStores::PaidRepository {
+class BuyerRoad : public Launch::PaidRepositoryRoad<Launch::Fixture> {
 protected:
-    void SetUp() override {
-        Fixture::SetUp();
-        serve(kPaid);
-    }
-    bool signedIn() const { return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location()); }
     static bool owned() { return package(kPaid)->isPaidThroughSileo.value_or(false); }
     static bool queued() { return package(kPaid)->isInTheQueue.value_or(false); }
 
@@ -68,17 +64,6 @@ protected:
     }
     static bool reads(PackageDetailsViewController* page, const QString& title) {
         return GuiTest::waitUntil([&] { return page->getBtn()->text() == title; }, std::chrono::seconds(20));
-    }
-    // Signed out, the price opens the store's sign-in page: filled in and sent.
-    void signInFromThePrice(PackageDetailsViewController* page) {
-        click(page->getBtn());
-        auto* signin = WebPageDriver::lastStorePage("password");
-        ASSERT_NE(signin, nullptr);
-        WebPageDriver::run(signin, "document.getElementById('user').value = 'jane';"
-                                   "document.getElementById('password').value = 'secret';"
-                                   "document.getElementById('signin').click();");
-        ASSERT_TRUE(GuiTest::waitUntil([&] { return signedIn(); }, std::chrono::seconds(60)));
-        ASSERT_TRUE(backAtTheWindow());
     }
     // Bought on another machine: owned once signed in, its page says so.
     PackageDetailsViewController* ownedPage() {

@@ -623,11 +623,8 @@ TEST_F(KeyboardRoad, BackInAWebDepictionGoesBackInThePageBeforeLeavingIt) {
                     "Keys Repo");
     start(addLink());
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.web"));
-    auto* packages = openTheSource();
+    auto* packages = openTheSourceShowingOriginalDepictions();
     ASSERT_NE(packages, nullptr);
-    auto* info = openSourceInfo(packages);
-    ASSERT_NE(info, nullptr);
-    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
     auto* nav = packages->navigationController();
     UIViewController* source = nav->topViewController();
     auto* web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "org.keys.web"));

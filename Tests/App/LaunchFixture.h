@@ -312,6 +312,15 @@ protected:
         UserGesture::click(segmented->segmentedControl()->segment(0));
         ASSERT_TRUE(GuiTest::waitUntil([&] { return !info->isOnScreen(); }));
     }
+    // The repository's screen, its packages' own web pages shown from now on
+    // (its source page's switch turned on on the way); null on a failure.
+    SubcategoriesViewController* openTheSourceShowingOriginalDepictions() const {
+        auto* packages = openTheSource();
+        SourceViewController* info = packages ? openSourceInfo(packages) : nullptr;
+        if (!info) return nullptr;
+        showOriginalDepictions(info);
+        return ::testing::Test::HasFatalFailure() ? nullptr : packages;
+    }
     // The screen a click on the package's row in the repository's screen opens.
     static UIViewController* openPackage(SubcategoriesViewController* packages, const std::string& identifier) {
         auto* table = packages->subcategoriesAndPackagesTableView();

@@ -407,11 +407,8 @@ TEST_F(LaunchRoad, AWebDepictionKeepsItsPageWhileAwayAndLoadsAgainOnlyForDarkMod
     auto& d = start(addLink());
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("com.web.kept"));
     d.window()->resize(600, 900);
-    auto* packages = openTheSource();
+    auto* packages = openTheSourceShowingOriginalDepictions();
     ASSERT_NE(packages, nullptr);
-    auto* info = openSourceInfo(packages);
-    ASSERT_NE(info, nullptr);
-    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
     auto* web = qobject_cast<WebDepictionViewController*>(openPackage(packages, "com.web.kept"));
     ASSERT_NE(web, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return web->webView() != nullptr; }, std::chrono::seconds(30)));

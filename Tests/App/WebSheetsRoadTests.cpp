@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "App/LaunchFixture.h"
+#include "App/PaidRepositoryRoad.h"
 #include "Database/ZMRSource.h"
 #include "Details/ContactDeveloperViewController.h"
 #include "Details/DeveloperCell.h"
@@ -131,11 +132,8 @@ TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDark
                     "Dark Repo");
     start(addLink());
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.dark.web"));
-    auto* packages = openTheSource();
+    auto* packages = openTheSourceShowingOriginalDepictions();
     ASSERT_NE(packages, nullptr);
-    auto* info = openSourceInfo(packages);
-    ASSERT_NE(info, nullptr);
-    ASSERT_NO_FATAL_FAILURE(showOriginalDepictions(info));
     auto* depiction = qobject_cast<WebDepictionViewController*>(openPackage(packages, "org.dark.web"));
     ASSERT_NE(depiction, nullptr);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return depiction->webView() && !depiction->webView()->frame().isNull(); },
@@ -200,7 +198,7 @@ TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDark
 
 // ---- Esc in a sheet ----------------------------------------------------------------------
 
-constexpr const char* kPaid = "com.example.paid";
+using Launch::kPaid;
 
 // A page that uses Esc itself while its overlay is open (as a video leaves
 // full screen): it takes that Esc, and only that one.
@@ -213,15 +211,12 @@ constexpr const char* kOverlayPage =
     "  if (e.key === 'Escape' && o) { o.remove(); e.preventDefault(); }"
     "});</script></body></html>";
 
-class WebSheetsRoad : public OnPalettes<Launch::Fixture>, protected FakeStores::PaidRepository {
+class WebSheetsRoad : public Launch::PaidRepositoryRoad<OnPalettes<Launch::Fixture>> {
 protected:
     void SetUp() override {
-        Fixture::SetUp();
-        serve(kPaid);
+        PaidRepositoryRoad::SetUp();
         server->route("overlay.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kOverlayPage, "text/html"); });
     }
-    bool signedIn() const { return ZMRepoStoreAPI::userIsAuthenticatedForStoreLocation(location()); }
-
     static UIWindow* window() { return app().window(); }
     static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         UserGesture::press(window(), key, modifiers);
@@ -282,14 +277,7 @@ TEST_F(WebSheetsRoad, EscClosesTheSheetInFrontWhereverTheClickPutTheFocus) {
         {"the store's checkout sheet",
          [&] {
              // Signed in through the store's page first, as a buyer is.
-             click(page->getBtn());
-             auto* signin = WebPageDriver::lastStorePage("password");
-             ASSERT_NE(signin, nullptr);
-             WebPageDriver::run(signin, "document.getElementById('user').value = 'jane';"
-                                        "document.getElementById('password').value = 'secret';"
-                                        "document.getElementById('signin').click();");
-             ASSERT_TRUE(GuiTest::waitUntil([&] { return signedIn(); }, std::chrono::seconds(60)));
-             ASSERT_TRUE(backAtTheWindow());
+             ASSERT_NO_FATAL_FAILURE(signInFromThePrice(page));
              click(page->getBtn());
              auto* web = sheetPage("pay");
              ASSERT_NE(web, nullptr);
