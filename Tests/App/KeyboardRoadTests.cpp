@@ -70,13 +70,8 @@ protected:
         serveRepository(Launch::stanza("org.second.one", "Second One", "Kay"), "Second Repo", "second");
     }
 
-    static UIWindow* window() { return app().window(); }
     static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         UserGesture::press(window(), key, modifiers);
-    }
-    static bool hasFocusIn(QWidget* widget) {
-        QWidget* focus = QApplication::focusWidget();
-        return focus && (focus == widget || widget->isAncestorOf(focus));
     }
     // The one highlighted row on screen.
     static std::optional<IndexPath> highlighted(UITableView* table) {

@@ -139,6 +139,11 @@ protected:
 
     static ZMVostrelle& app() { return ZMVostrelle::sharedVostrelle(); }
     static UIViewController* top() { return app().window()->topPresentedViewController(); }
+    static UIWindow* window() { return app().window(); }
+    static bool hasFocusIn(QWidget* widget) {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && (focus == widget || widget->isAncestorOf(focus));
+    }
     // The tab's navigation controller, selected by a click on its button.
     static UINavigationController* selectTab(int index) {
         UserGesture::tapTab(app().tabBarController(), index);

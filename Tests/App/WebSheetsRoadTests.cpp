@@ -217,13 +217,8 @@ protected:
         PaidRepositoryRoad::SetUp();
         server->route("overlay.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kOverlayPage, "text/html"); });
     }
-    static UIWindow* window() { return app().window(); }
     static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         UserGesture::press(window(), key, modifiers);
-    }
-    static bool hasFocusIn(QWidget* widget) {
-        QWidget* focus = QApplication::focusWidget();
-        return focus && (focus == widget || widget->isAncestorOf(focus));
     }
     // The web page of the sheet in front, once it shows the element.
     static WebViewViewController* sheetPage(const QString& element) {
