@@ -195,7 +195,6 @@ void PackageDepictionReader::getHtmlPageForCydiaPackage(PackageDetailsViewContro
                 auto parser = ZMDepictionsParser::depictionsParserWithData(data, pageURL);
                 // A page read past the budget gives its description as plain text.
                 const TextFormat descriptionFormat = parser->overBudget() ? TextFormat::Plain : TextFormat::Markdown;
-                if (parser->overBudget()) ZMLOG("the page {} was not read whole: its description shows as plain text", pageURL);
                 auto onMain = [weak](auto apply) {
                     return [weak, apply](auto value) {
                         Dispatch::main([weak, apply, value] {

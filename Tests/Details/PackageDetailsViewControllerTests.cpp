@@ -178,6 +178,37 @@ TEST_F(DetailsPageTest, ClassicRepositoryPageGivesNameDescriptionChangelogAndScr
     DetailsFixture::saveScreenshot(window.get(), "details-classic.png");
 }
 
+// A page the parser cannot take within its budget (formatting reopened in
+// every paragraph): its text is the description, shown as plain text (the
+// asterisks stay), and nothing else is read from it.
+TEST_F(DetailsPageTest, AClassicPagePastItsBudgetShowsItsTextAsPlainText) {
+    ZMDepictionSettings settings;
+    settings.marlgateSource = url("repofiles/cydia/");
+    settings.marlgateSiteName = "Marlgate";
+    ZMDepictionSettings::set(settings);
+    storeSource(settings.marlgateSource);
+    std::string page = "<html><head><title>Scraped Name - Marlgate - Depiction</title></head><body><p>";
+    for (int k = 0; k < 64; ++k) page += "<b id=" + std::to_string(k) + ">";
+    page += "</p><fieldset id='description'><p>Description:</p>";
+    for (int i = 0; i < 6000; ++i) page += "<p>*kiwi" + std::to_string(i) + "*</p>";
+    page += "</fieldset></body></html>";
+    serve("depictions/heavy.php", page);
+    ZMRPackage p;
+    p.identifier = "com.classic.heavy";
+    p.name = "Index Name";
+    p.version = "2";
+    p.Description = "Index description";
+    p.sourceLocation = settings.marlgateSource;
+    p.website = url("depictions/heavy.php");
+    storePackage(p);
+
+    auto* details = openDetails(p.identifier);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return text(details->descriptionLbl()).contains("*kiwi5999*"); }, std::chrono::seconds(30)));
+    const QString shown = text(details->descriptionLbl());
+    for (int i : {0, 2999, 5999}) EXPECT_TRUE(shown.contains(QString("*kiwi%1*").arg(i))) << i;
+    EXPECT_EQ(details->nameLbl()->text(), "Index Name");
+}
+
 TEST_F(DetailsPageTest, DepictionChoiceFollowsInfoFilesPreferenceReachAndNativeFirst) {
     ZMDepictionSettings settings;
     settings.kestrumSource = url("repo/cydia/");
