@@ -32,6 +32,23 @@ using DetailsFixture::png;
 
 class DetailsPageTest : public DetailsFixture::Host {
 protected:
+    // A package of a classic repository whose information page is `page` on the host.
+    ZMRPackage classicPackage(const std::string& identifier, const std::string& page) {
+        ZMDepictionSettings settings;
+        settings.marlgateSource = url("repofiles/cydia/");
+        settings.marlgateSiteName = "Marlgate";
+        ZMDepictionSettings::set(settings);
+        storeSource(settings.marlgateSource);
+        ZMRPackage p;
+        p.identifier = identifier;
+        p.name = "Index Name";
+        p.version = "2";
+        p.Description = "Index description";
+        p.sourceLocation = settings.marlgateSource;
+        p.website = url(page);
+        storePackage(p);
+        return p;
+    }
     // A native depiction with a banner, Markdown, five screenshots and a changelog tab.
     std::string nativeDepiction(const std::string& dir) {
         serve(dir + "/banner.png", png(1280, 400, QColor("#e0533d")));
@@ -137,11 +154,6 @@ TEST_F(DetailsPageTest, NativeDepictionFromAPackageListThenFromTheCache) {
 }
 
 TEST_F(DetailsPageTest, ClassicRepositoryPageGivesNameDescriptionChangelogAndScreenshots) {
-    ZMDepictionSettings settings;
-    settings.marlgateSource = url("repofiles/cydia/");
-    settings.marlgateSiteName = "Marlgate";
-    ZMDepictionSettings::set(settings);
-    storeSource(settings.marlgateSource);
     serve("depictions/a.png", png(640, 1136, QColor("#ff2d55"), "A"));
     serve("depictions/b.png", png(640, 1136, QColor("#5ac8fa"), "B"));
     std::string seenID;
@@ -153,14 +165,7 @@ TEST_F(DetailsPageTest, ClassicRepositoryPageGivesNameDescriptionChangelogAndScr
                         "<fieldset><label>What's New</label><div>Version 2: scraped changes</div></fieldset></body></html>",
                         "text/html");
     });
-    ZMRPackage p;
-    p.identifier = "com.classic.pkg";
-    p.name = "Index Name";
-    p.version = "2";
-    p.Description = "Index description";
-    p.sourceLocation = settings.marlgateSource;
-    p.website = url("depictions/classic.php?id=1");
-    storePackage(p);
+    const ZMRPackage p = classicPackage("com.classic.pkg", "depictions/classic.php?id=1");
 
     auto* page = openDetails(p.identifier);
     ASSERT_TRUE(GuiTest::waitUntil([&] {
@@ -182,25 +187,13 @@ TEST_F(DetailsPageTest, ClassicRepositoryPageGivesNameDescriptionChangelogAndScr
 // every paragraph): its text is the description, shown as plain text (the
 // asterisks stay), and nothing else is read from it.
 TEST_F(DetailsPageTest, AClassicPagePastItsBudgetShowsItsTextAsPlainText) {
-    ZMDepictionSettings settings;
-    settings.marlgateSource = url("repofiles/cydia/");
-    settings.marlgateSiteName = "Marlgate";
-    ZMDepictionSettings::set(settings);
-    storeSource(settings.marlgateSource);
     std::string page = "<html><head><title>Scraped Name - Marlgate - Depiction</title></head><body><p>";
     for (int k = 0; k < 64; ++k) page += "<b id=" + std::to_string(k) + ">";
     page += "</p><fieldset id='description'><p>Description:</p>";
     for (int i = 0; i < 6000; ++i) page += "<p>*kiwi" + std::to_string(i) + "*</p>";
     page += "</fieldset></body></html>";
     serve("depictions/heavy.php", page);
-    ZMRPackage p;
-    p.identifier = "com.classic.heavy";
-    p.name = "Index Name";
-    p.version = "2";
-    p.Description = "Index description";
-    p.sourceLocation = settings.marlgateSource;
-    p.website = url("depictions/heavy.php");
-    storePackage(p);
+    const ZMRPackage p = classicPackage("com.classic.heavy", "depictions/heavy.php");
 
     auto* details = openDetails(p.identifier);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return text(details->descriptionLbl()).contains("*kiwi5999*"); }, std::chrono::seconds(30)));

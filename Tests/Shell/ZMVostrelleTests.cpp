@@ -413,10 +413,10 @@ TEST_F(VostrelleTest, TerminationClearsQueueMarksAndStoresTheVisit) {
     auto& d = launch();
     ASSERT_NO_FATAL_FAILURE(serveAndAddSource(
         stanza("com.test.t1", "T1", "1.2") + stanza("com.test.t2", "T2", "1.2") + stanza("com.test.t3", "T3", "1.2"), "com.test.t3"));
-    auto& packages = ZMRPackageManager::sharedPackageManager().packages();
-    packages.setPackage("com.test.t1", true, std::nullopt, ZMRQueueOperationInstall);
-    packages.setPackage("com.test.t2", true, "1.2", ZMRQueueOperationInstall);
-    ASSERT_EQ(ZMRPackage::objectsWhere("isInTheQueue = 1").count(), 2u);
+    // Queued as a Get button queues them: the latest, and a version chosen.
+    d.queuePackageWithIdentifier("com.test.t1", std::nullopt);
+    d.queuePackageWithIdentifier("com.test.t2", "1.2");
+    ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectsWhere("isInTheQueue = 1").count() == 2u; }));
     ASSERT_EQ(fetch("com.test.t2").queuedVersion, "1.2");
     const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
     d.applicationWillTerminate();

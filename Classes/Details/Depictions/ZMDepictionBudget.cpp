@@ -22,7 +22,6 @@ ZMDepictionBudget::ZMDepictionBudget(size_t memoryLimit, std::chrono::steady_clo
 
 bool ZMDepictionBudget::charge(size_t bytes) {
     used_ += bytes;
-    peak_ = std::max(peak_, used_);
     if (spent()) return false;
     if (used_ > limit_) spend(fmt::format("it would take more than {} MiB", limit_ >> 20));
     else timeIsUp();

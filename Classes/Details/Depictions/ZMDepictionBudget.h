@@ -51,9 +51,6 @@ public:
     void work(size_t bytes);
     bool spent() const { return !reason_.empty(); }
     const std::string& reason() const { return reason_; }
-    size_t used() const { return used_; }
-    size_t peak() const { return peak_; }
-    size_t limit() const { return limit_; }
 
     // Makes `budget` the current one of this thread while it lives.
     class Scope {
@@ -76,7 +73,7 @@ private:
     std::chrono::steady_clock::duration time_;
     std::chrono::steady_clock::time_point deadline_;
     size_t workLimit_, worked_ = 0;
-    size_t used_ = 0, peak_ = 0;
+    size_t used_ = 0;
     unsigned calls_ = 0;
     std::string reason_;
 };

@@ -92,23 +92,6 @@ auto withinTime(const char* reader, std::chrono::steady_clock::duration parse, R
     }
 }
 
-// A second page parsed and read within one budget; a page over it gives its
-// text without markup to `fallback` instead.
-template <class Read, class Fallback>
-auto readPage(const char* reader, std::string_view data, Read&& read, Fallback&& fallback) -> decltype(read(*Doc::parse({}))) {
-    ZMDepictionBudget budget(data.size());
-    ZMDepictionBudget::Scope scope(budget);
-    try {
-        auto doc = Doc::parse(data, &budget);
-        if (!doc->overBudget()) return read(*doc);
-        ZMLOG("{} read the page as plain text: {}", reader, *doc->overBudget());
-        return fallback(Doc::textWithoutMarkup(data));
-    } catch (const ZMDepictionBudget::Exceeded& e) {
-        ZMLOG("{} gave nothing: {}", reader, e.what());
-        return {};
-    }
-}
-
 }  // namespace
 
 std::shared_ptr<ZMDepictionsParser> ZMDepictionsParser::depictionsParserWithData(std::string_view data, std::string pageURL) {
@@ -244,7 +227,7 @@ bool ZMDepictionsParser::linksTo(std::string_view href) const {
 }
 
 std::optional<std::string> ZMDepictionsParser::orvaneChangelogFromPage(std::string_view data) {
-    return readPage(
+    return Doc::readWithinBudget(
         "orvaneChangelogFromPage", data,
         [](const Doc& doc) -> std::optional<std::string> {
             auto panel = doc.firstElementNamed("panel");
@@ -267,7 +250,7 @@ std::optional<std::string> ZMDepictionsParser::orvaneChangelogFromPage(std::stri
 }
 
 std::optional<std::string> ZMDepictionsParser::kestrumChangelogFromPage(std::string_view data) {
-    return readPage(
+    return Doc::readWithinBudget(
         "kestrumChangelogFromPage", data,
         [](const Doc& doc) {
             Joiner joined("\n\n");
@@ -283,7 +266,7 @@ std::optional<std::string> ZMDepictionsParser::kestrumChangelogFromPage(std::str
 }
 
 std::vector<std::string> ZMDepictionsParser::kestrumScreenshotsFromPage(std::string_view data, const std::string& pageURL) {
-    return readPage(
+    return Doc::readWithinBudget(
         "kestrumScreenshotsFromPage", data,
         [&](const Doc& doc) {
             return imageURLs(doc.elementsNamedInside("img", [](Doc::Element e) { return Doc::isNamed(e, "panel"); }), pageURL);

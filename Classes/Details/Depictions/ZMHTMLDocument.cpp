@@ -2,6 +2,7 @@
 
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMHTMLNestingLimit.h"
+#include "Miscellaneous/ZMLog.h"
 
 #include <gumbo.h>
 #include <unicode/ucnv.h>
@@ -299,15 +300,18 @@ void appendUTF8(std::string& out, UChar32 c) {
     out.append(buffer, static_cast<size_t>(length));
 }
 
-// The character an entity at `at` ("&...;") stands for, and its length: the
-// entities pages write for markup and spaces, and numbers (U+FFFD for a
-// number no character has). Nothing for anything else.
-std::optional<std::pair<UChar32, size_t>> entityAt(std::string_view text, size_t at) {
+}  // namespace
+
+void ZMHTMLDocument::logOverBudget(const char* reader, const std::string& how, const std::string& why) {
+    ZMLOG("{} {}: {}", reader, how, why);
+}
+
+std::optional<std::pair<char32_t, size_t>> ZMHTMLDocument::characterReferenceAt(std::string_view text, size_t at) {
     constexpr size_t kLongest = 10;  // "&#x10FFFF;"
     const size_t semi = text.substr(at, kLongest + 1).find(';');
     if (semi == std::string_view::npos) return std::nullopt;
     const std::string_view name = text.substr(at + 1, semi - 1);
-    static constexpr std::pair<std::string_view, UChar32> kNamed[] = {
+    static constexpr std::pair<std::string_view, char32_t> kNamed[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
     for (const auto& [named, c] : kNamed)
         if (name == named) return std::pair{c, semi + 1};
@@ -315,18 +319,20 @@ std::optional<std::pair<UChar32, size_t>> entityAt(std::string_view text, size_t
     const bool hex = name[1] == 'x' || name[1] == 'X';
     const std::string_view digits = name.substr(hex ? 2 : 1);
     if (digits.empty()) return std::nullopt;
-    UChar32 value = 0;
+    char32_t value = 0;
     for (char d : digits) {
         const int digit = std::isdigit(static_cast<unsigned char>(d)) ? d - '0'
                           : hex && std::isxdigit(static_cast<unsigned char>(d))
                               ? std::tolower(static_cast<unsigned char>(d)) - 'a' + 10
                               : -1;
         if (digit < 0) return std::nullopt;
-        value = value * (hex ? 16 : 10) + digit;
+        value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
     }
     if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = 0xFFFD;
     return std::pair{value, semi + 1};
 }
+
+namespace {
 
 bool startsWithIgnoringCase(std::string_view text, size_t at, std::string_view prefix) {
     if (text.size() - at < prefix.size()) return false;
@@ -371,8 +377,8 @@ std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML
     for (size_t i = 0; i < in.size();) {
         const char c = in[i];
         if (c == '&') {
-            if (const auto entity = entityAt(in, i)) {
-                appendUTF8(out, entity->first);
+            if (const auto entity = characterReferenceAt(in, i)) {
+                appendUTF8(out, static_cast<UChar32>(entity->first));
                 i += entity->second;
                 continue;
             }

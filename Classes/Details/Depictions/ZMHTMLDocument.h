@@ -20,11 +20,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "Depictions/ZMDepictionBudget.h"
 
 struct GumboInternalNode;
 struct GumboInternalOutput;
-class ZMDepictionBudget;
 
 class ZMHTMLDocument {
 public:
@@ -77,8 +79,21 @@ public:
     // line breaks stay. For a text or page read past its budget, and for our
     // own HTML shown as plain text.
     static std::string textWithoutMarkup(std::string_view text, bool asHTML = true);
+    // The character of the reference at text[at] ("&...;") and its length:
+    // the entities pages write for markup and spaces, and numbers (U+FFFD
+    // for a number no character has); nothing for anything else.
+    static std::optional<std::pair<char32_t, size_t>> characterReferenceAt(std::string_view text, size_t at);
+
+    // A page parsed and read by `read` (given the document) within one
+    // depiction's budget. A page past the budget gives its text without
+    // markup to `pastBudget` instead; a read that runs out of time gives
+    // the empty result. `reader` names it in the log.
+    template <class Read, class PastBudget>
+    static auto readWithinBudget(const char* reader, std::string_view data, Read&& read, PastBudget&& pastBudget)
+        -> decltype(read(std::declval<const ZMHTMLDocument&>()));
 
 private:
+    static void logOverBudget(const char* reader, const std::string& how, const std::string& why);
     ZMHTMLDocument() = default;
     std::string text_;  // gumbo points into it
     GumboInternalOutput* output_ = nullptr;
@@ -93,3 +108,19 @@ private:
     static void* allocate(void* self, size_t size);
     static void deallocate(void*, void*) {}
 };
+
+template <class Read, class PastBudget>
+auto ZMHTMLDocument::readWithinBudget(const char* reader, std::string_view data, Read&& read, PastBudget&& pastBudget)
+    -> decltype(read(std::declval<const ZMHTMLDocument&>())) {
+    ZMDepictionBudget budget(data.size());
+    ZMDepictionBudget::Scope scope(budget);
+    try {
+        auto doc = parse(data, &budget);
+        if (!doc->overBudget()) return read(*doc);
+        logOverBudget(reader, "read the page as plain text", *doc->overBudget());
+        return pastBudget(textWithoutMarkup(data));
+    } catch (const ZMDepictionBudget::Exceeded& e) {
+        logOverBudget(reader, "gave nothing", e.what());
+        return {};
+    }
+}

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <csetjmp>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -348,37 +347,18 @@ void sanitizeInto(Writer& w, std::string_view html) {
         });
 }
 
+// The address with its entities decoded, only those of what an address
+// holds unescaped (ASCII): the rest stay as they are written.
 std::string decodeEntities(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '&') {
-            out += s[i];
-            continue;
-        }
-        const size_t semi = s.substr(0, i + 11).find(';', i);  // no further than the longest entity read
-        if (semi == std::string_view::npos) {
-            out += '&';
-            continue;
-        }
-        const std::string_view entity = s.substr(i + 1, semi - i - 1);
-        std::optional<unsigned long> code;
-        if (entity == "amp") code = '&';
-        else if (entity == "lt") code = '<';
-        else if (entity == "gt") code = '>';
-        else if (entity == "quot") code = '"';
-        else if (entity == "apos") code = '\'';
-        else if (entity.size() > 1 && entity[0] == '#') {
-            const bool hex = entity[1] == 'x' || entity[1] == 'X';
-            const std::string digits(entity.substr(hex ? 2 : 1));
-            if (!digits.empty() && digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos)
-                code = std::stoul(digits, nullptr, hex ? 16 : 10);
-        }
-        if (!code || *code > 0x7F) {  // only what an address can hold unescaped
-            out += '&';
-            continue;
-        }
-        out += static_cast<char>(*code);
-        i = semi;
+        if (s[i] == '&')
+            if (auto entity = ZMHTMLDocument::characterReferenceAt(s, i); entity && entity->first <= 0x7F) {
+                out += static_cast<char>(entity->first);
+                i += entity->second - 1;
+                continue;
+            }
+        out += s[i];
     }
     return out;
 }
@@ -613,9 +593,7 @@ void keepQuadraticOpenersOut(std::string& markdown) {
 }
 
 void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
-    std::string guarded(markdown);
-    keepQuadraticOpenersOut(guarded);
-    cmark_node* document = CmarkMemory::current().parse(guarded);
+    cmark_node* document = CmarkMemory::current().parse(markdown);
     cmark_iter* iter = cmark_iter_new(document);
     cmark_event_type event;
     // Where the stack of open elements stood when each open node began (past
@@ -889,21 +867,6 @@ std::string wrapped(const std::string& body, bool darkMode) {
 
 }  // namespace
 
-std::string ZMMarkdownHTML::sanitize(std::string_view html, bool forChangelog) {
-    ZMDepictionBudget budget(html.size());
-    ZMDepictionBudget::Scope scope(budget);
-    Writer w(forChangelog, budget, kMaximumOutputFactor * html.size() + kOutputAllowance);
-    try {
-        sanitizeInto(w, html);
-        return std::move(w).take();
-    } catch (const ZMDepictionBudget::Exceeded& e) {
-        ZMLOG("HTML not sanitized, kept as its text: {}", e.what());
-        std::string out;
-        escapeInto(out, ZMHTMLDocument::textWithoutMarkup(html));
-        return out;
-    }
-}
-
 ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode) {
     if (text.empty()) return {};
     auto joined = withoutImageLines(text);
@@ -916,8 +879,10 @@ ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool for
         if (joined->rfind("<style>", 0) == 0) {
             sanitizeInto(w, *joined);
         } else {
+            // Once for the whole text: the HTML blocks read as Markdown again are parts of it.
             std::string markdown = *joined;
             cutDeepMarkers(markdown);
+            keepQuadraticOpenersOut(markdown);
             renderMarkdown(w, markdown);
         }
         return {wrapped(std::move(w).take(), darkMode), {}, {}};

@@ -48,9 +48,6 @@ public:
     // line kept and lines joined by spaces. Every word stays, in order.
     static std::string displayText(std::string_view text);
 
-    // The allow-list alone, over an HTML document or fragment (what a body
-    // holds); past the budget, the text without markup, escaped.
-    static std::string sanitize(std::string_view html, bool forChangelog);
     // Whether a link may keep its address.
     static bool isAllowedLink(std::string_view url);
 };

@@ -7,10 +7,8 @@
 #include <algorithm>
 
 #include "Categories/String+VersionCompare.h"
-#include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMHTMLDocument.h"
 #include "Foundation/URL.h"
-#include "Miscellaneous/ZMLog.h"
 
 namespace {
 
@@ -228,26 +226,19 @@ ZMNativeDepiction ZMNativeDepiction::parse(std::string_view body) {
 }
 
 std::optional<std::string> ZMNativeDepiction::changelogFromPage(std::string_view html) {
-    ZMDepictionBudget budget(html.size());
-    ZMDepictionBudget::Scope scope(budget);
-    try {
-        auto doc = ZMHTMLDocument::parse(html, &budget);
-        if (doc->overBudget()) {
-            ZMLOG("a changelog page is read as plain text: {}", *doc->overBudget());
-            return ZMHTMLDocument::textWithoutMarkup(html);
-        }
-        std::optional<std::string> text;
-        for (auto section : doc->elementsNamed("section")) {
-            auto cls = ZMHTMLDocument::attribute(section, "class");
-            if (!cls || cls->find("content") == std::string::npos) continue;
-            auto list = doc->firstElementNamed("ul", section);
-            if (!list) continue;
-            std::string candidate = ZMHTMLDocument::textContent(list);
-            if (candidate.find("Initial release") == std::string::npos) text = std::move(candidate);
-        }
-        return text;
-    } catch (const ZMDepictionBudget::Exceeded& e) {
-        ZMLOG("a changelog page gave nothing: {}", e.what());
-        return std::nullopt;
-    }
+    return ZMHTMLDocument::readWithinBudget(
+        "changelogFromPage", html,
+        [](const ZMHTMLDocument& doc) {
+            std::optional<std::string> text;
+            for (auto section : doc.elementsNamed("section")) {
+                auto cls = ZMHTMLDocument::attribute(section, "class");
+                if (!cls || cls->find("content") == std::string::npos) continue;
+                auto list = doc.firstElementNamed("ul", section);
+                if (!list) continue;
+                std::string candidate = ZMHTMLDocument::textContent(list);
+                if (candidate.find("Initial release") == std::string::npos) text = std::move(candidate);
+            }
+            return text;
+        },
+        [](std::string text) { return std::optional<std::string>(std::move(text)); });
 }
