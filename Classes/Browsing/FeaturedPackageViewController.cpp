@@ -1,6 +1,5 @@
 #include "Browsing/FeaturedPackageViewController.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QHBoxLayout>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -9,11 +8,14 @@
 #include "Browsing/BrowsingText.h"
 #include "Browsing/SourceAddition.h"
 #include "Database/ZMRSource.h"
+#include "Depictions/ZMDepictionBudget.h"
+#include "Depictions/ZMMarkdown.h"
+#include "Details/DetailsTextDocument.h"
 #include "Dispatch/Dispatch.h"
+#include "Dispatch/SerialQueue.h"
 #include "ErrorViewController.h"
 #include "Foundation/URL.h"
 #include "Miscellaneous/ZMLog.h"
-#include "Miscellaneous/ZMMarkdown.h"
 #include "Miscellaneous/ZMShareTexts.h"
 #include "Online/Screens/OnlineImages.h"
 #include "PackageCell.h"
@@ -22,20 +24,13 @@
 #include "UIKit/Timers.h"
 #include "UIKit/UIApplication.h"
 #include "UIKit/UISwipeGesture.h"
+#include "UIKit/UITextView.h"
 #include "ZMVostrelle.h"
 #include "ZMStoreGuard.h"
 
 using BrowsingText::q;
 
 namespace {
-
-// The description: its links go through openLink, and nothing it names is
-// ever loaded (QTextBrowser would read local files for images and links).
-class DescriptionView : public QTextBrowser {
-public:
-    using QTextBrowser::QTextBrowser;
-    QVariant loadResource(int, const QUrl&) override { return {}; }
-};
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
@@ -118,18 +113,10 @@ void FeaturedPackageViewController::viewDidLoad() {
     busy_->hide();
     column->addWidget(busy_);
 
-    descriptionLbl_ = new DescriptionView;
+    // Its links go through openLink; it loads nothing the text names.
+    descriptionLbl_ = new UITextView;
     descriptionLbl_->setObjectName("featuredDescriptionLbl");
-    descriptionLbl_->setOpenLinks(false);
-    descriptionLbl_->setOpenExternalLinks(false);
-    descriptionLbl_->setFrameShape(QFrame::NoFrame);
-    descriptionLbl_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    descriptionLbl_->viewport()->setAutoFillBackground(false);
-    descriptionLbl_->document()->setDefaultStyleSheet("a { text-decoration: none; }");
-    connect(descriptionLbl_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) { openLink(url); });
-    // The text is as tall as its content: the page scrolls, not the text.
-    connect(descriptionLbl_->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
-            [this](const QSizeF& size) { descriptionLbl_->setFixedHeight(static_cast<int>(size.height()) + 8); });
+    connect(descriptionLbl_, &UITextView::linkActivated, this, [this](const QUrl& url) { openLink(url); });
     column->addWidget(descriptionLbl_);
     column->addStretch(1);
 
@@ -149,8 +136,7 @@ std::optional<ZMRPackage> FeaturedPackageViewController::lookUp() const {
 }
 
 QString FeaturedPackageViewController::htmlFromMarkdown(const std::string& markdown) {
-    return QStringLiteral("<span style=\"font-size: 17px; color:#707070\">%1</span>")
-        .arg(qs(ZMMarkdown::htmlFromMarkdown(markdown)));
+    return qs(ZMMarkdown::htmlFromMarkdown(markdown));
 }
 
 void FeaturedPackageViewController::setContent() {
@@ -176,7 +162,12 @@ void FeaturedPackageViewController::setContent() {
     imageView_->setFixedSize(side, side);
     const QImage banner = bannerImage_.isNull() ? OnlineImages::named("default-banner.jpeg") : bannerImage_;
     imageView_->setPixmap(OnlineImages::rounded(banner, side, 20));
-    descriptionLbl_->setHtml(htmlFromMarkdown(package_.desc));
+    // Read like a repository's text: off the window's thread, within one depiction's budget.
+    descriptionLbl_->setAttributedTextInBackground(
+        [text = package_.desc](const std::function<bool()>& superseded) {
+            return DetailsTextDocument::fromFeaturedMarkdown(text, superseded).document;
+        },
+        ZMDepictionBudget::queue());
     paletteDidChange(palette());
 }
 

@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextBrowser>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +22,8 @@
 #include "UIKit/UIActivityViewController.h"
 #include "ZMErrorDelegate.h"
 #include "ZMPalettedViewController.h"
+
+class UITextView;
 
 class FeaturedPackageViewController : public ZMPalettedViewController, public ZMErrorDelegate {
     Q_OBJECT
@@ -41,7 +42,9 @@ public:
     void getPackage();
     void share();
     void close();
-    // The description's HTML: the Markdown rendered, in the page's font and colour.
+    // The description's HTML: the Markdown rendered, in the page's font and
+    // colour (empty past one depiction's budget). The page itself builds it
+    // off the window's thread (DetailsTextDocument::fromFeaturedMarkdown).
     static QString htmlFromMarkdown(const std::string& markdown);
 
     QLabel* authorLbl() const { return authorLbl_; }
@@ -50,7 +53,7 @@ public:
     QPushButton* getBtn() const { return getBtn_; }
     QPushButton* shareBtn() const { return shareBtn_; }
     QPushButton* closeBtn() const { return closeBtn_; }
-    QTextBrowser* featuredDescriptionLbl() const { return descriptionLbl_; }
+    UITextView* featuredDescriptionLbl() const { return descriptionLbl_; }
     bool isSharing() const { return sharing_; }
     // The items of the last share sheet.
     const std::vector<UIActivityViewController::Item>& sharedItems() const { return sharedItems_; }
@@ -76,7 +79,7 @@ private:
     QPushButton* shareBtn_ = nullptr;
     QPushButton* closeBtn_ = nullptr;
     QProgressBar* busy_ = nullptr;
-    QTextBrowser* descriptionLbl_ = nullptr;
+    UITextView* descriptionLbl_ = nullptr;
     bool sharing_ = false;
     uint64_t shareGeneration_ = 0;
     std::vector<UIActivityViewController::Item> sharedItems_;

@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #include "Database/ZMRPackage.h"
+#include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMDepictionChoice.h"
 #include "Depictions/ZMDepictionRequests.h"
 #include "Depictions/ZMDepictionsParser.h"
@@ -11,6 +12,7 @@
 #include "Details/PackageDetailsViewController.h"
 #include "Details/ZMScreenshotQtCodec.h"
 #include "Dispatch/Dispatch.h"
+#include "Dispatch/SerialQueue.h"
 #include "Foundation/URLSession.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Miscellaneous/ZMPlatform.h"
@@ -60,7 +62,7 @@ void PackageDepictionReader::getSileoDepiction(PackageDetailsViewController& pag
     QPointer<PackageDetailsViewController> weak(&page);
     ZMDepictionRequests::fetch(
         noCacheSession(), page.text("sileoDepiction"), ZMDepictionRequests::kMaximumDocumentSize,
-        [weak](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
+        [weak, gone = page.pageWent()](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
             if (error) {
                 ZMLOG("Error : {}", error->localizedDescription());
                 Dispatch::main([weak] {
@@ -68,7 +70,8 @@ void PackageDepictionReader::getSileoDepiction(PackageDetailsViewController& pag
                 });
                 return;
             }
-            Dispatch::defaultQueue([weak, data = std::move(data)] {
+            ZMDepictionBudget::queue()->async([weak, gone, data = std::move(data)] {
+                if (gone()) return;
                 auto depiction = ZMNativeDepiction::parse(data);
                 Dispatch::main([weak, depiction = std::move(depiction)]() mutable {
                     if (weak) applyNativeDepiction(*weak, std::move(depiction));
@@ -130,7 +133,7 @@ void PackageDepictionReader::fetchChangelogPage(PackageDetailsViewController& pa
     QPointer<PackageDetailsViewController> weak(&page);
     ZMDepictionRequests::fetch(
         noCacheSession(), url, ZMDepictionRequests::kMaximumDocumentSize,
-        [weak](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
+        [weak, gone = page.pageWent()](std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
             if (error) {
                 // What the depiction already showed stays: only the changelog is missing.
                 ZMLOG("Error : {}", error->localizedDescription());
@@ -139,8 +142,8 @@ void PackageDepictionReader::fetchChangelogPage(PackageDetailsViewController& pa
                 });
                 return;
             }
-            Dispatch::defaultQueue([weak, data = std::move(data)] {
-                auto changelog = ZMNativeDepiction::changelogFromPage(data);
+            ZMDepictionBudget::queue()->async([weak, gone, data = std::move(data)] {
+                auto changelog = ZMNativeDepiction::changelogFromPage(data, gone);
                 Dispatch::main([weak, changelog] {
                     if (!weak) return;
                     // A page without a changelog hides none that another source gave.
@@ -182,17 +185,19 @@ void PackageDepictionReader::getHtmlPageForCydiaPackage(PackageDetailsViewContro
     request->setValue(ZMPlatform::deviceUDID(), "X-Unique-ID");
     const ZMDepictionSettings settings = page.settings_;
     const std::string identifier = page.packageIdentifier_;
+    const std::function<bool()> gone = page.pageWent();
     ZMDepictionRequests::fetchGuarded(
         URLSession::sharedSession(), *request, {"X-Unique-ID"},
         [settings](const std::string& host) { return settings.isClassicHost(host); },
-        [weak, family, pageURL, identifier, settings, noData](std::string data, std::optional<URLResponse>,
-                                                              std::optional<ZMError>) {
+        [weak, family, pageURL, identifier, settings, noData, gone](std::string data, std::optional<URLResponse>,
+                                                                    std::optional<ZMError>) {
             if (data.empty()) {
                 noData();
                 return;
             }
-            Dispatch::defaultQueue([=, data = std::move(data)] {
-                auto parser = ZMDepictionsParser::depictionsParserWithData(data, pageURL);
+            ZMDepictionBudget::queue()->async([=, data = std::move(data)] {
+                auto parser = ZMDepictionsParser::depictionsParserWithData(data, pageURL, gone);
+                if (gone()) return;
                 // A page read past the budget gives its description as plain text.
                 const TextFormat descriptionFormat = parser->overBudget() ? TextFormat::Plain : TextFormat::Markdown;
                 auto onMain = [weak](auto apply) {

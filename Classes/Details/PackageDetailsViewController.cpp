@@ -83,6 +83,7 @@ PackageDetailsViewController::PackageDetailsViewController(QWidget* parent) : ZM
 }
 
 PackageDetailsViewController::~PackageDetailsViewController() {
+    *gone_ = true;
     if (pass_) pass_->cancel();
 }
 
@@ -102,12 +103,16 @@ QColor PackageDetailsViewController::readableForegroundColorForBackgroundColor(c
 
 void PackageDetailsViewController::showText(UITextView* view, const std::string& text, TextFormat format, bool forChangelog) {
     if (format == TextFormat::Markdown) {
-        view->setAttributedTextInBackground([text, forChangelog, dark = isDarkMode()] {
-            return DetailsTextDocument::fromMarkdown(text, forChangelog, dark).document;
-        });
+        view->setAttributedTextInBackground(
+            [text, forChangelog, dark = isDarkMode()](const std::function<bool()>& superseded) {
+                return DetailsTextDocument::fromMarkdown(text, forChangelog, dark, superseded).document;
+            },
+            ZMDepictionBudget::queue());
     } else {
         // In the view's own type, as text set on its own document reads.
-        view->setAttributedTextInBackground([text, font = view->font()] { return DetailsTextDocument::fromPlainText(text, font); });
+        view->setAttributedTextInBackground(
+            [text, font = view->font()](const std::function<bool()>&) { return DetailsTextDocument::fromPlainText(text, font); },
+            ZMDepictionBudget::queue());
     }
 }
 

@@ -59,6 +59,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <array>
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -320,6 +322,11 @@ private:
     int depictionChoiceCount_ = 0;
     std::unique_ptr<UITimer> timer_;
     std::shared_ptr<ZMScreenshotPass> pass_;
+    // Set when the page goes: what reads its depiction stops at its next check.
+    std::shared_ptr<std::atomic<bool>> gone_ = std::make_shared<std::atomic<bool>>(false);
+    std::function<bool()> pageWent() const {
+        return [gone = gone_] { return gone->load(); };
+    }
     QImage authorAvatar_;
     std::vector<std::string> devPackages_;
     uint64_t devPackagesRequest_ = 0;

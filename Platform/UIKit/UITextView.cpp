@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "Dispatch/Dispatch.h"
+#include "Dispatch/SerialQueue.h"
 
 UITextView::UITextView(QWidget* parent) : QTextBrowser(parent) {
     setReadOnly(true);
@@ -27,6 +28,9 @@ UITextView::UITextView(QWidget* parent) : QTextBrowser(parent) {
     followDocumentSize(document());
     connect(this, &QTextBrowser::anchorClicked, this, &UITextView::linkActivated);
 }
+
+// A build under way stops: its view went.
+UITextView::~UITextView() { ++*latest_; }
 
 void UITextView::followDocumentSize(QTextDocument* doc) {
     disconnect(sizeConnection_);
@@ -63,14 +67,16 @@ void UITextView::layOutShortTextAtOnce() {
     if (document()->characterCount() <= kLaidOutAtOnce) fitHeight(document()->documentLayout()->documentSize());
 }
 
-void UITextView::setAttributedTextInBackground(DocumentBuilder build) {
+void UITextView::setAttributedTextInBackground(DocumentBuilder build, const std::shared_ptr<Dispatch::SerialQueue>& queue) {
     const uint64_t number = ++*latest_;
     building_ = true;
     QPointer<UITextView> weak(this);
     QThread* gui = thread();
-    Dispatch::defaultQueue([weak, number, gui, latest = latest_, build = std::move(build)] {
-        if (latest->load() != number) return;  // another text came first: not worth building
-        std::unique_ptr<QTextDocument> doc = build();
+    queue->async([weak, number, gui, latest = latest_, build = std::move(build)] {
+        auto superseded = [latest, number] { return latest->load() != number; };
+        if (superseded()) return;  // another text came first, or the view went: not worth building
+        std::unique_ptr<QTextDocument> doc = build(superseded);
+        if (superseded()) return;
         // Built here, shown there: the document (and what it holds) moves to the GUI thread whole.
         if (doc) doc->moveToThread(gui);
         auto built = std::make_shared<std::unique_ptr<QTextDocument>>(std::move(doc));

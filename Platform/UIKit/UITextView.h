@@ -8,26 +8,33 @@
 // background queue (setAttributedTextInBackground); the view then lays it
 // out in Qt's small steps (a timer of the document's layout) and grows with
 // each one, never asking for the whole size at once. A short text is laid
-// out whole when it is set and when the width changes, as it takes no time. The latest text set
-// wins: a document still being built when another text is set is dropped,
-// and so is one whose view is gone.
+// out whole when it is set and when the width changes, as it takes no time.
+// The latest text set wins: a build is told when another text was set or
+// its view went (and should stop there), and its document is then dropped.
 #include <QTextBrowser>
 #include <QUrl>
 #include <atomic>
 #include <functional>
 #include <memory>
 
+namespace Dispatch {
+class SerialQueue;
+}
+
 class UITextView : public QTextBrowser {
     Q_OBJECT
 public:
-    using DocumentBuilder = std::function<std::unique_ptr<QTextDocument>()>;
+    // Builds a document; `superseded` answers (from any thread, cheaply)
+    // whether the view has no use for it any more.
+    using DocumentBuilder = std::function<std::unique_ptr<QTextDocument>(const std::function<bool()>& superseded)>;
 
     explicit UITextView(QWidget* parent = nullptr);
+    ~UITextView() override;
     // Shows `document` (the view takes it over; nullptr shows nothing).
     void setAttributedText(QTextDocument* document);
-    // Runs `build` on a background queue and shows its document once built
+    // Runs `build` on `queue` and shows its document once built
     // (attributedTextShown), unless another text was set meanwhile.
-    void setAttributedTextInBackground(DocumentBuilder build);
+    void setAttributedTextInBackground(DocumentBuilder build, const std::shared_ptr<Dispatch::SerialQueue>& queue);
     // A text set with setAttributedTextInBackground is still being built.
     bool isBuildingText() const { return building_; }
     // The whole text is laid out (read without laying anything out).

@@ -6,6 +6,7 @@
 
 #include "App/ZMApplication.h"
 #include "Browsing/FeaturedPackageViewController.h"
+#include "UIKit/UITextView.h"
 #include "Online/Screens/OnlineScreensFixture.h"
 #include "UIKit/UIActivityViewController.h"
 #include "UIKit/UIApplication.h"

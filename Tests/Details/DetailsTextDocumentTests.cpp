@@ -18,7 +18,7 @@
 
 namespace {
 
-namespace D = DetailsTextDocument;
+using D = DetailsTextDocument;
 
 std::string repeat(int count, const std::function<std::string(int)>& make) {
     std::string out;

@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "Dispatch/SerialQueue.h"
+
 namespace {
 
 thread_local ZMDepictionBudget* tCurrent = nullptr;
@@ -35,14 +37,24 @@ void ZMDepictionBudget::check() {
     if (spent()) throw Exceeded(reason_);
 }
 
+void ZMDepictionBudget::checkNow() {
+    if (!spent()) timeIsUp(true);
+    if (spent()) throw Exceeded(reason_);
+}
+
 void ZMDepictionBudget::work(size_t bytes) {
     worked_ += bytes;
     if (worked_ > workLimit_) spend(fmt::format("reading it would examine more than {} MiB", workLimit_ >> 20));
     check();
 }
 
-bool ZMDepictionBudget::timeIsUp() {
-    if (++calls_ % kCallsPerClockReading != 0) return false;
+bool ZMDepictionBudget::timeIsUp(bool now) {
+    if (++calls_ % kCallsPerClockReading != 0 && !now) return false;
+    if (gone_ && gone_()) {
+        stopped_ = true;
+        spend("its page went");
+        return true;
+    }
     if (std::chrono::steady_clock::now() < deadline_) return false;
     spend(fmt::format("it would take more than {} ms",
                       std::chrono::duration_cast<std::chrono::milliseconds>(time_).count()));
@@ -57,3 +69,8 @@ ZMDepictionBudget::Scope::Scope(ZMDepictionBudget& budget) : previous_(tCurrent)
 ZMDepictionBudget::Scope::~Scope() { tCurrent = previous_; }
 
 ZMDepictionBudget* ZMDepictionBudget::current() { return tCurrent; }
+
+const std::shared_ptr<Dispatch::SerialQueue>& ZMDepictionBudget::queue() {
+    static const auto queue = Dispatch::SerialQueue::create("depictions");
+    return queue;
+}

@@ -12,11 +12,19 @@
 //
 // A budget belongs to one reading on one thread. The parsers' allocators
 // find it through Scope (cmark's allocator has no context of its own).
+// A reading whose page went stops at its next check (stopWhen), with no
+// fallback to make: nobody will see it.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+namespace Dispatch {
+class SerialQueue;
+}
 
 class ZMDepictionBudget {
 public:
@@ -47,10 +55,22 @@ public:
     // Throws Exceeded once the budget is spent; checks the time every
     // few calls, so a loop may call it for each step.
     void check();
+    // The same, checking the time now: between steps of their own.
+    void checkNow();
     // Counts `bytes` examined by a scan of ours; throws Exceeded past the work limit.
     void work(size_t bytes);
     bool spent() const { return !reason_.empty(); }
     const std::string& reason() const { return reason_; }
+    // Spends the budget once `gone` answers true (asked with the clock, from
+    // any thread's reading: it must be cheap and thread-safe).
+    void stopWhen(std::function<bool()> gone) { gone_ = std::move(gone); }
+    // The reading was stopped by stopWhen's answer, not by its cost.
+    bool stopped() const { return stopped_; }
+
+    // Where depictions are read and their texts built: one at a time, so
+    // the process spends one budget at once however many pages open, and
+    // the shared pools' other work never waits behind a depiction.
+    static const std::shared_ptr<Dispatch::SerialQueue>& queue();
 
     // Makes `budget` the current one of this thread while it lives.
     class Scope {
@@ -66,7 +86,7 @@ public:
     static ZMDepictionBudget* current();
 
 private:
-    bool timeIsUp();
+    bool timeIsUp(bool now = false);
     void spend(std::string reason);
 
     size_t limit_;
@@ -76,4 +96,6 @@ private:
     size_t used_ = 0;
     unsigned calls_ = 0;
     std::string reason_;
+    std::function<bool()> gone_;
+    bool stopped_ = false;
 };

@@ -80,9 +80,11 @@ std::vector<std::string> imageURLs(const std::vector<Doc::Element>& images, cons
 // depiction (a little at least); past it, the reader gives what it gives for
 // a page without its parts.
 template <class Read>
-auto withinTime(const char* reader, std::chrono::steady_clock::duration parse, Read&& read) -> decltype(read()) {
+auto withinTime(const char* reader, std::chrono::steady_clock::duration parse, const ZMDepictionsParser::Gone& gone,
+                Read&& read) -> decltype(read()) {
     constexpr std::chrono::steady_clock::duration kLeast = std::chrono::milliseconds(100);
     ZMDepictionBudget budget(ZMDepictionBudget::kMaximumMemory, std::max(kLeast, ZMDepictionBudget::kTime - parse));
+    budget.stopWhen(gone);
     ZMDepictionBudget::Scope scope(budget);
     try {
         return read();
@@ -94,15 +96,19 @@ auto withinTime(const char* reader, std::chrono::steady_clock::duration parse, R
 
 }  // namespace
 
-std::shared_ptr<ZMDepictionsParser> ZMDepictionsParser::depictionsParserWithData(std::string_view data, std::string pageURL) {
+std::shared_ptr<ZMDepictionsParser> ZMDepictionsParser::depictionsParserWithData(std::string_view data, std::string pageURL,
+                                                                              Gone gone) {
     const auto start = std::chrono::steady_clock::now();
-    auto document = ZMHTMLDocument::parse(data);
+    ZMDepictionBudget budget(data.size());
+    budget.stopWhen(gone);
+    auto document = ZMHTMLDocument::parse(data, &budget);
     std::string pageText;
-    if (document->overBudget()) {
+    if (document->overBudget() && !budget.stopped()) {
         ZMLOG("the page {} is read as plain text: {}", pageURL, *document->overBudget());
         pageText = ZMHTMLDocument::textWithoutMarkup(data);
     }
-    auto parser = std::shared_ptr<ZMDepictionsParser>(new ZMDepictionsParser(std::move(document), std::move(pageURL), std::move(pageText)));
+    auto parser = std::shared_ptr<ZMDepictionsParser>(
+        new ZMDepictionsParser(std::move(document), std::move(pageURL), std::move(pageText), std::move(gone)));
     parser->parseTime_ = std::chrono::steady_clock::now() - start;
     return parser;
 }
@@ -122,14 +128,14 @@ std::shared_ptr<URLSession> ZMDepictionsParser::session() const {
 // ---- synchronous readers --------------------------------------------------------------
 
 std::optional<std::string> ZMDepictionsParser::marlgateName(const std::string& siteName) const {
-    return withinTime("marlgateName", parseTime_, [&]() -> std::optional<std::string> {
+    return withinTime("marlgateName", parseTime_, gone_, [&]() -> std::optional<std::string> {
         return nameFromTitle(*document_, " - " + siteName + " - ");
     });
 }
 
 std::optional<std::string> ZMDepictionsParser::marlgateDescription() const {
     if (overBudget()) return pageText_;
-    return withinTime("marlgateDescription", parseTime_, [&]() -> std::optional<std::string> {
+    return withinTime("marlgateDescription", parseTime_, gone_, [&]() -> std::optional<std::string> {
         for (auto fieldset : document_->elementsNamed("fieldset")) {
             if (!hasId(fieldset, "description")) continue;
             const std::string text = Doc::textContent(fieldset);
@@ -146,7 +152,7 @@ std::optional<std::string> ZMDepictionsParser::marlgateDescription() const {
 }
 
 std::optional<std::string> ZMDepictionsParser::marlgateChangelog() const {
-    return withinTime("marlgateChangelog", parseTime_, [&]() -> std::optional<std::string> {
+    return withinTime("marlgateChangelog", parseTime_, gone_, [&]() -> std::optional<std::string> {
         for (auto fieldset : document_->elementsNamed("fieldset")) {
             auto label = document_->firstElementNamed("label", fieldset);
             if (!label || Doc::textContent(label) != "What's New") continue;
@@ -161,7 +167,7 @@ std::optional<std::string> ZMDepictionsParser::marlgateChangelog() const {
 }
 
 std::vector<std::string> ZMDepictionsParser::marlgateScreenshots(const std::string& pageURL) const {
-    return withinTime("marlgateScreenshots", parseTime_, [&]() -> std::vector<std::string> {
+    return withinTime("marlgateScreenshots", parseTime_, gone_, [&]() -> std::vector<std::string> {
         auto images = document_->elementsNamedInside("img", [](Doc::Element e) {
             return Doc::isNamed(e, "fieldset") && hasId(e, "description");
         });
@@ -170,12 +176,12 @@ std::vector<std::string> ZMDepictionsParser::marlgateScreenshots(const std::stri
 }
 
 std::optional<std::string> ZMDepictionsParser::orvaneName() const {
-    return withinTime("orvaneName", parseTime_, [&] { return nameFromTitle(*document_, " \u00B7 "); });
+    return withinTime("orvaneName", parseTime_, gone_, [&] { return nameFromTitle(*document_, " \u00B7 "); });
 }
 
 std::optional<std::string> ZMDepictionsParser::orvaneDescription() const {
     if (overBudget()) return pageText_;
-    return withinTime("orvaneDescription", parseTime_, [&]() -> std::optional<std::string> {
+    return withinTime("orvaneDescription", parseTime_, gone_, [&]() -> std::optional<std::string> {
         auto panel = document_->firstElementNamed("panel");
         if (!panel) return std::nullopt;
         bool passedHeading = false;
@@ -196,7 +202,7 @@ std::optional<std::string> ZMDepictionsParser::orvaneDescription() const {
 }
 
 std::vector<std::string> ZMDepictionsParser::orvaneScreenshots(const std::string& pageURL) const {
-    return withinTime("orvaneScreenshots", parseTime_, [&]() -> std::vector<std::string> {
+    return withinTime("orvaneScreenshots", parseTime_, gone_, [&]() -> std::vector<std::string> {
         auto panel = document_->firstElementNamed("panel");
         if (!panel) return {};
         std::vector<Doc::Element> images;
@@ -210,7 +216,7 @@ std::vector<std::string> ZMDepictionsParser::orvaneScreenshots(const std::string
 
 std::optional<std::string> ZMDepictionsParser::kestrumDescription() const {
     if (overBudget()) return pageText_;
-    return withinTime("kestrumDescription", parseTime_, [&]() -> std::optional<std::string> {
+    return withinTime("kestrumDescription", parseTime_, gone_, [&]() -> std::optional<std::string> {
         Joiner joined("\n\n");
         for (auto p : document_->elementsNamedInside("p", [](Doc::Element e) { return Doc::isNamed(e, "div"); }))
             joined.add(Doc::textContent(p));
@@ -219,16 +225,16 @@ std::optional<std::string> ZMDepictionsParser::kestrumDescription() const {
 }
 
 bool ZMDepictionsParser::linksTo(std::string_view href) const {
-    return withinTime("linksTo", parseTime_, [&]() -> bool {
+    return withinTime("linksTo", parseTime_, gone_, [&]() -> bool {
         for (auto a : document_->elementsNamed("a"))
             if (auto value = Doc::attribute(a, "href"); value && *value == href) return true;
         return false;
     });
 }
 
-std::optional<std::string> ZMDepictionsParser::orvaneChangelogFromPage(std::string_view data) {
+std::optional<std::string> ZMDepictionsParser::orvaneChangelogFromPage(std::string_view data, const Gone& gone) {
     return Doc::readWithinBudget(
-        "orvaneChangelogFromPage", data,
+        "orvaneChangelogFromPage", data, gone,
         [](const Doc& doc) -> std::optional<std::string> {
             auto panel = doc.firstElementNamed("panel");
             if (!panel) return std::nullopt;
@@ -249,9 +255,9 @@ std::optional<std::string> ZMDepictionsParser::orvaneChangelogFromPage(std::stri
         [](std::string text) { return std::optional<std::string>(std::move(text)); });
 }
 
-std::optional<std::string> ZMDepictionsParser::kestrumChangelogFromPage(std::string_view data) {
+std::optional<std::string> ZMDepictionsParser::kestrumChangelogFromPage(std::string_view data, const Gone& gone) {
     return Doc::readWithinBudget(
-        "kestrumChangelogFromPage", data,
+        "kestrumChangelogFromPage", data, gone,
         [](const Doc& doc) {
             Joiner joined("\n\n");
             // A div's text holds that of the divs inside it: once the join is
@@ -265,9 +271,10 @@ std::optional<std::string> ZMDepictionsParser::kestrumChangelogFromPage(std::str
         [](std::string text) { return std::optional<std::string>(std::move(text)); });
 }
 
-std::vector<std::string> ZMDepictionsParser::kestrumScreenshotsFromPage(std::string_view data, const std::string& pageURL) {
+std::vector<std::string> ZMDepictionsParser::kestrumScreenshotsFromPage(std::string_view data, const std::string& pageURL,
+                                                                       const Gone& gone) {
     return Doc::readWithinBudget(
-        "kestrumScreenshotsFromPage", data,
+        "kestrumScreenshotsFromPage", data, gone,
         [&](const Doc& doc) {
             return imageURLs(doc.elementsNamedInside("img", [](Doc::Element e) { return Doc::isNamed(e, "panel"); }), pageURL);
         },
@@ -277,20 +284,24 @@ std::vector<std::string> ZMDepictionsParser::kestrumScreenshotsFromPage(std::str
 // ---- asynchronous operations -------------------------------------------------------------
 
 void ZMDepictionsParser::async(std::function<void(const ZMDepictionsParser&)> work) {
-    Dispatch::defaultQueue([self = shared_from_this(), work = std::move(work)] { work(*self); });
+    ZMDepictionBudget::queue()->async([self = shared_from_this(), work = std::move(work)] {
+        if (!self->pageWent()) work(*self);
+    });
 }
 
 void ZMDepictionsParser::fetchSecondPage(const std::string& url, std::function<void(std::optional<std::string>)> then) {
     ZMDepictionRequests::fetch(session(), url, ZMDepictionRequests::kMaximumDocumentSize,
-                               [then = std::move(then)](std::string data, std::optional<URLResponse>,
-                                                        std::optional<ZMError> error) {
+                               [self = shared_from_this(), then = std::move(then)](
+                                   std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
                                    if (error) {
                                        ZMLOG("Error: {}", error->localizedDescription());
                                        then(std::nullopt);
                                        return;
                                    }
                                    // Parsing is not the session's work: its queue serves every answer.
-                                   Dispatch::defaultQueue([then, data = std::move(data)] { then(data); });
+                                   ZMDepictionBudget::queue()->async([self, then, data = std::move(data)] {
+                                       if (!self->pageWent()) then(data);
+                                   });
                                });
 }
 
@@ -325,8 +336,8 @@ void ZMDepictionsParser::retrieveChangelogFromOrvaneTypeDepictionForPackageWithI
         Dispatch::defaultQueue([handler] { handler(std::nullopt); });
         return;
     }
-    fetchSecondPage(*page + "changelog.html", [handler](std::optional<std::string> data) {
-        handler(data ? orvaneChangelogFromPage(*data) : std::nullopt);
+    fetchSecondPage(*page + "changelog.html", [handler, gone = gone_](std::optional<std::string> data) {
+        handler(data ? orvaneChangelogFromPage(*data, gone) : std::nullopt);
     });
 }
 
@@ -346,8 +357,8 @@ void ZMDepictionsParser::retrieveChangelogFromKestrumDepictionForPackageWithURL(
             return;
         }
         // A failed request is parsed like an empty page: no div, nil.
-        self->fetchSecondPage(*url, [handler](std::optional<std::string> data) {
-            handler(kestrumChangelogFromPage(data.value_or("")));
+        self->fetchSecondPage(*url, [handler, gone = p.gone_](std::optional<std::string> data) {
+            handler(kestrumChangelogFromPage(data.value_or(""), gone));
         });
     });
 }
@@ -359,8 +370,8 @@ void ZMDepictionsParser::retrieveScreenshotsFromKestrumDepictionForPackageWithUR
             handler(std::nullopt);
             return;
         }
-        self->fetchSecondPage(*url, [pageURL, handler](std::optional<std::string> data) {
-            handler(kestrumScreenshotsFromPage(data.value_or(""), pageURL));
+        self->fetchSecondPage(*url, [pageURL, handler, gone = p.gone_](std::optional<std::string> data) {
+            handler(kestrumScreenshotsFromPage(data.value_or(""), pageURL, gone));
         });
     });
 }

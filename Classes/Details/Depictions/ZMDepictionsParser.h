@@ -8,8 +8,10 @@
 // the same time never read each other's page. The page is freed with the last
 // operation that holds it.
 //
-// Operations return at once and answer on a background queue (the caller hops
-// to the main thread). Image and second-page addresses are resolved against
+// Operations return at once and answer on the depictions' queue
+// (ZMDepictionBudget::queue; the caller hops to the main thread). A parser
+// whose page went (`gone`) stops reading at its next check and answers
+// nothing more. Image and second-page addresses are resolved against
 // the page address (RFC 3986) and kept only when http(s). Joined texts stop
 // growing at kMaximumDocumentSize.
 #include <chrono>
@@ -30,8 +32,11 @@ public:
     using ListHandler = std::function<void(std::optional<std::vector<std::string>>)>;
 
     // `pageURL`: where the page came from, for the operations that take no
-    // address of their own.
-    static std::shared_ptr<ZMDepictionsParser> depictionsParserWithData(std::string_view data, std::string pageURL = {});
+    // address of their own. `gone`: whether the page that reads it went
+    // (asked from the readers' thread).
+    using Gone = std::function<bool()>;
+    static std::shared_ptr<ZMDepictionsParser> depictionsParserWithData(std::string_view data, std::string pageURL = {},
+                                                                        Gone gone = {});
     // The session that fetches second pages (the shared session by default).
     void setSession(std::shared_ptr<URLSession> session) { session_ = std::move(session); }
 
@@ -76,16 +81,18 @@ public:
 
     // Second pages: a page that cannot be parsed within the budget gives its
     // text without markup as its changelog, and no screenshots.
-    static std::optional<std::string> orvaneChangelogFromPage(std::string_view data);
-    static std::optional<std::string> kestrumChangelogFromPage(std::string_view data);
-    static std::vector<std::string> kestrumScreenshotsFromPage(std::string_view data, const std::string& pageURL);
+    static std::optional<std::string> orvaneChangelogFromPage(std::string_view data, const Gone& gone = {});
+    static std::optional<std::string> kestrumChangelogFromPage(std::string_view data, const Gone& gone = {});
+    static std::vector<std::string> kestrumScreenshotsFromPage(std::string_view data, const std::string& pageURL,
+                                                               const Gone& gone = {});
 
     // `reference` resolved against `base`, when that gives an http(s) URL with a host.
     static std::optional<std::string> resolve(const std::string& base, std::string_view reference);
 
 private:
-    ZMDepictionsParser(std::shared_ptr<const ZMHTMLDocument> document, std::string pageURL, std::string pageText)
-        : document_(std::move(document)), pageURL_(std::move(pageURL)), pageText_(std::move(pageText)) {}
+    ZMDepictionsParser(std::shared_ptr<const ZMHTMLDocument> document, std::string pageURL, std::string pageText, Gone gone)
+        : document_(std::move(document)), pageURL_(std::move(pageURL)), pageText_(std::move(pageText)), gone_(std::move(gone)) {}
+    bool pageWent() const { return gone_ && gone_(); }
     void async(std::function<void(const ZMDepictionsParser&)> work);
     void fetchSecondPage(const std::string& url, std::function<void(std::optional<std::string> data)> then);
     std::shared_ptr<URLSession> session() const;
@@ -94,5 +101,6 @@ private:
     std::string pageURL_;
     std::string pageText_;  // of a page over budget
     std::chrono::steady_clock::duration parseTime_{};  // what the readers' time leaves out
+    Gone gone_;
     std::shared_ptr<URLSession> session_;
 };

@@ -96,10 +96,28 @@ template <class Visit> void walk(const GumboNode* scope, Visit&& visit) {
     walkCounting(scope, [](const GumboNode*) { return false; }, [&](const GumboNode* n, int) { return visit(n); });
 }
 
+// `data` read as UTF-8, each byte of a broken sequence read as U+FFFD.
+std::string replacingInvalidUTF8(std::string_view data) {
+    if (isValidUTF8(data)) return std::string(data);
+    const auto* p = reinterpret_cast<const uint8_t*>(data.data());
+    const int32_t length = static_cast<int32_t>(std::min<size_t>(data.size(), INT32_MAX));
+    std::string out;
+    out.reserve(data.size() + data.size() / 2);
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(p, i, length, c);
+        if (c < 0) out += "\xEF\xBF\xBD";
+        else out.append(data.data() + start, static_cast<size_t>(i - start));
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string ZMHTMLDocument::toUTF8(std::string_view data) {
-    if (data.size() >= 3 && data.substr(0, 3) == "\xEF\xBB\xBF") return std::string(data.substr(3));
+    // A mark says UTF-8; what follows it is checked like any other text.
+    if (data.size() >= 3 && data.substr(0, 3) == "\xEF\xBB\xBF") return replacingInvalidUTF8(data.substr(3));
     if (data.size() >= 2 && (data.substr(0, 2) == "\xFF\xFE" || data.substr(0, 2) == "\xFE\xFF"))
         return convert(data.substr(2), data[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE");
     if (isValidUTF8(data)) return std::string(data);
@@ -121,7 +139,7 @@ std::shared_ptr<const ZMHTMLDocument> ZMHTMLDocument::parse(std::string_view dat
         if (auto limited = ZMHTMLNestingLimit::limited(doc->text_)) doc->text_ = std::move(*limited);
     } catch (const ZMDepictionBudget::Exceeded& e) {
         doc->overBudget_ = e.what();
-        doc->text_.clear();
+        std::string().swap(doc->text_);
     }
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;  // parse errors are not looked at; recording them costs time
@@ -137,8 +155,15 @@ std::shared_ptr<const ZMHTMLDocument> ZMHTMLDocument::parse(std::string_view dat
     } else if (setjmp(abandon) == 0) {
         doc->output_ = gumbo_parse_with_options(&options, doc->text_.data(), doc->text_.size());
     } else {
+        // What the abandoned parse built goes now, not with the page: a page
+        // read as plain text keeps its document while its readers run.
         doc->overBudget_ = doc->budget_->reason();
-        doc->text_.clear();
+        std::string().swap(doc->text_);
+        doc->chunks_.clear();
+        doc->large_.clear();
+        doc->chunkUsed_ = doc->chunkSize_ = 0;
+        doc->budget_->release(doc->allocated_);
+        doc->allocated_ = 0;
     }
     doc->abandon_ = nullptr;
     if (!doc->output_) doc->output_ = gumbo_parse_with_options(&options, "", 0);  // an empty page
@@ -354,20 +379,35 @@ std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML
     const std::string utf8 = toUTF8(html);
     const std::string_view in = utf8;
     constexpr size_t npos = std::string_view::npos;
-    // Where `needle` is next found from `from`. Each answer is kept: a text of
+    // Where a search from `from` answers. Each answer is kept: a text of
     // markup that never ends is not searched to its end at each opener.
-    struct Next {
-        std::string_view needle;
+    struct Kept {
         size_t searchedFrom = npos, at = npos;
     };
-    auto next = [&](Next& n, size_t from) {
-        if (n.searchedFrom == npos || from < n.searchedFrom || (n.at != npos && n.at < from)) {
-            n.searchedFrom = from;
-            n.at = in.find(n.needle, from);
+    auto next = [&](Kept& kept, size_t from, auto&& find) {
+        if (kept.searchedFrom == npos || from < kept.searchedFrom || (kept.at != npos && kept.at < from)) {
+            kept.searchedFrom = from;
+            kept.at = find(from);
         }
-        return n.at;
+        return kept.at;
     };
-    Next tagEnd{">"}, commentEnd{"-->"};
+    auto finding = [&](std::string_view needle) { return [&in, needle](size_t from) { return in.find(needle, from); }; };
+    auto endTagOf = [&](std::string_view name) {
+        return [&in, name](size_t from) {
+            size_t at = in.find("</", from);
+            while (at != npos && !startsWithIgnoringCase(in, at + 2, name)) at = in.find("</", at + 2);
+            return at;
+        };
+    };
+    // The line break that ends a paragraph: a blank line follows it.
+    auto blankLine = [&in](size_t from) {
+        for (size_t at = in.find('\n', from); at != npos; at = in.find('\n', at + 1)) {
+            const size_t end = in.find_first_not_of(" \t\r", at + 1);
+            if (end != npos && in[end] == '\n') return at;
+        }
+        return npos;
+    };
+    Kept tagEnd, commentEnd, scriptEnd, styleEnd, endTagEnd, blank;
     std::string out;
     out.reserve(in.size());
     int preformatted = 0;
@@ -392,11 +432,11 @@ std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML
             continue;
         }
         if (in.substr(i, 4) == "<!--") {
-            const size_t end = next(commentEnd, i + 4);
+            const size_t end = next(commentEnd, i + 4, finding("-->"));
             i = end == npos ? in.size() : end + 3;
             continue;
         }
-        size_t end = next(tagEnd, i);
+        size_t end = next(tagEnd, i, finding(">"));
         if (end == npos) {  // no tag: text
             out += c;
             ++i;
@@ -411,12 +451,17 @@ std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML
         else if ((name == "td" || name == "th") && !closing) out += ' ';
         else if (endsALine(name)) endLine();
         if (name == "pre") preformatted = std::max(0, preformatted + (closing ? -1 : 1));
-        // What a script or style holds is no text of the page. Reading goes
-        // on after its end tag, so the search covers each byte once.
+        // What a script or style holds is no text of the page: reading goes
+        // on after its end tag. In Markdown an HTML block without one ends
+        // at its first blank line, as the rendering reads it (and inline, the
+        // paragraph does): the text from there on is read.
         if (!closing && (name == "script" || name == "style")) {
-            size_t close = in.find("</", end);
-            while (close != npos && !startsWithIgnoringCase(in, close + 2, name)) close = in.find("</", close + 2);
-            const size_t closeEnd = close == npos ? npos : next(tagEnd, close);
+            const size_t close = name == "script" ? next(scriptEnd, end, endTagOf("script")) : next(styleEnd, end, endTagOf("style"));
+            size_t closeEnd = close == npos ? npos : next(endTagEnd, close, finding(">"));
+            if (!asHTML) {
+                const size_t paragraphEnd = next(blank, end, blankLine);
+                if (paragraphEnd != npos && (closeEnd == npos || paragraphEnd < closeEnd)) closeEnd = paragraphEnd - 1;
+            }
             end = closeEnd == npos ? in.size() : closeEnd;
         }
         i = end + 1;

@@ -86,11 +86,12 @@ public:
 
     // A page parsed and read by `read` (given the document) within one
     // depiction's budget. A page past the budget gives its text without
-    // markup to `pastBudget` instead; a read that runs out of time gives
-    // the empty result. `reader` names it in the log.
+    // markup to `pastBudget` instead; a read that runs out of time, or whose
+    // page went (`gone`, see ZMDepictionBudget::stopWhen), gives the empty
+    // result. `reader` names it in the log.
     template <class Read, class PastBudget>
-    static auto readWithinBudget(const char* reader, std::string_view data, Read&& read, PastBudget&& pastBudget)
-        -> decltype(read(std::declval<const ZMHTMLDocument&>()));
+    static auto readWithinBudget(const char* reader, std::string_view data, const std::function<bool()>& gone, Read&& read,
+                                 PastBudget&& pastBudget) -> decltype(read(std::declval<const ZMHTMLDocument&>()));
 
 private:
     static void logOverBudget(const char* reader, const std::string& how, const std::string& why);
@@ -110,13 +111,15 @@ private:
 };
 
 template <class Read, class PastBudget>
-auto ZMHTMLDocument::readWithinBudget(const char* reader, std::string_view data, Read&& read, PastBudget&& pastBudget)
-    -> decltype(read(std::declval<const ZMHTMLDocument&>())) {
+auto ZMHTMLDocument::readWithinBudget(const char* reader, std::string_view data, const std::function<bool()>& gone, Read&& read,
+                                      PastBudget&& pastBudget) -> decltype(read(std::declval<const ZMHTMLDocument&>())) {
     ZMDepictionBudget budget(data.size());
+    budget.stopWhen(gone);
     ZMDepictionBudget::Scope scope(budget);
     try {
         auto doc = parse(data, &budget);
         if (!doc->overBudget()) return read(*doc);
+        if (budget.stopped()) return {};
         logOverBudget(reader, "read the page as plain text", *doc->overBudget());
         return pastBudget(textWithoutMarkup(data));
     } catch (const ZMDepictionBudget::Exceeded& e) {

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <csetjmp>
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
+#include "Depictions/ZMCmarkMemory.h"
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMHTMLDocument.h"
 #include "Depictions/ZMHTMLNestingLimit.h"
@@ -459,105 +459,6 @@ void htmlBlock(Writer& w, std::string_view html, int depth) {
     sanitizeInto(w, html);
 }
 
-// cmark's memory, charged to the rendering's budget. cmark cannot be
-// stopped either: past the budget an allocation returns to the start of the
-// parse in progress, and what it had built is freed with the rendering.
-class CmarkMemory {
-public:
-    explicit CmarkMemory(ZMDepictionBudget& budget) : budget_(budget), previous_(tCurrent) { tCurrent = this; }
-    ~CmarkMemory() {
-        tCurrent = previous_;
-        while (blocks_.next != &blocks_) {
-            Header* h = blocks_.next;
-            unlink(h);
-            std::free(h);
-        }
-    }
-    CmarkMemory(const CmarkMemory&) = delete;
-    CmarkMemory& operator=(const CmarkMemory&) = delete;
-    // The memory of the rendering in progress on this thread.
-    static CmarkMemory& current() { return *tCurrent; }
-
-    // The document of `markdown`, or Exceeded.
-    cmark_node* parse(std::string_view markdown) {
-        static cmark_mem functions = {&CmarkMemory::callocate, &CmarkMemory::reallocate, &CmarkMemory::release};
-        std::jmp_buf abandon;
-        std::jmp_buf* outer = abandon_;
-        abandon_ = &abandon;
-        cmark_node* volatile document = nullptr;
-        if (setjmp(abandon) == 0) {
-            cmark_parser* parser = cmark_parser_new_with_mem(CMARK_OPT_DEFAULT, &functions);
-            cmark_parser_feed(parser, markdown.data(), markdown.size());
-            document = cmark_parser_finish(parser);
-            cmark_parser_free(parser);
-        }
-        abandon_ = outer;
-        if (!document) throw ZMDepictionBudget::Exceeded(budget_.reason());
-        return document;
-    }
-
-private:
-    struct alignas(std::max_align_t) Header {
-        Header* previous;
-        Header* next;
-        size_t size;
-    };
-    static thread_local CmarkMemory* tCurrent;
-
-    void link(Header* h) {
-        h->previous = &blocks_;
-        h->next = blocks_.next;
-        blocks_.next->previous = h;
-        blocks_.next = h;
-    }
-    static void unlink(Header* h) {
-        h->previous->next = h->next;
-        h->next->previous = h->previous;
-    }
-    // Charges `bytes`; past the budget during a parse, abandons it.
-    void charge(size_t bytes) {
-        if (!budget_.charge(bytes) && abandon_) std::longjmp(*abandon_, 1);
-    }
-    void* allocate(size_t size, bool zeroed) {
-        charge(size + sizeof(Header));
-        auto* h = static_cast<Header*>(zeroed ? std::calloc(1, sizeof(Header) + size) : std::malloc(sizeof(Header) + size));
-        if (!h) std::abort();  // as cmark's own allocator does
-        h->size = size;
-        link(h);
-        return h + 1;
-    }
-    static void* callocate(size_t count, size_t size) {
-        if (size != 0 && count > (SIZE_MAX - sizeof(Header)) / size) std::abort();
-        return tCurrent->allocate(count * size, true);
-    }
-    static void* reallocate(void* p, size_t size) {
-        if (!p) return tCurrent->allocate(size, false);
-        Header* h = static_cast<Header*>(p) - 1;
-        tCurrent->charge(size);
-        tCurrent->budget_.release(h->size);
-        unlink(h);
-        auto* moved = static_cast<Header*>(std::realloc(h, sizeof(Header) + size));
-        if (!moved) std::abort();
-        moved->size = size;
-        tCurrent->link(moved);
-        return moved + 1;
-    }
-    static void release(void* p) {
-        if (!p) return;
-        Header* h = static_cast<Header*>(p) - 1;
-        tCurrent->budget_.release(h->size + sizeof(Header));
-        unlink(h);
-        std::free(h);
-    }
-
-    ZMDepictionBudget& budget_;
-    CmarkMemory* previous_;
-    std::jmp_buf* abandon_ = nullptr;
-    Header blocks_{&blocks_, &blocks_, 0};
-};
-
-thread_local CmarkMemory* CmarkMemory::tCurrent = nullptr;
-
 // A few inline openers make cmark search the rest of the paragraph for their
 // end each time they are met (a processing instruction, a declaration, CDATA)
 // or walk every image opener before them at each link: a text that holds more
@@ -593,7 +494,13 @@ void keepQuadraticOpenersOut(std::string& markdown) {
 }
 
 void renderMarkdown(Writer& w, std::string_view markdown, int depth) {
-    cmark_node* document = CmarkMemory::current().parse(markdown);
+    cmark_node* document = nullptr;
+    ZMCmarkMemory::current().run([&] {
+        cmark_parser* parser = cmark_parser_new_with_mem(CMARK_OPT_DEFAULT, ZMCmarkMemory::allocator());
+        cmark_parser_feed(parser, markdown.data(), markdown.size());
+        document = cmark_parser_finish(parser);
+        cmark_parser_free(parser);
+    });
     cmark_iter* iter = cmark_iter_new(document);
     cmark_event_type event;
     // Where the stack of open elements stood when each open node began (past
@@ -787,15 +694,22 @@ template <class Line> void forEachLine(std::string_view text, Line&& line) {
 bool isBlank(std::string_view line) { return line.find_first_not_of(" \t\f\v") == std::string_view::npos; }
 
 // Appends `line`, broken into pieces of at most `maximum` bytes: at the last
-// space within reach, else before a UTF-8 lead byte.
+// space in the second half of the piece, else before a UTF-8 lead byte (a
+// character has at most three bytes after it), else at `maximum`. Each piece
+// is at least half the maximum, and only that half is searched: linear.
 void appendBroken(std::string& out, std::string_view line, size_t maximum) {
     while (line.size() > maximum) {
-        size_t cut = line.rfind(' ', maximum);
-        size_t next = cut + 1;
-        if (cut == std::string_view::npos || cut == 0) {
-            cut = maximum;
-            while (cut > 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-            next = cut;
+        const size_t space = line.substr(maximum / 2, maximum / 2 + 1).rfind(' ');
+        size_t cut = maximum, next = maximum;
+        if (space != std::string_view::npos) {
+            cut = maximum / 2 + space;
+            next = cut + 1;
+        } else {
+            for (size_t back = 0; back < 4; ++back)
+                if ((static_cast<unsigned char>(line[maximum - back]) & 0xC0) != 0x80) {
+                    cut = next = maximum - back;
+                    break;
+                }
         }
         out.append(line.substr(0, cut));
         out += '\n';
@@ -868,15 +782,21 @@ std::string wrapped(const std::string& body, bool darkMode) {
 }  // namespace
 
 ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode) {
+    ZMDepictionBudget budget(text.size());
+    return render(text, forChangelog, darkMode, budget);
+}
+
+ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode,
+                                                 ZMDepictionBudget& budget) {
     if (text.empty()) return {};
     auto joined = withoutImageLines(text);
     if (!joined) return {};
-    ZMDepictionBudget budget(joined->size());
     ZMDepictionBudget::Scope scope(budget);
+    const bool html = joined->rfind("<style>", 0) == 0;
     try {
-        CmarkMemory memory(budget);
+        ZMCmarkMemory memory(budget);
         Writer w(forChangelog, budget, kMaximumOutputFactor * joined->size() + kOutputAllowance);
-        if (joined->rfind("<style>", 0) == 0) {
+        if (html) {
             sanitizeInto(w, *joined);
         } else {
             // Once for the whole text: the HTML blocks read as Markdown again are parts of it.
@@ -887,7 +807,7 @@ ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool for
         }
         return {wrapped(std::move(w).take(), darkMode), {}, {}};
     } catch (const ZMDepictionBudget::Exceeded& e) {
-        const bool html = joined->rfind("<style>", 0) == 0;
+        if (budget.stopped()) return {{}, {}, e.what()};  // nobody will see it
         return {{}, ZMHTMLDocument::textWithoutMarkup(*joined, html), e.what()};
     }
 }

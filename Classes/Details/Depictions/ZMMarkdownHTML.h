@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+class ZMDepictionBudget;
+
 class ZMMarkdownHTML {
 public:
     // What the page shows for a text: its HTML, or, when rendering it would
@@ -34,6 +36,10 @@ public:
         std::string reason;  // why the budget stopped the HTML (logged); empty when it did not
     };
     static Rendering render(std::string_view text, bool forChangelog, bool darkMode);
+    // The same within `budget`, which the caller may go on spending after
+    // it (the road of a page's text: DetailsTextDocument). A rendering the
+    // budget stopped (ZMDepictionBudget::stopped) gives neither HTML nor text.
+    static Rendering render(std::string_view text, bool forChangelog, bool darkMode, ZMDepictionBudget& budget);
     // render()'s HTML; past the budget, its plain text as HTML. The caller logs the reason.
     static std::string htmlForText(std::string_view text, bool forChangelog, bool darkMode);
 

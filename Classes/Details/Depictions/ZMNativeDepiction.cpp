@@ -225,9 +225,9 @@ ZMNativeDepiction ZMNativeDepiction::parse(std::string_view body) {
     return out;
 }
 
-std::optional<std::string> ZMNativeDepiction::changelogFromPage(std::string_view html) {
+std::optional<std::string> ZMNativeDepiction::changelogFromPage(std::string_view html, const std::function<bool()>& gone) {
     return ZMHTMLDocument::readWithinBudget(
-        "changelogFromPage", html,
+        "changelogFromPage", html, gone,
         [](const ZMHTMLDocument& doc) {
             std::optional<std::string> text;
             for (auto section : doc.elementsNamed("section")) {

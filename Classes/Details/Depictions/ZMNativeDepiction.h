@@ -13,6 +13,7 @@
 //
 // A body that is not JSON reads as a document without keys; values of the
 // wrong type are skipped; only http(s) URLs are kept.
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -39,5 +40,6 @@ struct ZMNativeDepiction {
 
     // A changelog web page: the list of the last section whose class
     // contains "content", unless that list mentions "Initial release".
-    static std::optional<std::string> changelogFromPage(std::string_view html);
+    // Nothing once `gone` answers true (the page that reads it went).
+    static std::optional<std::string> changelogFromPage(std::string_view html, const std::function<bool()>& gone = {});
 };

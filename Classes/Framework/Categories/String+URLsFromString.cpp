@@ -89,8 +89,8 @@ std::optional<size_t> matchAt(std::string_view s, size_t pos) {
 
 namespace StringURLsFromString {
 
-std::vector<URL> URLs(std::string_view text) {
-    std::vector<URL> urls;
+std::vector<Match> matches(std::string_view text) {
+    std::vector<Match> found;
     size_t pos = 0;
     while (pos < text.size()) {
         auto end = matchAt(text, pos);
@@ -99,9 +99,15 @@ std::vector<URL> URLs(std::string_view text) {
             continue;
         }
         auto url = URL::parse(text.substr(pos, *end - pos));
-        if (url && !url->scheme().empty() && !url->host().empty()) urls.push_back(*url);
+        if (url && !url->scheme().empty() && !url->host().empty()) found.push_back({pos, *end - pos, std::move(*url)});
         pos = *end;
     }
+    return found;
+}
+
+std::vector<URL> URLs(std::string_view text) {
+    std::vector<URL> urls;
+    for (Match& match : matches(text)) urls.push_back(std::move(match.url));
     return urls;
 }
 

@@ -10,4 +10,11 @@
 
 namespace StringURLsFromString {
 std::vector<URL> URLs(std::string_view text);
+// The same, each with where its match lies in the text (bytes).
+struct Match {
+    size_t offset;
+    size_t length;
+    URL url;
+};
+std::vector<Match> matches(std::string_view text);
 }

@@ -1,6 +1,7 @@
 // The text view: a long text is laid out in steps that the view follows,
 // never whole at once; documents built in the background show in the order
-// their texts were set, and not at all in a view that is gone.
+// their texts were set, and not at all in a view that is gone, whose build
+// is told to stop.
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
@@ -11,7 +12,10 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <atomic>
-#include <future>
+#include <chrono>
+#include <thread>
+
+#include "Dispatch/SerialQueue.h"
 
 #include "Support/Gui/GuiTestSupport.h"
 #include "UIKit/UITextView.h"
@@ -102,61 +106,62 @@ private:
     std::atomic<int>& alive_;
 };
 
-TEST(UITextView, TheLatestTextWinsAndAViewThatIsGoneGetsNone) {
+// Builds run one at a time on one queue, as the page's do: a build told that
+// its text was superseded stops, and the next one runs.
+TEST(UITextView, TheLatestTextWinsAndABuildWhoseViewWentStops) {
     std::atomic<int> alive{0};
     std::atomic<bool> builtOnGuiThread{false};
-    std::atomic<int> started{0}, held{0};  // held builds begun, and ended
+    std::atomic<int> started{0}, stopped{0};
     QThread* gui = QThread::currentThread();
-    // A build that waits for `release` before it makes its document.
-    auto heldBuild = [&](std::shared_future<void> release, QString text) {
-        return [&, release, text]() -> std::unique_ptr<QTextDocument> {
+    const auto queue = Dispatch::SerialQueue::create("text views");
+    // A build that goes on until it is told it is superseded, then makes its
+    // document all the same (which must be dropped).
+    auto buildUntilSuperseded = [&](QString text) {
+        return [&, text](const std::function<bool()>& superseded) -> std::unique_ptr<QTextDocument> {
             if (QThread::currentThread() == gui) builtOnGuiThread = true;
             ++started;
-            release.wait();
-            auto doc = std::make_unique<CountedDocument>(text, alive);
-            ++held;
-            return doc;
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!superseded() && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (superseded()) ++stopped;
+            return std::make_unique<CountedDocument>(text, alive);
         };
     };
     auto shows = [](UITextView* view, const char* text) { return view->document()->toPlainText() == text; };
     struct Case {
         const char* name;
-        bool laterInBackground;  // the later text is built too, else set directly
+        bool laterInBackground;  // the later text is built too (behind the older one), else set directly
     };
     for (const Case c : {Case{"a later build", true}, Case{"a later text set directly", false}}) {
         SCOPED_TRACE(c.name);
         Window w;
-        std::promise<void> release;
-        started = 0;
-        w.view->setAttributedTextInBackground(heldBuild(release.get_future().share(), "older"));
+        started = stopped = 0;
+        w.view->setAttributedTextInBackground(buildUntilSuperseded("older"), queue);
         EXPECT_TRUE(w.view->isBuildingText());
         ASSERT_TRUE(GuiTest::waitUntil([&] { return started == 1; }));
         if (c.laterInBackground)
-            w.view->setAttributedTextInBackground([&] { return std::make_unique<CountedDocument>("newer", alive); });
+            w.view->setAttributedTextInBackground(
+                [&](const std::function<bool()>&) { return std::make_unique<CountedDocument>("newer", alive); }, queue);
         else
             w.view->setAttributedText(new CountedDocument("newer", alive));
         ASSERT_TRUE(GuiTest::waitUntil([&] { return shows(w.view, "newer"); }));
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return stopped == 1; }));
         EXPECT_FALSE(w.view->isBuildingText());
         EXPECT_EQ(w.view->document()->thread(), gui);
-        // The older one is built at last: it is dropped, and freed.
-        held = 0;
-        release.set_value();
-        EXPECT_TRUE(GuiTest::waitUntil([&] { return held == 1 && alive == 1; }));
+        // The older one is dropped, and freed.
+        EXPECT_TRUE(GuiTest::waitUntil([&] { return alive == 1; }));
         GuiTest::pump();
         EXPECT_TRUE(shows(w.view, "newer"));
     }
     EXPECT_TRUE(GuiTest::waitUntil([&] { return alive == 0; }));
 
-    // A view closed while its text is built.
-    std::promise<void> release;
+    // A view closed while its text is built: the build is told, and its document goes.
     auto w = std::make_unique<Window>();
-    started = 0;
-    w->view->setAttributedTextInBackground(heldBuild(release.get_future().share(), "late"));
+    started = stopped = 0;
+    w->view->setAttributedTextInBackground(buildUntilSuperseded("late"), queue);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return started == 1; }));
     w.reset();
-    held = 0;
-    release.set_value();
-    EXPECT_TRUE(GuiTest::waitUntil([&] { return held == 1 && alive == 0; }));
+    EXPECT_TRUE(GuiTest::waitUntil([&] { return stopped == 1 && alive == 0; }));
     EXPECT_FALSE(builtOnGuiThread);
 }
 
