@@ -1,8 +1,10 @@
 // The featured package page: the button's title by the package's state, the
 // popups for a package the database lacks, sharing (encoded link,
 // screenshots fetched in the background behind a busy button), Markdown with
-// raw HTML omitted, and links that open only when they are web pages.
+// raw HTML omitted and read within a depiction's budget, and links that open
+// only when they are web pages.
 #include <QBuffer>
+#include <QRegularExpression>
 
 #include "App/ZMApplication.h"
 #include "Browsing/FeaturedPackageViewController.h"
@@ -102,6 +104,36 @@ TEST_F(FeaturedPackageTest, SharingFetchesScreenshotsInTheBackgroundAndEncodesTh
     EXPECT_TRUE(text.startsWith("Check out the featured package \"My Tweak & Co\" by Jane Doe <jane@example.com> from the source Example"));
     EXPECT_TRUE(text.contains("name=My+Tweak+%26+Co&bundleid=com.share&repo=https%3A%2F%2Frepo.example%2F"));
     EXPECT_EQ(server.count("passwd"), 0u);
+}
+
+// The description is read like a repository's text, within one depiction's
+// budget: rich while it fits, past it plain text with every word.
+TEST_F(FeaturedPackageTest, TheDescriptionShowsRichOrPastItsBudgetPlainWithEveryWord) {
+    std::string hostile;
+    int words = 0;
+    while (hostile.size() < 1'000'000) hostile += "w" + std::to_string(words++) + "<<<<<<<< ";
+    struct Case {
+        const char* name;
+        std::string markdown;
+        bool rich;
+    };
+    const Case cases[] = {{"a short text", "Visit https://example.com/x *now*", true}, {"past the budget", hostile, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        open("com.text", c.markdown);
+        UITextView* text = page->featuredDescriptionLbl();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !text->isBuildingText() && !text->document()->isEmpty(); }, std::chrono::seconds(30)));
+        const QString shown = text->document()->toPlainText();
+        EXPECT_EQ(text->document()->toHtml().contains("href=\"https://example.com/x\""), c.rich);
+        if (c.rich) {
+            EXPECT_EQ(shown, "Visit https://example.com/x now");
+        } else {
+            const QStringList shownWords = shown.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+            ASSERT_EQ(shownWords.size(), words);
+            for (int i : {0, words / 2, words - 1}) EXPECT_EQ(shownWords[i], QString("w%1<<<<<<<<").arg(i));
+        }
+        window.reset();
+    }
 }
 
 TEST_F(FeaturedPackageTest, MarkdownLeavesOutRawHTMLAndOnlyWebLinksOpen) {

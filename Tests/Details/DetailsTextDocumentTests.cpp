@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextTable>
@@ -73,6 +74,12 @@ TEST(DetailsTextDocument, HostileTextsComeOutAsDocumentsLaidOutInStepsWithEveryW
          "<style></style><table>" +
              repeat(100, [](int i) { return "<tr><td>" + word(i) + repeat(50, [](int) { return " lorem"; }) + "</td></tr>"; }) + "</table>",
          100},
+        // Preformatted lines are counted before Qt makes a paragraph of each.
+        {"an HTML block of preformatted lines", "<pre>" + repeat(12'000, [](int i) { return word(i) + "\n"; }), 12'000},
+        {"preformatted lines ended by returns", "<style></style><pre>" + repeat(12'000, [](int i) { return word(i) + "\r"; }), 12'000},
+        // Past the budget an unclosed script ends at its paragraph, as the rendering reads it.
+        {"an unclosed script, then more than the budget takes",
+         "<script>\nx\n\n" + repeat(120'000, [](int i) { return "*" + word(i) + " "; }), 120'000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -87,6 +94,76 @@ TEST(DetailsTextDocument, HostileTextsComeOutAsDocumentsLaidOutInStepsWithEveryW
         for (int i = 0; i < c.words; ++i) missing += shown.count(QString::fromStdString(word(i))) ? 0 : 1;
         EXPECT_EQ(missing, 0);
         EXPECT_FALSE(D::fromMarkdown(c.text, false, false).plainBecause.empty()) << "the fallback is not told";
+    }
+}
+
+// Text shown plain comes in lines a view lays out in steps, whatever its
+// bytes: a line of UTF-8 continuation bytes (alone, or after a byte-order
+// mark and a run the rendering cannot take) is broken in few pieces.
+TEST(DetailsTextDocument, PlainTextOfAnyBytesComesInFewLines) {
+    const std::string continuation(1 << 20, '\x80');
+    const std::string marked = "\xEF\xBB\xBF" + std::string(300'000, '"') + std::string(600'000, '\x80') + " wlast";
+    struct Case {
+        const char* name;
+        std::unique_ptr<QTextDocument> doc;
+    };
+    Case cases[] = {{"plain", D::fromPlainText(continuation)}, {"after a mark, past the budget", D::fromMarkdown(marked, false, false).document}};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Shape s = shapeOf(*c.doc);
+        EXPECT_LE(s.blocks, 200);
+        EXPECT_LE(s.longestBlock, D::kMaximumBlockLength);
+        EXPECT_GT(c.doc->characterCount(), 500'000);
+    }
+    EXPECT_TRUE(cases[1].doc->toPlainText().endsWith("wlast"));
+}
+
+// A build whose view went stops at its next check, mid-way through a text
+// the budget would take whole, and gives no document.
+TEST(DetailsTextDocument, ABuildWhoseViewWentStopsAndBuildsNothing) {
+    const std::string hostile = repeat(200'000, [](int i) { return "<b>" + word(i) + " <i>"; });
+    for (const char* flavour : {"description", "featured"}) {
+        SCOPED_TRACE(flavour);
+        int asked = 0;
+        auto goneAtOnce = [&] { return ++asked > 0; };
+        const D::Built built = std::string_view(flavour) == "featured" ? D::fromFeaturedMarkdown(hostile, goneAtOnce)
+                                                                        : D::fromMarkdown(hostile, false, false, goneAtOnce);
+        EXPECT_EQ(built.document, nullptr);
+        EXPECT_EQ(built.plainBecause, "");
+        EXPECT_LE(asked, 3) << "it went on after it was told";
+    }
+    EXPECT_NE(D::fromMarkdown("a *short* text", false, false, [] { return false; }).document, nullptr);
+}
+
+// Addresses written as links show without underline where they stand, after
+// characters of two UTF-16 units too; one written otherwise than its URL
+// prints keeps its underline, and the ones after it are still found.
+TEST(DetailsTextDocument, AddressesShowWithoutUnderlineWhereTheyAreWritten) {
+    struct Case {
+        const char* markdown;
+        std::vector<std::pair<const char*, bool>> underlined;  // a text shown, and whether it is underlined
+    };
+    const Case cases[] = {
+        {"[https://a.example/x](https://a.example/x) and [site](https://a.example/y)",
+         {{"https://a.example/x", false}, {"site", true}}},
+        {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80 [https://a.example/x](https://a.example/x) [http://b.example/](http://b.example/)",
+         {{"https://a.example/x", false}, {"http://b.example/", false}}},
+        {"[http://a.example:01](http://a.example:01) then [http://c.example/z](http://c.example/z)",
+         {{"http://a.example:01", true}, {"http://c.example/z", false}}},
+        {"[http://d.example/](http://d.example/) twice [http://d.example/](http://d.example/)", {{"twice http://d.example/", false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.markdown);
+        const auto doc = D::fromMarkdown(c.markdown, false, false).document;
+        const QString plain = doc->toPlainText();
+        for (const auto& [what, underline] : c.underlined) {
+            const QString text = QString::fromUtf8(what);
+            const qsizetype at = plain.lastIndexOf(text);
+            ASSERT_GE(at, 0) << what;
+            QTextCursor cursor(doc.get());
+            cursor.setPosition(static_cast<int>(at + text.size()));  // the format of the character before
+            EXPECT_EQ(cursor.charFormat().fontUnderline(), underline) << what;
+        }
     }
 }
 

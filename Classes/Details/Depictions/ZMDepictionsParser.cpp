@@ -121,6 +121,12 @@ std::optional<std::string> ZMDepictionsParser::resolve(const std::string& base, 
     return url->string();
 }
 
+// A page read as plain text (none when its reading stopped).
+std::optional<std::string> ZMDepictionsParser::pageText() const {
+    if (pageText_.empty()) return std::nullopt;
+    return pageText_;
+}
+
 std::shared_ptr<URLSession> ZMDepictionsParser::session() const {
     return session_ ? session_ : URLSession::sharedSession();
 }
@@ -134,7 +140,7 @@ std::optional<std::string> ZMDepictionsParser::marlgateName(const std::string& s
 }
 
 std::optional<std::string> ZMDepictionsParser::marlgateDescription() const {
-    if (overBudget()) return pageText_;
+    if (overBudget()) return pageText();
     return withinTime("marlgateDescription", parseTime_, gone_, [&]() -> std::optional<std::string> {
         for (auto fieldset : document_->elementsNamed("fieldset")) {
             if (!hasId(fieldset, "description")) continue;
@@ -180,7 +186,7 @@ std::optional<std::string> ZMDepictionsParser::orvaneName() const {
 }
 
 std::optional<std::string> ZMDepictionsParser::orvaneDescription() const {
-    if (overBudget()) return pageText_;
+    if (overBudget()) return pageText();
     return withinTime("orvaneDescription", parseTime_, gone_, [&]() -> std::optional<std::string> {
         auto panel = document_->firstElementNamed("panel");
         if (!panel) return std::nullopt;
@@ -215,7 +221,7 @@ std::vector<std::string> ZMDepictionsParser::orvaneScreenshots(const std::string
 }
 
 std::optional<std::string> ZMDepictionsParser::kestrumDescription() const {
-    if (overBudget()) return pageText_;
+    if (overBudget()) return pageText();
     return withinTime("kestrumDescription", parseTime_, gone_, [&]() -> std::optional<std::string> {
         Joiner joined("\n\n");
         for (auto p : document_->elementsNamedInside("p", [](Doc::Element e) { return Doc::isNamed(e, "div"); }))

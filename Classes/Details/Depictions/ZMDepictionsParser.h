@@ -93,6 +93,7 @@ private:
     ZMDepictionsParser(std::shared_ptr<const ZMHTMLDocument> document, std::string pageURL, std::string pageText, Gone gone)
         : document_(std::move(document)), pageURL_(std::move(pageURL)), pageText_(std::move(pageText)), gone_(std::move(gone)) {}
     bool pageWent() const { return gone_ && gone_(); }
+    std::optional<std::string> pageText() const;
     void async(std::function<void(const ZMDepictionsParser&)> work);
     void fetchSecondPage(const std::string& url, std::function<void(std::optional<std::string> data)> then);
     std::shared_ptr<URLSession> session() const;

@@ -693,21 +693,23 @@ template <class Line> void forEachLine(std::string_view text, Line&& line) {
 
 bool isBlank(std::string_view line) { return line.find_first_not_of(" \t\f\v") == std::string_view::npos; }
 
-// Appends `line`, broken into pieces of at most `maximum` bytes: at the last
-// space in the second half of the piece, else before a UTF-8 lead byte (a
-// character has at most three bytes after it), else at `maximum`. Each piece
-// is at least half the maximum, and only that half is searched: linear.
+// Appends `line`, broken into pieces shorter than `maximum` bytes (a view's
+// paragraph holds its end too): at the last space in the second half of the
+// piece, else before a UTF-8 lead byte (a character has at most three bytes
+// after it), else anywhere. Each piece is at least half the maximum, and only
+// that half is searched: linear whatever the bytes.
 void appendBroken(std::string& out, std::string_view line, size_t maximum) {
-    while (line.size() > maximum) {
-        const size_t space = line.substr(maximum / 2, maximum / 2 + 1).rfind(' ');
-        size_t cut = maximum, next = maximum;
+    const size_t longest = maximum - 1, half = maximum / 2;
+    while (line.size() > longest) {
+        const size_t space = line.substr(half, longest - half + 1).rfind(' ');
+        size_t cut = longest, next = longest;
         if (space != std::string_view::npos) {
-            cut = maximum / 2 + space;
+            cut = half + space;
             next = cut + 1;
         } else {
             for (size_t back = 0; back < 4; ++back)
-                if ((static_cast<unsigned char>(line[maximum - back]) & 0xC0) != 0x80) {
-                    cut = next = maximum - back;
+                if ((static_cast<unsigned char>(line[longest - back]) & 0xC0) != 0x80) {
+                    cut = next = longest - back;
                     break;
                 }
         }

@@ -48,8 +48,8 @@ public:
     static constexpr size_t kMaximumLines = 10'000;
     static constexpr size_t kMaximumLineLength = 32 * 1024;
     // A text to be shown as plain text, shaped so a text view lays it out in
-    // small steps: line breaks normalised to "\n", lines longer than
-    // kMaximumLineLength bytes broken (at a space where there is one), and
+    // small steps: line breaks normalised to "\n", lines of kMaximumLineLength
+    // bytes or more broken (at a space where there is one), and
     // past kMaximumLines lines, runs of blank lines made one, then no blank
     // line kept and lines joined by spaces. Every word stays, in order.
     static std::string displayText(std::string_view text);

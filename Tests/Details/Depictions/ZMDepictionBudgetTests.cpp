@@ -211,6 +211,12 @@ TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
         {"<a href=\"https://x.example/?a&amp;b\">link</a> 1 < 2 <unfinished", true, "link 1 < 2 <unfinished"},
         {"a<!-- hidden <p> -->b<script>var x = '<p>';</script><STYLE>p{}</style>c<!-- never closed", true, "abc"},
         {"# Title\n\n- one <b>item</b>\n- two", false, "# Title\n\n- one item\n- two"},
+        // In Markdown, a script without its end tag ends at its paragraph; in HTML it takes the rest.
+        {"<script>\nx\n\n*a *b", false, "*a *b"},
+        {"a <script>x</script> b\n\n<style>\np{}\n\nc", false, "a  b\n\n\n\nc"},
+        {"a<script>\nx\n\nb", true, "a"},
+        // After a byte-order mark, broken UTF-8 reads as replacement characters.
+        {"\xEF\xBB\xBF" "a\x80\x80" "b", false, "a\xEF\xBF\xBD\xEF\xBF\xBD" "b"},
         {"", true, ""},
     };
     for (const auto& row : rows) EXPECT_EQ(ZMHTMLDocument::textWithoutMarkup(row.text, row.html), row.expected) << row.text;
@@ -254,7 +260,31 @@ TEST(ZMDepictionBudget, ASpentBudgetStopsAndSaysWhy) {
     EXPECT_THROW(work.work(1), ZMDepictionBudget::Exceeded);
     ZMDepictionBudget time(1 << 30, std::chrono::milliseconds(0));
     EXPECT_THROW(for (int i = 0; i < 100; ++i) time.check(), ZMDepictionBudget::Exceeded);
-    for (const auto* b : {&memory, &work, &time}) EXPECT_FALSE(b->reason().empty());
+    ZMDepictionBudget gone(1 << 30, std::chrono::hours(1));
+    gone.stopWhen([] { return true; });
+    EXPECT_THROW(gone.checkNow(), ZMDepictionBudget::Exceeded);
+    for (const auto* b : {&memory, &work, &time, &gone}) {
+        EXPECT_FALSE(b->reason().empty());
+        EXPECT_EQ(b->stopped(), b == &gone);
+    }
+}
+
+// A reading whose page went stops at its next check and gives nothing,
+// not even its text as plain text: nobody would see it.
+TEST(ZMDepictionBudget, AReadingWhosePageWentGivesNothing) {
+    const std::string text = times("<b>kiwi <i>", 200'000);
+    int asked = 0;
+    ZMDepictionBudget budget(text.size());
+    budget.stopWhen([&] { return ++asked > 0; });
+    const Rendering r = ZMMarkdownHTML::render(text, false, false, budget);
+    EXPECT_TRUE(r.html.empty() && r.plain.empty());
+    EXPECT_TRUE(budget.stopped());
+    EXPECT_EQ(asked, 1);
+    const std::string page = "<panel><p>" + times("<b id=1>", 64) + "</p>" + times("<p>kiwi</p>", 400'000);
+    const auto gone = [] { return true; };
+    auto parser = ZMDepictionsParser::depictionsParserWithData(page, "https://a.example/p", gone);
+    EXPECT_EQ(parser->orvaneDescription(), std::nullopt);
+    EXPECT_EQ(ZMDepictionsParser::orvaneChangelogFromPage(page, gone), std::nullopt);
 }
 
 // Plain text for a text view: lines and their lengths bounded, every word
@@ -272,6 +302,7 @@ TEST(ZMMarkdownHTML, DisplayTextKeepsEveryWordInFewLines) {
         times("word ", 20000),
         times("\xC3\xA9", 40000),  // no space: broken between characters
         times(times("w ", 10) + "\n", 9000) + times("\n", 3000),
+        std::string(1 << 20, '\x80'),  // no character boundary where a line would end
     };
     for (const auto& text : cases) {
         const std::string out = ZMMarkdownHTML::displayText(text);
