@@ -199,7 +199,8 @@ std::optional<std::string> DetailsTextDocument::overLayoutLimits(std::string_vie
     // What Qt's import makes of the HTML: a paragraph after each element
     // that begins one (when the one before holds anything) and for each line
     // of preformatted text; a paragraph's characters, where a run of white
-    // space outside <pre> is one, and so are an entity and a break.
+    // space outside <pre> is one (none at its start), and so are an entity
+    // and a break.
     size_t elements = 0;
     int blocks = 1, cells = 0, tableText = 0, block = 0, longest = 0, preformatted = 0, tables = 0;
     bool space = false;
@@ -244,7 +245,7 @@ std::optional<std::string> DetailsTextDocument::overLayoutLimits(std::string_vie
         if (preformatted > 0 && c == '\n') {
             endBlock(true);
         } else if (preformatted == 0 && std::isspace(static_cast<unsigned char>(c))) {
-            if (!space) character();
+            if (!space && block > 0) character();  // white space that begins a paragraph is dropped
             space = true;
         } else {
             space = false;

@@ -97,6 +97,40 @@ TEST(DetailsTextDocument, HostileTextsComeOutAsDocumentsLaidOutInStepsWithEveryW
     }
 }
 
+// The count made before a document is built agrees with the document's own
+// on either side of each limit: texts under it are built, texts over it are
+// turned away before Qt builds them.
+TEST(DetailsTextDocument, TheCountBeforeBuildingAgreesWithTheDocument) {
+    struct Case {
+        const char* name;
+        std::function<std::string(int)> html;
+        int under, over;
+    };
+    const auto times = [](int n, const std::string& unit) { return repeat(n, [&](int) { return unit; }); };
+    const Case cases[] = {
+        {"paragraphs", [&](int n) { return times(n, "<p>w</p>"); }, 9'990, 10'010},
+        {"paragraphs on lines of their own", [&](int n) { return times(n, "<p>w</p>\n"); }, 9'990, 10'010},
+        {"preformatted lines", [&](int n) { return "<pre>" + times(n, "w\n") + "</pre>"; }, 9'990, 10'010},
+        {"a long paragraph", [&](int n) { return "<p>" + times(n, "w ") + "</p>"; }, 16'000, 16'500},
+        {"a long paragraph of breaks and entities", [&](int n) { return "<p>" + times(n, "&amp;<br />") + "</p>"; }, 16'000, 16'500},
+        {"table cells", [&](int n) { return "<table>" + times(n, "<tr><td>w</td></tr>") + "</table>"; }, 490, 510},
+        {"elements", [&](int n) { return "<p>" + times(n, "<b>w</b>") + "</p>"; }, 19'990, 20'010},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [n, over] : {std::pair{c.under, false}, std::pair{c.over, true}}) {
+            SCOPED_TRACE(std::string(c.name) + " " + std::to_string(n));
+            const std::string html = c.html(n);
+            QTextDocument doc;
+            doc.setHtml(QString::fromStdString(html));
+            EXPECT_EQ(D::overLayoutLimits(html).has_value(), over);
+            // The elements are the count's own limit: Qt's document has no elements to count.
+            if (std::string_view(c.name) != "elements") {
+                EXPECT_EQ(D::overLayoutLimits(doc).has_value(), over);
+            }
+        }
+    }
+}
+
 // Text shown plain comes in lines a view lays out in steps, whatever its
 // bytes: a line of UTF-8 continuation bytes (alone, or after a byte-order
 // mark and a run the rendering cannot take) is broken in few pieces.

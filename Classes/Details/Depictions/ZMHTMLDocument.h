@@ -14,7 +14,8 @@
 //
 // Text: the page is read as UTF-8 unless it is not valid UTF-8, in which case
 // the charset its head declares (else windows-1252, as browsers do) is
-// converted; a UTF-8 or UTF-16 byte-order mark decides first.
+// converted; a byte-order mark decides first (after a UTF-8 one, a broken
+// sequence reads as U+FFFD).
 #include <functional>
 #include <memory>
 #include <optional>

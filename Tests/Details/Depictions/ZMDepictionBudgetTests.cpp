@@ -12,6 +12,7 @@
 #include "Depictions/ZMDepictionsParser.h"
 #include "Depictions/ZMHTMLDocument.h"
 #include "Depictions/ZMHTMLNestingLimit.h"
+#include "Depictions/ZMMarkdown.h"
 #include "Depictions/ZMMarkdownHTML.h"
 #include "Depictions/ZMNativeDepiction.h"
 
@@ -266,6 +267,33 @@ TEST(ZMDepictionBudget, ASpentBudgetStopsAndSaysWhy) {
     for (const auto* b : {&memory, &work, &time, &gone}) {
         EXPECT_FALSE(b->reason().empty());
         EXPECT_EQ(b->stopped(), b == &gone);
+    }
+}
+
+// The featured page's flavour of Markdown spends the same budget: rich while
+// it fits, past it the text without markup (every word), nothing once its
+// page went.
+TEST(ZMDepictionBudget, TheFeaturedFlavourSpendsTheSameBudget) {
+    std::string hostile;
+    while (hostile.size() < 1'000'000) hostile += "kiwi<<<<<<<< ";
+    struct Case {
+        const char* name;
+        std::string text;
+        bool gone;
+        bool rich;
+        size_t words;
+    };
+    const Case cases[] = {{"fits", "a [kiwi](https://k.example/) | b\n--|--\nkiwi | ~~kiwi~~", false, true, 3},
+                          {"past the budget", hostile, false, false, occurrences(hostile, "kiwi")},
+                          {"its page went", hostile, true, false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZMDepictionBudget budget(c.text.size());
+        budget.stopWhen([gone = c.gone] { return gone; });
+        const Rendering r = ZMMarkdown::render(c.text, budget);
+        EXPECT_EQ(!r.html.empty(), c.rich);
+        EXPECT_EQ(budget.stopped(), c.gone);
+        EXPECT_EQ(occurrences(c.rich ? r.html : r.plain, "kiwi"), c.words);
     }
 }
 
