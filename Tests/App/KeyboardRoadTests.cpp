@@ -9,11 +9,11 @@
 //     run's screens; Esc closes the Add Source sheet;
 //   - keys after the screen changed under them: the queue bar coming or
 //     going keeps the highlighted row and keeps it in view (and Delete on a
-//     package row neither queues nor takes out); a click on a
-//     page's heart leaves the page its scrolling keys; Return opens the
-//     developer card Tab focused; Esc closes the sheet of a "vostrelle://show"
-//     link; Alt+Left and the mouse's back button go back inside a web
-//     depiction before they leave it;
+//     package row neither queues nor takes out); a click on a page's heart
+//     leaves the page its scrolling keys (End its bottom, Home its top);
+//     Return opens the developer card Tab focused; Esc closes the sheet of a
+//     "vostrelle://show" link; Alt+Left and the mouse's back button go back
+//     inside a web depiction before they leave it;
 //   - the queue bar stays above the tab bar however the window is resized.
 #include <QClipboard>
 #include <QGuiApplication>
@@ -438,7 +438,8 @@ TEST_F(KeyboardRoad, TheHighlightedRowStaysTheSameAndInViewWhenTheQueueBarComesO
 }
 
 // A click on the page's heart leaves the page its keys: Page Down and Down
-// scroll it. Tab to the developer card and Return opens it, as a click does.
+// scroll it, End and Home reach its bottom and top. Tab to the developer
+// card and Return opens it, as a click does.
 TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCard) {
     start(addLink());
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.juliett10"));
@@ -462,8 +463,13 @@ TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCar
         EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() > before; }))
             << QKeySequence(key).toString().toStdString() << " does not scroll the page after the heart";
     }
-    press(Qt::Key_Home);
-    EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() == 0; })) << "Home goes to the page's top";
+    // Home goes to the page's top, End to its bottom, and Home back.
+    const std::pair<Qt::Key, bool> keys[] = {{Qt::Key_Home, false}, {Qt::Key_End, true}, {Qt::Key_Home, false}};
+    for (const auto& [key, end] : keys) {
+        press(key);
+        EXPECT_TRUE(GuiTest::waitUntil([&, end = end] { return scroll->value() == (end ? scroll->maximum() : 0); }))
+            << QKeySequence(key).toString().toStdString() << " does not reach the page's " << (end ? "bottom" : "top");
+    }
 
     // Tab to the developer card (the ring shows it), then Return.
     PackageDeveloperCard* card = page->developerCard();
