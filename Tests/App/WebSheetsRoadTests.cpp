@@ -3,7 +3,8 @@
 //     no colours of its own reads (its text stands out from what it stands
 //     on, judged on the pixels shown), in a package's web depiction and in the
 //     in-app browser of a "vostrelle://url" link; Settings' check boxes show,
-//     checked or not;
+//     checked or not; on every palette, light too, the row the keys
+//     highlight in a list that has the focus stands out from the row it was;
 //   - on Pure Black, the store's sign-in page reads too; Esc closes the sheet
 //     in front after a click inside it put the focus in its web page (the
 //     store's sign-in and checkout sheets, the in-app browser) or on a screen
@@ -72,6 +73,16 @@ std::string describe(const QImage& image) {
 // The page's text reads: a line of large type is hundreds of pixels.
 bool reads(const QImage& shown) { return !shown.isNull() && pixelsStandingOut(shown, 4.5) > 200; }
 
+// How many pixels of `after` differ by at least `ratio` from the same place
+// in `before`: what the eye sees change (a row highlighted, say).
+int pixelsChangedBy(const QImage& before, const QImage& after, double ratio) {
+    int count = 0;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y)
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x)
+            count += contrast(QColor(before.pixel(x, y)), QColor(after.pixel(x, y))) >= ratio;
+    return count;
+}
+
 // What of `widget` is on screen, as the window shows it.
 QImage shownPart(QWidget* widget) {
     QWidget* window = widget->window();
@@ -124,11 +135,14 @@ protected:
 
 class DarkPagesRoad : public OnPalettes<Launch::RepositoryFixture> {};
 
-TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDarkPalette) {
+TEST_F(DarkPagesRoad, APageWithoutColoursTheSettingsCheckBoxesAndAHighlightedRowShowOnEveryPalette) {
     serveRepository("", "Dark Repo");  // the server, for the page's address
     server->route("repo/plain.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPlainPage, "text/html"); });
-    serveRepository(Launch::stanza("org.dark.web", "Plain Page", "Kay <kay@example.com>",
-                                   "Depiction: " + server->url("repo/plain.html") + "\n"),
+    // Beside the page's package, rows for a highlighted one to stand among.
+    serveRepository(Launch::stanza("org.dark.pen", "Plain Pen", "Kay") +
+                        Launch::stanza("org.dark.web", "Plain Page", "Kay <kay@example.com>",
+                                       "Depiction: " + server->url("repo/plain.html") + "\n") +
+                        Launch::stanza("org.dark.pin", "Plain Pin", "Kay"),
                     "Dark Repo");
     start(addLink());
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.dark.web"));
@@ -145,7 +159,8 @@ TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDark
     const struct {
         const char* name;
         int style;
-    } palettes[] = {{"pure-black", ZMPalette::PureBlack}, {"grey", ZMPalette::Grey}, {"blue", ZMPalette::Blue}};
+    } palettes[] = {{"pure-black", ZMPalette::PureBlack}, {"grey", ZMPalette::Grey}, {"blue", ZMPalette::Blue},
+                    {"light", ZMPalette::Light}};
     for (const auto& palette : palettes) {
         SCOPED_TRACE(palette.name);
         const std::string name = palette.name;
@@ -171,6 +186,26 @@ TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDark
             EXPECT_GT(pixelsStandingOut(shown, 3.0), 20) << "the check box hardly shows: " << describe(shown);
         }
         screenshot(("web-sheets-" + name + "-settings.png").c_str());
+
+        // A list that has the focus: the row the keys highlight changes from
+        // how it was drawn by at least 3:1, over at least its outline's length.
+        auto* list = openAllPackages();
+        ASSERT_NE(list, nullptr);
+        UITableView* table = list->packagesTableView();
+        ASSERT_TRUE(hasFocusIn(table));
+        QWidget* row = table->cellForRow({0, 1});
+        ASSERT_NE(row, nullptr);
+        const QRect place(row->mapTo(app().window(), QPoint(0, 0)), row->size());
+        const QImage plain = app().window()->grab(place).toImage();
+        press(app().window(), Qt::Key_Down);
+        press(app().window(), Qt::Key_Down);
+        ASSERT_EQ(table->indexPathForHighlightedRow(), (IndexPath{0, 1}));
+        const QImage highlighted = app().window()->grab(place).toImage();
+        const int changed = pixelsChangedBy(plain, highlighted, 3.0);
+        EXPECT_GE(changed, 2 * (place.width() + place.height()))
+            << "the highlighted row hardly stands out: " << changed << " px changed by 3:1 on a " << place.width()
+            << "x" << place.height() << " row";
+        screenshot(("web-sheets-" + name + "-highlighted-row.png").c_str());
 
         // The package's web page.
         selectTab(ZMVostrelle::ManageTab);
