@@ -5,6 +5,7 @@
 //     in-app browser of a "vostrelle://url" link; Settings' check boxes show,
 //     checked or not; on every palette, light too, the row the keys
 //     highlight in a list that has the focus stands out from the row it was;
+//   - the web depiction's GET button shows the whole title the queue gives it;
 //   - on Pure Black, the store's sign-in page reads too; Esc closes the sheet
 //     in front after a click inside it put the focus in its web page (the
 //     store's sign-in and checkout sheets, the in-app browser) or on a screen
@@ -33,6 +34,7 @@
 #include "WebViewViewController.h"
 #include "ZMPaletteManager.h"
 #include "ZMSingleInstance.h"
+#include "ZMTabBarStatusView.h"
 
 namespace {
 
@@ -81,6 +83,28 @@ int pixelsChangedBy(const QImage& before, const QImage& after, double ratio) {
         for (int x = 0; x < std::min(before.width(), after.width()); ++x)
             count += contrast(QColor(before.pixel(x, y)), QColor(after.pixel(x, y))) >= ratio;
     return count;
+}
+
+// The button's title shows whole: the ink drawn on it is as wide as the
+// title's own ink in the button's font, not cut by the button's edges.
+::testing::AssertionResult titleShownWhole(QAbstractButton* button) {
+    const QImage drawn = button->grab().toImage();
+    const qreal ratio = drawn.devicePixelRatio();
+    const QColor fill(drawn.pixel(drawn.width() / 2, drawn.height() / 10));  // above the title, inside the pill
+    int left = drawn.width(), right = -1;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (contrast(QColor(drawn.pixel(x, y)), fill) >= 2) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    const int inked = right < left ? 0 : static_cast<int>((right - left + 1) / ratio);
+    const int whole = QFontMetrics(button->font()).tightBoundingRect(button->text()).width();
+    if (inked + 3 < whole)
+        return ::testing::AssertionFailure() << "\"" << button->text().toStdString() << "\" is drawn " << inked
+                                             << " px wide of its " << whole << " px, on a button " << button->width()
+                                             << " px wide";
+    return ::testing::AssertionSuccess();
 }
 
 // What of `widget` is on screen, as the window shows it.
@@ -155,6 +179,17 @@ TEST_F(DarkPagesRoad, APageWithoutColoursTheSettingsCheckBoxesAndAHighlightedRow
     RemoteWebView* view = depiction->webView();
     ASSERT_TRUE(GuiTest::waitUntil([&] { return reads(shownPart(view)); }, std::chrono::seconds(20)))
         << "not even on the light palette: " << describe(shownPart(view));
+
+    // GET: the queue entry point retitles the button, which shows the whole
+    // title; Remove from its menu takes the package out again.
+    click(depiction->getBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return depiction->getBtn()->text() == "QUEUED"; }));
+    GuiTest::pump();
+    EXPECT_TRUE(titleShownWhole(depiction->getBtn()));
+    screenshot("web-sheets-depiction-queued.png");
+    chooseMenuEntry(rightClick(depiction->getBtn(), depiction->getBtn()->rect().center()), "Remove");
+    ASSERT_TRUE(GuiTest::waitUntil([] { return !package("org.dark.web")->isInTheQueue.value_or(false); }));
+    ASSERT_TRUE(GuiTest::waitUntil([] { return !app().statusView()->isVisible(); }));
 
     const struct {
         const char* name;
