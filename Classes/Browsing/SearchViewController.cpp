@@ -95,6 +95,8 @@ void SearchViewController::buildView() {
     developersCard_ = BrowsingCard::make(column, q("Developers"), "developers");
     repositoriesCard_ = BrowsingCard::make(column, q("Repositories"), "repositories");
     column->addStretch(1);
+    // A column takes no keys of its own: Tab goes from the field to its lists.
+    for (QScrollArea* scroll : {statsScrollView_, searchScrollView_}) scroll->setFocusPolicy(Qt::NoFocus);
 
     searchQueryControl_ = new UISegmentedControl({q("Exact"), q("Fuzzy")}, this);
     searchQueryControl_->setObjectName("searchQueryControl");
@@ -348,6 +350,19 @@ void SearchViewController::fetchTrending() {
     });
 }
 
+bool SearchViewController::moveToFirstResult() {
+    if (!isShowingResults()) return false;
+    for (const BrowsingCard* card : {&packagesCard_, &developersCard_, &repositoriesCard_}) {
+        UITableView* table = card->table;
+        if (!table->isVisible() || table->numberOfSections() == 0 || table->numberOfRows(0) == 0) continue;
+        table->setHighlightedRow({0, 0});
+        table->setFocus(Qt::OtherFocusReason);
+        if (UITableViewCell* first = table->cellForRow({0, 0})) searchScrollView_->ensureWidgetVisible(first);
+        return true;
+    }
+    return false;
+}
+
 void SearchViewController::setTableHeights() {
     historyCard_.table->setFixedHeight(static_cast<int>(history_.size()) * kGenericRowHeight);
     trendingCard_.table->setFixedHeight(static_cast<int>(trending_.size()) * kGenericRowHeight);
@@ -470,6 +485,9 @@ bool SearchViewController::eventFilter(QObject* watched, QEvent* event) {
         else if (event->type() == QEvent::FocusOut) searchBarShouldEndEditing();
         else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
             searchBarCancelButtonClicked();
+            return true;
+        } else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down &&
+                   static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier && moveToFirstResult()) {
             return true;
         }
         return ZMPalettedViewController::eventFilter(watched, event);

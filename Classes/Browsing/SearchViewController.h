@@ -145,6 +145,9 @@ private:
     // Whether the online lookups may run; otherwise shows why and hides their cards.
     bool onlineLookupsAvailable();
     void setTableHeights();
+    // Down in the field: the first row of the first results list that has
+    // one takes the keys, highlighted; false when there is none.
+    bool moveToFirstResult();
     void updateShadows();
     void loadPicture(const std::string& key, const std::string& url, bool developer);
     void push(UIViewController* vc);

@@ -341,6 +341,10 @@ void PackageDetailsViewController::buildViews() {
     });
     auto* top = new QShortcut(QKeySequence(Qt::Key_Home), this, this, &PackageDetailsViewController::handleStatusBarTap);
     top->setContext(Qt::WidgetWithChildrenShortcut);
+    auto* bottom = new QShortcut(QKeySequence(Qt::Key_End), this, this, [this] {
+        scrollView_->setContentOffsetY(scrollView_->verticalScrollBar()->maximum(), true);
+    });
+    bottom->setContext(Qt::WidgetWithChildrenShortcut);
 }
 
 void PackageDetailsViewController::getPackageInformation() {

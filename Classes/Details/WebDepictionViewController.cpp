@@ -141,7 +141,7 @@ void WebDepictionViewController::buildViews() {
     buttonGap_ = new QWidget;
     titles->addWidget(buttonGap_);
     auto* buttons = new QHBoxLayout;
-    getBtn_ = new QPushButton;
+    getBtn_ = new GetButton::TitleFittingButton;
     getBtn_->setObjectName("getBtn");
     getBtn_->setFixedHeight(30);
     shareBtn_ = new QPushButton(q(ZMLocalizedString("Share")));
@@ -268,7 +268,7 @@ void WebDepictionViewController::fillHeader() {
         title = price.empty() ? q(ZMLocalizedString("BUY")) : q(price);
     }
     else title = "GET";
-    GetButton::setTitleFittingWidth(getBtn_, title);
+    getBtn_->setText(title);
 }
 
 void WebDepictionViewController::viewDidAppear(bool) {

@@ -19,6 +19,13 @@ std::string jsonText(const nlohmann::json& info, const char* key) {
     return {};
 }
 
+// A task's title, else its object (a download has no title of its own: the
+// package names it), else its description, which is what a task with
+// neither asks for.
+std::string titleOf(const std::string& title, const std::string& objectName, const std::string& description) {
+    return !title.empty() ? title : !objectName.empty() ? objectName : description;
+}
+
 // One task's row: title, status line and a progress bar.
 class TaskCell : public UITableViewCell {
 public:
@@ -61,9 +68,7 @@ ZMTasksViewController::History::History() {
         TaskRow row;
         row.taskID = task->taskID();
         row.pipelineID = task->pipelineID();
-        row.title = !task->taskLocalizedTitle().empty()      ? task->taskLocalizedTitle()
-                    : !task->taskLocalizedObjectName().empty() ? task->taskLocalizedObjectName()
-                                                               : task->taskDescription();
+        row.title = titleOf(task->taskLocalizedTitle(), task->taskLocalizedObjectName(), task->taskDescription());
         row.status = task->taskDescription();
         row.progress = task->taskProgress();
         rows_.push_back(row);
@@ -76,11 +81,10 @@ ZMTasksViewController::History::History() {
                                        [](const TaskRow& r) { return r.state == TaskRow::State::Running; });
         if (idle) rows_.clear();
         TaskRow& row = rowFor(n);
-        // A download has no title of its own; its object (the package) names it.
-        std::string title = jsonText(n.userInfo, "title");
-        if (title.empty()) title = jsonText(n.userInfo, "objectName");
-        if (!title.empty()) row.title = title;
         row.status = jsonText(n.userInfo, "status");
+        const std::string title =
+            titleOf(jsonText(n.userInfo, "title"), jsonText(n.userInfo, "objectName"), row.status);
+        if (!title.empty()) row.title = title;
         changed();
     }));
     observers_.add(center.addObserver(ZMPipelineTaskStatusNotification, Q::Main, [this](const Notification& n) {

@@ -12,14 +12,31 @@
 
 namespace GetButton {
 
+namespace {
+
+QFont titleFont(QFont font) {
+    font.setBold(true);
+    font.setPixelSize(13);
+    return font;
+}
+
+int widthForTitle(const QFont& font, const QString& title) { return QFontMetrics(font).horizontalAdvance(title) + 34; }
+
+}  // namespace
+
 void setTitleFittingWidth(QAbstractButton* button, const QString& title) {
-    QFont bold = button->font();
-    bold.setBold(true);
-    bold.setPixelSize(13);
+    const QFont bold = titleFont(button->font());
     button->setFont(bold);
     button->setText(title);
-    button->setFixedWidth(QFontMetrics(bold).horizontalAdvance(title) + 34);
+    button->setFixedWidth(widthForTitle(bold, title));
 }
+
+TitleFittingButton::TitleFittingButton(QWidget* parent) : QPushButton(parent) {
+    setFont(titleFont(font()));
+    setSizePolicy(QSizePolicy::Fixed, sizePolicy().verticalPolicy());
+}
+
+QSize TitleFittingButton::sizeHint() const { return {widthForTitle(font(), text()), QPushButton::sizeHint().height()}; }
 
 void animateButton(QAbstractButton* button) {
     if (!button || button->property("vostrelleBouncing").toBool()) return;
@@ -47,6 +64,8 @@ void animateButton(QAbstractButton* button) {
         if (!guard) return;
         guard->setGeometry(r);
         guard->setProperty("vostrelleBouncing", false);
+        // Its layout places it again: a press may have retitled it meanwhile.
+        guard->updateGeometry();
     });
     group->start(QAbstractAnimation::DeleteWhenStopped);
 }

@@ -14,10 +14,11 @@
 // drag on a row (mouse or touch) reveals them as buttons at the row's end.
 // Plain tables pin the current section's header at the top. The keys
 // (UITableViewKeyboard.cpp): Up/Down, Page Up/Page Down, Home/End move a
-// highlighted row, kept whole below the pinned header, from the row clicked
-// last or else from the first row on screen; Return selects it, Delete runs
-// its destructive swipe action. Keys with Alt or Ctrl are left to the
-// screens around the table (Alt+Left goes back).
+// highlighted row (ringed while the table has the focus), kept whole below
+// the pinned header, from the row clicked last or else from the first row on
+// screen; Return selects it, Delete runs its destructive swipe action. Keys
+// with Alt or Ctrl are left to the screens around the table (Alt+Left goes
+// back).
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QMenu>
@@ -193,6 +194,8 @@ protected:
     bool event(QEvent* e) override;
     bool viewportEvent(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
 
 private:
     friend class UITableViewCell;
@@ -229,6 +232,7 @@ private:
     std::optional<IndexPath> firstRowOnScreen();
     double pinnedHeaderHeight(int section) const;
     void highlightRow(IndexPath ip);
+    void updateHighlightedRow();  // its ring follows the focus
     bool showsHighlightedRowWhole(double viewportHeight) const;
     void keepHighlightedRowInView();  // scrolls up just enough for its bottom
     void beginScrollPhase();

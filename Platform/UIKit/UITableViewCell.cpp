@@ -86,6 +86,16 @@ void UITableViewCell::paintEvent(QPaintEvent*) {
         QColor sel = selectedBackground_.isValid() ? selectedBackground_ : palette().color(QPalette::Highlight);
         p.fillRect(rect(), sel);
     }
+    if (isKeyboardRow()) {
+        // The highlight colour is a shade of the row, hardly seen on a dark
+        // palette: the row the keys move is ringed in the tint, as the focus
+        // ring is, which stands out from every palette's rows.
+        p.save();
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(palette().color(QPalette::Link), 2));
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+        p.restore();
+    }
     const bool tableSeparators = !table_ || table_->separatorStyle() == UITableView::SeparatorStyle::SingleLine;
     if (!separatorHidden_ && tableSeparators) {
         QColor sc = table_ ? table_->separatorColor() : palette().color(QPalette::Mid);
@@ -104,6 +114,11 @@ void UITableViewCell::paintEvent(QPaintEvent*) {
             p.drawPolyline(QPolygonF{{cx - 6, cy}, {cx - 2, cy + 4}, {cx + 6, cy - 5}});
         }
     }
+}
+
+bool UITableViewCell::isKeyboardRow() const {
+    return highlighted_ && table_ && table_->hasFocus() && table_->indexPathForHighlightedRow() &&
+           table_->indexPathForHighlightedRow() == table_->indexPathForCell(this);
 }
 
 void UITableViewCell::mousePressEvent(QMouseEvent* e) {

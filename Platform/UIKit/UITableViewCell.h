@@ -42,6 +42,8 @@ public:
     void setSelected(bool s, bool animated = false);
     bool isHighlighted() const { return highlighted_; }
     void setHighlighted(bool h);
+    // The highlighted row the keys move, in a table that has the focus: drawn with a ring.
+    bool isKeyboardRow() const;
 
     virtual void prepareForReuse() {}
     UITableView* tableView() const { return table_; }

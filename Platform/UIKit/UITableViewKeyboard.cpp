@@ -68,6 +68,21 @@ void UITableView::setHighlightedRow(IndexPath ip) {
     if (auto* c = cellForRow(ip)) c->setHighlighted(true);
 }
 
+void UITableView::updateHighlightedRow() {
+    if (keyboardRow_)
+        if (auto* c = cellForRow(*keyboardRow_)) c->update();
+}
+
+void UITableView::focusInEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusInEvent(e);
+    updateHighlightedRow();
+}
+
+void UITableView::focusOutEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusOutEvent(e);
+    updateHighlightedRow();
+}
+
 bool UITableView::showsHighlightedRowWhole(double viewportHeight) const {
     if (!keyboardRow_ || keyboardRow_->section >= static_cast<int>(sections_.size()) ||
         keyboardRow_->row >= sections_[keyboardRow_->section].rows)

@@ -5,15 +5,17 @@
 //     below the pinned section header; the first Down after a click goes on
 //     from the clicked row; Return opens the row; Alt+Left goes back from a
 //     package's page whatever has the focus there; Tab draws a focus ring;
+//     in Search, Tab from the field stops on the results list, and Down in
+//     the field moves to the first result;
 //   - Return presses the default button of popups, alerts and the first
 //     run's screens; Esc closes the Add Source sheet;
 //   - keys after the screen changed under them: the queue bar coming or
 //     going keeps the highlighted row and keeps it in view (and Delete on a
-//     package row neither queues nor takes out); a click on a
-//     page's heart leaves the page its scrolling keys; Return opens the
-//     developer card Tab focused; Esc closes the sheet of a "vostrelle://show"
-//     link; Alt+Left and the mouse's back button go back inside a web
-//     depiction before they leave it;
+//     package row neither queues nor takes out); a click on a page's heart
+//     leaves the page its scrolling keys (End its bottom, Home its top);
+//     Return opens the developer card Tab focused; Esc closes the sheet of a
+//     "vostrelle://show" link; Alt+Left and the mouse's back button go back
+//     inside a web depiction before they leave it;
 //   - the queue bar stays above the tab bar however the window is resized.
 #include <QClipboard>
 #include <QGuiApplication>
@@ -438,7 +440,8 @@ TEST_F(KeyboardRoad, TheHighlightedRowStaysTheSameAndInViewWhenTheQueueBarComesO
 }
 
 // A click on the page's heart leaves the page its keys: Page Down and Down
-// scroll it. Tab to the developer card and Return opens it, as a click does.
+// scroll it, End and Home reach its bottom and top. Tab to the developer
+// card and Return opens it, as a click does.
 TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCard) {
     start(addLink());
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.juliett10"));
@@ -462,8 +465,13 @@ TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCar
         EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() > before; }))
             << QKeySequence(key).toString().toStdString() << " does not scroll the page after the heart";
     }
-    press(Qt::Key_Home);
-    EXPECT_TRUE(GuiTest::waitUntil([&] { return scroll->value() == 0; })) << "Home goes to the page's top";
+    // Home goes to the page's top, End to its bottom, and Home back.
+    const std::pair<Qt::Key, bool> keys[] = {{Qt::Key_Home, false}, {Qt::Key_End, true}, {Qt::Key_Home, false}};
+    for (const auto& [key, end] : keys) {
+        press(key);
+        EXPECT_TRUE(GuiTest::waitUntil([&, end = end] { return scroll->value() == (end ? scroll->maximum() : 0); }))
+            << QKeySequence(key).toString().toStdString() << " does not reach the page's " << (end ? "bottom" : "top");
+    }
 
     // Tab to the developer card (the ring shows it), then Return.
     PackageDeveloperCard* card = page->developerCard();
@@ -478,7 +486,8 @@ TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCar
 // Return on a highlighted row, then Alt+Left: the list that comes back has the
 // keyboard again, with the row it opened highlighted on screen; Down goes on
 // from it and Return opens the next. Search's results list (reached by Tab
-// from its field) and All Packages; typing in Search's list goes on in its field.
+// or Down from its field) and All Packages; typing in Search's list goes on
+// in its field.
 TEST_F(KeyboardRoad, AListComesBackFromAPageWithTheKeysAndItsHighlightedRowDrawn) {
     serveRepository(manyPackages() + Launch::stanza("org.keys.walkabout", "Walkabout", "Kay") +
                         Launch::stanza("org.keys.walker", "Walker", "Kay") +
@@ -488,26 +497,38 @@ TEST_F(KeyboardRoad, AListComesBackFromAPageWithTheKeysAndItsHighlightedRowDrawn
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.keys.walkie"));
 
     SearchViewController* search = nullptr;
+    // Ctrl+F, "walk" typed: the field has the keys, the three results are listed.
+    const auto searchForWalk = [&]() -> UITableView* {
+        press(Qt::Key_F, Qt::ControlModifier);
+        auto* nav = qobject_cast<UINavigationController*>(app().tabBarController()->selectedViewController());
+        search = nav ? qobject_cast<SearchViewController*>(nav->viewControllers().front()) : nullptr;
+        if (!search || !GuiTest::waitUntil([&] { return search->searchBar()->hasFocus(); })) return nullptr;
+        for (char c : std::string("walk")) QTest::keyClick(window()->windowHandle(), c);
+        UITableView* results = search->packagesTableView();
+        return GuiTest::waitUntil([&] { return results->visibleCells().size() == 3; }) ? results : nullptr;
+    };
     struct Case {
         const char* what;
         std::function<UITableView*()> reachTheList;  // by keys, or by the mouse
         std::vector<Qt::Key> toTheFirstRow;          // Walkabout, above Walker
         const char* screenshot;
     } cases[] = {
-        {"Search",
+        // Tab's first stop after the field is the list, which takes the keys.
+        {"Search, by Tab from its field",
          [&]() -> UITableView* {
-             press(Qt::Key_F, Qt::ControlModifier);
-             auto* nav = qobject_cast<UINavigationController*>(app().tabBarController()->selectedViewController());
-             search = nav ? qobject_cast<SearchViewController*>(nav->viewControllers().front()) : nullptr;
-             if (!search || !GuiTest::waitUntil([&] { return search->searchBar()->hasFocus(); })) return nullptr;
-             for (char c : std::string("walk")) QTest::keyClick(window()->windowHandle(), c);
-             UITableView* results = search->packagesTableView();
-             if (!GuiTest::waitUntil([&] { return results->visibleCells().size() == 3; })) return nullptr;
-             // Tab Tab from the field reaches the results list.
-             for (int i = 0; i < 2 && !hasFocusIn(results); ++i) press(Qt::Key_Tab);
+             UITableView* results = searchForWalk();
+             if (results) press(Qt::Key_Tab);
              return results;
          },
          {Qt::Key_Down}, "keyboard-search-back-from-a-page.png"},
+        // Down in the field: the first result, wherever the keys left the list before.
+        {"Search, by Down from its field",
+         [&]() -> UITableView* {
+             UITableView* results = searchForWalk();
+             if (results) press(Qt::Key_Down);
+             return results;
+         },
+         {}, "keyboard-search-down-from-the-field.png"},
         {"All Packages",
          [&]() -> UITableView* {
              auto* list = openAllPackages();

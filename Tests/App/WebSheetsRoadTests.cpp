@@ -3,7 +3,9 @@
 //     no colours of its own reads (its text stands out from what it stands
 //     on, judged on the pixels shown), in a package's web depiction and in the
 //     in-app browser of a "vostrelle://url" link; Settings' check boxes show,
-//     checked or not;
+//     checked or not; on every palette, light too, the row the keys
+//     highlight in a list that has the focus stands out from the row it was;
+//   - the web depiction's GET button shows the whole title the queue gives it;
 //   - on Pure Black, the store's sign-in page reads too; Esc closes the sheet
 //     in front after a click inside it put the focus in its web page (the
 //     store's sign-in and checkout sheets, the in-app browser) or on a screen
@@ -32,6 +34,7 @@
 #include "WebViewViewController.h"
 #include "ZMPaletteManager.h"
 #include "ZMSingleInstance.h"
+#include "ZMTabBarStatusView.h"
 
 namespace {
 
@@ -71,6 +74,38 @@ std::string describe(const QImage& image) {
 }
 // The page's text reads: a line of large type is hundreds of pixels.
 bool reads(const QImage& shown) { return !shown.isNull() && pixelsStandingOut(shown, 4.5) > 200; }
+
+// How many pixels of `after` differ by at least `ratio` from the same place
+// in `before`: what the eye sees change (a row highlighted, say).
+int pixelsChangedBy(const QImage& before, const QImage& after, double ratio) {
+    int count = 0;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y)
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x)
+            count += contrast(QColor(before.pixel(x, y)), QColor(after.pixel(x, y))) >= ratio;
+    return count;
+}
+
+// The button's title shows whole: the ink drawn on it is as wide as the
+// title's own ink in the button's font, not cut by the button's edges.
+::testing::AssertionResult titleShownWhole(QAbstractButton* button) {
+    const QImage drawn = button->grab().toImage();
+    const qreal ratio = drawn.devicePixelRatio();
+    const QColor fill(drawn.pixel(drawn.width() / 2, drawn.height() / 10));  // above the title, inside the pill
+    int left = drawn.width(), right = -1;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (contrast(QColor(drawn.pixel(x, y)), fill) >= 2) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    const int inked = right < left ? 0 : static_cast<int>((right - left + 1) / ratio);
+    const int whole = QFontMetrics(button->font()).tightBoundingRect(button->text()).width();
+    if (inked + 3 < whole)
+        return ::testing::AssertionFailure() << "\"" << button->text().toStdString() << "\" is drawn " << inked
+                                             << " px wide of its " << whole << " px, on a button " << button->width()
+                                             << " px wide";
+    return ::testing::AssertionSuccess();
+}
 
 // What of `widget` is on screen, as the window shows it.
 QImage shownPart(QWidget* widget) {
@@ -124,11 +159,14 @@ protected:
 
 class DarkPagesRoad : public OnPalettes<Launch::RepositoryFixture> {};
 
-TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDarkPalette) {
+TEST_F(DarkPagesRoad, APageWithoutColoursTheSettingsCheckBoxesAndAHighlightedRowShowOnEveryPalette) {
     serveRepository("", "Dark Repo");  // the server, for the page's address
     server->route("repo/plain.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPlainPage, "text/html"); });
-    serveRepository(Launch::stanza("org.dark.web", "Plain Page", "Kay <kay@example.com>",
-                                   "Depiction: " + server->url("repo/plain.html") + "\n"),
+    // Beside the page's package, rows for a highlighted one to stand among.
+    serveRepository(Launch::stanza("org.dark.pen", "Plain Pen", "Kay") +
+                        Launch::stanza("org.dark.web", "Plain Page", "Kay <kay@example.com>",
+                                       "Depiction: " + server->url("repo/plain.html") + "\n") +
+                        Launch::stanza("org.dark.pin", "Plain Pin", "Kay"),
                     "Dark Repo");
     start(addLink());
     ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource("org.dark.web"));
@@ -142,10 +180,22 @@ TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDark
     ASSERT_TRUE(GuiTest::waitUntil([&] { return reads(shownPart(view)); }, std::chrono::seconds(20)))
         << "not even on the light palette: " << describe(shownPart(view));
 
+    // GET: the queue entry point retitles the button, which shows the whole
+    // title; Remove from its menu takes the package out again.
+    click(depiction->getBtn());
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return depiction->getBtn()->text() == "QUEUED"; }));
+    GuiTest::pump();
+    EXPECT_TRUE(titleShownWhole(depiction->getBtn()));
+    screenshot("web-sheets-depiction-queued.png");
+    chooseMenuEntry(rightClick(depiction->getBtn(), depiction->getBtn()->rect().center()), "Remove");
+    ASSERT_TRUE(GuiTest::waitUntil([] { return !package("org.dark.web")->isInTheQueue.value_or(false); }));
+    ASSERT_TRUE(GuiTest::waitUntil([] { return !app().statusView()->isVisible(); }));
+
     const struct {
         const char* name;
         int style;
-    } palettes[] = {{"pure-black", ZMPalette::PureBlack}, {"grey", ZMPalette::Grey}, {"blue", ZMPalette::Blue}};
+    } palettes[] = {{"pure-black", ZMPalette::PureBlack}, {"grey", ZMPalette::Grey}, {"blue", ZMPalette::Blue},
+                    {"light", ZMPalette::Light}};
     for (const auto& palette : palettes) {
         SCOPED_TRACE(palette.name);
         const std::string name = palette.name;
@@ -171,6 +221,26 @@ TEST_F(DarkPagesRoad, APageWithoutColoursAndTheSettingsCheckBoxesShowOnEveryDark
             EXPECT_GT(pixelsStandingOut(shown, 3.0), 20) << "the check box hardly shows: " << describe(shown);
         }
         screenshot(("web-sheets-" + name + "-settings.png").c_str());
+
+        // A list that has the focus: the row the keys highlight changes from
+        // how it was drawn by at least 3:1, over at least its outline's length.
+        auto* list = openAllPackages();
+        ASSERT_NE(list, nullptr);
+        UITableView* table = list->packagesTableView();
+        ASSERT_TRUE(hasFocusIn(table));
+        QWidget* row = table->cellForRow({0, 1});
+        ASSERT_NE(row, nullptr);
+        const QRect place(row->mapTo(app().window(), QPoint(0, 0)), row->size());
+        const QImage plain = app().window()->grab(place).toImage();
+        press(app().window(), Qt::Key_Down);
+        press(app().window(), Qt::Key_Down);
+        ASSERT_EQ(table->indexPathForHighlightedRow(), (IndexPath{0, 1}));
+        const QImage highlighted = app().window()->grab(place).toImage();
+        const int changed = pixelsChangedBy(plain, highlighted, 3.0);
+        EXPECT_GE(changed, 2 * (place.width() + place.height()))
+            << "the highlighted row hardly stands out: " << changed << " px changed by 3:1 on a " << place.width()
+            << "x" << place.height() << " row";
+        screenshot(("web-sheets-" + name + "-highlighted-row.png").c_str());
 
         // The package's web page.
         selectTab(ZMVostrelle::ManageTab);

@@ -79,6 +79,17 @@ TEST_F(TaskScreensTest, TasksFollowTheirNotificationsToTheEnd) {
     center.post(ZMPipelineTaskQueuedNotification, {}, info("next", {{"title", "Next"}}));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return tasks->rows().size() == 1; }));
     EXPECT_EQ(tasks->rows()[0].taskID, "next");
+
+    // A task with neither a title nor an object (the cache rebuild) is listed
+    // by its description, never by its identifier.
+    center.post(ZMPipelineTaskQueuedNotification, {}, info("apt.cache.rebuild", {{"status", "Rebuilding caches"}}));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return tasks->rows().size() == 2; }));
+    GuiTest::pump();
+    auto* rebuild = tasks->tableView()->cellForRow({0, 1});
+    ASSERT_NE(rebuild, nullptr);
+    const auto lines = rebuild->findChildren<QLabel*>();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front()->text(), "Rebuilding caches") << "the row's first line is its title";
 }
 
 TEST_F(TaskScreensTest, TheConsoleShowsEarlierAndNewLinesAsText) {
