@@ -7,7 +7,8 @@
 //   - 4 MB texts of hostile shapes (nested hundreds of thousands deep,
 //     formatting reopened in every paragraph, attributes by the hundred
 //     thousand, an address of entities, the Markdown library's quadratic
-//     openers, Markdown that writes far more than it reads), against a plain
+//     openers, Markdown that writes far more than it reads, an information
+//     page of reopened formatting), against a plain
 //     4 MB text: each is cut or stopped within the budget of one depiction.
 //     Benchmarks/hostile-depictions.sh runs each in a process of its own for
 //     its peak memory.
@@ -178,6 +179,9 @@ struct HostileText {
     const char* label;
     std::function<std::string()> text;  // made when its case runs: one process may run one case alone
     bool page;  // read by a page reader, not rendered
+    // Read as an information page is (depictionsParserWithData and every
+    // family's description reader), not as a second page.
+    bool pageReaders = false;
 };
 
 std::string attributeList(size_t n) {
@@ -197,6 +201,9 @@ std::string numbered(std::string_view head, const std::function<std::string(size
     }
     return text + std::string(tail);
 }
+
+// The head of a page both the Orvane and the Kestrum description readers read.
+const std::string kDescribedPage = "<panel><label>Description</label><fieldset><div><p>";
 
 std::string unclosedFormatting() {
     std::string out;
@@ -239,17 +246,29 @@ const std::vector<HostileText>& hostileTexts() {
         // Markdown that writes far more than it reads.
         {"nested list markers with raw HTML", [] { return repeated("", "- - - - - - - - - - - - - - - - <b>x</b> <i>y\n", ""); }, false},
         {"nested quote markers with raw HTML", [] { return repeated("", "> > > > > > > > > > > > > > > > <div>x\n\n", ""); }, false},
+        // An information page of formatting reopened in every paragraph, as its description readers read it.
+        {"page readers: 64 unclosed <b id> reopened",
+         [] { return repeated(kDescribedPage + unclosedFormatting() + "</p>", "<p>x</p>", ""); }, true, true},
+        {"page readers: 10,000 attributes reopened",
+         [] { return repeated(kDescribedPage + "<b" + attributeList(10000) + "></p>", "<p>x</p>", ""); }, true, true},
     };
     return texts;
 }
 
 // Each text as a description is rendered, or as a page read by the changelog
-// reader. The label says when the budget had the text shown plain.
+// reader or by the description readers of an information page. The label
+// says when the budget had the text shown plain.
 void BM_Hostile4MB(benchmark::State& state) {
     const HostileText& t = hostileTexts()[static_cast<size_t>(state.range(0))];
     const std::string text = t.text();
     bool plain = false;
     auto once = [&] {
+        if (t.pageReaders) {
+            auto parser = ZMDepictionsParser::depictionsParserWithData(text, kPage);
+            plain = parser->overBudget();
+            return parser->marlgateDescription().value_or("").size() + parser->orvaneDescription().value_or("").size() +
+                   parser->kestrumDescription().value_or("").size();
+        }
         if (t.page) return ZMDepictionsParser::orvaneChangelogFromPage(text).value_or("").size();
         auto r = ZMMarkdownHTML::render(text, false, false);
         plain = !r.plain.empty();
@@ -263,7 +282,7 @@ void BM_Hostile4MB(benchmark::State& state) {
     state.SetLabel(std::string(t.label) + (plain ? " (shown plain)" : ""));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_Hostile4MB)->DenseRange(0, 23)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Hostile4MB)->DenseRange(0, 25)->Unit(benchmark::kMillisecond);
 
 void BM_JsonParse1MB(benchmark::State& state) {
     const std::string& doc = depiction1MB();

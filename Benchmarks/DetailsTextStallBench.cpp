@@ -18,34 +18,23 @@
 // DETAILS_TEXT_STALL_DEADLINE: seconds a shape may take (default 120).
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "Database/ZMRPackage.h"
 #include "DetailsBenchHost.h"
 #include "GuiProbes.h"
 #include "Details/PackageDetailsViewController.h"
-#include "Miscellaneous/ZMPaths.h"
-#include "Realm/Realm.h"
-#include "SystemConfiguration/Reachability.h"
 #include "UIKit/QtMainExecutor.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UITextView.h"
-#include "UIKit/UIViewAlpha.h"
-#include "UIKit/UIWindow.h"
 
 namespace {
 
@@ -55,21 +44,8 @@ constexpr const char* kLastWord = "zzlastword";
 
 // ---- the shapes --------------------------------------------------------------------------------
 
-// Repeats `unit` (made by `make(i)`) after `head` until the depiction that
-// holds the text would pass the size limit; then `tail` and the last word.
 std::string fill(const std::string& head, const std::function<std::string(size_t)>& make, const std::string& tail = "") {
-    constexpr size_t kLimit = 4ull << 20;
-    constexpr size_t kEnvelope = 512;  // the JSON around the Markdown view
-    std::string text = head;
-    size_t escaped = nlohmann::json(head).dump().size();
-    for (size_t i = 0;; ++i) {
-        const std::string unit = make(i);
-        const size_t cost = nlohmann::json(unit).dump().size() - 2;
-        if (escaped + cost + tail.size() + 32 + kEnvelope > kLimit) break;
-        text += unit;
-        escaped += cost;
-    }
-    return text + tail + " " + kLastWord;
+    return DetailsBench::fillDepiction(head, make, tail, kLastWord);
 }
 
 struct Shape {
@@ -106,14 +82,6 @@ const std::vector<Shape>& shapes() {
 
 using namespace GuiProbes;
 
-long peakResidentMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
-    return 0;
-}
-
 // ---- the page ----------------------------------------------------------------------------------
 
 // The description shows the last word, and its last paragraph is laid out
@@ -135,14 +103,9 @@ struct Row {
 
 Row measure(ProbedApplication& app, DetailsBench::Host& host, UINavigationController* nav, const Shape& shape, int deadlineSeconds) {
     const std::string file = std::string(shape.name) + ".json";
-    host.files[file] = nlohmann::json{{"tabs", {{{"tabname", "Details"}, {"views", {{{"markdown", shape.make()}}}}}}}}.dump();
-    ZMRPackage p;
-    p.identifier = std::string("com.bench.stall.") + shape.name;
-    p.name = shape.name;
-    p.version = "1.0";
-    p.sileoDepiction = host.url(file);
-    auto realm = Realm::defaultRealm();
-    realm->transactionWithBlock([&] { realm->addOrUpdate(p); });
+    host.files[file] = DetailsBench::markdownDepiction(shape.make());
+    const std::string identifier = std::string("com.bench.stall.") + shape.name;
+    DetailsBench::addPackage(identifier, shape.name, host.url(file));
     QCoreApplication::processEvents();
 
     Row row;
@@ -151,7 +114,7 @@ Row measure(ProbedApplication& app, DetailsBench::Host& host, UINavigationContro
     QElapsedTimer clock;
     clock.start();
     auto* page = new PackageDetailsViewController;
-    page->setPackageIdentifier(p.identifier);
+    page->setPackageIdentifier(identifier);
     nav->pushViewController(page, false);
     // Checked from a timer of the loop, as the program's own work runs: the
     // check's time is excused.
@@ -205,23 +168,14 @@ int main(int argc, char** argv) {
     if (chosen.empty())
         for (const Shape& s : shapes()) chosen.push_back(&s);
 
-    QTemporaryDir support;
-    ZMPaths::setApplicationSupport(support.path().toStdString());
-    Reachability::setOverride(Reachability::ReachableViaWiFi);
-    UIView::setAnimationsEnabled(false);
+    DetailsBench::PageWindow pages;
     DetailsBench::Host host;
-    UIWindow window;
-    auto* nav = new UINavigationController(new UIViewController);
-    window.setRootViewController(nav);
-    window.resize(460, 900);
-    window.show();
-    QCoreApplication::processEvents();
 
     std::printf("%-16s %9s %9s %7s %9s  %-28s %7s\n", "shape", "shown s", "stall ms", "cpu ms", "event ms", "slowest event (class/type)",
                 "peak MB");
     bool measuredAll = true, withinGoal = true;
     for (const Shape* shape : chosen) {
-        const Row row = measure(app, host, nav, *shape, deadline);
+        const Row row = measure(app, host, pages.nav, *shape, deadline);
         if (!row.arrived) {
             std::printf("%-16s never shown within %d s (stall so far %.1f ms, slowest event %.1f ms: %s)\n", shape->name, deadline,
                         row.stallMs, row.slowestMs, row.slowest.c_str());

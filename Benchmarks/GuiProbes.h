@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <string>
@@ -72,6 +73,15 @@ inline std::pair<long, long> residentKilobytes() {
     statm >> pages >> resident >> shared;
     const long page = sysconf(_SC_PAGESIZE) / 1024;
     return {resident * page, shared * page};
+}
+
+// The process's peak resident memory so far (VmHWM).
+inline long peakResidentMb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
+    return 0;
 }
 
 inline qint64 threadCpuNanoseconds() {
