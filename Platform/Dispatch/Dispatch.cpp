@@ -1,5 +1,8 @@
 #include "Dispatch.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -97,12 +100,29 @@ private:
     std::deque<Block> queue_;
 };
 
+// Each worker gets an allocator arena of its own. With glibc's default
+// (dynamic) thresholds, a large block freed on a worker raises them, and its
+// arena keeps up to 64 MB free for ever after: a few texts read on a few
+// workers would hold hundreds of MB. Fixed thresholds give large blocks and
+// free tops back to the system.
+void keepWorkersFromHoardingMemory() {
+#ifdef __GLIBC__
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+    });
+#endif
+}
+
 WorkerPool& defaultPool() {
-    static auto* pool = (registerExitGate(), new WorkerPool(std::max(4u, std::thread::hardware_concurrency()), 0));
+    static auto* pool = (registerExitGate(), keepWorkersFromHoardingMemory(),
+                         new WorkerPool(std::max(4u, std::thread::hardware_concurrency()), 0));
     return *pool;
 }
 WorkerPool& backgroundPool() {
-    static auto* pool = (registerExitGate(), new WorkerPool(std::max(2u, std::thread::hardware_concurrency() / 2), 10));
+    static auto* pool = (registerExitGate(), keepWorkersFromHoardingMemory(),
+                         new WorkerPool(std::max(2u, std::thread::hardware_concurrency() / 2), 10));
     return *pool;
 }
 
