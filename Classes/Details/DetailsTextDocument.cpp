@@ -60,9 +60,9 @@ std::string utf8Of(const QString& text) {
 
 // Elements after which Qt's import begins a new paragraph.
 bool beginsAParagraph(std::string_view name) {
-    static constexpr std::array<std::string_view, 20> kBlocks = {
+    static constexpr std::array<std::string_view, 21> kBlocks = {
         "p",  "div", "h1", "h2", "h3", "h4", "h5",  "h6", "ul",     "ol",
-        "li", "dl",  "dt", "dd", "hr", "tr", "pre", "td", "center", "blockquote"};
+        "li", "dl",  "dt", "dd", "hr", "tr", "pre", "td", "th", "center", "blockquote"};
     return std::find(kBlocks.begin(), kBlocks.end(), name) != kBlocks.end();
 }
 
