@@ -4,15 +4,14 @@
 // through DetailsTextDocument::fromPlainText, as the page runs them off the
 // window's thread. Offscreen.
 //
-// Each case is one shape built to one size (4 MiB; smaller rows too where a
-// shape takes minutes at 4 MiB, so that it has a figure at all). Reported:
+// Each case is one shape built to one size (4 MiB, and smaller rows for the
+// shapes that once took minutes at 4 MiB, to compare with). Reported:
 // the time per call and the characters of the document made (`chars`), and
 // whether the text was shown plain. A case whose document is empty fails:
 // it measured nothing, or the text lost every word.
 //
-// The slow shapes at 4 MiB can take minutes per call: run them through
-// Benchmarks/hostile-depictions.sh, which caps each case and runs each in a
-// process of its own for its peak memory.
+// Benchmarks/hostile-depictions.sh runs each case in a process of its own
+// for its peak memory, and caps each one's time.
 #include <benchmark/benchmark.h>
 
 #include <QFont>

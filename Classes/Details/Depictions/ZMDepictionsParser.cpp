@@ -297,16 +297,17 @@ void ZMDepictionsParser::async(std::function<void(const ZMDepictionsParser&)> wo
 
 void ZMDepictionsParser::fetchSecondPage(const std::string& url, std::function<void(std::optional<std::string>)> then) {
     ZMDepictionRequests::fetch(session(), url, ZMDepictionRequests::kMaximumDocumentSize,
-                               [self = shared_from_this(), then = std::move(then)](
-                                   std::string data, std::optional<URLResponse>, std::optional<ZMError> error) {
+                               [gone = gone_, then = std::move(then)](std::string data, std::optional<URLResponse>,
+                                                                       std::optional<ZMError> error) {
                                    if (error) {
                                        ZMLOG("Error: {}", error->localizedDescription());
                                        then(std::nullopt);
                                        return;
                                    }
                                    // Parsing is not the session's work: its queue serves every answer.
-                                   ZMDepictionBudget::queue()->async([self, then, data = std::move(data)] {
-                                       if (!self->pageWent()) then(data);
+                                   // (The first page's document need not wait for the second.)
+                                   ZMDepictionBudget::queue()->async([gone, then, data = std::move(data)] {
+                                       if (!gone || !gone()) then(data);
                                    });
                                });
 }
