@@ -20,8 +20,8 @@
 //     5 ms timer's lateness, GuiProbes::StallProbe) and the slowest event;
 //   - the package page objects still alive once idle, and the screens left
 //     over the list;
-//   - a theme switch (to dark and back, at the Sections root) before the
-//     flipping (fresh) and after it.
+//   - a theme switch (to dark and back, at the Sections root, the best of
+//     three) before the flipping (fresh) and after it.
 //
 //   bench_GuiNavigationChurn <pace ms> <rounds>
 //
@@ -305,13 +305,19 @@ double switchTheme(int style) {
     return t.nsecsElapsed() / 1e6;
 }
 
-// To dark and back: the slower of the two.
+// To dark and back, three times: the slower of each pair, at best. Only
+// the best counts, because a loaded machine makes a switch slower now and
+// then, while what the switch restyles makes every switch slower.
 double themeSwitchMs() {
-    const double dark = switchTheme(ZMPalette::PureBlack);
-    settle(300);
-    const double light = switchTheme(ZMPalette::Light);
-    settle(300);
-    return std::max(dark, light);
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        const double dark = switchTheme(ZMPalette::PureBlack);
+        settle(200);
+        const double light = switchTheme(ZMPalette::Light);
+        settle(200);
+        best = std::min(best, std::max(dark, light));
+    }
+    return best;
 }
 
 }  // namespace
@@ -379,6 +385,7 @@ int main(int argc, char** argv) {
     }
     runUntil([&] { return sampler.quiet(); }, 20000);
     const double freshThemeMs = themeSwitchMs();
+    const qsizetype freshWidgets = QApplication::allWidgets().size();  // at the Sections root
     list = openAllPackages(nav);
     if (!runUntil([&] { return list->isOnScreen() && rowOf(list, hostile[0].identifier); }, 30000)) fail("All Packages lost its rows");
     runUntil([&] { return sampler.quiet(); }, 20000);
@@ -454,6 +461,7 @@ int main(int argc, char** argv) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     runUntil([&] { return sampler.quiet(); }, 20000);
     const int aliveAtRoot = livePages();
+    const qsizetype widgetsAtRoot = QApplication::allWidgets().size();
     const double afterThemeMs = themeSwitchMs();
 
     char idle[32];
@@ -478,11 +486,14 @@ int main(int argc, char** argv) {
     std::printf("  within %ld MB of the start 2 s after the last page went: %s (%+ld MB)\n", kAfterGoalMb, say(afterHolds),
                 afterMb - startMb);
     std::printf("  idle within %.0f s: %s (%s)\n", kIdleGoalSeconds, say(idleHolds), idle);
-    std::printf("  no stall over %.0f ms: %s (%.0f ms, cpu %.0f ms)\n", kStallGoalMs, say(stallHolds), figures.stallMs,
-                figures.stallCpuMs);
+    // The GUI thread's CPU time over the worst tick, and how often it waited or was preempted then
+    // (a stall far above its CPU time is a loaded machine, not the program's work).
+    std::printf("  no stall over %.0f ms: %s (%.0f ms, cpu %.0f ms, waited %ld, preempted %ld)\n", kStallGoalMs, say(stallHolds),
+                figures.stallMs, figures.stallCpuMs, figures.stallSwitches.waits, figures.stallSwitches.preempted);
     std::printf("  no page left, nothing over the list: %s (%d pages alive, %d at the root; %zu screens over the list)\n",
                 say(pagesHold), alive, aliveAtRoot, over);
-    std::printf("  theme switch after as fast as fresh: %s (%.0f ms against %.0f ms)\n", say(themeHolds), afterThemeMs, freshThemeMs);
+    std::printf("  theme switch after as fast as fresh: %s (%.0f ms against %.0f ms; widgets at the Sections root: %lld, fresh %lld)\n",
+                say(themeHolds), afterThemeMs, freshThemeMs, static_cast<long long>(widgetsAtRoot), static_cast<long long>(freshWidgets));
     std::fflush(stdout);
     const bool met = peakHolds && afterHolds && idleHolds && stallHolds && pagesHold && themeHolds;
     app().applicationWillTerminate();
