@@ -1,5 +1,6 @@
 #include "UIKit/UINavigationController.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -7,10 +8,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QParallelAnimationGroup>
-#include <functional>
-#include <tuple>
 #include <QPropertyAnimation>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+#include <tuple>
+#include <utility>
 
 #include "Miscellaneous/ZMLocalization.h"
 #include "UIKit/UISwipeGesture.h"
@@ -27,6 +30,56 @@ std::vector<QPointer<UINavigationController>>& allControllers() {
 }  // namespace
 
 namespace {
+// Screens on their way out of a navigation stack (covered by a push, or
+// popped): no press, double click, touch, context menu or key reaches them
+// or their children until they are back in front. Releases pass, so that a
+// press made before the screen started leaving ends normally. The back keys
+// pass too: they are meant for the stack, not for the screen.
+class LeavingScreens : public QObject {
+public:
+    static LeavingScreens& shared() {
+        static auto* screens = [] {
+            auto* s = new LeavingScreens;
+            qApp->installEventFilter(s);
+            return s;
+        }();
+        return *screens;
+    }
+    void add(QWidget* screen) {
+        if (screen) screens_.emplace_back(screen);
+    }
+    void remove(QWidget* screen) {
+        screens_.erase(std::remove_if(screens_.begin(), screens_.end(), [screen](const QPointer<QWidget>& s) { return !s || s == screen; }),
+                       screens_.end());
+    }
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (screens_.empty() || !o->isWidgetType()) return false;
+        switch (e->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::TouchBegin:
+        case QEvent::ContextMenu:
+            break;
+        case QEvent::KeyPress: {
+            const auto* key = static_cast<QKeyEvent*>(e);
+            if ((key->key() == Qt::Key_Left && (key->modifiers() & Qt::AltModifier)) || key->key() == Qt::Key_Back) return false;
+            break;
+        }
+        default:
+            return false;
+        }
+        auto* widget = static_cast<QWidget*>(o);
+        for (const auto& screen : screens_)
+            if (screen && (screen == widget || screen->isAncestorOf(widget))) return true;
+        return false;
+    }
+
+private:
+    std::vector<QPointer<QWidget>> screens_;
+};
+
 // Bar icons are drawn as templates in the bar's tint, like the platform's.
 QIcon tinted(const QIcon& icon, const QColor& tint) {
     if (icon.isNull() || !tint.isValid()) return icon;
@@ -364,7 +417,31 @@ void UINavigationController::updateBar() {
     colorsConnection_ = connect(item, &UINavigationItem::colorsChanged, bar_, &UINavigationBar::applyColors);
 }
 
+namespace {
+// Where a slide starts a screen: where the completed one left it, if it was moving.
+QPoint startOf(const std::map<QWidget*, QPoint>& was, QWidget* screen, QPoint otherwise) {
+    const auto it = was.find(screen);
+    return it == was.end() ? otherwise : it->second;
+}
+}  // namespace
+
+std::map<QWidget*, QPoint> UINavigationController::completeTransition() {
+    std::map<QWidget*, QPoint> where;
+    if (!transitioning_) return where;
+    for (const auto& w : moving_)
+        if (w) where[w] = w->pos();
+    if (animation_) {
+        // Its end is ours to run now, and only once.
+        animation_->disconnect(this);
+        animation_->stop();
+        animation_->deleteLater();
+    }
+    if (auto finish = std::exchange(finishTransition_, {})) finish();
+    return where;
+}
+
 void UINavigationController::setViewControllers(std::vector<UIViewController*> vcs, bool animated) {
+    completeTransition();
     const bool live = isOnScreen();
     UIViewController* oldTop = topViewController();
     UIViewController* newTop = vcs.empty() ? nullptr : vcs.back();
@@ -389,6 +466,7 @@ void UINavigationController::setViewControllers(std::vector<UIViewController*> v
 
 void UINavigationController::pushViewController(UIViewController* vc, bool animated) {
     if (!vc || std::find(stack_.begin(), stack_.end(), vc) != stack_.end()) return;
+    const auto was = completeTransition();
     UIViewController* old = topViewController();
     if (old) old->releaseKeyboardFocus();
     stack_.push_back(vc);
@@ -415,16 +493,15 @@ void UINavigationController::pushViewController(UIViewController* vc, bool anima
     };
     const int ms = animated && old && live ? UIView::durationMs(0.3) : 0;
     if (ms > 0) {
-        transitioning_ = true;
         const int w = content_->width();
-        slide(vc, QPoint(w, 0), QPoint(0, 0), old, QPoint(0, 0), QPoint(-w / 3, 0), ms, finish);
+        slide(vc, QPoint(w, 0), QPoint(0, 0), old, startOf(was, old, QPoint(0, 0)), QPoint(-w / 3, 0), ms, old, finish);
     } else {
         finish();
     }
 }
 
 void UINavigationController::slide(QWidget* in, QPoint inFrom, QPoint inTo, QWidget* out, QPoint outFrom,
-                                   QPoint outTo, int ms, const std::function<void()>& finished) {
+                                   QPoint outTo, int ms, UIViewController* leaving, std::function<void()> finished) {
     auto* group = new QParallelAnimationGroup(this);
     for (auto [widget, from, to] : {std::tuple{in, inFrom, inTo}, std::tuple{out, outFrom, outTo}}) {
         auto* a = new QPropertyAnimation(widget, "pos");
@@ -434,12 +511,29 @@ void UINavigationController::slide(QWidget* in, QPoint inFrom, QPoint inTo, QWid
         a->setEasingCurve(QEasingCurve::OutCubic);
         group->addAnimation(a);
     }
-    connect(group, &QAbstractAnimation::finished, this, finished);
+    transitioning_ = true;
+    animation_ = group;
+    moving_ = {in, out};
+    leaving_ = leaving;
+    LeavingScreens::shared().add(leaving);
+    // Whether it ends by itself or is completed early, the leaving screen takes input again after it.
+    finishTransition_ = [this, finished = std::move(finished)] {
+        LeavingScreens::shared().remove(leaving_);
+        leaving_ = nullptr;
+        moving_.clear();
+        animation_ = nullptr;
+        finished();
+    };
+    connect(group, &QAbstractAnimation::finished, this, [this] {
+        if (auto finish = std::exchange(finishTransition_, {})) finish();
+    });
     group->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 UIViewController* UINavigationController::popViewController(bool animated) {
-    if (stack_.size() < 2 || transitioning_) return nullptr;
+    if (stack_.size() < 2) return nullptr;
+    const auto was = completeTransition();
+    if (stack_.size() < 2) return nullptr;  // the completed transition may have changed the stack
     UIViewController* popped = stack_.back();
     stack_.pop_back();
     UIViewController* revealed = stack_.back();
@@ -466,9 +560,10 @@ UIViewController* UINavigationController::popViewController(bool animated) {
     };
     const int ms = animated && live ? UIView::durationMs(0.3) : 0;
     if (ms > 0) {
-        transitioning_ = true;
         const int w = content_->width();
-        slide(revealed, QPoint(-w / 3, 0), QPoint(0, 0), popped, QPoint(0, 0), QPoint(w, 0), ms, finish);
+        // A Back during a push takes the page back from where it got to.
+        slide(revealed, startOf(was, revealed, QPoint(-w / 3, 0)), QPoint(0, 0), popped, startOf(was, popped, QPoint(0, 0)),
+              QPoint(w, 0), ms, popped, finish);
     } else {
         finish();
     }
@@ -476,7 +571,8 @@ UIViewController* UINavigationController::popViewController(bool animated) {
 }
 
 void UINavigationController::popToRootViewController(bool animated) {
-    if (stack_.size() < 2 || transitioning_) return;
+    completeTransition();
+    if (stack_.size() < 2) return;
     // The screens between root and top go at once; the top one slides away.
     while (stack_.size() > 2) {
         UIViewController* middle = stack_[stack_.size() - 2];

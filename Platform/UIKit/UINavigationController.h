@@ -3,6 +3,16 @@
 // animated), pop to root, back by the bar's back button, the mouse's back
 // button, Alt+Left and a rightward swipe; large titles by a global switch
 // with the per-screen override of UINavigationItem.
+//
+// One transition at a time, and none is refused: a push, pop or new stack
+// asked for while one slides first completes the running one (its screens
+// go where it was taking them, a popped screen is deleted later), then
+// slides on from where the screens are. So a Back pressed during a push
+// takes the page back out, and the stack is always the one asked for. A
+// screen that is leaving (covered by a push, or popped) takes no clicks,
+// touches or keys until it is back in front: it cannot push anything once
+// it started going.
+#include <QAbstractAnimation>
 #include <QLabel>
 #include <QPointer>
 #include <QToolButton>
@@ -100,9 +110,13 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
-    // Moves `in` and `out` together over `ms` milliseconds, then calls `finished`.
+    // Moves `in` and `out` together over `ms` milliseconds, then calls
+    // `finished`; `leaving` takes no input meanwhile.
     void slide(QWidget* in, QPoint inFrom, QPoint inTo, QWidget* out, QPoint outFrom, QPoint outTo, int ms,
-               const std::function<void()>& finished);
+               UIViewController* leaving, std::function<void()> finished);
+    // Ends the running transition at once, as its end would; answers where
+    // its screens were, for the next one to start from.
+    std::map<QWidget*, QPoint> completeTransition();
     void attach(UIViewController* vc);
     void layoutStack();
     void retire(UIViewController* vc);
@@ -112,4 +126,8 @@ private:
     QMetaObject::Connection itemConnection_;
     QMetaObject::Connection colorsConnection_;
     bool transitioning_ = false;
+    QPointer<QAbstractAnimation> animation_;
+    std::function<void()> finishTransition_;
+    std::vector<QPointer<QWidget>> moving_;
+    QPointer<UIViewController> leaving_;
 };

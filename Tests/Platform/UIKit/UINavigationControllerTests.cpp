@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -80,11 +81,15 @@ TEST_F(NavigationTest, AnimatedPushFinishesAppearanceAfterTheSlide) {
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !nav->isTransitioning(); }));
     EXPECT_EQ(log.back(), "B.didAppear");
     EXPECT_EQ(b->pos(), QPoint(0, 0));
-    // A pop asked for during a transition is ignored rather than corrupting the stack.
-    nav->pushViewController(new RecordingScreen("C", &log), true);
-    EXPECT_EQ(nav->popViewController(true), nullptr);
+    // A pop asked for during a push is taken: the page goes back out, and only once.
+    auto* c = new RecordingScreen("C", &log);
+    nav->pushViewController(c, true);
+    EXPECT_EQ(nav->popViewController(true), c);
+    EXPECT_EQ(nav->topViewController(), b);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return !nav->isTransitioning(); }));
-    EXPECT_EQ(nav->viewControllers().size(), 3u);
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
+    EXPECT_EQ(b->pos(), QPoint(0, 0));
+    EXPECT_TRUE(b->isVisible());
 }
 
 TEST_F(NavigationTest, BackByAltLeftMouseBackButtonAndBarButton) {
@@ -237,5 +242,128 @@ TEST(NavigationBarColors, AColourChangeRepaintsTheBarWithoutRebuildingIt) {
     EXPECT_TRUE(button.isNull() || !button->isVisible());
     UIView::setAnimationsEnabled(true);
 }
+
+}  // namespace
+
+namespace {
+
+// Screens that count how many of them are alive, each with a button that
+// pushes a new screen (as a list's row opens a page).
+class CountedScreen : public UIViewController {
+public:
+    static inline int alive = 0;
+    static inline int opened = 0;  // screens the buttons pushed
+    explicit CountedScreen(const std::string& name) {
+        ++alive;
+        setTitle(QString::fromStdString(name));
+        button = new QPushButton("Open", this);
+        button->setGeometry(10, 10, 120, 40);
+        connect(button, &QPushButton::clicked, this, [this] {
+            ++opened;
+            navigationController()->pushViewController(new CountedScreen("X" + std::to_string(opened)), true);
+        });
+    }
+    ~CountedScreen() override { --alive; }
+    QPushButton* button;
+};
+
+struct Step {
+    int afterMs;         // pause before the step
+    std::string action;  // "push NAME", "back" (the bar's button), "root", "click NAME" (its button)
+};
+
+struct Walk {
+    const char* what;
+    std::vector<Step> steps;
+    std::vector<std::string> stack;  // titles, root first, once everything settled
+    int opened;                      // screens the buttons pushed
+};
+
+void PrintTo(const Walk& walk, std::ostream* out) { *out << walk.what; }
+
+class NavigationDuringTransitions : public ::testing::TestWithParam<Walk> {};
+
+TEST_P(NavigationDuringTransitions, TheStackIsWhatWasAskedAndNothingThatWentStaysAlive) {
+    const Walk& walk = GetParam();
+    UIView::setAnimationsEnabled(true);
+    CountedScreen::alive = CountedScreen::opened = 0;
+    {
+        UIWindow window;
+        auto* nav = new UINavigationController(new CountedScreen("A"));
+        window.setRootViewController(nav);
+        window.resize(400, 600);
+        window.show();
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return nav->topViewController()->isOnScreen(); }));
+        // In the stack or on its way out of it.
+        const auto named = [&](const std::string& name) -> CountedScreen* {
+            for (auto* vc : window.findChildren<UIViewController*>())
+                if (vc->title().toStdString() == name) return dynamic_cast<CountedScreen*>(vc);
+            return nullptr;
+        };
+        for (const Step& step : walk.steps) {
+            GuiTest::pump(std::chrono::milliseconds(step.afterMs));
+            const std::string verb = step.action.substr(0, step.action.find(' '));
+            const std::string name = step.action.find(' ') == std::string::npos ? "" : step.action.substr(step.action.find(' ') + 1);
+            if (verb == "push") {
+                nav->pushViewController(new CountedScreen(name), true);
+            } else if (verb == "back") {
+                ASSERT_TRUE(nav->navigationBar()->backButton()->isVisible()) << step.action;
+                QTest::mouseClick(nav->navigationBar()->backButton(), Qt::LeftButton);
+            } else if (verb == "root") {
+                nav->popToRootViewController(true);
+            } else if (verb == "click") {
+                CountedScreen* screen = named(name);
+                ASSERT_NE(screen, nullptr) << step.action;
+                // Straight to the button, wherever it is on screen: only the screen's state may refuse it.
+                QTest::mouseClick(screen->button, Qt::LeftButton);
+            } else {
+                FAIL() << "unknown step " << step.action;
+            }
+        }
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return !nav->isTransitioning(); }));
+        GuiTest::pump(std::chrono::milliseconds(50));
+
+        std::vector<std::string> titles;
+        for (auto* vc : nav->viewControllers()) titles.push_back(vc->title().toStdString());
+        EXPECT_EQ(titles, walk.stack) << walk.what;
+        EXPECT_EQ(CountedScreen::opened, walk.opened) << walk.what;
+        EXPECT_EQ(CountedScreen::alive, static_cast<int>(walk.stack.size())) << walk.what << ": screens that went are still alive";
+        // The top is in place and shown, the ones under it hidden, and the top takes clicks again.
+        auto* top = static_cast<CountedScreen*>(nav->topViewController());
+        EXPECT_EQ(top->pos(), QPoint(0, 0)) << walk.what;
+        EXPECT_TRUE(top->isVisible() && top->isOnScreen()) << walk.what;
+        for (auto* vc : nav->viewControllers()) {
+            if (vc == top) continue;
+            EXPECT_FALSE(vc->isVisible() || vc->isOnScreen()) << walk.what << ": " << vc->title().toStdString();
+        }
+        const int before = CountedScreen::opened;
+        QTest::mouseClick(top->button, Qt::LeftButton);
+        EXPECT_EQ(CountedScreen::opened, before + 1) << walk.what << ": the top screen takes no click";
+    }
+    EXPECT_EQ(CountedScreen::alive, 0);
+    UIView::setAnimationsEnabled(false);
+}
+
+// A slide takes 300 ms.
+INSTANTIATE_TEST_SUITE_P(
+    Walks, NavigationDuringTransitions,
+    ::testing::Values(
+        Walk{"Back at once after a push", {{0, "push B"}, {0, "back"}}, {"A"}, 0},
+        Walk{"Back halfway through a push", {{0, "push B"}, {120, "back"}}, {"A"}, 0},
+        Walk{"a push halfway through a pop", {{0, "push B"}, {400, "back"}, {120, "push C"}}, {"A", "C"}, 0},
+        Walk{"two pushes, then two Backs, all while moving",
+             {{0, "push B"}, {60, "push C"}, {60, "back"}, {60, "back"}}, {"A"}, 0},
+        Walk{"a click on the screen a push covers", {{0, "push B"}, {100, "click A"}}, {"A", "B"}, 0},
+        Walk{"a click on the screen a pop uncovers", {{0, "push B"}, {400, "back"}, {100, "click A"}}, {"A", "X1"}, 1},
+        Walk{"a click on the screen being popped", {{0, "push B"}, {400, "back"}, {100, "click B"}}, {"A"}, 0},
+        Walk{"pop to root during a push", {{0, "push B"}, {400, "push C"}, {100, "root"}}, {"A"}, 0},
+        Walk{"clicks and Backs every 150 ms",
+             {{0, "click A"}, {150, "back"}, {150, "click A"}, {150, "back"}, {150, "click A"}, {150, "back"},
+              {150, "click A"}, {150, "back"}},
+             {"A"}, 4},
+        Walk{"clicks and Backs every 50 ms",
+             {{0, "click A"}, {50, "back"}, {50, "click A"}, {50, "back"}, {50, "click A"}, {50, "back"}},
+             {"A"}, 3}),
+    [](const ::testing::TestParamInfo<Walk>& info) { return "Walk" + std::to_string(info.index); });
 
 }  // namespace
