@@ -722,7 +722,7 @@ void appendBroken(std::string& out, std::string_view line, size_t maximum) {
 
 }  // namespace
 
-std::string ZMMarkdownHTML::displayText(std::string_view text) {
+std::string ZMMarkdownHTML::displayText(std::string_view text, size_t maximumLineLength) {
     size_t lines = 0, blankRuns = 0, filled = 0;
     bool lastBlank = false;
     forEachLine(text, [&](std::string_view line) {
@@ -746,7 +746,7 @@ std::string ZMMarkdownHTML::displayText(std::string_view text) {
     auto emit = [&](std::string_view line) {
         if (!first) out += '\n';
         first = false;
-        appendBroken(out, line, kMaximumLineLength);
+        appendBroken(out, line, maximumLineLength);
     };
     forEachLine(text, [&](std::string_view line) {
         const bool blank = isBlank(line);

@@ -52,7 +52,7 @@ public:
     // bytes or more broken (at a space where there is one), and
     // past kMaximumLines lines, runs of blank lines made one, then no blank
     // line kept and lines joined by spaces. Every word stays, in order.
-    static std::string displayText(std::string_view text);
+    static std::string displayText(std::string_view text, size_t maximumLineLength = kMaximumLineLength);
 
     // Whether a link may keep its address.
     static bool isAllowedLink(std::string_view url);
