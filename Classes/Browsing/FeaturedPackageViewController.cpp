@@ -24,6 +24,7 @@
 #include "UIKit/GetButton.h"
 #include "UIKit/Timers.h"
 #include "UIKit/UIApplication.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "UIKit/UITextView.h"
 #include "ZMVostrelle.h"
@@ -119,7 +120,7 @@ void FeaturedPackageViewController::viewDidLoad() {
     descriptionLbl_->setObjectName("featuredDescriptionLbl");
     connect(descriptionLbl_, &UITextView::linkActivated, this, [this](const QUrl& url) { openLink(url); });
     connect(descriptionLbl_, &UITextView::wholeTextRequested, this, [this] {
-        presentViewController(new WholeTextViewController(qs(package_.title), descriptionLbl_->wholeText()), true);
+        SourceAddition::topPresenter(this)->presentViewController(WholeTextViewController::sheet(qs(package_.title), descriptionLbl_->wholeText()), true);
     });
     column->addWidget(descriptionLbl_);
     column->addStretch(1);

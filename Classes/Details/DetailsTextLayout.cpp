@@ -24,8 +24,11 @@ long long threadCpuNanoseconds() {
 }
 
 // Qt's steps (QTextDocumentLayout): the first goes 1,000 characters on, each
-// next one twice as far, up to 200,000; a step ends only where the layout
-// has gone 2,000 pixels down since it last could. Heights are measured at the
+// next one twice as far, up to 200,000, and a step ends only at a paragraph
+// of the top level some 2,000 pixels below where the layout last could end
+// one. So a step that begins at position p goes at most min(200,000, p +
+// 1,000) characters on (the steps before it went at least as far in all),
+// then on to 2,000 pixels further down. Heights are measured at the
 // narrowest width, where a paragraph has the most lines: at the widest, the
 // same 2,000 pixels hold up to this many times the text.
 constexpr int kFirstStep = 1000;
@@ -45,14 +48,23 @@ public:
     Trial(DetailsTextLayout& result, ZMDepictionBudget& budget) : result_(result), budget_(budget) {}
 
     // Where a paragraph, or a table, of the document's top level begins: the
-    // points where Qt may end a step.
+    // points where Qt may end a step. Ends the steps that may end here: from
+    // then on, the longest step the layout may make is the one that begins
+    // at the first piece still open.
     void beginItem(int position) {
-        if (std::abs(y_ - lastCheckpoint_) <= kCheckpointSpacing) return;
-        lastCheckpoint_ = y_;
-        if (position <= stepStart_ + stepSize_) return;
-        stepStart_ = position;
-        stepCost_ = 0;
-        stepSize_ = std::min(kLargestStep, stepSize_ * 2);
+        pieces_.push_back({position, y_, spent_});
+        while (firstOpen_ + 1 < pieces_.size()) {
+            Piece& first = pieces_[firstOpen_];
+            const long long reach = static_cast<long long>(first.position) + std::min(kLargestStep, first.position + kFirstStep);
+            if (position < reach) break;
+            if (first.yAtReach < 0) {  // the height where its characters end: the first piece that reaches that far
+                auto it = std::lower_bound(pieces_.begin() + static_cast<long>(firstOpen_), pieces_.end(), reach,
+                                           [](const Piece& p, long long at) { return p.position < at; });
+                first.yAtReach = it->y;
+            }
+            if (y_ < first.yAtReach + kCheckpointSpacing) break;
+            ++firstOpen_;
+        }
     }
 
     struct Paragraph {
@@ -107,7 +119,6 @@ public:
         previousBottomMargin_ = p.bottomMargin;
         if (!withinTime(start, p.costFactor)) return false;
         spent_ += (threadCpuNanoseconds() - start) * p.costFactor;
-        stepCost_ += (threadCpuNanoseconds() - start) * p.costFactor;
         ++blocks_;
         result_.fittingBlocks_ = blocks_;
         result_.fittingCost_ = spent_;
@@ -120,7 +131,7 @@ private:
         const long long paragraph = (threadCpuNanoseconds() - start) * factor;
         if (spent_ + paragraph > toNanoseconds(kMaximumTime))
             return pass(fmt::format("laying it out would take more than {} ms", kMaximumTime.count()));
-        if (stepCost_ + paragraph > toNanoseconds(kMaximumStep))
+        if (spent_ - pieces_[firstOpen_].spentBefore + paragraph > toNanoseconds(kMaximumStep))
             return pass(fmt::format("a step of its layout would take more than {} ms", kMaximumStep.count()));
         return true;
     }
@@ -131,9 +142,17 @@ private:
 
     DetailsTextLayout& result_;
     ZMDepictionBudget& budget_;
-    double y_ = 0, lastCheckpoint_ = 0, previousBottomMargin_ = 0;
-    int stepStart_ = 0, stepSize_ = kFirstStep, blocks_ = 0;
-    long long stepCost_ = 0, spent_ = 0;
+    struct Piece {
+        int position;
+        double y;
+        long long spentBefore;
+        double yAtReach = -1;
+    };
+    std::vector<Piece> pieces_;
+    size_t firstOpen_ = 0;
+    double y_ = 0, previousBottomMargin_ = 0;
+    int blocks_ = 0;
+    long long spent_ = 0;
 };
 
 namespace {
@@ -192,7 +211,7 @@ DetailsTextLayout DetailsTextLayout::of(const QTextDocument& document, ZMDepicti
             p.bottomMargin = format.bottomMargin();
             p.textIndent = format.textIndent();
             p.text = block.text();
-            p.font = document.defaultFont();
+            p.font = block.charFormat().font();  // an empty line's height is the block's font's
             p.formats = block.textFormats();
             p.direction = block.textDirection();
             if (!trial.layOut(p)) break;
@@ -209,12 +228,18 @@ DetailsTextLayout DetailsTextLayout::ofPlainText(const QString& text, const QFon
     Trial::Paragraph p;
     p.font = font;
     p.width = kNarrowestWidth;
+    // A view's paragraph reads its font from the document's format for each
+    // run of a script (QTextEngine::fontEngine): so does the trial.
+    QTextLayout::FormatRange whole;
+    whole.format.setFont(font);
     try {
         for (qsizetype start = 0;;) {
             qsizetype end = text.indexOf(u'\n', start);
             if (end < 0) end = text.size();
             trial.beginItem(static_cast<int>(start));
             p.text = text.mid(start, end - start);
+            whole.length = static_cast<int>(p.text.size());
+            p.formats = {whole};
             if (!trial.layOut(p)) break;
             if (end == text.size()) break;
             start = end + 1;

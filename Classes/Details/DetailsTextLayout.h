@@ -32,16 +32,16 @@ class ZMDepictionBudget;
 
 class DetailsTextLayout {
 public:
-    // The widths a page's text view takes: the narrowest window leaves its
-    // column some 340 pixels, and the widest window some 1,600.
+    // The widths a text view takes: the narrowest window leaves a page's
+    // column some 340 pixels; a wide screen's window, some 2,500.
     static constexpr double kNarrowestWidth = 320;
-    static constexpr double kWidestWidth = 1600;
+    static constexpr double kWidestWidth = 2560;
     // Height at the narrowest width: half of what Qt's layout can reach.
     static constexpr double kMaximumHeight = 4'000'000;
     // CPU time of the whole layout, which the window spends in steps.
     static constexpr std::chrono::milliseconds kMaximumTime{600};
     // CPU time of one step: the window's longest stall over the text.
-    static constexpr std::chrono::milliseconds kMaximumStep{40};
+    static constexpr std::chrono::milliseconds kMaximumStep{50};
     // Characters on one line at the narrowest width: a line is drawn whole
     // whenever a part of it shows.
     static constexpr int kMaximumLineLength = 1000;

@@ -330,7 +330,7 @@ void PackageDetailsViewController::buildViews() {
         connect(view, &UITextView::linkActivated, this, &PackageDetailsViewController::openTextLink);
         connect(view, &UITextView::wholeTextRequested, this, [this, view] {
             const QString title = view == descriptionLbl_ ? descriptionTitle_->text() : changelogTitle_->text();
-            presentViewController(new WholeTextViewController(title, view->wholeText()), true);
+            SourceAddition::topPresenter(this)->presentViewController(WholeTextViewController::sheet(title, view->wholeText()), true);
         });
     }
     // A changelog built after the layout pass shows once it has words.

@@ -1,39 +1,30 @@
 #include "Details/WholeTextViewController.h"
 
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "Browsing/BrowsingText.h"
-#include "PackageCell.h"
+#include "UIKit/UIBarButtonItem.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 
 WholeTextViewController::WholeTextViewController(const QString& title, const QString& text, QWidget* parent)
-    : ZMPalettedViewController(parent), title_(title), text_(text) {
+    : ZMPalettedViewController(parent), text_(text) {
     setObjectName("WholeTextViewController");
+    setTitle(title);
+}
+
+UINavigationController* WholeTextViewController::sheet(const QString& title, const QString& text) {
+    auto* nav = new UINavigationController(new WholeTextViewController(title, text));
+    nav->setModalPresentationStyle(UIViewController::ModalPresentationStyle::FormSheet);
+    return nav;
 }
 
 void WholeTextViewController::viewDidLoad() {
+    navigationItem()->setLeftBarButtonItem(
+        new UIBarButtonItem(BrowsingText::q("Close"), [this](UIBarButtonItem*) { close(); }, navigationItem()));
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(16, 12, 16, 0);
-    column->setSpacing(8);
-    auto* top = new QHBoxLayout;
-    titleLbl_ = new QLabel(title_);
-    titleLbl_->setObjectName("titleLbl");
-    titleLbl_->setTextFormat(Qt::PlainText);
-    QFont bold = titleLbl_->font();
-    bold.setBold(true);
-    bold.setPixelSize(20);
-    titleLbl_->setFont(bold);
-    top->addWidget(titleLbl_, 1);
-    closeBtn_ = new QPushButton(BrowsingText::q("Close"));
-    closeBtn_->setObjectName("closeBtn");
-    closeBtn_->setFlat(true);
-    connect(closeBtn_, &QPushButton::clicked, this, [this] { dismissViewController(true); });
-    top->addWidget(closeBtn_);
-    column->addLayout(top);
+    column->setContentsMargins(16, 8, 8, 0);
     // A plain text view lays out only the paragraphs it shows: the text, in
     // short lines, is never laid out whole.
     textView_ = new QPlainTextEdit;
@@ -46,9 +37,14 @@ void WholeTextViewController::viewDidLoad() {
     font.setPixelSize(15);
     textView_->setFont(font);
     textView_->setPlainText(text_);
-    column->addWidget(textView_, 1);
+    column->addWidget(textView_);
     setFocusProxy(textView_);
-    UISwipeGesture::addRightSwipe(this, [this] { dismissViewController(true); });
+    UISwipeGesture::addRightSwipe(this, [this] { close(); });
+}
+
+void WholeTextViewController::close() {
+    if (auto* nav = navigationController(); nav && nav->presentingViewController())
+        nav->presentingViewController()->dismissViewController(true);
 }
 
 void WholeTextViewController::paletteDidChange(const ZMPalette& palette) {
@@ -56,7 +52,6 @@ void WholeTextViewController::paletteDidChange(const ZMPalette& palette) {
     p.setColor(QPalette::Window, palette.backgroundColor());
     setPalette(p);
     setAutoFillBackground(true);
-    if (titleLbl_) PackageRow::setTextColor(titleLbl_, palette.primaryTextColor());
     if (textView_) {
         QPalette text = textView_->palette();
         text.setColor(QPalette::Base, palette.backgroundColor());

@@ -3,6 +3,7 @@
 // text; the text of HTML read without Qt's parser.
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -14,6 +15,7 @@
 
 #include "Depictions/ZMNativeDepiction.h"
 #include "Details/DetailsTextDocument.h"
+#include "Details/DetailsTextLayout.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Support/TestSupport.h"
 #include "UIKit/UITextView.h"
@@ -206,6 +208,55 @@ TEST(DetailsTextDocument, AddressesShowWithoutUnderlineWhereTheyAreWritten) {
             cursor.setPosition(static_cast<int>(at + text.size()));  // the format of the character before
             EXPECT_EQ(cursor.charFormat().fontUnderline(), underline) << what;
         }
+    }
+}
+
+// Texts that would pass Qt's layout limit (8,388,607 pixels: its layout then
+// never returns) or cost it seconds, on each road: they show plain or cut,
+// the view's layout of what shows ends within the limit, and every word is
+// in what shows or, for a cut text, in the whole text its link opens.
+TEST(DetailsTextDocument, TextsPastTheLayoutsLimitsShowBoundedWithEveryWordReachable) {
+    const std::string separator = "\xE2\x80\xA8";
+    auto quoted = [](int depth, const std::string& line) { return repeat(depth, [](int) { return std::string("> "); }) + line; };
+    auto words = [](int from, int count) { return repeat(count, [from](int i) { return word(from + i) + " "; }); };
+    struct Case {
+        const char* name;
+        std::function<D::Built(const std::string&)> road;
+        std::string text;
+    };
+    auto description = [](const std::string& t) { return D::fromMarkdown(t, false, false); };
+    // Within the counts a document is built under (elements, paragraphs and
+    // their length): nesting leaves no width, so each word takes a line.
+    const Case cases[] = {
+        {"64 nested quotes and a heading of words", description,
+         repeat(40, [&](int i) { return quoted(64, "# " + words(i * 4000, 4000)) + "\n\n"; })},
+        {"nine nested quotes in a changelog", [](const std::string& t) { return D::fromMarkdown(t, true, false); },
+         repeat(56, [&](int i) { return quoted(9, words(i * 4000, 4000)) + "\n\n"; })},
+        {"45 nested lists in the featured text", [](const std::string& t) { return D::fromFeaturedMarkdown(t); },
+         repeat(45, [&](int d) { return std::string(2 * d, ' ') + "- " + words(d * 4000, 4000) + "\n"; })},
+        {"an index description in line separators", [](const std::string& t) { return D::fromPlainText(t); },
+         repeat(400'000, [&](int i) { return word(i) + separator; })},
+        {"line separators past the budget", description, repeat(700'000, [&](int i) { return word(i) + separator; })},
+        {"combining marks on one letter", description, "w0" + repeat(300'000, [](int) { return std::string("\xCC\x81"); }) + " w1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        D::Built built = c.road(c.text);
+        ASSERT_NE(built.document, nullptr);
+        QTextDocument& doc = *built.document;
+        doc.setDocumentMargin(0);
+        doc.setPageSize(QSizeF(DetailsTextLayout::kNarrowestWidth, -1));
+        EXPECT_LT(doc.documentLayout()->documentSize().height(), DetailsTextLayout::kMaximumHeight) << "Qt's own layout ended";
+        const QString whole = doc.property(UITextView::kWholeTextProperty).toString();
+        EXPECT_EQ(whole.isEmpty(), built.cutBecause.empty());
+        if (!whole.isEmpty()) {
+            EXPECT_TRUE(doc.toHtml().contains(UITextView::wholeTextLink().toString())) << "the mark links to the whole text";
+        }
+        const std::set<QString> expected = wordsOf(QString::fromStdString(c.text));
+        const std::set<QString> shown = wordsOf(whole.isEmpty() ? doc.toPlainText() : whole);
+        size_t missing = 0;
+        for (const QString& w : expected) missing += shown.count(w) ? 0 : 1;
+        EXPECT_EQ(missing, 0u) << "of " << expected.size() << " words";
     }
 }
 
