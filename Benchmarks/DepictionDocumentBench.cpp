@@ -117,7 +117,7 @@ void BM_Document(benchmark::State& state, const Case& c) {
         const auto start = std::chrono::steady_clock::now();
         std::unique_ptr<QTextDocument> doc;
         if (c.plain) {
-            doc = DetailsTextDocument::fromPlainText(text, font);
+            doc = DetailsTextDocument::fromPlainText(text, font).document;
         } else {
             DetailsTextDocument::Built built = DetailsTextDocument::fromMarkdown(text, false, false);
             doc = std::move(built.document);

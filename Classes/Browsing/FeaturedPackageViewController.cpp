@@ -11,6 +11,7 @@
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMMarkdown.h"
 #include "Details/DetailsTextDocument.h"
+#include "Details/WholeTextViewController.h"
 #include "Dispatch/Dispatch.h"
 #include "Dispatch/SerialQueue.h"
 #include "ErrorViewController.h"
@@ -23,6 +24,7 @@
 #include "UIKit/GetButton.h"
 #include "UIKit/Timers.h"
 #include "UIKit/UIApplication.h"
+#include "UIKit/UINavigationController.h"
 #include "UIKit/UISwipeGesture.h"
 #include "UIKit/UITextView.h"
 #include "ZMVostrelle.h"
@@ -117,6 +119,9 @@ void FeaturedPackageViewController::viewDidLoad() {
     descriptionLbl_ = new UITextView;
     descriptionLbl_->setObjectName("featuredDescriptionLbl");
     connect(descriptionLbl_, &UITextView::linkActivated, this, [this](const QUrl& url) { openLink(url); });
+    connect(descriptionLbl_, &UITextView::wholeTextRequested, this, [this] {
+        SourceAddition::topPresenter(this)->presentViewController(WholeTextViewController::sheet(qs(package_.title), descriptionLbl_->wholeText()), true);
+    });
     column->addWidget(descriptionLbl_);
     column->addStretch(1);
 

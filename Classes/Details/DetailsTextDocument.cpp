@@ -12,7 +12,10 @@
 #include "Categories/String+URLsFromString.h"
 #include "Depictions/ZMHTMLDocument.h"
 #include "Depictions/ZMMarkdown.h"
+#include "Details/DetailsTextLayout.h"
+#include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
+#include "UIKit/UITextView.h"
 
 namespace {
 
@@ -68,8 +71,9 @@ bool beginsAParagraph(std::string_view name) {
 
 }  // namespace
 
-DetailsTextDocument::DetailsTextDocument(std::string_view text, const Look& look, Superseded superseded)
-    : text_(text), look_(look), budget_(text.size()) {
+DetailsTextDocument::DetailsTextDocument(std::string_view text, const Look& look, Superseded superseded, const QFont& font)
+    : text_(text), look_(look), font_(look.pixelSize > 0 ? fontOfSize(look.pixelSize) : font), superseded_(superseded),
+      budget_(text.size()) {
     budget_.stopWhen(std::move(superseded));
 }
 
@@ -87,13 +91,19 @@ DetailsTextDocument::Built DetailsTextDocument::fromFeaturedMarkdown(std::string
     return road.build([&](ZMDepictionBudget& budget) { return ZMMarkdown::render(text, budget); });
 }
 
-std::unique_ptr<QTextDocument> DetailsTextDocument::fromPlainText(std::string_view text, const QFont& font) {
-    auto doc = std::make_unique<QTextDocument>();
-    doc->setUndoRedoEnabled(false);
-    doc->setDefaultFont(font);
-    doc->setPlainText(QString::fromStdString(ZMMarkdownHTML::displayText(text)));
-    emptyWhenBlank(*doc);
-    return doc;
+DetailsTextDocument::Built DetailsTextDocument::fromPlainText(std::string_view text, const QFont& font, Superseded superseded) {
+    static const Look look{0, QColor(), ""};
+    DetailsTextDocument road(text, look, std::move(superseded), font);
+    return road.plain(text, {});
+}
+
+ZMDepictionBudget& DetailsTextDocument::trialBudget() {
+    // Its time runs from the first trial, not from the build.
+    if (!trialBudget_) {
+        trialBudget_.emplace(SIZE_MAX, kTrialTime);
+        trialBudget_->stopWhen(superseded_);
+    }
+    return *trialBudget_;
 }
 
 DetailsTextDocument::Built DetailsTextDocument::build(const Render& render) {
@@ -102,7 +112,7 @@ DetailsTextDocument::Built DetailsTextDocument::build(const Render& render) {
         ZMMarkdownHTML::Rendering rendering = render(budget_);
         if (budget_.stopped()) return {};
         if (rendering.html.empty()) {
-            if (rendering.reason.empty()) return {fromPlainText(rendering.plain, fontOfSize(look_.pixelSize)), {}};  // nothing to show
+            if (rendering.reason.empty()) return plain(rendering.plain, {});  // nothing to show
             return plainInstead(rendering.plain, rendering.reason);
         }
         html = std::move(rendering.html);
@@ -134,7 +144,12 @@ DetailsTextDocument::Built DetailsTextDocument::build(const Render& render) {
         edit.endEditBlock();
         emptyWhenBlank(*doc);
         budget_.checkNow();
-        return {std::move(doc), {}};
+        ZMDepictionBudget& trial = trialBudget();
+        const DetailsTextLayout layout = DetailsTextLayout::of(*doc, trial);
+        if (trial.stopped()) return {};
+        if (layout.overLimits()) return plainInstead(doc->toPlainText().toStdString(), *layout.overLimits());
+        doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));
+        return {std::move(doc), {}, {}};
     } catch (const ZMDepictionBudget::Exceeded& e) {
         if (budget_.stopped()) return {};
         return plainInstead(html.empty() ? ZMHTMLDocument::textWithoutMarkup(text_, false) : ZMHTMLDocument::textWithoutMarkup(html),
@@ -183,7 +198,15 @@ void DetailsTextDocument::showAddressesWithoutUnderline(QTextDocument& doc) {
 
 DetailsTextDocument::Built DetailsTextDocument::plainInstead(std::string_view shown, std::string because) {
     ZMLOG("a text of {} bytes shows as plain text: {}", text_.size(), because);
-    std::unique_ptr<QTextDocument> doc = fromPlainText(shown, fontOfSize(look_.pixelSize));
+    return plain(shown, std::move(because));
+}
+
+std::unique_ptr<QTextDocument> DetailsTextDocument::plainDocument(const QString& text) const {
+    auto doc = std::make_unique<QTextDocument>();
+    doc->setUndoRedoEnabled(false);
+    doc->setDefaultFont(font_);
+    doc->setPlainText(text);
+    emptyWhenBlank(*doc);
     if (look_.plainColor.isValid()) {
         QTextCursor all(doc.get());
         all.select(QTextCursor::Document);
@@ -191,7 +214,61 @@ DetailsTextDocument::Built DetailsTextDocument::plainInstead(std::string_view sh
         color.setForeground(look_.plainColor);
         all.mergeCharFormat(color);
     }
-    return {std::move(doc), std::move(because)};
+    return doc;
+}
+
+DetailsTextDocument::Built DetailsTextDocument::plain(std::string_view shown, std::string because) {
+    const QString text = QString::fromStdString(ZMMarkdownHTML::displayText(shown));
+    ZMDepictionBudget& trial = trialBudget();
+    const DetailsTextLayout layout = DetailsTextLayout::ofPlainText(text, font_, trial);
+    if (trial.stopped()) return {};
+    if (layout.overLimits()) {
+        ZMLOG("a text of {} bytes is too costly to lay out as plain text: {}", text_.size(), *layout.overLimits());
+        return cut(shown, std::move(because));
+    }
+    std::unique_ptr<QTextDocument> doc = plainDocument(text);
+    doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));
+    return {std::move(doc), std::move(because), {}};
+}
+
+// As much of the text as the trial finds fits, in short lines, then a mark
+// that says the rest is not shown and links to the whole text.
+DetailsTextDocument::Built DetailsTextDocument::cut(std::string_view shown, std::string plainBecause) {
+    const QString whole = QString::fromStdString(ZMMarkdownHTML::displayText(shown, kCutLineBytes));
+    ZMDepictionBudget trial(SIZE_MAX, kCutTrialTime);
+    trial.stopWhen(superseded_);
+    const DetailsTextLayout layout = DetailsTextLayout::ofPlainText(whole, font_, trial);
+    if (trial.stopped()) return {};
+    if (!layout.overLimits()) {  // in short lines it all fits
+        ZMLOG("a text of {} bytes shows in short lines", text_.size());
+        std::unique_ptr<QTextDocument> doc = plainDocument(whole);
+        doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));
+        return {std::move(doc), std::move(plainBecause), {}};
+    }
+    ZMLOG("a text of {} bytes shows cut after {} lines: {}", text_.size(), layout.fittingBlocks(), *layout.overLimits());
+    qsizetype end = 0;
+    for (int line = 0; line < layout.fittingBlocks() && end >= 0; ++line) {
+        end = whole.indexOf(u'\n', end);
+        if (end >= 0) ++end;
+    }
+    if (end < 0) end = whole.size();
+    std::unique_ptr<QTextDocument> doc = plainDocument(whole.left(end).trimmed());
+    QTextCursor at(doc.get());
+    at.movePosition(QTextCursor::End);
+    if (!doc->isEmpty()) at.insertBlock();
+    QTextCharFormat mark;
+    mark.setFontItalic(true);
+    mark.setForeground(look_.plainColor.isValid() ? look_.plainColor : QColor(0x8e, 0x8e, 0x93));
+    at.insertText(QString::fromStdString(ZMLocalizedString("The rest of this text is too long to show here.")) + " ", mark);
+    QTextCharFormat link = mark;
+    link.setAnchor(true);
+    link.setAnchorHref(UITextView::wholeTextLink().toString());
+    link.setFontUnderline(true);
+    link.setForeground(QColor(0x00, 0x7a, 0xff));
+    at.insertText(QString::fromStdString(ZMLocalizedString("Show the whole text")), link);
+    doc->setProperty(UITextView::kWholeTextProperty, whole);
+    doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));
+    return {std::move(doc), std::move(plainBecause), *layout.overLimits()};
 }
 
 std::optional<std::string> DetailsTextDocument::overLayoutLimits(std::string_view html) {

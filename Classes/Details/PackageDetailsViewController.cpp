@@ -33,6 +33,7 @@
 #include "Details/PackageReviewsSection.h"
 #include "Details/PackageScreenshotsViewController.h"
 #include "Details/ScreenshotsCell.h"
+#include "Details/WholeTextViewController.h"
 #include "Details/ZMScreenshotQtCodec.h"
 #include "Dispatch/Dispatch.h"
 #include "Foundation/URLSession.h"
@@ -111,7 +112,9 @@ void PackageDetailsViewController::showText(UITextView* view, const std::string&
     } else {
         // In the view's own type, as text set on its own document reads.
         view->setAttributedTextInBackground(
-            [text, font = view->font()](const std::function<bool()>&) { return DetailsTextDocument::fromPlainText(text, font); },
+            [text, font = view->font()](const std::function<bool()>& superseded) {
+                return DetailsTextDocument::fromPlainText(text, font, superseded).document;
+            },
             ZMDepictionBudget::queue());
     }
 }
@@ -323,8 +326,13 @@ void PackageDetailsViewController::buildViews() {
     connect(otherPackagesSection_, &PackageOtherPackagesSection::packageSelected, this, &PackageDetailsViewController::openPackage);
     for (QToolButton* star : header_->ratingButtons())
         connect(star, &QToolButton::clicked, this, [this, star] { ratingPressed(star); });
-    for (UITextView* view : {descriptionLbl_, changelogContentLbl_})
+    for (UITextView* view : {descriptionLbl_, changelogContentLbl_}) {
         connect(view, &UITextView::linkActivated, this, &PackageDetailsViewController::openTextLink);
+        connect(view, &UITextView::wholeTextRequested, this, [this, view] {
+            const QString title = view == descriptionLbl_ ? descriptionTitle_->text() : changelogTitle_->text();
+            SourceAddition::topPresenter(this)->presentViewController(WholeTextViewController::sheet(title, view->wholeText()), true);
+        });
+    }
     // A changelog built after the layout pass shows once it has words.
     connect(changelogContentLbl_, &UITextView::attributedTextShown, this,
             [this] { layoutChangelog(sourceUsesInfoJson(), mayFetchDepictions()); });

@@ -26,8 +26,15 @@ UITextView::UITextView(QWidget* parent) : QTextBrowser(parent) {
     document()->setDocumentMargin(0);
     // Text set later (setPlainText on this document) changes the height as well.
     followDocumentSize(document());
-    connect(this, &QTextBrowser::anchorClicked, this, &UITextView::linkActivated);
+    connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+        if (url == wholeTextLink()) emit wholeTextRequested();
+        else emit linkActivated(url);
+    });
 }
+
+QUrl UITextView::wholeTextLink() { return QUrl(QStringLiteral("vostrelle-text:whole")); }
+
+QString UITextView::wholeText() const { return document()->property(kWholeTextProperty).toString(); }
 
 // A build under way stops: its view went.
 UITextView::~UITextView() { ++*latest_; }
@@ -64,7 +71,9 @@ void UITextView::setAttributedText(QTextDocument* doc) {
 void UITextView::layOutShortTextAtOnce() {
     // A short text is laid out whole in a few milliseconds: the page around
     // it never shows it growing (nor shrinking for a moment on a new width).
-    if (document()->characterCount() <= kLaidOutAtOnce) fitHeight(document()->documentLayout()->documentSize());
+    const QVariant cost = document()->property(kLayoutCostProperty);
+    if (cost.isValid() ? cost.toLongLong() <= kCostLaidOutAtOnce : document()->characterCount() <= kLaidOutAtOnce)
+        fitHeight(document()->documentLayout()->documentSize());
 }
 
 void UITextView::setAttributedTextInBackground(DocumentBuilder build, const std::shared_ptr<Dispatch::SerialQueue>& queue) {

@@ -11,6 +11,13 @@
 // out whole when it is set and when the width changes, as it takes no time.
 // The latest text set wins: a build is told when another text was set or
 // its view went (and should stop there), and its document is then dropped.
+//
+// A builder may tell the view what the document's layout will cost
+// (kLayoutCostProperty, CPU nanoseconds): a text that costs little is laid
+// out whole at once, whatever its length. A document that shows only part of
+// a text may hold the whole of it (kWholeTextProperty) and link to it
+// (wholeTextLink()): a click on that link asks for the whole text
+// (wholeTextRequested) instead of being reported as a link.
 #include <QTextBrowser>
 #include <QUrl>
 #include <atomic>
@@ -28,6 +35,10 @@ public:
     // whether the view has no use for it any more.
     using DocumentBuilder = std::function<std::unique_ptr<QTextDocument>(const std::function<bool()>& superseded)>;
 
+    static constexpr const char* kLayoutCostProperty = "layoutCost";
+    static constexpr const char* kWholeTextProperty = "wholeText";
+    static QUrl wholeTextLink();
+
     explicit UITextView(QWidget* parent = nullptr);
     ~UITextView() override;
     // Shows `document` (the view takes it over; nullptr shows nothing).
@@ -39,19 +50,25 @@ public:
     bool isBuildingText() const { return building_; }
     // The whole text is laid out (read without laying anything out).
     bool isLaidOut() const;
+    // The whole of a text the view shows part of; empty when it shows all.
+    QString wholeText() const;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
     QVariant loadResource(int type, const QUrl& name) override;
 
 signals:
     void linkActivated(const QUrl& url);
+    void wholeTextRequested();
     void attributedTextShown();
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    // Characters laid out in one go, when the text is set or the width changes.
+    // Laid out in one go when the text is set or the width changes: a text
+    // whose layout costs less than this, or, when its cost is not known, one
+    // of fewer characters.
+    static constexpr qint64 kCostLaidOutAtOnce = 20'000'000;
     static constexpr int kLaidOutAtOnce = 32 * 1024;
     void followDocumentSize(QTextDocument* doc);
     void layOutShortTextAtOnce();

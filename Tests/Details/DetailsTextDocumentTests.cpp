@@ -3,6 +3,7 @@
 // text; the text of HTML read without Qt's parser.
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -14,8 +15,10 @@
 
 #include "Depictions/ZMNativeDepiction.h"
 #include "Details/DetailsTextDocument.h"
+#include "Details/DetailsTextLayout.h"
 #include "Details/PackageDetailsViewController.h"
 #include "Support/TestSupport.h"
+#include "UIKit/UITextView.h"
 
 namespace {
 
@@ -133,23 +136,30 @@ TEST(DetailsTextDocument, TheCountBeforeBuildingAgreesWithTheDocument) {
 
 // Text shown plain comes in lines a view lays out in steps, whatever its
 // bytes: a line of UTF-8 continuation bytes (alone, or after a byte-order
-// mark and a run the rendering cannot take) is broken in few pieces.
+// mark and a run the rendering cannot take) is broken in few pieces. What a
+// view shows, or the whole text a cut one holds, keeps every character.
 TEST(DetailsTextDocument, PlainTextOfAnyBytesComesInFewLines) {
     const std::string continuation(1 << 20, '\x80');
     const std::string marked = "\xEF\xBB\xBF" + std::string(300'000, '"') + std::string(600'000, '\x80') + " wlast";
     struct Case {
         const char* name;
+        size_t bytes;
         std::unique_ptr<QTextDocument> doc;
     };
-    Case cases[] = {{"plain", D::fromPlainText(continuation)}, {"after a mark, past the budget", D::fromMarkdown(marked, false, false).document}};
+    Case cases[] = {{"plain", continuation.size(), D::fromPlainText(continuation).document},
+                    {"after a mark, past the budget", marked.size(), D::fromMarkdown(marked, false, false).document}};
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Shape s = shapeOf(*c.doc);
-        EXPECT_LE(s.blocks, 200);
         EXPECT_LE(s.longestBlock, D::kMaximumBlockLength);
-        EXPECT_GT(c.doc->characterCount(), 500'000);
+        const QString whole = c.doc->property(UITextView::kWholeTextProperty).toString();
+        const QString shown = whole.isEmpty() ? c.doc->toPlainText() : whole;
+        EXPECT_GT(shown.size(), 500'000);
+        // Each byte becomes one character: three bytes of UTF-8 a line would fill.
+        EXPECT_LE(shown.count(u'\n'), static_cast<qsizetype>(3 * c.bytes / D::kCutLineBytes + 10));
     }
-    EXPECT_TRUE(cases[1].doc->toPlainText().endsWith("wlast"));
+    const QString whole = cases[1].doc->property(UITextView::kWholeTextProperty).toString();
+    EXPECT_TRUE((whole.isEmpty() ? cases[1].doc->toPlainText() : whole).endsWith("wlast"));
 }
 
 // A build whose view went stops at its next check, mid-way through a text
@@ -201,6 +211,55 @@ TEST(DetailsTextDocument, AddressesShowWithoutUnderlineWhereTheyAreWritten) {
     }
 }
 
+// Texts that would pass Qt's layout limit (8,388,607 pixels: its layout then
+// never returns) or cost it seconds, on each road: they show plain or cut,
+// the view's layout of what shows ends within the limit, and every word is
+// in what shows or, for a cut text, in the whole text its link opens.
+TEST(DetailsTextDocument, TextsPastTheLayoutsLimitsShowBoundedWithEveryWordReachable) {
+    const std::string separator = "\xE2\x80\xA8";
+    auto quoted = [](int depth, const std::string& line) { return repeat(depth, [](int) { return std::string("> "); }) + line; };
+    auto words = [](int from, int count) { return repeat(count, [from](int i) { return word(from + i) + " "; }); };
+    struct Case {
+        const char* name;
+        std::function<D::Built(const std::string&)> road;
+        std::string text;
+    };
+    auto description = [](const std::string& t) { return D::fromMarkdown(t, false, false); };
+    // Within the counts a document is built under (elements, paragraphs and
+    // their length): nesting leaves no width, so each word takes a line.
+    const Case cases[] = {
+        {"64 nested quotes and a heading of words", description,
+         repeat(40, [&](int i) { return quoted(64, "# " + words(i * 4000, 4000)) + "\n\n"; })},
+        {"nine nested quotes in a changelog", [](const std::string& t) { return D::fromMarkdown(t, true, false); },
+         repeat(56, [&](int i) { return quoted(9, words(i * 4000, 4000)) + "\n\n"; })},
+        {"45 nested lists in the featured text", [](const std::string& t) { return D::fromFeaturedMarkdown(t); },
+         repeat(45, [&](int d) { return std::string(2 * d, ' ') + "- " + words(d * 4000, 4000) + "\n"; })},
+        {"an index description in line separators", [](const std::string& t) { return D::fromPlainText(t); },
+         repeat(400'000, [&](int i) { return word(i) + separator; })},
+        {"line separators past the budget", description, repeat(700'000, [&](int i) { return word(i) + separator; })},
+        {"combining marks on one letter", description, "w0" + repeat(300'000, [](int) { return std::string("\xCC\x81"); }) + " w1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        D::Built built = c.road(c.text);
+        ASSERT_NE(built.document, nullptr);
+        QTextDocument& doc = *built.document;
+        doc.setDocumentMargin(0);
+        doc.setPageSize(QSizeF(DetailsTextLayout::kNarrowestWidth, -1));
+        EXPECT_LT(doc.documentLayout()->documentSize().height(), DetailsTextLayout::kMaximumHeight) << "Qt's own layout ended";
+        const QString whole = doc.property(UITextView::kWholeTextProperty).toString();
+        EXPECT_EQ(whole.isEmpty(), built.cutBecause.empty());
+        if (!whole.isEmpty()) {
+            EXPECT_TRUE(doc.toHtml().contains(UITextView::wholeTextLink().toString())) << "the mark links to the whole text";
+        }
+        const std::set<QString> expected = wordsOf(QString::fromStdString(c.text));
+        const std::set<QString> shown = wordsOf(whole.isEmpty() ? doc.toPlainText() : whole);
+        size_t missing = 0;
+        for (const QString& w : expected) missing += shown.count(w) ? 0 : 1;
+        EXPECT_EQ(missing, 0u) << "of " << expected.size() << " words";
+    }
+}
+
 // What real repositories publish stays rich text: no limit comes near it.
 TEST(DetailsTextDocument, RealDepictionsStayRichText) {
     size_t texts = 0;
@@ -224,10 +283,10 @@ TEST(DetailsTextDocument, BlankTextsGiveEmptyDocuments) {
     for (const char* text : {"", "   ", "\n\n  \n"}) {
         SCOPED_TRACE(text);
         EXPECT_TRUE(D::fromMarkdown(text, true, false).document->isEmpty());
-        EXPECT_TRUE(D::fromPlainText(text)->isEmpty());
+        EXPECT_TRUE(D::fromPlainText(text).document->isEmpty());
     }
     EXPECT_TRUE(D::fromMarkdown("<style></style><p> </p><br>", false, false).document->isEmpty());
-    EXPECT_FALSE(D::fromPlainText(" a ")->isEmpty());
+    EXPECT_FALSE(D::fromPlainText(" a ").document->isEmpty());
 }
 
 }  // namespace

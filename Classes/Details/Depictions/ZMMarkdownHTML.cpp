@@ -678,17 +678,22 @@ bool ZMMarkdownHTML::isAllowedLink(std::string_view url) {
 namespace {
 
 // Calls `line` for each line of `text` (ended by "\r\n", "\r" or "\n").
+// Each line of `text`, at every break a text view makes a line of (also
+// vertical tab, form feed, next line and the line and paragraph separators,
+// which Qt breaks at inside a paragraph: a paragraph of them is as many lines).
 template <class Line> void forEachLine(std::string_view text, Line&& line) {
     size_t start = 0;
-    for (;;) {
-        const size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            line(text.substr(start));
-            return;
+    for (size_t i = 0; i < text.size();) {
+        size_t width = 0;
+        if (!isNewline(text, i, width)) {
+            ++i;
+            continue;
         }
-        line(text.substr(start, end - start));
-        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+        line(text.substr(start, i - start));
+        i += width;
+        start = i;
     }
+    line(text.substr(start));
 }
 
 bool isBlank(std::string_view line) { return line.find_first_not_of(" \t\f\v") == std::string_view::npos; }
@@ -722,7 +727,7 @@ void appendBroken(std::string& out, std::string_view line, size_t maximum) {
 
 }  // namespace
 
-std::string ZMMarkdownHTML::displayText(std::string_view text) {
+std::string ZMMarkdownHTML::displayText(std::string_view text, size_t maximumLineLength) {
     size_t lines = 0, blankRuns = 0, filled = 0;
     bool lastBlank = false;
     forEachLine(text, [&](std::string_view line) {
@@ -746,7 +751,7 @@ std::string ZMMarkdownHTML::displayText(std::string_view text) {
     auto emit = [&](std::string_view line) {
         if (!first) out += '\n';
         first = false;
-        appendBroken(out, line, kMaximumLineLength);
+        appendBroken(out, line, maximumLineLength);
     };
     forEachLine(text, [&](std::string_view line) {
         const bool blank = isBlank(line);

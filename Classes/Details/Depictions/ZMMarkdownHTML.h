@@ -48,11 +48,13 @@ public:
     static constexpr size_t kMaximumLines = 10'000;
     static constexpr size_t kMaximumLineLength = 32 * 1024;
     // A text to be shown as plain text, shaped so a text view lays it out in
-    // small steps: line breaks normalised to "\n", lines of kMaximumLineLength
-    // bytes or more broken (at a space where there is one), and
+    // small steps: line breaks normalised to "\n" (also vertical tab, form
+    // feed, next line and the line and paragraph separators, where a view
+    // breaks lines too), lines of `maximumLineLength` bytes or more broken
+    // (at a space where there is one), and
     // past kMaximumLines lines, runs of blank lines made one, then no blank
     // line kept and lines joined by spaces. Every word stays, in order.
-    static std::string displayText(std::string_view text);
+    static std::string displayText(std::string_view text, size_t maximumLineLength = kMaximumLineLength);
 
     // Whether a link may keep its address.
     static bool isAllowedLink(std::string_view url);

@@ -6,6 +6,9 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextCursor>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -163,6 +166,47 @@ TEST(UITextView, TheLatestTextWinsAndABuildWhoseViewWentStops) {
     w.reset();
     EXPECT_TRUE(GuiTest::waitUntil([&] { return stopped == 1 && alive == 0; }));
     EXPECT_FALSE(builtOnGuiThread);
+}
+
+// A text its builder says lays out cheaply is whole at once, however long:
+// the page never sees it grow. One whose cost is not known is laid out in
+// steps past a few pages (above).
+TEST(UITextView, ATextThatLaysOutCheaplyHasItsWholeHeightAtOnce) {
+    Window w;
+    for (const bool cheap : {true, false}) {
+        SCOPED_TRACE(cheap ? "cheap" : "costly");
+        QTextDocument* doc = longDocument(30'000);
+        doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(cheap ? 1'000'000 : 900'000'000));
+        w.view->setAttributedText(doc);
+        EXPECT_EQ(laidOut(doc->lastBlock()), cheap);
+    }
+}
+
+// A click on the link to a cut text's whole asks for it, and reports no link;
+// a click on any other link reports the link. The whole text is the document's.
+TEST(UITextView, TheWholeTextLinkAsksForTheWholeText) {
+    Window w;
+    auto* doc = new QTextDocument;
+    doc->setHtml(QStringLiteral("<p><a href=\"https://example.com/\">a link</a></p><p>the rest: <a href=\"%1\">Show the whole text</a></p>")
+                     .arg(UITextView::wholeTextLink().toString()));
+    doc->setProperty(UITextView::kWholeTextProperty, QStringLiteral("every word"));
+    w.view->setAttributedText(doc);
+    GuiTest::pump();
+    QSignalSpy links(w.view, &UITextView::linkActivated), whole(w.view, &UITextView::wholeTextRequested);
+    auto clickAt = [&](const QString& text) {
+        QTextCursor at = doc->find(text);
+        at.setPosition(at.selectionStart() + 2);
+        QTest::mouseClick(w.view->viewport(), Qt::LeftButton, {}, w.view->cursorRect(at).center());
+        GuiTest::pump();
+    };
+    clickAt("Show the whole text");
+    EXPECT_EQ(whole.count(), 1);
+    EXPECT_EQ(links.count(), 0);
+    clickAt("a link");
+    EXPECT_EQ(whole.count(), 1);
+    ASSERT_EQ(links.count(), 1);
+    EXPECT_EQ(links.front().front().toUrl(), QUrl("https://example.com/"));
+    EXPECT_EQ(w.view->wholeText(), "every word");
 }
 
 }  // namespace
