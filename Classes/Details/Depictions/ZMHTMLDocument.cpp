@@ -1,6 +1,7 @@
 #include "Depictions/ZMHTMLDocument.h"
 
 #include "Depictions/ZMDepictionBudget.h"
+#include "Depictions/ZMHTMLEntityTable.h"
 #include "Depictions/ZMHTMLNestingLimit.h"
 #include "Miscellaneous/ZMLog.h"
 
@@ -125,6 +126,26 @@ std::string ZMHTMLDocument::toUTF8(std::string_view data) {
     if (charset.empty() || charset == "utf-8" || charset == "utf8") charset = "windows-1252";
     std::string out = convert(data, charset.c_str());
     if (out.empty()) out = convert(data, "windows-1252");
+    return out;
+}
+
+std::string ZMHTMLDocument::validUTF8(std::string_view text) {
+    if (isValidUTF8(text)) return std::string(text);
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(p, i, length, c);
+        if (c < 0) {
+            out += "\xEF\xBF\xBD";
+            i = start + 1;  // a byte each, not the longest broken sequence
+        } else {
+            out.append(text.data() + start, static_cast<size_t>(i - start));
+        }
+    }
     return out;
 }
 
@@ -331,16 +352,20 @@ void ZMHTMLDocument::logOverBudget(const char* reader, const std::string& how, c
     ZMLOG("{} {}: {}", reader, how, why);
 }
 
-std::optional<std::pair<char32_t, size_t>> ZMHTMLDocument::characterReferenceAt(std::string_view text, size_t at) {
-    constexpr size_t kLongest = 10;  // "&#x10FFFF;"
-    const size_t semi = text.substr(at, kLongest + 1).find(';');
-    if (semi == std::string_view::npos) return std::nullopt;
+std::optional<ZMHTMLDocument::CharacterReference> ZMHTMLDocument::characterReferenceAt(std::string_view text, size_t at) {
+    // The longest name, with "&" and ";" around it.
+    const size_t semi = text.substr(at, ZMHTMLEntityTable::kLongestName + 2).find(';');
+    if (semi == std::string_view::npos || semi < 2) return std::nullopt;
     const std::string_view name = text.substr(at + 1, semi - 1);
-    static constexpr std::pair<std::string_view, char32_t> kNamed[] = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
-    for (const auto& [named, c] : kNamed)
-        if (name == named) return std::pair{c, semi + 1};
-    if (name.size() < 2 || name[0] != '#') return std::nullopt;
+    if (name[0] != '#') {
+        const auto* end = std::end(ZMHTMLEntityTable::kEntities);
+        const auto* found = std::lower_bound(std::begin(ZMHTMLEntityTable::kEntities), end, name,
+                                             [](const ZMHTMLEntityTable::Entity& e, std::string_view n) { return e.name < n; });
+        if (found == end || found->name != name) return std::nullopt;
+        return CharacterReference{found->first, found->second, semi + 1};
+    }
+    constexpr size_t kLongestNumber = 10;  // "&#x10FFFF;" and a leading zero
+    if (semi > kLongestNumber || name.size() < 2) return std::nullopt;
     const bool hex = name[1] == 'x' || name[1] == 'X';
     const std::string_view digits = name.substr(hex ? 2 : 1);
     if (digits.empty()) return std::nullopt;
@@ -354,7 +379,7 @@ std::optional<std::pair<char32_t, size_t>> ZMHTMLDocument::characterReferenceAt(
         value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
     }
     if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = 0xFFFD;
-    return std::pair{value, semi + 1};
+    return CharacterReference{value, 0, semi + 1};
 }
 
 namespace {
@@ -419,7 +444,8 @@ std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML
         if (c == '&') {
             if (const auto entity = characterReferenceAt(in, i)) {
                 appendUTF8(out, static_cast<UChar32>(entity->first));
-                i += entity->second;
+                if (entity->second != 0) appendUTF8(out, static_cast<UChar32>(entity->second));
+                i += entity->length;
                 continue;
             }
         }

@@ -353,9 +353,9 @@ std::string decodeEntities(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '&')
-            if (auto entity = ZMHTMLDocument::characterReferenceAt(s, i); entity && entity->first <= 0x7F) {
+            if (auto entity = ZMHTMLDocument::characterReferenceAt(s, i); entity && entity->first <= 0x7F && entity->second == 0) {
                 out += static_cast<char>(entity->first);
-                i += entity->second - 1;
+                i += entity->length - 1;
                 continue;
             }
         out += s[i];
@@ -791,7 +791,10 @@ ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool for
 ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode,
                                                  ZMDepictionBudget& budget) {
     if (text.empty()) return {};
-    auto joined = withoutImageLines(text);
+    // Broken UTF-8 is read as Qt reads it (a U+FFFD a byte), here once for
+    // every reader after: never as a page in another encoding.
+    const std::string valid = ZMHTMLDocument::validUTF8(text);
+    auto joined = withoutImageLines(valid);
     if (!joined) return {};
     ZMDepictionBudget::Scope scope(budget);
     const bool html = joined->rfind("<style>", 0) == 0;

@@ -13,7 +13,8 @@
 // one. The whole sits in a span of the page's font and text colour ("white"
 // in dark mode, else "black"). The output is balanced whatever the raw HTML
 // does (an end tag with nothing open is dropped, what a block leaves open is
-// closed where it ends) and nests at most a few hundred deep.
+// closed where it ends) and nests at most a few hundred deep. A byte that is
+// not UTF-8 is one U+FFFD, as Qt shows it, whether the text is Markdown or HTML.
 #include <string>
 #include <string_view>
 

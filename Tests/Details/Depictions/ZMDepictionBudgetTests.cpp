@@ -207,6 +207,9 @@ TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
         {"<span style=\"color:black\"><h1>Head</h1><p>a <b>bold</b> word</p></span>", true, "Head\na bold word"},
         {"<p>a&amp;b &lt;c&gt; &quot;d&quot; &#233; &#x263A; &nbsp;e &bogus; & f</p>", true,
          "a&b <c> \"d\" \xC3\xA9 \xE2\x98\xBA \xC2\xA0" "e &bogus; & f"},
+        // Every named reference of HTML5 (with its ';'), one character or two.
+        {"<p>caf&eacute; &copy;&mdash;&NotEqualTilde; &CounterClockwiseContourIntegral; &eacute &Eacute;</p>", true,
+         "caf\xC3\xA9 \xC2\xA9\xE2\x80\x94\xE2\x89\x82\xCC\xB8 \xE2\x88\xB3 &eacute \xC3\x89"},
         {"<p>soft\nbreak</p><pre>kept\n  lines</pre>", true, "soft break\nkept\n  lines"},
         {"<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>", true, " a b\n c"},
         {"<a href=\"https://x.example/?a&amp;b\">link</a> 1 < 2 <unfinished", true, "link 1 < 2 <unfinished"},
@@ -221,6 +224,23 @@ TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
         {"", true, ""},
     };
     for (const auto& row : rows) EXPECT_EQ(ZMHTMLDocument::textWithoutMarkup(row.text, row.html), row.expected) << row.text;
+}
+
+// A byte that is not UTF-8 is one U+FFFD wherever the text goes, rich or
+// plain, Markdown or HTML: never the whole text read in another encoding.
+TEST(ZMDepictionBudget, ABrokenByteIsOneReplacementCharacter) {
+    const std::string cyrillic = "\xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe";
+    const std::string words = cyrillic + " \xff\xe2\x82 " + cyrillic + " ";
+    const std::string pastBudget(100'000, '"');  // six bytes of HTML each
+    for (const auto& [text, plain] : {std::pair{words, false}, std::pair{words + pastBudget, true},
+                                      std::pair{"<style></style><p>" + words + "</p>", false},
+                                      std::pair{"<style></style><p>" + words + pastBudget + "</p>", true}}) {
+        SCOPED_TRACE(text.substr(0, 40));
+        const Rendering r = ZMMarkdownHTML::render(text, false, false);
+        EXPECT_EQ(r.html.empty(), plain);
+        EXPECT_EQ(occurrences(shown(r), cyrillic), 2u);
+        EXPECT_EQ(occurrences(shown(r), "\xEF\xBF\xBD"), 3u);
+    }
 }
 
 // A page past the parser's budget: its descriptions are its text, the
