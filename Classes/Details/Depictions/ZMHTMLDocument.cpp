@@ -3,6 +3,7 @@
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMHTMLEntityTable.h"
 #include "Depictions/ZMHTMLNestingLimit.h"
+#include "Depictions/ZMTextWithoutMarkup.h"
 #include "Miscellaneous/ZMLog.h"
 
 #include <gumbo.h>
@@ -337,17 +338,6 @@ std::string ZMHTMLDocument::textContent(Element element) {
     return out;
 }
 
-namespace {
-
-void appendUTF8(std::string& out, UChar32 c) {
-    char buffer[4];
-    int32_t length = 0;
-    U8_APPEND_UNSAFE(buffer, length, c);
-    out.append(buffer, static_cast<size_t>(length));
-}
-
-}  // namespace
-
 void ZMHTMLDocument::logOverBudget(const char* reader, const std::string& how, const std::string& why) {
     ZMLOG("{} {}: {}", reader, how, why);
 }
@@ -382,119 +372,6 @@ std::optional<ZMHTMLDocument::CharacterReference> ZMHTMLDocument::characterRefer
     return CharacterReference{value, 0, semi + 1};
 }
 
-namespace {
-
-bool startsWithIgnoringCase(std::string_view text, size_t at, std::string_view prefix) {
-    if (text.size() - at < prefix.size()) return false;
-    for (size_t k = 0; k < prefix.size(); ++k)
-        if (std::tolower(static_cast<unsigned char>(text[at + k])) != prefix[k]) return false;
-    return true;
-}
-
-bool endsALine(std::string_view name) {
-    static constexpr std::string_view kBlocks[] = {"p",  "div", "h1", "h2", "h3",  "h4",    "h5", "h6",     "li",        "ul",
-                                                   "ol", "tr",  "dl", "dd", "dt",  "pre",   "hr", "center", "blockquote", "table",
-                                                   "section", "article", "header", "footer", "fieldset", "title"};
-    return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
-}
-
-}  // namespace
-
-std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML) {
-    const std::string utf8 = toUTF8(html);
-    const std::string_view in = utf8;
-    constexpr size_t npos = std::string_view::npos;
-    // Where a search from `from` answers. Each answer is kept: a text of
-    // markup that never ends is not searched to its end at each opener.
-    struct Kept {
-        size_t searchedFrom = npos, at = npos;
-    };
-    auto next = [&](Kept& kept, size_t from, auto&& find) {
-        if (kept.searchedFrom == npos || from < kept.searchedFrom || (kept.at != npos && kept.at < from)) {
-            kept.searchedFrom = from;
-            kept.at = find(from);
-        }
-        return kept.at;
-    };
-    auto finding = [&](std::string_view needle) { return [&in, needle](size_t from) { return in.find(needle, from); }; };
-    auto endTagOf = [&](std::string_view name) {
-        return [&in, name](size_t from) {
-            size_t at = in.find("</", from);
-            while (at != npos && !startsWithIgnoringCase(in, at + 2, name)) at = in.find("</", at + 2);
-            return at;
-        };
-    };
-    // The line break that ends a paragraph: a blank line follows it.
-    auto blankLine = [&in](size_t from) {
-        for (size_t at = in.find('\n', from); at != npos; at = in.find('\n', at + 1)) {
-            const size_t end = in.find_first_not_of(" \t\r", at + 1);
-            if (end != npos && in[end] == '\n') return at;
-        }
-        return npos;
-    };
-    Kept tagEnd, commentEnd, scriptEnd, styleEnd, endTagEnd, blank;
-    std::string out;
-    out.reserve(in.size());
-    int preformatted = 0;
-    auto endLine = [&] {
-        if (!out.empty() && out.back() != '\n') out += '\n';
-    };
-    for (size_t i = 0; i < in.size();) {
-        const char c = in[i];
-        if (c == '&') {
-            if (const auto entity = characterReferenceAt(in, i)) {
-                appendUTF8(out, static_cast<UChar32>(entity->first));
-                if (entity->second != 0) appendUTF8(out, static_cast<UChar32>(entity->second));
-                i += entity->length;
-                continue;
-            }
-        }
-        const char following = i + 1 < in.size() ? in[i + 1] : '\0';
-        const bool markup = c == '<' && (std::isalpha(static_cast<unsigned char>(following)) || following == '/' ||
-                                         following == '!' || following == '?');
-        if (!markup) {
-            out += asHTML && preformatted == 0 && (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
-            ++i;
-            continue;
-        }
-        if (in.substr(i, 4) == "<!--") {
-            const size_t end = next(commentEnd, i + 4, finding("-->"));
-            i = end == npos ? in.size() : end + 3;
-            continue;
-        }
-        size_t end = next(tagEnd, i, finding(">"));
-        if (end == npos) {  // no tag: text
-            out += c;
-            ++i;
-            continue;
-        }
-        const bool closing = following == '/';
-        size_t nameEnd = i + (closing ? 2 : 1);
-        std::string name;
-        while (nameEnd < end && std::isalnum(static_cast<unsigned char>(in[nameEnd])))
-            name += static_cast<char>(std::tolower(static_cast<unsigned char>(in[nameEnd++])));
-        if (name == "br") out += '\n';
-        else if ((name == "td" || name == "th") && !closing) out += ' ';
-        else if (endsALine(name)) endLine();
-        if (name == "pre") preformatted = std::max(0, preformatted + (closing ? -1 : 1));
-        // What a script or style holds is no text of the page: reading goes
-        // on after its end tag. In Markdown an HTML block without one ends
-        // at its first blank line, as the rendering reads it (and inline, the
-        // paragraph does): the text from there on is read.
-        if (!closing && (name == "script" || name == "style")) {
-            const size_t close = name == "script" ? next(scriptEnd, end, endTagOf("script")) : next(styleEnd, end, endTagOf("style"));
-            size_t closeEnd = close == npos ? npos : next(endTagEnd, close, finding(">"));
-            if (!asHTML) {
-                const size_t paragraphEnd = next(blank, end, blankLine);
-                if (paragraphEnd != npos && (closeEnd == npos || paragraphEnd < closeEnd)) closeEnd = paragraphEnd - 1;
-            }
-            end = closeEnd == npos ? in.size() : closeEnd;
-        }
-        i = end + 1;
-    }
-    const size_t first = out.find_first_not_of('\n');
-    if (first == std::string::npos) return {};
-    out.erase(0, first);
-    out.erase(out.find_last_not_of('\n') + 1);
-    return out;
+std::string ZMHTMLDocument::textWithoutMarkup(std::string_view text, bool asHTML) {
+    return asHTML ? ZMTextWithoutMarkup::ofHTML(toUTF8(text)) : ZMTextWithoutMarkup::ofMarkdown(text);
 }

@@ -174,10 +174,8 @@ public:
     }
 
     // ---- elements of raw HTML -------------------------------------------------
-    static bool isDropped(std::string_view name) { return isOneOf(name, kDroppedWithContent); }
-    static bool isVoid(std::string_view name) {
-        return name == "img" || name == "link" || name == "input" || name == "embed" || name == "frame";
-    }
+    static bool isDropped(std::string_view name) { return ZMMarkdownHTML::isDroppedWithContent(name); }
+    static bool isVoid(std::string_view name) { return ZMMarkdownHTML::isVoidElement(name); }
     // Returns false for an element that goes with its content (the caller
     // skips it, or brackets it with beginInlineSkip()/endInlineSkip()).
     bool openElement(std::string_view name, const std::optional<std::string>& href) {
@@ -662,6 +660,12 @@ void cutDeepMarkers(std::string& text) {
 }
 
 }  // namespace
+
+bool ZMMarkdownHTML::isDroppedWithContent(std::string_view name) { return isOneOf(name, kDroppedWithContent); }
+
+bool ZMMarkdownHTML::isVoidElement(std::string_view name) {
+    return name == "img" || name == "link" || name == "input" || name == "embed" || name == "frame";
+}
 
 bool ZMMarkdownHTML::isAllowedLink(std::string_view url) {
     size_t start = 0;

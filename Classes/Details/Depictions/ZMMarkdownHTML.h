@@ -55,6 +55,11 @@ public:
     // line kept and lines joined by spaces. Every word stays, in order.
     static std::string displayText(std::string_view text);
 
+    // Raw HTML's elements that go with what they hold (script, style,
+    // iframe...); of those, the void ones (img, input...) hold nothing.
+    static bool isDroppedWithContent(std::string_view name);
+    static bool isVoidElement(std::string_view name);
+
     // Whether a link may keep its address.
     static bool isAllowedLink(std::string_view url);
 };

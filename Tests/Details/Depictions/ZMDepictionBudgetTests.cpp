@@ -6,7 +6,9 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMDepictionsParser.h"
@@ -224,6 +226,120 @@ TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
         {"", true, ""},
     };
     for (const auto& row : rows) EXPECT_EQ(ZMHTMLDocument::textWithoutMarkup(row.text, row.html), row.expected) << row.text;
+}
+
+// The words a text shows: runs of letters and digits (any byte past ASCII
+// counts as a letter), without the bullets the rendering writes before items.
+std::vector<std::string> wordsOf(std::string text) {
+    for (size_t at; (at = text.find("\u2022")) != std::string::npos;) text.erase(at, 3);
+    std::vector<std::string> words(1);
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c >= 0x80) words.back() += static_cast<char>(c);
+        else if (!words.back().empty()) words.emplace_back();
+    }
+    if (words.back().empty()) words.pop_back();
+    return words;
+}
+
+// Past its budget a Markdown text reads as its rendering does, minus the
+// formatting: what CommonMark takes for markup goes, the rest stays. So its
+// words are the words of its own HTML.
+TEST(ZMDepictionBudget, AMarkdownTextReadPlainShowsTheWordsItsRenderingShows) {
+    const char* texts[] = {
+        "if count<limit and x > 0 then stop",
+        "a <b>bold</b> <span class=\"x\" title='y'>word</span> and </i> <a\nhref=\"u\">split</a> tag",
+        "not tags: <1a> <a b=> <a b=\"c\"d> </a b> <!A> <?> a<b",
+        "a <!-- hidden <p> --> b <!-- x -- y --> c <!--> d",
+        "a <!-- never closed\nb c\n\nd e",
+        "a <?php hidden ?> b <![CDATA[ hidden ]]> c <!DOCTYPE hidden> d <? a?" "?> e",
+        "`<b>shown</b>` and `` a ` <!-- b `` then <i>c</i>",
+        "```\n<style>\nshown <b>too</b>\n```\n\nafter <b>it</b>",
+        "    <script>indented</script>\n\nafter <i>it</i>",
+        "- item <b>one</b>\n\n      <style>code in an item</style>\n- two",
+        "> quoted <i>text</i> and\n> <!-- a comment\n> over lines --> more",
+        "caf&eacute; &copy; &NotEqualTilde; &bogus; &#233; &#x263A; &amp;eacute; `&eacute;`",
+        "\\<b>escaped</b> and \\&eacute; and \\`<i>not code</i>`",
+        "see <http://example.org/a?b&amp;c> or <mail@example.org>, not <http: x>",
+        "a <script>x()</script> b <style>p{}</style> e",
+        "a <style>unclosed\nstill unclosed\n\nnext paragraph",
+        "<div>\nan <b>HTML</b> block &eacute;\n</div>\n\nafter *it*",
+        "<script>\nvar x;\n\nafter the blank line",
+        "text\n\n<style>\na{}\n\nhidden</style>\n\nafter",
+        "<div title=\"a > b\">quoted</div> after",
+        "broken \xff bytes \xe2\x82 and \xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe",
+        "# a <b>heading</b> &eacute;\n\ntext\n===",
+    };
+    for (const char* text : texts) {
+        const Rendering r = ZMMarkdownHTML::render(text, false, false);
+        ASSERT_TRUE(r.reason.empty()) << text;
+        EXPECT_EQ(wordsOf(ZMHTMLDocument::textWithoutMarkup(text, false)), wordsOf(ZMHTMLDocument::textWithoutMarkup(r.html)))
+            << text;
+    }
+}
+
+// What is code, what is HTML and what is a paragraph follows the blocks the
+// rendering finds, through quotes, list items, tabs and HTML blocks cut short.
+TEST(ZMDepictionBudget, AMarkdownTextReadPlainFindsTheBlocksItsRenderingFinds) {
+    const char* texts[] = {
+        "a\n-     <b>code</b> in an item after a paragraph",
+        "a\n>     <b>code</b> in a quote",
+        "> a\n<b>lazy</b> line\n\n> b\n    <i>lazy too</i>",
+        "100. c <b>x</b>\n    - <i>not an item</i>",
+        "1. w <!X <\n</b>\nafter",
+        "-\n\n  <b>no longer in the item</b>\n\n-\n  <i>in it</i>",
+        "1) ---\n\n    <b>x</b> &#65; in the item",
+        "- <style> a\n\n     <b>x</b>\n\t```=\n    <style>\n``&eacute;</b>",
+        "\n- <script>``\n\n\n  - \t> caf&eacute;\n  - y",
+        "\n<style>\n=# \n\n<b\n</pre>\t --><script>--\n\"after",
+        "<script>\n_ a\n\n<?</style>&bogus; <p>\n    <?&amp;</style>``",
+        "<pre>\n<b>x</b>\n\ny *z*\n</pre>\nafter",
+        "~~~\n<b>\n~~~~\n<i>x</i>",
+        "```\n<b>a\n  ```\nafter <i>b</i>",
+        "    <b>code\n\n    more\nafter <i>c</i>",
+        "# <b>h</b> #\nSetext <i>x</i>\n---\n***\n<u>y</u>",
+        "a\n<div>\n*b* <i>c</i>\n\na\n<foo>\nb",
+        "\t- <b>a</b>\n\t\t<i>code</i>",
+        "<!-- a --> b\n<b>c</b>\n\n<?x ?> d\n<i>e</i>",
+    };
+    for (const char* text : texts) {
+        const Rendering r = ZMMarkdownHTML::render(text, false, false);
+        ASSERT_TRUE(r.reason.empty()) << text;
+        EXPECT_EQ(wordsOf(ZMHTMLDocument::textWithoutMarkup(text, false)), wordsOf(ZMHTMLDocument::textWithoutMarkup(r.html)))
+            << text;
+    }
+}
+
+// The shapes that lost words once a text passed its budget keep them all.
+TEST(ZMDepictionBudget, AMarkdownTextPastItsBudgetKeepsEveryWord) {
+    const std::string quotes(60, '"');  // six bytes of HTML each: the text passes its budget
+    constexpr size_t kLines = 2000;
+    auto lines = [&](const std::string& head, const std::string& line, const std::string& tail) {
+        return head + times(line + " " + quotes + "\n", kLines) + tail;
+    };
+    const std::string cyrillic = "\xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe";
+    struct Shape {
+        const char* name;
+        std::string text;
+        std::vector<std::pair<std::string, size_t>> shown;  // what is shown, how many times
+    };
+    const Shape shapes[] = {
+        {"a '<' that opens no tag, a '>' far below", lines("", "count<limit kiwi", ">"), {{"count<limit kiwi", kLines}}},
+        {"an inline comment that nothing closes", lines("a <!-- b\n", "kiwi", ""), {{"<!-- b", 1}, {"kiwi", kLines}}},
+        {"one byte that is not UTF-8", lines("\xff\n", cyrillic + " kiwi", ""), {{cyrillic + " kiwi", kLines}, {"\xEF\xBF\xBD", 1}}},
+        {"a code block that shows <style>", lines("```\n<style>\n```\n\n", "kiwi", ""), {{"<style>", 1}, {"kiwi", kLines}}},
+        {"an indented one", lines("    <script>\n\n", "kiwi", ""), {{"<script>", 1}, {"kiwi", kLines}}},
+        {"named entities", lines("", "caf&eacute; kiwi", ""), {{"caf\xC3\xA9 kiwi", kLines}, {"&eacute;", 0}}},
+    };
+    for (const Shape& s : shapes) {
+        SCOPED_TRACE(s.name);
+        const Rendering r = ZMMarkdownHTML::render(s.text, false, false);
+        EXPECT_FALSE(r.reason.empty());
+        for (const auto& [shown, count] : s.shown) EXPECT_EQ(occurrences(r.plain, shown), count) << shown;
+    }
+    // Tags in an HTML block whose quotes never close: the search for each
+    // one's end stops within the work of the budget, and each is text.
+    const std::string tags = "<div>\n" + times("<a b=\"kiwi\n", 20'000);
+    EXPECT_EQ(occurrences(ZMHTMLDocument::textWithoutMarkup(tags, false), "kiwi"), 20'000u);
 }
 
 // A byte that is not UTF-8 is one U+FFFD wherever the text goes, rich or
