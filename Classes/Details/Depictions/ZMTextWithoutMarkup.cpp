@@ -46,16 +46,13 @@ bool endsALine(std::string_view name) {
     return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
 }
 
-void endLine(std::string& out) {
-    if (!out.empty() && out.back() != '\n') out += '\n';
-}
-
 // What a tag of raw HTML leaves in the text: a line break, a space before a
-// cell, the end of a line where a block begins or ends.
-void tagInText(std::string_view name, bool closing, std::string& out) {
+// cell, the end of a line where a block begins or ends (unless a line just
+// began: at `lineBegins`, past the markers of a Markdown line).
+void tagInText(std::string_view name, bool closing, std::string& out, size_t lineBegins = npos) {
     if (name == "br") out += '\n';
     else if ((name == "td" || name == "th") && !closing) out += ' ';
-    else if (endsALine(name)) endLine(out);
+    else if (endsALine(name) && !out.empty() && out.back() != '\n' && out.size() != lineBegins) out += '\n';
 }
 
 // Where a search from `from` answers. Each answer is kept: a text of markup
@@ -77,7 +74,9 @@ template <class Find> size_t next(Kept& kept, size_t from, Find&& find) {
 // breaks, with the markers of the line after each.
 class BlockText {
 public:
-    BlockText(std::string_view source, std::span<const Line> lines) : source_(source), lines_(lines) {
+    // `out` holds what comes before the block, up to its first line's content.
+    BlockText(std::string_view source, std::span<const Line> lines, const std::string& out)
+        : source_(source), lines_(lines), lineBegins_(out.size()) {
         if (lines.size() == 1) {
             content_ = source.substr(lines[0].start, lines[0].end - lines[0].start);
             return;
@@ -95,8 +94,11 @@ public:
     BlockText& operator=(const BlockText&) = delete;
     std::string_view content() const { return content_; }
 
+    // Where in the output the line being written begins, past its markers.
+    size_t lineBegins() const { return lineBegins_; }
+
     // Appends content()[from, to).
-    void copy(size_t from, size_t to, std::string& out) const {
+    void copy(size_t from, size_t to, std::string& out) {
         while (from < to) {
             const size_t lineBreak = content_.substr(0, to).find('\n', from);
             if (lineBreak == npos) {
@@ -109,10 +111,11 @@ public:
         }
     }
     // Appends the line break at content()[at].
-    void appendBreak(size_t at, std::string& out) const {
+    void appendBreak(size_t at, std::string& out) {
         const size_t line = static_cast<size_t>(std::lower_bound(breaks_.begin(), breaks_.end(), at) - breaks_.begin());
-        if (line + 1 >= lines_.size()) return out.push_back('\n');
-        out.append(source_.substr(lines_[line].end, lines_[line + 1].start - lines_[line].end));
+        if (line + 1 >= lines_.size()) out.push_back('\n');
+        else out.append(source_.substr(lines_[line].end, lines_[line + 1].start - lines_[line].end));
+        lineBegins_ = out.size();
     }
 
 private:
@@ -121,6 +124,7 @@ private:
     std::string joined_;
     std::string_view content_;
     std::vector<size_t> breaks_;  // where each '\n' stands in content_
+    size_t lineBegins_;
 };
 
 // What the readings of one Markdown text share: the work spent in searches
@@ -184,7 +188,7 @@ size_t tagEnd(std::string_view in, size_t at, size_t& examined) {
 // HTML: `block` null for a whole text (white space is a space outside
 // <pre>, an unclosed comment takes the rest); else an HTML block of a
 // Markdown text (its lines stay, an unclosed comment is text).
-void readHTML(std::string_view in, std::string& out, const BlockText* block, Shared* shared) {
+void readHTML(std::string_view in, std::string& out, BlockText* block, Shared* shared) {
     auto finding = [&](std::string_view needle) { return [&in, needle](size_t from) { return in.find(needle, from); }; };
     auto endTagOf = [&](std::string_view name) {
         return [&in, name](size_t from) {
@@ -257,7 +261,7 @@ void readHTML(std::string_view in, std::string& out, const BlockText* block, Sha
         std::string name;
         while (nameEnd < end && std::isalnum(static_cast<unsigned char>(in[nameEnd])))
             name += static_cast<char>(std::tolower(static_cast<unsigned char>(in[nameEnd++])));
-        tagInText(name, closing, out);
+        tagInText(name, closing, out, block ? block->lineBegins() : npos);
         if (name == "pre") preformatted = std::max(0, preformatted + (closing ? -1 : 1));
         // What a script or style holds is no text: reading goes on after
         // its end tag (or the end of the block).
@@ -280,7 +284,7 @@ bool isASCIIPunctuation(char c) { return (c >= '!' && c <= '/') || (c >= ':' && 
 // The inline text of a paragraph or heading.
 class InlineReader {
 public:
-    InlineReader(const BlockText& block, std::string& out, Shared& shared)
+    InlineReader(BlockText& block, std::string& out, Shared& shared)
         : block_(block), s_(block.content()), out_(out), shared_(shared) {}
 
     void read() {
@@ -459,7 +463,7 @@ private:
                 skip_ += closing ? -1 : 1;
             return;
         }
-        tagInText(name, closing, out_);
+        tagInText(name, closing, out_, block_.lineBegins());
         if (!closing && !selfClosing && (name == "script" || name == "style")) skip_ = 1;
     }
 
@@ -468,7 +472,7 @@ private:
         size_t next = 0;
     };
 
-    const BlockText& block_;
+    BlockText& block_;
     std::string_view s_;
     std::string& out_;
     Shared& shared_;
@@ -517,7 +521,7 @@ std::string ZMTextWithoutMarkup::ofMarkdown(std::string_view text) {
     size_t copied = 0;
     ZMMarkdownBlocks::read(source, [&](ZMMarkdownBlocks::Kind kind, std::span<const Line> lines) {
         out.append(source, copied, lines.front().start - copied);
-        const BlockText block(source, lines);
+        BlockText block(source, lines, out);
         if (kind == ZMMarkdownBlocks::Kind::HTML) readHTML(block.content(), out, &block, &shared);
         else InlineReader(block, out, shared).read();
         copied = lines.back().end;

@@ -223,6 +223,17 @@ TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
         {"a<script>\nx\n\nb", true, "a"},
         // After a byte-order mark, broken UTF-8 reads as replacement characters.
         {"\xEF\xBB\xBF" "a\x80\x80" "b", false, "a\xEF\xBF\xBD\xEF\xBF\xBD" "b"},
+        // Markdown keeps its markers and lines, also where markup spans lines or goes.
+        {"> a <b\n> c=\"d\">e</b>\n> f", false, "> a e\n> f"},
+        {"- a <i>b</i>\n  c\n\n      <b>code</b>\n- d &amp; e", false, "- a b\n  c\n\n      <b>code</b>\n- d & e"},
+        {"> <div>\n> <b>x</b> &eacute;\n> </div>\n\ny", false, "> \n> x \xC3\xA9\n> \n\ny"},
+        {"see <http://a.example/?b&amp;c> and <x@a.example> `<b>` \\<i>", false,
+         "see http://a.example/?b&c and x@a.example `<b>` \\<i>"},
+        {"a <br> b <td>c</td> <p>d</p>", false, "a \n b  c \nd"},
+        {"a <style>p{}</style> b <style><video></style> c\n\nd", false, "a  b \n\nd"},
+        {"a <!-- b\n\n<!-- c -->d <!--> e\n\nf <!--> g", false, "a <!-- b\n\nd  e\n\nf <!--> g"},
+        {"<!-- never\nclosed <b>x</b>", false, "<!-- never\nclosed x"},
+        {"~~~\n<b>&eacute;\n~~~\n<i>&eacute;</i>", false, "~~~\n<b>&eacute;\n~~~\n\xC3\xA9"},
         {"", true, ""},
     };
     for (const auto& row : rows) EXPECT_EQ(ZMHTMLDocument::textWithoutMarkup(row.text, row.html), row.expected) << row.text;
