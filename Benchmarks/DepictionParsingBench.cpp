@@ -11,7 +11,9 @@
 //     page of reopened formatting), against a plain
 //     4 MB text: each is cut or stopped within the budget of one depiction.
 //     Benchmarks/hostile-depictions.sh runs each in a process of its own for
-//     its peak memory.
+//     its peak memory;
+//   - 4 MB Markdown texts read as plain text, as a text past its budget is
+//     shown, in shapes that would have the reading search far or lose words.
 // Inputs are generated, deterministic and shaped like real pages.
 #include <benchmark/benchmark.h>
 #include <cmark-gfm.h>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "Depictions/ZMDepictionsParser.h"
+#include "Depictions/ZMHTMLDocument.h"
 #include "Depictions/ZMMarkdownHTML.h"
 #include "Depictions/ZMNativeDepiction.h"
 
@@ -283,6 +286,69 @@ void BM_Hostile4MB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_Hostile4MB)->DenseRange(0, 25)->Unit(benchmark::kMillisecond);
+
+std::string times(std::string_view unit, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += unit;
+    return out;
+}
+
+size_t occurrences(std::string_view text, std::string_view word) {
+    size_t n = 0;
+    for (size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + word.size())) ++n;
+    return n;
+}
+
+// 4 MB Markdown texts read as plain text (a text past its budget), each
+// shaped so a reading that searches far at every opener, or takes text for
+// markup, would show it. Each holds `word` (as written) a number of times
+// as text, and must show it as often (`shown`, when it is written otherwise).
+struct PlainTextShape {
+    const char* label;
+    std::function<std::string()> text;
+    std::string word = "kiwi", shown = word;
+};
+
+const std::vector<PlainTextShape>& plainTextShapes() {
+    static const std::vector<PlainTextShape> shapes = {
+        {"plain Markdown", [] { return repeated("", "Plain words of a description, *some* in a [link](https://example.org/) kiwi.\n\n", ""); }},
+        {"'count<limit', a '>' at the end", [] { return repeated("", "while count<limit kiwi\n\n", ">"); }},
+        {"an inline comment nothing closes", [] { return repeated("a <!-- b\n\n", "kiwi ", ""); }},
+        {"a byte not UTF-8, Cyrillic words", [] { return repeated("\xff", "\xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe ", ""); },
+         "\xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe"},
+        {"a code block showing <style>", [] { return repeated("```\n<style>\n```\n", "kiwi ", ""); }},
+        {"named entities", [] { return repeated("", "caf&eacute; ", ""); }, "caf&eacute;", "caf\xc3\xa9"},
+        {"comments never closed", [] { return repeated("", "<!-- kiwi ", ""); }},
+        {"instructions never ended", [] { return repeated("", "a <? kiwi ", ""); }},
+        {"backtick runs", [] { return repeated("", "` `` ``` kiwi ", ""); }},
+        {"HTML block tags whose quotes never close", [] { return repeated("<div>\n", "<a b=\"kiwi\n", ""); }},
+        {"scripts ended by blank lines", [] { return repeated("", "<script>\nx\n\nkiwi\n\n", ""); }},
+        {"list markers on one line", [] { return repeated("", "- ", "kiwi"); }},
+        {"list items each deeper than the last",
+         [] {
+             std::string text;
+             for (size_t depth = 0; text.size() < 4 * 1024 * 1024; ++depth) text += std::string(2 * depth, ' ') + "- kiwi\n";
+             return text;
+         }},
+        {"blank lines in 64 nested items", [] { return repeated(times("- ", 64) + "kiwi\n", "\n", ""); }},
+    };
+    return shapes;
+}
+
+void BM_PlainText4MB(benchmark::State& state) {
+    const PlainTextShape& shape = plainTextShapes()[static_cast<size_t>(state.range(0))];
+    const std::string text = shape.text();
+    const size_t words = occurrences(text, shape.word);
+    const size_t shown = occurrences(ZMHTMLDocument::textWithoutMarkup(text, false), shape.shown);
+    if (words == 0 || shown != words) {
+        state.SkipWithError(("the text lost words: " + std::to_string(shown) + " of " + std::to_string(words) + " shown").c_str());
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(ZMHTMLDocument::textWithoutMarkup(text, false));
+    state.SetLabel(shape.label);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_PlainText4MB)->DenseRange(0, static_cast<int>(plainTextShapes().size()) - 1)->Unit(benchmark::kMillisecond);
 
 void BM_JsonParse1MB(benchmark::State& state) {
     const std::string& doc = depiction1MB();

@@ -4,7 +4,7 @@
 # depiction: within 1 s and 250 MB more than the process held before (the
 # text itself and the program).
 #   - bench_DepictionParsingBench, BM_Hostile4MB: the 4 MB texts rendered, or
-#     read as pages;
+#     read as pages; BM_PlainText4MB: 4 MB Markdown texts read as plain text;
 #   - bench_DepictionDocumentBench, BM_Document: the package page's whole
 #     text-to-document step, with the characters of the document made.
 # A case still running after DEPICTION_CASE_CAP seconds (default 120) is
@@ -56,6 +56,8 @@ run_cases() {
 }
 
 run_cases "$(realpath "$BUILD/Benchmarks/bench_DepictionParsingBench")" BM_Hostile4MB "text (4 MiB)"
+echo
+run_cases "$(realpath "$BUILD/Benchmarks/bench_DepictionParsingBench")" BM_PlainText4MB "Markdown read as plain text (4 MiB)"
 echo
 run_cases "$(realpath "$BUILD/Benchmarks/bench_DepictionDocumentBench")" BM_Document "text to document (size)"
 exit $status

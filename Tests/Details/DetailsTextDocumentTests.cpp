@@ -100,6 +100,42 @@ TEST(DetailsTextDocument, HostileTextsComeOutAsDocumentsLaidOutInStepsWithEveryW
     }
 }
 
+// The shapes that lost words when a text passed its budget, at full size
+// through the page's own entry point: the plain document shows every one.
+TEST(DetailsTextDocument, TextsPastTheBudgetShowEveryWordPlain) {
+    constexpr int kLines = 20'000;
+    const std::string quotes(60, '"');  // six bytes of HTML each: the text passes its budget
+    const std::string cyrillic = "\xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe";
+    auto lines = [&](const std::string& head, const std::function<std::string(int)>& line, const std::string& tail) {
+        return head + repeat(kLines, [&](int i) { return line(i) + " " + quotes + "\n"; }) + tail;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        QString each;  // shown once a line besides its word
+    };
+    const Case cases[] = {
+        {"a '<' that opens no tag, a '>' far below", lines("", [](int i) { return "count<limit " + word(i); }, ">"), "count<limit"},
+        {"an inline comment that nothing closes", lines("a <!-- b\n", word, ""), ""},
+        {"one byte that is not UTF-8", lines("\xff\n", [&](int i) { return cyrillic + " " + word(i); }, ""), QString::fromStdString(cyrillic)},
+        {"a code block that shows <style>", lines("```\n<style>\n```\n\n", word, ""), ""},
+        {"named entities", lines("", [](int i) { return "caf&eacute; " + word(i); }, ""), "caf\u00e9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const D::Built built = D::fromMarkdown(c.text, true, false);
+        EXPECT_FALSE(built.plainBecause.empty());
+        const QString plain = built.document->toPlainText();
+        const std::set<QString> shown = wordsOf(plain);
+        int missing = 0;
+        for (int i = 0; i < kLines; ++i) missing += shown.count(QString::fromStdString(word(i))) ? 0 : 1;
+        EXPECT_EQ(missing, 0);
+        if (!c.each.isEmpty()) {
+            EXPECT_EQ(plain.count(c.each), kLines);
+        }
+    }
+}
+
 // The count made before a document is built agrees with the document's own
 // on either side of each limit: texts under it are built, texts over it are
 // turned away before Qt builds them.

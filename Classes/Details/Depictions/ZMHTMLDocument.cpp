@@ -1,7 +1,9 @@
 #include "Depictions/ZMHTMLDocument.h"
 
 #include "Depictions/ZMDepictionBudget.h"
+#include "Depictions/ZMHTMLEntityTable.h"
 #include "Depictions/ZMHTMLNestingLimit.h"
+#include "Depictions/ZMTextWithoutMarkup.h"
 #include "Miscellaneous/ZMLog.h"
 
 #include <gumbo.h>
@@ -125,6 +127,26 @@ std::string ZMHTMLDocument::toUTF8(std::string_view data) {
     if (charset.empty() || charset == "utf-8" || charset == "utf8") charset = "windows-1252";
     std::string out = convert(data, charset.c_str());
     if (out.empty()) out = convert(data, "windows-1252");
+    return out;
+}
+
+std::string ZMHTMLDocument::validUTF8(std::string_view text) {
+    if (isValidUTF8(text)) return std::string(text);
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(p, i, length, c);
+        if (c < 0) {
+            out += "\xEF\xBF\xBD";
+            i = start + 1;  // a byte each, not the longest broken sequence
+        } else {
+            out.append(text.data() + start, static_cast<size_t>(i - start));
+        }
+    }
     return out;
 }
 
@@ -316,31 +338,24 @@ std::string ZMHTMLDocument::textContent(Element element) {
     return out;
 }
 
-namespace {
-
-void appendUTF8(std::string& out, UChar32 c) {
-    char buffer[4];
-    int32_t length = 0;
-    U8_APPEND_UNSAFE(buffer, length, c);
-    out.append(buffer, static_cast<size_t>(length));
-}
-
-}  // namespace
-
 void ZMHTMLDocument::logOverBudget(const char* reader, const std::string& how, const std::string& why) {
     ZMLOG("{} {}: {}", reader, how, why);
 }
 
-std::optional<std::pair<char32_t, size_t>> ZMHTMLDocument::characterReferenceAt(std::string_view text, size_t at) {
-    constexpr size_t kLongest = 10;  // "&#x10FFFF;"
-    const size_t semi = text.substr(at, kLongest + 1).find(';');
-    if (semi == std::string_view::npos) return std::nullopt;
+std::optional<ZMHTMLDocument::CharacterReference> ZMHTMLDocument::characterReferenceAt(std::string_view text, size_t at) {
+    // The longest name, with "&" and ";" around it.
+    const size_t semi = text.substr(at, ZMHTMLEntityTable::kLongestName + 2).find(';');
+    if (semi == std::string_view::npos || semi < 2) return std::nullopt;
     const std::string_view name = text.substr(at + 1, semi - 1);
-    static constexpr std::pair<std::string_view, char32_t> kNamed[] = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
-    for (const auto& [named, c] : kNamed)
-        if (name == named) return std::pair{c, semi + 1};
-    if (name.size() < 2 || name[0] != '#') return std::nullopt;
+    if (name[0] != '#') {
+        const auto* end = std::end(ZMHTMLEntityTable::kEntities);
+        const auto* found = std::lower_bound(std::begin(ZMHTMLEntityTable::kEntities), end, name,
+                                             [](const ZMHTMLEntityTable::Entity& e, std::string_view n) { return e.name < n; });
+        if (found == end || found->name != name) return std::nullopt;
+        return CharacterReference{found->first, found->second, semi + 1};
+    }
+    constexpr size_t kLongestNumber = 10;  // "&#x10FFFF;" and a leading zero
+    if (semi > kLongestNumber || name.size() < 2) return std::nullopt;
     const bool hex = name[1] == 'x' || name[1] == 'X';
     const std::string_view digits = name.substr(hex ? 2 : 1);
     if (digits.empty()) return std::nullopt;
@@ -354,121 +369,9 @@ std::optional<std::pair<char32_t, size_t>> ZMHTMLDocument::characterReferenceAt(
         value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
     }
     if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = 0xFFFD;
-    return std::pair{value, semi + 1};
+    return CharacterReference{value, 0, semi + 1};
 }
 
-namespace {
-
-bool startsWithIgnoringCase(std::string_view text, size_t at, std::string_view prefix) {
-    if (text.size() - at < prefix.size()) return false;
-    for (size_t k = 0; k < prefix.size(); ++k)
-        if (std::tolower(static_cast<unsigned char>(text[at + k])) != prefix[k]) return false;
-    return true;
-}
-
-bool endsALine(std::string_view name) {
-    static constexpr std::string_view kBlocks[] = {"p",  "div", "h1", "h2", "h3",  "h4",    "h5", "h6",     "li",        "ul",
-                                                   "ol", "tr",  "dl", "dd", "dt",  "pre",   "hr", "center", "blockquote", "table",
-                                                   "section", "article", "header", "footer", "fieldset", "title"};
-    return std::find(std::begin(kBlocks), std::end(kBlocks), name) != std::end(kBlocks);
-}
-
-}  // namespace
-
-std::string ZMHTMLDocument::textWithoutMarkup(std::string_view html, bool asHTML) {
-    const std::string utf8 = toUTF8(html);
-    const std::string_view in = utf8;
-    constexpr size_t npos = std::string_view::npos;
-    // Where a search from `from` answers. Each answer is kept: a text of
-    // markup that never ends is not searched to its end at each opener.
-    struct Kept {
-        size_t searchedFrom = npos, at = npos;
-    };
-    auto next = [&](Kept& kept, size_t from, auto&& find) {
-        if (kept.searchedFrom == npos || from < kept.searchedFrom || (kept.at != npos && kept.at < from)) {
-            kept.searchedFrom = from;
-            kept.at = find(from);
-        }
-        return kept.at;
-    };
-    auto finding = [&](std::string_view needle) { return [&in, needle](size_t from) { return in.find(needle, from); }; };
-    auto endTagOf = [&](std::string_view name) {
-        return [&in, name](size_t from) {
-            size_t at = in.find("</", from);
-            while (at != npos && !startsWithIgnoringCase(in, at + 2, name)) at = in.find("</", at + 2);
-            return at;
-        };
-    };
-    // The line break that ends a paragraph: a blank line follows it.
-    auto blankLine = [&in](size_t from) {
-        for (size_t at = in.find('\n', from); at != npos; at = in.find('\n', at + 1)) {
-            const size_t end = in.find_first_not_of(" \t\r", at + 1);
-            if (end != npos && in[end] == '\n') return at;
-        }
-        return npos;
-    };
-    Kept tagEnd, commentEnd, scriptEnd, styleEnd, endTagEnd, blank;
-    std::string out;
-    out.reserve(in.size());
-    int preformatted = 0;
-    auto endLine = [&] {
-        if (!out.empty() && out.back() != '\n') out += '\n';
-    };
-    for (size_t i = 0; i < in.size();) {
-        const char c = in[i];
-        if (c == '&') {
-            if (const auto entity = characterReferenceAt(in, i)) {
-                appendUTF8(out, static_cast<UChar32>(entity->first));
-                i += entity->second;
-                continue;
-            }
-        }
-        const char following = i + 1 < in.size() ? in[i + 1] : '\0';
-        const bool markup = c == '<' && (std::isalpha(static_cast<unsigned char>(following)) || following == '/' ||
-                                         following == '!' || following == '?');
-        if (!markup) {
-            out += asHTML && preformatted == 0 && (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
-            ++i;
-            continue;
-        }
-        if (in.substr(i, 4) == "<!--") {
-            const size_t end = next(commentEnd, i + 4, finding("-->"));
-            i = end == npos ? in.size() : end + 3;
-            continue;
-        }
-        size_t end = next(tagEnd, i, finding(">"));
-        if (end == npos) {  // no tag: text
-            out += c;
-            ++i;
-            continue;
-        }
-        const bool closing = following == '/';
-        size_t nameEnd = i + (closing ? 2 : 1);
-        std::string name;
-        while (nameEnd < end && std::isalnum(static_cast<unsigned char>(in[nameEnd])))
-            name += static_cast<char>(std::tolower(static_cast<unsigned char>(in[nameEnd++])));
-        if (name == "br") out += '\n';
-        else if ((name == "td" || name == "th") && !closing) out += ' ';
-        else if (endsALine(name)) endLine();
-        if (name == "pre") preformatted = std::max(0, preformatted + (closing ? -1 : 1));
-        // What a script or style holds is no text of the page: reading goes
-        // on after its end tag. In Markdown an HTML block without one ends
-        // at its first blank line, as the rendering reads it (and inline, the
-        // paragraph does): the text from there on is read.
-        if (!closing && (name == "script" || name == "style")) {
-            const size_t close = name == "script" ? next(scriptEnd, end, endTagOf("script")) : next(styleEnd, end, endTagOf("style"));
-            size_t closeEnd = close == npos ? npos : next(endTagEnd, close, finding(">"));
-            if (!asHTML) {
-                const size_t paragraphEnd = next(blank, end, blankLine);
-                if (paragraphEnd != npos && (closeEnd == npos || paragraphEnd < closeEnd)) closeEnd = paragraphEnd - 1;
-            }
-            end = closeEnd == npos ? in.size() : closeEnd;
-        }
-        i = end + 1;
-    }
-    const size_t first = out.find_first_not_of('\n');
-    if (first == std::string::npos) return {};
-    out.erase(0, first);
-    out.erase(out.find_last_not_of('\n') + 1);
-    return out;
+std::string ZMHTMLDocument::textWithoutMarkup(std::string_view text, bool asHTML) {
+    return asHTML ? ZMTextWithoutMarkup::ofHTML(toUTF8(text)) : ZMTextWithoutMarkup::ofMarkdown(text);
 }

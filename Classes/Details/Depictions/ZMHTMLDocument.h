@@ -72,18 +72,21 @@ public:
 
     // The page's bytes as UTF-8 (exposed for tests and the sanitizer).
     static std::string toUTF8(std::string_view data);
-    // The text of a text with markup, in one pass whatever it holds: tags,
-    // comments and what script and style elements hold go, a line ends where
-    // a block does and at a break, a space stands before each table cell,
-    // and entities are decoded. A "<" that begins no whole tag is text. As
-    // HTML, white space outside <pre> is a space; otherwise (Markdown) its
-    // line breaks stay. For a text or page read past its budget, and for our
-    // own HTML shown as plain text.
+    // A text that is no page (a description, a changelog) as UTF-8: each
+    // byte that begins no valid character is one U+FFFD, as Qt reads it.
+    static std::string validUTF8(std::string_view text);
+    // The text of a text with markup (see ZMTextWithoutMarkup): as HTML, the
+    // page's bytes read by toUTF8(); else as Markdown. For a text or page
+    // read past its budget, and for our own HTML shown as plain text.
     static std::string textWithoutMarkup(std::string_view text, bool asHTML = true);
-    // The character of the reference at text[at] ("&...;") and its length:
-    // the entities pages write for markup and spaces, and numbers (U+FFFD
-    // for a number no character has); nothing for anything else.
-    static std::optional<std::pair<char32_t, size_t>> characterReferenceAt(std::string_view text, size_t at);
+    // The reference at text[at] ("&...;"): a named one of HTML5's (one or two
+    // characters), or a number (U+FFFD for a number no character has);
+    // nothing for anything else.
+    struct CharacterReference {
+        char32_t first, second;  // second: 0 for a single character
+        size_t length;           // of "&...;"
+    };
+    static std::optional<CharacterReference> characterReferenceAt(std::string_view text, size_t at);
 
     // A page parsed and read by `read` (given the document) within one
     // depiction's budget. A page past the budget gives its text without

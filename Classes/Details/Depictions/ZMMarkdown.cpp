@@ -11,7 +11,10 @@
 
 namespace ZMMarkdown {
 
-ZMMarkdownHTML::Rendering render(std::string_view markdown, ZMDepictionBudget& budget) {
+ZMMarkdownHTML::Rendering render(std::string_view text, ZMDepictionBudget& budget) {
+    // Broken UTF-8 as Qt reads it (see ZMMarkdownHTML::render).
+    const std::string valid = ZMHTMLDocument::validUTF8(text);
+    const std::string_view markdown = valid;
     static std::once_flag registered;
     std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
     ZMDepictionBudget::Scope scope(budget);

@@ -174,10 +174,8 @@ public:
     }
 
     // ---- elements of raw HTML -------------------------------------------------
-    static bool isDropped(std::string_view name) { return isOneOf(name, kDroppedWithContent); }
-    static bool isVoid(std::string_view name) {
-        return name == "img" || name == "link" || name == "input" || name == "embed" || name == "frame";
-    }
+    static bool isDropped(std::string_view name) { return ZMMarkdownHTML::isDroppedWithContent(name); }
+    static bool isVoid(std::string_view name) { return ZMMarkdownHTML::isVoidElement(name); }
     // Returns false for an element that goes with its content (the caller
     // skips it, or brackets it with beginInlineSkip()/endInlineSkip()).
     bool openElement(std::string_view name, const std::optional<std::string>& href) {
@@ -353,9 +351,9 @@ std::string decodeEntities(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '&')
-            if (auto entity = ZMHTMLDocument::characterReferenceAt(s, i); entity && entity->first <= 0x7F) {
+            if (auto entity = ZMHTMLDocument::characterReferenceAt(s, i); entity && entity->first <= 0x7F && entity->second == 0) {
                 out += static_cast<char>(entity->first);
-                i += entity->second - 1;
+                i += entity->length - 1;
                 continue;
             }
         out += s[i];
@@ -663,6 +661,12 @@ void cutDeepMarkers(std::string& text) {
 
 }  // namespace
 
+bool ZMMarkdownHTML::isDroppedWithContent(std::string_view name) { return isOneOf(name, kDroppedWithContent); }
+
+bool ZMMarkdownHTML::isVoidElement(std::string_view name) {
+    return name == "img" || name == "link" || name == "input" || name == "embed" || name == "frame";
+}
+
 bool ZMMarkdownHTML::isAllowedLink(std::string_view url) {
     size_t start = 0;
     while (start < url.size() && static_cast<unsigned char>(url[start]) <= ' ') ++start;
@@ -796,7 +800,10 @@ ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool for
 ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode,
                                                  ZMDepictionBudget& budget) {
     if (text.empty()) return {};
-    auto joined = withoutImageLines(text);
+    // Broken UTF-8 is read as Qt reads it (a U+FFFD a byte), here once for
+    // every reader after: never as a page in another encoding.
+    const std::string valid = ZMHTMLDocument::validUTF8(text);
+    auto joined = withoutImageLines(valid);
     if (!joined) return {};
     ZMDepictionBudget::Scope scope(budget);
     const bool html = joined->rfind("<style>", 0) == 0;

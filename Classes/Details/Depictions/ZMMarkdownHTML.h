@@ -13,7 +13,8 @@
 // one. The whole sits in a span of the page's font and text colour ("white"
 // in dark mode, else "black"). The output is balanced whatever the raw HTML
 // does (an end tag with nothing open is dropped, what a block leaves open is
-// closed where it ends) and nests at most a few hundred deep.
+// closed where it ends) and nests at most a few hundred deep. A byte that is
+// not UTF-8 is one U+FFFD, as Qt shows it, whether the text is Markdown or HTML.
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,11 @@ public:
     // past kMaximumLines lines, runs of blank lines made one, then no blank
     // line kept and lines joined by spaces. Every word stays, in order.
     static std::string displayText(std::string_view text, size_t maximumLineLength = kMaximumLineLength);
+
+    // Raw HTML's elements that go with what they hold (script, style,
+    // iframe...); of those, the void ones (img, input...) hold nothing.
+    static bool isDroppedWithContent(std::string_view name);
+    static bool isVoidElement(std::string_view name);
 
     // Whether a link may keep its address.
     static bool isAllowedLink(std::string_view url);

@@ -6,7 +6,9 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMDepictionsParser.h"
@@ -207,6 +209,9 @@ TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
         {"<span style=\"color:black\"><h1>Head</h1><p>a <b>bold</b> word</p></span>", true, "Head\na bold word"},
         {"<p>a&amp;b &lt;c&gt; &quot;d&quot; &#233; &#x263A; &nbsp;e &bogus; & f</p>", true,
          "a&b <c> \"d\" \xC3\xA9 \xE2\x98\xBA \xC2\xA0" "e &bogus; & f"},
+        // Every named reference of HTML5 (with its ';'), one character or two.
+        {"<p>caf&eacute; &copy;&mdash;&NotEqualTilde; &CounterClockwiseContourIntegral; &eacute &Eacute;</p>", true,
+         "caf\xC3\xA9 \xC2\xA9\xE2\x80\x94\xE2\x89\x82\xCC\xB8 \xE2\x88\xB3 &eacute \xC3\x89"},
         {"<p>soft\nbreak</p><pre>kept\n  lines</pre>", true, "soft break\nkept\n  lines"},
         {"<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>", true, " a b\n c"},
         {"<a href=\"https://x.example/?a&amp;b\">link</a> 1 < 2 <unfinished", true, "link 1 < 2 <unfinished"},
@@ -218,9 +223,151 @@ TEST(ZMDepictionBudget, TheTextWithoutMarkupKeepsEveryWord) {
         {"a<script>\nx\n\nb", true, "a"},
         // After a byte-order mark, broken UTF-8 reads as replacement characters.
         {"\xEF\xBB\xBF" "a\x80\x80" "b", false, "a\xEF\xBF\xBD\xEF\xBF\xBD" "b"},
+        // Markdown keeps its markers and lines, also where markup spans lines or goes.
+        {"> a <b\n> c=\"d\">e</b>\n> f", false, "> a e\n> f"},
+        {"- a <i>b</i>\n  c\n\n      <b>code</b>\n- d &amp; e", false, "- a b\n  c\n\n      <b>code</b>\n- d & e"},
+        {"> <div>\n> <b>x</b> &eacute;\n> </div>\n\ny", false, "> \n> x \xC3\xA9\n> \n\ny"},
+        {"see <http://a.example/?b&amp;c> and <x@a.example> `<b>` \\<i>", false,
+         "see http://a.example/?b&c and x@a.example `<b>` \\<i>"},
+        {"a <br> b <td>c</td> <p>d</p>", false, "a \n b  c \nd"},
+        {"a <style>p{}</style> b <style><video></style> c\n\nd", false, "a  b \n\nd"},
+        {"a <!-- b\n\n<!-- c -->d <!--> e\n\nf <!--> g", false, "a <!-- b\n\nd  e\n\nf <!--> g"},
+        {"<!-- never\nclosed <b>x</b>", false, "<!-- never\nclosed x"},
+        {"~~~\n<b>&eacute;\n~~~\n<i>&eacute;</i>", false, "~~~\n<b>&eacute;\n~~~\n\xC3\xA9"},
         {"", true, ""},
     };
     for (const auto& row : rows) EXPECT_EQ(ZMHTMLDocument::textWithoutMarkup(row.text, row.html), row.expected) << row.text;
+}
+
+// The words a text shows: runs of letters and digits (any byte past ASCII
+// counts as a letter), without the bullets the rendering writes before items.
+std::vector<std::string> wordsOf(std::string text) {
+    for (size_t at; (at = text.find("\u2022")) != std::string::npos;) text.erase(at, 3);
+    std::vector<std::string> words(1);
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c >= 0x80) words.back() += static_cast<char>(c);
+        else if (!words.back().empty()) words.emplace_back();
+    }
+    if (words.back().empty()) words.pop_back();
+    return words;
+}
+
+// Past its budget a Markdown text reads as its rendering does, minus the
+// formatting: what CommonMark takes for markup goes, the rest stays. So its
+// words are the words of its own HTML.
+TEST(ZMDepictionBudget, AMarkdownTextReadPlainShowsTheWordsItsRenderingShows) {
+    const char* texts[] = {
+        "if count<limit and x > 0 then stop",
+        "a <b>bold</b> <span class=\"x\" title='y'>word</span> and </i> <a\nhref=\"u\">split</a> tag",
+        "not tags: <1a> <a b=> <a b=\"c\"d> </a b> <!A> <?> a<b",
+        "a <!-- hidden <p> --> b <!-- x -- y --> c <!--> d",
+        "a <!-- never closed\nb c\n\nd e",
+        "a <?php hidden ?> b <![CDATA[ hidden ]]> c <!DOCTYPE hidden> d <? a?" "?> e",
+        "`<b>shown</b>` and `` a ` <!-- b `` then <i>c</i>",
+        "```\n<style>\nshown <b>too</b>\n```\n\nafter <b>it</b>",
+        "    <script>indented</script>\n\nafter <i>it</i>",
+        "- item <b>one</b>\n\n      <style>code in an item</style>\n- two",
+        "> quoted <i>text</i> and\n> <!-- a comment\n> over lines --> more",
+        "caf&eacute; &copy; &NotEqualTilde; &bogus; &#233; &#x263A; &amp;eacute; `&eacute;`",
+        "\\<b>escaped</b> and \\&eacute; and \\`<i>not code</i>`",
+        "see <http://example.org/a?b&amp;c> or <mail@example.org>, not <http: x>",
+        "a <script>x()</script> b <style>p{}</style> e",
+        "a <style>unclosed\nstill unclosed\n\nnext paragraph",
+        "<div>\nan <b>HTML</b> block &eacute;\n</div>\n\nafter *it*",
+        "<script>\nvar x;\n\nafter the blank line",
+        "text\n\n<style>\na{}\n\nhidden</style>\n\nafter",
+        "<div title=\"a > b\">quoted</div> after",
+        "broken \xff bytes \xe2\x82 and \xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe",
+        "# a <b>heading</b> &eacute;\n\ntext\n===",
+    };
+    for (const char* text : texts) {
+        const Rendering r = ZMMarkdownHTML::render(text, false, false);
+        ASSERT_TRUE(r.reason.empty()) << text;
+        EXPECT_EQ(wordsOf(ZMHTMLDocument::textWithoutMarkup(text, false)), wordsOf(ZMHTMLDocument::textWithoutMarkup(r.html)))
+            << text;
+    }
+}
+
+// What is code, what is HTML and what is a paragraph follows the blocks the
+// rendering finds, through quotes, list items, tabs and HTML blocks cut short.
+TEST(ZMDepictionBudget, AMarkdownTextReadPlainFindsTheBlocksItsRenderingFinds) {
+    const char* texts[] = {
+        "a\n-     <b>code</b> in an item after a paragraph",
+        "a\n>     <b>code</b> in a quote",
+        "> a\n<b>lazy</b> line\n\n> b\n    <i>lazy too</i>",
+        "100. c <b>x</b>\n    - <i>not an item</i>",
+        "1. w <!X <\n</b>\nafter",
+        "-\n\n  <b>no longer in the item</b>\n\n-\n  <i>in it</i>",
+        "1) ---\n\n    <b>x</b> &#65; in the item",
+        "- <style> a\n\n     <b>x</b>\n\t```=\n    <style>\n``&eacute;</b>",
+        "\n- <script>``\n\n\n  - \t> caf&eacute;\n  - y",
+        "\n<style>\n=# \n\n<b\n</pre>\t --><script>--\n\"after",
+        "<script>\n_ a\n\n<?</style>&bogus; <p>\n    <?&amp;</style>``",
+        "<pre>\n<b>x</b>\n\ny *z*\n</pre>\nafter",
+        "~~~\n<b>\n~~~~\n<i>x</i>",
+        "```\n<b>a\n  ```\nafter <i>b</i>",
+        "    <b>code\n\n    more\nafter <i>c</i>",
+        "# <b>h</b> #\nSetext <i>x</i>\n---\n***\n<u>y</u>",
+        "a\n<div>\n*b* <i>c</i>\n\na\n<foo>\nb",
+        "\t- <b>a</b>\n\t\t<i>code</i>",
+        "<!-- a --> b\n<b>c</b>\n\n<?x ?> d\n<i>e</i>",
+    };
+    for (const char* text : texts) {
+        const Rendering r = ZMMarkdownHTML::render(text, false, false);
+        ASSERT_TRUE(r.reason.empty()) << text;
+        EXPECT_EQ(wordsOf(ZMHTMLDocument::textWithoutMarkup(text, false)), wordsOf(ZMHTMLDocument::textWithoutMarkup(r.html)))
+            << text;
+    }
+}
+
+// The shapes that lost words once a text passed its budget keep them all.
+TEST(ZMDepictionBudget, AMarkdownTextPastItsBudgetKeepsEveryWord) {
+    const std::string quotes(60, '"');  // six bytes of HTML each: the text passes its budget
+    constexpr size_t kLines = 2000;
+    auto lines = [&](const std::string& head, const std::string& line, const std::string& tail) {
+        return head + times(line + " " + quotes + "\n", kLines) + tail;
+    };
+    const std::string cyrillic = "\xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe";
+    struct Shape {
+        const char* name;
+        std::string text;
+        std::vector<std::pair<std::string, size_t>> shown;  // what is shown, how many times
+    };
+    const Shape shapes[] = {
+        {"a '<' that opens no tag, a '>' far below", lines("", "count<limit kiwi", ">"), {{"count<limit kiwi", kLines}}},
+        {"an inline comment that nothing closes", lines("a <!-- b\n", "kiwi", ""), {{"<!-- b", 1}, {"kiwi", kLines}}},
+        {"one byte that is not UTF-8", lines("\xff\n", cyrillic + " kiwi", ""), {{cyrillic + " kiwi", kLines}, {"\xEF\xBF\xBD", 1}}},
+        {"a code block that shows <style>", lines("```\n<style>\n```\n\n", "kiwi", ""), {{"<style>", 1}, {"kiwi", kLines}}},
+        {"an indented one", lines("    <script>\n\n", "kiwi", ""), {{"<script>", 1}, {"kiwi", kLines}}},
+        {"named entities", lines("", "caf&eacute; kiwi", ""), {{"caf\xC3\xA9 kiwi", kLines}, {"&eacute;", 0}}},
+    };
+    for (const Shape& s : shapes) {
+        SCOPED_TRACE(s.name);
+        const Rendering r = ZMMarkdownHTML::render(s.text, false, false);
+        EXPECT_FALSE(r.reason.empty());
+        for (const auto& [shown, count] : s.shown) EXPECT_EQ(occurrences(r.plain, shown), count) << shown;
+    }
+    // Tags in an HTML block whose quotes never close: the search for each
+    // one's end stops within the work of the budget, and each is text.
+    const std::string tags = "<div>\n" + times("<a b=\"kiwi\n", 20'000);
+    EXPECT_EQ(occurrences(ZMHTMLDocument::textWithoutMarkup(tags, false), "kiwi"), 20'000u);
+}
+
+// A byte that is not UTF-8 is one U+FFFD wherever the text goes, rich or
+// plain, Markdown or HTML: never the whole text read in another encoding.
+TEST(ZMDepictionBudget, ABrokenByteIsOneReplacementCharacter) {
+    const std::string cyrillic = "\xd1\x81\xd0\xbb\xd0\xbe\xd0\xb2\xd0\xbe";
+    const std::string words = cyrillic + " \xff\xe2\x82 " + cyrillic + " ";
+    const std::string pastBudget(100'000, '"');  // six bytes of HTML each
+    for (const auto& [text, plain] : {std::pair{words, false}, std::pair{words + pastBudget, true},
+                                      std::pair{"<style></style><p>" + words + "</p>", false},
+                                      std::pair{"<style></style><p>" + words + pastBudget + "</p>", true}}) {
+        SCOPED_TRACE(text.substr(0, 40));
+        const Rendering r = ZMMarkdownHTML::render(text, false, false);
+        EXPECT_EQ(r.html.empty(), plain);
+        EXPECT_EQ(occurrences(shown(r), cyrillic), 2u);
+        EXPECT_EQ(occurrences(shown(r), "\xEF\xBF\xBD"), 3u);
+    }
 }
 
 // A page past the parser's budget: its descriptions are its text, the
