@@ -152,7 +152,9 @@ DetailsTextDocument::Built DetailsTextDocument::build(const Render& render) {
         return {std::move(doc), {}, {}};
     } catch (const ZMDepictionBudget::Exceeded& e) {
         if (budget_.stopped()) return {};
-        return plainInstead(html.empty() ? ZMHTMLDocument::textWithoutMarkup(text_, false) : ZMHTMLDocument::textWithoutMarkup(html),
+        // A text that begins with a style element is HTML, as the rendering reads it.
+        const bool textIsHTML = text_.rfind("<style>", 0) == 0;
+        return plainInstead(html.empty() ? ZMHTMLDocument::textWithoutMarkup(text_, textIsHTML) : ZMHTMLDocument::textWithoutMarkup(html),
                             e.what());
     }
 }
