@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "Dispatch/SerialQueue.h"
+#include "Miscellaneous/ZMHeap.h"
 
 namespace {
 
@@ -71,6 +72,13 @@ ZMDepictionBudget::Scope::~Scope() { tCurrent = previous_; }
 ZMDepictionBudget* ZMDepictionBudget::current() { return tCurrent; }
 
 const std::shared_ptr<Dispatch::SerialQueue>& ZMDepictionBudget::queue() {
-    static const auto queue = Dispatch::SerialQueue::create("depictions");
-    return queue;
+    // Never destroyed: blocks may still be added while the program exits.
+    static const auto* queue = [] {
+        auto q = Dispatch::SerialQueue::createWithThread("depictions");
+        // What a build freed lies among what stays (the documents shown, the
+        // caches): only a trim gives those pages back.
+        q->setWhenIdle([] { ZMHeap::giveBack(); });
+        return new std::shared_ptr<Dispatch::SerialQueue>(std::move(q));
+    }();
+    return *queue;
 }

@@ -69,7 +69,10 @@ public:
 
     // Where depictions are read and their texts built: one at a time, so
     // the process spends one budget at once however many pages open, and
-    // the shared pools' other work never waits behind a depiction.
+    // the shared pools' other work never waits behind a depiction. A thread
+    // of its own, whose memory goes back to the system each time it falls
+    // idle: a build may take a hundred megabytes, and an arena of the pool
+    // would keep them (one such arena per worker the queue happened to use).
     static const std::shared_ptr<Dispatch::SerialQueue>& queue();
 
     // Makes `budget` the current one of this thread while it lives.
