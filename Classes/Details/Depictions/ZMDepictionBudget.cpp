@@ -1,6 +1,7 @@
 #include "Depictions/ZMDepictionBudget.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include <fmt/format.h>
 
@@ -10,6 +11,7 @@
 namespace {
 
 thread_local ZMDepictionBudget* tCurrent = nullptr;
+std::atomic<bool> gStopAll{false};
 
 // Reading the clock costs some 20 ns: a parse allocates millions of times.
 constexpr unsigned kCallsPerClockReading = 16;
@@ -51,7 +53,7 @@ void ZMDepictionBudget::work(size_t bytes) {
 
 bool ZMDepictionBudget::timeIsUp(bool now) {
     if (++calls_ % kCallsPerClockReading != 0 && !now) return false;
-    if (gone_ && gone_()) {
+    if (gStopAll.load(std::memory_order_relaxed) || (gone_ && gone_())) {
         stopped_ = true;
         spend("its page went");
         return true;
@@ -70,6 +72,8 @@ ZMDepictionBudget::Scope::Scope(ZMDepictionBudget& budget) : previous_(tCurrent)
 ZMDepictionBudget::Scope::~Scope() { tCurrent = previous_; }
 
 ZMDepictionBudget* ZMDepictionBudget::current() { return tCurrent; }
+
+void ZMDepictionBudget::stopAll() { gStopAll = true; }
 
 const std::shared_ptr<Dispatch::SerialQueue>& ZMDepictionBudget::queue() {
     // Never destroyed: blocks may still be added while the program exits.

@@ -75,6 +75,14 @@ public:
     // would keep them (one such arena per worker the queue happened to use).
     static const std::shared_ptr<Dispatch::SerialQueue>& queue();
 
+    // The program is quitting: every reading spends its budget at its next
+    // check, as when its page goes, and none starts again.
+    static void stopAll();
+    // The longest queue().finish() should wait for once stopAll() was
+    // called: a build's time, then a step that cannot stop half-way (Qt's
+    // HTML import of the most HTML a text may make), on a loaded machine.
+    static constexpr std::chrono::milliseconds kLongestStop{kTime + std::chrono::milliseconds(2300)};
+
     // Makes `budget` the current one of this thread while it lives.
     class Scope {
     public:
