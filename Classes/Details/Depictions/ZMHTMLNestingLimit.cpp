@@ -3,7 +3,6 @@
 #include "Depictions/ZMDepictionBudget.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -28,76 +27,54 @@ enum Flag : uint16_t {
     kEndsInScope = 1 << 12,     // its end tag closes it when it is open in scope (else any other ends at special)
 };
 
-// The flags of the element names the rules name, sorted by name. Constant
-// data, built by the compiler: a reading on the depictions' thread may still
-// run while the program's exit destroys its static objects.
-struct NamedFlags {
-    std::string_view name;
-    uint16_t flags = 0;
-};
-constexpr size_t kNamedCapacity = 160;  // past it the table does not compile
-struct NamedTable {
-    std::array<NamedFlags, kNamedCapacity> entries{};
-    size_t count = 0;
-};
-
-constexpr NamedTable makeNamedTable() {
-    NamedTable t;
-    auto add = [&](uint16_t flag, std::initializer_list<std::string_view> names) {
-        for (std::string_view n : names) {
-            size_t i = 0;
-            while (i < t.count && t.entries[i].name != n) ++i;
-            if (i == t.count) t.entries[t.count++] = {n, 0};
-            t.entries[i].flags |= flag;
-        }
-    };
-    add(kSpecial, {"address", "annotation-xml", "applet", "area", "article", "aside", "base", "basefont", "bgsound",
-                   "blockquote", "body", "br", "button", "caption", "center", "col", "colgroup", "dd", "desc",
-                   "details", "dir", "div", "dl", "dt", "embed", "fieldset", "figcaption", "figure", "footer",
-                   "foreignobject", "form", "frame", "frameset", "h1", "h2", "h3", "h4", "h5", "h6", "head",
-                   "header", "hgroup", "hr", "html", "iframe", "img", "input", "keygen", "li", "link", "listing",
-                   "main", "marquee", "math", "menu", "meta", "mi", "mn", "mo", "ms", "mtext", "nav", "noembed",
-                   "noframes", "noscript", "object", "ol", "p", "param", "plaintext", "pre", "script",
-                   "section", "select", "source", "style", "summary", "svg", "table", "tbody", "td", "template",
-                   "textarea", "tfoot", "th", "thead", "title", "tr", "track", "ul", "wbr", "xmp"});
-    // With svg, math and select added: a parser handles what lies inside
-    // them by other rules, so no search here crosses them.
-    add(kScope, {"annotation-xml", "applet", "caption", "desc", "foreignobject", "html", "marquee", "math", "mi",
-                 "mn", "mo", "ms", "mtext", "object", "select", "svg", "table", "td", "template", "th", "title"});
-    add(kTableScope, {"html", "math", "select", "svg", "table", "template"});
-    add(kEndsInScope, {"address", "applet", "article", "aside", "blockquote", "button", "caption", "center",
-                       "colgroup", "dd", "details", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
-                       "footer", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "listing", "main",
-                       "marquee", "menu", "nav", "object", "ol", "pre", "section", "summary", "table", "tbody",
-                       "td", "tfoot", "th", "thead", "tr", "ul"});
-    add(kBreakout, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl", "dt", "em",
-                    "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head", "hr", "i", "img", "li", "listing", "menu",
-                    "meta", "nobr", "ol", "p", "pre", "ruby", "s", "small", "span", "strike", "strong", "sub",
-                    "sup", "table", "tt", "u", "ul", "var"});
-    add(kForeignOnly, {"annotation-xml", "desc", "foreignobject", "mi", "mn", "mo", "ms", "mtext"});
-    add(kTablePart, {"caption", "col", "colgroup", "tbody", "td", "tfoot", "th", "thead", "tr"});
-    add(kHeading, {"h1", "h2", "h3", "h4", "h5", "h6"});
-    add(kFormatting, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt", "u"});
-    add(kVoid, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "image", "img", "input",
-                "keygen", "link", "meta", "param", "source", "track", "wbr"});
-    add(kMarker, {"applet", "caption", "marquee", "object", "td", "template", "th"});
-    add(kRawText, {"iframe", "noembed", "noframes", "script", "style", "textarea", "title", "xmp"});
-    add(kClosesParagraph, {"address", "article", "aside", "blockquote", "center", "details", "dir", "div",
-                           "dl", "fieldset", "figcaption", "figure", "footer", "form", "header", "hgroup", "hr",
-                           "listing", "main", "menu", "nav", "ol", "p", "plaintext", "pre", "section",
-                           "summary", "ul", "xmp", "h1", "h2", "h3", "h4", "h5", "h6", "li", "dd", "dt"});
-    std::sort(t.entries.begin(), t.entries.begin() + static_cast<std::ptrdiff_t>(t.count),
-              [](const NamedFlags& a, const NamedFlags& b) { return a.name < b.name; });
-    return t;
-}
-constexpr NamedTable kNamed = makeNamedTable();
-
-// Other names have no flags.
+// The flags of the element names the rules name; other names have none.
+// Never destroyed: a reading on the depictions' thread may still run while
+// the program's exit destroys its static objects.
 uint16_t flagsOf(std::string_view name) {
-    const auto end = kNamed.entries.begin() + static_cast<std::ptrdiff_t>(kNamed.count);
-    const auto it = std::lower_bound(kNamed.entries.begin(), end, name,
-                                      [](const NamedFlags& entry, std::string_view n) { return entry.name < n; });
-    return it != end && it->name == name ? it->flags : 0;
+    static const auto& table = *[] {
+        auto* t = new std::unordered_map<std::string_view, uint16_t>;
+        auto add = [&](uint16_t flag, std::initializer_list<std::string_view> names) {
+            for (std::string_view n : names) (*t)[n] |= flag;
+        };
+        add(kSpecial, {"address", "annotation-xml", "applet", "area", "article", "aside", "base", "basefont", "bgsound",
+                       "blockquote", "body", "br", "button", "caption", "center", "col", "colgroup", "dd", "desc",
+                       "details", "dir", "div", "dl", "dt", "embed", "fieldset", "figcaption", "figure", "footer",
+                       "foreignobject", "form", "frame", "frameset", "h1", "h2", "h3", "h4", "h5", "h6", "head",
+                       "header", "hgroup", "hr", "html", "iframe", "img", "input", "keygen", "li", "link", "listing",
+                       "main", "marquee", "math", "menu", "meta", "mi", "mn", "mo", "ms", "mtext", "nav", "noembed",
+                       "noframes", "noscript", "object", "ol", "p", "param", "plaintext", "pre", "script",
+                       "section", "select", "source", "style", "summary", "svg", "table", "tbody", "td", "template",
+                       "textarea", "tfoot", "th", "thead", "title", "tr", "track", "ul", "wbr", "xmp"});
+        // With svg, math and select added: a parser handles what lies inside
+        // them by other rules, so no search here crosses them.
+        add(kScope, {"annotation-xml", "applet", "caption", "desc", "foreignobject", "html", "marquee", "math", "mi",
+                     "mn", "mo", "ms", "mtext", "object", "select", "svg", "table", "td", "template", "th", "title"});
+        add(kTableScope, {"html", "math", "select", "svg", "table", "template"});
+        add(kEndsInScope, {"address", "applet", "article", "aside", "blockquote", "button", "caption", "center",
+                           "colgroup", "dd", "details", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
+                           "footer", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "listing", "main",
+                           "marquee", "menu", "nav", "object", "ol", "pre", "section", "summary", "table", "tbody",
+                           "td", "tfoot", "th", "thead", "tr", "ul"});
+        add(kBreakout, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl", "dt", "em",
+                        "embed", "h1", "h2", "h3", "h4", "h5", "h6", "head", "hr", "i", "img", "li", "listing", "menu",
+                        "meta", "nobr", "ol", "p", "pre", "ruby", "s", "small", "span", "strike", "strong", "sub",
+                        "sup", "table", "tt", "u", "ul", "var"});
+        add(kForeignOnly, {"annotation-xml", "desc", "foreignobject", "mi", "mn", "mo", "ms", "mtext"});
+        add(kTablePart, {"caption", "col", "colgroup", "tbody", "td", "tfoot", "th", "thead", "tr"});
+        add(kHeading, {"h1", "h2", "h3", "h4", "h5", "h6"});
+        add(kFormatting, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt", "u"});
+        add(kVoid, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "image", "img", "input",
+                    "keygen", "link", "meta", "param", "source", "track", "wbr"});
+        add(kMarker, {"applet", "caption", "marquee", "object", "td", "template", "th"});
+        add(kRawText, {"iframe", "noembed", "noframes", "script", "style", "textarea", "title", "xmp"});
+        add(kClosesParagraph, {"address", "article", "aside", "blockquote", "center", "details", "dir", "div",
+                               "dl", "fieldset", "figcaption", "figure", "footer", "form", "header", "hgroup", "hr",
+                               "listing", "main", "menu", "nav", "ol", "p", "plaintext", "pre", "section",
+                               "summary", "ul", "xmp", "h1", "h2", "h3", "h4", "h5", "h6", "li", "dd", "dt"});
+        return t;
+    }();
+    const auto it = table.find(name);
+    return it == table.end() ? 0 : it->second;
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
