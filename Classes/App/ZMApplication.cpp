@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QPointer>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "App/ZMDesktopWindow.h"
@@ -17,6 +19,8 @@
 #include "Browsing/SearchViewController.h"
 #include "Browsing/ZMFollowedNews.h"
 #include "Database/ZMRPackageManager.h"
+#include "Depictions/ZMDepictionBudget.h"
+#include "Dispatch/SerialQueue.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
 #include "Online/Screens/NewsViewController.h"
@@ -115,6 +119,19 @@ bool ZMApplication::start(const QStringList& arguments) {
     // The featured page, the first screen, presents the first-run flow when it appears.
     if (!requests.isEmpty()) delegate.openURLs(requests);
     return true;
+}
+
+int ZMApplication::finish(int status) {
+    ZMDepictionBudget::stopAll();
+    if (!ZMDepictionBudget::queue()->finish(ZMDepictionBudget::kLongestStop)) {
+        ZMLOG("a text being built did not stop within {} ms: ending without tearing down what it uses",
+              ZMDepictionBudget::kLongestStop.count());
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    // The builds' last documents, on their way to views that will never show them.
+    QCoreApplication::removePostedEvents(qApp, QEvent::MetaCall);
+    return status;
 }
 
 void ZMApplication::applicationDidFinishLaunching() {

@@ -26,6 +26,16 @@ public:
     // Tests start the application with this same function.
     static bool start(const QStringList& arguments);
 
+    // What main() does once the loop has ended, before the QApplication
+    // goes: the texts being built off the GUI thread are told to stop, and
+    // their thread is waited for (what cannot stop half-way, Qt's HTML
+    // import, ends first), so that nothing it uses, QApplication and its
+    // thread-local font caches among it, is destroyed under it. Blocks
+    // posted to the ended loop are dropped (not run) while all is whole.
+    // Returns `status`; a build that outlasts ZMDepictionBudget::kLongestStop
+    // ends the process here with `status`, without tearing anything down.
+    static int finish(int status);
+
     // The launch (see above); runs once per delegate.
     static void applicationDidFinishLaunching();
 

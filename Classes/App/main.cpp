@@ -1,5 +1,6 @@
 // Process entry: the log file, the web engine's needs, Qt, then the
-// application (ZMApplication::start, which tests call too) and its loop.
+// application (ZMApplication::start, which tests call too), its loop, and
+// the end of its background builds before Qt goes (ZMApplication::finish).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -89,5 +90,5 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("me.zemtrix.vostrelle"));
     quitOnTerminationSignals(app);
     if (!ZMApplication::start(QCoreApplication::arguments().mid(1))) return 0;
-    return app.exec();
+    return ZMApplication::finish(app.exec());
 }

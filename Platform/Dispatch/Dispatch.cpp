@@ -30,30 +30,35 @@ std::atomic<bool> gExecutorInstalled{false};
 
 // At exit, static objects are torn down while the workers still run: from
 // then on no block starts, and those already running get a moment to end.
-// The count is an atomic: only the exit waits on it, and blocks run without a shared lock.
-std::atomic<bool> gEnding{false};
-std::atomic<int> gRunning{0};
-std::mutex gRunningMutex;
-std::condition_variable gRunningCv;
-thread_local bool tWorker = false;
-
-void blockEnded() {
-    gRunning.fetch_sub(1);
-    if (!gEnding) return;
-    std::lock_guard lock(gRunningMutex);  // the exit may be waiting
-    gRunningCv.notify_all();
+// The count is an atomic: only the exit waits on it, and blocks run without a
+// shared lock. The gate is never destroyed: a block that outlives the wait
+// still ends through it, after the exit handlers ran.
+struct ExitGate {
+    std::atomic<int> running{0};
+    std::mutex mutex;
+    std::condition_variable cv;
+};
+ExitGate& gate() {
+    static auto* gate = new ExitGate;
+    return *gate;
 }
+std::atomic<bool> gEnding{false};
+thread_local bool tWorker = false;
 
 void endAtExit() {
     gEnding = true;
-    std::unique_lock lock(gRunningMutex);
+    auto& g = gate();
+    std::unique_lock lock(g.mutex);
     const int self = tWorker ? 1 : 0;  // exit() called from a block
-    gRunningCv.wait_for(lock, std::chrono::milliseconds(300), [self] { return gRunning.load() <= self; });
+    g.cv.wait_for(lock, std::chrono::milliseconds(300), [&g, self] { return g.running.load() <= self; });
 }
 
 void registerExitGate() {
     static std::once_flag once;
-    std::call_once(once, [] { std::atexit(endAtExit); });
+    std::call_once(once, [] {
+        gate();  // made before the handler is registered, so it outlives it
+        std::atexit(endAtExit);
+    });
 }
 
 // A fixed pool of workers; background workers lower their scheduling priority.
@@ -74,7 +79,7 @@ public:
 
 private:
     void run(int niceness) {
-        tWorker = true;
+        detail::markWorkerThread();
         if (niceness != 0) {
             setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), niceness);
         }
@@ -86,13 +91,10 @@ private:
                 block = std::move(queue_.front());
                 queue_.pop_front();
             }
-            gRunning.fetch_add(1);
-            if (gEnding) {  // the program is ending: the block would meet torn-down state
-                blockEnded();
-                return;
-            }
+            if (!detail::blockStarts()) return;  // the program is ending: the block would meet torn-down state
             block();
-            blockEnded();
+            block = nullptr;  // its captures go before the exit may go on
+            detail::blockEnded();
         }
     }
     std::mutex mutex_;
@@ -206,6 +208,31 @@ void pump(Clock::time_point deadline, bool wait) {
 }
 
 } // namespace
+
+namespace detail {
+
+void markWorkerThread() {
+    registerExitGate();
+    tWorker = true;
+}
+
+bool blockStarts() {
+    auto& g = gate();
+    g.running.fetch_add(1);
+    if (!gEnding) return true;
+    blockEnded();
+    return false;
+}
+
+void blockEnded() {
+    auto& g = gate();
+    g.running.fetch_sub(1);
+    if (!gEnding) return;
+    std::lock_guard lock(g.mutex);  // the exit may be waiting
+    g.cv.notify_all();
+}
+
+}  // namespace detail
 
 void main(Block block) { currentExecutor().post(std::move(block)); }
 

@@ -30,6 +30,16 @@ bool isMainThread();
 // True once the program has begun to exit: the pools start no more blocks.
 bool isEnding();
 
+// For the threads of this module (the pools, a serial queue's own thread):
+// the exit waits a moment for the blocks they run.
+namespace detail {
+// Declares the calling thread one of them.
+void markWorkerThread();
+// Brackets a block: false once the program is ending, and the block must not run.
+bool blockStarts();
+void blockEnded();
+}  // namespace detail
+
 // The executor that owns the main thread. `post` must run the block on the
 // main thread soon; `postDelayed` after the given delay.
 struct MainExecutor {

@@ -37,7 +37,12 @@ QUrl UITextView::wholeTextLink() { return QUrl(QStringLiteral("vostrelle-text:wh
 QString UITextView::wholeText() const { return document()->property(kWholeTextProperty).toString(); }
 
 // A build under way stops: its view went.
-UITextView::~UITextView() { ++*latest_; }
+UITextView::~UITextView() {
+    ++*latest_;
+    // The document, built on the queue's thread, goes with the view (once this
+    // event is done): that thread's idle work gives its memory back.
+    if (auto queue = builtOn_.lock()) Dispatch::main([queue] { queue->idleAgain(); });
+}
 
 void UITextView::followDocumentSize(QTextDocument* doc) {
     disconnect(sizeConnection_);
@@ -79,6 +84,7 @@ void UITextView::layOutShortTextAtOnce() {
 void UITextView::setAttributedTextInBackground(DocumentBuilder build, const std::shared_ptr<Dispatch::SerialQueue>& queue) {
     const uint64_t number = ++*latest_;
     building_ = true;
+    builtOn_ = queue;
     QPointer<UITextView> weak(this);
     QThread* gui = thread();
     queue->async([weak, number, gui, latest = latest_, build = std::move(build)] {

@@ -79,4 +79,6 @@ private:
     // The number of the latest text set, shared with the builds under way.
     std::shared_ptr<std::atomic<uint64_t>> latest_ = std::make_shared<std::atomic<uint64_t>>(0);
     bool building_ = false;
+    // The queue its latest text was built on.
+    std::weak_ptr<Dispatch::SerialQueue> builtOn_;
 };

@@ -1,5 +1,5 @@
 // The application as a process: its log file, and a clean end on SIGTERM,
-// also while a transfer is under way.
+// also while a transfer is under way or a package's text is being built.
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -10,14 +10,21 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <nlohmann/json.hpp>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string>
 #include <thread>
 
+#include "Database/ZMRPackage.h"
+#include "Miscellaneous/ZMPaths.h"
+#include "Realm/Realm.h"
+#include "Support/FlatRepository.h"
 #include "Support/Gui/GuiTestSupport.h"
 #include "Support/TestSupport.h"
+#include "VostrellePersistentPreferences.h"
 
 namespace {
 
@@ -178,6 +185,77 @@ TEST(ApplicationProcess, QuittingDuringASlowTransferNeverCrashes) {
         ASSERT_EQ(process.exitStatus(), QProcess::NormalExit)
             << "run " << run << " crashed with " << process.exitCode() << ":\n" << TestSupport::readFile(dir.path() + "/log/vostrelle.log");
         ASSERT_EQ(process.exitCode(), 0) << "run " << run;
+    }
+}
+
+// A description whose build keeps the depictions' thread busy for a good
+// part of a second, most of it in Qt's HTML import (which cannot stop
+// half-way): some 3.8 MB of paragraphs of long web addresses, nearly the
+// most HTML and elements a text may make before it is shown plain.
+std::string largeDescription() {
+    std::string text;
+    for (int paragraph = 0; text.size() < 3'800'000; ++paragraph) {
+        text += "Paragraph " + std::to_string(paragraph) + " has *emphasis* and **strong words**:";
+        for (int link = 0; link < 30; ++link) text += " <https://example.com/" + std::string(210, 'a') + std::to_string(link) + ">";
+        text += "\n\n";
+    }
+    return text;
+}
+
+// The data directory of a user who finished the first run, with one package
+// whose native depiction is `depiction`.
+void seedPackage(const std::string& dataDir, const std::string& identifier, const std::string& depiction) {
+    std::filesystem::create_directories(dataDir);
+    ZMPaths::setApplicationSupport(dataDir);
+    auto& preferences = VostrellePersistentPreferences::sharedInstance();
+    preferences.setValue(VostrellePreferenceKey::SetupDone, true);
+    preferences.setValue(VostrellePreferenceKey::WelcomeScreenVersion, std::string(VOSTRELLE_VERSION));
+    EXPECT_TRUE(preferences.saveToFile());
+    VostrellePersistentPreferences::resetForTesting();
+    {
+        auto realm = Realm::open(Realm::Configuration{ZMPaths::databaseFile()});
+        ZMRPackage package;
+        package.identifier = identifier;
+        package.name = "Long Read";
+        package.version = "1.0";
+        package.sileoDepiction = depiction;
+        realm->transactionWithBlock([&] { realm->addOrUpdate(package); });
+    }
+    ZMPaths::resetForTesting();
+}
+
+// Quitting while a package's page has its large description built off the
+// GUI thread, at varied moments from the depiction's arrival to the text on
+// screen: the program stops the build and waits for it before Qt goes, and
+// ends with status 0 every time.
+TEST(ApplicationProcess, QuittingWhileADescriptionIsBuiltEndsCleanly) {
+    const QString app = applicationPath();
+    if (app.isEmpty()) GTEST_SKIP() << "the application is not built";
+    TestSupport::TempDir site;
+    const nlohmann::json depiction = {{"tabs", {{{"tabname", "Details"}, {"views", {{{"markdown", largeDescription()}}}}}}}};
+    TestSupport::writeFile(site.path() + "/long.json", depiction.dump());
+    FlatRepository::FileServer server(site.path());
+    constexpr const char* kIdentifier = "org.example.longread";
+    const QString link = QString("vostrelle://show/bundleid=%1").arg(kIdentifier);
+    constexpr int kRuns = 10;
+    for (int run = 0; run < kRuns; ++run) {
+        TestSupport::TempDir dir;
+        seedPackage(dir.path() + "/data", kIdentifier, server.url("long.json"));
+        QProcess process;
+        prepare(process, dir.path());
+        const size_t before = server.count("long.json");
+        process.start(app, {link});
+        ASSERT_TRUE(process.waitForStarted(10000));
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return server.count("long.json") > before; }, std::chrono::seconds(30)))
+            << "run " << run << ": the package's page never asked for its depiction:\n"
+            << TestSupport::readFile(dir.path() + "/log/vostrelle.log");
+        // From the depiction's arrival through its parse and the text's build (some 0.5 s here) to past the text shown.
+        std::this_thread::sleep_for(std::chrono::milliseconds(run * 70));
+        process.terminate();
+        ASSERT_TRUE(process.waitForFinished(20000)) << "run " << run << " did not end";
+        const std::string log = TestSupport::readFile(dir.path() + "/log/vostrelle.log");
+        ASSERT_EQ(process.exitStatus(), QProcess::NormalExit) << "run " << run << " crashed:\n" << log;
+        EXPECT_EQ(process.exitCode(), 0) << "run " << run << ":\n" << log;
     }
 }
 

@@ -1,14 +1,17 @@
 #include "Depictions/ZMDepictionBudget.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include <fmt/format.h>
 
 #include "Dispatch/SerialQueue.h"
+#include "Miscellaneous/ZMHeap.h"
 
 namespace {
 
 thread_local ZMDepictionBudget* tCurrent = nullptr;
+std::atomic<bool> gStopAll{false};
 
 // Reading the clock costs some 20 ns: a parse allocates millions of times.
 constexpr unsigned kCallsPerClockReading = 16;
@@ -50,7 +53,7 @@ void ZMDepictionBudget::work(size_t bytes) {
 
 bool ZMDepictionBudget::timeIsUp(bool now) {
     if (++calls_ % kCallsPerClockReading != 0 && !now) return false;
-    if (gone_ && gone_()) {
+    if (gStopAll.load(std::memory_order_relaxed) || (gone_ && gone_())) {
         stopped_ = true;
         spend("its page went");
         return true;
@@ -70,7 +73,16 @@ ZMDepictionBudget::Scope::~Scope() { tCurrent = previous_; }
 
 ZMDepictionBudget* ZMDepictionBudget::current() { return tCurrent; }
 
+void ZMDepictionBudget::stopAll() { gStopAll = true; }
+
 const std::shared_ptr<Dispatch::SerialQueue>& ZMDepictionBudget::queue() {
-    static const auto queue = Dispatch::SerialQueue::create("depictions");
-    return queue;
+    // Never destroyed: blocks may still be added while the program exits.
+    static const auto* queue = [] {
+        auto q = Dispatch::SerialQueue::createWithThread("depictions");
+        // What a build freed lies among what stays (the documents shown, the
+        // caches): only a trim gives those pages back.
+        q->setWhenIdle([] { ZMHeap::giveBack(); });
+        return new std::shared_ptr<Dispatch::SerialQueue>(std::move(q));
+    }();
+    return *queue;
 }

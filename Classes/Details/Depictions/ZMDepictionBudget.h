@@ -69,8 +69,19 @@ public:
 
     // Where depictions are read and their texts built: one at a time, so
     // the process spends one budget at once however many pages open, and
-    // the shared pools' other work never waits behind a depiction.
+    // the shared pools' other work never waits behind a depiction. A thread
+    // of its own, whose memory goes back to the system each time it falls
+    // idle: a build may take a hundred megabytes, and an arena of the pool
+    // would keep them (one such arena per worker the queue happened to use).
     static const std::shared_ptr<Dispatch::SerialQueue>& queue();
+
+    // The program is quitting: every reading spends its budget at its next
+    // check, as when its page goes, and none starts again.
+    static void stopAll();
+    // The longest queue().finish() should wait for once stopAll() was
+    // called: a build's time, then a step that cannot stop half-way (Qt's
+    // HTML import of the most HTML a text may make), on a loaded machine.
+    static constexpr std::chrono::milliseconds kLongestStop{kTime + std::chrono::milliseconds(2300)};
 
     // Makes `budget` the current one of this thread while it lives.
     class Scope {

@@ -28,11 +28,13 @@ enum Flag : uint16_t {
 };
 
 // The flags of the element names the rules name; other names have none.
+// Never destroyed: a reading on the depictions' thread may still run while
+// the program's exit destroys its static objects.
 uint16_t flagsOf(std::string_view name) {
-    static const std::unordered_map<std::string_view, uint16_t> table = [] {
-        std::unordered_map<std::string_view, uint16_t> t;
+    static const auto& table = *[] {
+        auto* t = new std::unordered_map<std::string_view, uint16_t>;
         auto add = [&](uint16_t flag, std::initializer_list<std::string_view> names) {
-            for (std::string_view n : names) t[n] |= flag;
+            for (std::string_view n : names) (*t)[n] |= flag;
         };
         add(kSpecial, {"address", "annotation-xml", "applet", "area", "article", "aside", "base", "basefont", "bgsound",
                        "blockquote", "body", "br", "button", "caption", "center", "col", "colgroup", "dd", "desc",

@@ -18,4 +18,13 @@ bool configure() {
 #endif
 }
 
+bool giveBack() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+    return true;
+#else
+    return false;
+#endif
+}
+
 }  // namespace ZMHeap

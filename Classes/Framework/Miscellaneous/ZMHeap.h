@@ -26,4 +26,10 @@ inline constexpr size_t kTrimThreshold = 4 << 20;
 // True when the allocator took every setting (always false without glibc).
 bool configure();
 
+// Gives the free pages of every arena back to the system, also those in the
+// middle of a heap that no threshold reaches (a large text's nodes freed
+// among the ones that stay). Costs a walk over the free blocks: call it
+// after large work, off the GUI thread. False without glibc.
+bool giveBack();
+
 }  // namespace ZMHeap

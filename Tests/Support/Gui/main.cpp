@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "App/ZMApplication.h"
 #include "Online/Screens/ZMStoreCallbackSchemeHandler.h"
 #include "UIKit/QtMainExecutor.h"
 #include "UIKit/UIViewController.h"
@@ -45,5 +46,6 @@ int main(int argc, char** argv) {
         std::ofstream out(record, std::ios::app);
         for (const auto& name : UIViewController::appearedScreenClassesForTesting()) out << name << "\n";
     }
-    return result;
+    // As the application ends: the texts still being built stop before Qt goes.
+    return ZMApplication::finish(result);
 }
