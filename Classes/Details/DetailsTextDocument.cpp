@@ -224,37 +224,48 @@ DetailsTextDocument::Built DetailsTextDocument::plain(std::string_view shown, st
     ZMDepictionBudget& trial = trialBudget();
     const DetailsTextLayout layout = DetailsTextLayout::ofPlainText(text, font_, trial);
     if (trial.stopped()) return {};
-    if (layout.overLimits()) {
-        ZMLOG("a text of {} bytes is too costly to lay out as plain text: {}", text_.size(), *layout.overLimits());
-        return cut(shown, std::move(because));
+    if (!layout.overLimits()) {
+        std::unique_ptr<QTextDocument> doc = plainDocument(text);
+        doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));
+        return {std::move(doc), std::move(because), {}};
     }
-    std::unique_ptr<QTextDocument> doc = plainDocument(text);
-    doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));
-    return {std::move(doc), std::move(because), {}};
+    ZMLOG("a text of {} bytes is too costly to lay out as plain text: {}", text_.size(), *layout.overLimits());
+    // Only long: what fits is shown as it is. Shorter lines would cost as much in all.
+    if (layout.limit() == DetailsTextLayout::Limit::Time)
+        return cutAfter(text, layout, QString::fromStdString(ZMMarkdownHTML::displayText(shown, kCutLineBytes)), std::move(because));
+    return cut(shown, std::move(because));
 }
 
-// As much of the text as the trial finds fits, in short lines, then a mark
-// that says the rest is not shown and links to the whole text.
+// The text in short lines: a line costly to lay out (a long paragraph whose
+// direction changes often, a cluster of thousands of marks) is broken up.
+// It shows whole when it fits so, else as much as fits.
 DetailsTextDocument::Built DetailsTextDocument::cut(std::string_view shown, std::string plainBecause) {
     const QString whole = QString::fromStdString(ZMMarkdownHTML::displayText(shown, kCutLineBytes));
     ZMDepictionBudget trial(SIZE_MAX, kCutTrialTime);
     trial.stopWhen(superseded_);
     const DetailsTextLayout layout = DetailsTextLayout::ofPlainText(whole, font_, trial);
     if (trial.stopped()) return {};
-    if (!layout.overLimits()) {  // in short lines it all fits
+    if (!layout.overLimits()) {
         ZMLOG("a text of {} bytes shows in short lines", text_.size());
         std::unique_ptr<QTextDocument> doc = plainDocument(whole);
         doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));
         return {std::move(doc), std::move(plainBecause), {}};
     }
+    return cutAfter(whole, layout, whole, std::move(plainBecause));
+}
+
+// The lines of `text` that `layout` found fit, then a mark that says the rest
+// is not shown and links to `whole`.
+DetailsTextDocument::Built DetailsTextDocument::cutAfter(const QString& text, const DetailsTextLayout& layout, const QString& whole,
+                                                         std::string plainBecause) {
     ZMLOG("a text of {} bytes shows cut after {} lines: {}", text_.size(), layout.fittingBlocks(), *layout.overLimits());
     qsizetype end = 0;
     for (int line = 0; line < layout.fittingBlocks() && end >= 0; ++line) {
-        end = whole.indexOf(u'\n', end);
+        end = text.indexOf(u'\n', end);
         if (end >= 0) ++end;
     }
-    if (end < 0) end = whole.size();
-    std::unique_ptr<QTextDocument> doc = plainDocument(whole.left(end).trimmed());
+    if (end < 0) end = text.size();
+    std::unique_ptr<QTextDocument> doc = plainDocument(text.left(end).trimmed());
     QTextCursor at(doc.get());
     at.movePosition(QTextCursor::End);
     if (!doc->isEmpty()) at.insertBlock();

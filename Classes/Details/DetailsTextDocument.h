@@ -31,6 +31,7 @@
 #include "Depictions/ZMDepictionBudget.h"
 #include "Depictions/ZMMarkdownHTML.h"
 
+class DetailsTextLayout;
 class QTextDocument;
 
 class DetailsTextDocument {
@@ -99,6 +100,7 @@ private:
     Built plainInstead(std::string_view shown, std::string because);
     Built plain(std::string_view shown, std::string because);
     Built cut(std::string_view shown, std::string plainBecause);
+    Built cutAfter(const QString& text, const DetailsTextLayout& layout, const QString& whole, std::string plainBecause);
     std::unique_ptr<QTextDocument> plainDocument(const QString& text) const;
 
     std::string_view text_;

@@ -109,9 +109,9 @@ public:
             bottom = y_ + line.height();
             y_ += std::ceil(line.ascent() + line.descent() + line.leading());
             if (line.textLength() > kMaximumLineLength)
-                return pass(fmt::format("a line of {} characters (at most {})", line.textLength(), kMaximumLineLength));
+                return pass(Limit::Line, fmt::format("a line of {} characters (at most {})", line.textLength(), kMaximumLineLength));
             if (std::max(y_, bottom) > kMaximumHeight)
-                return pass(fmt::format("it would be more than {} pixels high", static_cast<long long>(kMaximumHeight)));
+                return pass(Limit::Height, fmt::format("it would be more than {} pixels high", static_cast<long long>(kMaximumHeight)));
             if (lines % kLinesPerClockReading == 0 && !withinTime(start, p.costFactor)) return false;
         }
         layout.endLayout();
@@ -130,13 +130,14 @@ private:
     bool withinTime(long long start, int factor) {
         const long long paragraph = (threadCpuNanoseconds() - start) * factor;
         if (spent_ + paragraph > toNanoseconds(kMaximumTime))
-            return pass(fmt::format("laying it out would take more than {} ms", kMaximumTime.count()));
+            return pass(Limit::Time, fmt::format("laying it out would take more than {} ms", kMaximumTime.count()));
         if (spent_ - pieces_[firstOpen_].spentBefore + paragraph > toNanoseconds(kMaximumStep))
-            return pass(fmt::format("a step of its layout would take more than {} ms", kMaximumStep.count()));
+            return pass(Limit::Step, fmt::format("a step of its layout would take more than {} ms", kMaximumStep.count()));
         return true;
     }
-    bool pass(std::string why) {
+    bool pass(Limit limit, std::string why) {
         result_.over_ = std::move(why);
+        result_.limit_ = limit;
         return false;
     }
 
@@ -218,6 +219,7 @@ DetailsTextLayout DetailsTextLayout::of(const QTextDocument& document, ZMDepicti
         }
     } catch (const ZMDepictionBudget::Exceeded& e) {
         result.over_ = e.what();
+        result.limit_ = Limit::Time;
     }
     return result;
 }
@@ -246,6 +248,7 @@ DetailsTextLayout DetailsTextLayout::ofPlainText(const QString& text, const QFon
         }
     } catch (const ZMDepictionBudget::Exceeded& e) {
         result.over_ = e.what();
+        result.limit_ = Limit::Time;
     }
     return result;
 }

@@ -39,7 +39,7 @@ public:
     // Height at the narrowest width: half of what Qt's layout can reach.
     static constexpr double kMaximumHeight = 4'000'000;
     // CPU time of the whole layout, which the window spends in steps.
-    static constexpr std::chrono::milliseconds kMaximumTime{600};
+    static constexpr std::chrono::milliseconds kMaximumTime{500};
     // CPU time of one step: the window's longest stall over the text.
     static constexpr std::chrono::milliseconds kMaximumStep{50};
     // Characters on one line at the narrowest width: a line is drawn whole
@@ -53,6 +53,9 @@ public:
 
     // Why the text cannot be shown whole (the first limit it passes); nothing when it can.
     const std::optional<std::string>& overLimits() const { return over_; }
+    // Which limit that is: the time covers the trial's own budget too.
+    enum class Limit { None, Height, Time, Step, Line };
+    Limit limit() const { return limit_; }
     // The paragraphs before the first one past a limit: all of them when none is.
     int fittingBlocks() const { return fittingBlocks_; }
     // The CPU time and the height of laying out what fits.
@@ -62,6 +65,7 @@ public:
 private:
     class Trial;
     std::optional<std::string> over_;
+    Limit limit_ = Limit::None;
     int fittingBlocks_ = 0;
     long long fittingCost_ = 0;
     double fittingHeight_ = 0;
