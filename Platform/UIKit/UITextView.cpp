@@ -1,6 +1,7 @@
 #include "UIKit/UITextView.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QResizeEvent>
 #include <QTextBlock>
@@ -21,6 +22,7 @@ UITextView::UITextView(QWidget* parent) : QTextBrowser(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
+    setFocusPolicy(Qt::ClickFocus);
     viewport()->setAutoFillBackground(false);
     setStyleSheet("QTextBrowser { background: transparent; }");
     document()->setDocumentMargin(0);
@@ -121,6 +123,25 @@ void UITextView::resizeEvent(QResizeEvent* e) {
     if (e->size().width() == e->oldSize().width() || viewport()->width() <= 0) return;
     document()->setPageSize(QSizeF(viewport()->width(), -1));
     layOutShortTextAtOnce();
+}
+
+void UITextView::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        if (!(e->modifiers() & Qt::ShiftModifier)) {
+            e->ignore();  // the page's
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QTextBrowser::keyPressEvent(e);
 }
 
 void UITextView::fitHeight(const QSizeF& documentSize) {

@@ -18,6 +18,11 @@
 // a text may hold the whole of it (kWholeTextProperty) and link to it
 // (wholeTextLink()): a click on that link asks for the whole text
 // (wholeTextRequested) instead of being reported as a link.
+//
+// The view never scrolls: the page's scroll area does. So a screen does not
+// give it the keyboard (it is no Tab stop), and the keys that move a page
+// (arrows, Page Up/Down, Home, End) go on to the page even after a click in
+// the text; the text is still selected and copied with the mouse and Ctrl+C.
 #include <QTextBrowser>
 #include <QUrl>
 #include <atomic>
@@ -63,6 +68,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     // Laid out in one go when the text is set or the width changes: a text

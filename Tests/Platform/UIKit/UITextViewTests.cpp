@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextCursor>
@@ -21,7 +24,9 @@
 #include "Dispatch/SerialQueue.h"
 
 #include "Support/Gui/GuiTestSupport.h"
+#include "Support/Gui/UserGestures.h"
 #include "UIKit/UITextView.h"
+#include "UIKit/UIViewController.h"
 
 namespace {
 
@@ -207,6 +212,38 @@ TEST(UITextView, TheWholeTextLinkAsksForTheWholeText) {
     ASSERT_EQ(links.count(), 1);
     EXPECT_EQ(links.front().front().toUrl(), QUrl("https://example.com/"));
     EXPECT_EQ(w.view->wholeText(), "every word");
+}
+
+// A screen whose scroll area holds a text view as tall as a long text gives
+// the keys to the scroll area, not to the text view (which never scrolls),
+// and the page's keys scroll it even after a click in the text.
+TEST(UITextView, TheKeysThatMoveAPageGoToItsScrollArea) {
+    UIViewController screen;
+    auto* column = new QVBoxLayout(&screen);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    column->addWidget(scroll);
+    auto* content = new QWidget;
+    auto* inside = new QVBoxLayout(content);
+    auto* view = new UITextView;
+    inside->addWidget(view);
+    scroll->setWidget(content);
+    screen.resize(400, 600);
+    screen.show();
+    ASSERT_TRUE(UserGesture::bringToFront(&screen));
+    QTextDocument* doc = longDocument(2'000);
+    doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(0));  // whole at once
+    view->setAttributedText(doc);
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return scroll->verticalScrollBar()->maximum() > 2 * scroll->height(); }));
+    if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();  // as when the screen comes in front
+    screen.takeKeyboardFocus();
+    EXPECT_EQ(QApplication::focusWidget(), scroll);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    for (Qt::Key key : {Qt::Key_PageDown, Qt::Key_Down, Qt::Key_PageDown}) {
+        const int before = scroll->verticalScrollBar()->value();
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_GT(scroll->verticalScrollBar()->value(), before) << QKeySequence(key).toString().toStdString();
+    }
 }
 
 }  // namespace
