@@ -10,7 +10,7 @@
 # the window and those of combining marks and changing direction on every
 # road (bench_GuiTextRoads --list). TEXT_ROADS_JOBS: runs at once (default 3);
 # TEXT_ROADS_KILL: seconds after which a run is killed and its row says
-# "froze" (default 300; the tool itself ends a run whose window has not
+# "froze" (default 240; the tool itself ends a run whose window has not
 # answered for TEXT_ROADS_FROZEN seconds, default 30).
 #
 # One row per pair, in the order of the list, with "how" the text showed as
@@ -27,7 +27,7 @@ TOOL=$(realpath "$BUILD/Benchmarks/bench_GuiTextRoads")
 PAIRS=("$@")
 [ ${#PAIRS[@]} -gt 0 ] || mapfile -t PAIRS < <("$TOOL" --list)
 JOBS=${TEXT_ROADS_JOBS:-3}
-KILL=${TEXT_ROADS_KILL:-300}
+KILL=${TEXT_ROADS_KILL:-240}
 WORK=$(mktemp -d /tmp/vostrelle-text-roads.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 export QT_QPA_PLATFORM=offscreen
