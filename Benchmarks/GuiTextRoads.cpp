@@ -604,6 +604,7 @@ Page openAndShow(Road road, int deadlineSeconds, Row& row) {
     row.shown = takeFigures();
     if (state.shown == Shown::No) nothing("the text was not shown within " + std::to_string(deadlineSeconds) + " s");
     row.stillLayingOut = state.shown != Shown::LaidOut;
+    row.height = page.view->height();  // as far as the layout came; once scrolled, its whole height
     return page;
 }
 
@@ -627,7 +628,7 @@ void scrollToTheEnd(const Page& page, int deadlineSeconds, Row& row) {
         const int before = bar->value();
         const long painted = gApp->paints.load();
         if (row.keys) QTest::keyClick(app().window()->windowHandle(), Qt::Key_PageDown);
-        if (row.keys && bar->value() == before && row.steps == 0) {
+        if (row.keys && bar->value() == before) {
             QWidget* focus = QApplication::focusWidget();
             row.keysIgnored = focus ? focus->metaObject()->className() + (" " + focus->objectName().toStdString()) : "nothing";
             row.keys = false;
