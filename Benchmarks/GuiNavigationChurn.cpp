@@ -23,7 +23,11 @@
 //   - a theme switch (to dark and back, at the Sections root, the best of
 //     three) before the flipping (fresh) and after it.
 //
-//   bench_GuiNavigationChurn <pace ms> <rounds>
+//   bench_GuiNavigationChurn <pace ms> <rounds> [texts]
+//
+// texts: "pre" (default), preformatted lines, which the page shows as plain
+// text; "heavy", a 4 MiB one-paragraph text of short lines and 4 MiB of
+// paragraphs with emphasis, links and lists: the documents that weigh most.
 //
 // Exits 1 when it measured nothing (the refresh stored no package, a list
 // without the rows, no page opened, no depiction fetched), 2 when a goal was
@@ -143,15 +147,25 @@ struct Page {
 
 // The two hostile pages (one Markdown view each, just under the 4 MiB a
 // depiction may weigh) and an ordinary one; the repository's index lists them.
-std::vector<Page> fillRepository(Repository& repo) {
+std::vector<Page> fillRepository(Repository& repo, const std::string& texts) {
     auto lines = [](const std::string& head, const std::string& line) {
         return DetailsBench::fillDepiction(head, [line](size_t) { return line; }, "", kLastWord);
     };
-    const std::vector<std::pair<Page, std::string>> pages = {
-        {{"org.navbench.pre", "Flip Pre Lines"}, lines("<pre>", "x\n")},
-        {{"org.navbench.stylepre", "Flip Style Pre"}, lines("<style></style><pre>", "a\r")},
-        {{"org.navbench.ordinary", "Flip Ordinary"}, std::string("An **ordinary** page. ") + kLastWord},
-    };
+    auto made = [](const std::function<std::string(size_t)>& unit) { return DetailsBench::fillDepiction("", unit, "", kLastWord); };
+    std::vector<std::pair<Page, std::string>> pages;
+    if (texts == "heavy") {
+        pages = {{{"org.navbench.words", "Flip Words"},
+                  made([](size_t i) { const std::string n = std::to_string(i); return "w" + n + " word" + n + " and w" + n + "x\n"; })},
+                 {{"org.navbench.rich", "Flip Rich"}, made([](size_t i) {
+                      const std::string n = std::to_string(i);
+                      return "Paragraph " + n + " has *emphasis*, **strong words** and [a link](https://example.com/" + n +
+                             ").\n\n- item " + n + "\n- another item\n\n";
+                  })}};
+    } else {
+        pages = {{{"org.navbench.pre", "Flip Pre Lines"}, lines("<pre>", "x\n")},
+                 {{"org.navbench.stylepre", "Flip Style Pre"}, lines("<style></style><pre>", "a\r")}};
+    }
+    pages.push_back({{"org.navbench.ordinary", "Flip Ordinary"}, std::string("An **ordinary** page. ") + kLastWord});
     std::string index;
     std::vector<Page> out;
     for (const auto& [page, text] : pages) {
@@ -325,10 +339,15 @@ double themeSwitchMs() {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <pace ms> <rounds>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <pace ms> <rounds> [pre|heavy]\n", argv[0]);
         return 1;
     }
     const int pace = std::atoi(argv[1]), rounds = std::atoi(argv[2]);
+    const std::string texts = argc > 3 ? argv[3] : "pre";
+    if (texts != "pre" && texts != "heavy") {
+        std::fprintf(stderr, "texts are pre or heavy\n");
+        return 1;
+    }
     if (pace < 10 || rounds < 1) {
         std::fprintf(stderr, "the pace is at least 10 ms, and there is at least one round\n");
         return 1;
@@ -341,7 +360,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(VOSTRELLE_VERSION));
 
     Repository repo;
-    const std::vector<Page> pages = fillRepository(repo);
+    const std::vector<Page> pages = fillRepository(repo, texts);
     const std::vector<Page> hostile(pages.begin(), pages.begin() + 2);
     const Page& ordinary = pages[2];
 

@@ -9,7 +9,8 @@
 #
 #   Benchmarks/navigation-churn.sh [build directory] [rounds] [pace ms...]
 #
-# Default: 10 rounds at 350 and at 150 ms a step. Prints one row per pace
+# Default: 10 rounds at 350 and at 150 ms a step, each with both sets of
+# texts (NAVIGATION_CHURN_TEXTS: "pre heavy"; see the tool). Prints one row per pace
 # and whether its goals hold: the peak memory within 250 MB of the start,
 # within 50 MB of it 2 s after the last page went, idle within 2 s, no stall
 # of the window over 100 ms, no page object left and nothing over the list,
@@ -27,21 +28,25 @@ PACES=("$@")
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 status=0
+read -r -a TEXTS <<<"${NAVIGATION_CHURN_TEXTS:-pre heavy}"
+for texts in "${TEXTS[@]}"; do
 for pace in "${PACES[@]}"; do
-    run="$WORK/$pace"
+    run="$WORK/$texts-$pace"
+    echo "texts: $texts"
     mkdir -p "$run/data" "$run/log" "$run/target/var/lib/dpkg"
     touch "$run/target/var/lib/dpkg/status"
     QT_QPA_PLATFORM=offscreen VOSTRELLE_TARGET_ROOT=$run/target VOSTRELLE_LOG_DIR=$run/log VOSTRELLE_DATA_DIR=$run/data \
-        VOSTRELLE_ASSUME_REACHABLE=1 "$TOOL" "$pace" "$ROUNDS" >"$run/out" 2>"$run/stderr"
+        VOSTRELLE_ASSUME_REACHABLE=1 "$TOOL" "$pace" "$ROUNDS" "$texts" >"$run/out" 2>"$run/stderr"
     code=$?
     cat "$run/out"
     if [ $code -eq 1 ] || ! grep -q "holds\|MISSED" "$run/out"; then
-        echo "pace $pace ms measured nothing (status $code):"
+        echo "$texts at $pace ms measured nothing (status $code):"
         tail -5 "$run/stderr"
         status=1
     elif [ $code -ne 0 ] && [ $status -eq 0 ]; then
         status=2
     fi
     echo
+done
 done
 exit $status
