@@ -75,60 +75,11 @@ std::vector<PageText> pageSet(const std::string& set) {
     return {};
 }
 
-qint64 processCpuNanoseconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
-// Samples the resident memory and the process's CPU time every kSampleMs on
-// the GUI loop (a loop held by the program samples late, not never).
-class Sampler {
-public:
-    Sampler() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { sample(); });
-        clock_.start();
-        timer_.start(kSampleMs);
-    }
-    void sample() {
-        highestKb_ = std::max(highestKb_, GuiProbes::residentKilobytes().first);
-        const qint64 cpu = processCpuNanoseconds(), now = clock_.nsecsElapsed();
-        cpu_.push_back({now, cpu});
-        // Only what the idle check still needs.
-        while (cpu_.size() > 2 && cpu_[1].first <= now - 2LL * kQuietMs * 1000000) cpu_.erase(cpu_.begin());
-    }
-    long highestMb() const { return highestKb_ / 1024; }
-    // Whether the CPU time grew by less than kIdleGrowthMs over the last kQuietMs.
-    bool quiet() const {
-        if (cpu_.empty()) return false;
-        const auto& [now, cpu] = cpu_.back();
-        for (auto it = cpu_.rbegin(); it != cpu_.rend(); ++it)
-            if (now - it->first >= kQuietMs * 1000000LL) return (cpu - it->second) / 1e6 < kIdleGrowthMs;
-        return false;
-    }
-    qint64 elapsedNs() const { return clock_.nsecsElapsed(); }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    long highestKb_ = 0;
-    std::vector<std::pair<qint64, qint64>> cpu_;  // (time, CPU time) of the recent samples
+// Memory and CPU samples every kSampleMs; the loop's checks as often.
+struct Sampler : GuiProbes::ProcessSampler {
+    Sampler() : ProcessSampler(kSampleMs, kQuietMs, kIdleGrowthMs) {}
 };
-
-// Runs the GUI loop until `done` holds (checked every kSampleMs, so that the
-// checks cost next to nothing) or `ms` passed.
-bool runUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() >= ms) return false;
-        QEventLoop loop;
-        QTimer::singleShot(kSampleMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+bool runUntil(const std::function<bool()>& done, int ms) { return GuiProbes::runUntil(done, ms, kSampleMs); }
 
 bool opened(PackageDetailsViewController* page, const std::string& name) {
     return page->isVisible() && page->nameLbl() && page->nameLbl()->text() == QString::fromStdString(name);

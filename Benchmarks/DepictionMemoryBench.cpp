@@ -63,18 +63,7 @@ std::string text(const std::string& shape) {
     return out;
 }
 
-// Runs the GUI loop for `ms`, or until `done` holds (checked every kSampleMs).
-bool runUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() >= ms) return false;
-        QEventLoop loop;
-        QTimer::singleShot(kSampleMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+bool runUntil(const std::function<bool()>& done, int ms) { return GuiProbes::runUntil(done, ms, kSampleMs); }
 
 long residentMb() { return GuiProbes::residentKilobytes().first / 1024; }
 

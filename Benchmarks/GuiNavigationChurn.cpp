@@ -184,60 +184,7 @@ std::vector<Page> fillRepository(Repository& repo, const std::string& texts) {
 
 // ---- measuring ---------------------------------------------------------------------------------
 
-qint64 processCpuNanoseconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
-// The resident memory's highest sample and the process's CPU time, every
-// kSampleMs on the GUI loop (a loop held by the program samples late, not never).
-class Sampler {
-public:
-    Sampler() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { sample(); });
-        clock_.start();
-        timer_.start(kSampleMs);
-    }
-    void sample() {
-        highestKb_ = std::max(highestKb_, residentKilobytes().first);
-        const qint64 now = clock_.nsecsElapsed();
-        cpu_.push_back({now, processCpuNanoseconds()});
-        while (cpu_.size() > 2 && cpu_[1].first <= now - 2LL * kQuietMs * 1000000) cpu_.erase(cpu_.begin());
-    }
-    void resetHighest() { highestKb_ = residentKilobytes().first; }
-    long highestMb() const { return highestKb_ / 1024; }
-    // Whether the CPU time grew by less than kIdleGrowthMs over the last kQuietMs.
-    bool quiet() const {
-        if (cpu_.empty()) return false;
-        const auto& [now, cpu] = cpu_.back();
-        for (auto it = cpu_.rbegin(); it != cpu_.rend(); ++it)
-            if (now - it->first >= kQuietMs * 1000000LL) return (cpu - it->second) / 1e6 < kIdleGrowthMs;
-        return false;
-    }
-    qint64 elapsedNs() const { return clock_.nsecsElapsed(); }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    long highestKb_ = 0;
-    std::vector<std::pair<qint64, qint64>> cpu_;
-};
-
-// Runs the GUI loop until `done` holds (checked every 20 ms) or `ms` passed.
-bool runUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0) return false;
-        QEventLoop loop;
-        QTimer::singleShot(std::min<qint64>(20, left), &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+using Sampler = ProcessSampler;
 
 void settle(int ms) { runUntil([] { return false; }, ms); }
 

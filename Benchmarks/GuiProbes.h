@@ -8,18 +8,23 @@
 //     worst tick, and the resident memory sampled every 20th tick.
 // The benchmark's own checks on the GUI thread add to gDriverNs and are left
 // out of both.
+//   - ProcessSampler: the resident memory's highest sample and whether the
+//     process fell idle; runUntil runs the GUI loop until a check holds.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace GuiProbes {
 
@@ -170,5 +175,66 @@ private:
         highestAnonKb_ = resident - shared;
     }
 };
+
+inline qint64 processCpuNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// The resident memory's highest sample and the process's CPU time (all its
+// threads), every `sampleMs` on the GUI loop (a loop held by the program
+// samples late, not never). The process is quiet once its CPU time grew by
+// less than `idleGrowthMs` over the last `quietMs`.
+class ProcessSampler {
+public:
+    explicit ProcessSampler(int sampleMs = 50, int quietMs = 250, double idleGrowthMs = 12.5)
+        : quietMs_(quietMs), idleGrowthMs_(idleGrowthMs) {
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { sample(); });
+        clock_.start();
+        timer_.start(sampleMs);
+    }
+    void sample() {
+        highestKb_ = std::max(highestKb_, residentKilobytes().first);
+        const qint64 now = clock_.nsecsElapsed();
+        cpu_.push_back({now, processCpuNanoseconds()});
+        // Only what the quiet check still needs.
+        while (cpu_.size() > 2 && cpu_[1].first <= now - 2LL * quietMs_ * 1000000) cpu_.erase(cpu_.begin());
+    }
+    void resetHighest() { highestKb_ = residentKilobytes().first; }
+    long highestMb() const { return highestKb_ / 1024; }
+    bool quiet() const {
+        if (cpu_.empty()) return false;
+        const auto& [now, cpu] = cpu_.back();
+        for (auto it = cpu_.rbegin(); it != cpu_.rend(); ++it)
+            if (now - it->first >= quietMs_ * 1000000LL) return (cpu - it->second) / 1e6 < idleGrowthMs_;
+        return false;
+    }
+    qint64 elapsedNs() const { return clock_.nsecsElapsed(); }
+
+private:
+    int quietMs_;
+    double idleGrowthMs_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    long highestKb_ = 0;
+    std::vector<std::pair<qint64, qint64>> cpu_;  // (time, CPU time) of the recent samples
+};
+
+// Runs the GUI loop (blocking in it, as the program's own loop does) until
+// `done` holds, checked every `checkMs`, or `ms` passed; answers `done()`.
+inline bool runUntil(const std::function<bool()>& done, int ms, int checkMs = 20) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0) return false;
+        QEventLoop loop;
+        QTimer::singleShot(std::min<qint64>(checkMs, left), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
 
 }  // namespace GuiProbes
