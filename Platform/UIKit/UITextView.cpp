@@ -81,7 +81,11 @@ void UITextView::setAttributedTextInBackground(DocumentBuilder build, const std:
         if (doc) doc->moveToThread(gui);
         auto built = std::make_shared<std::unique_ptr<QTextDocument>>(std::move(doc));
         Dispatch::main([weak, number, built] {
-            if (!weak || weak->latest_->load() != number) return;
+            if (!weak || weak->latest_->load() != number) {
+                // Dropped here, where it now lives: the worker may let go of the last copy of this block.
+                built->reset();
+                return;
+            }
             weak->setAttributedText(built->release());
             emit weak->attributedTextShown();
         });
