@@ -89,9 +89,7 @@ TEST(ZMColorContrastTest, AShadeThatReadsIsTheNearestOfTheSameHue) {
     const Case cases[] = {
         {"white on a light blue: the blue darkens", QColor("#4da3ff"), Qt::white, -1},
         {"a blue title on a pale pill: the title darkens", QColor("#2f7cf6"), QColor("#eef1f6"), -1},
-        {"a saturated yellow under white", QColor("#ffd400"), Qt::white, -1},
         {"a grey title on a dark pill: the title lightens", QColor("#5a6070"), QColor("#1c1c1e"), +1},
-        {"a red on black: the red lightens", QColor("#c0102a"), Qt::black, +1},
         {"dark text on white reads already", QColor("#111114"), Qt::white, 0},
     };
     for (const Case& c : cases) {
