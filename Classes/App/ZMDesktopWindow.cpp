@@ -26,6 +26,11 @@ namespace {
 
 namespace K = VostrellePreferenceKey;
 
+// The window's filters below keep it as a QWidget: they still see its events
+// while it is being destroyed (its hiding, from QWidget's destructor), when
+// it is no UIWindow any more and a UIWindow pointer to it would be a lie.
+// What needs a UIWindow asks for one with qobject_cast, which then says no.
+
 // Writes the window's geometry to the preferences whenever it moves or is
 // resized (the preferences write one file for a burst of changes).
 class GeometryKeeper : public QObject {
@@ -43,7 +48,7 @@ protected:
     }
 
 private:
-    QPointer<UIWindow> window_;
+    QPointer<QWidget> window_;
 };
 
 // Alt+Left (and a keyboard's Back key) goes back in the navigation stack in
@@ -60,12 +65,12 @@ protected:
         const bool back = (key->key() == Qt::Key_Left && key->modifiers() == Qt::AltModifier) || key->key() == Qt::Key_Back;
         auto* widget = qobject_cast<QWidget*>(watched);
         if (!back || !widget || widget->window() != window_) return false;
-        UINavigationController* nav = ZMDesktopWindow::frontNavigation(window_);
+        UINavigationController* nav = ZMDesktopWindow::frontNavigation(qobject_cast<UIWindow*>(window_));
         return nav && nav->viewControllers().size() > 1 && nav->popViewController(true);
     }
 
 private:
-    QPointer<UIWindow> window_;
+    QPointer<QWidget> window_;
 };
 
 // Esc that nothing in front took (a full-screen sheet's list or page has no
@@ -80,11 +85,11 @@ protected:
         if (watched != window_ || e->type() != QEvent::KeyPress) return false;
         const auto* key = static_cast<QKeyEvent*>(e);
         if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier) return false;
-        return ZMDesktopWindow::pressCloseButton(window_);
+        return ZMDesktopWindow::pressCloseButton(qobject_cast<UIWindow*>(window_));
     }
 
 private:
-    QPointer<UIWindow> window_;
+    QPointer<QWidget> window_;
 };
 
 std::optional<int> integer(const nlohmann::json& object, const char* key) {

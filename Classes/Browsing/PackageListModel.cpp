@@ -240,6 +240,17 @@ std::optional<std::string> PackageListModel::identifierAt(int section, int row) 
     return it->second[row];
 }
 
+std::optional<std::pair<int, int>> PackageListModel::positionOf(const std::string& identifier) const {
+    for (int s = 0; s < numberOfSections(); ++s) {
+        const auto section = sectionsDictionary_.find(sections_[s]);
+        if (section == sectionsDictionary_.end()) continue;
+        const auto& rows = section->second;
+        if (auto it = std::find(rows.begin(), rows.end(), identifier); it != rows.end())
+            return std::pair{s, static_cast<int>(it - rows.begin())};
+    }
+    return std::nullopt;
+}
+
 std::string PackageListModel::headerTitle(int section) const {
     if (section < 0 || section >= numberOfSections()) return {};
     if (isNewPackagesKind()) return newPackagesHeaderTitle(sections_[section]);

@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Database/ZMRPackage.h"
@@ -63,6 +64,8 @@ public:
     int numberOfSections() const { return static_cast<int>(sections_.size()); }
     int numberOfRows(int section) const;
     std::optional<std::string> identifierAt(int section, int row) const;
+    // Where the package is listed (section, row): the first place, in the sections' order.
+    std::optional<std::pair<int, int>> positionOf(const std::string& identifier) const;
     // The header text: the section key, or for the new-packages kinds the date in
     // the locale's long date and short time formats.
     std::string headerTitle(int section) const;

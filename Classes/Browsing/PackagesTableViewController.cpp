@@ -200,13 +200,7 @@ PackageCell* PackagesTableViewController::visibleCellFor(const std::string& iden
 std::optional<IndexPath> PackagesTableViewController::rowOf(const std::string& identifier,
                                                            std::optional<IndexPath> before) const {
     if (before && model_.identifierAt(before->section, before->row) == identifier) return before;
-    for (int s = 0; s < model_.numberOfSections(); ++s) {
-        const auto section = model_.sectionsDictionary().find(model_.sections()[s]);
-        if (section == model_.sectionsDictionary().end()) continue;
-        const auto& rows = section->second;
-        if (auto it = std::find(rows.begin(), rows.end(), identifier); it != rows.end())
-            return IndexPath{s, static_cast<int>(it - rows.begin())};
-    }
+    if (const auto at = model_.positionOf(identifier)) return IndexPath{at->first, at->second};
     return std::nullopt;
 }
 

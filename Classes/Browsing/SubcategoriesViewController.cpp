@@ -1,6 +1,7 @@
 #include "Browsing/SubcategoriesViewController.h"
 
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "Browsing/BrowsingText.h"
 #include "Browsing/CategoriesCell.h"
@@ -186,13 +187,43 @@ void SubcategoriesViewController::startRebuild(Reading reading) {
 
 void SubcategoriesViewController::applyRows(Rows rows) {
     ++rebuildCount_;
+    // The highlighted row stays what it showed (a package queued from its
+    // page reads the rows again): the keys go on from it.
+    const auto highlighted = table_ ? table_->indexPathForHighlightedRow() : std::nullopt;
+    const auto shown = highlighted ? rowContent(*highlighted) : std::nullopt;
     source_ = std::move(rows.source);
     groups_ = std::move(rows.groups);
     sections_ = std::move(rows.sections);
     refreshPurchases();
     setBarButtons();
-    if (table_) table_->reloadData();
+    if (table_) {
+        table_->reloadData();
+        if (shown)
+            if (const auto row = rowShowing(*shown, highlighted)) table_->setHighlightedRow(*row);
+    }
     if (isSourceScreen() && !source_) popFromNavigation();
+}
+
+std::optional<SubcategoriesViewController::RowContent> SubcategoriesViewController::rowContent(IndexPath ip) const {
+    if (hasSubcategorySection() && ip.section == 0) {
+        if (ip.row < 0 || ip.row >= static_cast<int>(groups_.rows().size())) return std::nullopt;
+        return RowContent{false, groups_.rows()[ip.row]};
+    }
+    if (auto identifier = identifierAt(ip)) return RowContent{true, std::move(*identifier)};
+    return std::nullopt;
+}
+
+std::optional<IndexPath> SubcategoriesViewController::rowShowing(const RowContent& content, std::optional<IndexPath> before) const {
+    if (before && rowContent(*before) == content) return before;
+    if (!content.package) {
+        const auto& rows = groups_.rows();
+        const auto it = std::find(rows.begin(), rows.end(), content.name);
+        if (!hasSubcategorySection() || it == rows.end()) return std::nullopt;
+        return IndexPath{0, static_cast<int>(it - rows.begin())};
+    }
+    const auto at = sections_.positionOf(content.name);
+    if (!at) return std::nullopt;
+    return IndexPath{at->first + (hasSubcategorySection() ? 1 : 0), at->second};
 }
 
 void SubcategoriesViewController::popFromNavigation() {
@@ -227,9 +258,14 @@ void SubcategoriesViewController::manipulateAddonsArray(bool addons, bool themes
 
 void SubcategoriesViewController::updateUI() {
     if (isScrolling_) return;
-    // The rows keep the identifiers of the last rebuild; only their drawing follows the queue.
+    // The rows keep the identifiers of the last rebuild; only their drawing
+    // follows the queue. The keys go on from the row they were on (the row
+    // Return opened, when the screen comes back).
     setBarButtons();
-    if (table_) table_->reloadData();
+    if (!table_) return;
+    const auto highlighted = table_->indexPathForHighlightedRow();
+    table_->reloadData();
+    if (highlighted) table_->setHighlightedRow(*highlighted);
 }
 
 void SubcategoriesViewController::push(UIViewController* vc) {

@@ -126,6 +126,16 @@ private:
     void startRebuild(Reading reading);
     static Rows readRows(const std::string& category, const std::string& sourceLocation, bool showsIncompatible);
     void applyRows(Rows rows);
+    // What a row shows, to find it again among new rows: a package, or a
+    // name of the first section (a subcategory or a group's label).
+    struct RowContent {
+        bool package = false;
+        std::string name;
+        bool operator==(const RowContent&) const = default;
+    };
+    std::optional<RowContent> rowContent(IndexPath indexPath) const;
+    // `before` when it still shows it, else the first row that does.
+    std::optional<IndexPath> rowShowing(const RowContent& content, std::optional<IndexPath> before) const;
     // The store's purchases, read again in the background while signed in.
     void refreshPurchases();
     bool hasSubcategorySection() const { return !groups_.rows().empty(); }

@@ -841,8 +841,8 @@ void PackageDetailsViewController::paletteDidChange(const ZMPalette& p) {
                                           "padding: 0 12px; font-weight: 700; } QPushButton:disabled { color: %1; }");
     getBtn()->setStyleSheet(button.arg(p.getButtonTextColor().name(), p.getButtonBackgoundColor().name()).arg(15));
     shareBtn()->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
-    // White on the bar's tint, as the bar's own Get button reads everywhere.
-    if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(QColor(Qt::white).name(), p.tintColor().name()).arg(12));
+    // White on the bar's tint (a darker shade of it where white would not read).
+    if (getBarBtn_) getBarBtn_->setStyleSheet(button.arg(QColor(Qt::white).name(), p.tintPillColor().name()).arg(12));
     fitGetBarButton();
     for (QLabel* primary : {nameLbl(), changelogTitle_, screenshotsTitle_, descriptionTitle_, reviewsSection_->reviewsTitle(),
                             informationSection_->informationsTitle(), informationSection_->repositoryTitle(),

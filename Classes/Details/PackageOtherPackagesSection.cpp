@@ -110,7 +110,7 @@ void PackageOtherPackagesSection::applyPalette(const ZMPalette& palette, bool da
     darkMode_ = darkMode;
     nameColor_ = palette.primaryTextColor();
     paidColor_ = palette.paidTextColor();
-    buttonFill_ = darkMode ? palette.getButtonBackgoundColor() : palette.tintColor();
+    buttonFill_ = darkMode ? palette.getButtonBackgoundColor() : palette.tintPillColor();
     buttonText_ = darkMode ? palette.getButtonTextColor() : QColor(Qt::white);
     seeAllDevPackagesBtn_->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; }").arg(palette.tintColor().name()));
     PackageRow::setTextColor(moreDevPackagesTitle_, palette.primaryTextColor());

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLocalSocket>
 #include <QMouseEvent>
@@ -14,6 +15,8 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
@@ -28,8 +31,35 @@ constexpr int kLargestSide = 8192;
 // How long a closed page's process has to end by itself before it is killed.
 constexpr int kQuitGraceMs = 5000;
 
+// How long the program's exit waits for retired processes to end by
+// themselves (they were told when their views went) before killing them.
+constexpr int kExitGraceMs = 300;
+
+// The processes of views that are gone and that have not ended yet.
+std::vector<QPointer<QProcess>>& retiredProcesses() {
+    static std::vector<QPointer<QProcess>> processes;
+    return processes;
+}
+
+// Kills what is still running (after `graceMs` for all of them together),
+// reaps it and frees it.
+void endNow(const std::vector<QPointer<QProcess>>& processes, int graceMs) {
+    QElapsedTimer waited;
+    waited.start();
+    for (const QPointer<QProcess>& process : processes) {
+        if (!process) continue;
+        if (process->state() != QProcess::NotRunning &&
+            !process->waitForFinished(static_cast<int>(std::max<qint64>(0, graceMs - waited.elapsed())))) {
+            process->kill();
+            process->waitForFinished(1000);  // SIGKILL: a moment, to reap it
+        }
+        delete process.data();
+    }
+}
+
 // The process of a view that is gone ends in the background: the interface
-// never waits for it.
+// never waits for it. One still running when the program exits is ended
+// then, so that no page's process outlives the program.
 void retire(QProcess* process, QLocalSocket* socket) {
     if (socket) {
         socket->abort();
@@ -38,12 +68,21 @@ void retire(QProcess* process, QLocalSocket* socket) {
     }
     if (!process) return;
     process->setParent(nullptr);
+    if (!QCoreApplication::instance()) {  // no event loop any more to end it later
+        endNow({process}, 0);
+        return;
+    }
     if (process->state() == QProcess::NotRunning) {
         process->deleteLater();
         return;
     }
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
     QTimer::singleShot(kQuitGraceMs, process, [process] { process->kill(); });
+    auto& retired = retiredProcesses();
+    std::erase_if(retired, [](const QPointer<QProcess>& p) { return p.isNull(); });
+    retired.emplace_back(process);
+    static const bool atExit = (qAddPostRoutine(RemoteWebView::endRetiredProcesses), true);
+    (void)atExit;
 }
 
 }  // namespace
@@ -58,6 +97,11 @@ RemoteWebView::RemoteWebView(QWidget* parent) : QWidget(parent) {
 RemoteWebView::~RemoteWebView() {
     if (process_) disconnect(process_, nullptr, this, nullptr);
     retire(process_, socket_);
+}
+
+void RemoteWebView::endRetiredProcesses() {
+    const std::vector<QPointer<QProcess>> retired = std::exchange(retiredProcesses(), {});
+    endNow(retired, kExitGraceMs);
 }
 
 QString RemoteWebView::hostPath() {

@@ -39,6 +39,10 @@ public:
 
     // The program that shows the pages: beside the build's, else beside ours.
     static QString hostPath();
+    // Ends at once the processes of views that are gone and that are still
+    // running (a short grace, then killed), and reaps them. The program's
+    // exit calls it (a post routine of the application).
+    static void endRetiredProcesses();
 
     // The area whose viewport shows this view.
     void setScrollArea(QScrollArea* area);

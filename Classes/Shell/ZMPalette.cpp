@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <array>
 
+#include "ZMColorContrast.h"
+
 namespace {
 
 struct StyleColors {
@@ -21,9 +23,10 @@ struct StyleColors {
     const char* navigationBar;
 };
 
-// Light, blue, grey, pure black.
+// Light, blue, grey, pure black. A Get button's title reads on its pill at
+// 4.5:1 (the light one's is the tint's nearest shade that does).
 constexpr std::array<StyleColors, ZMPalette::kStyleCount> kStyles{{
-    {"#f2f2f7", "#ffffff", "#ffffff", "#e3e6ee", "#2f7cf6", "#111114", "#6d6d75", "#d9822b", "#000000", "#eef1f6", "#2f7cf6",
+    {"#f2f2f7", "#ffffff", "#ffffff", "#e3e6ee", "#2f7cf6", "#111114", "#6d6d75", "#d9822b", "#000000", "#eef1f6", "#1968e1",
      "#d6d6dc", "#f9f9fb"},
     {"#0f1b2d", "#16263d", "#1a2c46", "#24395a", "#4da3ff", "#f2f5fa", "#98a6bb", "#ffb454", "#000000", "#26406a", "#ffffff",
      "#2a3d5a", "#13223a"},
@@ -77,6 +80,8 @@ bool ZMPalette::setOverrideColor(const QColor& color, const std::string& key) {
 }
 
 void ZMPalette::resetOverrides() { overrides_.clear(); }
+
+QColor ZMPalette::tintPillColor() const { return ZMColorContrast::readableShade(tintColor(), Qt::white); }
 
 ZMPalette::BlurStyle ZMPalette::blurStyle() const {
     switch (style_) {

@@ -42,6 +42,10 @@ public:
     QColor getButtonTextColor() const { return colorForKey("getButtonTextColor"); }
     QColor separatorColor() const { return colorForKey("separatorColor"); }
     QColor navigationBarColor() const { return colorForKey("navigationBarColor"); }
+    // The fill of a pill titled in white on the tint (the bar's Get button):
+    // the tint, or the shade of it nearest to it on which white reads. The
+    // tint itself stays as it is for links, bars and outlines.
+    QColor tintPillColor() const;
     KeyboardAppearance keyboardAppearance() const { return isDark() ? KeyboardAppearance::Dark : KeyboardAppearance::Light; }
     BlurStyle blurStyle() const;
 

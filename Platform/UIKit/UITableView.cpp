@@ -1,6 +1,5 @@
 #include "UIKit/UITableView.h"
 
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -466,57 +465,6 @@ void UITableView::reloadRows(const std::vector<IndexPath>& rows, RowAnimation) {
 }
 
 void UITableView::reloadSections(const std::vector<int>&, RowAnimation) { reloadData(); }
-
-void UITableView::insertRows(const std::vector<IndexPath>& rows, RowAnimation animation) {
-    const double offset = contentOffset();
-    reloadData();
-    setContentOffset(offset);
-    if (animation == RowAnimation::None || UIView::durationMs(0.25) == 0) return;
-    for (const auto& ip : rows) {
-        UITableViewCell* cell = cellForRow(ip);
-        if (!cell) continue;
-        auto* effect = new QGraphicsOpacityEffect(cell);
-        cell->setGraphicsEffect(effect);
-        auto* anim = new QPropertyAnimation(effect, "opacity", cell);
-        anim->setDuration(UIView::durationMs(0.25));
-        anim->setStartValue(0.0);
-        anim->setEndValue(1.0);
-        QPointer<UITableViewCell> guard(cell);
-        connect(anim, &QPropertyAnimation::finished, cell, [guard] {
-            if (guard) guard->setGraphicsEffect(nullptr);
-        });
-        anim->start(QAbstractAnimation::DeleteWhenStopped);
-    }
-}
-
-void UITableView::deleteRows(const std::vector<IndexPath>& rows, RowAnimation animation) {
-    // The removed rows fade out as pictures where they were, over the new layout.
-    std::vector<std::pair<QPixmap, QRect>> ghosts;
-    if (animation != RowAnimation::None && UIView::durationMs(0.25) > 0) {
-        for (const auto& ip : rows) {
-            auto it = visible_.find(ip);
-            if (it != visible_.end()) ghosts.emplace_back(it->second->grab(), it->second->geometry());
-        }
-    }
-    const double offset = contentOffset();
-    reloadData();
-    setContentOffset(offset);
-    for (auto& [pixmap, rect] : ghosts) {
-        auto* ghost = new QLabel(viewport());
-        ghost->setPixmap(pixmap);
-        ghost->setGeometry(rect);
-        ghost->show();
-        ghost->raise();
-        auto* effect = new QGraphicsOpacityEffect(ghost);
-        ghost->setGraphicsEffect(effect);
-        auto* anim = new QPropertyAnimation(effect, "opacity", ghost);
-        anim->setDuration(UIView::durationMs(0.25));
-        anim->setStartValue(1.0);
-        anim->setEndValue(0.0);
-        connect(anim, &QPropertyAnimation::finished, ghost, &QObject::deleteLater);
-        anim->start(QAbstractAnimation::DeleteWhenStopped);
-    }
-}
 
 // ---- appearance ----------------------------------------------------------------------------
 

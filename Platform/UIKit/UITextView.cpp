@@ -87,9 +87,11 @@ void UITextView::setAttributedTextInBackground(DocumentBuilder build, const std:
     const uint64_t number = ++*latest_;
     building_ = true;
     builtOn_ = queue;
-    QPointer<UITextView> weak(this);
+    // No QPointer goes to the worker: the view is found again on the GUI
+    // thread, alive exactly while its latest text is this one (the
+    // destructor moves the number on there).
     QThread* gui = thread();
-    queue->async([weak, number, gui, latest = latest_, build = std::move(build)] {
+    queue->async([view = this, number, gui, latest = latest_, build = std::move(build)] {
         auto superseded = [latest, number] { return latest->load() != number; };
         if (superseded()) return;  // another text came first, or the view went: not worth building
         std::unique_ptr<QTextDocument> doc = build(superseded);
@@ -97,10 +99,14 @@ void UITextView::setAttributedTextInBackground(DocumentBuilder build, const std:
         // Built here, shown there: the document (and what it holds) moves to the GUI thread whole.
         if (doc) doc->moveToThread(gui);
         auto built = std::make_shared<std::unique_ptr<QTextDocument>>(std::move(doc));
-        Dispatch::main([weak, number, built] {
-            if (!weak || weak->latest_->load() != number) return;
-            weak->setAttributedText(built->release());
-            emit weak->attributedTextShown();
+        Dispatch::main([view, number, latest, built] {
+            if (latest->load() != number) {
+                // Dropped here, where it now lives: the worker may let go of the last copy of this block.
+                built->reset();
+                return;
+            }
+            view->setAttributedText(built->release());
+            emit view->attributedTextShown();
         });
     });
 }

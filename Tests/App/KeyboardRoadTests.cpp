@@ -486,8 +486,9 @@ TEST_F(KeyboardRoad, APageKeepsItsKeysAfterTheHeartAndReturnOpensTheDeveloperCar
 // Return on a highlighted row, then Alt+Left: the list that comes back has the
 // keyboard again, with the row it opened highlighted on screen; Down goes on
 // from it and Return opens the next. Search's results list (reached by Tab
-// or Down from its field) and All Packages; typing in Search's list goes on
-// in its field.
+// or Down from its field), All Packages and a category of Sections (whose
+// group folds open and shut with its fades on the way, logging no painter
+// warning); typing in Search's list goes on in its field.
 TEST_F(KeyboardRoad, AListComesBackFromAPageWithTheKeysAndItsHighlightedRowDrawn) {
     serveRepository(manyPackages() + Launch::stanza("org.keys.walkabout", "Walkabout", "Kay") +
                         Launch::stanza("org.keys.walker", "Walker", "Kay") +
@@ -535,6 +536,41 @@ TEST_F(KeyboardRoad, AListComesBackFromAPageWithTheKeysAndItsHighlightedRowDrawn
              return list ? list->packagesTableView() : nullptr;
          },
          {Qt::Key_End, Qt::Key_Up, Qt::Key_Up}, "keyboard-all-packages-back-from-a-page.png"},
+        {"a category, from Sections",
+         [&]() -> UITableView* {
+             auto* nav = selectTab(ZMVostrelle::SectionsTab);
+             nav->popToRootViewController(false);
+             auto* sections = qobject_cast<CategoriesTableViewController*>(nav->topViewController());
+             if (!sections) return nullptr;
+             const auto rowOf = [&](const std::string& entry) -> std::optional<IndexPath> {
+                 const auto& rows = sections->otherPackagesCategories();
+                 const auto it = std::find(rows.begin(), rows.end(), entry);
+                 if (it == rows.end()) return std::nullopt;
+                 return IndexPath{0, static_cast<int>(it - rows.begin())};
+             };
+             if (!GuiTest::waitUntil([&] { return rowOf("Tweaks   ").has_value(); })) return nullptr;
+             // The group folds open, shut and open again, its rows fading in and out.
+             UIView::setAnimationsEnabled(true);
+             GuiTest::QtWarnings warnings;
+             for (int click = 0; click < 3; ++click) {
+                 tapRow(sections->otherCategoriesTableView(), *rowOf("Tweaks   "));
+                 GuiTest::pump(std::chrono::milliseconds(400));
+             }
+             UIView::setAnimationsEnabled(false);
+             EXPECT_TRUE(warnings.messages().isEmpty()) << warnings.summary();
+             screenshot("keyboard-sections-group-open.png");
+             const auto category = rowOf("Tweaks");
+             if (!category) return nullptr;
+             tapRow(sections->otherCategoriesTableView(), *category);
+             auto* list = qobject_cast<SubcategoriesViewController*>(nav->topViewController());
+             if (!list || !GuiTest::waitUntil([&] {
+                     return list->packageSections().numberOfSections() > 0 &&
+                            !list->subcategoriesAndPackagesTableView()->visibleCells().empty();
+                 }))
+                 return nullptr;
+             return list->subcategoriesAndPackagesTableView();
+         },
+         {Qt::Key_End, Qt::Key_Up, Qt::Key_Up}, "keyboard-category-back-from-a-page.png"},
     };
     // One walk per list; a list that fails leaves the next its walk.
     const auto walk = [&](const Case& c) {

@@ -4,7 +4,9 @@
 //     on, judged on the pixels shown), in a package's web depiction and in the
 //     in-app browser of a "vostrelle://url" link; Settings' check boxes show,
 //     checked or not; on every palette, light too, the row the keys
-//     highlight in a list that has the focus stands out from the row it was;
+//     highlight in a list that has the focus stands out from the row it was,
+//     and a Get button's title reads on its pill (4.5:1: the web depiction's,
+//     and the one a package's page hands over to the bar when scrolled);
 //   - the web depiction's GET button shows the whole title the queue gives it;
 //   - on Pure Black, the store's sign-in page reads too; Esc closes the sheet
 //     in front after a click inside it put the focus in its web page (the
@@ -12,6 +14,7 @@
 //     pushed inside it (a "vostrelle://show" sheet's developer card); a page
 //     that uses Esc itself has it first.
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QTest>
 #include <QWebEngineView>
 #include <cmath>
@@ -22,6 +25,7 @@
 #include "Database/ZMRSource.h"
 #include "Details/ContactDeveloperViewController.h"
 #include "Details/DeveloperCell.h"
+#include "Details/PackageDetailsViewController.h"
 #include "Details/DetailsFixture.h"
 #include "Details/PackageDeveloperCard.h"
 #include "Details/RemoteWebView.h"
@@ -31,6 +35,7 @@
 #include "Support/FakeStores.h"
 #include "UIKit/UIAlertController.h"
 #include "UIKit/UIScrollView.h"
+#include "UIKit/UIViewAlpha.h"
 #include "WebViewViewController.h"
 #include "ZMPaletteManager.h"
 #include "ZMSingleInstance.h"
@@ -116,6 +121,21 @@ QImage shownPart(QWidget* widget) {
     return shown.isEmpty() ? QImage() : window->grab(shown).toImage();
 }
 
+// How a button's title stands out from its pill, as the window shows it: the
+// commonest colour inside the pill (away from its rounded ends) is the fill,
+// the title's strokes what differs from it most.
+double titleContrast(QWidget* button) {
+    const QImage shown = shownPart(button);
+    const int w = shown.width(), h = shown.height();
+    if (shown.isNull() || w <= h) return 0;
+    const QImage inside = shown.copy(QRect(h / 2, h / 4, w - h, std::max(1, h / 2)));
+    const QColor fill = commonest(inside);
+    double most = 1;
+    for (int y = 0; y < inside.height(); ++y)
+        for (int x = 0; x < inside.width(); ++x) most = std::max(most, contrast(QColor(inside.pixel(x, y)), fill));
+    return most;
+}
+
 // A link clicked in a browser: a second start hands it to the running program.
 bool handOver(const std::string& link) {
     bool handed = false;
@@ -163,7 +183,9 @@ TEST_F(DarkPagesRoad, APageWithoutColoursTheSettingsCheckBoxesAndAHighlightedRow
     serveRepository("", "Dark Repo");  // the server, for the page's address
     server->route("repo/plain.html", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPlainPage, "text/html"); });
     // Beside the page's package, rows for a highlighted one to stand among.
-    serveRepository(Launch::stanza("org.dark.pen", "Plain Pen", "Kay") +
+    std::string longer;  // the pen's page scrolls far enough to hand its header over to the bar
+    for (int line = 0; line < 80; ++line) longer += " A line of the pen's long description.\n";
+    serveRepository(Launch::stanza("org.dark.pen", "Plain Pen", "Kay", longer) +
                         Launch::stanza("org.dark.web", "Plain Page", "Kay <kay@example.com>",
                                        "Depiction: " + server->url("repo/plain.html") + "\n") +
                         Launch::stanza("org.dark.pin", "Plain Pin", "Kay"),
@@ -242,12 +264,32 @@ TEST_F(DarkPagesRoad, APageWithoutColoursTheSettingsCheckBoxesAndAHighlightedRow
             << "x" << place.height() << " row";
         screenshot(("web-sheets-" + name + "-highlighted-row.png").c_str());
 
+        // That row's page (Return), scrolled down by the wheel: the bar's Get button reads.
+        press(app().window(), Qt::Key_Return);
+        auto* pen = qobject_cast<PackageDetailsViewController*>(list->navigationController()->topViewController());
+        ASSERT_NE(pen, nullptr);
+        ASSERT_EQ(pen->packageIdentifier(), "org.dark.pen");
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return pen->isOnScreen() && pen->scrollView()->verticalScrollBar()->maximum() > 600; }))
+            << "the long description does not show";
+        QWidget* area = pen->scrollView()->viewport();
+        const QPointF middle(area->width() / 2.0, area->height() / 2.0);
+        for (int notch = 0; notch < 8; ++notch) {
+            QWheelEvent turn(middle, area->mapToGlobal(middle), {}, QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(area, &turn);
+        }
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return UIView::alpha(pen->getBarBtn()) == 1; })) << "the header stays";
+        EXPECT_GE(titleContrast(pen->getBarBtn()), 4.5) << "the bar's " << pen->getBarBtn()->text().toStdString();
+        screenshot(("web-sheets-" + name + "-bar-get-button.png").c_str());
+        press(app().window(), Qt::Key_Left, Qt::AltModifier);
+        ASSERT_TRUE(GuiTest::waitUntil([&] { return list->navigationController()->topViewController() == list; }));
+
         // The package's web page.
         selectTab(ZMVostrelle::ManageTab);
         ASSERT_EQ(packages->navigationController()->topViewController(), depiction);
         ASSERT_TRUE(GuiTest::waitUntil([&] { return depiction->isOnScreen(); }));
         EXPECT_TRUE(GuiTest::waitUntil([&] { return reads(shownPart(view)); }, std::chrono::seconds(20)))
             << "the depiction's text does not read: " << describe(shownPart(view));
+        EXPECT_GE(titleContrast(depiction->getBtn()), 4.5) << "the depiction's " << depiction->getBtn()->text().toStdString();
         screenshot(("web-sheets-" + name + "-depiction.png").c_str());
 
         // The in-app browser of a shared link.

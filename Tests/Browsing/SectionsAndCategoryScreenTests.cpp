@@ -361,6 +361,67 @@ TEST_F(SectionsTest, RowsAwayFromTheTopStartNoIconDownloadUntilTheScrollEnds) {
     EXPECT_TRUE(GuiTest::waitUntil([&] { return requested(below) == below.size(); }));
 }
 
+// The row the keys are on (the one Return opened) stays what it showed when
+// the screen comes back and when its rows are read again: the same package or
+// subcategory, wherever it now is; a package that went leaves none highlighted.
+TEST_F(SectionsTest, TheHighlightedRowStaysWhatItShowedWhenTheRowsComeBack) {
+    std::vector<ZMRPackage> packages = {package("t.beta", "Tweaks", "Beta"), package("t.delta", "Tweaks", "Delta")};
+    packages[0].subcategory = "Utilities";
+    packages[1].subcategory = "Wallpapers";
+    store(packages);
+    auto* screen = showCategory("Tweaks");
+    UITableView* table = screen->subcategoriesAndPackagesTableView();
+    const auto packageRow = [&](const std::string& id) -> std::optional<IndexPath> {
+        for (int section = 1; section < table->numberOfSections(); ++section)
+            for (int row = 0; row < table->numberOfRows(section); ++row)
+                if (screen->identifierAt({section, row}) == id) return IndexPath{section, row};
+        return std::nullopt;
+    };
+    const auto subcategoryRow = [&](const std::string& name) -> std::optional<IndexPath> {
+        const Rows& rows = screen->subcategoriesArray();
+        const auto it = std::find(rows.begin(), rows.end(), name);
+        return it == rows.end() ? std::nullopt : std::optional<IndexPath>(IndexPath{0, static_cast<int>(it - rows.begin())});
+    };
+    const auto readAgain = [&](const std::function<void()>& change) {
+        const int before = screen->rebuildCount();
+        change();
+        screen->rebuildCache();
+        return GuiTest::waitUntil([&] { return screen->rebuildCount() > before && !screen->isRebuilding(); });
+    };
+    auto able = package("t.able", "Tweaks", "Able");
+    auto audio = package("t.audio", "Tweaks", "Zed");
+    audio.subcategory = "Audio";
+    struct Case {
+        const char* name;
+        std::function<std::optional<IndexPath>()> row;  // the row highlighted, found before and after
+        std::function<void()> comeBack;
+    } cases[] = {
+        {"a package, the screen back from its page", [&] { return packageRow("t.delta"); }, [&] { screen->updateUI(); }},
+        {"a package, one listed before it since", [&] { return packageRow("t.delta"); },
+         [&] { ASSERT_TRUE(readAgain([&] { store({able}); })); }},
+        {"a subcategory, the screen back from its list", [&] { return subcategoryRow("Wallpapers"); }, [&] { screen->updateUI(); }},
+        {"a subcategory, one listed before it since", [&] { return subcategoryRow("Wallpapers"); },
+         [&] { ASSERT_TRUE(readAgain([&] { store({audio}); })); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = c.row();
+        ASSERT_TRUE(before);
+        table->setHighlightedRow(*before);
+        c.comeBack();
+        const auto after = c.row();
+        ASSERT_TRUE(after);
+        EXPECT_EQ(table->indexPathForHighlightedRow(), after);
+        ASSERT_NE(table->cellForRow(*after), nullptr);
+        EXPECT_TRUE(table->cellForRow(*after)->isHighlighted());
+    }
+    EXPECT_EQ(subcategoryRow("Wallpapers"), (IndexPath{0, 2})) << "the last case moved the row";
+
+    table->setHighlightedRow(*packageRow("t.delta"));
+    ASSERT_TRUE(readAgain([&] { realm->transactionWithBlock([&] { realm->deleteObjects(ZMRPackage::objectsWhere("identifier = %@", "t.delta")); }); }));
+    EXPECT_EQ(table->indexPathForHighlightedRow(), std::nullopt) << "the row of a package that went";
+}
+
 TEST_F(SectionsTest, RebuildWaitsForTheScrollAndRowsOfGoneRecordsStayEmpty) {
     std::vector<ZMRPackage> packages;
     for (int i = 0; i < 30; ++i) packages.push_back(package("p." + std::to_string(i), "Tweaks", "Pkg " + std::to_string(i)));

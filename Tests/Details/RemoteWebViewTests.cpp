@@ -150,6 +150,19 @@ TEST_F(RemoteWebViewTest, ThePageAndTheScreenScrollTogether) {
     ZMPaletteManager::sharedManager().setStyle(ZMPalette::Light);
 }
 
+// A page left just before the program exits: its process, told to end but
+// not waited for, is ended and reaped by what the exit runs, at once; none
+// outlives the program, not even as a zombie.
+TEST_F(RemoteWebViewTest, TheProcessOfAPageLeftJustBeforeTheExitEndsWithTheProgram) {
+    openPage();
+    const qint64 pid = web->webView()->hostProcessId();
+    ASSERT_TRUE(isAlive(pid));
+    window.reset();
+    ASSERT_TRUE(isAlive(pid)) << "the process ended before the exit: nothing left to check";
+    RemoteWebView::endRetiredProcesses();
+    EXPECT_FALSE(isAlive(pid)) << "the page's process outlives the program";
+}
+
 TEST_F(RemoteWebViewTest, APageUnderAnotherScreenKeepsItsProcessAndPlaceUntilItsScreenCloses) {
     openPage();
     RemoteWebView* view = web->webView();

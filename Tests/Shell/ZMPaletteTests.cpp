@@ -6,6 +6,7 @@
 #include "Support/Gui/GuiTestSupport.h"
 #include "UIKit/UINavigationController.h"
 #include "UIKit/UIWindow.h"
+#include "ZMColorContrast.h"
 #include "ZMPaletteManager.h"
 #include "ZMPalettedViewController.h"
 
@@ -47,6 +48,67 @@ TEST(ZMPaletteTest, TheStyleSheetTemplateIsFilledCompletely) {
     EXPECT_TRUE(filled.contains(ZMPalette(2).tintColor().name(QColor::HexArgb)));
     // "@getButtonBackgoundColor" is not taken for "@getButtonTextColor" or a prefix key.
     EXPECT_TRUE(filled.contains(ZMPalette(2).getButtonBackgoundColor().name(QColor::HexArgb)));
+}
+
+// A Get button's title reads on its pill on every palette, whatever the
+// palette's tint: a title that small needs 4.5:1.
+TEST(ZMPaletteTest, TheGetButtonsTitlesReadOnTheirPillsOnEveryPalette) {
+    struct Pill {
+        const char* name;
+        QColor (*title)(const ZMPalette&);
+        QColor (*fill)(const ZMPalette&);
+    };
+    const Pill pills[] = {
+        {"a list's and a page's Get button", [](const ZMPalette& p) { return p.getButtonTextColor(); },
+         [](const ZMPalette& p) { return p.getButtonBackgoundColor(); }},
+        {"the bar's Get button, white on the tint", [](const ZMPalette&) { return QColor(Qt::white); },
+         [](const ZMPalette& p) { return p.tintPillColor(); }},
+    };
+    for (int style = 0; style < ZMPalette::kStyleCount; ++style)
+        for (const Pill& pill : pills) {
+            const ZMPalette p(style);
+            EXPECT_GE(ZMColorContrast::contrast(pill.title(p), pill.fill(p)), ZMColorContrast::kReadableText)
+                << "style " << style << ", " << pill.name << ": " << pill.title(p).name().toStdString() << " on "
+                << pill.fill(p).name().toStdString();
+        }
+    // A tint that white already reads on is the pill as it is; the palette's tint itself never changes.
+    ZMPalette dark(ZMPalette::PureBlack);
+    dark.setOverrideColor(QColor("#1d4ed8"), "tintColor");
+    EXPECT_EQ(dark.tintPillColor(), QColor("#1d4ed8"));
+    EXPECT_EQ(ZMPalette(ZMPalette::PureBlack).tintColor(), QColor("#4da3ff"));
+}
+
+// The shade that reads is the nearest one: the same hue, just past the
+// contrast asked for, moved away from what it stands on.
+TEST(ZMColorContrastTest, AShadeThatReadsIsTheNearestOfTheSameHue) {
+    struct Case {
+        const char* name;
+        QColor color, against;
+        int direction;  // -1 darker, 0 unchanged, +1 lighter
+    };
+    const Case cases[] = {
+        {"white on a light blue: the blue darkens", QColor("#4da3ff"), Qt::white, -1},
+        {"a blue title on a pale pill: the title darkens", QColor("#2f7cf6"), QColor("#eef1f6"), -1},
+        {"a grey title on a dark pill: the title lightens", QColor("#5a6070"), QColor("#1c1c1e"), +1},
+        {"dark text on white reads already", QColor("#111114"), Qt::white, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QColor shade = ZMColorContrast::readableShade(c.color, c.against);
+        const double ratio = ZMColorContrast::contrast(shade, c.against);
+        EXPECT_GE(ratio, ZMColorContrast::kReadableText) << shade.name().toStdString();
+        if (c.direction == 0) {
+            EXPECT_EQ(shade, c.color);
+            continue;
+        }
+        EXPECT_LT(ratio, ZMColorContrast::kReadableText + 0.2) << "further than it needs: " << shade.name().toStdString();
+        EXPECT_EQ(shade.lightness() < c.color.lightness(), c.direction < 0) << shade.name().toStdString();
+        const int hueShift = std::abs(shade.hslHue() - c.color.hslHue());
+        EXPECT_LE(std::min(hueShift, 360 - hueShift), 8) << shade.name().toStdString();
+    }
+    // No shade of grey reads at 30:1 on grey: the far end, black or white, is the best there is.
+    EXPECT_EQ(ZMColorContrast::readableShade(QColor("#707070"), QColor("#777777"), 30), QColor(Qt::black));
+    EXPECT_EQ(ZMColorContrast::readableShade(QColor("#808080"), QColor("#777777"), 30), QColor(Qt::white));
 }
 
 // Records the hooks in order.

@@ -7,6 +7,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -114,6 +115,16 @@ private:
     std::atomic<int>& alive_;
 };
 
+// Everything queued on `queue` so far has run and been let go: a serial
+// queue starts a block only once the one before it has ended. A build that
+// was told to stop still finishes its document on the worker; what it uses
+// must outlive that.
+bool drained(const std::shared_ptr<Dispatch::SerialQueue>& queue) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    queue->async([done] { *done = true; });
+    return GuiTest::waitUntil([&] { return done->load(); }, std::chrono::seconds(30));
+}
+
 // Builds run one at a time on one queue, as the page's do: a build told that
 // its text was superseded stops, and the next one runs.
 TEST(UITextView, TheLatestTextWinsAndABuildWhoseViewWentStops) {
@@ -122,6 +133,8 @@ TEST(UITextView, TheLatestTextWinsAndABuildWhoseViewWentStops) {
     std::atomic<int> started{0}, stopped{0};
     QThread* gui = QThread::currentThread();
     const auto queue = Dispatch::SerialQueue::create("text views");
+    // However the test ends, its builds end before the counters they use go.
+    const auto finish = qScopeGuard([&] { drained(queue); });
     // A build that goes on until it is told it is superseded, then makes its
     // document all the same (which must be dropped).
     auto buildUntilSuperseded = [&](QString text) {
@@ -153,11 +166,12 @@ TEST(UITextView, TheLatestTextWinsAndABuildWhoseViewWentStops) {
         else
             w.view->setAttributedText(new CountedDocument("newer", alive));
         ASSERT_TRUE(GuiTest::waitUntil([&] { return shows(w.view, "newer"); }));
-        EXPECT_TRUE(GuiTest::waitUntil([&] { return stopped == 1; }));
+        ASSERT_TRUE(drained(queue));
+        EXPECT_EQ(stopped, 1);
         EXPECT_FALSE(w.view->isBuildingText());
         EXPECT_EQ(w.view->document()->thread(), gui);
         // The older one is dropped, and freed.
-        EXPECT_TRUE(GuiTest::waitUntil([&] { return alive == 1; }));
+        EXPECT_EQ(alive, 1);
         GuiTest::pump();
         EXPECT_TRUE(shows(w.view, "newer"));
     }
@@ -169,7 +183,9 @@ TEST(UITextView, TheLatestTextWinsAndABuildWhoseViewWentStops) {
     w->view->setAttributedTextInBackground(buildUntilSuperseded("late"), queue);
     ASSERT_TRUE(GuiTest::waitUntil([&] { return started == 1; }));
     w.reset();
-    EXPECT_TRUE(GuiTest::waitUntil([&] { return stopped == 1 && alive == 0; }));
+    ASSERT_TRUE(drained(queue));
+    EXPECT_EQ(stopped, 1);
+    EXPECT_EQ(alive, 0);
     EXPECT_FALSE(builtOnGuiThread);
 }
 
