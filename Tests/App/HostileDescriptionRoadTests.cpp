@@ -67,6 +67,12 @@ protected:
     }
     static std::string wordAt(int i) { return "w" + std::to_string(i); }
     static QString shown(PackageDetailsViewController* page) { return page->descriptionLbl()->document()->toPlainText(); }
+    // What shows, or, when it shows cut (where a step of its layout passes the
+    // limit on a slow machine), the whole text its link opens.
+    static QString reachable(PackageDetailsViewController* page) {
+        const QString whole = page->descriptionLbl()->wholeText();
+        return whole.isEmpty() ? shown(page) : whole;
+    }
     // Its last paragraph is laid out (the layout reaches it last).
     static bool laidOut(PackageDetailsViewController* page) {
         const QTextBlock block = page->descriptionLbl()->document()->lastBlock();
@@ -94,9 +100,9 @@ TEST_F(HostileDescriptionRoad, TheWindowAnswersWhileTheTextIsReadAndThePageShows
     EXPECT_FALSE(shown(page).contains(last)) << "the click waited until the text was shown";
     EXPECT_EQ(page->nameLbl()->text(), "Hostile Text");
 
-    ASSERT_TRUE(GuiTest::waitUntil([&] { return shown(page).contains(last); }, std::chrono::seconds(120)));
+    ASSERT_TRUE(GuiTest::waitUntil([&] { return reachable(page).contains(last); }, std::chrono::seconds(120)));
     ASSERT_TRUE(GuiTest::waitUntil([&] { return laidOut(page); }, std::chrono::seconds(60)));
-    EXPECT_EQ(missingWords(shown(page)), 0) << "of " << words << " words";
+    EXPECT_EQ(missingWords(reachable(page)), 0) << "of " << words << " words";
     EXPECT_GT(page->descriptionLbl()->height(), 10'000);
 
     auto* column = page->scrollView()->widget();
@@ -112,7 +118,7 @@ TEST_F(HostileDescriptionRoad, TextsThatWouldFreezeTheWindowShowPlainOrCutWithTh
     struct Case {
         const char* name;
         std::function<std::string(int&)> markdown;
-        bool cut;
+        bool cut;  // whatever the machine's speed
     };
     auto quoted = [](int& next) {
         std::string text;
@@ -165,14 +171,16 @@ TEST_F(HostileDescriptionRoad, TextsThatWouldFreezeTheWindowShowPlainOrCutWithTh
         ASSERT_TRUE(GuiTest::waitUntil([&] { return laidOut(page); }, std::chrono::seconds(60)));
         UITextView* view = page->descriptionLbl();
         EXPECT_LT(view->height(), 4'000'000) << "within what Qt's layout reaches";
-        EXPECT_EQ(!view->wholeText().isEmpty(), c.cut);
         auto* column = page->scrollView()->widget();
         page->scrollView()->verticalScrollBar()->setValue(view->mapTo(column, QPoint(0, 0)).y() - 120);
         if (!c.cut) {
-            EXPECT_EQ(missingWords(shown(page)), 0) << "of " << words << " words";
+            // Plain and whole; on a machine slow enough that a step of its
+            // plain layout passes the limit, cut with the whole text a click away.
+            EXPECT_EQ(missingWords(reachable(page)), 0) << "of " << words << " words";
             screenshot("hostile-description-nested.png");
             continue;
         }
+        ASSERT_FALSE(view->wholeText().isEmpty()) << "shown cut";
         EXPECT_GT(missingWords(shown(page)), 0) << "shown cut";
         EXPECT_EQ(missingWords(view->wholeText()), 0) << "of " << words << " words, in the whole text";
         // The mark, at the end of what shows: its link opens the whole text.
