@@ -235,12 +235,7 @@ PackagesTableViewController* openAllPackages(UINavigationController* nav) {
 }
 
 std::optional<IndexPath> rowOf(PackagesTableViewController* list, const std::string& identifier) {
-    const auto& model = list->model();
-    for (int s = 0; s < model.numberOfSections(); ++s) {
-        const auto& ids = model.sectionsDictionary().at(model.sections()[s]);
-        for (size_t r = 0; r < ids.size(); ++r)
-            if (ids[r] == identifier) return IndexPath{s, static_cast<int>(r)};
-    }
+    if (const auto at = list->model().positionOf(identifier)) return IndexPath{at->first, at->second};
     return std::nullopt;
 }
 

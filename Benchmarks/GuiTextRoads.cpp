@@ -284,18 +284,7 @@ bool check(const std::function<bool()>& done) {
 // Runs the loop (blocking in it as the application's own loop does) until
 // `done` holds or the time is up.
 bool waitFor(const std::function<bool()>& done, int milliseconds) {
-    if (check(done)) return true;
-    QEventLoop loop;
-    QTimer poll, deadline;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (check(done)) loop.quit();
-    });
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(10);
-    deadline.setSingleShot(true);
-    deadline.start(milliseconds);
-    loop.exec();
-    return check(done);
+    return GuiProbes::runUntil([&] { return check(done); }, milliseconds, 10);
 }
 
 struct Figures {
@@ -341,12 +330,7 @@ QWidget* packageRow() {
     auto* list = dynamic_cast<PackagesTableViewController*>(nav->topViewController());
     if (!list) nothing("the first row opened no package list");
     const auto row = [list]() -> std::optional<IndexPath> {
-        const auto& model = list->model();
-        for (int s = 0; s < model.numberOfSections(); ++s) {
-            const auto& ids = model.sectionsDictionary().at(model.sections()[s]);
-            for (size_t r = 0; r < ids.size(); ++r)
-                if (ids[r] == kIdentifier) return IndexPath{s, static_cast<int>(r)};
-        }
+        if (const auto at = list->model().positionOf(kIdentifier)) return IndexPath{at->first, at->second};
         return std::nullopt;
     };
     if (!waitFor([&] { return list->isOnScreen() && row(); }, 20000)) nothing("All Packages does not list the package");

@@ -66,6 +66,13 @@ protected:
         return missing;
     }
     static std::string wordAt(int i) { return "w" + std::to_string(i); }
+    // The program starts with a link that adds the source of one package whose page is `depiction`.
+    void addTheSourceOf(const std::string& depiction) {
+        serveRepository(Launch::stanza(kIdentifier, "Hostile Text", "Mallory <mallory@example.com>", "SileoDepiction: " + depiction + "\n"),
+                        "Mallory's Repo");
+        start(addLink());
+        ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource(kIdentifier));
+    }
     static QString shown(PackageDetailsViewController* page) { return page->descriptionLbl()->document()->toPlainText(); }
     // What shows, or, when it shows cut (where a step of its layout passes the
     // limit on a slow machine), the whole text its link opens.
@@ -83,10 +90,7 @@ protected:
 TEST_F(HostileDescriptionRoad, TheWindowAnswersWhileTheTextIsReadAndThePageShowsEveryWord) {
     server = std::make_unique<FlatRepository::FileServer>(repoRoot.path());
     const std::string depiction = serveDepiction();
-    serveRepository(Launch::stanza(kIdentifier, "Hostile Text", "Mallory <mallory@example.com>", "SileoDepiction: " + depiction + "\n"),
-                    "Mallory's Repo");
-    start(addLink());
-    ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource(kIdentifier));
+    ASSERT_NO_FATAL_FAILURE(addTheSourceOf(depiction));
     auto* packages = openTheSource();
     ASSERT_NE(packages, nullptr);
     auto* page = qobject_cast<PackageDetailsViewController*>(openPackage(packages, kIdentifier));
@@ -154,10 +158,7 @@ TEST_F(HostileDescriptionRoad, TextsThatWouldFreezeTheWindowShowPlainOrCutWithTh
             ASSERT_TRUE(GuiTest::waitUntil([] { return ZMRPackage::objectForPrimaryKey("org.mallory.marks").has_value(); },
                                            std::chrono::seconds(60)));
         } else {
-            serveRepository(Launch::stanza(kIdentifier, "Hostile Text", "Mallory <mallory@example.com>", "SileoDepiction: " + depiction + "\n"),
-                            "Mallory's Repo");
-            start(addLink());
-            ASSERT_NO_FATAL_FAILURE(acceptTheLinksSource(kIdentifier));
+            ASSERT_NO_FATAL_FAILURE(addTheSourceOf(depiction));
         }
         auto* packages = openTheSource();
         ASSERT_NE(packages, nullptr);
