@@ -1,5 +1,7 @@
 #include "Details/DetailsTextDocument.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -152,9 +154,8 @@ DetailsTextDocument::Built DetailsTextDocument::build(const Render& render) {
         return {std::move(doc), {}, {}};
     } catch (const ZMDepictionBudget::Exceeded& e) {
         if (budget_.stopped()) return {};
-        // A text that begins with a style element is HTML, as the rendering reads it.
-        const bool textIsHTML = text_.rfind("<style>", 0) == 0;
-        return plainInstead(html.empty() ? ZMHTMLDocument::textWithoutMarkup(text_, textIsHTML) : ZMHTMLDocument::textWithoutMarkup(html),
+        return plainInstead(html.empty() ? ZMHTMLDocument::textWithoutMarkup(text_, ZMMarkdownHTML::isHTML(text_))
+                                         : ZMHTMLDocument::textWithoutMarkup(html),
                             e.what());
     }
 }
@@ -271,13 +272,15 @@ DetailsTextDocument::Built DetailsTextDocument::cutAfter(const QString& text, co
     if (!doc->isEmpty()) at.insertBlock();
     QTextCharFormat mark;
     mark.setFontItalic(true);
-    mark.setForeground(look_.plainColor.isValid() ? look_.plainColor : QColor(0x8e, 0x8e, 0x93));
+    // In the palette's colours, as Qt's import gives a rich text's links.
+    const QPalette palette = QGuiApplication::palette();
+    mark.setForeground(look_.plainColor.isValid() ? look_.plainColor : palette.color(QPalette::PlaceholderText));
     at.insertText(QString::fromStdString(ZMLocalizedString("The rest of this text is too long to show here.")) + " ", mark);
     QTextCharFormat link = mark;
     link.setAnchor(true);
     link.setAnchorHref(UITextView::wholeTextLink().toString());
     link.setFontUnderline(true);
-    link.setForeground(QColor(0x00, 0x7a, 0xff));
+    link.setForeground(palette.link());
     at.insertText(QString::fromStdString(ZMLocalizedString("Show the whole text")), link);
     doc->setProperty(UITextView::kWholeTextProperty, whole);
     doc->setProperty(UITextView::kLayoutCostProperty, QVariant::fromValue<qint64>(layout.cost().count()));

@@ -792,6 +792,8 @@ std::string wrapped(const std::string& body, bool darkMode) {
 
 }  // namespace
 
+bool ZMMarkdownHTML::isHTML(std::string_view text) { return text.starts_with("<style>"); }
+
 ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool forChangelog, bool darkMode) {
     ZMDepictionBudget budget(text.size());
     return render(text, forChangelog, darkMode, budget);
@@ -806,7 +808,7 @@ ZMMarkdownHTML::Rendering ZMMarkdownHTML::render(std::string_view text, bool for
     auto joined = withoutImageLines(valid);
     if (!joined) return {};
     ZMDepictionBudget::Scope scope(budget);
-    const bool html = joined->rfind("<style>", 0) == 0;
+    const bool html = isHTML(*joined);
     try {
         ZMCmarkMemory memory(budget);
         Writer w(forChangelog, budget, kMaximumOutputFactor * joined->size() + kOutputAllowance);

@@ -37,6 +37,8 @@ public:
         std::string reason;  // why the budget stopped the HTML (logged); empty when it did not
     };
     static Rendering render(std::string_view text, bool forChangelog, bool darkMode);
+    // A text that begins with a style element is read as HTML, not Markdown.
+    static bool isHTML(std::string_view text);
     // The same within `budget`, which the caller may go on spending after
     // it (the road of a page's text: DetailsTextDocument). A rendering the
     // budget stopped (ZMDepictionBudget::stopped) gives neither HTML nor text.
