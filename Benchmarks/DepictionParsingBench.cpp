@@ -323,6 +323,9 @@ const std::vector<PlainTextShape>& plainTextShapes() {
         {"backtick runs", [] { return repeated("", "` `` ``` kiwi ", ""); }},
         {"HTML block tags whose quotes never close", [] { return repeated("<div>\n", "<a b=\"kiwi\n", ""); }},
         {"scripts ended by blank lines", [] { return repeated("", "<script>\nx\n\nkiwi\n\n", ""); }},
+        // Each item's lines are read again apart: each reading looks for its end tags within them only.
+        {"styles in list items ended by blank lines", [] { return repeated("", "- kiwi\n  <style>\n  a\n\n  <style>\n  b\n\n", ""); }},
+        {"styles in quotes ended by blank lines", [] { return repeated("", "> kiwi\n> <style>\n> a\n>\n> <style>\n> b\n\n", ""); }},
         {"list markers on one line", [] { return repeated("", "- ", "kiwi"); }},
         {"list items each deeper than the last",
          [] {

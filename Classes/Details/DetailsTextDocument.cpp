@@ -154,7 +154,8 @@ DetailsTextDocument::Built DetailsTextDocument::build(const Render& render) {
         return {std::move(doc), {}, {}};
     } catch (const ZMDepictionBudget::Exceeded& e) {
         if (budget_.stopped()) return {};
-        return plainInstead(html.empty() ? ZMHTMLDocument::textWithoutMarkup(text_, ZMMarkdownHTML::isHTML(text_))
+        // A description in HTML is no page: its broken bytes are U+FFFD, never another encoding.
+        return plainInstead(html.empty() ? ZMHTMLDocument::textWithoutMarkup(ZMHTMLDocument::validUTF8(text_), ZMMarkdownHTML::isHTML(text_))
                                          : ZMHTMLDocument::textWithoutMarkup(html),
                             e.what());
     }

@@ -98,28 +98,11 @@ template <class Visit> void walk(const GumboNode* scope, Visit&& visit) {
     walkCounting(scope, [](const GumboNode*) { return false; }, [&](const GumboNode* n, int) { return visit(n); });
 }
 
-// `data` read as UTF-8, each byte of a broken sequence read as U+FFFD.
-std::string replacingInvalidUTF8(std::string_view data) {
-    if (isValidUTF8(data)) return std::string(data);
-    const auto* p = reinterpret_cast<const uint8_t*>(data.data());
-    const int32_t length = static_cast<int32_t>(std::min<size_t>(data.size(), INT32_MAX));
-    std::string out;
-    out.reserve(data.size() + data.size() / 2);
-    for (int32_t i = 0; i < length;) {
-        const int32_t start = i;
-        UChar32 c;
-        U8_NEXT(p, i, length, c);
-        if (c < 0) out += "\xEF\xBF\xBD";
-        else out.append(data.data() + start, static_cast<size_t>(i - start));
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string ZMHTMLDocument::toUTF8(std::string_view data) {
     // A mark says UTF-8; what follows it is checked like any other text.
-    if (data.size() >= 3 && data.substr(0, 3) == "\xEF\xBB\xBF") return replacingInvalidUTF8(data.substr(3));
+    if (data.size() >= 3 && data.substr(0, 3) == "\xEF\xBB\xBF") return validUTF8(data.substr(3));
     if (data.size() >= 2 && (data.substr(0, 2) == "\xFF\xFE" || data.substr(0, 2) == "\xFE\xFF"))
         return convert(data.substr(2), data[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE");
     if (isValidUTF8(data)) return std::string(data);

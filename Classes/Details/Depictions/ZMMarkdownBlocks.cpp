@@ -255,8 +255,11 @@ private:
         if (search.from == std::string_view::npos || from < search.from || (search.at != std::string_view::npos && search.at < from)) {
             search.from = from;
             search.at = std::string_view::npos;
-            for (size_t at = text_.find("</", from); at != std::string_view::npos && at < limit_; at = text_.find("</", at + 2))
-                if (matches(text_.substr(at + 2, std::min<size_t>(limit_ - at - 2, 8)))) {
+            // Only up to limit_: a reading of a container's lines must not look
+            // through the rest of the text each time (quadratic over many such containers).
+            const std::string_view within = text_.substr(0, limit_);
+            for (size_t at = within.find("</", from); at != std::string_view::npos; at = within.find("</", at + 2))
+                if (matches(within.substr(at + 2, 8))) {
                     search.at = at;
                     break;
                 }

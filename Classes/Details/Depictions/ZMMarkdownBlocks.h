@@ -22,6 +22,8 @@
 #include <span>
 #include <string_view>
 
+#include "Depictions/ZMMarkdownHTML.h"
+
 class ZMMarkdownBlocks {
 public:
     struct Line {
@@ -39,5 +41,5 @@ public:
     // '>'), or 0 when none begins there. Adds the bytes it looked at to `examined`.
     static size_t tagLength(std::string_view text, size_t& examined);
 
-    static constexpr int kMaximumRereads = 16;
+    static constexpr int kMaximumRereads = ZMMarkdownHTML::kMaximumReopenedBlocks;  // as the rendering does
 };

@@ -426,7 +426,6 @@ void renderMarkdown(Writer& w, std::string_view markdown, int depth = 0);
 // would take everything after it. It ends at its first blank line instead;
 // what follows is read as Markdown again (a few times at most).
 void htmlBlock(Writer& w, std::string_view html, int depth) {
-    constexpr int kMaximumReopenedBlocks = 16;
     static constexpr std::string_view kRawText[] = {"script", "style", "textarea"};
     auto lower = [](std::string_view text) {
         std::string out(text);
@@ -451,7 +450,7 @@ void htmlBlock(Writer& w, std::string_view html, int depth) {
         }
         if (blank == std::string_view::npos) break;
         sanitizeInto(w, html.substr(0, blank));
-        if (depth < kMaximumReopenedBlocks) renderMarkdown(w, html.substr(next), depth + 1);
+        if (depth < ZMMarkdownHTML::kMaximumReopenedBlocks) renderMarkdown(w, html.substr(next), depth + 1);
         return;
     }
     sanitizeInto(w, html);
@@ -681,7 +680,6 @@ bool ZMMarkdownHTML::isAllowedLink(std::string_view url) {
 
 namespace {
 
-// Calls `line` for each line of `text` (ended by "\r\n", "\r" or "\n").
 // Each line of `text`, at every break a text view makes a line of (also
 // vertical tab, form feed, next line and the line and paragraph separators,
 // which Qt breaks at inside a paragraph: a paragraph of them is as many lines).

@@ -46,6 +46,9 @@ public:
     // render()'s HTML; past the budget, its plain text as HTML. The caller logs the reason.
     static std::string htmlForText(std::string_view text, bool forChangelog, bool darkMode);
 
+    // An HTML block of a script or style that ends at a blank line has the
+    // text after it read as Markdown again, at most this deep.
+    static constexpr int kMaximumReopenedBlocks = 16;
     static constexpr size_t kMaximumOutputFactor = 4;
     static constexpr size_t kOutputAllowance = 64 * 1024;
     static constexpr size_t kMaximumLines = 10'000;

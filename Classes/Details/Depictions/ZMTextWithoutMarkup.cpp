@@ -446,8 +446,8 @@ private:
     }
 
     // Raw HTML in [from, to): it goes, leaving what its tag leaves in the
-    // text; a script or style takes what follows up to its end tag, with
-    // what the rendering drops nested in it.
+    // text; an element the rendering drops with its content takes what
+    // follows up to its end tag, with what it drops nested in it.
     void markup(size_t from, size_t to) {
         writeUpTo(from);
         written_ = to;
@@ -464,7 +464,8 @@ private:
             return;
         }
         tagInText(name, closing, out_, block_.lineBegins());
-        if (!closing && !selfClosing && (name == "script" || name == "style")) skip_ = 1;
+        // What the rendering drops with its content (a script, a video, a form...) up to its end tag in the paragraph.
+        if (!closing && !selfClosing && ZMMarkdownHTML::isDroppedWithContent(name) && !ZMMarkdownHTML::isVoidElement(name)) skip_ = 1;
     }
 
     struct Runs {
@@ -477,7 +478,7 @@ private:
     std::string& out_;
     Shared& shared_;
     size_t written_ = 0;
-    int skip_ = 0;  // inside a script or style (and what opened in it)
+    int skip_ = 0;  // inside an element dropped with its content (and what opened in it)
     bool runsFound_ = false;
     std::unordered_map<size_t, Runs> runs_;  // backtick runs by length
     Kept dashes_, cdataEnd_, declarationEnd_, instructionEnd_;

@@ -272,6 +272,8 @@ TEST(ZMDepictionBudget, AMarkdownTextReadPlainShowsTheWordsItsRenderingShows) {
         "\\<b>escaped</b> and \\&eacute; and \\`<i>not code</i>`",
         "see <http://example.org/a?b&amp;c> or <mail@example.org>, not <http: x>",
         "a <script>x()</script> b <style>p{}</style> e",
+        "a <video>b</video> c <noscript>enable js</noscript> d <form>in <b>form</b></form> e <img src=x> f",
+        "a <iframe>b\n\nc d",
         "a <style>unclosed\nstill unclosed\n\nnext paragraph",
         "<div>\nan <b>HTML</b> block &eacute;\n</div>\n\nafter *it*",
         "<script>\nvar x;\n\nafter the blank line",
@@ -347,8 +349,8 @@ TEST(ZMDepictionBudget, AMarkdownTextPastItsBudgetKeepsEveryWord) {
         EXPECT_FALSE(r.reason.empty());
         for (const auto& [shown, count] : s.shown) EXPECT_EQ(occurrences(r.plain, shown), count) << shown;
     }
-    // Tags in an HTML block whose quotes never close: the search for each
-    // one's end stops within the work of the budget, and each is text.
+    // Tags in an HTML block whose quotes never close are text: every word
+    // stays. (That their search stays linear is DepictionParsingBench's.)
     const std::string tags = "<div>\n" + times("<a b=\"kiwi\n", 20'000);
     EXPECT_EQ(occurrences(ZMHTMLDocument::textWithoutMarkup(tags, false), "kiwi"), 20'000u);
 }
@@ -368,6 +370,8 @@ TEST(ZMDepictionBudget, ABrokenByteIsOneReplacementCharacter) {
         EXPECT_EQ(occurrences(shown(r), cyrillic), 2u);
         EXPECT_EQ(occurrences(shown(r), "\xEF\xBF\xBD"), 3u);
     }
+    // A page that says it is UTF-8 reads the same bytes the same way.
+    EXPECT_EQ(occurrences(ZMHTMLDocument::toUTF8("\xEF\xBB\xBF" + words), "\xEF\xBF\xBD"), 3u);
 }
 
 // A page past the parser's budget: its descriptions are its text, the
