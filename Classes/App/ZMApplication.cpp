@@ -20,6 +20,7 @@
 #include "Browsing/ZMFollowedNews.h"
 #include "Database/ZMRPackageManager.h"
 #include "Depictions/ZMDepictionBudget.h"
+#include "Details/RemoteWebView.h"
 #include "Dispatch/SerialQueue.h"
 #include "Miscellaneous/ZMLocalization.h"
 #include "Miscellaneous/ZMLog.h"
@@ -34,6 +35,7 @@
 #include "UIKit/UITabBarController.h"
 #include "UIKit/UIWindow.h"
 #include "UserNotifications/UNUserNotificationCenter.h"
+#include "VostrellePersistentPreferences.h"
 #include "PackageCell.h"
 #include "ZMDeviceOwnerAuthentication.h"
 #include "ZMSingleInstance.h"
@@ -126,6 +128,11 @@ int ZMApplication::finish(int status) {
     if (!ZMDepictionBudget::queue()->finish(ZMDepictionBudget::kLongestStop)) {
         ZMLOG("a text being built did not stop within {} ms: ending without tearing down what it uses",
               ZMDepictionBudget::kLongestStop.count());
+        // What the skipped exit steps would have done: settings reach their
+        // file, and retired page processes do not outlive the program.
+        auto& preferences = VostrellePersistentPreferences::sharedInstance();
+        if (preferences.hasUnsavedChanges()) preferences.saveToFile();
+        RemoteWebView::endRetiredProcesses();
         std::fflush(nullptr);
         std::_Exit(status);
     }

@@ -62,7 +62,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override {
         if (e->type() != QEvent::KeyPress || !window_) return false;
         const auto* key = static_cast<QKeyEvent*>(e);
-        const bool back = (key->key() == Qt::Key_Left && key->modifiers() == Qt::AltModifier) || key->key() == Qt::Key_Back;
+        const bool back = UINavigationController::isBackKey(*key);
         auto* widget = qobject_cast<QWidget*>(watched);
         if (!back || !widget || widget->window() != window_) return false;
         UINavigationController* nav = ZMDesktopWindow::frontNavigation(qobject_cast<UIWindow*>(window_));

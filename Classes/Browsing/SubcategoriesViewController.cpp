@@ -218,7 +218,7 @@ std::optional<IndexPath> SubcategoriesViewController::rowShowing(const RowConten
     if (!content.package) {
         const auto& rows = groups_.rows();
         const auto it = std::find(rows.begin(), rows.end(), content.name);
-        if (!hasSubcategorySection() || it == rows.end()) return std::nullopt;
+        if (it == rows.end()) return std::nullopt;
         return IndexPath{0, static_cast<int>(it - rows.begin())};
     }
     const auto at = sections_.positionOf(content.name);

@@ -211,6 +211,8 @@ void pump(Clock::time_point deadline, bool wait) {
 
 namespace detail {
 
+void prepareExitGate() { registerExitGate(); }
+
 void markWorkerThread() {
     registerExitGate();
     tWorker = true;

@@ -33,6 +33,9 @@ bool isEnding();
 // For the threads of this module (the pools, a serial queue's own thread):
 // the exit waits a moment for the blocks they run.
 namespace detail {
+// Makes the exit gate, once: before such a thread starts, on the thread that
+// starts it (not on the new one, while exit() may be under way).
+void prepareExitGate();
 // Declares the calling thread one of them.
 void markWorkerThread();
 // Brackets a block: false once the program is ending, and the block must not run.

@@ -36,6 +36,7 @@ std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
 }
 
 std::shared_ptr<SerialQueue> SerialQueue::createWithThread(std::string label) {
+    detail::prepareExitGate();
     std::shared_ptr<SerialQueue> queue(new SerialQueue(label));
     queue->own_ = std::make_shared<OwnThread>(std::move(label));
     return queue;

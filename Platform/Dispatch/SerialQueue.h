@@ -9,9 +9,10 @@
 // started with the first block. What its work leaves behind stays in one
 // place: the thread's allocator arena (on the pool, each worker's arena would
 // keep what the largest block it ever ran used) and its thread-local state
-// (a text library's caches). whenIdle() runs on that thread each time the
-// last waiting block has ended, to give such memory back; finish() ends the
-// thread, and that state with it, when the program quits.
+// (a text library's caches). The idle work (setWhenIdle) runs on that
+// thread each time the last waiting block has ended, to give such memory
+// back; finish() ends the thread, and that state with it, when the program
+// quits.
 #include <chrono>
 #include <deque>
 #include <memory>

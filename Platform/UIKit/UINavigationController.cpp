@@ -63,8 +63,7 @@ protected:
         case QEvent::ContextMenu:
             break;
         case QEvent::KeyPress: {
-            const auto* key = static_cast<QKeyEvent*>(e);
-            if ((key->key() == Qt::Key_Left && (key->modifiers() & Qt::AltModifier)) || key->key() == Qt::Key_Back) return false;
+            if (UINavigationController::isBackKey(*static_cast<QKeyEvent*>(e))) return false;
             break;
         }
         default:
@@ -389,7 +388,7 @@ bool UINavigationController::eventFilter(QObject* o, QEvent* e) {
 }
 
 void UINavigationController::layoutStack() {
-    if (transitioning_) return;
+    if (isTransitioning()) return;
     for (auto* vc : stack_) vc->setGeometry(content_->rect());
 }
 
@@ -427,14 +426,13 @@ QPoint startOf(const std::map<QWidget*, QPoint>& was, QWidget* screen, QPoint ot
 
 std::map<QWidget*, QPoint> UINavigationController::completeTransition() {
     std::map<QWidget*, QPoint> where;
-    if (!transitioning_) return where;
+    if (!isTransitioning()) return where;
     for (const auto& w : moving_)
         if (w) where[w] = w->pos();
     if (animation_) {
-        // Its end is ours to run now, and only once.
+        // Its end is ours to run now, and only once (stopped, it deletes itself).
         animation_->disconnect(this);
         animation_->stop();
-        animation_->deleteLater();
     }
     if (auto finish = std::exchange(finishTransition_, {})) finish();
     return where;
@@ -481,7 +479,6 @@ void UINavigationController::pushViewController(UIViewController* vc, bool anima
     updateBar();
     QPointer<UIViewController> oldGuard(old), newGuard(vc);
     auto finish = [this, oldGuard, newGuard, live] {
-        transitioning_ = false;
         if (oldGuard && oldGuard != topViewController()) oldGuard->hide();
         if (live && newGuard == topViewController() && !isCoveredByPresentation()) takeKeyboardFocus();
         if (live) {
@@ -502,6 +499,7 @@ void UINavigationController::pushViewController(UIViewController* vc, bool anima
 
 void UINavigationController::slide(QWidget* in, QPoint inFrom, QPoint inTo, QWidget* out, QPoint outFrom,
                                    QPoint outTo, int ms, UIViewController* leaving, std::function<void()> finished) {
+    completeTransition();  // one at a time, even when the end of the last one asked for this
     auto* group = new QParallelAnimationGroup(this);
     for (auto [widget, from, to] : {std::tuple{in, inFrom, inTo}, std::tuple{out, outFrom, outTo}}) {
         auto* a = new QPropertyAnimation(widget, "pos");
@@ -511,15 +509,12 @@ void UINavigationController::slide(QWidget* in, QPoint inFrom, QPoint inTo, QWid
         a->setEasingCurve(QEasingCurve::OutCubic);
         group->addAnimation(a);
     }
-    transitioning_ = true;
     animation_ = group;
     moving_ = {in, out};
-    leaving_ = leaving;
     LeavingScreens::shared().add(leaving);
     // Whether it ends by itself or is completed early, the leaving screen takes input again after it.
-    finishTransition_ = [this, finished = std::move(finished)] {
-        LeavingScreens::shared().remove(leaving_);
-        leaving_ = nullptr;
+    finishTransition_ = [this, leaving = QPointer<UIViewController>(leaving), finished = std::move(finished)] {
+        LeavingScreens::shared().remove(leaving);
         moving_.clear();
         animation_ = nullptr;
         finished();
@@ -532,7 +527,10 @@ void UINavigationController::slide(QWidget* in, QPoint inFrom, QPoint inTo, QWid
 
 UIViewController* UINavigationController::popViewController(bool animated) {
     if (stack_.size() < 2) return nullptr;
-    const auto was = completeTransition();
+    return pop(completeTransition(), animated);
+}
+
+UIViewController* UINavigationController::pop(const std::map<QWidget*, QPoint>& was, bool animated) {
     if (stack_.size() < 2) return nullptr;  // the completed transition may have changed the stack
     UIViewController* popped = stack_.back();
     stack_.pop_back();
@@ -548,7 +546,6 @@ UIViewController* UINavigationController::popViewController(bool animated) {
     updateBar();
     QPointer<UIViewController> poppedGuard(popped), revealedGuard(revealed);
     auto finish = [this, poppedGuard, revealedGuard, live] {
-        transitioning_ = false;
         if (live && revealedGuard == topViewController() && !isCoveredByPresentation()) takeKeyboardFocus();
         if (live) {
             if (poppedGuard) poppedGuard->endAppearanceTransition();
@@ -571,7 +568,7 @@ UIViewController* UINavigationController::popViewController(bool animated) {
 }
 
 void UINavigationController::popToRootViewController(bool animated) {
-    completeTransition();
+    const auto was = completeTransition();
     if (stack_.size() < 2) return;
     // The screens between root and top go at once; the top one slides away.
     while (stack_.size() > 2) {
@@ -579,11 +576,17 @@ void UINavigationController::popToRootViewController(bool animated) {
         stack_.erase(stack_.end() - 2);
         retire(middle);
     }
-    popViewController(animated);
+    pop(was, animated);
+}
+
+bool UINavigationController::isBackKey(const QKeyEvent& key) {
+    // Alt+Left on the keypad's arrow too; not with other modifiers (a selection).
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    return key.key() == Qt::Key_Back || (key.key() == Qt::Key_Left && modifiers == Qt::AltModifier);
 }
 
 void UINavigationController::keyPressEvent(QKeyEvent* e) {
-    if ((e->key() == Qt::Key_Left && (e->modifiers() & Qt::AltModifier)) || e->key() == Qt::Key_Back) {
+    if (isBackKey(*e)) {
         if (stack_.size() > 1) {
             popViewController(true);
             e->accept();

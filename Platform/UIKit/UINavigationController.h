@@ -13,6 +13,7 @@
 // touches or keys until it is back in front: it cannot push anything once
 // it started going.
 #include <QAbstractAnimation>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QToolButton>
@@ -83,7 +84,9 @@ public:
     const std::vector<UIViewController*>& viewControllers() const { return stack_; }
     UIViewController* topViewController() const { return stack_.empty() ? nullptr : stack_.back(); }
     UINavigationBar* navigationBar() const { return bar_; }
-    bool isTransitioning() const { return transitioning_; }
+    bool isTransitioning() const { return static_cast<bool>(finishTransition_); }
+    // Alt+Left or the Back key: what takes a stack back a screen.
+    static bool isBackKey(const QKeyEvent& key);
 
     // Large titles for every navigation controller: a provider (wired to the
     // preference "prefersLargeTitles") or a fixed value; refreshAllBars()
@@ -117,6 +120,8 @@ private:
     // Ends the running transition at once, as its end would; answers where
     // its screens were, for the next one to start from.
     std::map<QWidget*, QPoint> completeTransition();
+    // Pops the top screen, its slide starting where the completed transition left the screens (`was`).
+    UIViewController* pop(const std::map<QWidget*, QPoint>& was, bool animated);
     void attach(UIViewController* vc);
     void layoutStack();
     void retire(UIViewController* vc);
@@ -125,9 +130,7 @@ private:
     std::vector<UIViewController*> stack_;
     QMetaObject::Connection itemConnection_;
     QMetaObject::Connection colorsConnection_;
-    bool transitioning_ = false;
     QPointer<QAbstractAnimation> animation_;
-    std::function<void()> finishTransition_;
+    std::function<void()> finishTransition_;  // set while a transition runs
     std::vector<QPointer<QWidget>> moving_;
-    QPointer<UIViewController> leaving_;
 };

@@ -256,6 +256,8 @@ TEST(ApplicationProcess, QuittingWhileADescriptionIsBuiltEndsCleanly) {
         const std::string log = TestSupport::readFile(dir.path() + "/log/vostrelle.log");
         ASSERT_EQ(process.exitStatus(), QProcess::NormalExit) << "run " << run << " crashed:\n" << log;
         EXPECT_EQ(process.exitCode(), 0) << "run " << run << ":\n" << log;
+        // Stopped and waited for, not left running by an exit that gave up on it.
+        EXPECT_EQ(log.find("did not stop within"), std::string::npos) << "run " << run << ":\n" << log;
     }
 }
 

@@ -270,6 +270,7 @@ public:
 struct Step {
     int afterMs;         // pause before the step
     std::string action;  // "push NAME", "back" (the bar's button), "root", "click NAME" (its button)
+    bool whileSliding = true;  // made while a slide runs (else the walk would test nothing)
 };
 
 struct Walk {
@@ -302,6 +303,7 @@ TEST_P(NavigationDuringTransitions, TheStackIsWhatWasAskedAndNothingThatWentStay
         };
         for (const Step& step : walk.steps) {
             GuiTest::pump(std::chrono::milliseconds(step.afterMs));
+            ASSERT_EQ(nav->isTransitioning(), step.whileSliding) << step.action << " after " << step.afterMs << " ms";
             const std::string verb = step.action.substr(0, step.action.find(' '));
             const std::string name = step.action.find(' ') == std::string::npos ? "" : step.action.substr(step.action.find(' ') + 1);
             if (verb == "push") {
@@ -348,21 +350,21 @@ TEST_P(NavigationDuringTransitions, TheStackIsWhatWasAskedAndNothingThatWentStay
 INSTANTIATE_TEST_SUITE_P(
     Walks, NavigationDuringTransitions,
     ::testing::Values(
-        Walk{"Back at once after a push", {{0, "push B"}, {0, "back"}}, {"A"}, 0},
-        Walk{"Back halfway through a push", {{0, "push B"}, {120, "back"}}, {"A"}, 0},
-        Walk{"a push halfway through a pop", {{0, "push B"}, {400, "back"}, {120, "push C"}}, {"A", "C"}, 0},
+        Walk{"Back at once after a push", {{0, "push B", false}, {0, "back"}}, {"A"}, 0},
+        Walk{"Back halfway through a push", {{0, "push B", false}, {120, "back"}}, {"A"}, 0},
+        Walk{"a push halfway through a pop", {{0, "push B", false}, {400, "back", false}, {120, "push C"}}, {"A", "C"}, 0},
         Walk{"two pushes, then two Backs, all while moving",
-             {{0, "push B"}, {60, "push C"}, {60, "back"}, {60, "back"}}, {"A"}, 0},
-        Walk{"a click on the screen a push covers", {{0, "push B"}, {100, "click A"}}, {"A", "B"}, 0},
-        Walk{"a click on the screen a pop uncovers", {{0, "push B"}, {400, "back"}, {100, "click A"}}, {"A", "X1"}, 1},
-        Walk{"a click on the screen being popped", {{0, "push B"}, {400, "back"}, {100, "click B"}}, {"A"}, 0},
-        Walk{"pop to root during a push", {{0, "push B"}, {400, "push C"}, {100, "root"}}, {"A"}, 0},
+             {{0, "push B", false}, {60, "push C"}, {60, "back"}, {60, "back"}}, {"A"}, 0},
+        Walk{"a click on the screen a push covers", {{0, "push B", false}, {100, "click A"}}, {"A", "B"}, 0},
+        Walk{"a click on the screen a pop uncovers", {{0, "push B", false}, {400, "back", false}, {100, "click A"}}, {"A", "X1"}, 1},
+        Walk{"a click on the screen being popped", {{0, "push B", false}, {400, "back", false}, {100, "click B"}}, {"A"}, 0},
+        Walk{"pop to root during a push", {{0, "push B", false}, {400, "push C", false}, {100, "root"}}, {"A"}, 0},
         Walk{"clicks and Backs every 150 ms",
-             {{0, "click A"}, {150, "back"}, {150, "click A"}, {150, "back"}, {150, "click A"}, {150, "back"},
+             {{0, "click A", false}, {150, "back"}, {150, "click A"}, {150, "back"}, {150, "click A"}, {150, "back"},
               {150, "click A"}, {150, "back"}},
              {"A"}, 4},
         Walk{"clicks and Backs every 50 ms",
-             {{0, "click A"}, {50, "back"}, {50, "click A"}, {50, "back"}, {50, "click A"}, {50, "back"}},
+             {{0, "click A", false}, {50, "back"}, {50, "click A"}, {50, "back"}, {50, "click A"}, {50, "back"}},
              {"A"}, 3}),
     [](const ::testing::TestParamInfo<Walk>& info) { return "Walk" + std::to_string(info.index); });
 

@@ -307,6 +307,7 @@ TEST_F(TableTest, InsertAndDeleteRowsFollowTheDataSource) {
         EXPECT_EQ(table->numberOfRows(0), 6);
         EXPECT_EQ(textAt({0, 2}), "new");
         EXPECT_EQ(textAt({0, 3}), "row 0.2");
+        EXPECT_EQ(table->cellForRow({0, 2})->graphicsEffect() != nullptr, !c.onACard) << "the new row fades in where no effect is around it";
         GuiTest::pump(std::chrono::milliseconds(100));  // painted while the fades run
 
         rows.sections[0].erase(rows.sections[0].begin());
